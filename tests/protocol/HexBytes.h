@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <string_view>
 
 #include "platform/core/Bytes.h"
 #include "protocol/WireError.h"
 
-namespace velm::test {
+namespace velm {
+
+// Lets GoogleTest print an error by its message.
+inline void PrintTo(const WireError& error, std::ostream* out) { *out << error.what(); }
+
+namespace test {
 
 // Bytes from hex digits; spaces are ignored ("00 01 ff").
 inline Bytes hexBytes(std::string_view text) {
@@ -56,4 +62,5 @@ WireError thrownWireError(Body&& body) {
     return WireError::truncated();
 }
 
-} // namespace velm::test
+} // namespace test
+} // namespace velm
