@@ -89,14 +89,15 @@ TEST(FrameParser, OneByteAtATimeGivesTheSameFramesAsWhole) {
     }
     EXPECT_EQ(received, sent);
 
+    // Reads of random sizes, through the callback that hands frames on without copying.
     std::mt19937 random(7);
     FrameParser chunked;
     received.clear();
     for (std::size_t i = 0; i < stream.size();) {
         const std::size_t size = std::min<std::size_t>(random() % 9000, stream.size() - i);
-        for (ChannelFrame& frame : chunked.feed(ByteView(stream).subspan(i, size))) {
-            received.push_back(std::move(frame));
-        }
+        chunked.feed(ByteView(stream).subspan(i, size), [&](const FrameParser::FrameView& frame) {
+            received.push_back({frame.channel, Bytes(frame.payload.begin(), frame.payload.end())});
+        });
         i += size;
     }
     EXPECT_EQ(received, sent);
@@ -123,6 +124,22 @@ TEST(FrameParser, RejectsBadLengthsBeforeAnyBodyArrives) {
     EXPECT_TRUE(empty.feed(hexBytes("000000")).empty());
     EXPECT_EQ(thrownWireError([&] { empty.feed(hexBytes("00")); }), WireError::frameTooLarge(0));
     EXPECT_EQ(thrownWireError([&] { empty.feed(hexBytes("00000001 01")); }), WireError::frameTooLarge(0));
+}
+
+TEST(FrameParser, ChecksLengthsSplitAcrossReads) {
+    FrameParser parser;
+    EXPECT_TRUE(parser.feed(hexBytes("0040")).empty());
+    EXPECT_EQ(thrownWireError([&] { parser.feed(hexBytes("0001")); }), WireError::frameTooLarge(0x400001));
+
+    // A bad header right after a frame that finishes in the same read.
+    FrameParser afterPartial;
+    EXPECT_TRUE(afterPartial.feed(hexBytes("00000003 01 41")).empty());
+    int handedOn = 0;
+    EXPECT_EQ(thrownWireError([&] {
+                  afterPartial.feed(hexBytes("42 00400001"), [&](const FrameParser::FrameView&) { ++handedOn; });
+              }),
+              WireError::frameTooLarge(0x400001));
+    EXPECT_EQ(handedOn, 0);
 }
 
 TEST(FrameParser, AnErrorDropsTheCallsFramesAndStaysForGood) {
