@@ -41,9 +41,7 @@ TEST(IdleClockTest, WarnsOncePerStretchThenEnds) {
 }
 
 TEST(IdleClockTest, RoundsSecondsLeftDown) {
-    IdleClock clock(300, 1000);
-    EXPECT_EQ(clock.tick(1240.5), Action::warn(59));
-
+    EXPECT_EQ(IdleClock(300, 1000).tick(1240.5), Action::warn(59));
     IdleClock late(300, 1000);
     EXPECT_EQ(late.tick(1299.6), Action::warn(0));
     EXPECT_EQ(late.tick(1300), Action::end());
@@ -59,13 +57,6 @@ TEST(IdleClockTest, ActivityStartsAFreshStretch) {
     EXPECT_EQ(clock.tick(1550), Action::end());
 }
 
-TEST(IdleClockTest, ShortTimeoutWarnsAtOnce) {
-    IdleClock clock(30, 1000);
-    EXPECT_EQ(clock.tick(1000.5), Action::warn(29));
-    EXPECT_EQ(clock.tick(1010), Action::nothing());
-    EXPECT_EQ(clock.tick(1030), Action::end());
-}
-
 TEST(IdleClockTest, ChangingTimeoutKeepsTheStretch) {
     IdleClock clock(std::nullopt, 1000);
     EXPECT_EQ(clock.tick(1200), Action::nothing());
@@ -76,7 +67,11 @@ TEST(IdleClockTest, ChangingTimeoutKeepsTheStretch) {
     EXPECT_EQ(clock.tick(1600), Action::end());
 }
 
-TEST(IdleClockTest, OddTimesStayDefined) {
+TEST(IdleClockTest, ShortTimeoutWarnsAtOnceAndOddTimesStayDefined) {
+    IdleClock quick(30, 1000);
+    EXPECT_EQ(quick.tick(1000.5), Action::warn(29));
+    EXPECT_EQ(quick.tick(1030), Action::end());
+
     IdleClock clock(300, 1000);
     EXPECT_EQ(clock.tick(500), Action::nothing()); // a time before the last activity
     EXPECT_EQ(clock.tick(std::nan("")), Action::nothing());
