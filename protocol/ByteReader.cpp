@@ -1,6 +1,6 @@
 #include "protocol/ByteReader.h"
 
-#include "protocol/Utf8.h"
+#include "platform/core/Utf8.h"
 
 namespace velm {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "protocol/Utf8.h"
+#include "platform/core/Utf8.h"
 
 namespace velm {
 

@@ -5,7 +5,7 @@
 #include "protocol/ByteReader.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/UnicodeText.h"
-#include "protocol/Utf8.h"
+#include "platform/core/Utf8.h"
 #include "protocol/WireError.h"
 
 namespace velm {

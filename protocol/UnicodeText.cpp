@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "protocol/Utf8.h"
+#include "platform/core/Utf8.h"
 
 namespace velm {
 namespace {

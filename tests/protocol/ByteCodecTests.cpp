@@ -9,7 +9,7 @@
 #include "HexBytes.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ByteWriter.h"
-#include "protocol/Utf8.h"
+#include "platform/core/Utf8.h"
 
 namespace velm {
 namespace {
