@@ -2,6 +2,7 @@
 
 #include <unicode/bytestream.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
@@ -49,6 +50,10 @@ std::string UnicodeText::composed(std::string_view text) {
                            status);
     }
     return U_SUCCESS(status) ? result : std::string(text);
+}
+
+bool UnicodeText::isNumeric(char32_t codePoint) {
+    return u_getIntPropertyValue(static_cast<UChar32>(codePoint), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
 } // namespace velm

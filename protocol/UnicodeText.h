@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ public:
 
     // The text in normalisation form C; ill-formed input comes back unchanged.
     static std::string composed(std::string_view text);
+
+    // Whether the code point has a numeric type (digits, numerals, fractions, in any script).
+    static bool isNumeric(char32_t codePoint);
 };
 
 } // namespace velm
