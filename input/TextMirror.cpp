@@ -1,5 +1,7 @@
 #include "input/TextMirror.h"
 
+#include "protocol/UnicodeText.h"
+
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
@@ -73,6 +75,10 @@ icu::UnicodeString character(const icu::UnicodeString& text, const std::vector<i
 }
 
 } // namespace
+
+bool operator==(const TextMirror::Edit& a, const TextMirror::Edit& b) {
+    return a.backspaces == b.backspaces && UnicodeText::canonicallyEqual(a.text, b.text);
+}
 
 TextMirror::Edit TextMirror::edit(std::string_view newValue) {
     icu::UnicodeString before = fromUTF8(typed_);

@@ -17,7 +17,8 @@ public:
         std::string text;
 
         bool isEmpty() const { return backspaces == 0 && text.empty(); }
-        bool operator==(const Edit&) const = default;
+        // Texts are equal when canonically equivalent.
+        friend bool operator==(const Edit& a, const Edit& b);
     };
 
     // The edit from what was typed so far to the new value; afterwards the new value counts as typed.

@@ -53,6 +53,8 @@ TEST(TextMirror, CountsCombiningMarksWithTheirBase) {
     EXPECT_EQ(mirror.edit(decomposedE + "x"), (Edit{0, "x"}));
     EXPECT_EQ(mirror.edit("a" + decomposedE + "x"), (Edit{2, "a" + decomposedE + "x"}));
     EXPECT_EQ(mirror.edit("a"), (Edit{2, ""})) << "an accented letter is deleted with one backspace";
+    EXPECT_EQ((Edit{1, precomposedE}), (Edit{1, decomposedE}));
+    EXPECT_NE((Edit{1, precomposedE}), (Edit{2, decomposedE}));
 }
 
 TEST(TextMirror, CountsEmojiAsOneCharacter) {
