@@ -23,7 +23,9 @@ void ClickCounter::registerClick(std::uint8_t button, double x, double y, double
     last_ = Click{button, time, position, newCount};
 }
 
-int ClickCounter::count() const { return last_ ? last_->count : 1; }
+int ClickCounter::count() const {
+    return last_ ? last_->count : 1;
+}
 
 bool ClickCounter::continuesRun(std::uint8_t button, Point position, double time) const {
     return last_ && last_->button == button && last_->time <= time && time - last_->time <= interval_ &&

@@ -31,9 +31,13 @@ struct Point {
     bool operator==(const Point&) const = default;
 };
 
-inline Size operator-(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
+inline Size operator-(Point a, Point b) {
+    return {a.x - b.x, a.y - b.y};
+}
 
-inline double distance(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
+inline double distance(Point a, Point b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
 
 struct Rect {
     Point origin;
@@ -59,14 +63,21 @@ struct Rect {
 // differences, squares and quotients by the smallest sample interval all stay finite.
 inline constexpr double largestUsableMagnitude = 1e12;
 
-inline bool isUsable(double value) { return std::isfinite(value) && std::fabs(value) <= largestUsableMagnitude; }
-inline bool isUsable(Point p) { return isUsable(p.x) && isUsable(p.y); }
-inline bool isUsable(Size s) { return isUsable(s.width) && isUsable(s.height); }
+inline bool isUsable(double value) {
+    return std::isfinite(value) && std::fabs(value) <= largestUsableMagnitude;
+}
+inline bool isUsable(Point p) {
+    return isUsable(p.x) && isUsable(p.y);
+}
+inline bool isUsable(Size s) {
+    return isUsable(s.width) && isUsable(s.height);
+}
 
 // Narrows to a 32-bit float (the wire's and the drawing's width) without leaving its range: a double
 // beyond the largest float would be undefined behaviour, and NaN has no meaning on the wire.
 inline float toFloat(double value) {
-    if (std::isnan(value)) return 0;
+    if (std::isnan(value))
+        return 0;
     constexpr double largest = std::numeric_limits<float>::max();
     return static_cast<float>(std::clamp(value, -largest, largest));
 }

@@ -43,9 +43,9 @@ public:
     using Value = std::variant<InputEvent, Zoom, Pan, Scroll, Coast, LongPressRecognized>;
 
     template <typename Alternative>
-        requires(!std::same_as<std::remove_cvref_t<Alternative>, GestureOutput> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    GestureOutput(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+    requires(!std::same_as<std::remove_cvref_t<Alternative>, GestureOutput> &&
+             std::is_constructible_v<Value, Alternative&&>) GestureOutput(Alternative&& value)
+        : value_(std::forward<Alternative>(value)) {}
 
     static GestureOutput input(InputEvent event) { return GestureOutput(std::move(event)); }
     static GestureOutput zoom(double factor, Point anchor) { return Zoom{factor, anchor}; }
@@ -56,8 +56,7 @@ public:
 
     const Value& value() const { return value_; }
     // The output's fields when it is of that case, else null.
-    template <typename Alternative>
-    const Alternative* get() const {
+    template <typename Alternative> const Alternative* get() const {
         return std::get_if<Alternative>(&value_);
     }
 

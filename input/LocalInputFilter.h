@@ -48,27 +48,46 @@ enum class EventType : std::uint32_t {
 inline constexpr std::int64_t marker = 0x56454C4D;
 
 inline constexpr std::array<EventType, 26> blockedTypes{
-    EventType::leftMouseDown,   EventType::leftMouseUp,      EventType::rightMouseDown,
-    EventType::rightMouseUp,    EventType::mouseMoved,       EventType::leftMouseDragged,
-    EventType::rightMouseDragged, EventType::keyDown,        EventType::keyUp,
-    EventType::flagsChanged,    EventType::systemDefined,    EventType::rotate,
-    EventType::beginGesture,    EventType::endGesture,       EventType::scrollWheel,
-    EventType::tabletPointer,   EventType::tabletProximity,  EventType::otherMouseDown,
-    EventType::otherMouseUp,    EventType::otherMouseDragged, EventType::gesture,
-    EventType::magnify,         EventType::swipe,            EventType::smartMagnify,
-    EventType::quickLook,       EventType::pressure,
+    EventType::leftMouseDown,
+    EventType::leftMouseUp,
+    EventType::rightMouseDown,
+    EventType::rightMouseUp,
+    EventType::mouseMoved,
+    EventType::leftMouseDragged,
+    EventType::rightMouseDragged,
+    EventType::keyDown,
+    EventType::keyUp,
+    EventType::flagsChanged,
+    EventType::systemDefined,
+    EventType::rotate,
+    EventType::beginGesture,
+    EventType::endGesture,
+    EventType::scrollWheel,
+    EventType::tabletPointer,
+    EventType::tabletProximity,
+    EventType::otherMouseDown,
+    EventType::otherMouseUp,
+    EventType::otherMouseDragged,
+    EventType::gesture,
+    EventType::magnify,
+    EventType::swipe,
+    EventType::smartMagnify,
+    EventType::quickLook,
+    EventType::pressure,
 };
 
 // Bit t is set for every blocked type t: what a tap has to listen to.
 inline constexpr std::uint64_t eventMask = [] {
     std::uint64_t mask = 0;
-    for (EventType type : blockedTypes) mask |= std::uint64_t{1} << static_cast<std::uint32_t>(type);
+    for (EventType type : blockedTypes)
+        mask |= std::uint64_t{1} << static_cast<std::uint32_t>(type);
     return mask;
 }();
 
 // Runs for every local input event while the curtain is up: no allocation, one mask test.
 constexpr bool shouldPass(EventType type, std::int64_t userData) {
-    if (userData == marker) return true;
+    if (userData == marker)
+        return true;
     auto bit = static_cast<std::uint32_t>(type);
     return bit >= 64 || (eventMask & (std::uint64_t{1} << bit)) == 0;
 }

@@ -44,9 +44,9 @@ public:
     using Value = std::variant<MoveTo, Scroll, Coast, ButtonDown, ButtonUp, Click, DragArmed>;
 
     template <typename Alternative>
-        requires(!std::same_as<std::remove_cvref_t<Alternative>, PencilOutput> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    PencilOutput(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+    requires(!std::same_as<std::remove_cvref_t<Alternative>, PencilOutput> &&
+             std::is_constructible_v<Value, Alternative&&>) PencilOutput(Alternative&& value)
+        : value_(std::forward<Alternative>(value)) {}
 
     static PencilOutput moveTo(Point location) { return MoveTo{location}; }
     static PencilOutput scroll(Size movement) { return Scroll{movement}; }
@@ -57,8 +57,7 @@ public:
     static PencilOutput dragArmed() { return DragArmed{}; }
 
     const Value& value() const { return value_; }
-    template <typename Alternative>
-    const Alternative* get() const {
+    template <typename Alternative> const Alternative* get() const {
         return std::get_if<Alternative>(&value_);
     }
 

@@ -10,7 +10,7 @@ namespace velm {
 enum class ScalingMode { fit, fill, pixelPerfect };
 
 inline constexpr std::array<ScalingMode, 3> allScalingModes{ScalingMode::fit, ScalingMode::fill,
-                                                              ScalingMode::pixelPerfect};
+                                                            ScalingMode::pixelPerfect};
 
 // The stored form: "fit", "fill", "pixelPerfect".
 std::string_view rawValue(ScalingMode mode);

@@ -13,18 +13,21 @@ using RoleSet = std::unordered_set<std::string_view>;
 
 const RoleSet& controlRoles() {
     static const RoleSet roles{
-        "AXButton",  "AXCheckBox",    "AXRadioButton", "AXPopUpButton", "AXMenuButton", "AXLink",
-        "AXDisclosureTriangle", "AXIncrementor", "AXSlider", "AXMenuBarItem", "AXMenuItem", "AXDockItem",
-        "AXComboBox", "AXTextField", "AXColorWell", "AXTab", "AXSegment",
+        "AXButton",     "AXCheckBox",    "AXRadioButton",        "AXPopUpButton",
+        "AXMenuButton", "AXLink",        "AXDisclosureTriangle", "AXIncrementor",
+        "AXSlider",     "AXMenuBarItem", "AXMenuItem",           "AXDockItem",
+        "AXComboBox",   "AXTextField",   "AXColorWell",          "AXTab",
+        "AXSegment",
     };
     return roles;
 }
 
 const RoleSet& deadSpaceRoles() {
     static const RoleSet roles{
-        "AXWindow",   "AXGroup",      "AXToolbar", "AXScrollArea", "AXSplitGroup", "AXUnknown", "AXApplication",
-        "AXTabGroup", "AXLayoutArea", "AXSheet",   "AXDrawer",     "AXRadioGroup", "AXList",    "AXMenuBar",
-        "AXSplitter", "AXScrollBar",  "AXValueIndicator", "AXHandle", "AXGrowArea", "AXRuler", "AXMatte",
+        "AXWindow",      "AXGroup",    "AXToolbar",    "AXScrollArea", "AXSplitGroup",     "AXUnknown",
+        "AXApplication", "AXTabGroup", "AXLayoutArea", "AXSheet",      "AXDrawer",         "AXRadioGroup",
+        "AXList",        "AXMenuBar",  "AXSplitter",   "AXScrollBar",  "AXValueIndicator", "AXHandle",
+        "AXGrowArea",    "AXRuler",    "AXMatte",
     };
     return roles;
 }
@@ -40,7 +43,9 @@ double gapDivisor(double side) {
     return 1 - 0.65 * share;
 }
 
-double gap(double value, double low, double high) { return std::max({low - value, 0.0, value - high}); }
+double gap(double value, double low, double high) {
+    return std::max({low - value, 0.0, value - high});
+}
 
 double weightedDistance(const Rect& rect, Point p) {
     double dx = gap(p.x, rect.minX(), rect.maxX()) / gapDivisor(rect.width());
@@ -49,8 +54,10 @@ double weightedDistance(const Rect& rect, Point p) {
 }
 
 bool isCandidate(Kind kind, const Rect& rect) {
-    if (!isUsable(rect.origin) || !isUsable(rect.size)) return false;
-    if (!(rect.width() >= 1 && rect.height() >= 1)) return false;
+    if (!isUsable(rect.origin) || !isUsable(rect.size))
+        return false;
+    if (!(rect.width() >= 1 && rect.height() >= 1))
+        return false;
     return kind != Kind::content || std::min(rect.width(), rect.height()) <= largestContentControlSide;
 }
 
@@ -63,25 +70,33 @@ Point landingPoint(const Rect& rect, Point p) {
 } // namespace
 
 Kind kind(std::optional<std::string_view> role) {
-    if (!role) return Kind::deadSpace;
-    if (controlRoles().contains(*role)) return Kind::control;
-    if (deadSpaceRoles().contains(*role)) return Kind::deadSpace;
+    if (!role)
+        return Kind::deadSpace;
+    if (controlRoles().contains(*role))
+        return Kind::control;
+    if (deadSpaceRoles().contains(*role))
+        return Kind::deadSpace;
     return Kind::content;
 }
 
 std::optional<double> reach(Kind kind, double radius) {
-    if (std::isnan(radius)) return std::nullopt;
+    if (std::isnan(radius))
+        return std::nullopt;
     double r = std::clamp(radius, smallestRadius, largestRadius);
     switch (kind) {
-    case Kind::control: return std::nullopt;
-    case Kind::deadSpace: return r;
-    case Kind::content: return std::max(r / 3, 6.0);
+    case Kind::control:
+        return std::nullopt;
+    case Kind::deadSpace:
+        return r;
+    case Kind::content:
+        return std::max(r / 3, 6.0);
     }
     return std::nullopt;
 }
 
 std::vector<Point> probePoints(Point centre, double reach) {
-    if (!isUsable(centre) || !isUsable(reach)) return {};
+    if (!isUsable(centre) || !isUsable(reach))
+        return {};
     int rings = reach > 12 ? 3 : 2;
     std::vector<Point> points;
     points.reserve(static_cast<std::size_t>(rings) * 8);
@@ -98,19 +113,23 @@ std::vector<Point> probePoints(Point centre, double reach) {
 
 std::optional<Point> bestTarget(Kind kind, std::span<const Rect> rects, Point point, double radius) {
     std::optional<double> limit = reach(kind, radius);
-    if (!limit || !isUsable(point)) return std::nullopt;
+    if (!limit || !isUsable(point))
+        return std::nullopt;
     const Rect* best = nullptr;
     double bestDistance = 0;
     for (const Rect& rect : rects) {
-        if (!isCandidate(kind, rect)) continue;
+        if (!isCandidate(kind, rect))
+            continue;
         double d = weightedDistance(rect, point);
-        if (d > *limit) continue;
+        if (d > *limit)
+            continue;
         if (!best || d < bestDistance) {
             best = &rect;
             bestDistance = d;
         }
     }
-    if (!best) return std::nullopt;
+    if (!best)
+        return std::nullopt;
     return landingPoint(*best, point);
 }
 

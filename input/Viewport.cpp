@@ -8,7 +8,9 @@ namespace velm {
 namespace {
 
 // NaN (a point with no usable place) maps to the middle rather than poisoning later arithmetic.
-double clampUnit(double value) { return std::isnan(value) ? 0.5 : std::clamp(value, 0.0, 1.0); }
+double clampUnit(double value) {
+    return std::isnan(value) ? 0.5 : std::clamp(value, 0.0, 1.0);
+}
 
 // A picture longer than the view keeps the view covered; a shorter one stays centred.
 double clampedCenter(double center, double viewLength, double shownLength) {
@@ -19,7 +21,9 @@ double clampedCenter(double center, double viewLength, double shownLength) {
     return 0.5;
 }
 
-bool hasPositiveArea(Size size) { return size.width > 0 && size.height > 0; }
+bool hasPositiveArea(Size size) {
+    return size.width > 0 && size.height > 0;
+}
 
 } // namespace
 
@@ -40,21 +44,28 @@ double Viewport::unguardedBaseScale() const {
     double wide = viewSize_.width / contentSize_.width;
     double tall = viewSize_.height / contentSize_.height;
     switch (mode_) {
-    case ScalingMode::fit: return std::min(wide, tall);
-    case ScalingMode::fill: return std::max(wide, tall);
-    case ScalingMode::pixelPerfect: return 1 / (std::isfinite(viewScale_) ? std::max(viewScale_, 1.0) : 1.0);
+    case ScalingMode::fit:
+        return std::min(wide, tall);
+    case ScalingMode::fill:
+        return std::max(wide, tall);
+    case ScalingMode::pixelPerfect:
+        return 1 / (std::isfinite(viewScale_) ? std::max(viewScale_, 1.0) : 1.0);
     }
     return 1;
 }
 
 bool Viewport::isValid() const {
-    if (!isUsable(contentSize_) || !isUsable(viewSize_)) return false;
-    if (!hasPositiveArea(contentSize_) || !hasPositiveArea(viewSize_)) return false;
+    if (!isUsable(contentSize_) || !isUsable(viewSize_))
+        return false;
+    if (!hasPositiveArea(contentSize_) || !hasPositiveArea(viewSize_))
+        return false;
     double scale = unguardedBaseScale();
     return isUsable(scale) && scale > 0;
 }
 
-double Viewport::baseScale() const { return isValid() ? unguardedBaseScale() : 1; }
+double Viewport::baseScale() const {
+    return isValid() ? unguardedBaseScale() : 1;
+}
 
 Size Viewport::displayedSize() const {
     double scale = baseScale() * zoom_;
@@ -63,7 +74,8 @@ Size Viewport::displayedSize() const {
 
 Rect Viewport::contentRect() const {
     Size shown = displayedSize();
-    return {{viewSize_.width / 2 - shown.width * center_.x, viewSize_.height / 2 - shown.height * center_.y - lift_},
+    return {{viewSize_.width / 2 - shown.width * center_.x,
+             viewSize_.height / 2 - shown.height * center_.y - lift_},
             shown};
 }
 
@@ -74,7 +86,8 @@ bool Viewport::canPan() const {
 
 Point Viewport::normalizedPoint(Point viewPoint) const {
     Rect rect = contentRect();
-    if (!(rect.width() > 0 && rect.height() > 0)) return {0.5, 0.5};
+    if (!(rect.width() > 0 && rect.height() > 0))
+        return {0.5, 0.5};
     return {clampUnit((viewPoint.x - rect.minX()) / rect.width()),
             clampUnit((viewPoint.y - rect.minY()) / rect.height())};
 }
@@ -85,7 +98,8 @@ Point Viewport::viewPoint(Point normalized) const {
 }
 
 void Viewport::zoomBy(double factor, Point anchor) {
-    if (!isValid() || !std::isfinite(factor) || !(factor > 0) || !isUsable(anchor)) return;
+    if (!isValid() || !std::isfinite(factor) || !(factor > 0) || !isUsable(anchor))
+        return;
     Point pinned = normalizedPoint(anchor);
     zoom_ = std::clamp(zoom_ * factor, smallestZoom, largestZoom);
     Size shown = displayedSize();
@@ -97,7 +111,8 @@ void Viewport::zoomBy(double factor, Point anchor) {
 }
 
 void Viewport::panBy(Size movement) {
-    if (!isValid() || !isUsable(movement)) return;
+    if (!isValid() || !isUsable(movement))
+        return;
     Size shown = displayedSize();
     center_.x -= movement.width / shown.width;
     center_.y -= movement.height / shown.height;
@@ -114,7 +129,8 @@ void Viewport::reveal(Point normalized, double margin) {
         lift_ = 0;
         return;
     }
-    if (!isUsable(normalized.y) || std::isnan(margin)) return;
+    if (!isUsable(normalized.y) || std::isnan(margin))
+        return;
     Rect rect = contentRect();
     double y = rect.minY() + normalized.y * rect.height();
     double visible = viewSize_.height - obscuredBottom_;
@@ -123,27 +139,34 @@ void Viewport::reveal(Point normalized, double margin) {
 }
 
 void Viewport::keepVisible(Point normalized, double margin) {
-    if (!isValid() || !canPan() || std::isnan(margin)) return;
+    if (!isValid() || !canPan() || std::isnan(margin))
+        return;
     Point p = viewPoint(normalized);
-    if (!isUsable(p)) return;
+    if (!isUsable(p))
+        return;
     double mx = std::min(viewSize_.width * 0.25, margin);
     double my = std::min(viewSize_.height * 0.25, margin);
     auto shift = [](double at, double length, double edge) {
-        if (at > length - edge) return (length - edge) - at;
-        if (at < edge) return edge - at;
+        if (at > length - edge)
+            return (length - edge) - at;
+        if (at < edge)
+            return edge - at;
         return 0.0;
     };
     Size movement{shift(p.x, viewSize_.width, mx), shift(p.y, viewSize_.height, my)};
-    if (movement.width != 0 || movement.height != 0) panBy(movement);
+    if (movement.width != 0 || movement.height != 0)
+        panBy(movement);
 }
 
 Viewport::DrawingQuad Viewport::drawingQuad() const {
-    if (!isValid()) return {};
+    if (!isValid())
+        return {};
     Rect rect = contentRect();
     double halfWidth = viewSize_.width / 2;
     double halfHeight = viewSize_.height / 2;
     return {toFloat(rect.width() / viewSize_.width), toFloat(rect.height() / viewSize_.height),
-            toFloat((rect.midX() - halfWidth) / halfWidth), toFloat(-(rect.midY() - halfHeight) / halfHeight)};
+            toFloat((rect.midX() - halfWidth) / halfWidth),
+            toFloat(-(rect.midY() - halfHeight) / halfHeight)};
 }
 
 void Viewport::clampCenter() {

@@ -1,7 +1,6 @@
 #include "input/ClickCounter.h"
 
 #include <gtest/gtest.h>
-
 #include <limits>
 
 namespace velm {

@@ -1,8 +1,7 @@
 #include "input/LocalInputFilter.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 
 namespace velm {
 namespace {
@@ -10,7 +9,9 @@ namespace {
 using LocalInputFilter::EventType;
 using LocalInputFilter::shouldPass;
 
-EventType typeNumber(std::uint32_t number) { return static_cast<EventType>(number); }
+EventType typeNumber(std::uint32_t number) {
+    return static_cast<EventType>(number);
+}
 
 TEST(LocalInputFilter, MarkerSpellsVELM) {
     EXPECT_EQ(LocalInputFilter::marker, ('V' << 24) | ('E' << 16) | ('L' << 8) | 'M');

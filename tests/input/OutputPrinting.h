@@ -11,10 +11,14 @@ namespace velm {
 
 inline std::ostream& operator<<(std::ostream& os, PointerButton button) {
     switch (button.kind()) {
-    case PointerButton::Kind::left: return os << "left";
-    case PointerButton::Kind::right: return os << "right";
-    case PointerButton::Kind::middle: return os << "middle";
-    case PointerButton::Kind::other: return os << "other(" << int(button.number()) << ")";
+    case PointerButton::Kind::left:
+        return os << "left";
+    case PointerButton::Kind::right:
+        return os << "right";
+    case PointerButton::Kind::middle:
+        return os << "middle";
+    case PointerButton::Kind::other:
+        return os << "other(" << int(button.number()) << ")";
     }
     return os;
 }
@@ -23,12 +27,18 @@ inline void PrintTo(const GestureOutput& output, std::ostream* os) {
     struct Printer {
         std::ostream& os;
         void operator()(const InputEvent& e) const {
-            if (auto* m = e.get<InputEvent::PointerMove>()) os << "pointerMove(" << m->x << ", " << m->y << ")";
-            else if (auto* d = e.get<InputEvent::PointerDown>()) os << "pointerDown(" << d->button << ")";
-            else if (auto* u = e.get<InputEvent::PointerUp>()) os << "pointerUp(" << u->button << ")";
-            else if (auto* s = e.get<InputEvent::Scroll>()) os << "scroll(" << s->dx << ", " << s->dy << ")";
-            else if (auto* t = e.get<InputEvent::Tap>()) os << "tap(" << t->button << ", " << t->reach << ")";
-            else os << "other input event";
+            if (auto* m = e.get<InputEvent::PointerMove>())
+                os << "pointerMove(" << m->x << ", " << m->y << ")";
+            else if (auto* d = e.get<InputEvent::PointerDown>())
+                os << "pointerDown(" << d->button << ")";
+            else if (auto* u = e.get<InputEvent::PointerUp>())
+                os << "pointerUp(" << u->button << ")";
+            else if (auto* s = e.get<InputEvent::Scroll>())
+                os << "scroll(" << s->dx << ", " << s->dy << ")";
+            else if (auto* t = e.get<InputEvent::Tap>())
+                os << "tap(" << t->button << ", " << t->reach << ")";
+            else
+                os << "other input event";
         }
         void operator()(const GestureOutput::Zoom& z) const {
             os << "zoom(" << z.factor << ", " << z.anchor.x << ", " << z.anchor.y << ")";

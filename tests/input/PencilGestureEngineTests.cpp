@@ -1,11 +1,9 @@
 #include "input/PencilGestureEngine.h"
 #include "input/ScrollMomentum.h"
-
 #include "tests/input/OutputPrinting.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 namespace velm {
@@ -19,7 +17,9 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 const PencilOutput buttonDown = PencilOutput::buttonDown();
 const PencilOutput buttonUp = PencilOutput::buttonUp();
 const PencilOutput click = PencilOutput::click();
-PencilOutput moveTo(double x, double y) { return PencilOutput::moveTo({x, y}); }
+PencilOutput moveTo(double x, double y) {
+    return PencilOutput::moveTo({x, y});
+}
 
 TEST(PencilGestureEngine, TapClicksWhereTheStylusFirstTouched) {
     PencilGestureEngine pencil;
@@ -120,7 +120,8 @@ TEST(ScrollMomentum, DecaysUntilItStops) {
     EXPECT_NEAR(momentum.velocity().dx, 818.566, 1e-3) << "a refused step keeps the velocity";
 
     int steps = 0;
-    while (momentum.step(1.0 / 60)) ++steps;
+    while (momentum.step(1.0 / 60))
+        ++steps;
     EXPECT_GT(steps, 10);
     EXPECT_LE(momentum.velocity().length(), ScrollMomentum::stopSpeed);
     EXPECT_GT(momentum.velocity().length(), ScrollMomentum::stopSpeed * std::pow(0.998, 1000.0 / 60));

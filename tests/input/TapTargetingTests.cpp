@@ -1,8 +1,7 @@
 #include "input/TapTargeting.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <numbers>
 #include <vector>
@@ -13,15 +12,17 @@ namespace {
 using TapTargeting::Kind;
 
 TEST(TapTargeting, ClassifiesRoles) {
-    for (const char* role : {"AXButton", "AXCheckBox", "AXRadioButton", "AXPopUpButton", "AXMenuButton", "AXLink",
-                             "AXDisclosureTriangle", "AXIncrementor", "AXSlider", "AXMenuBarItem", "AXMenuItem",
-                             "AXDockItem", "AXComboBox", "AXTextField", "AXColorWell", "AXTab", "AXSegment"}) {
+    for (const char* role :
+         {"AXButton", "AXCheckBox", "AXRadioButton", "AXPopUpButton", "AXMenuButton", "AXLink",
+          "AXDisclosureTriangle", "AXIncrementor", "AXSlider", "AXMenuBarItem", "AXMenuItem", "AXDockItem",
+          "AXComboBox", "AXTextField", "AXColorWell", "AXTab", "AXSegment"}) {
         EXPECT_EQ(TapTargeting::kind(role), Kind::control) << role;
     }
-    for (const char* role : {"AXWindow", "AXGroup", "AXToolbar", "AXScrollArea", "AXSplitGroup", "AXUnknown",
-                             "AXApplication", "AXTabGroup", "AXLayoutArea", "AXSheet", "AXDrawer", "AXRadioGroup",
-                             "AXList", "AXMenuBar", "AXSplitter", "AXScrollBar", "AXValueIndicator", "AXHandle",
-                             "AXGrowArea", "AXRuler", "AXMatte"}) {
+    for (const char* role :
+         {"AXWindow",      "AXGroup",    "AXToolbar",    "AXScrollArea", "AXSplitGroup",     "AXUnknown",
+          "AXApplication", "AXTabGroup", "AXLayoutArea", "AXSheet",      "AXDrawer",         "AXRadioGroup",
+          "AXList",        "AXMenuBar",  "AXSplitter",   "AXScrollBar",  "AXValueIndicator", "AXHandle",
+          "AXGrowArea",    "AXRuler",    "AXMatte"}) {
         EXPECT_EQ(TapTargeting::kind(role), Kind::deadSpace) << role;
     }
     EXPECT_EQ(TapTargeting::kind(std::nullopt), Kind::deadSpace);
@@ -43,7 +44,8 @@ TEST(TapTargeting, ReachFollowsRadiusAndKind) {
     EXPECT_EQ(TapTargeting::reach(Kind::deadSpace, std::numeric_limits<double>::quiet_NaN()), std::nullopt);
 }
 
-void expectRing(const std::vector<Point>& points, std::size_t first, Point centre, double radius, double turn) {
+void expectRing(const std::vector<Point>& points, std::size_t first, Point centre, double radius,
+                double turn) {
     for (std::size_t i = 0; i < 8; ++i) {
         double angle = (static_cast<double>(i) + turn) * std::numbers::pi / 4;
         EXPECT_NEAR(points[first + i].x, centre.x + radius * std::cos(angle), 1e-9) << first + i;
@@ -75,7 +77,8 @@ TEST(TapTargeting, WeighsMissesByTargetSize) {
     std::vector<Rect> small{{{100, 100}, {40, 20}}};
     EXPECT_EQ(TapTargeting::bestTarget(Kind::deadSpace, small, tap, 20), (Point{103, 110}));
     std::vector<Rect> wide{{{100, 100}, {100, 20}}};
-    EXPECT_EQ(TapTargeting::bestTarget(Kind::deadSpace, wide, tap, 20), std::nullopt) << "10 / 0.35 is beyond 20";
+    EXPECT_EQ(TapTargeting::bestTarget(Kind::deadSpace, wide, tap, 20), std::nullopt)
+        << "10 / 0.35 is beyond 20";
     EXPECT_EQ(TapTargeting::bestTarget(Kind::control, small, tap, 20), std::nullopt);
 }
 
@@ -90,7 +93,8 @@ TEST(TapTargeting, ContentOnlyOffersSmallControls) {
 TEST(TapTargeting, NearestWinsAndTiesGoToTheFirst) {
     Point tap{50, 50};
     std::vector<Rect> rects{{{60, 40}, {20, 20}}, {{20, 40}, {20, 20}}, {{40, 55}, {20, 20}}};
-    EXPECT_EQ(TapTargeting::bestTarget(Kind::deadSpace, rects, tap, 20), (Point{50, 58})) << "5 points below wins";
+    EXPECT_EQ(TapTargeting::bestTarget(Kind::deadSpace, rects, tap, 20), (Point{50, 58}))
+        << "5 points below wins";
     std::vector<Rect> tied{{{60, 40}, {20, 20}}, {{20, 40}, {20, 20}}};
     EXPECT_EQ(TapTargeting::bestTarget(Kind::deadSpace, tied, tap, 20), (Point{63, 50}));
 }

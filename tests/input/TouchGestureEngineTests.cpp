@@ -1,10 +1,8 @@
 #include "input/TouchGestureEngine.h"
-
 #include "tests/input/OutputPrinting.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 namespace velm {
@@ -19,19 +17,29 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 const PointerButton left = PointerButton::left();
 const PointerButton right = PointerButton::right();
 
-GestureOutput move(float x, float y) { return GestureOutput::input(InputEvent::pointerMove(x, y)); }
-GestureOutput down(PointerButton b) { return GestureOutput::input(InputEvent::pointerDown(b)); }
-GestureOutput up(PointerButton b) { return GestureOutput::input(InputEvent::pointerUp(b)); }
-GestureOutput tap(PointerButton b, float reach) { return GestureOutput::input(InputEvent::tap(b, reach)); }
-GestureOutput scroll(float dx, float dy) { return GestureOutput::input(InputEvent::scroll(dx, dy)); }
+GestureOutput move(float x, float y) {
+    return GestureOutput::input(InputEvent::pointerMove(x, y));
+}
+GestureOutput down(PointerButton b) {
+    return GestureOutput::input(InputEvent::pointerDown(b));
+}
+GestureOutput up(PointerButton b) {
+    return GestureOutput::input(InputEvent::pointerUp(b));
+}
+GestureOutput tap(PointerButton b, float reach) {
+    return GestureOutput::input(InputEvent::tap(b, reach));
+}
+GestureOutput scroll(float dx, float dy) {
+    return GestureOutput::input(InputEvent::scroll(dx, dy));
+}
 const GestureOutput longPress = GestureOutput::longPressRecognized();
 
 // A 2000 x 1000 pixel picture fills a 1000 x 500 point view, so view point (x, y) is remote point
 // (x, y) and normalised (x / 1000, y / 500).
 class TouchGestureEngineTest : public ::testing::Test {
 protected:
-    TouchGestureEngine engine{TouchMode::trackpad, Viewport({2000, 1000}, {1000, 500}, 2, ScalingMode::fit),
-                              {1000, 500}};
+    TouchGestureEngine engine{
+        TouchMode::trackpad, Viewport({2000, 1000}, {1000, 500}, 2, ScalingMode::fit), {1000, 500}};
 
     Outputs began(std::int64_t id, double x, double y, double t, double radius = 0) {
         return engine.handle({id, Phase::began, {x, y}, t, radius});
@@ -39,7 +47,9 @@ protected:
     Outputs moved(std::int64_t id, double x, double y, double t, double radius = 0) {
         return engine.handle({id, Phase::moved, {x, y}, t, radius});
     }
-    Outputs ended(std::int64_t id, double x, double y, double t) { return engine.handle({id, Phase::ended, {x, y}, t}); }
+    Outputs ended(std::int64_t id, double x, double y, double t) {
+        return engine.handle({id, Phase::ended, {x, y}, t});
+    }
     Outputs cancelled(std::int64_t id, double t) { return engine.handle({id, Phase::cancelled, {0, 0}, t}); }
 
     void direct() { engine.setMode(TouchMode::direct); }
@@ -215,14 +225,16 @@ TEST_F(TouchGestureEngineTest, PinchZoomsAndPansAroundTheCentroid) {
     direct();
     began(1, 100, 100, 0);
     began(2, 200, 100, 0);
-    EXPECT_EQ(moved(2, 229, 115, 0.1), Outputs{}) << "spread by more than 28 while the centroid moved too: a pinch";
+    EXPECT_EQ(moved(2, 229, 115, 0.1), Outputs{})
+        << "spread by more than 28 while the centroid moved too: a pinch";
     Outputs out = moved(1, 90, 115, 0.2);
     ASSERT_EQ(out.size(), 2u);
     ASSERT_NE(out[0].get<GestureOutput::Zoom>(), nullptr);
     EXPECT_DOUBLE_EQ(out[0].get<GestureOutput::Zoom>()->factor, 139.0 / std::hypot(129.0, 15.0));
     EXPECT_EQ(out[0].get<GestureOutput::Zoom>()->anchor, (Point{159.5, 115}));
     EXPECT_EQ(out[1], GestureOutput::pan({-5, 7.5}));
-    EXPECT_EQ(moved(1, 90, 115, 0.3), (Outputs{GestureOutput::zoom(1, {159.5, 115})})) << "still centroid: no pan";
+    EXPECT_EQ(moved(1, 90, 115, 0.3), (Outputs{GestureOutput::zoom(1, {159.5, 115})}))
+        << "still centroid: no pan";
 }
 
 TEST_F(TouchGestureEngineTest, PinchBelowOnePointPansWithoutZooming) {

@@ -1,7 +1,6 @@
 #include "input/Viewport.h"
 
 #include <gtest/gtest.h>
-
 #include <limits>
 
 namespace velm {
@@ -10,7 +9,9 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-Viewport wideInSquare(ScalingMode mode) { return Viewport({2000, 1000}, {1000, 1000}, 2, mode); }
+Viewport wideInSquare(ScalingMode mode) {
+    return Viewport({2000, 1000}, {1000, 1000}, 2, mode);
+}
 
 void expectNear(Point actual, Point expected, double tolerance = 1e-9) {
     EXPECT_NEAR(actual.x, expected.x, tolerance);
@@ -18,7 +19,8 @@ void expectNear(Point actual, Point expected, double tolerance = 1e-9) {
 }
 
 TEST(ScalingMode, RawValuesAndNames) {
-    for (ScalingMode mode : allScalingModes) EXPECT_EQ(scalingModeFromRawValue(rawValue(mode)), mode);
+    for (ScalingMode mode : allScalingModes)
+        EXPECT_EQ(scalingModeFromRawValue(rawValue(mode)), mode);
     EXPECT_EQ(rawValue(ScalingMode::pixelPerfect), "pixelPerfect");
     EXPECT_EQ(displayName(ScalingMode::pixelPerfect), "Pixel Perfect");
     EXPECT_EQ(displayName(ScalingMode::fill), "Fill");
@@ -154,8 +156,10 @@ TEST(Viewport, DrawingQuad) {
     lifted.setObscuredBottom(500);
     lifted.reveal({0.5, 1}, 0);
     EXPECT_EQ(lifted.drawingQuad(), (Viewport::DrawingQuad{1, 1, 0, 1}));
-    EXPECT_EQ(Viewport({0, 10}, {10, 10}, 1, ScalingMode::fit).drawingQuad(), (Viewport::DrawingQuad{1, 1, 0, 0}));
-    EXPECT_EQ(Viewport({10, 10}, {inf, 10}, 1, ScalingMode::fit).drawingQuad(), (Viewport::DrawingQuad{1, 1, 0, 0}));
+    EXPECT_EQ(Viewport({0, 10}, {10, 10}, 1, ScalingMode::fit).drawingQuad(),
+              (Viewport::DrawingQuad{1, 1, 0, 0}));
+    EXPECT_EQ(Viewport({10, 10}, {inf, 10}, 1, ScalingMode::fit).drawingQuad(),
+              (Viewport::DrawingQuad{1, 1, 0, 0}));
 }
 
 } // namespace
