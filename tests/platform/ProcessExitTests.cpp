@@ -7,12 +7,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
+#include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -21,62 +20,53 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The child's half: set up a scenario on the pool, then exit while it is busy.
-// Runs only when the parent below starts this program again with the scenario
-// in VELM_EXIT_SCENARIO.
+// The child's half: leave the pool busy in the way VELM_EXIT_SCENARIO names,
+// then exit. Skipped unless the tests below start this program again.
 TEST(ProcessExitChild, Run) {
-    const char* scenario = std::getenv("VELM_EXIT_SCENARIO");
-    if (!scenario) {
+    const char* found = std::getenv("VELM_EXIT_SCENARIO");
+    if (!found) {
         GTEST_SKIP() << "runs only as the child of the ProcessExit tests";
     }
+    const std::string scenario = found;
     auto queue = Queue::make("velm.test.exit");
-    // Pending timers and plenty of queued work.
     for (int i = 0; i < 100; ++i) {
-        queue->postAfter(std::chrono::hours(1), [] {});
+        queue->postAfter(1h, [] {});
         queue->post([] { std::this_thread::sleep_for(1ms); });
         Queue::global()->post([] {});
     }
-    if (std::strcmp(scenario, "stuck") == 0) {
-        // Work that never ends; the gate is never destroyed so it stays valid.
-        auto* never = new Gate();
-        Gate entered;
-        Queue::make("velm.test.stuck")->post([&entered, never] {
-            entered.open();
-            never->wait(std::chrono::hours(1));
+    if (scenario == "stuck") {
+        auto* never = new Gate(); // never destroyed: the stuck work outlives everything
+        auto entered = std::make_shared<Gate>();
+        Queue::make("velm.test.stuck")->post([entered, never] {
+            entered->open();
+            never->wait(1h);
         });
-        entered.wait();
-        std::exit(0);
-    }
-    if (std::strcmp(scenario, "from-pool") == 0) {
+        entered->wait();
+    } else if (scenario == "from-pool") {
         queue->post([] { std::exit(0); });
-        std::this_thread::sleep_for(std::chrono::hours(1));
+        std::this_thread::sleep_for(1h);
     }
     std::exit(0);
 }
 
-// Starts this program again on the child test and waits a bounded time for it.
-// Returns its wait status, or -1 when it had to be killed.
+// Runs the child with a bounded wait; its wait status, or -1 when it hung.
 int runChild(const std::string& scenario) {
-    const std::string env = "VELM_EXIT_SCENARIO=" + scenario;
-    std::string filter = "--gtest_filter=ProcessExitChild.Run";
-    std::string self = "/proc/self/exe";
+    std::string self = "/proc/self/exe", filter = "--gtest_filter=ProcessExitChild.Run";
+    std::string variable = "VELM_EXIT_SCENARIO=" + scenario;
     char* argv[] = {self.data(), filter.data(), nullptr};
-
     std::vector<char*> envp;
     for (char** entry = environ; *entry; ++entry) {
         envp.push_back(*entry);
     }
-    envp.push_back(const_cast<char*>(env.c_str()));
+    envp.push_back(variable.data());
     envp.push_back(nullptr);
 
     pid_t child = 0;
-    if (posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, envp.data()) != 0) {
-        ADD_FAILURE() << "could not start the child";
+    if (posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) {
         return -1;
     }
     int status = 0;
-    const bool ended = Blocking::waitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 30s);
-    if (!ended) {
+    if (!Blocking::waitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 30s)) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
         return -1;
@@ -85,8 +75,8 @@ int runChild(const std::string& scenario) {
 }
 
 void expectCleanExit(int status) {
-    ASSERT_NE(status, -1) << "the process hung at exit";
-    ASSERT_TRUE(WIFEXITED(status)) << "the process died of signal " << WTERMSIG(status);
+    ASSERT_NE(status, -1) << "the child could not start or hung at exit";
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 

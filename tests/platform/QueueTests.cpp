@@ -9,34 +9,16 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace velm {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Collects names from any thread.
-class Journal {
-public:
-    void add(std::string name) {
-        std::lock_guard guard(lock);
-        names_.push_back(std::move(name));
-    }
-    std::vector<std::string> names() {
-        std::lock_guard guard(lock);
-        return names_;
-    }
-
-private:
-    std::mutex lock;
-    std::vector<std::string> names_;
-};
+using Names = std::vector<std::string>;
 
 TEST(SerialQueue, RunsWorkOneAtATimeInPostOrderUnderLoadFromManyThreads) {
     auto queue = Queue::make("velm.test.serial");
@@ -51,9 +33,7 @@ TEST(SerialQueue, RunsWorkOneAtATimeInPostOrderUnderLoadFromManyThreads) {
         threads.emplace_back([&, poster] {
             for (int i = 0; i < perPoster; ++i) {
                 queue->post([&, poster, i] {
-                    if (inside.exchange(true)) {
-                        ++overlaps;
-                    }
+                    overlaps += inside.exchange(true) ? 1 : 0;
                     seen[poster].push_back(i);
                     inside = false;
                 });
@@ -64,81 +44,68 @@ TEST(SerialQueue, RunsWorkOneAtATimeInPostOrderUnderLoadFromManyThreads) {
         thread.join();
     }
     ASSERT_TRUE(Blocking::drain(*queue));
-
     EXPECT_EQ(overlaps, 0);
-    for (int poster = 0; poster < posters; ++poster) {
-        ASSERT_EQ(seen[poster].size(), static_cast<std::size_t>(perPoster));
+    for (const auto& numbers : seen) {
+        ASSERT_EQ(numbers.size(), static_cast<std::size_t>(perPoster));
         for (int i = 0; i < perPoster; ++i) {
-            ASSERT_EQ(seen[poster][i], i) << "poster " << poster;
+            ASSERT_EQ(numbers[i], i);
         }
     }
 }
 
-TEST(SerialQueue, WorkPostedFromWorkRunsAfterItAndAfterWhatWasAlreadyQueued) {
-    auto queue = Queue::make("velm.test.serial");
-    Journal journal;
+TEST(SerialQueue, WorkPostedFromWorkQueuesBehindItAndKnowsItsQueue) {
+    auto queue = Queue::make("velm.test.a");
+    auto other = Queue::make("velm.test.b");
+    Names ran; // touched only on the queue
     Gate done;
     queue->post([&] {
         queue->post([&] {
             queue->post([&] {
-                journal.add("inner");
+                ran.push_back("inner");
                 done.open();
             });
-            journal.add("outer-end");
+            ran.push_back(queue->isCurrent() && !other->isCurrent() ? "outer" : "outer, lost");
         });
-        queue->post([&] { journal.add("next"); });
+        queue->post([&] { ran.push_back("next"); });
     });
     ASSERT_TRUE(done.wait());
-    EXPECT_EQ(journal.names(), (std::vector<std::string>{"outer-end", "next", "inner"}));
-}
-
-TEST(SerialQueue, IsCurrentOnlyOnItsOwnWork) {
-    auto queue = Queue::make("velm.test.a");
-    auto other = Queue::make("velm.test.b");
-    std::atomic<int> answers{0};
-    queue->post([&] {
-        answers += queue->isCurrent() ? 1 : 100;
-        answers += other->isCurrent() ? 100 : 1;
-    });
-    ASSERT_TRUE(Blocking::drain(*queue));
-    EXPECT_EQ(answers, 2);
+    EXPECT_EQ(ran, (Names{"outer", "next", "inner"}));
     EXPECT_FALSE(queue->isCurrent());
-    EXPECT_EQ(queue->label(), "velm.test.a");
 }
 
-TEST(SerialQueue, DelayedWorkRunsInDueOrderAndAfterItsDelay) {
+TEST(SerialQueue, DelayedWorkRunsInDueOrderAndNeverBeforeItsDelay) {
     auto queue = Queue::make("velm.test.timers");
-    Journal journal;
+    Names ran;
     Gate done;
     const auto posted = queue->now();
-    std::atomic<bool> ranBeforeItsDelay{false};
+    std::atomic<bool> early{false};
     queue->post([&] {
         queue->postAfter(60ms, [&] {
-            journal.add("60");
+            ran.push_back("60");
             done.open();
         });
         queue->postAfter(20ms, [&] {
-            ranBeforeItsDelay = queue->now() - posted < 20ms;
-            journal.add("20");
+            early = queue->now() - posted < 20ms;
+            ran.push_back("20");
         });
-        queue->postAfter(40ms, [&] { journal.add("40"); });
-        queue->postAfter(-1s, [&] { journal.add("negative"); });
+        queue->postAfter(40ms, [&] { ran.push_back("40"); });
+        queue->postAfter(-1s, [&] { ran.push_back("negative"); });
     });
     ASSERT_TRUE(done.wait());
-    EXPECT_EQ(journal.names(), (std::vector<std::string>{"negative", "20", "40", "60"}));
-    EXPECT_FALSE(ranBeforeItsDelay);
+    EXPECT_EQ(ran, (Names{"negative", "20", "40", "60"}));
+    EXPECT_FALSE(early);
 }
 
 TEST(SerialQueue, ThrowingWorkIsLoggedAndTheQueueCarriesOn) {
     LogCapture log;
     auto queue = Queue::make("velm.test.throws");
-    Journal journal;
+    std::atomic<bool> after{false};
     queue->post([] { throw std::runtime_error("boom"); });
     queue->postAfter(0ms, [] { throw 7; });
-    queue->post([&] { journal.add("after"); });
     ASSERT_TRUE(Blocking::waitUntil([&] { return log.contains("non-standard"); }));
+    queue->post([&] { after = true; });
     ASSERT_TRUE(Blocking::drain(*queue));
-    EXPECT_EQ(journal.names(), (std::vector<std::string>{"after"}));
+    EXPECT_TRUE(after);
     EXPECT_TRUE(log.contains("work on velm.test.throws threw: boom"));
 }
 
@@ -153,20 +120,29 @@ TEST(SerialQueue, PendingWorkOutlivesTheLastHandleToItsQueue) {
     EXPECT_TRUE(finished.wait());
 }
 
-TEST(WorkItem, CancelBeforeTheTimeComesStopsTheWorkAndReleasesIt) {
+TEST(WorkItem, CancelBeforeTheTimeComesStopsAndReleasesTheWorkFromAnyThreadAnyNumberOfTimes) {
     auto queue = Queue::make("velm.test.cancel");
     auto token = std::make_shared<int>(0);
-    std::atomic<bool> cancelledRan{false};
+    std::atomic<bool> ran{false};
     Gate later;
-    WorkItem item = queue->postAfter(20ms, [token, &cancelledRan] { cancelledRan = true; });
-    item.cancel();
+    WorkItem item = queue->postAfter(20ms, [token, &ran] { ran = true; });
+    std::vector<std::thread> cancellers;
+    for (int i = 0; i < 4; ++i) {
+        cancellers.emplace_back([item] { item.cancel(), item.cancel(); });
+    }
+    for (auto& thread : cancellers) {
+        thread.join();
+    }
     EXPECT_TRUE(item.isCancelled());
     EXPECT_EQ(token.use_count(), 1) << "the cancelled work still holds what it captured";
     // Timers come due in order: once the later one has run, the earlier one had its chance.
     queue->postAfter(40ms, [&] { later.open(); });
     ASSERT_TRUE(later.wait());
-    ASSERT_TRUE(Blocking::drain(*queue));
-    EXPECT_FALSE(cancelledRan);
+    EXPECT_FALSE(ran);
+
+    WorkItem nothing;
+    nothing.cancel();
+    EXPECT_FALSE(nothing.isCancelled());
 }
 
 TEST(WorkItem, CancelFromAnotherThreadStopsWorkWhoseTimeHasComeButWhichWaitsBehindOther) {
@@ -193,43 +169,15 @@ TEST(WorkItem, CancelFromAnotherThreadStopsWorkWhoseTimeHasComeButWhichWaitsBehi
 TEST(WorkItem, WorkOnTheQueueCanCancelLaterWorkOfTheSameQueue) {
     auto queue = Queue::make("velm.test.self-cancel");
     std::atomic<bool> ran{false};
-    std::atomic<bool> cancelledInside{false};
     Gate done;
     queue->post([&] {
         auto item = std::make_shared<WorkItem>();
-        // Posted first so that it runs before the timer's work can.
-        queue->post([&, item] {
-            item->cancel();
-            cancelledInside = item->isCancelled();
-        });
+        queue->post([item] { item->cancel(); }); // queued before the timer can fire
         *item = queue->postAfter(0ms, [&] { ran = true; });
         queue->postAfter(30ms, [&] { done.open(); });
     });
     ASSERT_TRUE(done.wait());
-    EXPECT_TRUE(cancelledInside);
     EXPECT_FALSE(ran);
-}
-
-TEST(WorkItem, CancelIsIdempotentFromManyThreadsAndHarmlessOnNothing) {
-    auto queue = Queue::make("velm.test.idempotent");
-    std::atomic<int> runs{0};
-    WorkItem item = queue->postAfter(1h, [&] { ++runs; });
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i) {
-        threads.emplace_back([item] {
-            item.cancel();
-            item.cancel();
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    EXPECT_TRUE(item.isCancelled());
-
-    WorkItem nothing;
-    nothing.cancel();
-    EXPECT_FALSE(nothing.isCancelled());
-    EXPECT_EQ(runs, 0);
 }
 
 TEST(WorkItem, CancelDuringTheRunNeitherStopsNorWaitsForIt) {
@@ -241,8 +189,7 @@ TEST(WorkItem, CancelDuringTheRunNeitherStopsNorWaitsForIt) {
         finished.open();
     });
     ASSERT_TRUE(started.wait());
-    item.cancel(); // returns although the work is still running
-    EXPECT_TRUE(item.isCancelled());
+    item.cancel(); // would hang here if it waited for the work
     release.open();
     EXPECT_TRUE(finished.wait());
 }
@@ -255,22 +202,18 @@ TEST(WorkItem, EveryUncancelledCallRunsOnceUnderConcurrentCancels) {
     for (int i = 0; i < count; ++i) {
         items[i] = queue->postAfter(std::chrono::microseconds(i % 50), [&runs, i] { ++runs[i]; });
     }
-    std::thread canceller([&] {
+    std::thread([&] {
         for (int i = 0; i < count; i += 2) {
             items[i].cancel();
         }
-    });
-    canceller.join();
+    }).join();
     Gate last;
     queue->postAfter(5ms, [&] { last.open(); });
     ASSERT_TRUE(last.wait());
-    ASSERT_TRUE(Blocking::drain(*queue));
     for (int i = 0; i < count; ++i) {
-        if (i % 2 == 0) {
-            EXPECT_LE(runs[i], 1) << i;
-        } else {
-            EXPECT_EQ(runs[i], 1) << i;
-        }
+        // A cancelled call may have started before its cancel came; none runs twice.
+        ASSERT_LE(runs[i], 1) << i;
+        ASSERT_TRUE(i % 2 == 0 || runs[i] == 1) << i;
     }
 }
 
@@ -304,24 +247,11 @@ TEST(GlobalQueue, RunsWorkInParallel) {
     EXPECT_TRUE(second->wait());
     EXPECT_TRUE(*sawItself);
     EXPECT_FALSE(global->isCurrent());
-    EXPECT_EQ(Queue::global(), global);
-}
-
-TEST(GlobalQueue, DelayedWorkRunsAndCanBeCancelled) {
-    auto global = Queue::global();
-    std::atomic<bool> cancelledRan{false};
-    Gate ran;
-    WorkItem cancelled = global->postAfter(10ms, [&] { cancelledRan = true; });
-    cancelled.cancel();
-    global->postAfter(20ms, [&] { ran.open(); });
-    EXPECT_TRUE(ran.wait());
-    EXPECT_FALSE(cancelledRan);
 }
 
 TEST(MainQueue, IsAPlainSerialQueueUntilTheApplicationInstallsOne) {
     auto plain = Queue::main();
     ASSERT_TRUE(plain);
-    EXPECT_EQ(Queue::main(), plain);
     EXPECT_TRUE(Blocking::drain(*plain));
 
     auto installed = std::make_shared<ManualQueue>("velm.test.ui");
@@ -329,10 +259,9 @@ TEST(MainQueue, IsAPlainSerialQueueUntilTheApplicationInstallsOne) {
     EXPECT_EQ(Queue::main(), installed);
 
     Queue::setMain(nullptr);
-    auto restored = Queue::main();
-    ASSERT_TRUE(restored);
-    EXPECT_NE(restored, installed);
-    EXPECT_TRUE(Blocking::drain(*restored));
+    ASSERT_TRUE(Queue::main());
+    EXPECT_NE(Queue::main(), installed);
+    EXPECT_TRUE(Blocking::drain(*Queue::main()));
 }
 
 } // namespace
