@@ -133,12 +133,6 @@ std::vector<HomeNetwork::Prefix> HomeNetwork::localPrefixes(Family family) {
     if (getifaddrs(&list) != 0) {
         return {};
     }
-    std::vector<Prefix> prefixes = prefixesOf(list, family);
-    freeifaddrs(list);
-    return prefixes;
-}
-
-std::vector<HomeNetwork::Prefix> HomeNetwork::prefixesOf(const ifaddrs* list, Family family) {
     std::vector<Prefix> prefixes;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if ((entry->ifa_flags & IFF_UP) == 0 || entry->ifa_name == nullptr || !isLanName(entry->ifa_name) ||
@@ -147,11 +141,11 @@ std::vector<HomeNetwork::Prefix> HomeNetwork::prefixesOf(const ifaddrs* list, Fa
             continue;
         }
         Prefix prefix{addressBytes(entry->ifa_addr, family), addressBytes(entry->ifa_netmask, family)};
-        if (std::all_of(prefix.mask.begin(), prefix.mask.end(), [](std::uint8_t b) { return b == 0; })) {
-            continue;
+        if (std::any_of(prefix.mask.begin(), prefix.mask.end(), [](std::uint8_t b) { return b != 0; })) {
+            prefixes.push_back(std::move(prefix));
         }
-        prefixes.push_back(std::move(prefix));
     }
+    freeifaddrs(list);
     return prefixes;
 }
 

@@ -8,8 +8,6 @@
 #include <string_view>
 #include <vector>
 
-struct ifaddrs;
-
 namespace velm {
 
 // Decides whether a control connection comes from the home network, through a tunnel
@@ -44,12 +42,10 @@ public:
 
     static InterfaceKind kindOf(std::string_view interfaceName);
 
-    // The prefixes of the LAN interfaces that are up, read afresh from the system;
-    // empty when the system's list cannot be read.
+    // The prefixes of the LAN interfaces that are up, in the system's order, read
+    // afresh: each address of the family whose netmask is not all zeros. Empty when
+    // the system's list cannot be read.
     static std::vector<Prefix> localPrefixes(Family family);
-    // The same over a given interface list, in its order: entries that are up, of a
-    // LAN interface, with an address of the family and a netmask that is not all zeros.
-    static std::vector<Prefix> prefixesOf(const ifaddrs* list, Family family);
 
     // Whether `host` (an IPv4 or IPv6 literal, the latter perhaps with "%scope"; any
     // other text is a name) is on the home network. Only the first interface name is
