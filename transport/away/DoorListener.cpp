@@ -2,7 +2,6 @@
 
 #include "platform/dispatch/IoPool.h"
 #include "platform/log/Log.h"
-#include "transport/away/Door.h"
 
 #include <algorithm>
 #include <asio/buffer.hpp>

@@ -3,6 +3,7 @@
 #include "platform/core/Bytes.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
+#include "transport/away/Door.h"
 
 #include <array>
 #include <asio/ip/udp.hpp>
@@ -67,7 +68,7 @@ private:
     // One read from the socket. Datagrams longer than a knock are cut to one byte
     // more, which is enough to know they are not knocks.
     struct Receive {
-        std::array<std::uint8_t, 94> buffer{};
+        std::array<std::uint8_t, Door::knockLength + 1> buffer{};
         Endpoint sender;
     };
 
