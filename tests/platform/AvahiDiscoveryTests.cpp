@@ -11,6 +11,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -52,6 +54,13 @@ public:
             return found.has_value();
         });
         return found;
+    }
+
+    // Waits until the whole list so far satisfies `condition`.
+    template <typename Condition>
+    bool waitUntil(Condition condition) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, limit, [&] { return condition(items_); });
     }
 
     std::vector<T> items() {
@@ -190,37 +199,118 @@ TEST_F(AvahiDiscoveryTest, MissingInstanceResolvesToNothingAndCancelledResolutio
     EXPECT_TRUE(cancelled->items().empty());
 }
 
-// Without any bus, everything says so and nothing waits forever. Runs in a child process of its
-// own, since Avahi reads the bus address from the environment.
-TEST(AvahiDiscoveryAbsentTest, WithoutABusEverythingReportsUnavailability) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+// Makes a publisher, a browser and a resolver and checks that each reports the missing daemon:
+// unavailable, waiting, and a resolution that ends with nothing well before its limit. Gives the
+// publisher's explanation when all three do.
+std::optional<std::string> everythingReportsTheMissingDaemon() {
+    auto queue = Queue::make("test.discovery.absent");
+    AvahiDiscovery discovery;
+    auto publisher = discovery.makePublisher(queue);
+    auto published = std::make_shared<Inbox<PublisherState>>();
+    publisher->publish({"Velm Alone", serviceType, 1, {}}, [published](const PublisherState& s) { published->push(s); });
+    auto browser = discovery.makeBrowser(queue);
+    auto browsed = std::make_shared<Inbox<BrowserState>>();
+    browser->start(
+        serviceType, [browsed](const BrowserState& s) { browsed->push(s); }, [](const Results&) {});
+    auto resolver = discovery.makeResolver(queue);
+    auto resolved = std::make_shared<Inbox<std::optional<ResolvedService>>>();
+    resolver->resolve({"Velm Alone", serviceType, "local"}, 60s,
+                      [resolved](std::optional<ResolvedService> r) { resolved->push(r); });
+
+    auto unavailable = published->waitFor([](const PublisherState&) { return true; });
+    auto waiting = browsed->waitFor([](const BrowserState&) { return true; });
+    auto nothing = resolved->waitFor([](const auto&) { return true; });
+    const bool reported = unavailable && unavailable->kind() == PublisherState::Kind::unavailable && waiting &&
+                          waiting->kind() == BrowserState::Kind::waiting && nothing && !nothing->has_value();
+    return reported ? std::optional(unavailable->message()) : std::nullopt;
+}
+
+// These run in a child process each, since Avahi reads the bus address from the environment.
+class AvahiDiscoveryAbsentTest : public ::testing::Test {
+protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+// A daemon that goes away and comes back, with its bus: the publication follows it. Needs a daemon
+// of its own, so it starts one the way scripts/test.sh does.
+TEST_F(AvahiDiscoveryAbsentTest, PublicationReturnsWithTheDaemon) {
+    if (std::getenv("VELM_TEST_AVAHI") == nullptr) {
+        GTEST_SKIP() << "no sandboxed avahi-daemon; scripts/test.sh starts one when run as root";
+    }
+    EXPECT_EXIT(
+        {
+            char folder[] = "/tmp/velm-avahi-own.XXXXXX";
+            if (mkdtemp(folder) == nullptr) {
+                std::exit(2);
+            }
+            const std::string sandbox = std::string(VELM_TEST_DATA_DIR) + "/../../scripts/avahi-sandbox.sh ";
+            const std::string start = sandbox + "start " + folder + " >/dev/null";
+            const std::string stop = sandbox + "stop " + folder;
+            if (std::system(start.c_str()) != 0) {
+                std::exit(3);
+            }
+            setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + std::string(folder) + "/system_bus_socket").c_str(), 1);
+            auto queue = Queue::make("test.discovery.phoenix");
+            AvahiDiscovery discovery;
+            auto publisher = discovery.makePublisher(queue);
+            auto states = std::make_shared<Inbox<PublisherState>>();
+            publisher->publish({"Velm Phoenix", serviceType, 1, {}}, [states](const PublisherState& s) { states->push(s); });
+            auto kinds = [](std::vector<PublisherState::Kind> wanted) {
+                return [wanted](const std::vector<PublisherState>& seen) {
+                    std::size_t next = 0;
+                    for (const auto& state : seen) {
+                        if (next < wanted.size() && state.kind() == wanted[next]) {
+                            ++next;
+                        }
+                    }
+                    return next == wanted.size();
+                };
+            };
+            using Kind = PublisherState::Kind;
+            bool ok = states->waitUntil(kinds({Kind::registered}));
+            ok = ok && std::system(stop.c_str()) == 0 && states->waitUntil(kinds({Kind::registered, Kind::unavailable}));
+            ok = ok && std::system(start.c_str()) == 0 &&
+                 states->waitUntil(kinds({Kind::registered, Kind::unavailable, Kind::registered}));
+            publisher.reset();
+            std::system(stop.c_str());
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(AvahiDiscoveryAbsentTest, WithoutABusEverythingReportsUnavailability) {
     EXPECT_EXIT(
         {
             setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/velm-no-bus", 1);
-            auto queue = Queue::make("test.discovery.absent");
-            AvahiDiscovery discovery;
-            auto publisher = discovery.makePublisher(queue);
-            auto published = std::make_shared<Inbox<PublisherState>>();
-            publisher->publish({"Velm Alone", serviceType, 1, {}},
-                               [published](const PublisherState& s) { published->push(s); });
-            auto browser = discovery.makeBrowser(queue);
-            auto browsed = std::make_shared<Inbox<BrowserState>>();
-            browser->start(
-                serviceType, [browsed](const BrowserState& s) { browsed->push(s); }, [](const Results&) {});
-            auto resolver = discovery.makeResolver(queue);
-            auto resolved = std::make_shared<Inbox<std::optional<ResolvedService>>>();
-            resolver->resolve({"Velm Alone", serviceType, "local"}, 60s,
-                              [resolved](std::optional<ResolvedService> r) { resolved->push(r); });
+            const auto message = everythingReportsTheMissingDaemon();
+            std::exit(message && !message->empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
-            auto unavailable = published->waitFor([](const PublisherState&) { return true; });
-            auto waiting = browsed->waitFor([](const BrowserState&) { return true; });
-            auto nothing = resolved->waitFor([](const auto&) { return true; });
-            const bool ok = unavailable && unavailable->kind() == PublisherState::Kind::unavailable &&
-                            !unavailable->message().empty() && waiting &&
-                            waiting->kind() == BrowserState::Kind::waiting && nothing && !nothing->has_value();
-            publisher.reset();
-            browser.reset();
-            resolver.reset();
+TEST_F(AvahiDiscoveryAbsentTest, OnABusWithoutTheDaemonEverythingReportsUnavailability) {
+    EXPECT_EXIT(
+        {
+            char folder[] = "/tmp/velm-bus.XXXXXX";
+            if (mkdtemp(folder) == nullptr) {
+                std::exit(2);
+            }
+            const std::string socket = std::string(folder) + "/bus";
+            const std::string listen = "--address=unix:path=" + socket;
+            const pid_t bus = fork();
+            if (bus == 0) {
+                execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile", listen.c_str(), nullptr);
+                _exit(127);
+            }
+            for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i) {
+                usleep(10'000);
+            }
+            setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
+            const bool ok = everythingReportsTheMissingDaemon() == "Daemon not running";
+            kill(bus, SIGTERM);
+            waitpid(bus, nullptr, 0);
+            unlink(socket.c_str());
+            rmdir(folder);
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
