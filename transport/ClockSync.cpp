@@ -10,7 +10,8 @@ __extension__ using Wide = __int128;
 
 } // namespace
 
-void ClockSync::addSample(std::uint64_t sentMicros, std::uint64_t remoteMicros, std::uint64_t receivedMicros) {
+void ClockSync::addSample(std::uint64_t sentMicros, std::uint64_t remoteMicros,
+                          std::uint64_t receivedMicros) {
     // The times may come back from the peer, so they are checked rather than trusted.
     if (sentMicros >= timeLimit || remoteMicros >= timeLimit || receivedMicros >= timeLimit) {
         return;
