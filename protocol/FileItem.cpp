@@ -156,9 +156,13 @@ std::string FileItem::uniqueName(std::string_view name, const IsTaken& isTaken) 
         return safe;
     }
     const auto [base, extension] = baseAndExtension(safe);
-    const std::string suffix = extension.empty() ? std::string() : "." + std::string(extension);
+    std::string suffix;
+    if (!extension.empty()) {
+        suffix.append(".").append(extension);
+    }
     for (int copy = 2; copy <= lastNumberedCopy; ++copy) {
-        std::string candidate = std::string(base) + " " + std::to_string(copy) + suffix;
+        std::string candidate(base);
+        candidate.append(" ").append(std::to_string(copy)).append(suffix);
         if (!isTaken(candidate)) {
             return candidate;
         }
