@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,14 @@ public:
 
     // Whether the code point has a numeric type (digits, numerals, fractions, in any script).
     static bool isNumeric(char32_t codePoint);
+
+    // The byte length of the longest beginning of valid UTF-8 text that is at most `limit` bytes
+    // long and ends between two user-perceived characters (grapheme clusters); 0 when even the
+    // first character is longer. Looks at no more of the text than the limit needs.
+    static std::size_t graphemePrefixLength(std::string_view text, std::size_t limit);
+
+    // The byte length of the first user-perceived character of valid UTF-8 text; 0 when empty.
+    static std::size_t firstGraphemeLength(std::string_view text);
 };
 
 } // namespace velm

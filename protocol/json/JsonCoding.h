@@ -245,7 +245,7 @@ struct JsonCoding<E> {
 //         static void fields(auto& visit, auto&... self) { visit("id", self.id...); }
 //         friend bool operator==(const Download& a, const Download& b) { return fieldsEqual(a, b); }
 //     };
-//     using FileTransferRequest = std::variant<Upload, Download>;
+//     using Request = std::variant<Upload, Download>;
 template <typename T>
 concept JsonCase = JsonRecord<T> && requires {
     { T::caseName } -> std::convertible_to<std::string_view>;
@@ -307,6 +307,28 @@ private:
     }
 
     static constexpr std::array<Value (*)(const JsonReader&), sizeof...(Cases)> decoders{&decodeCase<Cases>...};
+};
+
+template <typename V>
+inline constexpr bool isJsonCaseVariant = false;
+template <JsonCase... Cases>
+inline constexpr bool isJsonCaseVariant<std::variant<Cases...>> = true;
+
+// A class that wraps an enumeration with payloads: it is made from its `Value`, a std::variant
+// of cases, and gives it back from `value()`. It travels exactly as its variant does.
+template <typename T>
+concept JsonCaseWrapper =
+    isJsonCaseVariant<typename T::Value> && std::constructible_from<T, typename T::Value> &&
+    requires(const T& wrapper) {
+        { wrapper.value() } -> std::same_as<const typename T::Value&>;
+    };
+
+template <JsonCaseWrapper T>
+struct JsonCoding<T> {
+    static void encode(const T& value, const JsonWriter& out) {
+        JsonCoding<typename T::Value>::encode(value.value(), out);
+    }
+    static T decode(const JsonReader& in) { return T(JsonCoding<typename T::Value>::decode(in)); }
 };
 
 } // namespace velm
