@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
+#include "protocol/ConnectionRecord.h"
 
 #include <optional>
 #include <span>
@@ -19,8 +20,7 @@ class HomeNetwork {
 public:
     HomeNetwork() = delete;
 
-    // The route a session took, as its history record keeps it.
-    enum class Route { home, door, elsewhere };
+    using Route = ConnectionRecord::Route;
 
     enum class Family { ipv4, ipv6 };
 
