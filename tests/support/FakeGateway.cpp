@@ -262,6 +262,9 @@ private:
         }
         case FakeGateway::Reply::Kind::raw:
             co_await asio::async_write(socket, asio::buffer(reply.text), asio::use_awaitable);
+            if (reply.holdOpen) {
+                co_await waitForClose(socket);
+            }
             break;
         }
     }

@@ -34,15 +34,16 @@ public:
         enum class Kind { success, fault, stall, oversized, raw };
         Kind kind = Kind::success;
         int faultCode = 0;
-        std::string text; // the whole answer for `raw`
+        std::string text;      // the whole answer for `raw`
+        bool holdOpen = false; // after a raw answer, keep the connection until the client closes
 
         static Reply success() { return {}; }
-        static Reply fault(int code) { return {Kind::fault, code, {}}; }
+        static Reply fault(int code) { return {Kind::fault, code, {}, false}; }
         // Reads the request and never answers.
-        static Reply stall() { return {Kind::stall, 0, {}}; }
+        static Reply stall() { return {Kind::stall, 0, {}, false}; }
         // Streams a megabyte of body without end in sight.
-        static Reply oversized() { return {Kind::oversized, 0, {}}; }
-        static Reply raw(std::string text) { return {Kind::raw, 0, std::move(text)}; }
+        static Reply oversized() { return {Kind::oversized, 0, {}, false}; }
+        static Reply raw(std::string text, bool holdOpen = false) { return {Kind::raw, 0, std::move(text), holdOpen}; }
     };
 
     // One SOAP request as it arrived.
