@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 
 #include <charconv>
-#include <cmath>
 #include <limits>
 #include <random>
 #include <utility>
@@ -16,7 +15,7 @@
 namespace velm {
 namespace {
 
-const Log log("portmapper");
+const Log logger("portmapper");
 
 // A decimal integer with an optional sign, digits only, within 64 bits.
 std::optional<std::int64_t> parseCode(std::string_view text) {
@@ -143,7 +142,7 @@ void PortMapper::map(Transport transport, std::uint16_t port, Lease lease,
 
 void PortMapper::unmap(Transport transport, std::uint16_t port, std::function<void()> done) {
     onQueue([=, done = std::move(done)](PortMapper& self) {
-        log.info("router stops forwarding %s %hu", rawValue(transport).data(), port);
+        logger.info("router stops forwarding %s %hu", rawValue(transport).data(), port);
         SoapArguments arguments = {
             {"NewRemoteHost", ""},
             {"NewExternalPort", std::to_string(port)},
@@ -173,7 +172,7 @@ void PortMapper::lookUpGateway(std::function<void(Result<Gateway>)> done) {
                          later<Result<Gateway>>([done](PortMapper& self, Result<Gateway> found) {
                              if (found.ok()) {
                                  self.gateway_ = found.value();
-                                 log.info("router found at %s, this Mac is %s", found.value().host.c_str(),
+                                 logger.info("router found at %s, this Mac is %s", found.value().host.c_str(),
                                           found.value().localAddress.c_str());
                              }
                              done(std::move(found));
@@ -205,7 +204,7 @@ void PortMapper::mapPort(Transport transport, std::uint16_t external, std::uint1
                 done(answer.failure());
                 return;
             }
-            log.info("router forwards %s %hu to %hu", rawValue(transport).data(), external, internal);
+            logger.info("router forwards %s %hu to %hu", rawValue(transport).data(), external, internal);
             done(std::monostate{});
         };
         const std::int64_t leaseSeconds = leasesArePermanent_ ? 0 : wholeSeconds(lease);
