@@ -1,7 +1,7 @@
 #include "transport/away/PortMapper.h"
 
 #include "platform/dispatch/ManualQueue.h"
-#include "platform/log/Log.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedRouter.h"
 
 #include <gtest/gtest.h>
@@ -36,15 +36,6 @@ struct Outcome {
 
 class PortMapperTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previousSink = Log::setSink([this](Log::Level, std::string_view category, std::string_view message) {
-            if (category == "portmapper") {
-                logged.emplace_back(message);
-            }
-        });
-    }
-    void TearDown() override { Log::setSink(previousSink); }
-
     std::vector<ScriptedRouter::Exchange> exchangesOf(const std::string& action) const {
         std::vector<ScriptedRouter::Exchange> found;
         for (const auto& exchange : router->exchanges) {
@@ -59,8 +50,7 @@ protected:
     std::shared_ptr<ScriptedRouter> router = std::make_shared<ScriptedRouter>();
     PortMapper::Timing timing{3s, 5s, 1200ms};
     std::shared_ptr<PortMapper> mapper = PortMapper::make("Velm & Co", queue, router, timing);
-    std::vector<std::string> logged;
-    Log::Sink previousSink;
+    LogCapture log;
 };
 
 TEST_F(PortMapperTest, MappingSendsEveryArgumentInOrder) {
@@ -82,8 +72,8 @@ TEST_F(PortMapperTest, MappingSendsEveryArgumentInOrder) {
                                 "<NewPortMappingDescription>Velm &amp; Co</NewPortMappingDescription>"
                                 "<NewLeaseDuration>900</NewLeaseDuration>"),
               std::string::npos);
-    EXPECT_EQ(logged, (std::vector<std::string>{"router found at 192.0.2.1, this Mac is 192.0.2.20",
-                                                "router forwards UDP 40000 to 41000"}));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"portmapper: router found at 192.0.2.1, this Mac is 192.0.2.20",
+                                                     "portmapper: router forwards UDP 40000 to 41000"}));
 }
 
 TEST_F(PortMapperTest, LeasesAreWholeSecondsWithinWhatTheRouterTakes) {
@@ -294,7 +284,7 @@ TEST_F(PortMapperTest, UnmapLogsFirstAndSwallowsEveryFailure) {
     mapper->unmap(PortMapper::Transport::udp, 4000, [&] { done = true; });
     queue->runUntilIdle();
     EXPECT_TRUE(done);
-    EXPECT_EQ(logged, std::vector<std::string>{"router stops forwarding UDP 4000"});
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"portmapper: router stops forwarding UDP 4000"});
     EXPECT_TRUE(router->exchanges.empty());
 
     mapper->unmap(PortMapper::Transport::tcp, 4000);
