@@ -162,7 +162,7 @@ TEST_F(PortMapperGatewayTest, ActionsStartedTogetherNeverOverlap) {
 }
 
 TEST_F(PortMapperGatewayTest, StalledOrFloodingRouterIsDroppedAndSearchedAgain) {
-    mapper = makeMapper({5s, 200ms, 10ms});
+    mapper = makeMapper({5s, 1s, 10ms});
     gateway.script("GetExternalIPAddress", FakeGateway::Reply::stall());
     EXPECT_EQ(wait<std::string>([&](auto done) { mapper->externalAddress(done); }).failure(),
               PortMapperFailure::noGateway());
