@@ -1,4 +1,3 @@
-#include "transport/away/LossyUtf8.h"
 #include "transport/away/RouterRequest.h"
 #include "transport/away/TagScanner.h"
 
@@ -83,18 +82,6 @@ TEST(SoapTagScanTest, HostileInputIsScannedWithoutBlowingUp) {
         closings += "</errorCod";
     }
     EXPECT_FALSE(TagScanner::tagValue("errorCode", closings));
-}
-
-TEST(LossyUtf8Test, KeepsValidTextAndReplacesEachBrokenSequence) {
-    const std::string valid = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
-    EXPECT_EQ(LossyUtf8::decode(toBytes(valid)), valid);
-    const std::string fffd = "\xEF\xBF\xBD";
-    EXPECT_EQ(LossyUtf8::decode(toBytes("a\xFF" "b")), "a" + fffd + "b");
-    EXPECT_EQ(LossyUtf8::decode(toBytes("\xC0\xAF")), fffd + fffd);          // overlong
-    EXPECT_EQ(LossyUtf8::decode(toBytes("\xED\xA0\x80")), fffd + fffd + fffd); // surrogate
-    EXPECT_EQ(LossyUtf8::decode(toBytes("\xE2\x82" "x")), fffd + "x");         // cut short
-    EXPECT_EQ(LossyUtf8::decode(toBytes("\xF4\x90\x80\x80")), fffd + fffd + fffd + fffd); // above U+10FFFF
-    EXPECT_EQ(LossyUtf8::decode(toBytes("\xF0\x9F\x98")), fffd);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "transport/away/PortMapper.h"
 
 #include "platform/log/Log.h"
-#include "transport/away/LossyUtf8.h"
+#include "platform/core/Utf8.h"
 #include "transport/away/TagScanner.h"
 
 #include <arpa/inet.h>
@@ -35,7 +35,7 @@ std::optional<std::int64_t> parseCode(std::string_view text) {
 
 // A router's error code wins over its HTTP status.
 PortMapperResult<std::string> readAnswer(const HttpResponse& response) {
-    std::string text = LossyUtf8::decode(response.body);
+    std::string text = Utf8::repaired(toString(response.body));
     if (const auto code = TagScanner::tagValue("errorCode", text)) {
         if (const auto number = parseCode(*code)) {
             return PortMapperFailure::refused(*number);
