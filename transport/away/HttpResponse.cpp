@@ -1,6 +1,6 @@
 #include "transport/away/HttpResponse.h"
 
-#include "transport/away/LossyUtf8.h"
+#include "platform/core/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -122,7 +122,7 @@ bool HttpResponse::isComplete(ByteView received) {
     if (end == std::string_view::npos) {
         return false;
     }
-    const std::string head = lowered(LossyUtf8::decode(received.first(end)));
+    const std::string head = lowered(Utf8::repaired(toString(received.first(end))));
     const std::string_view body = text.substr(end + headEnd.size());
     if (isChunked(head)) {
         return walkChunks(body) != ChunkWalk::needMore;
@@ -149,7 +149,7 @@ std::optional<HttpResponse> HttpResponse::parse(ByteView reply) {
     if (end == std::string_view::npos) {
         return std::nullopt;
     }
-    const std::string head = LossyUtf8::decode(reply.first(end));
+    const std::string head = Utf8::repaired(toString(reply.first(end)));
     const std::string_view statusLine = std::string_view(head).substr(0, head.find(lineEnd));
 
     // The second word of the status line, however many spaces stand around the words.

@@ -1,6 +1,6 @@
 #include "transport/away/RouterDiscovery.h"
 
-#include "transport/away/LossyUtf8.h"
+#include "platform/core/Utf8.h"
 #include "transport/away/TagScanner.h"
 #include "transport/away/UdpSocket.h"
 
@@ -69,7 +69,7 @@ PortMapperResult<PortMapperGateway> RouterDiscovery::gateway(const HttpUrl& loca
     if (description.status != 200) {
         return PortMapperFailure::badResponse();
     }
-    const auto service = chooseService(LossyUtf8::decode(description.body));
+    const auto service = chooseService(Utf8::repaired(toString(description.body)));
     if (!service) {
         return PortMapperFailure::badResponse();
     }

@@ -1,6 +1,6 @@
 #include "transport/away/SsdpSearch.h"
 
-#include "transport/away/LossyUtf8.h"
+#include "platform/core/Utf8.h"
 #include "transport/away/UdpSocket.h"
 
 #include <arpa/inet.h>
@@ -92,7 +92,7 @@ std::optional<std::string> SsdpSearch::run(Clock::duration timeout) const {
         if (received <= 0) {
             continue;
         }
-        const std::string answer = LossyUtf8::decode(ByteView(buffer.data(), static_cast<std::size_t>(received)));
+        const std::string answer = Utf8::repaired(toString(ByteView(buffer.data(), static_cast<std::size_t>(received))));
         if (auto found = location(answer)) {
             return found;
         }
