@@ -1,0 +1,112 @@
+#include "platform/file/Folder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace velm {
+namespace {
+
+constexpr mode_t newFileMode = 0600;
+
+bool isPlainName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<Folder> Folder::open(const std::filesystem::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.isOpen()) {
+        return std::nullopt;
+    }
+    return Folder(path, std::move(fd));
+}
+
+std::optional<WritableFile> Folder::createExclusive(const std::string& name) const {
+    if (!isPlainName(name)) {
+        return std::nullopt;
+    }
+    int fd = -1;
+    do {
+        fd = ::openat(fd_.get(), name.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, newFileMode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    return WritableFile(FileDescriptor(fd));
+}
+
+bool Folder::contains(const std::string& name) const {
+    if (!isPlainName(name)) {
+        return true;
+    }
+    struct stat info {};
+    return ::fstatat(fd_.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+Folder::MoveResult Folder::moveWithoutReplacing(const std::string& from, const std::string& to) const {
+    if (!isPlainName(from) || !isPlainName(to)) {
+        return MoveResult::failed;
+    }
+    if (::renameat2(fd_.get(), from.c_str(), fd_.get(), to.c_str(), RENAME_NOREPLACE) == 0) {
+        return MoveResult::moved;
+    }
+    if (errno == EEXIST) {
+        return MoveResult::taken;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return MoveResult::failed;
+    }
+    // The file system cannot promise not to replace: a hard link fails on an existing name instead.
+    if (::linkat(fd_.get(), from.c_str(), fd_.get(), to.c_str(), 0) != 0) {
+        return errno == EEXIST ? MoveResult::taken : MoveResult::failed;
+    }
+    if (::unlinkat(fd_.get(), from.c_str(), 0) != 0) {
+        const int reason = errno;
+        ::unlinkat(fd_.get(), to.c_str(), 0);
+        errno = reason;
+        return MoveResult::failed;
+    }
+    return MoveResult::moved;
+}
+
+bool Folder::remove(const std::string& name) const {
+    if (!isPlainName(name)) {
+        return false;
+    }
+    return ::unlinkat(fd_.get(), name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+std::optional<std::uint64_t> Folder::availableBytes() const {
+    struct statvfs info {};
+    if (::fstatvfs(fd_.get(), &info) != 0) {
+        return std::nullopt;
+    }
+    const std::uint64_t blocks = info.f_bavail;
+    const std::uint64_t blockSize = info.f_frsize;
+    if (blockSize != 0 && blocks > std::numeric_limits<std::uint64_t>::max() / blockSize) {
+        return std::numeric_limits<std::uint64_t>::max();
+    }
+    return blocks * blockSize;
+}
+
+bool Folder::sync() const {
+    int result = 0;
+    do {
+        result = ::fsync(fd_.get());
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+} // namespace velm
