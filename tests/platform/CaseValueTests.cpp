@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
-#include <string>
+#include <cmath>
 #include <type_traits>
 
 namespace velm {
@@ -16,23 +14,17 @@ struct ShapeCases {
         double radius;
         friend bool operator==(const Circle&, const Circle&) = default;
     };
-    // Names are equal whatever their letter case, as a case may define its own equality.
-    struct Named {
-        std::string name;
-        friend bool operator==(const Named& a, const Named& b) {
-            return a.name.size() == b.name.size() &&
-                   std::equal(a.name.begin(), a.name.end(), b.name.begin(), [](char x, char y) {
-                       return std::tolower(static_cast<unsigned char>(x)) ==
-                              std::tolower(static_cast<unsigned char>(y));
-                   });
-        }
+    // Sides within half a unit count as equal: a case may define its own equality.
+    struct Square {
+        double side;
+        friend bool operator==(const Square& a, const Square& b) { return std::fabs(a.side - b.side) < 0.5; }
     };
     struct Empty {
         friend bool operator==(const Empty&, const Empty&) = default;
     };
 };
 
-class Shape : public ShapeCases, public CaseValue<ShapeCases::Circle, ShapeCases::Named, ShapeCases::Empty> {
+class Shape : public ShapeCases, public CaseValue<ShapeCases::Circle, ShapeCases::Square, ShapeCases::Empty> {
 public:
     using CaseValue::CaseValue;
 };
@@ -53,26 +45,22 @@ TEST(CaseValue, GivesTheFieldsOfItsOwnCaseOnly) {
     const Shape shape = Shape::Circle{2.5};
     ASSERT_NE(shape.get<Shape::Circle>(), nullptr);
     EXPECT_EQ(shape.get<Shape::Circle>()->radius, 2.5);
-    EXPECT_EQ(shape.get<Shape::Named>(), nullptr);
-    EXPECT_EQ(shape.value().index(), 0u);
-
-    EXPECT_TRUE(shape.isOneOf<Shape::Circle>());
+    EXPECT_EQ(shape.get<Shape::Square>(), nullptr);
     EXPECT_TRUE((shape.isOneOf<Shape::Empty, Shape::Circle>()));
-    EXPECT_FALSE((shape.isOneOf<Shape::Named, Shape::Empty>()));
+    EXPECT_FALSE((shape.isOneOf<Shape::Square, Shape::Empty>()));
 }
 
 TEST(CaseValue, ComparesByCaseAndThenByTheCasesOwnEquality) {
-    EXPECT_EQ(Shape(Shape::Named{"Door"}), Shape(Shape::Named{"dOOR"}));
-    EXPECT_NE(Shape(Shape::Named{"Door"}), Shape(Shape::Named{"Doors"}));
-    EXPECT_NE(Shape(Shape::Circle{1}), Shape(Shape::Circle{2}));
+    EXPECT_EQ(Shape(Shape::Square{1.0}), Shape(Shape::Square{1.2}));
+    EXPECT_NE(Shape(Shape::Circle{1.0}), Shape(Shape::Circle{1.2}));
     EXPECT_NE(Shape(Shape::Circle{0}), Shape(Shape::Empty{}));
     EXPECT_EQ(Shape(Shape::Empty{}), Shape::Empty{});
 }
 
 TEST(CaseValue, CopiesAWrapperRatherThanWrappingIt) {
-    Shape shape = Shape::Named{"door"};
-    Shape copy(shape); // a non-const lvalue would prefer a greedy converting constructor
-    EXPECT_EQ(copy.get<Shape::Named>()->name, "door");
+    Shape shape = Shape::Square{3};
+    Shape copy(shape); // a non-const lvalue, which a greedy converting constructor would take
+    EXPECT_EQ(copy, shape);
 
     Drawing drawing(shape);
     ASSERT_NE(drawing.get<Shape>(), nullptr);
