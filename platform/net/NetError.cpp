@@ -16,7 +16,9 @@ NetError::Kind kindOf(const std::error_code& error)
     if (category == "asio.misc") {
         return NetError::Kind::closed; // end of stream
     }
-    if (error.category() != std::system_category() && error.category() != std::generic_category()) {
+    const bool isErrno = category == "asio.system" || error.category() == std::system_category() ||
+                         error.category() == std::generic_category();
+    if (!isErrno) {
         return NetError::Kind::other;
     }
     switch (error.value()) {
