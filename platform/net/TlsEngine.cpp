@@ -28,7 +28,7 @@ struct TlsEngine::Io {
             return -1;
         }
         const std::size_t count = std::min<std::size_t>(available, static_cast<std::size_t>(std::max(size, 0)));
-        std::memcpy(out, engine->inbound_.data() + engine->inboundBegin_, count);
+        std::memcpy(out, engine->inbound_.get() + engine->inboundBegin_, count);
         engine->inboundBegin_ += count;
         return static_cast<int>(count);
     }
@@ -199,23 +199,26 @@ TlsEngine::Status TlsEngine::statusOf(int result)
 std::span<std::uint8_t> TlsEngine::inboundSpace(std::size_t size)
 {
     std::lock_guard guard(lock_);
-    if (inboundBegin_ == inboundEnd_) {
-        inboundBegin_ = inboundEnd_ = 0;
-    } else if (inboundBegin_ > 0) {
-        std::memmove(inbound_.data(), inbound_.data() + inboundBegin_, inboundEnd_ - inboundBegin_);
-        inboundEnd_ -= inboundBegin_;
-        inboundBegin_ = 0;
+    const std::size_t live = inboundEnd_ - inboundBegin_;
+    if (live + size > inboundCapacity_) {
+        auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(live + size);
+        if (live > 0) {
+            std::memcpy(grown.get(), inbound_.get() + inboundBegin_, live);
+        }
+        inbound_ = std::move(grown);
+        inboundCapacity_ = live + size;
+    } else if (inboundBegin_ > 0 && live > 0) {
+        std::memmove(inbound_.get(), inbound_.get() + inboundBegin_, live);
     }
-    if (inbound_.size() < inboundEnd_ + size) {
-        inbound_.resize(inboundEnd_ + size);
-    }
-    return {inbound_.data() + inboundEnd_, size};
+    inboundBegin_ = 0;
+    inboundEnd_ = live;
+    return {inbound_.get() + inboundEnd_, size};
 }
 
 void TlsEngine::commitInbound(std::size_t size)
 {
     std::lock_guard guard(lock_);
-    inboundEnd_ = std::min(inboundEnd_ + size, inbound_.size());
+    inboundEnd_ = std::min(inboundEnd_ + size, inboundCapacity_);
 }
 
 void TlsEngine::commitEnd()

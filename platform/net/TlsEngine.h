@@ -66,7 +66,9 @@ private:
     mutable std::mutex lock_;
     SSL* ssl_ = nullptr;
     std::shared_ptr<const TlsContext> context_; // keeps the key callbacks' data alive
-    Bytes inbound_;
+    // Not a vector: growing it must not zero what the socket overwrites anyway.
+    std::unique_ptr<std::uint8_t[]> inbound_;
+    std::size_t inboundCapacity_ = 0;
     std::size_t inboundBegin_ = 0;
     std::size_t inboundEnd_ = 0;
     bool inboundFinished_ = false;

@@ -16,9 +16,10 @@ class TlsParameters;
 
 // Listens for TLS pre-shared-key connections on all addresses, IPv4 and IPv6, with local
 // address reuse, and admits exactly the parameters' keys. Accepted connections are handed
-// over unstarted; each must finish its handshake within the handshake time-out, counted
-// from the accept, and at most maxPendingHandshakes may be on their way at once: a
-// connection beyond that is closed as soon as it is accepted.
+// over unstarted: their handshake already runs, but nothing is reported until the owner
+// starts them. Each must finish its handshake within the handshake time-out, counted from
+// the accept, and at most maxPendingHandshakes may be on their way at once: a connection
+// beyond that is closed as soon as it is accepted.
 //
 // The state runs setup -> ready and ends once in failed or cancelled. State updates and
 // accepted connections are delivered on the queue given to start. Dropping the last

@@ -6,6 +6,7 @@
 #include "platform/net/TlsParameters.h"
 
 #include <asio/connect.hpp>
+#include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
@@ -47,9 +48,13 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket, const std::shared_
     auto stream = std::make_shared<TlsStream>(socket.get_executor(), context, TlsEngine::Role::server);
     stream->socket_ = std::move(socket);
     stream->handshakeSlot_ = std::move(handshakeSlot);
-    asio::post(stream->strand_, [stream, handshakeTimeout] {
+    // The handshake runs from the accept, so a slow owner costs the peer no time; its
+    // outcome is reported once the owner starts the connection.
+    asio::dispatch(stream->strand_, [stream, handshakeTimeout] {
         stream->armDeadline(asio::steady_timer::clock_type::now() + handshakeTimeout, "handshake timed out");
         stream->onConnected();
+        stream->handshaking_ = true;
+        stream->continueHandshake();
     });
     return stream;
 }
@@ -68,25 +73,32 @@ void TlsStream::setStateHandler(TlsConnection::StateHandler handler)
 
 void TlsStream::start(std::shared_ptr<Queue> queue)
 {
-    asio::post(strand_, [self = shared_from_this(), queue = std::move(queue)] {
+    asio::dispatch(strand_, [self = shared_from_this(), queue = std::move(queue)] {
         if (self->started_ || !queue) {
             return;
         }
         self->started_ = true;
         self->queue_ = queue;
-        if (self->state_ == State::cancelled) {
+        switch (self->state_) {
+        case State::cancelled:
             return; // cancelled before start: silent
-        }
-        if (self->state_ == State::failed) {
-            self->setState(State::failed, self->endError_); // the handshake ran out of time before start
+        case State::failed: // an accepted connection whose handshake failed before start
+            self->deliverState(State::failed, self->endError_);
             self->serveReceives();
+            self->deliverSends(self->takeSendCompletions(), self->endError());
             return;
+        case State::ready: // an accepted connection whose handshake completed before start
+            self->deliverState(State::preparing, std::nullopt);
+            self->deliverState(State::ready, std::nullopt);
+            self->processInput();
+            return;
+        case State::setup:
+        case State::preparing:
+            break;
         }
         self->setState(State::preparing);
         if (self->role_ == TlsEngine::Role::server) {
-            self->handshaking_ = true;
-            self->continueHandshake();
-            return;
+            return; // the handshake is under way
         }
         self->connectDeadline_ = asio::steady_timer::clock_type::now() + self->connectTimeout_;
         self->armDeadline(self->connectDeadline_, "connect timed out");
@@ -131,7 +143,7 @@ void TlsStream::send(Bytes content, TlsConnection::SendCompletion completion)
 
 void TlsStream::cancel()
 {
-    asio::post(strand_, [self = shared_from_this()] {
+    asio::dispatch(strand_, [self = shared_from_this()] {
         if (self->isFinished() || self->closing_) {
             return;
         }
@@ -151,7 +163,7 @@ void TlsStream::cancel()
 
 void TlsStream::forceCancel()
 {
-    asio::post(strand_, [self = shared_from_this()] { self->finish(State::cancelled, cancelledError); });
+    asio::dispatch(strand_, [self = shared_from_this()] { self->finish(State::cancelled, cancelledError); });
 }
 
 void TlsStream::release()
@@ -188,6 +200,11 @@ void TlsStream::setState(State state, std::optional<NetError> error)
 {
     state_ = state;
     publicState_ = state;
+    deliverState(state, std::move(error));
+}
+
+void TlsStream::deliverState(State state, std::optional<NetError> error)
+{
     deliver([self = shared_from_this(), state, error = std::move(error)] {
         TlsConnection::StateHandler handler;
         {
@@ -219,6 +236,14 @@ void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string wha
 
 void TlsStream::resolve(const Endpoint::HostPort& target)
 {
+    std::error_code notNumeric;
+    const asio::ip::address address = asio::ip::make_address(target.host, notNumeric);
+    if (!notNumeric) {
+        // A numeric address needs no trip through the resolver's thread.
+        connectTo(asio::ip::tcp::resolver::results_type::create(asio::ip::tcp::endpoint(address, target.port),
+                                                                target.host, std::to_string(target.port)));
+        return;
+    }
     resolver_.async_resolve(target.host, std::to_string(target.port), asio::ip::resolver_base::numeric_service,
                             [self = shared_from_this()](const std::error_code& error,
                                                         const asio::ip::tcp::resolver::results_type& addresses) {
@@ -290,7 +315,6 @@ void TlsStream::becomeReady()
     handshaking_ = false;
     deadline_.cancel();
     handshakeSlot_.reset();
-    inbox_.reset(new std::uint8_t[maxReadAhead]);
     setState(State::ready);
     engineStarved_ = false; // the last flight may have carried application data
     processInput();
@@ -299,14 +323,14 @@ void TlsStream::becomeReady()
 
 void TlsStream::maybeRead()
 {
-    if (readInFlight_ || !connected_ || !started_ || isFinished() || peerFinished_) {
+    if (readInFlight_ || !connected_ || isFinished() || peerFinished_) {
         return;
     }
     // Undecrypted ciphertext waits for the reader to make room; closing only drains the socket.
     if (!handshaking_ && !closing_ && !engineStarved_) {
         return;
     }
-    const std::span<std::uint8_t> space = engine_.inboundSpace(readChunk);
+    const std::span<std::uint8_t> space = engine_.inboundSpace(handshaking_ ? handshakeReadChunk : readChunk);
     readInFlight_ = true;
     socket_.async_read_some(asio::buffer(space.data(), space.size()),
                             [self = shared_from_this()](const std::error_code& error, std::size_t size) {
@@ -357,8 +381,11 @@ void TlsStream::processInput()
 
 void TlsStream::decrypt()
 {
-    if (!inbox_ || engineStarved_ || peerFinished_ || closing_ || isFinished()) {
+    if (engineStarved_ || peerFinished_ || closing_ || isFinished() || state_ != State::ready) {
         return;
+    }
+    if (!inbox_) {
+        inbox_ = std::make_unique_for_overwrite<std::uint8_t[]>(maxReadAhead);
     }
     if (inboxBegin_ == inboxEnd_) {
         inboxBegin_ = inboxEnd_ = 0;
@@ -397,6 +424,9 @@ void TlsStream::decrypt()
 
 bool TlsStream::serveReceives()
 {
+    if (!started_) {
+        return false; // nowhere to deliver yet
+    }
     bool served = false;
     while (!receives_.empty()) {
         Receive& receive = receives_.front();
@@ -429,7 +459,7 @@ void TlsStream::maybeWrite()
     if (writeInFlight_ || !connected_ || isFinished()) {
         return;
     }
-    if (state_ == State::ready && !closeNotifySent_) {
+    if (state_ == State::ready && started_ && !closeNotifySent_) {
         while (!sends_.empty() && writingPlaintext_ < writeBatch) {
             Send& send = sends_.front();
             if (engine_.write(send.content) != TlsEngine::Status::ok) {
@@ -541,7 +571,17 @@ void TlsStream::finish(State state, const NetError& error)
     state_ = state;
     endError_ = error;
 
+    if (!started_) {
+        publicState_ = state; // start reports it; held completions wait for that
+        return;
+    }
     serveReceives();
+    deliverSends(takeSendCompletions(), error);
+    setState(state, state == State::failed ? std::optional(error) : std::nullopt);
+}
+
+std::vector<TlsConnection::SendCompletion> TlsStream::takeSendCompletions()
+{
     std::vector<TlsConnection::SendCompletion> completions = std::exchange(writingCompletions_, {});
     for (auto& send : sends_) {
         completions.push_back(std::move(send.completion));
@@ -549,13 +589,7 @@ void TlsStream::finish(State state, const NetError& error)
     sends_.clear();
     backlog_ = 0;
     writingPlaintext_ = 0;
-    deliverSends(std::move(completions), error);
-
-    if (started_) {
-        setState(state, state == State::failed ? std::optional(error) : std::nullopt);
-    } else {
-        publicState_ = state;
-    }
+    return completions;
 }
 
 void TlsStream::closeSocket()

@@ -24,7 +24,9 @@ public:
     using Strand = asio::strand<asio::io_context::executor_type>;
     using Socket = asio::basic_stream_socket<asio::ip::tcp, Strand>;
 
-    // Ciphertext read from the socket at a time, and plaintext decrypted ahead of the reader.
+    // Ciphertext read from the socket at a time, during and after the handshake, and
+    // plaintext decrypted ahead of the reader.
+    static constexpr std::size_t handshakeReadChunk = 8 * 1024;
     static constexpr std::size_t readChunk = 128 * 1024;
     static constexpr std::size_t maxReadAhead = 256 * 1024;
     // Plaintext encrypted into one socket write.
@@ -32,8 +34,8 @@ public:
 
     static std::shared_ptr<TlsStream> outgoing(const Endpoint& endpoint, const TlsParameters& parameters,
                                                Duration connectTimeout);
-    // An accepted socket; its handshake deadline runs from now, started or not. The slot
-    // is held until the handshake ends either way.
+    // An accepted socket; its handshake begins now and must end within handshakeTimeout,
+    // started or not. The slot is held until the handshake ends either way.
     static std::shared_ptr<TlsStream> accepted(Socket socket, const std::shared_ptr<const TlsContext>& context,
                                                Duration handshakeTimeout, std::shared_ptr<void> handshakeSlot);
 
@@ -66,6 +68,7 @@ private:
 
     bool isFinished() const { return state_ == State::failed || state_ == State::cancelled; }
     void setState(State state, std::optional<NetError> error = std::nullopt);
+    void deliverState(State state, std::optional<NetError> error);
 
     void armDeadline(asio::steady_timer::time_point when, std::string what);
     void resolve(const Endpoint::HostPort& target);
@@ -88,6 +91,7 @@ private:
     // Ends the stream in `state`; every held completion gets `error`.
     void finish(State state, const NetError& error);
     void closeSocket();
+    std::vector<TlsConnection::SendCompletion> takeSendCompletions();
 
     void deliver(std::function<void()> work);
     void deliverReceive(TlsConnection::ReceiveCompletion completion, Bytes data, bool isComplete,

@@ -1,0 +1,397 @@
+// Bulk transfer and connect-to-ready time of TlsConnection, each as a ratio to the same
+// work done with bare blocking OpenSSL over loopback in the same run.
+#include "platform/dispatch/Queue.h"
+#include "platform/net/TlsConnection.h"
+#include "platform/net/TlsListener.h"
+#include "platform/net/TlsParameters.h"
+
+#include <benchmark/benchmark.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace velm;
+
+constexpr std::size_t writeSize = 256 * 1024;
+constexpr std::size_t bytesPerRound = 64 * writeSize; // 16 MiB
+constexpr std::size_t readSize = 65536;               // what the control channel asks for
+constexpr std::size_t sendsInFlight = 8;              // 2 MiB: well inside the backlog cap
+const char* const identity = "bench";
+const Bytes key(32, 0x42);
+const char* const suite = "ECDHE-PSK-CHACHA20-POLY1305"; // what the connection negotiates
+
+// --- bare OpenSSL ---------------------------------------------------------------------
+
+unsigned int bareServerKey(SSL*, const char* id, unsigned char* psk, unsigned int max)
+{
+    if (id == nullptr || std::strcmp(id, identity) != 0 || key.size() > max) {
+        return 0;
+    }
+    std::memcpy(psk, key.data(), key.size());
+    return static_cast<unsigned int>(key.size());
+}
+
+unsigned int bareClientKey(SSL*, const char*, char* id, unsigned int maxId, unsigned char* psk, unsigned int max)
+{
+    if (std::strlen(identity) >= maxId || key.size() > max) {
+        return 0;
+    }
+    std::strcpy(id, identity);
+    std::memcpy(psk, key.data(), key.size());
+    return static_cast<unsigned int>(key.size());
+}
+
+SSL_CTX* bareContext()
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_method());
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_cipher_list(context, suite);
+    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_psk_server_callback(context, bareServerKey);
+    SSL_CTX_set_psk_client_callback(context, bareClientKey);
+    return context;
+}
+
+sockaddr_in loopback(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int listenOnLoopback(std::uint16_t& port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(fd, 128);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int connectToLoopback(std::uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const sockaddr_in address = loopback(port);
+    connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return fd;
+}
+
+// Accepts connections, handshakes, and reads each until it closes.
+class BareServer {
+public:
+    BareServer() : context_(bareContext()), listenFd_(listenOnLoopback(port_)), thread_([this] { serve(); }) {}
+
+    ~BareServer()
+    {
+        shutdown(listenFd_, SHUT_RDWR);
+        close(listenFd_);
+        thread_.join();
+        SSL_CTX_free(context_);
+    }
+
+    std::uint16_t port() const { return port_; }
+
+private:
+    void serve()
+    {
+        for (;;) {
+            const int fd = accept(listenFd_, nullptr, nullptr);
+            if (fd < 0) {
+                return;
+            }
+            SSL* ssl = SSL_new(context_);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) == 1) {
+                std::vector<std::uint8_t> buffer(readSize);
+                while (SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size())) > 0) {
+                }
+            }
+            ERR_clear_error();
+            SSL_free(ssl);
+            close(fd);
+        }
+    }
+
+    SSL_CTX* context_;
+    std::uint16_t port_ = 0;
+    int listenFd_;
+    std::thread thread_;
+};
+
+struct BareClient {
+    explicit BareClient(SSL_CTX* context, std::uint16_t port) : fd(connectToLoopback(port)), ssl(SSL_new(context))
+    {
+        SSL_set_fd(ssl, fd);
+        ready = SSL_connect(ssl) == 1;
+    }
+    ~BareClient()
+    {
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
+        close(fd);
+    }
+    int fd;
+    SSL* ssl;
+    bool ready = false;
+};
+
+void BareBulk(benchmark::State& state)
+{
+    BareServer server;
+    SSL_CTX* context = bareContext();
+    {
+        BareClient client(context, server.port());
+        const Bytes chunk(writeSize, 0x5a);
+        for (auto _ : state) {
+            for (std::size_t sent = 0; sent < bytesPerRound; sent += writeSize) {
+                if (SSL_write(client.ssl, chunk.data(), static_cast<int>(chunk.size())) <= 0) {
+                    state.SkipWithError("bare write failed");
+                    break;
+                }
+            }
+        }
+    }
+    SSL_CTX_free(context);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerRound));
+}
+
+void BareHandshake(benchmark::State& state)
+{
+    BareServer server;
+    SSL_CTX* context = bareContext();
+    for (auto _ : state) {
+        BareClient client(context, server.port());
+        if (!client.ready) {
+            state.SkipWithError("bare handshake failed");
+            break;
+        }
+    }
+    SSL_CTX_free(context);
+}
+
+// --- TlsConnection --------------------------------------------------------------------
+
+// A TlsListener whose connections are started and read until they end. Counts what
+// arrives so the sender can tell when a round has been delivered.
+class ConnectionServer {
+public:
+    explicit ConnectionServer(const TlsParameters& parameters)
+        : listener_(TlsListener::make(parameters, std::nullopt))
+    {
+        std::promise<void> ready;
+        listener_->setStateHandler([&ready, once = std::make_shared<std::once_flag>()](TlsListener::State,
+                                                                                     const auto&) {
+            std::call_once(*once, [&] { ready.set_value(); });
+        });
+        listener_->setNewConnectionHandler([weak = std::weak_ptr(shared_), queue = queue_](
+                                               std::shared_ptr<TlsConnection> connection) {
+            if (auto shared = weak.lock()) {
+                std::lock_guard guard(shared->lock);
+                shared->open.insert(connection);
+            }
+            connection->start(queue);
+            readFrom(connection, weak);
+        });
+        listener_->start(queue_);
+        ready.get_future().wait();
+        listener_->setStateHandler(nullptr);
+    }
+
+    ~ConnectionServer() { listener_->setNewConnectionHandler(nullptr); }
+
+    Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", listener_->port()); }
+
+    void waitForBytes(std::size_t total)
+    {
+        std::unique_lock guard(shared_->lock);
+        shared_->arrived.wait(guard, [&] { return shared_->received >= total; });
+    }
+
+private:
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable arrived;
+        std::size_t received = 0;
+        std::set<std::shared_ptr<TlsConnection>> open;
+    };
+
+    static void readFrom(const std::weak_ptr<TlsConnection>& connection, const std::weak_ptr<Shared>& weak)
+    {
+        auto strong = connection.lock();
+        if (!strong) {
+            return;
+        }
+        strong->receive(1, readSize, [connection, weak](Bytes data, bool isComplete, const auto& error) {
+            auto shared = weak.lock();
+            if (!shared) {
+                return;
+            }
+            {
+                std::lock_guard guard(shared->lock);
+                shared->received += data.size();
+                if (isComplete || error) {
+                    shared->open.erase(connection.lock());
+                }
+            }
+            shared->arrived.notify_all();
+            if (!isComplete && !error) {
+                readFrom(connection, weak);
+            }
+        });
+    }
+
+    std::shared_ptr<Queue> queue_ = Queue::make("bench.server");
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    std::shared_ptr<TlsListener> listener_;
+};
+
+bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& queue)
+{
+    auto result = std::make_shared<std::promise<bool>>();
+    auto future = result->get_future();
+    connection.setStateHandler([result](TlsConnection::State state, const auto&) {
+        if (state == TlsConnection::State::ready) {
+            result->set_value(true);
+        } else if (state != TlsConnection::State::preparing) {
+            result->set_value(false);
+        }
+    });
+    connection.start(queue);
+    const bool ready = future.get();
+    connection.setStateHandler(nullptr);
+    return ready;
+}
+
+void ConnectionBulk(benchmark::State& state)
+{
+    const TlsParameters parameters({TlsKey{identity, key}});
+    ConnectionServer server(parameters);
+    auto queue = Queue::make("bench.client");
+    auto client = TlsConnection::connect(server.endpoint(), parameters);
+    if (!waitUntilReady(*client, queue)) {
+        state.SkipWithError("connection failed");
+        return;
+    }
+    const Bytes chunk(writeSize, 0x5a);
+    std::mutex lock;
+    std::condition_variable done;
+    std::size_t completed = 0;
+    std::size_t total = 0;
+    for (auto _ : state) {
+        // A window of sends in flight, refilled from each completion, like a paced sender.
+        std::size_t issued = 0;
+        const std::size_t sendsPerRound = bytesPerRound / writeSize;
+        std::unique_lock guard(lock);
+        completed = 0;
+        auto sendOne = [&] {
+            ++issued;
+            client->send(chunk, [&](const auto&) {
+                {
+                    std::lock_guard inner(lock);
+                    ++completed;
+                }
+                done.notify_all();
+            });
+        };
+        while (issued < sendsPerRound) {
+            while (issued < sendsPerRound && issued - completed < sendsInFlight) {
+                sendOne();
+            }
+            done.wait(guard, [&] { return issued - completed < sendsInFlight; });
+        }
+        done.wait(guard, [&] { return completed == issued; });
+        guard.unlock();
+        total += bytesPerRound;
+        server.waitForBytes(total);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerRound));
+    client->forceCancel();
+}
+
+void ConnectionHandshake(benchmark::State& state)
+{
+    const TlsParameters parameters({TlsKey{identity, key}});
+    ConnectionServer server(parameters);
+    auto queue = Queue::make("bench.client");
+    for (auto _ : state) {
+        auto client = TlsConnection::connect(server.endpoint(), parameters);
+        if (!waitUntilReady(*client, queue)) {
+            state.SkipWithError("connection failed");
+            break;
+        }
+    }
+}
+
+BENCHMARK(BareBulk)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ConnectionBulk)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BareHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(ConnectionHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// Keeps each run's time per iteration so that the ratios can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const auto& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                perIteration_[run.run_name.function_name] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void printRatios() const
+    {
+        // Throughput ratio = bare time / our time for the same bytes; handshake ratio = ours / bare.
+        if (has("BareBulk") && has("ConnectionBulk")) {
+            std::printf("bulk throughput, TlsConnection / bare OpenSSL: %.2f (target >= 0.80)\n",
+                        at("BareBulk") / at("ConnectionBulk"));
+        }
+        if (has("BareHandshake") && has("ConnectionHandshake")) {
+            std::printf("connect to ready, TlsConnection / bare OpenSSL: %.2f (target <= 1.30)\n",
+                        at("ConnectionHandshake") / at("BareHandshake"));
+        }
+    }
+
+private:
+    bool has(const std::string& name) const { return perIteration_.count(name) != 0; }
+    double at(const std::string& name) const { return perIteration_.at(name); }
+
+    std::map<std::string, double> perIteration_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+    return 0;
+}
