@@ -332,6 +332,35 @@ TEST(TlsConnectionTests, GracefulCancelDeliversWhatWasSentBeforeIt)
     EXPECT_EQ(client->states(), (std::vector<State>{State::preparing, State::ready, State::cancelled}));
 }
 
+TEST(TlsConnectionTests, GracefulCancelGivesUpOnAPeerThatNeverReads)
+{
+    RawListener rawListener;
+    std::atomic<bool> done = false;
+    std::thread serving([&] {
+        auto peer = RawTlsPeer::accept(rawListener.accept(), {"device", keyOf(5)});
+        while (!done) {
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+    auto client = connectTo(Endpoint::hostPort("127.0.0.1", rawListener.port()), parametersFor("device", 5));
+    ASSERT_TRUE(client->waitFor(State::ready));
+    // Less than the backlog cap; whatever the socket buffers do not take stays queued.
+    constexpr int chunkCount = 7;
+    test::EventLog<std::optional<NetError>> completions;
+    for (int i = 0; i < chunkCount; ++i) {
+        client->connection().send(Bytes(1 << 20, 0x5a), [&](const auto& error) { completions.push(error); });
+    }
+    client->connection().cancel();
+    ASSERT_TRUE(client->waitForEnd());
+    EXPECT_EQ(client->states().back(), State::cancelled);
+    ASSERT_TRUE(completions.waitForCount(chunkCount));
+    for (const auto& error : completions.values()) {
+        EXPECT_TRUE(!error || error->kind == NetError::Kind::cancelled);
+    }
+    done = true;
+    serving.join();
+}
+
 TEST(TlsConnectionTests, ForceCancelDropsQueuedData)
 {
     RawListener rawListener;

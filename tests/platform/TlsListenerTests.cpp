@@ -127,6 +127,25 @@ TEST(TlsListenerTests, TheHandshakeClockRunsBeforeTheOwnerStarts)
     EXPECT_EQ(accepted->states(), std::vector<State>{State::failed});
 }
 
+TEST(TlsListenerTests, AHandshakeDoneBeforeStartIsReportedOnStart)
+{
+    LoopbackServer server(deviceParameters(), {.startAccepted = false});
+    ASSERT_TRUE(server.isReady());
+    auto client = test::RawTlsPeer::connect(server.port(), {"device", Bytes(32, 5)});
+    ASSERT_TRUE(client && client->handshakeSucceeded());
+    ASSERT_TRUE(client->write(toBytes("hello")));
+    ASSERT_TRUE(server.waitForAccepted(1));
+    auto accepted = server.accepted(0);
+    EXPECT_TRUE(accepted->states().empty());
+
+    accepted->start();
+    accepted->readContinuously();
+    ASSERT_TRUE(accepted->waitForBytes(5));
+    EXPECT_EQ(toString(accepted->received()), "hello");
+    EXPECT_EQ(accepted->states(), (std::vector<State>{State::preparing, State::ready}));
+    EXPECT_EQ(accepted->connection().pskIdentity(), "device");
+}
+
 TEST(TlsListenerTests, ConnectionsStillInTheirHandshakeAreCapped)
 {
     LoopbackServer server(deviceParameters(), {.handshakeTimeout = 600s});
