@@ -25,11 +25,23 @@ std::vector<TlsKey> withPlaceholder(std::vector<TlsKey> keys)
     return {TlsKey{std::string(TlsParameters::placeholderIdentity), std::move(secret)}};
 }
 
-void setOption(int socket, int level, int name, int value)
+bool setOption(int socket, int level, int name, int value)
 {
-    if (setsockopt(socket, level, name, &value, sizeof value) != 0) {
+    return setsockopt(socket, level, name, &value, sizeof value) == 0;
+}
+
+void requireOption(int socket, int level, int name, int value)
+{
+    if (!setOption(socket, level, name, value)) {
         Log("net").error("socket option %d/%d refused", level, name);
     }
+}
+
+bool isIpv6(int socket)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    return getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.ss_family == AF_INET6;
 }
 
 } // namespace
@@ -41,13 +53,21 @@ TlsParameters::TlsParameters(std::vector<TlsKey> keys)
 
 void TlsParameters::applyTcpOptions(int socket)
 {
-    setOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
-    setOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
-    setOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(tcpKeepAliveIdle.count()));
-    setOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(tcpKeepAliveInterval.count()));
-    setOption(socket, IPPROTO_TCP, TCP_KEEPCNT, tcpKeepAliveCount);
-    setOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT,
-              static_cast<int>(std::chrono::milliseconds(tcpUserTimeout).count()));
+    requireOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+    requireOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
+    requireOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(tcpKeepAliveIdle.count()));
+    requireOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(tcpKeepAliveInterval.count()));
+    requireOption(socket, IPPROTO_TCP, TCP_KEEPCNT, tcpKeepAliveCount);
+    requireOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT,
+                  static_cast<int>(std::chrono::milliseconds(tcpUserTimeout).count()));
+    // A dual-stack socket may carry IPv4 too, so it gets both markings; the IPv4 one
+    // is best effort there.
+    if (isIpv6(socket)) {
+        requireOption(socket, IPPROTO_IPV6, IPV6_TCLASS, interactiveVideoTrafficClass);
+        setOption(socket, IPPROTO_IP, IP_TOS, interactiveVideoTrafficClass);
+    } else {
+        requireOption(socket, IPPROTO_IP, IP_TOS, interactiveVideoTrafficClass);
+    }
 }
 
 } // namespace velm

@@ -38,6 +38,8 @@ public:
     // Unacknowledged data is given up on as soon as keep-alive would give up on silence.
     static constexpr std::chrono::seconds tcpUserTimeout = tcpKeepAliveIdle + tcpKeepAliveInterval * tcpKeepAliveCount;
     static constexpr std::chrono::seconds tcpConnectionTimeout{5};
+    // The interactive-video service class: DSCP AF41, which Wi-Fi carries in its video access category.
+    static constexpr int interactiveVideoTrafficClass = 34 << 2;
 
     explicit TlsParameters(std::vector<TlsKey> keys);
 
@@ -46,7 +48,7 @@ public:
     // The OpenSSL context built from these parameters; absent when OpenSSL could not make one.
     const std::shared_ptr<const TlsContext>& context() const { return context_; }
 
-    // Sets no-delay, keep-alive and the user time-out on a connected TCP socket.
+    // Sets no-delay, keep-alive, the user time-out and the traffic class on a connected TCP socket.
     static void applyTcpOptions(int socket);
 
 private:
