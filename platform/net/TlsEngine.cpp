@@ -173,6 +173,7 @@ TlsEngine::Status TlsEngine::statusOf(int result)
     case SSL_ERROR_WANT_READ:
         return Status::wantsInput;
     case SSL_ERROR_ZERO_RETURN:
+        error_ = {NetError::Kind::closed, "peer sent close_notify"};
         return Status::closed;
     case SSL_ERROR_SSL: {
         const unsigned long detail = ERR_peek_error();
