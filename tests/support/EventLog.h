@@ -17,10 +17,9 @@ public:
 
     void push(T value)
     {
-        {
-            std::lock_guard guard(lock_);
-            values_.push_back(std::move(value));
-        }
+        // Notified under the lock: a waiter that sees the value may destroy the log at once.
+        std::lock_guard guard(lock_);
+        values_.push_back(std::move(value));
         changed_.notify_all();
     }
 
