@@ -20,6 +20,28 @@ namespace {
 
 const NetError cancelledError{NetError::Kind::cancelled, "connection cancelled"};
 
+// Marks a completion as the next step of the handler that started the operation, so
+// asio runs it on the same thread instead of waking another: a stream's work is serial
+// anyway, and each hand-over between threads costs a wake-up.
+template <typename Handler>
+struct Continuation {
+    Handler handler;
+
+    template <typename... Arguments>
+    void operator()(Arguments&&... arguments)
+    {
+        handler(std::forward<Arguments>(arguments)...);
+    }
+
+    friend bool asio_handler_is_continuation(Continuation*) { return true; }
+};
+
+template <typename Handler>
+Continuation<Handler> continuation(Handler handler)
+{
+    return {std::move(handler)};
+}
+
 asio::ip::address unmapped(const asio::ip::address& address)
 {
     if (address.is_v6() && address.to_v6().is_v4_mapped()) {
@@ -100,8 +122,11 @@ void TlsStream::start(std::shared_ptr<Queue> queue)
         if (self->role_ == TlsEngine::Role::server) {
             return; // the handshake is under way
         }
-        self->connectDeadline_ = asio::steady_timer::clock_type::now() + self->connectTimeout_;
-        self->armDeadline(self->connectDeadline_, "connect timed out");
+        const auto now = asio::steady_timer::clock_type::now();
+        self->connectDeadline_ = now + self->connectTimeout_;
+        // TCP gets the shorter of its own limit and the whole connect time-out.
+        self->armDeadline(std::min(self->connectDeadline_, now + TlsParameters::tcpConnectionTimeout),
+                          "connect timed out");
         if (!self->target_) {
             self->fail({NetError::Kind::unreachable, "endpoint has no host and port"});
             return;
@@ -260,8 +285,6 @@ void TlsStream::resolve(const Endpoint::HostPort& target)
 
 void TlsStream::connectTo(const asio::ip::tcp::resolver::results_type& addresses)
 {
-    const auto tcpLimit = asio::steady_timer::clock_type::now() + TlsParameters::tcpConnectionTimeout;
-    armDeadline(std::min(connectDeadline_, tcpLimit), "connect timed out");
     asio::async_connect(socket_, addresses,
                         [self = shared_from_this()](const std::error_code& error, const asio::ip::tcp::endpoint&) {
                             if (self->isFinished()) {
@@ -271,7 +294,11 @@ void TlsStream::connectTo(const asio::ip::tcp::resolver::results_type& addresses
                                 self->fail(NetError::fromSystem(error));
                                 return;
                             }
-                            self->armDeadline(self->connectDeadline_, "handshake timed out");
+                            if (self->deadline_.expiry() != self->connectDeadline_) {
+                                self->armDeadline(self->connectDeadline_, "handshake timed out");
+                            } else {
+                                self->deadlineWhat_ = "handshake timed out";
+                            }
                             self->onConnected();
                             self->handshaking_ = true;
                             self->continueHandshake();
@@ -333,9 +360,9 @@ void TlsStream::maybeRead()
     const std::span<std::uint8_t> space = engine_.inboundSpace(handshaking_ ? handshakeReadChunk : readChunk);
     readInFlight_ = true;
     socket_.async_read_some(asio::buffer(space.data(), space.size()),
-                            [self = shared_from_this()](const std::error_code& error, std::size_t size) {
+                            continuation([self = shared_from_this()](const std::error_code& error, std::size_t size) {
                                 self->onRead(error, size);
-                            });
+                            }));
 }
 
 void TlsStream::onRead(const std::error_code& error, std::size_t size)
@@ -480,9 +507,9 @@ void TlsStream::maybeWrite()
     }
     writeInFlight_ = true;
     asio::async_write(socket_, asio::buffer(writing_),
-                      [self = shared_from_this()](const std::error_code& error, std::size_t) {
+                      continuation([self = shared_from_this()](const std::error_code& error, std::size_t) {
                           self->onWrite(error);
-                      });
+                      }));
 }
 
 void TlsStream::onWrite(const std::error_code& error)
