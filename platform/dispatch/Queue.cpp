@@ -42,17 +42,17 @@ public:
 
     void post(std::function<void()> work) override
     {
-        asio::post(strand_, [this, self = shared_from_this(), work = std::move(work)] { run(work); });
+        asio::post(strand_, [self = shared_from_this(), work = std::move(work)] { work(); });
     }
 
     WorkItem postAfter(Clock::duration delay, std::function<void()> work) override
     {
         auto state = std::make_shared<WorkItem::State>();
         auto timer = std::make_shared<asio::steady_timer>(strand_, delay);
-        timer->async_wait([this, self = shared_from_this(), timer, state, work = std::move(work)](std::error_code) {
+        timer->async_wait([self = shared_from_this(), timer, state, work = std::move(work)](std::error_code) {
             std::lock_guard guard(state->lock);
             if (!state->cancelled) {
-                run(work);
+                work();
             }
         });
         return WorkItem(state);
@@ -63,8 +63,6 @@ public:
     const std::string& label() const override { return label_; }
 
 private:
-    static void run(const std::function<void()>& work) { work(); }
-
     std::string label_;
     asio::strand<asio::io_context::executor_type> strand_;
 };

@@ -82,8 +82,7 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket, const std::shared_
 }
 
 TlsStream::TlsStream(Strand strand, const std::shared_ptr<const TlsContext>& context, TlsEngine::Role role)
-    : strand_(strand), socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role),
-      context_(context), role_(role)
+    : strand_(strand), socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role), role_(role)
 {
 }
 

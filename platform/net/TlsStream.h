@@ -105,7 +105,6 @@ private:
     asio::steady_timer deadline_;
     std::string deadlineWhat_;
     TlsEngine engine_;
-    std::shared_ptr<const TlsContext> context_;
     TlsEngine::Role role_;
     std::optional<Endpoint::HostPort> target_;
     Duration connectTimeout_{};
