@@ -9,6 +9,10 @@
 #include <atomic>
 #include <thread>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace velm {
 namespace {
 
@@ -85,6 +89,33 @@ TEST(TlsConnectionTests, BothEndsShareTheSessionFacts)
     auto other = connectTo(server.endpoint(), parametersFor("first", 1));
     ASSERT_TRUE(other->waitFor(State::ready));
     EXPECT_NE(other->connection().exportKeyingMaterial(bindingLabel, 32), clientBinding);
+}
+
+bool hasIpv6Loopback()
+{
+    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return bound;
+}
+
+TEST(TlsConnectionTests, TheListenerServesIpv6Too)
+{
+    if (!hasIpv6Loopback()) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    LoopbackServer server(parametersFor("device", 5));
+    ASSERT_TRUE(server.isReady());
+    auto client = connectTo(Endpoint::hostPort("::1", server.port()), parametersFor("device", 5));
+    ASSERT_TRUE(client->waitFor(State::ready));
+    ASSERT_TRUE(server.waitForAccepted(1));
+    EXPECT_EQ(server.accepted(0)->connection().remoteHost(), "::1");
+    EXPECT_EQ(client->connection().interfaceNames(), std::vector<std::string>{"lo"});
 }
 
 TEST(TlsConnectionTests, QueriesAreEmptyBeforeTheHandshake)
