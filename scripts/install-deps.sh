@@ -8,8 +8,12 @@ packages=(
   g++ cmake ninja-build pkg-config
   # libraries
   libssl-dev libasio-dev nlohmann-json3-dev libicu-dev uuid-dev
+  # local-network service discovery
+  libavahi-client-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev iproute2
+  # the mDNS daemon and the bus it answers on, for the discovery tests
+  avahi-daemon dbus
 )
 
 missing=()

@@ -7,6 +7,19 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh"
 
+# The discovery tests need an mDNS daemon that cannot reach a real network: as root, one runs for
+# the whole test run on a private bus, inside a namespace with only loopback. Without root those
+# tests skip.
+if [[ $(id -u) -eq 0 ]]; then
+  avahi_state=$(mktemp -d /tmp/velm-avahi.XXXXXX)
+  trap '"$root/scripts/avahi-sandbox.sh" stop "$avahi_state"' EXIT
+  "$root/scripts/avahi-sandbox.sh" start "$avahi_state" >/dev/null
+  set -a
+  # shellcheck disable=SC1091
+  source "$avahi_state/env"
+  set +a
+fi
+
 run_suite() {
   local flavour=$1
   local dir=$root/build/$flavour

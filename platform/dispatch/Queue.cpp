@@ -1,86 +1,87 @@
-// Stand-in serial queues on the network context until the shared executors land.
 #include "platform/dispatch/Queue.h"
 
-#include "platform/net/IoContext.h"
+#include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/dispatch/StrandQueue.h"
+#include "platform/log/Log.h"
 
-#include <asio/post.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/strand.hpp>
-
+#include <exception>
 #include <mutex>
+#include <utility>
 
 namespace velm {
-
-struct WorkItem::State {
-    std::mutex lock;
-    bool cancelled = false;
-};
-
-void WorkItem::cancel() const
-{
-    if (!state_) {
-        return;
-    }
-    std::lock_guard guard(state_->lock);
-    state_->cancelled = true;
-}
-
-bool WorkItem::isCancelled() const
-{
-    if (!state_) {
-        return false;
-    }
-    std::lock_guard guard(state_->lock);
-    return state_->cancelled;
-}
-
 namespace {
 
-class StrandQueue : public Queue, public std::enable_shared_from_this<StrandQueue> {
-public:
-    explicit StrandQueue(std::string label) : label_(std::move(label)), strand_(asio::make_strand(ioContext())) {}
+thread_local const Queue* runningQueue = nullptr;
 
-    void post(std::function<void()> work) override
-    {
-        asio::post(strand_, [self = shared_from_this(), work = std::move(work)] { work(); });
-    }
-
-    WorkItem postAfter(Clock::duration delay, std::function<void()> work) override
-    {
-        auto state = std::make_shared<WorkItem::State>();
-        auto timer = std::make_shared<asio::steady_timer>(strand_, delay);
-        timer->async_wait([self = shared_from_this(), timer, state, work = std::move(work)](std::error_code) {
-            std::lock_guard guard(state->lock);
-            if (!state->cancelled) {
-                work();
-            }
-        });
-        return WorkItem(state);
-    }
-
-    bool isCurrent() const override { return strand_.running_in_this_thread(); }
-    Clock::time_point now() const override { return Clock::now(); }
-    const std::string& label() const override { return label_; }
-
-private:
-    std::string label_;
-    asio::strand<asio::io_context::executor_type> strand_;
+// The shared queues live until the process ends and are never destroyed, so
+// that work still running during exit can reach them.
+struct MainSlot {
+    std::mutex lock;
+    std::shared_ptr<Queue> queue;
 };
+
+MainSlot& mainSlot() {
+    static auto* slot = new MainSlot();
+    return *slot;
+}
+
+std::shared_ptr<Queue> plainMain() { return Queue::make("velm.main"); }
 
 } // namespace
 
-std::shared_ptr<Queue> Queue::make(std::string label) { return std::make_shared<StrandQueue>(std::move(label)); }
+std::shared_ptr<Queue> Queue::make(std::string label) { return StrandQueue::make(std::move(label)); }
 
-std::shared_ptr<Queue> Queue::global()
-{
-    static const auto queue = make("global");
-    return queue;
+std::shared_ptr<Queue> Queue::global() {
+    static auto* queue = new std::shared_ptr<Queue>(ConcurrentQueue::make("velm.global"));
+    return *queue;
 }
 
-std::shared_ptr<Queue> Queue::main()
-{
-    static const auto queue = make("main");
-    return queue;
+std::shared_ptr<Queue> Queue::main() {
+    auto& slot = mainSlot();
+    std::lock_guard guard(slot.lock);
+    if (!slot.queue) {
+        slot.queue = plainMain();
+    }
+    return slot.queue;
+}
+
+void Queue::setMain(std::shared_ptr<Queue> queue) {
+    auto& slot = mainSlot();
+    if (!queue) {
+        queue = plainMain();
+    }
+    std::lock_guard guard(slot.lock);
+    std::swap(slot.queue, queue);
+    // The previous queue is released here, outside the lock.
+}
+
+void Queue::runWork(const std::function<void()>& work) const {
+    const Queue* outer = std::exchange(runningQueue, this);
+    try {
+        if (work) {
+            work();
+        }
+    } catch (const std::exception& error) {
+        Log("dispatch").error("work on %s threw: %s", label().c_str(), error.what());
+    } catch (...) {
+        Log("dispatch").error("work on %s threw a non-standard exception", label().c_str());
+    }
+    runningQueue = outer;
+}
+
+bool Queue::isMarkedCurrent() const { return runningQueue == this; }
+
+Queue::Clock::time_point Queue::deadline(Clock::time_point now, Clock::duration delay) {
+    if (delay <= Clock::duration::zero()) {
+        return now;
+    }
+    const auto sinceEpoch = now.time_since_epoch();
+    const auto room = sinceEpoch < Clock::duration::zero() ? Clock::duration::max()
+                                                           : Clock::duration::max() - sinceEpoch;
+    if (delay >= room) {
+        return Clock::time_point::max();
+    }
+    return now + delay;
 }
 
 } // namespace velm

@@ -4,21 +4,28 @@
 
 namespace velm {
 
-// A copyable handle to one scheduled call; default-constructed means nothing is scheduled.
+class ScheduledCall;
+
+// A copyable handle to one call scheduled with Queue::postAfter. A
+// default-constructed item stands for nothing scheduled.
+//
+// cancel() is idempotent and may be called from any thread, including from
+// work running on the queue itself. Once it returns, the call will not start,
+// even if its time has already come and it is waiting behind other work.
+// A call that has already started cannot be stopped: it runs to its end while
+// cancel() returns at once (it never waits for the call, so it cannot deadlock).
+// Cancelling releases the work, and whatever it captured, on the calling thread.
 class WorkItem {
 public:
     WorkItem() = default;
+    explicit WorkItem(std::shared_ptr<ScheduledCall> call);
 
-    // Idempotent and thread-safe; the handler never runs after cancel() returns.
     void cancel() const;
+    // True once cancel() has been called, whether or not the call had run.
     bool isCancelled() const;
 
-    struct State;
-    explicit WorkItem(std::shared_ptr<State> state) : state_(std::move(state)) {}
-    const std::shared_ptr<State>& state() const { return state_; }
-
 private:
-    std::shared_ptr<State> state_;
+    std::shared_ptr<ScheduledCall> call_;
 };
 
 } // namespace velm

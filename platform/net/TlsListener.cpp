@@ -2,7 +2,7 @@
 
 #include "platform/dispatch/Queue.h"
 #include "platform/log/Log.h"
-#include "platform/net/IoContext.h"
+#include "platform/dispatch/IoPool.h"
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsParameters.h"
 #include "platform/net/TlsStream.h"
@@ -40,7 +40,7 @@ struct PendingHandshake {
 class TlsListener::Core : public std::enable_shared_from_this<Core> {
 public:
     Core(std::shared_ptr<const TlsContext> context, std::optional<std::uint16_t> port, Duration handshakeTimeout)
-        : strand_(asio::make_strand(ioContext())), acceptor_(strand_), retryTimer_(strand_),
+        : strand_(asio::make_strand(IoPool::shared().context())), acceptor_(strand_), retryTimer_(strand_),
           context_(std::move(context)), requestedPort_(port), handshakeTimeout_(handshakeTimeout)
     {
     }
@@ -131,7 +131,7 @@ private:
         if (isFinished()) {
             return;
         }
-        auto connectionStrand = asio::make_strand(ioContext());
+        auto connectionStrand = asio::make_strand(IoPool::shared().context());
         acceptor_.async_accept(connectionStrand, [self = shared_from_this()](const std::error_code& error,
                                                                               TlsStream::Socket socket) {
             self->onAccept(error, std::move(socket));

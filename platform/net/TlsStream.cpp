@@ -1,7 +1,7 @@
 #include "platform/net/TlsStream.h"
 
 #include "platform/dispatch/Queue.h"
-#include "platform/net/IoContext.h"
+#include "platform/dispatch/IoPool.h"
 #include "platform/net/NetworkInterfaces.h"
 #include "platform/net/TlsParameters.h"
 
@@ -55,7 +55,7 @@ asio::ip::address unmapped(const asio::ip::address& address)
 std::shared_ptr<TlsStream> TlsStream::outgoing(const Endpoint& endpoint, const TlsParameters& parameters,
                                                Duration connectTimeout)
 {
-    auto stream = std::make_shared<TlsStream>(asio::make_strand(ioContext()), parameters.context(),
+    auto stream = std::make_shared<TlsStream>(asio::make_strand(IoPool::shared().context()), parameters.context(),
                                               TlsEngine::Role::client);
     if (const auto* target = std::get_if<Endpoint::HostPort>(&endpoint.target)) {
         stream->target_ = *target;

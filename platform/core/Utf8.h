@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/core/Bytes.h"
+
+namespace velm {
+
+// Byte-level UTF-8 rules shared by the encoders and decoders: validation,
+// cutting on a character boundary, and repair of text from outside sources
+// (file names, selections) that need not be UTF-8 at all.
+class Utf8 {
+public:
+    Utf8() = delete;
+
+    // Whether the bytes are well-formed UTF-8: shortest forms only, no
+    // surrogates, nothing above U+10FFFF.
+    static bool isValid(ByteView bytes);
+    static bool isValid(std::string_view text);
+
+    // The largest length no more than limit at which valid text can be cut
+    // without splitting a character.
+    static std::size_t cutLength(std::string_view validText, std::size_t limit);
+
+    // The text with each maximal ill-formed subsequence replaced by U+FFFD.
+    // Valid text comes back unchanged.
+    static std::string repaired(std::string_view text);
+};
+
+} // namespace velm

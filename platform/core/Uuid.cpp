@@ -1,0 +1,58 @@
+#include "platform/core/Uuid.h"
+
+#include <uuid/uuid.h>
+
+namespace velm {
+namespace {
+
+constexpr std::size_t textLength = 36;
+
+constexpr bool isHyphenPosition(std::size_t at) { return at == 8 || at == 13 || at == 18 || at == 23; }
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+Uuid Uuid::random() {
+    Bytes16 bytes;
+    uuid_generate_random(bytes.data());
+    return Uuid(bytes);
+}
+
+std::optional<Uuid> Uuid::parse(std::string_view text) {
+    if (text.size() != textLength) {
+        return std::nullopt;
+    }
+    Bytes16 bytes{};
+    std::size_t nibble = 0;
+    for (std::size_t at = 0; at < textLength; ++at) {
+        if (isHyphenPosition(at)) {
+            if (text[at] != '-') return std::nullopt;
+            continue;
+        }
+        const int value = hexValue(text[at]);
+        if (value < 0) return std::nullopt;
+        bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | value);
+        ++nibble;
+    }
+    return Uuid(bytes);
+}
+
+std::string Uuid::string() const {
+    static constexpr std::string_view digits = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(textLength);
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        text += digits[bytes_[i] >> 4];
+        text += digits[bytes_[i] & 0x0F];
+    }
+    return text;
+}
+
+} // namespace velm

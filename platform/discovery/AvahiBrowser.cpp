@@ -1,0 +1,334 @@
+#include "platform/discovery/AvahiBrowser.h"
+
+#include "platform/core/Utf8.h"
+#include "platform/discovery/AvahiConnection.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/log/Log.h"
+
+#include <avahi-client/lookup.h>
+
+#include <algorithm>
+#include <list>
+#include <mutex>
+#include <optional>
+
+namespace velm {
+namespace {
+
+constexpr Log log("discovery");
+
+ServiceInstance::Family familyOf(AvahiProtocol protocol) {
+    switch (protocol) {
+    case AVAHI_PROTO_INET:
+        return ServiceInstance::Family::ipv4;
+    case AVAHI_PROTO_INET6:
+        return ServiceInstance::Family::ipv6;
+    default:
+        return ServiceInstance::Family::any;
+    }
+}
+
+TxtRecord toTxtRecord(AvahiStringList* list) {
+    TxtRecord txt;
+    for (; list != nullptr; list = avahi_string_list_get_next(list)) {
+        const auto* text = reinterpret_cast<const char*>(avahi_string_list_get_text(list));
+        auto entry = TxtRecord::parseEntry(std::string_view(text, avahi_string_list_get_size(list)));
+        txt.add(std::move(entry.key), std::move(entry.value));
+    }
+    return txt;
+}
+
+} // namespace
+
+// Avahi objects and the list of instances are guarded by the poll lock; the generation and the
+// handlers, which reports read on the queue, by `lock_`. The poll lock is never taken while
+// `lock_` is held.
+class AvahiBrowser::Core final : public AvahiConnection::Member, public std::enable_shared_from_this<Core> {
+public:
+    explicit Core(std::shared_ptr<Queue> queue) : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
+
+    void join() {
+        AvahiConnection::Guard guard(*connection_);
+        connection_->add(*this);
+    }
+
+    void leave() {
+        AvahiConnection::Guard guard(*connection_);
+        stopReports(nullptr, nullptr);
+        active_ = false;
+        dropBrowser();
+        connection_->remove(*this);
+    }
+
+    void start(std::string type, StateHandler onState, ResultsHandler onResults) {
+        AvahiConnection::Guard guard(*connection_);
+        stopReports(std::move(onState), std::move(onResults));
+        dropBrowser();
+        type_ = std::move(type);
+        active_ = true;
+        lastState_.reset();
+        AvahiClient* client = connection_->client();
+        follow(client, client != nullptr ? avahi_client_get_state(client) : AVAHI_CLIENT_FAILURE);
+    }
+
+    void stop() {
+        AvahiConnection::Guard guard(*connection_);
+        stopReports(nullptr, nullptr);
+        active_ = false;
+        dropBrowser();
+    }
+
+    void clientChanged(AvahiClient* client, AvahiClientState state) override {
+        if (client == nullptr || !AvahiConnection::isConnected(state)) {
+            const bool hadResults = hasSettledEntries();
+            // The browser belongs to the client, which may be freed next.
+            dropBrowser();
+            if (active_) {
+                reportState(State::waiting(connection_->unavailableReason()));
+                if (hadResults) {
+                    reportResults();
+                }
+            }
+            return;
+        }
+        follow(client, state);
+    }
+
+private:
+    // One instance the browser reported, with the resolver that reads its TXT record. Kept in a
+    // list, since the resolver holds its address.
+    struct Entry {
+        Core* core;
+        AvahiIfIndex interface;
+        AvahiProtocol protocol;
+        std::string name;
+        std::string type;
+        std::string domain;
+        AvahiServiceResolver* resolver = nullptr;
+        bool settled = false;  // the record was read, or could not be
+        std::optional<TxtRecord> txt;
+    };
+
+    void follow(AvahiClient* client, AvahiClientState state) {
+        if (!active_ || browser_ != nullptr) {
+            return;
+        }
+        if (client == nullptr || !AvahiConnection::isConnected(state)) {
+            reportState(State::waiting(connection_->unavailableReason()));
+            return;
+        }
+        browser_ = avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type_.c_str(), nullptr,
+                                             AvahiLookupFlags(0), &onBrowse, this);
+        if (browser_ == nullptr) {
+            active_ = false;
+            const auto message = AvahiConnection::errorText(avahi_client_errno(client));
+            log.error("cannot browse for %s: %s", type_.c_str(), message.c_str());
+            reportState(State::failed(message));
+            return;
+        }
+        reportState(State::browsing());
+    }
+
+    static void onBrowse(AvahiServiceBrowser* browser, AvahiIfIndex interface, AvahiProtocol protocol,
+                         AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
+                         AvahiLookupResultFlags /*flags*/, void* context) {
+        auto* self = static_cast<Core*>(context);
+        switch (event) {
+        case AVAHI_BROWSER_NEW:
+            self->add(avahi_service_browser_get_client(browser), interface, protocol, name, type, domain);
+            break;
+        case AVAHI_BROWSER_REMOVE:
+            self->remove(interface, protocol, name, type, domain);
+            break;
+        case AVAHI_BROWSER_FAILURE:
+            self->browseFailed(avahi_client_errno(avahi_service_browser_get_client(browser)));
+            break;
+        case AVAHI_BROWSER_CACHE_EXHAUSTED:
+        case AVAHI_BROWSER_ALL_FOR_NOW:
+            break;
+        }
+    }
+
+    void add(AvahiClient* client, AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
+             const char* domain) {
+        if (name == nullptr || type == nullptr || domain == nullptr || find(interface, protocol, name, type, domain)) {
+            return;
+        }
+        if (entries_.size() >= maxInstances) {
+            log.error("more than %zu instances of %s, ignoring \"%s\"", maxInstances, type_.c_str(), name);
+            return;
+        }
+        auto& entry = entries_.emplace_back(Entry{this, interface, protocol, name, type, domain, nullptr, false, std::nullopt});
+        entry.resolver = avahi_service_resolver_new(client, interface, protocol, name, type, domain, protocol,
+                                                    AVAHI_LOOKUP_NO_ADDRESS, &onResolve, &entry);
+        if (entry.resolver == nullptr) {
+            entry.settled = true;
+            reportResults();
+        }
+    }
+
+    void remove(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
+                const char* domain) {
+        if (name == nullptr || type == nullptr || domain == nullptr) {
+            return;
+        }
+        Entry* entry = find(interface, protocol, name, type, domain);
+        if (entry == nullptr) {
+            return;
+        }
+        const bool wasListed = entry->settled;
+        if (entry->resolver != nullptr) {
+            avahi_service_resolver_free(entry->resolver);
+        }
+        entries_.remove_if([entry](const Entry& e) { return &e == entry; });
+        if (wasListed) {
+            reportResults();
+        }
+    }
+
+    // Keeps the browser: this runs inside its own callback. The next start, stop or loss of the
+    // client frees it.
+    void browseFailed(int error) {
+        const bool hadResults = hasSettledEntries();
+        dropEntries();
+        active_ = false;
+        const auto message = AvahiConnection::errorText(error);
+        log.error("browsing for %s failed: %s", type_.c_str(), message.c_str());
+        reportState(State::failed(message));
+        if (hadResults) {
+            reportResults();
+        }
+    }
+
+    static void onResolve(AvahiServiceResolver* /*resolver*/, AvahiIfIndex /*interface*/, AvahiProtocol /*protocol*/,
+                          AvahiResolverEvent event, const char* /*name*/, const char* /*type*/,
+                          const char* /*domain*/, const char* /*hostName*/, const AvahiAddress* /*address*/,
+                          std::uint16_t /*port*/, AvahiStringList* txt, AvahiLookupResultFlags /*flags*/,
+                          void* context) {
+        auto* entry = static_cast<Entry*>(context);
+        if (event == AVAHI_RESOLVER_FOUND) {
+            entry->txt = toTxtRecord(txt);
+        } else if (entry->settled) {
+            // A record read earlier stays; the browser tells when the instance leaves.
+            return;
+        }
+        entry->settled = true;
+        entry->core->reportResults();
+    }
+
+    Entry* find(AvahiIfIndex interface, AvahiProtocol protocol, std::string_view name, std::string_view type,
+                std::string_view domain) {
+        auto found = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
+            return e.interface == interface && e.protocol == protocol && e.name == name && e.type == type &&
+                   e.domain == domain;
+        });
+        return found == entries_.end() ? nullptr : &*found;
+    }
+
+    bool hasSettledEntries() const {
+        return std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.settled; });
+    }
+
+    void dropEntries() {
+        for (auto& entry : entries_) {
+            if (entry.resolver != nullptr) {
+                avahi_service_resolver_free(entry.resolver);
+            }
+        }
+        entries_.clear();
+    }
+
+    void dropBrowser() {
+        dropEntries();
+        if (browser_ != nullptr) {
+            avahi_service_browser_free(browser_);
+            browser_ = nullptr;
+        }
+    }
+
+    std::vector<Result> results() const {
+        std::vector<Result> list;
+        for (const auto& entry : entries_) {
+            if (!entry.settled) {
+                continue;
+            }
+            ServiceInstance instance{Utf8::repaired(entry.name), Utf8::repaired(entry.type),
+                                     Utf8::repaired(entry.domain), std::max(entry.interface, 0),
+                                     familyOf(entry.protocol)};
+            list.push_back({std::move(instance), entry.txt});
+        }
+        return list;
+    }
+
+    void stopReports(StateHandler onState, ResultsHandler onResults) {
+        std::lock_guard guard(lock_);
+        ++generation_;
+        onState_ = std::move(onState);
+        onResults_ = std::move(onResults);
+    }
+
+    std::uint64_t currentGeneration() {
+        std::lock_guard guard(lock_);
+        return generation_;
+    }
+
+    // Hands a state to the queue unless it repeats the last one.
+    void reportState(State state) {
+        if (lastState_ == state) {
+            return;
+        }
+        lastState_ = state;
+        queue_->post([weak = weak_from_this(), generation = currentGeneration(), state = std::move(state)] {
+            if (auto self = weak.lock()) {
+                if (auto handler = self->handler(generation, &Core::onState_)) {
+                    handler(state);
+                }
+            }
+        });
+    }
+
+    void reportResults() {
+        queue_->post([weak = weak_from_this(), generation = currentGeneration(), list = results()] {
+            if (auto self = weak.lock()) {
+                if (auto handler = self->handler(generation, &Core::onResults_)) {
+                    handler(list);
+                }
+            }
+        });
+    }
+
+    // The handler when `generation` is still the current one.
+    template <typename Handler>
+    Handler handler(std::uint64_t generation, Handler Core::*field) {
+        std::lock_guard guard(lock_);
+        return generation == generation_ ? this->*field : Handler();
+    }
+
+    const std::shared_ptr<Queue> queue_;
+    const std::shared_ptr<AvahiConnection> connection_;
+
+    std::string type_;
+    bool active_ = false;
+    AvahiServiceBrowser* browser_ = nullptr;
+    std::list<Entry> entries_;
+    std::optional<State> lastState_;
+
+    std::mutex lock_;
+    std::uint64_t generation_ = 0;
+    StateHandler onState_;
+    ResultsHandler onResults_;
+};
+
+AvahiBrowser::AvahiBrowser(std::shared_ptr<Queue> queue) : core_(std::make_shared<Core>(std::move(queue))) {
+    core_->join();
+}
+
+AvahiBrowser::~AvahiBrowser() { core_->leave(); }
+
+void AvahiBrowser::start(std::string type, StateHandler onState, ResultsHandler onResults) {
+    core_->start(std::move(type), std::move(onState), std::move(onResults));
+}
+
+void AvahiBrowser::stop() { core_->stop(); }
+
+} // namespace velm

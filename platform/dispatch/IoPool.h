@@ -1,0 +1,50 @@
+#pragma once
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velm {
+
+// The one asio::io_context of the process and the few threads that run it.
+// Every serial queue is a strand on it; sockets and timers that belong to a
+// queue use the same context.
+//
+// Started on first use and never destroyed, so that work still running while
+// the process exits finds it intact. At exit the context is stopped and its
+// threads are joined; a thread still busy after exitWaitLimit is left behind
+// rather than letting exit hang. Work still pending at that point never runs.
+class IoPool {
+public:
+    static constexpr std::chrono::seconds exitWaitLimit{2};
+
+    static IoPool& shared();
+
+    asio::io_context& context() { return context_; }
+    std::size_t threadCount() const { return threads_.size(); }
+
+    IoPool(const IoPool&) = delete;
+    IoPool& operator=(const IoPool&) = delete;
+
+private:
+    IoPool();
+    ~IoPool() = delete;
+
+    void runThread();
+    void stop();
+
+    asio::io_context context_;
+    asio::executor_work_guard<asio::io_context::executor_type> keepRunning_;
+    std::mutex lock;
+    std::condition_variable threadEnded_;
+    std::size_t runningThreads_ = 0;
+    std::vector<std::thread> threads_;
+};
+
+} // namespace velm

@@ -1,0 +1,290 @@
+#include "platform/store/StoreFolder.h"
+
+#include "platform/log/Log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace velm {
+namespace {
+
+const Log storeLog("store");
+
+constexpr mode_t folderMode = 0700;
+constexpr mode_t fileMode = 0600;
+constexpr std::string_view temporarySuffix = ".tmp";
+constexpr std::size_t maxNameBytes = 255;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+
+    int get() const { return fd_; }
+    bool isOpen() const { return fd_ >= 0; }
+    // Closes now so that a failed close (a late write error) can be reported.
+    bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+private:
+    int fd_;
+};
+
+struct OpenedFolder {
+    StoreFolder::ReadResult::Status status;
+    Descriptor fd;
+};
+
+bool isPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos && name.size() + temporarySuffix.size() <= maxNameBytes;
+}
+
+// Other users must not own the folder or a file in it; other permissions than ours are reset.
+bool isTrusted(int fd, const struct stat& info, mode_t wanted, const char* what, const std::string& path) {
+    if (info.st_uid != geteuid()) {
+        storeLog.error("%s %s belongs to another user; not used", what, path.c_str());
+        return false;
+    }
+    if ((info.st_mode & 07777) != wanted) {
+        if (fchmod(fd, wanted) != 0) {
+            storeLog.error("cannot set the permissions of %s %s: %s", what, path.c_str(),
+                           std::strerror(errno));
+            return false;
+        }
+        storeLog.info("reset the permissions of %s %s", what, path.c_str());
+    }
+    return true;
+}
+
+void makeParents(const std::filesystem::path& path) {
+    std::filesystem::path prefix;
+    for (const auto& part : path) {
+        prefix /= part;
+        if (::mkdir(prefix.c_str(), folderMode) != 0 && errno != EEXIST) {
+            return; // opening the folder reports the failure
+        }
+    }
+}
+
+OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
+    using Status = StoreFolder::ReadResult::Status;
+    if (create) {
+        makeParents(path);
+    }
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.isOpen()) {
+        if (errno == ENOENT) {
+            return {Status::missing, Descriptor()};
+        }
+        storeLog.error("cannot open folder %s: %s", path.c_str(), std::strerror(errno));
+        return {Status::failed, Descriptor()};
+    }
+    struct stat info {};
+    if (fstat(fd.get(), &info) != 0 || !isTrusted(fd.get(), info, folderMode, "folder", path.string())) {
+        return {Status::failed, Descriptor()};
+    }
+    return {Status::found, std::move(fd)};
+}
+
+// Holds the folder's writer lock until it goes out of scope with the descriptor.
+bool lockForWriting(const Descriptor& folder, const std::filesystem::path& path) {
+    while (flock(folder.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            storeLog.error("cannot lock folder %s: %s", path.c_str(), std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool writeAll(int fd, ByteView contents) {
+    while (!contents.empty()) {
+        ssize_t written = ::write(fd, contents.data(), contents.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        contents = contents.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+void syncFolder(const Descriptor& folder, const std::filesystem::path& path) {
+    if (fsync(folder.get()) != 0) {
+        storeLog.error("cannot sync folder %s: %s", path.c_str(), std::strerror(errno));
+    }
+}
+
+} // namespace
+
+StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
+    const std::string file = (path_ / name).string();
+    if (!isPlainName(name)) {
+        storeLog.error("refused file name %s", file.c_str());
+        return {ReadResult::Status::failed, {}};
+    }
+    auto folder = openFolder(path_, false);
+    if (folder.status != ReadResult::Status::found) {
+        return {folder.status, {}};
+    }
+    // O_NONBLOCK keeps a planted FIFO from blocking the open; it changes nothing for regular files.
+    Descriptor fd(::openat(folder.fd.get(), std::string(name).c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.isOpen()) {
+        if (errno == ENOENT) {
+            return {ReadResult::Status::missing, {}};
+        }
+        storeLog.error("cannot open %s: %s", file.c_str(), std::strerror(errno));
+        return {ReadResult::Status::failed, {}};
+    }
+    struct stat info {};
+    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        storeLog.error("%s is not a regular file", file.c_str());
+        return {ReadResult::Status::failed, {}};
+    }
+    if (!isTrusted(fd.get(), info, fileMode, "file", file)) {
+        return {ReadResult::Status::failed, {}};
+    }
+    if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > maxFileBytes) {
+        storeLog.error("%s is larger than %zu bytes", file.c_str(), maxFileBytes);
+        return {ReadResult::Status::failed, {}};
+    }
+
+    // One byte more than fstat promised tells of a file that grew under us: some other writer is at work.
+    Bytes contents(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t filled = 0;
+    while (filled < contents.size()) {
+        ssize_t got = ::read(fd.get(), contents.data() + filled, contents.size() - filled);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            storeLog.error("cannot read %s: %s", file.c_str(), std::strerror(errno));
+            return {ReadResult::Status::failed, {}};
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    if (filled == contents.size()) {
+        storeLog.error("%s changed while being read", file.c_str());
+        return {ReadResult::Status::failed, {}};
+    }
+    contents.resize(filled);
+    return {ReadResult::Status::found, std::move(contents)};
+}
+
+bool StoreFolder::replace(std::string_view name, ByteView contents) const {
+    const std::string file = (path_ / name).string();
+    if (!isPlainName(name)) {
+        storeLog.error("refused file name %s", file.c_str());
+        return false;
+    }
+    if (contents.size() > maxFileBytes) {
+        storeLog.error("refused to write %zu bytes to %s", contents.size(), file.c_str());
+        return false;
+    }
+    auto folder = openFolder(path_, true);
+    if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
+        return false;
+    }
+
+    // A temporary file left by a writer that died is ours to clear; creating afresh with O_EXCL means we
+    // never write through anything planted under that name.
+    const std::string temporary = std::string(name) + std::string(temporarySuffix);
+    if (::unlinkat(folder.fd.get(), temporary.c_str(), 0) != 0 && errno != ENOENT) {
+        storeLog.error("cannot clear %s: %s", (path_ / temporary).c_str(), std::strerror(errno));
+        return false;
+    }
+    Descriptor fd(::openat(folder.fd.get(), temporary.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode));
+    if (!fd.isOpen()) {
+        storeLog.error("cannot create %s: %s", (path_ / temporary).c_str(), std::strerror(errno));
+        return false;
+    }
+    bool written = fchmod(fd.get(), fileMode) == 0 && writeAll(fd.get(), contents) && fsync(fd.get()) == 0;
+    written = fd.close() && written;
+    if (!written ||
+        ::renameat(folder.fd.get(), temporary.c_str(), folder.fd.get(), std::string(name).c_str()) != 0) {
+        storeLog.error("cannot write %s: %s", file.c_str(), std::strerror(errno));
+        ::unlinkat(folder.fd.get(), temporary.c_str(), 0);
+        return false;
+    }
+    syncFolder(folder.fd, path_);
+    return true;
+}
+
+bool StoreFolder::remove(std::string_view name) const {
+    const std::string file = (path_ / name).string();
+    if (!isPlainName(name)) {
+        storeLog.error("refused file name %s", file.c_str());
+        return false;
+    }
+    auto folder = openFolder(path_, false);
+    if (folder.status == ReadResult::Status::missing) {
+        return true;
+    }
+    if (folder.status == ReadResult::Status::failed || !lockForWriting(folder.fd, path_)) {
+        return false;
+    }
+    if (::unlinkat(folder.fd.get(), std::string(name).c_str(), 0) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        storeLog.error("cannot remove %s: %s", file.c_str(), std::strerror(errno));
+        return false;
+    }
+    syncFolder(folder.fd, path_);
+    return true;
+}
+
+std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::string_view newName) const {
+    if (!isPlainName(name) || !isPlainName(newName)) {
+        storeLog.error("refused file name %s", (path_ / name).c_str());
+        return std::nullopt;
+    }
+    auto folder = openFolder(path_, false);
+    if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
+        return std::nullopt;
+    }
+    constexpr int attempts = 100;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        std::string candidate(newName);
+        if (attempt > 1) {
+            candidate += "-" + std::to_string(attempt);
+        }
+        if (!isPlainName(candidate)) {
+            break;
+        }
+        if (::renameat2(folder.fd.get(), std::string(name).c_str(), folder.fd.get(), candidate.c_str(),
+                        RENAME_NOREPLACE) == 0) {
+            syncFolder(folder.fd, path_);
+            return candidate;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    storeLog.error("cannot move %s aside: %s", (path_ / name).c_str(), std::strerror(errno));
+    return std::nullopt;
+}
+
+} // namespace velm

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/core/Bytes.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velm {
+
+// A private folder of small files that are read whole and replaced atomically.
+//
+// The folder must be a real folder (not a symbolic link) owned by this user; it is kept at 0700 and its
+// files at 0600, and looser permissions are tightened when met. Files are never followed through symbolic
+// links. A replacement goes to "<name>.tmp", is synced and renamed over the old file, and the folder is
+// synced, so a reader (or a crash at any point) sees the old contents or the new, never a mix. Writers,
+// also those of other processes, take turns on a lock of the folder; readers need none.
+//
+// A value type that holds only the path: every call opens the folder afresh. Failures are logged under
+// "store" and reported by the result, never thrown.
+class StoreFolder {
+public:
+    // Files are small; anything larger is refused both ways so that a stray file cannot exhaust memory.
+    static constexpr std::size_t maxFileBytes = 16u << 20;
+
+    struct ReadResult {
+        enum class Status { found, missing, failed };
+        Status status;
+        Bytes contents;
+    };
+
+    explicit StoreFolder(std::filesystem::path path) : path_(std::move(path)) {}
+
+    const std::filesystem::path& path() const { return path_; }
+
+    // missing when the folder or the file does not exist; failed when either exists but cannot be trusted
+    // or read (a link, another owner, not a regular file, over the size limit, an I/O error).
+    ReadResult read(std::string_view name) const;
+
+    // Creates the folder (and missing parents, 0700) when needed. True once the new contents are in place;
+    // on false the previous file is untouched.
+    bool replace(std::string_view name, ByteView contents) const;
+
+    // True when the file is gone afterwards, whether or not it was there.
+    bool remove(std::string_view name) const;
+
+    // Renames a file to newName, or newName-2, newName-3, ... without replacing anything; returns the
+    // name used, or absent when the file could not be moved.
+    std::optional<std::string> moveAside(std::string_view name, std::string_view newName) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace velm

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "protocol/json/JsonRecord.h"
+
+#include <concepts>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace velm {
+
+// The cases of FileTransferReply. They are complete before the variant of them is made: the
+// member initialisers of a class nested in another are only read once the outer one is complete.
+struct FileTransferReplyCases {
+    // The transfer may start: for an upload the cleaned name and the requested size, for a
+    // download the offered file's name and length, whose bytes follow.
+    struct Ready {
+        static constexpr std::string_view caseName = "ready";
+        std::string name;
+        std::uint64_t size = 0;
+
+        static void fields(auto& visit, auto&... self) {
+            visit("name", self.name...);
+            visit("size", self.size...);
+        }
+        friend bool operator==(const Ready& a, const Ready& b) { return fieldsEqual(a, b); }
+    };
+
+    // The transfer will not happen; the reason is a sentence for the user.
+    struct Refused {
+        static constexpr std::string_view caseName = "refused";
+        std::string reason;
+
+        static void fields(auto& visit, auto&... self) { visit("reason", self.reason...); }
+        friend bool operator==(const Refused& a, const Refused& b) { return fieldsEqual(a, b); }
+    };
+
+    // The upload is complete and was stored under this name.
+    struct Stored {
+        static constexpr std::string_view caseName = "stored";
+        std::string name;
+
+        static void fields(auto& visit, auto&... self) { visit("name", self.name...); }
+        friend bool operator==(const Stored& a, const Stored& b) { return fieldsEqual(a, b); }
+    };
+};
+
+// The answer of the side that holds, or is to receive, a file.
+class FileTransferReply : public FileTransferReplyCases {
+public:
+    using Value = std::variant<Ready, Refused, Stored>;
+
+    FileTransferReply() = default; // the first case with empty values, to be filled by a decoder
+
+    template <typename Alternative>
+        requires(!std::same_as<std::remove_cvref_t<Alternative>, FileTransferReply> &&
+                 std::is_constructible_v<Value, Alternative &&>)
+    FileTransferReply(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+
+    static FileTransferReply ready(std::string name, std::uint64_t size) {
+        return Ready{std::move(name), size};
+    }
+    static FileTransferReply refused(std::string reason) { return Refused{std::move(reason)}; }
+    static FileTransferReply stored(std::string name) { return Stored{std::move(name)}; }
+
+    const Value& value() const { return value_; }
+    // The reply's values when it is of that case, else null.
+    template <typename Alternative>
+    const Alternative* get() const {
+        return std::get_if<Alternative>(&value_);
+    }
+
+    friend bool operator==(const FileTransferReply& a, const FileTransferReply& b) {
+        return a.value_ == b.value_;
+    }
+
+private:
+    Value value_;
+};
+
+} // namespace velm

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Runs an mDNS daemon for the discovery tests that can never reach a real network.
+#
+#   scripts/avahi-sandbox.sh start STATE_DIR   (prints the environment the tests need)
+#   scripts/avahi-sandbox.sh stop STATE_DIR
+#
+# start launches a private D-Bus bus of the system type (its socket in STATE_DIR, so the machine's own
+# bus, if any, is never touched) and avahi-daemon inside a fresh network namespace that has only
+# loopback, so its multicast stays there. The daemon also gets its own /run, so the pid file and socket
+# of an avahi-daemon that may already run on the machine neither stop it nor get overwritten.
+# Clients reach it through DBUS_SYSTEM_BUS_ADDRESS; start writes that, with VELM_TEST_AVAHI=1, to
+# STATE_DIR/env. stop ends only the processes that start launched, by their recorded ids, and removes
+# the namespace and STATE_DIR. Needs root (network namespaces).
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 start|stop STATE_DIR" >&2
+  exit 2
+}
+
+[[ $# -eq 2 ]] || usage
+command=$1
+state=$2
+
+# True when the process is alive and still the program we launched (ids get reused).
+is_ours() {
+  local pid=$1 program=$2
+  [[ -n "$pid" && -r /proc/$pid/cmdline ]] || return 1
+  tr '\0' '\n' </proc/"$pid"/cmdline | head -n 1 | grep -q "$program"
+}
+
+end_process() {
+  local file=$1 program=$2
+  [[ -f "$file" ]] || return 0
+  local pid
+  pid=$(cat "$file")
+  if is_ours "$pid" "$program"; then
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+      is_ours "$pid" "$program" || break
+      sleep 0.1
+    done
+    is_ours "$pid" "$program" && kill -KILL "$pid" 2>/dev/null || true
+  fi
+  rm -f "$file"
+}
+
+wait_for() {
+  local what=$1 test=$2
+  for _ in $(seq 100); do
+    eval "$test" && return 0
+    sleep 0.1
+  done
+  echo "avahi-sandbox: $what did not come up" >&2
+  return 1
+}
+
+stop() {
+  [[ -d "$state" ]] || return 0
+  end_process "$state/avahi.pid" avahi-daemon
+  end_process "$state/dbus.pid" dbus-daemon
+  if [[ -f "$state/netns" ]]; then
+    ip netns delete "$(cat "$state/netns")" 2>/dev/null || true
+  fi
+  rm -rf "$state"
+}
+
+start() {
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "avahi-sandbox: network namespaces need root" >&2
+    return 1
+  fi
+  for tool in dbus-daemon avahi-daemon ip; do
+    command -v "$tool" >/dev/null || { echo "avahi-sandbox: $tool is missing" >&2; return 1; }
+  done
+  mkdir -p "$state"
+  local socket=$state/system_bus_socket
+  local address=unix:path=$socket
+
+  # A bus of the system type that admits everything: only this test run uses it.
+  cat >"$state/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>$address</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+EOF
+  dbus-daemon --config-file="$state/bus.conf" --nofork --nopidfile >"$state/dbus.log" 2>&1 &
+  echo $! >"$state/dbus.pid"
+  wait_for "the private bus" "[[ -S '$socket' ]]"
+
+  local namespace=velm-avahi-$$
+  ip netns add "$namespace"
+  echo "$namespace" >"$state/netns"
+  ip -n "$namespace" link set lo up
+
+  sed -e 's/^#\{0,1\}use-ipv6=.*/use-ipv6=no/' /etc/avahi/avahi-daemon.conf >"$state/avahi-daemon.conf"
+  # ip netns exec gives the command a mount namespace of its own; a tmpfs on /run there hides the
+  # machine's /run/avahi-daemon from our daemon and ours from the machine.
+  DBUS_SYSTEM_BUS_ADDRESS=$address ip netns exec "$namespace" sh -c \
+    'mount -t tmpfs velm-avahi-run /run && exec avahi-daemon -f "$1" --no-rlimits --no-drop-root --no-chroot' \
+    sh "$state/avahi-daemon.conf" >"$state/avahi.log" 2>&1 &
+  echo $! >"$state/avahi.pid"
+  wait_for "avahi-daemon" "grep -q 'Server startup complete' '$state/avahi.log'" || {
+    cat "$state/avahi.log" >&2
+    return 1
+  }
+
+  printf 'DBUS_SYSTEM_BUS_ADDRESS=%s\nVELM_TEST_AVAHI=1\n' "$address" >"$state/env"
+  cat "$state/env"
+}
+
+case "$command" in
+  start) start || { stop; exit 1; } ;;
+  stop) stop ;;
+  *) usage ;;
+esac

@@ -1,0 +1,175 @@
+#include "platform/crypto/AesGcm.h"
+#include "platform/crypto/SealedBox.h"
+#include "tests/support/TestVectors.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace velm {
+namespace {
+
+using test::fromHex;
+
+struct GcmCase {
+    const char* name;
+    const char* key;
+    const char* plaintext;
+    const char* nonce;
+    const char* associatedData;
+    const char* ciphertext;
+    const char* tag;
+};
+
+constexpr const char* longPlaintext =
+    "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525"
+    "b16aedf5aa0de657ba637b391aafd255";
+constexpr const char* shortPlaintext =
+    "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525"
+    "b16aedf5aa0de657ba637b39";
+constexpr const char* gcmNonce = "cafebabefacedbaddecaf888";
+constexpr const char* gcmData = "feedfacedeadbeeffeedfacedeadbeefabaddad2";
+constexpr const char* zeros16 = "00000000000000000000000000000000";
+constexpr const char* zeros12 = "000000000000000000000000";
+
+// The test cases published with GCM (McGrew and Viega) that use 96-bit nonces.
+const GcmCase publishedCases[] = {
+    {"1", zeros16, "", zeros12, "", "", "58e2fccefa7e3061367f1d57a4e7455a"},
+    {"3", "feffe9928665731c6d6a8f9467308308", longPlaintext, gcmNonce, "",
+     "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e21d514b25466931c7d8f6a5aac84aa05"
+     "1ba30b396a0aac973d58e091473f5985",
+     "4d5c2af327cd64a62cf35abd2ba6fab4"},
+    {"4", "feffe9928665731c6d6a8f9467308308", shortPlaintext, gcmNonce, gcmData,
+     "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e21d514b25466931c7d8f6a5aac84aa05"
+     "1ba30b396a0aac973d58e091",
+     "5bc94fbc3221a5db94fae95ae7121a47"},
+    {"9", "feffe9928665731c6d6a8f9467308308feffe9928665731c", longPlaintext, gcmNonce, "",
+     "3980ca0b3c00e841eb06fac4872a2757859e1ceaa6efd984628593b40ca1e19c7d773d00c144c525ac619d18c84a3f47"
+     "18e2448b2fe324d9ccda2710acade256",
+     "9924a7c8587336bfb118024db8674a14"},
+    {"13", "0000000000000000000000000000000000000000000000000000000000000000", "", zeros12, "", "",
+     "530f8afbc74536b9a963b4f1c4cb738b"},
+    {"15", "feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308", longPlaintext, gcmNonce, "",
+     "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa8cb08e48590dbb3da7b08b1056828838"
+     "c5f61e6393ba7a0abcc9f662898015ad",
+     "b094dac5d93471bdec1a502270e3cc6c"},
+    {"16", "feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308", shortPlaintext, gcmNonce, gcmData,
+     "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa8cb08e48590dbb3da7b08b1056828838"
+     "c5f61e6393ba7a0abcc9f662",
+     "76fc6ece0f4e1768cddf8853bb2d551b"},
+};
+
+TEST(AesGcmTest, SealsAndOpensThePublishedCases) {
+    for (const GcmCase& test : publishedCases) {
+        SCOPED_TRACE(std::string("test case ") + test.name);
+        std::optional<AesGcm> cipher = AesGcm::make(fromHex(test.key));
+        ASSERT_TRUE(cipher.has_value());
+        const Bytes plaintext = fromHex(test.plaintext);
+        Bytes ciphertext(plaintext.size());
+        Bytes tag(AesGcm::tagLength);
+        ASSERT_TRUE(cipher->seal(fromHex(test.nonce), plaintext, fromHex(test.associatedData), ciphertext, tag));
+        EXPECT_EQ(ciphertext, fromHex(test.ciphertext));
+        EXPECT_EQ(tag, fromHex(test.tag));
+
+        // The same object opens after sealing: it reloads the key for the other direction.
+        Bytes opened(ciphertext.size());
+        ASSERT_TRUE(cipher->open(fromHex(test.nonce), ciphertext, tag, fromHex(test.associatedData), opened));
+        EXPECT_EQ(opened, plaintext);
+    }
+}
+
+TEST(AesGcmTest, RefusesKeysOfOtherLengths) {
+    for (std::size_t length : {0, 15, 17, 31, 33, 64}) {
+        EXPECT_FALSE(AesGcm::make(Bytes(length, 1)).has_value()) << length;
+    }
+}
+
+class AesGcmTamperTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cipher = AesGcm::make(Bytes(32, 9));
+        ASSERT_TRUE(cipher.has_value());
+        std::optional<SealedBox> sealed = cipher->seal(plaintext, associatedData);
+        ASSERT_TRUE(sealed.has_value());
+        box = *sealed;
+    }
+
+    std::optional<Bytes> open(const SealedBox& candidate, ByteView data) { return cipher->open(candidate, data); }
+
+    const Bytes plaintext = toBytes("the device key, say");
+    const Bytes associatedData = toBytes("velm-knock-v1");
+    std::optional<AesGcm> cipher;
+    SealedBox box;
+};
+
+TEST_F(AesGcmTamperTest, OpensOnlyTheUntouchedBox) {
+    EXPECT_EQ(open(box, associatedData), plaintext);
+
+    SealedBox changed = box;
+    changed.tag[0] ^= 0x80;
+    EXPECT_FALSE(open(changed, associatedData).has_value());
+    changed = box;
+    changed.ciphertext[3] ^= 0x01;
+    EXPECT_FALSE(open(changed, associatedData).has_value());
+    changed = box;
+    changed.nonce[11] ^= 0x01;
+    EXPECT_FALSE(open(changed, associatedData).has_value());
+    EXPECT_FALSE(open(box, toBytes("velm-knock-v2")).has_value());
+    EXPECT_FALSE(open(box, {}).has_value());
+}
+
+TEST_F(AesGcmTamperTest, FailedOpeningLeavesNoPlaintextBehind) {
+    SealedBox changed = box;
+    changed.tag[5] ^= 0x01;
+    Bytes output(changed.ciphertext.size(), 0xAA);
+    EXPECT_FALSE(cipher->open(changed.nonce, changed.ciphertext, changed.tag, associatedData, output));
+    EXPECT_TRUE(std::all_of(output.begin(), output.end(), [](std::uint8_t byte) { return byte == 0; }));
+}
+
+TEST_F(AesGcmTamperTest, RefusesMismatchedBufferSizes) {
+    Bytes ciphertext(plaintext.size());
+    Bytes tag(AesGcm::tagLength);
+    const Bytes nonce(AesGcm::nonceLength);
+    EXPECT_FALSE(cipher->seal(Bytes(11), plaintext, {}, ciphertext, tag));
+    Bytes shortCiphertext(plaintext.size() - 1);
+    Bytes shortTag(15);
+    EXPECT_FALSE(cipher->seal(nonce, plaintext, {}, shortCiphertext, tag));
+    EXPECT_FALSE(cipher->seal(nonce, plaintext, {}, ciphertext, shortTag));
+    Bytes opened(box.ciphertext.size());
+    EXPECT_FALSE(cipher->open(box.nonce, box.ciphertext, ByteView(box.tag).first(12), associatedData, opened));
+}
+
+TEST(AesGcmTest, FreshNoncesMakeEverySealDifferent) {
+    std::optional<AesGcm> cipher = AesGcm::make(Bytes(16, 3));
+    ASSERT_TRUE(cipher.has_value());
+    const std::optional<SealedBox> first = cipher->seal(toBytes("same"));
+    const std::optional<SealedBox> second = cipher->seal(toBytes("same"));
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first->nonce, second->nonce);
+    EXPECT_NE(first->ciphertext, second->ciphertext);
+}
+
+TEST(SealedBoxTest, SplitsTheCombinedForm) {
+    EXPECT_FALSE(SealedBox::fromCombined(Bytes(27)).has_value());
+
+    Bytes combined(28);
+    for (std::size_t index = 0; index < combined.size(); ++index) {
+        combined[index] = static_cast<std::uint8_t>(index);
+    }
+    const std::optional<SealedBox> empty = SealedBox::fromCombined(combined);
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_TRUE(empty->ciphertext.empty());
+    EXPECT_EQ(empty->nonce[0], 0);
+    EXPECT_EQ(empty->tag[0], 12);
+    EXPECT_EQ(empty->combined(), combined);
+
+    combined.insert(combined.begin() + 12, {0xC1, 0xC2});
+    const std::optional<SealedBox> two = SealedBox::fromCombined(combined);
+    ASSERT_TRUE(two.has_value());
+    EXPECT_EQ(two->ciphertext, (Bytes{0xC1, 0xC2}));
+    EXPECT_EQ(two->tag[15], 27);
+    EXPECT_EQ(two->combined(), combined);
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,101 @@
+// Base64, UTF-8 and UUID text forms.
+#include "platform/core/Base64.h"
+#include "platform/core/Date.h"
+#include "platform/core/Utf8.h"
+#include "platform/core/Uuid.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace velm {
+namespace {
+
+TEST(Base64, EncodesTheStandardVectors) {
+    const std::pair<std::string_view, std::string_view> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, text] : vectors) {
+        EXPECT_EQ(Base64::encode(toBytes(plain)), text);
+        EXPECT_EQ(Base64::decode(text), toBytes(plain)) << text;
+    }
+    EXPECT_EQ(Base64::encode(Bytes{0xFB, 0xFF, 0xBF}), "+/+/");
+}
+
+TEST(Base64, RoundTripsEveryByteValueAndLength) {
+    Bytes bytes;
+    for (int i = 0; i < 256; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(255 - i));
+        EXPECT_EQ(Base64::decode(Base64::encode(bytes)), bytes);
+    }
+}
+
+TEST(Base64, DecodesOnlyWhatTheEncoderWrites) {
+    for (const std::string_view text : {"Zg", "Zg=", "Zm9", "Zm 9v", "Zm9v\n", " Zm9v", "Zg==Zg==", "Z===", "====",
+                                        "Zm=v", "Zh==", "Zm9=", "Zm9v-_=="}) {
+        EXPECT_FALSE(Base64::decode(text).has_value()) << text;
+    }
+    EXPECT_FALSE(Base64::decode(std::string_view("Zm9v\0\0\0\0", 8)).has_value());
+}
+
+TEST(Utf8, AcceptsWellFormedTextOnly) {
+    EXPECT_TRUE(Utf8::isValid(""));
+    EXPECT_TRUE(Utf8::isValid("plain"));
+    EXPECT_TRUE(Utf8::isValid("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"));
+    for (const std::string_view bad : {"\x80", "\xC0\xAF", "\xC3", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                                       "\xF5\x80\x80\x80", "\xFF", "a\xE2\x82"}) {
+        EXPECT_FALSE(Utf8::isValid(bad)) << bad;
+    }
+}
+
+TEST(Utf8, ReplacesEachMaximalIllFormedSubpart) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(Utf8::repaired("caf\xC3\xA9"), "caf\xC3\xA9");
+    EXPECT_EQ(Utf8::repaired("a\xFF" "b"), "a" + fffd + "b");
+    EXPECT_EQ(Utf8::repaired("\xE2\x82" "x"), fffd + "x");               // a truncated sequence is one subpart
+    EXPECT_EQ(Utf8::repaired("\xC0\xAF"), fffd + fffd);                  // an overlong lead stands alone
+    EXPECT_EQ(Utf8::repaired("\xED\xA0\x80"), fffd + fffd + fffd);       // surrogates are not text
+    EXPECT_EQ(Utf8::repaired("\xF0\x9F\x98"), fffd);
+    EXPECT_TRUE(Utf8::isValid(Utf8::repaired("\xF8\x88\x80\x80\x80\xC3")));
+}
+
+TEST(Uuid, ParsesEitherCaseAndWritesUpperCase) {
+    const auto uuid = Uuid::parse("e621e1f8-C36C-495a-93fc-0c247a3e6e5f");
+    ASSERT_TRUE(uuid.has_value());
+    EXPECT_EQ(uuid->string(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    EXPECT_EQ(uuid->bytes()[0], 0xE6);
+    EXPECT_EQ(uuid->bytes()[15], 0x5F);
+    EXPECT_EQ(Uuid::parse(uuid->string()), uuid);
+    EXPECT_EQ(Uuid().string(), "00000000-0000-0000-0000-000000000000");
+}
+
+TEST(Uuid, RejectsOtherForms) {
+    for (const std::string_view text : {"", "e621e1f8c36c495a93fc0c247a3e6e5f", "e621e1f8-c36c-495a-93fc-0c247a3e6e5",
+                                        "e621e1f8-c36c-495a-93fc-0c247a3e6e5f0", "e621e1f8_c36c_495a_93fc_0c247a3e6e5f",
+                                        "g621e1f8-c36c-495a-93fc-0c247a3e6e5f", "e621e1f-8c36c-495a-93fc-0c247a3e6e5f"}) {
+        EXPECT_FALSE(Uuid::parse(text).has_value()) << text;
+    }
+}
+
+TEST(Uuid, RandomOnesAreVersionFourAndDistinct) {
+    std::set<Uuid> seen;
+    for (int i = 0; i < 100; ++i) {
+        const Uuid uuid = Uuid::random();
+        EXPECT_EQ(uuid.bytes()[6] >> 4, 4);
+        EXPECT_EQ(uuid.bytes()[8] >> 6, 2);
+        seen.insert(uuid);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(Date, CountsFromTheReferenceDate) {
+    EXPECT_EQ(Date(10).secondsSince(Date(12.5)), -2.5);
+    EXPECT_LT(Date(1), Date(2));
+    EXPECT_EQ(Date(0.0), Date(-0.0));
+    // Any current clock lies well after 2025.
+    EXPECT_GT(Date::now().secondsSinceReferenceDate(), 757382400.0);
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,299 @@
+#include "platform/log/Log.h"
+#include "platform/store/DefaultsStore.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <limits>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace velm {
+namespace {
+
+using nlohmann::json;
+using test::TemporaryFolder;
+
+class DefaultsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousSink = Log::setSink([this](Log::Level level, std::string_view category, std::string_view) {
+            if (level == Log::Level::error && category == "store") {
+                ++errors;
+            }
+        });
+    }
+    void TearDown() override { Log::setSink(previousSink); }
+
+    std::filesystem::path file() const { return temporary / "defaults.json"; }
+    json fileContents() const { return json::parse(TemporaryFolder::readFile(file())); }
+
+    std::vector<std::filesystem::path> setAside() const {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(temporary.path())) {
+            if (entry.path().filename().string().starts_with("defaults.json.corrupt-")) {
+                found.push_back(entry.path());
+            }
+        }
+        return found;
+    }
+
+    TemporaryFolder temporary;
+    Log::Sink previousSink;
+    std::atomic<int> errors{0};
+};
+
+TEST_F(DefaultsStoreTest, ReadsStoredThenRegisteredThenAbsent) {
+    DefaultsStore store;
+    EXPECT_EQ(store.value("allowRemoteAccess"), std::nullopt);
+
+    store.registerDefaults({{"allowRemoteAccess", true}, {"awayAccessDays", 30}, {"ratio", 1.5}});
+    EXPECT_EQ(store.boolValue("allowRemoteAccess"), true);
+    EXPECT_EQ(store.integerValue("awayAccessDays"), 30);
+    EXPECT_EQ(store.doubleValue("awayAccessDays"), 30.0);
+    EXPECT_EQ(store.integerValue("ratio"), std::nullopt);
+    EXPECT_EQ(store.stringValue("allowRemoteAccess"), std::nullopt);
+
+    ASSERT_TRUE(store.setString("awayAccessDays", "seven"));
+    EXPECT_EQ(store.integerValue("awayAccessDays"), std::nullopt); // a stored value of another type wins
+    EXPECT_EQ(store.stringValue("awayAccessDays"), "seven");
+    ASSERT_TRUE(store.remove("awayAccessDays"));
+    EXPECT_EQ(store.integerValue("awayAccessDays"), 30);
+    EXPECT_TRUE(store.remove("never-set"));
+
+    store.registerDefaults({{"allowRemoteAccess", false}});
+    EXPECT_EQ(store.boolValue("allowRemoteAccess"), false);
+}
+
+TEST_F(DefaultsStoreTest, EveryTypeSurvivesReopening) {
+    Bytes allBytes;
+    for (int i = 0; i < 256; ++i) {
+        allBytes.push_back(static_cast<std::uint8_t>(i));
+    }
+    json history = {
+        {"records", json::array({{{"kind", "session"}, {"started", 7.25}, {"ending", nullptr}}})}};
+    // The deepest value the store accepts must also load back, or the whole file would be set aside.
+    json deepest = json::array();
+    for (int i = 0; i < 64; ++i) {
+        deepest = {{"in", deepest}};
+    }
+    {
+        DefaultsStore store(temporary.path());
+        ASSERT_TRUE(store.setBool("allowRemoteAccess", false));
+        ASSERT_TRUE(store.setInteger("min", std::numeric_limits<std::int64_t>::min()));
+        ASSERT_TRUE(store.setInteger("max", std::numeric_limits<std::int64_t>::max()));
+        ASSERT_TRUE(store.setDouble("third", 1.0 / 3.0));
+        ASSERT_TRUE(store.setDouble("whole", 2.0));
+        ASSERT_TRUE(store.setString("hostID", "9F3A\xE2\x82\xAC \"quoted\"\n"));
+        ASSERT_TRUE(store.setData("bytes", allBytes));
+        ASSERT_TRUE(store.setData("none", {}));
+        ASSERT_TRUE(store.setData("tail", toBytes("ab")));
+        ASSERT_TRUE(store.setJson("connectionHistory", history));
+        ASSERT_TRUE(store.setJson("deepest", deepest));
+    }
+    DefaultsStore store(temporary.path());
+    EXPECT_EQ(store.boolValue("allowRemoteAccess"), false);
+    EXPECT_EQ(store.integerValue("min"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(store.integerValue("max"), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(store.doubleValue("third"), 1.0 / 3.0);
+    EXPECT_EQ(store.doubleValue("whole"), 2.0);
+    EXPECT_EQ(store.integerValue("whole"), std::nullopt);
+    EXPECT_EQ(store.stringValue("hostID"), "9F3A\xE2\x82\xAC \"quoted\"\n");
+    EXPECT_EQ(store.dataValue("bytes"), allBytes);
+    EXPECT_EQ(store.dataValue("none"), Bytes());
+    EXPECT_EQ(store.dataValue("tail"), toBytes("ab"));
+    EXPECT_EQ(store.jsonValue("connectionHistory"), history);
+    EXPECT_EQ(store.jsonValue("deepest"), deepest);
+    EXPECT_TRUE(setAside().empty());
+
+    json onDisk = fileContents();
+    EXPECT_EQ(onDisk["tail"], json({{"data", "YWI="}}));
+    EXPECT_EQ(onDisk["connectionHistory"]["json"], history);
+    EXPECT_EQ(errors, 0);
+}
+
+TEST_F(DefaultsStoreTest, RefusesWhatTheFileCannotCarry) {
+    DefaultsStore store(temporary.path());
+    ASSERT_TRUE(store.setDouble("ratio", 1.0));
+    std::string before = TemporaryFolder::readFile(file());
+
+    json deep = 1;
+    for (int i = 0; i < 65; ++i) {
+        deep = json::array({deep});
+    }
+    EXPECT_FALSE(store.setDouble("ratio", std::nan("")));
+    EXPECT_FALSE(store.setDouble("ratio", std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(store.setString("name", "bad \xC3"));
+    EXPECT_FALSE(store.setBool("bad key \xFF", true));
+    EXPECT_FALSE(store.setJson("record", {{"name", "bad \xFF"}}));
+    EXPECT_FALSE(store.setJson("record", {{"bad \xFF", 1}}));
+    EXPECT_FALSE(store.setJson("record", {{"value", std::nan("")}}));
+    EXPECT_FALSE(store.setJson("record", json::binary({1, 2})));
+    EXPECT_FALSE(store.setJson("record", deep));
+
+    EXPECT_EQ(store.doubleValue("ratio"), 1.0);
+    EXPECT_EQ(store.value("name"), std::nullopt);
+    EXPECT_EQ(store.value("record"), std::nullopt);
+    EXPECT_EQ(TemporaryFolder::readFile(file()), before);
+}
+
+TEST_F(DefaultsStoreTest, UnreadableFileIsKeptAsideAndDefaultsApply) {
+    std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const std::vector<std::string> broken = {
+        "{\"hostID\": \"abc\"",     // cut short by a crash of some other writer
+        "[true]",                   // not an object
+        "{\"name\": \"bad \xFF\"}", // not UTF-8
+        "{\"deep\": " + deep + "}", // nested beyond reason
+        std::string(64, '\0'),      // zeros after a lost write
+    };
+    for (const auto& contents : broken) {
+        TemporaryFolder::writeFile(file(), contents);
+        errors = 0;
+        {
+            DefaultsStore store(temporary.path());
+            store.registerDefaults({{"allowRemoteAccess", true}});
+            EXPECT_EQ(store.boolValue("allowRemoteAccess"), true);
+            EXPECT_EQ(store.value("hostID"), std::nullopt);
+            EXPECT_GE(errors, 1);
+
+            auto aside = setAside();
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_EQ(TemporaryFolder::readFile(aside[0]), contents);
+            std::filesystem::remove(aside[0]);
+
+            ASSERT_TRUE(store.setString("hostID", "fresh"));
+        }
+        EXPECT_EQ(DefaultsStore(temporary.path()).stringValue("hostID"), "fresh");
+        EXPECT_TRUE(setAside().empty());
+    }
+}
+
+TEST_F(DefaultsStoreTest, FileThatCannotBeMovedAsideIsNeverOverwritten) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "changing owners needs root";
+    }
+    TemporaryFolder::writeFile(file(), "{\"hostID\": \"abc\"");
+    ASSERT_EQ(chmod(temporary.path().c_str(), 0700), 0);
+    ASSERT_EQ(chown(temporary.path().c_str(), 4242, 4242), 0);
+
+    DefaultsStore store(temporary.path());
+    EXPECT_FALSE(store.setString("hostID", "fresh"));
+    EXPECT_EQ(store.value("hostID"), std::nullopt);
+    EXPECT_EQ(TemporaryFolder::readFile(file()), "{\"hostID\": \"abc\"");
+}
+
+TEST_F(DefaultsStoreTest, EntriesNotUnderstoodAreKeptAsTheyAre) {
+    json odd = {{"nothing", nullptr},
+                {"list", {1, 2}},
+                {"huge", std::numeric_limits<std::uint64_t>::max()},
+                {"newForm", {{"uuid", "ABC"}}},
+                {"badData", {{"data", "not base64!"}}},
+                {"known", true}};
+    TemporaryFolder::writeFile(file(), odd.dump());
+    DefaultsStore store(temporary.path());
+    store.registerDefaults({{"newForm", std::string("fallback")}});
+    EXPECT_EQ(store.value("nothing"), std::nullopt);
+    EXPECT_EQ(store.value("huge"), std::nullopt);
+    EXPECT_EQ(store.value("badData"), std::nullopt);
+    EXPECT_EQ(store.stringValue("newForm"), "fallback");
+    EXPECT_EQ(store.boolValue("known"), true);
+
+    ASSERT_TRUE(store.setBool("known", false));
+    odd["known"] = false;
+    EXPECT_EQ(fileContents(), odd);
+    EXPECT_TRUE(setAside().empty());
+}
+
+// A writer killed between writing and renaming leaves its temporary file; the old value must stand.
+TEST_F(DefaultsStoreTest, WriteInterruptedBeforeRenameKeepsOldValue) {
+    {
+        DefaultsStore store(temporary.path());
+        ASSERT_TRUE(store.setString("hostID", "old"));
+    }
+    TemporaryFolder::writeFile(temporary / "defaults.json.tmp", "{\"hostID\": \"ne");
+    DefaultsStore store(temporary.path());
+    EXPECT_EQ(store.stringValue("hostID"), "old");
+    EXPECT_TRUE(setAside().empty());
+    ASSERT_TRUE(store.setString("hostID", "new"));
+    EXPECT_EQ(DefaultsStore(temporary.path()).stringValue("hostID"), "new");
+}
+
+TEST_F(DefaultsStoreTest, FailedWriteChangesNothing) {
+    DefaultsStore store(temporary.path());
+    ASSERT_TRUE(store.setString("hostID", "old"));
+    std::filesystem::create_directories(temporary / "defaults.json.tmp" / "in-the-way");
+
+    EXPECT_FALSE(store.setString("hostID", "new"));
+    EXPECT_FALSE(store.remove("hostID"));
+    EXPECT_EQ(store.stringValue("hostID"), "old");
+    EXPECT_EQ(DefaultsStore(temporary.path()).stringValue("hostID"), "old");
+}
+
+TEST_F(DefaultsStoreTest, KilledWriterLeavesOldOrNewValue) {
+    // Large values take several writes each, so the kills land at many different points.
+    const std::string padding(512 * 1024, 'p');
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            DefaultsStore store(temporary.path());
+            for (int i = 0;; ++i) {
+                store.setString("value", std::to_string(round) + ":" + std::to_string(i) + ":" + padding);
+            }
+        }
+        usleep(static_cast<useconds_t>(2000 + 7000 * round));
+        ASSERT_EQ(kill(child, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+
+        DefaultsStore store(temporary.path());
+        EXPECT_TRUE(setAside().empty()) << "round " << round;
+        if (auto value = store.stringValue("value")) {
+            EXPECT_TRUE(value->ends_with(":" + padding)) << "round " << round;
+        }
+    }
+}
+
+TEST_F(DefaultsStoreTest, ReadersDuringWritesSeeOldOrNewNeverTorn) {
+    DefaultsStore inMemory;
+    DefaultsStore onDisk(temporary.path());
+    for (DefaultsStore* store : {&inMemory, &onDisk}) {
+        const std::string first(4096, 'a');
+        const std::string second(4096, 'b');
+        ASSERT_TRUE(store->setString("text", first));
+        ASSERT_TRUE(store->setData("bytes", toBytes(first)));
+
+        std::atomic<bool> done{false};
+        std::atomic<int> torn{0};
+        std::vector<std::thread> readers;
+        for (int r = 0; r < 3; ++r) {
+            readers.emplace_back([&] {
+                while (!done) {
+                    auto text = store->stringValue("text");
+                    auto bytes = store->dataValue("bytes");
+                    if (!text || (*text != first && *text != second) || !bytes ||
+                        (*bytes != toBytes(first) && *bytes != toBytes(second))) {
+                        ++torn;
+                    }
+                }
+            });
+        }
+        for (int i = 0; i < 100; ++i) {
+            const std::string& next = i % 2 ? first : second;
+            ASSERT_TRUE(store->setString("text", next));
+            ASSERT_TRUE(store->setData("bytes", toBytes(next)));
+        }
+        done = true;
+        for (auto& reader : readers) {
+            reader.join();
+        }
+        EXPECT_EQ(torn, 0);
+    }
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,146 @@
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using Names = std::vector<std::string>;
+
+class ManualQueueTest : public ::testing::Test {
+protected:
+    ManualQueue queue{"velm.test.manual"};
+    Names ran;
+    Queue::Clock::time_point start = queue.now();
+
+    std::function<void()> record(std::string name) {
+        return [this, name] { ran.push_back(name); };
+    }
+    Queue::Clock::duration elapsed() const { return queue.now() - start; }
+};
+
+TEST_F(ManualQueueTest, AdvanceRunsDueWorkInTimeOrderTiesInPostOrderThenStopsAtTheTarget) {
+    queue.postAfter(3s, record("3s"));
+    queue.postAfter(1s, record("1s-a"));
+    queue.post(record("now-a"));
+    queue.postAfter(1s, record("1s-b"));
+    queue.postAfter(-5s, record("now-b")); // a negative delay counts as none
+    EXPECT_TRUE(ran.empty()) << "work ran before the queue was driven";
+
+    queue.advance(1500ms);
+    EXPECT_EQ(ran, (Names{"now-a", "now-b", "1s-a", "1s-b"}));
+    EXPECT_EQ(elapsed(), 1500ms);
+    EXPECT_EQ(queue.pendingCount(), 1u);
+
+    queue.advance(2s);
+    EXPECT_EQ(ran.back(), "3s");
+    EXPECT_EQ(elapsed(), 3500ms);
+}
+
+TEST_F(ManualQueueTest, WorkRunsAtItsOwnDueTimeAndWhatItSchedulesRunsWithinTheSameAdvance) {
+    std::vector<Queue::Clock::duration> seenAt;
+    bool wasCurrent = false;
+    queue.postAfter(1s, [&] {
+        seenAt.push_back(elapsed());
+        wasCurrent = queue.isCurrent();
+        queue.post(record("posted at 1s"));
+        queue.postAfter(1s, [&] {
+            seenAt.push_back(elapsed());
+            ran.push_back("posted for 2s");
+        });
+    });
+    queue.postAfter(1500ms, record("1.5s"));
+
+    queue.advance(5s);
+    EXPECT_EQ(ran, (Names{"posted at 1s", "1.5s", "posted for 2s"}));
+    EXPECT_EQ(seenAt, (std::vector<Queue::Clock::duration>{1s, 2s}));
+    EXPECT_EQ(elapsed(), 5s);
+    EXPECT_TRUE(wasCurrent);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST_F(ManualQueueTest, RunUntilIdleRunsWhatIsDueAndWhatThatPostsButNotTheFuture) {
+    queue.post([&] {
+        ran.push_back("first");
+        queue.post([&] {
+            ran.push_back("second");
+            queue.post(record("third"));
+        });
+        queue.postAfter(1ms, record("later"));
+    });
+    queue.runUntilIdle();
+    EXPECT_EQ(ran, (Names{"first", "second", "third"}));
+    EXPECT_EQ(elapsed(), 0s);
+    EXPECT_EQ(queue.pendingCount(), 1u);
+}
+
+TEST_F(ManualQueueTest, CancelledWorkNeverRunsAndIsDroppedAtOnce) {
+    auto token = std::make_shared<int>(0);
+    WorkItem early = queue.postAfter(1s, [token] {});
+    WorkItem tie = queue.postAfter(2s, record("tie"));
+    queue.postAfter(2s, record("kept"));
+    queue.postAfter(1500ms, [&] { tie.cancel(); }); // from the queue's own work
+
+    early.cancel();
+    EXPECT_EQ(token.use_count(), 1) << "the cancelled work still holds what it captured";
+    EXPECT_EQ(queue.pendingCount(), 3u);
+    queue.advance(3s);
+    EXPECT_EQ(ran, (Names{"kept"}));
+}
+
+TEST(ManualQueueLifetime, PendingWorkDiesWithTheQueueAndLateCancelsAreHarmless) {
+    auto token = std::make_shared<int>(0);
+    WorkItem done, orphan;
+    int runs = 0;
+    {
+        ManualQueue queue;
+        done = queue.postAfter(1s, [&] { ++runs; });
+        orphan = queue.postAfter(2s, [&runs, token] { ++runs; });
+        queue.advance(1s);
+    }
+    EXPECT_EQ(token.use_count(), 1) << "work left in a destroyed queue is still held";
+    EXPECT_TRUE(orphan.isCancelled());
+    done.cancel();
+    orphan.cancel();
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(done.isCancelled()) << "cancel is recorded even after the work ran";
+}
+
+TEST_F(ManualQueueTest, ThrowingWorkAndSelfDrivingWorkAreLoggedAndTheRestStillRuns) {
+    LogCapture log;
+    queue.post([] { throw std::runtime_error("boom"); });
+    queue.post([] { throw 42; });
+    queue.post([&] { queue.runUntilIdle(); });
+    queue.post(record("after"));
+    queue.runUntilIdle();
+    EXPECT_EQ(ran, (Names{"after"}));
+    EXPECT_TRUE(log.contains("work on velm.test.manual threw: boom"));
+    EXPECT_TRUE(log.contains("non-standard exception"));
+    EXPECT_TRUE(log.contains("driven from its own work"));
+}
+
+TEST_F(ManualQueueTest, WorkThatRepostsItselfForeverIsStopped) {
+    std::function<void()> again = [&] { queue.post(again); };
+    queue.post(again);
+    EXPECT_THROW(queue.runUntilIdle(), std::runtime_error);
+}
+
+TEST_F(ManualQueueTest, HugeDelaysSaturateInsteadOfOverflowing) {
+    queue.postAfter(Queue::Clock::duration::max(), record("end of time"));
+    queue.advance(std::chrono::hours(24 * 365 * 100));
+    EXPECT_TRUE(ran.empty());
+    queue.advance(Queue::Clock::duration::max());
+    EXPECT_EQ(ran, (Names{"end of time"}));
+    EXPECT_EQ(queue.now(), Queue::Clock::time_point::max());
+}
+
+} // namespace
+} // namespace velm

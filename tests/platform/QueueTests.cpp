@@ -1,0 +1,268 @@
+#include "platform/dispatch/ManualQueue.h"
+#include "platform/dispatch/Queue.h"
+#include "tests/support/Blocking.h"
+#include "tests/support/Gate.h"
+#include "tests/support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using Names = std::vector<std::string>;
+
+TEST(SerialQueue, RunsWorkOneAtATimeInPostOrderUnderLoadFromManyThreads) {
+    auto queue = Queue::make("velm.test.serial");
+    constexpr int posters = 8;
+    constexpr int perPoster = 2000;
+    std::atomic<bool> inside{false};
+    std::atomic<int> overlaps{0};
+    std::vector<std::vector<int>> seen(posters); // touched only on the queue
+
+    std::vector<std::thread> threads;
+    for (int poster = 0; poster < posters; ++poster) {
+        threads.emplace_back([&, poster] {
+            for (int i = 0; i < perPoster; ++i) {
+                queue->post([&, poster, i] {
+                    overlaps += inside.exchange(true) ? 1 : 0;
+                    seen[poster].push_back(i);
+                    inside = false;
+                });
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    ASSERT_TRUE(Blocking::drain(*queue));
+    EXPECT_EQ(overlaps, 0);
+    for (const auto& numbers : seen) {
+        ASSERT_EQ(numbers.size(), static_cast<std::size_t>(perPoster));
+        for (int i = 0; i < perPoster; ++i) {
+            ASSERT_EQ(numbers[i], i);
+        }
+    }
+}
+
+TEST(SerialQueue, WorkPostedFromWorkQueuesBehindItAndKnowsItsQueue) {
+    auto queue = Queue::make("velm.test.a");
+    auto other = Queue::make("velm.test.b");
+    Names ran; // touched only on the queue
+    Gate done;
+    queue->post([&] {
+        queue->post([&] {
+            queue->post([&] {
+                ran.push_back("inner");
+                done.open();
+            });
+            ran.push_back(queue->isCurrent() && !other->isCurrent() ? "outer" : "outer, lost");
+        });
+        queue->post([&] { ran.push_back("next"); });
+    });
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(ran, (Names{"outer", "next", "inner"}));
+    EXPECT_FALSE(queue->isCurrent());
+}
+
+TEST(SerialQueue, DelayedWorkRunsInDueOrderAndNeverBeforeItsDelay) {
+    auto queue = Queue::make("velm.test.timers");
+    Names ran;
+    Gate done;
+    const auto posted = queue->now();
+    std::atomic<bool> early{false};
+    queue->post([&] {
+        queue->postAfter(60ms, [&] {
+            ran.push_back("60");
+            done.open();
+        });
+        queue->postAfter(20ms, [&] {
+            early = queue->now() - posted < 20ms;
+            ran.push_back("20");
+        });
+        queue->postAfter(40ms, [&] { ran.push_back("40"); });
+        queue->postAfter(-1s, [&] { ran.push_back("negative"); });
+    });
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(ran, (Names{"negative", "20", "40", "60"}));
+    EXPECT_FALSE(early);
+}
+
+TEST(SerialQueue, ThrowingWorkIsLoggedAndTheQueueCarriesOn) {
+    LogCapture log;
+    auto queue = Queue::make("velm.test.throws");
+    std::atomic<bool> after{false};
+    queue->post([] { throw std::runtime_error("boom"); });
+    queue->postAfter(0ms, [] { throw 7; });
+    ASSERT_TRUE(Blocking::waitUntil([&] { return log.contains("non-standard"); }));
+    queue->post([&] { after = true; });
+    ASSERT_TRUE(Blocking::drain(*queue));
+    EXPECT_TRUE(after);
+    EXPECT_TRUE(log.contains("work on velm.test.throws threw: boom"));
+}
+
+TEST(SerialQueue, PendingWorkOutlivesTheLastHandleToItsQueue) {
+    Gate release, finished;
+    {
+        auto queue = Queue::make("velm.test.orphan");
+        queue->post([&] { release.wait(); });
+        queue->post([&] { finished.open(); });
+    }
+    release.open();
+    EXPECT_TRUE(finished.wait());
+}
+
+TEST(WorkItem, CancelBeforeTheTimeComesStopsAndReleasesTheWorkFromAnyThreadAnyNumberOfTimes) {
+    auto queue = Queue::make("velm.test.cancel");
+    auto token = std::make_shared<int>(0);
+    std::atomic<bool> ran{false};
+    Gate later;
+    WorkItem item = queue->postAfter(20ms, [token, &ran] { ran = true; });
+    std::vector<std::thread> cancellers;
+    for (int i = 0; i < 4; ++i) {
+        cancellers.emplace_back([item] { item.cancel(), item.cancel(); });
+    }
+    for (auto& thread : cancellers) {
+        thread.join();
+    }
+    EXPECT_TRUE(item.isCancelled());
+    EXPECT_EQ(token.use_count(), 1) << "the cancelled work still holds what it captured";
+    // Timers come due in order: once the later one has run, the earlier one had its chance.
+    queue->postAfter(40ms, [&] { later.open(); });
+    ASSERT_TRUE(later.wait());
+    EXPECT_FALSE(ran);
+
+    WorkItem nothing;
+    nothing.cancel();
+    EXPECT_FALSE(nothing.isCancelled());
+}
+
+TEST(WorkItem, CancelFromAnotherThreadStopsWorkWhoseTimeHasComeButWhichWaitsBehindOther) {
+    auto queue = Queue::make("velm.test.held");
+    std::atomic<bool> ran{false};
+    Gate armed, release, probe;
+    WorkItem item;
+    queue->post([&] {
+        item = queue->postAfter(0ms, [&] { ran = true; });
+        armed.open();
+        release.wait(); // holds the queue: the item's run can only wait behind this
+    });
+    ASSERT_TRUE(armed.wait());
+    // A timer armed later with the same delay: once it has fired, so has the item's.
+    Queue::global()->postAfter(0ms, [&] { probe.open(); });
+    ASSERT_TRUE(probe.wait());
+
+    item.cancel();
+    release.open();
+    ASSERT_TRUE(Blocking::drain(*queue));
+    EXPECT_FALSE(ran);
+}
+
+TEST(WorkItem, WorkOnTheQueueCanCancelLaterWorkOfTheSameQueue) {
+    auto queue = Queue::make("velm.test.self-cancel");
+    std::atomic<bool> ran{false};
+    Gate done;
+    queue->post([&] {
+        auto item = std::make_shared<WorkItem>();
+        queue->post([item] { item->cancel(); }); // queued before the timer can fire
+        *item = queue->postAfter(0ms, [&] { ran = true; });
+        queue->postAfter(30ms, [&] { done.open(); });
+    });
+    ASSERT_TRUE(done.wait());
+    EXPECT_FALSE(ran);
+}
+
+TEST(WorkItem, CancelDuringTheRunNeitherStopsNorWaitsForIt) {
+    auto queue = Queue::make("velm.test.running");
+    Gate started, release, finished;
+    WorkItem item = queue->postAfter(0ms, [&] {
+        started.open();
+        release.wait();
+        finished.open();
+    });
+    ASSERT_TRUE(started.wait());
+    item.cancel(); // would hang here if it waited for the work
+    release.open();
+    EXPECT_TRUE(finished.wait());
+}
+
+TEST(WorkItem, EveryUncancelledCallRunsOnceUnderConcurrentCancels) {
+    auto queue = Queue::make("velm.test.race");
+    constexpr int count = 2000;
+    std::vector<std::atomic<int>> runs(count);
+    std::vector<WorkItem> items(count);
+    for (int i = 0; i < count; ++i) {
+        items[i] = queue->postAfter(std::chrono::microseconds(i % 50), [&runs, i] { ++runs[i]; });
+    }
+    std::thread([&] {
+        for (int i = 0; i < count; i += 2) {
+            items[i].cancel();
+        }
+    }).join();
+    Gate last;
+    queue->postAfter(5ms, [&] { last.open(); });
+    ASSERT_TRUE(last.wait());
+    for (int i = 0; i < count; ++i) {
+        // A cancelled call may have started before its cancel came; none runs twice.
+        ASSERT_LE(runs[i], 1) << i;
+        ASSERT_TRUE(i % 2 == 0 || runs[i] == 1) << i;
+    }
+}
+
+TEST(SerialQueue, DelaysBeyondTheClocksRangeDoNotOverflow) {
+    auto queue = Queue::make("velm.test.far");
+    std::atomic<bool> ran{false};
+    WorkItem item = queue->postAfter(Queue::Clock::duration::max(), [&] { ran = true; });
+    ASSERT_TRUE(Blocking::drain(*queue));
+    item.cancel();
+    ASSERT_TRUE(Blocking::drain(*queue));
+    EXPECT_FALSE(ran);
+}
+
+TEST(GlobalQueue, RunsWorkInParallel) {
+    auto global = Queue::global();
+    // Shared with the work: it may still be leaving wait() when the test ends.
+    auto first = std::make_shared<Gate>();
+    auto second = std::make_shared<Gate>();
+    auto sawItself = std::make_shared<std::atomic<bool>>(false);
+    // Each waits for the other: this only finishes when both run at once.
+    global->post([=] {
+        *sawItself = global->isCurrent();
+        first->open();
+        second->wait();
+    });
+    global->post([=] {
+        second->open();
+        first->wait();
+    });
+    EXPECT_TRUE(first->wait());
+    EXPECT_TRUE(second->wait());
+    EXPECT_TRUE(*sawItself);
+    EXPECT_FALSE(global->isCurrent());
+}
+
+TEST(MainQueue, IsAPlainSerialQueueUntilTheApplicationInstallsOne) {
+    auto plain = Queue::main();
+    ASSERT_TRUE(plain);
+    EXPECT_TRUE(Blocking::drain(*plain));
+
+    auto installed = std::make_shared<ManualQueue>("velm.test.ui");
+    Queue::setMain(installed);
+    EXPECT_EQ(Queue::main(), installed);
+
+    Queue::setMain(nullptr);
+    ASSERT_TRUE(Queue::main());
+    EXPECT_NE(Queue::main(), installed);
+    EXPECT_TRUE(Blocking::drain(*Queue::main()));
+}
+
+} // namespace
+} // namespace velm

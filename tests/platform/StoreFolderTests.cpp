@@ -1,0 +1,127 @@
+#include "platform/store/StoreFolder.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velm {
+namespace {
+
+using Status = StoreFolder::ReadResult::Status;
+using test::TemporaryFolder;
+
+constexpr uid_t otherUser = 4242;
+
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+class StoreFolderTest : public ::testing::Test {
+protected:
+    TemporaryFolder temporary;
+    std::filesystem::path path = temporary / "a" / "b";
+    StoreFolder folder{path};
+
+    std::string readText(std::string_view name) {
+        auto result = folder.read(name);
+        EXPECT_EQ(result.status, Status::found);
+        return toString(result.contents);
+    }
+};
+
+TEST_F(StoreFolderTest, ReplacesReadsAndRemovesPrivateFiles) {
+    EXPECT_EQ(folder.read("item").status, Status::missing);
+    EXPECT_TRUE(folder.remove("item"));
+
+    ASSERT_TRUE(folder.replace("item", toBytes("one")));
+    EXPECT_EQ(modeOf(temporary / "a"), 0700u);
+    EXPECT_EQ(modeOf(path), 0700u);
+    EXPECT_EQ(modeOf(path / "item"), 0600u);
+    ASSERT_TRUE(folder.replace("item", toBytes("two")));
+    EXPECT_EQ(readText("item"), "two");
+    ASSERT_TRUE(folder.replace("empty", {}));
+    EXPECT_EQ(readText("empty"), "");
+    EXPECT_FALSE(std::filesystem::exists(path / "item.tmp"));
+
+    EXPECT_TRUE(folder.remove("item"));
+    EXPECT_EQ(folder.read("item").status, Status::missing);
+    EXPECT_TRUE(folder.remove("item"));
+}
+
+// A writer killed before its rename leaves "<name>.tmp" behind, complete or not.
+TEST_F(StoreFolderTest, LeftoverTemporaryFileNeitherShowsNorBlocks) {
+    ASSERT_TRUE(folder.replace("item", toBytes("old")));
+    TemporaryFolder::writeFile(path / "item.tmp", "half of the ne");
+    EXPECT_EQ(readText("item"), "old");
+    ASSERT_TRUE(folder.replace("item", toBytes("new")));
+    EXPECT_EQ(readText("item"), "new");
+
+    // Planted as a link, the temporary name must not lead the write elsewhere.
+    TemporaryFolder::writeFile(temporary / "outside", "untouched");
+    std::filesystem::create_symlink(temporary / "outside", path / "item.tmp");
+    ASSERT_TRUE(folder.replace("item", toBytes("newer")));
+    EXPECT_EQ(readText("item"), "newer");
+    EXPECT_EQ(TemporaryFolder::readFile(temporary / "outside"), "untouched");
+}
+
+TEST_F(StoreFolderTest, RefusesLinksAndOtherOwners) {
+    ASSERT_TRUE(folder.replace("item", toBytes("secret")));
+
+    StoreFolder linked(temporary / "link");
+    std::filesystem::create_directory_symlink(path, temporary / "link");
+    EXPECT_EQ(linked.read("item").status, Status::failed);
+    EXPECT_FALSE(linked.replace("item", toBytes("x")));
+    EXPECT_FALSE(linked.remove("item"));
+    EXPECT_EQ(readText("item"), "secret");
+
+    std::filesystem::create_symlink(path / "item", path / "alias");
+    EXPECT_EQ(folder.read("alias").status, Status::failed);
+
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "changing owners needs root";
+    }
+    ASSERT_EQ(chown((path / "item").c_str(), otherUser, otherUser), 0);
+    EXPECT_EQ(folder.read("item").status, Status::failed);
+
+    ASSERT_EQ(chown(path.c_str(), otherUser, otherUser), 0);
+    EXPECT_FALSE(folder.replace("other", toBytes("x")));
+    EXPECT_FALSE(folder.remove("item"));
+    EXPECT_EQ(folder.read("item").status, Status::failed);
+}
+
+TEST_F(StoreFolderTest, TightensLoosePermissions) {
+    ASSERT_TRUE(folder.replace("item", toBytes("secret")));
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((path / "item").c_str(), 0644), 0);
+    EXPECT_EQ(readText("item"), "secret");
+    EXPECT_EQ(modeOf(path), 0700u);
+    EXPECT_EQ(modeOf(path / "item"), 0600u);
+}
+
+TEST_F(StoreFolderTest, RefusesOversizedAndSpecialFiles) {
+    ASSERT_TRUE(folder.replace("item", toBytes("x")));
+    ASSERT_EQ(truncate((path / "item").c_str(), StoreFolder::maxFileBytes + 1), 0);
+    EXPECT_EQ(folder.read("item").status, Status::failed);
+    ASSERT_EQ(truncate((path / "item").c_str(), StoreFolder::maxFileBytes), 0);
+    EXPECT_EQ(folder.read("item").contents.size(), StoreFolder::maxFileBytes);
+    EXPECT_FALSE(folder.replace("item", Bytes(StoreFolder::maxFileBytes + 1)));
+
+    ASSERT_EQ(mkfifo((path / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(folder.read("fifo").status, Status::failed); // and does not block
+}
+
+TEST_F(StoreFolderTest, MovesAsideWithoutReplacing) {
+    ASSERT_TRUE(folder.replace("item", toBytes("first")));
+    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad");
+    ASSERT_TRUE(folder.replace("item", toBytes("second")));
+    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad-2");
+    EXPECT_EQ(readText("item.bad"), "first");
+    EXPECT_EQ(readText("item.bad-2"), "second");
+    EXPECT_EQ(folder.moveAside("item", "item.bad"), std::nullopt);
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,133 @@
+#include "protocol/DeviceModel.h"
+#include "protocol/DeviceShape.h"
+#include "protocol/json/Json.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace velm {
+namespace {
+
+std::optional<std::string> name(const char* text) { return std::string(text); }
+
+TEST(DeviceModelJson, LeavesAnAbsentNameOutAndNeedsTheIdentifier) {
+    EXPECT_EQ(toString(Json::encode(DeviceModel{"iPad13,4", std::nullopt})), R"({"identifier":"iPad13,4"})");
+    EXPECT_EQ(toString(Json::encode(DeviceModel{"Mac14,3", name("Mac mini")})),
+              R"({"identifier":"Mac14,3","name":"Mac mini"})");
+    EXPECT_EQ(Json::decode<DeviceModel>(R"({"name":null,"identifier":"x"})"), (DeviceModel{"x", std::nullopt}));
+    EXPECT_FALSE(Json::tryDecode<DeviceModel>(R"({"name":"Mac mini"})"));
+    EXPECT_NE((DeviceModel{"x", std::nullopt}), (DeviceModel{"x", name("")}));
+}
+
+TEST(DeviceModelDisplayName, FallsBackFromNameToTableToPrefix) {
+    EXPECT_EQ((DeviceModel{"iPad13,4", name("Ada's tablet")}).displayName(), "Ada's tablet");
+    EXPECT_EQ((DeviceModel{"iPad13,4", name("")}).displayName(), "iPad Pro 11-inch (3rd generation)");
+    EXPECT_EQ((DeviceModel{"iPad15,8", std::nullopt}).displayName(), "iPad (A16)");
+    EXPECT_EQ((DeviceModel{"iPad99,1", std::nullopt}).displayName(), "iPad");
+    EXPECT_EQ((DeviceModel{"iPad", std::nullopt}).displayName(), "iPad");
+    EXPECT_EQ((DeviceModel{"iPhone16,2", std::nullopt}).displayName(), "iPhone");
+    EXPECT_EQ((DeviceModel{"iPod9,1", std::nullopt}).displayName(), "Mac");
+    EXPECT_EQ((DeviceModel{"ThinkPad", std::nullopt}).displayName(), "Mac");
+}
+
+TEST(DeviceShapeClassification, FollowsTheRulesInOrder) {
+    struct Case {
+        const char* identifier;
+        std::optional<std::string> name;
+        DeviceShape shape;
+    };
+    const Case cases[] = {
+        {"Mac", name("iMac Pro"), DeviceShape::iMac},
+        {"Mac", name("MacBook Pro"), DeviceShape::macBook},
+        {"MacBookAir10,1", std::nullopt, DeviceShape::macBook},
+        {"iMac21,1", std::nullopt, DeviceShape::iMac},
+        {"Mac14,3", std::nullopt, DeviceShape::display},
+        {"Mac14,3", name("Mac mini (2023)"), DeviceShape::macMini},
+        {"Macmini9,1", std::nullopt, DeviceShape::macMini},
+        {"Mac13,1", name("Mac Studio"), DeviceShape::macStudio},
+        {"MacPro7,1", std::nullopt, DeviceShape::macPro},
+        {"Mac14,8", name("Mac Pro"), DeviceShape::macPro},
+        {"iPhone16,2", std::nullopt, DeviceShape::iPhone},
+        {"iPod9,1", std::nullopt, DeviceShape::iPhone},
+        {"iPad7,5", std::nullopt, DeviceShape::iPadHomeButton},
+        {"iPad11,3", std::nullopt, DeviceShape::iPadHomeButton},
+        {"iPad13,18", std::nullopt, DeviceShape::iPad},
+        {"iPad13,4", std::nullopt, DeviceShape::iPadPro},
+        {"iPad8,1", std::nullopt, DeviceShape::iPadPro},
+        {"iPad99,1", std::nullopt, DeviceShape::iPad},
+        {"iPad", std::nullopt, DeviceShape::iPad},
+        {"iPad07,1", std::nullopt, DeviceShape::iPadHomeButton},
+        {"iPad\xD9\xA3,1", std::nullopt, DeviceShape::iPad},     // an Arabic-Indic three is no decimal integer
+        {"iPad99999999999999999999,1", std::nullopt, DeviceShape::iPad},
+        {"macbook", std::nullopt, DeviceShape::display},         // the tests are case-sensitive
+        {"20XW0026GE", name("ThinkPad X1 Carbon Gen 9"), DeviceShape::display},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(rawValue(deviceShape(c.identifier, c.name)), rawValue(c.shape)) << c.identifier;
+    }
+}
+
+TEST(DeviceShapeRawValues, AreTheCaseNames) {
+    EXPECT_EQ(rawValue(DeviceShape::iPadHomeButton), "iPadHomeButton");
+    EXPECT_EQ(fromRawValue<DeviceShape>("macStudio"), DeviceShape::macStudio);
+    EXPECT_FALSE(fromRawValue<DeviceShape>("tablet").has_value());
+}
+
+class FakeFirmware {
+public:
+    std::map<std::string, std::string> files;
+
+    DeviceModel::FirmwareReader reader() const {
+        return [this](const std::string& path) -> std::optional<std::string> {
+            const auto found = files.find(path);
+            if (found == files.end()) return std::nullopt;
+            return found->second;
+        };
+    }
+};
+
+TEST(DeviceModelFromFirmware, ReadsTheDmiProductNameAndFamily) {
+    FakeFirmware firmware;
+    firmware.files["/sys/class/dmi/id/product_name"] = "MacBookPro15,1\n";
+    firmware.files["/sys/class/dmi/id/product_family"] = "MacBook Pro\n";
+    firmware.files["/sys/firmware/devicetree/base/model"] = std::string("Other\0", 6);
+    const auto model = DeviceModel::fromFirmware(firmware.reader());
+    EXPECT_EQ(model, (DeviceModel{"MacBookPro15,1", name("MacBook Pro")}));
+    EXPECT_EQ(deviceShape(model.identifier, model.name), DeviceShape::macBook);
+}
+
+TEST(DeviceModelFromFirmware, FallsBackToTheDeviceTreeModel) {
+    FakeFirmware firmware;
+    firmware.files["/sys/class/dmi/id/product_name"] = " \n";
+    firmware.files["/sys/firmware/devicetree/base/model"] = std::string("Raspberry Pi 4 Model B\0junk", 27);
+    const auto model = DeviceModel::fromFirmware(firmware.reader());
+    EXPECT_EQ(model, (DeviceModel{"Raspberry Pi 4 Model B", name("Raspberry Pi 4 Model B")}));
+}
+
+TEST(DeviceModelFromFirmware, FallsBackToMacWithoutANameWhenNothingCanBeRead) {
+    const FakeFirmware nothing;
+    EXPECT_EQ(DeviceModel::fromFirmware(nothing.reader()), (DeviceModel{"Mac", std::nullopt}));
+
+    FakeFirmware familyOnly;
+    familyOnly.files["/sys/class/dmi/id/product_family"] = "Mac Studio";
+    const auto model = DeviceModel::fromFirmware(familyOnly.reader());
+    EXPECT_EQ(model.identifier, "Mac");
+    EXPECT_EQ(deviceShape(model.identifier, model.name), DeviceShape::macStudio);
+}
+
+TEST(DeviceModelFromFirmware, RepairsBytesThatAreNotUtf8) {
+    FakeFirmware firmware;
+    firmware.files["/sys/class/dmi/id/product_name"] = "Board\xFF";
+    EXPECT_EQ(DeviceModel::fromFirmware(firmware.reader()).identifier, "Board\xEF\xBF\xBD");
+}
+
+TEST(DeviceModelCurrent, IsReadOnceAndNeverEmpty) {
+    const DeviceModel& first = DeviceModel::current();
+    EXPECT_EQ(&first, &DeviceModel::current());
+    EXPECT_FALSE(first.identifier.empty());
+    EXPECT_TRUE(Json::tryEncode(first).has_value());
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,223 @@
+#include "platform/core/Utf8.h"
+#include "platform/core/Uuid.h"
+#include "protocol/FileItem.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+namespace velm {
+namespace {
+
+std::string repeated(std::string_view piece, std::size_t count) {
+    std::string text;
+    text.reserve(piece.size() * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+// What every stored name must be, whatever arrived.
+void expectStorable(const std::string& name, const std::string& from) {
+    const std::string shown = from.size() > 60 ? from.substr(0, 60) + "..." : from;
+    EXPECT_FALSE(name.empty()) << shown;
+    EXPECT_LE(name.size(), FileItem::maxNameBytes) << shown;
+    EXPECT_TRUE(Utf8::isValid(name)) << shown;
+    EXPECT_NE(name.front(), '.') << shown;
+    EXPECT_NE(name.front(), ' ') << shown;
+    EXPECT_EQ(name.find_first_of(std::string("/\\:\0\t\n\r", 8)), std::string::npos) << shown;
+}
+
+TEST(FileItemSafeName, KeepsTheLastPathComponentWithSeparatorsAndControlsReplaced) {
+    EXPECT_EQ(FileItem::safeName("/tmp/x:y.txt"), "x_y.txt");
+    EXPECT_EQ(FileItem::safeName("a\\b"), "a_b");
+    EXPECT_EQ(FileItem::safeName("a::b"), "a__b");
+    EXPECT_EQ(FileItem::safeName("a\tb"), "a_b");
+    EXPECT_EQ(FileItem::safeName(std::string("a\0b\x7F", 4)), "a_b_");
+    EXPECT_EQ(FileItem::safeName("docs/report/"), "report");
+    EXPECT_EQ(FileItem::safeName("../../etc/passwd"), "passwd");
+    EXPECT_EQ(FileItem::safeName("..\\..\\x"), "_.._x");
+    EXPECT_EQ(FileItem::safeName("/"), "_");
+    EXPECT_EQ(FileItem::safeName("Report.pdf"), "Report.pdf");
+}
+
+TEST(FileItemSafeName, ReplacesFormatCharactersThatDisguiseAName) {
+    EXPECT_EQ(FileItem::safeName("invoice\u202Efdp.exe"), "invoice_fdp.exe"); // right-to-left override
+    EXPECT_EQ(FileItem::safeName("a\u200Fb\u200Bc\uFEFF"), "a_b_c_");
+    EXPECT_EQ(FileItem::safeName("line\u0085break"), "line_break");
+    EXPECT_EQ(FileItem::safeName("\n"), "_"); // a line break is a control character first
+}
+
+TEST(FileItemSafeName, NeverGivesAHiddenName) {
+    EXPECT_EQ(FileItem::safeName(".profile"), "profile");
+    EXPECT_EQ(FileItem::safeName("..x"), "x");
+    EXPECT_EQ(FileItem::safeName(" .ssh"), "ssh");
+    EXPECT_EQ(FileItem::safeName(". .x"), "x");
+    EXPECT_EQ(FileItem::safeName("\u00A0.bashrc\u3000"), "bashrc");
+    EXPECT_EQ(FileItem::safeName("\u2028name\u2029"), "name");
+    EXPECT_EQ(FileItem::safeName("notes. "), "notes.");
+    for (const std::string_view empty : {"", ".", "..", " ..", " .", "   ", ". . .", "dir/..", "\u2028"}) {
+        EXPECT_EQ(FileItem::safeName(empty), FileItem::fallbackName) << empty;
+    }
+}
+
+TEST(FileItemSafeName, RepairsTextThatIsNotUtf8) {
+    EXPECT_EQ(FileItem::safeName("\xFF\xC3.txt"), "\uFFFD\uFFFD.txt");
+}
+
+TEST(FileItemSafeName, ShortensTheBaseAndKeepsTheExtension) {
+    const std::string exact = repeated("x", 236) + ".pdf";
+    EXPECT_EQ(FileItem::safeName(exact), exact);
+    EXPECT_EQ(FileItem::safeName(repeated("x", 296) + ".pdf"), exact);
+    EXPECT_EQ(FileItem::safeName(repeated("x", 4'000'000) + ".pdf"), exact);
+    EXPECT_EQ(FileItem::safeName(repeated("x", 300)), repeated("x", 240));
+}
+
+TEST(FileItemSafeName, CutsOnlyBetweenUserPerceivedCharacters) {
+    // Three-byte characters: 241 bytes and more lose whole characters.
+    EXPECT_EQ(FileItem::safeName(repeated("\u20AC", 81)), repeated("\u20AC", 80));
+    // An e with a combining accent is one character of two code points.
+    EXPECT_EQ(FileItem::safeName(repeated("e\u0301", 100) + ".pdf"), repeated("e\u0301", 78) + ".pdf");
+    // A flag is two code points; one letter in front puts a code point boundary at the limit.
+    const std::string germany = "\U0001F1E9\U0001F1EA";
+    EXPECT_EQ(FileItem::safeName("a" + repeated(germany, 30)), "a" + repeated(germany, 29));
+}
+
+TEST(FileItemSafeName, LetsAnExtensionTooLongForTheLimitLoseItsEndInstead) {
+    EXPECT_EQ(FileItem::safeName("ab." + repeated("x", 300)), "a." + repeated("x", 238));
+    EXPECT_EQ(FileItem::safeName("a." + repeated("\u20AC", 100)), "a." + repeated("\u20AC", 79));
+}
+
+// The shortening rule done literally: drop one character of the base (or, when that would leave
+// no base or there is no extension, of the whole name) and measure again. Slow, and simple
+// enough to trust; characters are found by ICU over UTF-16, not the UTF-8 path under test.
+std::string withoutLastCharacter(const std::string& text) {
+    const icu::UnicodeString wide = icu::UnicodeString::fromUTF8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> breaks(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    breaks->setText(wide);
+    breaks->last();
+    std::string shorter;
+    wide.tempSubString(0, breaks->previous()).toUTF8String(shorter);
+    return shorter;
+}
+
+std::string shortenedLiterally(std::string name) {
+    while (name.size() > FileItem::maxNameBytes) {
+        const auto dot = name.rfind('.');
+        if (dot != std::string::npos && dot != 0 && dot + 1 < name.size()) {
+            const std::string base = withoutLastCharacter(name.substr(0, dot));
+            if (!base.empty()) {
+                name = base + name.substr(dot);
+                continue;
+            }
+        }
+        name = withoutLastCharacter(name);
+    }
+    return name.empty() ? std::string(FileItem::fallbackName) : name;
+}
+
+TEST(FileItemSafeName, ShortensAsDroppingOneCharacterAtATimeWould) {
+    // Pieces that make clean names of awkward characters: combining marks, flags, Hangul
+    // syllables built from jamo, a letter that joins what follows it, emoji with skin tones, dots.
+    const std::vector<std::string> pieces{"a",
+                                          "Z",
+                                          "7",
+                                          ".",
+                                          " ",
+                                          "\u00E9",
+                                          "e\u0301",
+                                          "\u0301",
+                                          "\U0001F1E9",
+                                          "\U0001F1EA",
+                                          "\u1100\u1161\u11A8",
+                                          "\u0D4E",
+                                          "\U0001F44D\U0001F3FD",
+                                          "\u20AC",
+                                          "\u4E2D",
+                                          "..",
+                                          "\u0915\u094D"};
+    std::mt19937 random(20260101);
+    for (int round = 0; round < 4000; ++round) {
+        // Every other name has at most one dot, so that long extensions come up too.
+        const bool oneDot = round % 2 == 1;
+        bool dotted = false;
+        std::string name = "n";
+        const std::size_t target = 200 + random() % 200;
+        while (name.size() < target) {
+            const std::string& piece = pieces[random() % pieces.size()];
+            if (!oneDot || piece.find('.') == std::string::npos) {
+                name += piece;
+            } else if (!dotted && random() % 4 == 0) {
+                name += ".";
+                dotted = true;
+            }
+        }
+        name += "z";
+        ASSERT_EQ(FileItem::safeName(name), shortenedLiterally(name)) << name;
+    }
+}
+
+TEST(FileItemSafeName, FallsBackWhenTheFirstCharacterAloneIsTooLong) {
+    const std::string huge = "a" + repeated("\u0301", 200); // one character of 401 bytes
+    EXPECT_EQ(FileItem::safeName(huge), FileItem::fallbackName);
+    EXPECT_EQ(FileItem::safeName(huge + ".txt"), FileItem::fallbackName);
+    EXPECT_EQ(FileItem::safeName("a" + repeated("\u0301", 2'000'000)), FileItem::fallbackName);
+}
+
+TEST(FileItemSafeName, GivesAStorableNameForHostileInput) {
+    const std::string flag = "\U0001F1E9\U0001F1EA";
+    for (const std::string& hostile :
+         {repeated(".", 4'000'000), repeated(" ", 4'000'000), repeated(". ", 2'000'000), repeated("/", 1000),
+          repeated("\u202E", 1000) + ".txt", " " + repeated("\u00E9", 200) + ". ",
+          repeated(flag, 4'000'000 / 8),
+          repeated("..", 100) + "/" + repeated("e\u0301", 300) + "." + repeated("e\u0301", 300),
+          std::string("\0\0\0", 3), std::string("\xC0\xAF.ssh"), repeated("\u3000", 1000) + ".hidden"}) {
+        expectStorable(FileItem::safeName(hostile), hostile);
+    }
+}
+
+TEST(FileItemUniqueName, NumbersTheBaseBeforeTheLastExtension) {
+    std::set<std::string> taken{"Photo.jpg", "README", "notes.tar.bz2"};
+    const auto isTaken = [&taken](const std::string& name) { return taken.contains(name); };
+    EXPECT_EQ(FileItem::uniqueName("Free.jpg", isTaken), "Free.jpg");
+    EXPECT_EQ(FileItem::uniqueName("Photo.jpg", isTaken), "Photo 2.jpg");
+    taken.insert("Photo 2.jpg");
+    EXPECT_EQ(FileItem::uniqueName("Photo.jpg", isTaken), "Photo 3.jpg");
+    EXPECT_EQ(FileItem::uniqueName("README", isTaken), "README 2");
+    EXPECT_EQ(FileItem::uniqueName("notes.tar.bz2", isTaken), "notes.tar 2.bz2");
+}
+
+TEST(FileItemUniqueName, GivesAnUntestedUuidWhenEveryNumberIsTaken) {
+    int asked = 0;
+    const auto allTaken = [&asked](const std::string&) {
+        ++asked;
+        return true;
+    };
+    const std::string name = FileItem::uniqueName("Photo.jpg", allTaken);
+    EXPECT_EQ(asked, 1 + 9998);
+    ASSERT_EQ(name.size(), 36u + 4u);
+    EXPECT_TRUE(Uuid::parse(name.substr(0, 36)).has_value());
+    EXPECT_EQ(name.substr(0, 36), Uuid::parse(name.substr(0, 36))->string());
+    EXPECT_TRUE(name.ends_with(".jpg"));
+
+    // An extension that would carry the UUID past the limit is left off.
+    const std::string longExtension = FileItem::uniqueName("a." + std::string(238, 'x'), allTaken);
+    EXPECT_EQ(longExtension.size(), 36u);
+}
+
+TEST(FileItemUniqueName, NeverGivesAHiddenNameOrAPath) {
+    const auto isTaken = [](const std::string& name) { return name == "bashrc"; };
+    EXPECT_EQ(FileItem::uniqueName(".bashrc", isTaken), "bashrc 2");
+    EXPECT_EQ(FileItem::uniqueName("../x/.y", [](const std::string&) { return false; }), "y");
+    expectStorable(FileItem::uniqueName(" ..", [](const std::string&) { return false; }), " ..");
+}
+
+} // namespace
+} // namespace velm

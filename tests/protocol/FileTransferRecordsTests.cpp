@@ -1,0 +1,61 @@
+#include "protocol/FileItem.h"
+#include "protocol/FileTransferReply.h"
+#include "protocol/FileTransferRequest.h"
+#include "protocol/json/Json.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+std::string encoded(const auto& value) {
+    return toString(Json::encode(value));
+}
+
+TEST(FileTransferJson, WritesEachValueInItsFormAcrossTheWholeIntegerRanges) {
+    const FileItem item{4294967295u, "r\u00E9sum\u00E9.pdf", 18446744073709551615u};
+    EXPECT_EQ(encoded(item), R"({"id":4294967295,"name":"résumé.pdf","size":18446744073709551615})");
+    EXPECT_EQ(Json::decode<FileItem>(encoded(item)), item);
+
+    EXPECT_EQ(encoded(FileTransferRequest::upload("a.txt", 3)), R"({"upload":{"name":"a.txt","size":3}})");
+    EXPECT_EQ(encoded(FileTransferRequest::download(7)), R"({"download":{"id":7}})");
+    EXPECT_EQ(encoded(FileTransferReply::ready("a.txt", 3)), R"({"ready":{"name":"a.txt","size":3}})");
+    EXPECT_EQ(encoded(FileTransferReply::refused("No room.")), R"({"refused":{"reason":"No room."}})");
+    EXPECT_EQ(encoded(FileTransferReply::stored("a 2.txt")), R"({"stored":{"name":"a 2.txt"}})");
+
+    for (const auto& request : {FileTransferRequest::upload("x", 18446744073709551615u),
+                                FileTransferRequest::download(4294967295u)}) {
+        EXPECT_EQ(Json::decode<FileTransferRequest>(Json::encode(request)), request);
+    }
+    for (const auto& reply :
+         {FileTransferReply::ready("x", 0), FileTransferReply::refused(""), FileTransferReply::stored("y")}) {
+        EXPECT_EQ(Json::decode<FileTransferReply>(Json::encode(reply)), reply);
+    }
+    EXPECT_NE(FileTransferReply::ready("x", 1), FileTransferReply::ready("x", 2));
+    EXPECT_NE(FileTransferReply::ready("x", 1), FileTransferReply::stored("x"));
+}
+
+TEST(FileTransferJson, NeedsExactlyOneCaseKey) {
+    for (const std::string_view json :
+         {R"({"upload":{"name":"a","size":1},"download":{"id":1}})", "{}", R"({"Download":{"id":1}})"}) {
+        JsonError failure(JsonError::Kind::invalidValue, {}, {});
+        EXPECT_FALSE(Json::tryDecode<FileTransferRequest>(json, &failure)) << json;
+        EXPECT_EQ(failure.description(), "Invalid number of keys found, expected one.") << json;
+    }
+    EXPECT_EQ(Json::decode<FileTransferRequest>(R"({"later":{"x":1},"download":{"id":9}})"),
+              FileTransferRequest::download(9));
+}
+
+TEST(FileTransferJson, FailsOnAMissingOrMistypedValue) {
+    for (const std::string_view json :
+         {R"({"upload":{"name":"a"}})", R"({"download":{"id":4294967296}})", R"({"download":{"id":-1}})",
+          R"({"upload":{"name":1,"size":1}})", R"({"download":null})"}) {
+        EXPECT_FALSE(Json::tryDecode<FileTransferRequest>(json)) << json;
+    }
+    EXPECT_FALSE(Json::tryDecode<FileTransferReply>(R"({"ready":{"name":"a","size":-1}})"));
+    EXPECT_FALSE(Json::tryDecode<FileTransferReply>(R"({"stored":{}})"));
+    EXPECT_FALSE(Json::tryDecode<FileItem>(R"({"id":1,"name":"a"})"));
+}
+
+} // namespace
+} // namespace velm

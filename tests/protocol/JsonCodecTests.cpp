@@ -1,0 +1,299 @@
+// The JSON layer itself: value forms, rejection rules and enumerations with payloads, shown on
+// a small message type shaped like the control messages.
+#include "protocol/ByeReason.h"
+#include "protocol/CurtainState.h"
+#include "protocol/json/Json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <variant>
+
+namespace velm {
+namespace {
+
+struct Numbers {
+    std::int64_t count = 0;
+    std::uint16_t port = 0;
+    std::uint32_t id = 0;
+    std::uint64_t size = 0;
+    double ratio = 0;
+
+    static void fields(auto& visit, auto&... self) {
+        visit("count", self.count...);
+        visit("port", self.port...);
+        visit("id", self.id...);
+        visit("size", self.size...);
+        visit("ratio", self.ratio...);
+    }
+    friend bool operator==(const Numbers& a, const Numbers& b) { return fieldsEqual(a, b); }
+};
+
+struct Values {
+    std::string text;
+    Bytes data;
+    Date when;
+    Uuid uuid;
+    std::vector<CurtainState> states;
+    std::optional<bool> flag;
+    std::optional<CurtainState> nested;
+
+    static void fields(auto& visit, auto&... self) {
+        visit("text", self.text...);
+        visit("data", self.data...);
+        visit("when", self.when...);
+        visit("uuid", self.uuid...);
+        visit("states", self.states...);
+        visit("flag", self.flag...);
+        visit("nested", self.nested...);
+    }
+    friend bool operator==(const Values& a, const Values& b) { return fieldsEqual(a, b); }
+};
+
+// A few control messages, enough to reproduce the wire's worked examples.
+struct Ping {
+    static constexpr std::string_view caseName = "ping";
+    std::uint32_t id = 0;
+    std::uint64_t clientTime = 0;
+    static void fields(auto& visit, auto&... self) {
+        visit("id", self.id...);
+        visit("clientTime", self.clientTime...);
+    }
+    friend bool operator==(const Ping& a, const Ping& b) { return fieldsEqual(a, b); }
+};
+struct Curtain {
+    static constexpr std::string_view caseName = "curtain";
+    CurtainState state;
+    static void fields(auto& visit, auto&... self) { visit("_0", self.state...); }
+    friend bool operator==(const Curtain& a, const Curtain& b) { return fieldsEqual(a, b); }
+};
+struct Bye {
+    static constexpr std::string_view caseName = "bye";
+    ByeReason reason = ByeReason::userDisconnected;
+    static void fields(auto& visit, auto&... self) { visit("_0", self.reason...); }
+    friend bool operator==(const Bye& a, const Bye& b) { return fieldsEqual(a, b); }
+};
+struct DeviceImage {
+    static constexpr std::string_view caseName = "deviceImage";
+    std::optional<Bytes> image;
+    std::optional<Bytes> display;
+    static void fields(auto& visit, auto&... self) {
+        visit("_0", self.image...);
+        visit("display", self.display...);
+    }
+    friend bool operator==(const DeviceImage& a, const DeviceImage& b) { return fieldsEqual(a, b); }
+};
+struct StillHere {
+    static constexpr std::string_view caseName = "stillHere";
+    static void fields(auto&, auto&...) {}
+    friend bool operator==(const StillHere&, const StillHere&) { return true; }
+};
+using Message = std::variant<Ping, Curtain, Bye, DeviceImage, StillHere>;
+
+std::string encoded(const auto& value) { return toString(Json::encode(value)); }
+
+JsonError decodeFailure(std::string_view json, auto type) {
+    JsonError failure(JsonError::Kind::invalidValue, {}, {});
+    EXPECT_FALSE(Json::tryDecode<decltype(type)>(json, &failure).has_value()) << json;
+    return failure;
+}
+
+TEST(JsonIntegers, AreCheckedAgainstTheirExactWidth) {
+    const auto numbers = [](std::string_view count, std::string_view port, std::string_view id, std::string_view size) {
+        return "{\"count\":" + std::string(count) + ",\"port\":" + std::string(port) + ",\"id\":" + std::string(id) +
+               ",\"size\":" + std::string(size) + ",\"ratio\":0}";
+    };
+    const auto widest = Json::decode<Numbers>(
+        numbers("-9223372036854775808", "65535", "4294967295", "18446744073709551615"));
+    EXPECT_EQ(widest.count, std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(widest.port, 65535);
+    EXPECT_EQ(widest.id, 4294967295u);
+    EXPECT_EQ(widest.size, std::numeric_limits<std::uint64_t>::max());
+
+    for (const auto& json : {numbers("9223372036854775808", "1", "1", "1"), numbers("1", "65536", "1", "1"),
+                             numbers("1", "-1", "1", "1"), numbers("1", "1", "4294967296", "1"),
+                             numbers("1", "1", "-1", "1"), numbers("1", "1", "1", "18446744073709551616"),
+                             numbers("1", "1", "1", "-1"), numbers("1", "70000.0", "1", "1")}) {
+        EXPECT_EQ(decodeFailure(json, Numbers{}).kind(), JsonError::Kind::dataCorrupted) << json;
+    }
+}
+
+TEST(JsonIntegers, TakeIntegralFloatsButNeitherFractionsNorOtherTypes) {
+    const auto decoded = Json::decode<Numbers>(R"({"count":6e1,"port":80.0,"id":-0.0,"size":1e19,"ratio":0})");
+    EXPECT_EQ(decoded.count, 60);
+    EXPECT_EQ(decoded.port, 80);
+    EXPECT_EQ(decoded.id, 0u);
+    EXPECT_EQ(decoded.size, 10000000000000000000u);
+
+    const auto fraction = decodeFailure(R"({"count":59.94,"port":1,"id":1,"size":1,"ratio":0})", Numbers{});
+    EXPECT_EQ(fraction.kind(), JsonError::Kind::dataCorrupted);
+    EXPECT_EQ(fraction.path(), "count");
+    EXPECT_EQ(decodeFailure(R"({"count":true,"port":1,"id":1,"size":1,"ratio":0})", Numbers{}).kind(),
+              JsonError::Kind::typeMismatch);
+    EXPECT_EQ(decodeFailure(R"({"count":"1","port":1,"id":1,"size":1,"ratio":0})", Numbers{}).kind(),
+              JsonError::Kind::typeMismatch);
+}
+
+TEST(JsonDoubles, AreWrittenAsIntegersWhenIntegralAndOtherwiseInShortestForm) {
+    Numbers numbers;
+    numbers.ratio = 2;
+    EXPECT_EQ(encoded(numbers), R"({"count":0,"port":0,"id":0,"size":0,"ratio":2})");
+    for (const double ratio : {0.1, -2.5, 1e300, 9007199254740992.0, 5e-324, 123456789.125}) {
+        numbers.ratio = ratio;
+        const auto back = Json::decode<Numbers>(Json::encode(numbers));
+        EXPECT_EQ(back.ratio, ratio);
+    }
+    numbers.ratio = 0.1;
+    EXPECT_EQ(encoded(numbers), R"({"count":0,"port":0,"id":0,"size":0,"ratio":0.1})");
+}
+
+TEST(JsonDoubles, ThatAreNotFiniteCannotBeEncoded) {
+    for (const double ratio : {std::nan(""), std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity()}) {
+        Numbers numbers;
+        numbers.ratio = ratio;
+        JsonError failure(JsonError::Kind::dataCorrupted, {}, {});
+        EXPECT_FALSE(Json::tryEncode(numbers, &failure).has_value());
+        EXPECT_EQ(failure.kind(), JsonError::Kind::invalidValue);
+        EXPECT_EQ(failure.path(), "ratio");
+        EXPECT_THROW(Json::encode(numbers), JsonError);
+    }
+}
+
+TEST(JsonValues, RoundTripWithDataDatesAndUuidsInTheirWireForms) {
+    Values values;
+    values.text = "caf\xC3\xA9 \"quoted\"\n";
+    values.data = {1, 2, 3};
+    values.when = Date(788918400);
+    values.uuid = *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+    values.states = {{true, false}, {false, true}};
+    values.flag = false;
+    const std::string json = encoded(values);
+    EXPECT_EQ(json, R"({"text":"café \"quoted\"\n","data":"AQID","when":788918400,)"
+                    R"("uuid":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","states":[{"available":true,"on":false},)"
+                    R"({"available":false,"on":true}],"flag":false})");
+    EXPECT_EQ(Json::decode<Values>(json), values);
+
+    values.when = Date(788918400.25);
+    EXPECT_EQ(Json::decode<Values>(Json::encode(values)).when, Date(788918400.25));
+}
+
+TEST(JsonValues, RejectBadBase64AndBadUuids) {
+    const auto with = [](std::string_view data, std::string_view uuid) {
+        return R"({"text":"","data":")" + std::string(data) + R"(","when":0,"uuid":")" + std::string(uuid) +
+               R"(","states":[]})";
+    };
+    const std::string_view goodUuid = "00000000-0000-0000-0000-000000000000";
+    EXPECT_NO_THROW(Json::decode<Values>(with("", goodUuid)));
+    for (const std::string_view bad : {"AQI", "AQ I=", "AQI=\\n", "A===", "AQ==AQ==", "AQJ=", "AQ-_"}) {
+        const auto failure = decodeFailure(with(bad, goodUuid), Values{});
+        EXPECT_EQ(failure.kind(), JsonError::Kind::dataCorrupted) << bad;
+        EXPECT_EQ(failure.path(), "data");
+    }
+    for (const std::string_view bad : {"", "00000000000000000000000000000000", "{00000000-0000-0000-0000-000000000000}",
+                                       "0000000g-0000-0000-0000-000000000000"}) {
+        EXPECT_EQ(decodeFailure(with("", bad), Values{}).path(), "uuid") << bad;
+    }
+}
+
+TEST(JsonValues, ReplaceInvalidUtf8InsteadOfFailingToWrite) {
+    Values values;
+    values.text = "file\xFF\xC3.txt";
+    EXPECT_EQ(Json::decode<Values>(Json::encode(values)).text, "file\xEF\xBF\xBD\xEF\xBF\xBD.txt");
+}
+
+TEST(JsonObjects, LeaveAbsentOptionalsOutAndReadNullAsAbsent) {
+    const Values values;
+    const std::string json = encoded(values);
+    EXPECT_EQ(json.find("flag"), std::string::npos);
+    EXPECT_EQ(json.find("nested"), std::string::npos);
+    EXPECT_EQ(json.find("null"), std::string::npos);
+
+    const auto decoded = Json::decode<Values>(
+        R"({"text":"","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000","states":[],"flag":null,"nested":null})");
+    EXPECT_FALSE(decoded.flag.has_value());
+    EXPECT_FALSE(decoded.nested.has_value());
+}
+
+TEST(JsonObjects, IgnoreUnknownKeysAtEveryLevel) {
+    const auto decoded = Json::decode<Values>(
+        R"({"new":[1,{"x":null}],"text":"t","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000",)"
+        R"("states":[{"available":true,"on":true,"later":{}}],"nested":{"on":false,"available":true,"z":1}})");
+    EXPECT_EQ(decoded.text, "t");
+    EXPECT_EQ(decoded.states, (std::vector<CurtainState>{{true, true}}));
+    EXPECT_EQ(decoded.nested, (CurtainState{true, false}));
+}
+
+TEST(JsonObjects, FailOnMissingOrNullRequiredValuesAndNameWhere) {
+    const std::string prefix = R"({"text":"","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000",)";
+    const auto inArray = decodeFailure(prefix + R"("states":[{"available":true,"on":true},{"available":true}]})",
+                                       Values{});
+    EXPECT_EQ(inArray.kind(), JsonError::Kind::keyNotFound);
+    EXPECT_EQ(inArray.path(), "states[1]");
+    EXPECT_NE(std::string(inArray.what()).find("\"on\""), std::string::npos);
+
+    const auto nullRequired = decodeFailure(prefix + R"("states":[{"available":null,"on":true}]})", Values{});
+    EXPECT_EQ(nullRequired.kind(), JsonError::Kind::valueNotFound);
+    EXPECT_EQ(nullRequired.path(), "states[0].available");
+
+    EXPECT_EQ(decodeFailure(prefix + R"("states":[null]})", Values{}).kind(), JsonError::Kind::valueNotFound);
+    EXPECT_EQ(decodeFailure(prefix + R"("states":{}})", Values{}).kind(), JsonError::Kind::typeMismatch);
+    EXPECT_EQ(decodeFailure(R"(["available","on"])", CurtainState{}).kind(), JsonError::Kind::typeMismatch);
+}
+
+TEST(JsonDocuments, ThatAreNotJsonFailWithoutThrowingFromTryDecode) {
+    for (const std::string_view text : {"", "{", R"({"available":true,"on":false} x)", "{'available':true}",
+                                        "{\"available\":true,\"on\":false,\"n\":\"\xFF\"}", "{\"n\":1e400}"}) {
+        EXPECT_EQ(decodeFailure(text, CurtainState{}).kind(), JsonError::Kind::dataCorrupted) << text;
+    }
+    EXPECT_EQ(decodeFailure("null", CurtainState{}).kind(), JsonError::Kind::valueNotFound);
+    EXPECT_THROW(Json::decode<CurtainState>(std::string_view("{")), JsonError);
+}
+
+TEST(JsonEnumerations, TravelAsTheirExactRawValue) {
+    EXPECT_EQ(encoded(Message(Bye{ByeReason::idleTimeout})), R"({"bye":{"_0":"idleTimeout"}})");
+    EXPECT_EQ(Json::decode<Message>(R"({"bye":{"_0":"userDisconnected"}})"), Message(Bye{}));
+    const auto unknown = decodeFailure(R"({"bye":{"_0":"somethingElse"}})", Message{});
+    EXPECT_EQ(unknown.kind(), JsonError::Kind::dataCorrupted);
+    EXPECT_EQ(unknown.path(), "bye._0");
+    EXPECT_EQ(decodeFailure(R"({"bye":{"_0":"IdleTimeout"}})", Message{}).kind(), JsonError::Kind::dataCorrupted);
+    EXPECT_EQ(decodeFailure(R"({"bye":{}})", Message{}).kind(), JsonError::Kind::keyNotFound);
+}
+
+TEST(JsonCases, ReproduceTheWireExamples) {
+    EXPECT_EQ(encoded(Message(Ping{7, 5000000})), R"({"ping":{"id":7,"clientTime":5000000}})");
+    EXPECT_EQ(encoded(Message(Curtain{{true, false}})), R"({"curtain":{"_0":{"available":true,"on":false}}})");
+    const Bytes pngSignature{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    EXPECT_EQ(encoded(Message(DeviceImage{std::nullopt, pngSignature})), R"({"deviceImage":{"display":"iVBORw0KGgo="}})");
+    EXPECT_EQ(encoded(Message(StillHere{})), R"({"stillHere":{}})");
+
+    EXPECT_EQ(Json::decode<Message>(R"({"deviceImage":{"_0":"AQID"}})"), Message(DeviceImage{Bytes{1, 2, 3}, {}}));
+    EXPECT_EQ(Json::decode<Message>(R"({"ping":{"id":1,"clientTime":2,"note":"x"}})"), Message(Ping{1, 2}));
+    for (const auto& message : {Message(Ping{4294967295u, 18446744073709551615u}), Message(StillHere{}),
+                                Message(DeviceImage{Bytes{}, Bytes{9}})}) {
+        EXPECT_EQ(Json::decode<Message>(Json::encode(message)), message);
+    }
+}
+
+TEST(JsonCases, NeedExactlyOneKeyThatNamesACase) {
+    for (const std::string_view json : {"{}", R"({"somethingNew":{}})", R"({"Ping":{"id":1,"clientTime":2}})",
+                                        R"({"stillHere":{},"ping":{"id":1,"clientTime":2}})"}) {
+        const auto failure = decodeFailure(json, Message{});
+        EXPECT_EQ(failure.kind(), JsonError::Kind::typeMismatch) << json;
+        EXPECT_EQ(failure.description(), "Invalid number of keys found, expected one.") << json;
+    }
+    EXPECT_EQ(Json::decode<Message>(R"({"stillHere":{},"somethingNew":{}})"), Message(StillHere{}));
+    EXPECT_EQ(Json::decode<Message>(R"({"stillHere":{"extra":1}})"), Message(StillHere{}));
+}
+
+TEST(JsonCases, NeedAnObjectAsPayload) {
+    EXPECT_EQ(decodeFailure(R"({"stillHere":null})", Message{}).kind(), JsonError::Kind::valueNotFound);
+    EXPECT_EQ(decodeFailure(R"({"stillHere":true})", Message{}).kind(), JsonError::Kind::typeMismatch);
+    EXPECT_EQ(decodeFailure(R"([{"stillHere":{}}])", Message{}).kind(), JsonError::Kind::typeMismatch);
+    const auto inPayload = decodeFailure(R"({"ping":{"id":-1,"clientTime":2}})", Message{});
+    EXPECT_EQ(inPayload.path(), "ping.id");
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "protocol/KeyMap.h"
+
+namespace velm {
+namespace {
+
+using Usage = KeyMap::CharacterUsage;
+
+TEST(KeyMap, KeyCodesMatchTheTable) {
+    int known = 0;
+    for (int usage = 0; usage <= 0xFFFF; ++usage) {
+        known += KeyMap::keyCodeForUsage(static_cast<std::uint16_t>(usage)).has_value();
+    }
+    EXPECT_EQ(known, 117);
+
+    const std::pair<std::uint16_t, std::uint16_t> samples[] = {
+        {4, 0},     {29, 6},    {30, 18},  {39, 29},  {40, 36},  {49, 42},  {50, 42},  {57, 57},  {58, 122},
+        {69, 111},  {70, 105},  {82, 126}, {83, 71},  {99, 65},  {100, 10}, {103, 81}, {104, 105}, {111, 90},
+        {127, 74},  {129, 73},  {224, 59}, {231, 54},
+    };
+    for (const auto& [usage, code] : samples) {
+        EXPECT_EQ(KeyMap::keyCodeForUsage(usage), code) << "usage " << usage;
+    }
+    for (std::uint16_t usage : {0, 3, 101, 102, 112, 126, 130, 223, 232, 0xFFFF}) {
+        EXPECT_FALSE(KeyMap::keyCodeForUsage(usage)) << "usage " << usage;
+    }
+}
+
+TEST(KeyMap, ModifierUsagesAndKeyCodes) {
+    EXPECT_EQ(KeyMap::modifierForUsage(224), Modifier::control);
+    EXPECT_EQ(KeyMap::modifierForUsage(225), Modifier::shift);
+    EXPECT_EQ(KeyMap::modifierForUsage(230), Modifier::option);
+    EXPECT_EQ(KeyMap::modifierForUsage(231), Modifier::command);
+    EXPECT_FALSE(KeyMap::modifierForUsage(57)); // caps lock is a key here, not a modifier
+    EXPECT_FALSE(KeyMap::modifierForUsage(232));
+
+    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::command), 55);
+    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::option), 58);
+    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::control), 59);
+    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::shift), 56);
+    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::function), 63);
+    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::capsLock), 57);
+}
+
+TEST(KeyMap, CharactersToUsages) {
+    EXPECT_EQ(KeyMap::usageForCharacter("a"), (Usage{4, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter("z"), (Usage{29, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter("A"), (Usage{4, true}));
+    EXPECT_EQ(KeyMap::usageForCharacter("0"), (Usage{39, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter("!"), (Usage{30, true}));
+    EXPECT_EQ(KeyMap::usageForCharacter(")"), (Usage{39, true}));
+    EXPECT_EQ(KeyMap::usageForCharacter("\n"), (Usage{40, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter("\t"), (Usage{43, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter(" "), (Usage{44, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter("\\"), (Usage{49, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter(";"), (Usage{51, false}));
+    EXPECT_EQ(KeyMap::usageForCharacter("/"), (Usage{56, false}));
+    for (const char* unknown : {"_", "+", "{", "|", ":", "\"", "~", "<", "?", "", "ab", "\xC3\xA9", "\r\n"}) {
+        EXPECT_FALSE(KeyMap::usageForCharacter(unknown)) << unknown;
+    }
+}
+
+TEST(KeyMap, CharactersMatchUnderCanonicalEquivalence) {
+    EXPECT_EQ(KeyMap::usageForCharacter("\xE2\x84\xAA"), (Usage{14, true})); // KELVIN SIGN is K
+    EXPECT_EQ(KeyMap::usageForCharacter("\xCD\xBE"), (Usage{51, false}));    // GREEK QUESTION MARK is ;
+    EXPECT_FALSE(KeyMap::usageForCharacter("e\xCC\x81"));                      // e with a combining acute
+}
+
+TEST(KeyMap, FunctionKeysAndLayer) {
+    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("1"), 58);
+    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("0"), 67);
+    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("-"), 68);
+    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("="), 69);
+    EXPECT_FALSE(KeyMap::functionKeyUsageForCharacter("a"));
+
+    EXPECT_EQ(KeyMap::functionLayerUsage(30), 58);
+    EXPECT_EQ(KeyMap::functionLayerUsage(39), 67);
+    EXPECT_EQ(KeyMap::functionLayerUsage(45), 68);
+    EXPECT_EQ(KeyMap::functionLayerUsage(46), 69);
+    EXPECT_EQ(KeyMap::functionLayerUsage(42), 76);
+    EXPECT_EQ(KeyMap::functionLayerUsage(79), 77);
+    EXPECT_EQ(KeyMap::functionLayerUsage(80), 74);
+    EXPECT_EQ(KeyMap::functionLayerUsage(81), 78);
+    EXPECT_EQ(KeyMap::functionLayerUsage(82), 75);
+    EXPECT_FALSE(KeyMap::functionLayerUsage(4));
+    EXPECT_FALSE(KeyMap::functionLayerUsage(40));
+    EXPECT_EQ(KeyMap::HID::f1, *KeyMap::functionLayerUsage(30));
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,162 @@
+#include "protocol/ByeReason.h"
+#include "protocol/ClientHello.h"
+#include "protocol/CurtainState.h"
+#include "protocol/HostHello.h"
+#include "protocol/PairRequest.h"
+#include "protocol/PairResponse.h"
+#include "protocol/json/Json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace velm {
+namespace {
+
+std::string encoded(const auto& value) { return toString(Json::encode(value)); }
+
+ClientHello fullClientHello() {
+    return ClientHello("device-1", "Ada's iPad", 2732, 2048, 120, Bytes(32, 7), DeviceModel{"iPad13,4", "iPad Pro"},
+                       Bytes{4, 1, 2}, Bytes(64, 9), true);
+}
+
+HostHello fullHostHello() {
+    return HostHello("studio", {DisplayInfo{1, "Built-in", 2560, 1600, 1280, 800, true}}, 50000, Bytes(32, 1),
+                     Bytes(16, 2), DeviceModel{"Mac14,3", std::nullopt}, false, "host.example.net", true,
+                     Date(788918400), 900, CurtainState{true, false}, true);
+}
+
+constexpr std::string_view minimalHostHello =
+    R"({"protocolVersion":1,"hostName":"h","displays":[],"videoPort":65535,"videoKey":"","sessionToken":""})";
+
+TEST(ClientHelloRecord, StampsTheProtocolVersionAndRoundTrips) {
+    const ClientHello hello = fullClientHello();
+    EXPECT_EQ(hello.protocolVersion, 1);
+    EXPECT_EQ(Json::decode<ClientHello>(Json::encode(hello)), hello);
+
+    const ClientHello bare("d", "n", 1, 2, 60, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+    EXPECT_EQ(encoded(bare), R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,)"
+                             R"("screenPixelHeight":2,"maxFPS":60})");
+}
+
+TEST(ClientHelloRecord, NeedsItsSixRequiredKeysOnly) {
+    const auto hello = Json::decode<ClientHello>(
+        R"({"protocolVersion":2,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2,"maxFPS":60,)"
+        R"("proof":null,"model":{"identifier":"iPad8,1"}})");
+    EXPECT_EQ(hello.protocolVersion, 2);
+    EXPECT_FALSE(hello.proof.has_value());
+    EXPECT_EQ(hello.model, (DeviceModel{"iPad8,1", std::nullopt}));
+    EXPECT_FALSE(hello.understandsPolicy.has_value());
+
+    EXPECT_FALSE(Json::tryDecode<ClientHello>(
+        R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2})"));
+    EXPECT_FALSE(Json::tryDecode<ClientHello>(
+        R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2,)"
+        R"("maxFPS":60,"model":{"name":"x"}})"));
+}
+
+TEST(ClientHelloRecord, ComparesEveryFieldAndTextByCanonicalEquivalence) {
+    ClientHello other = fullClientHello();
+    other.awaySignature = Bytes(64, 8);
+    EXPECT_NE(other, fullClientHello());
+
+    ClientHello composed = fullClientHello();
+    ClientHello decomposed = fullClientHello();
+    composed.deviceName = "Ren\xC3\xA9";   // é as one code point
+    decomposed.deviceName = "Rene\xCC\x81"; // e and a combining acute accent
+    EXPECT_EQ(composed, decomposed);
+    decomposed.deviceName = "Rene";
+    EXPECT_NE(composed, decomposed);
+
+    const ClientHello a("d", "n", 1, 2, 3, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+    const ClientHello b("d", "n", 1, 2, 3, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+    EXPECT_EQ(a, b);
+}
+
+TEST(ByeReasonAdapted, GivesPolicyReasonsOnlyToClientsThatUnderstandThem) {
+    const std::string helloWithout =
+        R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2,"maxFPS":60)";
+    for (const std::string_view policy : {"", R"(,"understandsPolicy":false)", R"(,"understandsPolicy":null)"}) {
+        const auto old = Json::decode<ClientHello>(helloWithout + std::string(policy) + "}");
+        EXPECT_EQ(adapted(old, ByeReason::awayKeyRequired), ByeReason::remoteAccessDisabled) << policy;
+        EXPECT_EQ(adapted(old, ByeReason::idleTimeout), ByeReason::remoteAccessDisabled) << policy;
+        EXPECT_EQ(adapted(old, ByeReason::userDisconnected), ByeReason::userDisconnected) << policy;
+        EXPECT_EQ(adapted(old, ByeReason::notPaired), ByeReason::notPaired) << policy;
+    }
+    const auto current = Json::decode<ClientHello>(helloWithout + R"(,"understandsPolicy":true})");
+    for (std::size_t i = 0; i < RawValues<ByeReason>::names.size(); ++i) {
+        const auto reason = static_cast<ByeReason>(i);
+        EXPECT_EQ(adapted(current, reason), reason);
+    }
+}
+
+TEST(ByeReasonRawValues, MatchExactly) {
+    EXPECT_EQ(rawValue(ByeReason::replacedByNewSession), "replacedByNewSession");
+    EXPECT_EQ(fromRawValue<ByeReason>("poweringOff"), ByeReason::poweringOff);
+    EXPECT_FALSE(fromRawValue<ByeReason>("PoweringOff").has_value());
+    EXPECT_FALSE(fromRawValue<ByeReason>("").has_value());
+    EXPECT_EQ(Json::decode<ByeReason>(R"("hostQuit")"), ByeReason::hostQuit);
+    EXPECT_EQ(encoded(ByeReason::idleTimeout), R"("idleTimeout")");
+}
+
+TEST(HostHelloRecord, RoundTripsWithEveryField) {
+    const HostHello hello = fullHostHello();
+    EXPECT_EQ(hello.protocolVersion, 1);
+    EXPECT_EQ(Json::decode<HostHello>(Json::encode(hello)), hello);
+    const std::string json = encoded(hello);
+    EXPECT_NE(json.find(R"("awayAccessUntil":788918400,"idleTimeout":900,"curtain":{"available":true,"on":false})"),
+              std::string::npos);
+    EXPECT_NE(json.find(R"("model":{"identifier":"Mac14,3"},"hasDisplay":false)"), std::string::npos);
+}
+
+TEST(HostHelloRecord, WithOnlyItsRequiredKeysReencodesToTheSameKeys) {
+    const auto hello = Json::decode<HostHello>(minimalHostHello);
+    EXPECT_FALSE(hello.model || hello.hasDisplay || hello.awayAddress || hello.findsTapTargets ||
+                 hello.awayAccessUntil || hello.idleTimeout || hello.curtain || hello.holdsAnotherAwayKey);
+    EXPECT_EQ(encoded(hello), minimalHostHello);
+}
+
+TEST(HostHelloRecord, KeepsAFalseFlagAndChecksThePortWidth) {
+    HostHello hello = Json::decode<HostHello>(minimalHostHello);
+    hello.holdsAnotherAwayKey = false;
+    EXPECT_NE(encoded(hello).find(R"("holdsAnotherAwayKey":false)"), std::string::npos);
+
+    for (const std::string_view port : {"65536", "-1", "80.5"}) {
+        std::string json(minimalHostHello);
+        json.replace(json.find("65535"), 5, port);
+        EXPECT_FALSE(Json::tryDecode<HostHello>(json).has_value()) << port;
+    }
+}
+
+TEST(HostHelloRecord, WithANonFiniteIdleTimeoutCannotBeEncoded) {
+    HostHello hello = fullHostHello();
+    hello.idleTimeout = std::nan("");
+    EXPECT_FALSE(Json::tryEncode(hello).has_value());
+    hello.idleTimeout = INFINITY;
+    EXPECT_FALSE(Json::tryEncode(hello).has_value());
+}
+
+TEST(SmallSessionRecords, HaveTheirExactForms) {
+    EXPECT_EQ(encoded(CurtainState{true, false}), R"({"available":true,"on":false})");
+    EXPECT_EQ(CurtainState({true, false}), CurtainState({true, false}));
+    EXPECT_NE(CurtainState({true, false}), CurtainState({true, true}));
+    EXPECT_NE(CurtainState({false, true}), CurtainState({true, true}));
+
+    const DisplayInfo display{4294967295u, "Wide", 5120, 2160, 2560, 1080, false};
+    EXPECT_EQ(encoded(display), R"({"id":4294967295,"name":"Wide","pixelWidth":5120,"pixelHeight":2160,)"
+                                R"("pointWidth":2560,"pointHeight":1080,"isMain":false})");
+    EXPECT_EQ(Json::decode<DisplayInfo>(Json::encode(display)), display);
+    EXPECT_FALSE(Json::tryDecode<DisplayInfo>(
+        R"({"id":-1,"name":"W","pixelWidth":1,"pixelHeight":1,"pointWidth":1,"pointHeight":1,"isMain":true})"));
+
+    const PairRequest request{"device", "Ada", Bytes{0xFB, 0xFF}};
+    EXPECT_EQ(encoded(request), R"({"deviceID":"device","deviceName":"Ada","publicKey":"+/8="})");
+    EXPECT_EQ(Json::decode<PairRequest>(Json::encode(request)), request);
+
+    const PairResponse response{"E621E1F8-C36C-495A-93FC-0C247A3E6E5F", Bytes(32, 3), Bytes(60, 4)};
+    EXPECT_EQ(Json::decode<PairResponse>(Json::encode(response)), response);
+    EXPECT_FALSE(Json::tryDecode<PairResponse>(R"({"hostID":"h","publicKey":""})"));
+}
+
+} // namespace
+} // namespace velm

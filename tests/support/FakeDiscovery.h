@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/discovery/Discovery.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velm::test {
+
+// Discovery without a daemon or a network, for the logic built on top of it. Publishers, browsers
+// and resolvers made here share one pretend network that the test shapes: services published by
+// other hosts, whether the daemon is reachable, publications that fail. Reports go to the given
+// queues exactly as the real ones do (a ManualQueue makes them deterministic), including the
+// rules that a new start drops the reports of the earlier one and a taken name becomes "name #2".
+// Resolutions of instances that are not there end when their time limit passes on the queue.
+class FakeDiscovery final : public Discovery {
+public:
+    // The address and host name that every resolution gives.
+    static constexpr const char* address = "127.0.0.1";
+    static constexpr const char* hostName = "fake-host.local";
+    static constexpr int interfaceIndex = 1;
+
+    FakeDiscovery();
+    ~FakeDiscovery() override;
+
+    std::unique_ptr<ServicePublisher> makePublisher(std::shared_ptr<Queue> queue) override;
+    std::unique_ptr<ServiceBrowser> makeBrowser(std::shared_ptr<Queue> queue) override;
+    std::unique_ptr<InstanceResolver> makeResolver(std::shared_ptr<Queue> queue) override;
+
+    // A service of another host appears or leaves. Its TXT record absent: it could not be read.
+    void addRemote(ServiceAdvert advert, std::optional<TxtRecord> txt);
+    void removeRemote(const std::string& name);
+    // The daemon goes away (publishers unavailable, browsers waiting with no results, resolutions
+    // end with nothing) or comes back (everything is published and browsed again).
+    void setReachable(bool reachable);
+    // Publications from now on fail with this message; nothing makes them succeed again.
+    void failPublishing(std::string message);
+    // What publishers made here announce now, with the names in use.
+    std::vector<ServiceAdvert> published() const;
+
+    struct Network;
+
+private:
+    std::shared_ptr<Network> network_;
+};
+
+} // namespace velm::test

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/log/Log.h"
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velm {
+
+// Collects what is logged while it exists, from any thread.
+class LogCapture {
+public:
+    LogCapture() {
+        previous_ = Log::setSink([this](Log::Level, std::string_view category, std::string_view message) {
+            std::lock_guard guard(lock);
+            lines_.push_back(std::string(category) + ": " + std::string(message));
+        });
+    }
+    ~LogCapture() { Log::setSink(previous_); }
+
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<std::string> lines() {
+        std::lock_guard guard(lock);
+        return lines_;
+    }
+
+    bool contains(std::string_view text) {
+        std::lock_guard guard(lock);
+        return std::any_of(lines_.begin(), lines_.end(),
+                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    }
+
+private:
+    std::mutex lock;
+    std::vector<std::string> lines_;
+    Log::Sink previous_;
+};
+
+} // namespace velm

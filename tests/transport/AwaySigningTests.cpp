@@ -1,0 +1,82 @@
+#include "transport/AwaySigning.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/Blocking.h"
+
+namespace velm {
+namespace {
+
+ClientHello helloWithSignature(std::optional<Bytes> signature) {
+    ClientHello hello;
+    hello.deviceID = "device";
+    hello.awaySignature = std::move(signature);
+    return hello;
+}
+
+TEST(AwaySigning, WithoutSignerOrBindingCompletesAtOnceUnchanged) {
+    auto queue = std::make_shared<ManualQueue>();
+    int calls = 0;
+    signAwayInBackground(helloWithSignature(Bytes{1}), std::nullopt, [](ByteView) { return Bytes{9}; }, queue,
+                         [&](ClientHello hello) {
+                             ++calls;
+                             EXPECT_EQ(hello.awaySignature, Bytes{1});
+                         });
+    signAwayInBackground(helloWithSignature(Bytes{1}), Bytes{7}, nullptr, queue, [&](ClientHello hello) {
+        ++calls;
+        EXPECT_EQ(hello.awaySignature, Bytes{1});
+    });
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(queue->pendingCount(), 0u);
+}
+
+TEST(AwaySigning, SignsOffTheCallersQueueAndDeliversOnIt) {
+    auto queue = Queue::make("velm.test.signing");
+    std::atomic<bool> signedOnCallerQueue{true};
+    std::atomic<bool> deliveredOnQueue{false};
+    std::atomic<bool> done{false};
+    std::optional<Bytes> delivered;
+    Bytes seenBinding;
+
+    queue->post([&] {
+        signAwayInBackground(
+            helloWithSignature(Bytes{1}), Bytes{4, 5},
+            [&](ByteView binding) -> std::optional<Bytes> {
+                signedOnCallerQueue = queue->isCurrent();
+                seenBinding.assign(binding.begin(), binding.end());
+                return Bytes(64, 0xAB);
+            },
+            queue,
+            [&](ClientHello hello) {
+                deliveredOnQueue = queue->isCurrent();
+                delivered = hello.awaySignature;
+                done = true;
+            });
+    });
+
+    ASSERT_TRUE(Blocking::waitUntil([&] { return done.load(); }, std::chrono::seconds(10)));
+    EXPECT_FALSE(signedOnCallerQueue);
+    EXPECT_TRUE(deliveredOnQueue);
+    EXPECT_EQ(seenBinding, (Bytes{4, 5}));
+    EXPECT_EQ(delivered, Bytes(64, 0xAB));
+}
+
+TEST(AwaySigning, ASignerThatGivesNothingClearsAnEarlierSignature) {
+    auto queue = Queue::make("velm.test.signing");
+    std::atomic<bool> done{false};
+    std::optional<Bytes> delivered = Bytes{1};
+    signAwayInBackground(helloWithSignature(Bytes{1}), Bytes{4}, [](ByteView) { return std::optional<Bytes>(); },
+                         queue, [&](ClientHello hello) {
+                             delivered = hello.awaySignature;
+                             done = true;
+                         });
+    ASSERT_TRUE(Blocking::waitUntil([&] { return done.load(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(delivered, std::nullopt);
+}
+
+} // namespace
+} // namespace velm

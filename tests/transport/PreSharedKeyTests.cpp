@@ -1,0 +1,76 @@
+#include "transport/PreSharedKey.h"
+#include "tests/support/TestVectors.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace velm {
+namespace {
+
+using test::transportVector;
+
+Bytes keyBytes(const PreSharedKey& key) { return Bytes(key.key().view().begin(), key.key().view().end()); }
+
+TEST(PreSharedKeyTest, PairingCodeKeyMatchesIndependentDerivation) {
+    const PreSharedKey key = PreSharedKey::fromSecret("123456");
+    EXPECT_EQ(key.identity(), "velm-psk-v1");
+    EXPECT_EQ(keyBytes(key), transportVector("psk_123456"));
+    EXPECT_EQ(keyBytes(PreSharedKey::fromSecret("000042")), transportVector("psk_000042"));
+    EXPECT_EQ(keyBytes(PreSharedKey::fromSecret("")), transportVector("psk_empty"));
+}
+
+TEST(PreSharedKeyTest, SameCodeSameKeyOtherCodeOtherKey) {
+    EXPECT_EQ(PreSharedKey::fromSecret("123456"), PreSharedKey::fromSecret("123456"));
+    const PreSharedKey other = PreSharedKey::fromSecret("123457");
+    EXPECT_EQ(other.identity(), "velm-psk-v1");
+    EXPECT_NE(other, PreSharedKey::fromSecret("123456"));
+}
+
+TEST(PreSharedKeyTest, DeviceKeyUsesTheIdentifierAsIdentity) {
+    const Bytes deviceKey = transportVector("device_key");
+    const std::optional<PreSharedKey> key = PreSharedKey::forDevice("3F2504E0-4F89-11D3-9A0C-0305E82C3301", deviceKey);
+    ASSERT_TRUE(key.has_value());
+    EXPECT_EQ(key->identity(), "3F2504E0-4F89-11D3-9A0C-0305E82C3301");
+    EXPECT_EQ(keyBytes(*key), deviceKey);
+
+    EXPECT_EQ(key, PreSharedKey::forDevice("3F2504E0-4F89-11D3-9A0C-0305E82C3301", deviceKey));
+    EXPECT_NE(key, PreSharedKey::forDevice("another", deviceKey));
+    Bytes otherKey = deviceKey;
+    otherKey[0] ^= 1;
+    EXPECT_NE(key, PreSharedKey::forDevice("3F2504E0-4F89-11D3-9A0C-0305E82C3301", otherKey));
+}
+
+TEST(PreSharedKeyTest, RefusesIdentifiersThatCannotBeTlsIdentities) {
+    using Error = PreSharedKey::IdentityError;
+    const Bytes deviceKey(32, 1);
+    const struct {
+        std::string identifier;
+        Error error;
+    } refused[] = {
+        {"", Error::empty},
+        {std::string(257, 'd'), Error::tooLong},
+        {std::string("dev\0ice", 7), Error::containsNul},
+        {"velm-psk-v1", Error::reserved},
+        {"velm-away", Error::reserved},
+        {"velm-nobody", Error::reserved},
+    };
+    for (const auto& test : refused) {
+        EXPECT_EQ(PreSharedKey::identityError(test.identifier), test.error) << test.identifier;
+        EXPECT_FALSE(PreSharedKey::forDevice(test.identifier, deviceKey).has_value()) << test.identifier;
+        EXPECT_FALSE(PreSharedKey::describe(test.error).empty());
+    }
+    EXPECT_FALSE(PreSharedKey::identityError(std::string(256, 'd')).has_value());
+    EXPECT_TRUE(PreSharedKey::forDevice(std::string(256, 'd'), deviceKey).has_value());
+    EXPECT_TRUE(PreSharedKey::forDevice("velm-away-2", deviceKey).has_value());
+}
+
+TEST(PreSharedKeyTest, AwayKeyHasTheDoorIdentity) {
+    const Bytes sessionKey(32, 5);
+    const PreSharedKey key = PreSharedKey::forAway(sessionKey);
+    EXPECT_EQ(key.identity(), "velm-away");
+    EXPECT_EQ(keyBytes(key), sessionKey);
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,104 @@
+#include "transport/away/RouterDiscovery.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velm {
+namespace {
+
+const std::string ip1 = "urn:schemas-upnp-org:service:WANIPConnection:1";
+const std::string ip2 = "urn:schemas-upnp-org:service:WANIPConnection:2";
+const std::string ppp1 = "urn:schemas-upnp-org:service:WANPPPConnection:1";
+
+std::string service(const std::string& type, const std::string& controlUrl) {
+    return "<service>\r\n  <serviceType>" + type + "</serviceType>\r\n  <controlURL>" + controlUrl +
+           "</controlURL>\r\n</service>";
+}
+
+std::string description(const std::vector<std::string>& services) {
+    std::string text = "<?xml version=\"1.0\"?><root><device><serviceList>";
+    for (const auto& block : services) {
+        text += block;
+    }
+    return text + "</serviceList></device></root>";
+}
+
+TEST(RouterDiscoveryTest, PrefersIpConnectionsAndTheirNewerVersion) {
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ppp1, "/ppp"), service(ip1, "ctl/IPConn")})),
+              (RouterDiscovery::Service{ip1, "/ctl/IPConn"}));
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "/one"), service(ip2, "/two")})),
+              (RouterDiscovery::Service{ip2, "/two"}));
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ppp1, "/ppp")})),
+              (RouterDiscovery::Service{ppp1, "/ppp"}));
+    EXPECT_FALSE(RouterDiscovery::chooseService(
+        description({service("urn:schemas-upnp-org:service:Layer3Forwarding:1", "/l3")})));
+    // Blocks are "<service>" exactly: attributes or prefixes hide them.
+    EXPECT_FALSE(RouterDiscovery::chooseService(
+        "<service xmlns=\"x\"><serviceType>" + ip1 + "</serviceType><controlURL>/c</controlURL></service>"));
+}
+
+TEST(RouterDiscoveryTest, ControlUrlWithAHostGivesOnlyItsPath) {
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "http://192.168.1.1:5000/ctl/IPConn")})),
+              (RouterDiscovery::Service{ip1, "/ctl/IPConn"}));
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "http://192.168.1.1:5000")})),
+              (RouterDiscovery::Service{ip1, "/"}));
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "/ctl?id=1")})),
+              (RouterDiscovery::Service{ip1, "/ctl?id=1"}));
+}
+
+TEST(RouterDiscoveryTest, UnusableFirstBlockFallsBackToTheNextType) {
+    // Later blocks of the same type are not tried.
+    EXPECT_EQ(RouterDiscovery::chooseService(
+                  description({service(ip1, ""), service(ppp1, "/ppp"), service(ip1, "/late")})),
+              (RouterDiscovery::Service{ppp1, "/ppp"}));
+    // A control URL that would break the request line counts as unusable.
+    EXPECT_EQ(RouterDiscovery::chooseService(
+                  description({service(ip1, "/ctl IPConn HTTP/1.0\r\nX: y"), service(ppp1, "/ppp")})),
+              (RouterDiscovery::Service{ppp1, "/ppp"}));
+    EXPECT_FALSE(RouterDiscovery::chooseService(description({service(ip1, "/a\x01")})));
+}
+
+TEST(RouterDiscoveryTest, DescriptionUrlDefaultsPortAndPath) {
+    const auto full = RouterDiscovery::descriptionUrl("http://192.168.1.1:5000/rootDesc.xml");
+    ASSERT_TRUE(full.ok());
+    EXPECT_EQ(full.value().host, "192.168.1.1");
+    EXPECT_EQ(full.value().port, 5000);
+    EXPECT_EQ(full.value().path, "/rootDesc.xml");
+
+    const auto bare = RouterDiscovery::descriptionUrl("http://192.168.1.1");
+    ASSERT_TRUE(bare.ok());
+    EXPECT_EQ(bare.value().port, 80);
+    EXPECT_EQ(bare.value().path, "/");
+
+    for (const char* location : {"", "rootDesc.xml", "https://192.168.1.1/d.xml", "http://192.168.1.1:70000/",
+                                 "http://192.168.1.1/d xml"}) {
+        const auto refused = RouterDiscovery::descriptionUrl(location);
+        ASSERT_FALSE(refused.ok()) << location;
+        EXPECT_EQ(refused.failure(), PortMapperFailure::badResponse());
+    }
+}
+
+TEST(RouterDiscoveryTest, LocalAddressNeedsADottedRouterAddress) {
+    EXPECT_EQ(RouterDiscovery::localAddress("127.0.0.1"), "127.0.0.1");
+    for (const char* address : {"router.lan", "1..2.3.4", "127.0.0.1 ", "::1", ""}) {
+        EXPECT_FALSE(RouterDiscovery::localAddress(address)) << address;
+    }
+}
+
+TEST(RouterDiscoveryTest, GatewayNeedsAGoodDescriptionAndARoute) {
+    const auto location = RouterDiscovery::descriptionUrl("http://127.0.0.1:5000/rootDesc.xml").value();
+    const HttpResponse good{200, toBytes(description({service(ip1, "/ctl/IPConn")}))};
+    const auto gateway = RouterDiscovery::gateway(location, good);
+    ASSERT_TRUE(gateway.ok());
+    EXPECT_EQ(gateway.value(), (PortMapperGateway{"127.0.0.1", 5000, "/ctl/IPConn", ip1, "127.0.0.1"}));
+
+    EXPECT_FALSE(RouterDiscovery::gateway(location, {404, good.body}).ok());
+    EXPECT_FALSE(RouterDiscovery::gateway(location, {200, toBytes("<root/>")}).ok());
+    const auto named = RouterDiscovery::descriptionUrl("http://router.lan/rootDesc.xml").value();
+    EXPECT_EQ(RouterDiscovery::gateway(named, good).failure(), PortMapperFailure::badResponse());
+}
+
+} // namespace
+} // namespace velm
