@@ -283,7 +283,7 @@ bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& que
 
 void ConnectionBulk(benchmark::State& state)
 {
-    const TlsParameters parameters({TlsKey{identity, key}});
+    const TlsParameters parameters({TlsKey{identity, SecretBytes(key)}});
     BareServer server(BareServer::Mode::readUntilClose);
     auto queue = Queue::make("bench.client");
     auto client = TlsConnection::connect(server.endpoint(), parameters);
@@ -325,7 +325,7 @@ void ConnectionBulk(benchmark::State& state)
 
 void ConnectionHandshake(benchmark::State& state)
 {
-    const TlsParameters parameters({TlsKey{identity, key}});
+    const TlsParameters parameters({TlsKey{identity, SecretBytes(key)}});
     BareServer server(BareServer::Mode::handshakeOnly);
     auto queue = Queue::make("bench.client");
     for (auto _ : state) {
@@ -339,7 +339,7 @@ void ConnectionHandshake(benchmark::State& state)
 
 void ListenerHandshake(benchmark::State& state)
 {
-    ConnectionServer server(TlsParameters({TlsKey{identity, key}}));
+    ConnectionServer server(TlsParameters({TlsKey{identity, SecretBytes(key)}}));
     SSL_CTX* context = bareContext();
     for (auto _ : state) {
         BareClient client(context, server.port());

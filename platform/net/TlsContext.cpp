@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include <openssl/crypto.h>
 #include <openssl/ssl.h>
 
 namespace velm {
@@ -71,13 +70,7 @@ std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys)
 
 TlsContext::TlsContext(SSL_CTX* context, std::vector<TlsKey> keys) : context_(context), keys_(std::move(keys)) {}
 
-TlsContext::~TlsContext()
-{
-    SSL_CTX_free(context_);
-    for (auto& key : keys_) {
-        OPENSSL_cleanse(key.secret.data(), key.secret.size());
-    }
-}
+TlsContext::~TlsContext() { SSL_CTX_free(context_); }
 
 const TlsKey* TlsContext::keyFor(std::string_view identity) const
 {

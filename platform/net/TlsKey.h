@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/core/Bytes.h"
+#include "platform/crypto/SecretBytes.h"
 
 #include <string>
 
@@ -9,7 +9,7 @@ namespace velm {
 // One pre-shared key of a TLS connection: the identity sent in the clear and the secret.
 struct TlsKey {
     std::string identity;
-    Bytes secret;
+    SecretBytes secret;
 };
 
 } // namespace velm

@@ -17,7 +17,7 @@ std::vector<TlsKey> withPlaceholder(std::vector<TlsKey> keys)
     if (!keys.empty()) {
         return keys;
     }
-    Bytes secret(TlsParameters::placeholderKeySize);
+    SecretBytes secret(TlsParameters::placeholderKeySize);
     if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1) {
         // Leaving the key list empty still admits nobody: a server without keys answers every identity as unknown.
         return {};

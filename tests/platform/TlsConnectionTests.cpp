@@ -29,7 +29,7 @@ Bytes keyOf(std::uint8_t seed) { return Bytes(32, seed); }
 
 TlsParameters parametersFor(const std::string& identity, std::uint8_t seed)
 {
-    return TlsParameters({TlsKey{identity, keyOf(seed)}});
+    return TlsParameters({TlsKey{identity, SecretBytes(keyOf(seed))}});
 }
 
 Bytes pattern(std::size_t size)
@@ -60,8 +60,9 @@ void settle(ConnectionProbe& probe)
 
 TEST(TlsConnectionTests, BothEndsShareTheSessionFacts)
 {
-    LoopbackServer server(TlsParameters({TlsKey{"first", keyOf(1)}, TlsKey{"second", keyOf(2)},
-                                         TlsKey{"third", keyOf(3)}}));
+    LoopbackServer server(TlsParameters({TlsKey{"first", SecretBytes(keyOf(1))},
+                                         TlsKey{"second", SecretBytes(keyOf(2))},
+                                         TlsKey{"third", SecretBytes(keyOf(3))}}));
     ASSERT_TRUE(server.isReady());
     auto client = connectTo(server.endpoint(), parametersFor("second", 2));
     ASSERT_TRUE(client->waitFor(State::ready));

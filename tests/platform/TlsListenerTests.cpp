@@ -18,7 +18,10 @@ using test::RawSocket;
 using State = TlsConnection::State;
 using namespace std::chrono_literals;
 
-TlsParameters deviceParameters() { return TlsParameters({TlsKey{"device", Bytes(32, 5)}}); }
+TlsParameters deviceParameters()
+{
+    return TlsParameters({TlsKey{"device", SecretBytes(Bytes(32, 5))}});
+}
 
 struct ListenerProbe {
     explicit ListenerProbe(std::optional<std::uint16_t> port)

@@ -37,7 +37,8 @@ TEST(TlsParametersTests, TcpOptionsAreSetOnAConnectedSocket)
 
 TEST(TlsParametersTests, KeysStayInTheirOrderAndAnEmptyListGetsAPlaceholder)
 {
-    const TlsParameters three({TlsKey{"a", Bytes(32, 1)}, TlsKey{"b", Bytes(32, 2)}, TlsKey{"c", Bytes(32, 3)}});
+    const TlsParameters three({TlsKey{"a", SecretBytes(Bytes(32, 1))}, TlsKey{"b", SecretBytes(Bytes(32, 2))},
+                               TlsKey{"c", SecretBytes(Bytes(32, 3))}});
     ASSERT_EQ(three.keys().size(), 3u);
     EXPECT_EQ(three.keys()[0].identity, "a");
     EXPECT_EQ(three.keys()[2].identity, "c");
