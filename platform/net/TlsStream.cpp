@@ -247,7 +247,15 @@ void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string wha
     deadline_.expires_at(when);
     deadline_.async_wait([self = shared_from_this()](const std::error_code& error) {
         // A wait that was re-armed meanwhile is not this deadline.
-        if (error || self->isFinished() || self->deadline_.expiry() > asio::steady_timer::clock_type::now()) {
+        if (error || self->deadline_.expiry() > asio::steady_timer::clock_type::now()) {
+            return;
+        }
+        if (self->failureAfterWrite_) {
+            const NetError failure = *self->failureAfterWrite_; // the peer never took our bytes
+            self->finish(State::failed, failure);
+            return;
+        }
+        if (self->isFinished()) {
             return;
         }
         if (self->closing_) {
@@ -514,6 +522,14 @@ void TlsStream::maybeWrite()
 void TlsStream::onWrite(const std::error_code& error)
 {
     writeInFlight_ = false;
+    if (failureAfterWrite_ && !hasEnded()) {
+        const NetError failure = *failureAfterWrite_;
+        if (!error) {
+            sendPendingAlert();
+        }
+        finish(State::failed, failure);
+        return;
+    }
     if (isFinished()) {
         return;
     }
@@ -573,23 +589,37 @@ void TlsStream::fail(NetError error)
         finish(State::cancelled, cancelledError);
         return;
     }
-    // A pending alert tells the peer why; one attempt, never waiting.
-    if (connected_ && !writeInFlight_) {
-        engine_.takeOutput(writing_);
-        if (!writing_.empty()) {
-            std::error_code ignored;
-            socket_.non_blocking(true, ignored);
-            socket_.write_some(asio::buffer(writing_), ignored);
-        }
+    if (connected_ && writeInFlight_ && engine_.hasOutput()) {
+        // The alert telling the peer why has to follow the bytes being written.
+        failureAfterWrite_ = error;
+        endError_ = std::move(error);
+        armDeadline(asio::steady_timer::clock_type::now() + TlsConnection::gracefulCloseLimit, "");
+        return;
     }
+    sendPendingAlert();
     finish(State::failed, error);
+}
+
+void TlsStream::sendPendingAlert()
+{
+    if (!connected_) {
+        return;
+    }
+    // One attempt, never waiting: the alert only helps the peer name the failure.
+    engine_.takeOutput(writing_);
+    if (!writing_.empty()) {
+        std::error_code ignored;
+        socket_.non_blocking(true, ignored);
+        socket_.write_some(asio::buffer(writing_), ignored);
+    }
 }
 
 void TlsStream::finish(State state, const NetError& error)
 {
-    if (isFinished()) {
+    if (hasEnded()) {
         return;
     }
+    failureAfterWrite_.reset();
     deadline_.cancel();
     resolver_.cancel();
     closeSocket();

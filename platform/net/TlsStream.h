@@ -66,7 +66,9 @@ private:
         TlsConnection::SendCompletion completion;
     };
 
-    bool isFinished() const { return state_ == State::failed || state_ == State::cancelled; }
+    bool hasEnded() const { return state_ == State::failed || state_ == State::cancelled; }
+    // Ended, or about to once the write in flight has made way for the alert.
+    bool isFinished() const { return hasEnded() || failureAfterWrite_.has_value(); }
     void setState(State state, std::optional<NetError> error = std::nullopt);
     void deliverState(State state, std::optional<NetError> error);
 
@@ -88,6 +90,7 @@ private:
 
     void continueClose();
     void fail(NetError error);
+    void sendPendingAlert();
     // Ends the stream in `state`; every held completion gets `error`.
     void finish(State state, const NetError& error);
     void closeSocket();
@@ -119,6 +122,7 @@ private:
     // Everything below is touched on the strand only.
     State state_ = State::setup;
     std::optional<NetError> endError_;
+    std::optional<NetError> failureAfterWrite_;
     bool started_ = false;
     bool released_ = false;
     bool connected_ = false;
