@@ -362,8 +362,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
+        // With --benchmark_repetitions the median stands for the benchmark.
         for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            const bool isMedian = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type == Run::RT_Iteration || isMedian) && !run.error_occurred) {
                 perIteration_[run.run_name.function_name] = run.GetAdjustedRealTime();
             }
         }
