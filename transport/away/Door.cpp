@@ -70,6 +70,18 @@ std::optional<AesGcm> sealCipher(ByteView deviceKey) {
     return key ? AesGcm::make(*key) : std::nullopt;
 }
 
+// A knock's or a reply's box, sealed under the seal key of the device key.
+std::optional<SealedBox> sealed(ByteView deviceKey, ByteView plaintext, ByteView associatedData) {
+    std::optional<AesGcm> cipher = sealCipher(deviceKey);
+    return cipher ? cipher->seal(plaintext, associatedData) : std::nullopt;
+}
+
+// The plaintext of a knock's or a reply's combined box, or nothing when it does not open.
+std::optional<Bytes> opened(std::optional<AesGcm> cipher, ByteView combined, ByteView associatedData) {
+    const std::optional<SealedBox> box = SealedBox::fromCombined(combined);
+    return cipher && box ? cipher->open(*box, associatedData) : std::nullopt;
+}
+
 template <std::size_t length> std::array<std::uint8_t, length> readArray(ByteReader& reader) {
     const Bytes bytes = reader.readBytes(static_cast<std::ptrdiff_t>(length));
     std::array<std::uint8_t, length> result{};
@@ -164,11 +176,7 @@ std::optional<Bytes> Door::Knocker::knock(std::uint64_t epoch, Date now) const {
     plaintext.writeBytes(privateKey_.publicKey());
 
     const Tag tag = doorTag(deviceKey_, epoch);
-    std::optional<AesGcm> cipher = sealCipher(deviceKey_);
-    if (!cipher) {
-        return std::nullopt;
-    }
-    const std::optional<SealedBox> box = cipher->seal(plaintext.data(), knockAssociatedData(tag));
+    const std::optional<SealedBox> box = sealed(deviceKey_, plaintext.data(), knockAssociatedData(tag));
     if (!box) {
         return std::nullopt;
     }
@@ -206,11 +214,7 @@ std::optional<Bytes> Door::Admission::answer(std::optional<std::uint16_t> contro
     plaintext.writeInteger(controlPort.value_or(0));
     plaintext.writeBytes(hostKey().publicKey());
 
-    std::optional<AesGcm> cipher = sealCipher(deviceKey_);
-    if (!cipher) {
-        return std::nullopt;
-    }
-    const std::optional<SealedBox> box = cipher->seal(plaintext.data(), asBytes(replyLabel));
+    const std::optional<SealedBox> box = sealed(deviceKey_, plaintext.data(), asBytes(replyLabel));
     if (!box) {
         return std::nullopt;
     }
@@ -245,12 +249,8 @@ std::optional<Door::Admission> Door::Keyring::admit(ByteView datagram, Date now)
     }
     const Entry& entry = found->second;
 
-    std::optional<AesGcm> cipher = AesGcm::make(entry.sealKey);
-    const std::optional<SealedBox> box = SealedBox::fromCombined(datagram.subspan(tagLength));
-    if (!cipher || !box) {
-        return std::nullopt;
-    }
-    const std::optional<Bytes> plaintext = cipher->open(*box, knockAssociatedData(tag));
+    const std::optional<Bytes> plaintext =
+        opened(AesGcm::make(entry.sealKey), datagram.subspan(tagLength), knockAssociatedData(tag));
     if (!plaintext) {
         return std::nullopt;
     }
@@ -281,12 +281,8 @@ std::optional<Door::Answer> Door::Reply::open(ByteView datagram, const Knocker& 
     if (datagram.size() != replyLength) {
         return std::nullopt;
     }
-    std::optional<AesGcm> cipher = sealCipher(knocker.deviceKey());
-    const std::optional<SealedBox> box = SealedBox::fromCombined(datagram);
-    if (!cipher || !box) {
-        return std::nullopt;
-    }
-    const std::optional<Bytes> plaintext = cipher->open(*box, asBytes(replyLabel));
+    const std::optional<Bytes> plaintext =
+        opened(sealCipher(knocker.deviceKey()), datagram, asBytes(replyLabel));
     if (!plaintext) {
         return std::nullopt;
     }
