@@ -12,7 +12,8 @@ const Log pairingLog("pairing");
 } // namespace
 
 std::shared_ptr<PairingClient> PairingClient::make(Endpoint endpoint, std::string_view code) {
-    return std::shared_ptr<PairingClient>(new PairingClient(ControlChannel::outgoing(std::move(endpoint), code)));
+    return std::shared_ptr<PairingClient>(
+        new PairingClient(ControlChannel::outgoing(std::move(endpoint), code)));
 }
 
 PairingClient::PairingClient(std::shared_ptr<ControlChannel> channel) : channel_(std::move(channel)) {}
@@ -32,7 +33,8 @@ void PairingClient::begin() {
             self->handle(event);
         }
     });
-    timeout_ = queue_->postAfter(timeout, [self = shared_from_this()] { self->finish(Outcome::Unreachable{}); });
+    timeout_ =
+        queue_->postAfter(timeout, [self = shared_from_this()] { self->finish(Outcome::Unreachable{}); });
     channel_->start(queue_);
 }
 
@@ -41,8 +43,8 @@ void PairingClient::handle(const ControlChannel::Event& event) {
         return;
     }
     if (event.get<ControlChannel::Event::Ready>()) {
-        channel_->send(ControlMessage::pairRequest(
-            PairRequest{deviceID_, deviceName_, Bytes(offer_.publicKey().begin(), offer_.publicKey().end())}));
+        channel_->send(ControlMessage::pairRequest(PairRequest{
+            deviceID_, deviceName_, Bytes(offer_.publicKey().begin(), offer_.publicKey().end())}));
     } else if (const auto* control = event.get<ControlChannel::Event::Control>()) {
         if (const auto* response = control->message.get<ControlMessage::PairResponse>()) {
             openResponse(response->response);

@@ -66,7 +66,8 @@ public:
     PairingClient& operator=(const PairingClient&) = delete;
 
     // Call once.
-    void start(std::string deviceID, std::string deviceName, std::shared_ptr<Queue> queue, Completion completion);
+    void start(std::string deviceID, std::string deviceName, std::shared_ptr<Queue> queue,
+               Completion completion);
 
 private:
     explicit PairingClient(std::shared_ptr<ControlChannel> channel);

@@ -1,0 +1,141 @@
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/EventLog.h"
+#include "tests/support/Pump.h"
+#include "tests/support/ScriptedHost.h"
+#include "transport/PairingClient.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace velm {
+namespace {
+
+using Outcome = PairingClient::Outcome;
+using test::EventLog;
+using test::ScriptedHost;
+
+constexpr std::string_view code = "123456";
+const std::string hostID = "5D3A3C6E-1B2F-4C55-9E0A-0D4C8C1F2A77";
+
+enum class Answer { sealed, sealedForAnotherSession, unopenable, goodbye, hangUp, silence };
+
+// The host's pairing answer: the device key sealed to the request's offer and this session, or a
+// way of getting it wrong.
+ScriptedHost::Script pairingHost(const SecretBytes& deviceKey, Answer answer) {
+    return [deviceKey, answer](ScriptedHost::Connection& connection, const ScriptedHost::Event& event) {
+        const auto* control = event.get<ScriptedHost::Event::Control>();
+        const auto* request = control ? control->message.get<ControlMessage::PairRequest>() : nullptr;
+        if (!request) {
+            return;
+        }
+        auto binding = *connection.channel->sessionBinding();
+        if (answer == Answer::sealedForAnotherSession) {
+            binding[0] ^= 1;
+        }
+        auto sealed =
+            std::get<Pairing::SealedKey>(Pairing::sealKey(deviceKey, request->request.publicKey, binding));
+        if (answer == Answer::unopenable) {
+            sealed.sealedKey.resize(27);
+        }
+        switch (answer) {
+        case Answer::goodbye:
+            connection.channel->send(ControlMessage::bye(ByeReason::notPaired));
+            break;
+        case Answer::hangUp:
+            connection.channel->cancel();
+            break;
+        case Answer::silence:
+            break;
+        default:
+            connection.channel->send(
+                ControlMessage::pairResponse(PairResponse{hostID, sealed.publicKey, sealed.sealedKey}));
+        }
+    };
+}
+
+class PairingClientTest : public ::testing::Test {
+protected:
+    Outcome pair(const Endpoint& endpoint, std::string_view typedCode = code) {
+        auto client = PairingClient::make(endpoint, typedCode);
+        client->start("device-7", "Ada's iPad", queue,
+                      [outcomes = outcomes](Outcome outcome) { outcomes->push(std::move(outcome)); });
+        client.reset(); // the client keeps itself alive until it has answered
+        EXPECT_TRUE(outcomes->waitForCount(1));
+        return outcomes->values().empty() ? Outcome(Outcome::Failed{}) : outcomes->values().front();
+    }
+
+    SecretBytes deviceKey = Pairing::newKey();
+    std::shared_ptr<Queue> queue = Queue::make("pairing client");
+    std::shared_ptr<EventLog<Outcome>> outcomes = std::make_shared<EventLog<Outcome>>();
+};
+
+TEST_F(PairingClientTest, PairsWithTheSealedDeviceKey) {
+    ScriptedHost host({PreSharedKey::fromSecret(code)}, pairingHost(deviceKey, Answer::sealed));
+    EXPECT_EQ(pair(host.endpoint()), Outcome(Outcome::Paired{deviceKey, hostID}));
+
+    // The pairing request is the client's one and only message; the client then hangs up.
+    ASSERT_TRUE(host.waitForClosed(1));
+    const auto received = host.received();
+    ASSERT_EQ(received.size(), 1u);
+    const auto* request = received[0].get<ControlMessage::PairRequest>();
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(request->request.deviceID, "device-7");
+    EXPECT_EQ(request->request.deviceName, "Ada's iPad");
+    EXPECT_EQ(request->request.publicKey.size(), 32u);
+    Blocking::drain(*queue);
+    EXPECT_EQ(outcomes->values().size(), 1u);
+}
+
+TEST_F(PairingClientTest, WrongCodeOrGoodbyeIsCodeRejected) {
+    ScriptedHost host({PreSharedKey::fromSecret(code)}, pairingHost(deviceKey, Answer::goodbye));
+    EXPECT_EQ(pair(host.endpoint(), "654321"), Outcome(Outcome::CodeRejected{}));
+    outcomes = std::make_shared<EventLog<Outcome>>();
+    EXPECT_EQ(pair(host.endpoint()), Outcome(Outcome::CodeRejected{}));
+}
+
+TEST_F(PairingClientTest, AnswerThatCannotBeOpenedFails) {
+    for (const auto answer : {Answer::sealedForAnotherSession, Answer::unopenable, Answer::hangUp}) {
+        ScriptedHost host({PreSharedKey::fromSecret(code)}, pairingHost(deviceKey, answer));
+        outcomes = std::make_shared<EventLog<Outcome>>();
+        EXPECT_EQ(pair(host.endpoint()), Outcome(Outcome::Failed{})) << static_cast<int>(answer);
+        EXPECT_TRUE(host.waitForClosed(1));
+    }
+}
+
+TEST_F(PairingClientTest, NobodyListeningIsUnreachable) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ::close(probe);
+    EXPECT_EQ(pair(Endpoint::hostPort("127.0.0.1", ntohs(address.sin_port))),
+              Outcome(Outcome::Unreachable{}));
+}
+
+// A host that takes the request and never answers: unreachable after the time-out, whatever the
+// connection's state, and nothing after that.
+TEST_F(PairingClientTest, SilentHostTimesOut) {
+    ScriptedHost host({PreSharedKey::fromSecret(code)}, pairingHost(deviceKey, Answer::silence));
+    const auto manual = std::make_shared<ManualQueue>();
+    std::vector<Outcome> seen;
+    PairingClient::make(host.endpoint(), code)->start("device-7", "Ada's iPad", manual, [&](Outcome outcome) {
+        seen.push_back(std::move(outcome));
+    });
+    ASSERT_TRUE(test::pumpUntil(*manual, [&] { return !host.received().empty(); }));
+    manual->advance(PairingClient::timeout - std::chrono::milliseconds(1));
+    EXPECT_TRUE(seen.empty());
+    manual->advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(seen, std::vector<Outcome>{Outcome::Unreachable{}});
+    EXPECT_TRUE(host.waitForClosed(1));
+    ASSERT_TRUE(test::pumpUntil(*manual, [&] { return manual->pendingCount() == 0; }));
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+} // namespace
+} // namespace velm
