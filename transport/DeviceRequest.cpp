@@ -19,8 +19,8 @@ std::shared_ptr<ControlChannel> DeviceRequest::channel(Endpoint endpoint, const 
     }
     if (!key) {
         const auto reason = PreSharedKey::describe(*PreSharedKey::identityError(deviceID));
-        clientLog.error("device identifier cannot be a connection identity: %.*s", static_cast<int>(reason.size()),
-                        reason.data());
+        clientLog.error("device identifier cannot be a connection identity: %.*s",
+                        static_cast<int>(reason.size()), reason.data());
         return nullptr;
     }
     return ControlChannel::outgoing(std::move(endpoint), std::move(*key));

@@ -6,15 +6,15 @@
 
 namespace velm {
 
-std::shared_ptr<GlimpseClient> GlimpseClient::make(Endpoint endpoint, std::string deviceID, ByteView deviceKey,
-                                                   AwaySigner awaySigner) {
+std::shared_ptr<GlimpseClient> GlimpseClient::make(Endpoint endpoint, std::string deviceID,
+                                                   ByteView deviceKey, AwaySigner awaySigner) {
     auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey);
     return std::shared_ptr<GlimpseClient>(
         new GlimpseClient(std::move(channel), std::move(deviceID), deviceKey, std::move(awaySigner)));
 }
 
-GlimpseClient::GlimpseClient(std::shared_ptr<ControlChannel> channel, std::string deviceID, ByteView deviceKey,
-                             AwaySigner awaySigner)
+GlimpseClient::GlimpseClient(std::shared_ptr<ControlChannel> channel, std::string deviceID,
+                             ByteView deviceKey, AwaySigner awaySigner)
     : channel_(std::move(channel)), deviceID_(std::move(deviceID)), deviceKey_(deviceKey),
       awaySigner_(std::move(awaySigner)) {}
 
@@ -58,12 +58,13 @@ void GlimpseClient::handle(const ControlChannel::Event& event) {
 
 void GlimpseClient::ask() {
     DeviceRequest::prepareHello(*channel_, deviceID_, deviceName_, deviceKey_, awaySigner_, queue_,
-                          [weak = weak_from_this()](ClientHello hello) {
-                              const auto self = weak.lock();
-                              if (self && !self->finished_) {
-                                  self->channel_->send(ControlMessage::requestGlimpse(std::move(hello)));
-                              }
-                          });
+                                [weak = weak_from_this()](ClientHello hello) {
+                                    const auto self = weak.lock();
+                                    if (self && !self->finished_) {
+                                        self->channel_->send(
+                                            ControlMessage::requestGlimpse(std::move(hello)));
+                                    }
+                                });
 }
 
 void GlimpseClient::finish(std::optional<Bytes> image) {

@@ -6,20 +6,22 @@
 
 namespace velm {
 
-std::shared_ptr<HistoryClient> HistoryClient::make(Endpoint endpoint, std::string deviceID, ByteView deviceKey,
-                                                   AwaySigner awaySigner, Duration timeout) {
+std::shared_ptr<HistoryClient> HistoryClient::make(Endpoint endpoint, std::string deviceID,
+                                                   ByteView deviceKey, AwaySigner awaySigner,
+                                                   Duration timeout) {
     auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey);
     return make(std::move(channel), std::move(deviceID), deviceKey, std::move(awaySigner), timeout);
 }
 
-std::shared_ptr<HistoryClient> HistoryClient::make(std::shared_ptr<ControlChannel> channel, std::string deviceID,
-                                                   ByteView deviceKey, AwaySigner awaySigner, Duration timeout) {
-    return std::shared_ptr<HistoryClient>(
-        new HistoryClient(std::move(channel), std::move(deviceID), deviceKey, std::move(awaySigner), timeout));
+std::shared_ptr<HistoryClient> HistoryClient::make(std::shared_ptr<ControlChannel> channel,
+                                                   std::string deviceID, ByteView deviceKey,
+                                                   AwaySigner awaySigner, Duration timeout) {
+    return std::shared_ptr<HistoryClient>(new HistoryClient(std::move(channel), std::move(deviceID),
+                                                            deviceKey, std::move(awaySigner), timeout));
 }
 
-HistoryClient::HistoryClient(std::shared_ptr<ControlChannel> channel, std::string deviceID, ByteView deviceKey,
-                             AwaySigner awaySigner, Duration timeout)
+HistoryClient::HistoryClient(std::shared_ptr<ControlChannel> channel, std::string deviceID,
+                             ByteView deviceKey, AwaySigner awaySigner, Duration timeout)
     : channel_(std::move(channel)), deviceID_(std::move(deviceID)), deviceKey_(deviceKey),
       awaySigner_(std::move(awaySigner)), timeout_(timeout) {}
 
@@ -41,7 +43,8 @@ void HistoryClient::begin(bool channelIsReady) {
             self->handle(event);
         }
     });
-    timer_ = queue_->postAfter(timeout_, [self = shared_from_this()] { self->finish(self->unansweredOrUnreachable()); });
+    timer_ = queue_->postAfter(
+        timeout_, [self = shared_from_this()] { self->finish(self->unansweredOrUnreachable()); });
     if (channelIsReady) {
         ask();
     } else {
@@ -75,7 +78,8 @@ void HistoryClient::ask() {
                                 [weak = weak_from_this()](ClientHello hello) {
                                     const auto self = weak.lock();
                                     if (self && !self->finished_) {
-                                        self->channel_->send(ControlMessage::requestHistory(std::move(hello)));
+                                        self->channel_->send(
+                                            ControlMessage::requestHistory(std::move(hello)));
                                     }
                                 });
 }

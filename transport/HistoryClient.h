@@ -69,7 +69,8 @@ public:
     HistoryClient& operator=(const HistoryClient&) = delete;
 
     // Call once. With channelIsReady the client asks at once and does not start the channel.
-    void start(std::string deviceName, std::shared_ptr<Queue> queue, bool channelIsReady, Completion completion);
+    void start(std::string deviceName, std::shared_ptr<Queue> queue, bool channelIsReady,
+               Completion completion);
 
 private:
     HistoryClient(std::shared_ptr<ControlChannel> channel, std::string deviceID, ByteView deviceKey,
