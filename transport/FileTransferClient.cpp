@@ -8,7 +8,8 @@ namespace velm {
 
 std::shared_ptr<FileTransferClient> FileTransferClient::make(Endpoint endpoint, std::string deviceID,
                                                              std::string deviceName, ByteView deviceKey,
-                                                             AwaySigner awaySigner, std::optional<PreSharedKey> key) {
+                                                             AwaySigner awaySigner,
+                                                             std::optional<PreSharedKey> key) {
     auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey, std::move(key));
     return std::shared_ptr<FileTransferClient>(new FileTransferClient(
         std::move(channel), std::move(deviceID), std::move(deviceName), deviceKey, std::move(awaySigner)));

@@ -43,8 +43,9 @@ public:
 
     // The channel presents `key` when one is given, else the device's own key. A device identifier
     // that cannot be a TLS identity gives a client whose transfer fails with connectionLost.
-    static std::shared_ptr<FileTransferClient> make(Endpoint endpoint, std::string deviceID, std::string deviceName,
-                                                    ByteView deviceKey, AwaySigner awaySigner = {},
+    static std::shared_ptr<FileTransferClient> make(Endpoint endpoint, std::string deviceID,
+                                                    std::string deviceName, ByteView deviceKey,
+                                                    AwaySigner awaySigner = {},
                                                     std::optional<PreSharedKey> key = {});
 
     FileTransferClient(const FileTransferClient&) = delete;
