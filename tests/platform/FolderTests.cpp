@@ -68,17 +68,6 @@ TEST_F(FolderTest, MovesWithoutReplacing) {
     EXPECT_GT(folder.availableBytes().value_or(0), 0u);
 }
 
-TEST_F(FolderTest, KeepsItsFolderWhenThePathIsReplaced) {
-    std::filesystem::create_directory(temporary / "inner");
-    auto inner = Folder::open(temporary / "inner");
-    ASSERT_TRUE(inner);
-    std::filesystem::rename(temporary / "inner", temporary / "moved");
-    std::filesystem::create_directory(temporary / "inner");
-    ASSERT_TRUE(inner->createExclusive("file"));
-    EXPECT_TRUE(std::filesystem::exists(temporary / "moved" / "file"));
-    EXPECT_FALSE(std::filesystem::exists(temporary / "inner" / "file"));
-}
-
 TEST(WritableFileTest, DefaultModeFollowsTheUmask) {
     const mode_t mask = umask(027);
     umask(mask);

@@ -4,6 +4,7 @@
 #include "transport/FileTransferError.h"
 
 #include <ostream>
+#include <variant>
 
 namespace velm {
 
@@ -24,6 +25,16 @@ inline void PrintTo(const FileReceiver::Step& step, std::ostream* out) {
         *out << "failed(";
         PrintTo(std::get<FileReceiver::Failed>(step).error, out);
         *out << ")";
+    }
+}
+
+// A transfer's result: its value (a name or a path), or why it failed.
+template <typename Value>
+void PrintTo(const std::variant<Value, FileTransferError>& result, std::ostream* out) {
+    if (const auto* value = std::get_if<Value>(&result)) {
+        *out << *value;
+    } else {
+        PrintTo(std::get<FileTransferError>(result), out);
     }
 }
 

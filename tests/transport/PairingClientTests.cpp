@@ -2,13 +2,10 @@
 #include "tests/support/EventLog.h"
 #include "tests/support/Pump.h"
 #include "tests/support/ScriptedHost.h"
+#include "tests/support/SilentPeer.h"
 #include "transport/PairingClient.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -106,16 +103,8 @@ TEST_F(PairingClientTest, AnswerThatCannotBeOpenedFails) {
 }
 
 TEST_F(PairingClientTest, NobodyListeningIsUnreachable) {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    ::close(probe);
-    EXPECT_EQ(pair(Endpoint::hostPort("127.0.0.1", ntohs(address.sin_port))),
-              Outcome(Outcome::Unreachable{}));
+    const auto closedPort = test::SilentPeer().endpoint();
+    EXPECT_EQ(pair(closedPort), Outcome(Outcome::Unreachable{}));
 }
 
 // A host that takes the request and never answers: unreachable after the time-out, whatever the
