@@ -1,19 +1,15 @@
 #pragma once
 
 #include "input/Geometry.h"
+#include "platform/core/CaseValue.h"
 #include "protocol/InputEvent.h"
 
-#include <concepts>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 namespace velm {
 
-// One result of the touch gesture engine: an input event for the host, or a change to the client's
-// own view of the picture.
-class GestureOutput {
-public:
+// The cases of GestureOutput.
+struct GestureOutputCases {
     // Multiply the view's zoom by `factor` around `anchor` (view points).
     struct Zoom {
         double factor;
@@ -39,13 +35,16 @@ public:
     struct LongPressRecognized {
         friend bool operator==(const LongPressRecognized&, const LongPressRecognized&) = default;
     };
+};
 
-    using Value = std::variant<InputEvent, Zoom, Pan, Scroll, Coast, LongPressRecognized>;
-
-    template <typename Alternative>
-    requires(!std::same_as<std::remove_cvref_t<Alternative>, GestureOutput> &&
-             std::is_constructible_v<Value, Alternative&&>) GestureOutput(Alternative&& value)
-        : value_(std::forward<Alternative>(value)) {}
+// One result of the touch gesture engine: an input event for the host, or a change to the client's
+// own view of the picture.
+class GestureOutput : public GestureOutputCases,
+                      public CaseValue<InputEvent, GestureOutputCases::Zoom, GestureOutputCases::Pan,
+                                       GestureOutputCases::Scroll, GestureOutputCases::Coast,
+                                       GestureOutputCases::LongPressRecognized> {
+public:
+    using CaseValue::CaseValue;
 
     static GestureOutput input(InputEvent event) { return GestureOutput(std::move(event)); }
     static GestureOutput zoom(double factor, Point anchor) { return Zoom{factor, anchor}; }
@@ -53,17 +52,6 @@ public:
     static GestureOutput scroll(Size movement) { return Scroll{movement}; }
     static GestureOutput coast(Vector velocity) { return Coast{velocity}; }
     static GestureOutput longPressRecognized() { return LongPressRecognized{}; }
-
-    const Value& value() const { return value_; }
-    // The output's fields when it is of that case, else null.
-    template <typename Alternative> const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
-
-    friend bool operator==(const GestureOutput&, const GestureOutput&) = default;
-
-private:
-    Value value_;
 };
 
 } // namespace velm

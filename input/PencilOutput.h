@@ -1,18 +1,14 @@
 #pragma once
 
 #include "input/Geometry.h"
+#include "platform/core/CaseValue.h"
 
-#include <concepts>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 namespace velm {
 
-// One result of the pencil gesture engine. Positions are view points; the client maps them onto the
-// remote screen and the button outputs onto the primary button.
-class PencilOutput {
-public:
+// The cases of PencilOutput.
+struct PencilOutputCases {
     struct MoveTo {
         Point location;
         friend bool operator==(const MoveTo&, const MoveTo&) = default;
@@ -40,13 +36,17 @@ public:
     struct DragArmed {
         friend bool operator==(const DragArmed&, const DragArmed&) = default;
     };
+};
 
-    using Value = std::variant<MoveTo, Scroll, Coast, ButtonDown, ButtonUp, Click, DragArmed>;
-
-    template <typename Alternative>
-    requires(!std::same_as<std::remove_cvref_t<Alternative>, PencilOutput> &&
-             std::is_constructible_v<Value, Alternative&&>) PencilOutput(Alternative&& value)
-        : value_(std::forward<Alternative>(value)) {}
+// One result of the pencil gesture engine. Positions are view points; the client maps them onto the
+// remote screen and the button outputs onto the primary button.
+class PencilOutput
+    : public PencilOutputCases,
+      public CaseValue<PencilOutputCases::MoveTo, PencilOutputCases::Scroll, PencilOutputCases::Coast,
+                       PencilOutputCases::ButtonDown, PencilOutputCases::ButtonUp, PencilOutputCases::Click,
+                       PencilOutputCases::DragArmed> {
+public:
+    using CaseValue::CaseValue;
 
     static PencilOutput moveTo(Point location) { return MoveTo{location}; }
     static PencilOutput scroll(Size movement) { return Scroll{movement}; }
@@ -55,16 +55,6 @@ public:
     static PencilOutput buttonUp() { return ButtonUp{}; }
     static PencilOutput click() { return Click{}; }
     static PencilOutput dragArmed() { return DragArmed{}; }
-
-    const Value& value() const { return value_; }
-    template <typename Alternative> const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
-
-    friend bool operator==(const PencilOutput&, const PencilOutput&) = default;
-
-private:
-    Value value_;
 };
 
 } // namespace velm

@@ -1,24 +1,17 @@
 #pragma once
 
-#include <concepts>
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 #include "platform/core/Bytes.h"
+#include "platform/core/CaseValue.h"
 
 namespace velm {
 
-// One message of the clipboard channel: a tag byte, then either a
-// subscription flag or a text or image that runs to the end of the frame.
-class ClipboardMessage {
-public:
-    static constexpr std::size_t maxTextBytes = 1'000'000;
-    static constexpr std::size_t maxImageBytes = 3'000'000;
-
+// The cases of ClipboardMessage.
+struct ClipboardMessageCases {
     // Switches the peer's clipboard reports on or off.
     struct Subscribe {
         bool enabled;
@@ -34,25 +27,23 @@ public:
         Bytes data;
         friend bool operator==(const Image&, const Image&) = default;
     };
+};
 
-    // In wire order: an alternative's index is its tag.
-    using Value = std::variant<Subscribe, Text, Image>;
+// One message of the clipboard channel: a tag byte, then either a
+// subscription flag or a text or image that runs to the end of the frame.
+// The cases are in wire order: a case's index is its tag.
+class ClipboardMessage : public ClipboardMessageCases,
+                         public CaseValue<ClipboardMessageCases::Subscribe, ClipboardMessageCases::Text,
+                                          ClipboardMessageCases::Image> {
+public:
+    static constexpr std::size_t maxTextBytes = 1'000'000;
+    static constexpr std::size_t maxImageBytes = 3'000'000;
 
-    template <typename Alternative>
-        requires(!std::same_as<std::remove_cvref_t<Alternative>, ClipboardMessage> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    ClipboardMessage(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+    using CaseValue::CaseValue;
 
     static ClipboardMessage subscribe(bool enabled) { return Subscribe{enabled}; }
     static ClipboardMessage text(std::string text) { return Text{std::move(text)}; }
     static ClipboardMessage image(Bytes data) { return Image{std::move(data)}; }
-
-    const Value& value() const { return value_; }
-    // The message's content when it is of that case, else null.
-    template <typename Alternative>
-    const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
 
     // The message's bytes, or nothing when its content is over its limit or
     // is an empty image, neither of which the peer would accept. Ill-formed
@@ -60,11 +51,6 @@ public:
     std::optional<Bytes> encoded() const;
     // Reads a message from a frame payload. Throws WireError.
     static ClipboardMessage decoding(ByteView payload);
-
-    friend bool operator==(const ClipboardMessage&, const ClipboardMessage&) = default;
-
-private:
-    Value value_;
 };
 
 } // namespace velm

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
+#include "platform/core/CaseValue.h"
 #include "protocol/AppInfo.h"
 #include "protocol/AppListPage.h"
 #include "protocol/ByeReason.h"
@@ -22,14 +23,11 @@
 #include "protocol/json/JsonError.h"
 #include "protocol/json/JsonRecord.h"
 
-#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace velm {
@@ -393,20 +391,27 @@ struct ControlMessageCases {
 // The one message type of the control channel: every control frame carries exactly one, as
 // compact JSON {"caseName":{payload}}. The payload's keys are "_0" and "_1" for unlabelled
 // values and the labels for labelled ones; a case without payload has an empty object.
-class ControlMessage : public ControlMessageCases {
+class ControlMessage
+    : public ControlMessageCases,
+      public CaseValue<
+          ControlMessageCases::Hello, ControlMessageCases::HelloAck, ControlMessageCases::PairRequest,
+          ControlMessageCases::PairResponse, ControlMessageCases::ConfigureStream,
+          ControlMessageCases::StreamStarted, ControlMessageCases::RequestKeyframe,
+          ControlMessageCases::PauseStream, ControlMessageCases::Ping, ControlMessageCases::Pong,
+          ControlMessageCases::ClientStats, ControlMessageCases::BitrateChanged,
+          ControlMessageCases::DisplaysChanged, ControlMessageCases::PointerPosition,
+          ControlMessageCases::TextInputFocus, ControlMessageCases::TextInputArea,
+          ControlMessageCases::CursorShape, ControlMessageCases::ConfigureAudio,
+          ControlMessageCases::ListApps, ControlMessageCases::Apps, ControlMessageCases::ListInstalledApps,
+          ControlMessageCases::InstalledApps, ControlMessageCases::RequestDeviceImage,
+          ControlMessageCases::DeviceImage, ControlMessageCases::RequestGlimpse, ControlMessageCases::Glimpse,
+          ControlMessageCases::OpenFileTransfer, ControlMessageCases::FileTransfer,
+          ControlMessageCases::FilesAvailable, ControlMessageCases::AppModeEnded,
+          ControlMessageCases::RequestHistory, ControlMessageCases::History, ControlMessageCases::IdleWarning,
+          ControlMessageCases::StillHere, ControlMessageCases::SetCurtain, ControlMessageCases::Curtain,
+          ControlMessageCases::Bye> {
 public:
-    using Value =
-        std::variant<Hello, HelloAck, PairRequest, PairResponse, ConfigureStream, StreamStarted,
-                     RequestKeyframe, PauseStream, Ping, Pong, ClientStats, BitrateChanged, DisplaysChanged,
-                     PointerPosition, TextInputFocus, TextInputArea, CursorShape, ConfigureAudio, ListApps,
-                     Apps, ListInstalledApps, InstalledApps, RequestDeviceImage, DeviceImage, RequestGlimpse,
-                     Glimpse, OpenFileTransfer, FileTransfer, FilesAvailable, AppModeEnded, RequestHistory,
-                     History, IdleWarning, StillHere, SetCurtain, Curtain, Bye>;
-
-    template <typename Alternative>
-        requires(!std::same_as<std::remove_cvref_t<Alternative>, ControlMessage> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    ControlMessage(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+    using CaseValue::CaseValue;
 
     static ControlMessage hello(ClientHello hello) { return Hello{std::move(hello)}; }
     static ControlMessage helloAck(HostHello hello) { return HelloAck{std::move(hello)}; }
@@ -466,13 +471,6 @@ public:
     static ControlMessage curtain(CurtainState state) { return Curtain{std::move(state)}; }
     static ControlMessage bye(ByeReason reason) { return Bye{reason}; }
 
-    const Value& value() const { return value_; }
-    // The message's payload when it is of that case, else null.
-    template <typename Alternative>
-    const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
-
     // The case name, as it travels ("ping").
     std::string_view caseName() const;
     // Which way the message travels; the host does nothing with a host-to-client one it receives.
@@ -488,11 +486,6 @@ public:
     // name. Unknown keys are ignored. Never throws: a failure gives nothing, with the reason in
     // `failure` when one is given.
     static std::optional<ControlMessage> fromJson(ByteView json, JsonError* failure = nullptr);
-
-    friend bool operator==(const ControlMessage& a, const ControlMessage& b) { return a.value_ == b.value_; }
-
-private:
-    Value value_;
 };
 
 } // namespace velm

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "platform/core/CaseValue.h"
 #include "protocol/json/JsonRecord.h"
 
-#include <concepts>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 namespace velm {
 
@@ -49,36 +47,20 @@ struct FileTransferReplyCases {
 };
 
 // The answer of the side that holds, or is to receive, a file.
-class FileTransferReply : public FileTransferReplyCases {
+class FileTransferReply : public FileTransferReplyCases,
+                          public CaseValue<FileTransferReplyCases::Ready, FileTransferReplyCases::Refused,
+                                           FileTransferReplyCases::Stored> {
 public:
-    using Value = std::variant<Ready, Refused, Stored>;
+    using CaseValue::CaseValue;
 
-    FileTransferReply() = default; // the first case with empty values, to be filled by a decoder
-
-    template <typename Alternative>
-        requires(!std::same_as<std::remove_cvref_t<Alternative>, FileTransferReply> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    FileTransferReply(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+    // The first case with empty values, to be filled by a decoder.
+    FileTransferReply() : CaseValue(Ready{}) {}
 
     static FileTransferReply ready(std::string name, std::uint64_t size) {
         return Ready{std::move(name), size};
     }
     static FileTransferReply refused(std::string reason) { return Refused{std::move(reason)}; }
     static FileTransferReply stored(std::string name) { return Stored{std::move(name)}; }
-
-    const Value& value() const { return value_; }
-    // The reply's values when it is of that case, else null.
-    template <typename Alternative>
-    const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
-
-    friend bool operator==(const FileTransferReply& a, const FileTransferReply& b) {
-        return a.value_ == b.value_;
-    }
-
-private:
-    Value value_;
 };
 
 } // namespace velm

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "platform/core/CaseValue.h"
 #include "protocol/json/JsonRecord.h"
 
-#include <concepts>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 namespace velm {
 
@@ -39,35 +37,19 @@ struct FileTransferRequestCases {
 };
 
 // What a device asks for on a file connection of its own.
-class FileTransferRequest : public FileTransferRequestCases {
+class FileTransferRequest
+    : public FileTransferRequestCases,
+      public CaseValue<FileTransferRequestCases::Upload, FileTransferRequestCases::Download> {
 public:
-    using Value = std::variant<Upload, Download>;
+    using CaseValue::CaseValue;
 
-    FileTransferRequest() = default; // the first case with empty values, to be filled by a decoder
-
-    template <typename Alternative>
-        requires(!std::same_as<std::remove_cvref_t<Alternative>, FileTransferRequest> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    FileTransferRequest(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+    // The first case with empty values, to be filled by a decoder.
+    FileTransferRequest() : CaseValue(Upload{}) {}
 
     static FileTransferRequest upload(std::string name, std::uint64_t size) {
         return Upload{std::move(name), size};
     }
     static FileTransferRequest download(std::uint32_t id) { return Download{id}; }
-
-    const Value& value() const { return value_; }
-    // The request's values when it is of that case, else null.
-    template <typename Alternative>
-    const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
-
-    friend bool operator==(const FileTransferRequest& a, const FileTransferRequest& b) {
-        return a.value_ == b.value_;
-    }
-
-private:
-    Value value_;
 };
 
 } // namespace velm

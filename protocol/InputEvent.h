@@ -1,23 +1,18 @@
 #pragma once
 
-#include <concepts>
 #include <cstdint>
 #include <string>
-#include <type_traits>
 #include <utility>
-#include <variant>
 
 #include "platform/core/Bytes.h"
+#include "platform/core/CaseValue.h"
 #include "protocol/Modifier.h"
 #include "protocol/PointerButton.h"
 
 namespace velm {
 
-// One message of the input channel: a tag byte, then fixed big-endian fields.
-// Positions are fractions of the remote display, scroll distances and reach
-// are in points, keys are USB HID keyboard usages.
-class InputEvent {
-public:
+// The cases of InputEvent.
+struct InputEventCases {
     struct PointerMove {
         float x;
         float y;
@@ -62,15 +57,20 @@ public:
         float reach; // points within which the host may move the tap onto a control
         friend bool operator==(const Tap&, const Tap&) = default;
     };
+};
 
-    // In wire order: an alternative's index plus one is its tag.
-    using Value = std::variant<PointerMove, PointerDown, PointerUp, Scroll, KeyDown, KeyUp, ModifierDown, ModifierUp,
-                               TextInput, Tap>;
-
-    template <typename Alternative>
-        requires(!std::same_as<std::remove_cvref_t<Alternative>, InputEvent> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    InputEvent(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+// One message of the input channel: a tag byte, then fixed big-endian fields.
+// Positions are fractions of the remote display, scroll distances and reach
+// are in points, keys are USB HID keyboard usages. The cases are in wire
+// order: a case's index plus one is its tag.
+class InputEvent
+    : public InputEventCases,
+      public CaseValue<InputEventCases::PointerMove, InputEventCases::PointerDown, InputEventCases::PointerUp,
+                       InputEventCases::Scroll, InputEventCases::KeyDown, InputEventCases::KeyUp,
+                       InputEventCases::ModifierDown, InputEventCases::ModifierUp, InputEventCases::TextInput,
+                       InputEventCases::Tap> {
+public:
+    using CaseValue::CaseValue;
 
     static InputEvent pointerMove(float x, float y) { return PointerMove{x, y}; }
     static InputEvent pointerDown(PointerButton button) { return PointerDown{button}; }
@@ -83,24 +83,12 @@ public:
     static InputEvent textInput(std::string text) { return TextInput{std::move(text)}; }
     static InputEvent tap(PointerButton button, float reach) { return Tap{button, reach}; }
 
-    const Value& value() const { return value_; }
-    // The event's fields when it is of that case, else null.
-    template <typename Alternative>
-    const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
-
     // The tag byte and fields. A text over 65535 UTF-8 bytes is cut after its
     // last whole character that fits.
     Bytes encoded() const;
     // Reads an event from a frame payload; bytes after the last field are
     // ignored. Throws WireError.
     static InputEvent decoding(ByteView payload);
-
-    friend bool operator==(const InputEvent&, const InputEvent&) = default;
-
-private:
-    Value value_;
 };
 
 } // namespace velm

@@ -1,19 +1,14 @@
 #pragma once
 
+#include "platform/core/CaseValue.h"
 #include "protocol/SessionFailure.h"
 
-#include <concepts>
 #include <string>
-#include <type_traits>
-#include <utility>
-#include <variant>
 
 namespace velm {
 
-// Where the client's session with a host stands, with the line of text the client shows for it and the
-// rule for which state may follow which.
-class SessionState {
-public:
+// The cases of SessionState.
+struct SessionStateCases {
     // A quick retry after a lost connection; attempt counts from 1.
     struct Reconnecting {
         int attempt;
@@ -46,14 +41,18 @@ public:
     struct Connected {
         friend bool operator==(const Connected&, const Connected&) = default;
     };
+};
 
-    using Value = std::variant<Reconnecting, WaitingForHost, Failed, Offline, Discovering, Available,
-                               Connecting, Authenticating, Connected>;
-
-    template <typename Alternative>
-    requires(!std::same_as<std::remove_cvref_t<Alternative>, SessionState> &&
-             std::is_constructible_v<Value, Alternative&&>) SessionState(Alternative&& value)
-        : value_(std::forward<Alternative>(value)) {}
+// Where the client's session with a host stands, with the line of text the client shows for it and the
+// rule for which state may follow which.
+class SessionState
+    : public SessionStateCases,
+      public CaseValue<SessionStateCases::Reconnecting, SessionStateCases::WaitingForHost,
+                       SessionStateCases::Failed, SessionStateCases::Offline, SessionStateCases::Discovering,
+                       SessionStateCases::Available, SessionStateCases::Connecting,
+                       SessionStateCases::Authenticating, SessionStateCases::Connected> {
+public:
+    using CaseValue::CaseValue;
 
     static SessionState reconnecting(int attempt) { return Reconnecting{attempt}; }
     static SessionState waitingForHost(bool restarting) { return WaitingForHost{restarting}; }
@@ -65,12 +64,6 @@ public:
     static SessionState authenticating() { return Authenticating{}; }
     static SessionState connected() { return Connected{}; }
 
-    const Value& value() const { return value_; }
-    // The state's payload when it is of that case, else null.
-    template <typename Alternative> const Alternative* get() const {
-        return std::get_if<Alternative>(&value_);
-    }
-
     // The line the client shows, in UTF-8.
     std::string displayText() const;
     // True while a connection is being made, held or won back.
@@ -78,15 +71,6 @@ public:
     // Whether next may follow this state. Only reconnecting (with a new attempt), failed and offline may
     // follow themselves.
     bool canMove(const SessionState& next) const;
-
-    friend bool operator==(const SessionState&, const SessionState&) = default;
-
-private:
-    template <typename... Cases> bool isOneOf() const {
-        return (std::holds_alternative<Cases>(value_) || ...);
-    }
-
-    Value value_;
 };
 
 } // namespace velm

@@ -38,16 +38,12 @@ openssl::Pkey parsePublicKey(ByteView x963) {
     return openssl::Pkey(key);
 }
 
-struct SignatureDeleter {
-    void operator()(ECDSA_SIG* signature) const { ECDSA_SIG_free(signature); }
-};
-
 // The library verifies DER; r and s become the two INTEGERs of that form.
 std::optional<Bytes> derFromRaw(ByteView raw) {
     if (raw.size() != EcdsaP256::signatureLength) {
         return std::nullopt;
     }
-    std::unique_ptr<ECDSA_SIG, SignatureDeleter> signature(ECDSA_SIG_new());
+    std::unique_ptr<ECDSA_SIG, openssl::Deleter<ECDSA_SIG_free>> signature(ECDSA_SIG_new());
     BIGNUM* r = BN_bin2bn(raw.data(), scalarLength, nullptr);
     BIGNUM* s = BN_bin2bn(raw.data() + scalarLength, scalarLength, nullptr);
     if (!signature || r == nullptr || s == nullptr || ECDSA_SIG_set0(signature.get(), r, s) != 1) {

@@ -10,31 +10,21 @@
 // Small helpers shared by the crypto wrappers; not for use outside platform/crypto.
 namespace velm::openssl {
 
-struct CipherContextDeleter {
-    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-struct PkeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct PkeyContextDeleter {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-struct MdContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-struct MacContextDeleter {
-    void operator()(EVP_MAC_CTX* context) const { EVP_MAC_CTX_free(context); }
-};
-struct KdfContextDeleter {
-    void operator()(EVP_KDF_CTX* context) const { EVP_KDF_CTX_free(context); }
+// Frees an object with the library's own free function for it.
+template <auto freeFunction>
+struct Deleter {
+    template <typename T>
+    void operator()(T* object) const {
+        freeFunction(object);
+    }
 };
 
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
-using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, PkeyContextDeleter>;
-using MdContext = std::unique_ptr<EVP_MD_CTX, MdContextDeleter>;
-using MacContext = std::unique_ptr<EVP_MAC_CTX, MacContextDeleter>;
-using KdfContext = std::unique_ptr<EVP_KDF_CTX, KdfContextDeleter>;
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;
+using Pkey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
+using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
+using MdContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
+using MacContext = std::unique_ptr<EVP_MAC_CTX, Deleter<EVP_MAC_CTX_free>>;
+using KdfContext = std::unique_ptr<EVP_KDF_CTX, Deleter<EVP_KDF_CTX_free>>;
 
 // Algorithms fetched once per process; fetching on every call costs a lock and a lookup.
 const EVP_MD* sha256();

@@ -6,7 +6,7 @@ namespace velm {
 
 namespace {
 
-std::shared_ptr<EVP_PKEY> share(EVP_PKEY* key) { return {key, openssl::PkeyDeleter()}; }
+std::shared_ptr<EVP_PKEY> share(EVP_PKEY* key) { return {key, openssl::Pkey::deleter_type()}; }
 
 openssl::Pkey parsePublicKey(ByteView raw) {
     if (raw.size() != X25519PrivateKey::keyLength) {

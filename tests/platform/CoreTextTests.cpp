@@ -1,6 +1,7 @@
-// Base64, UTF-8 and UUID text forms.
+// Base64, UTF-8, UUID and number text forms.
 #include "platform/core/Base64.h"
 #include "platform/core/Date.h"
+#include "platform/core/Digits.h"
 #include "platform/core/Utf8.h"
 #include "platform/core/Uuid.h"
 
@@ -95,6 +96,24 @@ TEST(Date, CountsFromTheReferenceDate) {
     EXPECT_EQ(Date(0.0), Date(-0.0));
     // Any current clock lies well after 2025.
     EXPECT_GT(Date::now().secondsSinceReferenceDate(), 757382400.0);
+}
+
+TEST(Digits, ReadsDigitsOfTheBaseAndNothingElse) {
+    EXPECT_EQ(Digits::parse("0", 10, 1), 0u);
+    EXPECT_EQ(Digits::parse("00042", 10, 5), 42u);
+    EXPECT_EQ(Digits::parse("1aF", 16, 3), 0x1AFu);
+    EXPECT_EQ(Digits::parse("18446744073709551615", 10, 20), UINT64_MAX);
+    for (const std::string_view text : {"", "+1", "-1", " 1", "1 ", "1.0", "0x1", "1e3", "\xd9\xa3"}) {
+        EXPECT_FALSE(Digits::parse(text, 10, 20)) << text;
+    }
+    EXPECT_FALSE(Digits::parse("0x1F", 16, 20));
+    EXPECT_FALSE(Digits::parse("1g", 16, 20));
+}
+
+TEST(Digits, RefusesTooManyDigitsAndValuesBeyond64Bits) {
+    EXPECT_FALSE(Digits::parse("000001", 10, 5));
+    EXPECT_FALSE(Digits::parse("18446744073709551616", 10, 20));
+    EXPECT_FALSE(Digits::parse("10000000000000000", 16, 17));
 }
 
 } // namespace

@@ -42,11 +42,7 @@ public:
 
 private:
     void resolved(const asio::error_code& error, const asio::ip::tcp::resolver::results_type& endpoints) {
-        if (finished_) {
-            return;
-        }
-        if (error) {
-            finish(PortMapperFailure::network(error));
+        if (isOver(error)) {
             return;
         }
         asio::async_connect(socket_, endpoints,
@@ -57,11 +53,7 @@ private:
     }
 
     void connected(const asio::error_code& error) {
-        if (finished_) {
-            return;
-        }
-        if (error) {
-            finish(PortMapperFailure::network(error));
+        if (isOver(error)) {
             return;
         }
         asio::async_write(socket_, asio::buffer(request_),
@@ -71,14 +63,19 @@ private:
     }
 
     void written(const asio::error_code& error) {
-        if (finished_) {
-            return;
-        }
-        if (error) {
-            finish(PortMapperFailure::network(error));
+        if (isOver(error)) {
             return;
         }
         receive();
+    }
+
+    // Whether the exchange is over before the next step: it finished already, or this step failed
+    // (which finishes it).
+    bool isOver(const asio::error_code& error) {
+        if (!finished_ && error) {
+            finish(PortMapperFailure::network(error));
+        }
+        return finished_;
     }
 
     void receive() {

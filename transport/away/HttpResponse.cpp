@@ -1,5 +1,6 @@
 #include "transport/away/HttpResponse.h"
 
+#include "platform/core/Digits.h"
 #include "platform/core/Utf8.h"
 
 #include <algorithm>
@@ -34,42 +35,9 @@ std::string_view trimmed(std::string_view text) {
 
 bool isChunked(std::string_view lowerHead) { return lowerHead.find("transfer-encoding: chunked") != std::string_view::npos; }
 
-// Digits only, no sign, no overflow: a size from a peer is never negative.
-std::optional<std::uint64_t> parseDecimal(std::string_view text) {
-    if (text.empty() || text.size() > 19) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value;
-}
-
-std::optional<std::uint64_t> parseHex(std::string_view text) {
-    if (text.empty() || text.size() > 15) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                          : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
-                          : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
-                                                                      : -1;
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<std::uint64_t>(digit);
-    }
-    return value;
-}
-
 // The size of the chunk whose size line is `line`; extensions after ";" are ignored.
 std::optional<std::uint64_t> chunkSize(std::string_view line) {
-    return parseHex(trimmed(line.substr(0, line.find(';'))));
+    return Digits::parse(trimmed(line.substr(0, line.find(';'))), 16, 15);
 }
 
 enum class ChunkWalk { needMore, complete, broken };
@@ -132,7 +100,7 @@ bool HttpResponse::isComplete(ByteView received) {
         const auto lineLength = rest.find(lineEnd);
         const std::string_view line = rest.substr(0, lineLength);
         if (line.starts_with("content-length:")) {
-            const auto length = parseDecimal(trimmed(line.substr(15)));
+            const auto length = Digits::parse(trimmed(line.substr(15)), 10, 19);
             return length && body.size() >= *length;
         }
         if (lineLength == std::string_view::npos) {
@@ -160,7 +128,7 @@ std::optional<HttpResponse> HttpResponse::parse(ByteView reply) {
         return std::nullopt;
     }
     const std::string_view code = statusLine.substr(codeStart, statusLine.find(' ', codeStart) - codeStart);
-    const auto status = parseDecimal(code);
+    const auto status = Digits::parse(code, 10, 19);
     if (!status || *status > 999) {
         return std::nullopt;
     }

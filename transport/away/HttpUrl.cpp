@@ -1,5 +1,7 @@
 #include "transport/away/HttpUrl.h"
 
+#include "platform/core/Digits.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -15,20 +17,11 @@ bool isHostChar(char c) {
 }
 
 std::optional<std::uint16_t> parsePort(std::string_view digits) {
-    if (digits.empty() || digits.size() > 5) {
+    const auto value = Digits::parse(digits, 10, 5);
+    if (!value || *value == 0 || *value > 65535) {
         return std::nullopt;
     }
-    std::uint32_t value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    if (value == 0 || value > 65535) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(value);
+    return static_cast<std::uint16_t>(*value);
 }
 
 } // namespace

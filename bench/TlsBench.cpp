@@ -1,0 +1,461 @@
+// Bulk transfer and connect-to-ready time of TlsConnection, each as a ratio to the same
+// work done with bare blocking OpenSSL over loopback in the same run. Every measurement
+// uses the same bare OpenSSL peer, so that only the end under test changes.
+#include "platform/dispatch/Queue.h"
+#include "platform/net/TlsConnection.h"
+#include "platform/net/TlsListener.h"
+#include "platform/net/TlsParameters.h"
+
+#include <benchmark/benchmark.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace velm;
+
+constexpr std::size_t writeSize = 256 * 1024;
+constexpr std::size_t bytesPerRound = 64 * writeSize; // 16 MiB
+constexpr std::size_t readSize = 65536;               // what the control channel asks for
+constexpr std::size_t sendsInFlight = 8;              // 2 MiB: well inside the backlog cap
+const char* const identity = "bench";
+const Bytes key(32, 0x42);
+const char* const suite = "ECDHE-PSK-CHACHA20-POLY1305"; // what the connection negotiates
+
+// --- bare OpenSSL ---------------------------------------------------------------------
+
+unsigned int bareServerKey(SSL*, const char* id, unsigned char* psk, unsigned int max)
+{
+    if (id == nullptr || std::strcmp(id, identity) != 0 || key.size() > max) {
+        return 0;
+    }
+    std::memcpy(psk, key.data(), key.size());
+    return static_cast<unsigned int>(key.size());
+}
+
+unsigned int bareClientKey(SSL*, const char*, char* id, unsigned int maxId, unsigned char* psk, unsigned int max)
+{
+    if (std::strlen(identity) >= maxId || key.size() > max) {
+        return 0;
+    }
+    std::strcpy(id, identity);
+    std::memcpy(psk, key.data(), key.size());
+    return static_cast<unsigned int>(key.size());
+}
+
+SSL_CTX* bareContext()
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_method());
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_cipher_list(context, suite);
+    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_psk_server_callback(context, bareServerKey);
+    SSL_CTX_set_psk_client_callback(context, bareClientKey);
+    return context;
+}
+
+sockaddr_in loopback(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int listenOnLoopback(std::uint16_t& port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(fd, 128);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int connectToLoopback(std::uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const sockaddr_in address = loopback(port);
+    connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return fd;
+}
+
+// Accepts connections one after another and handshakes; then either reads each until
+// it closes or closes it at once.
+class BareServer {
+public:
+    enum class Mode { readUntilClose, handshakeOnly };
+
+    explicit BareServer(Mode mode)
+        : mode_(mode), context_(bareContext()), listenFd_(listenOnLoopback(port_)), thread_([this] { serve(); })
+    {
+    }
+
+    ~BareServer()
+    {
+        shutdown(listenFd_, SHUT_RDWR);
+        close(listenFd_);
+        thread_.join();
+        SSL_CTX_free(context_);
+    }
+
+    std::uint16_t port() const { return port_; }
+    Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", port_); }
+
+private:
+    void serve()
+    {
+        std::vector<std::uint8_t> buffer(readSize);
+        for (;;) {
+            const int fd = accept(listenFd_, nullptr, nullptr);
+            if (fd < 0) {
+                return;
+            }
+            SSL* ssl = SSL_new(context_);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) == 1 && mode_ == Mode::readUntilClose) {
+                while (SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size())) > 0) {
+                }
+            }
+            ERR_clear_error();
+            SSL_free(ssl);
+            close(fd);
+        }
+    }
+
+    Mode mode_;
+    SSL_CTX* context_;
+    std::uint16_t port_ = 0;
+    int listenFd_;
+    std::thread thread_;
+};
+
+struct BareClient {
+    explicit BareClient(SSL_CTX* context, std::uint16_t port) : fd(connectToLoopback(port)), ssl(SSL_new(context))
+    {
+        SSL_set_fd(ssl, fd);
+        ready = SSL_connect(ssl) == 1;
+    }
+    ~BareClient()
+    {
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
+        close(fd);
+    }
+    int fd;
+    SSL* ssl;
+    bool ready = false;
+};
+
+void BareBulk(benchmark::State& state)
+{
+    BareServer server(BareServer::Mode::readUntilClose);
+    SSL_CTX* context = bareContext();
+    {
+        BareClient client(context, server.port());
+        const Bytes chunk(writeSize, 0x5a);
+        for (auto _ : state) {
+            for (std::size_t sent = 0; sent < bytesPerRound; sent += writeSize) {
+                if (SSL_write(client.ssl, chunk.data(), static_cast<int>(chunk.size())) <= 0) {
+                    state.SkipWithError("bare write failed");
+                    break;
+                }
+            }
+        }
+    }
+    SSL_CTX_free(context);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerRound));
+}
+
+void BareHandshake(benchmark::State& state)
+{
+    BareServer server(BareServer::Mode::handshakeOnly);
+    SSL_CTX* context = bareContext();
+    for (auto _ : state) {
+        BareClient client(context, server.port());
+        if (!client.ready) {
+            state.SkipWithError("bare handshake failed");
+            break;
+        }
+    }
+    SSL_CTX_free(context);
+}
+
+// --- TlsConnection --------------------------------------------------------------------
+
+// A TlsListener whose connections are started and read until they end.
+class ConnectionServer {
+public:
+    explicit ConnectionServer(const TlsParameters& parameters)
+        : listener_(TlsListener::make(parameters, std::nullopt))
+    {
+        std::promise<void> ready;
+        listener_->setStateHandler([&ready, once = std::make_shared<std::once_flag>()](TlsListener::State,
+                                                                                     const auto&) {
+            std::call_once(*once, [&] { ready.set_value(); });
+        });
+        listener_->setNewConnectionHandler([weak = std::weak_ptr(shared_), queue = queue_](
+                                               std::shared_ptr<TlsConnection> connection) {
+            if (auto shared = weak.lock()) {
+                std::lock_guard guard(shared->lock);
+                shared->open.insert(connection);
+            }
+            connection->start(queue);
+            readFrom(connection, weak);
+        });
+        listener_->start(queue_);
+        ready.get_future().wait();
+        listener_->setStateHandler(nullptr);
+    }
+
+    ~ConnectionServer() { listener_->setNewConnectionHandler(nullptr); }
+
+    std::uint16_t port() const { return listener_->port(); }
+
+private:
+    struct Shared {
+        std::mutex lock;
+        std::set<std::shared_ptr<TlsConnection>> open;
+    };
+
+    static void readFrom(const std::weak_ptr<TlsConnection>& connection, const std::weak_ptr<Shared>& weak)
+    {
+        auto strong = connection.lock();
+        if (!strong) {
+            return;
+        }
+        strong->receive(1, readSize, [connection, weak](Bytes, bool isComplete, const auto& error) {
+            auto shared = weak.lock();
+            if (!shared) {
+                return;
+            }
+            if (isComplete || error) {
+                std::lock_guard guard(shared->lock);
+                shared->open.erase(connection.lock());
+                return;
+            }
+            readFrom(connection, weak);
+        });
+    }
+
+    std::shared_ptr<Queue> queue_ = Queue::make("bench.server");
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+    std::shared_ptr<TlsListener> listener_;
+};
+
+bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& queue)
+{
+    auto result = std::make_shared<std::promise<bool>>();
+    auto future = result->get_future();
+    connection.setStateHandler([result](TlsConnection::State state, const auto&) {
+        if (state == TlsConnection::State::ready) {
+            result->set_value(true);
+        } else if (state != TlsConnection::State::preparing) {
+            result->set_value(false);
+        }
+    });
+    connection.start(queue);
+    const bool ready = future.get();
+    connection.setStateHandler(nullptr);
+    return ready;
+}
+
+void ConnectionBulk(benchmark::State& state)
+{
+    const TlsParameters parameters({TlsKey{identity, SecretBytes(key)}});
+    BareServer server(BareServer::Mode::readUntilClose);
+    auto queue = Queue::make("bench.client");
+    auto client = TlsConnection::connect(server.endpoint(), parameters);
+    if (!waitUntilReady(*client, queue)) {
+        state.SkipWithError("connection failed");
+        return;
+    }
+    const Bytes chunk(writeSize, 0x5a);
+    std::mutex lock;
+    std::condition_variable done;
+    std::size_t completed = 0;
+    for (auto _ : state) {
+        // A window of sends in flight, refilled from each completion, like a paced sender.
+        std::size_t issued = 0;
+        const std::size_t sendsPerRound = bytesPerRound / writeSize;
+        std::unique_lock guard(lock);
+        completed = 0;
+        auto sendOne = [&] {
+            ++issued;
+            client->send(chunk, [&](const auto&) {
+                {
+                    std::lock_guard inner(lock);
+                    ++completed;
+                }
+                done.notify_all();
+            });
+        };
+        while (issued < sendsPerRound) {
+            while (issued < sendsPerRound && issued - completed < sendsInFlight) {
+                sendOne();
+            }
+            done.wait(guard, [&] { return issued - completed < sendsInFlight; });
+        }
+        done.wait(guard, [&] { return completed == issued; });
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerRound));
+    client->forceCancel();
+}
+
+// Connects again and again from a queue, as an owner does: each connection is made and
+// started on the queue that hears its ready, so the time is connect-to-ready as that
+// owner sees it, without a hop to and from the benchmark's own thread per connection.
+class HandshakeChain : public std::enable_shared_from_this<HandshakeChain> {
+public:
+    HandshakeChain(const TlsParameters& parameters, Endpoint endpoint, int length)
+        : parameters_(parameters), endpoint_(std::move(endpoint)), remaining_(length)
+    {
+    }
+
+    // True when every connection of the chain became ready.
+    bool run()
+    {
+        queue_->post([self = shared_from_this()] { self->next(); });
+        return done_.get_future().get();
+    }
+
+private:
+    void next()
+    {
+        current_.reset();
+        if (remaining_-- == 0) {
+            done_.set_value(true);
+            return;
+        }
+        current_ = TlsConnection::connect(endpoint_, parameters_);
+        current_->setStateHandler([weak = weak_from_this()](TlsConnection::State state, const auto&) {
+            auto self = weak.lock();
+            if (!self || state == TlsConnection::State::preparing) {
+                return;
+            }
+            if (state == TlsConnection::State::ready) {
+                self->next();
+            } else {
+                self->current_.reset();
+                self->done_.set_value(false);
+            }
+        });
+        current_->start(queue_);
+    }
+
+    const TlsParameters& parameters_;
+    Endpoint endpoint_;
+    int remaining_;
+    std::shared_ptr<Queue> queue_ = Queue::make("bench.client");
+    std::shared_ptr<TlsConnection> current_;
+    std::promise<bool> done_;
+};
+
+void ConnectionHandshake(benchmark::State& state)
+{
+    constexpr int chainLength = 16;
+    const TlsParameters parameters({TlsKey{identity, SecretBytes(key)}});
+    BareServer server(BareServer::Mode::handshakeOnly);
+    for (auto _ : state) {
+        auto chain = std::make_shared<HandshakeChain>(parameters, server.endpoint(), chainLength);
+        const auto started = std::chrono::steady_clock::now();
+        if (!chain->run()) {
+            state.SkipWithError("connection failed");
+            break;
+        }
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        state.SetIterationTime(elapsed.count() / chainLength);
+    }
+}
+
+void ListenerHandshake(benchmark::State& state)
+{
+    ConnectionServer server(TlsParameters({TlsKey{identity, SecretBytes(key)}}));
+    SSL_CTX* context = bareContext();
+    for (auto _ : state) {
+        BareClient client(context, server.port());
+        if (!client.ready) {
+            state.SkipWithError("handshake with the listener failed");
+            break;
+        }
+    }
+    SSL_CTX_free(context);
+}
+
+BENCHMARK(BareBulk)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ConnectionBulk)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BareHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(ConnectionHandshake)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(ListenerHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// Keeps each run's time per iteration so that the ratios can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        // With --benchmark_repetitions the median stands for the benchmark.
+        for (const auto& run : runs) {
+            const bool isMedian = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type == Run::RT_Iteration || isMedian) && !run.error_occurred) {
+                perIteration_[run.run_name.function_name] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void printRatios() const
+    {
+        // Throughput ratio = bare time / our time for the same bytes; handshake ratios = ours / bare.
+        if (has("BareBulk") && has("ConnectionBulk")) {
+            std::printf("bulk throughput, TlsConnection / bare OpenSSL: %.2f (target >= 0.80)\n",
+                        at("BareBulk") / at("ConnectionBulk"));
+        }
+        if (has("BareHandshake") && has("ConnectionHandshake")) {
+            std::printf("connect to ready, TlsConnection / bare OpenSSL: %.2f (target <= 1.30)\n",
+                        at("ConnectionHandshake") / at("BareHandshake"));
+        }
+        if (has("BareHandshake") && has("ListenerHandshake")) {
+            std::printf("handshake served, TlsListener / bare OpenSSL: %.2f (target <= 1.30)\n",
+                        at("ListenerHandshake") / at("BareHandshake"));
+        }
+    }
+
+private:
+    bool has(const std::string& name) const { return perIteration_.count(name) != 0; }
+    double at(const std::string& name) const { return perIteration_.at(name); }
+
+    std::map<std::string, double> perIteration_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,85 @@
+#include "platform/net/TlsContext.h"
+
+#include "platform/net/TlsParameters.h"
+
+#include <cstring>
+
+#include <openssl/ssl.h>
+
+namespace velm {
+
+namespace {
+
+const TlsContext* owner(SSL* ssl) { return static_cast<const TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl))); }
+
+unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength)
+{
+    if (identity == nullptr) {
+        return 0;
+    }
+    const TlsKey* key = owner(ssl)->keyFor(identity);
+    if (key == nullptr || key->secret.empty() || key->secret.size() > maxLength) {
+        return 0; // OpenSSL answers with unknown_psk_identity
+    }
+    std::memcpy(psk, key->secret.data(), key->secret.size());
+    return static_cast<unsigned int>(key->secret.size());
+}
+
+unsigned int clientKey(SSL* ssl, const char* /*hint*/, char* identity, unsigned int maxIdentityLength,
+                       unsigned char* psk, unsigned int maxLength)
+{
+    const TlsKey* key = owner(ssl)->clientKey();
+    // The identity buffer must also hold the terminating zero.
+    if (key == nullptr || key->identity.size() >= maxIdentityLength || key->secret.empty() ||
+        key->secret.size() > maxLength) {
+        return 0;
+    }
+    std::memcpy(identity, key->identity.c_str(), key->identity.size() + 1);
+    std::memcpy(psk, key->secret.data(), key->secret.size());
+    return static_cast<unsigned int>(key->secret.size());
+}
+
+bool configure(SSL_CTX* context)
+{
+    SSL_CTX_set_options(context, SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_psk_server_callback(context, serverKey);
+    SSL_CTX_set_psk_client_callback(context, clientKey);
+    return SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) == 1 &&
+           SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION) == 1 &&
+           SSL_CTX_set_cipher_list(context, TlsParameters::cipherList) == 1;
+}
+
+} // namespace
+
+std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys)
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_method());
+    if (context == nullptr) {
+        return nullptr;
+    }
+    if (!configure(context)) {
+        SSL_CTX_free(context);
+        return nullptr;
+    }
+    std::shared_ptr<const TlsContext> made(new TlsContext(context, std::move(keys)));
+    SSL_CTX_set_app_data(context, const_cast<TlsContext*>(made.get()));
+    return made;
+}
+
+TlsContext::TlsContext(SSL_CTX* context, std::vector<TlsKey> keys) : context_(context), keys_(std::move(keys)) {}
+
+TlsContext::~TlsContext() { SSL_CTX_free(context_); }
+
+const TlsKey* TlsContext::keyFor(std::string_view identity) const
+{
+    for (const auto& key : keys_) {
+        if (key.identity == identity) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace velm

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/net/TlsKey.h"
+
+#include <memory>
+#include <vector>
+
+#include <openssl/types.h>
+
+namespace velm {
+
+// An OpenSSL context for the control connection, holding the pre-shared keys its
+// callbacks hand out. Shared by every connection made from one parameter set.
+class TlsContext {
+public:
+    // Absent when OpenSSL cannot build the context (out of memory, suites unavailable).
+    static std::shared_ptr<const TlsContext> make(std::vector<TlsKey> keys);
+
+    ~TlsContext();
+    TlsContext(const TlsContext&) = delete;
+    TlsContext& operator=(const TlsContext&) = delete;
+
+    SSL_CTX* native() const { return context_; }
+
+    // The secret registered under this identity, if any.
+    const TlsKey* keyFor(std::string_view identity) const;
+    // The key a client presents.
+    const TlsKey* clientKey() const { return keys_.empty() ? nullptr : &keys_.front(); }
+
+private:
+    TlsContext(SSL_CTX* context, std::vector<TlsKey> keys);
+
+    SSL_CTX* context_;
+    std::vector<TlsKey> keys_;
+};
+
+} // namespace velm

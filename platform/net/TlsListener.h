@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/net/NetError.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace velm {
+
+class Queue;
+class TlsConnection;
+class TlsParameters;
+
+// Listens for TLS pre-shared-key connections on all addresses, IPv4 and IPv6, with local
+// address reuse, and admits exactly the parameters' keys. Accepted connections are handed
+// over unstarted: their handshake already runs, but nothing is reported until the owner
+// starts them. Each must finish its handshake within the handshake time-out, counted from
+// the accept, and at most maxPendingHandshakes may be on their way at once: a connection
+// beyond that is closed as soon as it is accepted.
+//
+// The state runs setup -> ready and ends once in failed or cancelled. State updates and
+// accepted connections are delivered on the queue given to start. Dropping the last
+// reference closes the port and delivers nothing more.
+class TlsListener {
+public:
+    enum class State { setup, ready, failed, cancelled };
+
+    using Duration = std::chrono::steady_clock::duration;
+    // The error is present with `failed`; a taken port fails with NetError::Kind::addressInUse.
+    using StateHandler = std::function<void(State, const std::optional<NetError>&)>;
+    using ConnectionHandler = std::function<void(std::shared_ptr<TlsConnection>)>;
+
+    static constexpr std::size_t maxPendingHandshakes = 16;
+    static constexpr std::chrono::seconds defaultHandshakeTimeout{8};
+
+    // Binds nothing yet; start binds `port`, or one the system picks when none is given.
+    static std::shared_ptr<TlsListener> make(const TlsParameters& parameters, std::optional<std::uint16_t> port,
+                                             Duration handshakeTimeout = defaultHandshakeTimeout);
+
+    ~TlsListener();
+    TlsListener(const TlsListener&) = delete;
+    TlsListener& operator=(const TlsListener&) = delete;
+
+    // Both may be set or cleared from any thread. Without a connection handler, accepted
+    // connections are closed.
+    void setStateHandler(StateHandler handler);
+    void setNewConnectionHandler(ConnectionHandler handler);
+
+    // Call once.
+    void start(std::shared_ptr<Queue> queue);
+    // Closes the port; connections already handed over live on.
+    void cancel();
+
+    // The bound port; 0 until ready.
+    std::uint16_t port() const;
+
+private:
+    class Core;
+    explicit TlsListener(std::shared_ptr<Core> core);
+
+    std::shared_ptr<Core> core_;
+};
+
+} // namespace velm

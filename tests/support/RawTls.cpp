@@ -1,0 +1,239 @@
+#include "tests/support/RawTls.h"
+
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace velm::test {
+
+namespace {
+
+void boundReads(int fd)
+{
+    timeval limit{20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
+sockaddr_in loopback(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+} // namespace
+
+RawSocket::~RawSocket() { close(); }
+
+std::unique_ptr<RawSocket> RawSocket::connect(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = loopback(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    boundReads(fd);
+    return std::make_unique<RawSocket>(fd);
+}
+
+bool RawSocket::sendAll(ByteView bytes)
+{
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t result = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (result <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+Bytes RawSocket::readToEnd(std::size_t limit)
+{
+    Bytes all;
+    std::uint8_t buffer[16384];
+    while (all.size() < limit) {
+        const ssize_t result = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (result <= 0) {
+            break;
+        }
+        all.insert(all.end(), buffer, buffer + result);
+    }
+    return all;
+}
+
+void RawSocket::close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+RawListener::RawListener()
+{
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 64);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    boundReads(fd_); // also bounds accept()
+}
+
+RawListener::~RawListener() { ::close(fd_); }
+
+std::unique_ptr<RawSocket> RawListener::accept()
+{
+    const int fd = ::accept(fd_, nullptr, nullptr);
+    if (fd < 0) {
+        return nullptr;
+    }
+    boundReads(fd);
+    return std::make_unique<RawSocket>(fd);
+}
+
+namespace {
+
+RawTlsPeer::Options& optionsOf(SSL* ssl) { return *static_cast<RawTlsPeer::Options*>(SSL_get_app_data(ssl)); }
+
+unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength)
+{
+    const auto& options = optionsOf(ssl);
+    if (identity == nullptr || options.identity != identity || options.key.size() > maxLength) {
+        return 0;
+    }
+    std::memcpy(psk, options.key.data(), options.key.size());
+    return static_cast<unsigned int>(options.key.size());
+}
+
+unsigned int clientKey(SSL* ssl, const char*, char* identity, unsigned int maxIdentity, unsigned char* psk,
+                       unsigned int maxLength)
+{
+    const auto& options = optionsOf(ssl);
+    if (options.identity.size() >= maxIdentity || options.key.size() > maxLength) {
+        return 0;
+    }
+    std::memcpy(identity, options.identity.c_str(), options.identity.size() + 1);
+    std::memcpy(psk, options.key.data(), options.key.size());
+    return static_cast<unsigned int>(options.key.size());
+}
+
+} // namespace
+
+RawTlsPeer::RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options, bool isServer)
+    : socket_(std::move(socket)), options_(options)
+{
+    context_ = SSL_CTX_new(TLS_method());
+    SSL_CTX_set_min_proto_version(context_, options_.minVersion);
+    SSL_CTX_set_max_proto_version(context_, options_.maxVersion);
+    SSL_CTX_set_cipher_list(context_, options_.ciphers.c_str());
+    SSL_CTX_set_psk_server_callback(context_, serverKey);
+    SSL_CTX_set_psk_client_callback(context_, clientKey);
+    ssl_ = SSL_new(context_);
+    SSL_set_app_data(ssl_, &options_);
+    SSL_set_fd(ssl_, socket_->fd());
+    handshakeSucceeded_ = (isServer ? SSL_accept(ssl_) : SSL_connect(ssl_)) == 1;
+    ERR_clear_error();
+}
+
+RawTlsPeer::~RawTlsPeer()
+{
+    SSL_free(ssl_);
+    SSL_CTX_free(context_);
+}
+
+std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Options& options)
+{
+    auto socket = RawSocket::connect(port);
+    if (!socket) {
+        return nullptr;
+    }
+    return std::unique_ptr<RawTlsPeer>(new RawTlsPeer(std::move(socket), options, false));
+}
+
+std::unique_ptr<RawTlsPeer> RawTlsPeer::accept(std::unique_ptr<RawSocket> socket, const Options& options)
+{
+    return std::unique_ptr<RawTlsPeer>(new RawTlsPeer(std::move(socket), options, true));
+}
+
+std::optional<Bytes> RawTlsPeer::binding() const
+{
+    Bytes out(32);
+    const char label[] = "velm-session-binding-v1";
+    if (SSL_export_keying_material(ssl_, out.data(), out.size(), label, sizeof label - 1, nullptr, 0, 0) != 1) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::uint16_t RawTlsPeer::cipherSuite() const
+{
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_);
+    return cipher == nullptr ? 0 : static_cast<std::uint16_t>(SSL_CIPHER_get_protocol_id(cipher));
+}
+
+int RawTlsPeer::version() const { return SSL_version(ssl_); }
+
+bool RawTlsPeer::write(ByteView bytes)
+{
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const int result = SSL_write(ssl_, bytes.data() + written, static_cast<int>(bytes.size() - written));
+        if (result <= 0) {
+            ERR_clear_error();
+            return false;
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+Bytes RawTlsPeer::readToEnd()
+{
+    Bytes all;
+    std::uint8_t buffer[16384];
+    for (;;) {
+        const int result = SSL_read(ssl_, buffer, sizeof buffer);
+        if (result <= 0) {
+            ERR_clear_error();
+            return all;
+        }
+        all.insert(all.end(), buffer, buffer + result);
+    }
+}
+
+Bytes RawTlsPeer::readExactly(std::size_t count)
+{
+    Bytes all(count);
+    std::size_t filled = 0;
+    while (filled < count) {
+        const int result = SSL_read(ssl_, all.data() + filled, static_cast<int>(count - filled));
+        if (result <= 0) {
+            ERR_clear_error();
+            all.resize(filled);
+            return all;
+        }
+        filled += static_cast<std::size_t>(result);
+    }
+    return all;
+}
+
+void RawTlsPeer::closeNotify()
+{
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+}
+
+} // namespace velm::test

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "platform/core/Bytes.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <openssl/types.h>
+
+namespace velm::test {
+
+// A plain blocking TCP socket on loopback. Reads give up after a generous bound so a
+// broken test cannot hang.
+class RawSocket {
+public:
+    explicit RawSocket(int fd) : fd_(fd) {}
+    ~RawSocket();
+    RawSocket(const RawSocket&) = delete;
+    RawSocket& operator=(const RawSocket&) = delete;
+
+    static std::unique_ptr<RawSocket> connect(std::uint16_t port);
+
+    int fd() const { return fd_; }
+    bool sendAll(ByteView bytes);
+    // Bytes read until the peer closes or resets; the reads stop at `limit`.
+    Bytes readToEnd(std::size_t limit = 1 << 20);
+    void close();
+
+private:
+    int fd_;
+};
+
+// A listening socket on 127.0.0.1 with a system-chosen port.
+class RawListener {
+public:
+    RawListener();
+    ~RawListener();
+    RawListener(const RawListener&) = delete;
+    RawListener& operator=(const RawListener&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    std::unique_ptr<RawSocket> accept();
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// One end of a TLS 1.2 pre-shared-key session driven directly through OpenSSL, as a
+// reference peer for the connection layer.
+class RawTlsPeer {
+public:
+    struct Options {
+        std::string identity;
+        Bytes key;
+        std::string ciphers = "ECDHE-PSK-CHACHA20-POLY1305:PSK-AES256-GCM-SHA384:PSK-AES128-GCM-SHA256";
+        int minVersion = 0x0303; // TLS 1.2
+        int maxVersion = 0x0303;
+    };
+
+    // Runs the handshake; handshakeSucceeded() tells how it went.
+    static std::unique_ptr<RawTlsPeer> connect(std::uint16_t port, const Options& options);
+    static std::unique_ptr<RawTlsPeer> accept(std::unique_ptr<RawSocket> socket, const Options& options);
+
+    ~RawTlsPeer();
+    RawTlsPeer(const RawTlsPeer&) = delete;
+    RawTlsPeer& operator=(const RawTlsPeer&) = delete;
+
+    bool handshakeSucceeded() const { return handshakeSucceeded_; }
+    std::optional<Bytes> binding() const;
+    std::uint16_t cipherSuite() const;
+    int version() const;
+    bool write(ByteView bytes);
+    // Plaintext until close_notify, the end of the stream or an error.
+    Bytes readToEnd();
+    Bytes readExactly(std::size_t count);
+    void closeNotify();
+    RawSocket& socket() { return *socket_; }
+
+private:
+    RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options, bool isServer);
+
+    std::unique_ptr<RawSocket> socket_;
+    Options options_;
+    SSL_CTX* context_ = nullptr;
+    SSL* ssl_ = nullptr;
+    bool handshakeSucceeded_ = false;
+};
+
+} // namespace velm::test
