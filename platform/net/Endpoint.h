@@ -1,13 +1,16 @@
 #pragma once
 
+#include "platform/discovery/ServiceInstance.h"
+
 #include <cstdint>
 #include <string>
 #include <variant>
 
 namespace velm {
 
-// Where an outgoing connection goes. A Bonjour service name joins as a second case
-// once the resolver exists; the connection itself only ever dials a host and port.
+// Where an outgoing connection goes: a host and port, or an advertised service that has to be
+// resolved to one first (transport/ServiceResolver). The connection itself only ever dials a host
+// and port.
 struct Endpoint {
     struct HostPort {
         std::string host; // a name or a numeric address
@@ -16,9 +19,10 @@ struct Endpoint {
         bool operator==(const HostPort&) const = default;
     };
 
-    std::variant<HostPort> target;
+    std::variant<HostPort, ServiceInstance> target;
 
     static Endpoint hostPort(std::string host, std::uint16_t port) { return {HostPort{std::move(host), port}}; }
+    static Endpoint service(ServiceInstance instance) { return {std::move(instance)}; }
 
     bool operator==(const Endpoint&) const = default;
 };

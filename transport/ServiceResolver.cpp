@@ -1,0 +1,103 @@
+#include "transport/ServiceResolver.h"
+
+#include "platform/discovery/Discovery.h"
+#include "platform/discovery/InstanceResolver.h"
+
+#include <cstdint>
+#include <mutex>
+#include <utility>
+
+namespace velm {
+
+// The completion of the resolution under way, shared with the work that finishes it, so that
+// whichever comes first (the answer or a cancel) ends the resolution for good.
+struct ServiceResolver::Pending {
+    std::mutex lock;
+    std::uint64_t generation = 0;
+    Completion completion;
+
+    // Starts a resolution; gives its generation.
+    std::uint64_t begin(Completion next) {
+        std::lock_guard guard(lock);
+        completion = std::move(next);
+        return ++generation;
+    }
+
+    void end() {
+        // Released outside the lock: what the completion holds may cancel this resolver as it goes.
+        Completion dropped;
+        {
+            std::lock_guard guard(lock);
+            ++generation;
+            dropped = std::move(completion);
+            completion = nullptr;
+        }
+    }
+
+    // Calls the completion of `resolution` with `result`, unless it was cancelled or replaced.
+    void finish(std::uint64_t resolution, std::optional<Endpoint> result) {
+        Completion taken;
+        {
+            std::lock_guard guard(lock);
+            if (resolution != generation || !completion) {
+                return;
+            }
+            taken = std::move(completion);
+            completion = nullptr;
+        }
+        taken(std::move(result));
+    }
+};
+
+namespace {
+
+std::optional<Endpoint> endpointFor(const std::optional<ResolvedService>& service) {
+    if (!service || service->port == 0) {
+        return std::nullopt;
+    }
+    const auto& host = service->address.empty() ? service->hostName : service->address;
+    if (host.empty()) {
+        return std::nullopt;
+    }
+    return Endpoint::hostPort(host, service->port);
+}
+
+} // namespace
+
+ServiceResolver::ServiceResolver(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery)
+    : queue_(std::move(queue)), discovery_(std::move(discovery)), pending_(std::make_shared<Pending>()) {}
+
+ServiceResolver::~ServiceResolver() { cancel(); }
+
+void ServiceResolver::resolve(Endpoint endpoint, Queue::Clock::duration timeout, Completion completion) {
+    std::lock_guard guard(lock);
+    cancelLocked();
+    const auto resolution = pending_->begin(std::move(completion));
+    const auto* instance = std::get_if<ServiceInstance>(&endpoint.target);
+    if (!instance) {
+        queue_->post([pending = pending_, resolution, endpoint = std::move(endpoint)]() mutable {
+            pending->finish(resolution, std::move(endpoint));
+        });
+        return;
+    }
+    if (!resolver_) {
+        resolver_ = discovery_->makeResolver(queue_);
+    }
+    resolver_->resolve(*instance, timeout, [pending = pending_, resolution](std::optional<ResolvedService> service) {
+        pending->finish(resolution, endpointFor(service));
+    });
+}
+
+void ServiceResolver::cancel() {
+    std::lock_guard guard(lock);
+    cancelLocked();
+}
+
+void ServiceResolver::cancelLocked() {
+    pending_->end();
+    if (resolver_) {
+        resolver_->cancel();
+    }
+}
+
+} // namespace velm
