@@ -1,6 +1,7 @@
 // Bulk transfer and connect-to-ready time of TlsConnection, each as a ratio to the same
 // work done with bare blocking OpenSSL over loopback in the same run. Every measurement
 // uses the same bare OpenSSL peer, so that only the end under test changes.
+#include "bench/BareTls.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsListener.h"
@@ -9,20 +10,13 @@
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
-#include <cstring>
 #include <future>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -30,143 +24,16 @@ using namespace velm;
 
 constexpr std::size_t writeSize = 256 * 1024;
 constexpr std::size_t bytesPerRound = 64 * writeSize; // 16 MiB
-constexpr std::size_t readSize = 65536;               // what the control channel asks for
+constexpr std::size_t readSize = bench::bareReadSize;
 constexpr std::size_t sendsInFlight = 8;              // 2 MiB: well inside the backlog cap
-const char* const identity = "bench";
-const Bytes key(32, 0x42);
-const char* const suite = "ECDHE-PSK-CHACHA20-POLY1305"; // what the connection negotiates
+const char* const identity = bench::bareIdentity;
+const Bytes& key = bench::bareKey();
+
+using bench::bareContext;
+using bench::BareClient;
+using bench::BareServer;
 
 // --- bare OpenSSL ---------------------------------------------------------------------
-
-unsigned int bareServerKey(SSL*, const char* id, unsigned char* psk, unsigned int max)
-{
-    if (id == nullptr || std::strcmp(id, identity) != 0 || key.size() > max) {
-        return 0;
-    }
-    std::memcpy(psk, key.data(), key.size());
-    return static_cast<unsigned int>(key.size());
-}
-
-unsigned int bareClientKey(SSL*, const char*, char* id, unsigned int maxId, unsigned char* psk, unsigned int max)
-{
-    if (std::strlen(identity) >= maxId || key.size() > max) {
-        return 0;
-    }
-    std::strcpy(id, identity);
-    std::memcpy(psk, key.data(), key.size());
-    return static_cast<unsigned int>(key.size());
-}
-
-SSL_CTX* bareContext()
-{
-    SSL_CTX* context = SSL_CTX_new(TLS_method());
-    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
-    SSL_CTX_set_cipher_list(context, suite);
-    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
-    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
-    SSL_CTX_set_psk_server_callback(context, bareServerKey);
-    SSL_CTX_set_psk_client_callback(context, bareClientKey);
-    return context;
-}
-
-sockaddr_in loopback(std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-int listenOnLoopback(std::uint16_t& port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(fd, 128);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-int connectToLoopback(std::uint16_t port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    const sockaddr_in address = loopback(port);
-    connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return fd;
-}
-
-// Accepts connections one after another and handshakes; then either reads each until
-// it closes or closes it at once.
-class BareServer {
-public:
-    enum class Mode { readUntilClose, handshakeOnly };
-
-    explicit BareServer(Mode mode)
-        : mode_(mode), context_(bareContext()), listenFd_(listenOnLoopback(port_)), thread_([this] { serve(); })
-    {
-    }
-
-    ~BareServer()
-    {
-        shutdown(listenFd_, SHUT_RDWR);
-        close(listenFd_);
-        thread_.join();
-        SSL_CTX_free(context_);
-    }
-
-    std::uint16_t port() const { return port_; }
-    Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", port_); }
-
-private:
-    void serve()
-    {
-        std::vector<std::uint8_t> buffer(readSize);
-        for (;;) {
-            const int fd = accept(listenFd_, nullptr, nullptr);
-            if (fd < 0) {
-                return;
-            }
-            SSL* ssl = SSL_new(context_);
-            SSL_set_fd(ssl, fd);
-            if (SSL_accept(ssl) == 1 && mode_ == Mode::readUntilClose) {
-                while (SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size())) > 0) {
-                }
-            }
-            ERR_clear_error();
-            SSL_free(ssl);
-            close(fd);
-        }
-    }
-
-    Mode mode_;
-    SSL_CTX* context_;
-    std::uint16_t port_ = 0;
-    int listenFd_;
-    std::thread thread_;
-};
-
-struct BareClient {
-    explicit BareClient(SSL_CTX* context, std::uint16_t port) : fd(connectToLoopback(port)), ssl(SSL_new(context))
-    {
-        SSL_set_fd(ssl, fd);
-        ready = SSL_connect(ssl) == 1;
-    }
-    ~BareClient()
-    {
-        SSL_shutdown(ssl);
-        SSL_free(ssl);
-        close(fd);
-    }
-    int fd;
-    SSL* ssl;
-    bool ready = false;
-};
 
 void BareBulk(benchmark::State& state)
 {

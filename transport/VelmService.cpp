@@ -3,6 +3,7 @@
 #include "platform/crypto/Random.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace velm {
 
@@ -25,6 +26,19 @@ std::uint64_t uniformBelowRange(const std::function<std::uint64_t()>& draw) {
 }
 
 } // namespace
+
+TlsParameters VelmService::tlsParameters(const std::vector<PreSharedKey>& keys) {
+    std::vector<TlsKey> tlsKeys;
+    tlsKeys.reserve(keys.size());
+    for (const PreSharedKey& key : keys) {
+        tlsKeys.push_back({key.identity(), key.key()});
+    }
+    return TlsParameters(std::move(tlsKeys));
+}
+
+TlsParameters VelmService::tlsParameters(std::string_view secret) {
+    return tlsParameters(std::vector{PreSharedKey::fromSecret(secret)});
+}
 
 std::string VelmService::newCode() { return newCode(Random::uint64); }
 

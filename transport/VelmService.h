@@ -1,18 +1,21 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
+#include "platform/net/TlsParameters.h"
+#include "transport/PreSharedKey.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velm {
 
 // What host and client agree on before the protocol starts: the advertised service,
-// the pairing code and its display form, and random bytes. Holds no state; safe
-// from any thread.
+// the parameters of the control connection, the pairing code and its display form,
+// and random bytes. Holds no state; safe from any thread.
 class VelmService {
 public:
     VelmService() = delete;
@@ -20,6 +23,13 @@ public:
     static constexpr std::string_view serviceType = "_velm._tcp";
     static constexpr std::string_view modelKey = "model";
     static constexpr std::string_view modelNameKey = "modelname";
+
+    // The control connection's TLS and TCP parameters with these keys, in list order:
+    // an outgoing connection presents the first, a listener admits them all. An empty
+    // list admits nobody.
+    static TlsParameters tlsParameters(const std::vector<PreSharedKey>& keys);
+    // The same for the one key derived from a pairing code.
+    static TlsParameters tlsParameters(std::string_view secret);
 
     // A new six-digit pairing code, leading zeros kept ("000042").
     static std::string newCode();

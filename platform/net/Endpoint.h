@@ -9,8 +9,7 @@
 namespace velm {
 
 // Where an outgoing connection goes: a host and port, or an advertised service that has to be
-// resolved to one first (transport/ServiceResolver). The connection itself only ever dials a host
-// and port.
+// resolved to one first. A connection itself only ever dials a host and port.
 struct Endpoint {
     struct HostPort {
         std::string host; // a name or a numeric address

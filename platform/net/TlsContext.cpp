@@ -10,7 +10,7 @@ namespace velm {
 
 namespace {
 
-const TlsContext* owner(SSL* ssl) { return static_cast<const TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl))); }
+const TlsContext* owner(SSL* ssl) { return static_cast<const TlsContext*>(SSL_get_app_data(ssl)); }
 
 unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength)
 {
@@ -51,21 +51,40 @@ bool configure(SSL_CTX* context)
            SSL_CTX_set_cipher_list(context, TlsParameters::cipherList) == 1;
 }
 
+// Every parameter set shares one OpenSSL context, configured once: making one costs about a
+// third of a handshake, and a channel makes its parameters right before it connects. The
+// settings are the same for all; the keys travel with each session.
+SSL_CTX* sharedContext()
+{
+    static SSL_CTX* const shared = [] {
+        SSL_CTX* context = SSL_CTX_new(TLS_method());
+        if (context != nullptr && !configure(context)) {
+            SSL_CTX_free(context);
+            return static_cast<SSL_CTX*>(nullptr);
+        }
+        return context;
+    }();
+    return shared;
+}
+
 } // namespace
 
 std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys)
 {
-    SSL_CTX* context = SSL_CTX_new(TLS_method());
-    if (context == nullptr) {
+    SSL_CTX* context = sharedContext();
+    if (context == nullptr || SSL_CTX_up_ref(context) != 1) {
         return nullptr;
     }
-    if (!configure(context)) {
-        SSL_CTX_free(context);
-        return nullptr;
+    return std::shared_ptr<const TlsContext>(new TlsContext(context, std::move(keys)));
+}
+
+SSL* TlsContext::newSession() const
+{
+    SSL* ssl = SSL_new(context_);
+    if (ssl != nullptr) {
+        SSL_set_app_data(ssl, const_cast<TlsContext*>(this));
     }
-    std::shared_ptr<const TlsContext> made(new TlsContext(context, std::move(keys)));
-    SSL_CTX_set_app_data(context, const_cast<TlsContext*>(made.get()));
-    return made;
+    return ssl;
 }
 
 TlsContext::TlsContext(SSL_CTX* context, std::vector<TlsKey> keys) : context_(context), keys_(std::move(keys)) {}

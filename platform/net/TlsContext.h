@@ -9,8 +9,8 @@
 
 namespace velm {
 
-// An OpenSSL context for the control connection, holding the pre-shared keys its
-// callbacks hand out. Shared by every connection made from one parameter set.
+// The OpenSSL setup of the control connection with the pre-shared keys its callbacks hand
+// out. Shared by every connection made from one parameter set.
 class TlsContext {
 public:
     // Absent when OpenSSL cannot build the context (out of memory, suites unavailable).
@@ -20,7 +20,8 @@ public:
     TlsContext(const TlsContext&) = delete;
     TlsContext& operator=(const TlsContext&) = delete;
 
-    SSL_CTX* native() const { return context_; }
+    // A new session that presents and admits this context's keys; null when OpenSSL fails.
+    SSL* newSession() const;
 
     // The secret registered under this identity, if any.
     const TlsKey* keyFor(std::string_view identity) const;

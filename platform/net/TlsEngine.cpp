@@ -78,7 +78,7 @@ TlsEngine::TlsEngine(const std::shared_ptr<const TlsContext>& context, Role role
         error_ = {NetError::Kind::tls, "tls setup failed"};
         return;
     }
-    ssl_ = SSL_new(context->native());
+    ssl_ = context->newSession();
     BIO* bio = BIO_new(method);
     if (ssl_ == nullptr || bio == nullptr) {
         BIO_free(bio);

@@ -74,5 +74,21 @@ TEST(VelmServiceTest, RandomBytesHaveTheCountAskedFor) {
     EXPECT_NE(VelmService::randomBytes(16), VelmService::randomBytes(16));
 }
 
+TEST(VelmServiceTest, TlsParametersCarryTheKeysInOrder) {
+    const auto first = *PreSharedKey::forDevice("first", Bytes(32, 1));
+    const auto second = *PreSharedKey::forDevice("second", Bytes(32, 2));
+    const TlsParameters both = VelmService::tlsParameters({first, second});
+    ASSERT_EQ(both.keys().size(), 2u);
+    EXPECT_EQ(both.keys()[0].identity, "first");
+    EXPECT_EQ(both.keys()[1].secret, second.key());
+
+    const TlsParameters pairing = VelmService::tlsParameters("000042");
+    ASSERT_EQ(pairing.keys().size(), 1u);
+    EXPECT_EQ(pairing.keys()[0].identity, "velm-psk-v1");
+    EXPECT_EQ(pairing.keys()[0].secret, PreSharedKey::fromSecret("000042").key());
+
+    EXPECT_EQ(VelmService::tlsParameters(std::vector<PreSharedKey>{}).keys()[0].identity, "velm-nobody");
+}
+
 } // namespace
 } // namespace velm

@@ -1,0 +1,156 @@
+// The bare OpenSSL baseline that the TLS benchmarks measure against: a blocking TLS 1.2
+// pre-shared-key server and client over loopback with the suite our connections negotiate,
+// no framework in between.
+#pragma once
+
+#include "platform/core/Bytes.h"
+#include "platform/net/Endpoint.h"
+
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace velm::bench {
+
+inline constexpr std::size_t bareReadSize = 65536; // what the control channel asks for
+inline constexpr const char* bareIdentity = "bench";
+inline constexpr const char* bareSuite = "ECDHE-PSK-CHACHA20-POLY1305"; // what our connections negotiate
+
+inline const Bytes& bareKey() {
+    static const Bytes key(32, 0x42);
+    return key;
+}
+
+inline unsigned int bareServerKey(SSL*, const char* id, unsigned char* psk, unsigned int max) {
+    if (id == nullptr || std::strcmp(id, bareIdentity) != 0 || bareKey().size() > max) {
+        return 0;
+    }
+    std::memcpy(psk, bareKey().data(), bareKey().size());
+    return static_cast<unsigned int>(bareKey().size());
+}
+
+inline unsigned int bareClientKey(SSL*, const char*, char* id, unsigned int maxId, unsigned char* psk,
+                                  unsigned int max) {
+    if (std::strlen(bareIdentity) >= maxId || bareKey().size() > max) {
+        return 0;
+    }
+    std::strcpy(id, bareIdentity);
+    std::memcpy(psk, bareKey().data(), bareKey().size());
+    return static_cast<unsigned int>(bareKey().size());
+}
+
+inline SSL_CTX* bareContext() {
+    SSL_CTX* context = SSL_CTX_new(TLS_method());
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_cipher_list(context, bareSuite);
+    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_psk_server_callback(context, bareServerKey);
+    SSL_CTX_set_psk_client_callback(context, bareClientKey);
+    return context;
+}
+
+inline sockaddr_in loopback(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+inline int listenOnLoopback(std::uint16_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(fd, 128);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+inline int connectToLoopback(std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const sockaddr_in address = loopback(port);
+    connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return fd;
+}
+
+// Accepts connections one after another and handshakes; then either reads each until
+// it closes or closes it at once.
+class BareServer {
+public:
+    enum class Mode { readUntilClose, handshakeOnly };
+
+    explicit BareServer(Mode mode)
+        : mode_(mode), context_(bareContext()), listenFd_(listenOnLoopback(port_)),
+          thread_([this] { serve(); }) {}
+
+    ~BareServer() {
+        shutdown(listenFd_, SHUT_RDWR);
+        close(listenFd_);
+        thread_.join();
+        SSL_CTX_free(context_);
+    }
+
+    std::uint16_t port() const { return port_; }
+    Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", port_); }
+
+private:
+    void serve() {
+        std::vector<std::uint8_t> buffer(bareReadSize);
+        for (;;) {
+            const int fd = accept(listenFd_, nullptr, nullptr);
+            if (fd < 0) {
+                return;
+            }
+            SSL* ssl = SSL_new(context_);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) == 1 && mode_ == Mode::readUntilClose) {
+                while (SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size())) > 0) {
+                }
+            }
+            ERR_clear_error();
+            SSL_free(ssl);
+            close(fd);
+        }
+    }
+
+    Mode mode_;
+    SSL_CTX* context_;
+    std::uint16_t port_ = 0;
+    int listenFd_;
+    std::thread thread_;
+};
+
+struct BareClient {
+    explicit BareClient(SSL_CTX* context, std::uint16_t port)
+        : fd(connectToLoopback(port)), ssl(SSL_new(context)) {
+        SSL_set_fd(ssl, fd);
+        ready = SSL_connect(ssl) == 1;
+    }
+    ~BareClient() {
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
+        close(fd);
+    }
+    BareClient(const BareClient&) = delete;
+    BareClient& operator=(const BareClient&) = delete;
+
+    int fd;
+    SSL* ssl;
+    bool ready = false;
+};
+
+} // namespace velm::bench

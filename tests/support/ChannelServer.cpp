@@ -1,0 +1,24 @@
+#include "tests/support/ChannelServer.h"
+
+#include "transport/VelmService.h"
+
+namespace velm::test {
+
+ChannelServer::ChannelServer(const std::vector<PreSharedKey>& keys, Options options)
+    : listener_(TlsListener::make(VelmService::tlsParameters(keys), std::nullopt, options.handshakeTimeout)) {
+    auto ready = std::make_shared<EventLog<TlsListener::State>>();
+    listener_->setStateHandler([ready](TlsListener::State state, const auto&) { ready->push(state); });
+    listener_->setNewConnectionHandler(
+        [accepted = accepted_, start = options.startAccepted](std::shared_ptr<TlsConnection> connection) {
+            auto probe = std::make_shared<ChannelProbe>(ControlChannel::accepted(std::move(connection)));
+            if (start) {
+                probe->start();
+            }
+            accepted->push(std::move(probe));
+        });
+    listener_->start(queue_);
+    ready->waitForCount(1);
+    listener_->setStateHandler(nullptr);
+}
+
+} // namespace velm::test

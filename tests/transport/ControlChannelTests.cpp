@@ -1,0 +1,225 @@
+#include "tests/support/Blocking.h"
+#include "tests/support/ChannelServer.h"
+#include "tests/support/FakeDiscovery.h"
+#include "tests/support/RawTls.h"
+#include "transport/ControlChannel.h"
+#include "transport/HelloProof.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace velm {
+namespace {
+
+using test::ChannelProbe;
+using test::ChannelServer;
+using test::RawListener;
+using test::RawTlsPeer;
+using Event = ControlChannel::Event;
+using CloseReason = ControlChannel::CloseReason;
+using namespace std::chrono_literals;
+
+Bytes keyOf(std::uint8_t seed) {
+    return Bytes(32, seed);
+}
+PreSharedKey device(const std::string& id, std::uint8_t seed) {
+    return *PreSharedKey::forDevice(id, keyOf(seed));
+}
+
+std::unique_ptr<ChannelProbe> dial(const Endpoint& endpoint, PreSharedKey key,
+                                   ControlChannel::Limits limits = {}) {
+    auto probe = std::make_unique<ChannelProbe>(ControlChannel::outgoing(endpoint, std::move(key), limits));
+    probe->start();
+    return probe;
+}
+
+std::uint16_t vacantPort() {
+    RawListener vacated;
+    return vacated.port();
+}
+
+TEST(ControlChannelTests, BothEndsShareTheSessionAndTheHelloProvesTheDeviceKey) {
+    ChannelServer server({PreSharedKey::fromSecret("123456"), device("ipad", 7)});
+    auto client = dial(server.endpoint(), device("ipad", 7));
+    ASSERT_TRUE(client->waitForReady());
+    ASSERT_TRUE(server.waitForAccepted(1));
+    auto host = server.accepted(0);
+    ASSERT_TRUE(host->waitForReady());
+
+    const auto binding = client->channel().sessionBinding();
+    ASSERT_TRUE(binding);
+    EXPECT_EQ(binding->size(), 32u);
+    EXPECT_EQ(binding, host->channel().sessionBinding());
+    EXPECT_TRUE(client->channel().forwardSecret());
+    EXPECT_TRUE(host->channel().forwardSecret());
+    EXPECT_EQ(host->channel().pskIdentity(), "ipad");
+    EXPECT_EQ(host->channel().remoteHost(), "127.0.0.1");
+    EXPECT_EQ(client->channel().interfaceNames(), std::vector<std::string>{"lo"});
+
+    const ControlMessage hello = client->channel().hello("ipad", "Tablet", 2048, 1536, 120, keyOf(7));
+    client->channel().send(hello);
+    ASSERT_TRUE(host->waitForMessages(1));
+    ASSERT_EQ(host->messages()[0], Event(Event::Control{hello}));
+    const ClientHello& sent = hello.get<ControlMessage::Hello>()->hello;
+    ASSERT_TRUE(sent.proof);
+    EXPECT_TRUE(isValidHelloProof(*sent.proof, keyOf(7), *host->channel().sessionBinding()));
+    EXPECT_EQ(sent.understandsPolicy, true);
+    EXPECT_EQ(sent.screenPixelWidth, 2048);
+
+    // The identity tells the host which kind of key let the peer in.
+    auto pairing = dial(server.endpoint(), PreSharedKey::fromSecret("123456"));
+    ASSERT_TRUE(server.waitForAccepted(2));
+    ASSERT_TRUE(server.accepted(1)->waitForReady());
+    EXPECT_EQ(server.accepted(1)->channel().pskIdentity(), "velm-psk-v1");
+    EXPECT_NE(server.accepted(1)->channel().sessionBinding(), binding);
+}
+
+TEST(ControlChannelTests, BeforeAConnectionThereAreNoSessionFactsAndNothingIsSent) {
+    auto channel = ControlChannel::outgoing(Endpoint::hostPort("127.0.0.1", vacantPort()), device("ipad", 7));
+    EXPECT_FALSE(channel->sessionBinding());
+    EXPECT_FALSE(channel->forwardSecret());
+    EXPECT_FALSE(channel->pskIdentity());
+    EXPECT_TRUE(channel->interfaceNames().empty());
+    EXPECT_FALSE(
+        channel->hello("ipad", "Tablet", 0, 0, 0, keyOf(7)).get<ControlMessage::Hello>()->hello.proof);
+    std::optional<bool> sent;
+    channel->sendFile(Bytes(10, 1), [&](bool result) { sent = result; });
+    EXPECT_EQ(sent, false); // at once, on this thread
+}
+
+class SuiteTests : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
+
+TEST_P(SuiteTests, ForwardSecrecyFollowsTheNegotiatedSuite) {
+    const auto [suite, isForwardSecret] = GetParam();
+    const RawTlsPeer::Options options{"ipad", keyOf(7), suite};
+
+    ChannelServer server({device("ipad", 7)});
+    auto rawClient = RawTlsPeer::connect(server.port(), options);
+    ASSERT_TRUE(rawClient && rawClient->handshakeSucceeded());
+    ASSERT_TRUE(server.waitForAccepted(1));
+    ASSERT_TRUE(server.accepted(0)->waitForReady());
+    EXPECT_EQ(server.accepted(0)->channel().forwardSecret(), isForwardSecret);
+    EXPECT_EQ(server.accepted(0)->channel().sessionBinding(), rawClient->binding());
+
+    RawListener rawListener;
+    std::unique_ptr<RawTlsPeer> rawServer;
+    std::thread serving([&] { rawServer = RawTlsPeer::accept(rawListener.accept(), options); });
+    auto client = dial(Endpoint::hostPort("127.0.0.1", rawListener.port()), device("ipad", 7));
+    ASSERT_TRUE(client->waitForReady());
+    serving.join();
+    EXPECT_EQ(client->channel().forwardSecret(), isForwardSecret);
+    EXPECT_EQ(client->channel().sessionBinding(), rawServer->binding());
+}
+
+INSTANTIATE_TEST_SUITE_P(Suites, SuiteTests,
+                         ::testing::Values(std::pair{"ECDHE-PSK-CHACHA20-POLY1305", true},
+                                           std::pair{"PSK-AES256-GCM-SHA384", false},
+                                           std::pair{"PSK-AES128-GCM-SHA256", false}));
+
+TEST(ControlChannelTests, AWrongKeyOrAnUnknownIdentityFailsAuthenticationOnBothEnds) {
+    ChannelServer server({device("ipad", 7)});
+    auto wrongKey = dial(server.endpoint(), device("ipad", 8));
+    auto stranger = dial(server.endpoint(), device("phone", 7));
+    ASSERT_TRUE(server.waitForAccepted(2));
+    for (ChannelProbe* probe :
+         {wrongKey.get(), stranger.get(), server.accepted(0).get(), server.accepted(1).get()}) {
+        ASSERT_TRUE(probe->waitForClose());
+        EXPECT_EQ(probe->closeReason(), CloseReason::authenticationFailed);
+        EXPECT_FALSE(probe->sawReady());
+    }
+}
+
+TEST(ControlChannelTests, UnreachablePeersAndServices) {
+    // Refused at once: the long time-out is never reached.
+    auto refused = dial(Endpoint::hostPort("127.0.0.1", vacantPort()), device("ipad", 7), {600s, 600s});
+    // Accepts TCP but never answers the handshake.
+    RawListener silent;
+    auto stalled = dial(Endpoint::hostPort("127.0.0.1", silent.port()), device("ipad", 7), {200ms, 4s});
+    auto held = silent.accept();
+    // No resolver is installed yet.
+    auto unresolvable = dial(Endpoint::service({"Office", "_velm._tcp", "", 0, {}}), device("ipad", 7));
+    for (ChannelProbe* probe : {refused.get(), stalled.get(), unresolvable.get()}) {
+        ASSERT_TRUE(probe->waitForClose());
+        EXPECT_EQ(probe->closeReason(), CloseReason::unreachable);
+        EXPECT_FALSE(probe->sawReady());
+    }
+}
+
+TEST(ControlChannelTests, AServiceEndpointIsResolvedBeforeConnecting) {
+    ChannelServer server({device("ipad", 7)});
+    test::FakeDiscovery discovery;
+    discovery.addRemote({"Office", "_velm._tcp", server.port(), {}}, TxtRecord{});
+    ControlChannel::setResolverFactory(
+        [&](std::shared_ptr<Queue> queue) { return discovery.makeResolver(queue); });
+
+    auto found = dial(Endpoint::service({"Office", "_velm._tcp", "", 0, {}}), device("ipad", 7));
+    auto missing =
+        dial(Endpoint::service({"Kitchen", "_velm._tcp", "", 0, {}}), device("ipad", 7), {8s, 50ms});
+    EXPECT_TRUE(found->waitForReady());
+    ASSERT_TRUE(missing->waitForClose());
+    EXPECT_EQ(missing->closeReason(), CloseReason::unreachable);
+    ControlChannel::setResolverFactory(nullptr);
+}
+
+// Answers a resolution only when the test says so.
+struct HeldResolution {
+    std::mutex lock;
+    InstanceResolver::Completion completion;
+};
+
+class HeldResolver final : public InstanceResolver {
+public:
+    explicit HeldResolver(std::shared_ptr<HeldResolution> held) : held_(std::move(held)) {}
+    void resolve(ServiceInstance, std::chrono::steady_clock::duration, Completion completion) override {
+        std::lock_guard guard(held_->lock);
+        held_->completion = std::move(completion);
+    }
+    void cancel() override {
+        std::lock_guard guard(held_->lock);
+        held_->completion = nullptr;
+    }
+
+private:
+    std::shared_ptr<HeldResolution> held_;
+};
+
+TEST(ControlChannelTests, SendsWhileResolvingAreDroppedAndSendsBeforeReadyAreHeld) {
+    ChannelServer server({device("ipad", 7)});
+    auto held = std::make_shared<HeldResolution>();
+    ControlChannel::setResolverFactory([held](auto) { return std::make_unique<HeldResolver>(held); });
+    auto client = dial(Endpoint::service({"Office", "_velm._tcp", "", 0, {}}), device("ipad", 7));
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        std::lock_guard guard(held->lock);
+        return held->completion != nullptr;
+    }));
+    client->channel().send(ControlMessage::ping(1, 0));
+    client->queue()->post([&, port = server.port()] {
+        InstanceResolver::Completion completion;
+        {
+            std::lock_guard guard(held->lock);
+            completion = std::exchange(held->completion, nullptr);
+        }
+        completion(ResolvedService{"office.local", "127.0.0.1", port, 1});
+        client->channel().send(ControlMessage::ping(2, 0)); // the connection exists, not yet ready
+    });
+    ASSERT_TRUE(server.waitForAccepted(1));
+    ASSERT_TRUE(server.accepted(0)->waitForMessages(1));
+    EXPECT_TRUE(server.accepted(0)->settle());
+    EXPECT_EQ(server.accepted(0)->messages(), std::vector<Event>{Event::Control{ControlMessage::ping(2, 0)}});
+    ControlChannel::setResolverFactory(nullptr);
+}
+
+TEST(ControlChannelTests, AnAcceptedChannelCancelledBeforeStartClosesSilently) {
+    ChannelServer server({device("ipad", 7)}, {.startAccepted = false});
+    auto rawClient = RawTlsPeer::connect(server.port(), {"ipad", keyOf(7)});
+    ASSERT_TRUE(server.waitForAccepted(1));
+    auto host = server.accepted(0);
+    host->channel().cancel();
+    host->start(); // too late: the channel is used up
+    EXPECT_TRUE(rawClient->readToEnd().empty());
+    EXPECT_TRUE(host->settle());
+    EXPECT_TRUE(host->events().empty());
+}
+
+} // namespace
+} // namespace velm
