@@ -1,6 +1,5 @@
 #include "transport/ServiceResolver.h"
 
-#include "platform/discovery/Discovery.h"
 #include "platform/discovery/InstanceResolver.h"
 
 #include <cstdint>
@@ -64,8 +63,8 @@ std::optional<Endpoint> endpointFor(const std::optional<ResolvedService>& servic
 
 } // namespace
 
-ServiceResolver::ServiceResolver(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery)
-    : queue_(std::move(queue)), discovery_(std::move(discovery)), pending_(std::make_shared<Pending>()) {}
+ServiceResolver::ServiceResolver(std::shared_ptr<Queue> queue, std::unique_ptr<InstanceResolver> resolver)
+    : queue_(std::move(queue)), pending_(std::make_shared<Pending>()), resolver_(std::move(resolver)) {}
 
 ServiceResolver::~ServiceResolver() { cancel(); }
 
@@ -74,14 +73,15 @@ void ServiceResolver::resolve(Endpoint endpoint, Queue::Clock::duration timeout,
     cancelLocked();
     const auto resolution = pending_->begin(std::move(completion));
     const auto* instance = std::get_if<ServiceInstance>(&endpoint.target);
-    if (!instance) {
-        queue_->post([pending = pending_, resolution, endpoint = std::move(endpoint)]() mutable {
-            pending->finish(resolution, std::move(endpoint));
+    if (!instance || !resolver_) {
+        std::optional<Endpoint> answer;
+        if (!instance) {
+            answer = std::move(endpoint);
+        }
+        queue_->post([pending = pending_, resolution, answer = std::move(answer)]() mutable {
+            pending->finish(resolution, std::move(answer));
         });
         return;
-    }
-    if (!resolver_) {
-        resolver_ = discovery_->makeResolver(queue_);
     }
     resolver_->resolve(*instance, timeout, [pending = pending_, resolution](std::optional<ResolvedService> service) {
         pending->finish(resolution, endpointFor(service));

@@ -10,7 +10,6 @@
 
 namespace velm {
 
-class Discovery;
 class InstanceResolver;
 
 // Turns an advertised service into the host and port an outgoing connection dials, within a time
@@ -26,7 +25,9 @@ class ServiceResolver {
 public:
     using Completion = std::function<void(std::optional<Endpoint>)>;
 
-    ServiceResolver(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery);
+    // Services are looked up with `resolver` (Discovery::makeResolver on the same queue); without
+    // one, a service resolves to nothing.
+    ServiceResolver(std::shared_ptr<Queue> queue, std::unique_ptr<InstanceResolver> resolver);
     ~ServiceResolver();
     ServiceResolver(const ServiceResolver&) = delete;
     ServiceResolver& operator=(const ServiceResolver&) = delete;
@@ -40,11 +41,10 @@ private:
     void cancelLocked();
 
     const std::shared_ptr<Queue> queue_;
-    const std::shared_ptr<Discovery> discovery_;
     const std::shared_ptr<Pending> pending_;
-    // Guards resolver_, which resolve() and cancel() use from their callers' threads.
+    // Serialises resolve() and cancel(), which drive resolver_ from their callers' threads.
     std::mutex lock;
-    std::unique_ptr<InstanceResolver> resolver_;
+    const std::unique_ptr<InstanceResolver> resolver_;
 };
 
 } // namespace velm

@@ -25,7 +25,7 @@ protected:
 
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("resolver");
     std::shared_ptr<FakeDiscovery> network = std::make_shared<FakeDiscovery>();
-    ServiceResolver resolver{queue, network};
+    ServiceResolver resolver{queue, network->makeResolver(queue)};
     std::vector<std::optional<Endpoint>> answers;
 };
 
@@ -64,6 +64,14 @@ TEST_F(ServiceResolverTest, UnreachableDaemonEndsWithNothingAtOnce) {
     EXPECT_EQ(answers, std::vector<std::optional<Endpoint>>{std::nullopt});
 }
 
+TEST_F(ServiceResolverTest, WithoutADiscoveryResolverServicesResolveToNothingOnTheQueue) {
+    ServiceResolver blind(queue, nullptr);
+    blind.resolve(Endpoint::service(office), 4s, record());
+    EXPECT_TRUE(answers.empty());
+    queue->runUntilIdle();
+    EXPECT_EQ(answers, std::vector<std::optional<Endpoint>>{std::nullopt});
+}
+
 TEST_F(ServiceResolverTest, ServiceWithoutAPortResolvesToNothing) {
     network->addRemote({"Office", "_velm._tcp", 0, {}}, TxtRecord{});
     resolver.resolve(Endpoint::service(office), 4s, record());
@@ -88,7 +96,7 @@ TEST_F(ServiceResolverTest, CancelledOrReplacedResolutionsNeverComplete) {
 }
 
 TEST_F(ServiceResolverTest, DestroyedResolverNeverCompletes) {
-    auto doomed = std::make_unique<ServiceResolver>(queue, network);
+    auto doomed = std::make_unique<ServiceResolver>(queue, network->makeResolver(queue));
     doomed->resolve(Endpoint::hostPort("192.0.2.7", 5000), 4s, record());
     doomed->resolve(Endpoint::service(office), 4s, record());
     doomed.reset();
