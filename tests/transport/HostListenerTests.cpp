@@ -1,0 +1,275 @@
+#include "transport/HostListener.h"
+
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/FakeDiscovery.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RawTls.h"
+#include "transport/ControlChannel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace velm {
+
+void PrintTo(const HostListener::State& state, std::ostream* out) {
+    static constexpr const char* kinds[] = {"advertising", "failed", "stopped", "starting"};
+    *out << kinds[static_cast<int>(state.kind())] << '(' << state.port() << ", " << state.message() << ')';
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using State = HostListener::State;
+using test::RawListener;
+using test::RawSocket;
+using test::RawTlsPeer;
+
+const std::string velmType = "_velm._tcp";
+
+std::vector<PreSharedKey> deviceKeys(std::uint8_t fill) {
+    return {*PreSharedKey::forDevice("DEVICE-1", Bytes(32, fill))};
+}
+
+RawTlsPeer::Options deviceClient(std::uint8_t fill) {
+    return {"DEVICE-1", Bytes(32, fill)};
+}
+
+std::uint16_t vacatedPort() {
+    RawListener vacated;
+    return vacated.port();
+}
+
+// Drives a listener on virtual time while its sockets work in real time: the platform listener
+// reports from its own threads onto the manual queue, which the test runs.
+class HostListenerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listener->setOnState([this](const State& state) { states.push_back(state); });
+        listener->setOnConnection([this](std::shared_ptr<ControlChannel> channel) { channels.push_back(channel); });
+    }
+
+    // Runs the queue until `condition` holds; a bound keeps a broken test from hanging.
+    bool pump(const std::function<bool()>& condition) {
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (std::chrono::steady_clock::now() < giveUp) {
+            queue->runUntilIdle();
+            if (condition()) {
+                return true;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        return false;
+    }
+
+    // Pumps until the latest start has ended in a port or a failure, running retries as they come due.
+    std::optional<State> settle() {
+        bool settled = pump([&] {
+            if (!states.empty() && states.back().kind() != State::Kind::starting) {
+                return true;
+            }
+            queue->advance(options.retryDelay);
+            return false;
+        });
+        return settled ? std::optional(states.back()) : std::nullopt;
+    }
+
+    // Failed attempts, as the log tells them.
+    std::size_t failures() {
+        const auto lines = log.lines();
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.starts_with("discovery: listener state: failed");
+        }));
+    }
+
+    std::size_t count(State::Kind kind) const {
+        return static_cast<std::size_t>(
+            std::count_if(states.begin(), states.end(), [kind](const State& s) { return s.kind() == kind; }));
+    }
+
+    HostListener::Options options{DeviceModel{"Mac14,2", "MacBook Air"}, 250ms, 5s};
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("listener");
+    std::shared_ptr<test::FakeDiscovery> network = std::make_shared<test::FakeDiscovery>();
+    std::shared_ptr<HostListener> listener = HostListener::make(queue, network, options);
+    std::vector<State> states;
+    std::vector<std::shared_ptr<ControlChannel>> channels;
+    LogCapture log;
+};
+
+TEST_F(HostListenerTest, AdvertisesTheHostAndItsModelOnTheSystemsPort) {
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    const auto settled = settle();
+    ASSERT_TRUE(settled);
+    ASSERT_EQ(settled->kind(), State::Kind::advertising);
+    const auto port = settled->port();
+    EXPECT_NE(port, 0);
+    EXPECT_EQ(states, (std::vector<State>{State::starting(), State::advertising(port)}));
+
+    ASSERT_TRUE(pump([&] { return !network->published().empty(); }));
+    const TxtRecord txt{{"id", "HOST-1"}, {"model", "Mac14,2"}, {"modelname", "MacBook Air"}};
+    EXPECT_EQ(network->published(), (std::vector<ServiceAdvert>{{"Office", velmType, port, txt}}));
+    EXPECT_TRUE(log.contains("discovery: listener state: ready"));
+    EXPECT_TRUE(log.contains("discovery: Bonjour registered: Office"));
+
+    // The port takes connections with the listener's keys.
+    EXPECT_TRUE(RawTlsPeer::connect(port, deviceClient(1))->handshakeSucceeded());
+    EXPECT_FALSE(RawTlsPeer::connect(port, deviceClient(2))->handshakeSucceeded());
+}
+
+TEST_F(HostListenerTest, ModelWithoutANameLeavesItOutOfTheRecord) {
+    options.model = DeviceModel{"Mac14,2", std::nullopt};
+    auto nameless = HostListener::make(queue, network, options);
+    nameless->start("Office", "HOST-1", deviceKeys(1));
+    ASSERT_TRUE(pump([&] { return !network->published().empty(); }));
+    EXPECT_EQ(network->published()[0].txt, (TxtRecord{{"id", "HOST-1"}, {"model", "Mac14,2"}}));
+}
+
+TEST_F(HostListenerTest, WithoutANameNothingIsAdvertisedButConnectionsAreTaken) {
+    listener->start(std::nullopt, "HOST-1", "123456");
+    const auto settled = settle();
+    ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
+    queue->runUntilIdle();
+    EXPECT_TRUE(network->published().empty());
+
+    const auto pairing = PreSharedKey::fromSecret("123456");
+    RawTlsPeer::Options client{pairing.identity(), Bytes(pairing.key().view().begin(), pairing.key().view().end())};
+    EXPECT_TRUE(RawTlsPeer::connect(settled->port(), client)->handshakeSucceeded());
+}
+
+TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    const auto first = settle();
+    ASSERT_TRUE(first && first->kind() == State::Kind::advertising);
+
+    // New keys: the same port, and only the new keys are let in.
+    listener->start("Office", "HOST-1", deviceKeys(2));
+    auto again = settle();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, State::advertising(first->port()));
+    EXPECT_TRUE(RawTlsPeer::connect(first->port(), deviceClient(2))->handshakeSucceeded());
+    EXPECT_FALSE(RawTlsPeer::connect(first->port(), deviceClient(1))->handshakeSucceeded());
+
+    // A preferred port set once a port was chosen changes nothing.
+    listener->setPreferredPort(vacatedPort());
+    listener->stop();
+    listener->start("Office", "HOST-1", deviceKeys(2));
+    again = settle();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, State::advertising(first->port()));
+    EXPECT_EQ(count(State::Kind::stopped), 1u);
+    EXPECT_EQ(count(State::Kind::failed), 0u);
+}
+
+TEST_F(HostListenerTest, PreferredPortIsBoundByTheFirstListener) {
+    const auto preferred = vacatedPort();
+    listener->setPreferredPort(preferred);
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    EXPECT_EQ(settle(), State::advertising(preferred));
+}
+
+TEST_F(HostListenerTest, BusyKeptPortIsTriedFiveTimesThenAnyPortIsTaken) {
+    RawListener holder;
+    listener->setPreferredPort(holder.port());
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    for (int attempt = 1; attempt <= HostListener::keptPortAttempts; ++attempt) {
+        ASSERT_TRUE(pump([&] { return failures() == static_cast<std::size_t>(attempt); })) << attempt;
+        EXPECT_EQ(count(State::Kind::starting), static_cast<std::size_t>(attempt));
+        // The next attempt waits for the pause.
+        queue->advance(options.retryDelay - 1ms);
+        EXPECT_EQ(count(State::Kind::starting), static_cast<std::size_t>(attempt));
+        queue->advance(1ms);
+    }
+    const auto settled = settle();
+    ASSERT_TRUE(settled);
+    EXPECT_EQ(settled->kind(), State::Kind::advertising);
+    EXPECT_NE(settled->port(), holder.port());
+    EXPECT_EQ(count(State::Kind::starting), 6u);
+    EXPECT_EQ(count(State::Kind::failed), 0u);
+}
+
+TEST_F(HostListenerTest, KeptPortFreedDuringTheRetriesIsBoundAgain) {
+    std::uint16_t busy = 0;
+    {
+        RawListener holder;
+        busy = holder.port();
+        listener->setPreferredPort(busy);
+        listener->start("Office", "HOST-1", deviceKeys(1));
+        ASSERT_TRUE(pump([&] { return log.contains("listener state: failed"); }));
+    }
+    EXPECT_EQ(settle(), State::advertising(busy));
+}
+
+TEST_F(HostListenerTest, BusyExplicitPortFailsAtOnce) {
+    RawListener holder;
+    listener->start("Office", "HOST-1", deviceKeys(1), holder.port());
+    const auto settled = settle();
+    ASSERT_TRUE(settled);
+    EXPECT_EQ(settled->kind(), State::Kind::failed);
+    EXPECT_FALSE(settled->message().empty());
+    queue->advance(10s);
+    EXPECT_EQ(count(State::Kind::starting), 1u);
+    EXPECT_TRUE(network->published().empty());
+}
+
+TEST_F(HostListenerTest, StopCallsOffAPendingRetry) {
+    RawListener holder;
+    listener->setPreferredPort(holder.port());
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    ASSERT_TRUE(pump([&] { return log.contains("listener state: failed"); }));
+    listener->stop();
+    queue->advance(10s);
+    EXPECT_EQ(states, (std::vector<State>{State::starting(), State::stopped()}));
+    EXPECT_TRUE(network->published().empty());
+}
+
+TEST_F(HostListenerTest, StopClosesThePortAndWithdrawsTheService) {
+    listener->stop();
+    queue->runUntilIdle();
+    EXPECT_TRUE(states.empty());
+
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    const auto settled = settle();
+    ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
+    ASSERT_TRUE(pump([&] { return !network->published().empty(); }));
+    listener->stop();
+    queue->runUntilIdle();
+    EXPECT_EQ(states.back(), State::stopped());
+    EXPECT_TRUE(network->published().empty());
+    EXPECT_TRUE(log.contains("discovery: Bonjour removed: Office"));
+    EXPECT_TRUE(pump([&] { return RawSocket::connect(settled->port()) == nullptr; }));
+}
+
+TEST_F(HostListenerTest, DroppedListenerClosesItsPortAndLeavesTheNetwork) {
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    const auto settled = settle();
+    ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
+    ASSERT_TRUE(pump([&] { return !network->published().empty(); }));
+    listener.reset();
+    EXPECT_TRUE(network->published().empty());
+    EXPECT_TRUE(pump([&] { return RawSocket::connect(settled->port()) == nullptr; }));
+}
+
+TEST_F(HostListenerTest, ConnectionWithoutAHandlerIsClosed) {
+    listener->setOnConnection(nullptr);
+    listener->start(std::nullopt, "HOST-1", deviceKeys(1));
+    const auto settled = settle();
+    ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
+    auto client = RawTlsPeer::connect(settled->port(), deviceClient(1));
+    ASSERT_TRUE(client->handshakeSucceeded());
+    // The host's side goes away: the client reads to the end instead of waiting for data.
+    std::atomic<bool> ended = false;
+    std::thread reader([&] {
+        client->readToEnd();
+        ended = true;
+    });
+    EXPECT_TRUE(pump([&] { return ended.load(); }));
+    reader.join();
+}
+
+} // namespace
+} // namespace velm
