@@ -43,8 +43,8 @@ DiscoveredHost hostFrom(const ServiceBrowser::Result& result) {
 
 } // namespace
 
-std::shared_ptr<HostBrowser> HostBrowser::make(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery,
-                                               Timing timing) {
+std::shared_ptr<HostBrowser> HostBrowser::make(std::shared_ptr<Queue> queue,
+                                               std::shared_ptr<Discovery> discovery, Timing timing) {
     return std::shared_ptr<HostBrowser>(new HostBrowser(std::move(queue), std::move(discovery), timing));
 }
 
@@ -61,8 +61,7 @@ void HostBrowser::setOnState(StateHandler handler) {
     onState_ = std::move(handler);
 }
 
-template <class Step>
-void HostBrowser::onQueue(Step step) {
+template <class Step> void HostBrowser::onQueue(Step step) {
     if (queue_->isCurrent()) {
         step(*this);
         return;
@@ -138,7 +137,8 @@ void HostBrowser::handleState(std::uint64_t generation, const ServiceBrowser::St
     }
 }
 
-void HostBrowser::handleResults(std::uint64_t generation, const std::vector<ServiceBrowser::Result>& results) {
+void HostBrowser::handleResults(std::uint64_t generation,
+                                const std::vector<ServiceBrowser::Result>& results) {
     if (generation != generation_) {
         return;
     }
@@ -160,7 +160,8 @@ std::vector<DiscoveredHost> HostBrowser::hostsFrom(const std::vector<ServiceBrow
         }
     }
     // std::string orders by unsigned bytes, which for UTF-8 is the order of the scalar values.
-    std::stable_sort(kept.begin(), kept.end(), [](const Sortable& a, const Sortable& b) { return a.key < b.key; });
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const Sortable& a, const Sortable& b) { return a.key < b.key; });
     std::vector<DiscoveredHost> hosts;
     hosts.reserve(kept.size());
     for (auto& entry : kept) {

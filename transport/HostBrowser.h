@@ -36,9 +36,10 @@ public:
         Clock::duration restartDelay = std::chrono::seconds(1);
     };
 
-    static std::shared_ptr<HostBrowser> make(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery,
-                                             Timing timing);
-    static std::shared_ptr<HostBrowser> make(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery) {
+    static std::shared_ptr<HostBrowser> make(std::shared_ptr<Queue> queue,
+                                             std::shared_ptr<Discovery> discovery, Timing timing);
+    static std::shared_ptr<HostBrowser> make(std::shared_ptr<Queue> queue,
+                                             std::shared_ptr<Discovery> discovery) {
         return make(std::move(queue), std::move(discovery), Timing{});
     }
 
@@ -64,8 +65,7 @@ private:
     HostBrowser(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery, Timing timing);
 
     // Runs `step` on the queue while the browser is alive: at once when already there.
-    template <class Step>
-    void onQueue(Step step);
+    template <class Step> void onQueue(Step step);
 
     void begin();
     void end();

@@ -38,16 +38,20 @@ TlsParameters parametersFor(const std::vector<PreSharedKey>& keys) {
 
 } // namespace
 
-std::shared_ptr<HostListener> HostListener::make(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery,
-                                                 Options options) {
-    return std::shared_ptr<HostListener>(new HostListener(std::move(queue), std::move(discovery), std::move(options)));
+std::shared_ptr<HostListener> HostListener::make(std::shared_ptr<Queue> queue,
+                                                 std::shared_ptr<Discovery> discovery, Options options) {
+    return std::shared_ptr<HostListener>(
+        new HostListener(std::move(queue), std::move(discovery), std::move(options)));
 }
 
-HostListener::HostListener(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery, Options options)
+HostListener::HostListener(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery,
+                           Options options)
     : queue_(std::move(queue)), discovery_(std::move(discovery)), options_(std::move(options)) {}
 
 // Dropping the platform listener closes its port; dropping the publisher withdraws the service.
-HostListener::~HostListener() { restart_.cancel(); }
+HostListener::~HostListener() {
+    restart_.cancel();
+}
 
 void HostListener::setOnState(StateHandler handler) {
     std::lock_guard guard(lock);
@@ -59,8 +63,7 @@ void HostListener::setOnConnection(ConnectionHandler handler) {
     onConnection_ = std::move(handler);
 }
 
-template <class Step>
-void HostListener::onQueue(Step step) {
+template <class Step> void HostListener::onQueue(Step step) {
     queue_->post([weak = weak_from_this(), step = std::move(step)]() mutable {
         if (auto self = weak.lock()) {
             step(*self);
@@ -78,14 +81,14 @@ void HostListener::setPreferredPort(std::optional<std::uint16_t> port) {
 
 void HostListener::start(std::optional<std::string> name, std::string hostID, std::vector<PreSharedKey> keys,
                          std::optional<std::uint16_t> port) {
-    onQueue([start = Start{std::move(name), std::move(hostID), std::move(keys), port, 0}](HostListener& self) mutable {
-        self.begin(std::move(start));
-    });
+    onQueue([start = Start{std::move(name), std::move(hostID), std::move(keys), port, 0}](
+                HostListener& self) mutable { self.begin(std::move(start)); });
 }
 
 void HostListener::start(std::optional<std::string> name, std::string hostID, std::string_view secret,
                          std::optional<std::uint16_t> port) {
-    start(std::move(name), std::move(hostID), std::vector<PreSharedKey>{PreSharedKey::fromSecret(secret)}, port);
+    start(std::move(name), std::move(hostID), std::vector<PreSharedKey>{PreSharedKey::fromSecret(secret)},
+          port);
 }
 
 void HostListener::stop() {
@@ -122,12 +125,13 @@ void HostListener::begin(Start start) {
     listener_ = TlsListener::make(parametersFor(start.keys), port, options_.handshakeTimeout);
 
     auto weak = weak_from_this();
-    listener_->setStateHandler([weak, generation, start](TlsListener::State state, const std::optional<NetError>& error) {
-        discoveryLog.info("listener state: %s", describe(state, error).c_str());
-        if (auto self = weak.lock()) {
-            self->handleState(generation, start, state, error);
-        }
-    });
+    listener_->setStateHandler(
+        [weak, generation, start](TlsListener::State state, const std::optional<NetError>& error) {
+            discoveryLog.info("listener state: %s", describe(state, error).c_str());
+            if (auto self = weak.lock()) {
+                self->handleState(generation, start, state, error);
+            }
+        });
     listener_->setNewConnectionHandler([weak](std::shared_ptr<TlsConnection> connection) {
         if (auto self = weak.lock()) {
             self->accept(std::move(connection));
@@ -169,18 +173,19 @@ void HostListener::becameReady(const Start& start) {
 
 void HostListener::failed(std::uint64_t generation, const Start& start, const NetError& error) {
     withdraw();
-    const bool mayRetry = error.kind == NetError::Kind::addressInUse && !start.explicitPort &&
-                          start.attempt < keptPortAttempts;
+    const bool mayRetry =
+        error.kind == NetError::Kind::addressInUse && !start.explicitPort && start.attempt < keptPortAttempts;
     if (!mayRetry) {
         report(State::failed(error.description));
         return;
     }
-    restart_ = queue_->postAfter(options_.retryDelay, [weak = weak_from_this(), generation, start = start]() mutable {
-        if (auto self = weak.lock(); self && self->generation_ == generation) {
-            ++start.attempt;
-            self->begin(std::move(start));
-        }
-    });
+    restart_ = queue_->postAfter(options_.retryDelay,
+                                 [weak = weak_from_this(), generation, start = start]() mutable {
+                                     if (auto self = weak.lock(); self && self->generation_ == generation) {
+                                         ++start.attempt;
+                                         self->begin(std::move(start));
+                                     }
+                                 });
 }
 
 void HostListener::accept(std::shared_ptr<TlsConnection> connection) {

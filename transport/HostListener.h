@@ -42,10 +42,10 @@ public:
     class State {
     public:
         enum class Kind {
-            advertising,  // ready on port() (0 when unknown)
-            failed,       // could not be made or failed: message()
-            stopped,      // stopped by stop()
-            starting,     // a new listener is being started
+            advertising, // ready on port() (0 when unknown)
+            failed,      // could not be made or failed: message()
+            stopped,     // stopped by stop()
+            starting,    // a new listener is being started
         };
 
         static State advertising(std::uint16_t port) { return State(Kind::advertising, port, {}); }
@@ -85,9 +85,10 @@ public:
     using StateHandler = std::function<void(const State&)>;
     using ConnectionHandler = std::function<void(std::shared_ptr<ControlChannel>)>;
 
-    static std::shared_ptr<HostListener> make(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery,
-                                              Options options);
-    static std::shared_ptr<HostListener> make(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery) {
+    static std::shared_ptr<HostListener> make(std::shared_ptr<Queue> queue,
+                                              std::shared_ptr<Discovery> discovery, Options options);
+    static std::shared_ptr<HostListener> make(std::shared_ptr<Queue> queue,
+                                              std::shared_ptr<Discovery> discovery) {
         return make(std::move(queue), std::move(discovery), Options{});
     }
 
@@ -127,8 +128,7 @@ private:
     HostListener(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery> discovery, Options options);
 
     // Runs `step` on the queue while the listener is alive.
-    template <class Step>
-    void onQueue(Step step);
+    template <class Step> void onQueue(Step step);
 
     void begin(Start start);
     void end();

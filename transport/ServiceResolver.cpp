@@ -66,7 +66,9 @@ std::optional<Endpoint> endpointFor(const std::optional<ResolvedService>& servic
 ServiceResolver::ServiceResolver(std::shared_ptr<Queue> queue, std::unique_ptr<InstanceResolver> resolver)
     : queue_(std::move(queue)), pending_(std::make_shared<Pending>()), resolver_(std::move(resolver)) {}
 
-ServiceResolver::~ServiceResolver() { cancel(); }
+ServiceResolver::~ServiceResolver() {
+    cancel();
+}
 
 void ServiceResolver::resolve(Endpoint endpoint, Queue::Clock::duration timeout, Completion completion) {
     std::lock_guard guard(lock);
@@ -83,9 +85,10 @@ void ServiceResolver::resolve(Endpoint endpoint, Queue::Clock::duration timeout,
         });
         return;
     }
-    resolver_->resolve(*instance, timeout, [pending = pending_, resolution](std::optional<ResolvedService> service) {
-        pending->finish(resolution, endpointFor(service));
-    });
+    resolver_->resolve(*instance, timeout,
+                       [pending = pending_, resolution](std::optional<ResolvedService> service) {
+                           pending->finish(resolution, endpointFor(service));
+                       });
 }
 
 void ServiceResolver::cancel() {

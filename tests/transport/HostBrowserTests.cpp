@@ -1,12 +1,10 @@
-#include "transport/HostBrowser.h"
-
 #include "platform/discovery/Discovery.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
 #include "tests/support/LogCapture.h"
+#include "transport/HostBrowser.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -20,7 +18,8 @@ using Result = ServiceBrowser::Result;
 const std::string velmType = "_velm._tcp";
 
 Result resultNamed(std::string name, std::optional<TxtRecord> txt) {
-    return Result{ServiceInstance{std::move(name), velmType, "local", 2, ServiceInstance::Family::ipv4}, std::move(txt)};
+    return Result{ServiceInstance{std::move(name), velmType, "local", 2, ServiceInstance::Family::ipv4},
+                  std::move(txt)};
 }
 
 // A discovery whose browsers the test drives by hand, for states the fake network never reports.
@@ -66,8 +65,8 @@ protected:
 };
 
 TEST_F(HostBrowserTest, AdvertisedHostIsListedWithItsIdentifierModelAndEndpoint) {
-    network->addRemote({"Office", velmType, 40100, {}}, TxtRecord{{"id", "HOST-1"}, {"model", "Mac14,2"},
-                                                                  {"modelname", "MacBook Air"}});
+    network->addRemote({"Office", velmType, 40100, {}},
+                       TxtRecord{{"id", "HOST-1"}, {"model", "Mac14,2"}, {"modelname", "MacBook Air"}});
     network->addRemote({"Printer", "_ipp._tcp", 631, {}}, TxtRecord{{"id", "not-a-host"}});
     watch(*browser);
     browser->start();
@@ -240,7 +239,9 @@ TEST(HostBrowserHosts, OneHostPerIdentifierSortedByName) {
         resultNamed("studio", TxtRecord{{"id", "S"}}),
         resultNamed("Office", TxtRecord{{"id", "O"}}),
         resultNamed("Office (IPv6 twin)", TxtRecord{{"id", "O"}}),
-        resultNamed("E\xcc\x81" "cole", TxtRecord{{"id", "E"}}),  // É decomposed
+        resultNamed("E\xcc\x81"
+                    "cole",
+                    TxtRecord{{"id", "E"}}), // É decomposed
         resultNamed("Zebra", TxtRecord{{"id", "Z"}}),
         resultNamed("F", TxtRecord{{"id", "F"}}),
     });
@@ -249,7 +250,9 @@ TEST(HostBrowserHosts, OneHostPerIdentifierSortedByName) {
         names.push_back(host.name);
     }
     // Case-sensitive scalar order: upper case first; É (U+00C9) after every ASCII letter.
-    EXPECT_EQ(names, (std::vector<std::string>{"F", "Office", "Zebra", "studio", "E\xcc\x81" "cole"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"F", "Office", "Zebra", "studio",
+                                               "E\xcc\x81"
+                                               "cole"}));
 }
 
 } // namespace

@@ -6,10 +6,9 @@
 #include "transport/HostListener.h"
 #include "transport/ServiceResolver.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 
@@ -45,7 +44,8 @@ protected:
     std::uint16_t advertise(const std::string& name, const std::vector<PreSharedKey>& keys) {
         listener->start(name, "HOST-" + name, keys);
         EXPECT_TRUE(states->waitFor([](const auto& all) {
-            return std::any_of(all.begin(), all.end(), [](const State& s) { return s.kind() == State::Kind::advertising; });
+            return std::any_of(all.begin(), all.end(),
+                               [](const State& s) { return s.kind() == State::Kind::advertising; });
         }));
         for (const auto& state : states->values()) {
             if (state.kind() == State::Kind::advertising) {
@@ -98,10 +98,10 @@ TEST_F(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
 
     ServiceResolver resolver(clientQueue, discovery->makeResolver(clientQueue));
     auto answers = std::make_shared<test::EventLog<std::optional<Endpoint>>>();
-    resolver.resolve(Endpoint::service(host->endpoint), 4s, [answers](std::optional<Endpoint> e) { answers->push(e); });
+    resolver.resolve(Endpoint::service(host->endpoint), 4s,
+                     [answers](std::optional<Endpoint> e) { answers->push(e); });
     ASSERT_TRUE(answers->waitForCount(1));
     EXPECT_EQ(answers->values()[0], Endpoint::hostPort("127.0.0.1", port));
-
 
     // The client dials the service itself; the host takes the connection as a channel of its own.
     ControlChannel::setResolverFactory([discovery = discovery](std::shared_ptr<Queue> queue) {

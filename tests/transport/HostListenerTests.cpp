@@ -1,17 +1,15 @@
-#include "transport/HostListener.h"
-
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RawTls.h"
 #include "transport/ControlChannel.h"
-
-#include <gtest/gtest.h>
+#include "transport/HostListener.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
@@ -51,7 +49,8 @@ class HostListenerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         listener->setOnState([this](const State& state) { states.push_back(state); });
-        listener->setOnConnection([this](std::shared_ptr<ControlChannel> channel) { channels.push_back(channel); });
+        listener->setOnConnection(
+            [this](std::shared_ptr<ControlChannel> channel) { channels.push_back(channel); });
     }
 
     // Runs the queue until `condition` holds; a bound keeps a broken test from hanging.
@@ -82,9 +81,10 @@ protected:
     // Failed attempts, as the log tells them.
     std::size_t failures() {
         const auto lines = log.lines();
-        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.starts_with("discovery: listener state: failed");
-        }));
+        return static_cast<std::size_t>(
+            std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                return line.starts_with("discovery: listener state: failed");
+            }));
     }
 
     std::size_t count(State::Kind kind) const {
@@ -137,7 +137,8 @@ TEST_F(HostListenerTest, WithoutANameNothingIsAdvertisedButConnectionsAreTaken) 
     EXPECT_TRUE(network->published().empty());
 
     const auto pairing = PreSharedKey::fromSecret("123456");
-    RawTlsPeer::Options client{pairing.identity(), Bytes(pairing.key().view().begin(), pairing.key().view().end())};
+    RawTlsPeer::Options client{pairing.identity(),
+                               Bytes(pairing.key().view().begin(), pairing.key().view().end())};
     EXPECT_TRUE(RawTlsPeer::connect(settled->port(), client)->handshakeSucceeded());
 }
 

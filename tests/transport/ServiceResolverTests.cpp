@@ -1,10 +1,8 @@
-#include "transport/ServiceResolver.h"
-
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
+#include "transport/ServiceResolver.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 #include <vector>
 
@@ -33,7 +31,8 @@ TEST_F(ServiceResolverTest, ServiceResolvesToItsAddressAndPort) {
     network->addRemote({"Office", "_velm._tcp", 40100, {}}, TxtRecord{{"id", "HOST-1"}});
     resolver.resolve(Endpoint::service(office), 4s, record());
     queue->runUntilIdle();
-    EXPECT_EQ(answers, std::vector<std::optional<Endpoint>>{Endpoint::hostPort(FakeDiscovery::address, 40100)});
+    EXPECT_EQ(answers,
+              std::vector<std::optional<Endpoint>>{Endpoint::hostPort(FakeDiscovery::address, 40100)});
 }
 
 TEST_F(ServiceResolverTest, HostAndPortPassThroughOnTheQueue) {
