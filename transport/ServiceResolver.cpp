@@ -22,15 +22,12 @@ struct ServiceResolver::Pending {
         return ++generation;
     }
 
-    void end() {
-        // Released outside the lock: what the completion holds may cancel this resolver as it goes.
-        Completion dropped;
-        {
-            std::lock_guard guard(lock);
-            ++generation;
-            dropped = std::move(completion);
-            completion = nullptr;
-        }
+    // Ends the resolution under way; gives its completion, for the caller to release outside its
+    // locks, since what the completion holds may use this resolver as it goes.
+    Completion end() {
+        std::lock_guard guard(lock);
+        ++generation;
+        return std::exchange(completion, nullptr);
     }
 
     // Calls the completion of `resolution` with `result`, unless it was cancelled or replaced.
@@ -41,8 +38,7 @@ struct ServiceResolver::Pending {
             if (resolution != generation || !completion) {
                 return;
             }
-            taken = std::move(completion);
-            completion = nullptr;
+            taken = std::exchange(completion, nullptr);
         }
         taken(std::move(result));
     }
@@ -71,8 +67,9 @@ ServiceResolver::~ServiceResolver() {
 }
 
 void ServiceResolver::resolve(Endpoint endpoint, Queue::Clock::duration timeout, Completion completion) {
+    Completion dropped; // declared before the guard, so released after the lock
     std::lock_guard guard(lock);
-    cancelLocked();
+    dropped = cancelLocked();
     const auto resolution = pending_->begin(std::move(completion));
     const auto* instance = std::get_if<ServiceInstance>(&endpoint.target);
     if (!instance || !resolver_) {
@@ -92,15 +89,17 @@ void ServiceResolver::resolve(Endpoint endpoint, Queue::Clock::duration timeout,
 }
 
 void ServiceResolver::cancel() {
+    Completion dropped;
     std::lock_guard guard(lock);
-    cancelLocked();
+    dropped = cancelLocked();
 }
 
-void ServiceResolver::cancelLocked() {
-    pending_->end();
+ServiceResolver::Completion ServiceResolver::cancelLocked() {
+    auto dropped = pending_->end();
     if (resolver_) {
         resolver_->cancel();
     }
+    return dropped;
 }
 
 } // namespace velm

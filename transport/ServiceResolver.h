@@ -38,7 +38,8 @@ public:
 private:
     struct Pending;
 
-    void cancelLocked();
+    // Needs `lock`; gives the dropped completion.
+    Completion cancelLocked();
 
     const std::shared_ptr<Queue> queue_;
     const std::shared_ptr<Pending> pending_;
