@@ -137,34 +137,33 @@ void ControlChannel::begin() {
             self->close(CloseReason::unreachable);
         }
     });
+    // A host and port is dialled at once, so that sends made right after start are held by the
+    // connection rather than dropped while a resolution would pass it through.
     if (const auto* target = std::get_if<Endpoint::HostPort>(&outgoing.endpoint.target)) {
         connect(*target);
         return;
     }
     const ResolverFactory factory = currentResolverFactory();
-    if (!factory) {
-        close(CloseReason::unreachable);
-        return;
-    }
-    resolver_ = factory(queue);
-    resolver_->resolve(std::get<ServiceInstance>(outgoing.endpoint.target), limits_.resolutionLimit,
-                       [weak = weak_from_this()](std::optional<ResolvedService> found) {
+    resolver_ = std::make_shared<ServiceResolver>(queue, factory ? factory(queue) : nullptr);
+    resolver_->resolve(outgoing.endpoint, limits_.resolutionLimit,
+                       [weak = weak_from_this()](std::optional<Endpoint> found) {
                            if (auto self = weak.lock()) {
                                self->resolved(std::move(found));
                            }
                        });
 }
 
-void ControlChannel::resolved(std::optional<ResolvedService> found) {
+void ControlChannel::resolved(std::optional<Endpoint> found) {
     if (didClose_) {
         return;
     }
     retireResolver();
-    if (!found) {
+    const auto* target = found ? std::get_if<Endpoint::HostPort>(&found->target) : nullptr;
+    if (!target) {
         close(CloseReason::unreachable);
         return;
     }
-    connect({found->address, found->port});
+    connect(*target);
 }
 
 void ControlChannel::connect(const Endpoint::HostPort& target) {

@@ -11,6 +11,7 @@
 #include "protocol/FrameParser.h"
 #include "protocol/InputEvent.h"
 #include "transport/PreSharedKey.h"
+#include "transport/ServiceResolver.h"
 
 #include <chrono>
 #include <concepts>
@@ -114,8 +115,9 @@ public:
 
     using EventHandler = std::function<void(Event)>;
     using SendCompletion = std::function<void(bool sent)>;
-    // Makes what turns an advertised service into an address and port, reporting on the given
-    // queue. The discovery layer installs one at start-up (Discovery::makeResolver).
+    // Makes what looks an advertised service up, reporting on the given queue; an outgoing channel
+    // resolves its service endpoint through a ServiceResolver over it. The discovery layer installs
+    // one at start-up (Discovery::makeResolver).
     using ResolverFactory = std::function<std::unique_ptr<InstanceResolver>(std::shared_ptr<Queue>)>;
 
     // How the channel was made: around a connection a listener accepted, or to dial out.
@@ -202,7 +204,7 @@ private:
     void installConnection(const std::shared_ptr<TlsConnection>& connection);
 
     void begin();
-    void resolved(std::optional<ResolvedService> found);
+    void resolved(std::optional<Endpoint> found);
     void connect(const Endpoint::HostPort& target);
     void onState(TlsConnection::State state, const std::optional<NetError>& error);
     void armRead();
@@ -225,7 +227,7 @@ private:
     // Set before start, then touched on the queue only.
     EventHandler onEvent_;
     // Touched on the queue only.
-    std::shared_ptr<InstanceResolver> resolver_;
+    std::shared_ptr<ServiceResolver> resolver_;
     WorkItem connectTimeout_;
     FrameParser parser_;
     bool didBecomeReady_ = false;

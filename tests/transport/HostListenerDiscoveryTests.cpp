@@ -1,0 +1,91 @@
+#include "platform/discovery/AvahiDiscovery.h"
+#include "tests/support/ChannelProbe.h"
+#include "tests/support/EventLog.h"
+#include "transport/ControlChannel.h"
+#include "transport/HostBrowser.h"
+#include "transport/HostListener.h"
+#include "transport/ServiceResolver.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using State = HostListener::State;
+template <typename T> using Log = std::shared_ptr<test::EventLog<T>>;
+template <typename T> Log<T> makeLog() {
+    return std::make_shared<test::EventLog<T>>();
+}
+
+// The whole nearby road against the daemon that scripts/avahi-sandbox.sh starts in a namespace of
+// its own, never against one on a real network: the host advertises, the client finds it, resolves
+// it and connects.
+TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
+    if (std::getenv("VELM_TEST_AVAHI") == nullptr) {
+        GTEST_SKIP() << "no sandboxed avahi-daemon; scripts/test.sh starts one when run as root";
+    }
+    const auto name = "Velm Host " + std::to_string(getpid());
+    const DeviceModel model{"Mac14,2", "MacBook Air"};
+    const auto key = *PreSharedKey::forDevice("DEVICE-1", Bytes(32, 7));
+    std::shared_ptr<Discovery> discovery = std::make_shared<AvahiDiscovery>();
+    auto clientQueue = Queue::make("test.client");
+
+    auto listener = HostListener::make(Queue::make("test.host"), discovery, {model, 250ms, 8s});
+    auto states = makeLog<State>();
+    auto accepted = makeLog<std::shared_ptr<ControlChannel>>();
+    listener->setOnState([states](const State& state) { states->push(state); });
+    listener->setOnConnection(
+        [accepted](std::shared_ptr<ControlChannel> channel) { accepted->push(channel); });
+    listener->start(name, "HOST-1", {key});
+    ASSERT_TRUE(states->waitForCount(2));
+    const auto port = states->values()[1].port();
+    ASSERT_EQ(states->values()[1], State::advertising(port));
+
+    auto browser = HostBrowser::make(clientQueue, discovery);
+    auto lists = makeLog<std::vector<DiscoveredHost>>();
+    browser->setOnHosts([lists](const std::vector<DiscoveredHost>& hosts) { lists->push(hosts); });
+    browser->start();
+    std::optional<DiscoveredHost> host;
+    ASSERT_TRUE(lists->waitFor([&](const auto& all) {
+        for (const auto& found : all.empty() ? std::vector<DiscoveredHost>{} : all.back()) {
+            if (found.name == name) {
+                host = found;
+            }
+        }
+        return host.has_value();
+    }));
+    EXPECT_EQ(host->id, "HOST-1");
+    EXPECT_EQ(host->model, model);
+
+    ServiceResolver resolver(clientQueue, discovery->makeResolver(clientQueue));
+    auto answers = makeLog<std::optional<Endpoint>>();
+    resolver.resolve(Endpoint::service(host->endpoint), 4s, [answers](auto e) { answers->push(e); });
+    ASSERT_TRUE(answers->waitForCount(1));
+    EXPECT_EQ(answers->values()[0], Endpoint::hostPort("127.0.0.1", port));
+
+    // The client dials the service itself; the host takes the connection as a channel of its own.
+    ControlChannel::setResolverFactory(
+        [discovery](std::shared_ptr<Queue> queue) { return discovery->makeResolver(std::move(queue)); });
+    test::ChannelProbe client(ControlChannel::outgoing(Endpoint::service(host->endpoint), key));
+    client.start();
+    EXPECT_TRUE(client.waitForReady());
+    ControlChannel::setResolverFactory(nullptr);
+    ASSERT_TRUE(accepted->waitForCount(1));
+    test::ChannelProbe hostSide(accepted->values()[0]);
+    hostSide.start();
+    EXPECT_TRUE(hostSide.waitForReady());
+    EXPECT_EQ(hostSide.channel().sessionBinding(), client.channel().sessionBinding());
+
+    // Started again with other keys, the host stays where the client found it.
+    listener->start(name, "HOST-1", {*PreSharedKey::forDevice("DEVICE-2", Bytes(32, 8))});
+    ASSERT_TRUE(states->waitFor(
+        [](const auto& all) { return all.size() >= 4 && all.back().kind() != State::Kind::starting; }));
+    EXPECT_EQ(states->values().back(), State::advertising(port));
+}
+
+} // namespace
+} // namespace velm
