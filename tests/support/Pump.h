@@ -4,6 +4,7 @@
 #include "tests/support/Blocking.h"
 
 #include <functional>
+#include <memory>
 
 namespace velm::test {
 
@@ -14,6 +15,13 @@ inline bool pumpUntil(ManualQueue& queue, const std::function<bool()>& condition
         queue.runUntilIdle();
         return condition();
     });
+}
+
+// Runs the queue until nothing but the caller holds it any more: connections that were closed
+// have delivered their last updates and let go. A test that stops earlier leaves their pending
+// work in the queue, holding the queue that holds the work.
+inline bool pumpUntilReleased(const std::shared_ptr<ManualQueue>& queue) {
+    return pumpUntil(*queue, [&] { return queue.use_count() == 1; });
 }
 
 } // namespace velm::test

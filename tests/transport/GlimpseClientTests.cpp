@@ -1,5 +1,6 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/EventLog.h"
+#include "tests/support/Pump.h"
 #include "tests/support/ScriptedHost.h"
 #include "tests/support/SilentPeer.h"
 #include "transport/GlimpseClient.h"
@@ -68,6 +69,7 @@ TEST(GlimpseClientTest, ConnectionThatNeverBecomesReadyEndsAtTheTimeOut) {
     EXPECT_TRUE(images.empty());
     manual->advance(std::chrono::milliseconds(1));
     EXPECT_EQ(images, std::vector<std::optional<Bytes>>{std::nullopt});
+    EXPECT_TRUE(test::pumpUntilReleased(manual));
 }
 
 } // namespace

@@ -106,7 +106,7 @@ TEST_F(HistoryClientTest, AsksAtOnceOverAReadyChannelAndTimesOutUnanswered) {
                       ScriptedHost::answering([&](ScriptedHost::Connection& connection,
                                                   const ControlMessage&) { asked.push_back(&connection); }));
     const auto manual = std::make_shared<ManualQueue>();
-    const auto channel = ControlChannel::outgoing(host.endpoint(), *PreSharedKey::forDevice(deviceID, key));
+    auto channel = ControlChannel::outgoing(host.endpoint(), *PreSharedKey::forDevice(deviceID, key));
     bool ready = false;
     channel->setOnEvent(
         [&](ControlChannel::Event event) { ready = ready || event.get<ControlChannel::Event::Ready>(); });
@@ -124,7 +124,8 @@ TEST_F(HistoryClientTest, AsksAtOnceOverAReadyChannelAndTimesOutUnanswered) {
 
     host.queue()->post([&] { asked.front()->channel->send(ControlMessage::history(records)); });
     ASSERT_TRUE(host.waitForClosed(1));
-    manual->runUntilIdle();
+    channel.reset();
+    EXPECT_TRUE(test::pumpUntilReleased(manual));
     EXPECT_EQ(seen.size(), 1u);
 }
 
@@ -137,6 +138,7 @@ TEST_F(HistoryClientTest, ConnectionThatNeverBecomesReadyIsUnreachable) {
     manual->runUntilIdle();
     manual->advance(std::chrono::seconds(2));
     EXPECT_EQ(seen, std::vector<Result>{Result::Unreachable{}});
+    EXPECT_TRUE(test::pumpUntilReleased(manual));
 }
 
 } // namespace
