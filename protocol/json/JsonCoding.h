@@ -27,7 +27,7 @@ namespace velm {
 // How one kind of value is written to and read from JSON:
 //     static void encode(const T& value, const JsonWriter& out);
 //     static T decode(const JsonReader& in);   // never sees null: JsonReader::read rejects it first
-// The specialisations below cover the value forms of the control connection; records, raw
+// These specialisations cover the value forms of the control connection; records, raw
 // enumerations and enumerations with payloads get theirs from JsonRecord, RawValues and JsonCase.
 template <typename T>
 struct JsonCoding;
