@@ -136,7 +136,8 @@ public:
 
     using Limits = ControlChannelLimits;
 
-    static constexpr std::size_t maxReadSize = 65536;
+    // Large reads let a file transfer take a whole 256 KiB frame and more per hop.
+    static constexpr std::size_t maxReadSize = 1024 * 1024;
     static constexpr std::string_view bindingLabel = "velm-session-binding-v1";
     static constexpr std::size_t bindingSize = 32;
 

@@ -27,8 +27,8 @@ public:
     // Ciphertext read from the socket at a time, during and after the handshake, and
     // plaintext decrypted ahead of the reader.
     static constexpr std::size_t handshakeReadChunk = 8 * 1024;
-    static constexpr std::size_t readChunk = 128 * 1024;
-    static constexpr std::size_t maxReadAhead = 256 * 1024;
+    static constexpr std::size_t readChunk = 256 * 1024;
+    static constexpr std::size_t maxReadAhead = 1024 * 1024;
     // Plaintext encrypted into one socket write.
     static constexpr std::size_t writeBatch = 1024 * 1024;
 
