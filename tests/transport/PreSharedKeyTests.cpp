@@ -45,7 +45,6 @@ TEST(PreSharedKeyTest, RefusesIdentifiersThatCannotBeTlsIdentities) {
     for (const auto& test : refused) {
         EXPECT_EQ(PreSharedKey::identityError(test.identifier), test.error) << test.identifier;
         EXPECT_FALSE(PreSharedKey::forDevice(test.identifier, deviceKey).has_value()) << test.identifier;
-        EXPECT_FALSE(PreSharedKey::describe(test.error).empty());
     }
     EXPECT_FALSE(PreSharedKey::identityError(std::string(256, 'd')).has_value());
     EXPECT_TRUE(PreSharedKey::forDevice(std::string(256, 'd'), deviceKey).has_value());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 #include <vector>
@@ -50,10 +51,8 @@ TEST(VelmServiceTest, DrawsInTheBiasedStretchAreDrawnAgain) {
 TEST(VelmServiceTest, RandomCodesAreAlwaysSixDigits) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         const std::string code = VelmService::newCode();
-        ASSERT_EQ(code.size(), 6u) << code;
-        for (char digit : code) {
-            ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(digit))) << code;
-        }
+        const auto isDigit = [](unsigned char c) { return std::isdigit(c) != 0; };
+        ASSERT_TRUE(code.size() == 6 && std::all_of(code.begin(), code.end(), isDigit)) << code;
     }
 }
 
