@@ -8,8 +8,15 @@ namespace velm::test {
 
 namespace {
 
-bool isMessage(const ChannelProbe::Event& event) {
-    return !event.get<ChannelProbe::Event::Ready>() && !event.get<ChannelProbe::Event::Closed>();
+using Event = ChannelProbe::Event;
+
+bool isMessage(const Event& event) {
+    return !event.get<Event::Ready>() && !event.get<Event::Closed>();
+}
+
+template <typename Kind> std::size_t countOf(const std::vector<Event>& events) {
+    return static_cast<std::size_t>(
+        std::count_if(events.begin(), events.end(), [](const Event& e) { return e.get<Kind>(); }));
 }
 
 } // namespace
@@ -19,17 +26,11 @@ ChannelProbe::ChannelProbe(std::shared_ptr<ControlChannel> channel) : channel_(s
 }
 
 bool ChannelProbe::waitForReady() {
-    return events_->waitFor([](const auto& events) {
-        return std::any_of(events.begin(), events.end(),
-                           [](const Event& e) { return e.get<Event::Ready>(); });
-    });
+    return events_->waitFor([](const auto& events) { return countOf<Event::Ready>(events) > 0; });
 }
 
 bool ChannelProbe::waitForClose() {
-    return events_->waitFor([](const auto& events) {
-        return std::any_of(events.begin(), events.end(),
-                           [](const Event& e) { return e.get<Event::Closed>(); });
-    });
+    return events_->waitFor([](const auto& events) { return countOf<Event::Closed>(events) > 0; });
 }
 
 bool ChannelProbe::waitForMessages(std::size_t count) {
@@ -62,14 +63,11 @@ std::optional<ChannelProbe::CloseReason> ChannelProbe::closeReason() const {
 }
 
 std::size_t ChannelProbe::closeCount() const {
-    const auto events = events_->values();
-    return static_cast<std::size_t>(
-        std::count_if(events.begin(), events.end(), [](const Event& e) { return e.get<Event::Closed>(); }));
+    return countOf<Event::Closed>(events_->values());
 }
 
 bool ChannelProbe::sawReady() const {
-    const auto events = events_->values();
-    return std::any_of(events.begin(), events.end(), [](const Event& e) { return e.get<Event::Ready>(); });
+    return countOf<Event::Ready>(events_->values()) > 0;
 }
 
 } // namespace velm::test

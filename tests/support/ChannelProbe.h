@@ -20,7 +20,6 @@ public:
     explicit ChannelProbe(std::shared_ptr<ControlChannel> channel);
 
     ControlChannel& channel() { return *channel_; }
-    const std::shared_ptr<ControlChannel>& shared() const { return channel_; }
     const std::shared_ptr<Queue>& queue() const { return queue_; }
     // Lets go of the channel; the events it still delivers are recorded.
     void release() { channel_.reset(); }

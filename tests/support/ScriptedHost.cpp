@@ -46,21 +46,16 @@ ScriptedHost::ScriptedHost(const std::vector<PreSharedKey>& keys, Script script)
 
 ScriptedHost::~ScriptedHost() {
     listener_->cancel();
-    dropConnections();
     std::size_t count = 0;
     {
         std::lock_guard guard(state_->lock);
+        for (const auto& connection : state_->connections) {
+            connection->channel->cancel();
+        }
         count = state_->connections.size();
     }
     state_->closed.waitForCount(count);
     Blocking::drain(*queue_);
-}
-
-void ScriptedHost::dropConnections() {
-    std::lock_guard guard(state_->lock);
-    for (const auto& connection : state_->connections) {
-        connection->channel->cancel();
-    }
 }
 
 } // namespace velm::test

@@ -58,9 +58,6 @@ public:
     bool waitForAccepted(std::size_t count) { return state_->accepted.waitForCount(count); }
     bool waitForClosed(std::size_t count) { return state_->closed.waitForCount(count); }
 
-    // Drops every connection as if the host went away (the clients see the connection lost).
-    void dropConnections();
-
 private:
     struct State {
         Script script;

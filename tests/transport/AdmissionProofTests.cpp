@@ -21,7 +21,7 @@ TEST_F(HelloProofTest, MatchesIndependentDerivation) {
     EXPECT_TRUE(isValidHelloProof(proof, deviceKey, binding));
 }
 
-TEST_F(HelloProofTest, FailsForAnotherBindingOrKey) {
+TEST_F(HelloProofTest, FailsForAnotherBindingKeyOrLength) {
     Bytes otherBinding = binding;
     otherBinding[31] ^= 0x01;
     EXPECT_FALSE(isValidHelloProof(proof, deviceKey, otherBinding));
@@ -29,9 +29,6 @@ TEST_F(HelloProofTest, FailsForAnotherBindingOrKey) {
     otherKey[0] ^= 0x01;
     EXPECT_FALSE(isValidHelloProof(proof, otherKey, binding));
     EXPECT_FALSE(isValidHelloProof(proof, deviceKey, {}));
-}
-
-TEST_F(HelloProofTest, FailsForAnyOtherLength) {
     EXPECT_FALSE(isValidHelloProof(ByteView(proof).first(31), deviceKey, binding));
     EXPECT_FALSE(isValidHelloProof({}, deviceKey, binding));
     Bytes longer = proof;

@@ -72,7 +72,6 @@ TEST(ClockSyncTest, TimesJustBelowTheLimitDoNotOverflow) {
 TEST(ClockSyncTest, AgeOfARemoteStampIsNeverNegative) {
     ClockSync sync;
     sync.addSample(1'000, 50'000, 3'000);
-    EXPECT_EQ(sync.millisecondsSince(60'000, 13'000), 1.0);
     EXPECT_EQ(sync.millisecondsSince(60'000, 13'500), 1.5);
     EXPECT_EQ(sync.millisecondsSince(60'000, 11'000), 0.0);
 }

@@ -7,19 +7,6 @@
 namespace velm {
 namespace {
 
-TEST(FrameReassemblerTest, StartsEmptyAndAwaitingAKeyframe) {
-    const FrameReassembler reassembler(true, 80);
-    EXPECT_TRUE(reassembler.awaitingKeyframe());
-    EXPECT_TRUE(reassembler.pendingFrames().empty());
-    EXPECT_EQ(reassembler.lastDelivered(), std::nullopt);
-    EXPECT_EQ(reassembler.highestSeen(), std::nullopt);
-    EXPECT_EQ(reassembler.staleAfterMicros(), 80'000u);
-    EXPECT_EQ(reassembler.shortestStaleMicros(), 80'000u);
-    EXPECT_TRUE(reassembler.asksAgain());
-    EXPECT_EQ(reassembler.askAgainAfterMicros(), 30'000u);
-    EXPECT_FALSE(FrameReassembler(false, 80).asksAgain());
-}
-
 TEST(FrameReassemblerTest, StaleTimeIsWholeMicrosecondsAndClampedWhenNotSensible) {
     constexpr auto most = std::numeric_limits<std::uint64_t>::max();
     const std::pair<double, std::uint64_t> cases[] = {

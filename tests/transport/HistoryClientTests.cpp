@@ -69,7 +69,6 @@ TEST_F(HistoryClientTest, ReturnsTheRecordsToAProvenRequest) {
     ASSERT_NE(request, nullptr);
     const auto& hello = request->hello;
     EXPECT_EQ(hello.deviceID, deviceID);
-    EXPECT_EQ(hello.understandsPolicy, true);
     ASSERT_TRUE(hostBinding && hello.proof);
     EXPECT_TRUE(isValidHelloProof(*hello.proof, key, *hostBinding));
     EXPECT_EQ(hello.awaySignature, signature);

@@ -17,11 +17,6 @@
 
 namespace velm {
 
-void PrintTo(const HostListener::State& state, std::ostream* out) {
-    static constexpr const char* kinds[] = {"advertising", "failed", "stopped", "starting"};
-    *out << kinds[static_cast<int>(state.kind())] << '(' << state.port() << ", " << state.message() << ')';
-}
-
 namespace {
 
 using namespace std::chrono_literals;

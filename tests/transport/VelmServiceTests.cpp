@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 #include <vector>
@@ -50,38 +51,21 @@ TEST(VelmServiceTest, DrawsInTheBiasedStretchAreDrawnAgain) {
 TEST(VelmServiceTest, RandomCodesAreAlwaysSixDigits) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         const std::string code = VelmService::newCode();
-        ASSERT_EQ(code.size(), 6u) << code;
-        for (char digit : code) {
-            ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(digit))) << code;
-        }
+        const auto isDigit = [](unsigned char c) { return std::isdigit(c) != 0; };
+        ASSERT_TRUE(code.size() == 6 && std::all_of(code.begin(), code.end(), isDigit)) << code;
     }
 }
 
 TEST(VelmServiceTest, DisplayFormSplitsOnlySixCharacters) {
     EXPECT_EQ(VelmService::displayCode("123456"), "123 456");
-    EXPECT_EQ(VelmService::displayCode("000007"), "000 007");
     EXPECT_EQ(VelmService::displayCode("12345"), "12345");
     EXPECT_EQ(VelmService::displayCode("1234567"), "1234567");
-    EXPECT_EQ(VelmService::displayCode(""), "");
     // Characters, not bytes: the split never cuts a multi-byte character in two.
     EXPECT_EQ(VelmService::displayCode("12345\xC3\xA9"), "123 45\xC3\xA9");
     EXPECT_EQ(VelmService::displayCode("\xC3\xA9\xC3\xA9\xC3\xA9"), "\xC3\xA9\xC3\xA9\xC3\xA9");
 }
 
-TEST(VelmServiceTest, RandomBytesHaveTheCountAskedFor) {
-    EXPECT_TRUE(VelmService::randomBytes(0).empty());
-    EXPECT_EQ(VelmService::randomBytes(32).size(), 32u);
-    EXPECT_NE(VelmService::randomBytes(16), VelmService::randomBytes(16));
-}
-
-TEST(VelmServiceTest, TlsParametersCarryTheKeysInOrder) {
-    const auto first = *PreSharedKey::forDevice("first", Bytes(32, 1));
-    const auto second = *PreSharedKey::forDevice("second", Bytes(32, 2));
-    const TlsParameters both = VelmService::tlsParameters({first, second});
-    ASSERT_EQ(both.keys().size(), 2u);
-    EXPECT_EQ(both.keys()[0].identity, "first");
-    EXPECT_EQ(both.keys()[1].secret, second.key());
-
+TEST(VelmServiceTest, TlsParametersForPairingAndForNoDevices) {
     const TlsParameters pairing = VelmService::tlsParameters("000042");
     ASSERT_EQ(pairing.keys().size(), 1u);
     EXPECT_EQ(pairing.keys()[0].identity, "velm-psk-v1");
