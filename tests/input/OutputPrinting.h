@@ -27,7 +27,9 @@ struct OutputPrinter {
     void operator()(const GestureOutput::Zoom& z) const {
         os << "zoom(" << z.factor << ", " << z.anchor.x << ", " << z.anchor.y << ")";
     }
-    void operator()(const PencilOutput::MoveTo& m) const { os << "moveTo(" << m.location.x << ", " << m.location.y << ")"; }
+    void operator()(const PencilOutput::MoveTo& m) const {
+        os << "moveTo(" << m.location.x << ", " << m.location.y << ")";
+    }
     void operator()(const auto& other) const {
         if constexpr (requires { other.movement; })
             os << "movement(" << other.movement.width << ", " << other.movement.height << ")";
@@ -38,7 +40,7 @@ struct OutputPrinter {
     }
 };
 
-inline void PrintTo(const GestureOutput& output, std::ostream* os) { std::visit(OutputPrinter{*os}, output.value()); }
-inline void PrintTo(const PencilOutput& output, std::ostream* os) { std::visit(OutputPrinter{*os}, output.value()); }
+inline void PrintTo(const GestureOutput& o, std::ostream* os) { std::visit(OutputPrinter{*os}, o.value()); }
+inline void PrintTo(const PencilOutput& o, std::ostream* os) { std::visit(OutputPrinter{*os}, o.value()); }
 
 } // namespace velm

@@ -37,17 +37,8 @@ const std::vector<SessionState> everyCase = {SessionState::reconnecting(1),
                                              SessionState::connecting(),
                                              SessionState::authenticating(),
                                              SessionState::connected()};
-enum Name {
-    reconnecting,
-    waitingForHost,
-    failed,
-    offline,
-    discovering,
-    available,
-    connecting,
-    authenticating,
-    connected
-};
+enum Name { reconnecting, waitingForHost, failed, offline, discovering, available, connecting, authenticating,
+            connected };
 const std::set<int> anyState = {reconnecting, waitingForHost, failed,         offline,  discovering,
                                 available,    connecting,     authenticating, connected};
 
