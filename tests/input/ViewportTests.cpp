@@ -18,15 +18,6 @@ void expectNear(Point actual, Point expected, double tolerance = 1e-9) {
     EXPECT_NEAR(actual.y, expected.y, tolerance);
 }
 
-TEST(ScalingMode, RawValuesAndNames) {
-    for (ScalingMode mode : allScalingModes)
-        EXPECT_EQ(scalingModeFromRawValue(rawValue(mode)), mode);
-    EXPECT_EQ(rawValue(ScalingMode::pixelPerfect), "pixelPerfect");
-    EXPECT_EQ(displayName(ScalingMode::pixelPerfect), "Pixel Perfect");
-    EXPECT_EQ(displayName(ScalingMode::fill), "Fill");
-    EXPECT_EQ(scalingModeFromRawValue("Fit"), std::nullopt);
-}
-
 TEST(Viewport, FitLetterboxesAndFillCrops) {
     Viewport fit = wideInSquare(ScalingMode::fit);
     EXPECT_DOUBLE_EQ(fit.baseScale(), 0.5);

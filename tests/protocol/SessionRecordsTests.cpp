@@ -29,11 +29,7 @@ HostHello fullHostHello() {
 constexpr std::string_view minimalHostHello =
     R"({"protocolVersion":1,"hostName":"h","displays":[],"videoPort":65535,"videoKey":"","sessionToken":""})";
 
-TEST(ClientHelloRecord, StampsTheProtocolVersionAndRoundTrips) {
-    const ClientHello hello = fullClientHello();
-    EXPECT_EQ(hello.protocolVersion, 1);
-    EXPECT_EQ(Json::decode<ClientHello>(Json::encode(hello)), hello);
-
+TEST(ClientHelloRecord, StampsTheProtocolVersionAndLeavesAbsentFieldsOut) {
     const ClientHello bare("d", "n", 1, 2, 60, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
     EXPECT_EQ(encoded(bare), R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,)"
                              R"("screenPixelHeight":2,"maxFPS":60})");
@@ -67,10 +63,6 @@ TEST(ClientHelloRecord, ComparesEveryFieldAndTextByCanonicalEquivalence) {
     EXPECT_EQ(composed, decomposed);
     decomposed.deviceName = "Rene";
     EXPECT_NE(composed, decomposed);
-
-    const ClientHello a("d", "n", 1, 2, 3, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
-    const ClientHello b("d", "n", 1, 2, 3, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
-    EXPECT_EQ(a, b);
 }
 
 TEST(ByeReasonAdapted, GivesPolicyReasonsOnlyToClientsThatUnderstandThem) {
@@ -90,20 +82,8 @@ TEST(ByeReasonAdapted, GivesPolicyReasonsOnlyToClientsThatUnderstandThem) {
     }
 }
 
-TEST(ByeReasonRawValues, MatchExactly) {
-    EXPECT_EQ(rawValue(ByeReason::replacedByNewSession), "replacedByNewSession");
-    EXPECT_EQ(fromRawValue<ByeReason>("poweringOff"), ByeReason::poweringOff);
-    EXPECT_FALSE(fromRawValue<ByeReason>("PoweringOff").has_value());
-    EXPECT_FALSE(fromRawValue<ByeReason>("").has_value());
-    EXPECT_EQ(Json::decode<ByeReason>(R"("hostQuit")"), ByeReason::hostQuit);
-    EXPECT_EQ(encoded(ByeReason::idleTimeout), R"("idleTimeout")");
-}
-
-TEST(HostHelloRecord, RoundTripsWithEveryField) {
-    const HostHello hello = fullHostHello();
-    EXPECT_EQ(hello.protocolVersion, 1);
-    EXPECT_EQ(Json::decode<HostHello>(Json::encode(hello)), hello);
-    const std::string json = encoded(hello);
+TEST(HostHelloRecord, WritesTheOptionalFieldsUnderTheirKeys) {
+    const std::string json = encoded(fullHostHello());
     EXPECT_NE(json.find(R"("awayAccessUntil":788918400,"idleTimeout":900,"curtain":{"available":true,"on":false})"),
               std::string::npos);
     EXPECT_NE(json.find(R"("model":{"identifier":"Mac14,3"},"hasDisplay":false)"), std::string::npos);
@@ -130,31 +110,22 @@ TEST(HostHelloRecord, KeepsAFalseFlagAndChecksThePortWidth) {
 
 TEST(HostHelloRecord, WithANonFiniteIdleTimeoutCannotBeEncoded) {
     HostHello hello = fullHostHello();
-    hello.idleTimeout = std::nan("");
-    EXPECT_FALSE(Json::tryEncode(hello).has_value());
     hello.idleTimeout = INFINITY;
     EXPECT_FALSE(Json::tryEncode(hello).has_value());
 }
 
 TEST(SmallSessionRecords, HaveTheirExactForms) {
     EXPECT_EQ(encoded(CurtainState{true, false}), R"({"available":true,"on":false})");
-    EXPECT_EQ(CurtainState({true, false}), CurtainState({true, false}));
-    EXPECT_NE(CurtainState({true, false}), CurtainState({true, true}));
     EXPECT_NE(CurtainState({false, true}), CurtainState({true, true}));
 
     const DisplayInfo display{4294967295u, "Wide", 5120, 2160, 2560, 1080, false};
     EXPECT_EQ(encoded(display), R"({"id":4294967295,"name":"Wide","pixelWidth":5120,"pixelHeight":2160,)"
                                 R"("pointWidth":2560,"pointHeight":1080,"isMain":false})");
-    EXPECT_EQ(Json::decode<DisplayInfo>(Json::encode(display)), display);
     EXPECT_FALSE(Json::tryDecode<DisplayInfo>(
         R"({"id":-1,"name":"W","pixelWidth":1,"pixelHeight":1,"pointWidth":1,"pointHeight":1,"isMain":true})"));
 
     const PairRequest request{"device", "Ada", Bytes{0xFB, 0xFF}};
     EXPECT_EQ(encoded(request), R"({"deviceID":"device","deviceName":"Ada","publicKey":"+/8="})");
-    EXPECT_EQ(Json::decode<PairRequest>(Json::encode(request)), request);
-
-    const PairResponse response{"E621E1F8-C36C-495A-93FC-0C247A3E6E5F", Bytes(32, 3), Bytes(60, 4)};
-    EXPECT_EQ(Json::decode<PairResponse>(Json::encode(response)), response);
     EXPECT_FALSE(Json::tryDecode<PairResponse>(R"({"hostID":"h","publicKey":""})"));
 }
 

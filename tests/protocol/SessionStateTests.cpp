@@ -16,8 +16,6 @@ TEST(SessionState, DisplayTexts) {
               "Waiting for this Mac to come back\xE2\x80\xA6");
     EXPECT_EQ(SessionState::failed(SessionFailure::protocolMismatch).displayText(),
               "Update Velm on both devices");
-    EXPECT_EQ(SessionState::discovering().displayText(), "Searching\xE2\x80\xA6");
-    EXPECT_EQ(SessionState::connected().displayText(), "Connected");
 }
 
 TEST(SessionState, EveryFailureHasItsOwnMessage) {
@@ -39,17 +37,8 @@ const std::vector<SessionState> everyCase = {SessionState::reconnecting(1),
                                              SessionState::connecting(),
                                              SessionState::authenticating(),
                                              SessionState::connected()};
-enum Name {
-    reconnecting,
-    waitingForHost,
-    failed,
-    offline,
-    discovering,
-    available,
-    connecting,
-    authenticating,
-    connected
-};
+enum Name { reconnecting, waitingForHost, failed, offline, discovering, available, connecting, authenticating,
+            connected };
 const std::set<int> anyState = {reconnecting, waitingForHost, failed,         offline,  discovering,
                                 available,    connecting,     authenticating, connected};
 
@@ -84,7 +73,6 @@ TEST(SessionState, MovesFollowTheTable) {
 }
 
 TEST(SessionState, PayloadsDoNotChangeWhichMovesAreAllowed) {
-    EXPECT_NE(SessionState::reconnecting(1), SessionState::reconnecting(2));
     EXPECT_TRUE(SessionState::reconnecting(1).canMove(SessionState::reconnecting(2)));
     EXPECT_TRUE(SessionState::failed(SessionFailure::awayExpired)
                     .canMove(SessionState::failed(SessionFailure::notConfirmed)));
