@@ -42,37 +42,6 @@ std::string headerValue(const std::string& head, const std::string& name) {
     return value;
 }
 
-std::string decodeEntities(std::string text) {
-    const std::pair<std::string, std::string> entities[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}};
-    for (const auto& [entity, character] : entities) {
-        for (auto at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
-            text.replace(at, entity.size(), character);
-        }
-    }
-    return text;
-}
-
-// The child elements of the action element of a SOAP body, in order.
-std::vector<std::pair<std::string, std::string>> soapArguments(const std::string& body, const std::string& action) {
-    std::vector<std::pair<std::string, std::string>> arguments;
-    const auto open = body.find(":" + action + " ");
-    if (open == std::string::npos) {
-        return arguments;
-    }
-    auto at = body.find('>', open);
-    while (at != std::string::npos && body.compare(at + 1, 2, "</") != 0 && body.compare(at + 1, 1, "<") == 0) {
-        const auto nameEnd = body.find('>', at + 2);
-        const std::string name = body.substr(at + 2, nameEnd - at - 2);
-        const auto close = body.find("</" + name + ">", nameEnd);
-        if (nameEnd == std::string::npos || close == std::string::npos) {
-            break;
-        }
-        arguments.emplace_back(name, decodeEntities(body.substr(nameEnd + 1, close - nameEnd - 1)));
-        at = close + name.size() + 2;
-    }
-    return arguments;
-}
-
 std::string envelope(const std::string& inner) {
     return "<?xml version=\"1.0\"?>\r\n<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
            "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>" +
@@ -132,11 +101,10 @@ private:
                 co_await asio::async_read(socket, asio::dynamic_buffer(data), asio::transfer_at_least(1),
                                           asio::use_awaitable);
             }
-            const std::string body = data.substr(headLength, bodyLength);
             if (head.starts_with("GET ")) {
                 co_await serveDescription(gateway, socket);
             } else if (head.starts_with("POST ")) {
-                co_await serveSoap(gateway, socket, head, body);
+                co_await serveSoap(gateway, socket, head);
             } else {
                 co_await asio::async_write(socket, asio::buffer(answer(400, "Bad Request", "")),
                                            asio::use_awaitable);
@@ -191,19 +159,15 @@ private:
         }
     }
 
-    static asio::awaitable<void> serveSoap(FakeGateway& gateway, tcp::socket& socket, const std::string& head,
-                                           const std::string& body) {
+    static asio::awaitable<void> serveSoap(FakeGateway& gateway, tcp::socket& socket, const std::string& head) {
         FakeGateway::Request request;
         request.path = head.substr(5, head.find(' ', 5) - 5);
         const std::string soapAction = headerValue(head, "soapaction");
         const auto hash = soapAction.find('#');
         request.action = hash == std::string::npos ? "" : soapAction.substr(hash + 1, soapAction.rfind('"') - hash - 1);
         request.head = head;
-        request.body = body;
-        request.arguments = soapArguments(body, request.action);
 
         FakeGateway::Reply reply;
-        std::string externalAddress;
         {
             std::lock_guard guard(gateway.lock_);
             gateway.requests_.push_back(request);
@@ -214,7 +178,6 @@ private:
                 reply = queue.front();
                 queue.pop_front();
             }
-            externalAddress = gateway.externalAddress_;
         }
         struct Closing {
             FakeGateway& gateway;
@@ -227,7 +190,8 @@ private:
         switch (reply.kind) {
         case FakeGateway::Reply::Kind::success: {
             const std::string value = request.action == "GetExternalIPAddress"
-                                          ? "<NewExternalIPAddress>" + externalAddress + "</NewExternalIPAddress>"
+                                          ? "<NewExternalIPAddress>" + std::string(FakeGateway::defaultExternalAddress) +
+                                                "</NewExternalIPAddress>"
                                           : "";
             const std::string inner = "<u:" + request.action + "Response xmlns:u=\"" +
                                       soapAction.substr(1, hash == std::string::npos ? 0 : hash - 1) + "\">" +
@@ -269,15 +233,6 @@ private:
         }
     }
 };
-
-std::string FakeGateway::Request::argument(const std::string& name) const {
-    for (const auto& [key, value] : arguments) {
-        if (key == name) {
-            return value;
-        }
-    }
-    return "<absent>";
-}
 
 FakeGateway::FakeGateway(Options options)
     : acceptor_(io_, tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)), ssdp_(io_),
@@ -327,11 +282,6 @@ void FakeGateway::setSsdpAnswers(std::vector<std::string> answers) {
     std::lock_guard guard(lock_);
     ssdpAnswers_ = std::move(answers);
     hasSsdpOverride_ = true;
-}
-
-void FakeGateway::setExternalAddress(std::string address) {
-    std::lock_guard guard(lock_);
-    externalAddress_ = std::move(address);
 }
 
 void FakeGateway::script(const std::string& action, Reply reply) {

@@ -51,10 +51,6 @@ public:
         std::string path;
         std::string action; // from the SOAPAction header
         std::string head;
-        std::string body;
-        std::vector<std::pair<std::string, std::string>> arguments; // with entities decoded
-
-        std::string argument(const std::string& name) const;
     };
 
     struct Options {
@@ -86,7 +82,6 @@ public:
     // Datagrams sent back for each search, in order; the default is one answer
     // naming InternetGatewayDevice:1 with location(). An empty list stays silent.
     void setSsdpAnswers(std::vector<std::string> answers);
-    void setExternalAddress(std::string address);
     // Queues a reply for the next request of `action`; unscripted requests succeed.
     void script(const std::string& action, Reply reply);
 
@@ -118,7 +113,6 @@ private:
     bool hasDescriptionOverride_ = false;
     std::vector<std::string> ssdpAnswers_;
     bool hasSsdpOverride_ = false;
-    std::string externalAddress_{defaultExternalAddress};
     std::map<std::string, std::deque<Reply>> scripts_;
     std::vector<Request> requests_;
     int searches_ = 0;
