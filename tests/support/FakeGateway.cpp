@@ -21,8 +21,6 @@ using asio::ip::udp;
 
 namespace {
 
-constexpr std::size_t oversizedLength = 1024 * 1024;
-
 std::string lowered(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
@@ -79,8 +77,7 @@ public:
             {
                 std::lock_guard guard(gateway.lock_);
                 ++gateway.searches_;
-                answers = gateway.hasSsdpOverride_ ? gateway.ssdpAnswers_
-                                                   : std::vector<std::string>{gateway.defaultSsdpAnswer()};
+                answers = gateway.ssdpAnswers_.value_or(std::vector<std::string>{gateway.defaultSsdpAnswer()});
             }
             for (const auto& datagram : answers) {
                 co_await gateway.ssdp_.async_send_to(asio::buffer(datagram), from, asio::use_awaitable);
@@ -210,20 +207,6 @@ private:
                                        asio::use_awaitable);
             break;
         }
-        case FakeGateway::Reply::Kind::stall:
-            co_await waitForClose(socket);
-            break;
-        case FakeGateway::Reply::Kind::oversized: {
-            co_await asio::async_write(
-                socket, asio::buffer("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(oversizedLength) +
-                                     "\r\n\r\n"),
-                asio::use_awaitable);
-            const std::string filler(16 * 1024, 'x');
-            for (std::size_t sent = 0; sent < oversizedLength; sent += filler.size()) {
-                co_await asio::async_write(socket, asio::buffer(filler), asio::use_awaitable);
-            }
-            break;
-        }
         case FakeGateway::Reply::Kind::raw:
             co_await asio::async_write(socket, asio::buffer(reply.text), asio::use_awaitable);
             if (reply.holdOpen) {
@@ -234,12 +217,12 @@ private:
     }
 };
 
-FakeGateway::FakeGateway(Options options)
+FakeGateway::FakeGateway(bool multicast)
     : acceptor_(io_, tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)), ssdp_(io_),
       services_{{"urn:schemas-upnp-org:service:WANIPConnection:1", "/ctl/IPConn"}} {
     httpPort_ = acceptor_.local_endpoint().port();
     ssdp_.open(udp::v4());
-    if (options.multicast) {
+    if (multicast) {
         ssdp_.set_option(asio::socket_base::reuse_address(true));
         ssdp_.bind(udp::endpoint(asio::ip::address_v4::any(), 1900));
         ssdp_.set_option(asio::ip::multicast::join_group(asio::ip::make_address_v4("239.255.255.250"),
@@ -275,13 +258,11 @@ void FakeGateway::setDescriptionFraming(Framing framing) {
 void FakeGateway::setDescription(std::string text) {
     std::lock_guard guard(lock_);
     descriptionOverride_ = std::move(text);
-    hasDescriptionOverride_ = true;
 }
 
 void FakeGateway::setSsdpAnswers(std::vector<std::string> answers) {
     std::lock_guard guard(lock_);
     ssdpAnswers_ = std::move(answers);
-    hasSsdpOverride_ = true;
 }
 
 void FakeGateway::script(const std::string& action, Reply reply) {
@@ -319,8 +300,8 @@ std::string FakeGateway::defaultSsdpAnswer() const {
 
 std::string FakeGateway::description() const {
     std::lock_guard guard(lock_);
-    if (hasDescriptionOverride_) {
-        return descriptionOverride_;
+    if (descriptionOverride_) {
+        return *descriptionOverride_;
     }
     std::string services;
     for (const auto& service : services_) {

@@ -59,46 +59,41 @@ TEST(HomeNetworkPrefixTest, MatchesMaskedBytesOfTheSameLengthOnly) {
     EXPECT_FALSE(Prefix({ipv4("192.168.1.5"), ipv6("ffff::")}).contains(ipv4("192.168.1.5")));
 }
 
-TEST(HomeNetworkRouteTest, IPv4PeersAreHomeInALanPrefixOverALanInterface) {
-    const auto route = [](const char* host, Names names) {
-        return HomeNetwork::route(false, std::string(host), names, homePrefixes);
+TEST(HomeNetworkRouteTest, PeersAreHomeInALanPrefixOverALanInterface) {
+    const std::string loopbackScope = "fe80::1%" + std::to_string(if_nametoindex("lo"));
+    const struct {
+        std::string host;
+        Names names;
+        Route expected;
+    } cases[] = {
+        {"192.168.1.20", {"eth0"}, Route::home},
+        {"192.168.1.20", {"wlp2s0", "wg0"}, Route::home},
+        {"192.168.1.20", {"wg0"}, Route::elsewhere},
+        {"192.168.2.20", {"eth0"}, Route::elsewhere},
+        {"203.0.113.5", {"eth0"}, Route::elsewhere},
+        // Without interface names only the prefixes decide.
+        {"192.168.1.20", {}, Route::home},
+        {"::ffff:192.168.1.20", {"eth0"}, Route::home},
+        {"::ffff:192.168.1.20", {"tap0"}, Route::elsewhere},
+        {"2001:db8:1::20", {"eth0"}, Route::home},
+        {"2001:db8:2::20", {"eth0"}, Route::elsewhere},
+        {"fe80::1", {"eth0"}, Route::home},
+        {"fe80::1", {"wg0"}, Route::elsewhere},
+        {"fe80::1%eth0", {}, Route::home},
+        {"fe80::1%veth0", {"eth0"}, Route::elsewhere},
+        {"2001:db8:1::20%docker0", {"eth0"}, Route::elsewhere},
+        // A numeric scope names the interface with that index: loopback is never LAN.
+        {loopbackScope, {"eth0"}, Route::elsewhere},
+        {"router.home", {"eth0"}, Route::elsewhere},
+        {"", {"eth0"}, Route::elsewhere},
     };
-    EXPECT_EQ(route("192.168.1.20", {"eth0"}), Route::home);
-    EXPECT_EQ(route("192.168.1.20", {"wlp2s0", "wg0"}), Route::home);
-    EXPECT_EQ(route("192.168.1.20", {"wg0"}), Route::elsewhere);
-    EXPECT_EQ(route("192.168.2.20", {"eth0"}), Route::elsewhere);
-    EXPECT_EQ(route("203.0.113.5", {"eth0"}), Route::elsewhere);
-    // Without interface names only the prefixes decide.
-    EXPECT_EQ(route("192.168.1.20", {}), Route::home);
-    EXPECT_EQ(route("::ffff:192.168.1.20", {"eth0"}), Route::home);
-    EXPECT_EQ(route("::ffff:192.168.1.20", {"tap0"}), Route::elsewhere);
+    for (const auto& [host, names, expected] : cases) {
+        EXPECT_EQ(HomeNetwork::route(false, host, names, homePrefixes), expected) << host;
+    }
+    EXPECT_EQ(HomeNetwork::route(true, std::string("203.0.113.5"), Names{"wg0"}, homePrefixes), Route::door);
     EXPECT_EQ(HomeNetwork::route(false, std::nullopt, Names{"eth0"}, homePrefixes), Route::elsewhere);
     EXPECT_EQ(HomeNetwork::route(false, std::string("192.168.1.20"), Names{"eth0"}, std::vector<Prefix>{}),
               Route::elsewhere);
-}
-
-TEST(HomeNetworkRouteTest, IPv6PeersFollowTheirScopeAndLinkLocality) {
-    const auto route = [](const char* host, Names names) {
-        return HomeNetwork::route(false, std::string(host), names, homePrefixes);
-    };
-    EXPECT_EQ(route("2001:db8:1::20", {"eth0"}), Route::home);
-    EXPECT_EQ(route("2001:db8:2::20", {"eth0"}), Route::elsewhere);
-    EXPECT_EQ(route("fe80::1", {"eth0"}), Route::home);
-    EXPECT_EQ(route("fe80::1", {"wg0"}), Route::elsewhere);
-    EXPECT_EQ(route("fe80::1%eth0", {}), Route::home);
-    EXPECT_EQ(route("fe80::1%veth0", {"eth0"}), Route::elsewhere);
-    EXPECT_EQ(route("2001:db8:1::20%docker0", {"eth0"}), Route::elsewhere);
-    // A numeric scope names the interface with that index: loopback is never LAN.
-    EXPECT_EQ(route(("fe80::1%" + std::to_string(if_nametoindex("lo"))).c_str(), {"eth0"}), Route::elsewhere);
-}
-
-TEST(HomeNetworkRouteTest, NamesTunnelsAndTheDoorDecideFirst) {
-    const auto route = [](bool door, const char* host, Names names) {
-        return HomeNetwork::route(door, std::string(host), names, homePrefixes);
-    };
-    EXPECT_EQ(route(true, "203.0.113.5", {"wg0"}), Route::door);
-    EXPECT_EQ(route(false, "router.home", {"eth0"}), Route::elsewhere);
-    EXPECT_EQ(route(false, "", {"eth0"}), Route::elsewhere);
     EXPECT_FALSE(HomeNetwork::isLocal("fe80::1%", Names{}, homePrefixes));
 }
 

@@ -82,9 +82,6 @@ TEST_F(PortMapperGatewayTest, UnusableDescriptionsAreBadResponses) {
 
     gateway.setDescription(std::string(300 * 1024, ' '));
     EXPECT_EQ(findGateway().failure(), PortMapperFailure::badResponse());
-
-    gateway.setSsdpAnswers({"HTTP/1.1 200 OK\r\nST: InternetGatewayDevice\r\nLOCATION: http://127.0.0.1/a b\r\n\r\n"});
-    EXPECT_EQ(findGateway().failure(), PortMapperFailure::badResponse());
 }
 
 TEST_F(PortMapperGatewayTest, SilentNetworkMeansNoGateway) {
