@@ -168,22 +168,12 @@ private:
         {
             std::lock_guard guard(gateway.lock_);
             gateway.requests_.push_back(request);
-            ++gateway.openRequests_;
-            gateway.mostOpenRequests_ = std::max(gateway.mostOpenRequests_, gateway.openRequests_);
             auto& queue = gateway.scripts_[request.action];
             if (!queue.empty()) {
                 reply = queue.front();
                 queue.pop_front();
             }
         }
-        struct Closing {
-            FakeGateway& gateway;
-            ~Closing() {
-                std::lock_guard guard(gateway.lock_);
-                --gateway.openRequests_;
-            }
-        } closing{gateway};
-
         switch (reply.kind) {
         case FakeGateway::Reply::Kind::success: {
             const std::string value = request.action == "GetExternalIPAddress"
@@ -283,11 +273,6 @@ int FakeGateway::searchesReceived() const {
 int FakeGateway::descriptionFetches() const {
     std::lock_guard guard(lock_);
     return descriptionFetches_;
-}
-
-int FakeGateway::mostConcurrentRequests() const {
-    std::lock_guard guard(lock_);
-    return mostOpenRequests_;
 }
 
 std::string FakeGateway::defaultSsdpAnswer() const {

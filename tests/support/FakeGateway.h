@@ -86,8 +86,6 @@ public:
     std::vector<Request> requests() const;
     int searchesReceived() const;
     int descriptionFetches() const;
-    // The most SOAP requests that were ever open at the same time.
-    int mostConcurrentRequests() const;
 
     std::string defaultSsdpAnswer() const;
     std::string description() const;
@@ -113,8 +111,6 @@ private:
     std::vector<Request> requests_;
     int searches_ = 0;
     int descriptionFetches_ = 0;
-    int openRequests_ = 0;
-    int mostOpenRequests_ = 0;
 
     friend class FakeGatewayConnection;
     std::thread thread_;

@@ -90,24 +90,6 @@ TEST_F(PortMapperGatewayTest, SilentNetworkMeansNoGateway) {
     EXPECT_EQ(findGateway().failure(), PortMapperFailure::noGateway());
 }
 
-TEST_F(PortMapperGatewayTest, ActionsStartedTogetherNeverOverlap) {
-    gateway.script("AddPortMapping", FakeGateway::Reply::fault(501));
-    gateway.script("AddPortMapping", FakeGateway::Reply::fault(718));
-    std::vector<std::future<PortMapperResult<std::uint16_t>>> results;
-    for (std::uint16_t port = 5000; port < 5006; ++port) {
-        auto promise = std::make_shared<std::promise<PortMapperResult<std::uint16_t>>>();
-        results.push_back(promise->get_future());
-        mapper->map(PortMapper::Transport::tcp, port, 900s,
-                    [promise](PortMapperResult<std::uint16_t> result) { promise->set_value(std::move(result)); });
-    }
-    for (auto& result : results) {
-        ASSERT_EQ(result.wait_for(60s), std::future_status::ready);
-        EXPECT_TRUE(result.get().ok());
-    }
-    EXPECT_EQ(gateway.requests().size(), 8u);
-    EXPECT_EQ(gateway.mostConcurrentRequests(), 1);
-}
-
 TEST_F(PortMapperGatewayTest, StalledOrFloodingRouterIsDroppedAndSearchedAgain) {
     mapper = makeMapper({5s, 1s, 10ms});
     gateway.script("GetExternalIPAddress", FakeGateway::Reply::stall());
