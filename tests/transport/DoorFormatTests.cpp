@@ -47,8 +47,10 @@ AesGcm sealCipher(ByteView deviceKey) {
 }
 
 Bytes knockAssociatedData(ByteView tag) {
-    Bytes data = toBytes("velm-knock-v1");
-    data.insert(data.end(), tag.begin(), tag.end());
+    const std::string_view label = "velm-knock-v1";
+    Bytes data(label.size() + tag.size());
+    std::copy(label.begin(), label.end(), data.begin());
+    std::copy(tag.begin(), tag.end(), data.begin() + static_cast<std::ptrdiff_t>(label.size()));
     return data;
 }
 
