@@ -21,8 +21,6 @@ using asio::ip::udp;
 
 namespace {
 
-constexpr std::size_t oversizedLength = 1024 * 1024;
-
 std::string lowered(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
@@ -40,37 +38,6 @@ std::string headerValue(const std::string& head, const std::string& name) {
     std::string value = head.substr(start, head.find("\r\n", start) - start);
     value.erase(0, value.find_first_not_of(" \t"));
     return value;
-}
-
-std::string decodeEntities(std::string text) {
-    const std::pair<std::string, std::string> entities[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}};
-    for (const auto& [entity, character] : entities) {
-        for (auto at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
-            text.replace(at, entity.size(), character);
-        }
-    }
-    return text;
-}
-
-// The child elements of the action element of a SOAP body, in order.
-std::vector<std::pair<std::string, std::string>> soapArguments(const std::string& body, const std::string& action) {
-    std::vector<std::pair<std::string, std::string>> arguments;
-    const auto open = body.find(":" + action + " ");
-    if (open == std::string::npos) {
-        return arguments;
-    }
-    auto at = body.find('>', open);
-    while (at != std::string::npos && body.compare(at + 1, 2, "</") != 0 && body.compare(at + 1, 1, "<") == 0) {
-        const auto nameEnd = body.find('>', at + 2);
-        const std::string name = body.substr(at + 2, nameEnd - at - 2);
-        const auto close = body.find("</" + name + ">", nameEnd);
-        if (nameEnd == std::string::npos || close == std::string::npos) {
-            break;
-        }
-        arguments.emplace_back(name, decodeEntities(body.substr(nameEnd + 1, close - nameEnd - 1)));
-        at = close + name.size() + 2;
-    }
-    return arguments;
 }
 
 std::string envelope(const std::string& inner) {
@@ -110,8 +77,7 @@ public:
             {
                 std::lock_guard guard(gateway.lock_);
                 ++gateway.searches_;
-                answers = gateway.hasSsdpOverride_ ? gateway.ssdpAnswers_
-                                                   : std::vector<std::string>{gateway.defaultSsdpAnswer()};
+                answers = gateway.ssdpAnswers_.value_or(std::vector<std::string>{gateway.defaultSsdpAnswer()});
             }
             for (const auto& datagram : answers) {
                 co_await gateway.ssdp_.async_send_to(asio::buffer(datagram), from, asio::use_awaitable);
@@ -132,11 +98,10 @@ private:
                 co_await asio::async_read(socket, asio::dynamic_buffer(data), asio::transfer_at_least(1),
                                           asio::use_awaitable);
             }
-            const std::string body = data.substr(headLength, bodyLength);
             if (head.starts_with("GET ")) {
                 co_await serveDescription(gateway, socket);
             } else if (head.starts_with("POST ")) {
-                co_await serveSoap(gateway, socket, head, body);
+                co_await serveSoap(gateway, socket, head);
             } else {
                 co_await asio::async_write(socket, asio::buffer(answer(400, "Bad Request", "")),
                                            asio::use_awaitable);
@@ -191,43 +156,29 @@ private:
         }
     }
 
-    static asio::awaitable<void> serveSoap(FakeGateway& gateway, tcp::socket& socket, const std::string& head,
-                                           const std::string& body) {
+    static asio::awaitable<void> serveSoap(FakeGateway& gateway, tcp::socket& socket, const std::string& head) {
         FakeGateway::Request request;
         request.path = head.substr(5, head.find(' ', 5) - 5);
         const std::string soapAction = headerValue(head, "soapaction");
         const auto hash = soapAction.find('#');
         request.action = hash == std::string::npos ? "" : soapAction.substr(hash + 1, soapAction.rfind('"') - hash - 1);
         request.head = head;
-        request.body = body;
-        request.arguments = soapArguments(body, request.action);
 
         FakeGateway::Reply reply;
-        std::string externalAddress;
         {
             std::lock_guard guard(gateway.lock_);
             gateway.requests_.push_back(request);
-            ++gateway.openRequests_;
-            gateway.mostOpenRequests_ = std::max(gateway.mostOpenRequests_, gateway.openRequests_);
             auto& queue = gateway.scripts_[request.action];
             if (!queue.empty()) {
                 reply = queue.front();
                 queue.pop_front();
             }
-            externalAddress = gateway.externalAddress_;
         }
-        struct Closing {
-            FakeGateway& gateway;
-            ~Closing() {
-                std::lock_guard guard(gateway.lock_);
-                --gateway.openRequests_;
-            }
-        } closing{gateway};
-
         switch (reply.kind) {
         case FakeGateway::Reply::Kind::success: {
             const std::string value = request.action == "GetExternalIPAddress"
-                                          ? "<NewExternalIPAddress>" + externalAddress + "</NewExternalIPAddress>"
+                                          ? "<NewExternalIPAddress>" + std::string(FakeGateway::defaultExternalAddress) +
+                                                "</NewExternalIPAddress>"
                                           : "";
             const std::string inner = "<u:" + request.action + "Response xmlns:u=\"" +
                                       soapAction.substr(1, hash == std::string::npos ? 0 : hash - 1) + "\">" +
@@ -246,20 +197,6 @@ private:
                                        asio::use_awaitable);
             break;
         }
-        case FakeGateway::Reply::Kind::stall:
-            co_await waitForClose(socket);
-            break;
-        case FakeGateway::Reply::Kind::oversized: {
-            co_await asio::async_write(
-                socket, asio::buffer("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(oversizedLength) +
-                                     "\r\n\r\n"),
-                asio::use_awaitable);
-            const std::string filler(16 * 1024, 'x');
-            for (std::size_t sent = 0; sent < oversizedLength; sent += filler.size()) {
-                co_await asio::async_write(socket, asio::buffer(filler), asio::use_awaitable);
-            }
-            break;
-        }
         case FakeGateway::Reply::Kind::raw:
             co_await asio::async_write(socket, asio::buffer(reply.text), asio::use_awaitable);
             if (reply.holdOpen) {
@@ -270,21 +207,12 @@ private:
     }
 };
 
-std::string FakeGateway::Request::argument(const std::string& name) const {
-    for (const auto& [key, value] : arguments) {
-        if (key == name) {
-            return value;
-        }
-    }
-    return "<absent>";
-}
-
-FakeGateway::FakeGateway(Options options)
+FakeGateway::FakeGateway(bool multicast)
     : acceptor_(io_, tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)), ssdp_(io_),
       services_{{"urn:schemas-upnp-org:service:WANIPConnection:1", "/ctl/IPConn"}} {
     httpPort_ = acceptor_.local_endpoint().port();
     ssdp_.open(udp::v4());
-    if (options.multicast) {
+    if (multicast) {
         ssdp_.set_option(asio::socket_base::reuse_address(true));
         ssdp_.bind(udp::endpoint(asio::ip::address_v4::any(), 1900));
         ssdp_.set_option(asio::ip::multicast::join_group(asio::ip::make_address_v4("239.255.255.250"),
@@ -320,18 +248,11 @@ void FakeGateway::setDescriptionFraming(Framing framing) {
 void FakeGateway::setDescription(std::string text) {
     std::lock_guard guard(lock_);
     descriptionOverride_ = std::move(text);
-    hasDescriptionOverride_ = true;
 }
 
 void FakeGateway::setSsdpAnswers(std::vector<std::string> answers) {
     std::lock_guard guard(lock_);
     ssdpAnswers_ = std::move(answers);
-    hasSsdpOverride_ = true;
-}
-
-void FakeGateway::setExternalAddress(std::string address) {
-    std::lock_guard guard(lock_);
-    externalAddress_ = std::move(address);
 }
 
 void FakeGateway::script(const std::string& action, Reply reply) {
@@ -354,11 +275,6 @@ int FakeGateway::descriptionFetches() const {
     return descriptionFetches_;
 }
 
-int FakeGateway::mostConcurrentRequests() const {
-    std::lock_guard guard(lock_);
-    return mostOpenRequests_;
-}
-
 std::string FakeGateway::defaultSsdpAnswer() const {
     return "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\n"
            "ST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
@@ -369,8 +285,8 @@ std::string FakeGateway::defaultSsdpAnswer() const {
 
 std::string FakeGateway::description() const {
     std::lock_guard guard(lock_);
-    if (hasDescriptionOverride_) {
-        return descriptionOverride_;
+    if (descriptionOverride_) {
+        return *descriptionOverride_;
     }
     std::string services;
     for (const auto& service : services_) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -31,7 +32,7 @@ public:
 
     // A scripted answer to one SOAP request.
     struct Reply {
-        enum class Kind { success, fault, stall, oversized, raw };
+        enum class Kind { success, fault, raw };
         Kind kind = Kind::success;
         int faultCode = 0;
         std::string text;      // the whole answer for `raw`
@@ -40,9 +41,11 @@ public:
         static Reply success() { return {}; }
         static Reply fault(int code) { return {Kind::fault, code, {}, false}; }
         // Reads the request and never answers.
-        static Reply stall() { return {Kind::stall, 0, {}, false}; }
-        // Streams a megabyte of body without end in sight.
-        static Reply oversized() { return {Kind::oversized, 0, {}, false}; }
+        static Reply stall() { return raw({}, true); }
+        // A megabyte of body, far past what a client should read.
+        static Reply oversized() {
+            return raw("HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(1 << 20, 'x'));
+        }
         static Reply raw(std::string text, bool holdOpen = false) { return {Kind::raw, 0, std::move(text), holdOpen}; }
     };
 
@@ -51,24 +54,15 @@ public:
         std::string path;
         std::string action; // from the SOAPAction header
         std::string head;
-        std::string body;
-        std::vector<std::pair<std::string, std::string>> arguments; // with entities decoded
-
-        std::string argument(const std::string& name) const;
-    };
-
-    struct Options {
-        // Answer searches sent to the SSDP group on port 1900 (joined on
-        // 127.0.0.1) instead of on a loopback port of its own. Only ever inside
-        // a network namespace with nothing but loopback.
-        bool multicast = false;
     };
 
     static constexpr std::string_view descriptionPath = "/rootDesc.xml";
     static constexpr std::string_view defaultExternalAddress = "203.0.113.7";
 
-    FakeGateway() : FakeGateway(Options{}) {}
-    explicit FakeGateway(Options options);
+    // With `multicast`, answers searches sent to the SSDP group on port 1900
+    // (joined on 127.0.0.1) instead of on a loopback port of its own. Only ever
+    // inside a network namespace with nothing but loopback.
+    explicit FakeGateway(bool multicast = false);
     ~FakeGateway();
     FakeGateway(const FakeGateway&) = delete;
     FakeGateway& operator=(const FakeGateway&) = delete;
@@ -86,15 +80,12 @@ public:
     // Datagrams sent back for each search, in order; the default is one answer
     // naming InternetGatewayDevice:1 with location(). An empty list stays silent.
     void setSsdpAnswers(std::vector<std::string> answers);
-    void setExternalAddress(std::string address);
     // Queues a reply for the next request of `action`; unscripted requests succeed.
     void script(const std::string& action, Reply reply);
 
     std::vector<Request> requests() const;
     int searchesReceived() const;
     int descriptionFetches() const;
-    // The most SOAP requests that were ever open at the same time.
-    int mostConcurrentRequests() const;
 
     std::string defaultSsdpAnswer() const;
     std::string description() const;
@@ -114,17 +105,12 @@ private:
     mutable std::mutex lock_;
     std::vector<Service> services_;
     Framing framing_ = Framing::contentLength;
-    std::string descriptionOverride_;
-    bool hasDescriptionOverride_ = false;
-    std::vector<std::string> ssdpAnswers_;
-    bool hasSsdpOverride_ = false;
-    std::string externalAddress_{defaultExternalAddress};
+    std::optional<std::string> descriptionOverride_;
+    std::optional<std::vector<std::string>> ssdpAnswers_;
     std::map<std::string, std::deque<Reply>> scripts_;
     std::vector<Request> requests_;
     int searches_ = 0;
     int descriptionFetches_ = 0;
-    int openRequests_ = 0;
-    int mostOpenRequests_ = 0;
 
     friend class FakeGatewayConnection;
     std::thread thread_;

@@ -45,16 +45,11 @@ protected:
         return wait<PortMapperGateway>([&](auto done) { mapper->currentGateway(done); });
     }
 
-    PortMapperResult<std::uint16_t> mapAnyPort(std::uint16_t port) {
-        return wait<std::uint16_t>(
-            [&](auto done) { mapper->map(PortMapper::Transport::udp, port, 1500s, done); });
-    }
-
     FakeGateway gateway;
     std::shared_ptr<PortMapper> mapper = makeMapper({5s, 5s, 10ms});
 };
 
-TEST_F(PortMapperGatewayTest, FindsTheServiceInEveryDescriptionFraming) {
+TEST_F(PortMapperGatewayTest, FindsTheChosenServiceAndTalksToIt) {
     const std::string absolute = "http://127.0.0.1:" + std::to_string(gateway.httpPort()) + "/ctl/IP2";
     struct Case {
         std::vector<FakeGateway::Service> services;
@@ -62,28 +57,22 @@ TEST_F(PortMapperGatewayTest, FindsTheServiceInEveryDescriptionFraming) {
         std::string path;
     };
     const std::vector<Case> cases = {
-        {{{ip1, "/ctl/IPConn"}}, ip1, "/ctl/IPConn"},
-        {{{ip1, "ctl/IPConn"}}, ip1, "/ctl/IPConn"},
         {{{ppp1, "/ctl/PPP"}, {ip2, absolute}}, ip2, "/ctl/IP2"},
         {{{ppp1, "/ctl/PPP"}}, ppp1, "/ctl/PPP"},
     };
-    for (const auto framing : {FakeGateway::Framing::contentLength, FakeGateway::Framing::chunked,
-                               FakeGateway::Framing::closeDelimited}) {
-        gateway.setDescriptionFraming(framing);
-        for (const auto& expected : cases) {
-            gateway.setServices(expected.services);
-            const auto found = findGateway();
-            ASSERT_TRUE(found.ok()) << found.failure().description();
-            EXPECT_EQ(found.value(), (PortMapperGateway{"127.0.0.1", gateway.httpPort(), expected.path,
-                                                        expected.type, "127.0.0.1"}));
+    gateway.setDescriptionFraming(FakeGateway::Framing::chunked);
+    for (const auto& expected : cases) {
+        gateway.setServices(expected.services);
+        const auto found = findGateway();
+        ASSERT_TRUE(found.ok()) << found.failure().description();
+        EXPECT_EQ(found.value(), (PortMapperGateway{"127.0.0.1", gateway.httpPort(), expected.path, expected.type,
+                                                    "127.0.0.1"}));
 
-            const auto address = wait<std::string>([&](auto done) { mapper->externalAddress(done); });
-            ASSERT_TRUE(address.ok());
-            EXPECT_EQ(address.value(), FakeGateway::defaultExternalAddress);
-            EXPECT_EQ(gateway.requests().back().path, expected.path);
-            EXPECT_NE(gateway.requests().back().head.find("SOAPAction: \"" + expected.type + "#"),
-                      std::string::npos);
-        }
+        const auto address = wait<std::string>([&](auto done) { mapper->externalAddress(done); });
+        ASSERT_TRUE(address.ok());
+        EXPECT_EQ(address.value(), FakeGateway::defaultExternalAddress);
+        EXPECT_EQ(gateway.requests().back().path, expected.path);
+        EXPECT_NE(gateway.requests().back().head.find("SOAPAction: \"" + expected.type + "#"), std::string::npos);
     }
 }
 
@@ -93,72 +82,12 @@ TEST_F(PortMapperGatewayTest, UnusableDescriptionsAreBadResponses) {
 
     gateway.setDescription(std::string(300 * 1024, ' '));
     EXPECT_EQ(findGateway().failure(), PortMapperFailure::badResponse());
-
-    gateway.setSsdpAnswers({"HTTP/1.1 200 OK\r\nST: InternetGatewayDevice\r\nLOCATION: http://127.0.0.1/a b\r\n\r\n"});
-    EXPECT_EQ(findGateway().failure(), PortMapperFailure::badResponse());
 }
 
 TEST_F(PortMapperGatewayTest, SilentNetworkMeansNoGateway) {
     gateway.setSsdpAnswers({});
     mapper = makeMapper({200ms, 5s, 10ms});
     EXPECT_EQ(findGateway().failure(), PortMapperFailure::noGateway());
-}
-
-TEST_F(PortMapperGatewayTest, MapsThroughConflictsAndPermanentLeases) {
-    gateway.script("AddPortMapping", FakeGateway::Reply::fault(718));
-    gateway.script("AddPortMapping", FakeGateway::Reply::fault(725));
-    const auto mapped = mapAnyPort(4000);
-    ASSERT_TRUE(mapped.ok()) << mapped.failure().description();
-    EXPECT_GE(mapped.value(), 20000);
-    EXPECT_LT(mapped.value(), 48000);
-
-    const auto requests = gateway.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].argument("NewExternalPort"), "4000");
-    EXPECT_EQ(requests[0].argument("NewLeaseDuration"), "1500");
-    EXPECT_EQ(requests[2].argument("NewExternalPort"), std::to_string(mapped.value()));
-    EXPECT_EQ(requests[2].argument("NewLeaseDuration"), "0");
-    for (const auto& request : requests) {
-        EXPECT_EQ(request.arguments.size(), 8u);
-        EXPECT_EQ(request.argument("NewInternalClient"), "127.0.0.1");
-        EXPECT_EQ(request.argument("NewInternalPort"), "4000");
-        EXPECT_EQ(request.argument("NewPortMappingDescription"), "Velm");
-    }
-}
-
-TEST_F(PortMapperGatewayTest, OtherFaultsReachTheCallerUnchanged) {
-    for (const int code : {402, 606, 714}) {
-        gateway.script("AddPortMapping", FakeGateway::Reply::fault(code));
-        EXPECT_EQ(mapAnyPort(4000).failure(), PortMapperFailure::refused(code));
-    }
-    EXPECT_EQ(gateway.requests().size(), 3u);
-
-    for (int i = 0; i < 6; ++i) {
-        gateway.script("DeletePortMapping", FakeGateway::Reply::fault(501));
-    }
-    const auto deleted = wait<std::string>([&](auto done) {
-        mapper->soap("DeletePortMapping", {{"NewRemoteHost", ""}}, done);
-    });
-    EXPECT_EQ(deleted.failure(), PortMapperFailure::refused(501));
-    EXPECT_EQ(gateway.requests().size(), 9u);
-}
-
-TEST_F(PortMapperGatewayTest, ActionsStartedTogetherNeverOverlap) {
-    gateway.script("AddPortMapping", FakeGateway::Reply::fault(501));
-    gateway.script("AddPortMapping", FakeGateway::Reply::fault(718));
-    std::vector<std::future<PortMapperResult<std::uint16_t>>> results;
-    for (std::uint16_t port = 5000; port < 5006; ++port) {
-        auto promise = std::make_shared<std::promise<PortMapperResult<std::uint16_t>>>();
-        results.push_back(promise->get_future());
-        mapper->map(PortMapper::Transport::tcp, port, 900s,
-                    [promise](PortMapperResult<std::uint16_t> result) { promise->set_value(std::move(result)); });
-    }
-    for (auto& result : results) {
-        ASSERT_EQ(result.wait_for(60s), std::future_status::ready);
-        EXPECT_TRUE(result.get().ok());
-    }
-    EXPECT_EQ(gateway.requests().size(), 8u);
-    EXPECT_EQ(gateway.mostConcurrentRequests(), 1);
 }
 
 TEST_F(PortMapperGatewayTest, StalledOrFloodingRouterIsDroppedAndSearchedAgain) {

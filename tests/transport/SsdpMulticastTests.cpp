@@ -46,7 +46,7 @@ int run(const std::string& command) {
 void searchTheGroup() {
     // The group must never be reached through a real interface.
     ASSERT_TRUE(onlyLoopbackExists()) << "refusing to multicast outside a private namespace";
-    test::FakeGateway gateway(test::FakeGateway::Options{true});
+    test::FakeGateway gateway(true);
     auto mapper = PortMapper::make("Velm", Queue::make("velm.portmapper.test"), RouterNetwork::make(),
                                    PortMapper::Timing{});
     std::promise<PortMapperResult<std::string>> address;

@@ -17,7 +17,6 @@ SsdpSearch unicastTo(const FakeGateway& gateway) {
 TEST(SsdpSearchTest, SearchDatagramIsTheExactText) {
     for (const auto target : SsdpSearch::searchTargets) {
         const std::string datagram = SsdpSearch::request(target);
-        EXPECT_EQ(datagram.size(), 137u);
         EXPECT_EQ(datagram, "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\n"
                             "MX: 1\r\nST: " + std::string(target) + "\r\n\r\n");
     }
