@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <csignal>
 #include <sys/wait.h>
@@ -17,12 +16,6 @@
 #include <vector>
 
 namespace velm {
-
-void PrintTo(const TxtRecord& txt, std::ostream* out) {
-    for (const auto& entry : txt.entries()) {
-        *out << entry.key << '=' << entry.value << "; ";
-    }
-}
 
 namespace {
 
@@ -255,22 +248,15 @@ TEST_F(AvahiDiscoveryAbsentTest, PublicationReturnsWithTheDaemon) {
             auto publisher = discovery.makePublisher(queue);
             auto states = std::make_shared<Inbox<PublisherState>>();
             publisher->publish({"Velm Phoenix", serviceType, 1, {}}, [states](const PublisherState& s) { states->push(s); });
-            auto kinds = [](std::vector<PublisherState::Kind> wanted) {
-                return [wanted](const std::vector<PublisherState>& seen) {
-                    std::size_t next = 0;
-                    for (const auto& state : seen) {
-                        if (next < wanted.size() && state.kind() == wanted[next]) {
-                            ++next;
-                        }
-                    }
-                    return next == wanted.size();
+            using Kind = PublisherState::Kind;
+            auto lastIs = [](Kind kind) {
+                return [kind](const std::vector<PublisherState>& seen) {
+                    return !seen.empty() && seen.back().kind() == kind;
                 };
             };
-            using Kind = PublisherState::Kind;
-            bool ok = states->waitUntil(kinds({Kind::registered}));
-            ok = ok && std::system(stop.c_str()) == 0 && states->waitUntil(kinds({Kind::registered, Kind::unavailable}));
-            ok = ok && std::system(start.c_str()) == 0 &&
-                 states->waitUntil(kinds({Kind::registered, Kind::unavailable, Kind::registered}));
+            bool ok = states->waitUntil(lastIs(Kind::registered));
+            ok = ok && std::system(stop.c_str()) == 0 && states->waitUntil(lastIs(Kind::unavailable));
+            ok = ok && std::system(start.c_str()) == 0 && states->waitUntil(lastIs(Kind::registered));
             publisher.reset();
             std::system(stop.c_str());
             std::exit(ok ? 0 : 1);

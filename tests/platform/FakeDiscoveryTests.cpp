@@ -112,19 +112,5 @@ TEST_F(FakeDiscoveryTest, ResolutionsAnswerAtOnceTimeOutOrStayCancelled) {
     EXPECT_EQ(answers[2], std::nullopt);
 }
 
-TEST_F(FakeDiscoveryTest, FailingPublicationsAndStaleReportsAreNotConfused) {
-    auto publisher = discovery.makePublisher(queue);
-    publisher->publish({"Old", type, 1, {}}, [this](const PublisherState& s) { publisherStates.push_back(s); });
-    publisher->publish({"New", type, 1, {}}, [this](const PublisherState& s) { publisherStates.push_back(s); });
-    queue->runUntilIdle();
-    EXPECT_EQ(publisherStates, (std::vector{PublisherState::registering(), PublisherState::registered("New")}));
-
-    discovery.failPublishing("Not permitted");
-    publisher->publish({"New", type, 1, {}}, [this](const PublisherState& s) { publisherStates.push_back(s); });
-    queue->runUntilIdle();
-    EXPECT_EQ(publisherStates.back(), PublisherState::failed("Not permitted"));
-    EXPECT_TRUE(discovery.published().empty());
-}
-
 } // namespace
 } // namespace velm::test

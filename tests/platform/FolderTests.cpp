@@ -1,5 +1,4 @@
 #include "platform/file/Folder.h"
-#include "platform/file/WritableFile.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -64,14 +63,6 @@ TEST_F(FolderTest, MovesWithoutReplacing) {
 
     EXPECT_TRUE(folder.remove("free"));
     EXPECT_TRUE(folder.remove("free"));
-    EXPECT_TRUE(folder.sync());
-    EXPECT_GT(folder.availableBytes().value_or(0), 0u);
-}
-
-TEST(WritableFileTest, DefaultModeFollowsTheUmask) {
-    const mode_t mask = umask(027);
-    umask(mask);
-    EXPECT_EQ(WritableFile::defaultMode(), 0666 & ~mask);
 }
 
 } // namespace

@@ -19,7 +19,6 @@ struct FakeDiscovery::Network {
 
     mutable std::mutex lock;
     bool reachable = true;
-    std::optional<std::string> publishFailure;
     std::vector<Service> services;
     std::vector<std::function<void()>> listeners;  // told of every change, under the lock
 
@@ -32,6 +31,12 @@ struct FakeDiscovery::Network {
         for (auto& listener : listeners) {
             listener();
         }
+    }
+
+    // Under the lock. Gives the listener's place, to be emptied when its fake goes.
+    std::size_t listen(std::function<void()> listener) {
+        listeners.push_back(std::move(listener));
+        return listeners.size() - 1;
     }
 };
 
@@ -68,6 +73,16 @@ public:
         }
     }
 
+    // Under the network's lock: hands `value` to `handler`, if there is one.
+    template <typename Handler, typename Value>
+    void tell(const Handler& handler, Value value) {
+        post([handler, value = std::move(value)] {
+            if (handler) {
+                handler(value);
+            }
+        });
+    }
+
 private:
     std::shared_ptr<Network> network_;
     std::shared_ptr<Queue> queue_;
@@ -79,8 +94,7 @@ public:
     FakePublisher(std::shared_ptr<Network> network, std::shared_ptr<Queue> queue)
         : network_(network), reporter_(std::move(network), std::move(queue)) {
         std::lock_guard guard(network_->lock);
-        network_->listeners.push_back([this] { follow(); });
-        listener_ = network_->listeners.size() - 1;
+        listener_ = network_->listen([this] { follow(); });
     }
 
     ~FakePublisher() override {
@@ -96,10 +110,6 @@ public:
         takeDown();
         onState_ = std::move(onState);
         lastState_.reset();
-        if (network_->publishFailure) {
-            report(State::failed(*network_->publishFailure));
-            return;
-        }
         advert_ = std::move(advert);
         follow();
     }
@@ -150,11 +160,7 @@ private:
             return;
         }
         lastState_ = state;
-        reporter_.post([handler = onState_, state] {
-            if (handler) {
-                handler(state);
-            }
-        });
+        reporter_.tell(onState_, state);
     }
 
     std::shared_ptr<Network> network_;
@@ -170,8 +176,7 @@ public:
     FakeBrowser(std::shared_ptr<Network> network, std::shared_ptr<Queue> queue)
         : network_(network), reporter_(std::move(network), std::move(queue)) {
         std::lock_guard guard(network_->lock);
-        network_->listeners.push_back([this] { follow(); });
-        listener_ = network_->listeners.size() - 1;
+        listener_ = network_->listen([this] { follow(); });
     }
 
     ~FakeBrowser() override {
@@ -205,11 +210,7 @@ private:
         const auto state = network_->reachable ? State::browsing() : State::waiting("Daemon not running");
         if (state != lastState_) {
             lastState_ = state;
-            reporter_.post([handler = onState_, state] {
-                if (handler) {
-                    handler(state);
-                }
-            });
+            reporter_.tell(onState_, state);
         }
         std::vector<Result> results;
         if (network_->reachable) {
@@ -223,11 +224,7 @@ private:
         }
         if (results != lastResults_) {
             lastResults_ = results;
-            reporter_.post([handler = onResults_, results] {
-                if (handler) {
-                    handler(results);
-                }
-            });
+            reporter_.tell(onResults_, results);
         }
     }
 
@@ -314,11 +311,6 @@ void FakeDiscovery::setReachable(bool reachable) {
         std::erase_if(network_->services, [](const auto& s) { return s.owner != nullptr; });
     }
     network_->changed();
-}
-
-void FakeDiscovery::failPublishing(std::string message) {
-    std::lock_guard guard(network_->lock);
-    network_->publishFailure = std::move(message);
 }
 
 std::vector<ServiceAdvert> FakeDiscovery::published() const {

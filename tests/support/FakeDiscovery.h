@@ -11,9 +11,9 @@ namespace velm::test {
 
 // Discovery without a daemon or a network, for the logic built on top of it. Publishers, browsers
 // and resolvers made here share one pretend network that the test shapes: services published by
-// other hosts, whether the daemon is reachable, publications that fail. Reports go to the given
-// queues exactly as the real ones do (a ManualQueue makes them deterministic), including the
-// rules that a new start drops the reports of the earlier one and a taken name becomes "name #2".
+// other hosts and whether the daemon is reachable. Reports go to the given queues exactly as the
+// real ones do (a ManualQueue makes them deterministic), including the rules that a new start
+// drops the reports of the earlier one and a taken name becomes "name #2".
 // Resolutions of instances that are not there end when their time limit passes on the queue.
 class FakeDiscovery final : public Discovery {
 public:
@@ -35,8 +35,6 @@ public:
     // The daemon goes away (publishers unavailable, browsers waiting with no results, resolutions
     // end with nothing) or comes back (everything is published and browsed again).
     void setReachable(bool reachable);
-    // Publications from now on fail with this message; nothing makes them succeed again.
-    void failPublishing(std::string message);
     // What publishers made here announce now, with the names in use.
     std::vector<ServiceAdvert> published() const;
 

@@ -26,11 +26,6 @@ public:
         return opened_.wait_for(guard, limit, [this] { return isOpen_; });
     }
 
-    bool isOpen() {
-        std::lock_guard guard(lock);
-        return isOpen_;
-    }
-
 private:
     std::mutex lock;
     std::condition_variable opened_;
