@@ -2,6 +2,7 @@
 // ratio to the same work done with bare blocking OpenSSL over loopback, with the same suite,
 // in the same run.
 #include "bench/BareTls.h"
+#include "bench/RatioReporter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/TlsListener.h"
 #include "transport/ControlChannel.h"
@@ -9,8 +10,6 @@
 
 #include <benchmark/benchmark.h>
 #include <condition_variable>
-#include <cstdio>
-#include <map>
 #include <mutex>
 #include <string>
 
@@ -219,43 +218,6 @@ BENCHMARK(ChannelToChannel)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BareHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(ChannelConnect)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// Keeps each run's time per iteration so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                perIteration_[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        // Throughput: bare time / our time for the same bytes. Connecting: our time / bare time.
-        if (has("BareBulk") && has("ChannelSend")) {
-            std::printf(
-                "file-channel send throughput, ControlChannel / bare OpenSSL: %.2f (target >= 0.80)\n",
-                at("BareBulk") / at("ChannelSend"));
-        }
-        if (has("BareBulk") && has("ChannelToChannel")) {
-            std::printf("file-channel throughput end to end, ControlChannel / bare OpenSSL: %.2f\n",
-                        at("BareBulk") / at("ChannelToChannel"));
-        }
-        if (has("BareHandshake") && has("ChannelConnect")) {
-            std::printf("connect to ready, ControlChannel / bare OpenSSL: %.2f (target <= 1.30)\n",
-                        at("ChannelConnect") / at("BareHandshake"));
-        }
-    }
-
-private:
-    bool has(const std::string& name) const { return perIteration_.count(name) != 0; }
-    double at(const std::string& name) const { return perIteration_.at(name); }
-
-    std::map<std::string, double> perIteration_;
-};
-
 } // namespace
 } // namespace velm
 
@@ -266,6 +228,13 @@ int main(int argc, char** argv) {
     }
     velm::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    // Throughput as our rate / bare rate; connecting as our time / bare time.
+    velm::RatioReporter::printRatio("file-channel send throughput, ControlChannel / bare OpenSSL",
+                                    reporter.rateRatio("ChannelSend", "BareBulk"), "target >= 0.80");
+    velm::RatioReporter::printRatio("file-channel throughput end to end, ControlChannel / bare OpenSSL",
+                                    reporter.rateRatio("ChannelToChannel", "BareBulk"));
+    velm::RatioReporter::printRatio("connect to ready, ControlChannel / bare OpenSSL",
+                                    reporter.timeRatio("ChannelConnect", "BareHandshake"), "target <= 1.30");
     benchmark::Shutdown();
     return 0;
 }

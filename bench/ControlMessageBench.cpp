@@ -1,11 +1,11 @@
 // ControlMessage encoding and decoding against nlohmann's own dump and parse of the same JSON,
 // measured in one run: a decode is a parse plus building the message, an encode is building the
 // document plus a dump. Messages: a full hello, a ping, a pong and a client report.
+#include "bench/RatioReporter.h"
 #include "protocol/ControlMessage.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -64,37 +64,22 @@ void encode(benchmark::State& state, const std::string& kind) {
     }
 }
 
-// Prints, per message, decode / parse, encode / dump and the round trips' ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                // Names read "decode/hello".
-                const std::string name = run.run_name.function_name;
-                const auto slash = name.find('/');
-                times_[name.substr(slash + 1)][name.substr(0, slash)] = run.GetAdjustedRealTime();
-            }
+// Prints, per message, decode / parse, encode / dump and the round trips' ratio, each as our
+// time / baseline time.
+void printRatios(const RatioReporter& reporter) {
+    for (const std::string& kind : kinds) {
+        const auto decodeTime = reporter.time("decode/" + kind);
+        const auto encodeTime = reporter.time("encode/" + kind);
+        const auto parseTime = reporter.time("bareParse/" + kind);
+        const auto dumpTime = reporter.time("bareDump/" + kind);
+        if (decodeTime && encodeTime && parseTime > 0.0 && dumpTime > 0.0) {
+            std::printf("%-12s decode / parse %.2f   encode / dump %.2f   (decode + encode) / (parse + "
+                        "dump) %.2f\n",
+                        kind.c_str(), *decodeTime / *parseTime, *encodeTime / *dumpTime,
+                        (*decodeTime + *encodeTime) / (*parseTime + *dumpTime));
         }
     }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const std::string& kind : kinds) {
-            auto& t = times_[kind];
-            if (t["bareParse"] > 0 && t["bareDump"] > 0) {
-                std::printf("%-12s decode / parse %.2f   encode / dump %.2f   (decode + encode) / (parse + "
-                            "dump) %.2f\n",
-                            kind.c_str(), t["decode"] / t["bareParse"], t["encode"] / t["bareDump"],
-                            (t["decode"] + t["encode"]) / (t["bareParse"] + t["bareDump"]));
-            }
-        }
-    }
-
-private:
-    std::map<std::string, std::map<std::string, double>> times_;
-};
+}
 
 } // namespace
 } // namespace velm
@@ -113,6 +98,7 @@ int main(int argc, char** argv) {
     }
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    printRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -4,13 +4,12 @@
 // rate is set against a bare EVP open of the same box with a reused context. Prints
 // each ratio of the rejection rate to its baseline's rate.
 
+#include "bench/RatioReporter.h"
 #include "platform/crypto/Hmac.h"
 #include "platform/crypto/Random.h"
 #include "transport/away/Door.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdio>
-#include <map>
 #include <openssl/evp.h>
 #include <string>
 #include <vector>
@@ -107,40 +106,14 @@ BENCHMARK(rejectUnknownTag);
 BENCHMARK(bareOpenOfAKnock);
 BENCHMARK(rejectBadSeal);
 
-// Prints the usual table and remembers each benchmark's time per datagram: the
-// median when the runs are repeated, else the single run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (!run.error_occurred && (run.run_type == Run::RT_Iteration || median)) {
-                seconds[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-
-    void printRatio(const std::string& ours, const std::string& base) const {
-        const auto mine = seconds.find(ours);
-        const auto baseline = seconds.find(base);
-        if (mine != seconds.end() && baseline != seconds.end() && mine->second > 0) {
-            std::printf("%s / %s rate: %.3f\n", ours.c_str(), base.c_str(), baseline->second / mine->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    velm::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatio("rejectUnknownTag", "hmacOfAKnock");
-    reporter.printRatio("rejectBadSeal", "bareOpenOfAKnock");
+    reporter.printRateRatio("rejectUnknownTag", "hmacOfAKnock");
+    reporter.printRateRatio("rejectBadSeal", "bareOpenOfAKnock");
     benchmark::Shutdown();
     return 0;
 }

@@ -6,12 +6,12 @@
 // with its own payload, and its frames are dropped after each read.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bench/RatioReporter.h"
 #include "protocol/ChannelFrame.h"
 #include "protocol/FrameParser.h"
 
@@ -97,38 +97,6 @@ BENCHMARK(memcpyBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(frameParser)->Unit(benchmark::kMillisecond);
 BENCHMARK(frameParserCopies)->Unit(benchmark::kMillisecond);
 
-// Prints each parser run's speed as a ratio to the baseline once all have run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) {
-                continue;
-            }
-            const std::string name = run.run_name.function_name;
-            if (name == "memcpyBaseline") {
-                baseline_ = run.GetAdjustedRealTime();
-            } else {
-                times_.emplace_back(name, run.GetAdjustedRealTime());
-            }
-        }
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        for (const auto& [name, time] : times_) {
-            if (baseline_ > 0 && time > 0) {
-                std::printf("%s throughput / memcpy throughput: %.2f\n", name.c_str(), baseline_ / time);
-            }
-        }
-    }
-
-private:
-    double baseline_ = 0;
-    std::vector<std::pair<std::string, double>> times_;
-};
-
 } // namespace
 } // namespace velm
 
@@ -139,6 +107,10 @@ int main(int argc, char** argv) {
     }
     velm::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (const std::string parser : {"frameParser", "frameParserCopies"}) {
+        velm::RatioReporter::printRatio(parser + " throughput / memcpy throughput",
+                                        reporter.rateRatio(parser, "memcpyBaseline"));
+    }
     benchmark::Shutdown();
     return 0;
 }

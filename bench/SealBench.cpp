@@ -2,6 +2,7 @@
 // AES-256-GCM on the same buffers with a reused context. Prints each ratio of
 // our rate to the bare rate.
 
+#include "bench/RatioReporter.h"
 #include "platform/crypto/Random.h"
 #include "transport/PacketOpener.h"
 #include "transport/PacketSealer.h"
@@ -9,8 +10,6 @@
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 
-#include <cstdio>
-#include <map>
 #include <string>
 
 namespace {
@@ -140,40 +139,14 @@ BENCHMARK(packetSeal);
 BENCHMARK(bareOpen);
 BENCHMARK(packetOpen);
 
-// Prints the usual table and remembers each benchmark's time per datagram: the
-// median when the runs are repeated, else the single run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (!run.error_occurred && (run.run_type == Run::RT_Iteration || median)) {
-                seconds[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-
-    void printRatio(const std::string& ours, const std::string& bare) const {
-        const auto mine = seconds.find(ours);
-        const auto base = seconds.find(bare);
-        if (mine != seconds.end() && base != seconds.end() && mine->second > 0) {
-            std::printf("%s / %s rate: %.3f\n", ours.c_str(), bare.c_str(), base->second / mine->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    velm::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatio("packetSeal", "bareSeal");
-    reporter.printRatio("packetOpen", "bareOpen");
+    reporter.printRateRatio("packetSeal", "bareSeal");
+    reporter.printRateRatio("packetOpen", "bareOpen");
     benchmark::Shutdown();
     return 0;
 }

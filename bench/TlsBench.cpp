@@ -2,6 +2,7 @@
 // work done with bare blocking OpenSSL over loopback in the same run. Every measurement
 // uses the same bare OpenSSL peer, so that only the end under test changes.
 #include "bench/BareTls.h"
+#include "bench/RatioReporter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsListener.h"
@@ -11,7 +12,6 @@
 
 #include <condition_variable>
 #include <future>
-#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -276,53 +276,20 @@ BENCHMARK(BareHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(ConnectionHandshake)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(ListenerHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// Keeps each run's time per iteration so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        // With --benchmark_repetitions the median stands for the benchmark.
-        for (const auto& run : runs) {
-            const bool isMedian = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type == Run::RT_Iteration || isMedian) && !run.error_occurred) {
-                perIteration_[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void printRatios() const
-    {
-        // Throughput ratio = bare time / our time for the same bytes; handshake ratios = ours / bare.
-        if (has("BareBulk") && has("ConnectionBulk")) {
-            std::printf("bulk throughput, TlsConnection / bare OpenSSL: %.2f (target >= 0.80)\n",
-                        at("BareBulk") / at("ConnectionBulk"));
-        }
-        if (has("BareHandshake") && has("ConnectionHandshake")) {
-            std::printf("connect to ready, TlsConnection / bare OpenSSL: %.2f (target <= 1.30)\n",
-                        at("ConnectionHandshake") / at("BareHandshake"));
-        }
-        if (has("BareHandshake") && has("ListenerHandshake")) {
-            std::printf("handshake served, TlsListener / bare OpenSSL: %.2f (target <= 1.30)\n",
-                        at("ListenerHandshake") / at("BareHandshake"));
-        }
-    }
-
-private:
-    bool has(const std::string& name) const { return perIteration_.count(name) != 0; }
-    double at(const std::string& name) const { return perIteration_.at(name); }
-
-    std::map<std::string, double> perIteration_;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    velm::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    // Throughput as our rate / bare rate; handshakes as our time / bare time.
+    velm::RatioReporter::printRatio("bulk throughput, TlsConnection / bare OpenSSL",
+                                    reporter.rateRatio("ConnectionBulk", "BareBulk"), "target >= 0.80");
+    velm::RatioReporter::printRatio("connect to ready, TlsConnection / bare OpenSSL",
+                                    reporter.timeRatio("ConnectionHandshake", "BareHandshake"), "target <= 1.30");
+    velm::RatioReporter::printRatio("handshake served, TlsListener / bare OpenSSL",
+                                    reporter.timeRatio("ListenerHandshake", "BareHandshake"), "target <= 1.30");
     benchmark::Shutdown();
     return 0;
 }
