@@ -3,6 +3,8 @@
 // no framework in between.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include "platform/core/Bytes.h"
 #include "platform/net/Endpoint.h"
 
@@ -152,5 +154,39 @@ struct BareClient {
     SSL* ssl;
     bool ready = false;
 };
+
+// Pushes bytesPerRound bytes per iteration in writes of writeSize through a bare OpenSSL client.
+inline void runBareBulk(benchmark::State& state, std::size_t writeSize, std::size_t bytesPerRound) {
+    BareServer server(BareServer::Mode::readUntilClose);
+    SSL_CTX* context = bareContext();
+    {
+        BareClient client(context, server.port());
+        const Bytes chunk(writeSize, 0x5a);
+        for (auto _ : state) {
+            for (std::size_t sent = 0; sent < bytesPerRound; sent += writeSize) {
+                if (SSL_write(client.ssl, chunk.data(), static_cast<int>(chunk.size())) <= 0) {
+                    state.SkipWithError("bare write failed");
+                    break;
+                }
+            }
+        }
+    }
+    SSL_CTX_free(context);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerRound));
+}
+
+// One bare OpenSSL pre-shared-key handshake per iteration.
+inline void runBareHandshake(benchmark::State& state) {
+    BareServer server(BareServer::Mode::handshakeOnly);
+    SSL_CTX* context = bareContext();
+    for (auto _ : state) {
+        BareClient client(context, server.port());
+        if (!client.ready) {
+            state.SkipWithError("bare handshake failed");
+            break;
+        }
+    }
+    SSL_CTX_free(context);
+}
 
 } // namespace velm::bench

@@ -26,37 +26,9 @@ PreSharedKey benchKey() {
     return *PreSharedKey::forDevice(bench::bareIdentity, bench::bareKey());
 }
 
-void BareBulk(benchmark::State& state) {
-    BareServer server(BareServer::Mode::readUntilClose);
-    SSL_CTX* context = bench::bareContext();
-    {
-        BareClient client(context, server.port());
-        const Bytes chunk(chunkSize, 0x5a);
-        for (auto _ : state) {
-            for (std::size_t sent = 0; sent < bytesPerRound; sent += chunkSize) {
-                if (SSL_write(client.ssl, chunk.data(), static_cast<int>(chunk.size())) <= 0) {
-                    state.SkipWithError("bare write failed");
-                    break;
-                }
-            }
-        }
-    }
-    SSL_CTX_free(context);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerRound));
-}
+void BareBulk(benchmark::State& state) { bench::runBareBulk(state, chunkSize, bytesPerRound); }
 
-void BareHandshake(benchmark::State& state) {
-    BareServer server(BareServer::Mode::handshakeOnly);
-    SSL_CTX* context = bench::bareContext();
-    for (auto _ : state) {
-        BareClient client(context, server.port());
-        if (!client.ready) {
-            state.SkipWithError("bare handshake failed");
-            break;
-        }
-    }
-    SSL_CTX_free(context);
-}
+void BareHandshake(benchmark::State& state) { bench::runBareHandshake(state); }
 
 // Counts what arrives and lets the benchmark wait for a total.
 struct Tally {

@@ -35,39 +35,9 @@ using bench::BareServer;
 
 // --- bare OpenSSL ---------------------------------------------------------------------
 
-void BareBulk(benchmark::State& state)
-{
-    BareServer server(BareServer::Mode::readUntilClose);
-    SSL_CTX* context = bareContext();
-    {
-        BareClient client(context, server.port());
-        const Bytes chunk(writeSize, 0x5a);
-        for (auto _ : state) {
-            for (std::size_t sent = 0; sent < bytesPerRound; sent += writeSize) {
-                if (SSL_write(client.ssl, chunk.data(), static_cast<int>(chunk.size())) <= 0) {
-                    state.SkipWithError("bare write failed");
-                    break;
-                }
-            }
-        }
-    }
-    SSL_CTX_free(context);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesPerRound));
-}
+void BareBulk(benchmark::State& state) { bench::runBareBulk(state, writeSize, bytesPerRound); }
 
-void BareHandshake(benchmark::State& state)
-{
-    BareServer server(BareServer::Mode::handshakeOnly);
-    SSL_CTX* context = bareContext();
-    for (auto _ : state) {
-        BareClient client(context, server.port());
-        if (!client.ready) {
-            state.SkipWithError("bare handshake failed");
-            break;
-        }
-    }
-    SSL_CTX_free(context);
-}
+void BareHandshake(benchmark::State& state) { bench::runBareHandshake(state); }
 
 // --- TlsConnection --------------------------------------------------------------------
 
