@@ -27,6 +27,24 @@ constexpr std::string_view bindingLabel = "velm-session-binding-v1";
 
 Bytes keyOf(std::uint8_t seed) { return Bytes(32, seed); }
 
+// A raw peer that completes the handshake, then never reads until it is destroyed.
+struct NonReadingPeer {
+    RawListener listener;
+    std::atomic<bool> done = false;
+    std::thread serving{[this] {
+        auto peer = RawTlsPeer::accept(listener.accept(), {"device", keyOf(5)});
+        while (!done) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }};
+
+    ~NonReadingPeer() {
+        done = true;
+        serving.join();
+    }
+    Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", listener.port()); }
+};
+
 TlsParameters parametersFor(const std::string& identity, std::uint8_t seed)
 {
     return TlsParameters({TlsKey{identity, SecretBytes(keyOf(seed))}});
@@ -314,15 +332,8 @@ TEST(TlsConnectionTests, ThePeersLastBytesComeBeforeTheEndOfTheStream)
 
 TEST(TlsConnectionTests, APeerThatStopsReadingHitsTheBacklogCap)
 {
-    RawListener rawListener;
-    std::atomic<bool> done = false;
-    std::thread serving([&] {
-        auto peer = RawTlsPeer::accept(rawListener.accept(), {"device", keyOf(5)});
-        while (!done) {
-            std::this_thread::sleep_for(10ms);
-        }
-    });
-    auto client = connectTo(Endpoint::hostPort("127.0.0.1", rawListener.port()), parametersFor("device", 5));
+    NonReadingPeer peer;
+    auto client = connectTo(peer.endpoint(), parametersFor("device", 5));
     ASSERT_TRUE(client->waitFor(State::ready));
     constexpr int chunkCount = 64; // 64 MiB: more than the cap plus any socket buffers
     test::EventLog<std::optional<NetError>> completions;
@@ -334,8 +345,6 @@ TEST(TlsConnectionTests, APeerThatStopsReadingHitsTheBacklogCap)
     ASSERT_TRUE(completions.waitForCount(chunkCount));
     const auto results = completions.values();
     EXPECT_EQ(results.back()->kind, NetError::Kind::backlogFull);
-    done = true;
-    serving.join();
 }
 
 TEST(TlsConnectionTests, GracefulCancelDeliversWhatWasSentBeforeIt)
@@ -366,15 +375,8 @@ TEST(TlsConnectionTests, GracefulCancelDeliversWhatWasSentBeforeIt)
 
 TEST(TlsConnectionTests, GracefulCancelGivesUpOnAPeerThatNeverReads)
 {
-    RawListener rawListener;
-    std::atomic<bool> done = false;
-    std::thread serving([&] {
-        auto peer = RawTlsPeer::accept(rawListener.accept(), {"device", keyOf(5)});
-        while (!done) {
-            std::this_thread::sleep_for(10ms);
-        }
-    });
-    auto client = connectTo(Endpoint::hostPort("127.0.0.1", rawListener.port()), parametersFor("device", 5));
+    NonReadingPeer peer;
+    auto client = connectTo(peer.endpoint(), parametersFor("device", 5));
     ASSERT_TRUE(client->waitFor(State::ready));
     // Less than the backlog cap; whatever the socket buffers do not take stays queued.
     constexpr int chunkCount = 7;
@@ -389,8 +391,6 @@ TEST(TlsConnectionTests, GracefulCancelGivesUpOnAPeerThatNeverReads)
     for (const auto& error : completions.values()) {
         EXPECT_TRUE(!error || error->kind == NetError::Kind::cancelled);
     }
-    done = true;
-    serving.join();
 }
 
 TEST(TlsConnectionTests, ForceCancelDropsQueuedData)
