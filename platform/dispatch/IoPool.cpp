@@ -9,25 +9,31 @@
 namespace velm {
 namespace {
 
-thread_local bool isPoolThread = false;
+// The pool whose thread this is, if any.
+thread_local const IoPool* threadPool = nullptr;
 
 } // namespace
 
+// Stops a pool when static objects are destroyed at exit. Made after its pool,
+// so destroyed before anything the pool's threads were started with.
+struct IoPool::StopAtExit {
+    IoPool& pool;
+    ~StopAtExit() { pool.stop(); }
+};
+
 IoPool& IoPool::shared() {
-    // Stops the pool when static objects are destroyed at exit. Being made
-    // after the pool, it is destroyed before anything the pool's threads were
-    // started with.
-    struct StopAtExit {
-        IoPool& pool;
-        ~StopAtExit() { pool.stop(); }
-    };
-    static IoPool* pool = new IoPool();
+    static IoPool* pool = new IoPool(2);
     static StopAtExit stopAtExit{*pool};
     return *pool;
 }
 
-IoPool::IoPool() : keepRunning_(asio::make_work_guard(context_)) {
-    const std::size_t count = std::max(2u, std::thread::hardware_concurrency());
+IoPool& IoPool::background() {
+    static IoPool* pool = new IoPool(std::max(4u, std::thread::hardware_concurrency()));
+    static StopAtExit stopAtExit{*pool};
+    return *pool;
+}
+
+IoPool::IoPool(std::size_t count) : keepRunning_(asio::make_work_guard(context_)) {
     std::lock_guard guard(lock);
     for (std::size_t i = 0; i < count; ++i) {
         try {
@@ -45,7 +51,7 @@ IoPool::IoPool() : keepRunning_(asio::make_work_guard(context_)) {
 }
 
 void IoPool::runThread() {
-    isPoolThread = true;
+    threadPool = this;
     // Queues catch what their work throws; this catches what other handlers
     // on the context (sockets, timers used directly) let escape. run() may be
     // called again after a handler threw.
@@ -70,7 +76,7 @@ void IoPool::stop() {
 
     // exit() may be called from work on one of our own threads: that thread
     // cannot be waited for.
-    const std::size_t selfCount = isPoolThread ? 1 : 0;
+    const std::size_t selfCount = threadPool == this ? 1 : 0;
     std::unique_lock guard(lock);
     const bool allEnded = threadEnded_.wait_for(guard, exitWaitLimit, [&] { return runningThreads_ == selfCount; });
     guard.unlock();

@@ -12,11 +12,18 @@
 
 namespace velm {
 
-// The one asio::io_context of the process and the few threads that run it.
-// Every serial queue is a strand on it; sockets and timers that belong to a
-// queue use the same context.
+// An asio::io_context and the threads that run it. The process has two.
 //
-// Started on first use and never destroyed, so that work still running while
+// shared(): every serial queue is a strand on it, and sockets and timers that
+// belong to a queue use the same context. Its work never blocks, so two
+// threads serve it: with more, each hand-over between strands tends to wake
+// another thread, and a connection's latency grows with every wake-up.
+//
+// background(): the global queue's work, which may block (a multicast search
+// waiting for answers, a signature from a slow key store), so it cannot hold
+// up the network.
+//
+// Each is started on first use and never destroyed, so that work still running while
 // the process exits finds it intact. At exit the context is stopped and its
 // threads are joined; a thread still busy after exitWaitLimit is left behind
 // rather than letting exit hang. Work still pending at that point never runs.
@@ -25,6 +32,7 @@ public:
     static constexpr std::chrono::seconds exitWaitLimit{2};
 
     static IoPool& shared();
+    static IoPool& background();
 
     asio::io_context& context() { return context_; }
     std::size_t threadCount() const { return threads_.size(); }
@@ -33,7 +41,9 @@ public:
     IoPool& operator=(const IoPool&) = delete;
 
 private:
-    IoPool();
+    struct StopAtExit;
+
+    explicit IoPool(std::size_t threadCount);
     ~IoPool() = delete;
 
     void runThread();

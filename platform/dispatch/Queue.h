@@ -28,6 +28,10 @@ public:
     virtual ~Queue() = default;
 
     virtual void post(std::function<void()> work) = 0;
+    // Like post, for work that carries on what the calling thread is about to finish
+    // (a completion handing its result to the next stage): a pool thread runs it next
+    // itself rather than waking another. Never for work the caller then waits for.
+    virtual void defer(std::function<void()> work) { post(std::move(work)); }
     // Runs `work` once `delay` has passed on this queue's clock. A negative
     // delay counts as none; one beyond the clock's range ends at its last tick.
     virtual WorkItem postAfter(Clock::duration delay, std::function<void()> work) = 0;

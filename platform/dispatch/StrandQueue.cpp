@@ -3,6 +3,7 @@
 #include "platform/dispatch/IoPool.h"
 #include "platform/dispatch/TimedCall.h"
 
+#include <asio/defer.hpp>
 #include <asio/post.hpp>
 
 namespace velm {
@@ -16,6 +17,10 @@ StrandQueue::StrandQueue(std::string label, Strand strand) : label_(std::move(la
 
 void StrandQueue::post(std::function<void()> work) {
     asio::post(strand_, [self = shared_from_this(), work = std::move(work)] { self->runWork(work); });
+}
+
+void StrandQueue::defer(std::function<void()> work) {
+    asio::defer(strand_, [self = shared_from_this(), work = std::move(work)] { self->runWork(work); });
 }
 
 WorkItem StrandQueue::postAfter(Clock::duration delay, std::function<void()> work) {

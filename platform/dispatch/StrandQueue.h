@@ -19,6 +19,7 @@ public:
     static std::shared_ptr<StrandQueue> make(std::string label);
 
     void post(std::function<void()> work) override;
+    void defer(std::function<void()> work) override;
     WorkItem postAfter(Clock::duration delay, std::function<void()> work) override;
     bool isCurrent() const override;
     Clock::time_point now() const override;

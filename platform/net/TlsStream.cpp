@@ -6,6 +6,7 @@
 #include "platform/net/TlsParameters.h"
 
 #include <asio/connect.hpp>
+#include <asio/defer.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
@@ -138,7 +139,9 @@ void TlsStream::receive(std::size_t minimum, std::size_t maximum, TlsConnection:
 {
     maximum = std::max<std::size_t>(maximum, 1);
     minimum = std::clamp<std::size_t>(minimum, 1, std::min(maximum, maxReadAhead));
-    asio::post(strand_, [self = shared_from_this(), minimum, maximum, completion = std::move(completion)]() mutable {
+    // The next read is what a reader does last in its completion: deferred, the pool thread
+    // that ran the completion carries on with it instead of waking another.
+    asio::defer(strand_, [self = shared_from_this(), minimum, maximum, completion = std::move(completion)]() mutable {
         self->receives_.push_back({minimum, maximum, std::move(completion)});
         if (self->started_ && self->state_ != State::preparing) {
             self->processInput();
@@ -657,7 +660,7 @@ void TlsStream::closeSocket()
 void TlsStream::deliver(std::function<void()> work)
 {
     if (queue_ && !released_) {
-        queue_->post(std::move(work));
+        queue_->defer(std::move(work));
     }
 }
 

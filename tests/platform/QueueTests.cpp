@@ -220,5 +220,16 @@ TEST(GlobalQueue, RunsWorkInParallel) {
     EXPECT_FALSE(global->isCurrent());
 }
 
+TEST(GlobalQueue, WorkThatBlocksLeavesSerialQueuesRunning) {
+    auto release = std::make_shared<Gate>();
+    for (int i = 0; i < 64; ++i) { // more than any pool has threads
+        Queue::global()->post([release] { release->wait(); });
+    }
+    Gate ran;
+    Queue::make("velm.test.unblocked")->post([&] { ran.open(); });
+    EXPECT_TRUE(ran.wait());
+    release->open();
+}
+
 } // namespace
 } // namespace velm
