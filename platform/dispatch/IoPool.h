@@ -15,16 +15,17 @@ namespace velm {
 // An asio::io_context and the threads that run it. The process has two.
 //
 // shared(): every serial queue is a strand on it, and sockets and timers that
-// belong to a queue use the same context. Its work never blocks, so two
-// threads serve it: with more, each hand-over between strands tends to wake
-// another thread, and a connection's latency grows with every wake-up.
+// belong to a queue use the same context. Its work waits for nothing longer
+// than a disk write, so two threads serve it: with more, each hand-over
+// between strands tends to wake another thread, and a connection's latency
+// grows with every wake-up.
 //
 // background(): the global queue's work, which may block (a multicast search
 // waiting for answers, a signature from a slow key store), so it cannot hold
 // up the network.
 //
-// Each is started on first use and never destroyed, so that work still running while
-// the process exits finds it intact. At exit the context is stopped and its
+// Each is started on first use and never destroyed, so that work still
+// running while the process exits finds it intact. At exit the context is stopped and its
 // threads are joined; a thread still busy after exitWaitLimit is left behind
 // rather than letting exit hang. Work still pending at that point never runs.
 class IoPool {
