@@ -23,20 +23,18 @@ TEST(SsdpSearchTest, SearchDatagramIsTheExactText) {
 }
 
 TEST(SsdpSearchTest, LocationComesFromAnAnswerNamingAGatewayDevice) {
-    const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"HTTP/1.1 200 OK\r\nST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
-         "LoCaTiOn:   http://192.168.1.1:5000/rootDesc.xml \r\n\r\n",
-         "http://192.168.1.1:5000/rootDesc.xml"},
-        {"HTTP/1.1 200 OK\r\nSERVER: internetgatewaydevice\r\nLOCATION:\thttp://a/\t", "http://a/"},
-        // Only the first LOCATION line counts.
-        {"ST: InternetGatewayDevice\r\nLOCATION: http://a/\r\nLOCATION: http://b/\r\n", "http://a/"},
-        {"HTTP/1.1 200 OK\r\nST: upnp:rootdevice\r\nLOCATION: http://a/\r\n\r\n", std::nullopt},
-        {"HTTP/1.1 200 OK\r\nST: InternetGatewayDevice:1\r\n\r\n", std::nullopt},
-        {"ST: InternetGatewayDevice\r\nX-LOCATION: http://a/\r\n", std::nullopt},
-    };
-    for (const auto& [answer, expected] : cases) {
-        EXPECT_EQ(SsdpSearch::location(answer), expected) << answer;
-    }
+    EXPECT_EQ(SsdpSearch::location("HTTP/1.1 200 OK\r\nST: urn:schemas-upnp-org:device:InternetGatewayDevice:1\r\n"
+                                   "LoCaTiOn:   http://192.168.1.1:5000/rootDesc.xml \r\n\r\n"),
+              "http://192.168.1.1:5000/rootDesc.xml");
+    EXPECT_EQ(SsdpSearch::location("HTTP/1.1 200 OK\r\nSERVER: internetgatewaydevice\r\nLOCATION:\thttp://a/\t"),
+              "http://a/");
+    // Only the first LOCATION line counts.
+    EXPECT_EQ(SsdpSearch::location("ST: InternetGatewayDevice\r\nLOCATION: http://a/\r\nLOCATION: http://b/\r\n"),
+              "http://a/");
+
+    EXPECT_FALSE(SsdpSearch::location("HTTP/1.1 200 OK\r\nST: upnp:rootdevice\r\nLOCATION: http://a/\r\n\r\n"));
+    EXPECT_FALSE(SsdpSearch::location("HTTP/1.1 200 OK\r\nST: InternetGatewayDevice:1\r\n\r\n"));
+    EXPECT_FALSE(SsdpSearch::location("ST: InternetGatewayDevice\r\nX-LOCATION: http://a/\r\n"));
 }
 
 TEST(SsdpSearchTest, FindsTheResponderAndSkipsAnswersFromOtherDevices) {
