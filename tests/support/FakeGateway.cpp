@@ -10,7 +10,6 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 #include <cctype>
-#include <cstdio>
 #include <exception>
 
 namespace velm::test {
@@ -43,8 +42,7 @@ std::string soapSuccess(const std::string& inner) {
            std::to_string(body.size()) + "\r\nConnection: close\r\nServer: fake/1.0 UPnP/1.1\r\n\r\n" + body;
 }
 
-// Keeps the connection open until the client closes it, so that a client
-// has to find the reply's end from its framing.
+// Keeps the connection until the client closes it.
 asio::awaitable<void> waitForClose(tcp::socket& socket) {
     std::array<char, 256> sink{};
     while (true) {
@@ -127,37 +125,16 @@ asio::awaitable<void> FakeGateway::serve(tcp::socket socket) {
     }
 }
 
+// Keeps the connection open after the description, so that a client has to find its end
+// from the Content-Length.
 asio::awaitable<void> FakeGateway::serveDescription(tcp::socket& socket) {
-    const Framing framing = locked([&] {
-        ++descriptionFetches_;
-        return framing_;
-    });
+    locked([&] { ++descriptionFetches_; });
     const std::string text = description();
-    std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n";
-    switch (framing) {
-    case Framing::contentLength:
-        reply += "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n" + text;
-        break;
-    case Framing::chunked: {
-        reply += "Transfer-Encoding: chunked\r\n\r\n";
-        constexpr std::size_t piece = 100;
-        for (std::size_t at = 0; at < text.size(); at += piece) {
-            const std::string chunk = text.substr(at, piece);
-            char size[32];
-            std::snprintf(size, sizeof size, "%zx", chunk.size());
-            reply += std::string(size) + (at == 0 ? ";fake=1" : "") + "\r\n" + chunk + "\r\n";
-        }
-        reply += "0\r\n\r\n";
-        break;
-    }
-    case Framing::closeDelimited:
-        reply += "Connection: close\r\n\r\n" + text;
-        break;
-    }
+    const std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(text.size()) +
+        "\r\n\r\n" + text;
     co_await asio::async_write(socket, asio::buffer(reply), use_awaitable);
-    if (framing != Framing::closeDelimited) {
-        co_await waitForClose(socket);
-    }
+    co_await waitForClose(socket);
 }
 
 asio::awaitable<void> FakeGateway::serveSoap(tcp::socket& socket, const std::string& head) {

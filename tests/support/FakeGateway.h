@@ -21,8 +21,6 @@ namespace velm::test {
 // Everything runs on one thread of its own; the setters may be called at any time.
 class FakeGateway {
 public:
-    enum class Framing { contentLength, chunked, closeDelimited };
-
     struct Service {
         std::string type;
         std::string controlUrl;
@@ -60,9 +58,6 @@ public:
     void setServices(std::vector<Service> services) {
         locked([&] { services_ = std::move(services); });
     }
-    void setDescriptionFraming(Framing framing) {
-        locked([&] { framing_ = framing; });
-    }
     // Serves this text as the description instead of the generated one.
     void setDescription(std::string text) {
         locked([&] { descriptionOverride_ = std::move(text); });
@@ -89,9 +84,10 @@ public:
     }
 
     std::string defaultSsdpAnswer() const;
-    std::string description() const;
 
 private:
+    std::string description() const;
+
     template <typename Body> auto locked(Body body) const -> decltype(body()) {
         std::lock_guard guard(lock_);
         return body();
@@ -111,7 +107,6 @@ private:
 
     mutable std::mutex lock_;
     std::vector<Service> services_;
-    Framing framing_ = Framing::contentLength;
     std::optional<std::string> descriptionOverride_;
     std::optional<std::vector<std::string>> ssdpAnswers_;
     std::map<std::string, std::deque<Reply>> scripts_;

@@ -59,7 +59,6 @@ TEST_F(PortMapperGatewayTest, FindsTheChosenServiceAndTalksToIt) {
         {{{ppp1, "/ctl/PPP"}, {ip2, absolute}}, ip2, "/ctl/IP2"},
         {{{ppp1, "/ctl/PPP"}}, ppp1, "/ctl/PPP"},
     };
-    gateway.setDescriptionFraming(FakeGateway::Framing::chunked);
     for (const auto& expected : cases) {
         gateway.setServices(expected.services);
         const auto found = findGateway();
