@@ -9,7 +9,6 @@
 #include <asio/read_until.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
-#include <cctype>
 #include <exception>
 
 namespace velm::test {
@@ -20,16 +19,10 @@ using asio::ip::udp;
 
 namespace {
 
-// The value of a header, found by its lower-case name; empty when absent.
+// The value of a header as our own client writes it; empty when absent.
 std::string headerValue(const std::string& head, const std::string& name) {
-    std::string lower = head;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    const auto at = lower.find("\r\n" + name + ":");
-    if (at == std::string::npos) {
-        return {};
-    }
-    const auto start = head.find_first_not_of(" \t", at + name.size() + 3);
+    const auto at = head.find("\r\n" + name + ": ");
+    const auto start = at == std::string::npos ? head.size() : at + name.size() + 4;
     return head.substr(start, head.find("\r\n", start) - start);
 }
 
@@ -108,7 +101,7 @@ asio::awaitable<void> FakeGateway::serve(tcp::socket socket) {
         const std::size_t headLength =
             co_await asio::async_read_until(socket, asio::dynamic_buffer(data), "\r\n\r\n", use_awaitable);
         const std::string head = data.substr(0, headLength);
-        const std::string length = headerValue(head, "content-length");
+        const std::string length = headerValue(head, "Content-Length");
         const std::size_t bodyLength =
             length.empty() ? 0 : std::min<std::size_t>(std::stoul(length), 1 << 20);
         while (data.size() < headLength + bodyLength) {
@@ -138,7 +131,7 @@ asio::awaitable<void> FakeGateway::serveDescription(tcp::socket& socket) {
 }
 
 asio::awaitable<void> FakeGateway::serveSoap(tcp::socket& socket, const std::string& head) {
-    const std::string soapAction = headerValue(head, "soapaction"); // "<service type>#<action>"
+    const std::string soapAction = headerValue(head, "SOAPAction"); // "<service type>#<action>"
     const auto hash = soapAction.find('#');
     const std::string action =
         hash == std::string::npos ? "" : soapAction.substr(hash + 1, soapAction.rfind('"') - hash - 1);
