@@ -1,10 +1,9 @@
 #pragma once
 
+#include <asio/awaitable.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ip/udp.hpp>
-
-#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -12,51 +11,34 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace velm::test {
 
 // A home router's Internet Gateway Device on loopback, for tests: an SSDP
 // responder, the device description over HTTP and the SOAP actions of the WAN
-// connection service, with scripted faults, stalls and oversized answers.
+// connection service, with scripted stalls and odd answers.
 // Everything runs on one thread of its own; the setters may be called at any time.
 class FakeGateway {
 public:
-    enum class Framing { contentLength, chunked, closeDelimited };
-
     struct Service {
         std::string type;
         std::string controlUrl;
     };
 
-    // A scripted answer to one SOAP request.
+    // A scripted answer to one SOAP request, sent as it stands.
     struct Reply {
-        enum class Kind { success, fault, raw };
-        Kind kind = Kind::success;
-        int faultCode = 0;
-        std::string text;      // the whole answer for `raw`
-        bool holdOpen = false; // after a raw answer, keep the connection until the client closes
+        std::string text;
+        bool holdOpen = false; // keep the connection until the client closes
 
-        static Reply success() { return {}; }
-        static Reply fault(int code) { return {Kind::fault, code, {}, false}; }
         // Reads the request and never answers.
-        static Reply stall() { return raw({}, true); }
+        static Reply stall() { return {{}, true}; }
         // A megabyte of body, far past what a client should read.
         static Reply oversized() {
-            return raw("HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(1 << 20, 'x'));
+            return {"HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(1 << 20, 'x')};
         }
-        static Reply raw(std::string text, bool holdOpen = false) { return {Kind::raw, 0, std::move(text), holdOpen}; }
     };
 
-    // One SOAP request as it arrived.
-    struct Request {
-        std::string path;
-        std::string action; // from the SOAPAction header
-        std::string head;
-    };
-
-    static constexpr std::string_view descriptionPath = "/rootDesc.xml";
     static constexpr std::string_view defaultExternalAddress = "203.0.113.7";
 
     // With `multicast`, answers searches sent to the SSDP group on port 1900
@@ -70,49 +52,68 @@ public:
     std::uint16_t httpPort() const { return httpPort_; }
     std::uint16_t ssdpPort() const { return ssdpPort_; }
     // "http://127.0.0.1:<port>/rootDesc.xml"
-    std::string location() const;
+    std::string location() const { return "http://127.0.0.1:" + std::to_string(httpPort_) + "/rootDesc.xml"; }
 
     // The default is one WANIPConnection:1 service with control URL "/ctl/IPConn".
-    void setServices(std::vector<Service> services);
-    void setDescriptionFraming(Framing framing);
+    void setServices(std::vector<Service> services) {
+        locked([&] { services_ = std::move(services); });
+    }
     // Serves this text as the description instead of the generated one.
-    void setDescription(std::string text);
+    void setDescription(std::string text) {
+        locked([&] { descriptionOverride_ = std::move(text); });
+    }
     // Datagrams sent back for each search, in order; the default is one answer
     // naming InternetGatewayDevice:1 with location(). An empty list stays silent.
-    void setSsdpAnswers(std::vector<std::string> answers);
+    void setSsdpAnswers(std::vector<std::string> texts) {
+        locked([&] { ssdpAnswers_ = std::move(texts); });
+    }
     // Queues a reply for the next request of `action`; unscripted requests succeed.
-    void script(const std::string& action, Reply reply);
+    void script(const std::string& action, Reply reply) {
+        locked([&] { scripts_[action].push_back(std::move(reply)); });
+    }
 
-    std::vector<Request> requests() const;
-    int searchesReceived() const;
-    int descriptionFetches() const;
+    // The head of the last SOAP request.
+    std::string lastRequest() const {
+        return locked([&] { return lastRequest_; });
+    }
+    int searchesReceived() const {
+        return locked([&] { return searches_; });
+    }
+    int descriptionFetches() const {
+        return locked([&] { return descriptionFetches_; });
+    }
 
     std::string defaultSsdpAnswer() const;
-    std::string description() const;
 
 private:
-    void acceptNext();
-    void receiveSearch();
+    std::string description() const;
+
+    template <typename Body> auto locked(Body body) const -> decltype(body()) {
+        std::lock_guard guard(lock_);
+        return body();
+    }
+
+    asio::awaitable<void> acceptLoop();
+    asio::awaitable<void> answerSearches();
+    asio::awaitable<void> serve(asio::ip::tcp::socket socket);
+    asio::awaitable<void> serveDescription(asio::ip::tcp::socket& socket);
+    asio::awaitable<void> serveSoap(asio::ip::tcp::socket& socket, const std::string& head);
 
     asio::io_context io_;
     asio::ip::tcp::acceptor acceptor_;
     asio::ip::udp::socket ssdp_;
     std::uint16_t httpPort_ = 0;
     std::uint16_t ssdpPort_ = 0;
-    std::vector<std::uint8_t> searchBuffer_;
-    asio::ip::udp::endpoint searcher_;
 
     mutable std::mutex lock_;
     std::vector<Service> services_;
-    Framing framing_ = Framing::contentLength;
     std::optional<std::string> descriptionOverride_;
     std::optional<std::vector<std::string>> ssdpAnswers_;
     std::map<std::string, std::deque<Reply>> scripts_;
-    std::vector<Request> requests_;
+    std::string lastRequest_;
     int searches_ = 0;
     int descriptionFetches_ = 0;
 
-    friend class FakeGatewayConnection;
     std::thread thread_;
 };
 

@@ -2,8 +2,6 @@
 
 #include "transport/away/TagScanner.h"
 
-#include <algorithm>
-
 namespace velm::test {
 
 std::string ScriptedRouter::Exchange::action() const {
@@ -55,7 +53,6 @@ void ScriptedRouter::exchange(std::string host, std::uint16_t port, std::string 
     exchanges.push_back(exchange);
     if (holding_) {
         held_.emplace_back(std::move(exchange), std::move(done));
-        mostHeld = std::max(mostHeld, held_.size());
         return;
     }
     done(nextAnswer(exchange));

@@ -38,7 +38,6 @@ public:
 
     // While holding, exchanges wait until answerHeld().
     void hold() { holding_ = true; }
-    std::size_t heldCount() const { return held_.size(); }
     // Answers the oldest held exchange from the script.
     void answerHeld();
 
@@ -48,7 +47,6 @@ public:
 
     std::vector<Clock::duration> searches;
     std::vector<Exchange> exchanges;
-    std::size_t mostHeld = 0;
 
 private:
     PortMapperResult<HttpResponse> nextAnswer(const Exchange& exchange);

@@ -9,6 +9,11 @@ namespace {
 
 using test::transportVector;
 
+Bytes flipped(Bytes bytes, std::size_t index) {
+    bytes[index] ^= 0x01;
+    return bytes;
+}
+
 class HelloProofTest : public ::testing::Test {
 protected:
     const Bytes deviceKey = transportVector("device_key");
@@ -22,12 +27,8 @@ TEST_F(HelloProofTest, MatchesIndependentDerivation) {
 }
 
 TEST_F(HelloProofTest, FailsForAnotherBindingKeyOrLength) {
-    Bytes otherBinding = binding;
-    otherBinding[31] ^= 0x01;
-    EXPECT_FALSE(isValidHelloProof(proof, deviceKey, otherBinding));
-    Bytes otherKey = deviceKey;
-    otherKey[0] ^= 0x01;
-    EXPECT_FALSE(isValidHelloProof(proof, otherKey, binding));
+    EXPECT_FALSE(isValidHelloProof(proof, deviceKey, flipped(binding, 31)));
+    EXPECT_FALSE(isValidHelloProof(proof, flipped(deviceKey, 0), binding));
     EXPECT_FALSE(isValidHelloProof(proof, deviceKey, {}));
     EXPECT_FALSE(isValidHelloProof(ByteView(proof).first(31), deviceKey, binding));
     EXPECT_FALSE(isValidHelloProof({}, deviceKey, binding));
@@ -51,17 +52,14 @@ TEST_F(AwaySignatureTest, AcceptsTheDevicesSignatureOfTheBinding) {
 TEST_F(AwaySignatureTest, RefusesOtherFormsAndOtherMessages) {
     EXPECT_FALSE(isValidAwaySignature(transportVector("away_signature_der"), publicKey, binding));
     EXPECT_FALSE(isValidAwaySignature(transportVector("away_signature_unlabelled"), publicKey, binding));
-    Bytes otherBinding = binding;
-    otherBinding[0] ^= 0x01;
-    EXPECT_FALSE(isValidAwaySignature(signature, publicKey, otherBinding));
+    EXPECT_FALSE(isValidAwaySignature(signature, publicKey, flipped(binding, 0)));
 }
 
 TEST_F(AwaySignatureTest, RefusesKeysThatAreNotUncompressedCurvePoints) {
     const Bytes compressed = transportVector("away_public_key_compressed");
     EXPECT_FALSE(isValidAwayPublicKey(compressed));
     EXPECT_FALSE(isValidAwaySignature(signature, compressed, binding));
-    Bytes offCurve = publicKey;
-    offCurve[64] ^= 0x01;
+    const Bytes offCurve = flipped(publicKey, 64);
     EXPECT_FALSE(isValidAwayPublicKey(offCurve));
     EXPECT_FALSE(isValidAwaySignature(signature, offCurve, binding));
 }

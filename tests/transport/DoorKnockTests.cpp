@@ -50,15 +50,19 @@ protected:
         done.get_future().wait();
     }
 
-    // Opens the door and gives the port it listens on, or nothing.
-    std::optional<std::uint16_t> open(std::optional<std::uint16_t> port) {
-        listener->open(port);
-        std::future<std::optional<std::uint16_t>> future = portReport.get_future();
+    // The value of `future`, or nothing when it does not come within patience.
+    template <typename T> static std::optional<T> await(std::future<T> future, const char* what) {
         if (future.wait_for(test::patience) != std::future_status::ready) {
-            ADD_FAILURE() << "the door reported no port";
+            ADD_FAILURE() << what;
             return std::nullopt;
         }
         return future.get();
+    }
+
+    // Opens the door and gives the port it listens on, or nothing.
+    std::optional<std::uint16_t> open(std::optional<std::uint16_t> port) {
+        listener->open(port);
+        return await(portReport.get_future(), "the door reported no port").value_or(std::nullopt);
     }
 
     DoorClient::Outcome knock(std::optional<std::uint16_t> doorPort) {
@@ -66,20 +70,13 @@ protected:
         const auto client = DoorClient::knock(
             "127.0.0.1", SecretBytes(deviceKey), doorPort, clientQueue,
             [&outcome](DoorClient::Outcome result) { outcome.set_value(std::move(result)); });
-        std::future<DoorClient::Outcome> future = outcome.get_future();
-        if (future.wait_for(test::patience) != std::future_status::ready) {
-            ADD_FAILURE() << "the knock had no outcome";
-            return DoorClient::NoAnswer{};
-        }
-        return future.get();
+        return await(outcome.get_future(), "the knock had no outcome").value_or(DoorClient::NoAnswer{});
     }
 
     void expectAdmitted(const DoorClient::Outcome& outcome) {
-        std::future<std::optional<SecretBytes>> host = hostKey.get_future();
-        ASSERT_EQ(host.wait_for(test::patience), std::future_status::ready);
-        const std::optional<SecretBytes> sessionKey = host.get();
-        ASSERT_TRUE(sessionKey.has_value());
-        EXPECT_EQ(outcome, DoorClient::Outcome(DoorClient::Admitted{"127.0.0.1", controlPort, *sessionKey}));
+        const auto sessionKey = await(hostKey.get_future(), "the host admitted nobody");
+        ASSERT_TRUE(sessionKey && *sessionKey);
+        EXPECT_EQ(outcome, DoorClient::Outcome(DoorClient::Admitted{"127.0.0.1", controlPort, **sessionKey}));
     }
 
     const Bytes deviceKey = Random::bytes(32);

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace velm::test {
 
@@ -24,23 +25,18 @@ inline const nlohmann::json& doorVectors() {
     return vectors;
 }
 
-// Fails the running test when the name is unknown or of another kind.
-inline Bytes doorVector(std::string_view name) {
+// The entry of that name and kind; fails the running test when there is none.
+template <typename T> T doorEntry(std::string_view name) {
     const auto found = doorVectors().find(std::string(name));
-    if (found == doorVectors().end() || !found->is_string()) {
-        ADD_FAILURE() << "no door byte vector named " << name;
-        return {};
+    const bool isString = std::is_same_v<T, std::string>;
+    if (found == doorVectors().end() || (isString ? !found->is_string() : !found->is_number_unsigned())) {
+        ADD_FAILURE() << "no door vector named " << name;
+        return T{};
     }
-    return fromHex(found->get<std::string>());
+    return found->get<T>();
 }
 
-inline std::uint64_t doorNumber(std::string_view name) {
-    const auto found = doorVectors().find(std::string(name));
-    if (found == doorVectors().end() || !found->is_number_unsigned()) {
-        ADD_FAILURE() << "no door number named " << name;
-        return 0;
-    }
-    return found->get<std::uint64_t>();
-}
+inline Bytes doorVector(std::string_view name) { return fromHex(doorEntry<std::string>(name)); }
+inline std::uint64_t doorNumber(std::string_view name) { return doorEntry<std::uint64_t>(name); }
 
 } // namespace velm::test

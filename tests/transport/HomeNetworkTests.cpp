@@ -51,11 +51,9 @@ TEST(HomeNetworkNameTest, ClassesLinuxInterfaceNames) {
     EXPECT_FALSE(HomeNetwork::isTunnel(Names{"eth0", "wg0"}));
 }
 
-TEST(HomeNetworkPrefixTest, MatchesMaskedBytesOfTheSameLengthOnly) {
-    const Prefix& prefix = homePrefixes[0];
-    EXPECT_TRUE(prefix.contains(ipv4("192.168.1.20")));
-    EXPECT_FALSE(prefix.contains(ipv4("192.168.2.20")));
-    EXPECT_FALSE(prefix.contains(ipv6("::ffff:192.168.1.20")));
+// The route cases below cover the masking itself.
+TEST(HomeNetworkPrefixTest, MatchesAddressesAndMasksOfItsOwnLengthOnly) {
+    EXPECT_FALSE(homePrefixes[0].contains(ipv6("::ffff:192.168.1.20")));
     EXPECT_FALSE(Prefix({ipv4("192.168.1.5"), ipv6("ffff::")}).contains(ipv4("192.168.1.5")));
 }
 
