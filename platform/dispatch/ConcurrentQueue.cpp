@@ -3,7 +3,6 @@
 #include "platform/dispatch/IoPool.h"
 #include "platform/dispatch/TimedCall.h"
 
-#include <asio/defer.hpp>
 #include <asio/post.hpp>
 
 namespace velm {
@@ -17,11 +16,6 @@ ConcurrentQueue::ConcurrentQueue(std::string label) : label_(std::move(label)) {
 void ConcurrentQueue::post(std::function<void()> work) {
     asio::post(IoPool::background().context(),
                [self = shared_from_this(), work = std::move(work)] { self->runWork(work); });
-}
-
-void ConcurrentQueue::defer(std::function<void()> work) {
-    asio::defer(IoPool::background().context(),
-                [self = shared_from_this(), work = std::move(work)] { self->runWork(work); });
 }
 
 WorkItem ConcurrentQueue::postAfter(Clock::duration delay, std::function<void()> work) {

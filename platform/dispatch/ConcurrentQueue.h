@@ -16,7 +16,6 @@ public:
     static std::shared_ptr<ConcurrentQueue> make(std::string label);
 
     void post(std::function<void()> work) override;
-    void defer(std::function<void()> work) override;
     WorkItem postAfter(Clock::duration delay, std::function<void()> work) override;
     bool isCurrent() const override { return isMarkedCurrent(); }
     Clock::time_point now() const override;
