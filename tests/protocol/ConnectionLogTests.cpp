@@ -164,7 +164,8 @@ TEST(ConnectionLogCloseOpenRecords, ClosesEachOpenRecordAtItsOwnStartAsInterrupt
 
 constexpr std::string_view refusedJson =
     R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","kind":"refused","deviceID":"d","deviceName":"n",)"
-    R"("route":"door","started":788918400.5,"ended":788918400.5,"refusal":"keyDidNotMatch","forwardSecret":false})";
+    R"("route":"door","from":"203.0.113.7","started":788918400.5,"ended":788918400.5,"refusal":"keyDidNotMatch",)"
+    R"("forwardSecret":false})";
 
 constexpr std::string_view openJson =
     R"({"id":"0B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8","kind":"session","deviceID":"d","deviceName":"n",)"
