@@ -2,6 +2,7 @@
 #include "protocol/StreamDefaults.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -55,33 +56,26 @@ TEST(StreamDefaults, StoredValuesThatAreNotBooleansReadAsTheDefault) {
     EXPECT_FALSE(StreamDefaults::favorsFrameRate(false, false, store));
 }
 
-TEST(StreamDefaults, MigratingGenerationOneOnlyClearsTheFrameRatePreference) {
-    DefaultsStore store;
-    ASSERT_TRUE(store.setInteger(StreamDefaults::generationKey, 1));
-    ASSERT_TRUE(store.setInteger(StreamDefaults::preferredFPSKey, 30));
-    ASSERT_TRUE(store.setBool(StreamDefaults::usesStandardEncoderKey, false));
-    ASSERT_TRUE(store.setBool(StreamDefaults::favorsFrameRateKey, true));
-    ASSERT_TRUE(store.setBool(StreamDefaults::appFavorsFrameRateKey, true));
-
-    ASSERT_TRUE(StreamDefaults::migrate(store));
-    EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 30);
-    EXPECT_EQ(store.boolValue(StreamDefaults::usesStandardEncoderKey), false);
-    EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), false);
-    EXPECT_EQ(store.boolValue(StreamDefaults::appFavorsFrameRateKey), true);
-    EXPECT_EQ(store.integerValue(StreamDefaults::generationKey), 2);
-}
-
-TEST(StreamDefaults, MigrationFillsAnEmptyStoreOnceAndLeavesNewerStoresAlone) {
-    for (std::int64_t generation : {2, 3}) {
+TEST(StreamDefaults, MigrationFromGenerationOneOnlyClearsTheFrameRatePreferenceAndLaterOnesChangeNothing) {
+    for (std::int64_t generation : {1, 2, 3}) {
+        SCOPED_TRACE(generation);
         DefaultsStore store;
         ASSERT_TRUE(store.setInteger(StreamDefaults::generationKey, generation));
+        ASSERT_TRUE(store.setInteger(StreamDefaults::preferredFPSKey, 30));
+        ASSERT_TRUE(store.setBool(StreamDefaults::usesStandardEncoderKey, false));
         ASSERT_TRUE(store.setBool(StreamDefaults::favorsFrameRateKey, true));
-        ASSERT_TRUE(StreamDefaults::migrate(store));
-        EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), true);
-        EXPECT_EQ(store.integerValue(StreamDefaults::generationKey), generation);
-        EXPECT_EQ(store.value(StreamDefaults::preferredFPSKey), std::nullopt);
-    }
+        ASSERT_TRUE(store.setBool(StreamDefaults::appFavorsFrameRateKey, true));
 
+        ASSERT_TRUE(StreamDefaults::migrate(store));
+        EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 30);
+        EXPECT_EQ(store.boolValue(StreamDefaults::usesStandardEncoderKey), false);
+        EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), generation != 1);
+        EXPECT_EQ(store.boolValue(StreamDefaults::appFavorsFrameRateKey), true);
+        EXPECT_EQ(store.integerValue(StreamDefaults::generationKey), std::max<std::int64_t>(generation, 2));
+    }
+}
+
+TEST(StreamDefaults, MigrationFillsAnEmptyStoreOnce) {
     DefaultsStore store;
     ASSERT_TRUE(StreamDefaults::migrate(store));
     EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 0);
