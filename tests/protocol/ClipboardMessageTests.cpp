@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "HexBytes.h"
+#include "ProtocolTesting.h"
 #include "protocol/ClipboardMessage.h"
 #include "protocol/WireError.h"
 

@@ -1,3 +1,4 @@
+#include "ProtocolTesting.h"
 #include "protocol/ConnectionLog.h"
 #include "protocol/json/Json.h"
 
@@ -7,6 +8,8 @@
 
 namespace velm {
 namespace {
+
+using test::replaced;
 
 using Kind = ConnectionRecord::Kind;
 using Route = ConnectionRecord::Route;
@@ -178,12 +181,6 @@ std::string withRecords(std::initializer_list<std::string_view> records) {
     }
     json.back() = ']';
     return json + "}";
-}
-
-std::string replaced(std::string_view json, std::string_view from, std::string_view to) {
-    std::string text(json);
-    text.replace(text.find(from), from.size(), to);
-    return text;
 }
 
 TEST(ConnectionRecordJson, WritesFieldNamesUpperCaseIdsAndLeavesAbsentFieldsOut) {

@@ -1,3 +1,4 @@
+#include "ProtocolTesting.h"
 #include "platform/core/Utf8.h"
 #include "platform/core/Uuid.h"
 #include "protocol/FileItem.h"
@@ -13,14 +14,7 @@
 namespace velm {
 namespace {
 
-std::string repeated(std::string_view piece, std::size_t count) {
-    std::string text;
-    text.reserve(piece.size() * count);
-    for (std::size_t i = 0; i < count; ++i) {
-        text += piece;
-    }
-    return text;
-}
+using test::repeated;
 
 // What every stored name must be, whatever arrived.
 void expectStorable(const std::string& name, const std::string& from) {

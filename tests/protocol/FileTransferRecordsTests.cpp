@@ -1,3 +1,4 @@
+#include "ProtocolTesting.h"
 #include "protocol/FileItem.h"
 #include "protocol/FileTransferReply.h"
 #include "protocol/FileTransferRequest.h"
@@ -8,9 +9,7 @@
 namespace velm {
 namespace {
 
-std::string encoded(const auto& value) {
-    return toString(Json::encode(value));
-}
+using test::encoded;
 
 TEST(FileTransferJson, WritesEachValueInItsFormAcrossTheWholeIntegerRanges) {
     const FileItem item{4294967295u, "r\u00E9sum\u00E9.pdf", 18446744073709551615u};

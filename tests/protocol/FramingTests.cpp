@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "HexBytes.h"
+#include "ProtocolTesting.h"
 #include "protocol/Channel.h"
 #include "protocol/ChannelFrame.h"
 #include "protocol/FrameParser.h"

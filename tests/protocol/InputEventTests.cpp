@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "HexBytes.h"
+#include "ProtocolTesting.h"
 #include "protocol/InputEvent.h"
 #include "protocol/WireError.h"
 

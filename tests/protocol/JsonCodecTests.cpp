@@ -1,5 +1,6 @@
 // The JSON layer itself: value forms and rejection rules; the message cases are covered with the
 // control messages.
+#include "ProtocolTesting.h"
 #include "protocol/CurtainState.h"
 #include "protocol/json/Json.h"
 
@@ -10,6 +11,9 @@
 
 namespace velm {
 namespace {
+
+using test::encoded;
+using test::replaced;
 
 struct Numbers {
     std::int64_t count = 0;
@@ -48,8 +52,6 @@ struct Values {
     }
     friend bool operator==(const Values& a, const Values& b) { return fieldsEqual(a, b); }
 };
-
-std::string encoded(const auto& value) { return toString(Json::encode(value)); }
 
 JsonError decodeFailure(std::string_view json, auto type) {
     JsonError failure(JsonError::Kind::invalidValue, {}, {});
@@ -123,12 +125,6 @@ TEST(JsonValues, RoundTripWithDataDatesAndUuidsInTheirWireForms) {
 
 constexpr std::string_view emptyValues =
     R"({"text":"","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000","states":[]})";
-
-std::string replaced(std::string_view json, std::string_view from, std::string_view to) {
-    std::string text(json);
-    text.replace(text.find(from), from.size(), to);
-    return text;
-}
 
 // The platform's own tests go through the malformed forms; here, that the field fails and is named.
 TEST(JsonValues, RejectBadBase64AndBadUuids) {

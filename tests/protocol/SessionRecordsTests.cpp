@@ -1,3 +1,4 @@
+#include "ProtocolTesting.h"
 #include "protocol/ByeReason.h"
 #include "protocol/ClientHello.h"
 #include "protocol/CurtainState.h"
@@ -10,7 +11,7 @@
 namespace velm {
 namespace {
 
-std::string encoded(const auto& value) { return toString(Json::encode(value)); }
+using test::encoded;
 
 ClientHello fullClientHello() {
     return ClientHello("device-1", "Ada's iPad", 2732, 2048, 120, Bytes(32, 7), DeviceModel{"iPad13,4", "iPad Pro"},

@@ -1,3 +1,4 @@
+#include "ProtocolTesting.h"
 #include "protocol/AppListPage.h"
 #include "protocol/ClientStats.h"
 #include "protocol/CursorShape.h"
@@ -13,19 +14,14 @@
 namespace velm {
 namespace {
 
-std::string encoded(const auto& value) { return toString(Json::encode(value)); }
+using test::encoded;
+using test::replaced;
 
 constexpr std::string_view minimalRequest =
     R"({"maxPixelWidth":2732,"maxPixelHeight":2048,"fps":120,"bitrate":40000000,"keyframeIntervalSeconds":2})";
 
 constexpr std::string_view minimalDescription =
     R"({"displayID":3,"codec":"hevc","pixelWidth":1920,"pixelHeight":1080,"fps":60,"bitrate":20000000,"isTestPattern":false})";
-
-std::string replaced(std::string_view json, std::string_view from, std::string_view to) {
-    std::string text(json);
-    text.replace(text.find(from), from.size(), to);
-    return text;
-}
 
 // Round trips of fully filled records are covered with the control messages; here the optional
 // keys, the false flags and the rejections.
