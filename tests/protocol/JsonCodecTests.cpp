@@ -134,11 +134,6 @@ TEST(JsonValues, RejectBadBase64AndBadUuids) {
     EXPECT_EQ(decodeFailure(replaced(emptyValues, "00000000-", "0000000g-"), Values{}).path(), "uuid");
 }
 
-TEST(JsonObjects, LeaveAbsentOptionalsOutAndReadNullAsAbsent) {
-    EXPECT_EQ(encoded(Values{}), emptyValues);
-    EXPECT_EQ(Json::decode<Values>(replaced(emptyValues, "}", R"(,"flag":null,"nested":null})")), Values{});
-}
-
 TEST(JsonObjects, IgnoreUnknownKeysAtEveryLevel) {
     Values expected;
     expected.states = {{true, true}};
