@@ -66,7 +66,7 @@ TEST(ByteWriter, CutsLongTextAtTheLimitOnACharacterBoundarySoItReadsBack) {
     }
 }
 
-TEST(ByteReader, ShortReadsThrowWithoutMoving) {
+TEST(ByteReader, ShortReadsThrowWithoutMovingAndReadOnlyTheSlice) {
     const Bytes empty;
     ByteReader none(empty);
     EXPECT_EQ(thrownWireError([&] { none.readUInt8(); }), WireError::truncated());
@@ -94,13 +94,12 @@ TEST(ByteReader, StringFailuresLeaveTheDocumentedOffset) {
     EXPECT_EQ(failure("0005 4142", 2), WireError::truncated());
     EXPECT_EQ(failure("00", 0), WireError::truncated());
     EXPECT_EQ(failure("0002 C328 99", 4), WireError::invalidString());
-}
 
-TEST(ByteReader, StartsAtTheFirstByteOfASlice) {
+    // A reader over a slice starts at the slice's first byte.
     const Bytes whole = hexBytes("FFFF 0001 41 FF");
-    ByteReader reader(ByteView(whole).subspan(2, 3));
-    EXPECT_EQ(reader.readString(), "A");
-    EXPECT_EQ(thrownWireError([&] { reader.readUInt8(); }), WireError::truncated());
+    ByteReader slice(ByteView(whole).subspan(2, 3));
+    EXPECT_EQ(slice.readString(), "A");
+    EXPECT_EQ(thrownWireError([&] { slice.readUInt8(); }), WireError::truncated());
 }
 
 // The general cases live with the platform's text tests; these are the edges of each lead byte's range.

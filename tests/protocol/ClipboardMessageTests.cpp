@@ -16,13 +16,11 @@ WireError decodingError(const Bytes& payload) {
     return thrownWireError([&] { ClipboardMessage::decoding(payload); });
 }
 
-TEST(ClipboardMessage, SubscriptionFlag) {
+TEST(ClipboardMessage, EncodesTheTagThenTheContentThatRunsToTheEndOfTheFrame) {
     EXPECT_EQ(ClipboardMessage::subscribe(true).encoded(), hexBytes("00 01"));
     EXPECT_EQ(ClipboardMessage::decoding(hexBytes("00 07 FF")), ClipboardMessage::subscribe(true));
     EXPECT_EQ(decodingError(hexBytes("00")), WireError::truncated());
-}
 
-TEST(ClipboardMessage, TextAndImageRunToTheEndOfTheFrame) {
     EXPECT_EQ(ClipboardMessage::text("hi").encoded(), hexBytes("01 6869"));
     EXPECT_EQ(ClipboardMessage::text("a\xFF").encoded(), hexBytes("01 61 EFBFBD")); // sent repaired
     EXPECT_EQ(ClipboardMessage::image(hexBytes("89504E47")).encoded(), hexBytes("02 89504E47"));

@@ -59,7 +59,7 @@ JsonError decodeFailure(std::string_view json, auto type) {
     return failure;
 }
 
-TEST(JsonIntegers, AreCheckedAgainstTheirExactWidth) {
+TEST(JsonIntegers, AreCheckedAgainstTheirExactWidthAndTakeIntegralFloatsOnly) {
     const auto numbers = [](std::string_view count, std::string_view port, std::string_view id, std::string_view size) {
         return "{\"count\":" + std::string(count) + ",\"port\":" + std::string(port) + ",\"id\":" + std::string(id) +
                ",\"size\":" + std::string(size) + ",\"ratio\":0}";
@@ -74,9 +74,7 @@ TEST(JsonIntegers, AreCheckedAgainstTheirExactWidth) {
                              numbers("1", "1", "1", "-1"), numbers("1", "70000.0", "1", "1")}) {
         EXPECT_EQ(decodeFailure(json, Numbers{}).kind(), JsonError::Kind::dataCorrupted) << json;
     }
-}
 
-TEST(JsonIntegers, TakeIntegralFloatsButNeitherFractionsNorOtherTypes) {
     EXPECT_EQ(Json::decode<Numbers>(R"({"count":6e1,"port":80.0,"id":-0.0,"size":1e19,"ratio":0})"),
               (Numbers{60, 80, 0, 10000000000000000000u, 0}));
 

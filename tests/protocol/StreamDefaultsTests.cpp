@@ -108,7 +108,7 @@ TEST(StreamDefaults, AMigrationThatCannotWriteIsNotRecordedAsDone) {
     EXPECT_EQ(reopened.boolValue(StreamDefaults::usesStandardEncoderKey), true);
 }
 
-TEST(StreamDefaults, ResolvedFactor) {
+TEST(StreamDefaults, ResolvedAndReducedFactor) {
     EXPECT_EQ(StreamDefaults::resolvedFactor(true, true, 3.0), 3.0);
     EXPECT_EQ(StreamDefaults::resolvedFactor(true, true, 1.5), 2.0);
     EXPECT_EQ(StreamDefaults::resolvedFactor(false, true, 1.5), 1.5);
@@ -119,9 +119,8 @@ TEST(StreamDefaults, ResolvedFactor) {
         EXPECT_EQ(StreamDefaults::resolvedFactor(true, true, bogus), 2.0);
         EXPECT_EQ(StreamDefaults::resolvedFactor(false, true, bogus), 2.0);
     }
-}
 
-TEST(StreamDefaults, FactorIsReducedExactlyWhenAllowingReductionMatters) {
+    // Whether a factor is reduced tells exactly whether allowing a reduction changes the answer.
     for (bool unbounded : {false, true}) {
         for (double factor = -1.0; factor <= 4.0; factor += 0.125) {
             const bool matters = StreamDefaults::resolvedFactor(unbounded, true, factor) !=
