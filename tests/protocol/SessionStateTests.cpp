@@ -1,8 +1,6 @@
 #include "protocol/SessionState.h"
 
 #include <gtest/gtest.h>
-#include <set>
-#include <string_view>
 
 namespace velm {
 namespace {
@@ -11,19 +9,8 @@ TEST(SessionState, DisplayTexts) {
     EXPECT_EQ(SessionState::reconnecting(12).displayText(), "Reconnecting (12)\xE2\x80\xA6");
     EXPECT_EQ(SessionState::waitingForHost(true).displayText(),
               "This Mac is restarting. Waiting for it to come back\xE2\x80\xA6");
-    EXPECT_EQ(SessionState::waitingForHost(false).displayText(),
-              "Waiting for this Mac to come back\xE2\x80\xA6");
     EXPECT_EQ(SessionState::failed(SessionFailure::protocolMismatch).displayText(),
               "Update Velm on both devices");
-}
-
-TEST(SessionState, EveryFailureHasItsOwnMessage) {
-    std::set<std::string_view> messages;
-    for (int raw = 0; raw <= static_cast<int>(SessionFailure::notConfirmed); ++raw) {
-        messages.insert(message(static_cast<SessionFailure>(raw)));
-    }
-    EXPECT_EQ(messages.size(), 15u);
-    EXPECT_FALSE(messages.contains(""));
 }
 
 TEST(SessionState, MovesThatMatter) {
