@@ -108,7 +108,7 @@ TEST(ConnectionLogBegin, NeverReopensAnOpenRecordAFileRecordARefusalOrAnOlderSes
     EXPECT_FALSE(older.records[3].isOpen());
 }
 
-TEST(ConnectionLogPrune, DropsClosedRecordsPastNinetyDaysButKeepsOpenOnes) {
+TEST(ConnectionLogPrune, DropsClosedRecordsPastNinetyDaysAndAllButTheNewestFiveHundredOnInsert) {
     const double now = 800 * 86400;
     ConnectionLog log;
     log.records = {closedRecord(Kind::session, now - ConnectionLog::maximumAge),
@@ -119,20 +119,18 @@ TEST(ConnectionLogPrune, DropsClosedRecordsPastNinetyDaysButKeepsOpenOnes) {
 
     log.prune(at(now));
     EXPECT_EQ(log.records, (std::vector{before.records[0], before.records[2]}));
-}
 
-TEST(ConnectionLogPrune, KeepsTheNewestFiveHundredWhenARecordIsInserted) {
-    ConnectionLog log;
+    ConnectionLog full;
     for (int i = 0; i < 500; ++i) {
-        log.records.push_back(closedRecord(Kind::session, 1000 - i));
+        full.records.push_back(closedRecord(Kind::session, 1000 - i));
     }
-    log.records.back().ended.reset(); // the oldest is open and goes all the same
-    const Uuid dropped = log.records.back().id;
+    full.records.back().ended.reset(); // the oldest is open and goes all the same
+    const Uuid dropped = full.records.back().id;
 
-    const Uuid id = begin(log, 2000, Kind::file);
-    ASSERT_EQ(log.records.size(), ConnectionLog::maximumRecords);
-    EXPECT_EQ(log.records.front().id, id);
-    EXPECT_NE(log.records.back().id, dropped);
+    const Uuid id = begin(full, 2000, Kind::file);
+    ASSERT_EQ(full.records.size(), ConnectionLog::maximumRecords);
+    EXPECT_EQ(full.records.front().id, id);
+    EXPECT_NE(full.records.back().id, dropped);
 }
 
 TEST(ConnectionLogCloseOpenRecords, ClosesEachOpenRecordAtItsOwnStartAsInterrupted) {

@@ -82,9 +82,8 @@ TEST(DeviceModelFromFirmware, ReadsTheDmiNamesThenTheDeviceTreeElseFallsBackToMa
     const DeviceModel familyOnly = fromFiles({{family, "Mac Studio"}});
     EXPECT_EQ(familyOnly.identifier, "Mac");
     EXPECT_EQ(deviceShape(familyOnly.identifier, familyOnly.name), DeviceShape::macStudio);
-}
 
-TEST(DeviceModelCurrent, IsReadOnceAndNeverEmpty) {
+    // The current model is read once, from this machine, and never empty.
     const DeviceModel& first = DeviceModel::current();
     EXPECT_EQ(&first, &DeviceModel::current());
     EXPECT_FALSE(first.identifier.empty());
