@@ -28,15 +28,16 @@ Uuid begin(ConnectionLog& log, double time, Kind kind = Kind::session, Route rou
 // A log whose device "ipad" had one home session from 0 s to 100 s that ended as given.
 ConnectionLog endedSession(Ending ending = Ending::disconnected) {
     ConnectionLog log;
-    log.end(log.begin(Kind::session, "ipad", "Old name", Route::home, "192.168.1.20", true, at(0)), ending, at(100));
+    const Uuid id = log.begin(Kind::session, "ipad", "Old name", Route::home, "192.168.1.20", true, at(0));
+    log.end(id, ending, at(100));
     return log;
 }
 
 ConnectionRecord closedRecord(Kind kind, double endedAfterStart, std::string deviceID = "d") {
-    return ConnectionRecord{.id = Uuid::random(), .kind = kind, .deviceID = std::move(deviceID), .deviceName = "n",
-                            .route = Route::home, .from = std::nullopt, .started = at(endedAfterStart - 1),
-                            .ended = at(endedAfterStart), .ending = Ending::disconnected, .refusal = std::nullopt,
-                            .forwardSecret = false};
+    return ConnectionRecord{.id = Uuid::random(), .kind = kind, .deviceID = std::move(deviceID),
+                            .deviceName = "n", .route = Route::home, .from = std::nullopt,
+                            .started = at(endedAfterStart - 1), .ended = at(endedAfterStart),
+                            .ending = Ending::disconnected, .refusal = std::nullopt, .forwardSecret = false};
 }
 
 TEST(ConnectionLogBegin, ReopensTheDevicesSessionThatEndedWithinTheWindow) {
@@ -112,7 +113,8 @@ TEST(ConnectionLogPrune, DropsClosedRecordsPastNinetyDaysAndAllButTheNewestFiveH
     const double now = 800 * 86400;
     ConnectionLog log;
     log.records = {closedRecord(Kind::session, now - ConnectionLog::maximumAge),
-                   closedRecord(Kind::file, now - ConnectionLog::maximumAge - 1), closedRecord(Kind::session, 0)};
+                   closedRecord(Kind::file, now - ConnectionLog::maximumAge - 1),
+                   closedRecord(Kind::session, 0)};
     log.records[2].ended.reset();
     log.records[2].ending.reset();
     const ConnectionLog before = log;
@@ -150,8 +152,8 @@ TEST(ConnectionLogCloseOpenRecords, ClosesEachOpenRecordAtItsOwnStartAsInterrupt
 
 constexpr std::string_view refusedJson =
     R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","kind":"refused","deviceID":"d","deviceName":"n",)"
-    R"("route":"door","from":"203.0.113.7","started":788918400.5,"ended":788918400.5,"refusal":"keyDidNotMatch",)"
-    R"("forwardSecret":false})";
+    R"("route":"door","from":"203.0.113.7","started":788918400.5,"ended":788918400.5,)"
+    R"("refusal":"keyDidNotMatch","forwardSecret":false})";
 
 constexpr std::string_view openJson =
     R"({"id":"0B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8","kind":"session","deviceID":"d","deviceName":"n",)"

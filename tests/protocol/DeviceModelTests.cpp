@@ -72,7 +72,8 @@ TEST(DeviceModelFromFirmware, ReadsTheDmiNamesThenTheDeviceTreeElseFallsBackToMa
     const std::string product = "/sys/class/dmi/id/product_name";
     const std::string family = "/sys/class/dmi/id/product_family";
     const std::string tree = "/sys/firmware/devicetree/base/model";
-    EXPECT_EQ(fromFiles({{product, "MacBookPro15,1\n"}, {family, "MacBook Pro\n"}, {tree, std::string("Other\0", 6)}}),
+    EXPECT_EQ(fromFiles({{product, "MacBookPro15,1\n"}, {family, "MacBook Pro\n"},
+                         {tree, std::string("Other\0", 6)}}),
               (DeviceModel{"MacBookPro15,1", name("MacBook Pro")}));
     EXPECT_EQ(fromFiles({{product, " \n"}, {tree, std::string("Raspberry Pi 4 Model B\0junk", 27)}}),
               (DeviceModel{"Raspberry Pi 4 Model B", name("Raspberry Pi 4 Model B")}));

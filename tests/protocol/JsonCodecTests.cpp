@@ -64,7 +64,8 @@ TEST(JsonIntegers, AreCheckedAgainstTheirExactWidthAndTakeIntegralFloatsOnly) {
         return "{\"count\":" + std::string(count) + ",\"port\":" + std::string(port) + ",\"id\":" + std::string(id) +
                ",\"size\":" + std::string(size) + ",\"ratio\":0}";
     };
-    EXPECT_EQ(Json::decode<Numbers>(numbers("-9223372036854775808", "65535", "4294967295", "18446744073709551615")),
+    EXPECT_EQ(Json::decode<Numbers>(
+                  numbers("-9223372036854775808", "65535", "4294967295", "18446744073709551615")),
               (Numbers{std::numeric_limits<std::int64_t>::min(), 65535, 4294967295u,
                        std::numeric_limits<std::uint64_t>::max(), 0}));
 
@@ -110,7 +111,8 @@ TEST(JsonDoubles, AreWrittenAsIntegersWhenIntegralOtherwiseInShortestFormAndNeve
 
 TEST(JsonValues, RoundTripWithDataDatesAndUuidsInTheirWireForms) {
     Values values{"caf\xC3\xA9 \"quoted\"\n", {1, 2, 3}, Date(788918400),
-                  *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"), {{true, false}, {false, true}}, false, {}};
+                  *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"), {{true, false}, {false, true}},
+                  false, {}};
     const std::string json = encoded(values);
     EXPECT_EQ(json, R"({"text":"café \"quoted\"\n","data":"AQID","when":788918400,)"
                     R"("uuid":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","states":[{"available":true,"on":false},)"
@@ -147,7 +149,8 @@ TEST(JsonObjects, FailOnMissingOrNullRequiredValuesAndNameWhere) {
     const auto withStates = [](std::string_view states) {
         return replaced(emptyValues, R"("states":[])", R"("states":)" + std::string(states));
     };
-    const auto inArray = decodeFailure(withStates(R"([{"available":true,"on":true},{"available":true}])"), Values{});
+    const auto inArray =
+        decodeFailure(withStates(R"([{"available":true,"on":true},{"available":true}])"), Values{});
     EXPECT_EQ(inArray.kind(), JsonError::Kind::keyNotFound);
     EXPECT_EQ(inArray.path(), "states[1]");
     EXPECT_NE(std::string(inArray.what()).find("\"on\""), std::string::npos);
