@@ -12,6 +12,7 @@ namespace velm {
 namespace {
 
 using test::encoded;
+using test::replaced;
 
 ClientHello fullClientHello() {
     return ClientHello("device-1", "Ada's iPad", 2732, 2048, 120, Bytes(32, 7), DeviceModel{"iPad13,4", "iPad Pro"},
@@ -79,9 +80,8 @@ TEST(HostHelloRecord, WritesTheOptionalFieldsUnderTheirKeys) {
 }
 
 TEST(HostHelloRecord, WithOnlyItsRequiredKeysReencodesToThemAndChecksThePortWidth) {
+    // Every optional field reads as absent, or it would be written again.
     const auto hello = Json::decode<HostHello>(minimalHostHello);
-    EXPECT_FALSE(hello.model || hello.hasDisplay || hello.awayAddress || hello.findsTapTargets ||
-                 hello.awayAccessUntil || hello.idleTimeout || hello.curtain || hello.holdsAnotherAwayKey);
     EXPECT_EQ(encoded(hello), minimalHostHello);
 
     HostHello withFalseFlag = hello;
@@ -89,9 +89,7 @@ TEST(HostHelloRecord, WithOnlyItsRequiredKeysReencodesToThemAndChecksThePortWidt
     EXPECT_NE(encoded(withFalseFlag).find(R"("holdsAnotherAwayKey":false)"), std::string::npos);
 
     for (const std::string_view port : {"65536", "-1", "80.5"}) {
-        std::string json(minimalHostHello);
-        json.replace(json.find("65535"), 5, port);
-        EXPECT_FALSE(Json::tryDecode<HostHello>(json).has_value()) << port;
+        EXPECT_FALSE(Json::tryDecode<HostHello>(replaced(minimalHostHello, "65535", port)).has_value()) << port;
     }
 }
 

@@ -26,11 +26,8 @@ constexpr std::string_view minimalDescription =
 // Round trips of fully filled records are covered with the control messages; here the optional
 // keys, the false flags and the rejections.
 TEST(StreamRequestRecord, WithOnlyItsRequiredKeysReencodesToThemAndNeedsThemWhole) {
-    const auto request = Json::decode<StreamRequest>(minimalRequest);
-    EXPECT_FALSE(request.displayID || request.clientDrawsCursor || request.appBundleID || request.launchApp ||
-                 request.matchClientDisplay || request.favorsFrameRate || request.usesStandardEncoder ||
-                 request.savesPower || request.fullChroma);
-    EXPECT_EQ(encoded(request), minimalRequest);
+    // Every optional field reads as absent, or it would be written again.
+    EXPECT_EQ(encoded(Json::decode<StreamRequest>(minimalRequest)), minimalRequest);
 
     auto saving = Json::decode<StreamRequest>(replaced(minimalRequest, "}", R"(,"savesPower":false,"displayID":null})"));
     EXPECT_FALSE(saving.displayID.has_value());
@@ -42,9 +39,7 @@ TEST(StreamRequestRecord, WithOnlyItsRequiredKeysReencodesToThemAndNeedsThemWhol
 }
 
 TEST(StreamDescriptionRecord, NeedsTheCodecByItsExactName) {
-    const auto description = Json::decode<StreamDescription>(minimalDescription);
-    EXPECT_FALSE(description.pointWidth.has_value());
-    EXPECT_EQ(encoded(description), minimalDescription);
+    EXPECT_EQ(encoded(Json::decode<StreamDescription>(minimalDescription)), minimalDescription);
     EXPECT_FALSE(Json::tryDecode<StreamDescription>(replaced(minimalDescription, "hevc", "HEVC")));
     EXPECT_FALSE(Json::tryDecode<StreamDescription>(replaced(minimalDescription, R"("codec":"hevc",)", "")));
 }
