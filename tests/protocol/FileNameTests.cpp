@@ -115,7 +115,7 @@ TEST(FileItemSafeName, ShortensTheBaseOrFallsBackWhenTheFirstCharacterAloneIsToo
     const std::string exact = repeated("x", 236) + ".pdf";
     EXPECT_EQ(FileItem::safeName(exact), exact);
     EXPECT_EQ(FileItem::safeName(repeated("x", 4'000'000) + ".pdf"), exact);
-    // Characters of several code points and extensions too long to keep come up in the random names below.
+    // Characters of several code points and extensions too long to keep come up in the random names above.
 }
 
 TEST(FileItemSafeName, GivesAStorableNameForHostileInput) {
