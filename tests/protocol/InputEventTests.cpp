@@ -51,7 +51,6 @@ TEST(InputEvent, TravelsAsTheDocumentedBytes) {
     EXPECT_EQ(InputEvent::pointerDown(PointerButton::other(7)).encoded(), hexBytes("02 07"));
     EXPECT_EQ(InputEvent::pointerDown(PointerButton::other(1)).encoded(), hexBytes("02 03"));
     EXPECT_EQ(InputEvent::keyDown(4).encoded(), hexBytes("05 0004"));
-    EXPECT_EQ(InputEvent::scroll(-1.0f, 0.0f).encoded(), hexBytes("04 BF800000 00000000"));
     EXPECT_EQ(InputEvent::modifierDown(Modifier::shift).encoded(), hexBytes("07 03"));
     EXPECT_EQ(InputEvent::textInput("").encoded(), hexBytes("09 0000"));
     EXPECT_EQ(InputEvent::textInput("ab").encoded(), hexBytes("09 0002 6162"));
