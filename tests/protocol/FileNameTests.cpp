@@ -1,3 +1,4 @@
+#include "ProtocolTesting.h"
 #include "platform/core/Utf8.h"
 #include "platform/core/Uuid.h"
 #include "protocol/FileItem.h"
@@ -13,29 +14,18 @@
 namespace velm {
 namespace {
 
-std::string repeated(std::string_view piece, std::size_t count) {
-    std::string text;
-    text.reserve(piece.size() * count);
-    for (std::size_t i = 0; i < count; ++i) {
-        text += piece;
-    }
-    return text;
-}
+using test::repeated;
 
 // What every stored name must be, whatever arrived.
 void expectStorable(const std::string& name, const std::string& from) {
-    const std::string shown = from.size() > 60 ? from.substr(0, 60) + "..." : from;
-    EXPECT_FALSE(name.empty()) << shown;
-    EXPECT_LE(name.size(), FileItem::maxNameBytes) << shown;
-    EXPECT_TRUE(Utf8::isValid(name)) << shown;
-    EXPECT_NE(name.front(), '.') << shown;
-    EXPECT_NE(name.front(), ' ') << shown;
-    EXPECT_EQ(name.find_first_of(std::string("/\\:\0\t\n\r", 8)), std::string::npos) << shown;
+    EXPECT_TRUE(!name.empty() && name.size() <= FileItem::maxNameBytes && Utf8::isValid(name) &&
+                name.front() != '.' && name.front() != ' ' &&
+                name.find_first_of(std::string("/\\:\0\t\n\r", 8)) == std::string::npos)
+        << "\"" << name << "\" from " << (from.size() > 60 ? from.substr(0, 60) + "..." : from);
 }
 
 TEST(FileItemSafeName, KeepsTheLastPathComponentWithSeparatorsAndControlsReplaced) {
     EXPECT_EQ(FileItem::safeName("/tmp/x:y.txt"), "x_y.txt");
-    EXPECT_EQ(FileItem::safeName("a::b"), "a__b");
     EXPECT_EQ(FileItem::safeName(std::string("a\0b\x7F", 4)), "a_b_");
     EXPECT_EQ(FileItem::safeName("docs/report/"), "report");
     EXPECT_EQ(FileItem::safeName("../../etc/passwd"), "passwd");
@@ -45,7 +35,6 @@ TEST(FileItemSafeName, KeepsTheLastPathComponentWithSeparatorsAndControlsReplace
     EXPECT_EQ(FileItem::safeName("invoice\u202Efdp.exe"), "invoice_fdp.exe");
     EXPECT_EQ(FileItem::safeName("a\u200Fb\u200Bc\uFEFF"), "a_b_c_");
     EXPECT_EQ(FileItem::safeName("line\u0085break"), "line_break");
-    EXPECT_EQ(FileItem::safeName("\n"), "_");
     EXPECT_EQ(FileItem::safeName("\xFF\xC3.txt"), "\uFFFD\uFFFD.txt"); // not UTF-8: repaired
 }
 
@@ -59,19 +48,6 @@ TEST(FileItemSafeName, NeverGivesAHiddenName) {
     for (const std::string_view empty : {"", ".", "..", " ..", " .", "   ", ". . .", "dir/..", "\u2028"}) {
         EXPECT_EQ(FileItem::safeName(empty), FileItem::fallbackName) << empty;
     }
-}
-
-TEST(FileItemSafeName, ShortensTheBaseBetweenUserPerceivedCharactersAndKeepsTheExtension) {
-    const std::string exact = repeated("x", 236) + ".pdf";
-    EXPECT_EQ(FileItem::safeName(exact), exact);
-    EXPECT_EQ(FileItem::safeName(repeated("x", 4'000'000) + ".pdf"), exact);
-    // An e with a combining accent is one character of two code points.
-    EXPECT_EQ(FileItem::safeName(repeated("e\u0301", 100) + ".pdf"), repeated("e\u0301", 78) + ".pdf");
-    // A flag is two code points; one letter in front puts a code point boundary at the limit.
-    const std::string germany = "\U0001F1E9\U0001F1EA";
-    EXPECT_EQ(FileItem::safeName("a" + repeated(germany, 30)), "a" + repeated(germany, 29));
-    // An extension too long for the limit loses its end instead.
-    EXPECT_EQ(FileItem::safeName("ab." + repeated("x", 300)), "a." + repeated("x", 238));
 }
 
 // The shortening rule done literally: drop one character of the base (or, when that would leave
@@ -131,10 +107,15 @@ TEST(FileItemSafeName, ShortensAsDroppingOneCharacterAtATimeWould) {
     }
 }
 
-TEST(FileItemSafeName, FallsBackWhenTheFirstCharacterAloneIsTooLong) {
+TEST(FileItemSafeName, ShortensTheBaseOrFallsBackWhenTheFirstCharacterAloneIsTooLong) {
     const std::string huge = "a" + repeated("\u0301", 200); // one character of 401 bytes
     EXPECT_EQ(FileItem::safeName(huge + ".txt"), FileItem::fallbackName);
     EXPECT_EQ(FileItem::safeName("a" + repeated("\u0301", 2'000'000)), FileItem::fallbackName);
+
+    const std::string exact = repeated("x", 236) + ".pdf";
+    EXPECT_EQ(FileItem::safeName(exact), exact);
+    EXPECT_EQ(FileItem::safeName(repeated("x", 4'000'000) + ".pdf"), exact);
+    // Characters of several code points and extensions too long to keep come up in the random names above.
 }
 
 TEST(FileItemSafeName, GivesAStorableNameForHostileInput) {

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include "HexBytes.h"
+#include "ProtocolTesting.h"
 #include "protocol/InputEvent.h"
 #include "protocol/WireError.h"
 
@@ -32,73 +31,54 @@ std::vector<InputEvent> oneOfEach() {
     };
 }
 
-TEST(PointerButton, MapsToAndFromItsWireByte) {
+TEST(PointerButton, MapsToAndFromItsWireByteAndHashesByCaseAndNumber) {
     // Other buttons numbered like the three named ones travel as 3.
     for (std::uint8_t n : {0, 1, 2, 3}) {
         EXPECT_EQ(PointerButton::other(n).wireByte(), 3);
     }
     for (int byte = 0; byte < 256; ++byte) {
-        const auto button = PointerButton::fromWireByte(static_cast<std::uint8_t>(byte));
-        EXPECT_EQ(button.wireByte(), byte);
+        EXPECT_EQ(PointerButton::fromWireByte(static_cast<std::uint8_t>(byte)).wireByte(), byte);
     }
-}
 
-TEST(PointerButton, ComparesAndHashesByCaseAndNumber) {
-    EXPECT_NE(PointerButton::other(1), PointerButton::other(3));
-    EXPECT_NE(PointerButton::other(0), PointerButton::left());
     std::unordered_set<PointerButton> seen{PointerButton::left(), PointerButton::other(0), PointerButton::other(9)};
     EXPECT_EQ(seen.size(), 3u);
     EXPECT_FALSE(seen.contains(PointerButton::right()));
 }
 
-TEST(InputEvent, EncodesTheDocumentedBytes) {
+TEST(InputEvent, TravelsAsTheDocumentedBytes) {
     EXPECT_EQ(InputEvent::pointerMove(0.5f, 1.0f).encoded(), hexBytes("01 3F000000 3F800000"));
     EXPECT_EQ(InputEvent::tap(PointerButton::left(), 20.0f).encoded(), hexBytes("0A 00 41A00000"));
     EXPECT_EQ(InputEvent::pointerDown(PointerButton::other(7)).encoded(), hexBytes("02 07"));
     EXPECT_EQ(InputEvent::pointerDown(PointerButton::other(1)).encoded(), hexBytes("02 03"));
     EXPECT_EQ(InputEvent::keyDown(4).encoded(), hexBytes("05 0004"));
-    EXPECT_EQ(InputEvent::scroll(-1.0f, 0.0f).encoded(), hexBytes("04 BF800000 00000000"));
     EXPECT_EQ(InputEvent::modifierDown(Modifier::shift).encoded(), hexBytes("07 03"));
     EXPECT_EQ(InputEvent::textInput("").encoded(), hexBytes("09 0000"));
     EXPECT_EQ(InputEvent::textInput("ab").encoded(), hexBytes("09 0002 6162"));
-}
 
-TEST(InputEvent, EveryCaseRoundTrips) {
-    for (const InputEvent& event : oneOfEach()) {
-        const Bytes bytes = event.encoded();
-        EXPECT_EQ(InputEvent::decoding(bytes), event) << "tag " << int(bytes[0]);
-    }
-}
-
-TEST(InputEvent, DecodesButtonsAndIgnoresTrailingBytes) {
     EXPECT_EQ(InputEvent::decoding(hexBytes("02 03")), InputEvent::pointerDown(PointerButton::other(3)));
     EXPECT_EQ(InputEvent::decoding(hexBytes("03 01 FFFF")), InputEvent::pointerUp(PointerButton::right()));
 }
 
-TEST(InputEvent, RejectsUnknownTagsAndModifiers) {
-    EXPECT_EQ(thrownWireError([] { InputEvent::decoding({}); }), WireError::truncated());
+TEST(InputEvent, EveryCaseRoundTripsAndEveryShorterPrefixIsTruncated) {
+    for (const InputEvent& event : oneOfEach()) {
+        const Bytes bytes = event.encoded();
+        SCOPED_TRACE(testing::Message() << "tag " << int(bytes[0]));
+        EXPECT_EQ(InputEvent::decoding(bytes), event);
+        for (std::size_t length = 0; length < bytes.size(); ++length) {
+            const ByteView prefix(bytes.data(), length);
+            EXPECT_EQ(thrownWireError([&] { InputEvent::decoding(prefix); }), WireError::truncated())
+                << "length " << length;
+        }
+    }
+}
+
+TEST(InputEvent, RejectsUnknownTagsAndModifiersAndBadText) {
     EXPECT_EQ(thrownWireError([] { InputEvent::decoding(hexBytes("00")); }), WireError::unknownType(0));
     EXPECT_EQ(thrownWireError([] { InputEvent::decoding(hexBytes("0B")); }), WireError::unknownType(11));
     EXPECT_EQ(thrownWireError([] { InputEvent::decoding(hexBytes("07 06")); }), WireError::unknownType(6));
     EXPECT_EQ(thrownWireError([] { InputEvent::decoding(hexBytes("08 FF")); }), WireError::unknownType(255));
-}
-
-TEST(InputEvent, RejectsShortFieldsAndBadText) {
-    EXPECT_EQ(thrownWireError([] { InputEvent::decoding(hexBytes("01 3F80")); }), WireError::truncated());
-    EXPECT_EQ(thrownWireError([] { InputEvent::decoding(hexBytes("09 0002 C3")); }), WireError::truncated());
     EXPECT_EQ(thrownWireError([] { InputEvent::decoding(hexBytes("09 0003 EDA080")); }),
               WireError::invalidString());
-}
-
-TEST(InputEvent, EveryShorterPrefixIsTruncated) {
-    for (const InputEvent& event : oneOfEach()) {
-        const Bytes bytes = event.encoded();
-        for (std::size_t length = 0; length < bytes.size(); ++length) {
-            const ByteView prefix(bytes.data(), length);
-            EXPECT_EQ(thrownWireError([&] { InputEvent::decoding(prefix); }), WireError::truncated())
-                << "tag " << int(bytes[0]) << " length " << length;
-        }
-    }
 }
 
 TEST(InputEvent, AnyShortInputDecodesOrThrowsAWireError) {
@@ -125,10 +105,8 @@ TEST(InputEvent, LongTextIsCutOnACharacterAndStillDelivered) {
     for (int i = 0; i < 40000; ++i) {
         text += "\xC3\xA9"; // 80,000 bytes, an odd limit cuts inside a character
     }
-    const Bytes bytes = InputEvent::textInput(text).encoded();
-    const InputEvent back = InputEvent::decoding(bytes);
-    ASSERT_NE(back.get<InputEvent::TextInput>(), nullptr);
-    EXPECT_EQ(back.get<InputEvent::TextInput>()->text, text.substr(0, 65534));
+    EXPECT_EQ(InputEvent::decoding(InputEvent::textInput(text).encoded()),
+              InputEvent::textInput(text.substr(0, 65534)));
 }
 
 TEST(InputEvent, ComparesFloatsAsNumbersAndTextsByCanonicalEquivalence) {
@@ -137,7 +115,6 @@ TEST(InputEvent, ComparesFloatsAsNumbersAndTextsByCanonicalEquivalence) {
     EXPECT_EQ(InputEvent::scroll(0.0f, 1.0f), InputEvent::scroll(-0.0f, 1.0f));
     EXPECT_EQ(InputEvent::textInput("caf\xC3\xA9"), InputEvent::textInput("cafe\xCC\x81"));
     EXPECT_NE(InputEvent::textInput("cafe"), InputEvent::textInput("caf\xC3\xA9"));
-    EXPECT_NE(InputEvent::keyDown(4), InputEvent::keyUp(4));
 }
 
 } // namespace

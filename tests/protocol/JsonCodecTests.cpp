@@ -1,5 +1,6 @@
 // The JSON layer itself: value forms and rejection rules; the message cases are covered with the
 // control messages.
+#include "ProtocolTesting.h"
 #include "protocol/CurtainState.h"
 #include "protocol/json/Json.h"
 
@@ -10,6 +11,9 @@
 
 namespace velm {
 namespace {
+
+using test::encoded;
+using test::replaced;
 
 struct Numbers {
     std::int64_t count = 0;
@@ -49,25 +53,21 @@ struct Values {
     friend bool operator==(const Values& a, const Values& b) { return fieldsEqual(a, b); }
 };
 
-std::string encoded(const auto& value) { return toString(Json::encode(value)); }
-
 JsonError decodeFailure(std::string_view json, auto type) {
     JsonError failure(JsonError::Kind::invalidValue, {}, {});
     EXPECT_FALSE(Json::tryDecode<decltype(type)>(json, &failure).has_value()) << json;
     return failure;
 }
 
-TEST(JsonIntegers, AreCheckedAgainstTheirExactWidth) {
+TEST(JsonIntegers, AreCheckedAgainstTheirExactWidthAndTakeIntegralFloatsOnly) {
     const auto numbers = [](std::string_view count, std::string_view port, std::string_view id, std::string_view size) {
         return "{\"count\":" + std::string(count) + ",\"port\":" + std::string(port) + ",\"id\":" + std::string(id) +
                ",\"size\":" + std::string(size) + ",\"ratio\":0}";
     };
-    const auto widest = Json::decode<Numbers>(
-        numbers("-9223372036854775808", "65535", "4294967295", "18446744073709551615"));
-    EXPECT_EQ(widest.count, std::numeric_limits<std::int64_t>::min());
-    EXPECT_EQ(widest.port, 65535);
-    EXPECT_EQ(widest.id, 4294967295u);
-    EXPECT_EQ(widest.size, std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(Json::decode<Numbers>(
+                  numbers("-9223372036854775808", "65535", "4294967295", "18446744073709551615")),
+              (Numbers{std::numeric_limits<std::int64_t>::min(), 65535, 4294967295u,
+                       std::numeric_limits<std::uint64_t>::max(), 0}));
 
     for (const auto& json : {numbers("9223372036854775808", "1", "1", "1"), numbers("1", "65536", "1", "1"),
                              numbers("1", "-1", "1", "1"), numbers("1", "1", "4294967296", "1"),
@@ -75,22 +75,17 @@ TEST(JsonIntegers, AreCheckedAgainstTheirExactWidth) {
                              numbers("1", "1", "1", "-1"), numbers("1", "70000.0", "1", "1")}) {
         EXPECT_EQ(decodeFailure(json, Numbers{}).kind(), JsonError::Kind::dataCorrupted) << json;
     }
-}
 
-TEST(JsonIntegers, TakeIntegralFloatsButNeitherFractionsNorOtherTypes) {
-    const auto decoded = Json::decode<Numbers>(R"({"count":6e1,"port":80.0,"id":-0.0,"size":1e19,"ratio":0})");
-    EXPECT_EQ(decoded.count, 60);
-    EXPECT_EQ(decoded.port, 80);
-    EXPECT_EQ(decoded.id, 0u);
-    EXPECT_EQ(decoded.size, 10000000000000000000u);
+    EXPECT_EQ(Json::decode<Numbers>(R"({"count":6e1,"port":80.0,"id":-0.0,"size":1e19,"ratio":0})"),
+              (Numbers{60, 80, 0, 10000000000000000000u, 0}));
 
     const auto fraction = decodeFailure(R"({"count":59.94,"port":1,"id":1,"size":1,"ratio":0})", Numbers{});
     EXPECT_EQ(fraction.kind(), JsonError::Kind::dataCorrupted);
     EXPECT_EQ(fraction.path(), "count");
-    EXPECT_EQ(decodeFailure(R"({"count":true,"port":1,"id":1,"size":1,"ratio":0})", Numbers{}).kind(),
-              JsonError::Kind::typeMismatch);
-    EXPECT_EQ(decodeFailure(R"({"count":"1","port":1,"id":1,"size":1,"ratio":0})", Numbers{}).kind(),
-              JsonError::Kind::typeMismatch);
+    for (const std::string_view json : {R"({"count":true,"port":1,"id":1,"size":1,"ratio":0})",
+                                        R"({"count":"1","port":1,"id":1,"size":1,"ratio":0})"}) {
+        EXPECT_EQ(decodeFailure(json, Numbers{}).kind(), JsonError::Kind::typeMismatch) << json;
+    }
 }
 
 TEST(JsonDoubles, AreWrittenAsIntegersWhenIntegralOtherwiseInShortestFormAndNeverWhenNotFinite) {
@@ -115,80 +110,57 @@ TEST(JsonDoubles, AreWrittenAsIntegersWhenIntegralOtherwiseInShortestFormAndNeve
 }
 
 TEST(JsonValues, RoundTripWithDataDatesAndUuidsInTheirWireForms) {
-    Values values;
-    values.text = "caf\xC3\xA9 \"quoted\"\n";
-    values.data = {1, 2, 3};
-    values.when = Date(788918400);
-    values.uuid = *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
-    values.states = {{true, false}, {false, true}};
-    values.flag = false;
+    Values values{"caf\xC3\xA9 \"quoted\"\n", {1, 2, 3}, Date(788918400),
+                  *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"), {{true, false}, {false, true}},
+                  false, {}};
     const std::string json = encoded(values);
     EXPECT_EQ(json, R"({"text":"café \"quoted\"\n","data":"AQID","when":788918400,)"
                     R"("uuid":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","states":[{"available":true,"on":false},)"
                     R"({"available":false,"on":true}],"flag":false})");
     EXPECT_EQ(Json::decode<Values>(json), values);
 
-    values.when = Date(788918400.25);
     values.text = "file\xFF\xC3.txt"; // invalid UTF-8 is replaced rather than failing the write
-    const auto back = Json::decode<Values>(Json::encode(values));
-    EXPECT_EQ(back.when, Date(788918400.25));
-    EXPECT_EQ(back.text, "file\xEF\xBF\xBD\xEF\xBF\xBD.txt");
+    EXPECT_EQ(Json::decode<Values>(Json::encode(values)).text, "file\xEF\xBF\xBD\xEF\xBF\xBD.txt");
 }
 
+constexpr std::string_view emptyValues =
+    R"({"text":"","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000","states":[]})";
+
+// The platform's own tests go through the malformed forms; here, that the field fails and is named.
 TEST(JsonValues, RejectBadBase64AndBadUuids) {
-    const auto with = [](std::string_view data, std::string_view uuid) {
-        return R"({"text":"","data":")" + std::string(data) + R"(","when":0,"uuid":")" + std::string(uuid) +
-               R"(","states":[]})";
-    };
-    const std::string_view goodUuid = "00000000-0000-0000-0000-000000000000";
-    EXPECT_NO_THROW(Json::decode<Values>(with("", goodUuid)));
-    for (const std::string_view bad : {"AQI", "AQ I=", "AQI=\\n", "A===", "AQ==AQ==", "AQJ=", "AQ-_"}) {
-        const auto failure = decodeFailure(with(bad, goodUuid), Values{});
-        EXPECT_EQ(failure.kind(), JsonError::Kind::dataCorrupted) << bad;
-        EXPECT_EQ(failure.path(), "data");
-    }
-    for (const std::string_view bad : {"", "00000000000000000000000000000000", "{00000000-0000-0000-0000-000000000000}",
-                                       "0000000g-0000-0000-0000-000000000000"}) {
-        EXPECT_EQ(decodeFailure(with("", bad), Values{}).path(), "uuid") << bad;
-    }
-}
-
-TEST(JsonObjects, LeaveAbsentOptionalsOutAndReadNullAsAbsent) {
-    const Values values;
-    const std::string json = encoded(values);
-    EXPECT_EQ(json.find("flag"), std::string::npos);
-    EXPECT_EQ(json.find("nested"), std::string::npos);
-    EXPECT_EQ(json.find("null"), std::string::npos);
-
-    const auto decoded = Json::decode<Values>(
-        R"({"text":"","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000","states":[],"flag":null,"nested":null})");
-    EXPECT_FALSE(decoded.flag.has_value());
-    EXPECT_FALSE(decoded.nested.has_value());
+    const auto badData = decodeFailure(replaced(emptyValues, R"("data":"")", R"("data":"AQI")"), Values{});
+    EXPECT_EQ(badData.kind(), JsonError::Kind::dataCorrupted);
+    EXPECT_EQ(badData.path(), "data");
+    EXPECT_EQ(decodeFailure(replaced(emptyValues, "00000000-", "0000000g-"), Values{}).path(), "uuid");
 }
 
 TEST(JsonObjects, IgnoreUnknownKeysAtEveryLevel) {
-    const auto decoded = Json::decode<Values>(
-        R"({"new":[1,{"x":null}],"text":"t","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000",)"
-        R"("states":[{"available":true,"on":true,"later":{}}],"nested":{"on":false,"available":true,"z":1}})");
-    EXPECT_EQ(decoded.text, "t");
-    EXPECT_EQ(decoded.states, (std::vector<CurtainState>{{true, true}}));
-    EXPECT_EQ(decoded.nested, (CurtainState{true, false}));
+    Values expected;
+    expected.states = {{true, true}};
+    expected.nested = CurtainState{true, false};
+    EXPECT_EQ(Json::decode<Values>(R"({"new":[1,{"x":null}],"text":"","data":"","when":0,)"
+                                   R"("uuid":"00000000-0000-0000-0000-000000000000",)"
+                                   R"("states":[{"available":true,"on":true,"later":{}}],)"
+                                   R"("nested":{"on":false,"available":true,"z":1}})"),
+              expected);
 }
 
 TEST(JsonObjects, FailOnMissingOrNullRequiredValuesAndNameWhere) {
-    const std::string prefix = R"({"text":"","data":"","when":0,"uuid":"00000000-0000-0000-0000-000000000000",)";
-    const auto inArray = decodeFailure(prefix + R"("states":[{"available":true,"on":true},{"available":true}]})",
-                                       Values{});
+    const auto withStates = [](std::string_view states) {
+        return replaced(emptyValues, R"("states":[])", R"("states":)" + std::string(states));
+    };
+    const auto inArray =
+        decodeFailure(withStates(R"([{"available":true,"on":true},{"available":true}])"), Values{});
     EXPECT_EQ(inArray.kind(), JsonError::Kind::keyNotFound);
     EXPECT_EQ(inArray.path(), "states[1]");
     EXPECT_NE(std::string(inArray.what()).find("\"on\""), std::string::npos);
 
-    const auto nullRequired = decodeFailure(prefix + R"("states":[{"available":null,"on":true}]})", Values{});
+    const auto nullRequired = decodeFailure(withStates(R"([{"available":null,"on":true}])"), Values{});
     EXPECT_EQ(nullRequired.kind(), JsonError::Kind::valueNotFound);
     EXPECT_EQ(nullRequired.path(), "states[0].available");
 
-    EXPECT_EQ(decodeFailure(prefix + R"("states":[null]})", Values{}).kind(), JsonError::Kind::valueNotFound);
-    EXPECT_EQ(decodeFailure(prefix + R"("states":{}})", Values{}).kind(), JsonError::Kind::typeMismatch);
+    EXPECT_EQ(decodeFailure(withStates("[null]"), Values{}).kind(), JsonError::Kind::valueNotFound);
+    EXPECT_EQ(decodeFailure(withStates("{}"), Values{}).kind(), JsonError::Kind::typeMismatch);
     EXPECT_EQ(decodeFailure(R"(["available","on"])", CurtainState{}).kind(), JsonError::Kind::typeMismatch);
 }
 

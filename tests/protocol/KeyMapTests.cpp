@@ -29,42 +29,31 @@ TEST(KeyMap, KeyCodesMatchTheTable) {
     }
 }
 
-TEST(KeyMap, ModifierUsagesAndKeyCodes) {
+TEST(KeyMap, ModifiersAndFunctionKeys) {
     EXPECT_EQ(KeyMap::modifierForUsage(224), Modifier::control);
     EXPECT_EQ(KeyMap::modifierForUsage(231), Modifier::command);
     EXPECT_FALSE(KeyMap::modifierForUsage(57)); // caps lock is a key here, not a modifier
-    EXPECT_FALSE(KeyMap::modifierForUsage(232));
-
-    EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::command), 55);
     EXPECT_EQ(KeyMap::keyCodeForModifier(Modifier::capsLock), 57);
+
+    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("0"), 67);
+    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("="), 69);
+    EXPECT_FALSE(KeyMap::functionKeyUsageForCharacter("a"));
+
+    EXPECT_EQ(KeyMap::functionLayerUsage(42), 76);
+    EXPECT_FALSE(KeyMap::functionLayerUsage(40));
 }
 
-TEST(KeyMap, CharactersToUsages) {
+TEST(KeyMap, CharactersToUsagesUnderCanonicalEquivalence) {
     EXPECT_EQ(KeyMap::usageForCharacter("a"), (Usage{4, false}));
     EXPECT_EQ(KeyMap::usageForCharacter("A"), (Usage{4, true}));
-    EXPECT_EQ(KeyMap::usageForCharacter("0"), (Usage{39, false}));
     EXPECT_EQ(KeyMap::usageForCharacter(")"), (Usage{39, true}));
     EXPECT_EQ(KeyMap::usageForCharacter("\n"), (Usage{40, false}));
     for (const char* unknown : {"_", "+", "{", "|", ":", "\"", "~", "<", "?", "", "ab", "\xC3\xA9", "\r\n"}) {
         EXPECT_FALSE(KeyMap::usageForCharacter(unknown)) << unknown;
     }
-}
-
-TEST(KeyMap, CharactersMatchUnderCanonicalEquivalence) {
     EXPECT_EQ(KeyMap::usageForCharacter("\xE2\x84\xAA"), (Usage{14, true})); // KELVIN SIGN is K
     EXPECT_EQ(KeyMap::usageForCharacter("\xCD\xBE"), (Usage{51, false}));    // GREEK QUESTION MARK is ;
     EXPECT_FALSE(KeyMap::usageForCharacter("e\xCC\x81"));                      // e with a combining acute
-}
-
-TEST(KeyMap, FunctionKeysAndLayer) {
-    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("0"), 67);
-    EXPECT_EQ(KeyMap::functionKeyUsageForCharacter("="), 69);
-    EXPECT_FALSE(KeyMap::functionKeyUsageForCharacter("a"));
-
-    EXPECT_EQ(KeyMap::functionLayerUsage(39), 67);
-    EXPECT_EQ(KeyMap::functionLayerUsage(42), 76);
-    EXPECT_EQ(KeyMap::functionLayerUsage(82), 75);
-    EXPECT_FALSE(KeyMap::functionLayerUsage(40));
 }
 
 } // namespace

@@ -28,27 +28,12 @@ void expectGiveUp(const ReconnectPolicy::Step& step) {
     EXPECT_TRUE(std::holds_alternative<ReconnectPolicy::GiveUp>(step)) << "step " << step.index();
 }
 
-// Six quick retries, made at second 0, 1, 2, ...
-ReconnectPolicy spentPolicy() {
-    ReconnectPolicy policy;
-    for (int i = 0; i < ReconnectPolicy::maxRetries; ++i) {
-        policy.nextStep(true, at(i));
-    }
-    return policy;
-}
-
-TEST(ReconnectPolicy, FreshPolicyRetriesOnlyWhenAllowedToBegin) {
+TEST(ReconnectPolicy, RetriesQuicklyThenWaitsTenMinutesThenGivesUpUntilReset) {
     ReconnectPolicy policy;
     expectGiveUp(policy.nextStep(false, at(0)));
     EXPECT_EQ(policy.attempt(), 0);
     EXPECT_FALSE(policy.isWaiting());
 
-    expectRetry(policy.nextStep(true, at(1)), 0.4, 1);
-    EXPECT_EQ(policy.attempt(), 1);
-}
-
-TEST(ReconnectPolicy, QuickRetriesGrowToTheCapThenTheClientWaits) {
-    ReconnectPolicy policy;
     const double delays[] = {0.4, 0.64, 1.024, 1.6384, 2.62144, 3.0};
     for (int i = 0; i < 6; ++i) {
         // Once retries have begun, a false flag does not stop them.
@@ -57,22 +42,18 @@ TEST(ReconnectPolicy, QuickRetriesGrowToTheCapThenTheClientWaits) {
     }
 
     expectWait(policy.nextStep(false, at(100)));
+    expectWait(policy.nextStep(true, at(100 + 599.9)));
+    expectGiveUp(policy.nextStep(true, at(100 + 600)));
+    expectGiveUp(policy.nextStep(true, at(100 + 601)));
+    // Giving up changes nothing: the policy stays waiting from the same moment.
     EXPECT_EQ(policy.waitingSince(), at(100));
     EXPECT_EQ(policy.attempt(), 6);
-}
 
-TEST(ReconnectPolicy, WaitingLastsTenMinutesFromTheFirstWait) {
-    ReconnectPolicy policy = spentPolicy();
-    expectWait(policy.nextStep(true, at(50)));
-
-    expectWait(policy.nextStep(false, at(50 + 599.9)));
-    EXPECT_EQ(policy.waitingSince(), at(50));
-
-    expectGiveUp(policy.nextStep(true, at(50 + 600)));
-    expectGiveUp(policy.nextStep(true, at(50 + 601)));
-    // Giving up changes nothing: the policy stays waiting from the same moment.
-    EXPECT_EQ(policy.waitingSince(), at(50));
-    EXPECT_EQ(policy.attempt(), 6);
+    policy.reset();
+    EXPECT_EQ(policy.attempt(), 0);
+    EXPECT_FALSE(policy.isWaiting());
+    expectGiveUp(policy.nextStep(false, at(800)));
+    expectRetry(policy.nextStep(true, at(800)), 0.4, 1);
 }
 
 TEST(ReconnectPolicy, BeginWaitingKeepsTheFirstMoment) {
@@ -85,18 +66,6 @@ TEST(ReconnectPolicy, BeginWaitingKeepsTheFirstMoment) {
     expectWait(policy.nextStep(false, at(15)));
     expectGiveUp(policy.nextStep(true, at(610)));
     EXPECT_EQ(policy.attempt(), 0);
-}
-
-TEST(ReconnectPolicy, ResetStartsAFreshSeries) {
-    ReconnectPolicy policy = spentPolicy();
-    policy.nextStep(true, at(50));
-    ASSERT_TRUE(policy.isWaiting());
-
-    policy.reset();
-    EXPECT_EQ(policy.attempt(), 0);
-    EXPECT_FALSE(policy.isWaiting());
-    expectGiveUp(policy.nextStep(false, at(60)));
-    expectRetry(policy.nextStep(true, at(60)), 0.4, 1);
 }
 
 } // namespace

@@ -1,19 +1,18 @@
+#include "ProtocolTesting.h"
 #include "protocol/ByeReason.h"
 #include "protocol/ClientHello.h"
 #include "protocol/CurtainState.h"
 #include "protocol/HostHello.h"
 #include "protocol/PairRequest.h"
-#include "protocol/PairResponse.h"
 #include "protocol/json/Json.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace velm {
 namespace {
 
-std::string encoded(const auto& value) { return toString(Json::encode(value)); }
+using test::encoded;
+using test::replaced;
 
 ClientHello fullClientHello() {
     return ClientHello("device-1", "Ada's iPad", 2732, 2048, 120, Bytes(32, 7), DeviceModel{"iPad13,4", "iPad Pro"},
@@ -29,26 +28,17 @@ HostHello fullHostHello() {
 constexpr std::string_view minimalHostHello =
     R"({"protocolVersion":1,"hostName":"h","displays":[],"videoPort":65535,"videoKey":"","sessionToken":""})";
 
-TEST(ClientHelloRecord, StampsTheProtocolVersionAndLeavesAbsentFieldsOut) {
-    const ClientHello bare("d", "n", 1, 2, 60, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
-    EXPECT_EQ(encoded(bare), R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,)"
-                             R"("screenPixelHeight":2,"maxFPS":60})");
-}
-
 TEST(ClientHelloRecord, NeedsItsSixRequiredKeysOnly) {
     const auto hello = Json::decode<ClientHello>(
         R"({"protocolVersion":2,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2,"maxFPS":60,)"
         R"("proof":null,"model":{"identifier":"iPad8,1"}})");
-    EXPECT_EQ(hello.protocolVersion, 2);
-    EXPECT_FALSE(hello.proof.has_value());
-    EXPECT_EQ(hello.model, (DeviceModel{"iPad8,1", std::nullopt}));
-    EXPECT_FALSE(hello.understandsPolicy.has_value());
+    ClientHello expected("d", "n", 1, 2, 60, std::nullopt, DeviceModel{"iPad8,1", std::nullopt}, std::nullopt,
+                         std::nullopt, std::nullopt);
+    expected.protocolVersion = 2;
+    EXPECT_EQ(hello, expected);
 
     EXPECT_FALSE(Json::tryDecode<ClientHello>(
         R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2})"));
-    EXPECT_FALSE(Json::tryDecode<ClientHello>(
-        R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2,)"
-        R"("maxFPS":60,"model":{"name":"x"}})"));
 }
 
 TEST(ClientHelloRecord, ComparesEveryFieldAndTextByCanonicalEquivalence) {
@@ -89,44 +79,27 @@ TEST(HostHelloRecord, WritesTheOptionalFieldsUnderTheirKeys) {
     EXPECT_NE(json.find(R"("model":{"identifier":"Mac14,3"},"hasDisplay":false)"), std::string::npos);
 }
 
-TEST(HostHelloRecord, WithOnlyItsRequiredKeysReencodesToTheSameKeys) {
+TEST(HostHelloRecord, WithOnlyItsRequiredKeysReencodesToThemAndChecksThePortWidth) {
+    // Every optional field reads as absent, or it would be written again.
     const auto hello = Json::decode<HostHello>(minimalHostHello);
-    EXPECT_FALSE(hello.model || hello.hasDisplay || hello.awayAddress || hello.findsTapTargets ||
-                 hello.awayAccessUntil || hello.idleTimeout || hello.curtain || hello.holdsAnotherAwayKey);
     EXPECT_EQ(encoded(hello), minimalHostHello);
-}
 
-TEST(HostHelloRecord, KeepsAFalseFlagAndChecksThePortWidth) {
-    HostHello hello = Json::decode<HostHello>(minimalHostHello);
-    hello.holdsAnotherAwayKey = false;
-    EXPECT_NE(encoded(hello).find(R"("holdsAnotherAwayKey":false)"), std::string::npos);
+    HostHello withFalseFlag = hello;
+    withFalseFlag.holdsAnotherAwayKey = false;
+    EXPECT_NE(encoded(withFalseFlag).find(R"("holdsAnotherAwayKey":false)"), std::string::npos);
 
     for (const std::string_view port : {"65536", "-1", "80.5"}) {
-        std::string json(minimalHostHello);
-        json.replace(json.find("65535"), 5, port);
-        EXPECT_FALSE(Json::tryDecode<HostHello>(json).has_value()) << port;
+        EXPECT_FALSE(Json::tryDecode<HostHello>(replaced(minimalHostHello, "65535", port)).has_value()) << port;
     }
 }
 
-TEST(HostHelloRecord, WithANonFiniteIdleTimeoutCannotBeEncoded) {
-    HostHello hello = fullHostHello();
-    hello.idleTimeout = INFINITY;
-    EXPECT_FALSE(Json::tryEncode(hello).has_value());
-}
-
 TEST(SmallSessionRecords, HaveTheirExactForms) {
-    EXPECT_EQ(encoded(CurtainState{true, false}), R"({"available":true,"on":false})");
-    EXPECT_NE(CurtainState({false, true}), CurtainState({true, true}));
-
     const DisplayInfo display{4294967295u, "Wide", 5120, 2160, 2560, 1080, false};
     EXPECT_EQ(encoded(display), R"({"id":4294967295,"name":"Wide","pixelWidth":5120,"pixelHeight":2160,)"
                                 R"("pointWidth":2560,"pointHeight":1080,"isMain":false})");
-    EXPECT_FALSE(Json::tryDecode<DisplayInfo>(
-        R"({"id":-1,"name":"W","pixelWidth":1,"pixelHeight":1,"pointWidth":1,"pointHeight":1,"isMain":true})"));
 
     const PairRequest request{"device", "Ada", Bytes{0xFB, 0xFF}};
     EXPECT_EQ(encoded(request), R"({"deviceID":"device","deviceName":"Ada","publicKey":"+/8="})");
-    EXPECT_FALSE(Json::tryDecode<PairResponse>(R"({"hostID":"h","publicKey":""})"));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "protocol/StreamDefaults.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -45,9 +46,8 @@ TEST(StreamDefaults, EachKindOfStreamHasItsOwnKeyAndAwayDecidesFirst) {
                 << "written under " << written.key << ", read from " << read.key;
         }
     }
-}
 
-TEST(StreamDefaults, StoredValuesThatAreNotBooleansReadAsTheDefault) {
+    // Values that are not Booleans read as the default.
     DefaultsStore store;
     ASSERT_TRUE(store.setString(StreamDefaults::awayFavorsFrameRateKey, "false"));
     ASSERT_TRUE(store.setInteger(StreamDefaults::favorsFrameRateKey, 1));
@@ -55,31 +55,24 @@ TEST(StreamDefaults, StoredValuesThatAreNotBooleansReadAsTheDefault) {
     EXPECT_FALSE(StreamDefaults::favorsFrameRate(false, false, store));
 }
 
-TEST(StreamDefaults, MigratingGenerationOneOnlyClearsTheFrameRatePreference) {
-    DefaultsStore store;
-    ASSERT_TRUE(store.setInteger(StreamDefaults::generationKey, 1));
-    ASSERT_TRUE(store.setInteger(StreamDefaults::preferredFPSKey, 30));
-    ASSERT_TRUE(store.setBool(StreamDefaults::usesStandardEncoderKey, false));
-    ASSERT_TRUE(store.setBool(StreamDefaults::favorsFrameRateKey, true));
-    ASSERT_TRUE(store.setBool(StreamDefaults::appFavorsFrameRateKey, true));
-
-    ASSERT_TRUE(StreamDefaults::migrate(store));
-    EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 30);
-    EXPECT_EQ(store.boolValue(StreamDefaults::usesStandardEncoderKey), false);
-    EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), false);
-    EXPECT_EQ(store.boolValue(StreamDefaults::appFavorsFrameRateKey), true);
-    EXPECT_EQ(store.integerValue(StreamDefaults::generationKey), 2);
-}
-
-TEST(StreamDefaults, MigrationFillsAnEmptyStoreOnceAndLeavesNewerStoresAlone) {
-    for (std::int64_t generation : {2, 3}) {
+// From generation one only the frame-rate preference is cleared; later generations, the user's choices
+// after the upgrade among them, are left alone; an empty store is filled.
+TEST(StreamDefaults, MigrationUpgradesOlderStoresOnly) {
+    for (std::int64_t generation : {1, 2, 3}) {
+        SCOPED_TRACE(generation);
         DefaultsStore store;
         ASSERT_TRUE(store.setInteger(StreamDefaults::generationKey, generation));
+        ASSERT_TRUE(store.setInteger(StreamDefaults::preferredFPSKey, 30));
+        ASSERT_TRUE(store.setBool(StreamDefaults::usesStandardEncoderKey, false));
         ASSERT_TRUE(store.setBool(StreamDefaults::favorsFrameRateKey, true));
+        ASSERT_TRUE(store.setBool(StreamDefaults::appFavorsFrameRateKey, true));
+
         ASSERT_TRUE(StreamDefaults::migrate(store));
-        EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), true);
-        EXPECT_EQ(store.integerValue(StreamDefaults::generationKey), generation);
-        EXPECT_EQ(store.value(StreamDefaults::preferredFPSKey), std::nullopt);
+        EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 30);
+        EXPECT_EQ(store.boolValue(StreamDefaults::usesStandardEncoderKey), false);
+        EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), generation != 1);
+        EXPECT_EQ(store.boolValue(StreamDefaults::appFavorsFrameRateKey), true);
+        EXPECT_EQ(store.integerValue(StreamDefaults::generationKey), std::max<std::int64_t>(generation, 2));
     }
 
     DefaultsStore store;
@@ -88,12 +81,6 @@ TEST(StreamDefaults, MigrationFillsAnEmptyStoreOnceAndLeavesNewerStoresAlone) {
     EXPECT_EQ(store.boolValue(StreamDefaults::usesStandardEncoderKey), true);
     EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), false);
     EXPECT_EQ(store.integerValue(StreamDefaults::generationKey), 2);
-    // The user's choices after the upgrade survive the next start.
-    ASSERT_TRUE(StreamDefaults::setFavorsFrameRate(true, false, false, store));
-    ASSERT_TRUE(store.setInteger(StreamDefaults::preferredFPSKey, 120));
-    ASSERT_TRUE(StreamDefaults::migrate(store));
-    EXPECT_TRUE(StreamDefaults::favorsFrameRate(false, false, store));
-    EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 120);
 }
 
 TEST(StreamDefaults, AMigrationThatCannotWriteIsNotRecordedAsDone) {
@@ -114,7 +101,7 @@ TEST(StreamDefaults, AMigrationThatCannotWriteIsNotRecordedAsDone) {
     EXPECT_EQ(reopened.boolValue(StreamDefaults::usesStandardEncoderKey), true);
 }
 
-TEST(StreamDefaults, ResolvedFactor) {
+TEST(StreamDefaults, ResolvedAndReducedFactor) {
     EXPECT_EQ(StreamDefaults::resolvedFactor(true, true, 3.0), 3.0);
     EXPECT_EQ(StreamDefaults::resolvedFactor(true, true, 1.5), 2.0);
     EXPECT_EQ(StreamDefaults::resolvedFactor(false, true, 1.5), 1.5);
@@ -125,9 +112,8 @@ TEST(StreamDefaults, ResolvedFactor) {
         EXPECT_EQ(StreamDefaults::resolvedFactor(true, true, bogus), 2.0);
         EXPECT_EQ(StreamDefaults::resolvedFactor(false, true, bogus), 2.0);
     }
-}
 
-TEST(StreamDefaults, FactorIsReducedExactlyWhenAllowingReductionMatters) {
+    // Whether a factor is reduced tells exactly whether allowing a reduction changes the answer.
     for (bool unbounded : {false, true}) {
         for (double factor = -1.0; factor <= 4.0; factor += 0.125) {
             const bool matters = StreamDefaults::resolvedFactor(unbounded, true, factor) !=

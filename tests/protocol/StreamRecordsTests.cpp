@@ -1,3 +1,4 @@
+#include "ProtocolTesting.h"
 #include "protocol/AppListPage.h"
 #include "protocol/ClientStats.h"
 #include "protocol/CursorShape.h"
@@ -13,7 +14,8 @@
 namespace velm {
 namespace {
 
-std::string encoded(const auto& value) { return toString(Json::encode(value)); }
+using test::encoded;
+using test::replaced;
 
 constexpr std::string_view minimalRequest =
     R"({"maxPixelWidth":2732,"maxPixelHeight":2048,"fps":120,"bitrate":40000000,"keyframeIntervalSeconds":2})";
@@ -21,38 +23,23 @@ constexpr std::string_view minimalRequest =
 constexpr std::string_view minimalDescription =
     R"({"displayID":3,"codec":"hevc","pixelWidth":1920,"pixelHeight":1080,"fps":60,"bitrate":20000000,"isTestPattern":false})";
 
-std::string replaced(std::string_view json, std::string_view from, std::string_view to) {
-    std::string text(json);
-    text.replace(text.find(from), from.size(), to);
-    return text;
-}
-
 // Round trips of fully filled records are covered with the control messages; here the optional
 // keys, the false flags and the rejections.
-TEST(StreamRequestRecord, WithOnlyItsRequiredKeysReencodesToTheSameKeysAndKeepsFalseFlags) {
-    const auto request = Json::decode<StreamRequest>(minimalRequest);
-    EXPECT_FALSE(request.displayID || request.clientDrawsCursor || request.appBundleID || request.launchApp ||
-                 request.matchClientDisplay || request.favorsFrameRate || request.usesStandardEncoder ||
-                 request.savesPower || request.fullChroma);
-    EXPECT_EQ(encoded(request), minimalRequest);
+TEST(StreamRequestRecord, WithOnlyItsRequiredKeysReencodesToThemAndNeedsThemWhole) {
+    // Every optional field reads as absent, or it would be written again.
+    EXPECT_EQ(encoded(Json::decode<StreamRequest>(minimalRequest)), minimalRequest);
 
     auto saving = Json::decode<StreamRequest>(replaced(minimalRequest, "}", R"(,"savesPower":false,"displayID":null})"));
     EXPECT_FALSE(saving.displayID.has_value());
     EXPECT_EQ(saving.savesPower, false);
     EXPECT_NE(encoded(saving).find(R"("savesPower":false)"), std::string::npos);
-}
 
-TEST(StreamRequestRecord, RejectsMissingKeysFractionsAndWideDisplayIDs) {
     EXPECT_FALSE(Json::tryDecode<StreamRequest>(replaced(minimalRequest, R"(,"keyframeIntervalSeconds":2)", "")));
     EXPECT_FALSE(Json::tryDecode<StreamRequest>(replaced(minimalRequest, "120", "59.94")));
-    EXPECT_FALSE(Json::tryDecode<StreamRequest>(replaced(minimalRequest, "}", R"(,"displayID":4294967296})")));
-    EXPECT_TRUE(Json::tryDecode<StreamRequest>(replaced(minimalRequest, "}", R"(,"displayID":4294967295})")));
 }
 
 TEST(StreamDescriptionRecord, NeedsTheCodecByItsExactName) {
-    const auto description = Json::decode<StreamDescription>(minimalDescription);
-    EXPECT_FALSE(description.pointWidth.has_value());
-    EXPECT_EQ(encoded(description), minimalDescription);
+    EXPECT_EQ(encoded(Json::decode<StreamDescription>(minimalDescription)), minimalDescription);
     EXPECT_FALSE(Json::tryDecode<StreamDescription>(replaced(minimalDescription, "hevc", "HEVC")));
     EXPECT_FALSE(Json::tryDecode<StreamDescription>(replaced(minimalDescription, R"("codec":"hevc",)", "")));
 }
@@ -68,13 +55,9 @@ TEST(SmallStreamRecords, HaveTheirExactForms) {
 }
 
 TEST(ClientStatsRecord, ComparesNumericallyAndRefusesNaN) {
-    ClientStats negativeZero{58, 2, 0.01, -0.0, 1.25, 12};
-    ClientStats positiveZero = negativeZero;
-    positiveZero.decodeMs = 0;
-    EXPECT_EQ(negativeZero, positiveZero);
-
-    ClientStats lost = positiveZero;
-    lost.packetLoss = std::nan("");
+    EXPECT_EQ((ClientStats{58, 2, 0.01, -0.0, 1.25, 12}), (ClientStats{58, 2, 0.01, 0.0, 1.25, 12}));
+    EXPECT_NE((ClientStats{58, 2, 0.01, 0.0, 1.25, 12}), (ClientStats{58, 2, 0.01, 0.0, 1.25, 13}));
+    const ClientStats lost{58, 2, std::nan(""), 0, 1.25, 12};
     EXPECT_NE(lost, lost);
     EXPECT_FALSE(Json::tryEncode(lost).has_value());
 }

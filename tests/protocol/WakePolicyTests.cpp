@@ -12,7 +12,7 @@ Clock::time_point at(double seconds) {
     return Clock::time_point{} + std::chrono::duration_cast<Clock::duration>(WakePolicy::Seconds(seconds));
 }
 
-TEST(WakePolicy, OnlyLivelyActivityIsNoted) {
+TEST(WakePolicy, OnlyLivelyActivityIsNotedAndCountsForThirtySeconds) {
     WakePolicy policy;
     EXPECT_FALSE(policy.isLively(at(0)));
 
@@ -24,10 +24,7 @@ TEST(WakePolicy, OnlyLivelyActivityIsNoted) {
     EXPECT_EQ(policy.lastLively(), at(10));
     policy.noteActivity(1.0, at(20));
     EXPECT_EQ(policy.lastLively(), at(10));
-}
 
-TEST(WakePolicy, LivelyForThirtySeconds) {
-    WakePolicy policy;
     policy.noteActivity(7.5, at(100));
     EXPECT_TRUE(policy.isLively(at(100)));
     EXPECT_TRUE(policy.isLively(at(129.9)));

@@ -10,6 +10,7 @@
 
 #include "platform/core/Bytes.h"
 #include "protocol/WireError.h"
+#include "protocol/json/Json.h"
 
 namespace velm {
 
@@ -43,6 +44,25 @@ WireError thrownWireError(Body&& body) {
     ADD_FAILURE() << "expected a WireError";
     return WireError::truncated();
 }
+
+inline std::string repeated(std::string_view piece, std::size_t count) {
+    std::string text;
+    text.reserve(piece.size() * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+// The text with the first occurrence of from replaced by to.
+inline std::string replaced(std::string_view text, std::string_view from, std::string_view to) {
+    std::string result(text);
+    result.replace(result.find(from), from.size(), to);
+    return result;
+}
+
+// The JSON text of a value.
+std::string encoded(const auto& value) { return toString(Json::encode(value)); }
 
 } // namespace test
 } // namespace velm
