@@ -66,8 +66,4 @@ std::size_t ChannelProbe::closeCount() const {
     return countOf<Event::Closed>(events_->values());
 }
 
-bool ChannelProbe::sawReady() const {
-    return countOf<Event::Ready>(events_->values()) > 0;
-}
-
 } // namespace velm::test

@@ -85,18 +85,17 @@ TEST(ControlChannelTrafficTests, FramesArriveAsTheirEventsAndUndecodableOnesAreD
     client.send(7, Bytes{});
     client.send(200, Bytes{1, 2});
 
-    const std::vector<Event> expected{Event::Control{ControlMessage::ping(1, 2)},
+    const std::vector<Event> expected{Event::Ready{},
+                                      Event::Control{ControlMessage::ping(1, 2)},
                                       Event::Input{InputEvent::keyDown(4)},
                                       Event::Clipboard{ClipboardMessage::text("hi")},
                                       Event::Audio{9, Bytes{0xAA}},
                                       Event::File{fileData},
                                       Event::Other{{7, {}}},
                                       Event::Other{{200, {1, 2}}}};
-    ASSERT_TRUE(pair.host->waitForMessages(expected.size()));
+    ASSERT_TRUE(pair.host->waitForMessages(expected.size() - 1));
     EXPECT_TRUE(pair.host->settle());
-    EXPECT_EQ(pair.host->messages(), expected);
-    EXPECT_EQ(pair.host->events().front(), Event(Event::Ready{}));
-    EXPECT_FALSE(pair.host->closeReason());
+    EXPECT_EQ(pair.host->events(), expected);
 }
 
 TEST(ControlChannelTrafficTests, APayloadOverTheFrameLimitIsRefusedAndTheChannelStaysOpen) {
@@ -191,8 +190,7 @@ TEST(ControlChannelTrafficTests, AHandshakeThatDribblesIsCutOffByTheListener) {
         std::this_thread::sleep_for(100ms);
     }
     ASSERT_TRUE(server.accepted(0)->waitForClose());
-    EXPECT_EQ(server.accepted(0)->closeReason(), CloseReason::unreachable);
-    EXPECT_FALSE(server.accepted(0)->sawReady());
+    EXPECT_EQ(server.accepted(0)->events(), std::vector<Event>{Event::Closed{CloseReason::unreachable}});
 }
 
 TEST(ControlChannelTrafficTests, CancelFlushesTheGoodbyeSentJustBeforeIt) {
@@ -258,12 +256,10 @@ TEST(ControlChannelTrafficTests, TheCloseIsReportedOnceWhateverRaces) {
         client->channel().cancel();
         hostSide.join();
         ASSERT_TRUE(client->waitForClose() && host->waitForClose());
+        host->channel().cancel(); // again, after it closed
         EXPECT_TRUE(client->settle() && host->settle());
         EXPECT_EQ(client->closeCount(), 1u) << "round " << round;
         EXPECT_EQ(host->closeCount(), 1u) << "round " << round;
-        host->channel().cancel(); // after it closed by itself
-        EXPECT_TRUE(host->settle());
-        EXPECT_EQ(host->closeCount(), 1u);
     }
 }
 

@@ -82,7 +82,7 @@ TEST_F(HostBrowserTest, AdvertisedHostIsListedAndFollowedWhileTheDaemonComesAndG
     EXPECT_EQ(hosts, (std::vector<Hosts>{office, Hosts{}, office}));
 
     browser->stop();
-    network->removeRemote("Office");
+    network->setReachable(false);
     queue->advance(10s);
     EXPECT_EQ(hosts.size(), 3u);
 }
