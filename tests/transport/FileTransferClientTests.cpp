@@ -7,7 +7,6 @@
 #include "transport/FileTransferClient.h"
 
 #include <algorithm>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
@@ -34,11 +33,10 @@ std::set<std::string> namesIn(const std::filesystem::path& folder) {
     return names;
 }
 
-// The host's half of file connections, as its session would play it: uploads go into `inbox`,
-// downloads come from `offers`; the hooks let a test break the script at chosen points.
+// The host's half of file connections, as its session would play it: uploads (all of which fit)
+// go into `inbox`, downloads come from `offers`; the hooks let a test break the script at chosen
+// points.
 struct FileHost {
-    explicit FileHost(std::filesystem::path folder) : inbox(std::move(folder)) {}
-
     struct Offer {
         std::filesystem::path file;
         std::string name;
@@ -46,9 +44,10 @@ struct FileHost {
     };
 
     std::filesystem::path inbox;
-    std::map<std::uint32_t, Offer> offers;
+    std::map<std::uint32_t, Offer> offers{};
     bool hangUpInsteadOfStored = false;
-    std::optional<std::size_t> hangUpAfterChunks;
+    std::optional<std::size_t> hangUpAfterChunks{};
+    std::size_t chunks = 0;
 
     ScriptedHost::Script script() const {
         return [host = *this](ScriptedHost::Connection& connection,
@@ -56,61 +55,36 @@ struct FileHost {
     }
 
     void handle(ScriptedHost::Connection& connection, const ScriptedHost::Event& event) {
-        auto& channel = *connection.channel;
-        if (const auto* control = event.get<ScriptedHost::Event::Control>()) {
-            const auto* open = control->message.get<ControlMessage::OpenFileTransfer>();
-            if (!open) {
-                return;
-            }
-            if (const auto* upload = open->request.get<FileTransferRequest::Upload>()) {
-                acceptUpload(connection, *upload);
-            } else {
-                offer(connection, open->request.get<FileTransferRequest::Download>()->id);
-            }
-        } else if (const auto* file = event.get<ScriptedHost::Event::File>()) {
-            if (!connection.receiver) {
-                return;
-            }
-            ++chunks;
+        auto& channel = connection.channel;
+        const auto* control = event.get<ScriptedHost::Event::Control>();
+        const auto* open = control ? control->message.get<ControlMessage::OpenFileTransfer>() : nullptr;
+        const auto* file = event.get<ScriptedHost::Event::File>();
+        if (const auto* upload = open ? open->request.get<FileTransferRequest::Upload>() : nullptr) {
+            auto made = FileReceiver::create(inbox, upload->name, upload->size);
+            connection.receiver = std::move(std::get<std::unique_ptr<FileReceiver>>(made));
+            channel->send(
+                ControlMessage::fileTransfer(FileTransferReply::ready(connection.receiver->name(), upload->size)));
+        } else if (open) {
+            const auto& [path, name, size] = offers.at(open->request.get<FileTransferRequest::Download>()->id);
+            connection.sender = FileSender::open(channel, path, size, Queue::make("host sender"));
+            channel->send(ControlMessage::fileTransfer(FileTransferReply::ready(name, size)));
+            // A file that cannot be sent whole ends the connection, as the host's session does.
+            connection.sender->start({}, [channel](std::optional<FileTransferError> error) {
+                if (error) {
+                    channel->cancel();
+                }
+            });
+        } else if (file && connection.receiver) {
             const auto step = connection.receiver->receive(file->data);
+            ++chunks;
             if (const auto* done = std::get_if<FileReceiver::Done>(&step); done && !hangUpInsteadOfStored) {
-                channel.send(ControlMessage::fileTransfer(FileTransferReply::stored(done->url.filename())));
+                channel->send(ControlMessage::fileTransfer(FileTransferReply::stored(done->url.filename())));
             } else if (!std::holds_alternative<FileReceiver::More>(step) || chunks == hangUpAfterChunks) {
-                channel.cancel();
+                channel->cancel();
             }
         }
     }
-
-    // Every upload in these tests fits and is not empty.
-    void acceptUpload(ScriptedHost::Connection& connection, const FileTransferRequest::Upload& upload) {
-        connection.receiver =
-            std::move(std::get<std::unique_ptr<FileReceiver>>(FileReceiver::create(inbox, upload.name, upload.size)));
-        connection.channel->send(
-            ControlMessage::fileTransfer(FileTransferReply::ready(connection.receiver->name(), upload.size)));
-    }
-
-    void offer(ScriptedHost::Connection& connection, std::uint32_t id) {
-        const auto& [file, name, size] = offers.at(id);
-        connection.sender = FileSender::open(connection.channel, file, size, Queue::make("host sender"));
-        connection.channel->send(ControlMessage::fileTransfer(FileTransferReply::ready(name, size)));
-        // A file that cannot be sent whole ends the connection, as the host's session does.
-        connection.sender->start({}, [channel = connection.channel](std::optional<FileTransferError> error) {
-            if (error) {
-                channel->cancel();
-            }
-        });
-    }
-
-    std::size_t chunks = 0;
 };
-
-// The whole file in one read: large files compare in a blink.
-std::string contentsOf(const std::filesystem::path& file) {
-    std::string contents(std::filesystem::file_size(file), '\0');
-    std::ifstream(file, std::ios::binary)
-        .read(contents.data(), static_cast<std::streamsize>(contents.size()));
-    return contents;
-}
 
 std::string randomBytes(std::size_t length) {
     std::mt19937 draw(1);
@@ -166,13 +140,13 @@ TEST_F(FileTransferClientTest, MovesFiftyMebibytesByteExactBothWays) {
     std::vector<std::uint64_t> progress;
     const auto keep = [&](std::uint64_t sent) { progress.push_back(sent); };
     EXPECT_EQ(upload(host, device / "big.bin", "big.bin", size, keep), UploadResult("big.bin"));
-    EXPECT_TRUE(contentsOf(inbox / "big.bin") == contents);
+    EXPECT_TRUE(TemporaryFolder::readFile(inbox / "big.bin") == contents);
     EXPECT_EQ(progress.size(), size / FileTransferLimits::chunkSize);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(progress.back(), size);
 
     EXPECT_EQ(download(host, 7), DownloadResult(downloads / "big.bin"));
-    EXPECT_TRUE(contentsOf(downloads / "big.bin") == contents);
+    EXPECT_TRUE(TemporaryFolder::readFile(downloads / "big.bin") == contents);
     EXPECT_EQ(namesIn(downloads.path()), std::set<std::string>{"big.bin"});
 }
 
