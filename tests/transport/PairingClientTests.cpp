@@ -2,7 +2,7 @@
 #include "tests/support/EventLog.h"
 #include "tests/support/Pump.h"
 #include "tests/support/ScriptedHost.h"
-#include "tests/support/SilentPeer.h"
+#include "tests/support/RawTls.h"
 #include "transport/PairingClient.h"
 
 #include <gtest/gtest.h>
@@ -105,8 +105,8 @@ TEST_F(PairingClientTest, RejectedAndUnopenableAnswers) {
 }
 
 TEST_F(PairingClientTest, NobodyListeningIsUnreachable) {
-    const auto closedPort = test::SilentPeer().endpoint();
-    EXPECT_EQ(pair(closedPort), Outcome(Outcome::Unreachable{}));
+    const auto closedPort = test::RawListener().port();
+    EXPECT_EQ(pair(Endpoint::hostPort("127.0.0.1", closedPort)), Outcome(Outcome::Unreachable{}));
 }
 
 // A host that takes the request and never answers: unreachable after the time-out, whatever the
