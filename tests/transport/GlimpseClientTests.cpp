@@ -1,8 +1,8 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Pump.h"
-#include "tests/support/ScriptedHost.h"
 #include "tests/support/RawTls.h"
+#include "tests/support/ScriptedHost.h"
 #include "transport/GlimpseClient.h"
 #include "transport/HelloProof.h"
 
