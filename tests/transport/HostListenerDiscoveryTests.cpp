@@ -4,7 +4,6 @@
 #include "transport/ControlChannel.h"
 #include "transport/HostBrowser.h"
 #include "transport/HostListener.h"
-#include "transport/ServiceResolver.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -22,8 +21,8 @@ template <typename T> Log<T> makeLog() {
 }
 
 // The whole nearby road against the daemon that scripts/avahi-sandbox.sh starts in a namespace of
-// its own, never against one on a real network: the host advertises, the client finds it, resolves
-// it and connects.
+// its own, never against one on a real network: the host advertises, the client finds it, and
+// connects to the service, which it resolves on the way.
 TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
     if (std::getenv("VELM_TEST_AVAHI") == nullptr) {
         GTEST_SKIP() << "no sandboxed avahi-daemon; scripts/test.sh starts one when run as root";
@@ -42,8 +41,7 @@ TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
         [accepted](std::shared_ptr<ControlChannel> channel) { accepted->push(channel); });
     listener->start(name, "HOST-1", {key});
     ASSERT_TRUE(states->waitForCount(2));
-    const auto port = states->values()[1].port();
-    ASSERT_EQ(states->values()[1], State::advertising(port));
+    ASSERT_EQ(states->values()[1].kind(), State::Kind::advertising);
 
     auto browser = HostBrowser::make(clientQueue, discovery);
     auto lists = makeLog<std::vector<DiscoveredHost>>();
@@ -60,12 +58,6 @@ TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
     }));
     EXPECT_EQ(host->id, "HOST-1");
     EXPECT_EQ(host->model, model);
-
-    ServiceResolver resolver(clientQueue, discovery->makeResolver(clientQueue));
-    auto answers = makeLog<std::optional<Endpoint>>();
-    resolver.resolve(Endpoint::service(host->endpoint), 4s, [answers](auto e) { answers->push(e); });
-    ASSERT_TRUE(answers->waitForCount(1));
-    EXPECT_EQ(answers->values()[0], Endpoint::hostPort("127.0.0.1", port));
 
     // The client dials the service itself; the host takes the connection as a channel of its own.
     ControlChannel::setResolverFactory(
