@@ -19,6 +19,7 @@ struct FakeDiscovery::Network {
 
     mutable std::mutex lock;
     bool reachable = true;
+    std::string browseFailure; // while not empty, browsers that hear of a change fail with it
     std::vector<Service> services;
     std::vector<std::function<void()>*> listeners; // told of every change, under the lock
 
@@ -142,6 +143,11 @@ private:
             return;
         }
         const Network& network = *reporter_.network();
+        if (!network.browseFailure.empty()) {
+            reporter_.tell(onState_, State::failed(network.browseFailure));
+            type_.reset();
+            return;
+        }
         const auto state = network.reachable ? State::browsing() : State::waiting("Daemon not running");
         if (state != lastState_) {
             lastState_ = state;
@@ -228,6 +234,13 @@ void FakeDiscovery::setReachable(bool reachable) {
     std::lock_guard guard(network_->lock);
     network_->reachable = reachable;
     network_->changed();
+}
+
+void FakeDiscovery::failBrowsers(const std::string& message) {
+    std::lock_guard guard(network_->lock);
+    network_->browseFailure = message;
+    network_->changed();
+    network_->browseFailure.clear();
 }
 
 std::vector<ServiceAdvert> FakeDiscovery::published() const {

@@ -33,6 +33,8 @@ public:
     // The daemon goes away (browsers waiting with no results, resolutions end with nothing) or
     // comes back.
     void setReachable(bool reachable);
+    // Every browser browsing now fails with `message` and stops.
+    void failBrowsers(const std::string& message);
     // What publishers made here announce now.
     std::vector<ServiceAdvert> published() const;
 

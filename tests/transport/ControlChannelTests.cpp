@@ -83,33 +83,30 @@ TEST(ControlChannelTests, BeforeAConnectionThereIsNoProofAndNothingIsSent) {
     EXPECT_EQ(sent, false); // at once, on this thread
 }
 
-class SuiteTests : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
+TEST(ControlChannelTests, ForwardSecrecyFollowsTheNegotiatedSuite) {
+    for (const auto& [suite, isForwardSecret] :
+         {std::pair{"ECDHE-PSK-CHACHA20-POLY1305", true}, std::pair{"PSK-AES128-GCM-SHA256", false}}) {
+        SCOPED_TRACE(suite);
+        const RawTlsPeer::Options options{"ipad", keyOf(7), suite};
 
-TEST_P(SuiteTests, ForwardSecrecyFollowsTheNegotiatedSuite) {
-    const auto [suite, isForwardSecret] = GetParam();
-    const RawTlsPeer::Options options{"ipad", keyOf(7), suite};
+        ChannelServer server({device("ipad", 7)});
+        auto rawClient = RawTlsPeer::connect(server.port(), options);
+        ASSERT_TRUE(rawClient && rawClient->handshakeSucceeded());
+        ASSERT_TRUE(server.waitForAccepted(1));
+        ASSERT_TRUE(server.accepted(0)->waitForReady());
+        EXPECT_EQ(server.accepted(0)->channel().forwardSecret(), isForwardSecret);
+        EXPECT_EQ(server.accepted(0)->channel().sessionBinding(), rawClient->binding());
 
-    ChannelServer server({device("ipad", 7)});
-    auto rawClient = RawTlsPeer::connect(server.port(), options);
-    ASSERT_TRUE(rawClient && rawClient->handshakeSucceeded());
-    ASSERT_TRUE(server.waitForAccepted(1));
-    ASSERT_TRUE(server.accepted(0)->waitForReady());
-    EXPECT_EQ(server.accepted(0)->channel().forwardSecret(), isForwardSecret);
-    EXPECT_EQ(server.accepted(0)->channel().sessionBinding(), rawClient->binding());
-
-    RawListener rawListener;
-    std::unique_ptr<RawTlsPeer> rawServer;
-    std::thread serving([&] { rawServer = RawTlsPeer::accept(rawListener.accept(), options); });
-    auto client = dial(Endpoint::hostPort("127.0.0.1", rawListener.port()), device("ipad", 7));
-    ASSERT_TRUE(client->waitForReady());
-    serving.join();
-    EXPECT_EQ(client->channel().forwardSecret(), isForwardSecret);
-    EXPECT_EQ(client->channel().sessionBinding(), rawServer->binding());
+        RawListener rawListener;
+        std::unique_ptr<RawTlsPeer> rawServer;
+        std::thread serving([&] { rawServer = RawTlsPeer::accept(rawListener.accept(), options); });
+        auto client = dial(Endpoint::hostPort("127.0.0.1", rawListener.port()), device("ipad", 7));
+        ASSERT_TRUE(client->waitForReady());
+        serving.join();
+        EXPECT_EQ(client->channel().forwardSecret(), isForwardSecret);
+        EXPECT_EQ(client->channel().sessionBinding(), rawServer->binding());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Suites, SuiteTests,
-                         ::testing::Values(std::pair{"ECDHE-PSK-CHACHA20-POLY1305", true},
-                                           std::pair{"PSK-AES128-GCM-SHA256", false}));
 
 TEST(ControlChannelTests, AWrongKeyOrAnUnknownIdentityFailsAuthenticationOnBothEnds) {
     ChannelServer server({device("ipad", 7)});
