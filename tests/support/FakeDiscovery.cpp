@@ -60,14 +60,6 @@ public:
         }
     }
 
-    template <typename Handler, typename Value> void tell(const Handler& handler, Value value) {
-        post([handler, value = std::move(value)] {
-            if (handler) {
-                handler(value);
-            }
-        });
-    }
-
     const std::shared_ptr<Network>& network() const { return network_; }
 
 private:
@@ -85,8 +77,8 @@ public:
         std::lock_guard guard(reporter_.network()->lock);
         takeDown();
         reporter_.network()->services.push_back({advert, advert.txt, this});
-        reporter_.tell(onState, State::registering());
-        reporter_.tell(onState, State::registered(advert.name));
+        reporter_.post([onState, state = State::registering()] { onState(state); });
+        reporter_.post([onState, state = State::registered(advert.name)] { onState(state); });
         reporter_.network()->changed();
     }
 
@@ -98,7 +90,8 @@ public:
 private:
     void takeDown() {
         reporter_.restart();
-        if (std::erase_if(reporter_.network()->services, [this](const auto& s) { return s.owner == this; }) > 0) {
+        if (std::erase_if(reporter_.network()->services, [this](const auto& s) { return s.owner == this; }) >
+            0) {
             reporter_.network()->changed();
         }
     }
@@ -144,26 +137,27 @@ private:
         }
         const Network& network = *reporter_.network();
         if (!network.browseFailure.empty()) {
-            reporter_.tell(onState_, State::failed(network.browseFailure));
+            reporter_.post(
+                [onState = onState_, state = State::failed(network.browseFailure)] { onState(state); });
             type_.reset();
             return;
         }
         const auto state = network.reachable ? State::browsing() : State::waiting("Daemon not running");
         if (state != lastState_) {
             lastState_ = state;
-            reporter_.tell(onState_, state);
+            reporter_.post([onState = onState_, state] { onState(state); });
         }
         std::vector<Result> results;
         for (const auto& service : network.services) {
             if (network.reachable && service.advert.type == *type_) {
-                results.push_back({{service.advert.name, service.advert.type, "local", FakeDiscovery::interfaceIndex,
-                                    ServiceInstance::Family::ipv4},
+                results.push_back({{service.advert.name, service.advert.type, "local",
+                                    FakeDiscovery::interfaceIndex, ServiceInstance::Family::ipv4},
                                    service.txt});
             }
         }
         if (results != lastResults_) {
             lastResults_ = results;
-            reporter_.tell(onResults_, results);
+            reporter_.post([onResults = onResults_, results] { onResults(results); });
         }
     }
 
@@ -181,13 +175,15 @@ public:
     explicit FakeResolver(Reporter reporter) : reporter_(std::move(reporter)) {}
     ~FakeResolver() override { cancel(); }
 
-    void resolve(ServiceInstance instance, std::chrono::steady_clock::duration timeout, Completion completion) override {
+    void resolve(ServiceInstance instance, std::chrono::steady_clock::duration timeout,
+                 Completion completion) override {
         std::lock_guard guard(reporter_.network()->lock);
         reporter_.restart();
         const Network& network = *reporter_.network();
         std::optional<ResolvedService> found;
         for (const auto& service : network.services) {
-            if (network.reachable && service.advert.name == instance.name && service.advert.type == instance.type) {
+            if (network.reachable && service.advert.name == instance.name &&
+                service.advert.type == instance.type) {
                 found = ResolvedService{"fake-host.local", FakeDiscovery::address, service.advert.port,
                                         FakeDiscovery::interfaceIndex};
             }
