@@ -36,11 +36,6 @@ RawTlsPeer::Options deviceClient(std::uint8_t fill) {
     return {"DEVICE-1", Bytes(32, fill)};
 }
 
-std::uint16_t vacatedPort() {
-    RawListener vacated;
-    return vacated.port();
-}
-
 // Drives a listener on virtual time while its sockets work in real time: the platform listener
 // reports from its own threads onto the manual queue, which the test runs.
 class HostListenerTest : public ::testing::Test {
@@ -133,7 +128,7 @@ TEST_F(HostListenerTest, UnnamedListenerAdvertisesNothingAndClosesConnectionsNoO
 }
 
 TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
-    const auto preferred = vacatedPort();
+    const auto preferred = RawListener().port();
     listener->setPreferredPort(preferred);
     listener->start("Office", "HOST-1", deviceKeys(1));
     EXPECT_EQ(settle(), State::advertising(preferred));
@@ -145,7 +140,7 @@ TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
     EXPECT_FALSE(RawTlsPeer::connect(preferred, deviceClient(1))->handshakeSucceeded());
 
     // A preferred port set once a port was chosen changes nothing.
-    listener->setPreferredPort(vacatedPort());
+    listener->setPreferredPort(RawListener().port());
     listener->stop();
     listener->start("Office", "HOST-1", deviceKeys(2));
     EXPECT_EQ(settle(), State::advertising(preferred));
