@@ -80,6 +80,8 @@ struct FileHost {
             if (const auto* done = std::get_if<FileReceiver::Done>(&step); done && !hangUpInsteadOfStored) {
                 channel->send(ControlMessage::fileTransfer(FileTransferReply::stored(done->url.filename())));
             } else if (!std::holds_alternative<FileReceiver::More>(step) || chunks == hangUpAfterChunks) {
+                // Chunks already read still arrive after the cancel: the host is done with them.
+                connection.receiver.reset();
                 channel->cancel();
             }
         }
