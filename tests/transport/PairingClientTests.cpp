@@ -22,35 +22,22 @@ enum class Answer { sealed, sealedForAnotherSession, unopenable, goodbye, hangUp
 // The host's pairing answer: the device key sealed to the request's offer and this session, or a
 // way of getting it wrong.
 ScriptedHost::Script pairingHost(const SecretBytes& deviceKey, Answer answer) {
-    return [deviceKey, answer](ScriptedHost::Connection& connection, const ScriptedHost::Event& event) {
-        const auto* control = event.get<ScriptedHost::Event::Control>();
-        const auto* request = control ? control->message.get<ControlMessage::PairRequest>() : nullptr;
-        if (!request) {
-            return;
+    return ScriptedHost::answering([deviceKey, answer](auto& connection, const ControlMessage& message) {
+        const auto* request = message.get<ControlMessage::PairRequest>();
+        ControlChannel& channel = *connection.channel;
+        if (answer == Answer::goodbye) {
+            channel.send(ControlMessage::bye(ByeReason::notPaired));
+        } else if (answer == Answer::hangUp) {
+            channel.cancel();
+        } else if (request && answer != Answer::silence) {
+            auto binding = *channel.sessionBinding();
+            binding[0] ^= answer == Answer::sealedForAnotherSession ? 1 : 0;
+            auto sealed =
+                std::get<Pairing::SealedKey>(Pairing::sealKey(deviceKey, request->request.publicKey, binding));
+            sealed.sealedKey.resize(answer == Answer::unopenable ? 27 : sealed.sealedKey.size());
+            channel.send(ControlMessage::pairResponse(PairResponse{hostID, sealed.publicKey, sealed.sealedKey}));
         }
-        auto binding = *connection.channel->sessionBinding();
-        if (answer == Answer::sealedForAnotherSession) {
-            binding[0] ^= 1;
-        }
-        auto sealed =
-            std::get<Pairing::SealedKey>(Pairing::sealKey(deviceKey, request->request.publicKey, binding));
-        if (answer == Answer::unopenable) {
-            sealed.sealedKey.resize(27);
-        }
-        switch (answer) {
-        case Answer::goodbye:
-            connection.channel->send(ControlMessage::bye(ByeReason::notPaired));
-            break;
-        case Answer::hangUp:
-            connection.channel->cancel();
-            break;
-        case Answer::silence:
-            break;
-        default:
-            connection.channel->send(
-                ControlMessage::pairResponse(PairResponse{hostID, sealed.publicKey, sealed.sealedKey}));
-        }
-    };
+    });
 }
 
 class PairingClientTest : public ::testing::Test {
