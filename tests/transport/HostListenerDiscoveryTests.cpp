@@ -15,10 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using State = HostListener::State;
-template <typename T> using Log = std::shared_ptr<test::EventLog<T>>;
-template <typename T> Log<T> makeLog() {
-    return std::make_shared<test::EventLog<T>>();
-}
+using test::EventLog;
 
 // The whole nearby road against the daemon that scripts/avahi-sandbox.sh starts in a namespace of
 // its own, never against one on a real network: the host advertises, the client finds it, and
@@ -34,8 +31,8 @@ TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
     auto clientQueue = Queue::make("test.client");
 
     auto listener = HostListener::make(Queue::make("test.host"), discovery, {model, 250ms, 8s});
-    auto states = makeLog<State>();
-    auto accepted = makeLog<std::shared_ptr<ControlChannel>>();
+    auto states = std::make_shared<EventLog<State>>();
+    auto accepted = std::make_shared<EventLog<std::shared_ptr<ControlChannel>>>();
     listener->setOnState([states](const State& state) { states->push(state); });
     listener->setOnConnection(
         [accepted](std::shared_ptr<ControlChannel> channel) { accepted->push(channel); });
@@ -44,7 +41,7 @@ TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
     ASSERT_EQ(states->values()[1].kind(), State::Kind::advertising);
 
     auto browser = HostBrowser::make(clientQueue, discovery);
-    auto lists = makeLog<std::vector<DiscoveredHost>>();
+    auto lists = std::make_shared<EventLog<std::vector<DiscoveredHost>>>();
     browser->setOnHosts([lists](const std::vector<DiscoveredHost>& hosts) { lists->push(hosts); });
     browser->start();
     std::optional<DiscoveredHost> host;
