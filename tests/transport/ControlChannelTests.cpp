@@ -5,7 +5,6 @@
 #include "transport/HelloProof.h"
 
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace velm {
 namespace {
@@ -41,7 +40,7 @@ Endpoint vacant() {
 }
 
 TEST(ControlChannelTests, BothEndsShareTheSessionAndTheHelloProvesTheDeviceKey) {
-    ChannelServer server({PreSharedKey::fromSecret("123456"), device("ipad", 7)});
+    ChannelServer server({device("ipad", 7)});
     auto client = dial(server.endpoint(), device("ipad", 7));
     ASSERT_TRUE(client->waitForReady());
     ASSERT_TRUE(server.waitForAccepted(1));
@@ -51,9 +50,6 @@ TEST(ControlChannelTests, BothEndsShareTheSessionAndTheHelloProvesTheDeviceKey) 
     const auto binding = client->channel().sessionBinding();
     ASSERT_TRUE(binding);
     EXPECT_EQ(binding, host->channel().sessionBinding());
-    EXPECT_EQ(host->channel().pskIdentity(), "ipad");
-    EXPECT_EQ(host->channel().remoteHost(), "127.0.0.1");
-    EXPECT_EQ(client->channel().interfaceNames(), std::vector<std::string>{"lo"});
 
     const ControlMessage hello = client->channel().hello("ipad", "Tablet", 2048, 1536, 120, keyOf(7));
     client->channel().send(hello);
@@ -62,13 +58,6 @@ TEST(ControlChannelTests, BothEndsShareTheSessionAndTheHelloProvesTheDeviceKey) 
     const ClientHello& sent = hello.get<ControlMessage::Hello>()->hello;
     ASSERT_TRUE(sent.proof);
     EXPECT_TRUE(isValidHelloProof(*sent.proof, keyOf(7), *host->channel().sessionBinding()));
-
-    // The identity tells the host which kind of key let the peer in.
-    auto pairing = dial(server.endpoint(), PreSharedKey::fromSecret("123456"));
-    ASSERT_TRUE(server.waitForAccepted(2));
-    ASSERT_TRUE(server.accepted(1)->waitForReady());
-    EXPECT_EQ(server.accepted(1)->channel().pskIdentity(), "velm-psk-v1");
-    EXPECT_NE(server.accepted(1)->channel().sessionBinding(), binding);
 }
 
 TEST(ControlChannelTests, BeforeAConnectionThereIsNoProofAndNothingIsSent) {
@@ -93,15 +82,6 @@ TEST(ControlChannelTests, ForwardSecrecyFollowsTheNegotiatedSuite) {
         ASSERT_TRUE(server.accepted(0)->waitForReady());
         EXPECT_EQ(server.accepted(0)->channel().forwardSecret(), isForwardSecret);
         EXPECT_EQ(server.accepted(0)->channel().sessionBinding(), rawClient->binding());
-
-        RawListener rawListener;
-        std::unique_ptr<RawTlsPeer> rawServer;
-        std::thread serving([&] { rawServer = RawTlsPeer::accept(rawListener.accept(), options); });
-        auto client = dial(Endpoint::hostPort("127.0.0.1", rawListener.port()), device("ipad", 7));
-        ASSERT_TRUE(client->waitForReady());
-        serving.join();
-        EXPECT_EQ(client->channel().forwardSecret(), isForwardSecret);
-        EXPECT_EQ(client->channel().sessionBinding(), rawServer->binding());
     }
 }
 
@@ -170,7 +150,7 @@ TEST(ControlChannelTests, SendsWhileResolvingAreDroppedAndSendsBeforeReadyAreHel
 }
 
 TEST(ControlChannelTests, AnAcceptedChannelCancelledBeforeStartClosesSilently) {
-    ChannelServer server({device("ipad", 7)}, {.startAccepted = false});
+    ChannelServer server({device("ipad", 7)}, /* startAccepted */ false);
     auto rawClient = RawTlsPeer::connect(server.port(), {"ipad", keyOf(7)});
     ASSERT_TRUE(server.waitForAccepted(1));
     auto host = server.accepted(0);

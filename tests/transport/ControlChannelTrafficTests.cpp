@@ -135,23 +135,6 @@ TEST(ControlChannelTrafficTests, AnOverlongFrameEndsTheChannel) {
     EXPECT_EQ(session.client->closeReason(), CloseReason::lost);
 }
 
-TEST(ControlChannelTrafficTests, APeerThatStopsReadingHitsTheBacklogCap) {
-    std::atomic<bool> done = false;
-    RawPeerSession session([&](RawTlsPeer&) {
-        while (!done) {
-            std::this_thread::sleep_for(10ms);
-        }
-    });
-    ASSERT_TRUE(session.client->waitForReady());
-    const Bytes chunk(1 << 20, 0x5a);
-    for (int i = 0; i < 64; ++i) { // far more than the cap and the socket buffers together
-        session.client->channel().sendFile(chunk, nullptr);
-    }
-    EXPECT_TRUE(session.client->waitForClose());
-    EXPECT_EQ(session.client->closeReason(), CloseReason::lost);
-    done = true;
-}
-
 TEST(ControlChannelTrafficTests, ASlowPeerIsServedByteByByteAndCanStillBeCancelled) {
     std::atomic<bool> delivered = false;
     Bytes afterCancel;
@@ -173,18 +156,6 @@ TEST(ControlChannelTrafficTests, ASlowPeerIsServedByteByByteAndCanStillBeCancell
     EXPECT_EQ(session.client->closeReason(), CloseReason::cancelled);
     session.join();
     EXPECT_EQ(afterCancel, frame(control, *ControlMessage::bye(ByeReason::userDisconnected).jsonEncoded()));
-}
-
-TEST(ControlChannelTrafficTests, AHandshakeThatDribblesIsCutOffByTheListener) {
-    ChannelServer server({ipad}, {.handshakeTimeout = 300ms});
-    auto socket = test::RawSocket::connect(server.port());
-    ASSERT_TRUE(server.waitForAccepted(1));
-    for (std::uint8_t byte : {0x16, 0x03, 0x01}) { // the start of a record header, a byte at a time
-        socket->sendAll(Bytes{byte});
-        std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_TRUE(server.accepted(0)->waitForClose());
-    EXPECT_EQ(server.accepted(0)->events(), std::vector<Event>{Event::Closed{CloseReason::unreachable}});
 }
 
 TEST(ControlChannelTrafficTests, CancelFlushesTheGoodbyeSentJustBeforeIt) {
