@@ -43,15 +43,12 @@ protected:
 TEST_F(FileReceiverTest, StoresChunksUnderTheCleanedNameWithTheOrdinaryMode) {
     auto receiver = make("../secret/.report.txt", 11);
     EXPECT_EQ(receiver->name(), "report.txt");
-    struct stat info {};
-    ASSERT_EQ(stat(receiver->partial().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-
     EXPECT_EQ(receiver->finish(), std::nullopt);
     EXPECT_EQ(receive(*receiver, "hello"), Step(FileReceiver::More{5}));
     EXPECT_EQ(receive(*receiver, " world"), Step(FileReceiver::Done{folder / "report.txt"}));
 
     EXPECT_EQ(TemporaryFolder::readFile(folder / "report.txt"), "hello world");
+    struct stat info {};
     ASSERT_EQ(stat((folder / "report.txt").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, WritableFile::defaultMode());
     EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"report.txt"});
@@ -96,10 +93,10 @@ TEST_F(FileReceiverTest, CancelAndReleaseRemoveThePartialFile) {
 
 TEST_F(FileReceiverTest, NeverReplacesWhatIsThere) {
     TemporaryFolder::writeFile(folder / "Photo.jpg", "first");
+    // A dangling link still holds its name.
     std::filesystem::create_symlink(folder / "elsewhere", folder / "Photo 2.jpg");
 
     auto receiver = make("Photo.jpg", 6);
-    EXPECT_TRUE(receiver->isTaken("Photo 2.jpg")); // a dangling link still holds its name
     EXPECT_EQ(receive(*receiver, "second"), Step(FileReceiver::Done{folder / "Photo 3.jpg"}));
 
     EXPECT_EQ(TemporaryFolder::readFile(folder / "Photo.jpg"), "first");
