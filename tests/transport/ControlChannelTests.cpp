@@ -110,7 +110,8 @@ TEST(ControlChannelTests, UnreachablePeersAndServicesCloseAsUnreachable) {
     ChannelServer server({device("ipad", 7)});
     test::FakeDiscovery discovery;
     discovery.addRemote({"Office", "_velm._tcp", server.port(), {}}, TxtRecord{});
-    ControlChannel::setResolverFactory([&](std::shared_ptr<Queue> queue) { return discovery.makeResolver(queue); });
+    ControlChannel::setResolverFactory(
+        [&](std::shared_ptr<Queue> queue) { return discovery.makeResolver(queue); });
     auto found = dial(service("Office"), device("ipad", 7));
     auto missing = dial(service("Kitchen"), device("ipad", 7), {8s, 50ms});
     for (ChannelProbe* probe : {refused.get(), stalled.get(), unresolvable.get(), missing.get()}) {

@@ -34,7 +34,8 @@ protected:
 
     // Throws, failing the test, when there is no receiver.
     std::unique_ptr<FileReceiver> make(std::string_view name, std::uint64_t size) {
-        return std::move(std::get<std::unique_ptr<FileReceiver>>(FileReceiver::create(folder.path(), name, size)));
+        return std::move(
+            std::get<std::unique_ptr<FileReceiver>>(FileReceiver::create(folder.path(), name, size)));
     }
 
     Step receive(FileReceiver& receiver, std::string_view text) { return receiver.receive(toBytes(text)); }

@@ -62,10 +62,11 @@ struct FileHost {
         if (const auto* upload = open ? open->request.get<FileTransferRequest::Upload>() : nullptr) {
             auto made = FileReceiver::create(inbox, upload->name, upload->size);
             connection.receiver = std::move(std::get<std::unique_ptr<FileReceiver>>(made));
-            channel->send(
-                ControlMessage::fileTransfer(FileTransferReply::ready(connection.receiver->name(), upload->size)));
+            channel->send(ControlMessage::fileTransfer(
+                FileTransferReply::ready(connection.receiver->name(), upload->size)));
         } else if (open) {
-            const auto& [path, name, size] = offers.at(open->request.get<FileTransferRequest::Download>()->id);
+            const auto& [path, name, size] =
+                offers.at(open->request.get<FileTransferRequest::Download>()->id);
             connection.sender = FileSender::open(channel, path, size, Queue::make("host sender"));
             channel->send(ControlMessage::fileTransfer(FileTransferReply::ready(name, size)));
             // A file that cannot be sent whole ends the connection, as the host's session does.
@@ -156,9 +157,10 @@ TEST_F(FileTransferClientTest, MovesFiftyMebibytesByteExactBothWays) {
 
 TEST_F(FileTransferClientTest, HostRefusalCarriesItsReason) {
     const std::string reason = "Remote files are turned off.";
-    ScriptedHost host(keys, ScriptedHost::answering([reason](auto& connection, const ControlMessage&) {
+    const auto refuse = [reason](ScriptedHost::Connection& connection, const ControlMessage&) {
         connection.channel->send(ControlMessage::fileTransfer(FileTransferReply::refused(reason)));
-    }));
+    };
+    ScriptedHost host(keys, ScriptedHost::answering(refuse));
     TemporaryFolder::writeFile(device / "x", "x");
     EXPECT_EQ(upload(host, device / "x", "x", 1), UploadResult(FileTransferError::refused(reason)));
     EXPECT_EQ(download(host, 1), DownloadResult(FileTransferError::refused(reason)));

@@ -32,10 +32,11 @@ ScriptedHost::Script pairingHost(const SecretBytes& deviceKey, Answer answer) {
         } else if (request && answer != Answer::silence) {
             auto binding = *channel.sessionBinding();
             binding[0] ^= answer == Answer::sealedForAnotherSession ? 1 : 0;
-            auto sealed =
-                std::get<Pairing::SealedKey>(Pairing::sealKey(deviceKey, request->request.publicKey, binding));
+            auto sealed = std::get<Pairing::SealedKey>(
+                Pairing::sealKey(deviceKey, request->request.publicKey, binding));
             sealed.sealedKey.resize(answer == Answer::unopenable ? 27 : sealed.sealedKey.size());
-            channel.send(ControlMessage::pairResponse(PairResponse{hostID, sealed.publicKey, sealed.sealedKey}));
+            channel.send(
+                ControlMessage::pairResponse(PairResponse{hostID, sealed.publicKey, sealed.sealedKey}));
         }
     });
 }

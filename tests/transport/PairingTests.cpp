@@ -16,6 +16,11 @@ Bytes flipped(Bytes bytes, std::size_t index) {
     return bytes;
 }
 
+Bytes extended(Bytes bytes) {
+    bytes.push_back(0);
+    return bytes;
+}
+
 template <typename Value> std::optional<Failure> failureOf(const std::variant<Value, Failure>& result) {
     if (const Failure* failure = std::get_if<Failure>(&result)) {
         return *failure;
@@ -54,22 +59,25 @@ TEST_F(RecordedPairingTest, RefusesAnotherSessionOfferOrHostKeyAndMisshapenBoxes
     } cases[] = {
         {"another binding", sealed, hostPublic, flipped(binding, 0), Failure::cannotOpen},
         {"another host key", sealed, asBytes(Pairing::Offer().publicKey()), binding, Failure::cannotOpen},
-        {"a short key inside", transportVector("pair_sealed_short_key"), hostPublic, binding, Failure::cannotOpen},
+        {"a short key inside", transportVector("pair_sealed_short_key"), hostPublic, binding,
+         Failure::cannotOpen},
         {"cut short", Bytes(sealed.begin(), sealed.begin() + 28), hostPublic, binding, Failure::cannotOpen},
         {"empty", {}, hostPublic, binding, Failure::cannotOpen},
         {"altered nonce", flipped(sealed, 0), hostPublic, binding, Failure::cannotOpen},
         {"altered ciphertext", flipped(sealed, 20), hostPublic, binding, Failure::cannotOpen},
         {"altered tag", flipped(sealed, 59), hostPublic, binding, Failure::cannotOpen},
-        {"short host key", sealed, Bytes(hostPublic.begin(), hostPublic.end() - 1), binding, Failure::malformedKey},
-        {"long host key", sealed, [&] { auto longer = hostPublic; longer.push_back(0); return longer; }(), binding,
+        {"short host key", sealed, Bytes(hostPublic.begin(), hostPublic.end() - 1), binding,
          Failure::malformedKey},
+        {"long host key", sealed, extended(hostPublic), binding, Failure::malformedKey},
         {"low-order host key", sealed, Bytes(32, 0), binding, Failure::keyAgreementFailed},
     };
     for (const auto& test : cases) {
-        EXPECT_EQ(failureOf(Pairing::openKey(test.sealed, test.hostPublic, offer, test.binding)), test.failure)
+        EXPECT_EQ(failureOf(Pairing::openKey(test.sealed, test.hostPublic, offer, test.binding)),
+                  test.failure)
             << test.what;
     }
-    EXPECT_EQ(failureOf(Pairing::openKey(sealed, hostPublic, Pairing::Offer(), binding)), Failure::cannotOpen);
+    EXPECT_EQ(failureOf(Pairing::openKey(sealed, hostPublic, Pairing::Offer(), binding)),
+              Failure::cannotOpen);
 }
 
 // Each seal uses a fresh host key, and opens only on the session it was made for.
