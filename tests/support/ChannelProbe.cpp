@@ -3,6 +3,7 @@
 #include "tests/support/Blocking.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace velm::test {
 
@@ -10,13 +11,24 @@ namespace {
 
 using Event = ChannelProbe::Event;
 
+bool isReady(const Event& event) {
+    return event.get<Event::Ready>() != nullptr;
+}
+bool isClose(const Event& event) {
+    return event.get<Event::Closed>() != nullptr;
+}
 bool isMessage(const Event& event) {
-    return !event.get<Event::Ready>() && !event.get<Event::Closed>();
+    return !isReady(event) && !isClose(event);
 }
 
-template <typename Kind> std::size_t countOf(const std::vector<Event>& events) {
-    return static_cast<std::size_t>(
-        std::count_if(events.begin(), events.end(), [](const Event& e) { return e.get<Kind>(); }));
+std::vector<Event> picked(const std::vector<Event>& events, bool (*pick)(const Event&)) {
+    std::vector<Event> result;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(result), pick);
+    return result;
+}
+
+bool waitFor(EventLog<Event>& events, std::size_t count, bool (*pick)(const Event&)) {
+    return events.waitFor([&](const auto& values) { return picked(values, pick).size() >= count; });
 }
 
 } // namespace
@@ -26,48 +38,30 @@ ChannelProbe::ChannelProbe(std::shared_ptr<ControlChannel> channel) : channel_(s
 }
 
 bool ChannelProbe::waitForReady() {
-    return events_->waitFor([](const auto& events) { return countOf<Event::Ready>(events) > 0; });
+    return waitFor(*events_, 1, isReady);
 }
-
 bool ChannelProbe::waitForClose() {
-    return events_->waitFor([](const auto& events) { return countOf<Event::Closed>(events) > 0; });
+    return waitFor(*events_, 1, isClose);
 }
-
 bool ChannelProbe::waitForMessages(std::size_t count) {
-    return events_->waitFor([count](const auto& events) {
-        return static_cast<std::size_t>(std::count_if(events.begin(), events.end(), isMessage)) >= count;
-    });
+    return waitFor(*events_, count, isMessage);
 }
 
 bool ChannelProbe::settle() {
     return Blocking::drain(*queue_) && Blocking::drain(*queue_);
 }
 
-std::vector<ChannelProbe::Event> ChannelProbe::messages() const {
-    std::vector<Event> result;
-    for (const Event& event : events_->values()) {
-        if (isMessage(event)) {
-            result.push_back(event);
-        }
-    }
-    return result;
+std::vector<Event> ChannelProbe::messages() const {
+    return picked(events(), isMessage);
 }
 
 std::optional<ChannelProbe::CloseReason> ChannelProbe::closeReason() const {
-    for (const Event& event : events_->values()) {
-        if (const auto* closed = event.get<Event::Closed>()) {
-            return closed->reason;
-        }
-    }
-    return std::nullopt;
+    const auto closes = picked(events(), isClose);
+    return closes.empty() ? std::nullopt : std::optional(closes[0].get<Event::Closed>()->reason);
 }
 
 std::size_t ChannelProbe::closeCount() const {
-    return countOf<Event::Closed>(events_->values());
-}
-
-bool ChannelProbe::sawReady() const {
-    return countOf<Event::Ready>(events_->values()) > 0;
+    return picked(events(), isClose).size();
 }
 
 } // namespace velm::test

@@ -37,7 +37,6 @@ public:
     std::vector<Event> messages() const;
     std::optional<CloseReason> closeReason() const;
     std::size_t closeCount() const;
-    bool sawReady() const;
 
 private:
     std::shared_ptr<ControlChannel> channel_;

@@ -4,12 +4,12 @@
 
 namespace velm::test {
 
-ChannelServer::ChannelServer(const std::vector<PreSharedKey>& keys, Options options)
-    : listener_(TlsListener::make(VelmService::tlsParameters(keys), std::nullopt, options.handshakeTimeout)) {
+ChannelServer::ChannelServer(const std::vector<PreSharedKey>& keys, bool startAccepted)
+    : listener_(TlsListener::make(VelmService::tlsParameters(keys), std::nullopt)) {
     auto ready = std::make_shared<EventLog<TlsListener::State>>();
     listener_->setStateHandler([ready](TlsListener::State state, const auto&) { ready->push(state); });
     listener_->setNewConnectionHandler(
-        [accepted = accepted_, start = options.startAccepted](std::shared_ptr<TlsConnection> connection) {
+        [accepted = accepted_, start = startAccepted](std::shared_ptr<TlsConnection> connection) {
             auto probe = std::make_shared<ChannelProbe>(ControlChannel::accepted(std::move(connection)));
             if (start) {
                 probe->start();

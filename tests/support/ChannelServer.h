@@ -14,13 +14,7 @@ namespace velm::test {
 // otherwise.
 class ChannelServer {
 public:
-    struct Options {
-        TlsListener::Duration handshakeTimeout = TlsListener::defaultHandshakeTimeout;
-        bool startAccepted = true;
-    };
-
-    ChannelServer(const std::vector<PreSharedKey>& keys, Options options);
-    explicit ChannelServer(const std::vector<PreSharedKey>& keys) : ChannelServer(keys, Options{}) {}
+    explicit ChannelServer(const std::vector<PreSharedKey>& keys, bool startAccepted = true);
 
     std::uint16_t port() const { return listener_->port(); }
     Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", port()); }

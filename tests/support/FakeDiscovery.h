@@ -11,15 +11,14 @@ namespace velm::test {
 
 // Discovery without a daemon or a network, for the logic built on top of it. Publishers, browsers
 // and resolvers made here share one pretend network that the test shapes: services published by
-// other hosts and whether the daemon is reachable. Reports go to the given queues exactly as the
-// real ones do (a ManualQueue makes them deterministic), including the rules that a new start
-// drops the reports of the earlier one and a taken name becomes "name #2".
-// Resolutions of instances that are not there end when their time limit passes on the queue.
+// other hosts and whether the daemon is reachable (to browsers and resolvers). Reports go to the
+// given queues as the real ones do (a ManualQueue makes them deterministic), and a new start drops
+// the reports of the earlier one. Resolutions of instances that are not there end when their time
+// limit passes on the queue.
 class FakeDiscovery final : public Discovery {
 public:
-    // The address and host name that every resolution gives.
+    // The address and interface that every resolution gives.
     static constexpr const char* address = "127.0.0.1";
-    static constexpr const char* hostName = "fake-host.local";
     static constexpr int interfaceIndex = 1;
 
     FakeDiscovery();
@@ -29,13 +28,14 @@ public:
     std::unique_ptr<ServiceBrowser> makeBrowser(std::shared_ptr<Queue> queue) override;
     std::unique_ptr<InstanceResolver> makeResolver(std::shared_ptr<Queue> queue) override;
 
-    // A service of another host appears or leaves. Its TXT record absent: it could not be read.
+    // A service of another host appears. Its TXT record absent: it could not be read.
     void addRemote(ServiceAdvert advert, std::optional<TxtRecord> txt);
-    void removeRemote(const std::string& name);
-    // The daemon goes away (publishers unavailable, browsers waiting with no results, resolutions
-    // end with nothing) or comes back (everything is published and browsed again).
+    // The daemon goes away (browsers waiting with no results, resolutions end with nothing) or
+    // comes back.
     void setReachable(bool reachable);
-    // What publishers made here announce now, with the names in use.
+    // Every browser browsing now fails with `message` and stops.
+    void failBrowsers(const std::string& message);
+    // What publishers made here announce now.
     std::vector<ServiceAdvert> published() const;
 
     struct Network;

@@ -28,14 +28,4 @@ inline void PrintTo(const FileReceiver::Step& step, std::ostream* out) {
     }
 }
 
-// A transfer's result: its value (a name or a path), or why it failed.
-template <typename Value>
-void PrintTo(const std::variant<Value, FileTransferError>& result, std::ostream* out) {
-    if (const auto* value = std::get_if<Value>(&result)) {
-        *out << *value;
-    } else {
-        PrintTo(std::get<FileTransferError>(result), out);
-    }
-}
-
 } // namespace velm

@@ -37,7 +37,6 @@ ScriptedHost::ScriptedHost(const std::vector<PreSharedKey>& keys, Script script)
                 state->connections.push_back(connection);
             }
             connection->channel->start(queue);
-            state->accepted.push(true);
         });
     listener_->start(queue_);
     listening->waitForCount(1);

@@ -55,7 +55,6 @@ public:
     bool waitForReceived(std::size_t count) { return state_->messages.waitForCount(count); }
     // The sizes of the file-channel payloads received, in order.
     std::vector<std::size_t> fileChunkSizes() const { return state_->chunks.values(); }
-    bool waitForAccepted(std::size_t count) { return state_->accepted.waitForCount(count); }
     bool waitForClosed(std::size_t count) { return state_->closed.waitForCount(count); }
 
 private:
@@ -63,7 +62,6 @@ private:
         Script script;
         std::mutex lock;
         std::vector<std::shared_ptr<Connection>> connections;
-        EventLog<bool> accepted;
         EventLog<ControlMessage> messages;
         EventLog<std::size_t> chunks;
         EventLog<ControlChannel::CloseReason> closed;

@@ -1,4 +1,3 @@
-#include "tests/support/Blocking.h"
 #include "tests/support/ChannelServer.h"
 #include "tests/support/FakeDiscovery.h"
 #include "tests/support/RawTls.h"
@@ -6,7 +5,6 @@
 #include "transport/HelloProof.h"
 
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace velm {
 namespace {
@@ -33,13 +31,16 @@ std::unique_ptr<ChannelProbe> dial(const Endpoint& endpoint, PreSharedKey key,
     return probe;
 }
 
-std::uint16_t vacantPort() {
-    RawListener vacated;
-    return vacated.port();
+Endpoint service(const std::string& name) {
+    return Endpoint::service({name, "_velm._tcp", "", 0, {}});
+}
+
+Endpoint vacant() {
+    return Endpoint::hostPort("127.0.0.1", RawListener().port());
 }
 
 TEST(ControlChannelTests, BothEndsShareTheSessionAndTheHelloProvesTheDeviceKey) {
-    ChannelServer server({PreSharedKey::fromSecret("123456"), device("ipad", 7)});
+    ChannelServer server({device("ipad", 7)});
     auto client = dial(server.endpoint(), device("ipad", 7));
     ASSERT_TRUE(client->waitForReady());
     ASSERT_TRUE(server.waitForAccepted(1));
@@ -49,11 +50,6 @@ TEST(ControlChannelTests, BothEndsShareTheSessionAndTheHelloProvesTheDeviceKey) 
     const auto binding = client->channel().sessionBinding();
     ASSERT_TRUE(binding);
     EXPECT_EQ(binding, host->channel().sessionBinding());
-    EXPECT_TRUE(client->channel().forwardSecret());
-    EXPECT_TRUE(host->channel().forwardSecret());
-    EXPECT_EQ(host->channel().pskIdentity(), "ipad");
-    EXPECT_EQ(host->channel().remoteHost(), "127.0.0.1");
-    EXPECT_EQ(client->channel().interfaceNames(), std::vector<std::string>{"lo"});
 
     const ControlMessage hello = client->channel().hello("ipad", "Tablet", 2048, 1536, 120, keyOf(7));
     client->channel().send(hello);
@@ -62,17 +58,10 @@ TEST(ControlChannelTests, BothEndsShareTheSessionAndTheHelloProvesTheDeviceKey) 
     const ClientHello& sent = hello.get<ControlMessage::Hello>()->hello;
     ASSERT_TRUE(sent.proof);
     EXPECT_TRUE(isValidHelloProof(*sent.proof, keyOf(7), *host->channel().sessionBinding()));
-
-    // The identity tells the host which kind of key let the peer in.
-    auto pairing = dial(server.endpoint(), PreSharedKey::fromSecret("123456"));
-    ASSERT_TRUE(server.waitForAccepted(2));
-    ASSERT_TRUE(server.accepted(1)->waitForReady());
-    EXPECT_EQ(server.accepted(1)->channel().pskIdentity(), "velm-psk-v1");
-    EXPECT_NE(server.accepted(1)->channel().sessionBinding(), binding);
 }
 
 TEST(ControlChannelTests, BeforeAConnectionThereIsNoProofAndNothingIsSent) {
-    auto channel = ControlChannel::outgoing(Endpoint::hostPort("127.0.0.1", vacantPort()), device("ipad", 7));
+    auto channel = ControlChannel::outgoing(vacant(), device("ipad", 7));
     EXPECT_FALSE(
         channel->hello("ipad", "Tablet", 0, 0, 0, keyOf(7)).get<ControlMessage::Hello>()->hello.proof);
     std::optional<bool> sent;
@@ -80,33 +69,21 @@ TEST(ControlChannelTests, BeforeAConnectionThereIsNoProofAndNothingIsSent) {
     EXPECT_EQ(sent, false); // at once, on this thread
 }
 
-class SuiteTests : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
+TEST(ControlChannelTests, ForwardSecrecyFollowsTheNegotiatedSuite) {
+    for (const auto& [suite, isForwardSecret] :
+         {std::pair{"ECDHE-PSK-CHACHA20-POLY1305", true}, std::pair{"PSK-AES128-GCM-SHA256", false}}) {
+        SCOPED_TRACE(suite);
+        const RawTlsPeer::Options options{"ipad", keyOf(7), suite};
 
-TEST_P(SuiteTests, ForwardSecrecyFollowsTheNegotiatedSuite) {
-    const auto [suite, isForwardSecret] = GetParam();
-    const RawTlsPeer::Options options{"ipad", keyOf(7), suite};
-
-    ChannelServer server({device("ipad", 7)});
-    auto rawClient = RawTlsPeer::connect(server.port(), options);
-    ASSERT_TRUE(rawClient && rawClient->handshakeSucceeded());
-    ASSERT_TRUE(server.waitForAccepted(1));
-    ASSERT_TRUE(server.accepted(0)->waitForReady());
-    EXPECT_EQ(server.accepted(0)->channel().forwardSecret(), isForwardSecret);
-    EXPECT_EQ(server.accepted(0)->channel().sessionBinding(), rawClient->binding());
-
-    RawListener rawListener;
-    std::unique_ptr<RawTlsPeer> rawServer;
-    std::thread serving([&] { rawServer = RawTlsPeer::accept(rawListener.accept(), options); });
-    auto client = dial(Endpoint::hostPort("127.0.0.1", rawListener.port()), device("ipad", 7));
-    ASSERT_TRUE(client->waitForReady());
-    serving.join();
-    EXPECT_EQ(client->channel().forwardSecret(), isForwardSecret);
-    EXPECT_EQ(client->channel().sessionBinding(), rawServer->binding());
+        ChannelServer server({device("ipad", 7)});
+        auto rawClient = RawTlsPeer::connect(server.port(), options);
+        ASSERT_TRUE(rawClient && rawClient->handshakeSucceeded());
+        ASSERT_TRUE(server.waitForAccepted(1));
+        ASSERT_TRUE(server.accepted(0)->waitForReady());
+        EXPECT_EQ(server.accepted(0)->channel().forwardSecret(), isForwardSecret);
+        EXPECT_EQ(server.accepted(0)->channel().sessionBinding(), rawClient->binding());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Suites, SuiteTests,
-                         ::testing::Values(std::pair{"ECDHE-PSK-CHACHA20-POLY1305", true},
-                                           std::pair{"PSK-AES128-GCM-SHA256", false}));
 
 TEST(ControlChannelTests, AWrongKeyOrAnUnknownIdentityFailsAuthenticationOnBothEnds) {
     ChannelServer server({device("ipad", 7)});
@@ -116,82 +93,54 @@ TEST(ControlChannelTests, AWrongKeyOrAnUnknownIdentityFailsAuthenticationOnBothE
     for (ChannelProbe* probe :
          {wrongKey.get(), stranger.get(), server.accepted(0).get(), server.accepted(1).get()}) {
         ASSERT_TRUE(probe->waitForClose());
-        EXPECT_EQ(probe->closeReason(), CloseReason::authenticationFailed);
-        EXPECT_FALSE(probe->sawReady());
+        EXPECT_EQ(probe->events(), std::vector<Event>{Event::Closed{CloseReason::authenticationFailed}});
     }
 }
 
-TEST(ControlChannelTests, UnreachablePeersAndServices) {
+TEST(ControlChannelTests, UnreachablePeersAndServicesCloseAsUnreachable) {
     // Refused at once: the long time-out is never reached.
-    auto refused = dial(Endpoint::hostPort("127.0.0.1", vacantPort()), device("ipad", 7), {600s, 600s});
+    auto refused = dial(vacant(), device("ipad", 7), {600s, 600s});
     // Accepts TCP but never answers the handshake.
     RawListener silent;
     auto stalled = dial(Endpoint::hostPort("127.0.0.1", silent.port()), device("ipad", 7), {200ms, 4s});
     auto held = silent.accept();
     // No resolver is installed yet.
-    auto unresolvable = dial(Endpoint::service({"Office", "_velm._tcp", "", 0, {}}), device("ipad", 7));
-    for (ChannelProbe* probe : {refused.get(), stalled.get(), unresolvable.get()}) {
-        ASSERT_TRUE(probe->waitForClose());
-        EXPECT_EQ(probe->closeReason(), CloseReason::unreachable);
-        EXPECT_FALSE(probe->sawReady());
-    }
-}
-
-TEST(ControlChannelTests, AServiceEndpointIsResolvedBeforeConnecting) {
+    auto unresolvable = dial(service("Office"), device("ipad", 7));
+    // A service that is resolved, and one that is not found in time.
     ChannelServer server({device("ipad", 7)});
     test::FakeDiscovery discovery;
     discovery.addRemote({"Office", "_velm._tcp", server.port(), {}}, TxtRecord{});
     ControlChannel::setResolverFactory(
         [&](std::shared_ptr<Queue> queue) { return discovery.makeResolver(queue); });
-
-    auto found = dial(Endpoint::service({"Office", "_velm._tcp", "", 0, {}}), device("ipad", 7));
-    auto missing =
-        dial(Endpoint::service({"Kitchen", "_velm._tcp", "", 0, {}}), device("ipad", 7), {8s, 50ms});
+    auto found = dial(service("Office"), device("ipad", 7));
+    auto missing = dial(service("Kitchen"), device("ipad", 7), {8s, 50ms});
+    for (ChannelProbe* probe : {refused.get(), stalled.get(), unresolvable.get(), missing.get()}) {
+        ASSERT_TRUE(probe->waitForClose());
+        EXPECT_EQ(probe->events(), std::vector<Event>{Event::Closed{CloseReason::unreachable}});
+    }
     EXPECT_TRUE(found->waitForReady());
-    ASSERT_TRUE(missing->waitForClose());
-    EXPECT_EQ(missing->closeReason(), CloseReason::unreachable);
     ControlChannel::setResolverFactory(nullptr);
 }
 
 // Answers a resolution only when the test says so.
-struct HeldResolution {
-    std::mutex lock;
-    InstanceResolver::Completion completion;
-};
-
-class HeldResolver final : public InstanceResolver {
-public:
-    explicit HeldResolver(std::shared_ptr<HeldResolution> held) : held_(std::move(held)) {}
+struct HeldResolver final : InstanceResolver {
+    explicit HeldResolver(std::shared_ptr<test::EventLog<Completion>> held) : held(std::move(held)) {}
     void resolve(ServiceInstance, std::chrono::steady_clock::duration, Completion completion) override {
-        std::lock_guard guard(held_->lock);
-        held_->completion = std::move(completion);
+        held->push(std::move(completion));
     }
-    void cancel() override {
-        std::lock_guard guard(held_->lock);
-        held_->completion = nullptr;
-    }
-
-private:
-    std::shared_ptr<HeldResolution> held_;
+    void cancel() override {}
+    std::shared_ptr<test::EventLog<Completion>> held;
 };
 
 TEST(ControlChannelTests, SendsWhileResolvingAreDroppedAndSendsBeforeReadyAreHeld) {
     ChannelServer server({device("ipad", 7)});
-    auto held = std::make_shared<HeldResolution>();
+    auto held = std::make_shared<test::EventLog<InstanceResolver::Completion>>();
     ControlChannel::setResolverFactory([held](auto) { return std::make_unique<HeldResolver>(held); });
-    auto client = dial(Endpoint::service({"Office", "_velm._tcp", "", 0, {}}), device("ipad", 7));
-    ASSERT_TRUE(Blocking::waitUntil([&] {
-        std::lock_guard guard(held->lock);
-        return held->completion != nullptr;
-    }));
+    auto client = dial(service("Office"), device("ipad", 7));
+    ASSERT_TRUE(held->waitForCount(1));
     client->channel().send(ControlMessage::ping(1, 0));
     client->queue()->post([&, port = server.port()] {
-        InstanceResolver::Completion completion;
-        {
-            std::lock_guard guard(held->lock);
-            completion = std::exchange(held->completion, nullptr);
-        }
-        completion(ResolvedService{"office.local", "127.0.0.1", port, 1});
+        held->values()[0](ResolvedService{"office.local", "127.0.0.1", port, 1});
         client->channel().send(ControlMessage::ping(2, 0)); // the connection exists, not yet ready
     });
     ASSERT_TRUE(server.waitForAccepted(1));
@@ -202,7 +151,7 @@ TEST(ControlChannelTests, SendsWhileResolvingAreDroppedAndSendsBeforeReadyAreHel
 }
 
 TEST(ControlChannelTests, AnAcceptedChannelCancelledBeforeStartClosesSilently) {
-    ChannelServer server({device("ipad", 7)}, {.startAccepted = false});
+    ChannelServer server({device("ipad", 7)}, /* startAccepted */ false);
     auto rawClient = RawTlsPeer::connect(server.port(), {"ipad", keyOf(7)});
     ASSERT_TRUE(server.waitForAccepted(1));
     auto host = server.accepted(0);

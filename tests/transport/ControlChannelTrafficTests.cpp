@@ -84,36 +84,29 @@ TEST(ControlChannelTrafficTests, FramesArriveAsTheirEventsAndUndecodableOnesAreD
     client.sendFile(fileData, nullptr);
     client.send(7, Bytes{});
     client.send(200, Bytes{1, 2});
+    // A payload over the frame limit is refused, and the channel stays open.
+    LogCapture log;
+    const Bytes largest(ChannelFrame::maxPayloadLength, 0x11);
+    const Bytes tooLarge(ChannelFrame::maxPayloadLength + 1, 0x22);
+    std::optional<bool> sent;
+    client.sendFile(tooLarge, [&](bool result) { sent = result; });
+    EXPECT_EQ(sent, false);
+    client.send(99, tooLarge);
+    client.send(99, largest);
+    EXPECT_TRUE(log.contains("over the frame limit"));
 
-    const std::vector<Event> expected{Event::Control{ControlMessage::ping(1, 2)},
+    const std::vector<Event> expected{Event::Ready{},
+                                      Event::Control{ControlMessage::ping(1, 2)},
                                       Event::Input{InputEvent::keyDown(4)},
                                       Event::Clipboard{ClipboardMessage::text("hi")},
                                       Event::Audio{9, Bytes{0xAA}},
                                       Event::File{fileData},
                                       Event::Other{{7, {}}},
-                                      Event::Other{{200, {1, 2}}}};
-    ASSERT_TRUE(pair.host->waitForMessages(expected.size()));
+                                      Event::Other{{200, {1, 2}}},
+                                      Event::Other{{99, largest}}};
+    ASSERT_TRUE(pair.host->waitForMessages(expected.size() - 1));
     EXPECT_TRUE(pair.host->settle());
-    EXPECT_EQ(pair.host->messages(), expected);
-    EXPECT_EQ(pair.host->events().front(), Event(Event::Ready{}));
-    EXPECT_FALSE(pair.host->closeReason());
-}
-
-TEST(ControlChannelTrafficTests, APayloadOverTheFrameLimitIsRefusedAndTheChannelStaysOpen) {
-    Pair pair;
-    ASSERT_TRUE(pair.connect());
-    LogCapture log;
-    const Bytes largest(ChannelFrame::maxPayloadLength, 0x11);
-    const Bytes tooLarge(ChannelFrame::maxPayloadLength + 1, 0x22);
-    std::optional<bool> sent;
-    pair.client->channel().sendFile(tooLarge, [&](bool result) { sent = result; });
-    EXPECT_EQ(sent, false);
-    pair.client->channel().send(99, tooLarge);
-    pair.client->channel().send(99, largest);
-    EXPECT_TRUE(log.contains("over the frame limit"));
-    ASSERT_TRUE(pair.host->waitForMessages(1));
-    EXPECT_EQ(pair.host->messages()[0], Event(Event::Other{{99, largest}}));
-    EXPECT_FALSE(pair.host->closeReason());
+    EXPECT_EQ(pair.host->events(), expected);
 }
 
 TEST(ControlChannelTrafficTests, TheLastFrameBeforeThePeerClosesIsDelivered) {
@@ -142,23 +135,6 @@ TEST(ControlChannelTrafficTests, AnOverlongFrameEndsTheChannel) {
     EXPECT_EQ(session.client->closeReason(), CloseReason::lost);
 }
 
-TEST(ControlChannelTrafficTests, APeerThatStopsReadingHitsTheBacklogCap) {
-    std::atomic<bool> done = false;
-    RawPeerSession session([&](RawTlsPeer&) {
-        while (!done) {
-            std::this_thread::sleep_for(10ms);
-        }
-    });
-    ASSERT_TRUE(session.client->waitForReady());
-    const Bytes chunk(1 << 20, 0x5a);
-    for (int i = 0; i < 64; ++i) { // far more than the cap and the socket buffers together
-        session.client->channel().sendFile(chunk, nullptr);
-    }
-    EXPECT_TRUE(session.client->waitForClose());
-    EXPECT_EQ(session.client->closeReason(), CloseReason::lost);
-    done = true;
-}
-
 TEST(ControlChannelTrafficTests, ASlowPeerIsServedByteByByteAndCanStillBeCancelled) {
     std::atomic<bool> delivered = false;
     Bytes afterCancel;
@@ -182,19 +158,6 @@ TEST(ControlChannelTrafficTests, ASlowPeerIsServedByteByByteAndCanStillBeCancell
     EXPECT_EQ(afterCancel, frame(control, *ControlMessage::bye(ByeReason::userDisconnected).jsonEncoded()));
 }
 
-TEST(ControlChannelTrafficTests, AHandshakeThatDribblesIsCutOffByTheListener) {
-    ChannelServer server({ipad}, {.handshakeTimeout = 300ms});
-    auto socket = test::RawSocket::connect(server.port());
-    ASSERT_TRUE(server.waitForAccepted(1));
-    for (std::uint8_t byte : {0x16, 0x03, 0x01}) { // the start of a record header, a byte at a time
-        socket->sendAll(Bytes{byte});
-        std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_TRUE(server.accepted(0)->waitForClose());
-    EXPECT_EQ(server.accepted(0)->closeReason(), CloseReason::unreachable);
-    EXPECT_FALSE(server.accepted(0)->sawReady());
-}
-
 TEST(ControlChannelTrafficTests, CancelFlushesTheGoodbyeSentJustBeforeIt) {
     Pair pair;
     ASSERT_TRUE(pair.connect());
@@ -214,11 +177,10 @@ TEST(ControlChannelTrafficTests, CancelFlushesTheGoodbyeSentJustBeforeIt) {
 }
 
 TEST(ControlChannelTrafficTests, NothingIsDeliveredAfterTheClose) {
-    Pair pair;
-    ASSERT_TRUE(pair.connect());
     // The client's owner cancels on the first message while many more are on their way.
+    ChannelServer server({ipad});
     test::EventLog<Event> seen;
-    auto client = ControlChannel::outgoing(pair.server.endpoint(), ipad);
+    auto client = ControlChannel::outgoing(server.endpoint(), ipad);
     client->setOnEvent([&seen, weak = std::weak_ptr(client)](Event event) {
         if (event.get<Event::Input>() && seen.values().size() == 1) {
             weak.lock()->cancel();
@@ -227,8 +189,8 @@ TEST(ControlChannelTrafficTests, NothingIsDeliveredAfterTheClose) {
         seen.push(std::move(event));
     });
     client->start(Queue::make("owner"));
-    ASSERT_TRUE(pair.server.waitForAccepted(2));
-    auto host = pair.server.accepted(1);
+    ASSERT_TRUE(server.waitForAccepted(1));
+    auto host = server.accepted(0);
     ASSERT_TRUE(host->waitForReady());
     for (int i = 0; i < 20000; ++i) {
         host->channel().send(InputEvent::pointerMove(0.5f, 0.5f));
@@ -258,12 +220,10 @@ TEST(ControlChannelTrafficTests, TheCloseIsReportedOnceWhateverRaces) {
         client->channel().cancel();
         hostSide.join();
         ASSERT_TRUE(client->waitForClose() && host->waitForClose());
+        host->channel().cancel(); // again, after it closed
         EXPECT_TRUE(client->settle() && host->settle());
         EXPECT_EQ(client->closeCount(), 1u) << "round " << round;
         EXPECT_EQ(host->closeCount(), 1u) << "round " << round;
-        host->channel().cancel(); // after it closed by itself
-        EXPECT_TRUE(host->settle());
-        EXPECT_EQ(host->closeCount(), 1u);
     }
 }
 

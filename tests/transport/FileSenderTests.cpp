@@ -1,5 +1,6 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "protocol/FileTransferLimits.h"
+#include "tests/support/ChannelProbe.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/FileTransferPrint.h"
 #include "tests/support/Pump.h"
@@ -27,13 +28,8 @@ PreSharedKey deviceKey() {
 class FileSenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        channel->setOnEvent([ready = ready](ControlChannel::Event event) {
-            if (event.get<ControlChannel::Event::Ready>()) {
-                ready->push(true);
-            }
-        });
-        channel->start(channelQueue);
-        ASSERT_TRUE(ready->waitForCount(1));
+        probe.start();
+        ASSERT_TRUE(probe.waitForReady());
     }
     void TearDown() override { channel->cancel(); }
 
@@ -51,9 +47,8 @@ protected:
 
     TemporaryFolder folder;
     ScriptedHost host{{deviceKey()}, [](ScriptedHost::Connection&, const ScriptedHost::Event&) {}};
-    std::shared_ptr<Queue> channelQueue = Queue::make("client channel");
     std::shared_ptr<ControlChannel> channel = ControlChannel::outgoing(host.endpoint(), deviceKey());
-    std::shared_ptr<EventLog<bool>> ready = std::make_shared<EventLog<bool>>();
+    test::ChannelProbe probe{channel};
     std::size_t markers = 0;
 };
 
@@ -74,43 +69,36 @@ Run sendToEnd(const std::shared_ptr<FileSender>& sender) {
     return run->values().empty() ? Run{} : run->values().front();
 }
 
-TEST_F(FileSenderTest, SplitsTheFileIntoChunksOfAtMostTheChunkSize) {
+// Chunks of at most the chunk size, and exactly the announced size: a file that grew is cut
+// there, one that shrank cannot be sent.
+TEST_F(FileSenderTest, SendsTheAnnouncedSizeInChunks) {
+    const struct {
+        std::size_t length;
+        std::uint64_t announced;
+        std::vector<std::uint64_t> progress;
+        std::optional<FileTransferError> error;
+    } cases[] = {
+        {chunk + 1, chunk + 1, {chunk, chunk + 1}, std::nullopt},
+        {chunk, chunk, {chunk}, std::nullopt},
+        {0, 0, {}, std::nullopt},
+        {100, 60, {60}, std::nullopt},
+        {chunk + 10, chunk + 20, {chunk}, FileTransferError::cannotRead()},
+    };
     const auto queue = Queue::make("sender");
-    auto run = sendToEnd(FileSender::open(channel, fileOf(chunk + 1), chunk + 1, queue));
-    EXPECT_EQ(run.completions, std::vector<std::optional<FileTransferError>>{std::nullopt});
-    EXPECT_EQ(run.progress, (std::vector<std::uint64_t>{chunk, chunk + 1}));
-
-    run = sendToEnd(FileSender::open(channel, fileOf(chunk), chunk, queue));
-    EXPECT_EQ(run.progress, std::vector<std::uint64_t>{chunk});
-
-    run = sendToEnd(FileSender::open(channel, fileOf(0), 0, queue));
-    EXPECT_EQ(run.completions, std::vector<std::optional<FileTransferError>>{std::nullopt});
-    EXPECT_TRUE(run.progress.empty());
-
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.announced);
+        const auto run = sendToEnd(FileSender::open(channel, fileOf(test.length), test.announced, queue));
+        EXPECT_EQ(run.progress, test.progress);
+        EXPECT_EQ(run.completions, std::vector{test.error});
+    }
     ASSERT_TRUE(hostHasEverything());
-    EXPECT_EQ(host.fileChunkSizes(), (std::vector<std::size_t>{chunk, 1, chunk}));
-}
-
-// The announced size rules: a file that grew is cut there, one that shrank cannot be sent.
-TEST_F(FileSenderTest, SendsExactlyTheAnnouncedSize) {
-    const auto queue = Queue::make("sender");
-    auto run = sendToEnd(FileSender::open(channel, fileOf(100), 60, queue));
-    EXPECT_EQ(run.completions, std::vector<std::optional<FileTransferError>>{std::nullopt});
-
-    run = sendToEnd(FileSender::open(channel, fileOf(chunk + 10), chunk + 20, queue));
-    EXPECT_EQ(run.completions,
-              std::vector<std::optional<FileTransferError>>{FileTransferError::cannotRead()});
-    EXPECT_EQ(run.progress, std::vector<std::uint64_t>{chunk});
-
-    ASSERT_TRUE(hostHasEverything());
-    EXPECT_EQ(host.fileChunkSizes(), (std::vector<std::size_t>{60, chunk}));
+    EXPECT_EQ(host.fileChunkSizes(), (std::vector<std::size_t>{chunk, 1, chunk, 60, chunk}));
     EXPECT_EQ(FileSender::open(channel, folder / "missing", 1, queue), nullptr);
 }
 
 TEST_F(FileSenderTest, CancelBetweenChunksStopsWithoutACompletion) {
-    const auto shared = std::make_shared<ManualQueue>();
-    auto& queue = *shared;
-    const auto sender = FileSender::open(channel, fileOf(3 * chunk), 3 * chunk, shared);
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto sender = FileSender::open(channel, fileOf(3 * chunk), 3 * chunk, queue);
     std::vector<std::uint64_t> progress;
     int completions = 0;
     sender->start(
@@ -119,9 +107,9 @@ TEST_F(FileSenderTest, CancelBetweenChunksStopsWithoutACompletion) {
             sender->cancel();
         },
         [&](std::optional<FileTransferError>) { ++completions; });
-    ASSERT_TRUE(test::pumpUntil(queue, [&] { return !progress.empty(); }));
-    queue.runUntilIdle();
-    EXPECT_EQ(queue.pendingCount(), 0u);
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !progress.empty(); }));
+    queue->runUntilIdle();
+    EXPECT_EQ(queue->pendingCount(), 0u);
     ASSERT_TRUE(hostHasEverything());
     EXPECT_EQ(host.fileChunkSizes(), std::vector<std::size_t>{chunk});
     EXPECT_EQ(progress, std::vector<std::uint64_t>{chunk});
@@ -129,14 +117,13 @@ TEST_F(FileSenderTest, CancelBetweenChunksStopsWithoutACompletion) {
 }
 
 TEST_F(FileSenderTest, ChannelWithoutConnectionFailsAfterStartReturns) {
-    const auto shared = std::make_shared<ManualQueue>();
-    auto& queue = *shared;
+    const auto queue = std::make_shared<ManualQueue>();
     const auto unstarted = ControlChannel::outgoing(host.endpoint(), deviceKey());
-    const auto sender = FileSender::open(unstarted, fileOf(10), 10, shared);
+    const auto sender = FileSender::open(unstarted, fileOf(10), 10, queue);
     std::vector<std::optional<FileTransferError>> completions;
     sender->start({}, [&](std::optional<FileTransferError> error) { completions.push_back(error); });
     EXPECT_TRUE(completions.empty());
-    queue.runUntilIdle();
+    queue->runUntilIdle();
     EXPECT_EQ(completions,
               std::vector<std::optional<FileTransferError>>{FileTransferError::connectionLost()});
 }

@@ -1,8 +1,8 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Pump.h"
+#include "tests/support/RawTls.h"
 #include "tests/support/ScriptedHost.h"
-#include "tests/support/SilentPeer.h"
 #include "transport/GlimpseClient.h"
 #include "transport/HelloProof.h"
 
@@ -58,10 +58,10 @@ TEST(GlimpseClientTest, EveryFailureIsNoImage) {
 }
 
 TEST(GlimpseClientTest, ConnectionThatNeverBecomesReadyEndsAtTheTimeOut) {
-    test::SilentPeer peer;
+    test::RawListener silent; // takes the connection and never says a word
     const auto manual = std::make_shared<ManualQueue>();
     std::vector<std::optional<Bytes>> images;
-    GlimpseClient::make(peer.endpoint(), deviceID, key)
+    GlimpseClient::make(Endpoint::hostPort("127.0.0.1", silent.port()), deviceID, key)
         ->start("Ada's iPad", manual,
                 [&](std::optional<Bytes> image) { images.push_back(std::move(image)); });
     manual->runUntilIdle();

@@ -1,8 +1,8 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/Pump.h"
+#include "tests/support/RawTls.h"
 #include "tests/support/ScriptedHost.h"
-#include "tests/support/SilentPeer.h"
 #include "transport/AwaySignature.h"
 #include "transport/HelloProof.h"
 #include "transport/HistoryClient.h"
@@ -64,37 +64,34 @@ TEST_F(HistoryClientTest, ReturnsTheRecordsToAProvenRequest) {
 
     ASSERT_TRUE(host.waitForReceived(1));
     const auto received = host.received();
-    ASSERT_EQ(received.size(), 1u);
     const auto* request = received[0].get<ControlMessage::RequestHistory>();
-    ASSERT_NE(request, nullptr);
-    const auto& hello = request->hello;
-    EXPECT_EQ(hello.deviceID, deviceID);
-    ASSERT_TRUE(hostBinding && hello.proof);
-    EXPECT_TRUE(isValidHelloProof(*hello.proof, key, *hostBinding));
-    EXPECT_EQ(hello.awaySignature, signature);
+    ASSERT_TRUE(request && hostBinding && request->hello.proof);
+    EXPECT_TRUE(isValidHelloProof(*request->hello.proof, key, *hostBinding));
+    EXPECT_EQ(request->hello.awaySignature, signature);
     EXPECT_EQ(signedBinding->values(), std::vector<Bytes>{*hostBinding});
 }
 
-TEST_F(HistoryClientTest, GoodbyeIsRefusedWithItsReason) {
-    ScriptedHost host(
-        {*PreSharedKey::forDevice(deviceID, key)},
-        ScriptedHost::answering([](ScriptedHost::Connection& connection, const ControlMessage&) {
-            connection.channel->send(ControlMessage::bye(ByeReason::notPaired));
-        }));
-    EXPECT_EQ(fetch(host.endpoint()), Result(Result::Refused{ByeReason::notPaired}));
-}
-
-TEST_F(HistoryClientTest, CloseBeforeAskingIsUnreachableAndAfterIsUnanswered) {
-    ScriptedHost otherKey({*PreSharedKey::forDevice(deviceID, Bytes(32, 0x18))}, {});
-    EXPECT_EQ(fetch(otherKey.endpoint()), Result(Result::Unreachable{}));
-
-    ScriptedHost hangsUp(
-        {*PreSharedKey::forDevice(deviceID, key)},
-        ScriptedHost::answering([](ScriptedHost::Connection& connection, const ControlMessage&) {
-            connection.channel->cancel();
-        }));
-    results = std::make_shared<EventLog<Result>>();
-    EXPECT_EQ(fetch(hangsUp.endpoint()), Result(Result::Unanswered{}));
+// A goodbye is a refusal with its reason; a close before asking is unreachable, after it unanswered.
+TEST_F(HistoryClientTest, GoodbyesAndCloses) {
+    const auto answer = [](std::function<void(ControlChannel&)> act) {
+        return ScriptedHost::answering(
+            [act](auto& connection, const ControlMessage&) { act(*connection.channel); });
+    };
+    const struct {
+        Bytes hostKey;
+        ScriptedHost::Script script;
+        Result expected;
+    } cases[] = {
+        {key, answer([](auto& c) { c.send(ControlMessage::bye(ByeReason::notPaired)); }),
+         Result::Refused{ByeReason::notPaired}},
+        {key, answer([](auto& c) { c.cancel(); }), Result::Unanswered{}},
+        {Bytes(32, 0x18), {}, Result::Unreachable{}},
+    };
+    for (const auto& test : cases) {
+        ScriptedHost host({*PreSharedKey::forDevice(deviceID, test.hostKey)}, test.script);
+        results = std::make_shared<EventLog<Result>>();
+        EXPECT_EQ(fetch(host.endpoint()), test.expected);
+    }
 }
 
 // Over a channel that is already ready the client asks at once; a silent host leaves it
@@ -129,10 +126,11 @@ TEST_F(HistoryClientTest, AsksAtOnceOverAReadyChannelAndTimesOutUnanswered) {
 }
 
 TEST_F(HistoryClientTest, ConnectionThatNeverBecomesReadyIsUnreachable) {
-    test::SilentPeer peer;
+    test::RawListener silent; // takes the connection and never says a word
     const auto manual = std::make_shared<ManualQueue>();
     std::vector<Result> seen;
-    HistoryClient::make(peer.endpoint(), deviceID, key, {}, std::chrono::seconds(2))
+    const auto endpoint = Endpoint::hostPort("127.0.0.1", silent.port());
+    HistoryClient::make(endpoint, deviceID, key, {}, std::chrono::seconds(2))
         ->start("Ada's iPad", manual, false, [&](Result result) { seen.push_back(result); });
     manual->runUntilIdle();
     manual->advance(std::chrono::seconds(2));

@@ -1,6 +1,5 @@
 #include "transport/HostBrowser.h"
 
-#include "platform/discovery/Discovery.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
 
@@ -22,33 +21,10 @@ Result resultNamed(std::string name, std::optional<TxtRecord> txt) {
                   std::move(txt)};
 }
 
-// Browsers whose states the test reports by hand, for failures the fake network never has.
-class ScriptedDiscovery final : public Discovery {
-public:
-    struct Browser final : ServiceBrowser {
-        explicit Browser(ScriptedDiscovery& owner) : owner(owner) {}
-        void start(std::string, StateHandler state, ResultsHandler) override {
-            ++owner.starts;
-            owner.onState = std::move(state);
-        }
-        void stop() override {}
-        ScriptedDiscovery& owner;
-    };
-
-    std::unique_ptr<ServicePublisher> makePublisher(std::shared_ptr<Queue>) override { return nullptr; }
-    std::unique_ptr<ServiceBrowser> makeBrowser(std::shared_ptr<Queue>) override {
-        return std::make_unique<Browser>(*this);
-    }
-    std::unique_ptr<InstanceResolver> makeResolver(std::shared_ptr<Queue>) override { return nullptr; }
-
-    int starts = 0;
-    ServiceBrowser::StateHandler onState;
-};
-
 class HostBrowserTest : public ::testing::Test {
 protected:
-    std::shared_ptr<HostBrowser> watched(std::shared_ptr<Discovery> discovery) {
-        auto browser = HostBrowser::make(queue, std::move(discovery), {2s, 1s});
+    std::shared_ptr<HostBrowser> watched() {
+        auto browser = HostBrowser::make(queue, network, {2s, 1s});
         browser->setOnHosts([this](const Hosts& list) { hosts.push_back(list); });
         browser->setOnState([this](const SessionState& state) { states.push_back(state); });
         return browser;
@@ -64,7 +40,7 @@ TEST_F(HostBrowserTest, AdvertisedHostIsListedAndFollowedWhileTheDaemonComesAndG
     network->addRemote({"Office", velmType, 40100, {}},
                        TxtRecord{{"id", "HOST-1"}, {"model", "Mac14,2"}, {"modelname", "MacBook Air"}});
     network->addRemote({"Printer", "_ipp._tcp", 631, {}}, TxtRecord{{"id", "not-a-host"}});
-    auto browser = watched(network);
+    auto browser = watched();
     browser->start();
     queue->runUntilIdle();
     const Hosts office{{"HOST-1", "Office",
@@ -82,13 +58,13 @@ TEST_F(HostBrowserTest, AdvertisedHostIsListedAndFollowedWhileTheDaemonComesAndG
     EXPECT_EQ(hosts, (std::vector<Hosts>{office, Hosts{}, office}));
 
     browser->stop();
-    network->removeRemote("Office");
+    network->setReachable(false);
     queue->advance(10s);
     EXPECT_EQ(hosts.size(), 3u);
 }
 
 TEST_F(HostBrowserTest, FindingNothingIsToldOnceAfterTheDelayOfTheLatestStart) {
-    auto browser = watched(network);
+    auto browser = watched();
     browser->start();
     queue->advance(1500ms);
     browser->start();
@@ -101,25 +77,25 @@ TEST_F(HostBrowserTest, FindingNothingIsToldOnceAfterTheDelayOfTheLatestStart) {
 }
 
 TEST_F(HostBrowserTest, FailedBrowsingStartsAgainAfterThePauseUnlessStopped) {
-    auto scripted = std::make_shared<ScriptedDiscovery>();
-    auto browser = watched(scripted);
-    auto fail = [&] {
-        queue->post([handler = scripted->onState] { handler(ServiceBrowser::State::failed("Bad state")); });
+    auto browser = watched();
+    const auto fail = [&] {
+        network->failBrowsers("Bad state");
         queue->runUntilIdle();
     };
     browser->start();
     queue->runUntilIdle();
     fail();
-    EXPECT_EQ(states, std::vector<SessionState>{SessionState::offline()});
+    const std::vector<SessionState> failed{SessionState::discovering(), SessionState::offline()};
+    EXPECT_EQ(states, failed);
     queue->advance(999ms);
-    EXPECT_EQ(scripted->starts, 1);
+    EXPECT_EQ(states, failed);
     queue->advance(1ms);
-    EXPECT_EQ(scripted->starts, 2);
+    EXPECT_EQ(states.back(), SessionState::discovering());
 
     fail();
     browser->stop();
     queue->advance(5s);
-    EXPECT_EQ(scripted->starts, 2);
+    EXPECT_EQ(states.size(), 4u);
     EXPECT_TRUE(hosts.empty());
 }
 

@@ -3,6 +3,7 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/Pump.h"
 #include "tests/support/RawTls.h"
 #include "transport/ControlChannel.h"
 
@@ -35,11 +36,6 @@ RawTlsPeer::Options deviceClient(std::uint8_t fill) {
     return {"DEVICE-1", Bytes(32, fill)};
 }
 
-std::uint16_t vacatedPort() {
-    RawListener vacated;
-    return vacated.port();
-}
-
 // Drives a listener on virtual time while its sockets work in real time: the platform listener
 // reports from its own threads onto the manual queue, which the test runs.
 class HostListenerTest : public ::testing::Test {
@@ -50,18 +46,7 @@ protected:
             [this](std::shared_ptr<ControlChannel> channel) { channels.push_back(channel); });
     }
 
-    // Runs the queue until `condition` holds; a bound keeps a broken test from hanging.
-    bool pump(const std::function<bool()>& condition) {
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;
-        while (std::chrono::steady_clock::now() < giveUp) {
-            queue->runUntilIdle();
-            if (condition()) {
-                return true;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        return false;
-    }
+    bool pump(const std::function<bool()>& condition) { return test::pumpUntil(*queue, condition); }
 
     // Pumps until the latest start has ended in a port or a failure, running retries as they come due.
     std::optional<State> settle() {
@@ -73,6 +58,12 @@ protected:
             return false;
         });
         return settled ? std::optional(states.back()) : std::nullopt;
+    }
+
+    // The port of the advertising the latest start settled in, or 0.
+    std::uint16_t advertisedPort() {
+        const auto settled = settle();
+        return settled && settled->kind() == State::Kind::advertising ? settled->port() : 0;
     }
 
     // Failed attempts, as the log tells them.
@@ -100,35 +91,28 @@ protected:
 
 TEST_F(HostListenerTest, AdvertisesTheHostAndItsModelOnTheSystemsPort) {
     listener->start("Office", "HOST-1", deviceKeys(1));
-    const auto settled = settle();
-    ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
-    const auto port = settled->port();
-    EXPECT_NE(port, 0);
+    const auto port = advertisedPort();
+    ASSERT_NE(port, 0);
     EXPECT_EQ(states, (std::vector<State>{State::starting(), State::advertising(port)}));
 
     ASSERT_TRUE(pump([&] { return !network->published().empty(); }));
     const TxtRecord txt{{"id", "HOST-1"}, {"model", "Mac14,2"}, {"modelname", "MacBook Air"}};
     EXPECT_EQ(network->published(), (std::vector<ServiceAdvert>{{"Office", velmType, port, txt}}));
-    EXPECT_TRUE(log.contains("discovery: Bonjour registered: Office"));
-
-    EXPECT_TRUE(RawTlsPeer::connect(port, deviceClient(1))->handshakeSucceeded());
-    EXPECT_FALSE(RawTlsPeer::connect(port, deviceClient(2))->handshakeSucceeded());
-    EXPECT_TRUE(pump([&] { return channels.size() == 2; }));
 }
 
 TEST_F(HostListenerTest, UnnamedListenerAdvertisesNothingAndClosesConnectionsNoOneTakes) {
     listener->start(std::nullopt, "HOST-1", "123456");
-    const auto settled = settle();
-    ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
+    const auto port = advertisedPort();
+    ASSERT_NE(port, 0);
     const auto pairing = PreSharedKey::fromSecret("123456");
     const RawTlsPeer::Options client{pairing.identity(),
                                      Bytes(pairing.key().data(), pairing.key().data() + 32)};
-    EXPECT_TRUE(RawTlsPeer::connect(settled->port(), client)->handshakeSucceeded());
+    EXPECT_TRUE(RawTlsPeer::connect(port, client)->handshakeSucceeded());
     EXPECT_TRUE(pump([&] { return channels.size() == 1; }));
     EXPECT_TRUE(network->published().empty());
 
     listener->setOnConnection(nullptr);
-    auto ignored = RawTlsPeer::connect(settled->port(), client);
+    auto ignored = RawTlsPeer::connect(port, client);
     ASSERT_TRUE(ignored->handshakeSucceeded());
     std::atomic<bool> ended = false;
     std::thread reader([&] {
@@ -140,7 +124,7 @@ TEST_F(HostListenerTest, UnnamedListenerAdvertisesNothingAndClosesConnectionsNoO
 }
 
 TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
-    const auto preferred = vacatedPort();
+    const auto preferred = RawListener().port();
     listener->setPreferredPort(preferred);
     listener->start("Office", "HOST-1", deviceKeys(1));
     EXPECT_EQ(settle(), State::advertising(preferred));
@@ -152,7 +136,7 @@ TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
     EXPECT_FALSE(RawTlsPeer::connect(preferred, deviceClient(1))->handshakeSucceeded());
 
     // A preferred port set once a port was chosen changes nothing.
-    listener->setPreferredPort(vacatedPort());
+    listener->setPreferredPort(RawListener().port());
     listener->stop();
     listener->start("Office", "HOST-1", deviceKeys(2));
     EXPECT_EQ(settle(), State::advertising(preferred));
@@ -171,9 +155,9 @@ TEST_F(HostListenerTest, BusyKeptPortIsTriedFiveTimesThenAnyPortIsTaken) {
         EXPECT_EQ(count(State::Kind::starting), static_cast<std::size_t>(attempt));
         queue->advance(1ms);
     }
-    const auto settled = settle();
-    ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
-    EXPECT_NE(settled->port(), holder.port());
+    const auto port = advertisedPort();
+    EXPECT_NE(port, 0);
+    EXPECT_NE(port, holder.port());
     EXPECT_EQ(count(State::Kind::starting), 6u);
     EXPECT_EQ(count(State::Kind::failed), 0u);
 }
@@ -205,8 +189,8 @@ TEST_F(HostListenerTest, StopAndDroppingCloseThePortAndWithdrawTheService) {
 
     for (bool drop : {false, true}) {
         listener->start("Office", "HOST-1", deviceKeys(1));
-        const auto settled = settle();
-        ASSERT_TRUE(settled && settled->kind() == State::Kind::advertising);
+        const auto port = advertisedPort();
+        ASSERT_NE(port, 0);
         ASSERT_TRUE(pump([&] { return !network->published().empty(); }));
         if (drop) {
             listener.reset();
@@ -214,10 +198,9 @@ TEST_F(HostListenerTest, StopAndDroppingCloseThePortAndWithdrawTheService) {
             listener->stop();
             queue->runUntilIdle();
             EXPECT_EQ(states.back(), State::stopped());
-            EXPECT_TRUE(log.contains("discovery: Bonjour removed: Office"));
         }
         EXPECT_TRUE(network->published().empty());
-        EXPECT_TRUE(pump([&] { return RawSocket::connect(settled->port()) == nullptr; }));
+        EXPECT_TRUE(pump([&] { return RawSocket::connect(port) == nullptr; }));
     }
 }
 

@@ -7,12 +7,22 @@ namespace velm {
 namespace {
 
 using test::transportVector;
+using Failure = Pairing::Failure;
 
 Bytes asBytes(ByteView bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
-template <typename Value>
-std::optional<Pairing::Failure> failureOf(const std::variant<Value, Pairing::Failure>& result) {
-    if (const Pairing::Failure* failure = std::get_if<Pairing::Failure>(&result)) {
+Bytes flipped(Bytes bytes, std::size_t index) {
+    bytes[index] ^= 0x01;
+    return bytes;
+}
+
+Bytes extended(Bytes bytes) {
+    bytes.push_back(0);
+    return bytes;
+}
+
+template <typename Value> std::optional<Failure> failureOf(const std::variant<Value, Failure>& result) {
+    if (const Failure* failure = std::get_if<Failure>(&result)) {
         return *failure;
     }
     return std::nullopt;
@@ -27,10 +37,6 @@ protected:
         return Pairing::Offer(key ? *key : X25519PrivateKey::generate());
     }
 
-    std::variant<SecretBytes, Pairing::Failure> open(ByteView sealed, ByteView hostPublic, ByteView withBinding) {
-        return Pairing::openKey(sealed, hostPublic, offer, withBinding);
-    }
-
     const Pairing::Offer offer = recordedOffer();
     const Bytes binding = transportVector("binding");
     const Bytes hostPublic = transportVector("pair_host_public");
@@ -38,76 +44,65 @@ protected:
 };
 
 TEST_F(RecordedPairingTest, OpensTheKeySealedByAnIndependentImplementation) {
-    const auto result = open(sealed, hostPublic, binding);
+    const auto result = Pairing::openKey(sealed, hostPublic, offer, binding);
     ASSERT_FALSE(failureOf(result).has_value());
     EXPECT_EQ(asBytes(std::get<SecretBytes>(result)), transportVector("device_key"));
 }
 
-TEST_F(RecordedPairingTest, CannotOpenUnderAnotherBindingOfferOrHostKey) {
-    Bytes otherBinding = binding;
-    otherBinding[0] ^= 0x01;
-    EXPECT_EQ(failureOf(open(sealed, hostPublic, otherBinding)), Pairing::Failure::cannotOpen);
-
-    const Pairing::Offer otherOffer;
-    EXPECT_EQ(failureOf(Pairing::openKey(sealed, hostPublic, otherOffer, binding)), Pairing::Failure::cannotOpen);
-
-    const Pairing::Offer otherHost;
-    EXPECT_EQ(failureOf(open(sealed, otherHost.publicKey(), binding)), Pairing::Failure::cannotOpen);
-}
-
-TEST_F(RecordedPairingTest, CannotOpenMisshapenOrAlteredBoxes) {
-    EXPECT_EQ(failureOf(open(transportVector("pair_sealed_short_key"), hostPublic, binding)),
-              Pairing::Failure::cannotOpen);
-    EXPECT_EQ(failureOf(open(ByteView(sealed).first(28), hostPublic, binding)), Pairing::Failure::cannotOpen);
-    EXPECT_EQ(failureOf(open({}, hostPublic, binding)), Pairing::Failure::cannotOpen);
-    for (std::size_t index : {0u, 20u, 59u}) {
-        Bytes altered = sealed;
-        altered[index] ^= 0x01;
-        EXPECT_EQ(failureOf(open(altered, hostPublic, binding)), Pairing::Failure::cannotOpen) << index;
+TEST_F(RecordedPairingTest, RefusesAnotherSessionOfferOrHostKeyAndMisshapenBoxes) {
+    const struct {
+        const char* what;
+        Bytes sealed;
+        Bytes hostPublic;
+        Bytes binding;
+        Failure failure;
+    } cases[] = {
+        {"another binding", sealed, hostPublic, flipped(binding, 0), Failure::cannotOpen},
+        {"another host key", sealed, asBytes(Pairing::Offer().publicKey()), binding, Failure::cannotOpen},
+        {"a short key inside", transportVector("pair_sealed_short_key"), hostPublic, binding,
+         Failure::cannotOpen},
+        {"cut short", Bytes(sealed.begin(), sealed.begin() + 28), hostPublic, binding, Failure::cannotOpen},
+        {"empty", {}, hostPublic, binding, Failure::cannotOpen},
+        {"altered nonce", flipped(sealed, 0), hostPublic, binding, Failure::cannotOpen},
+        {"altered ciphertext", flipped(sealed, 20), hostPublic, binding, Failure::cannotOpen},
+        {"altered tag", flipped(sealed, 59), hostPublic, binding, Failure::cannotOpen},
+        {"short host key", sealed, Bytes(hostPublic.begin(), hostPublic.end() - 1), binding,
+         Failure::malformedKey},
+        {"long host key", sealed, extended(hostPublic), binding, Failure::malformedKey},
+        {"low-order host key", sealed, Bytes(32, 0), binding, Failure::keyAgreementFailed},
+    };
+    for (const auto& test : cases) {
+        EXPECT_EQ(failureOf(Pairing::openKey(test.sealed, test.hostPublic, offer, test.binding)),
+                  test.failure)
+            << test.what;
     }
+    EXPECT_EQ(failureOf(Pairing::openKey(sealed, hostPublic, Pairing::Offer(), binding)),
+              Failure::cannotOpen);
 }
 
-TEST_F(RecordedPairingTest, RefusesMalformedHostKeys) {
-    EXPECT_EQ(failureOf(open(sealed, ByteView(hostPublic).first(31), binding)), Pairing::Failure::malformedKey);
-    Bytes longer = hostPublic;
-    longer.push_back(0);
-    EXPECT_EQ(failureOf(open(sealed, longer, binding)), Pairing::Failure::malformedKey);
-    EXPECT_EQ(failureOf(open(sealed, Bytes(32, 0), binding)), Pairing::Failure::keyAgreementFailed);
-}
-
+// Each seal uses a fresh host key, and opens only on the session it was made for.
 TEST(PairingTest, HostSealsWhatTheDeviceOpens) {
     const SecretBytes deviceKey = Pairing::newKey();
     const Bytes binding(32, 0x42);
     const Pairing::Offer offer;
-
     const auto sealed = Pairing::sealKey(deviceKey, offer.publicKey(), binding);
-    ASSERT_FALSE(failureOf(sealed).has_value());
+    const auto again = Pairing::sealKey(deviceKey, offer.publicKey(), binding);
+    ASSERT_FALSE(failureOf(sealed) || failureOf(again));
     const Pairing::SealedKey& response = std::get<Pairing::SealedKey>(sealed);
+    EXPECT_NE(response.publicKey, std::get<Pairing::SealedKey>(again).publicKey);
+    EXPECT_NE(response.sealedKey, std::get<Pairing::SealedKey>(again).sealedKey);
 
     const auto opened = Pairing::openKey(response.sealedKey, response.publicKey, offer, binding);
     ASSERT_FALSE(failureOf(opened).has_value());
     EXPECT_EQ(std::get<SecretBytes>(opened), deviceKey);
-
-    // Relayed onto another connection, the response opens nowhere.
-    const Bytes otherBinding(32, 0x43);
-    EXPECT_EQ(failureOf(Pairing::openKey(response.sealedKey, response.publicKey, offer, otherBinding)),
-              Pairing::Failure::cannotOpen);
-}
-
-TEST(PairingTest, EverySealUsesAFreshHostKey) {
-    const SecretBytes deviceKey = Pairing::newKey();
-    const Pairing::Offer offer;
-    const auto first = Pairing::sealKey(deviceKey, offer.publicKey(), Bytes(32, 1));
-    const auto second = Pairing::sealKey(deviceKey, offer.publicKey(), Bytes(32, 1));
-    ASSERT_FALSE(failureOf(first) || failureOf(second));
-    EXPECT_NE(std::get<Pairing::SealedKey>(first).publicKey, std::get<Pairing::SealedKey>(second).publicKey);
-    EXPECT_NE(std::get<Pairing::SealedKey>(first).sealedKey, std::get<Pairing::SealedKey>(second).sealedKey);
+    EXPECT_EQ(failureOf(Pairing::openKey(response.sealedKey, response.publicKey, offer, Bytes(32, 0x43))),
+              Failure::cannotOpen);
 }
 
 TEST(PairingTest, SealingRefusesMalformedOrLowOrderDeviceKeys) {
     const SecretBytes deviceKey = Pairing::newKey();
-    EXPECT_EQ(failureOf(Pairing::sealKey(deviceKey, Bytes(31, 9), {})), Pairing::Failure::malformedKey);
-    EXPECT_EQ(failureOf(Pairing::sealKey(deviceKey, Bytes(32, 0), {})), Pairing::Failure::keyAgreementFailed);
+    EXPECT_EQ(failureOf(Pairing::sealKey(deviceKey, Bytes(31, 9), {})), Failure::malformedKey);
+    EXPECT_EQ(failureOf(Pairing::sealKey(deviceKey, Bytes(32, 0), {})), Failure::keyAgreementFailed);
 }
 
 } // namespace

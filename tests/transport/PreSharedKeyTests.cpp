@@ -20,14 +20,6 @@ TEST(PreSharedKeyTest, PairingCodeKeyMatchesIndependentDerivation) {
     EXPECT_EQ(keyBytes(PreSharedKey::fromSecret("")), transportVector("psk_empty"));
 }
 
-TEST(PreSharedKeyTest, DeviceKeyUsesTheIdentifierAsIdentity) {
-    const Bytes deviceKey = transportVector("device_key");
-    const std::optional<PreSharedKey> key = PreSharedKey::forDevice("3F2504E0-4F89-11D3-9A0C-0305E82C3301", deviceKey);
-    ASSERT_TRUE(key.has_value());
-    EXPECT_EQ(key->identity(), "3F2504E0-4F89-11D3-9A0C-0305E82C3301");
-    EXPECT_EQ(keyBytes(*key), deviceKey);
-}
-
 TEST(PreSharedKeyTest, RefusesIdentifiersThatCannotBeTlsIdentities) {
     using Error = PreSharedKey::IdentityError;
     const Bytes deviceKey(32, 1);
