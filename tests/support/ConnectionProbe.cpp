@@ -1,5 +1,7 @@
 #include "tests/support/ConnectionProbe.h"
 
+#include <algorithm>
+
 namespace velm::test {
 
 namespace {
@@ -11,17 +13,11 @@ bool isEnd(TlsConnection::State state)
 
 } // namespace
 
-ConnectionProbe::ConnectionProbe(std::shared_ptr<TlsConnection> connection)
-    : connection_(std::move(connection)), queue_(Queue::make("probe")),
-      states_(std::make_shared<EventLog<std::pair<State, std::optional<NetError>>>>())
+ConnectionProbe::ConnectionProbe(std::shared_ptr<TlsConnection> connection) : connection_(std::move(connection))
 {
     connection_->setStateHandler(
         [states = states_](State state, const std::optional<NetError>& error) { states->push({state, error}); });
 }
-
-void ConnectionProbe::start() { connection_->start(queue_); }
-
-void ConnectionProbe::readContinuously(std::size_t maximum) { receiveNext(connection_, reading_, maximum); }
 
 void ConnectionProbe::receiveNext(std::weak_ptr<TlsConnection> connection, std::shared_ptr<Reading> reading,
                                   std::size_t maximum)
@@ -47,12 +43,7 @@ void ConnectionProbe::receiveNext(std::weak_ptr<TlsConnection> connection, std::
 bool ConnectionProbe::waitFor(State state)
 {
     return states_->waitFor([state](const auto& values) {
-        for (const auto& value : values) {
-            if (value.first == state) {
-                return true;
-            }
-        }
-        return false;
+        return std::ranges::any_of(values, [state](const auto& value) { return value.first == state; });
     });
 }
 
@@ -70,23 +61,13 @@ std::vector<ConnectionProbe::State> ConnectionProbe::states() const
     return result;
 }
 
-std::size_t ConnectionProbe::endCount() const
-{
-    std::size_t count = 0;
-    for (const auto& value : states_->values()) {
-        count += isEnd(value.first) ? 1 : 0;
-    }
-    return count;
-}
+std::size_t ConnectionProbe::endCount() const { return std::ranges::count_if(states(), isEnd); }
 
 std::optional<NetError> ConnectionProbe::failure() const
 {
-    for (const auto& value : states_->values()) {
-        if (value.first == State::failed) {
-            return value.second;
-        }
-    }
-    return std::nullopt;
+    const auto values = states_->values();
+    const auto failed = std::ranges::find(values, State::failed, &std::pair<State, std::optional<NetError>>::first);
+    return failed == values.end() ? std::nullopt : failed->second;
 }
 
 bool ConnectionProbe::waitForBytes(std::size_t count)
@@ -100,8 +81,6 @@ bool ConnectionProbe::waitForBytes(std::size_t count)
     });
 }
 
-bool ConnectionProbe::waitForStreamEnd() { return reading_->ends.waitForCount(1); }
-
 Bytes ConnectionProbe::received() const
 {
     Bytes all;
@@ -111,16 +90,10 @@ Bytes ConnectionProbe::received() const
     return all;
 }
 
-bool ConnectionProbe::sawCompletion() const
+bool ConnectionProbe::endedCleanly() const
 {
     const auto ends = reading_->ends.values();
-    return !ends.empty() && reading_->complete;
-}
-
-std::optional<NetError> ConnectionProbe::receiveError() const
-{
-    const auto ends = reading_->ends.values();
-    return ends.empty() ? std::nullopt : ends.front();
+    return !ends.empty() && reading_->complete && !ends.front();
 }
 
 } // namespace velm::test
