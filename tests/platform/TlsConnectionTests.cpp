@@ -5,14 +5,12 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
-#include <thread>
-
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velm {
@@ -28,11 +26,14 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view bindingLabel = "velm-session-binding-v1";
 
-Bytes keyOf(std::uint8_t seed) { return Bytes(32, seed); }
-Endpoint loopback(std::uint16_t port) { return Endpoint::hostPort("127.0.0.1", port); }
+Bytes keyOf(std::uint8_t seed) {
+    return Bytes(32, seed);
+}
+Endpoint loopback(std::uint16_t port) {
+    return Endpoint::hostPort("127.0.0.1", port);
+}
 
-TlsParameters parametersFor(const std::string& identity, std::uint8_t seed)
-{
+TlsParameters parametersFor(const std::string& identity, std::uint8_t seed) {
     return TlsParameters({TlsKey{identity, SecretBytes(keyOf(seed))}});
 }
 
@@ -46,11 +47,8 @@ struct RawServer {
               if (auto socket = listener.accept()) {
                   serve(*RawTlsPeer::accept(std::move(socket), options), released);
               }
-          })
-    {
-    }
-    ~RawServer()
-    {
+          }) {}
+    ~RawServer() {
         released = true;
         serving.join();
     }
@@ -61,19 +59,20 @@ struct RawServer {
     std::thread serving;
 };
 
-void waitUntil(const std::atomic<bool>& flag)
-{
+void waitUntil(const std::atomic<bool>& flag) {
     while (!flag) {
         std::this_thread::sleep_for(10ms);
     }
 }
 
 // Handshakes, then never reads.
-const RawServer::Serve neverReads = [](RawTlsPeer&, const std::atomic<bool>& released) { waitUntil(released); };
+const RawServer::Serve neverReads = [](RawTlsPeer&, const std::atomic<bool>& released) {
+    waitUntil(released);
+};
 
-std::unique_ptr<ConnectionProbe> connectTo(const Endpoint& endpoint, const TlsParameters& parameters,
-                                           TlsConnection::Duration timeout = TlsConnection::defaultConnectTimeout)
-{
+std::unique_ptr<ConnectionProbe>
+connectTo(const Endpoint& endpoint, const TlsParameters& parameters,
+          TlsConnection::Duration timeout = TlsConnection::defaultConnectTimeout) {
     auto probe = std::make_unique<ConnectionProbe>(TlsConnection::connect(endpoint, parameters, timeout));
     probe->start();
     return probe;
@@ -81,36 +80,35 @@ std::unique_ptr<ConnectionProbe> connectTo(const Endpoint& endpoint, const TlsPa
 
 // Waits until every update the connection's strand had made is delivered: a send after
 // the end is answered through the same path.
-void settle(ConnectionProbe& probe)
-{
+void settle(ConnectionProbe& probe) {
     test::EventLog<int> answered;
     probe.connection().send({}, [&](const std::optional<NetError>&) { answered.push(1); });
     ASSERT_TRUE(answered.waitForCount(1));
 }
 
-auto sessionFacts(const TlsConnection& connection)
-{
+auto sessionFacts(const TlsConnection& connection) {
     return std::tuple{connection.cipherSuite(), connection.pskIdentity(), connection.remoteHost(),
-                      connection.interfaceNames(), connection.exportKeyingMaterial(bindingLabel, 32).has_value()};
+                      connection.interfaceNames(),
+                      connection.exportKeyingMaterial(bindingLabel, 32).has_value()};
 }
 
-TEST(TlsConnectionTests, BothEndsShareTheSessionFacts)
-{
-    LoopbackServer server(TlsParameters({TlsKey{"first", SecretBytes(keyOf(1))},
-                                         TlsKey{"second", SecretBytes(keyOf(2))},
-                                         TlsKey{"third", SecretBytes(keyOf(3))}}));
+TEST(TlsConnectionTests, BothEndsShareTheSessionFacts) {
+    LoopbackServer server(
+        TlsParameters({TlsKey{"first", SecretBytes(keyOf(1))}, TlsKey{"second", SecretBytes(keyOf(2))},
+                       TlsKey{"third", SecretBytes(keyOf(3))}}));
     auto client = std::make_unique<ConnectionProbe>(
         TlsConnection::connect(server.endpoint(), parametersFor("second", 2)));
-    EXPECT_EQ(sessionFacts(client->connection()), std::tuple(std::nullopt, std::nullopt, std::nullopt,
-                                                             std::vector<std::string>{}, false));
+    EXPECT_EQ(sessionFacts(client->connection()),
+              std::tuple(std::nullopt, std::nullopt, std::nullopt, std::vector<std::string>{}, false));
     client->start();
     ASSERT_TRUE(client->waitFor(State::ready));
     ASSERT_TRUE(server.waitForAccepted(1));
     auto accepted = server.accepted(0);
     ASSERT_TRUE(accepted->waitFor(State::ready));
 
-    const auto facts = std::tuple(std::optional(TlsParameters::suiteEcdhePskChacha20), std::optional("second"),
-                                  std::optional("127.0.0.1"), std::vector<std::string>{"lo"}, true);
+    const auto facts =
+        std::tuple(std::optional(TlsParameters::suiteEcdhePskChacha20), std::optional("second"),
+                   std::optional("127.0.0.1"), std::vector<std::string>{"lo"}, true);
     EXPECT_EQ(sessionFacts(client->connection()), facts);
     EXPECT_EQ(sessionFacts(accepted->connection()), facts);
     EXPECT_EQ(client->states(), (std::vector<State>{State::preparing, State::ready}));
@@ -126,8 +124,7 @@ TEST(TlsConnectionTests, BothEndsShareTheSessionFacts)
     EXPECT_NE(other->connection().exportKeyingMaterial(bindingLabel, 32), clientBinding);
 }
 
-TEST(TlsConnectionTests, TheListenerServesIpv6Too)
-{
+TEST(TlsConnectionTests, TheListenerServesIpv6Too) {
     const int fd = socket(AF_INET6, SOCK_STREAM, 0);
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
@@ -147,8 +144,7 @@ TEST(TlsConnectionTests, TheListenerServesIpv6Too)
 
 class SuiteTests : public ::testing::TestWithParam<std::pair<std::uint16_t, const char*>> {};
 
-TEST_P(SuiteTests, EachOfferedSuiteNegotiatesWhenThePeerOffersOnlyIt)
-{
+TEST_P(SuiteTests, EachOfferedSuiteNegotiatesWhenThePeerOffersOnlyIt) {
     const auto [suite, name] = GetParam();
     const RawTlsPeer::Options options{"device", keyOf(5), name};
 
@@ -172,14 +168,13 @@ TEST_P(SuiteTests, EachOfferedSuiteNegotiatesWhenThePeerOffersOnlyIt)
     EXPECT_EQ(client->connection().exportKeyingMaterial(bindingLabel, 32), rawBinding.values()[0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Suites, SuiteTests,
-                         ::testing::Values(std::pair{TlsParameters::suiteEcdhePskChacha20,
-                                                     "ECDHE-PSK-CHACHA20-POLY1305"},
-                                           std::pair{TlsParameters::suitePskAes256Gcm, "PSK-AES256-GCM-SHA384"},
-                                           std::pair{TlsParameters::suitePskAes128Gcm, "PSK-AES128-GCM-SHA256"}));
+INSTANTIATE_TEST_SUITE_P(
+    Suites, SuiteTests,
+    ::testing::Values(std::pair{TlsParameters::suiteEcdhePskChacha20, "ECDHE-PSK-CHACHA20-POLY1305"},
+                      std::pair{TlsParameters::suitePskAes256Gcm, "PSK-AES256-GCM-SHA384"},
+                      std::pair{TlsParameters::suitePskAes128Gcm, "PSK-AES128-GCM-SHA256"}));
 
-TEST(TlsConnectionTests, OnlyTls12IsEverNegotiated)
-{
+TEST(TlsConnectionTests, OnlyTls12IsEverNegotiated) {
     LoopbackServer server(parametersFor("device", 5));
     RawTlsPeer::Options either{"device", keyOf(5)};
     either.maxVersion = 0x0304;
@@ -197,8 +192,7 @@ TEST(TlsConnectionTests, OnlyTls12IsEverNegotiated)
     EXPECT_TRUE(server.accepted(1)->failure()->isTls());
 }
 
-TEST(TlsConnectionTests, AWrongKeyOrAnUnknownIdentityFailsAsTlsOnBothEnds)
-{
+TEST(TlsConnectionTests, AWrongKeyOrAnUnknownIdentityFailsAsTlsOnBothEnds) {
     LoopbackServer server(parametersFor("device", 5));
     auto wrongKey = connectTo(server.endpoint(), parametersFor("device", 6));
     auto stranger = connectTo(server.endpoint(), parametersFor("stranger", 5));
@@ -218,19 +212,19 @@ TEST(TlsConnectionTests, AWrongKeyOrAnUnknownIdentityFailsAsTlsOnBothEnds)
     }
 }
 
-TEST(TlsConnectionTests, AnEmptyKeyListAdmitsNobody)
-{
+TEST(TlsConnectionTests, AnEmptyKeyListAdmitsNobody) {
     LoopbackServer server(TlsParameters({}));
-    auto client = connectTo(server.endpoint(), parametersFor(std::string(TlsParameters::placeholderIdentity), 0));
+    auto client =
+        connectTo(server.endpoint(), parametersFor(std::string(TlsParameters::placeholderIdentity), 0));
     ASSERT_TRUE(client->waitForEnd());
     EXPECT_TRUE(client->failure()->isTls());
 }
 
-TEST(TlsConnectionTests, APortWhereNothingListensOrAnUnknownHostFailsAtOnce)
-{
+TEST(TlsConnectionTests, APortWhereNothingListensOrAnUnknownHostFailsAtOnce) {
     const std::uint16_t vacated = RawListener().port();
-    for (const auto& [endpoint, kind] : {std::pair{loopback(vacated), Kind::refused},
-                                         std::pair{Endpoint::hostPort("no-such-host.invalid", 1), Kind::unreachable}}) {
+    for (const auto& [endpoint, kind] :
+         {std::pair{loopback(vacated), Kind::refused},
+          std::pair{Endpoint::hostPort("no-such-host.invalid", 1), Kind::unreachable}}) {
         // The long time-out shows that the failure does not wait for it.
         auto client = connectTo(endpoint, parametersFor("a", 1), 600s);
         ASSERT_TRUE(client->waitForEnd());
@@ -238,8 +232,7 @@ TEST(TlsConnectionTests, APortWhereNothingListensOrAnUnknownHostFailsAtOnce)
     }
 }
 
-TEST(TlsConnectionTests, APeerThatNeverHandshakesTimesOut)
-{
+TEST(TlsConnectionTests, APeerThatNeverHandshakesTimesOut) {
     RawListener silent;
     auto client = connectTo(loopback(silent.port()), parametersFor("a", 1), 200ms);
     auto held = silent.accept();
@@ -248,8 +241,7 @@ TEST(TlsConnectionTests, APeerThatNeverHandshakesTimesOut)
     EXPECT_EQ(client->states(), (std::vector<State>{State::preparing, State::failed}));
 }
 
-TEST(TlsConnectionTests, SendsBeforeReadyAndBeforeAGracefulCancelArriveInOrder)
-{
+TEST(TlsConnectionTests, SendsBeforeReadyAndBeforeAGracefulCancelArriveInOrder) {
     LoopbackServer server(parametersFor("device", 5));
     auto client = std::make_unique<ConnectionProbe>(
         TlsConnection::connect(server.endpoint(), parametersFor("device", 5)));
@@ -284,8 +276,7 @@ TEST(TlsConnectionTests, SendsBeforeReadyAndBeforeAGracefulCancelArriveInOrder)
 }
 
 // The peer's last bytes also come before the end of the stream.
-TEST(TlsConnectionTests, ReceiveWaitsForItsMinimum)
-{
+TEST(TlsConnectionTests, ReceiveWaitsForItsMinimum) {
     RawServer raw([](RawTlsPeer& peer, const std::atomic<bool>& released) {
         peer.write(toBytes("abc"));
         waitUntil(released);
@@ -294,7 +285,8 @@ TEST(TlsConnectionTests, ReceiveWaitsForItsMinimum)
     });
     auto client = connectTo(raw.endpoint(), parametersFor("device", 5));
     test::EventLog<Bytes> chunks;
-    client->connection().receive(10, 10, [&](Bytes data, bool, const auto&) { chunks.push(std::move(data)); });
+    client->connection().receive(10, 10,
+                                 [&](Bytes data, bool, const auto&) { chunks.push(std::move(data)); });
     ASSERT_TRUE(client->waitFor(State::ready));
     raw.released = true;
     ASSERT_TRUE(chunks.waitForCount(1));
@@ -308,8 +300,7 @@ TEST(TlsConnectionTests, ReceiveWaitsForItsMinimum)
 
 // A force-cancelled connection ends its pending receive; a dropped one delivers nothing more.
 // Either way the peer sees the close.
-TEST(TlsConnectionTests, ForceCancelOrDroppingClosesAtOnce)
-{
+TEST(TlsConnectionTests, ForceCancelOrDroppingClosesAtOnce) {
     for (const bool drop : {false, true}) {
         SCOPED_TRACE(drop ? "dropped" : "force-cancelled");
         test::EventLog<Bytes> seen;
@@ -333,8 +324,8 @@ TEST(TlsConnectionTests, ForceCancelOrDroppingClosesAtOnce)
 
 // Sends `count` chunks of 1 MiB to a peer that never reads; gives the connection's failure,
 // if it failed, and the chunks' completions.
-std::pair<std::optional<NetError>, std::vector<std::optional<NetError>>> sendToNonReader(int count, bool thenCancel)
-{
+std::pair<std::optional<NetError>, std::vector<std::optional<NetError>>> sendToNonReader(int count,
+                                                                                         bool thenCancel) {
     RawServer peer(neverReads);
     auto client = connectTo(peer.endpoint(), parametersFor("device", 5));
     EXPECT_TRUE(client->waitFor(State::ready));
@@ -350,8 +341,7 @@ std::pair<std::optional<NetError>, std::vector<std::optional<NetError>>> sendToN
     return {client->failure(), completions.values()};
 }
 
-TEST(TlsConnectionTests, APeerThatStopsReadingHitsTheBacklogCap)
-{
+TEST(TlsConnectionTests, APeerThatStopsReadingHitsTheBacklogCap) {
     // 64 MiB: more than the cap plus any socket buffers.
     const auto [failure, completions] = sendToNonReader(64, false);
     EXPECT_EQ(failure->kind, Kind::backlogFull);
@@ -359,8 +349,7 @@ TEST(TlsConnectionTests, APeerThatStopsReadingHitsTheBacklogCap)
     EXPECT_EQ(completions.back()->kind, Kind::backlogFull);
 }
 
-TEST(TlsConnectionTests, GracefulCancelGivesUpOnAPeerThatNeverReads)
-{
+TEST(TlsConnectionTests, GracefulCancelGivesUpOnAPeerThatNeverReads) {
     // Less than the backlog cap; whatever the socket buffers do not take stays queued.
     const auto [failure, completions] = sendToNonReader(7, true);
     EXPECT_FALSE(failure);
@@ -369,8 +358,7 @@ TEST(TlsConnectionTests, GracefulCancelGivesUpOnAPeerThatNeverReads)
     }
 }
 
-TEST(TlsConnectionTests, TheEndIsReportedOnceWhenCancelAndPeerCloseRace)
-{
+TEST(TlsConnectionTests, TheEndIsReportedOnceWhenCancelAndPeerCloseRace) {
     LoopbackServer server(parametersFor("device", 5));
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);

@@ -6,7 +6,6 @@
 
 #include <asio/error.hpp>
 #include <gtest/gtest.h>
-
 #include <thread>
 
 namespace velm {
@@ -18,12 +17,14 @@ using State = TlsConnection::State;
 using Kind = NetError::Kind;
 using namespace std::chrono_literals;
 
-TlsParameters deviceParameters() { return TlsParameters({TlsKey{"device", SecretBytes(Bytes(32, 5))}}); }
+TlsParameters deviceParameters() {
+    return TlsParameters({TlsKey{"device", SecretBytes(Bytes(32, 5))}});
+}
 
 // A listener without a handler for new connections, and the states it reported.
 struct ListenerProbe {
-    explicit ListenerProbe(std::optional<std::uint16_t> port) : listener(TlsListener::make(deviceParameters(), port))
-    {
+    explicit ListenerProbe(std::optional<std::uint16_t> port)
+        : listener(TlsListener::make(deviceParameters(), port)) {
         listener->setStateHandler([this](TlsListener::State state, const std::optional<NetError>& error) {
             states.push({state, error ? std::optional(error->kind) : std::nullopt});
         });
@@ -35,8 +36,7 @@ struct ListenerProbe {
     std::shared_ptr<TlsListener> listener;
 };
 
-TEST(TlsListenerTests, ReportsItsPortClosesItOnCancelAndBindsItAgain)
-{
+TEST(TlsListenerTests, ReportsItsPortClosesItOnCancelAndBindsItAgain) {
     using Reported = std::pair<TlsListener::State, std::optional<Kind>>;
     std::uint16_t port = 0;
     {
@@ -50,8 +50,9 @@ TEST(TlsListenerTests, ReportsItsPortClosesItOnCancelAndBindsItAgain)
 
         first.listener->cancel();
         ASSERT_TRUE(first.states.waitForCount(2));
-        EXPECT_EQ(first.states.values(), (std::vector<Reported>{{TlsListener::State::ready, std::nullopt},
-                                                                {TlsListener::State::cancelled, std::nullopt}}));
+        EXPECT_EQ(first.states.values(),
+                  (std::vector<Reported>{{TlsListener::State::ready, std::nullopt},
+                                         {TlsListener::State::cancelled, std::nullopt}}));
         EXPECT_FALSE(RawSocket::connect(port));
     }
     // The connection it closed, left in TIME_WAIT, must not keep the next listener off the port.
@@ -61,16 +62,15 @@ TEST(TlsListenerTests, ReportsItsPortClosesItOnCancelAndBindsItAgain)
     EXPECT_EQ(second.listener->port(), port);
 }
 
-TEST(TlsListenerTests, ATakenPortFailsAsAddressInUse)
-{
+TEST(TlsListenerTests, ATakenPortFailsAsAddressInUse) {
     test::RawListener holder;
     ListenerProbe probe(holder.port());
     ASSERT_TRUE(probe.states.waitForCount(1));
-    EXPECT_EQ(probe.states.values()[0], std::pair(TlsListener::State::failed, std::optional(Kind::addressInUse)));
+    EXPECT_EQ(probe.states.values()[0],
+              std::pair(TlsListener::State::failed, std::optional(Kind::addressInUse)));
 }
 
-TEST(TlsListenerTests, ASlowHandshakeIsCutOff)
-{
+TEST(TlsListenerTests, ASlowHandshakeIsCutOff) {
     LoopbackServer server(deviceParameters(), {.handshakeTimeout = 300ms});
     auto slowloris = RawSocket::connect(server.port());
     ASSERT_TRUE(slowloris);
@@ -92,8 +92,7 @@ TEST(TlsListenerTests, ASlowHandshakeIsCutOff)
     EXPECT_TRUE(slowloris->readToEnd().empty());
 }
 
-TEST(TlsListenerTests, TheHandshakeClockRunsBeforeTheOwnerStarts)
-{
+TEST(TlsListenerTests, TheHandshakeClockRunsBeforeTheOwnerStarts) {
     LoopbackServer server(deviceParameters(), {.handshakeTimeout = 200ms, .startAccepted = false});
     auto silent = RawSocket::connect(server.port());
     ASSERT_TRUE(server.waitForAccepted(1));
@@ -106,8 +105,7 @@ TEST(TlsListenerTests, TheHandshakeClockRunsBeforeTheOwnerStarts)
     EXPECT_EQ(accepted->states(), std::vector<State>{State::failed});
 }
 
-TEST(TlsListenerTests, AHandshakeDoneBeforeStartIsReportedOnStart)
-{
+TEST(TlsListenerTests, AHandshakeDoneBeforeStartIsReportedOnStart) {
     LoopbackServer server(deviceParameters(), {.startAccepted = false});
     auto client = test::RawTlsPeer::connect(server.port(), {"device", Bytes(32, 5)});
     ASSERT_TRUE(client && client->handshakeSucceeded());
@@ -124,8 +122,7 @@ TEST(TlsListenerTests, AHandshakeDoneBeforeStartIsReportedOnStart)
     EXPECT_EQ(accepted->connection().pskIdentity(), "device");
 }
 
-TEST(TlsListenerTests, ConnectionsStillInTheirHandshakeAreCapped)
-{
+TEST(TlsListenerTests, ConnectionsStillInTheirHandshakeAreCapped) {
     LoopbackServer server(deviceParameters(), {.handshakeTimeout = 600s});
     std::vector<std::unique_ptr<RawSocket>> silent;
     for (std::size_t i = 0; i < TlsListener::maxPendingHandshakes; ++i) {
@@ -147,8 +144,7 @@ TEST(TlsListenerTests, ConnectionsStillInTheirHandshakeAreCapped)
     ASSERT_TRUE(server.waitForAccepted(TlsListener::maxPendingHandshakes + 1));
 }
 
-TEST(NetErrorTests, SocketErrorsAreClassified)
-{
+TEST(NetErrorTests, SocketErrorsAreClassified) {
     const std::pair<std::error_code, Kind> cases[] = {
         {asio::error::connection_refused, Kind::refused},
         {asio::error::host_unreachable, Kind::unreachable},

@@ -6,54 +6,51 @@ namespace velm::test {
 
 namespace {
 
-bool isEnd(TlsConnection::State state)
-{
+bool isEnd(TlsConnection::State state) {
     return state == TlsConnection::State::failed || state == TlsConnection::State::cancelled;
 }
 
 } // namespace
 
-ConnectionProbe::ConnectionProbe(std::shared_ptr<TlsConnection> connection) : connection_(std::move(connection))
-{
-    connection_->setStateHandler(
-        [states = states_](State state, const std::optional<NetError>& error) { states->push({state, error}); });
+ConnectionProbe::ConnectionProbe(std::shared_ptr<TlsConnection> connection)
+    : connection_(std::move(connection)) {
+    connection_->setStateHandler([states = states_](State state, const std::optional<NetError>& error) {
+        states->push({state, error});
+    });
 }
 
 void ConnectionProbe::receiveNext(std::weak_ptr<TlsConnection> connection, std::shared_ptr<Reading> reading,
-                                  std::size_t maximum)
-{
+                                  std::size_t maximum) {
     auto strong = connection.lock();
     if (!strong) {
         return;
     }
-    strong->receive(1, maximum,
-                    [connection, reading, maximum](Bytes data, bool isComplete, const std::optional<NetError>& error) {
-                        if (!data.empty()) {
-                            reading->chunks.push(std::move(data));
-                        }
-                        if (isComplete || error) {
-                            reading->complete = isComplete;
-                            reading->ends.push(error);
-                            return;
-                        }
-                        receiveNext(connection, reading, maximum);
-                    });
+    strong->receive(
+        1, maximum,
+        [connection, reading, maximum](Bytes data, bool isComplete, const std::optional<NetError>& error) {
+            if (!data.empty()) {
+                reading->chunks.push(std::move(data));
+            }
+            if (isComplete || error) {
+                reading->complete = isComplete;
+                reading->ends.push(error);
+                return;
+            }
+            receiveNext(connection, reading, maximum);
+        });
 }
 
-bool ConnectionProbe::waitFor(State state)
-{
+bool ConnectionProbe::waitFor(State state) {
     return states_->waitFor([state](const auto& values) {
         return std::ranges::any_of(values, [state](const auto& value) { return value.first == state; });
     });
 }
 
-bool ConnectionProbe::waitForEnd()
-{
+bool ConnectionProbe::waitForEnd() {
     return states_->waitFor([](const auto& values) { return !values.empty() && isEnd(values.back().first); });
 }
 
-std::vector<ConnectionProbe::State> ConnectionProbe::states() const
-{
+std::vector<ConnectionProbe::State> ConnectionProbe::states() const {
     std::vector<State> result;
     for (const auto& value : states_->values()) {
         result.push_back(value.first);
@@ -61,17 +58,18 @@ std::vector<ConnectionProbe::State> ConnectionProbe::states() const
     return result;
 }
 
-std::size_t ConnectionProbe::endCount() const { return std::ranges::count_if(states(), isEnd); }
+std::size_t ConnectionProbe::endCount() const {
+    return std::ranges::count_if(states(), isEnd);
+}
 
-std::optional<NetError> ConnectionProbe::failure() const
-{
+std::optional<NetError> ConnectionProbe::failure() const {
     const auto values = states_->values();
-    const auto failed = std::ranges::find(values, State::failed, &std::pair<State, std::optional<NetError>>::first);
+    const auto failed =
+        std::ranges::find(values, State::failed, &std::pair<State, std::optional<NetError>>::first);
     return failed == values.end() ? std::nullopt : failed->second;
 }
 
-bool ConnectionProbe::waitForBytes(std::size_t count)
-{
+bool ConnectionProbe::waitForBytes(std::size_t count) {
     return reading_->chunks.waitFor([count](const std::vector<Bytes>& chunks) {
         std::size_t total = 0;
         for (const auto& chunk : chunks) {
@@ -81,8 +79,7 @@ bool ConnectionProbe::waitForBytes(std::size_t count)
     });
 }
 
-Bytes ConnectionProbe::received() const
-{
+Bytes ConnectionProbe::received() const {
     Bytes all;
     for (const auto& chunk : reading_->chunks.values()) {
         all.insert(all.end(), chunk.begin(), chunk.end());
@@ -90,8 +87,7 @@ Bytes ConnectionProbe::received() const
     return all;
 }
 
-bool ConnectionProbe::endedCleanly() const
-{
+bool ConnectionProbe::endedCleanly() const {
     const auto ends = reading_->ends.values();
     return !ends.empty() && reading_->complete && !ends.front();
 }

@@ -26,7 +26,9 @@ public:
 
     bool waitForAccepted(std::size_t count) { return accepted_->waitForCount(count); }
     std::size_t acceptedCount() const { return accepted_->values().size(); }
-    std::shared_ptr<ConnectionProbe> accepted(std::size_t index) const { return accepted_->values().at(index); }
+    std::shared_ptr<ConnectionProbe> accepted(std::size_t index) const {
+        return accepted_->values().at(index);
+    }
 
 private:
     using Accepted = EventLog<std::shared_ptr<ConnectionProbe>>;
