@@ -4,7 +4,6 @@
 #include "tests/support/TestVectors.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace velm {
@@ -13,7 +12,9 @@ namespace {
 using test::fromHex;
 
 // Digests and codes are both 32-byte arrays.
-Bytes asBytes(const Sha256::Digest& digest) { return Bytes(digest.begin(), digest.end()); }
+Bytes asBytes(const Sha256::Digest& digest) {
+    return Bytes(digest.begin(), digest.end());
+}
 
 TEST(Sha256Test, MatchesFipsExamples) {
     EXPECT_EQ(asBytes(Sha256::digest({toBytes("abc")})),
@@ -43,19 +44,20 @@ const HmacCase rfc4231[] = {
     {"4a656665", "7768617420646f2079612077616e7420666f72206e6f7468696e673f",
      "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
     {std::string(262, 'a'),
-     "54657374205573696e67204c6172676572205468616e20426c6f636b2d53697a65204b6579202d2048617368204b6579204669727374",
+     "54657374205573696e67204c6172676572205468616e20426c6f636b2d53697a65204b6579202d2048617368204b65792046697"
+     "27374",
      "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
 };
 
 TEST(HmacTest, MatchesRfc4231AndTheEmptyCase) {
     for (const HmacCase& test : rfc4231) {
-        EXPECT_EQ(asBytes(Hmac::sha256(fromHex(test.key), {fromHex(test.data)})), fromHex(test.code)) << test.code;
+        EXPECT_EQ(asBytes(Hmac::sha256(fromHex(test.key), {fromHex(test.data)})), fromHex(test.code))
+            << test.code;
     }
     // An empty key over an empty message is a valid input too.
     EXPECT_EQ(asBytes(Hmac::sha256({}, {})),
               fromHex("b613679a0814d9ec772f95d778c35fc5ff1697c493715653c6c712144292c5ad"));
 }
-
 
 TEST(HmacTest, VerificationIsExactInLengthAndContent) {
     const Bytes key = toBytes("key");
@@ -66,12 +68,11 @@ TEST(HmacTest, VerificationIsExactInLengthAndContent) {
 
     Bytes flipped = code;
     flipped.back() ^= 0x01;
-    EXPECT_FALSE(Hmac::isValidSha256(flipped, key, {message}));
-    EXPECT_FALSE(Hmac::isValidSha256(ByteView(code).first(31), key, {message}));
     Bytes longer = code;
     longer.push_back(0);
-    EXPECT_FALSE(Hmac::isValidSha256(longer, key, {message}));
-    EXPECT_FALSE(Hmac::isValidSha256({}, key, {message}));
+    for (const Bytes& bad : {flipped, Bytes(code.begin(), code.end() - 1), longer, Bytes{}}) {
+        EXPECT_FALSE(Hmac::isValidSha256(bad, key, {message})) << bad.size();
+    }
     EXPECT_FALSE(Hmac::isValidSha256(code, toBytes("other"), {message}));
 }
 
@@ -91,19 +92,17 @@ const HkdfCase rfc5869[] = {
      "8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8"},
 };
 
-TEST(HkdfTest, MatchesRfc5869) {
+TEST(HkdfTest, MatchesRfc5869AndAnIndependentImplementation) {
     for (const HkdfCase& test : rfc5869) {
         const std::optional<SecretBytes> okm =
             Hkdf::sha256(fromHex(test.ikm), fromHex(test.salt), fromHex(test.info), test.length);
         ASSERT_TRUE(okm.has_value());
         EXPECT_EQ(Bytes(okm->view().begin(), okm->view().end()), fromHex(test.okm)) << test.okm;
     }
-}
-
-TEST(HkdfTest, EmptyKeyMaterialMatchesIndependentImplementation) {
-    const std::optional<SecretBytes> okm = Hkdf::sha256({}, {}, toBytes("info"), 32);
-    ASSERT_TRUE(okm.has_value());
-    EXPECT_EQ(Bytes(okm->view().begin(), okm->view().end()), test::transportVector("hkdf_empty_ikm"));
+    const std::optional<SecretBytes> emptyKeyMaterial = Hkdf::sha256({}, {}, toBytes("info"), 32);
+    ASSERT_TRUE(emptyKeyMaterial.has_value());
+    EXPECT_EQ(Bytes(emptyKeyMaterial->view().begin(), emptyKeyMaterial->view().end()),
+              test::transportVector("hkdf_empty_ikm"));
 }
 
 TEST(HkdfTest, RefusesLengthsTheConstructionCannotGive) {
