@@ -4,7 +4,6 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
 
-#include <asio/error.hpp>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -142,23 +141,6 @@ TEST(TlsListenerTests, ConnectionsStillInTheirHandshakeAreCapped) {
     auto client = test::RawTlsPeer::connect(server.port(), {"device", Bytes(32, 5)});
     ASSERT_TRUE(client && client->handshakeSucceeded());
     ASSERT_TRUE(server.waitForAccepted(TlsListener::maxPendingHandshakes + 1));
-}
-
-TEST(NetErrorTests, SocketErrorsAreClassified) {
-    const std::pair<std::error_code, Kind> cases[] = {
-        {asio::error::connection_refused, Kind::refused},
-        {asio::error::host_unreachable, Kind::unreachable},
-        {asio::error::host_not_found, Kind::unreachable},
-        {asio::error::timed_out, Kind::timedOut},
-        {asio::error::connection_reset, Kind::closed},
-        {asio::error::eof, Kind::closed},
-        {asio::error::address_in_use, Kind::addressInUse},
-        {std::make_error_code(std::errc::connection_refused), Kind::refused},
-    };
-    for (const auto& [error, kind] : cases) {
-        EXPECT_EQ(NetError::fromSystem(error).kind, kind) << error.message();
-    }
-    EXPECT_FALSE(NetError::fromSystem(asio::error::connection_refused).isTls());
 }
 
 } // namespace
