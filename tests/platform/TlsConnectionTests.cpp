@@ -108,6 +108,7 @@ TEST(TlsConnectionTests, BothEndsShareTheSessionFacts) {
                        TlsKey{"third", SecretBytes(keyOf(3))}}));
     auto client = std::make_unique<ConnectionProbe>(
         TlsConnection::connect(server.endpoint(), parametersFor("second", 2)));
+    EXPECT_EQ(client->connection().state(), State::setup);
     EXPECT_EQ(sessionFacts(client->connection()),
               std::tuple(std::nullopt, std::nullopt, std::nullopt, std::vector<std::string>{}, false));
     client->start();

@@ -4,6 +4,7 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
 
+#include <asio/error.hpp>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -141,6 +142,23 @@ TEST(TlsListenerTests, ConnectionsStillInTheirHandshakeAreCapped) {
     auto client = test::RawTlsPeer::connect(server.port(), {"device", Bytes(32, 5)});
     ASSERT_TRUE(client && client->handshakeSucceeded());
     ASSERT_TRUE(server.waitForAccepted(TlsListener::maxPendingHandshakes + 1));
+}
+
+// The scenarios above meet most of these; the generic category and the rarer errors only here.
+TEST(NetErrorTests, SocketErrorsAreClassified) {
+    const std::pair<std::error_code, Kind> cases[] = {
+        {asio::error::connection_refused, Kind::refused},
+        {asio::error::host_unreachable, Kind::unreachable},
+        {asio::error::host_not_found, Kind::unreachable},
+        {asio::error::timed_out, Kind::timedOut},
+        {asio::error::connection_reset, Kind::closed},
+        {asio::error::eof, Kind::closed},
+        {asio::error::address_in_use, Kind::addressInUse},
+        {std::make_error_code(std::errc::connection_refused), Kind::refused},
+    };
+    for (const auto& [error, kind] : cases) {
+        EXPECT_EQ(NetError::fromSystem(error).kind, kind) << error.message();
+    }
 }
 
 } // namespace
