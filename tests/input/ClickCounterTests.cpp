@@ -9,37 +9,30 @@ namespace {
 constexpr std::uint8_t left = 0;
 constexpr std::uint8_t right = 1;
 
-TEST(ClickCounter, CountsARunOfFittingClicks) {
-    ClickCounter clicks(0.5, 6);
-    EXPECT_EQ(clicks.count(), 1);
-    clicks.registerClick(left, 100, 100, 10.0);
-    EXPECT_EQ(clicks.count(), 1);
-    clicks.registerClick(left, 103, 104, 10.2); // 5 points away
-    EXPECT_EQ(clicks.count(), 2);
-    clicks.registerClick(left, 103, 104, 10.4);
-    EXPECT_EQ(clicks.count(), 3);
-}
-
-TEST(ClickCounter, SlopIsExclusiveAndIntervalInclusive) {
-    ClickCounter clicks(0.5, 6);
-    clicks.registerClick(left, 0, 0, 1.0);
-    clicks.registerClick(left, 6, 0, 1.1); // exactly the slop away: a new run
-    EXPECT_EQ(clicks.count(), 1);
-    clicks.registerClick(left, 6, 0, 1.6); // exactly the interval later: continues
-    EXPECT_EQ(clicks.count(), 2);
-    clicks.registerClick(left, 6, 0, 2.1000001);
-    EXPECT_EQ(clicks.count(), 1);
-}
-
-TEST(ClickCounter, OtherButtonOrEarlierTimeStartsANewRun) {
-    ClickCounter clicks(0.5, 6);
-    clicks.registerClick(left, 10, 10, 1.0);
-    clicks.registerClick(right, 10, 10, 1.1);
-    EXPECT_EQ(clicks.count(), 1);
-    clicks.registerClick(left, 10, 10, 1.2);
-    EXPECT_EQ(clicks.count(), 1) << "a right click in between resets the left run";
-    clicks.registerClick(left, 10, 10, 1.1);
-    EXPECT_EQ(clicks.count(), 1) << "a click before the last one never continues it";
+TEST(ClickCounter, CountsARunOfClicksOfOneButtonCloseInPlaceAndTime) {
+    struct Click {
+        std::uint8_t button;
+        double x, y, time;
+        int count;
+        const char* why;
+    };
+    const Click clicks[] = {
+        {left, 100, 100, 10.0, 1, "the first"},
+        {left, 103, 104, 10.2, 2, "5 points away"},
+        {left, 103, 104, 10.4, 3, "a third"},
+        {left, 109, 104, 10.5, 1, "exactly the slop away: a new run"},
+        {left, 109, 104, 11.0, 2, "exactly the interval later: continues"},
+        {left, 109, 104, 11.5000001, 1, "just over the interval"},
+        {right, 109, 104, 11.6, 1, "another button"},
+        {left, 109, 104, 11.7, 1, "a right click in between resets the left run"},
+        {left, 109, 104, 11.6, 1, "a click before the last one never continues it"},
+    };
+    ClickCounter counter(0.5, 6);
+    EXPECT_EQ(counter.count(), 1);
+    for (const Click& click : clicks) {
+        counter.registerClick(click.button, click.x, click.y, click.time);
+        EXPECT_EQ(counter.count(), click.count) << click.why;
+    }
 }
 
 TEST(ClickCounter, BrokenValuesEndTheRunWithoutPoisoningIt) {

@@ -41,20 +41,18 @@ TEST(PencilGestureEngine, HoldArmsADrag) {
     EXPECT_EQ(pencil.ended({104, 101}, 2.1), (Outputs{moveTo(104, 101), buttonUp}));
 }
 
-TEST(PencilGestureEngine, PointerModeDragsAtOnceAndCancelReleases) {
+TEST(PencilGestureEngine, PointerModeDragsAtOnceUntilCancelledOrANewStroke) {
     PencilGestureEngine pencil;
     EXPECT_EQ(pencil.began({5, 6}, 0, PencilMode::pointer, false), (Outputs{moveTo(5, 6), buttonDown}));
     EXPECT_EQ(pencil.holdElapsed(1), Outputs{});
     EXPECT_EQ(pencil.cancelled(), Outputs{buttonUp});
     EXPECT_EQ(pencil.cancelled(), Outputs{});
     EXPECT_EQ(pencil.moved({7, 7}, 0.1), Outputs{});
-}
 
-TEST(PencilGestureEngine, ANewStrokeReleasesTheButtonOfAnUnfinishedDrag) {
-    PencilGestureEngine pencil;
-    pencil.began({5, 6}, 0, PencilMode::pointer, false);
-    EXPECT_EQ(pencil.began({50, 60}, 1, PencilMode::automatic, false), (Outputs{buttonUp, moveTo(50, 60)}));
-    EXPECT_EQ(pencil.began({70, 60}, 2, PencilMode::automatic, true), Outputs{}) << "nothing was held";
+    pencil.began({5, 6}, 1, PencilMode::pointer, false);
+    EXPECT_EQ(pencil.began({50, 60}, 2, PencilMode::automatic, false), (Outputs{buttonUp, moveTo(50, 60)}))
+        << "a new stroke releases the button of an unfinished drag";
+    EXPECT_EQ(pencil.began({70, 60}, 3, PencilMode::automatic, true), Outputs{}) << "nothing was held";
 }
 
 TEST(PencilGestureEngine, ScrollCoastsOnlyAfterARecentFastMove) {
@@ -107,7 +105,7 @@ TEST(PencilGestureEngine, BrokenSamplesOnlyLetGo) {
     EXPECT_EQ(pencil.ended({nan, nan}, 4.1), Outputs{}) << "no click from a broken lift";
 }
 
-TEST(ScrollMomentum, DecaysUntilItStops) {
+TEST(ScrollMomentum, DecaysUntilItStopsAndNeverStartsBroken) {
     ScrollMomentum momentum({1000, 0});
     std::optional<Size> first = momentum.step(0.1);
     ASSERT_TRUE(first);
@@ -125,9 +123,8 @@ TEST(ScrollMomentum, DecaysUntilItStops) {
     EXPECT_GT(steps, 10);
     EXPECT_LE(momentum.velocity().length(), ScrollMomentum::stopSpeed);
     EXPECT_GT(momentum.velocity().length(), ScrollMomentum::stopSpeed * std::pow(0.998, 1000.0 / 60));
-}
 
-TEST(ScrollMomentum, BrokenVelocityDoesNotCoast) {
+    // A broken or slow velocity does not coast at all.
     EXPECT_EQ(ScrollMomentum({nan, 500}).step(0.1), std::nullopt);
     EXPECT_EQ(ScrollMomentum({inf, 0}).step(0.1), std::nullopt);
     EXPECT_EQ(ScrollMomentum({20, 0}).step(0.1), std::nullopt);

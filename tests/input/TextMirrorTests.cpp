@@ -12,20 +12,24 @@ const std::string precomposedE = "\xC3\xA9";
 const std::string decomposedE = "e\xCC\x81";
 const std::string objectReplacement = "\xEF\xBF\xBC";
 // The flag of Switzerland: two regional indicators.
-const std::string swissFlag = "\xF0\x9F\x87\xA8\xF0\x9F\x87\xAD";
+const std::string swissC = "\xF0\x9F\x87\xA8";
+const std::string swissFlag = swissC + "\xF0\x9F\x87\xAD";
 // Family: man, ZWJ, woman, ZWJ, girl.
 const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
 
-TEST(TextMirror, TypesOnlyWhatChanged) {
+// Feeds each text in turn to a mirror that starts from `typed`, expecting the edit that types it.
+void expectEdits(const std::string& typed, const std::vector<std::pair<std::string, Edit>>& steps) {
     TextMirror mirror;
-    EXPECT_EQ(mirror.edit("abc"), (Edit{0, "abc"}));
-    EXPECT_TRUE(mirror.edit("abc").isEmpty());
-    EXPECT_EQ(mirror.edit(""), (Edit{3, ""}));
+    mirror.reset(typed);
+    for (const auto& [text, edit] : steps) {
+        EXPECT_EQ(mirror.edit(text), edit) << "typing \"" << text << "\" after \"" << typed << "\"";
+    }
+}
 
-    mirror.reset("hello");
-    EXPECT_EQ(mirror.edit("help"), (Edit{2, "p"}));
-    EXPECT_EQ(mirror.edit("hXlp"), (Edit{3, "Xlp"})) << "a change in the middle retypes the rest";
-    EXPECT_EQ(mirror.typed(), "hXlp");
+TEST(TextMirror, TypesOnlyWhatChanged) {
+    expectEdits("", {{"abc", {0, "abc"}}, {"abc", {0, ""}}, {"", {3, ""}}});
+    // A change in the middle retypes the rest.
+    expectEdits("hello", {{"help", {2, "p"}}, {"hXlp", {3, "Xlp"}}});
 }
 
 TEST(TextMirror, NeverSendsNorKeepsTheObjectReplacementCharacter) {
@@ -37,39 +41,24 @@ TEST(TextMirror, NeverSendsNorKeepsTheObjectReplacementCharacter) {
     EXPECT_EQ(mirror.typed(), "a");
 }
 
-TEST(TextMirror, CountsCombiningMarksWithTheirBase) {
-    TextMirror mirror;
-    mirror.reset("e");
-    EXPECT_EQ(mirror.edit(precomposedE), (Edit{1, precomposedE}));
-    EXPECT_TRUE(mirror.edit(decomposedE).isEmpty()) << "canonically equivalent forms are equal";
-    EXPECT_EQ(mirror.edit(decomposedE + "x"), (Edit{0, "x"}));
-    EXPECT_EQ(mirror.edit("a" + decomposedE + "x"), (Edit{2, "a" + decomposedE + "x"}));
-    EXPECT_EQ(mirror.edit("a"), (Edit{2, ""})) << "an accented letter is deleted with one backspace";
+// One backspace deletes what the user sees as one character.
+TEST(TextMirror, CountsCharactersAsTheUserSeesThem) {
+    // Canonically equivalent forms are equal.
+    expectEdits("e", {{precomposedE, {1, precomposedE}},
+                      {decomposedE, {0, ""}},
+                      {decomposedE + "x", {0, "x"}},
+                      {"a" + decomposedE + "x", {2, "a" + decomposedE + "x"}},
+                      {"a", {2, ""}}});
     EXPECT_EQ((Edit{1, precomposedE}), (Edit{1, decomposedE}));
-}
-
-TEST(TextMirror, CountsEmojiAsOneCharacter) {
-    TextMirror mirror;
-    EXPECT_EQ(mirror.edit("hi" + swissFlag + family), (Edit{0, "hi" + swissFlag + family}));
-    EXPECT_EQ(mirror.edit("hi" + swissFlag), (Edit{1, ""}));
-    EXPECT_EQ(mirror.edit("hi"), (Edit{1, ""}));
     // A first regional indicator alone is its own character, completed into a flag by the second.
-    EXPECT_EQ(mirror.edit("hi\xF0\x9F\x87\xA8"), (Edit{0, "\xF0\x9F\x87\xA8"}));
-    EXPECT_EQ(mirror.edit("hi" + swissFlag), (Edit{1, swissFlag}));
-}
-
-TEST(TextMirror, CarriageReturnAndLineFeedAreOneCharacter) {
-    TextMirror mirror;
-    mirror.reset("a\r");
-    EXPECT_EQ(mirror.edit("a\r\n"), (Edit{1, "\r\n"}));
-    EXPECT_EQ(mirror.edit("a\r\nb"), (Edit{0, "b"}));
-    EXPECT_EQ(mirror.edit("a"), (Edit{2, ""}));
-}
-
-TEST(TextMirror, InvalidBytesReadAsReplacementCharacters) {
-    TextMirror mirror;
-    EXPECT_EQ(mirror.edit("a\xFF"), (Edit{0, "a\xEF\xBF\xBD"}));
-    EXPECT_EQ(mirror.edit("a"), (Edit{1, ""}));
+    expectEdits("", {{"hi" + swissFlag + family, {0, "hi" + swissFlag + family}},
+                     {"hi" + swissFlag, {1, ""}},
+                     {"hi", {1, ""}},
+                     {"hi" + swissC, {0, swissC}},
+                     {"hi" + swissFlag, {1, swissFlag}}});
+    expectEdits("a\r", {{"a\r\n", {1, "\r\n"}}, {"a\r\nb", {0, "b"}}, {"a", {2, ""}}});
+    // Invalid bytes read as replacement characters.
+    expectEdits("", {{"a\xFF", {0, "a\xEF\xBF\xBD"}}, {"a", {1, ""}}});
 }
 
 } // namespace

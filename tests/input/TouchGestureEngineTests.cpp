@@ -113,7 +113,7 @@ TEST_F(TouchGestureEngineTest, DirectTouchPointsAndTapsWhereTheFingerIs) {
     EXPECT_EQ(ended(4, 100, 100, 3.25), Outputs{tap(left, 40)});
 }
 
-TEST_F(TouchGestureEngineTest, DirectDragStartsBeyondTheSlop) {
+TEST_F(TouchGestureEngineTest, DirectDragStartsBeyondTheSlopAndACancelReleasesIt) {
     direct();
     began(1, 100, 100, 0);
     EXPECT_EQ(moved(1, 110, 100, 0.1), Outputs{}) << "10 points is not yet moved";
@@ -121,6 +121,13 @@ TEST_F(TouchGestureEngineTest, DirectDragStartsBeyondTheSlop) {
     EXPECT_EQ(moved(1, 200, 250, 0.3), Outputs{move(0.2f, 0.5f)});
     EXPECT_EQ(engine.holdElapsed(5), Outputs{});
     EXPECT_EQ(ended(1, 200, 250, 0.4), Outputs{up(left)});
+
+    // A cancel releases only a held button.
+    began(2, 100, 100, 1);
+    moved(2, 150, 100, 1.1);
+    EXPECT_EQ(cancelled(2, 1.2), Outputs{up(left)});
+    began(3, 100, 100, 2);
+    EXPECT_EQ(cancelled(3, 2.1), Outputs{});
 }
 
 TEST_F(TouchGestureEngineTest, DirectLongPressIsASecondaryClick) {
@@ -158,6 +165,7 @@ TEST_F(TouchGestureEngineTest, OneFingerScrollCoastsOnlyAfterARecentFastMove) {
     moved(2, 100, 300, 10.01);
     moved(2, 100, 500, 10.02);
     EXPECT_EQ(ended(2, 100, 500, 10.12), Outputs{}) << "lifted 0.1 s after the last move";
+
 }
 
 TEST_F(TouchGestureEngineTest, ArmedHoldDragsOrClicksSecondary) {
@@ -254,25 +262,14 @@ TEST_F(TouchGestureEngineTest, ThreeFingersPanThePicture) {
     EXPECT_EQ(moved(1, 3, 0, 2.1), Outputs{GestureOutput::pan({1, 0})});
 }
 
-TEST_F(TouchGestureEngineTest, CancelReleasesOnlyAHeldButton) {
-    direct();
-    began(1, 100, 100, 0);
-    moved(1, 150, 100, 0.1);
-    EXPECT_EQ(cancelled(1, 0.2), Outputs{up(left)});
-    began(2, 100, 100, 1);
-    EXPECT_EQ(cancelled(2, 1.1), Outputs{});
-}
-
-TEST_F(TouchGestureEngineTest, SamplesOfUnknownFingersChangeNothing) {
+TEST_F(TouchGestureEngineTest, UnknownOrBrokenSamplesNeverLeaveAButtonHeldOrAValueBroken) {
     EXPECT_EQ(moved(7, 1, 1, 0), Outputs{});
     EXPECT_EQ(ended(7, 1, 1, 0), Outputs{});
     EXPECT_EQ(cancelled(7, 0), Outputs{});
-    began(1, 100, 100, 1);
-    EXPECT_EQ(ended(1, 100, 100, 1.1), (Outputs{down(left), up(left)}));
-    EXPECT_EQ(ended(1, 100, 100, 1.2), Outputs{});
-}
+    began(8, 100, 100, 0.5);
+    EXPECT_EQ(ended(8, 100, 100, 0.6), (Outputs{down(left), up(left)}));
+    EXPECT_EQ(ended(8, 100, 100, 0.7), Outputs{}) << "a finger that ended is unknown";
 
-TEST_F(TouchGestureEngineTest, BrokenSamplesNeverLeaveAButtonHeldOrAValueBroken) {
     direct();
     EXPECT_EQ(began(1, nan, 100, 0), Outputs{});
     EXPECT_EQ(moved(1, 100, 100, 0.1), Outputs{}) << "a touch that could not be placed is not followed";

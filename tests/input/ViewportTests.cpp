@@ -18,7 +18,7 @@ void expectNear(Point actual, Point expected, double tolerance = 1e-9) {
     EXPECT_NEAR(actual.y, expected.y, tolerance);
 }
 
-TEST(Viewport, FitLetterboxesAndFillCrops) {
+TEST(Viewport, FitLetterboxesFillCropsPixelPerfectFollowsTheScreen) {
     Viewport fit = wideInSquare(ScalingMode::fit);
     EXPECT_DOUBLE_EQ(fit.baseScale(), 0.5);
     EXPECT_EQ(fit.contentRect(), (Rect{{0, 250}, {1000, 500}}));
@@ -34,9 +34,8 @@ TEST(Viewport, FitLetterboxesAndFillCrops) {
     EXPECT_DOUBLE_EQ(fill.center().x, 0.75);
     fill.panBy({0, 300});
     EXPECT_DOUBLE_EQ(fill.center().y, 0.5) << "a picture no taller than the view stays centred";
-}
 
-TEST(Viewport, PixelPerfectFollowsTheScreenScale) {
+    // Pixel perfect follows the screen scale.
     EXPECT_DOUBLE_EQ(Viewport({100, 100}, {1000, 1000}, 2, ScalingMode::pixelPerfect).baseScale(), 0.5);
     EXPECT_DOUBLE_EQ(Viewport({5000, 100}, {10, 10}, 0.5, ScalingMode::pixelPerfect).baseScale(), 1);
     EXPECT_DOUBLE_EQ(Viewport({100, 100}, {10, 10}, nan, ScalingMode::pixelPerfect).baseScale(), 1);
@@ -55,7 +54,7 @@ TEST(Viewport, ConvertsPointsBothWays) {
     expectNear(empty.normalizedPoint({10, 10}), {0.5, 0.5});
 }
 
-TEST(Viewport, ZoomKeepsTheAnchorAndStaysInRange) {
+TEST(Viewport, ZoomKeepsTheAnchorStaysInRangeAndResetsWithTheMode) {
     Viewport view = wideInSquare(ScalingMode::fill);
     Point anchor{700, 300};
     Point under = view.normalizedPoint(anchor);
@@ -75,6 +74,12 @@ TEST(Viewport, ZoomKeepsTheAnchorAndStaysInRange) {
     }
     view.zoomBy(2, {nan, 0});
     EXPECT_EQ(view, before);
+
+    // A new mode starts unzoomed, centred.
+    view.zoomBy(4, {100, 100});
+    view.setMode(ScalingMode::fit);
+    EXPECT_DOUBLE_EQ(view.zoom(), 1);
+    EXPECT_EQ(view.center(), (Point{0.5, 0.5}));
 }
 
 TEST(Viewport, ZoomWithALiftDoesNotMoveThePicture) {
@@ -131,14 +136,6 @@ TEST(Viewport, KeepVisiblePansAZoomedPicture) {
     EXPECT_NEAR(view.viewPoint({0.75, 0.5}).x, 950, 1e-9);
     view.keepVisible({0.25, 0.5}, 50); // at x -50 after that pan
     EXPECT_NEAR(view.viewPoint({0.25, 0.5}).x, 50, 1e-9);
-}
-
-TEST(Viewport, ModeChangeResetsZoom) {
-    Viewport view = wideInSquare(ScalingMode::fill);
-    view.zoomBy(4, {100, 100});
-    view.setMode(ScalingMode::fit);
-    EXPECT_DOUBLE_EQ(view.zoom(), 1);
-    EXPECT_EQ(view.center(), (Point{0.5, 0.5}));
 }
 
 TEST(Viewport, DrawingQuad) {

@@ -1,9 +1,8 @@
 // The shared wrapper of values that are one of several cases.
 #include "platform/core/CaseValue.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <type_traits>
 
 namespace velm {
@@ -41,16 +40,14 @@ static_assert(!std::is_constructible_v<Shape, int*>);
 static_assert(std::is_convertible_v<Shape, Drawing>);
 static_assert(!std::is_convertible_v<Drawing, Shape>);
 
-TEST(CaseValue, GivesTheFieldsOfItsOwnCaseOnly) {
+TEST(CaseValue, GivesTheFieldsOfItsOwnCaseAndComparesByCaseThenByTheCasesOwnEquality) {
     const Shape shape = Shape::Circle{2.5};
     ASSERT_NE(shape.get<Shape::Circle>(), nullptr);
     EXPECT_EQ(shape.get<Shape::Circle>()->radius, 2.5);
     EXPECT_EQ(shape.get<Shape::Square>(), nullptr);
     EXPECT_TRUE((shape.isOneOf<Shape::Empty, Shape::Circle>()));
     EXPECT_FALSE((shape.isOneOf<Shape::Square, Shape::Empty>()));
-}
 
-TEST(CaseValue, ComparesByCaseAndThenByTheCasesOwnEquality) {
     EXPECT_EQ(Shape(Shape::Square{1.0}), Shape(Shape::Square{1.2}));
     EXPECT_NE(Shape(Shape::Circle{1.0}), Shape(Shape::Circle{1.2}));
     EXPECT_NE(Shape(Shape::Circle{0}), Shape(Shape::Empty{}));

@@ -7,6 +7,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <limits>
+#include <map>
+#include <numeric>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -67,64 +69,68 @@ TEST_F(DefaultsStoreTest, ReadsStoredThenRegisteredThenAbsent) {
 }
 
 TEST_F(DefaultsStoreTest, EveryTypeSurvivesReopening) {
-    Bytes allBytes;
-    for (int i = 0; i < 256; ++i) {
-        allBytes.push_back(static_cast<std::uint8_t>(i));
-    }
-    json history = {
-        {"records", json::array({{{"kind", "session"}, {"started", 7.25}, {"ending", nullptr}}})}};
+    Bytes allBytes(256);
+    std::iota(allBytes.begin(), allBytes.end(), 0);
     // The deepest value the store accepts must also load back, or the whole file would be set aside.
     json deepest = json::array();
     for (int i = 0; i < 64; ++i) {
         deepest = {{"in", deepest}};
     }
+    const std::map<std::string, DefaultsValue> values = {
+        {"allowRemoteAccess", false},
+        {"min", std::numeric_limits<std::int64_t>::min()},
+        {"max", std::numeric_limits<std::int64_t>::max()},
+        {"third", 1.0 / 3.0},
+        {"hostID", std::string("9F3A\xE2\x82\xAC \"quoted\"\n")},
+        {"bytes", allBytes},
+        {"tail", toBytes("ab")},
+        {"connectionHistory", json{{"records", json::array({{{"kind", "session"}, {"started", 7.25}, {"ending", nullptr}}})}}},
+        {"deepest", deepest},
+    };
     {
         DefaultsStore store(temporary.path());
-        ASSERT_TRUE(store.setBool("allowRemoteAccess", false));
-        ASSERT_TRUE(store.setInteger("min", std::numeric_limits<std::int64_t>::min()));
-        ASSERT_TRUE(store.setInteger("max", std::numeric_limits<std::int64_t>::max()));
-        ASSERT_TRUE(store.setDouble("third", 1.0 / 3.0));
-        ASSERT_TRUE(store.setString("hostID", "9F3A\xE2\x82\xAC \"quoted\"\n"));
-        ASSERT_TRUE(store.setData("bytes", allBytes));
-        ASSERT_TRUE(store.setData("tail", toBytes("ab")));
-        ASSERT_TRUE(store.setJson("connectionHistory", history));
-        ASSERT_TRUE(store.setJson("deepest", deepest));
+        for (const auto& [key, value] : values) {
+            ASSERT_TRUE(store.set(key, value)) << key;
+        }
     }
     DefaultsStore store(temporary.path());
-    EXPECT_EQ(store.boolValue("allowRemoteAccess"), false);
-    EXPECT_EQ(store.integerValue("min"), std::numeric_limits<std::int64_t>::min());
-    EXPECT_EQ(store.integerValue("max"), std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(store.doubleValue("third"), 1.0 / 3.0);
-    EXPECT_EQ(store.stringValue("hostID"), "9F3A\xE2\x82\xAC \"quoted\"\n");
-    EXPECT_EQ(store.dataValue("bytes"), allBytes);
-    EXPECT_EQ(store.dataValue("tail"), toBytes("ab"));
-    EXPECT_EQ(store.jsonValue("connectionHistory"), history);
-    EXPECT_EQ(store.jsonValue("deepest"), deepest);
+    for (const auto& [key, value] : values) {
+        EXPECT_EQ(store.value(key), value) << key;
+    }
     EXPECT_TRUE(setAside().empty());
-
     EXPECT_EQ(fileContents()["tail"], json({{"data", "YWI="}}));
     EXPECT_EQ(errors, 0);
 }
 
-TEST_F(DefaultsStoreTest, RefusesWhatTheFileCannotCarry) {
+// A write refused, or one that fails on disk, changes nothing.
+TEST_F(DefaultsStoreTest, RefusedOrFailedWritesChangeNothing) {
     DefaultsStore store(temporary.path());
     ASSERT_TRUE(store.setDouble("ratio", 1.0));
-    std::string before = TemporaryFolder::readFile(file());
+    const std::string before = TemporaryFolder::readFile(file());
 
     json deep = 1;
     for (int i = 0; i < 65; ++i) {
         deep = json::array({deep});
     }
-    EXPECT_FALSE(store.setDouble("ratio", std::nan("")));
-    EXPECT_FALSE(store.setString("name", "bad \xC3"));
-    EXPECT_FALSE(store.setBool("bad key \xFF", true));
-    EXPECT_FALSE(store.setJson("record", {{"name", "bad \xFF"}}));
-    EXPECT_FALSE(store.setJson("record", {{"value", std::nan("")}}));
-    EXPECT_FALSE(store.setJson("record", json::binary({1, 2})));
-    EXPECT_FALSE(store.setJson("record", deep));
-
-    EXPECT_EQ(store.doubleValue("ratio"), 1.0);
+    const std::pair<std::string, DefaultsValue> uncarried[] = {
+        {"ratio", std::nan("")},
+        {"name", std::string("bad \xC3")},
+        {"bad key \xFF", true},
+        {"record", json{{"name", "bad \xFF"}}},
+        {"record", json{{"value", std::nan("")}}},
+        {"record", json::binary({1, 2})},
+        {"record", deep},
+    };
+    for (const auto& [key, value] : uncarried) {
+        EXPECT_FALSE(store.set(key, value)) << key;
+    }
     EXPECT_EQ(TemporaryFolder::readFile(file()), before);
+
+    std::filesystem::create_directories(temporary / "defaults.json.tmp" / "in-the-way");
+    EXPECT_FALSE(store.setDouble("ratio", 2.0));
+    EXPECT_FALSE(store.remove("ratio"));
+    EXPECT_EQ(store.doubleValue("ratio"), 1.0);
+    EXPECT_EQ(DefaultsStore(temporary.path()).doubleValue("ratio"), 1.0);
 }
 
 TEST_F(DefaultsStoreTest, UnreadableFileIsKeptAsideAndDefaultsApply) {
@@ -192,17 +198,6 @@ TEST_F(DefaultsStoreTest, EntriesNotUnderstoodAreKeptAsTheyAre) {
     odd["known"] = false;
     EXPECT_EQ(fileContents(), odd);
     EXPECT_TRUE(setAside().empty());
-}
-
-TEST_F(DefaultsStoreTest, FailedWriteChangesNothing) {
-    DefaultsStore store(temporary.path());
-    ASSERT_TRUE(store.setString("hostID", "old"));
-    std::filesystem::create_directories(temporary / "defaults.json.tmp" / "in-the-way");
-
-    EXPECT_FALSE(store.setString("hostID", "new"));
-    EXPECT_FALSE(store.remove("hostID"));
-    EXPECT_EQ(store.stringValue("hostID"), "old");
-    EXPECT_EQ(DefaultsStore(temporary.path()).stringValue("hostID"), "old");
 }
 
 TEST_F(DefaultsStoreTest, KilledWriterLeavesOldOrNewValue) {

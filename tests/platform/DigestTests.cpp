@@ -4,7 +4,6 @@
 #include "tests/support/TestVectors.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace velm {
@@ -49,13 +48,13 @@ const HmacCase rfc4231[] = {
 
 TEST(HmacTest, MatchesRfc4231AndTheEmptyCase) {
     for (const HmacCase& test : rfc4231) {
-        EXPECT_EQ(asBytes(Hmac::sha256(fromHex(test.key), {fromHex(test.data)})), fromHex(test.code)) << test.code;
+        EXPECT_EQ(asBytes(Hmac::sha256(fromHex(test.key), {fromHex(test.data)})), fromHex(test.code))
+            << test.code;
     }
     // An empty key over an empty message is a valid input too.
     EXPECT_EQ(asBytes(Hmac::sha256({}, {})),
               fromHex("b613679a0814d9ec772f95d778c35fc5ff1697c493715653c6c712144292c5ad"));
 }
-
 
 TEST(HmacTest, VerificationIsExactInLengthAndContent) {
     const Bytes key = toBytes("key");
@@ -66,12 +65,11 @@ TEST(HmacTest, VerificationIsExactInLengthAndContent) {
 
     Bytes flipped = code;
     flipped.back() ^= 0x01;
-    EXPECT_FALSE(Hmac::isValidSha256(flipped, key, {message}));
-    EXPECT_FALSE(Hmac::isValidSha256(ByteView(code).first(31), key, {message}));
     Bytes longer = code;
     longer.push_back(0);
-    EXPECT_FALSE(Hmac::isValidSha256(longer, key, {message}));
-    EXPECT_FALSE(Hmac::isValidSha256({}, key, {message}));
+    for (const Bytes& bad : {flipped, Bytes(code.begin(), code.end() - 1), longer, Bytes{}}) {
+        EXPECT_FALSE(Hmac::isValidSha256(bad, key, {message})) << bad.size();
+    }
     EXPECT_FALSE(Hmac::isValidSha256(code, toBytes("other"), {message}));
 }
 
@@ -91,19 +89,17 @@ const HkdfCase rfc5869[] = {
      "8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8"},
 };
 
-TEST(HkdfTest, MatchesRfc5869) {
+TEST(HkdfTest, MatchesRfc5869AndAnIndependentImplementation) {
     for (const HkdfCase& test : rfc5869) {
         const std::optional<SecretBytes> okm =
             Hkdf::sha256(fromHex(test.ikm), fromHex(test.salt), fromHex(test.info), test.length);
         ASSERT_TRUE(okm.has_value());
         EXPECT_EQ(Bytes(okm->view().begin(), okm->view().end()), fromHex(test.okm)) << test.okm;
     }
-}
-
-TEST(HkdfTest, EmptyKeyMaterialMatchesIndependentImplementation) {
-    const std::optional<SecretBytes> okm = Hkdf::sha256({}, {}, toBytes("info"), 32);
-    ASSERT_TRUE(okm.has_value());
-    EXPECT_EQ(Bytes(okm->view().begin(), okm->view().end()), test::transportVector("hkdf_empty_ikm"));
+    const std::optional<SecretBytes> emptyKeyMaterial = Hkdf::sha256({}, {}, toBytes("info"), 32);
+    ASSERT_TRUE(emptyKeyMaterial.has_value());
+    EXPECT_EQ(Bytes(emptyKeyMaterial->view().begin(), emptyKeyMaterial->view().end()),
+              test::transportVector("hkdf_empty_ikm"));
 }
 
 TEST(HkdfTest, RefusesLengthsTheConstructionCannotGive) {

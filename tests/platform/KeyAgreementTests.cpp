@@ -31,7 +31,8 @@ TEST(X25519Test, MatchesRfc7748ScalarMultiplication) {
 }
 
 TEST(X25519Test, MatchesRfc7748DiffieHellman) {
-    const X25519PrivateKey alice = keyFrom("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
+    const X25519PrivateKey alice =
+        keyFrom("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
     const X25519PrivateKey bob = keyFrom("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb");
     const ByteView alicePublic = alice.publicKey();
     const ByteView bobPublic = bob.publicKey();
@@ -65,15 +66,12 @@ TEST(X25519Test, GeneratedKeysDifferAndAgree) {
 }
 
 // RFC 6979, A.2.5: the P-256 key and its SHA-256 signatures of "sample" and "test".
-const Bytes rfc6979Key = fromHex(
-    "04 60fed4ba255a9d31c961eb74c6356d68c049b8923b61fa6ce669622e60f29fb6"
-    "7903fe1008b8bc99a41ae9e95628bc64f2f1b20c2d7e9f5177a3c294d4462299");
-const Bytes sampleSignature = fromHex(
-    "efd48b2aacb6a8fd1140dd9cd45e81d69d2c877b56aaf991c34d0ea84eaf3716"
-    "f7cb1c942d657c41d436c7a1b6e29f65f3e900dbb9aff4064dc4ab2f843acda8");
-const Bytes testSignature = fromHex(
-    "f1abb023518351cd71d881567b1ea663ed3efcf6c5132b354f28d3b0b7d38367"
-    "019f4113742a2b14bd25926b49c649155f267e60d3814b4c0cc84250e46f0083");
+const Bytes rfc6979Key = fromHex("04 60fed4ba255a9d31c961eb74c6356d68c049b8923b61fa6ce669622e60f29fb6"
+                                 "7903fe1008b8bc99a41ae9e95628bc64f2f1b20c2d7e9f5177a3c294d4462299");
+const Bytes sampleSignature = fromHex("efd48b2aacb6a8fd1140dd9cd45e81d69d2c877b56aaf991c34d0ea84eaf3716"
+                                      "f7cb1c942d657c41d436c7a1b6e29f65f3e900dbb9aff4064dc4ab2f843acda8");
+const Bytes testSignature = fromHex("f1abb023518351cd71d881567b1ea663ed3efcf6c5132b354f28d3b0b7d38367"
+                                    "019f4113742a2b14bd25926b49c649155f267e60d3814b4c0cc84250e46f0083");
 
 TEST(EcdsaP256Test, VerifiesRfc6979Signatures) {
     EXPECT_TRUE(EcdsaP256::isValidSignature(sampleSignature, rfc6979Key, toBytes("sample")));
@@ -85,21 +83,17 @@ TEST(EcdsaP256Test, VerifiesRfc6979Signatures) {
 TEST(EcdsaP256Test, RefusesAlteredOrMisshapenSignatures) {
     Bytes flipped = sampleSignature;
     flipped[40] ^= 0x01;
-    EXPECT_FALSE(EcdsaP256::isValidSignature(flipped, rfc6979Key, toBytes("sample")));
-
     Bytes swapped(sampleSignature.begin() + 32, sampleSignature.end());
     swapped.insert(swapped.end(), sampleSignature.begin(), sampleSignature.begin() + 32);
-    EXPECT_FALSE(EcdsaP256::isValidSignature(swapped, rfc6979Key, toBytes("sample")));
-
-    EXPECT_FALSE(EcdsaP256::isValidSignature(ByteView(sampleSignature).first(63), rfc6979Key, toBytes("sample")));
     Bytes longer = sampleSignature;
     longer.push_back(0);
-    EXPECT_FALSE(EcdsaP256::isValidSignature(longer, rfc6979Key, toBytes("sample")));
-
     Bytes zeroR = sampleSignature;
     std::fill(zeroR.begin(), zeroR.begin() + 32, 0);
-    EXPECT_FALSE(EcdsaP256::isValidSignature(zeroR, rfc6979Key, toBytes("sample")));
-    EXPECT_FALSE(EcdsaP256::isValidSignature(Bytes(64, 0), rfc6979Key, toBytes("sample")));
+    const Bytes shorter(sampleSignature.begin(), sampleSignature.end() - 1);
+    int index = 0;
+    for (const Bytes& bad : {flipped, swapped, shorter, longer, zeroR, Bytes(64, 0)}) {
+        EXPECT_FALSE(EcdsaP256::isValidSignature(bad, rfc6979Key, toBytes("sample"))) << index++;
+    }
 }
 
 TEST(EcdsaP256Test, AcceptsOnlyUncompressedPointsOnTheCurve) {

@@ -32,7 +32,7 @@ protected:
     }
 };
 
-TEST_F(StoreFolderTest, ReplacesReadsAndRemovesPrivateFiles) {
+TEST_F(StoreFolderTest, ReplacesReadsAndRemovesPrivateFilesAndKeepsThemPrivate) {
     EXPECT_EQ(folder.read("item").status, Status::missing);
     EXPECT_TRUE(folder.remove("item"));
 
@@ -49,6 +49,13 @@ TEST_F(StoreFolderTest, ReplacesReadsAndRemovesPrivateFiles) {
     EXPECT_TRUE(folder.remove("item"));
     EXPECT_EQ(folder.read("item").status, Status::missing);
     EXPECT_TRUE(folder.remove("item"));
+
+    // Loose permissions are tightened on the next read.
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((path / "empty").c_str(), 0644), 0);
+    EXPECT_EQ(readText("empty"), "");
+    EXPECT_EQ(modeOf(path), 0700u);
+    EXPECT_EQ(modeOf(path / "empty"), 0600u);
 }
 
 // A writer killed before its rename leaves "<name>.tmp" behind, complete or not.
@@ -90,15 +97,6 @@ TEST_F(StoreFolderTest, RefusesLinksAndOtherOwners) {
     EXPECT_FALSE(folder.replace("other", toBytes("x")));
     EXPECT_FALSE(folder.remove("item"));
     EXPECT_EQ(folder.read("item").status, Status::failed);
-}
-
-TEST_F(StoreFolderTest, TightensLoosePermissions) {
-    ASSERT_TRUE(folder.replace("item", toBytes("secret")));
-    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
-    ASSERT_EQ(chmod((path / "item").c_str(), 0644), 0);
-    EXPECT_EQ(readText("item"), "secret");
-    EXPECT_EQ(modeOf(path), 0700u);
-    EXPECT_EQ(modeOf(path / "item"), 0600u);
 }
 
 TEST_F(StoreFolderTest, RefusesOversizedAndSpecialFiles) {

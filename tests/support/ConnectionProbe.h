@@ -19,12 +19,9 @@ public:
     explicit ConnectionProbe(std::shared_ptr<TlsConnection> connection);
 
     TlsConnection& connection() { return *connection_; }
-    const std::shared_ptr<TlsConnection>& shared() const { return connection_; }
-    const std::shared_ptr<Queue>& queue() const { return queue_; }
-
-    void start();
+    void start() { connection_->start(queue_); }
     // Keeps one receive of at most `maximum` bytes pending until the stream ends.
-    void readContinuously(std::size_t maximum = 65536);
+    void readContinuously(std::size_t maximum = 65536) { receiveNext(connection_, reading_, maximum); }
 
     bool waitFor(State state);
     bool waitForEnd(); // failed or cancelled
@@ -33,10 +30,10 @@ public:
     std::optional<NetError> failure() const;
 
     bool waitForBytes(std::size_t count);
-    bool waitForStreamEnd();
+    bool waitForStreamEnd() { return reading_->ends.waitForCount(1); }
     Bytes received() const;
-    bool sawCompletion() const;
-    std::optional<NetError> receiveError() const;
+    // The peer closed its sending side, and no error came with the end.
+    bool endedCleanly() const;
 
 private:
     struct Reading {
@@ -49,8 +46,9 @@ private:
                             std::size_t maximum);
 
     std::shared_ptr<TlsConnection> connection_;
-    std::shared_ptr<Queue> queue_;
-    std::shared_ptr<EventLog<std::pair<State, std::optional<NetError>>>> states_;
+    std::shared_ptr<Queue> queue_ = Queue::make("probe");
+    std::shared_ptr<EventLog<std::pair<State, std::optional<NetError>>>> states_ =
+        std::make_shared<EventLog<std::pair<State, std::optional<NetError>>>>();
     std::shared_ptr<Reading> reading_ = std::make_shared<Reading>();
 };
 

@@ -1,28 +1,26 @@
 #include "tests/support/LoopbackServer.h"
 
+#include <gtest/gtest.h>
+
 namespace velm::test {
 
 LoopbackServer::LoopbackServer(const TlsParameters& parameters, Options options)
-    : listener_(TlsListener::make(parameters, std::nullopt, options.handshakeTimeout))
-{
+    : listener_(TlsListener::make(parameters, std::nullopt, options.handshakeTimeout)) {
+    auto states = std::make_shared<EventLog<TlsListener::State>>();
     listener_->setStateHandler(
-        [states = states_](TlsListener::State state, const std::optional<NetError>&) { states->push(state); });
-    listener_->setNewConnectionHandler([accepted = accepted_, start = options.startAccepted](
-                                           std::shared_ptr<TlsConnection> connection) {
-        auto probe = std::make_shared<ConnectionProbe>(std::move(connection));
-        if (start) {
-            probe->start();
-            probe->readContinuously();
-        }
-        accepted->push(std::move(probe));
-    });
+        [states](TlsListener::State state, const std::optional<NetError>&) { states->push(state); });
+    listener_->setNewConnectionHandler(
+        [accepted = accepted_, start = options.startAccepted](std::shared_ptr<TlsConnection> connection) {
+            auto probe = std::make_shared<ConnectionProbe>(std::move(connection));
+            if (start) {
+                probe->start();
+                probe->readContinuously();
+            }
+            accepted->push(std::move(probe));
+        });
     listener_->start(queue_);
-}
-
-bool LoopbackServer::isReady()
-{
-    return states_->waitFor([](const auto& states) { return !states.empty(); }) &&
-           states_->values().front() == TlsListener::State::ready;
+    EXPECT_TRUE(states->waitForCount(1) && states->values().front() == TlsListener::State::ready)
+        << "the loopback listener did not start";
 }
 
 } // namespace velm::test

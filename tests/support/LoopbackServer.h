@@ -8,8 +8,9 @@
 
 namespace velm::test {
 
-// A TlsListener on a system-chosen port whose accepted connections are each wrapped in
-// a probe, started and read from (unless told to leave them unstarted).
+// A TlsListener on a system-chosen port, ready once constructed (a test fails if it is
+// not), whose accepted connections are each wrapped in a probe, started and read from
+// (unless told to leave them unstarted).
 class LoopbackServer {
 public:
     struct Options {
@@ -20,20 +21,20 @@ public:
     explicit LoopbackServer(const TlsParameters& parameters, Options options);
     explicit LoopbackServer(const TlsParameters& parameters) : LoopbackServer(parameters, Options{}) {}
 
-    bool isReady();
     std::uint16_t port() const { return listener_->port(); }
     Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", port()); }
-    TlsListener& listener() { return *listener_; }
 
     bool waitForAccepted(std::size_t count) { return accepted_->waitForCount(count); }
     std::size_t acceptedCount() const { return accepted_->values().size(); }
-    std::shared_ptr<ConnectionProbe> accepted(std::size_t index) const { return accepted_->values().at(index); }
+    std::shared_ptr<ConnectionProbe> accepted(std::size_t index) const {
+        return accepted_->values().at(index);
+    }
 
 private:
+    using Accepted = EventLog<std::shared_ptr<ConnectionProbe>>;
+
     std::shared_ptr<Queue> queue_ = Queue::make("listener");
-    std::shared_ptr<EventLog<std::shared_ptr<ConnectionProbe>>> accepted_ =
-        std::make_shared<EventLog<std::shared_ptr<ConnectionProbe>>>();
-    std::shared_ptr<EventLog<TlsListener::State>> states_ = std::make_shared<EventLog<TlsListener::State>>();
+    std::shared_ptr<Accepted> accepted_ = std::make_shared<Accepted>();
     std::shared_ptr<TlsListener> listener_;
 };
 
