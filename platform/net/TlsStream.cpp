@@ -124,14 +124,17 @@ void TlsStream::start(std::shared_ptr<Queue> queue)
         }
         const auto now = asio::steady_timer::clock_type::now();
         self->connectDeadline_ = now + self->connectTimeout_;
-        // TCP gets the shorter of its own limit and the whole connect time-out.
-        self->armDeadline(std::min(self->connectDeadline_, now + TlsParameters::tcpConnectionTimeout),
-                          "connect timed out");
         if (!self->target_) {
             self->fail({NetError::Kind::unreachable, "endpoint has no host and port"});
             return;
         }
         self->resolve(*self->target_);
+        // Unless TCP is up already (a numeric address that connected at once), it gets the
+        // shorter of its own limit and the whole connect time-out.
+        if (!self->connected_ && !self->isFinished()) {
+            self->armDeadline(std::min(self->connectDeadline_, now + TlsParameters::tcpConnectionTimeout),
+                              "connect timed out");
+        }
     });
 }
 
