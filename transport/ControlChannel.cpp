@@ -132,17 +132,18 @@ void ControlChannel::installConnection(const std::shared_ptr<TlsConnection>& con
 void ControlChannel::begin() {
     const auto& outgoing = std::get<Origin::Outgoing>(origin_.value);
     const std::shared_ptr<Queue> queue = queue_;
+    // A host and port is dialled at once, so that sends made right after start are held by the
+    // connection rather than dropped while a resolution would pass it through; the connection's
+    // own time-out, which starts now too, bounds the way to ready.
+    if (const auto* target = std::get_if<Endpoint::HostPort>(&outgoing.endpoint.target)) {
+        connect(*target);
+        return;
+    }
     connectTimeout_ = queue->postAfter(limits_.connectTimeout, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->close(CloseReason::unreachable);
         }
     });
-    // A host and port is dialled at once, so that sends made right after start are held by the
-    // connection rather than dropped while a resolution would pass it through.
-    if (const auto* target = std::get_if<Endpoint::HostPort>(&outgoing.endpoint.target)) {
-        connect(*target);
-        return;
-    }
     const ResolverFactory factory = currentResolverFactory();
     resolver_ = std::make_shared<ServiceResolver>(queue, factory ? factory(queue) : nullptr);
     resolver_->resolve(outgoing.endpoint, limits_.resolutionLimit,

@@ -3,9 +3,9 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/IoPool.h"
 #include "platform/net/NetworkInterfaces.h"
+#include "platform/net/TcpConnector.h"
 #include "platform/net/TlsParameters.h"
 
-#include <asio/connect.hpp>
 #include <asio/defer.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/post.hpp>
@@ -124,14 +124,17 @@ void TlsStream::start(std::shared_ptr<Queue> queue)
         }
         const auto now = asio::steady_timer::clock_type::now();
         self->connectDeadline_ = now + self->connectTimeout_;
-        // TCP gets the shorter of its own limit and the whole connect time-out.
-        self->armDeadline(std::min(self->connectDeadline_, now + TlsParameters::tcpConnectionTimeout),
-                          "connect timed out");
         if (!self->target_) {
             self->fail({NetError::Kind::unreachable, "endpoint has no host and port"});
             return;
         }
         self->resolve(*self->target_);
+        // Unless TCP is up already (a numeric address that connected at once), it gets the
+        // shorter of its own limit and the whole connect time-out.
+        if (!self->connected_ && !self->isFinished()) {
+            self->armDeadline(std::min(self->connectDeadline_, now + TlsParameters::tcpConnectionTimeout),
+                              "connect timed out");
+        }
     });
 }
 
@@ -295,24 +298,23 @@ void TlsStream::resolve(const Endpoint::HostPort& target)
 
 void TlsStream::connectTo(const asio::ip::tcp::resolver::results_type& addresses)
 {
-    asio::async_connect(socket_, addresses,
-                        [self = shared_from_this()](const std::error_code& error, const asio::ip::tcp::endpoint&) {
-                            if (self->isFinished()) {
-                                return;
-                            }
-                            if (error) {
-                                self->fail(NetError::fromSystem(error));
-                                return;
-                            }
-                            if (self->deadline_.expiry() != self->connectDeadline_) {
-                                self->armDeadline(self->connectDeadline_, "handshake timed out");
-                            } else {
-                                self->deadlineWhat_ = "handshake timed out";
-                            }
-                            self->onConnected();
-                            self->handshaking_ = true;
-                            self->continueHandshake();
-                        });
+    TcpConnector::connect(socket_, addresses, [self = shared_from_this()](const std::error_code& error) {
+        if (self->isFinished()) {
+            return;
+        }
+        if (error) {
+            self->fail(NetError::fromSystem(error));
+            return;
+        }
+        if (self->deadline_.expiry() != self->connectDeadline_) {
+            self->armDeadline(self->connectDeadline_, "handshake timed out");
+        } else {
+            self->deadlineWhat_ = "handshake timed out";
+        }
+        self->onConnected();
+        self->handshaking_ = true;
+        self->continueHandshake();
+    });
 }
 
 void TlsStream::onConnected()
