@@ -49,6 +49,19 @@ inline Bytes fromHex(std::string_view hex) {
     return bytes;
 }
 
+// Tampered copies of a valid value, for tests of what a check refuses.
+inline Bytes flipped(Bytes bytes, std::size_t index) {
+    bytes[index] ^= 0x01;
+    return bytes;
+}
+
+inline Bytes extended(Bytes bytes) {
+    bytes.push_back(0);
+    return bytes;
+}
+
+inline Bytes asBytes(ByteView bytes) { return Bytes(bytes.begin(), bytes.end()); }
+
 #ifdef VELM_TEST_DATA_DIR
 // A named vector from tests/data/transport_vectors.json, made once by an
 // independent implementation (see tests/data/make_transport_vectors.py).

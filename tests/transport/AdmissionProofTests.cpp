@@ -7,12 +7,8 @@
 namespace velm {
 namespace {
 
+using test::flipped;
 using test::transportVector;
-
-Bytes flipped(Bytes bytes, std::size_t index) {
-    bytes[index] ^= 0x01;
-    return bytes;
-}
 
 class HelloProofTest : public ::testing::Test {
 protected:

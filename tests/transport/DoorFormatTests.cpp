@@ -1,5 +1,6 @@
 #include "platform/crypto/AesGcm.h"
 #include "platform/crypto/Random.h"
+#include "tests/support/TestVectors.h"
 #include "tests/transport/DoorVectors.h"
 #include "transport/away/Door.h"
 
@@ -11,6 +12,9 @@
 namespace velm {
 namespace {
 
+using test::asBytes;
+using test::extended;
+using test::flipped;
 using test::doorNumber;
 using test::doorVector;
 
@@ -18,19 +22,6 @@ Date unixDate(double seconds) {
     return Date(seconds - Date::referenceDateInUnixTime);
 }
 
-Bytes asBytes(ByteView bytes) {
-    return Bytes(bytes.begin(), bytes.end());
-}
-
-Bytes flipped(Bytes bytes, std::size_t index) {
-    bytes[index] ^= 0x01;
-    return bytes;
-}
-
-Bytes longer(Bytes bytes) {
-    bytes.push_back(0);
-    return bytes;
-}
 
 Door::KnockId knockId(ByteView bytes) {
     Door::KnockId id{};
@@ -176,7 +167,7 @@ TEST_F(RecordedKnockTest, KnockerOpensTheRecordedReplies) {
 
 TEST_F(RecordedKnockTest, RefusesKnocksOfAnyOtherShapeOrTimeBeyond120Seconds) {
     EXPECT_FALSE(keyring.admit(ByteView(knock).first(92), sentAt));
-    EXPECT_FALSE(keyring.admit(longer(knock), sentAt));
+    EXPECT_FALSE(keyring.admit(extended(knock), sentAt));
     EXPECT_FALSE(Door::Keyring().admit(knock, sentAt));
     // An unknown tag, then a bad seal.
     for (std::size_t index : {0u, 8u, 20u, 50u, 92u}) {
@@ -205,7 +196,7 @@ TEST_F(RecordedKnockTest, RefusesRepliesToAnotherKnockOrOfAnotherShape) {
     EXPECT_FALSE(Door::Reply::open(reply, otherDevice));
 
     EXPECT_FALSE(Door::Reply::open(ByteView(reply).first(79), knocker));
-    EXPECT_FALSE(Door::Reply::open(longer(reply), knocker));
+    EXPECT_FALSE(Door::Reply::open(extended(reply), knocker));
     for (std::size_t index : {0u, 12u, 63u, 79u}) {
         EXPECT_FALSE(Door::Reply::open(flipped(reply, index), knocker)) << index;
     }

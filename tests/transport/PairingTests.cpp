@@ -6,20 +6,11 @@
 namespace velm {
 namespace {
 
+using test::asBytes;
+using test::extended;
+using test::flipped;
 using test::transportVector;
 using Failure = Pairing::Failure;
-
-Bytes asBytes(ByteView bytes) { return Bytes(bytes.begin(), bytes.end()); }
-
-Bytes flipped(Bytes bytes, std::size_t index) {
-    bytes[index] ^= 0x01;
-    return bytes;
-}
-
-Bytes extended(Bytes bytes) {
-    bytes.push_back(0);
-    return bytes;
-}
 
 template <typename Value> std::optional<Failure> failureOf(const std::variant<Value, Failure>& result) {
     if (const Failure* failure = std::get_if<Failure>(&result)) {
