@@ -261,8 +261,8 @@ void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string wha
             self->finish(State::failed, failure);
             return;
         }
-        if (self->isFinished()) {
-            return;
+        if (self->isFinished() || (self->state_ == State::ready && !self->closing_)) {
+            return; // a ready, open connection has no deadline
         }
         if (self->closing_) {
             self->finish(State::cancelled, cancelledError);
@@ -352,7 +352,8 @@ void TlsStream::continueHandshake()
 void TlsStream::becomeReady()
 {
     handshaking_ = false;
-    deadline_.cancel();
+    // The connect deadline is left to expire unheeded: cancelling it would wake another pool
+    // thread for the cancelled wait, right on the way to ready.
     handshakeSlot_.reset();
     setState(State::ready);
     engineStarved_ = false; // the last flight may have carried application data

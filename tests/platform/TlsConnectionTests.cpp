@@ -239,6 +239,17 @@ TEST(TlsConnectionTests, APeerThatNeverHandshakesTimesOut) {
     EXPECT_EQ(client->states(), (std::vector<State>{State::preparing, State::failed}));
 }
 
+TEST(TlsConnectionTests, TheConnectTimeOutEndsWithTheHandshake) {
+    LoopbackServer server(parametersFor("a", 1));
+    auto client = connectTo(server.endpoint(), parametersFor("a", 1), 100ms);
+    ASSERT_TRUE(client->waitFor(State::ready));
+    std::this_thread::sleep_for(300ms); // well past the time-out
+    client->connection().send(Bytes(3, 7));
+    ASSERT_TRUE(server.waitForAccepted(1));
+    EXPECT_TRUE(server.accepted(0)->waitForBytes(3));
+    EXPECT_EQ(client->states(), (std::vector<State>{State::preparing, State::ready}));
+}
+
 TEST(TlsConnectionTests, SendsBeforeReadyAndBeforeAGracefulCancelArriveInOrder) {
     LoopbackServer server(parametersFor("device", 5));
     auto client = std::make_unique<ConnectionProbe>(
