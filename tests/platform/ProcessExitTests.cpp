@@ -45,6 +45,9 @@ TEST(ProcessExitChild, Run) {
     } else if (scenario == "from-pool") {
         queue->post([] { std::exit(0); });
         std::this_thread::sleep_for(1h);
+    } else if (scenario == "from-background") {
+        Queue::global()->post([] { std::exit(0); });
+        std::this_thread::sleep_for(1h);
     }
     std::exit(0);
 }
@@ -84,7 +87,10 @@ TEST(ProcessExit, EndsCleanlyWithPendingAndQueuedWork) { expectCleanExit(runChil
 
 TEST(ProcessExit, EndsWhenWorkNeverFinishes) { expectCleanExit(runChild("stuck")); }
 
-TEST(ProcessExit, EndsWhenExitIsCalledFromPoolWork) { expectCleanExit(runChild("from-pool")); }
+TEST(ProcessExit, EndsWhenExitIsCalledFromPoolWork) {
+    expectCleanExit(runChild("from-pool"));
+    expectCleanExit(runChild("from-background"));
+}
 
 } // namespace
 } // namespace velm
