@@ -2,6 +2,7 @@
 
 #include "platform/log/Log.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 
 #include <cstdlib>
@@ -9,6 +10,13 @@
 namespace velm::openssl {
 
 namespace {
+
+// OpenSSL frees its state from an exit handler of its own, which runs before the pools'
+// threads are stopped whenever the library started after the pools (exit handlers run in
+// reverse order); the per-thread state of those threads would then be lost. Initialised
+// here without that handler, the library keeps its state until the process ends, and the
+// state of each thread goes with the thread.
+[[maybe_unused]] const bool initialised = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 template <typename T, typename Fetch>
 T* fetchOnce(Fetch fetch, const char* name) {
