@@ -5,8 +5,8 @@
 #include "bench/RatioReporter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/TlsListener.h"
-#include "transport/ControlChannel.h"
-#include "transport/VelmService.h"
+#include "transport/channel/ControlChannel.h"
+#include "transport/channel/VelmService.h"
 
 #include <benchmark/benchmark.h>
 #include <condition_variable>

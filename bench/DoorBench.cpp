@@ -7,7 +7,7 @@
 #include "bench/RatioReporter.h"
 #include "platform/crypto/Hmac.h"
 #include "platform/crypto/Random.h"
-#include "transport/away/Door.h"
+#include "transport/away/door/Door.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>

@@ -4,8 +4,8 @@
 
 #include "bench/RatioReporter.h"
 #include "platform/crypto/Random.h"
-#include "transport/PacketOpener.h"
-#include "transport/PacketSealer.h"
+#include "transport/keys/PacketOpener.h"
+#include "transport/keys/PacketSealer.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+// Each parameter bears the name of the field it initialises, so every field reads as itself.
+#pragma GCC diagnostic ignored "-Wshadow"
+
 namespace velm {
 
 ClientHello::ClientHello(std::string deviceID, std::string deviceName, std::int64_t screenPixelWidth,

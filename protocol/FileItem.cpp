@@ -48,7 +48,10 @@ std::string withUnsafeCharactersReplaced(std::string_view text) {
     for (std::int64_t at = 0; at < length;) {
         const std::int64_t start = at;
         UChar32 c = 0;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion" // inside ICU's macro
         U8_NEXT(text.data(), at, length, c);
+#pragma GCC diagnostic pop
         if (mustBeReplaced(c)) {
             result += '_';
         } else {
@@ -62,7 +65,10 @@ UChar32 codePointAt(std::string_view text, std::size_t at) {
     const auto length = static_cast<std::int64_t>(text.size());
     auto next = static_cast<std::int64_t>(at);
     UChar32 c = 0;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion" // inside ICU's macro
     U8_NEXT(text.data(), next, length, c);
+#pragma GCC diagnostic pop
     return c;
 }
 

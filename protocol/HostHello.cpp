@@ -2,6 +2,9 @@
 
 #include <utility>
 
+// Each parameter bears the name of the field it initialises, so every field reads as itself.
+#pragma GCC diagnostic ignored "-Wshadow"
+
 namespace velm {
 
 HostHello::HostHello(std::string hostName, std::vector<DisplayInfo> displays, std::uint16_t videoPort,

@@ -44,7 +44,7 @@ WorkItem ManualQueue::postAfter(Clock::duration delay, std::function<void()> wor
     const Schedule::Key key{deadline(schedule_->now, delay), schedule_->nextSequence++};
     call->setOnCancel([weakSchedule = std::weak_ptr<Schedule>(schedule_), key] {
         if (auto schedule = weakSchedule.lock()) {
-            std::lock_guard guard(schedule->lock);
+            std::lock_guard scheduleGuard(schedule->lock);
             schedule->calls.erase(key);
         }
     });

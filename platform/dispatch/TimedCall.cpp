@@ -21,8 +21,8 @@ WorkItem TimedCall::arm(const Strand& strand, Queue::Clock::time_point due, std:
         timer->expires_at(due);
         timer->async_wait([timer, call, runner = std::move(runner)](const std::error_code&) {
             // A cancelled call is not handed out, whatever the timer reports.
-            if (auto work = call->take()) {
-                runner(*work);
+            if (auto taken = call->take()) {
+                runner(*taken);
             }
         });
     });

@@ -62,15 +62,15 @@ void TcpConnector::tryFrom(Socket& socket, Addresses addresses, Addresses::const
         }
         return;
     }
-    socket.async_wait(asio::socket_base::wait_write, [&socket, addresses, next, completion](std::error_code error) {
-        if (!error) {
-            error = settledError(socket);
+    socket.async_wait(asio::socket_base::wait_write, [&socket, addresses, next, completion](std::error_code waitError) {
+        if (!waitError) {
+            waitError = settledError(socket);
         }
         // A cancelled wait means the socket was closed under it: nothing more to try.
-        if (error && error != asio::error::operation_aborted) {
-            tryFrom(socket, addresses, next, error, completion);
+        if (waitError && waitError != asio::error::operation_aborted) {
+            tryFrom(socket, addresses, next, waitError, completion);
         } else {
-            completion(error);
+            completion(waitError);
         }
     });
 }

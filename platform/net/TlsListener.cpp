@@ -27,7 +27,7 @@ constexpr std::chrono::milliseconds acceptRetryDelay{100};
 // Held by an accepted connection until its handshake ends; counts the listener's
 // connections that are still on their way.
 struct PendingHandshake {
-    explicit PendingHandshake(std::shared_ptr<std::atomic<std::size_t>> count) : count(std::move(count)) { ++*this->count; }
+    explicit PendingHandshake(std::shared_ptr<std::atomic<std::size_t>> counter) : count(std::move(counter)) { ++*count; }
     ~PendingHandshake() { --*count; }
     PendingHandshake(const PendingHandshake&) = delete;
     PendingHandshake& operator=(const PendingHandshake&) = delete;

@@ -103,7 +103,7 @@ TEST(EcdsaP256Test, AcceptsOnlyUncompressedPointsOnTheCurve) {
     compressed[0] = 0x03; // y is odd
     EXPECT_FALSE(EcdsaP256::isValidPublicKey(compressed));
     // Hybrid and compressed prefixes in front of both coordinates.
-    for (std::uint8_t prefix : {0x06, 0x07, 0x02, 0x00}) {
+    for (const std::uint8_t prefix : std::to_array<std::uint8_t>({0x06, 0x07, 0x02, 0x00})) {
         Bytes other = rfc6979Key;
         other[0] = prefix;
         EXPECT_FALSE(EcdsaP256::isValidPublicKey(other)) << int(prefix);

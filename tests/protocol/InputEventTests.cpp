@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -33,7 +34,7 @@ std::vector<InputEvent> oneOfEach() {
 
 TEST(PointerButton, MapsToAndFromItsWireByteAndHashesByCaseAndNumber) {
     // Other buttons numbered like the three named ones travel as 3.
-    for (std::uint8_t n : {0, 1, 2, 3}) {
+    for (const std::uint8_t n : std::to_array<std::uint8_t>({0, 1, 2, 3})) {
         EXPECT_EQ(PointerButton::other(n).wireByte(), 3);
     }
     for (int byte = 0; byte < 256; ++byte) {

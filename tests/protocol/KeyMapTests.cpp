@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -24,7 +25,7 @@ TEST(KeyMap, KeyCodesMatchTheTable) {
     for (const auto& [usage, code] : samples) {
         EXPECT_EQ(KeyMap::keyCodeForUsage(usage), code) << "usage " << usage;
     }
-    for (std::uint16_t usage : {0, 3, 101, 102, 112, 126, 130, 223, 232, 0xFFFF}) {
+    for (const std::uint16_t usage : std::to_array<std::uint16_t>({0, 3, 101, 102, 112, 126, 130, 223, 232, 0xFFFF})) {
         EXPECT_FALSE(KeyMap::keyCodeForUsage(usage)) << "usage " << usage;
     }
 }

@@ -2,7 +2,7 @@
 
 #include "platform/dispatch/Queue.h"
 #include "tests/support/EventLog.h"
-#include "transport/ControlChannel.h"
+#include "transport/channel/ControlChannel.h"
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "tests/support/ChannelServer.h"
 
-#include "transport/VelmService.h"
+#include "transport/channel/VelmService.h"
 
 namespace velm::test {
 

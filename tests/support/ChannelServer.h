@@ -2,7 +2,7 @@
 
 #include "platform/net/TlsListener.h"
 #include "tests/support/ChannelProbe.h"
-#include "transport/PreSharedKey.h"
+#include "transport/keys/PreSharedKey.h"
 
 #include <memory>
 #include <vector>

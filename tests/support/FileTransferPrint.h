@@ -1,7 +1,7 @@
 #pragma once
 
-#include "transport/FileReceiver.h"
-#include "transport/FileTransferError.h"
+#include "transport/files/FileReceiver.h"
+#include "transport/files/FileTransferError.h"
 
 #include <ostream>
 #include <variant>

@@ -1,7 +1,7 @@
 #include "tests/support/ScriptedHost.h"
 
 #include "tests/support/Blocking.h"
-#include "transport/VelmService.h"
+#include "transport/channel/VelmService.h"
 
 namespace velm::test {
 

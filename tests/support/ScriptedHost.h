@@ -4,10 +4,10 @@
 #include "platform/net/Endpoint.h"
 #include "platform/net/TlsListener.h"
 #include "tests/support/EventLog.h"
-#include "transport/ControlChannel.h"
-#include "transport/FileReceiver.h"
-#include "transport/FileSender.h"
-#include "transport/PreSharedKey.h"
+#include "transport/channel/ControlChannel.h"
+#include "transport/files/FileReceiver.h"
+#include "transport/files/FileSender.h"
+#include "transport/keys/PreSharedKey.h"
 
 #include <functional>
 #include <memory>

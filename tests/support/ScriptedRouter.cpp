@@ -1,6 +1,6 @@
 #include "tests/support/ScriptedRouter.h"
 
-#include "transport/away/TagScanner.h"
+#include "transport/away/router/TagScanner.h"
 
 namespace velm::test {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/away/RouterClient.h"
+#include "transport/away/router/RouterClient.h"
 
 #include <cstddef>
 #include <deque>

@@ -1,0 +1,85 @@
+#include "transport/away/router/RouterDiscovery.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace velm {
+namespace {
+
+const std::string ip1 = "urn:schemas-upnp-org:service:WANIPConnection:1";
+const std::string ip2 = "urn:schemas-upnp-org:service:WANIPConnection:2";
+const std::string ppp1 = "urn:schemas-upnp-org:service:WANPPPConnection:1";
+
+std::string service(const std::string& type, const std::string& controlUrl) {
+    return "<service>\r\n  <serviceType>" + type + "</serviceType>\r\n  <controlURL>" + controlUrl +
+           "</controlURL>\r\n</service>";
+}
+
+std::string description(const std::vector<std::string>& services) {
+    std::string text = "<?xml version=\"1.0\"?><root><device><serviceList>";
+    for (const auto& block : services) {
+        text += block;
+    }
+    return text + "</serviceList></device></root>";
+}
+
+TEST(RouterDiscoveryTest, PrefersIpConnectionsAndTheirNewerVersion) {
+    EXPECT_EQ(
+        RouterDiscovery::chooseService(description({service(ppp1, "/ppp"), service(ip1, "ctl/IPConn")})),
+        (RouterDiscovery::Service{ip1, "/ctl/IPConn"}));
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "/one"), service(ip2, "/two")})),
+              (RouterDiscovery::Service{ip2, "/two"}));
+    EXPECT_FALSE(RouterDiscovery::chooseService(
+        description({service("urn:schemas-upnp-org:service:Layer3Forwarding:1", "/l3")})));
+    // Blocks are "<service>" exactly: attributes or prefixes hide them.
+    EXPECT_FALSE(RouterDiscovery::chooseService("<service xmlns=\"x\"><serviceType>" + ip1 +
+                                                "</serviceType><controlURL>/c</controlURL></service>"));
+}
+
+TEST(RouterDiscoveryTest, ControlUrlMustBeUsableAndLosesItsHost) {
+    // Later blocks of the same type are not tried.
+    EXPECT_EQ(RouterDiscovery::chooseService(
+                  description({service(ip1, ""), service(ppp1, "/ppp"), service(ip1, "/late")})),
+              (RouterDiscovery::Service{ppp1, "/ppp"}));
+    // A control URL that would break the request line counts as unusable.
+    EXPECT_EQ(RouterDiscovery::chooseService(
+                  description({service(ip1, "/ctl IPConn HTTP/1.0\r\nX: y"), service(ppp1, "/ppp")})),
+              (RouterDiscovery::Service{ppp1, "/ppp"}));
+    EXPECT_FALSE(RouterDiscovery::chooseService(description({service(ip1, "/a\x01")})));
+    // A control URL with a host gives only its path; the port mapper test covers one with a path.
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "http://192.168.1.1:5000")})),
+              (RouterDiscovery::Service{ip1, "/"}));
+}
+
+TEST(RouterDiscoveryTest, DescriptionUrlDefaultsPortAndPath) {
+    const auto bare = RouterDiscovery::descriptionUrl("http://192.168.1.1");
+    ASSERT_TRUE(bare.ok());
+    EXPECT_EQ(bare.value().port, 80);
+    EXPECT_EQ(bare.value().path, "/");
+
+    for (const char* location : {"", "https://192.168.1.1/d.xml", "http://192.168.1.1/d xml"}) {
+        EXPECT_EQ(RouterDiscovery::descriptionUrl(location).failure(), PortMapperFailure::badResponse())
+            << location;
+    }
+}
+
+TEST(RouterDiscoveryTest, LocalAddressNeedsADottedRouterAddress) {
+    EXPECT_EQ(RouterDiscovery::localAddress("127.0.0.1"), "127.0.0.1");
+    for (const char* address : {"router.lan", "1..2.3.4", "127.0.0.1 ", "::1", ""}) {
+        EXPECT_FALSE(RouterDiscovery::localAddress(address)) << address;
+    }
+}
+
+TEST(RouterDiscoveryTest, GatewayNeedsAGoodDescriptionAndARoute) {
+    // The port mapper test against the fake gateway covers the good case.
+    const auto location = RouterDiscovery::descriptionUrl("http://127.0.0.1:5000/rootDesc.xml").value();
+    const HttpResponse good{200, toBytes(description({service(ip1, "/ctl/IPConn")}))};
+    EXPECT_FALSE(RouterDiscovery::gateway(location, {404, good.body}).ok());
+    EXPECT_FALSE(RouterDiscovery::gateway(location, {200, toBytes("<root/>")}).ok());
+    const auto named = RouterDiscovery::descriptionUrl("http://router.lan/rootDesc.xml").value();
+    EXPECT_EQ(RouterDiscovery::gateway(named, good).failure(), PortMapperFailure::badResponse());
+}
+
+} // namespace
+} // namespace velm

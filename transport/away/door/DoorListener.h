@@ -1,0 +1,108 @@
+#pragma once
+
+#include "platform/core/Bytes.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WorkItem.h"
+#include "transport/away/door/Door.h"
+
+#include <array>
+#include <asio/ip/udp.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+namespace velm {
+
+// The UDP socket behind one door port (IPv4). It hands every datagram that may be a
+// knock (exactly 93 bytes) to its owner with a way to answer that peer, and reports
+// the port it is bound to. Everything else is dropped unread by anyone.
+//
+// Peers are kept as flows: one remote address and port, born on its first datagram
+// and forgotten 6 s later, or earlier when a datagram of another size comes, the
+// owner answers without bytes, the 49th peer arrives (the oldest goes) or the door
+// closes. A flow offers one datagram at a time: the next is offered only once the
+// previous one was answered with bytes; the few that arrive meanwhile wait, and
+// more than that are dropped. So the table is bounded whatever arrives.
+//
+// Everything runs on the owner's queue, and both callbacks are called on it. The
+// socket does its I/O on the process's I/O pool and hands each completion to the queue.
+class DoorListener : public std::enable_shared_from_this<DoorListener> {
+public:
+    // Sends the bytes back to the peer as one datagram, or with nothing forgets the
+    // peer. Callable from any thread; only its first call counts.
+    using Reply = std::function<void(std::optional<Bytes>)>;
+    using DatagramHandler = std::function<void(Bytes datagram, Reply reply)>;
+    // The bound port once listening, or nothing when the door cannot listen.
+    using PortHandler = std::function<void(std::optional<std::uint16_t>)>;
+
+    static constexpr std::size_t maxFlows = 48;
+    static constexpr Queue::Clock::duration flowLifetime = std::chrono::seconds(6);
+    // Datagrams a flow holds while its owner has not answered the one offered.
+    static constexpr std::size_t maxWaitingDatagrams = 4;
+
+    static std::shared_ptr<DoorListener> make(std::shared_ptr<Queue> queue);
+    ~DoorListener();
+    DoorListener(const DoorListener&) = delete;
+    DoorListener& operator=(const DoorListener&) = delete;
+
+    // Set before open(), or on the queue. While one is absent, what it would have
+    // received is dropped (a datagram then drops its flow).
+    DatagramHandler onDatagram;
+    PortHandler onPort;
+
+    // On the queue: closes whatever is open, then listens on `port` (any port when
+    // absent). The outcome arrives through onPort. The socket does not share its port
+    // with any other socket, so no other local program can read the knocks.
+    void open(std::optional<std::uint16_t> port);
+    // On the queue: stops listening and forgets every flow; pending replies do nothing.
+    void close();
+
+private:
+    using Endpoint = asio::ip::udp::endpoint;
+
+    // One read from the socket. Datagrams longer than a knock are cut to one byte
+    // more, which is enough to know they are not knocks.
+    struct Receive {
+        std::array<std::uint8_t, Door::knockLength + 1> buffer{};
+        Endpoint sender;
+    };
+
+    struct Flow {
+        std::uint64_t serial = 0;
+        // The number of the datagram offered and not yet answered; absent while reading.
+        std::optional<std::uint64_t> offered;
+        std::uint64_t offers = 0;
+        // Datagrams that came while one was offered; absent for one of another size.
+        std::deque<std::optional<Bytes>> waiting;
+        WorkItem expiry;
+    };
+
+    explicit DoorListener(std::shared_ptr<Queue> queue);
+
+    void openNow(std::optional<std::uint16_t> port);
+    void closeNow();
+    void receive();
+    void received(std::uint64_t generation, const std::error_code& error, const Receive& read,
+                  std::size_t size);
+    Flow& flowFor(const Endpoint& peer);
+    void take(const Endpoint& peer, std::optional<Bytes> datagram);
+    void offer(const Endpoint& peer, Flow& flow, std::optional<Bytes> datagram);
+    void answer(const Endpoint& peer, std::uint64_t serial, std::uint64_t number, std::optional<Bytes> reply);
+    void expire(const Endpoint& peer, std::uint64_t serial);
+    void drop(const Endpoint& peer);
+
+    std::shared_ptr<Queue> queue_;
+    std::optional<asio::ip::udp::socket> socket_;
+    // Counts opens and closes, so completions from an older socket are dropped.
+    std::uint64_t generation_ = 0;
+    std::uint64_t flowSerial_ = 0;
+    std::map<Endpoint, Flow> flows_;
+    std::deque<Endpoint> arrivalOrder_;
+};
+
+} // namespace velm

@@ -1,0 +1,132 @@
+#include "transport/away/router/RouterDiscovery.h"
+
+#include "platform/core/Utf8.h"
+#include "transport/away/router/TagScanner.h"
+#include "platform/net/UdpSocket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <vector>
+
+namespace velm {
+namespace {
+
+// The text of every "<service>" block, in document order.
+std::vector<std::string_view> serviceBlocks(std::string_view description) {
+    constexpr std::string_view open = "<service>";
+    constexpr std::string_view close = "</service>";
+    std::vector<std::string_view> blocks;
+    auto at = description.find(open);
+    while (at != std::string_view::npos) {
+        const auto start = at + open.size();
+        const auto next = description.find(open, start);
+        std::string_view block = description.substr(start, next == std::string_view::npos ? next : next - start);
+        blocks.push_back(block.substr(0, block.find(close)));
+        at = next;
+    }
+    return blocks;
+}
+
+// The request target for a control URL: the path of an absolute URL, else the
+// URL itself; always beginning with "/". Nothing when it could break the
+// request line.
+std::optional<std::string> controlPath(const std::string& controlUrl) {
+    std::string path = controlUrl;
+    if (controlUrl.find("//") != std::string::npos) {
+        if (const auto url = HttpUrl::parse(controlUrl)) {
+            path = url->path;
+        }
+    }
+    if (!path.starts_with("/")) {
+        path.insert(path.begin(), '/');
+    }
+    if (!HttpUrl::isSafeTarget(path)) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+} // namespace
+
+PortMapperResult<HttpUrl> RouterDiscovery::descriptionUrl(std::string_view location) {
+    auto url = HttpUrl::parse(location);
+    if (!url || url->scheme != "http") {
+        return PortMapperFailure::badResponse();
+    }
+    if (!url->port) {
+        url->port = defaultPort;
+    }
+    if (url->path.empty()) {
+        url->path.push_back('/');
+    }
+    return *url;
+}
+
+PortMapperResult<PortMapperGateway> RouterDiscovery::gateway(const HttpUrl& location,
+                                                             const HttpResponse& description) {
+    if (description.status != 200) {
+        return PortMapperFailure::badResponse();
+    }
+    const auto service = chooseService(Utf8::repaired(toString(description.body)));
+    if (!service) {
+        return PortMapperFailure::badResponse();
+    }
+    auto local = localAddress(location.host);
+    if (!local) {
+        return PortMapperFailure::badResponse();
+    }
+    return PortMapperGateway{location.host, location.port.value_or(defaultPort), service->controlPath,
+                             service->serviceType, std::move(*local)};
+}
+
+std::optional<RouterDiscovery::Service> RouterDiscovery::chooseService(std::string_view description) {
+    const auto blocks = serviceBlocks(description);
+    for (const auto type : acceptedServices) {
+        for (const auto block : blocks) {
+            if (TagScanner::tagValue("serviceType", block) != type) {
+                continue;
+            }
+            // Only the first block of a type counts; without a usable control
+            // URL the next preferred type is tried.
+            const auto url = TagScanner::tagValue("controlURL", block);
+            if (url && !url->empty()) {
+                if (auto path = controlPath(*url)) {
+                    return Service{std::string(type), std::move(*path)};
+                }
+            }
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> RouterDiscovery::localAddress(std::string_view routerAddress) {
+    sockaddr_in router{};
+    router.sin_family = AF_INET;
+    router.sin_port = htons(probePort);
+    if (::inet_pton(AF_INET, std::string(routerAddress).c_str(), &router.sin_addr) != 1) {
+        return std::nullopt;
+    }
+    auto socket = UdpSocket::open();
+    if (!socket) {
+        return std::nullopt;
+    }
+    // Connecting a UDP socket sends nothing; it only picks the route and so our address.
+    if (::connect(socket->fd(), reinterpret_cast<const sockaddr*>(&router), sizeof router) != 0) {
+        return std::nullopt;
+    }
+    sockaddr_in own{};
+    socklen_t length = sizeof own;
+    if (::getsockname(socket->fd(), reinterpret_cast<sockaddr*>(&own), &length) != 0 || own.sin_family != AF_INET) {
+        return std::nullopt;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    if (::inet_ntop(AF_INET, &own.sin_addr, text, sizeof text) == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(text);
+}
+
+} // namespace velm

@@ -1,0 +1,408 @@
+#include "transport/channel/ControlChannel.h"
+
+#include "platform/dispatch/Queue.h"
+#include "platform/log/Log.h"
+#include "platform/net/TlsParameters.h"
+#include "protocol/ByteReader.h"
+#include "protocol/ByteWriter.h"
+#include "transport/keys/HelloProof.h"
+#include "transport/channel/VelmService.h"
+
+#include <utility>
+
+namespace velm {
+
+namespace {
+
+constexpr Log log("channel");
+
+// Guards the factory, which start-up installs while channels may already be resolving.
+std::mutex factoryLock;
+
+ControlChannel::ResolverFactory& resolverFactory() {
+    static ControlChannel::ResolverFactory factory;
+    return factory;
+}
+
+ControlChannel::ResolverFactory currentResolverFactory() {
+    std::lock_guard guard(factoryLock);
+    return resolverFactory();
+}
+
+template <typename Decoded> std::optional<Decoded> decodeOrNothing(ByteView payload) {
+    try {
+        return Decoded::decoding(payload);
+    } catch (const WireError&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::shared_ptr<ControlChannel> ControlChannel::accepted(std::shared_ptr<TlsConnection> connection) {
+    return std::shared_ptr<ControlChannel>(new ControlChannel({Origin::Accepted{std::move(connection)}}, {}));
+}
+
+std::shared_ptr<ControlChannel> ControlChannel::outgoing(Endpoint endpoint, PreSharedKey key, Limits limits) {
+    return std::shared_ptr<ControlChannel>(
+        new ControlChannel({Origin::Outgoing{std::move(endpoint), std::move(key)}}, limits));
+}
+
+std::shared_ptr<ControlChannel> ControlChannel::outgoing(Endpoint endpoint, std::string_view secret,
+                                                         Limits limits) {
+    return outgoing(std::move(endpoint), PreSharedKey::fromSecret(secret), limits);
+}
+
+void ControlChannel::setResolverFactory(ResolverFactory factory) {
+    std::lock_guard guard(factoryLock);
+    resolverFactory() = std::move(factory);
+}
+
+ControlChannel::ControlChannel(Origin origin, Limits limits) : origin_(std::move(origin)), limits_(limits) {}
+
+ControlChannel::~ControlChannel() {
+    connectTimeout_.cancel();
+    if (resolver_) {
+        resolver_->cancel();
+    }
+}
+
+void ControlChannel::setOnEvent(EventHandler handler) {
+    onEvent_ = std::move(handler);
+}
+
+void ControlChannel::start(std::shared_ptr<Queue> queue) {
+    if (!queue) {
+        return;
+    }
+    const auto* accepted = std::get_if<Origin::Accepted>(&origin_.value);
+    {
+        std::lock_guard guard(lock);
+        if (queue_ || cancelledBeforeStart_) {
+            return;
+        }
+        queue_ = queue;
+    }
+    if (accepted == nullptr) {
+        queue->post([weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->begin();
+            }
+        });
+        return;
+    }
+    // No time-out here: the handshake is bounded by the listener, the first message by the owner.
+    installConnection(accepted->connection);
+    accepted->connection->start(std::move(queue));
+}
+
+void ControlChannel::cancel() {
+    std::shared_ptr<Queue> queue;
+    {
+        std::lock_guard guard(lock);
+        queue = queue_;
+        if (!queue) {
+            cancelledBeforeStart_ = true;
+        }
+    }
+    if (queue) {
+        queue->post([self = shared_from_this()] { self->close(CloseReason::cancelled); });
+    } else if (const auto* accepted = std::get_if<Origin::Accepted>(&origin_.value)) {
+        accepted->connection->cancel();
+    }
+}
+
+std::shared_ptr<TlsConnection> ControlChannel::currentConnection() const {
+    std::lock_guard guard(lock);
+    return connection_;
+}
+
+void ControlChannel::installConnection(const std::shared_ptr<TlsConnection>& connection) {
+    connection->setStateHandler(
+        [weak = weak_from_this()](TlsConnection::State state, const std::optional<NetError>& error) {
+            if (auto self = weak.lock()) {
+                self->onState(state, error);
+            }
+        });
+    std::lock_guard guard(lock);
+    connection_ = connection;
+}
+
+// Runs on the queue, for an outgoing channel.
+void ControlChannel::begin() {
+    const auto& outgoing = std::get<Origin::Outgoing>(origin_.value);
+    const std::shared_ptr<Queue> queue = queue_;
+    // A host and port is dialled at once, so that sends made right after start are held by the
+    // connection rather than dropped while a resolution would pass it through; the connection's
+    // own time-out, which starts now too, bounds the way to ready.
+    if (const auto* target = std::get_if<Endpoint::HostPort>(&outgoing.endpoint.target)) {
+        connect(*target);
+        return;
+    }
+    connectTimeout_ = queue->postAfter(limits_.connectTimeout, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->close(CloseReason::unreachable);
+        }
+    });
+    const ResolverFactory factory = currentResolverFactory();
+    resolver_ = std::make_shared<ServiceResolver>(queue, factory ? factory(queue) : nullptr);
+    resolver_->resolve(outgoing.endpoint, limits_.resolutionLimit,
+                       [weak = weak_from_this()](std::optional<Endpoint> found) {
+                           if (auto self = weak.lock()) {
+                               self->resolved(std::move(found));
+                           }
+                       });
+}
+
+void ControlChannel::resolved(std::optional<Endpoint> found) {
+    if (didClose_) {
+        return;
+    }
+    retireResolver();
+    const auto* target = found ? std::get_if<Endpoint::HostPort>(&found->target) : nullptr;
+    if (!target) {
+        close(CloseReason::unreachable);
+        return;
+    }
+    connect(*target);
+}
+
+void ControlChannel::connect(const Endpoint::HostPort& target) {
+    const auto& outgoing = std::get<Origin::Outgoing>(origin_.value);
+    auto connection = TlsConnection::connect(Endpoint{target}, VelmService::tlsParameters({outgoing.key}),
+                                             limits_.connectTimeout);
+    installConnection(connection);
+    connection->start(queue_);
+}
+
+void ControlChannel::onState(TlsConnection::State state, const std::optional<NetError>& error) {
+    if (didClose_) {
+        return;
+    }
+    switch (state) {
+    case TlsConnection::State::failed:
+        if (didBecomeReady_) {
+            close(CloseReason::lost);
+        } else {
+            close(error && error->isTls() ? CloseReason::authenticationFailed : CloseReason::unreachable);
+        }
+        return;
+    case TlsConnection::State::ready:
+        didBecomeReady_ = true;
+        connectTimeout_.cancel();
+        // Reading starts first, so a handler that throws cannot stall the channel; the read
+        // completes on the queue, after `ready`.
+        armRead();
+        deliver(Event::Ready{});
+        return;
+    case TlsConnection::State::cancelled: // by someone else: our own close removes this handler first
+        close(CloseReason::cancelled);
+        return;
+    case TlsConnection::State::setup:
+    case TlsConnection::State::preparing:
+        return;
+    }
+}
+
+void ControlChannel::armRead() {
+    currentConnection()->receive(
+        1, maxReadSize,
+        [weak = weak_from_this()](Bytes data, bool isComplete, const std::optional<NetError>& error) {
+            if (auto self = weak.lock()) {
+                self->onReceive(data, isComplete, error);
+            }
+        });
+}
+
+void ControlChannel::onReceive(const Bytes& data, bool isComplete, const std::optional<NetError>& error) {
+    // A read that completes after the close belongs to a connection being torn down.
+    if (didClose_) {
+        return;
+    }
+    if (!data.empty()) {
+        try {
+            parser_.feed(data, [this](const FrameParser::FrameView& frame) { dispatch(frame); });
+        } catch (const WireError&) {
+            close(CloseReason::lost);
+            return;
+        } catch (...) {
+            // The handler threw in the middle of a read: the parser has lost its place.
+            close(CloseReason::lost);
+            throw;
+        }
+    }
+    if (isComplete || error) {
+        close(CloseReason::lost);
+        return;
+    }
+    armRead();
+}
+
+void ControlChannel::dispatch(const FrameParser::FrameView& frame) {
+    const ByteView payload = frame.payload;
+    const std::optional<Channel> channel = channelFromRaw(frame.channel);
+    if (!channel) {
+        deliver(Event::Other{{frame.channel, Bytes(payload.begin(), payload.end())}});
+        return;
+    }
+    switch (*channel) {
+    case Channel::control:
+        if (auto message = ControlMessage::fromJson(payload)) {
+            deliver(Event::Control{std::move(*message)});
+        }
+        return;
+    case Channel::input:
+        if (auto event = decodeOrNothing<InputEvent>(payload)) {
+            deliver(Event::Input{std::move(*event)});
+        }
+        return;
+    case Channel::clipboard:
+        if (auto message = decodeOrNothing<ClipboardMessage>(payload)) {
+            deliver(Event::Clipboard{std::move(*message)});
+        }
+        return;
+    case Channel::audio:
+        if (payload.size() > sizeof(std::uint32_t)) {
+            ByteReader reader(payload);
+            const std::uint32_t sequence = reader.readUInt32();
+            deliver(Event::Audio{sequence, reader.readRemaining()});
+        }
+        return;
+    case Channel::file:
+        if (!payload.empty()) {
+            deliver(Event::File{Bytes(payload.begin(), payload.end())});
+        }
+        return;
+    }
+}
+
+void ControlChannel::deliver(Event event) {
+    if (onEvent_) {
+        onEvent_(std::move(event));
+    }
+}
+
+void ControlChannel::close(CloseReason reason) {
+    if (didClose_) {
+        return;
+    }
+    didClose_ = true;
+    connectTimeout_.cancel();
+    retireResolver();
+    if (auto connection = currentConnection()) {
+        connection->setStateHandler(nullptr);
+        // Only the owner's own cancel has something worth flushing: a goodbye sent just before it.
+        if (reason == CloseReason::cancelled) {
+            connection->cancel();
+        } else {
+            connection->forceCancel();
+        }
+    }
+    // Nothing is delivered after this, so the handler and what it holds can go.
+    EventHandler handler = std::exchange(onEvent_, nullptr);
+    if (handler) {
+        handler(Event::Closed{reason});
+    }
+}
+
+// The resolver may be the caller (its completion led here), so it is released later, on the queue.
+void ControlChannel::retireResolver() {
+    if (!resolver_) {
+        return;
+    }
+    resolver_->cancel();
+    queue_->post([resolver = std::exchange(resolver_, nullptr)] {});
+}
+
+bool ControlChannel::sendFrame(std::uint8_t channel, ByteView payload,
+                               TlsConnection::SendCompletion completion) {
+    if (payload.size() > ChannelFrame::maxPayloadLength) {
+        log.error("dropped a %zu-byte payload on channel %u: over the frame limit", payload.size(),
+                  static_cast<unsigned>(channel));
+        return false;
+    }
+    const std::shared_ptr<TlsConnection> connection = currentConnection();
+    if (!connection) {
+        return false;
+    }
+    connection->send(*ChannelFrame::encode(channel, payload), std::move(completion));
+    return true;
+}
+
+void ControlChannel::send(const ControlMessage& message) {
+    if (const std::optional<Bytes> json = message.jsonEncoded()) {
+        sendFrame(static_cast<std::uint8_t>(Channel::control), *json, {});
+    }
+}
+
+void ControlChannel::send(const InputEvent& event) {
+    sendFrame(static_cast<std::uint8_t>(Channel::input), event.encoded(), {});
+}
+
+void ControlChannel::send(const ClipboardMessage& message) {
+    if (const std::optional<Bytes> payload = message.encoded()) {
+        sendFrame(static_cast<std::uint8_t>(Channel::clipboard), *payload, {});
+    }
+}
+
+void ControlChannel::sendAudio(ByteView packet, std::uint32_t sequence) {
+    ByteWriter writer(packet.size() + sizeof sequence);
+    writer.writeInteger(sequence);
+    writer.writeBytes(packet);
+    sendFrame(static_cast<std::uint8_t>(Channel::audio), writer.data(), {});
+}
+
+void ControlChannel::send(std::uint8_t channel, ByteView payload) {
+    sendFrame(channel, payload, {});
+}
+
+void ControlChannel::sendFile(ByteView chunk, SendCompletion completion) {
+    const bool handedOver = sendFrame(static_cast<std::uint8_t>(Channel::file), chunk,
+                                      [completion](const std::optional<NetError>& error) {
+                                          if (completion) {
+                                              completion(!error);
+                                          }
+                                      });
+    if (!handedOver && completion) {
+        completion(false);
+    }
+}
+
+std::optional<Bytes> ControlChannel::sessionBinding() const {
+    const auto connection = currentConnection();
+    return connection ? connection->exportKeyingMaterial(bindingLabel, bindingSize) : std::nullopt;
+}
+
+bool ControlChannel::forwardSecret() const {
+    const auto connection = currentConnection();
+    return connection && connection->cipherSuite() == TlsParameters::suiteEcdhePskChacha20;
+}
+
+std::vector<std::string> ControlChannel::interfaceNames() const {
+    const auto connection = currentConnection();
+    return connection ? connection->interfaceNames() : std::vector<std::string>{};
+}
+
+std::optional<std::string> ControlChannel::remoteHost() const {
+    const auto connection = currentConnection();
+    return connection ? connection->remoteHost() : std::nullopt;
+}
+
+std::optional<std::string> ControlChannel::pskIdentity() const {
+    const auto connection = currentConnection();
+    return connection ? connection->pskIdentity() : std::nullopt;
+}
+
+ControlMessage ControlChannel::hello(std::string deviceID, std::string deviceName,
+                                     std::int64_t screenPixelWidth, std::int64_t screenPixelHeight,
+                                     std::int64_t maxFPS, ByteView deviceKey) const {
+    std::optional<Bytes> proof;
+    if (const std::optional<Bytes> binding = sessionBinding()) {
+        proof = helloProof(deviceKey, *binding);
+    }
+    return ControlMessage::hello(ClientHello(std::move(deviceID), std::move(deviceName), screenPixelWidth,
+                                             screenPixelHeight, maxFPS, std::move(proof), std::nullopt,
+                                             std::nullopt, std::nullopt, true));
+}
+
+} // namespace velm
