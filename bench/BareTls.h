@@ -3,12 +3,11 @@
 // no framework in between.
 #pragma once
 
-#include <benchmark/benchmark.h>
-
 #include "platform/core/Bytes.h"
 #include "platform/net/Endpoint.h"
 
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstring>
 #include <netinet/in.h>

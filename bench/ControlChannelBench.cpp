@@ -26,9 +26,13 @@ PreSharedKey benchKey() {
     return *PreSharedKey::forDevice(bench::bareIdentity, bench::bareKey());
 }
 
-void BareBulk(benchmark::State& state) { bench::runBareBulk(state, chunkSize, bytesPerRound); }
+void BareBulk(benchmark::State& state) {
+    bench::runBareBulk(state, chunkSize, bytesPerRound);
+}
 
-void BareHandshake(benchmark::State& state) { bench::runBareHandshake(state); }
+void BareHandshake(benchmark::State& state) {
+    bench::runBareHandshake(state);
+}
 
 // Counts what arrives and lets the benchmark wait for a total.
 struct Tally {

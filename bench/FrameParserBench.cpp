@@ -4,16 +4,15 @@
 // stream arrives in 64 KiB reads. frameParser hands frames on as views, the
 // way the control channel consumes them; frameParserCopies returns each frame
 // with its own payload, and its frames are dropped after each read.
-#include <benchmark/benchmark.h>
+#include "bench/RatioReporter.h"
+#include "protocol/ChannelFrame.h"
+#include "protocol/FrameParser.h"
 
+#include <benchmark/benchmark.h>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "bench/RatioReporter.h"
-#include "protocol/ChannelFrame.h"
-#include "protocol/FrameParser.h"
 
 namespace velm {
 namespace {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -15,8 +14,7 @@ namespace velm {
 // a --benchmark_filter that leaves one side out prints nothing for that pair.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
+    void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
@@ -26,8 +24,7 @@ public:
         }
     }
 
-    std::optional<double> time(const std::string& name) const
-    {
+    std::optional<double> time(const std::string& name) const {
         const auto found = seconds_.find(name);
         if (found == seconds_.end()) {
             return std::nullopt;
@@ -36,14 +33,12 @@ public:
     }
 
     // Our rate / baseline rate, i.e. baseline time / our time for the same work.
-    std::optional<double> rateRatio(const std::string& ours, const std::string& base) const
-    {
+    std::optional<double> rateRatio(const std::string& ours, const std::string& base) const {
         return timeRatio(base, ours);
     }
 
     // Our time / baseline time.
-    std::optional<double> timeRatio(const std::string& ours, const std::string& base) const
-    {
+    std::optional<double> timeRatio(const std::string& ours, const std::string& base) const {
         const auto mine = time(ours);
         const auto baseline = time(base);
         if (!mine || !baseline || *baseline <= 0) {
@@ -54,8 +49,7 @@ public:
 
     // Prints "<label>: <ratio> (<target>)", without the parentheses when `target` is empty.
     static void printRatio(const std::string& label, std::optional<double> ratio,
-                           const std::string& target = {}, int decimals = 2)
-    {
+                           const std::string& target = {}, int decimals = 2) {
         if (!ratio) {
             return;
         }
@@ -67,8 +61,7 @@ public:
     }
 
     // Prints "<ours> / <base> rate: <our rate / baseline rate>".
-    void printRateRatio(const std::string& ours, const std::string& base, int decimals = 3) const
-    {
+    void printRateRatio(const std::string& ours, const std::string& base, int decimals = 3) const {
         printRatio(ours + " / " + base + " rate", rateRatio(ours, base), {}, decimals);
     }
 

@@ -9,7 +9,6 @@
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
-
 #include <string>
 
 namespace {

@@ -9,14 +9,12 @@
 #include "platform/net/TlsParameters.h"
 
 #include <benchmark/benchmark.h>
-
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <openssl/ssl.h>
 #include <set>
 #include <thread>
-
-#include <openssl/ssl.h>
 
 namespace {
 
@@ -25,19 +23,23 @@ using namespace velm;
 constexpr std::size_t writeSize = 256 * 1024;
 constexpr std::size_t bytesPerRound = 64 * writeSize; // 16 MiB
 constexpr std::size_t readSize = bench::bareReadSize;
-constexpr std::size_t sendsInFlight = 8;              // 2 MiB: well inside the backlog cap
+constexpr std::size_t sendsInFlight = 8; // 2 MiB: well inside the backlog cap
 const char* const identity = bench::bareIdentity;
 const Bytes& key = bench::bareKey();
 
-using bench::bareContext;
 using bench::BareClient;
+using bench::bareContext;
 using bench::BareServer;
 
 // --- bare OpenSSL ---------------------------------------------------------------------
 
-void BareBulk(benchmark::State& state) { bench::runBareBulk(state, writeSize, bytesPerRound); }
+void BareBulk(benchmark::State& state) {
+    bench::runBareBulk(state, writeSize, bytesPerRound);
+}
 
-void BareHandshake(benchmark::State& state) { bench::runBareHandshake(state); }
+void BareHandshake(benchmark::State& state) {
+    bench::runBareHandshake(state);
+}
 
 // --- TlsConnection --------------------------------------------------------------------
 
@@ -45,22 +47,21 @@ void BareHandshake(benchmark::State& state) { bench::runBareHandshake(state); }
 class ConnectionServer {
 public:
     explicit ConnectionServer(const TlsParameters& parameters)
-        : listener_(TlsListener::make(parameters, std::nullopt))
-    {
+        : listener_(TlsListener::make(parameters, std::nullopt)) {
         std::promise<void> ready;
-        listener_->setStateHandler([&ready, once = std::make_shared<std::once_flag>()](TlsListener::State,
-                                                                                     const auto&) {
-            std::call_once(*once, [&] { ready.set_value(); });
-        });
-        listener_->setNewConnectionHandler([weak = std::weak_ptr(shared_), queue = queue_](
-                                               std::shared_ptr<TlsConnection> connection) {
-            if (auto shared = weak.lock()) {
-                std::lock_guard guard(shared->lock);
-                shared->open.insert(connection);
-            }
-            connection->start(queue);
-            readFrom(connection, weak);
-        });
+        listener_->setStateHandler(
+            [&ready, once = std::make_shared<std::once_flag>()](TlsListener::State, const auto&) {
+                std::call_once(*once, [&] { ready.set_value(); });
+            });
+        listener_->setNewConnectionHandler(
+            [weak = std::weak_ptr(shared_), queue = queue_](std::shared_ptr<TlsConnection> connection) {
+                if (auto shared = weak.lock()) {
+                    std::lock_guard guard(shared->lock);
+                    shared->open.insert(connection);
+                }
+                connection->start(queue);
+                readFrom(connection, weak);
+            });
         listener_->start(queue_);
         ready.get_future().wait();
         listener_->setStateHandler(nullptr);
@@ -76,8 +77,7 @@ private:
         std::set<std::shared_ptr<TlsConnection>> open;
     };
 
-    static void readFrom(const std::weak_ptr<TlsConnection>& connection, const std::weak_ptr<Shared>& weak)
-    {
+    static void readFrom(const std::weak_ptr<TlsConnection>& connection, const std::weak_ptr<Shared>& weak) {
         auto strong = connection.lock();
         if (!strong) {
             return;
@@ -101,8 +101,7 @@ private:
     std::shared_ptr<TlsListener> listener_;
 };
 
-bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& queue)
-{
+bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& queue) {
     auto result = std::make_shared<std::promise<bool>>();
     auto future = result->get_future();
     connection.setStateHandler([result](TlsConnection::State state, const auto&) {
@@ -118,8 +117,7 @@ bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& que
     return ready;
 }
 
-void ConnectionBulk(benchmark::State& state)
-{
+void ConnectionBulk(benchmark::State& state) {
     const TlsParameters parameters({TlsKey{identity, SecretBytes(key)}});
     BareServer server(BareServer::Mode::readUntilClose);
     auto queue = Queue::make("bench.client");
@@ -166,20 +164,16 @@ void ConnectionBulk(benchmark::State& state)
 class HandshakeChain : public std::enable_shared_from_this<HandshakeChain> {
 public:
     HandshakeChain(const TlsParameters& parameters, Endpoint endpoint, int length)
-        : parameters_(parameters), endpoint_(std::move(endpoint)), remaining_(length)
-    {
-    }
+        : parameters_(parameters), endpoint_(std::move(endpoint)), remaining_(length) {}
 
     // True when every connection of the chain became ready.
-    bool run()
-    {
+    bool run() {
         queue_->post([self = shared_from_this()] { self->next(); });
         return done_.get_future().get();
     }
 
 private:
-    void next()
-    {
+    void next() {
         current_.reset();
         if (remaining_-- == 0) {
             done_.set_value(true);
@@ -209,8 +203,7 @@ private:
     std::promise<bool> done_;
 };
 
-void ConnectionHandshake(benchmark::State& state)
-{
+void ConnectionHandshake(benchmark::State& state) {
     constexpr int chainLength = 16;
     const TlsParameters parameters({TlsKey{identity, SecretBytes(key)}});
     BareServer server(BareServer::Mode::handshakeOnly);
@@ -226,8 +219,7 @@ void ConnectionHandshake(benchmark::State& state)
     }
 }
 
-void ListenerHandshake(benchmark::State& state)
-{
+void ListenerHandshake(benchmark::State& state) {
     ConnectionServer server(TlsParameters({TlsKey{identity, SecretBytes(key)}}));
     SSL_CTX* context = bareContext();
     for (auto _ : state) {
@@ -248,8 +240,7 @@ BENCHMARK(ListenerHandshake)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     velm::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -257,9 +248,11 @@ int main(int argc, char** argv)
     velm::RatioReporter::printRatio("bulk throughput, TlsConnection / bare OpenSSL",
                                     reporter.rateRatio("ConnectionBulk", "BareBulk"), "target >= 0.80");
     velm::RatioReporter::printRatio("connect to ready, TlsConnection / bare OpenSSL",
-                                    reporter.timeRatio("ConnectionHandshake", "BareHandshake"), "target <= 1.30");
+                                    reporter.timeRatio("ConnectionHandshake", "BareHandshake"),
+                                    "target <= 1.30");
     velm::RatioReporter::printRatio("handshake served, TlsListener / bare OpenSSL",
-                                    reporter.timeRatio("ListenerHandshake", "BareHandshake"), "target <= 1.30");
+                                    reporter.timeRatio("ListenerHandshake", "BareHandshake"),
+                                    "target <= 1.30");
     benchmark::Shutdown();
     return 0;
 }

@@ -15,8 +15,7 @@ inline constexpr std::array<ScalingMode, 3> allScalingModes{ScalingMode::fit, Sc
                                                             ScalingMode::pixelPerfect};
 
 // The stored form, given by rawValue(mode).
-template <>
-struct RawValues<ScalingMode> {
+template <> struct RawValues<ScalingMode> {
     static constexpr std::string_view typeName = "ScalingMode";
     static constexpr std::array<std::string_view, 3> names{"fit", "fill", "pixelPerfect"};
 };

@@ -15,8 +15,7 @@ enum class TouchMode { trackpad, direct };
 inline constexpr std::array<TouchMode, 2> allTouchModes{TouchMode::trackpad, TouchMode::direct};
 
 // The stored form, given by rawValue(mode).
-template <>
-struct RawValues<TouchMode> {
+template <> struct RawValues<TouchMode> {
     static constexpr std::string_view typeName = "TouchMode";
     static constexpr std::array<std::string_view, 2> names{"trackpad", "direct"};
 };

@@ -22,8 +22,7 @@ enum class ByeReason {
     idleTimeout,
 };
 
-template <>
-struct RawValues<ByeReason> {
+template <> struct RawValues<ByeReason> {
     static constexpr std::string_view typeName = "ByeReason";
     static constexpr std::array<std::string_view, 9> names{
         "userDisconnected", "replacedByNewSession", "remoteAccessDisabled", "protocolMismatch", "hostQuit",

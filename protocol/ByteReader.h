@@ -1,14 +1,14 @@
 #pragma once
 
+#include "platform/core/Bytes.h"
+#include "protocol/WireError.h"
+
 #include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <type_traits>
-
-#include "platform/core/Bytes.h"
-#include "protocol/WireError.h"
 
 namespace velm {
 
@@ -28,8 +28,7 @@ public:
     std::uint32_t readUInt32() { return readInteger<std::uint32_t>(); }
 
     template <std::integral T>
-        requires(!std::same_as<T, bool>)
-    T readInteger() {
+    requires(!std::same_as<T, bool>) T readInteger() {
         require(sizeof(T));
         std::make_unsigned_t<T> value = 0;
         for (std::size_t i = 0; i < sizeof(T); ++i) {

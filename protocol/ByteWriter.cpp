@@ -1,8 +1,8 @@
 #include "protocol/ByteWriter.h"
 
-#include <string>
-
 #include "platform/core/Utf8.h"
+
+#include <string>
 
 namespace velm {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Bytes.h"
+
 #include <bit>
 #include <concepts>
 #include <cstddef>
@@ -7,8 +9,6 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
-
-#include "platform/core/Bytes.h"
 
 namespace velm {
 
@@ -27,8 +27,7 @@ public:
     // Exactly the type's width, most significant byte first; signed values as
     // their two's-complement bits.
     template <std::integral T>
-        requires(!std::same_as<T, bool>)
-    void writeInteger(T value) {
+    requires(!std::same_as<T, bool>) void writeInteger(T value) {
         auto bits = static_cast<std::make_unsigned_t<T>>(value);
         for (int shift = 8 * (static_cast<int>(sizeof(T)) - 1); shift >= 0; shift -= 8) {
             data_.push_back(static_cast<std::uint8_t>(bits >> shift));

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/core/Bytes.h"
+#include "protocol/Channel.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-
-#include "platform/core/Bytes.h"
-#include "protocol/Channel.h"
 
 namespace velm {
 

@@ -20,7 +20,7 @@ struct ClientHello {
     std::int64_t screenPixelWidth = 0;
     std::int64_t screenPixelHeight = 0;
     std::int64_t maxFPS = 0;
-    std::optional<Bytes> proof;            // 32 bytes; absent when the connection offers no session binding
+    std::optional<Bytes> proof; // 32 bytes; absent when the connection offers no session binding
     std::optional<DeviceModel> model;
     std::optional<Bytes> awayPublicKey;    // P-256, X9.63 form
     std::optional<Bytes> awaySignature;    // r then s, 32 bytes each

@@ -1,12 +1,12 @@
 #include "protocol/ClipboardMessage.h"
 
-#include <string_view>
-
+#include "platform/core/Utf8.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/UnicodeText.h"
-#include "platform/core/Utf8.h"
 #include "protocol/WireError.h"
+
+#include <string_view>
 
 namespace velm {
 namespace {
@@ -58,7 +58,8 @@ ClipboardMessage ClipboardMessage::decoding(ByteView payload) {
     ByteReader reader(payload);
     const std::uint8_t tag = reader.readUInt8();
     switch (tag) {
-    case subscribeTag: return Subscribe{reader.readUInt8() != 0};
+    case subscribeTag:
+        return Subscribe{reader.readUInt8() != 0};
     case textTag: {
         if (reader.remaining() > maxTextBytes) {
             throw WireError::frameTooLarge(static_cast<std::int64_t>(reader.remaining()));
@@ -77,7 +78,8 @@ ClipboardMessage ClipboardMessage::decoding(ByteView payload) {
             throw WireError::frameTooLarge(static_cast<std::int64_t>(reader.remaining()));
         }
         return Image{reader.readRemaining()};
-    default: throw WireError::unknownType(tag);
+    default:
+        throw WireError::unknownType(tag);
     }
 }
 

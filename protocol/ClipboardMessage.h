@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/core/Bytes.h"
+#include "platform/core/CaseValue.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
-
-#include "platform/core/Bytes.h"
-#include "platform/core/CaseValue.h"
 
 namespace velm {
 

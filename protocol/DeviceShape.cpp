@@ -21,7 +21,8 @@ std::optional<char32_t> nextCodePoint(std::string_view text, std::size_t& at) {
     }
     char32_t value = length == 1 ? lead : lead & (0x7F >> length);
     for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return std::nullopt;
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return std::nullopt;
         value = value << 6 | (byte(at + i) & 0x3F);
     }
     at += length;
@@ -69,15 +70,24 @@ DeviceShape deviceShape(std::string_view identifier, const std::optional<std::st
     const std::string_view text = name ? std::string_view(*name) : std::string_view();
     const auto named = [&](std::string_view part) { return text.find(part) != std::string_view::npos; };
 
-    if (named("MacBook") || identifier.starts_with("MacBook")) return DeviceShape::macBook;
-    if (named("iMac") || identifier.starts_with("iMac")) return DeviceShape::iMac;
-    if (named("Mac mini") || identifier.starts_with("Macmini")) return DeviceShape::macMini;
-    if (named("Mac Studio")) return DeviceShape::macStudio;
-    if (named("Mac Pro") || identifier.starts_with("MacPro")) return DeviceShape::macPro;
-    if (identifier.starts_with("iPhone") || identifier.starts_with("iPod")) return DeviceShape::iPhone;
-    if (!identifier.starts_with(ipadPrefix)) return DeviceShape::display;
-    if (IpadModels::isProfessional(identifier)) return DeviceShape::iPadPro;
-    if (hasHomeButton(identifier)) return DeviceShape::iPadHomeButton;
+    if (named("MacBook") || identifier.starts_with("MacBook"))
+        return DeviceShape::macBook;
+    if (named("iMac") || identifier.starts_with("iMac"))
+        return DeviceShape::iMac;
+    if (named("Mac mini") || identifier.starts_with("Macmini"))
+        return DeviceShape::macMini;
+    if (named("Mac Studio"))
+        return DeviceShape::macStudio;
+    if (named("Mac Pro") || identifier.starts_with("MacPro"))
+        return DeviceShape::macPro;
+    if (identifier.starts_with("iPhone") || identifier.starts_with("iPod"))
+        return DeviceShape::iPhone;
+    if (!identifier.starts_with(ipadPrefix))
+        return DeviceShape::display;
+    if (IpadModels::isProfessional(identifier))
+        return DeviceShape::iPadPro;
+    if (hasHomeButton(identifier))
+        return DeviceShape::iPadHomeButton;
     return DeviceShape::iPad;
 }
 

@@ -17,17 +17,17 @@ enum class DeviceShape {
     macPro,
     macBook,
     iMac,
-    iPad,           // neither professional nor with a home button
+    iPad, // neither professional nor with a home button
     iPadPro,
     iPadHomeButton,
-    iPhone,         // a phone, or an iPod
+    iPhone, // a phone, or an iPod
 };
 
-template <>
-struct RawValues<DeviceShape> {
+template <> struct RawValues<DeviceShape> {
     static constexpr std::string_view typeName = "DeviceShape";
     static constexpr std::array<std::string_view, 10> names{
-        "display", "macMini", "macStudio", "macPro", "macBook", "iMac", "iPad", "iPadPro", "iPadHomeButton", "iPhone",
+        "display", "macMini", "macStudio", "macPro",         "macBook",
+        "iMac",    "iPad",    "iPadPro",   "iPadHomeButton", "iPhone",
     };
 };
 

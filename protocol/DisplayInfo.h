@@ -11,7 +11,7 @@ namespace velm {
 struct DisplayInfo {
     std::uint32_t id = 0;
     std::string name;
-    std::int64_t pixelWidth = 0;  // of the current mode
+    std::int64_t pixelWidth = 0; // of the current mode
     std::int64_t pixelHeight = 0;
     std::int64_t pointWidth = 0;
     std::int64_t pointHeight = 0;

@@ -4,10 +4,9 @@
 #include "platform/core/Uuid.h"
 #include "protocol/UnicodeText.h"
 
+#include <cstdint>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
-
-#include <cstdint>
 #include <utility>
 
 namespace velm {

@@ -15,7 +15,9 @@ std::uint32_t lengthAt(const std::uint8_t* header) {
            std::uint32_t{header[3]};
 }
 
-bool inRange(std::uint32_t length) { return length >= 1 && length <= ChannelFrame::maxLength; }
+bool inRange(std::uint32_t length) {
+    return length >= 1 && length <= ChannelFrame::maxLength;
+}
 
 } // namespace
 
@@ -42,7 +44,8 @@ void FrameParser::feed(ByteView bytes, const OnFrame& onFrame) {
             partial_.reserve(frameSize);
             break;
         }
-        onFrame(FrameView{bytes[at + headerSize], bytes.subspan(at + headerSize + 1, frameSize - headerSize - 1)});
+        onFrame(FrameView{bytes[at + headerSize],
+                          bytes.subspan(at + headerSize + 1, frameSize - headerSize - 1)});
         at += frameSize;
     }
     partial_.insert(partial_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());

@@ -1,14 +1,14 @@
 #pragma once
 
+#include "platform/core/Bytes.h"
+#include "protocol/ChannelFrame.h"
+#include "protocol/WireError.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
-
-#include "platform/core/Bytes.h"
-#include "protocol/ChannelFrame.h"
-#include "protocol/WireError.h"
 
 namespace velm {
 

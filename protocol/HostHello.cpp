@@ -13,18 +13,10 @@ HostHello::HostHello(std::string hostName, std::vector<DisplayInfo> displays, st
                      std::optional<bool> findsTapTargets, std::optional<Date> awayAccessUntil,
                      std::optional<double> idleTimeout, std::optional<CurtainState> curtain,
                      std::optional<bool> holdsAnotherAwayKey)
-    : hostName(std::move(hostName)),
-      displays(std::move(displays)),
-      videoPort(videoPort),
-      videoKey(std::move(videoKey)),
-      sessionToken(std::move(sessionToken)),
-      model(std::move(model)),
-      hasDisplay(hasDisplay),
-      awayAddress(std::move(awayAddress)),
-      findsTapTargets(findsTapTargets),
-      awayAccessUntil(awayAccessUntil),
-      idleTimeout(idleTimeout),
-      curtain(curtain),
+    : hostName(std::move(hostName)), displays(std::move(displays)), videoPort(videoPort),
+      videoKey(std::move(videoKey)), sessionToken(std::move(sessionToken)), model(std::move(model)),
+      hasDisplay(hasDisplay), awayAddress(std::move(awayAddress)), findsTapTargets(findsTapTargets),
+      awayAccessUntil(awayAccessUntil), idleTimeout(idleTimeout), curtain(curtain),
       holdsAnotherAwayKey(holdsAnotherAwayKey) {}
 
 } // namespace velm

@@ -20,9 +20,9 @@ struct HostHello {
     std::int64_t protocolVersion = VelmProtocolVersion::current;
     std::string hostName;
     std::vector<DisplayInfo> displays;
-    std::uint16_t videoPort = 0;  // the UDP port of this session's video sender
-    Bytes videoKey;               // 32 random bytes per session, the key of the sealed video datagrams
-    Bytes sessionToken;           // 16 random bytes per session; the client's first datagram carries it
+    std::uint16_t videoPort = 0; // the UDP port of this session's video sender
+    Bytes videoKey;              // 32 random bytes per session, the key of the sealed video datagrams
+    Bytes sessionToken;          // 16 random bytes per session; the client's first datagram carries it
     std::optional<DeviceModel> model;
     std::optional<bool> hasDisplay; // a recognised external display is attached
     std::optional<std::string> awayAddress;
@@ -34,11 +34,12 @@ struct HostHello {
 
     HostHello() = default;
     // Stamps the current protocol version.
-    HostHello(std::string hostName, std::vector<DisplayInfo> displays, std::uint16_t videoPort, Bytes videoKey,
-              Bytes sessionToken, std::optional<DeviceModel> model, std::optional<bool> hasDisplay,
-              std::optional<std::string> awayAddress, std::optional<bool> findsTapTargets,
-              std::optional<Date> awayAccessUntil, std::optional<double> idleTimeout,
-              std::optional<CurtainState> curtain, std::optional<bool> holdsAnotherAwayKey);
+    HostHello(std::string hostName, std::vector<DisplayInfo> displays, std::uint16_t videoPort,
+              Bytes videoKey, Bytes sessionToken, std::optional<DeviceModel> model,
+              std::optional<bool> hasDisplay, std::optional<std::string> awayAddress,
+              std::optional<bool> findsTapTargets, std::optional<Date> awayAccessUntil,
+              std::optional<double> idleTimeout, std::optional<CurtainState> curtain,
+              std::optional<bool> holdsAnotherAwayKey);
 
     static void fields(auto& visit, auto&... self) {
         visit("protocolVersion", self.protocolVersion...);

@@ -24,8 +24,12 @@ struct FieldWriter {
     }
     void operator()(const InputEvent::KeyDown& e) const { writer.writeInteger(e.hidUsage); }
     void operator()(const InputEvent::KeyUp& e) const { writer.writeInteger(e.hidUsage); }
-    void operator()(const InputEvent::ModifierDown& e) const { writer.writeUInt8(static_cast<std::uint8_t>(e.modifier)); }
-    void operator()(const InputEvent::ModifierUp& e) const { writer.writeUInt8(static_cast<std::uint8_t>(e.modifier)); }
+    void operator()(const InputEvent::ModifierDown& e) const {
+        writer.writeUInt8(static_cast<std::uint8_t>(e.modifier));
+    }
+    void operator()(const InputEvent::ModifierUp& e) const {
+        writer.writeUInt8(static_cast<std::uint8_t>(e.modifier));
+    }
     void operator()(const InputEvent::TextInput& e) const { writer.writeString(e.text); }
     void operator()(const InputEvent::Tap& e) const {
         writer.writeUInt8(e.button.wireByte());
@@ -42,7 +46,9 @@ Modifier readModifier(ByteReader& reader) {
     return *modifier;
 }
 
-PointerButton readButton(ByteReader& reader) { return PointerButton::fromWireByte(reader.readUInt8()); }
+PointerButton readButton(ByteReader& reader) {
+    return PointerButton::fromWireByte(reader.readUInt8());
+}
 
 } // namespace
 
@@ -65,22 +71,30 @@ InputEvent InputEvent::decoding(ByteView payload) {
         const float x = reader.readFloat32();
         return PointerMove{x, reader.readFloat32()};
     }
-    case 2: return PointerDown{readButton(reader)};
-    case 3: return PointerUp{readButton(reader)};
+    case 2:
+        return PointerDown{readButton(reader)};
+    case 3:
+        return PointerUp{readButton(reader)};
     case 4: {
         const float dx = reader.readFloat32();
         return Scroll{dx, reader.readFloat32()};
     }
-    case 5: return KeyDown{reader.readUInt16()};
-    case 6: return KeyUp{reader.readUInt16()};
-    case 7: return ModifierDown{readModifier(reader)};
-    case 8: return ModifierUp{readModifier(reader)};
-    case 9: return TextInput{reader.readString()};
+    case 5:
+        return KeyDown{reader.readUInt16()};
+    case 6:
+        return KeyUp{reader.readUInt16()};
+    case 7:
+        return ModifierDown{readModifier(reader)};
+    case 8:
+        return ModifierUp{readModifier(reader)};
+    case 9:
+        return TextInput{reader.readString()};
     case 10: {
         const PointerButton button = readButton(reader);
         return Tap{button, reader.readFloat32()};
     }
-    default: throw WireError::unknownType(tag);
+    default:
+        throw WireError::unknownType(tag);
     }
 }
 

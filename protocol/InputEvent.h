@@ -1,13 +1,13 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <utility>
-
 #include "platform/core/Bytes.h"
 #include "platform/core/CaseValue.h"
 #include "protocol/Modifier.h"
 #include "protocol/PointerButton.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
 
 namespace velm {
 

@@ -1,10 +1,10 @@
 #include "protocol/KeyMap.h"
 
+#include "protocol/UnicodeText.h"
+
 #include <array>
 #include <cstddef>
 #include <string>
-
-#include "protocol/UnicodeText.h"
 
 namespace velm {
 namespace {
@@ -49,7 +49,8 @@ constexpr std::array<std::uint16_t, usageCount> keyCodes = makeKeyCodes();
 constexpr std::string_view plainCharacters = "abcdefghijklmnopqrstuvwxyz1234567890";
 constexpr std::string_view shiftedCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ!@#$%^&*()";
 constexpr std::string_view plainSymbols = "\n\t -=[]\\;'`,./";
-constexpr std::array<std::uint16_t, 14> plainSymbolUsages{40, 43, 44, 45, 46, 47, 48, 49, 51, 52, 53, 54, 55, 56};
+constexpr std::array<std::uint16_t, 14> plainSymbolUsages{40, 43, 44, 45, 46, 47, 48,
+                                                          49, 51, 52, 53, 54, 55, 56};
 constexpr std::string_view functionKeyCharacters = "1234567890-=";
 
 // The single ASCII byte a character is canonically equivalent to, if any.
@@ -76,25 +77,36 @@ std::optional<std::uint16_t> KeyMap::keyCodeForUsage(std::uint16_t usage) {
 std::optional<Modifier> KeyMap::modifierForUsage(std::uint16_t usage) {
     switch (usage) {
     case 224:
-    case 228: return Modifier::control;
+    case 228:
+        return Modifier::control;
     case 225:
-    case 229: return Modifier::shift;
+    case 229:
+        return Modifier::shift;
     case 226:
-    case 230: return Modifier::option;
+    case 230:
+        return Modifier::option;
     case 227:
-    case 231: return Modifier::command;
-    default: return std::nullopt;
+    case 231:
+        return Modifier::command;
+    default:
+        return std::nullopt;
     }
 }
 
 std::uint16_t KeyMap::keyCodeForModifier(Modifier modifier) {
     switch (modifier) {
-    case Modifier::command: return 55;
-    case Modifier::option: return 58;
-    case Modifier::control: return 59;
-    case Modifier::shift: return 56;
-    case Modifier::function: return 63;
-    case Modifier::capsLock: return 57;
+    case Modifier::command:
+        return 55;
+    case Modifier::option:
+        return 58;
+    case Modifier::control:
+        return 59;
+    case Modifier::shift:
+        return 56;
+    case Modifier::function:
+        return 63;
+    case Modifier::capsLock:
+        return 57;
     }
     return 55;
 }
@@ -132,14 +144,22 @@ std::optional<std::uint16_t> KeyMap::functionLayerUsage(std::uint16_t usage) {
         return static_cast<std::uint16_t>(58 + (usage - 30));
     }
     switch (usage) {
-    case 45: return 68;
-    case 46: return 69;
-    case 42: return 76;
-    case 79: return 77;
-    case 80: return 74;
-    case 81: return 78;
-    case 82: return 75;
-    default: return std::nullopt;
+    case 45:
+        return 68;
+    case 46:
+        return 69;
+    case 42:
+        return 76;
+    case 79:
+        return 77;
+    case 80:
+        return 74;
+    case 81:
+        return 78;
+    case 82:
+        return 75;
+    default:
+        return std::nullopt;
     }
 }
 

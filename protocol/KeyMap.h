@@ -1,10 +1,10 @@
 #pragma once
 
+#include "protocol/Modifier.h"
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
-
-#include "protocol/Modifier.h"
 
 namespace velm {
 

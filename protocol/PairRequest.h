@@ -11,7 +11,7 @@ namespace velm {
 struct PairRequest {
     std::string deviceID; // the device sends the same identifier in every later hello
     std::string deviceName;
-    Bytes publicKey;      // the device's one-time Curve25519 public key
+    Bytes publicKey; // the device's one-time Curve25519 public key
 
     static void fields(auto& visit, auto&... self) {
         visit("deviceID", self.deviceID...);

@@ -20,20 +20,28 @@ public:
 
     static constexpr PointerButton fromWireByte(std::uint8_t byte) {
         switch (byte) {
-        case 0: return left();
-        case 1: return right();
-        case 2: return middle();
-        default: return other(byte);
+        case 0:
+            return left();
+        case 1:
+            return right();
+        case 2:
+            return middle();
+        default:
+            return other(byte);
         }
     }
 
     // other(0) to other(3) all travel as 3, and so read back as other(3).
     constexpr std::uint8_t wireByte() const {
         switch (kind_) {
-        case Kind::left: return 0;
-        case Kind::right: return 1;
-        case Kind::middle: return 2;
-        case Kind::other: break;
+        case Kind::left:
+            return 0;
+        case Kind::right:
+            return 1;
+        case Kind::middle:
+            return 2;
+        case Kind::other:
+            break;
         }
         return std::max<std::uint8_t>(number_, 3);
     }
@@ -53,8 +61,7 @@ private:
 
 } // namespace velm
 
-template <>
-struct std::hash<velm::PointerButton> {
+template <> struct std::hash<velm::PointerButton> {
     std::size_t operator()(const velm::PointerButton& button) const noexcept {
         return static_cast<std::size_t>(button.kind()) << 8 | button.number();
     }

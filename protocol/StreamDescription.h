@@ -41,7 +41,9 @@ struct StreamDescription {
         visit("fullChroma", self.fullChroma...);
     }
 
-    friend bool operator==(const StreamDescription& a, const StreamDescription& b) { return fieldsEqual(a, b); }
+    friend bool operator==(const StreamDescription& a, const StreamDescription& b) {
+        return fieldsEqual(a, b);
+    }
 };
 
 } // namespace velm

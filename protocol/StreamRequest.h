@@ -16,14 +16,14 @@ struct StreamRequest {
     std::int64_t fps = 0;
     std::int64_t bitrate = 0; // bits per second
     double keyframeIntervalSeconds = 0;
-    std::optional<bool> clientDrawsCursor;        // true: frames leave the pointer out
-    std::optional<std::string> appBundleID;       // app mode: the one application to show
-    std::optional<bool> launchApp;                // app mode: open it first and wait for its window
-    std::optional<bool> matchClientDisplay;       // a display of the host's own, sized to the client
-    std::optional<bool> favorsFrameRate;          // on a tight budget keep the rate, shrink the picture
+    std::optional<bool> clientDrawsCursor;  // true: frames leave the pointer out
+    std::optional<std::string> appBundleID; // app mode: the one application to show
+    std::optional<bool> launchApp;          // app mode: open it first and wait for its window
+    std::optional<bool> matchClientDisplay; // a display of the host's own, sized to the client
+    std::optional<bool> favorsFrameRate;    // on a tight budget keep the rate, shrink the picture
     std::optional<bool> usesStandardEncoder;
     std::optional<bool> savesPower;
-    std::optional<bool> fullChroma;               // 4:4:4
+    std::optional<bool> fullChroma; // 4:4:4
 
     static void fields(auto& visit, auto&... self) {
         visit("displayID", self.displayID...);

@@ -1,5 +1,11 @@
 #include "protocol/UnicodeText.h"
 
+#include "platform/core/Utf8.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <memory>
 #include <unicode/brkiter.h>
 #include <unicode/bytestream.h>
 #include <unicode/normalizer2.h>
@@ -7,13 +13,6 @@
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <limits>
-#include <memory>
-
-#include "platform/core/Utf8.h"
 
 namespace velm {
 namespace {

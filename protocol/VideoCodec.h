@@ -12,8 +12,7 @@ enum class VideoCodec {
     hevc,
 };
 
-template <>
-struct RawValues<VideoCodec> {
+template <> struct RawValues<VideoCodec> {
     static constexpr std::string_view typeName = "VideoCodec";
     static constexpr std::array<std::string_view, 1> names{"hevc"};
 };

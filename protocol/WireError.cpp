@@ -13,11 +13,17 @@ WireError::WireError(Kind kind, std::int64_t value) : kind_(kind), value_(value)
     case Kind::frameTooLarge:
         std::snprintf(message_, sizeof message_, "length out of range: %" PRId64, value);
         break;
-    case Kind::truncated: std::snprintf(message_, sizeof message_, "truncated"); break;
-    case Kind::invalidString: std::snprintf(message_, sizeof message_, "invalid utf-8 string"); break;
+    case Kind::truncated:
+        std::snprintf(message_, sizeof message_, "truncated");
+        break;
+    case Kind::invalidString:
+        std::snprintf(message_, sizeof message_, "invalid utf-8 string");
+        break;
     }
 }
 
-const char* WireError::what() const noexcept { return message_; }
+const char* WireError::what() const noexcept {
+    return message_;
+}
 
 } // namespace velm

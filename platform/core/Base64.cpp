@@ -27,7 +27,8 @@ std::string Base64::encode(ByteView bytes) {
     text.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t at = 0;
     for (; at + 3 <= bytes.size(); at += 3) {
-        const std::uint32_t group = std::uint32_t{bytes[at]} << 16 | std::uint32_t{bytes[at + 1]} << 8 | bytes[at + 2];
+        const std::uint32_t group =
+            std::uint32_t{bytes[at]} << 16 | std::uint32_t{bytes[at + 1]} << 8 | bytes[at + 2];
         text += alphabet[group >> 18 & 0x3F];
         text += alphabet[group >> 12 & 0x3F];
         text += alphabet[group >> 6 & 0x3F];
@@ -72,8 +73,10 @@ std::optional<Bytes> Base64::decode(std::string_view text) {
             group = group << 6 | value;
         }
         bytes.push_back(static_cast<std::uint8_t>(group >> 16));
-        if (symbols >= 3) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
-        if (symbols == 4) bytes.push_back(static_cast<std::uint8_t>(group));
+        if (symbols >= 3)
+            bytes.push_back(static_cast<std::uint8_t>(group >> 8));
+        if (symbols == 4)
+            bytes.push_back(static_cast<std::uint8_t>(group));
         // The bits below the last whole byte must be zero, or two texts would mean the same bytes.
         if ((symbols == 2 && (group & 0xFFFF) != 0) || (symbols == 3 && (group & 0xFF) != 0)) {
             return std::nullopt;

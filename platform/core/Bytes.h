@@ -12,8 +12,12 @@ namespace velm {
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
-inline Bytes toBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes toBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
-inline std::string toString(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline std::string toString(ByteView bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 } // namespace velm

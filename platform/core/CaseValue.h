@@ -15,28 +15,23 @@ namespace velm {
 //     };
 // The cases live in a base struct of their own because a class's nested types cannot be named in
 // its base-clause; deriving from that struct keeps them reachable as Shape::Circle.
-template <typename... Cases>
-class CaseValue {
+template <typename... Cases> class CaseValue {
 public:
     using Value = std::variant<Cases...>;
 
     // Made from any one case, or from anything a case is made from, without naming the wrapper.
     // Another wrapper never goes through here, so copies keep using the copy constructor.
     template <typename Alternative>
-        requires(!std::derived_from<std::remove_cvref_t<Alternative>, CaseValue> &&
-                 std::is_constructible_v<Value, Alternative &&>)
-    CaseValue(Alternative&& value) : value_(std::forward<Alternative>(value)) {}
+    requires(!std::derived_from<std::remove_cvref_t<Alternative>, CaseValue> &&
+             std::is_constructible_v<Value, Alternative&&>) CaseValue(Alternative&& value)
+        : value_(std::forward<Alternative>(value)) {}
 
     const Value& value() const { return value_; }
 
     // The fields when the value is of that case, else null.
-    template <typename Case>
-    const Case* get() const {
-        return std::get_if<Case>(&value_);
-    }
+    template <typename Case> const Case* get() const { return std::get_if<Case>(&value_); }
 
-    template <typename... Candidates>
-    bool isOneOf() const {
+    template <typename... Candidates> bool isOneOf() const {
         return (std::holds_alternative<Candidates>(value_) || ...);
     }
 

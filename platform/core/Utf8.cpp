@@ -46,7 +46,9 @@ std::size_t sequenceLength(const std::uint8_t* bytes, std::size_t available, std
     return length;
 }
 
-constexpr bool isContinuation(char byte) { return (static_cast<std::uint8_t>(byte) & 0xC0) == 0x80; }
+constexpr bool isContinuation(char byte) {
+    return (static_cast<std::uint8_t>(byte) & 0xC0) == 0x80;
+}
 
 } // namespace
 

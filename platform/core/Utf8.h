@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/core/Bytes.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include "platform/core/Bytes.h"
 
 namespace velm {
 

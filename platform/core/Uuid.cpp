@@ -7,12 +7,17 @@ namespace {
 
 constexpr std::size_t textLength = 36;
 
-constexpr bool isHyphenPosition(std::size_t at) { return at == 8 || at == 13 || at == 18 || at == 23; }
+constexpr bool isHyphenPosition(std::size_t at) {
+    return at == 8 || at == 13 || at == 18 || at == 23;
+}
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -32,11 +37,13 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
     std::size_t nibble = 0;
     for (std::size_t at = 0; at < textLength; ++at) {
         if (isHyphenPosition(at)) {
-            if (text[at] != '-') return std::nullopt;
+            if (text[at] != '-')
+                return std::nullopt;
             continue;
         }
         const int value = hexValue(text[at]);
-        if (value < 0) return std::nullopt;
+        if (value < 0)
+            return std::nullopt;
         bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | value);
         ++nibble;
     }
@@ -48,7 +55,8 @@ std::string Uuid::string() const {
     std::string text;
     text.reserve(textLength);
     for (std::size_t i = 0; i < bytes_.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
         text += digits[bytes_[i] >> 4];
         text += digits[bytes_[i] & 0x0F];
     }

@@ -39,8 +39,7 @@ private:
 
 } // namespace velm
 
-template <>
-struct std::hash<velm::Uuid> {
+template <> struct std::hash<velm::Uuid> {
     std::size_t operator()(const velm::Uuid& uuid) const noexcept {
         std::size_t value = 0;
         for (const std::uint8_t byte : uuid.bytes()) {

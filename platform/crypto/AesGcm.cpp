@@ -2,16 +2,17 @@
 
 #include "platform/crypto/Random.h"
 
-#include <openssl/crypto.h>
-
 #include <climits>
+#include <openssl/crypto.h>
 #include <utility>
 
 namespace velm {
 
 namespace {
 
-bool fitsInt(std::size_t size) { return size <= static_cast<std::size_t>(INT_MAX); }
+bool fitsInt(std::size_t size) {
+    return size <= static_cast<std::size_t>(INT_MAX);
+}
 
 } // namespace
 
@@ -63,13 +64,12 @@ bool AesGcm::begin(Mode mode, ByteView nonce, ByteView associatedData) {
     }
     mode_ = mode;
     int length = 0;
-    return associatedData.empty() ||
-           EVP_CipherUpdate(context_.get(), nullptr, &length, associatedData.data(),
-                            static_cast<int>(associatedData.size())) == 1;
+    return associatedData.empty() || EVP_CipherUpdate(context_.get(), nullptr, &length, associatedData.data(),
+                                                      static_cast<int>(associatedData.size())) == 1;
 }
 
-bool AesGcm::seal(ByteView nonce, ByteView plaintext, ByteView associatedData, std::span<std::uint8_t> ciphertext,
-                  std::span<std::uint8_t> tag) {
+bool AesGcm::seal(ByteView nonce, ByteView plaintext, ByteView associatedData,
+                  std::span<std::uint8_t> ciphertext, std::span<std::uint8_t> tag) {
     if (ciphertext.size() != plaintext.size() || tag.size() != tagLength || !fitsInt(plaintext.size()) ||
         !begin(Mode::sealing, nonce, associatedData)) {
         return false;
@@ -92,8 +92,9 @@ bool AesGcm::open(ByteView nonce, ByteView ciphertext, ByteView tag, ByteView as
             return false;
         }
         int length = 0;
-        if (!ciphertext.empty() && EVP_DecryptUpdate(context_.get(), plaintext.data(), &length, ciphertext.data(),
-                                                     static_cast<int>(ciphertext.size())) != 1) {
+        if (!ciphertext.empty() &&
+            EVP_DecryptUpdate(context_.get(), plaintext.data(), &length, ciphertext.data(),
+                              static_cast<int>(ciphertext.size())) != 1) {
             return false;
         }
         // The library wants a writable tag buffer even though it only reads it.

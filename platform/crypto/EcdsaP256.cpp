@@ -2,13 +2,12 @@
 
 #include "platform/crypto/OpenSsl.h"
 
+#include <memory>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/ec.h>
 #include <openssl/params.h>
-
-#include <memory>
 #include <optional>
 
 namespace velm {
@@ -65,7 +64,9 @@ std::optional<Bytes> derFromRaw(ByteView raw) {
 
 } // namespace
 
-bool EcdsaP256::isValidPublicKey(ByteView x963) { return parsePublicKey(x963) != nullptr; }
+bool EcdsaP256::isValidPublicKey(ByteView x963) {
+    return parsePublicKey(x963) != nullptr;
+}
 
 bool EcdsaP256::isValidSignature(ByteView signature, ByteView x963PublicKey, ByteView message) {
     const openssl::Pkey key = parsePublicKey(x963PublicKey);
@@ -78,9 +79,10 @@ bool EcdsaP256::isValidSignature(ByteView signature, ByteView x963PublicKey, Byt
     }
     openssl::MdContext context(EVP_MD_CTX_new());
     return context &&
-           EVP_DigestVerifyInit_ex(context.get(), nullptr, "SHA256", nullptr, nullptr, key.get(), nullptr) == 1 &&
-           EVP_DigestVerify(context.get(), der->data(), der->size(), openssl::dataOrEmpty(message), message.size()) ==
-               1;
+           EVP_DigestVerifyInit_ex(context.get(), nullptr, "SHA256", nullptr, nullptr, key.get(), nullptr) ==
+               1 &&
+           EVP_DigestVerify(context.get(), der->data(), der->size(), openssl::dataOrEmpty(message),
+                            message.size()) == 1;
 }
 
 } // namespace velm

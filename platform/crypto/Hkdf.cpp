@@ -16,7 +16,8 @@ OSSL_PARAM octets(const char* name, ByteView bytes) {
 
 } // namespace
 
-std::optional<SecretBytes> Hkdf::sha256(ByteView keyMaterial, ByteView salt, ByteView info, std::size_t length) {
+std::optional<SecretBytes> Hkdf::sha256(ByteView keyMaterial, ByteView salt, ByteView info,
+                                        std::size_t length) {
     if (length == 0 || length > maxLength) {
         return std::nullopt;
     }

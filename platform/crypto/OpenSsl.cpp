@@ -2,10 +2,9 @@
 
 #include "platform/log/Log.h"
 
+#include <cstdlib>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
-
-#include <cstdlib>
 
 namespace velm::openssl {
 
@@ -18,8 +17,7 @@ namespace {
 // state of each thread goes with the thread.
 [[maybe_unused]] const bool initialised = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
-template <typename T, typename Fetch>
-T* fetchOnce(Fetch fetch, const char* name) {
+template <typename T, typename Fetch> T* fetchOnce(Fetch fetch, const char* name) {
     T* algorithm = fetch(nullptr, name, nullptr);
     if (algorithm == nullptr) {
         fatal(name);
@@ -49,10 +47,14 @@ const EVP_CIPHER* aesGcm(std::size_t keyLength) {
     static EVP_CIPHER* const aes192 = fetchOnce<EVP_CIPHER>(EVP_CIPHER_fetch, "AES-192-GCM");
     static EVP_CIPHER* const aes256 = fetchOnce<EVP_CIPHER>(EVP_CIPHER_fetch, "AES-256-GCM");
     switch (keyLength) {
-    case 16: return aes128;
-    case 24: return aes192;
-    case 32: return aes256;
-    default: return nullptr;
+    case 16:
+        return aes128;
+    case 24:
+        return aes192;
+    case 32:
+        return aes256;
+    default:
+        return nullptr;
     }
 }
 

@@ -2,21 +2,16 @@
 
 #include "platform/core/Bytes.h"
 
+#include <memory>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
-
-#include <memory>
 
 // Small helpers shared by the crypto wrappers; not for use outside platform/crypto.
 namespace velm::openssl {
 
 // Frees an object with the library's own free function for it.
-template <auto freeFunction>
-struct Deleter {
-    template <typename T>
-    void operator()(T* object) const {
-        freeFunction(object);
-    }
+template <auto freeFunction> struct Deleter {
+    template <typename T> void operator()(T* object) const { freeFunction(object); }
 };
 
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;

@@ -2,10 +2,9 @@
 
 #include "platform/crypto/OpenSsl.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <climits>
+#include <openssl/rand.h>
 
 namespace velm {
 

@@ -3,7 +3,6 @@
 #include "platform/crypto/ConstantTime.h"
 
 #include <openssl/crypto.h>
-
 #include <utility>
 
 namespace velm {
@@ -36,7 +35,9 @@ SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
     return *this;
 }
 
-SecretBytes::~SecretBytes() { wipe(); }
+SecretBytes::~SecretBytes() {
+    wipe();
+}
 
 void SecretBytes::wipe() {
     if (!bytes_.empty()) {

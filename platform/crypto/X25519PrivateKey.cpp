@@ -6,7 +6,9 @@ namespace velm {
 
 namespace {
 
-std::shared_ptr<EVP_PKEY> share(EVP_PKEY* key) { return {key, openssl::Pkey::deleter_type()}; }
+std::shared_ptr<EVP_PKEY> share(EVP_PKEY* key) {
+    return {key, openssl::Pkey::deleter_type()};
+}
 
 openssl::Pkey parsePublicKey(ByteView raw) {
     if (raw.size() != X25519PrivateKey::keyLength) {
@@ -43,7 +45,9 @@ std::optional<X25519PrivateKey> X25519PrivateKey::fromRaw(ByteView raw) {
     return X25519PrivateKey(share(key));
 }
 
-bool X25519PrivateKey::isValidPublicKey(ByteView raw) { return parsePublicKey(raw) != nullptr; }
+bool X25519PrivateKey::isValidPublicKey(ByteView raw) {
+    return parsePublicKey(raw) != nullptr;
+}
 
 std::optional<SecretBytes> X25519PrivateKey::sharedSecret(ByteView peerPublicKey) const {
     const openssl::Pkey peer = parsePublicKey(peerPublicKey);

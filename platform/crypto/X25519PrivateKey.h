@@ -3,12 +3,11 @@
 #include "platform/core/Bytes.h"
 #include "platform/crypto/SecretBytes.h"
 
-#include <openssl/evp.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <openssl/evp.h>
 #include <optional>
 
 namespace velm {

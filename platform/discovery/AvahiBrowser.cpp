@@ -5,9 +5,8 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/log/Log.h"
 
-#include <avahi-client/lookup.h>
-
 #include <algorithm>
+#include <avahi-client/lookup.h>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -45,7 +44,8 @@ TxtRecord toTxtRecord(AvahiStringList* list) {
 // `lock_` is held.
 class AvahiBrowser::Core final : public AvahiConnection::Member, public std::enable_shared_from_this<Core> {
 public:
-    explicit Core(std::shared_ptr<Queue> queue) : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
+    explicit Core(std::shared_ptr<Queue> queue)
+        : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
 
     void join() {
         AvahiConnection::Guard guard(*connection_);
@@ -105,7 +105,7 @@ private:
         std::string type;
         std::string domain;
         AvahiServiceResolver* resolver = nullptr;
-        bool settled = false;  // the record was read, or could not be
+        bool settled = false; // the record was read, or could not be
         std::optional<TxtRecord> txt;
     };
 
@@ -117,8 +117,8 @@ private:
             reportState(State::waiting(connection_->unavailableReason()));
             return;
         }
-        browser_ = avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type_.c_str(), nullptr,
-                                             AvahiLookupFlags(0), &onBrowse, this);
+        browser_ = avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type_.c_str(),
+                                             nullptr, AvahiLookupFlags(0), &onBrowse, this);
         if (browser_ == nullptr) {
             active_ = false;
             const auto message = AvahiConnection::errorText(avahi_client_errno(client));
@@ -149,16 +149,18 @@ private:
         }
     }
 
-    void add(AvahiClient* client, AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
-             const char* domain) {
-        if (name == nullptr || type == nullptr || domain == nullptr || find(interface, protocol, name, type, domain)) {
+    void add(AvahiClient* client, AvahiIfIndex interface, AvahiProtocol protocol, const char* name,
+             const char* type, const char* domain) {
+        if (name == nullptr || type == nullptr || domain == nullptr ||
+            find(interface, protocol, name, type, domain)) {
             return;
         }
         if (entries_.size() >= maxInstances) {
             log.error("more than %zu instances of %s, ignoring \"%s\"", maxInstances, type_.c_str(), name);
             return;
         }
-        auto& entry = entries_.emplace_back(Entry{this, interface, protocol, name, type, domain, nullptr, false, std::nullopt});
+        auto& entry = entries_.emplace_back(
+            Entry{this, interface, protocol, name, type, domain, nullptr, false, std::nullopt});
         entry.resolver = avahi_service_resolver_new(client, interface, protocol, name, type, domain, protocol,
                                                     AVAHI_LOOKUP_NO_ADDRESS, &onResolve, &entry);
         if (entry.resolver == nullptr) {
@@ -200,11 +202,11 @@ private:
         }
     }
 
-    static void onResolve(AvahiServiceResolver* /*resolver*/, AvahiIfIndex /*interface*/, AvahiProtocol /*protocol*/,
-                          AvahiResolverEvent event, const char* /*name*/, const char* /*type*/,
-                          const char* /*domain*/, const char* /*hostName*/, const AvahiAddress* /*address*/,
-                          std::uint16_t /*port*/, AvahiStringList* txt, AvahiLookupResultFlags /*flags*/,
-                          void* context) {
+    static void onResolve(AvahiServiceResolver* /*resolver*/, AvahiIfIndex /*interface*/,
+                          AvahiProtocol /*protocol*/, AvahiResolverEvent event, const char* /*name*/,
+                          const char* /*type*/, const char* /*domain*/, const char* /*hostName*/,
+                          const AvahiAddress* /*address*/, std::uint16_t /*port*/, AvahiStringList* txt,
+                          AvahiLookupResultFlags /*flags*/, void* context) {
         auto* entry = static_cast<Entry*>(context);
         if (event == AVAHI_RESOLVER_FOUND) {
             entry->txt = toTxtRecord(txt);
@@ -298,8 +300,7 @@ private:
     }
 
     // The handler when `generation` is still the current one.
-    template <typename Handler>
-    Handler handler(std::uint64_t generation, Handler Core::*field) {
+    template <typename Handler> Handler handler(std::uint64_t generation, Handler Core::*field) {
         std::lock_guard guard(lock_);
         return generation == generation_ ? this->*field : Handler();
     }
@@ -323,12 +324,16 @@ AvahiBrowser::AvahiBrowser(std::shared_ptr<Queue> queue) : core_(std::make_share
     core_->join();
 }
 
-AvahiBrowser::~AvahiBrowser() { core_->leave(); }
+AvahiBrowser::~AvahiBrowser() {
+    core_->leave();
+}
 
 void AvahiBrowser::start(std::string type, StateHandler onState, ResultsHandler onResults) {
     core_->start(std::move(type), std::move(onState), std::move(onResults));
 }
 
-void AvahiBrowser::stop() { core_->stop(); }
+void AvahiBrowser::stop() {
+    core_->stop();
+}
 
 } // namespace velm

@@ -4,7 +4,6 @@
 
 #include <avahi-common/error.h>
 #include <avahi-common/timeval.h>
-
 #include <mutex>
 #include <new>
 
@@ -66,13 +65,18 @@ void AvahiConnection::add(Member& member) {
     member.clientChanged(client_, state_);
 }
 
-void AvahiConnection::remove(Member& member) { members_.erase(&member); }
-
-bool AvahiConnection::isConnected(AvahiClientState state) {
-    return state == AVAHI_CLIENT_S_RUNNING || state == AVAHI_CLIENT_S_REGISTERING || state == AVAHI_CLIENT_S_COLLISION;
+void AvahiConnection::remove(Member& member) {
+    members_.erase(&member);
 }
 
-std::string AvahiConnection::errorText(int error) { return avahi_strerror(error); }
+bool AvahiConnection::isConnected(AvahiClientState state) {
+    return state == AVAHI_CLIENT_S_RUNNING || state == AVAHI_CLIENT_S_REGISTERING ||
+           state == AVAHI_CLIENT_S_COLLISION;
+}
+
+std::string AvahiConnection::errorText(int error) {
+    return avahi_strerror(error);
+}
 
 std::string AvahiConnection::unavailableReason() const {
     if (client_ == nullptr) {
@@ -89,7 +93,8 @@ std::string AvahiConnection::unavailableReason() const {
 
 void AvahiConnection::makeClient() {
     int error = 0;
-    AvahiClient* made = avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, &onClientState, this, &error);
+    AvahiClient* made =
+        avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, &onClientState, this, &error);
     if (made == nullptr) {
         if (creationError_ != error) {
             log.error("avahi unavailable: %s", errorText(error).c_str());

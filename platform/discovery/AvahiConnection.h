@@ -2,7 +2,6 @@
 
 #include <avahi-client/client.h>
 #include <avahi-common/thread-watch.h>
-
 #include <memory>
 #include <set>
 #include <string>
@@ -40,7 +39,9 @@ public:
 
     class Guard {
     public:
-        explicit Guard(const AvahiConnection& connection) : poll_(connection.poll_) { avahi_threaded_poll_lock(poll_); }
+        explicit Guard(const AvahiConnection& connection) : poll_(connection.poll_) {
+            avahi_threaded_poll_lock(poll_);
+        }
         ~Guard() { avahi_threaded_poll_unlock(poll_); }
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;

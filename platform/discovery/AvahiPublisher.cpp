@@ -9,7 +9,6 @@
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
-
 #include <mutex>
 #include <optional>
 
@@ -46,7 +45,8 @@ AvahiStringList* toStringList(const TxtRecord& txt) {
 // taken while `lock_` is held.
 class AvahiPublisher::Core final : public AvahiConnection::Member, public std::enable_shared_from_this<Core> {
 public:
-    explicit Core(std::shared_ptr<Queue> queue) : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
+    explicit Core(std::shared_ptr<Queue> queue)
+        : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
 
     void join() {
         AvahiConnection::Guard guard(*connection_);
@@ -129,9 +129,9 @@ private:
         AvahiStringList* txt = toStringList(advert_->txt);
         int result = AVAHI_OK;
         do {
-            result = avahi_entry_group_add_service_strlst(group_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                                          name_.c_str(), advert_->type.c_str(), nullptr, nullptr,
-                                                          advert_->port, txt);
+            result = avahi_entry_group_add_service_strlst(
+                group_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), name_.c_str(),
+                advert_->type.c_str(), nullptr, nullptr, advert_->port, txt);
         } while (result == AVAHI_ERR_COLLISION && rename());
         avahi_string_list_free(txt);
         if (result == AVAHI_OK) {
@@ -249,16 +249,21 @@ private:
     StateHandler onState_;
 };
 
-AvahiPublisher::AvahiPublisher(std::shared_ptr<Queue> queue) : core_(std::make_shared<Core>(std::move(queue))) {
+AvahiPublisher::AvahiPublisher(std::shared_ptr<Queue> queue)
+    : core_(std::make_shared<Core>(std::move(queue))) {
     core_->join();
 }
 
-AvahiPublisher::~AvahiPublisher() { core_->leave(); }
+AvahiPublisher::~AvahiPublisher() {
+    core_->leave();
+}
 
 void AvahiPublisher::publish(ServiceAdvert advert, StateHandler onState) {
     core_->publish(std::move(advert), std::move(onState));
 }
 
-void AvahiPublisher::withdraw() { core_->withdraw(); }
+void AvahiPublisher::withdraw() {
+    core_->withdraw();
+}
 
 } // namespace velm

@@ -5,10 +5,9 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/log/Log.h"
 
+#include <array>
 #include <avahi-client/lookup.h>
 #include <avahi-common/address.h>
-
-#include <array>
 #include <mutex>
 #include <utility>
 
@@ -42,7 +41,8 @@ std::string hostNameOf(const char* name) {
 // lock is never taken while `lock_` is held.
 class AvahiResolver::Core final : public AvahiConnection::Member, public std::enable_shared_from_this<Core> {
 public:
-    explicit Core(std::shared_ptr<Queue> queue) : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
+    explicit Core(std::shared_ptr<Queue> queue)
+        : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
 
     void join() {
         AvahiConnection::Guard guard(*connection_);
@@ -55,7 +55,8 @@ public:
         connection_->remove(*this);
     }
 
-    void resolve(ServiceInstance instance, std::chrono::steady_clock::duration timeout, Completion completion) {
+    void resolve(ServiceInstance instance, std::chrono::steady_clock::duration timeout,
+                 Completion completion) {
         std::uint64_t generation = 0;
         WorkItem earlierTimeout;
         {
@@ -71,15 +72,17 @@ public:
         serving_ = generation;
         AvahiClient* client = connection_->client();
         if (client == nullptr || !AvahiConnection::isConnected(avahi_client_get_state(client))) {
-            log.error("cannot resolve \"%s\": %s", instance.name.c_str(), connection_->unavailableReason().c_str());
+            log.error("cannot resolve \"%s\": %s", instance.name.c_str(),
+                      connection_->unavailableReason().c_str());
             deliver(generation, std::nullopt);
             return;
         }
         const AvahiProtocol protocol = protocolOf(instance.family);
         const std::string domain = instance.domain.empty() ? "local" : instance.domain;
-        resolver_ = avahi_service_resolver_new(client, instance.interfaceIndex > 0 ? instance.interfaceIndex : AVAHI_IF_UNSPEC,
-                                               protocol, instance.name.c_str(), instance.type.c_str(), domain.c_str(),
-                                               protocol, AvahiLookupFlags(0), &onResolve, this);
+        resolver_ = avahi_service_resolver_new(
+            client, instance.interfaceIndex > 0 ? instance.interfaceIndex : AVAHI_IF_UNSPEC, protocol,
+            instance.name.c_str(), instance.type.c_str(), domain.c_str(), protocol, AvahiLookupFlags(0),
+            &onResolve, this);
         if (resolver_ == nullptr) {
             log.error("cannot resolve \"%s\": %s", instance.name.c_str(),
                       AvahiConnection::errorText(avahi_client_errno(client)).c_str());
@@ -121,11 +124,11 @@ public:
     }
 
 private:
-    static void onResolve(AvahiServiceResolver* /*resolver*/, AvahiIfIndex interface, AvahiProtocol /*protocol*/,
-                          AvahiResolverEvent event, const char* /*name*/, const char* /*type*/,
-                          const char* /*domain*/, const char* hostName, const AvahiAddress* address,
-                          std::uint16_t port, AvahiStringList* /*txt*/, AvahiLookupResultFlags /*flags*/,
-                          void* context) {
+    static void onResolve(AvahiServiceResolver* /*resolver*/, AvahiIfIndex interface,
+                          AvahiProtocol /*protocol*/, AvahiResolverEvent event, const char* /*name*/,
+                          const char* /*type*/, const char* /*domain*/, const char* hostName,
+                          const AvahiAddress* address, std::uint16_t port, AvahiStringList* /*txt*/,
+                          AvahiLookupResultFlags /*flags*/, void* context) {
         auto* self = static_cast<Core*>(context);
         if (event != AVAHI_RESOLVER_FOUND || address == nullptr) {
             self->deliver(self->serving_, std::nullopt);
@@ -193,13 +196,17 @@ AvahiResolver::AvahiResolver(std::shared_ptr<Queue> queue) : core_(std::make_sha
     core_->join();
 }
 
-AvahiResolver::~AvahiResolver() { core_->leave(); }
+AvahiResolver::~AvahiResolver() {
+    core_->leave();
+}
 
 void AvahiResolver::resolve(ServiceInstance instance, std::chrono::steady_clock::duration timeout,
                             Completion completion) {
     core_->resolve(std::move(instance), timeout, std::move(completion));
 }
 
-void AvahiResolver::cancel() { core_->cancel(); }
+void AvahiResolver::cancel() {
+    core_->cancel();
+}
 
 } // namespace velm

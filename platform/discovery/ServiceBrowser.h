@@ -28,9 +28,9 @@ public:
     class State {
     public:
         enum class Kind {
-            browsing,  // looking; results follow as instances appear and disappear
-            waiting,   // no mDNS daemon reachable; browsing resumes by itself when one is
-            failed,    // browsing broke off (message()); start again to retry
+            browsing, // looking; results follow as instances appear and disappear
+            waiting,  // no mDNS daemon reachable; browsing resumes by itself when one is
+            failed,   // browsing broke off (message()); start again to retry
         };
 
         static State browsing() { return State(Kind::browsing, {}); }

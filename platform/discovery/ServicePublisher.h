@@ -17,15 +17,17 @@ public:
     class State {
     public:
         enum class Kind {
-            registering,  // handed to the mDNS daemon, not yet confirmed
-            registered,   // on the network under name()
-            unavailable,  // no mDNS daemon reachable; published again as soon as one is
-            failed,       // refused for good (message()); publish again to retry
+            registering, // handed to the mDNS daemon, not yet confirmed
+            registered,  // on the network under name()
+            unavailable, // no mDNS daemon reachable; published again as soon as one is
+            failed,      // refused for good (message()); publish again to retry
         };
 
         static State registering() { return State(Kind::registering, {}, {}); }
         static State registered(std::string name) { return State(Kind::registered, std::move(name), {}); }
-        static State unavailable(std::string message) { return State(Kind::unavailable, {}, std::move(message)); }
+        static State unavailable(std::string message) {
+            return State(Kind::unavailable, {}, std::move(message));
+        }
         static State failed(std::string message) { return State(Kind::failed, {}, std::move(message)); }
 
         Kind kind() const { return kind_; }

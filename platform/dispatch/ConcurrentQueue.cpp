@@ -20,10 +20,13 @@ void ConcurrentQueue::post(std::function<void()> work) {
 
 WorkItem ConcurrentQueue::postAfter(Clock::duration delay, std::function<void()> work) {
     // Each delayed call gets a strand of its own: it only serialises the timer.
-    return TimedCall::arm(asio::make_strand(IoPool::background().context()), deadline(now(), delay), std::move(work),
-                          [self = shared_from_this()](const std::function<void()>& due) { self->runWork(due); });
+    return TimedCall::arm(
+        asio::make_strand(IoPool::background().context()), deadline(now(), delay), std::move(work),
+        [self = shared_from_this()](const std::function<void()>& due) { self->runWork(due); });
 }
 
-Queue::Clock::time_point ConcurrentQueue::now() const { return Clock::now(); }
+Queue::Clock::time_point ConcurrentQueue::now() const {
+    return Clock::now();
+}
 
 } // namespace velm

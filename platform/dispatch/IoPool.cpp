@@ -78,7 +78,8 @@ void IoPool::stop() {
     // cannot be waited for.
     const std::size_t selfCount = threadPool == this ? 1 : 0;
     std::unique_lock guard(lock);
-    const bool allEnded = threadEnded_.wait_for(guard, exitWaitLimit, [&] { return runningThreads_ == selfCount; });
+    const bool allEnded =
+        threadEnded_.wait_for(guard, exitWaitLimit, [&] { return runningThreads_ == selfCount; });
     guard.unlock();
     if (!allEnded) {
         Log("dispatch").error("pool threads still busy at exit, leaving them");

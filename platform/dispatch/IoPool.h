@@ -2,7 +2,6 @@
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>

@@ -36,7 +36,9 @@ ManualQueue::~ManualQueue() {
     }
 }
 
-void ManualQueue::post(std::function<void()> work) { postAfter(Clock::duration::zero(), std::move(work)); }
+void ManualQueue::post(std::function<void()> work) {
+    postAfter(Clock::duration::zero(), std::move(work));
+}
 
 WorkItem ManualQueue::postAfter(Clock::duration delay, std::function<void()> work) {
     auto call = std::make_shared<ScheduledCall>(std::move(work));
@@ -64,7 +66,9 @@ void ManualQueue::advance(Clock::duration d) {
     schedule_->now = std::max(schedule_->now, target);
 }
 
-void ManualQueue::runUntilIdle() { runDueBy(now()); }
+void ManualQueue::runUntilIdle() {
+    runDueBy(now());
+}
 
 std::size_t ManualQueue::pendingCount() const {
     std::lock_guard guard(schedule_->lock);

@@ -25,11 +25,15 @@ MainSlot& mainSlot() {
     return *slot;
 }
 
-std::shared_ptr<Queue> plainMain() { return Queue::make("velm.main"); }
+std::shared_ptr<Queue> plainMain() {
+    return Queue::make("velm.main");
+}
 
 } // namespace
 
-std::shared_ptr<Queue> Queue::make(std::string label) { return StrandQueue::make(std::move(label)); }
+std::shared_ptr<Queue> Queue::make(std::string label) {
+    return StrandQueue::make(std::move(label));
+}
 
 std::shared_ptr<Queue> Queue::global() {
     static auto* queue = new std::shared_ptr<Queue>(ConcurrentQueue::make("velm.global"));
@@ -69,15 +73,17 @@ void Queue::runWork(const std::function<void()>& work) const {
     runningQueue = outer;
 }
 
-bool Queue::isMarkedCurrent() const { return runningQueue == this; }
+bool Queue::isMarkedCurrent() const {
+    return runningQueue == this;
+}
 
 Queue::Clock::time_point Queue::deadline(Clock::time_point now, Clock::duration delay) {
     if (delay <= Clock::duration::zero()) {
         return now;
     }
     const auto sinceEpoch = now.time_since_epoch();
-    const auto room = sinceEpoch < Clock::duration::zero() ? Clock::duration::max()
-                                                           : Clock::duration::max() - sinceEpoch;
+    const auto room =
+        sinceEpoch < Clock::duration::zero() ? Clock::duration::max() : Clock::duration::max() - sinceEpoch;
     if (delay >= room) {
         return Clock::time_point::max();
     }

@@ -5,7 +5,6 @@
 #include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
-
 #include <memory>
 
 namespace velm {

@@ -4,7 +4,6 @@
 
 #include <asio/io_context.hpp>
 #include <asio/strand.hpp>
-
 #include <functional>
 
 namespace velm {

@@ -12,6 +12,8 @@ void WorkItem::cancel() const {
     }
 }
 
-bool WorkItem::isCancelled() const { return call_ && call_->isCancelled(); }
+bool WorkItem::isCancelled() const {
+    return call_ && call_->isCancelled();
+}
 
 } // namespace velm

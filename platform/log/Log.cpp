@@ -15,9 +15,12 @@ std::atomic<Log::Level> threshold{Log::Level::info};
 
 const char* name(Log::Level level) {
     switch (level) {
-    case Log::Level::debug: return "debug";
-    case Log::Level::info: return "info";
-    case Log::Level::error: return "error";
+    case Log::Level::debug:
+        return "debug";
+    case Log::Level::info:
+        return "info";
+    case Log::Level::error:
+        return "error";
     }
     return "?";
 }
@@ -51,7 +54,9 @@ Log::Sink Log::setSink(Sink newSink) {
     return newSink;
 }
 
-void Log::setThreshold(Level level) { threshold = level; }
+void Log::setThreshold(Level level) {
+    threshold = level;
+}
 
 void Log::write(Level level, const char* format, va_list args) const {
     if (level < threshold.load()) {

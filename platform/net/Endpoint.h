@@ -20,7 +20,9 @@ struct Endpoint {
 
     std::variant<HostPort, ServiceInstance> target;
 
-    static Endpoint hostPort(std::string host, std::uint16_t port) { return {HostPort{std::move(host), port}}; }
+    static Endpoint hostPort(std::string host, std::uint16_t port) {
+        return {HostPort{std::move(host), port}};
+    }
     static Endpoint service(ServiceInstance instance) { return {std::move(instance)}; }
 
     bool operator==(const Endpoint&) const = default;

@@ -7,8 +7,7 @@ namespace velm {
 
 namespace {
 
-NetError::Kind kindOf(const std::error_code& error)
-{
+NetError::Kind kindOf(const std::error_code& error) {
     const std::string_view category = error.category().name();
     if (category == "asio.netdb" || category == "asio.addrinfo") {
         return NetError::Kind::unreachable;
@@ -47,6 +46,8 @@ NetError::Kind kindOf(const std::error_code& error)
 
 } // namespace
 
-NetError NetError::fromSystem(const std::error_code& error) { return {kindOf(error), error.message()}; }
+NetError NetError::fromSystem(const std::error_code& error) {
+    return {kindOf(error), error.message()};
+}
 
 } // namespace velm

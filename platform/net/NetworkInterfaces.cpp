@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
@@ -10,16 +9,14 @@ namespace velm {
 
 namespace {
 
-asio::ip::address unmapped(const asio::ip::address& address)
-{
+asio::ip::address unmapped(const asio::ip::address& address) {
     if (address.is_v6() && address.to_v6().is_v4_mapped()) {
         return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
     }
     return address;
 }
 
-bool carries(const sockaddr* candidate, const asio::ip::address& address)
-{
+bool carries(const sockaddr* candidate, const asio::ip::address& address) {
     if (candidate == nullptr) {
         return false;
     }
@@ -38,8 +35,7 @@ bool carries(const sockaddr* candidate, const asio::ip::address& address)
 
 } // namespace
 
-std::vector<std::string> interfaceNamesOf(const asio::ip::address& address)
-{
+std::vector<std::string> interfaceNamesOf(const asio::ip::address& address) {
     const asio::ip::address wanted = unmapped(address);
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <asio/ip/address.hpp>
-
 #include <string>
 #include <vector>
 

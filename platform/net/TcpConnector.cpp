@@ -1,28 +1,27 @@
 #include "platform/net/TcpConnector.h"
 
 #include <cerrno>
-#include <utility>
-
 #include <poll.h>
 #include <sys/socket.h>
+#include <utility>
 
 namespace velm {
 
 namespace {
 
-std::error_code systemError(int code) { return {code, asio::error::get_system_category()}; }
+std::error_code systemError(int code) {
+    return {code, asio::error::get_system_category()};
+}
 
 } // namespace
 
-void TcpConnector::connect(Socket& socket, Addresses addresses, Completion completion)
-{
+void TcpConnector::connect(Socket& socket, Addresses addresses, Completion completion) {
     const auto first = addresses.begin();
     tryFrom(socket, std::move(addresses), first, asio::error::host_not_found, std::move(completion));
 }
 
 void TcpConnector::tryFrom(Socket& socket, Addresses addresses, Addresses::const_iterator next,
-                           std::error_code lastError, Completion completion)
-{
+                           std::error_code lastError, Completion completion) {
     if (next == addresses.end()) {
         completion(lastError);
         return;
@@ -62,21 +61,21 @@ void TcpConnector::tryFrom(Socket& socket, Addresses addresses, Addresses::const
         }
         return;
     }
-    socket.async_wait(asio::socket_base::wait_write, [&socket, addresses, next, completion](std::error_code waitError) {
-        if (!waitError) {
-            waitError = settledError(socket);
-        }
-        // A cancelled wait means the socket was closed under it: nothing more to try.
-        if (waitError && waitError != asio::error::operation_aborted) {
-            tryFrom(socket, addresses, next, waitError, completion);
-        } else {
-            completion(waitError);
-        }
-    });
+    socket.async_wait(asio::socket_base::wait_write,
+                      [&socket, addresses, next, completion](std::error_code waitError) {
+                          if (!waitError) {
+                              waitError = settledError(socket);
+                          }
+                          // A cancelled wait means the socket was closed under it: nothing more to try.
+                          if (waitError && waitError != asio::error::operation_aborted) {
+                              tryFrom(socket, addresses, next, waitError, completion);
+                          } else {
+                              completion(waitError);
+                          }
+                      });
 }
 
-std::error_code TcpConnector::settledError(Socket& socket)
-{
+std::error_code TcpConnector::settledError(Socket& socket) {
     int code = 0;
     socklen_t length = sizeof code;
     if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &code, &length) != 0) {

@@ -2,7 +2,6 @@
 
 #include <asio/ip/tcp.hpp>
 #include <asio/strand.hpp>
-
 #include <functional>
 #include <system_error>
 
@@ -25,8 +24,8 @@ public:
     static void connect(Socket& socket, Addresses addresses, Completion completion);
 
 private:
-    static void tryFrom(Socket& socket, Addresses addresses, Addresses::const_iterator next, std::error_code lastError,
-                        Completion completion);
+    static void tryFrom(Socket& socket, Addresses addresses, Addresses::const_iterator next,
+                        std::error_code lastError, Completion completion);
     static std::error_code settledError(Socket& socket);
 };
 

@@ -35,7 +35,8 @@ public:
     // The error is present with `failed`.
     using StateHandler = std::function<void(State, const std::optional<NetError>&)>;
     // isComplete: the peer closed its sending side and no more data will come.
-    using ReceiveCompletion = std::function<void(Bytes data, bool isComplete, const std::optional<NetError>& error)>;
+    using ReceiveCompletion =
+        std::function<void(Bytes data, bool isComplete, const std::optional<NetError>& error)>;
     // Called once the bytes are handed to the network, or with the error that stopped them.
     using SendCompletion = std::function<void(const std::optional<NetError>& error)>;
 

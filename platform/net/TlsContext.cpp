@@ -3,17 +3,17 @@
 #include "platform/net/TlsParameters.h"
 
 #include <cstring>
-
 #include <openssl/ssl.h>
 
 namespace velm {
 
 namespace {
 
-const TlsContext* owner(SSL* ssl) { return static_cast<const TlsContext*>(SSL_get_app_data(ssl)); }
+const TlsContext* owner(SSL* ssl) {
+    return static_cast<const TlsContext*>(SSL_get_app_data(ssl));
+}
 
-unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength)
-{
+unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength) {
     if (identity == nullptr) {
         return 0;
     }
@@ -26,8 +26,7 @@ unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsig
 }
 
 unsigned int clientKey(SSL* ssl, const char* /*hint*/, char* identity, unsigned int maxIdentityLength,
-                       unsigned char* psk, unsigned int maxLength)
-{
+                       unsigned char* psk, unsigned int maxLength) {
     const TlsKey* key = owner(ssl)->clientKey();
     // The identity buffer must also hold the terminating zero.
     if (key == nullptr || key->identity.size() >= maxIdentityLength || key->secret.empty() ||
@@ -39,8 +38,7 @@ unsigned int clientKey(SSL* ssl, const char* /*hint*/, char* identity, unsigned 
     return static_cast<unsigned int>(key->secret.size());
 }
 
-bool configure(SSL_CTX* context)
-{
+bool configure(SSL_CTX* context) {
     SSL_CTX_set_options(context, SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
     SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
@@ -54,8 +52,7 @@ bool configure(SSL_CTX* context)
 // Every parameter set shares one OpenSSL context, configured once: making one costs about a
 // third of a handshake, and a channel makes its parameters right before it connects. The
 // settings are the same for all; the keys travel with each session.
-SSL_CTX* sharedContext()
-{
+SSL_CTX* sharedContext() {
     static SSL_CTX* const shared = [] {
         SSL_CTX* context = SSL_CTX_new(TLS_method());
         if (context != nullptr && !configure(context)) {
@@ -69,8 +66,7 @@ SSL_CTX* sharedContext()
 
 } // namespace
 
-std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys)
-{
+std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys) {
     SSL_CTX* context = sharedContext();
     if (context == nullptr || SSL_CTX_up_ref(context) != 1) {
         return nullptr;
@@ -78,8 +74,7 @@ std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys)
     return std::shared_ptr<const TlsContext>(new TlsContext(context, std::move(keys)));
 }
 
-SSL* TlsContext::newSession() const
-{
+SSL* TlsContext::newSession() const {
     SSL* ssl = SSL_new(context_);
     if (ssl != nullptr) {
         SSL_set_app_data(ssl, const_cast<TlsContext*>(this));
@@ -87,12 +82,14 @@ SSL* TlsContext::newSession() const
     return ssl;
 }
 
-TlsContext::TlsContext(SSL_CTX* context, std::vector<TlsKey> keys) : context_(context), keys_(std::move(keys)) {}
+TlsContext::TlsContext(SSL_CTX* context, std::vector<TlsKey> keys)
+    : context_(context), keys_(std::move(keys)) {}
 
-TlsContext::~TlsContext() { SSL_CTX_free(context_); }
+TlsContext::~TlsContext() {
+    SSL_CTX_free(context_);
+}
 
-const TlsKey* TlsContext::keyFor(std::string_view identity) const
-{
+const TlsKey* TlsContext::keyFor(std::string_view identity) const {
     for (const auto& key : keys_) {
         if (key.identity == identity) {
             return &key;

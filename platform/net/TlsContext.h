@@ -3,9 +3,8 @@
 #include "platform/net/TlsKey.h"
 
 #include <memory>
-#include <vector>
-
 #include <openssl/types.h>
+#include <vector>
 
 namespace velm {
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -15,8 +14,7 @@ namespace velm {
 // The memory transport under the SSL object. The engine's lock is held whenever
 // OpenSSL calls into it, because every SSL call happens under that lock.
 struct TlsEngine::Io {
-    static int read(BIO* bio, char* out, int size)
-    {
+    static int read(BIO* bio, char* out, int size) {
         auto* engine = static_cast<TlsEngine*>(BIO_get_data(bio));
         BIO_clear_retry_flags(bio);
         const std::size_t available = engine->inboundEnd_ - engine->inboundBegin_;
@@ -27,14 +25,14 @@ struct TlsEngine::Io {
             BIO_set_retry_read(bio);
             return -1;
         }
-        const std::size_t count = std::min<std::size_t>(available, static_cast<std::size_t>(std::max(size, 0)));
+        const std::size_t count =
+            std::min<std::size_t>(available, static_cast<std::size_t>(std::max(size, 0)));
         std::memcpy(out, engine->inbound_.get() + engine->inboundBegin_, count);
         engine->inboundBegin_ += count;
         return static_cast<int>(count);
     }
 
-    static int write(BIO* bio, const char* data, int size)
-    {
+    static int write(BIO* bio, const char* data, int size) {
         auto* engine = static_cast<TlsEngine*>(BIO_get_data(bio));
         BIO_clear_retry_flags(bio);
         if (size <= 0) {
@@ -44,19 +42,16 @@ struct TlsEngine::Io {
         return size;
     }
 
-    static long control(BIO* /*bio*/, int command, long /*number*/, void* /*pointer*/)
-    {
+    static long control(BIO* /*bio*/, int command, long /*number*/, void* /*pointer*/) {
         return command == BIO_CTRL_FLUSH ? 1 : 0;
     }
 
-    static int create(BIO* bio)
-    {
+    static int create(BIO* bio) {
         BIO_set_init(bio, 1);
         return 1;
     }
 
-    static const BIO_METHOD* method()
-    {
+    static const BIO_METHOD* method() {
         static const BIO_METHOD* const made = [] {
             BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "velm memory");
             if (m != nullptr) {
@@ -71,8 +66,7 @@ struct TlsEngine::Io {
     }
 };
 
-TlsEngine::TlsEngine(const std::shared_ptr<const TlsContext>& context, Role role) : context_(context)
-{
+TlsEngine::TlsEngine(const std::shared_ptr<const TlsContext>& context, Role role) : context_(context) {
     const BIO_METHOD* method = Io::method();
     if (!context || method == nullptr) {
         error_ = {NetError::Kind::tls, "tls setup failed"};
@@ -96,10 +90,11 @@ TlsEngine::TlsEngine(const std::shared_ptr<const TlsContext>& context, Role role
     }
 }
 
-TlsEngine::~TlsEngine() { SSL_free(ssl_); }
+TlsEngine::~TlsEngine() {
+    SSL_free(ssl_);
+}
 
-TlsEngine::Status TlsEngine::handshake()
-{
+TlsEngine::Status TlsEngine::handshake() {
     std::lock_guard guard(lock_);
     if (ssl_ == nullptr) {
         return Status::failed;
@@ -109,8 +104,7 @@ TlsEngine::Status TlsEngine::handshake()
     return result == 1 ? Status::ok : statusOf(result);
 }
 
-TlsEngine::Status TlsEngine::read(std::span<std::uint8_t> out, std::size_t& filled)
-{
+TlsEngine::Status TlsEngine::read(std::span<std::uint8_t> out, std::size_t& filled) {
     std::lock_guard guard(lock_);
     if (ssl_ == nullptr) {
         return Status::failed;
@@ -131,8 +125,7 @@ TlsEngine::Status TlsEngine::read(std::span<std::uint8_t> out, std::size_t& fill
     return status;
 }
 
-TlsEngine::Status TlsEngine::write(ByteView plaintext)
-{
+TlsEngine::Status TlsEngine::write(ByteView plaintext) {
     std::lock_guard guard(lock_);
     if (ssl_ == nullptr) {
         return Status::failed;
@@ -150,8 +143,7 @@ TlsEngine::Status TlsEngine::write(ByteView plaintext)
     return Status::ok;
 }
 
-void TlsEngine::shutdown()
-{
+void TlsEngine::shutdown() {
     std::lock_guard guard(lock_);
     if (ssl_ != nullptr && SSL_is_init_finished(ssl_)) {
         ERR_clear_error();
@@ -160,14 +152,12 @@ void TlsEngine::shutdown()
     }
 }
 
-NetError TlsEngine::error() const
-{
+NetError TlsEngine::error() const {
     std::lock_guard guard(lock_);
     return error_;
 }
 
-TlsEngine::Status TlsEngine::statusOf(int result)
-{
+TlsEngine::Status TlsEngine::statusOf(int result) {
     const int code = SSL_get_error(ssl_, result);
     switch (code) {
     case SSL_ERROR_WANT_READ:
@@ -197,8 +187,7 @@ TlsEngine::Status TlsEngine::statusOf(int result)
     return Status::failed;
 }
 
-std::span<std::uint8_t> TlsEngine::inboundSpace(std::size_t size)
-{
+std::span<std::uint8_t> TlsEngine::inboundSpace(std::size_t size) {
     std::lock_guard guard(lock_);
     const std::size_t live = inboundEnd_ - inboundBegin_;
     if (live + size > inboundCapacity_) {
@@ -216,40 +205,35 @@ std::span<std::uint8_t> TlsEngine::inboundSpace(std::size_t size)
     return {inbound_.get() + inboundEnd_, size};
 }
 
-void TlsEngine::commitInbound(std::size_t size)
-{
+void TlsEngine::commitInbound(std::size_t size) {
     std::lock_guard guard(lock_);
     inboundEnd_ = std::min(inboundEnd_ + size, inboundCapacity_);
 }
 
-void TlsEngine::commitEnd()
-{
+void TlsEngine::commitEnd() {
     std::lock_guard guard(lock_);
     inboundFinished_ = true;
 }
 
-bool TlsEngine::hasOutput() const
-{
+bool TlsEngine::hasOutput() const {
     std::lock_guard guard(lock_);
     return !outbound_.empty();
 }
 
-void TlsEngine::takeOutput(Bytes& into)
-{
+void TlsEngine::takeOutput(Bytes& into) {
     std::lock_guard guard(lock_);
     into.clear();
     std::swap(into, outbound_);
 }
 
-std::optional<Bytes> TlsEngine::exportKeyingMaterial(std::string_view label, std::size_t length) const
-{
+std::optional<Bytes> TlsEngine::exportKeyingMaterial(std::string_view label, std::size_t length) const {
     std::lock_guard guard(lock_);
     if (ssl_ == nullptr || !SSL_is_init_finished(ssl_) || length == 0) {
         return std::nullopt;
     }
     Bytes material(length);
-    const int result = SSL_export_keying_material(ssl_, material.data(), material.size(), label.data(), label.size(),
-                                                  nullptr, 0, 0);
+    const int result = SSL_export_keying_material(ssl_, material.data(), material.size(), label.data(),
+                                                  label.size(), nullptr, 0, 0);
     ERR_clear_error();
     if (result != 1) {
         return std::nullopt;
@@ -257,8 +241,7 @@ std::optional<Bytes> TlsEngine::exportKeyingMaterial(std::string_view label, std
     return material;
 }
 
-std::optional<std::uint16_t> TlsEngine::cipherSuite() const
-{
+std::optional<std::uint16_t> TlsEngine::cipherSuite() const {
     std::lock_guard guard(lock_);
     if (ssl_ == nullptr || !SSL_is_init_finished(ssl_)) {
         return std::nullopt;
@@ -270,8 +253,7 @@ std::optional<std::uint16_t> TlsEngine::cipherSuite() const
     return static_cast<std::uint16_t>(SSL_CIPHER_get_protocol_id(cipher));
 }
 
-std::optional<std::string> TlsEngine::pskIdentity() const
-{
+std::optional<std::string> TlsEngine::pskIdentity() const {
     std::lock_guard guard(lock_);
     if (ssl_ == nullptr || !SSL_is_init_finished(ssl_)) {
         return std::nullopt;

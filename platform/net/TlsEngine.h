@@ -6,11 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <openssl/types.h>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <openssl/types.h>
 
 namespace velm {
 

@@ -1,8 +1,8 @@
 #include "platform/net/TlsListener.h"
 
+#include "platform/dispatch/IoPool.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/log/Log.h"
-#include "platform/dispatch/IoPool.h"
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsParameters.h"
 #include "platform/net/TlsStream.h"
@@ -11,7 +11,6 @@
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
-
 #include <atomic>
 #include <mutex>
 
@@ -27,7 +26,9 @@ constexpr std::chrono::milliseconds acceptRetryDelay{100};
 // Held by an accepted connection until its handshake ends; counts the listener's
 // connections that are still on their way.
 struct PendingHandshake {
-    explicit PendingHandshake(std::shared_ptr<std::atomic<std::size_t>> counter) : count(std::move(counter)) { ++*count; }
+    explicit PendingHandshake(std::shared_ptr<std::atomic<std::size_t>> counter) : count(std::move(counter)) {
+        ++*count;
+    }
     ~PendingHandshake() { --*count; }
     PendingHandshake(const PendingHandshake&) = delete;
     PendingHandshake& operator=(const PendingHandshake&) = delete;
@@ -39,26 +40,22 @@ struct PendingHandshake {
 
 class TlsListener::Core : public std::enable_shared_from_this<Core> {
 public:
-    Core(std::shared_ptr<const TlsContext> context, std::optional<std::uint16_t> port, Duration handshakeTimeout)
+    Core(std::shared_ptr<const TlsContext> context, std::optional<std::uint16_t> port,
+         Duration handshakeTimeout)
         : strand_(asio::make_strand(IoPool::shared().context())), acceptor_(strand_), retryTimer_(strand_),
-          context_(std::move(context)), requestedPort_(port), handshakeTimeout_(handshakeTimeout)
-    {
-    }
+          context_(std::move(context)), requestedPort_(port), handshakeTimeout_(handshakeTimeout) {}
 
-    void setStateHandler(StateHandler handler)
-    {
+    void setStateHandler(StateHandler handler) {
         std::lock_guard guard(handlerLock_);
         onState_ = std::move(handler);
     }
 
-    void setConnectionHandler(ConnectionHandler handler)
-    {
+    void setConnectionHandler(ConnectionHandler handler) {
         std::lock_guard guard(handlerLock_);
         onConnection_ = std::move(handler);
     }
 
-    void start(std::shared_ptr<Queue> queue)
-    {
+    void start(std::shared_ptr<Queue> queue) {
         asio::post(strand_, [self = shared_from_this(), queue = std::move(queue)] {
             if (self->queue_ || !queue || self->state_ != State::setup) {
                 return;
@@ -68,13 +65,11 @@ public:
         });
     }
 
-    void cancel()
-    {
+    void cancel() {
         asio::post(strand_, [self = shared_from_this()] { self->finish(State::cancelled, std::nullopt); });
     }
 
-    void release()
-    {
+    void release() {
         setStateHandler(nullptr);
         setConnectionHandler(nullptr);
         asio::post(strand_, [self = shared_from_this()] {
@@ -88,8 +83,7 @@ public:
 private:
     bool isFinished() const { return state_ == State::failed || state_ == State::cancelled; }
 
-    void open()
-    {
+    void open() {
         const std::uint16_t port = requestedPort_.value_or(0);
         std::error_code error;
         // One dual-stack socket serves IPv4 and IPv6; without IPv6, IPv4 alone.
@@ -126,20 +120,18 @@ private:
         accept();
     }
 
-    void accept()
-    {
+    void accept() {
         if (isFinished()) {
             return;
         }
         auto connectionStrand = asio::make_strand(IoPool::shared().context());
         acceptor_.async_accept(connectionStrand, [self = shared_from_this()](const std::error_code& error,
-                                                                              TlsStream::Socket socket) {
+                                                                             TlsStream::Socket socket) {
             self->onAccept(error, std::move(socket));
         });
     }
 
-    void onAccept(const std::error_code& error, TlsStream::Socket socket)
-    {
+    void onAccept(const std::error_code& error, TlsStream::Socket socket) {
         if (isFinished()) {
             return;
         }
@@ -176,8 +168,7 @@ private:
         accept();
     }
 
-    void finish(State state, std::optional<NetError> error)
-    {
+    void finish(State state, std::optional<NetError> error) {
         if (isFinished()) {
             return;
         }
@@ -191,8 +182,7 @@ private:
         }
     }
 
-    void setState(State state, std::optional<NetError> error)
-    {
+    void setState(State state, std::optional<NetError> error) {
         state_ = state;
         deliver([self = shared_from_this(), state, error = std::move(error)] {
             StateHandler handler;
@@ -206,8 +196,7 @@ private:
         });
     }
 
-    void deliver(std::function<void()> work)
-    {
+    void deliver(std::function<void()> work) {
         if (queue_ && !released_) {
             queue_->post(std::move(work));
         }
@@ -232,28 +221,36 @@ private:
     bool released_ = false;
 };
 
-std::shared_ptr<TlsListener> TlsListener::make(const TlsParameters& parameters, std::optional<std::uint16_t> port,
-                                               Duration handshakeTimeout)
-{
+std::shared_ptr<TlsListener> TlsListener::make(const TlsParameters& parameters,
+                                               std::optional<std::uint16_t> port, Duration handshakeTimeout) {
     return std::shared_ptr<TlsListener>(
         new TlsListener(std::make_shared<Core>(parameters.context(), port, handshakeTimeout)));
 }
 
 TlsListener::TlsListener(std::shared_ptr<Core> core) : core_(std::move(core)) {}
 
-TlsListener::~TlsListener() { core_->release(); }
+TlsListener::~TlsListener() {
+    core_->release();
+}
 
-void TlsListener::setStateHandler(StateHandler handler) { core_->setStateHandler(std::move(handler)); }
+void TlsListener::setStateHandler(StateHandler handler) {
+    core_->setStateHandler(std::move(handler));
+}
 
-void TlsListener::setNewConnectionHandler(ConnectionHandler handler)
-{
+void TlsListener::setNewConnectionHandler(ConnectionHandler handler) {
     core_->setConnectionHandler(std::move(handler));
 }
 
-void TlsListener::start(std::shared_ptr<Queue> queue) { core_->start(std::move(queue)); }
+void TlsListener::start(std::shared_ptr<Queue> queue) {
+    core_->start(std::move(queue));
+}
 
-void TlsListener::cancel() { core_->cancel(); }
+void TlsListener::cancel() {
+    core_->cancel();
+}
 
-std::uint16_t TlsListener::port() const { return core_->port(); }
+std::uint16_t TlsListener::port() const {
+    return core_->port();
+}
 
 } // namespace velm

@@ -37,7 +37,8 @@ public:
     static constexpr std::chrono::seconds defaultHandshakeTimeout{8};
 
     // Binds nothing yet; start binds `port`, or one the system picks when none is given.
-    static std::shared_ptr<TlsListener> make(const TlsParameters& parameters, std::optional<std::uint16_t> port,
+    static std::shared_ptr<TlsListener> make(const TlsParameters& parameters,
+                                             std::optional<std::uint16_t> port,
                                              Duration handshakeTimeout = defaultHandshakeTimeout);
 
     ~TlsListener();

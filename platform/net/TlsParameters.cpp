@@ -12,47 +12,42 @@ namespace velm {
 
 namespace {
 
-std::vector<TlsKey> withPlaceholder(std::vector<TlsKey> keys)
-{
+std::vector<TlsKey> withPlaceholder(std::vector<TlsKey> keys) {
     if (!keys.empty()) {
         return keys;
     }
     SecretBytes secret(TlsParameters::placeholderKeySize);
     if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1) {
-        // Leaving the key list empty still admits nobody: a server without keys answers every identity as unknown.
+        // Leaving the key list empty still admits nobody: a server without keys answers every identity as
+        // unknown.
         return {};
     }
     return {TlsKey{std::string(TlsParameters::placeholderIdentity), std::move(secret)}};
 }
 
-bool setOption(int socket, int level, int name, int value)
-{
+bool setOption(int socket, int level, int name, int value) {
     return setsockopt(socket, level, name, &value, sizeof value) == 0;
 }
 
-void requireOption(int socket, int level, int name, int value)
-{
+void requireOption(int socket, int level, int name, int value) {
     if (!setOption(socket, level, name, value)) {
         Log("net").error("socket option %d/%d refused", level, name);
     }
 }
 
-bool isIpv6(int socket)
-{
+bool isIpv6(int socket) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
-    return getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.ss_family == AF_INET6;
+    return getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+           address.ss_family == AF_INET6;
 }
 
 } // namespace
 
 TlsParameters::TlsParameters(std::vector<TlsKey> keys)
-    : keys_(withPlaceholder(std::move(keys))), context_(TlsContext::make(keys_))
-{
-}
+    : keys_(withPlaceholder(std::move(keys))), context_(TlsContext::make(keys_)) {}
 
-void TlsParameters::applyTcpOptions(int socket)
-{
+void TlsParameters::applyTcpOptions(int socket) {
     requireOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
     requireOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
     requireOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(tcpKeepAliveIdle.count()));

@@ -22,8 +22,8 @@ public:
     static constexpr std::uint16_t suiteEcdhePskChacha20 = 0xCCAC;
     static constexpr std::uint16_t suitePskAes256Gcm = 0x00A9;
     static constexpr std::uint16_t suitePskAes128Gcm = 0x00A8;
-    static constexpr std::array<std::uint16_t, 3> offeredSuites = {
-        suiteEcdhePskChacha20, suitePskAes256Gcm, suitePskAes128Gcm};
+    static constexpr std::array<std::uint16_t, 3> offeredSuites = {suiteEcdhePskChacha20, suitePskAes256Gcm,
+                                                                   suitePskAes128Gcm};
     static constexpr const char* cipherList =
         "ECDHE-PSK-CHACHA20-POLY1305:PSK-AES256-GCM-SHA384:PSK-AES128-GCM-SHA256";
 
@@ -36,7 +36,8 @@ public:
     static constexpr std::chrono::seconds tcpKeepAliveInterval{1};
     static constexpr int tcpKeepAliveCount = 3;
     // Unacknowledged data is given up on as soon as keep-alive would give up on silence.
-    static constexpr std::chrono::seconds tcpUserTimeout = tcpKeepAliveIdle + tcpKeepAliveInterval * tcpKeepAliveCount;
+    static constexpr std::chrono::seconds tcpUserTimeout =
+        tcpKeepAliveIdle + tcpKeepAliveInterval * tcpKeepAliveCount;
     static constexpr std::chrono::seconds tcpConnectionTimeout{5};
     // The interactive-video service class: DSCP AF41, which Wi-Fi carries in its video access category.
     static constexpr int interactiveVideoTrafficClass = 34 << 2;

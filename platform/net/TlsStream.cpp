@@ -1,17 +1,16 @@
 #include "platform/net/TlsStream.h"
 
-#include "platform/dispatch/Queue.h"
 #include "platform/dispatch/IoPool.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/net/NetworkInterfaces.h"
 #include "platform/net/TcpConnector.h"
 #include "platform/net/TlsParameters.h"
 
+#include <algorithm>
 #include <asio/defer.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
-
-#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -24,27 +23,21 @@ const NetError cancelledError{NetError::Kind::cancelled, "connection cancelled"}
 // Marks a completion as the next step of the handler that started the operation, so
 // asio runs it on the same thread instead of waking another: a stream's work is serial
 // anyway, and each hand-over between threads costs a wake-up.
-template <typename Handler>
-struct Continuation {
+template <typename Handler> struct Continuation {
     Handler handler;
 
-    template <typename... Arguments>
-    void operator()(Arguments&&... arguments)
-    {
+    template <typename... Arguments> void operator()(Arguments&&... arguments) {
         handler(std::forward<Arguments>(arguments)...);
     }
 
     friend bool asio_handler_is_continuation(Continuation*) { return true; }
 };
 
-template <typename Handler>
-Continuation<Handler> continuation(Handler handler)
-{
+template <typename Handler> Continuation<Handler> continuation(Handler handler) {
     return {std::move(handler)};
 }
 
-asio::ip::address unmapped(const asio::ip::address& address)
-{
+asio::ip::address unmapped(const asio::ip::address& address) {
     if (address.is_v6() && address.to_v6().is_v4_mapped()) {
         return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
     }
@@ -54,10 +47,9 @@ asio::ip::address unmapped(const asio::ip::address& address)
 } // namespace
 
 std::shared_ptr<TlsStream> TlsStream::outgoing(const Endpoint& endpoint, const TlsParameters& parameters,
-                                               Duration connectTimeout)
-{
-    auto stream = std::make_shared<TlsStream>(asio::make_strand(IoPool::shared().context()), parameters.context(),
-                                              TlsEngine::Role::client);
+                                               Duration connectTimeout) {
+    auto stream = std::make_shared<TlsStream>(asio::make_strand(IoPool::shared().context()),
+                                              parameters.context(), TlsEngine::Role::client);
     if (const auto* target = std::get_if<Endpoint::HostPort>(&endpoint.target)) {
         stream->target_ = *target;
     }
@@ -65,9 +57,10 @@ std::shared_ptr<TlsStream> TlsStream::outgoing(const Endpoint& endpoint, const T
     return stream;
 }
 
-std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket, const std::shared_ptr<const TlsContext>& context,
-                                               Duration handshakeTimeout, std::shared_ptr<void> handshakeSlot)
-{
+std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket,
+                                               const std::shared_ptr<const TlsContext>& context,
+                                               Duration handshakeTimeout,
+                                               std::shared_ptr<void> handshakeSlot) {
     auto stream = std::make_shared<TlsStream>(socket.get_executor(), context, TlsEngine::Role::server);
     stream->socket_ = std::move(socket);
     stream->handshakeSlot_ = std::move(handshakeSlot);
@@ -83,18 +76,15 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket, const std::shared_
 }
 
 TlsStream::TlsStream(Strand strand, const std::shared_ptr<const TlsContext>& context, TlsEngine::Role role)
-    : strand_(strand), socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role), role_(role)
-{
-}
+    : strand_(strand), socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role),
+      role_(role) {}
 
-void TlsStream::setStateHandler(TlsConnection::StateHandler handler)
-{
+void TlsStream::setStateHandler(TlsConnection::StateHandler handler) {
     std::lock_guard guard(handlerLock_);
     onState_ = std::move(handler);
 }
 
-void TlsStream::start(std::shared_ptr<Queue> queue)
-{
+void TlsStream::start(std::shared_ptr<Queue> queue) {
     asio::dispatch(strand_, [self = shared_from_this(), queue = std::move(queue)] {
         if (self->started_ || !queue) {
             return;
@@ -103,7 +93,7 @@ void TlsStream::start(std::shared_ptr<Queue> queue)
         self->queue_ = queue;
         switch (self->state_) {
         case State::cancelled:
-            return; // cancelled before start: silent
+            return;         // cancelled before start: silent
         case State::failed: // an accepted connection whose handshake failed before start
             self->deliverState(State::failed, self->endError_);
             self->serveReceives();
@@ -138,22 +128,22 @@ void TlsStream::start(std::shared_ptr<Queue> queue)
     });
 }
 
-void TlsStream::receive(std::size_t minimum, std::size_t maximum, TlsConnection::ReceiveCompletion completion)
-{
+void TlsStream::receive(std::size_t minimum, std::size_t maximum,
+                        TlsConnection::ReceiveCompletion completion) {
     maximum = std::max<std::size_t>(maximum, 1);
     minimum = std::clamp<std::size_t>(minimum, 1, std::min(maximum, maxReadAhead));
     // The next read is what a reader does last in its completion: deferred, the pool thread
     // that ran the completion carries on with it instead of waking another.
-    asio::defer(strand_, [self = shared_from_this(), minimum, maximum, completion = std::move(completion)]() mutable {
-        self->receives_.push_back({minimum, maximum, std::move(completion)});
-        if (self->started_ && self->state_ != State::preparing) {
-            self->processInput();
-        }
-    });
+    asio::defer(strand_,
+                [self = shared_from_this(), minimum, maximum, completion = std::move(completion)]() mutable {
+                    self->receives_.push_back({minimum, maximum, std::move(completion)});
+                    if (self->started_ && self->state_ != State::preparing) {
+                        self->processInput();
+                    }
+                });
 }
 
-void TlsStream::send(Bytes content, TlsConnection::SendCompletion completion)
-{
+void TlsStream::send(Bytes content, TlsConnection::SendCompletion completion) {
     asio::post(strand_, [self = shared_from_this(), content = std::move(content),
                          completion = std::move(completion)]() mutable {
         if (self->isFinished() || self->closing_) {
@@ -171,8 +161,7 @@ void TlsStream::send(Bytes content, TlsConnection::SendCompletion completion)
     });
 }
 
-void TlsStream::cancel()
-{
+void TlsStream::cancel() {
     asio::dispatch(strand_, [self = shared_from_this()] {
         if (self->isFinished() || self->closing_) {
             return;
@@ -191,13 +180,11 @@ void TlsStream::cancel()
     });
 }
 
-void TlsStream::forceCancel()
-{
+void TlsStream::forceCancel() {
     asio::dispatch(strand_, [self = shared_from_this()] { self->finish(State::cancelled, cancelledError); });
 }
 
-void TlsStream::release()
-{
+void TlsStream::release() {
     setStateHandler(nullptr);
     asio::post(strand_, [self = shared_from_this()] {
         self->released_ = true;
@@ -207,8 +194,7 @@ void TlsStream::release()
     });
 }
 
-std::vector<std::string> TlsStream::interfaceNames() const
-{
+std::vector<std::string> TlsStream::interfaceNames() const {
     std::optional<asio::ip::tcp::endpoint> local;
     {
         std::lock_guard guard(pathLock_);
@@ -217,8 +203,7 @@ std::vector<std::string> TlsStream::interfaceNames() const
     return local ? interfaceNamesOf(local->address()) : std::vector<std::string>{};
 }
 
-std::optional<std::string> TlsStream::remoteHost() const
-{
+std::optional<std::string> TlsStream::remoteHost() const {
     std::lock_guard guard(pathLock_);
     if (!remoteEndpoint_) {
         return std::nullopt;
@@ -226,15 +211,13 @@ std::optional<std::string> TlsStream::remoteHost() const
     return unmapped(remoteEndpoint_->address()).to_string();
 }
 
-void TlsStream::setState(State state, std::optional<NetError> error)
-{
+void TlsStream::setState(State state, std::optional<NetError> error) {
     state_ = state;
     publicState_ = state;
     deliverState(state, std::move(error));
 }
 
-void TlsStream::deliverState(State state, std::optional<NetError> error)
-{
+void TlsStream::deliverState(State state, std::optional<NetError> error) {
     deliver([self = shared_from_this(), state, error = std::move(error)] {
         TlsConnection::StateHandler handler;
         {
@@ -247,8 +230,7 @@ void TlsStream::deliverState(State state, std::optional<NetError> error)
     });
 }
 
-void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string what)
-{
+void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string what) {
     deadlineWhat_ = std::move(what);
     deadline_.expires_at(when);
     deadline_.async_wait([self = shared_from_this()](const std::error_code& error) {
@@ -272,8 +254,7 @@ void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string wha
     });
 }
 
-void TlsStream::resolve(const Endpoint::HostPort& target)
-{
+void TlsStream::resolve(const Endpoint::HostPort& target) {
     std::error_code notNumeric;
     const asio::ip::address address = asio::ip::make_address(target.host, notNumeric);
     if (!notNumeric) {
@@ -282,22 +263,22 @@ void TlsStream::resolve(const Endpoint::HostPort& target)
                                                                 target.host, std::to_string(target.port)));
         return;
     }
-    resolver_.async_resolve(target.host, std::to_string(target.port), asio::ip::resolver_base::numeric_service,
-                            [self = shared_from_this()](const std::error_code& error,
-                                                        const asio::ip::tcp::resolver::results_type& addresses) {
-                                if (self->isFinished()) {
-                                    return;
-                                }
-                                if (error || addresses.empty()) {
-                                    self->fail({NetError::Kind::unreachable, "cannot resolve host: " + error.message()});
-                                    return;
-                                }
-                                self->connectTo(addresses);
-                            });
+    resolver_.async_resolve(
+        target.host, std::to_string(target.port), asio::ip::resolver_base::numeric_service,
+        [self = shared_from_this()](const std::error_code& error,
+                                    const asio::ip::tcp::resolver::results_type& addresses) {
+            if (self->isFinished()) {
+                return;
+            }
+            if (error || addresses.empty()) {
+                self->fail({NetError::Kind::unreachable, "cannot resolve host: " + error.message()});
+                return;
+            }
+            self->connectTo(addresses);
+        });
 }
 
-void TlsStream::connectTo(const asio::ip::tcp::resolver::results_type& addresses)
-{
+void TlsStream::connectTo(const asio::ip::tcp::resolver::results_type& addresses) {
     TcpConnector::connect(socket_, addresses, [self = shared_from_this()](const std::error_code& error) {
         if (self->isFinished()) {
             return;
@@ -317,8 +298,7 @@ void TlsStream::connectTo(const asio::ip::tcp::resolver::results_type& addresses
     });
 }
 
-void TlsStream::onConnected()
-{
+void TlsStream::onConnected() {
     if (isFinished()) {
         return;
     }
@@ -330,8 +310,7 @@ void TlsStream::onConnected()
     remoteEndpoint_ = socket_.remote_endpoint(ignored);
 }
 
-void TlsStream::continueHandshake()
-{
+void TlsStream::continueHandshake() {
     if (isFinished()) {
         return;
     }
@@ -349,8 +328,7 @@ void TlsStream::continueHandshake()
     maybeRead();
 }
 
-void TlsStream::becomeReady()
-{
+void TlsStream::becomeReady() {
     handshaking_ = false;
     // The connect deadline is left to expire unheeded: cancelling it would wake another pool
     // thread for the cancelled wait, right on the way to ready.
@@ -361,8 +339,7 @@ void TlsStream::becomeReady()
     maybeWrite();
 }
 
-void TlsStream::maybeRead()
-{
+void TlsStream::maybeRead() {
     if (readInFlight_ || !connected_ || isFinished() || peerFinished_) {
         return;
     }
@@ -372,14 +349,14 @@ void TlsStream::maybeRead()
     }
     const std::span<std::uint8_t> space = engine_.inboundSpace(handshaking_ ? handshakeReadChunk : readChunk);
     readInFlight_ = true;
-    socket_.async_read_some(asio::buffer(space.data(), space.size()),
-                            continuation([self = shared_from_this()](const std::error_code& error, std::size_t size) {
-                                self->onRead(error, size);
-                            }));
+    socket_.async_read_some(
+        asio::buffer(space.data(), space.size()),
+        continuation([self = shared_from_this()](const std::error_code& error, std::size_t size) {
+            self->onRead(error, size);
+        }));
 }
 
-void TlsStream::onRead(const std::error_code& error, std::size_t size)
-{
+void TlsStream::onRead(const std::error_code& error, std::size_t size) {
     readInFlight_ = false;
     if (isFinished()) {
         return;
@@ -410,8 +387,7 @@ void TlsStream::onRead(const std::error_code& error, std::size_t size)
     }
 }
 
-void TlsStream::processInput()
-{
+void TlsStream::processInput() {
     do {
         decrypt();
     } while (serveReceives());
@@ -419,8 +395,7 @@ void TlsStream::processInput()
     maybeWrite(); // reading may have produced an alert to send
 }
 
-void TlsStream::decrypt()
-{
+void TlsStream::decrypt() {
     if (engineStarved_ || peerFinished_ || closing_ || isFinished() || state_ != State::ready) {
         return;
     }
@@ -438,7 +413,8 @@ void TlsStream::decrypt()
         return;
     }
     std::size_t filled = 0;
-    const TlsEngine::Status status = engine_.read({inbox_.get() + inboxEnd_, maxReadAhead - inboxEnd_}, filled);
+    const TlsEngine::Status status =
+        engine_.read({inbox_.get() + inboxEnd_, maxReadAhead - inboxEnd_}, filled);
     inboxEnd_ += filled;
     switch (status) {
     case TlsEngine::Status::ok:
@@ -462,8 +438,7 @@ void TlsStream::decrypt()
     }
 }
 
-bool TlsStream::serveReceives()
-{
+bool TlsStream::serveReceives() {
     if (!started_) {
         return false; // nowhere to deliver yet
     }
@@ -481,7 +456,8 @@ bool TlsStream::serveReceives()
                            complete ? peerFinishError_ : std::nullopt);
         } else if (ended) {
             if (closing_ || isFinished()) {
-                deliverReceive(std::move(receive.completion), {}, false, closing_ ? cancelledError : endError());
+                deliverReceive(std::move(receive.completion), {}, false,
+                               closing_ ? cancelledError : endError());
             } else {
                 deliverReceive(std::move(receive.completion), {}, true, peerFinishError_);
             }
@@ -494,8 +470,7 @@ bool TlsStream::serveReceives()
     return served;
 }
 
-void TlsStream::maybeWrite()
-{
+void TlsStream::maybeWrite() {
     if (writeInFlight_ || !connected_ || isFinished()) {
         return;
     }
@@ -525,8 +500,7 @@ void TlsStream::maybeWrite()
                       }));
 }
 
-void TlsStream::onWrite(const std::error_code& error)
-{
+void TlsStream::onWrite(const std::error_code& error) {
     writeInFlight_ = false;
     if (failureAfterWrite_ && !hasEnded()) {
         const NetError failure = *failureAfterWrite_;
@@ -555,8 +529,7 @@ void TlsStream::onWrite(const std::error_code& error)
     }
 }
 
-void TlsStream::continueClose()
-{
+void TlsStream::continueClose() {
     if (writeInFlight_ || isFinished()) {
         return;
     }
@@ -586,8 +559,7 @@ void TlsStream::continueClose()
     }
 }
 
-void TlsStream::fail(NetError error)
-{
+void TlsStream::fail(NetError error) {
     if (isFinished()) {
         return;
     }
@@ -606,8 +578,7 @@ void TlsStream::fail(NetError error)
     finish(State::failed, error);
 }
 
-void TlsStream::sendPendingAlert()
-{
+void TlsStream::sendPendingAlert() {
     if (!connected_) {
         return;
     }
@@ -620,8 +591,7 @@ void TlsStream::sendPendingAlert()
     }
 }
 
-void TlsStream::finish(State state, const NetError& error)
-{
+void TlsStream::finish(State state, const NetError& error) {
     if (hasEnded()) {
         return;
     }
@@ -642,8 +612,7 @@ void TlsStream::finish(State state, const NetError& error)
     setState(state, state == State::failed ? std::optional(error) : std::nullopt);
 }
 
-std::vector<TlsConnection::SendCompletion> TlsStream::takeSendCompletions()
-{
+std::vector<TlsConnection::SendCompletion> TlsStream::takeSendCompletions() {
     std::vector<TlsConnection::SendCompletion> completions = std::exchange(writingCompletions_, {});
     for (auto& send : sends_) {
         completions.push_back(std::move(send.completion));
@@ -654,22 +623,19 @@ std::vector<TlsConnection::SendCompletion> TlsStream::takeSendCompletions()
     return completions;
 }
 
-void TlsStream::closeSocket()
-{
+void TlsStream::closeSocket() {
     std::error_code ignored;
     socket_.close(ignored);
 }
 
-void TlsStream::deliver(std::function<void()> work)
-{
+void TlsStream::deliver(std::function<void()> work) {
     if (queue_ && !released_) {
         queue_->defer(std::move(work));
     }
 }
 
 void TlsStream::deliverReceive(TlsConnection::ReceiveCompletion completion, Bytes data, bool isComplete,
-                               std::optional<NetError> error)
-{
+                               std::optional<NetError> error) {
     if (!completion) {
         return;
     }
@@ -677,8 +643,8 @@ void TlsStream::deliverReceive(TlsConnection::ReceiveCompletion completion, Byte
              error = std::move(error)]() mutable { completion(std::move(data), isComplete, error); });
 }
 
-void TlsStream::deliverSends(std::vector<TlsConnection::SendCompletion> completions, std::optional<NetError> error)
-{
+void TlsStream::deliverSends(std::vector<TlsConnection::SendCompletion> completions,
+                             std::optional<NetError> error) {
     std::erase_if(completions, [](const auto& completion) { return !completion; });
     if (completions.empty()) {
         return;
@@ -690,6 +656,8 @@ void TlsStream::deliverSends(std::vector<TlsConnection::SendCompletion> completi
     });
 }
 
-NetError TlsStream::endError() const { return endError_.value_or(cancelledError); }
+NetError TlsStream::endError() const {
+    return endError_.value_or(cancelledError);
+}
 
 } // namespace velm

@@ -6,7 +6,6 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
-
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -36,8 +35,10 @@ public:
                                                Duration connectTimeout);
     // An accepted socket; its handshake begins now and must end within handshakeTimeout,
     // started or not. The slot is held until the handshake ends either way.
-    static std::shared_ptr<TlsStream> accepted(Socket socket, const std::shared_ptr<const TlsContext>& context,
-                                               Duration handshakeTimeout, std::shared_ptr<void> handshakeSlot);
+    static std::shared_ptr<TlsStream> accepted(Socket socket,
+                                               const std::shared_ptr<const TlsContext>& context,
+                                               Duration handshakeTimeout,
+                                               std::shared_ptr<void> handshakeSlot);
 
     TlsStream(Strand strand, const std::shared_ptr<const TlsContext>& context, TlsEngine::Role role);
 

@@ -1,7 +1,7 @@
 #include "platform/net/UdpSocket.h"
 
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace velm {

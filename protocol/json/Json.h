@@ -5,7 +5,6 @@
 #include "protocol/json/JsonError.h"
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string_view>
 
@@ -17,8 +16,7 @@ namespace velm {
 class Json {
 public:
     // Throws JsonError (invalidValue) when a double is NaN or infinite.
-    template <typename T>
-    static Bytes encode(const T& value) {
+    template <typename T> static Bytes encode(const T& value) {
         nlohmann::ordered_json root;
         const JsonPath path;
         JsonWriter(root, path).write(value);
@@ -27,17 +25,13 @@ public:
     }
 
     // Throws JsonError at the first fault; nothing is repaired or defaulted.
-    template <typename T>
-    static T decode(ByteView json) {
+    template <typename T> static T decode(ByteView json) {
         const nlohmann::json root = parse(json);
         const JsonPath path;
         return JsonReader(root, path).read<T>();
     }
 
-    template <typename T>
-    static T decode(std::string_view json) {
-        return decode<T>(asBytes(json));
-    }
+    template <typename T> static T decode(std::string_view json) { return decode<T>(asBytes(json)); }
 
     // The same without exceptions: nothing when the value cannot be written or read, with the
     // reason in `failure` when one is given.
@@ -46,17 +40,18 @@ public:
         try {
             return encode(value);
         } catch (const JsonError& error) {
-            if (failure != nullptr) *failure = error;
+            if (failure != nullptr)
+                *failure = error;
             return std::nullopt;
         }
     }
 
-    template <typename T>
-    static std::optional<T> tryDecode(ByteView json, JsonError* failure = nullptr) {
+    template <typename T> static std::optional<T> tryDecode(ByteView json, JsonError* failure = nullptr) {
         try {
             return decode<T>(json);
         } catch (const JsonError& error) {
-            if (failure != nullptr) *failure = error;
+            if (failure != nullptr)
+                *failure = error;
             return std::nullopt;
         }
     }

@@ -29,11 +29,9 @@ namespace velm {
 //     static T decode(const JsonReader& in);   // never sees null: JsonReader::read rejects it first
 // These specialisations cover the value forms of the control connection; records, raw
 // enumerations and enumerations with payloads get theirs from JsonRecord, RawValues and JsonCase.
-template <typename T>
-struct JsonCoding;
+template <typename T> struct JsonCoding;
 
-template <>
-struct JsonCoding<bool> {
+template <> struct JsonCoding<bool> {
     static void encode(bool value, const JsonWriter& out) { out.node() = value; }
     static bool decode(const JsonReader& in) {
         if (!in.node().is_boolean()) {
@@ -46,8 +44,7 @@ struct JsonCoding<bool> {
 // Integers must fit their exact type. A number with a fraction, a Bool or a string never
 // becomes an integer; a float is taken only when it is integral and in range (60.0 for 60).
 template <std::integral T>
-    requires(!std::same_as<T, bool>)
-struct JsonCoding<T> {
+requires(!std::same_as<T, bool>) struct JsonCoding<T> {
     static void encode(T value, const JsonWriter& out) { out.node() = value; }
 
     static T decode(const JsonReader& in) {
@@ -55,12 +52,14 @@ struct JsonCoding<T> {
         switch (node.type()) {
         case nlohmann::json::value_t::number_unsigned: {
             const auto value = node.get<std::uint64_t>();
-            if (std::in_range<T>(value)) return static_cast<T>(value);
+            if (std::in_range<T>(value))
+                return static_cast<T>(value);
             break;
         }
         case nlohmann::json::value_t::number_integer: {
             const auto value = node.get<std::int64_t>();
-            if (std::in_range<T>(value)) return static_cast<T>(value);
+            if (std::in_range<T>(value))
+                return static_cast<T>(value);
             break;
         }
         case nlohmann::json::value_t::number_float: {
@@ -71,7 +70,8 @@ struct JsonCoding<T> {
             // Both bounds are powers of two, exact as doubles, so the cast below is defined.
             const double lowest = static_cast<double>(std::numeric_limits<T>::min());
             const double pastHighest = std::ldexp(1.0, std::numeric_limits<T>::digits);
-            if (value >= lowest && value < pastHighest) return static_cast<T>(value);
+            if (value >= lowest && value < pastHighest)
+                return static_cast<T>(value);
             break;
         }
         default:
@@ -82,8 +82,10 @@ struct JsonCoding<T> {
 
 private:
     static std::string typeName() {
-        const std::string bits = std::to_string(std::numeric_limits<T>::digits + (std::is_signed_v<T> ? 1 : 0));
-        if (std::is_signed_v<T> && bits == "64") return "Int";
+        const std::string bits =
+            std::to_string(std::numeric_limits<T>::digits + (std::is_signed_v<T> ? 1 : 0));
+        if (std::is_signed_v<T> && bits == "64")
+            return "Int";
         return (std::is_signed_v<T> ? "Int" : "UInt") + bits;
     }
 };
@@ -91,8 +93,7 @@ private:
 // Any JSON number reads as a double. Writing refuses NaN and infinities, which JSON cannot
 // carry; integral values below 2^53 are written as integers ("2", "788918400"), every other
 // value in the shortest form that reads back to the same double.
-template <>
-struct JsonCoding<double> {
+template <> struct JsonCoding<double> {
     static void encode(double value, const JsonWriter& out) {
         if (!std::isfinite(value)) {
             out.fail("cannot write the number " + std::to_string(value) + " in JSON");
@@ -115,8 +116,7 @@ struct JsonCoding<double> {
 
 // Text that is not valid UTF-8 (Linux file and host names may be any bytes) is written with
 // each ill-formed sequence replaced, so it can never break the writer.
-template <>
-struct JsonCoding<std::string> {
+template <> struct JsonCoding<std::string> {
     static void encode(const std::string& value, const JsonWriter& out) {
         out.node() = Utf8::isValid(value) ? value : Utf8::repaired(value);
     }
@@ -130,8 +130,7 @@ struct JsonCoding<std::string> {
 };
 
 // Data: a string in standard Base64, read strictly.
-template <>
-struct JsonCoding<Bytes> {
+template <> struct JsonCoding<Bytes> {
     static void encode(const Bytes& value, const JsonWriter& out) { out.node() = Base64::encode(value); }
 
     static Bytes decode(const JsonReader& in) {
@@ -147,8 +146,7 @@ struct JsonCoding<Bytes> {
 };
 
 // A date: a number, the seconds since 2001-01-01 00:00:00 UTC.
-template <>
-struct JsonCoding<Date> {
+template <> struct JsonCoding<Date> {
     static void encode(Date value, const JsonWriter& out) {
         JsonCoding<double>::encode(value.secondsSinceReferenceDate(), out);
     }
@@ -156,8 +154,7 @@ struct JsonCoding<Date> {
 };
 
 // A UUID: the 8-4-4-4-12 form, written in upper case, read in either case.
-template <>
-struct JsonCoding<Uuid> {
+template <> struct JsonCoding<Uuid> {
     static void encode(const Uuid& value, const JsonWriter& out) { out.node() = value.string(); }
 
     static Uuid decode(const JsonReader& in) {
@@ -173,8 +170,7 @@ struct JsonCoding<Uuid> {
 };
 
 // An array of values; a null element fails like a null required field.
-template <typename T>
-struct JsonCoding<std::vector<T>> {
+template <typename T> struct JsonCoding<std::vector<T>> {
     static void encode(const std::vector<T>& values, const JsonWriter& out) {
         out.node() = nlohmann::ordered_json::array();
         auto& elements = out.node().template get_ref<nlohmann::ordered_json::array_t&>();
@@ -201,8 +197,7 @@ struct JsonCoding<std::vector<T>> {
 };
 
 // A record: one object whose members are the record's fields.
-template <JsonRecord T>
-struct JsonCoding<T> {
+template <JsonRecord T> struct JsonCoding<T> {
     static void encode(const T& value, const JsonWriter& out) {
         const JsonObjectWriter members(out);
         T::fields(members, value);
@@ -217,8 +212,7 @@ struct JsonCoding<T> {
 };
 
 // A string-valued enumeration: its raw value; any other string fails.
-template <RawEnum E>
-struct JsonCoding<E> {
+template <RawEnum E> struct JsonCoding<E> {
     static void encode(E value, const JsonWriter& out) { out.node() = std::string(rawValue(value)); }
 
     static E decode(const JsonReader& in) {
@@ -254,15 +248,15 @@ concept JsonCase = JsonRecord<T> && requires {
 // An enumeration with payloads, as std::variant of its cases: {"caseName":{payload}}. Reading
 // counts the members that name a case, ignores all others, and fails unless there is exactly
 // one. A type that wraps such a variant can delegate its own JsonCoding to this one.
-template <JsonCase... Cases>
-struct JsonCoding<std::variant<Cases...>> {
+template <JsonCase... Cases> struct JsonCoding<std::variant<Cases...>> {
     using Value = std::variant<Cases...>;
 
     static constexpr std::string_view wrongKeyCount = "Invalid number of keys found, expected one.";
 
     static void encode(const Value& value, const JsonWriter& out) {
         const JsonObjectWriter members(out);
-        std::visit([&](const auto& payload) { members(std::decay_t<decltype(payload)>::caseName, payload); }, value);
+        std::visit([&](const auto& payload) { members(std::decay_t<decltype(payload)>::caseName, payload); },
+                   value);
     }
 
     static Value decode(const JsonReader& in) {
@@ -296,35 +290,32 @@ private:
 
     static std::size_t indexOf(std::string_view key) {
         for (std::size_t i = 0; i < caseNames.size(); ++i) {
-            if (caseNames[i] == key) return i;
+            if (caseNames[i] == key)
+                return i;
         }
         return caseNames.size();
     }
 
-    template <typename Case>
-    static Value decodeCase(const JsonReader& in) {
+    template <typename Case> static Value decodeCase(const JsonReader& in) {
         return Value(std::in_place_type<Case>, in.read<Case>());
     }
 
-    static constexpr std::array<Value (*)(const JsonReader&), sizeof...(Cases)> decoders{&decodeCase<Cases>...};
+    static constexpr std::array<Value (*)(const JsonReader&), sizeof...(Cases)> decoders{
+        &decodeCase<Cases>...};
 };
 
-template <typename V>
-inline constexpr bool isJsonCaseVariant = false;
-template <JsonCase... Cases>
-inline constexpr bool isJsonCaseVariant<std::variant<Cases...>> = true;
+template <typename V> inline constexpr bool isJsonCaseVariant = false;
+template <JsonCase... Cases> inline constexpr bool isJsonCaseVariant<std::variant<Cases...>> = true;
 
 // A class that wraps an enumeration with payloads: it is made from its `Value`, a std::variant
 // of cases, and gives it back from `value()`. It travels exactly as its variant does.
 template <typename T>
-concept JsonCaseWrapper =
-    isJsonCaseVariant<typename T::Value> && std::constructible_from<T, typename T::Value> &&
-    requires(const T& wrapper) {
-        { wrapper.value() } -> std::same_as<const typename T::Value&>;
-    };
+concept JsonCaseWrapper = isJsonCaseVariant<typename T::Value> &&
+    std::constructible_from<T, typename T::Value> && requires(const T& wrapper) {
+    { wrapper.value() } -> std::same_as<const typename T::Value&>;
+};
 
-template <JsonCaseWrapper T>
-struct JsonCoding<T> {
+template <JsonCaseWrapper T> struct JsonCoding<T> {
     static void encode(const T& value, const JsonWriter& out) {
         JsonCoding<typename T::Value>::encode(value.value(), out);
     }

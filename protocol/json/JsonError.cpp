@@ -12,9 +12,7 @@ std::string describe(const std::string& path, const std::string& description) {
 } // namespace
 
 JsonError::JsonError(Kind kind, std::string path, std::string description)
-    : std::runtime_error(describe(path, description)),
-      kind_(kind),
-      path_(std::move(path)),
+    : std::runtime_error(describe(path, description)), kind_(kind), path_(std::move(path)),
       description_(std::move(description)) {}
 
 } // namespace velm

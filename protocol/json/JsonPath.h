@@ -25,7 +25,8 @@ public:
         }
         std::string text = parent_->text();
         if (isKey_) {
-            if (!text.empty()) text += '.';
+            if (!text.empty())
+                text += '.';
             text += key_;
         } else {
             text += '[' + std::to_string(index_) + ']';

@@ -4,15 +4,13 @@
 #include "protocol/json/JsonPath.h"
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace velm {
 
-template <typename T>
-struct JsonCoding;
+template <typename T> struct JsonCoding;
 
 // One value of a parsed JSON document, with its place in the document.
 class JsonReader {
@@ -27,8 +25,7 @@ public:
     [[noreturn]] void failType(std::string_view expected) const;
 
     // This value decoded as T. Null is no value of any type and fails as not found.
-    template <typename T>
-    T read() const {
+    template <typename T> T read() const {
         if (node_.is_null()) {
             fail(JsonError::Kind::valueNotFound, "expected a value, found null");
         }
@@ -48,8 +45,7 @@ public:
     // Fails unless the value is an object.
     explicit JsonObjectReader(const JsonReader& object);
 
-    template <typename T>
-    void operator()(std::string_view key, T& field) const {
+    template <typename T> void operator()(std::string_view key, T& field) const {
         const nlohmann::json* value = find(key);
         if (value == nullptr) {
             object_.fail(JsonError::Kind::keyNotFound, "no value for key \"" + std::string(key) + "\"");
@@ -58,8 +54,7 @@ public:
         field = JsonReader(*value, path).read<T>();
     }
 
-    template <typename T>
-    void operator()(std::string_view key, std::optional<T>& field) const {
+    template <typename T> void operator()(std::string_view key, std::optional<T>& field) const {
         const nlohmann::json* value = find(key);
         if (value == nullptr || value->is_null()) {
             field.reset();

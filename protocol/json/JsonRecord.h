@@ -32,36 +32,35 @@ namespace velm {
 template <typename T>
 concept JsonRecord = std::is_class_v<T> && std::is_default_constructible_v<T> &&
     requires(T& value, const T& constant, const JsonObjectReader& reader, const JsonObjectWriter& writer) {
-        T::fields(reader, value);
-        T::fields(writer, constant);
-    };
+    T::fields(reader, value);
+    T::fields(writer, constant);
+};
 
 namespace detail {
 
 // Field equality as the wire vocabulary defines it: text by canonical equivalence, bytes byte
 // by byte, doubles numerically (0 equals -0, NaN equals nothing), absent equals absent only,
 // arrays element by element, records by their own equality.
-inline bool sameValue(const std::string& a, const std::string& b) { return UnicodeText::canonicallyEqual(a, b); }
-inline bool sameValue(const Bytes& a, const Bytes& b) { return a == b; }
-template <typename T>
-bool sameValue(const std::optional<T>& a, const std::optional<T>& b);
-template <typename T>
-bool sameValue(const std::vector<T>& a, const std::vector<T>& b);
-template <typename T>
-bool sameValue(const T& a, const T& b) {
+inline bool sameValue(const std::string& a, const std::string& b) {
+    return UnicodeText::canonicallyEqual(a, b);
+}
+inline bool sameValue(const Bytes& a, const Bytes& b) {
+    return a == b;
+}
+template <typename T> bool sameValue(const std::optional<T>& a, const std::optional<T>& b);
+template <typename T> bool sameValue(const std::vector<T>& a, const std::vector<T>& b);
+template <typename T> bool sameValue(const T& a, const T& b) {
     return a == b;
 }
 
-template <typename T>
-bool sameValue(const std::optional<T>& a, const std::optional<T>& b) {
+template <typename T> bool sameValue(const std::optional<T>& a, const std::optional<T>& b) {
     if (a.has_value() != b.has_value()) {
         return false;
     }
     return !a.has_value() || sameValue(*a, *b);
 }
 
-template <typename T>
-bool sameValue(const std::vector<T>& a, const std::vector<T>& b) {
+template <typename T> bool sameValue(const std::vector<T>& a, const std::vector<T>& b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -76,8 +75,7 @@ bool sameValue(const std::vector<T>& a, const std::vector<T>& b) {
 struct FieldsEqual {
     bool equal = true;
 
-    template <typename T>
-    void operator()(std::string_view, const T& a, const T& b) {
+    template <typename T> void operator()(std::string_view, const T& a, const T& b) {
         equal = equal && sameValue(a, b);
     }
 };
@@ -85,8 +83,7 @@ struct FieldsEqual {
 } // namespace detail
 
 // Whether two records are equal field by field (see detail::sameValue).
-template <typename T>
-bool fieldsEqual(const T& a, const T& b) {
+template <typename T> bool fieldsEqual(const T& a, const T& b) {
     detail::FieldsEqual compare;
     T::fields(compare, a, b);
     return compare.equal;

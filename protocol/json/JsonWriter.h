@@ -4,15 +4,13 @@
 #include "protocol/json/JsonPath.h"
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace velm {
 
-template <typename T>
-struct JsonCoding;
+template <typename T> struct JsonCoding;
 
 // One value of a JSON document being written, with its place in the document.
 class JsonWriter {
@@ -25,10 +23,7 @@ public:
     // The value cannot be written (NaN or an infinity).
     [[noreturn]] void fail(std::string description) const;
 
-    template <typename T>
-    void write(const T& value) const {
-        JsonCoding<T>::encode(value, *this);
-    }
+    template <typename T> void write(const T& value) const { JsonCoding<T>::encode(value, *this); }
 
 private:
     nlohmann::ordered_json& node_;
@@ -44,15 +39,13 @@ public:
         object.node() = nlohmann::ordered_json::object();
     }
 
-    template <typename T>
-    void operator()(std::string_view key, const T& field) const {
+    template <typename T> void operator()(std::string_view key, const T& field) const {
         const JsonPath path(object_.path(), key);
         auto& members = object_.node().get_ref<nlohmann::ordered_json::object_t&>();
         JsonWriter(members.emplace_back(std::string(key), nullptr).second, path).write(field);
     }
 
-    template <typename T>
-    void operator()(std::string_view key, const std::optional<T>& field) const {
+    template <typename T> void operator()(std::string_view key, const std::optional<T>& field) const {
         if (field) {
             (*this)(key, *field);
         }

@@ -17,8 +17,7 @@ namespace velm {
 //
 // `names[i]` is the raw value of the case whose underlying value is i, so the cases must be
 // numbered 0, 1, 2, ... in declaration order. Such an enumeration travels in JSON as its raw value.
-template <typename E>
-struct RawValues;
+template <typename E> struct RawValues;
 
 template <typename E>
 concept RawEnum = std::is_enum_v<E> && requires {
@@ -26,14 +25,12 @@ concept RawEnum = std::is_enum_v<E> && requires {
     RawValues<E>::names.size();
 };
 
-template <RawEnum E>
-constexpr std::string_view rawValue(E value) {
+template <RawEnum E> constexpr std::string_view rawValue(E value) {
     return RawValues<E>::names[static_cast<std::size_t>(value)];
 }
 
 // The case whose raw value is exactly `raw` (letter case included), or nothing.
-template <RawEnum E>
-constexpr std::optional<E> fromRawValue(std::string_view raw) {
+template <RawEnum E> constexpr std::optional<E> fromRawValue(std::string_view raw) {
     const auto& names = RawValues<E>::names;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (names[i] == raw) {

@@ -17,11 +17,21 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 const PointerButton left = PointerButton::left();
 const PointerButton right = PointerButton::right();
 
-GestureOutput move(float x, float y) { return GestureOutput::input(InputEvent::pointerMove(x, y)); }
-GestureOutput down(PointerButton b) { return GestureOutput::input(InputEvent::pointerDown(b)); }
-GestureOutput up(PointerButton b) { return GestureOutput::input(InputEvent::pointerUp(b)); }
-GestureOutput tap(PointerButton b, float reach) { return GestureOutput::input(InputEvent::tap(b, reach)); }
-GestureOutput scroll(float dx, float dy) { return GestureOutput::input(InputEvent::scroll(dx, dy)); }
+GestureOutput move(float x, float y) {
+    return GestureOutput::input(InputEvent::pointerMove(x, y));
+}
+GestureOutput down(PointerButton b) {
+    return GestureOutput::input(InputEvent::pointerDown(b));
+}
+GestureOutput up(PointerButton b) {
+    return GestureOutput::input(InputEvent::pointerUp(b));
+}
+GestureOutput tap(PointerButton b, float reach) {
+    return GestureOutput::input(InputEvent::tap(b, reach));
+}
+GestureOutput scroll(float dx, float dy) {
+    return GestureOutput::input(InputEvent::scroll(dx, dy));
+}
 const GestureOutput longPress = GestureOutput::longPressRecognized();
 
 // A 2000 x 1000 pixel picture fills a 1000 x 500 point view, so view point (x, y) is remote point
@@ -165,7 +175,6 @@ TEST_F(TouchGestureEngineTest, OneFingerScrollCoastsOnlyAfterARecentFastMove) {
     moved(2, 100, 300, 10.01);
     moved(2, 100, 500, 10.02);
     EXPECT_EQ(ended(2, 100, 500, 10.12), Outputs{}) << "lifted 0.1 s after the last move";
-
 }
 
 TEST_F(TouchGestureEngineTest, ArmedHoldDragsOrClicksSecondary) {

@@ -5,7 +5,6 @@
 #include "platform/core/Uuid.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 namespace velm {
@@ -13,7 +12,12 @@ namespace {
 
 TEST(Base64, EncodesTheStandardVectors) {
     const std::pair<std::string_view, std::string_view> vectors[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
         {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [plain, text] : vectors) {
@@ -24,8 +28,8 @@ TEST(Base64, EncodesTheStandardVectors) {
 }
 
 TEST(Base64, DecodesOnlyWhatTheEncoderWrites) {
-    for (const std::string_view text : {"Zg", "Zg=", "Zm9", "Zm 9v", "Zm9v\n", " Zm9v", "Zg==Zg==", "Z===", "====",
-                                        "Zm=v", "Zh==", "Zm9=", "Zm9v-_=="}) {
+    for (const std::string_view text : {"Zg", "Zg=", "Zm9", "Zm 9v", "Zm9v\n", " Zm9v",
+                                        "Zg==Zg==", "Z===", "====", "Zm=v", "Zh==", "Zm9=", "Zm9v-_=="}) {
         EXPECT_FALSE(Base64::decode(text).has_value()) << text;
     }
     EXPECT_FALSE(Base64::decode(std::string_view("Zm9v\0\0\0\0", 8)).has_value());
@@ -34,8 +38,8 @@ TEST(Base64, DecodesOnlyWhatTheEncoderWrites) {
 TEST(Utf8, AcceptsWellFormedTextOnly) {
     EXPECT_TRUE(Utf8::isValid(""));
     EXPECT_TRUE(Utf8::isValid("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"));
-    for (const std::string_view bad : {"\x80", "\xC0\xAF", "\xC3", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                                       "\xF5\x80\x80\x80", "\xFF", "a\xE2\x82"}) {
+    for (const std::string_view bad : {"\x80", "\xC0\xAF", "\xC3", "\xE0\x80\x80", "\xED\xA0\x80",
+                                       "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "a\xE2\x82"}) {
         EXPECT_FALSE(Utf8::isValid(bad)) << bad;
     }
 }
@@ -43,10 +47,14 @@ TEST(Utf8, AcceptsWellFormedTextOnly) {
 TEST(Utf8, ReplacesEachMaximalIllFormedSubpart) {
     const std::string fffd = "\xEF\xBF\xBD";
     EXPECT_EQ(Utf8::repaired("caf\xC3\xA9"), "caf\xC3\xA9");
-    EXPECT_EQ(Utf8::repaired("a\xFF" "b"), "a" + fffd + "b");
-    EXPECT_EQ(Utf8::repaired("\xE2\x82" "x"), fffd + "x");               // a truncated sequence is one subpart
-    EXPECT_EQ(Utf8::repaired("\xC0\xAF"), fffd + fffd);                  // an overlong lead stands alone
-    EXPECT_EQ(Utf8::repaired("\xED\xA0\x80"), fffd + fffd + fffd);       // surrogates are not text
+    EXPECT_EQ(Utf8::repaired("a\xFF"
+                             "b"),
+              "a" + fffd + "b");
+    EXPECT_EQ(Utf8::repaired("\xE2\x82"
+                             "x"),
+              fffd + "x");                                         // a truncated sequence is one subpart
+    EXPECT_EQ(Utf8::repaired("\xC0\xAF"), fffd + fffd);            // an overlong lead stands alone
+    EXPECT_EQ(Utf8::repaired("\xED\xA0\x80"), fffd + fffd + fffd); // surrogates are not text
     EXPECT_EQ(Utf8::repaired("\xF0\x9F\x98"), fffd);
     EXPECT_TRUE(Utf8::isValid(Utf8::repaired("\xF8\x88\x80\x80\x80\xC3")));
 }
@@ -58,9 +66,10 @@ TEST(Uuid, ParsesEitherCaseWritesUpperCaseAndRejectsOtherForms) {
     EXPECT_EQ(uuid->bytes()[0], 0xE6);
     EXPECT_EQ(uuid->bytes()[15], 0x5F);
     EXPECT_EQ(Uuid::parse(uuid->string()), uuid);
-    for (const std::string_view text : {"", "e621e1f8c36c495a93fc0c247a3e6e5f", "e621e1f8-c36c-495a-93fc-0c247a3e6e5",
-                                        "e621e1f8-c36c-495a-93fc-0c247a3e6e5f0", "e621e1f8_c36c_495a_93fc_0c247a3e6e5f",
-                                        "g621e1f8-c36c-495a-93fc-0c247a3e6e5f", "e621e1f-8c36c-495a-93fc-0c247a3e6e5f"}) {
+    for (const std::string_view text :
+         {"", "e621e1f8c36c495a93fc0c247a3e6e5f", "e621e1f8-c36c-495a-93fc-0c247a3e6e5",
+          "e621e1f8-c36c-495a-93fc-0c247a3e6e5f0", "e621e1f8_c36c_495a_93fc_0c247a3e6e5f",
+          "g621e1f8-c36c-495a-93fc-0c247a3e6e5f", "e621e1f-8c36c-495a-93fc-0c247a3e6e5f"}) {
         EXPECT_FALSE(Uuid::parse(text).has_value()) << text;
     }
 }

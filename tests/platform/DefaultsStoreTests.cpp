@@ -84,7 +84,8 @@ TEST_F(DefaultsStoreTest, EveryTypeSurvivesReopening) {
         {"hostID", std::string("9F3A\xE2\x82\xAC \"quoted\"\n")},
         {"bytes", allBytes},
         {"tail", toBytes("ab")},
-        {"connectionHistory", json{{"records", json::array({{{"kind", "session"}, {"started", 7.25}, {"ending", nullptr}}})}}},
+        {"connectionHistory",
+         json{{"records", json::array({{{"kind", "session"}, {"started", 7.25}, {"ending", nullptr}}})}}},
         {"deepest", deepest},
     };
     {

@@ -1,9 +1,8 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/LogCapture.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
 #include <string>

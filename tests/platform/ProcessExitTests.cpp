@@ -2,11 +2,10 @@
 #include "tests/support/Blocking.h"
 #include "tests/support/Gate.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -83,9 +82,13 @@ void expectCleanExit(int status) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(ProcessExit, EndsCleanlyWithPendingAndQueuedWork) { expectCleanExit(runChild("busy")); }
+TEST(ProcessExit, EndsCleanlyWithPendingAndQueuedWork) {
+    expectCleanExit(runChild("busy"));
+}
 
-TEST(ProcessExit, EndsWhenWorkNeverFinishes) { expectCleanExit(runChild("stuck")); }
+TEST(ProcessExit, EndsWhenWorkNeverFinishes) {
+    expectCleanExit(runChild("stuck"));
+}
 
 TEST(ProcessExit, EndsWhenExitIsCalledFromPoolWork) {
     expectCleanExit(runChild("from-pool"));

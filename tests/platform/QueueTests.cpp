@@ -3,10 +3,9 @@
 #include "tests/support/Gate.h"
 #include "tests/support/LogCapture.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
 #include <string>

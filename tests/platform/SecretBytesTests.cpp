@@ -3,7 +3,6 @@
 #include "platform/crypto/SecretBytes.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 namespace velm {

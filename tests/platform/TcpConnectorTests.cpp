@@ -1,14 +1,11 @@
+#include "platform/dispatch/IoPool.h"
 #include "platform/net/TcpConnector.h"
 
-#include "platform/dispatch/IoPool.h"
-
-#include <gtest/gtest.h>
-
+#include <arpa/inet.h>
 #include <chrono>
 #include <future>
+#include <gtest/gtest.h>
 #include <memory>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,7 +78,8 @@ TEST_F(TcpConnectorTest, TriesTheAddressesInOrderAndReportsTheLastFailure) {
     EXPECT_EQ(socket.remote_endpoint().port(), listener.port);
 
     ClosedPort other;
-    EXPECT_EQ(connect(loopbackPorts({closed.bound.port, other.bound.port})).first, asio::error::connection_refused);
+    EXPECT_EQ(connect(loopbackPorts({closed.bound.port, other.bound.port})).first,
+              asio::error::connection_refused);
     EXPECT_EQ(connect(loopbackPorts({})).first, asio::error::host_not_found);
 }
 

@@ -1,10 +1,9 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/Ticker.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 

@@ -16,13 +16,17 @@ TEST(TxtRecordTest, ParsesEntriesAtTheFirstEqualsSignAndRepairsText) {
     EXPECT_EQ(TxtRecord::parseEntry("model=Mac=14,2"), (TxtRecord::Entry{"model", "Mac=14,2"}));
     EXPECT_EQ(TxtRecord::parseEntry("flag"), (TxtRecord::Entry{"flag", ""}));
     EXPECT_EQ(TxtRecord::parseEntry("=value"), (TxtRecord::Entry{"", "value"}));
-    EXPECT_EQ(TxtRecord::parseEntry("name=a\xff" "b"), (TxtRecord::Entry{"name", "a\xef\xbf\xbd" "b"}));
-    EXPECT_EQ(TxtRecord::parseEntry(std::string_view("id=a\0b", 6)), (TxtRecord::Entry{"id", std::string("a\0b", 3)}));
+    EXPECT_EQ(TxtRecord::parseEntry("name=a\xff"
+                                    "b"),
+              (TxtRecord::Entry{"name", "a\xef\xbf\xbd"
+                                        "b"}));
+    EXPECT_EQ(TxtRecord::parseEntry(std::string_view("id=a\0b", 6)),
+              (TxtRecord::Entry{"id", std::string("a\0b", 3)}));
 }
 
 TEST(TxtRecordTest, PublishableEntriesFitOneLengthByte) {
     EXPECT_TRUE(TxtRecord().isPublishable());
-    EXPECT_TRUE((TxtRecord{{"id", std::string(252, 'x')}}).isPublishable());  // 2 + 1 + 252 = 255
+    EXPECT_TRUE((TxtRecord{{"id", std::string(252, 'x')}}).isPublishable()); // 2 + 1 + 252 = 255
     EXPECT_FALSE((TxtRecord{{"id", std::string(253, 'x')}}).isPublishable());
     EXPECT_FALSE((TxtRecord{{"", "value"}}).isPublishable());
     EXPECT_FALSE((TxtRecord{{"a=b", "c"}}).isPublishable());

@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
+#include "ProtocolTesting.h"
+#include "platform/core/Utf8.h"
+#include "protocol/ByteReader.h"
+#include "protocol/ByteWriter.h"
 
 #include <bit>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
-
-#include "ProtocolTesting.h"
-#include "protocol/ByteReader.h"
-#include "protocol/ByteWriter.h"
-#include "platform/core/Utf8.h"
 
 namespace velm {
 namespace {
@@ -44,7 +43,8 @@ TEST(ByteWriter, WritesStringsWithTheirByteCountAndIllFormedTextRepairedSoItRead
     ByteWriter writer;
     writer.writeString("");
     writer.writeString("h\xC3\xA9");
-    writer.writeString("a\xFF" "b\xE2\x82");
+    writer.writeString("a\xFF"
+                       "b\xE2\x82");
     EXPECT_EQ(writer.data(), hexBytes("0000 0003 68C3A9 0008 61EFBFBD 62EFBFBD"));
 }
 
@@ -54,7 +54,7 @@ TEST(ByteWriter, CutsLongTextAtTheLimitOnACharacterBoundarySoItReadsBack) {
         std::size_t kept;
     } cases[] = {
         {std::string(70000, 'x'), 65535},
-        {repeated("\xC3\xA9", 32768), 65534},                 // byte 65,535 would start a character
+        {repeated("\xC3\xA9", 32768), 65534},               // byte 65,535 would start a character
         {"a" + repeated("\xF0\x9F\x98\x80", 16384), 65533}, // the cut falls inside an emoji
     };
     for (const auto& c : cases) {

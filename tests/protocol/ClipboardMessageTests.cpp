@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "ProtocolTesting.h"
 #include "protocol/ClipboardMessage.h"
 #include "protocol/WireError.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 namespace velm {
 namespace {

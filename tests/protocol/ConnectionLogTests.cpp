@@ -34,10 +34,17 @@ ConnectionLog endedSession(Ending ending = Ending::disconnected) {
 }
 
 ConnectionRecord closedRecord(Kind kind, double endedAfterStart, std::string deviceID = "d") {
-    return ConnectionRecord{.id = Uuid::random(), .kind = kind, .deviceID = std::move(deviceID),
-                            .deviceName = "n", .route = Route::home, .from = std::nullopt,
-                            .started = at(endedAfterStart - 1), .ended = at(endedAfterStart),
-                            .ending = Ending::disconnected, .refusal = std::nullopt, .forwardSecret = false};
+    return ConnectionRecord{.id = Uuid::random(),
+                            .kind = kind,
+                            .deviceID = std::move(deviceID),
+                            .deviceName = "n",
+                            .route = Route::home,
+                            .from = std::nullopt,
+                            .started = at(endedAfterStart - 1),
+                            .ended = at(endedAfterStart),
+                            .ending = Ending::disconnected,
+                            .refusal = std::nullopt,
+                            .forwardSecret = false};
 }
 
 TEST(ConnectionLogBegin, ReopensTheDevicesSessionThatEndedWithinTheWindow) {

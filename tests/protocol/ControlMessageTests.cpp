@@ -15,10 +15,17 @@ ClientHello hello() {
 
 ConnectionRecord record() {
     using R = ConnectionRecord;
-    return R{.id = *Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F"), .kind = R::Kind::session,
-             .deviceID = "d", .deviceName = "Ada's iPad", .route = R::Route::door, .from = "203.0.113.7",
-             .started = Date(788918400.25), .ended = Date(788918460), .ending = R::Ending::idleTimeout,
-             .refusal = std::nullopt, .forwardSecret = true};
+    return R{.id = *Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F"),
+             .kind = R::Kind::session,
+             .deviceID = "d",
+             .deviceName = "Ada's iPad",
+             .route = R::Route::door,
+             .from = "203.0.113.7",
+             .started = Date(788918400.25),
+             .ended = Date(788918460),
+             .ending = R::Ending::idleTimeout,
+             .refusal = std::nullopt,
+             .forwardSecret = true};
 }
 
 // One message of every case, in declaration order, with payloads that fill every field.

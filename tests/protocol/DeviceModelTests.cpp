@@ -3,13 +3,14 @@
 #include "protocol/json/Json.h"
 
 #include <gtest/gtest.h>
-
 #include <map>
 
 namespace velm {
 namespace {
 
-std::optional<std::string> name(const char* text) { return std::string(text); }
+std::optional<std::string> name(const char* text) {
+    return std::string(text);
+}
 
 // The form without a name is checked with the host's hello.
 TEST(DeviceModelJson, WritesTheNameAfterTheIdentifier) {
@@ -49,9 +50,9 @@ TEST(DeviceShapeClassification, FollowsTheRulesInOrder) {
         {"iPad99,1", std::nullopt, DeviceShape::iPad},
         {"iPad", std::nullopt, DeviceShape::iPad},
         {"iPad07,1", std::nullopt, DeviceShape::iPadHomeButton},
-        {"iPad\xD9\xA3,1", std::nullopt, DeviceShape::iPad},     // an Arabic-Indic three is no decimal integer
+        {"iPad\xD9\xA3,1", std::nullopt, DeviceShape::iPad}, // an Arabic-Indic three is no decimal integer
         {"iPad99999999999999999999,1", std::nullopt, DeviceShape::iPad},
-        {"macbook", std::nullopt, DeviceShape::display},         // the tests are case-sensitive
+        {"macbook", std::nullopt, DeviceShape::display}, // the tests are case-sensitive
         {"20XW0026GE", name("ThinkPad X1 Carbon Gen 9"), DeviceShape::display},
     };
     for (const Case& c : cases) {
@@ -70,9 +71,10 @@ TEST(DeviceModelFromFirmware, ReadsTheDmiNamesThenTheDeviceTreeElseFallsBackToMa
     const std::string product = "/sys/class/dmi/id/product_name";
     const std::string family = "/sys/class/dmi/id/product_family";
     const std::string tree = "/sys/firmware/devicetree/base/model";
-    EXPECT_EQ(fromFiles({{product, "MacBookPro15,1\n"}, {family, "MacBook Pro\n"},
-                         {tree, std::string("Other\0", 6)}}),
-              (DeviceModel{"MacBookPro15,1", name("MacBook Pro")}));
+    EXPECT_EQ(
+        fromFiles(
+            {{product, "MacBookPro15,1\n"}, {family, "MacBook Pro\n"}, {tree, std::string("Other\0", 6)}}),
+        (DeviceModel{"MacBookPro15,1", name("MacBook Pro")}));
     EXPECT_EQ(fromFiles({{product, " \n"}, {tree, std::string("Raspberry Pi 4 Model B\0junk", 27)}}),
               (DeviceModel{"Raspberry Pi 4 Model B", name("Raspberry Pi 4 Model B")}));
     EXPECT_EQ(fromFiles({{product, "Board\xFF"}}).identifier, "Board\xEF\xBF\xBD"); // not UTF-8: repaired

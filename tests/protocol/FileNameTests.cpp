@@ -83,9 +83,14 @@ std::string shortenedLiterally(std::string name) {
 TEST(FileItemSafeName, ShortensAsDroppingOneCharacterAtATimeWould) {
     // Pieces that make clean names of awkward characters: combining marks, flags, Hangul
     // syllables built from jamo, a letter that joins what follows it, emoji with skin tones, dots.
-    const std::vector<std::string> pieces{
-        "a", "Z", ".", " ", "\u00E9", "e\u0301", "\u0301", "\U0001F1E9", "\U0001F1EA", "\u1100\u1161\u11A8",
-        "\u0D4E", "\U0001F44D\U0001F3FD", "\u20AC", "\u4E2D", "..", "\u0915\u094D"};
+    const std::vector<std::string> pieces{"a",          "Z",
+                                          ".",          " ",
+                                          "\u00E9",     "e\u0301",
+                                          "\u0301",     "\U0001F1E9",
+                                          "\U0001F1EA", "\u1100\u1161\u11A8",
+                                          "\u0D4E",     "\U0001F44D\U0001F3FD",
+                                          "\u20AC",     "\u4E2D",
+                                          "..",         "\u0915\u094D"};
     std::mt19937 random(20260101);
     for (int round = 0; round < 4000; ++round) {
         // Every other name has at most one dot, so that long extensions come up too.

@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <random>
-#include <vector>
-
 #include "ProtocolTesting.h"
 #include "protocol/Channel.h"
 #include "protocol/ChannelFrame.h"
 #include "protocol/FrameParser.h"
+
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -55,7 +54,8 @@ TEST(FrameParser, OneByteAtATimeGivesTheSameFramesAsWhole) {
     std::vector<ChannelFrame> sent;
     Bytes stream;
     for (std::size_t size : {0, 1, 2, 3, 4, 5, 100, 70000}) {
-        sent.push_back({static_cast<std::uint8_t>(size % 6), patterned(size, static_cast<std::uint8_t>(size))});
+        sent.push_back(
+            {static_cast<std::uint8_t>(size % 6), patterned(size, static_cast<std::uint8_t>(size))});
         const Bytes frame = *ChannelFrame::encode(sent.back().channel, sent.back().payload);
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
@@ -99,7 +99,8 @@ TEST(FrameParser, AcceptsTheLargestLengthAndWaitsForItsBody) {
 
 TEST(FrameParser, RejectsBadLengthsBeforeAnyBodyArrivesWhereverTheReadsSplit) {
     FrameParser huge;
-    EXPECT_EQ(thrownWireError([&] { huge.feed(hexBytes("FFFFFFFF")); }), WireError::frameTooLarge(0xFFFFFFFF));
+    EXPECT_EQ(thrownWireError([&] { huge.feed(hexBytes("FFFFFFFF")); }),
+              WireError::frameTooLarge(0xFFFFFFFF));
 
     FrameParser empty;
     EXPECT_TRUE(empty.feed(hexBytes("000000")).empty());
@@ -115,7 +116,8 @@ TEST(FrameParser, RejectsBadLengthsBeforeAnyBodyArrivesWhereverTheReadsSplit) {
     EXPECT_TRUE(afterPartial.feed(hexBytes("00000003 01 41")).empty());
     int handedOn = 0;
     EXPECT_EQ(thrownWireError([&] {
-                  afterPartial.feed(hexBytes("42 00400001"), [&](const FrameParser::FrameView&) { ++handedOn; });
+                  afterPartial.feed(hexBytes("42 00400001"),
+                                    [&](const FrameParser::FrameView&) { ++handedOn; });
               }),
               WireError::frameTooLarge(0x400001));
     EXPECT_EQ(handedOn, 0);

@@ -1,15 +1,14 @@
-#include <gtest/gtest.h>
+#include "ProtocolTesting.h"
+#include "protocol/InputEvent.h"
+#include "protocol/WireError.h"
 
 #include <array>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
-
-#include "ProtocolTesting.h"
-#include "protocol/InputEvent.h"
-#include "protocol/WireError.h"
 
 namespace velm {
 namespace {
@@ -41,7 +40,8 @@ TEST(PointerButton, MapsToAndFromItsWireByteAndHashesByCaseAndNumber) {
         EXPECT_EQ(PointerButton::fromWireByte(static_cast<std::uint8_t>(byte)).wireByte(), byte);
     }
 
-    std::unordered_set<PointerButton> seen{PointerButton::left(), PointerButton::other(0), PointerButton::other(9)};
+    std::unordered_set<PointerButton> seen{PointerButton::left(), PointerButton::other(0),
+                                           PointerButton::other(9)};
     EXPECT_EQ(seen.size(), 3u);
     EXPECT_FALSE(seen.contains(PointerButton::right()));
 }

@@ -4,9 +4,8 @@
 #include "protocol/CurtainState.h"
 #include "protocol/json/Json.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 namespace velm {
@@ -60,14 +59,15 @@ JsonError decodeFailure(std::string_view json, auto type) {
 }
 
 TEST(JsonIntegers, AreCheckedAgainstTheirExactWidthAndTakeIntegralFloatsOnly) {
-    const auto numbers = [](std::string_view count, std::string_view port, std::string_view id, std::string_view size) {
-        return "{\"count\":" + std::string(count) + ",\"port\":" + std::string(port) + ",\"id\":" + std::string(id) +
-               ",\"size\":" + std::string(size) + ",\"ratio\":0}";
+    const auto numbers = [](std::string_view count, std::string_view port, std::string_view id,
+                            std::string_view size) {
+        return "{\"count\":" + std::string(count) + ",\"port\":" + std::string(port) +
+               ",\"id\":" + std::string(id) + ",\"size\":" + std::string(size) + ",\"ratio\":0}";
     };
-    EXPECT_EQ(Json::decode<Numbers>(
-                  numbers("-9223372036854775808", "65535", "4294967295", "18446744073709551615")),
-              (Numbers{std::numeric_limits<std::int64_t>::min(), 65535, 4294967295u,
-                       std::numeric_limits<std::uint64_t>::max(), 0}));
+    EXPECT_EQ(
+        Json::decode<Numbers>(numbers("-9223372036854775808", "65535", "4294967295", "18446744073709551615")),
+        (Numbers{std::numeric_limits<std::int64_t>::min(), 65535, 4294967295u,
+                 std::numeric_limits<std::uint64_t>::max(), 0}));
 
     for (const auto& json : {numbers("9223372036854775808", "1", "1", "1"), numbers("1", "65536", "1", "1"),
                              numbers("1", "-1", "1", "1"), numbers("1", "1", "4294967296", "1"),
@@ -110,13 +110,18 @@ TEST(JsonDoubles, AreWrittenAsIntegersWhenIntegralOtherwiseInShortestFormAndNeve
 }
 
 TEST(JsonValues, RoundTripWithDataDatesAndUuidsInTheirWireForms) {
-    Values values{"caf\xC3\xA9 \"quoted\"\n", {1, 2, 3}, Date(788918400),
-                  *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"), {{true, false}, {false, true}},
-                  false, {}};
+    Values values{"caf\xC3\xA9 \"quoted\"\n",
+                  {1, 2, 3},
+                  Date(788918400),
+                  *Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f"),
+                  {{true, false}, {false, true}},
+                  false,
+                  {}};
     const std::string json = encoded(values);
-    EXPECT_EQ(json, R"({"text":"café \"quoted\"\n","data":"AQID","when":788918400,)"
-                    R"("uuid":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","states":[{"available":true,"on":false},)"
-                    R"({"available":false,"on":true}],"flag":false})");
+    EXPECT_EQ(json,
+              R"({"text":"café \"quoted\"\n","data":"AQID","when":788918400,)"
+              R"("uuid":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","states":[{"available":true,"on":false},)"
+              R"({"available":false,"on":true}],"flag":false})");
     EXPECT_EQ(Json::decode<Values>(json), values);
 
     values.text = "file\xFF\xC3.txt"; // invalid UTF-8 is replaced rather than failing the write
@@ -165,8 +170,9 @@ TEST(JsonObjects, FailOnMissingOrNullRequiredValuesAndNameWhere) {
 }
 
 TEST(JsonDocuments, ThatAreNotJsonFailWithoutThrowingFromTryDecode) {
-    for (const std::string_view text : {"", "{", R"({"available":true,"on":false} x)", "{'available':true}",
-                                        "{\"available\":true,\"on\":false,\"n\":\"\xFF\"}", "{\"n\":1e400}"}) {
+    for (const std::string_view text :
+         {"", "{", R"({"available":true,"on":false} x)", "{'available':true}",
+          "{\"available\":true,\"on\":false,\"n\":\"\xFF\"}", "{\"n\":1e400}"}) {
         EXPECT_EQ(decodeFailure(text, CurtainState{}).kind(), JsonError::Kind::dataCorrupted) << text;
     }
     EXPECT_EQ(decodeFailure("null", CurtainState{}).kind(), JsonError::Kind::valueNotFound);

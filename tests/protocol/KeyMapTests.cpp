@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
+#include "protocol/KeyMap.h"
 
 #include <array>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <optional>
-
-#include "protocol/KeyMap.h"
 
 namespace velm {
 namespace {
@@ -25,7 +24,8 @@ TEST(KeyMap, KeyCodesMatchTheTable) {
     for (const auto& [usage, code] : samples) {
         EXPECT_EQ(KeyMap::keyCodeForUsage(usage), code) << "usage " << usage;
     }
-    for (const std::uint16_t usage : std::to_array<std::uint16_t>({0, 3, 101, 102, 112, 126, 130, 223, 232, 0xFFFF})) {
+    for (const std::uint16_t usage :
+         std::to_array<std::uint16_t>({0, 3, 101, 102, 112, 126, 130, 223, 232, 0xFFFF})) {
         EXPECT_FALSE(KeyMap::keyCodeForUsage(usage)) << "usage " << usage;
     }
 }
@@ -54,7 +54,7 @@ TEST(KeyMap, CharactersToUsagesUnderCanonicalEquivalence) {
     }
     EXPECT_EQ(KeyMap::usageForCharacter("\xE2\x84\xAA"), (Usage{14, true})); // KELVIN SIGN is K
     EXPECT_EQ(KeyMap::usageForCharacter("\xCD\xBE"), (Usage{51, false}));    // GREEK QUESTION MARK is ;
-    EXPECT_FALSE(KeyMap::usageForCharacter("e\xCC\x81"));                      // e with a combining acute
+    EXPECT_FALSE(KeyMap::usageForCharacter("e\xCC\x81"));                    // e with a combining acute
 }
 
 } // namespace

@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
+#include "protocol/MonotonicClock.h"
 
 #include <cstdint>
-
-#include "protocol/MonotonicClock.h"
+#include <gtest/gtest.h>
 
 namespace velm {
 namespace {

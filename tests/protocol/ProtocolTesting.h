@@ -1,21 +1,22 @@
 #pragma once
 
-#include <gtest/gtest.h>
+#include "platform/core/Bytes.h"
+#include "protocol/WireError.h"
+#include "protocol/json/Json.h"
 
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "platform/core/Bytes.h"
-#include "protocol/WireError.h"
-#include "protocol/json/Json.h"
-
 namespace velm {
 
 // Lets GoogleTest print an error by its message.
-inline void PrintTo(const WireError& error, std::ostream* out) { *out << error.what(); }
+inline void PrintTo(const WireError& error, std::ostream* out) {
+    *out << error.what();
+}
 
 namespace test {
 
@@ -23,9 +24,11 @@ namespace test {
 inline Bytes hexBytes(std::string_view text) {
     std::string digits;
     for (char c : text) {
-        if (c != ' ') digits += c;
+        if (c != ' ')
+            digits += c;
     }
-    if (digits.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
+    if (digits.size() % 2 != 0)
+        throw std::invalid_argument("odd number of hex digits");
     Bytes bytes;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
         bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
@@ -34,8 +37,7 @@ inline Bytes hexBytes(std::string_view text) {
 }
 
 // Runs body and returns the WireError it throws; fails the test when it throws nothing.
-template <typename Body>
-WireError thrownWireError(Body&& body) {
+template <typename Body> WireError thrownWireError(Body&& body) {
     try {
         body();
     } catch (const WireError& error) {
@@ -62,7 +64,9 @@ inline std::string replaced(std::string_view text, std::string_view from, std::s
 }
 
 // The JSON text of a value.
-std::string encoded(const auto& value) { return toString(Json::encode(value)); }
+std::string encoded(const auto& value) {
+    return toString(Json::encode(value));
+}
 
 } // namespace test
 } // namespace velm

@@ -15,8 +15,8 @@ using test::encoded;
 using test::replaced;
 
 ClientHello fullClientHello() {
-    return ClientHello("device-1", "Ada's iPad", 2732, 2048, 120, Bytes(32, 7), DeviceModel{"iPad13,4", "iPad Pro"},
-                       Bytes{4, 1, 2}, Bytes(64, 9), true);
+    return ClientHello("device-1", "Ada's iPad", 2732, 2048, 120, Bytes(32, 7),
+                       DeviceModel{"iPad13,4", "iPad Pro"}, Bytes{4, 1, 2}, Bytes(64, 9), true);
 }
 
 HostHello fullHostHello() {
@@ -48,7 +48,7 @@ TEST(ClientHelloRecord, ComparesEveryFieldAndTextByCanonicalEquivalence) {
 
     ClientHello composed = fullClientHello();
     ClientHello decomposed = fullClientHello();
-    composed.deviceName = "Ren\xC3\xA9";   // é as one code point
+    composed.deviceName = "Ren\xC3\xA9";    // é as one code point
     decomposed.deviceName = "Rene\xCC\x81"; // e and a combining acute accent
     EXPECT_EQ(composed, decomposed);
     decomposed.deviceName = "Rene";
@@ -58,7 +58,8 @@ TEST(ClientHelloRecord, ComparesEveryFieldAndTextByCanonicalEquivalence) {
 TEST(ByeReasonAdapted, GivesPolicyReasonsOnlyToClientsThatUnderstandThem) {
     const std::string helloWithout =
         R"({"protocolVersion":1,"deviceID":"d","deviceName":"n","screenPixelWidth":1,"screenPixelHeight":2,"maxFPS":60)";
-    for (const std::string_view policy : {"", R"(,"understandsPolicy":false)", R"(,"understandsPolicy":null)"}) {
+    for (const std::string_view policy :
+         {"", R"(,"understandsPolicy":false)", R"(,"understandsPolicy":null)"}) {
         const auto old = Json::decode<ClientHello>(helloWithout + std::string(policy) + "}");
         EXPECT_EQ(adapted(old, ByeReason::awayKeyRequired), ByeReason::remoteAccessDisabled) << policy;
         EXPECT_EQ(adapted(old, ByeReason::idleTimeout), ByeReason::remoteAccessDisabled) << policy;
@@ -74,8 +75,9 @@ TEST(ByeReasonAdapted, GivesPolicyReasonsOnlyToClientsThatUnderstandThem) {
 
 TEST(HostHelloRecord, WritesTheOptionalFieldsUnderTheirKeys) {
     const std::string json = encoded(fullHostHello());
-    EXPECT_NE(json.find(R"("awayAccessUntil":788918400,"idleTimeout":900,"curtain":{"available":true,"on":false})"),
-              std::string::npos);
+    EXPECT_NE(
+        json.find(R"("awayAccessUntil":788918400,"idleTimeout":900,"curtain":{"available":true,"on":false})"),
+        std::string::npos);
     EXPECT_NE(json.find(R"("model":{"identifier":"Mac14,3"},"hasDisplay":false)"), std::string::npos);
 }
 
@@ -89,7 +91,8 @@ TEST(HostHelloRecord, WithOnlyItsRequiredKeysReencodesToThemAndChecksThePortWidt
     EXPECT_NE(encoded(withFalseFlag).find(R"("holdsAnotherAwayKey":false)"), std::string::npos);
 
     for (const std::string_view port : {"65536", "-1", "80.5"}) {
-        EXPECT_FALSE(Json::tryDecode<HostHello>(replaced(minimalHostHello, "65535", port)).has_value()) << port;
+        EXPECT_FALSE(Json::tryDecode<HostHello>(replaced(minimalHostHello, "65535", port)).has_value())
+            << port;
     }
 }
 

@@ -7,9 +7,8 @@
 #include "protocol/TextInputArea.h"
 #include "protocol/json/Json.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace velm {
 namespace {
@@ -29,12 +28,14 @@ TEST(StreamRequestRecord, WithOnlyItsRequiredKeysReencodesToThemAndNeedsThemWhol
     // Every optional field reads as absent, or it would be written again.
     EXPECT_EQ(encoded(Json::decode<StreamRequest>(minimalRequest)), minimalRequest);
 
-    auto saving = Json::decode<StreamRequest>(replaced(minimalRequest, "}", R"(,"savesPower":false,"displayID":null})"));
+    auto saving = Json::decode<StreamRequest>(
+        replaced(minimalRequest, "}", R"(,"savesPower":false,"displayID":null})"));
     EXPECT_FALSE(saving.displayID.has_value());
     EXPECT_EQ(saving.savesPower, false);
     EXPECT_NE(encoded(saving).find(R"("savesPower":false)"), std::string::npos);
 
-    EXPECT_FALSE(Json::tryDecode<StreamRequest>(replaced(minimalRequest, R"(,"keyframeIntervalSeconds":2)", "")));
+    EXPECT_FALSE(
+        Json::tryDecode<StreamRequest>(replaced(minimalRequest, R"(,"keyframeIntervalSeconds":2)", "")));
     EXPECT_FALSE(Json::tryDecode<StreamRequest>(replaced(minimalRequest, "120", "59.94")));
 }
 
@@ -48,8 +49,10 @@ TEST(SmallStreamRecords, HaveTheirExactForms) {
     const AppListPage page{{{"a.b", "Files", Bytes{1, 2}}, {"a.b", "Files", std::nullopt}}, 3, false};
     EXPECT_EQ(encoded(page), R"({"apps":[{"bundleID":"a.b","name":"Files","iconPNG":"AQI="},)"
                              R"({"bundleID":"a.b","name":"Files"}],"index":3,"isLast":false})");
-    EXPECT_EQ(encoded(TextInputArea{0.25, 0.25, 0.5, 0.5}), R"({"x":0.25,"y":0.25,"width":0.5,"height":0.5})");
-    constexpr std::string_view cursor = R"({"png":"AQID","width":32,"height":32,"hotSpotX":4.5,"hotSpotY":2})";
+    EXPECT_EQ(encoded(TextInputArea{0.25, 0.25, 0.5, 0.5}),
+              R"({"x":0.25,"y":0.25,"width":0.5,"height":0.5})");
+    constexpr std::string_view cursor =
+        R"({"png":"AQID","width":32,"height":32,"hotSpotX":4.5,"hotSpotY":2})";
     EXPECT_EQ(encoded(Json::decode<CursorShape>(cursor)), cursor);
     EXPECT_FALSE(Json::tryDecode<CursorShape>(replaced(cursor, R"(,"hotSpotY":2)", "")));
 }

@@ -1,8 +1,7 @@
 #include "tests/support/RawTls.h"
 
-#include <cstring>
-
 #include <arpa/inet.h>
+#include <cstring>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -14,14 +13,12 @@ namespace velm::test {
 
 namespace {
 
-void boundReads(int fd)
-{
+void boundReads(int fd) {
     timeval limit{20, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
-sockaddr_in loopback(std::uint16_t port)
-{
+sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -31,10 +28,11 @@ sockaddr_in loopback(std::uint16_t port)
 
 } // namespace
 
-RawSocket::~RawSocket() { close(); }
+RawSocket::~RawSocket() {
+    close();
+}
 
-std::unique_ptr<RawSocket> RawSocket::connect(std::uint16_t port)
-{
+std::unique_ptr<RawSocket> RawSocket::connect(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in address = loopback(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -45,8 +43,7 @@ std::unique_ptr<RawSocket> RawSocket::connect(std::uint16_t port)
     return std::make_unique<RawSocket>(fd);
 }
 
-bool RawSocket::sendAll(ByteView bytes)
-{
+bool RawSocket::sendAll(ByteView bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t result = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -58,8 +55,7 @@ bool RawSocket::sendAll(ByteView bytes)
     return true;
 }
 
-Bytes RawSocket::readToEnd(std::size_t limit)
-{
+Bytes RawSocket::readToEnd(std::size_t limit) {
     Bytes all;
     std::uint8_t buffer[16384];
     while (all.size() < limit) {
@@ -72,16 +68,14 @@ Bytes RawSocket::readToEnd(std::size_t limit)
     return all;
 }
 
-void RawSocket::close()
-{
+void RawSocket::close() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
 }
 
-RawListener::RawListener()
-{
+RawListener::RawListener() {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = loopback(0);
     ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -92,10 +86,11 @@ RawListener::RawListener()
     boundReads(fd_); // also bounds accept()
 }
 
-RawListener::~RawListener() { ::close(fd_); }
+RawListener::~RawListener() {
+    ::close(fd_);
+}
 
-std::unique_ptr<RawSocket> RawListener::accept()
-{
+std::unique_ptr<RawSocket> RawListener::accept() {
     const int fd = ::accept(fd_, nullptr, nullptr);
     if (fd < 0) {
         return nullptr;
@@ -106,10 +101,11 @@ std::unique_ptr<RawSocket> RawListener::accept()
 
 namespace {
 
-RawTlsPeer::Options& optionsOf(SSL* ssl) { return *static_cast<RawTlsPeer::Options*>(SSL_get_app_data(ssl)); }
+RawTlsPeer::Options& optionsOf(SSL* ssl) {
+    return *static_cast<RawTlsPeer::Options*>(SSL_get_app_data(ssl));
+}
 
-unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength)
-{
+unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength) {
     const auto& options = optionsOf(ssl);
     if (identity == nullptr || options.identity != identity || options.key.size() > maxLength) {
         return 0;
@@ -119,8 +115,7 @@ unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsig
 }
 
 unsigned int clientKey(SSL* ssl, const char*, char* identity, unsigned int maxIdentity, unsigned char* psk,
-                       unsigned int maxLength)
-{
+                       unsigned int maxLength) {
     const auto& options = optionsOf(ssl);
     if (options.identity.size() >= maxIdentity || options.key.size() > maxLength) {
         return 0;
@@ -133,8 +128,7 @@ unsigned int clientKey(SSL* ssl, const char*, char* identity, unsigned int maxId
 } // namespace
 
 RawTlsPeer::RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options, bool isServer)
-    : socket_(std::move(socket)), options_(options)
-{
+    : socket_(std::move(socket)), options_(options) {
     context_ = SSL_CTX_new(TLS_method());
     SSL_CTX_set_min_proto_version(context_, options_.minVersion);
     SSL_CTX_set_max_proto_version(context_, options_.maxVersion);
@@ -148,14 +142,12 @@ RawTlsPeer::RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options
     ERR_clear_error();
 }
 
-RawTlsPeer::~RawTlsPeer()
-{
+RawTlsPeer::~RawTlsPeer() {
     SSL_free(ssl_);
     SSL_CTX_free(context_);
 }
 
-std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Options& options)
-{
+std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Options& options) {
     auto socket = RawSocket::connect(port);
     if (!socket) {
         return nullptr;
@@ -163,31 +155,30 @@ std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Option
     return std::unique_ptr<RawTlsPeer>(new RawTlsPeer(std::move(socket), options, false));
 }
 
-std::unique_ptr<RawTlsPeer> RawTlsPeer::accept(std::unique_ptr<RawSocket> socket, const Options& options)
-{
+std::unique_ptr<RawTlsPeer> RawTlsPeer::accept(std::unique_ptr<RawSocket> socket, const Options& options) {
     return std::unique_ptr<RawTlsPeer>(new RawTlsPeer(std::move(socket), options, true));
 }
 
-std::optional<Bytes> RawTlsPeer::binding() const
-{
+std::optional<Bytes> RawTlsPeer::binding() const {
     Bytes out(32);
     const char label[] = "velm-session-binding-v1";
-    if (SSL_export_keying_material(ssl_, out.data(), out.size(), label, sizeof label - 1, nullptr, 0, 0) != 1) {
+    if (SSL_export_keying_material(ssl_, out.data(), out.size(), label, sizeof label - 1, nullptr, 0, 0) !=
+        1) {
         return std::nullopt;
     }
     return out;
 }
 
-std::uint16_t RawTlsPeer::cipherSuite() const
-{
+std::uint16_t RawTlsPeer::cipherSuite() const {
     const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_);
     return cipher == nullptr ? 0 : static_cast<std::uint16_t>(SSL_CIPHER_get_protocol_id(cipher));
 }
 
-int RawTlsPeer::version() const { return SSL_version(ssl_); }
+int RawTlsPeer::version() const {
+    return SSL_version(ssl_);
+}
 
-bool RawTlsPeer::write(ByteView bytes)
-{
+bool RawTlsPeer::write(ByteView bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         const int result = SSL_write(ssl_, bytes.data() + written, static_cast<int>(bytes.size() - written));
@@ -200,8 +191,7 @@ bool RawTlsPeer::write(ByteView bytes)
     return true;
 }
 
-Bytes RawTlsPeer::readToEnd()
-{
+Bytes RawTlsPeer::readToEnd() {
     Bytes all;
     std::uint8_t buffer[16384];
     for (;;) {
@@ -214,8 +204,7 @@ Bytes RawTlsPeer::readToEnd()
     }
 }
 
-Bytes RawTlsPeer::readExactly(std::size_t count)
-{
+Bytes RawTlsPeer::readExactly(std::size_t count) {
     Bytes all(count);
     std::size_t filled = 0;
     while (filled < count) {
@@ -230,8 +219,7 @@ Bytes RawTlsPeer::readExactly(std::size_t count)
     return all;
 }
 
-void RawTlsPeer::closeNotify()
-{
+void RawTlsPeer::closeNotify() {
     SSL_shutdown(ssl_);
     ERR_clear_error();
 }

@@ -4,10 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <openssl/types.h>
 #include <optional>
 #include <string>
-
-#include <openssl/types.h>
 
 namespace velm::test {
 

@@ -47,8 +47,8 @@ void ScriptedRouter::findGateway(Clock::duration searchLimit, GatewayDone done) 
     done(std::move(result));
 }
 
-void ScriptedRouter::exchange(std::string host, std::uint16_t port, std::string request, Clock::duration timeout,
-                              std::size_t sizeLimit, ExchangeDone done) {
+void ScriptedRouter::exchange(std::string host, std::uint16_t port, std::string request,
+                              Clock::duration timeout, std::size_t sizeLimit, ExchangeDone done) {
     Exchange exchange{std::move(host), port, std::move(request), timeout, sizeLimit};
     exchanges.push_back(exchange);
     if (holding_) {

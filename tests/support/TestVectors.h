@@ -4,10 +4,9 @@
 
 #include "platform/core/Bytes.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -60,7 +59,9 @@ inline Bytes extended(Bytes bytes) {
     return bytes;
 }
 
-inline Bytes asBytes(ByteView bytes) { return Bytes(bytes.begin(), bytes.end()); }
+inline Bytes asBytes(ByteView bytes) {
+    return Bytes(bytes.begin(), bytes.end());
+}
 
 #ifdef VELM_TEST_DATA_DIR
 // A named vector from tests/data/transport_vectors.json, made once by an

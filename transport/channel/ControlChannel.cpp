@@ -5,8 +5,8 @@
 #include "platform/net/TlsParameters.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ByteWriter.h"
-#include "transport/keys/HelloProof.h"
 #include "transport/channel/VelmService.h"
+#include "transport/keys/HelloProof.h"
 
 #include <utility>
 

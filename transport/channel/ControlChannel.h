@@ -10,8 +10,8 @@
 #include "protocol/ControlMessage.h"
 #include "protocol/FrameParser.h"
 #include "protocol/InputEvent.h"
-#include "transport/keys/PreSharedKey.h"
 #include "transport/discovery/ServiceResolver.h"
+#include "transport/keys/PreSharedKey.h"
 
 #include <chrono>
 #include <concepts>

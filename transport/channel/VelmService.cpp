@@ -40,7 +40,9 @@ TlsParameters VelmService::tlsParameters(std::string_view secret) {
     return tlsParameters(std::vector{PreSharedKey::fromSecret(secret)});
 }
 
-std::string VelmService::newCode() { return newCode(Random::uint64); }
+std::string VelmService::newCode() {
+    return newCode(Random::uint64);
+}
 
 std::string VelmService::newCode(const std::function<std::uint64_t()>& draw) {
     char code[8];
@@ -67,6 +69,8 @@ std::string VelmService::displayCode(std::string_view code) {
     return shown;
 }
 
-Bytes VelmService::randomBytes(std::size_t count) { return Random::bytes(count); }
+Bytes VelmService::randomBytes(std::size_t count) {
+    return Random::bytes(count);
+}
 
 } // namespace velm

@@ -2,8 +2,8 @@
 
 #include "platform/discovery/Discovery.h"
 #include "protocol/UnicodeText.h"
-#include "transport/discovery/DiscoveryLog.h"
 #include "transport/channel/VelmService.h"
+#include "transport/discovery/DiscoveryLog.h"
 
 #include <algorithm>
 #include <set>

@@ -4,8 +4,8 @@
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsParameters.h"
 #include "transport/channel/ControlChannel.h"
-#include "transport/discovery/DiscoveryLog.h"
 #include "transport/channel/VelmService.h"
+#include "transport/discovery/DiscoveryLog.h"
 
 #include <utility>
 

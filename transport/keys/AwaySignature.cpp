@@ -23,6 +23,8 @@ bool isValidAwaySignature(ByteView signature, ByteView publicKey, ByteView paylo
     return EcdsaP256::isValidSignature(signature, publicKey, awaySignedMessage(payload));
 }
 
-bool isValidAwayPublicKey(ByteView x963) { return EcdsaP256::isValidPublicKey(x963); }
+bool isValidAwayPublicKey(ByteView x963) {
+    return EcdsaP256::isValidPublicKey(x963);
+}
 
 } // namespace velm

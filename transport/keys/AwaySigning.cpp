@@ -10,8 +10,9 @@ void signAwayInBackground(ClientHello hello, std::optional<Bytes> binding, AwayS
         completion(std::move(hello));
         return;
     }
-    Queue::global()->post([hello = std::move(hello), binding = std::move(*binding), signer = std::move(signer),
-                           queue = std::move(queue), completion = std::move(completion)]() mutable {
+    Queue::global()->post([hello = std::move(hello), binding = std::move(*binding),
+                           signer = std::move(signer), queue = std::move(queue),
+                           completion = std::move(completion)]() mutable {
         hello.awaySignature = signer(binding);
         queue->post([hello = std::move(hello), completion = std::move(completion)]() mutable {
             completion(std::move(hello));

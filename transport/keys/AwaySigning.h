@@ -1,12 +1,12 @@
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <optional>
-
 #include "platform/core/Bytes.h"
 #include "platform/dispatch/Queue.h"
 #include "protocol/ClientHello.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
 
 namespace velm {
 

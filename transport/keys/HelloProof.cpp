@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::string_view helloLabel = "velm-hello-v1";
 
-ByteView label() { return {reinterpret_cast<const std::uint8_t*>(helloLabel.data()), helloLabel.size()}; }
+ByteView label() {
+    return {reinterpret_cast<const std::uint8_t*>(helloLabel.data()), helloLabel.size()};
+}
 
 } // namespace
 

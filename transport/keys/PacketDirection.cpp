@@ -4,9 +4,12 @@ namespace velm {
 
 std::optional<PacketDirection> packetDirection(std::uint8_t raw) {
     switch (raw) {
-    case static_cast<std::uint8_t>(PacketDirection::hostToClient): return PacketDirection::hostToClient;
-    case static_cast<std::uint8_t>(PacketDirection::clientToHost): return PacketDirection::clientToHost;
-    default: return std::nullopt;
+    case static_cast<std::uint8_t>(PacketDirection::hostToClient):
+        return PacketDirection::hostToClient;
+    case static_cast<std::uint8_t>(PacketDirection::clientToHost):
+        return PacketDirection::clientToHost;
+    default:
+        return std::nullopt;
     }
 }
 

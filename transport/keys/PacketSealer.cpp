@@ -9,7 +9,8 @@ PacketSealer::PacketSealer(SecretBytes key, PacketDirection direction)
 
 // A moved-from sealer keeps no cipher, so it cannot seal under the counters it handed over.
 PacketSealer::PacketSealer(PacketSealer&& other) noexcept
-    : cipher_(std::exchange(other.cipher_, std::nullopt)), direction_(other.direction_), counter_(other.counter_) {}
+    : cipher_(std::exchange(other.cipher_, std::nullopt)), direction_(other.direction_),
+      counter_(other.counter_) {}
 
 PacketSealer& PacketSealer::operator=(PacketSealer&& other) noexcept {
     cipher_ = std::exchange(other.cipher_, std::nullopt);

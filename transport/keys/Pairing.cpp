@@ -41,10 +41,12 @@ Pairing::Offer::Offer() : privateKey_(X25519PrivateKey::generate()) {}
 
 Pairing::Offer::Offer(X25519PrivateKey privateKey) : privateKey_(std::move(privateKey)) {}
 
-SecretBytes Pairing::newKey() { return Random::secret(deviceKeyLength); }
+SecretBytes Pairing::newKey() {
+    return Random::secret(deviceKeyLength);
+}
 
-std::variant<Pairing::SealedKey, Pairing::Failure> Pairing::sealKey(ByteView deviceKey, ByteView peerPublicKey,
-                                                                    ByteView binding) {
+std::variant<Pairing::SealedKey, Pairing::Failure>
+Pairing::sealKey(ByteView deviceKey, ByteView peerPublicKey, ByteView binding) {
     if (!X25519PrivateKey::isValidPublicKey(peerPublicKey)) {
         return Failure::malformedKey;
     }
@@ -85,9 +87,12 @@ std::variant<SecretBytes, Pairing::Failure> Pairing::openKey(ByteView sealedKey,
 
 std::string_view Pairing::describe(Failure failure) {
     switch (failure) {
-    case Failure::malformedKey: return "malformed public key";
-    case Failure::cannotOpen: return "cannot open sealed key";
-    case Failure::keyAgreementFailed: return "key agreement failed";
+    case Failure::malformedKey:
+        return "malformed public key";
+    case Failure::cannotOpen:
+        return "cannot open sealed key";
+    case Failure::keyAgreementFailed:
+        return "key agreement failed";
     }
     return "pairing failed";
 }

@@ -53,12 +53,13 @@ public:
 
     // Host side: seals `deviceKey` for the device whose pairing public key is
     // `peerPublicKey`, bound to the pairing connection's session binding.
-    static std::variant<SealedKey, Failure> sealKey(ByteView deviceKey, ByteView peerPublicKey, ByteView binding);
+    static std::variant<SealedKey, Failure> sealKey(ByteView deviceKey, ByteView peerPublicKey,
+                                                    ByteView binding);
 
     // Device side: opens the sealed key of the host's response with the offer that
     // made the request and the binding of the device's own end of the connection.
-    static std::variant<SecretBytes, Failure> openKey(ByteView sealedKey, ByteView hostPublicKey, const Offer& offer,
-                                                      ByteView binding);
+    static std::variant<SecretBytes, Failure> openKey(ByteView sealedKey, ByteView hostPublicKey,
+                                                      const Offer& offer, ByteView binding);
 
     static std::string_view describe(Failure failure);
 };

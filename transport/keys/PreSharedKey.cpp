@@ -3,7 +3,6 @@
 #include "platform/crypto/Hmac.h"
 
 #include <openssl/crypto.h>
-
 #include <utility>
 
 namespace velm {
@@ -11,7 +10,9 @@ namespace velm {
 namespace {
 
 // Reads text as its bytes in place, so no unwiped copy of a secret is made.
-ByteView asBytes(std::string_view text) { return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}; }
+ByteView asBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
 
 } // namespace
 
@@ -54,10 +55,14 @@ std::optional<PreSharedKey::IdentityError> PreSharedKey::identityError(std::stri
 
 std::string_view PreSharedKey::describe(IdentityError error) {
     switch (error) {
-    case IdentityError::empty: return "device identifier is empty";
-    case IdentityError::tooLong: return "device identifier is longer than 256 bytes";
-    case IdentityError::containsNul: return "device identifier contains a nul byte";
-    case IdentityError::reserved: return "device identifier is a reserved identity";
+    case IdentityError::empty:
+        return "device identifier is empty";
+    case IdentityError::tooLong:
+        return "device identifier is longer than 256 bytes";
+    case IdentityError::containsNul:
+        return "device identifier contains a nul byte";
+    case IdentityError::reserved:
+        return "device identifier is a reserved identity";
     }
     return "device identifier is refused";
 }

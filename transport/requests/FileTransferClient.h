@@ -4,11 +4,11 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/Endpoint.h"
 #include "protocol/FileTransferReply.h"
-#include "transport/keys/AwaySigning.h"
 #include "transport/channel/ControlChannel.h"
 #include "transport/files/FileReceiver.h"
 #include "transport/files/FileSender.h"
 #include "transport/files/FileTransferError.h"
+#include "transport/keys/AwaySigning.h"
 #include "transport/keys/PreSharedKey.h"
 
 #include <cstdint>

@@ -5,8 +5,8 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
 #include "platform/net/Endpoint.h"
-#include "transport/keys/AwaySigning.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/keys/AwaySigning.h"
 
 #include <chrono>
 #include <functional>

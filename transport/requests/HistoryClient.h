@@ -7,8 +7,8 @@
 #include "platform/net/Endpoint.h"
 #include "protocol/ByeReason.h"
 #include "protocol/ConnectionRecord.h"
-#include "transport/keys/AwaySigning.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/keys/AwaySigning.h"
 
 #include <functional>
 #include <memory>

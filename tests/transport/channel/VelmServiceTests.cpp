@@ -1,9 +1,8 @@
 #include "transport/channel/VelmService.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
+#include <gtest/gtest.h>
 #include <limits>
 #include <vector>
 

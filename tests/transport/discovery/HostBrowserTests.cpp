@@ -1,7 +1,6 @@
-#include "transport/discovery/HostBrowser.h"
-
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
+#include "transport/discovery/HostBrowser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,16 @@
-#include "transport/discovery/HostListener.h"
-
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Pump.h"
 #include "tests/support/RawTls.h"
 #include "transport/channel/ControlChannel.h"
-
-#include <gtest/gtest.h>
+#include "transport/discovery/HostListener.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 

@@ -1,10 +1,8 @@
-#include "transport/discovery/ServiceResolver.h"
-
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeDiscovery.h"
+#include "transport/discovery/ServiceResolver.h"
 
 #include <gtest/gtest.h>
-
 #include <optional>
 #include <vector>
 

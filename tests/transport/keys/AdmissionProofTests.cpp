@@ -1,6 +1,6 @@
+#include "tests/support/TestVectors.h"
 #include "transport/keys/AwaySignature.h"
 #include "transport/keys/HelloProof.h"
-#include "tests/support/TestVectors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
+#include "tests/support/TestVectors.h"
 #include "transport/keys/PacketOpener.h"
 #include "transport/keys/PacketSealer.h"
-#include "tests/support/TestVectors.h"
 
 #include <gtest/gtest.h>
 

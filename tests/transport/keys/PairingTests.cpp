@@ -1,5 +1,5 @@
-#include "transport/keys/Pairing.h"
 #include "tests/support/TestVectors.h"
+#include "transport/keys/Pairing.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,8 @@ template <typename Value> std::optional<Failure> failureOf(const std::variant<Va
 class RecordedPairingTest : public ::testing::Test {
 protected:
     static Pairing::Offer recordedOffer() {
-        std::optional<X25519PrivateKey> key = X25519PrivateKey::fromRaw(transportVector("pair_device_private"));
+        std::optional<X25519PrivateKey> key =
+            X25519PrivateKey::fromRaw(transportVector("pair_device_private"));
         EXPECT_TRUE(key.has_value());
         return Pairing::Offer(key ? *key : X25519PrivateKey::generate());
     }

@@ -1,8 +1,7 @@
-#include "transport/keys/PreSharedKey.h"
 #include "tests/support/TestVectors.h"
+#include "transport/keys/PreSharedKey.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace velm {
@@ -10,7 +9,9 @@ namespace {
 
 using test::transportVector;
 
-Bytes keyBytes(const PreSharedKey& key) { return Bytes(key.key().view().begin(), key.key().view().end()); }
+Bytes keyBytes(const PreSharedKey& key) {
+    return Bytes(key.key().view().begin(), key.key().view().end());
+}
 
 TEST(PreSharedKeyTest, PairingCodeKeyMatchesIndependentDerivation) {
     const PreSharedKey key = PreSharedKey::fromSecret("123456");

@@ -3,8 +3,8 @@
 #include "tests/support/Pump.h"
 #include "tests/support/RawTls.h"
 #include "tests/support/ScriptedHost.h"
-#include "transport/requests/GlimpseClient.h"
 #include "transport/keys/HelloProof.h"
+#include "transport/requests/GlimpseClient.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,6 @@
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 #include <asio/write.hpp>
-
 #include <memory>
 #include <utility>
 #include <vector>
@@ -21,8 +20,9 @@ public:
     Session(const asio::any_io_executor& executor, std::string host, std::uint16_t port, std::string request,
             HttpExchange::Clock::duration timeout, std::size_t sizeLimit, HttpExchange::Completion done)
         : strand_(asio::make_strand(executor)), resolver_(strand_), socket_(strand_), timer_(strand_),
-          host_(std::move(host)), port_(port == 0 ? 80 : port), request_(std::move(request)), timeout_(timeout),
-          sizeLimit_(sizeLimit), done_(std::move(done)), chunk_(HttpExchange::receiveSize) {}
+          host_(std::move(host)), port_(port == 0 ? 80 : port), request_(std::move(request)),
+          timeout_(timeout), sizeLimit_(sizeLimit), done_(std::move(done)),
+          chunk_(HttpExchange::receiveSize) {}
 
     void start() {
         asio::post(strand_, [self = shared_from_this()] {
@@ -32,11 +32,12 @@ public:
                     self->timeUp();
                 }
             });
-            self->resolver_.async_resolve(
-                self->host_, std::to_string(self->port_), asio::ip::tcp::resolver::numeric_service,
-                [self](const asio::error_code& error, const asio::ip::tcp::resolver::results_type& endpoints) {
-                    self->resolved(error, endpoints);
-                });
+            self->resolver_.async_resolve(self->host_, std::to_string(self->port_),
+                                          asio::ip::tcp::resolver::numeric_service,
+                                          [self](const asio::error_code& error,
+                                                 const asio::ip::tcp::resolver::results_type& endpoints) {
+                                              self->resolved(error, endpoints);
+                                          });
         });
     }
 
@@ -45,11 +46,10 @@ private:
         if (isOver(error)) {
             return;
         }
-        asio::async_connect(socket_, endpoints,
-                            [self = shared_from_this()](const asio::error_code& connectError,
-                                                        const asio::ip::tcp::endpoint&) {
-                                self->connected(connectError);
-                            });
+        asio::async_connect(
+            socket_, endpoints,
+            [self = shared_from_this()](const asio::error_code& connectError,
+                                        const asio::ip::tcp::endpoint&) { self->connected(connectError); });
     }
 
     void connected(const asio::error_code& error) {
@@ -79,10 +79,10 @@ private:
     }
 
     void receive() {
-        socket_.async_read_some(asio::buffer(chunk_),
-                                [self = shared_from_this()](const asio::error_code& error, std::size_t count) {
-                                    self->received(error, count);
-                                });
+        socket_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](
+                                                          const asio::error_code& error, std::size_t count) {
+            self->received(error, count);
+        });
     }
 
     void received(const asio::error_code& error, std::size_t count) {
@@ -151,7 +151,8 @@ private:
 } // namespace
 
 void HttpExchange::start(const asio::any_io_executor& executor, std::string host, std::uint16_t port,
-                         std::string request, Clock::duration timeout, std::size_t sizeLimit, Completion done) {
+                         std::string request, Clock::duration timeout, std::size_t sizeLimit,
+                         Completion done) {
     std::make_shared<Session>(executor, std::move(host), port, std::move(request), timeout, sizeLimit,
                               std::move(done))
         ->start();

@@ -4,7 +4,6 @@
 #include "transport/away/router/PortMapperResult.h"
 
 #include <asio/any_io_executor.hpp>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>

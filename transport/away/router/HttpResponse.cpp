@@ -33,7 +33,9 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-bool isChunked(std::string_view lowerHead) { return lowerHead.find("transfer-encoding: chunked") != std::string_view::npos; }
+bool isChunked(std::string_view lowerHead) {
+    return lowerHead.find("transfer-encoding: chunked") != std::string_view::npos;
+}
 
 // The size of the chunk whose size line is `line`; extensions after ";" are ignored.
 std::optional<std::uint64_t> chunkSize(std::string_view line) {

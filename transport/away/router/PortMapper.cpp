@@ -1,14 +1,13 @@
 #include "transport/away/router/PortMapper.h"
 
-#include "platform/log/Log.h"
 #include "platform/core/Utf8.h"
+#include "platform/log/Log.h"
 #include "transport/away/router/TagScanner.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <charconv>
 #include <limits>
+#include <netinet/in.h>
 #include <random>
 #include <utility>
 
@@ -53,8 +52,7 @@ std::uint16_t randomPort() {
     return static_cast<std::uint16_t>(PortMapper::randomPortBase + below(source));
 }
 
-template <class Done>
-Done orNothing(Done done) {
+template <class Done> Done orNothing(Done done) {
     return done ? std::move(done) : Done([](auto) {});
 }
 
@@ -62,14 +60,17 @@ Done orNothing(Done done) {
 
 std::shared_ptr<PortMapper> PortMapper::make(std::string label, std::shared_ptr<Queue> queue,
                                              std::shared_ptr<RouterClient> client, Timing timing) {
-    return std::shared_ptr<PortMapper>(new PortMapper(std::move(label), std::move(queue), std::move(client), timing));
+    return std::shared_ptr<PortMapper>(
+        new PortMapper(std::move(label), std::move(queue), std::move(client), timing));
 }
 
 PortMapper::PortMapper(std::string label, std::shared_ptr<Queue> queue, std::shared_ptr<RouterClient> client,
                        Timing timing)
     : label_(std::move(label)), queue_(std::move(queue)), client_(std::move(client)), timing_(timing) {}
 
-std::string_view PortMapper::rawValue(Transport transport) { return transport == Transport::udp ? "UDP" : "TCP"; }
+std::string_view PortMapper::rawValue(Transport transport) {
+    return transport == Transport::udp ? "UDP" : "TCP";
+}
 
 std::optional<PortMapper::Transport> PortMapper::transportFrom(std::string_view rawValue) {
     if (rawValue == "UDP") {
@@ -81,8 +82,7 @@ std::optional<PortMapper::Transport> PortMapper::transportFrom(std::string_view 
     return std::nullopt;
 }
 
-template <class Step>
-void PortMapper::onQueue(Step step) {
+template <class Step> void PortMapper::onQueue(Step step) {
     queue_->post([weak = weak_from_this(), step = std::move(step)]() mutable {
         if (auto self = weak.lock()) {
             step(*self);
@@ -90,8 +90,7 @@ void PortMapper::onQueue(Step step) {
     });
 }
 
-template <class Value, class Step>
-std::function<void(Value)> PortMapper::later(Step step) {
+template <class Value, class Step> std::function<void(Value)> PortMapper::later(Step step) {
     return [weak = weak_from_this(), queue = queue_, step = std::move(step)](Value value) {
         queue->post([weak, step, value = std::move(value)]() mutable {
             if (auto self = weak.lock()) {
@@ -156,7 +155,8 @@ void PortMapper::unmap(Transport transport, std::uint16_t port, std::function<vo
     });
 }
 
-void PortMapper::soap(std::string action, SoapArguments arguments, std::function<void(Result<std::string>)> done) {
+void PortMapper::soap(std::string action, SoapArguments arguments,
+                      std::function<void(Result<std::string>)> done) {
     onQueue([call = SoapCall{std::move(action), std::move(arguments), orNothing(std::move(done))}](
                 PortMapper& self) mutable { self.enqueueSoap(std::move(call)); });
 }
@@ -173,7 +173,7 @@ void PortMapper::lookUpGateway(std::function<void(Result<Gateway>)> done) {
                              if (found.ok()) {
                                  self.gateway_ = found.value();
                                  logger.info("router found at %s, this Mac is %s", found.value().host.c_str(),
-                                          found.value().localAddress.c_str());
+                                             found.value().localAddress.c_str());
                              }
                              done(std::move(found));
                          }));
@@ -283,8 +283,9 @@ void PortMapper::soapOnce(const SoapCall& call, Reply done) {
             return;
         }
         const Gateway& gateway = found.value();
-        client_->exchange(gateway.host, gateway.port, RouterRequest::soap(call.action, call.arguments, gateway),
-                          timing_.exchangeLimit, replyLimit,
+        client_->exchange(gateway.host, gateway.port,
+                          RouterRequest::soap(call.action, call.arguments, gateway), timing_.exchangeLimit,
+                          replyLimit,
                           later<Result<HttpResponse>>([done](PortMapper& self, Result<HttpResponse> reply) {
                               if (!reply.ok()) {
                                   // The router may have moved or gone: search again next time.
@@ -323,8 +324,9 @@ bool PortMapper::isPublicAddress(std::string_view address) {
     const std::uint32_t value = ntohl(parsed.s_addr);
     const std::uint32_t a = value >> 24;
     const std::uint32_t b = (value >> 16) & 0xFF;
-    const bool unreachable = a == 0 || a == 10 || a == 127 || (a == 169 && b == 254) || (a == 192 && b == 168) ||
-                             (a == 172 && b >= 16 && b <= 31) || (a == 100 && b >= 64 && b <= 127) || a > 223;
+    const bool unreachable = a == 0 || a == 10 || a == 127 || (a == 169 && b == 254) ||
+                             (a == 192 && b == 168) || (a == 172 && b >= 16 && b <= 31) ||
+                             (a == 100 && b >= 64 && b <= 127) || a > 223;
     return !unreachable;
 }
 

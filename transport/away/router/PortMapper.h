@@ -37,8 +37,7 @@ public:
 
     using Failure = PortMapperFailure;
     using Gateway = PortMapperGateway;
-    template <class T>
-    using Result = PortMapperResult<T>;
+    template <class T> using Result = PortMapperResult<T>;
     using Clock = Queue::Clock;
     using Lease = std::chrono::duration<double>;
 
@@ -82,7 +81,8 @@ public:
              std::function<void(Result<std::monostate>)> done);
     // Maps `port` to itself, or when the router reports a conflict, a random
     // external port to it; gives the external port actually mapped.
-    void map(Transport transport, std::uint16_t port, Lease lease, std::function<void(Result<std::uint16_t>)> done);
+    void map(Transport transport, std::uint16_t port, Lease lease,
+             std::function<void(Result<std::uint16_t>)> done);
     // Removes the mapping of an external port. Failures are dropped.
     void unmap(Transport transport, std::uint16_t port, std::function<void()> done = {});
     // Queues one SOAP action; gives the answer's text.
@@ -106,14 +106,13 @@ private:
         Reply done;
     };
 
-    PortMapper(std::string label, std::shared_ptr<Queue> queue, std::shared_ptr<RouterClient> client, Timing timing);
+    PortMapper(std::string label, std::shared_ptr<Queue> queue, std::shared_ptr<RouterClient> client,
+               Timing timing);
 
     // Runs `step` on the queue while the mapper is alive.
-    template <class Step>
-    void onQueue(Step step);
+    template <class Step> void onQueue(Step step);
     // A completion for the router client that hops back onto the queue.
-    template <class Value, class Step>
-    std::function<void(Value)> later(Step step);
+    template <class Value, class Step> std::function<void(Value)> later(Step step);
 
     void lookUpGateway(std::function<void(Result<Gateway>)> done);
     void mapPort(Transport transport, std::uint16_t external, std::uint16_t internal, Lease lease,

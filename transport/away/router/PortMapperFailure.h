@@ -16,7 +16,9 @@ public:
     static PortMapperFailure refused(std::int64_t code) { return PortMapperFailure(Kind::refused, code, {}); }
     static PortMapperFailure noGateway() { return PortMapperFailure(Kind::noGateway, 0, {}); }
     static PortMapperFailure badResponse() { return PortMapperFailure(Kind::badResponse, 0, {}); }
-    static PortMapperFailure network(std::error_code error) { return PortMapperFailure(Kind::network, 0, error); }
+    static PortMapperFailure network(std::error_code error) {
+        return PortMapperFailure(Kind::network, 0, error);
+    }
 
     Kind kind() const { return kind_; }
     // The UPnP error code of a `refused` failure; 0 for every other kind.
@@ -30,7 +32,8 @@ public:
     bool operator==(const PortMapperFailure&) const = default;
 
 private:
-    PortMapperFailure(Kind kind, std::int64_t code, std::error_code error) : kind_(kind), code_(code), error_(error) {}
+    PortMapperFailure(Kind kind, std::int64_t code, std::error_code error)
+        : kind_(kind), code_(code), error_(error) {}
 
     Kind kind_;
     std::int64_t code_;

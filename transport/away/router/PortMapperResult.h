@@ -9,8 +9,7 @@ namespace velm {
 
 // The outcome of an asynchronous router operation: a value or a failure.
 // Operations without a value use std::monostate.
-template <class T>
-class PortMapperResult {
+template <class T> class PortMapperResult {
 public:
     PortMapperResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     PortMapperResult(PortMapperFailure failure) : state_(std::in_place_index<1>, std::move(failure)) {}

@@ -1,13 +1,12 @@
 #include "transport/away/router/RouterDiscovery.h"
 
 #include "platform/core/Utf8.h"
-#include "transport/away/router/TagScanner.h"
 #include "platform/net/UdpSocket.h"
+#include "transport/away/router/TagScanner.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-
 #include <vector>
 
 namespace velm {
@@ -22,7 +21,8 @@ std::vector<std::string_view> serviceBlocks(std::string_view description) {
     while (at != std::string_view::npos) {
         const auto start = at + open.size();
         const auto next = description.find(open, start);
-        std::string_view block = description.substr(start, next == std::string_view::npos ? next : next - start);
+        std::string_view block =
+            description.substr(start, next == std::string_view::npos ? next : next - start);
         blocks.push_back(block.substr(0, block.find(close)));
         at = next;
     }
@@ -119,7 +119,8 @@ std::optional<std::string> RouterDiscovery::localAddress(std::string_view router
     }
     sockaddr_in own{};
     socklen_t length = sizeof own;
-    if (::getsockname(socket->fd(), reinterpret_cast<sockaddr*>(&own), &length) != 0 || own.sin_family != AF_INET) {
+    if (::getsockname(socket->fd(), reinterpret_cast<sockaddr*>(&own), &length) != 0 ||
+        own.sin_family != AF_INET) {
         return std::nullopt;
     }
     char text[INET_ADDRSTRLEN] = {};

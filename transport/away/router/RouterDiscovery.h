@@ -42,7 +42,8 @@ struct RouterDiscovery {
     // The gateway described by the answer to the description request sent to
     // `location`: `badResponse` unless the status is 200, a service fits and
     // our own address toward the host is known.
-    static PortMapperResult<PortMapperGateway> gateway(const HttpUrl& location, const HttpResponse& description);
+    static PortMapperResult<PortMapperGateway> gateway(const HttpUrl& location,
+                                                       const HttpResponse& description);
 
     // The first block of the most preferred service type that has a usable
     // control URL. A control URL that names a host gives only its path.

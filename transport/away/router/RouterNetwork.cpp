@@ -24,8 +24,9 @@ void fetchDescription(const asio::any_io_executor& executor, RouterClient::Clock
         return;
     }
     const HttpUrl& where = url.value();
-    HttpExchange::start(executor, where.host, *where.port, RouterRequest::get(where.path, where.host, *where.port),
-                        timeout, RouterDiscovery::descriptionLimit,
+    HttpExchange::start(executor, where.host, *where.port,
+                        RouterRequest::get(where.path, where.host, *where.port), timeout,
+                        RouterDiscovery::descriptionLimit,
                         [where, done = std::move(done)](PortMapperResult<HttpResponse> reply) {
                             if (!reply.ok()) {
                                 done(reply.failure());
@@ -51,9 +52,10 @@ void RouterNetwork::findGateway(Clock::duration searchLimit, GatewayDone done) {
     });
 }
 
-void RouterNetwork::exchange(std::string host, std::uint16_t port, std::string request, Clock::duration timeout,
-                             std::size_t sizeLimit, ExchangeDone done) {
-    HttpExchange::start(executor_, std::move(host), port, std::move(request), timeout, sizeLimit, std::move(done));
+void RouterNetwork::exchange(std::string host, std::uint16_t port, std::string request,
+                             Clock::duration timeout, std::size_t sizeLimit, ExchangeDone done) {
+    HttpExchange::start(executor_, std::move(host), port, std::move(request), timeout, sizeLimit,
+                        std::move(done));
 }
 
 } // namespace velm

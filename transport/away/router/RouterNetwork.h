@@ -4,7 +4,6 @@
 #include "transport/away/router/SsdpSearch.h"
 
 #include <asio/any_io_executor.hpp>
-
 #include <memory>
 
 namespace velm {

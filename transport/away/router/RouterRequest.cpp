@@ -48,8 +48,8 @@ std::string RouterRequest::soap(std::string_view action, const SoapArguments& ar
 
     std::string head = "POST " + gateway.controlPath + " HTTP/1.1\r\nHost: " + gateway.host + ":" +
                        std::to_string(gateway.port) +
-                       "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nSOAPAction: \"" + gateway.serviceType +
-                       "#";
+                       "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\nSOAPAction: \"" +
+                       gateway.serviceType + "#";
     head += action;
     head += "\"\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
     return head + body;

@@ -3,16 +3,15 @@
 #include "platform/core/Utf8.h"
 #include "platform/net/UdpSocket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-
 #include <algorithm>
+#include <arpa/inet.h>
 #include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 namespace velm {
 namespace {
@@ -25,8 +24,8 @@ std::string lowered(std::string_view text) {
 }
 
 void setReceiveTimeout(int fd, SsdpSearch::Clock::duration wait) {
-    const auto micros = std::max<std::int64_t>(
-        1, std::chrono::duration_cast<std::chrono::microseconds>(wait).count());
+    const auto micros =
+        std::max<std::int64_t>(1, std::chrono::duration_cast<std::chrono::microseconds>(wait).count());
     timeval timeout{};
     timeout.tv_sec = static_cast<time_t>(micros / 1000000);
     timeout.tv_usec = static_cast<suseconds_t>(micros % 1000000);
@@ -36,7 +35,8 @@ void setReceiveTimeout(int fd, SsdpSearch::Clock::duration wait) {
 } // namespace
 
 std::string SsdpSearch::request(std::string_view searchTarget) {
-    std::string text = "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\nMX: 1\r\nST: ";
+    std::string text =
+        "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\nMX: 1\r\nST: ";
     text += searchTarget;
     text += "\r\n\r\n";
     return text;
@@ -92,7 +92,8 @@ std::optional<std::string> SsdpSearch::run(Clock::duration timeout) const {
         if (received <= 0) {
             continue;
         }
-        const std::string answer = Utf8::repaired(toString(ByteView(buffer.data(), static_cast<std::size_t>(received))));
+        const std::string answer =
+            Utf8::repaired(toString(ByteView(buffer.data(), static_cast<std::size_t>(received))));
         if (auto found = location(answer)) {
             return found;
         }

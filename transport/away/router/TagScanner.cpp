@@ -8,9 +8,13 @@ namespace {
 
 constexpr std::string_view whiteSpace = " \t\n\v\f\r";
 
-bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool isWordChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
-bool isSpace(char c) { return whiteSpace.find(c) != std::string_view::npos; }
+bool isSpace(char c) {
+    return whiteSpace.find(c) != std::string_view::npos;
+}
 
 // Where `name` can start after the "<" (or "</") at `at`: after a prefix of
 // word characters and a colon, or right there. Each is npos when it does not fit.

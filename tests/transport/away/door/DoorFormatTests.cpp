@@ -13,15 +13,14 @@ namespace velm {
 namespace {
 
 using test::asBytes;
-using test::extended;
-using test::flipped;
 using test::doorNumber;
 using test::doorVector;
+using test::extended;
+using test::flipped;
 
 Date unixDate(double seconds) {
     return Date(seconds - Date::referenceDateInUnixTime);
 }
-
 
 Door::KnockId knockId(ByteView bytes) {
     Door::KnockId id{};

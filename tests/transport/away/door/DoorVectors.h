@@ -36,7 +36,11 @@ template <typename T> T doorEntry(std::string_view name) {
     return found->get<T>();
 }
 
-inline Bytes doorVector(std::string_view name) { return fromHex(doorEntry<std::string>(name)); }
-inline std::uint64_t doorNumber(std::string_view name) { return doorEntry<std::uint64_t>(name); }
+inline Bytes doorVector(std::string_view name) {
+    return fromHex(doorEntry<std::string>(name));
+}
+inline std::uint64_t doorNumber(std::string_view name) {
+    return doorEntry<std::uint64_t>(name);
+}
 
 } // namespace velm::test

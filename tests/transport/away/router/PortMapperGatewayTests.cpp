@@ -1,11 +1,9 @@
+#include "tests/support/FakeGateway.h"
 #include "transport/away/router/PortMapper.h"
 #include "transport/away/router/RouterNetwork.h"
 
-#include "tests/support/FakeGateway.h"
-
-#include <gtest/gtest.h>
-
 #include <future>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -19,8 +17,7 @@ const std::string ip2 = "urn:schemas-upnp-org:service:WANIPConnection:2";
 const std::string ppp1 = "urn:schemas-upnp-org:service:WANPPPConnection:1";
 
 // Waits for the one result of an operation; the bound guards against a hang.
-template <class T, class Start>
-PortMapperResult<T> wait(Start start) {
+template <class T, class Start> PortMapperResult<T> wait(Start start) {
     auto promise = std::make_shared<std::promise<PortMapperResult<T>>>();
     auto future = promise->get_future();
     start([promise](PortMapperResult<T> result) { promise->set_value(std::move(result)); });
@@ -63,8 +60,8 @@ TEST_F(PortMapperGatewayTest, FindsTheChosenServiceAndTalksToIt) {
         gateway.setServices(expected.services);
         const auto found = findGateway();
         ASSERT_TRUE(found.ok()) << found.failure().description();
-        EXPECT_EQ(found.value(), (PortMapperGateway{"127.0.0.1", gateway.httpPort(), expected.path, expected.type,
-                                                    "127.0.0.1"}));
+        EXPECT_EQ(found.value(), (PortMapperGateway{"127.0.0.1", gateway.httpPort(), expected.path,
+                                                    expected.type, "127.0.0.1"}));
 
         const auto address = wait<std::string>([&](auto done) { mapper->externalAddress(done); });
         ASSERT_TRUE(address.ok());

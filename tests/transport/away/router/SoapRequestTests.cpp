@@ -2,14 +2,13 @@
 #include "transport/away/router/TagScanner.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace velm {
 namespace {
 
-const PortMapperGateway gateway{"192.168.1.1", 5000, "/ctl/IPConn", "urn:schemas-upnp-org:service:WANIPConnection:1",
-                                "192.168.1.20"};
+const PortMapperGateway gateway{"192.168.1.1", 5000, "/ctl/IPConn",
+                                "urn:schemas-upnp-org:service:WANIPConnection:1", "192.168.1.20"};
 
 TEST(SoapRequestTest, DescriptionRequestAlwaysNamesThePort) {
     EXPECT_EQ(RouterRequest::get("/rootDesc.xml", "192.168.1.1", 80),
@@ -38,8 +37,9 @@ TEST(SoapTagScanTest, ReadsPlainPrefixedAndNestedElements) {
     EXPECT_EQ(TagScanner::tagValue("NewExternalIPAddress",
                                    "<NewExternalIPAddress>\r\n  203.0.113.7 \t</NewExternalIPAddress>"),
               "203.0.113.7");
-    EXPECT_EQ(TagScanner::tagValue("NewExternalIPAddress",
-                                   "<m:NewExternalIPAddress dt:dt=\"string\" x='1'>1.2.3.4</m:NewExternalIPAddress>"),
+    EXPECT_EQ(TagScanner::tagValue(
+                  "NewExternalIPAddress",
+                  "<m:NewExternalIPAddress dt:dt=\"string\" x='1'>1.2.3.4</m:NewExternalIPAddress>"),
               "1.2.3.4");
     // A prefix that is itself the name, and a closing tag with another prefix.
     EXPECT_EQ(TagScanner::tagValue("a", "<a:a>x</b:a>"), "x");

@@ -1,18 +1,15 @@
+#include "tests/support/FakeGateway.h"
 #include "transport/away/router/PortMapper.h"
 #include "transport/away/router/RouterNetwork.h"
-
-#include "tests/support/FakeGateway.h"
-
-#include <gtest/gtest.h>
-
-#include <net/if.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <future>
+#include <gtest/gtest.h>
+#include <net/if.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -50,7 +47,8 @@ void searchTheGroup() {
     auto mapper = PortMapper::make("Velm", Queue::make("velm.portmapper.test"), RouterNetwork::make(),
                                    PortMapper::Timing{});
     std::promise<PortMapperResult<std::string>> address;
-    mapper->externalAddress([&](PortMapperResult<std::string> result) { address.set_value(std::move(result)); });
+    mapper->externalAddress(
+        [&](PortMapperResult<std::string> result) { address.set_value(std::move(result)); });
     auto future = address.get_future();
     ASSERT_EQ(future.wait_for(60s), std::future_status::ready);
     const auto result = future.get();
