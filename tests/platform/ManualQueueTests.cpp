@@ -1,4 +1,5 @@
 #include "platform/dispatch/ManualQueue.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "tests/support/LogCapture.h"
 
 #include <chrono>
@@ -127,6 +128,33 @@ TEST_F(ManualQueueTest, HugeDelaysSaturateInsteadOfOverflowing) {
     queue.advance(Queue::Clock::duration::max());
     EXPECT_EQ(ran, (Names{"end of time"}));
     EXPECT_EQ(queue.now(), Queue::Clock::time_point::max());
+}
+
+TEST(WhileAlive, CallsTheOwnerOnlyWhileItLivesAndPostsWithCopiesOfTheArguments) {
+    struct Owner {
+        std::vector<std::string> heard;
+        void hear(const std::string& word) { heard.push_back(word); }
+    };
+    const auto queue = std::make_shared<ManualQueue>("velm.test.weak");
+    auto owner = std::make_shared<Owner>();
+    const auto direct = whileAlive(owner, &Owner::hear);
+    const auto posted =
+        onQueueWhileAlive(queue, owner, [](Owner& self, std::string word) { self.hear(word + "!"); });
+
+    direct(std::string("now"));
+    std::string word = "later";
+    posted(word);
+    word = "changed";
+    EXPECT_EQ(owner->heard, Names{"now"});
+    queue->runUntilIdle();
+    EXPECT_EQ(owner->heard, (Names{"now", "later!"}));
+
+    posted(std::string("too late"));
+    const std::weak_ptr<Owner> gone = owner;
+    owner.reset();
+    EXPECT_TRUE(gone.expired()); // neither callable keeps the owner alive
+    direct(std::string("after"));
+    queue->runUntilIdle();
 }
 
 } // namespace
