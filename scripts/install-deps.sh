@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Velm Host need.
+# Installs the Debian packages that building, testing and running Velm Host need.
 # Does nothing when every package is already present.
 set -euo pipefail
 
@@ -7,13 +7,18 @@ packages=(
   # toolchain
   g++ cmake ninja-build pkg-config
   # libraries
-  libssl-dev libasio-dev nlohmann-json3-dev libicu-dev uuid-dev
+  libssl-dev libasio-dev nlohmann-json3-dev libicu-dev uuid-dev libturbojpeg0-dev
   # local-network service discovery
   libavahi-client-dev
+  # the desktop: screens, input, accessibility, buses, desktop entries, user interface
+  libx11-dev libxtst-dev libxi-dev libxrandr-dev libxfixes-dev libxext-dev
+  libatspi2.0-dev libsystemd-dev libglib2.0-dev qt6-base-dev libqt6svg6
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev iproute2
-  # the mDNS daemon and the bus it answers on, for the discovery tests
-  avahi-daemon dbus
+  # the services tests run: an mDNS daemon and its bus, an X server, the accessibility bus, a tray
+  avahi-daemon dbus xvfb x11-xserver-utils xdotool at-spi2-core trayer python3-dbus python3-gi
+  # fuzzing and the format check
+  clang-14 libfuzzer-14-dev clang-format-14
 )
 
 missing=()
@@ -32,7 +37,13 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 1
 fi
 
+# Another package manager (an unattended upgrade, a second install) may hold the lock for a while:
+# wait for it rather than fail at once.
+lock_wait=300
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update
-apt-get install -y --no-install-recommends "${missing[@]}"
+if ! apt-get -o DPkg::Lock::Timeout=$lock_wait update ||
+  ! apt-get -o DPkg::Lock::Timeout=$lock_wait install -y --no-install-recommends "${missing[@]}"; then
+  echo "install-deps: apt-get failed (another package manager may have held its lock for over ${lock_wait} s)" >&2
+  exit 1
+fi
