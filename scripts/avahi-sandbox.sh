@@ -67,7 +67,7 @@ stop() {
 
 start() {
   if [[ $(id -u) -ne 0 ]]; then
-    echo "avahi-sandbox: network namespaces need root" >&2
+    echo "avahi-sandbox: making a network namespace needs root" >&2
     return 1
   fi
   for tool in dbus-daemon avahi-daemon ip; do
@@ -98,7 +98,10 @@ EOF
   wait_for "the private bus" "[[ -S '$socket' ]]"
 
   local namespace=velm-avahi-$$
-  ip netns add "$namespace"
+  if ! ip netns add "$namespace" 2>"$state/netns.log"; then
+    echo "avahi-sandbox: cannot make a network namespace here ($(head -n 1 "$state/netns.log"))" >&2
+    return 1
+  fi
   echo "$namespace" >"$state/netns"
   ip -n "$namespace" link set lo up
 

@@ -1,31 +1,80 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test.
-# In CI (CI=true) it also builds with -Werror and runs the tests a second
-# time under AddressSanitizer and UndefinedBehaviorSanitizer.
+# In CI (CI=true) it also checks the formatting, builds with -Werror and runs the tests a second time
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh"
 
-# The discovery tests need an mDNS daemon that cannot reach a real network: as root, one runs for
-# the whole test run on a private bus, inside a namespace with only loopback. Without root those
-# tests skip.
-if [[ $(id -u) -eq 0 ]]; then
-  avahi_state=$(mktemp -d /tmp/velm-avahi.XXXXXX)
-  trap '"$root/scripts/avahi-sandbox.sh" stop "$avahi_state"' EXIT
-  "$root/scripts/avahi-sandbox.sh" start "$avahi_state" >/dev/null
-  set -a
-  # shellcheck disable=SC1091
-  source "$avahi_state/env"
-  set +a
-fi
+# The services some tests need, each started by a sandbox script that prints the environment those
+# tests read and stopped by it again, by process id. A service that cannot start here (no root, no
+# network namespaces) makes its tests skip, and says so once.
+running=()
+stop_services() {
+  local entry
+  for entry in "${running[@]}"; do
+    "$root/scripts/${entry%% *}" stop "${entry#* }" || true
+  done
+}
+trap stop_services EXIT
+
+start_service() {
+  local script=$1 what=$2 state
+  state=$(mktemp -d "/tmp/velm-${script%%-*}.XXXXXX")
+  if "$root/scripts/$script" start "$state" >"$state.log" 2>&1; then
+    running+=("$script $state")
+    set -a
+    # shellcheck disable=SC1091
+    source "$state/env"
+    set +a
+  else
+    echo "test: the $what tests skip: $(tail -n 1 "$state.log")"
+    rm -rf "$state"
+  fi
+  rm -f "$state.log"
+}
+
+start_service avahi-sandbox.sh discovery
+
+# Every test case is a test of its own; most wait on loopback rather than on the processor, so a
+# two-core machine runs four at a time.
+jobs=$(nproc)
+((jobs < 4)) && jobs=4
+
+# Names the tests that skipped and why (the line a skip prints after "Skipped").
+report_skips() {
+  local log=$1/Testing/Temporary/LastTest.log
+  [[ -f "$log" ]] || return 0
+  local skipped
+  skipped=$(awk '
+    /^[0-9]+\/[0-9]+ Test: / { name = $3; reason = ""; grab = 0; next }
+    grab { reason = $0; grab = 0 }
+    /: Skipped$/ { grab = 1 }
+    /^Test Skipped/ { print "  " name ": " (reason == "" ? "(no reason given)" : reason) }
+  ' "$log")
+  if [[ -n "$skipped" ]]; then
+    echo "test: $(wc -l <<<"$skipped") tests skipped:"
+    echo "$skipped"
+  else
+    echo "test: no test skipped"
+  fi
+}
 
 run_suite() {
   local flavour=$1
   local dir=$root/build/$flavour
   "$root/scripts/build.sh" "$flavour" "$dir"
-  ctest --test-dir "$dir" --output-on-failure --parallel "$(nproc)" --timeout 600
+  local status=0
+  ctest --test-dir "$dir" --output-on-failure --parallel "$jobs" --timeout 600 || status=$?
+  report_skips "$dir"
+  return $status
 }
+
+if [[ "${CI:-}" == "true" ]]; then
+  echo "test: checking the formatting"
+  (cd "$root" && git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format-14 --dry-run -Werror)
+fi
 
 run_suite plain
 if [[ "${CI:-}" == "true" ]]; then

@@ -1,7 +1,7 @@
 #include "platform/discovery/AvahiBrowser.h"
 
 #include "platform/core/Utf8.h"
-#include "platform/discovery/AvahiConnection.h"
+#include "platform/discovery/AvahiMember.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/log/Log.h"
 
@@ -42,27 +42,23 @@ TxtRecord toTxtRecord(AvahiStringList* list) {
 // Avahi objects and the list of instances are guarded by the poll lock; the generation and the
 // handlers, which reports read on the queue, by `lock_`. The poll lock is never taken while
 // `lock_` is held.
-class AvahiBrowser::Core final : public AvahiConnection::Member, public std::enable_shared_from_this<Core> {
+class AvahiBrowser::Core final : public AvahiMember, public std::enable_shared_from_this<Core> {
 public:
-    explicit Core(std::shared_ptr<Queue> queue)
-        : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
+    explicit Core(std::shared_ptr<Queue> queue) : AvahiMember(std::move(queue)) {}
 
-    void join() {
-        AvahiConnection::Guard guard(*connection_);
-        connection_->add(*this);
+    void setOnState(StateHandler handler) {
+        std::lock_guard guard(lock_);
+        onState_ = std::move(handler);
     }
 
-    void leave() {
-        AvahiConnection::Guard guard(*connection_);
-        stopReports(nullptr, nullptr);
-        active_ = false;
-        dropBrowser();
-        connection_->remove(*this);
+    void setOnResults(ResultsHandler handler) {
+        std::lock_guard guard(lock_);
+        onResults_ = std::move(handler);
     }
 
-    void start(std::string type, StateHandler onState, ResultsHandler onResults) {
+    void start(std::string type) {
         AvahiConnection::Guard guard(*connection_);
-        stopReports(std::move(onState), std::move(onResults));
+        stopReports();
         dropBrowser();
         type_ = std::move(type);
         active_ = true;
@@ -71,9 +67,9 @@ public:
         follow(client, client != nullptr ? avahi_client_get_state(client) : AVAHI_CLIENT_FAILURE);
     }
 
-    void stop() {
+    void halt() override {
         AvahiConnection::Guard guard(*connection_);
-        stopReports(nullptr, nullptr);
+        stopReports();
         active_ = false;
         dropBrowser();
     }
@@ -262,11 +258,9 @@ private:
         return list;
     }
 
-    void stopReports(StateHandler onState, ResultsHandler onResults) {
+    void stopReports() {
         std::lock_guard guard(lock_);
         ++generation_;
-        onState_ = std::move(onState);
-        onResults_ = std::move(onResults);
     }
 
     std::uint64_t currentGeneration() {
@@ -305,9 +299,6 @@ private:
         return generation == generation_ ? this->*field : Handler();
     }
 
-    const std::shared_ptr<Queue> queue_;
-    const std::shared_ptr<AvahiConnection> connection_;
-
     std::string type_;
     bool active_ = false;
     AvahiServiceBrowser* browser_ = nullptr;
@@ -328,12 +319,20 @@ AvahiBrowser::~AvahiBrowser() {
     core_->leave();
 }
 
-void AvahiBrowser::start(std::string type, StateHandler onState, ResultsHandler onResults) {
-    core_->start(std::move(type), std::move(onState), std::move(onResults));
+void AvahiBrowser::setOnState(StateHandler handler) {
+    core_->setOnState(std::move(handler));
+}
+
+void AvahiBrowser::setOnResults(ResultsHandler handler) {
+    core_->setOnResults(std::move(handler));
+}
+
+void AvahiBrowser::start(std::string type) {
+    core_->start(std::move(type));
 }
 
 void AvahiBrowser::stop() {
-    core_->stop();
+    core_->halt();
 }
 
 } // namespace velm

@@ -17,7 +17,9 @@ public:
     AvahiBrowser(const AvahiBrowser&) = delete;
     AvahiBrowser& operator=(const AvahiBrowser&) = delete;
 
-    void start(std::string type, StateHandler onState, ResultsHandler onResults) override;
+    void setOnState(StateHandler handler) override;
+    void setOnResults(ResultsHandler handler) override;
+    void start(std::string type) override;
     void stop() override;
 
 private:

@@ -1,7 +1,7 @@
 #include "platform/discovery/AvahiPublisher.h"
 
 #include "platform/core/Utf8.h"
-#include "platform/discovery/AvahiConnection.h"
+#include "platform/discovery/AvahiMember.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/log/Log.h"
 
@@ -43,27 +43,18 @@ AvahiStringList* toStringList(const TxtRecord& txt) {
 // Everything Avahi touches (the advert, the entry group) is guarded by the poll lock; the
 // generation and the handler, which reports read on the queue, by `lock_`. The poll lock is never
 // taken while `lock_` is held.
-class AvahiPublisher::Core final : public AvahiConnection::Member, public std::enable_shared_from_this<Core> {
+class AvahiPublisher::Core final : public AvahiMember, public std::enable_shared_from_this<Core> {
 public:
-    explicit Core(std::shared_ptr<Queue> queue)
-        : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
+    explicit Core(std::shared_ptr<Queue> queue) : AvahiMember(std::move(queue)) {}
 
-    void join() {
-        AvahiConnection::Guard guard(*connection_);
-        connection_->add(*this);
+    void setOnState(StateHandler handler) {
+        std::lock_guard guard(lock_);
+        onState_ = std::move(handler);
     }
 
-    void leave() {
+    void publish(ServiceAdvert advert) {
         AvahiConnection::Guard guard(*connection_);
-        stopReports(nullptr);
-        advert_.reset();
-        dropGroup();
-        connection_->remove(*this);
-    }
-
-    void publish(ServiceAdvert advert, StateHandler onState) {
-        AvahiConnection::Guard guard(*connection_);
-        stopReports(std::move(onState));
+        stopReports();
         dropGroup();
         advert_.reset();
         lastReport_.reset();
@@ -83,9 +74,9 @@ public:
         follow(client, client != nullptr ? avahi_client_get_state(client) : AVAHI_CLIENT_FAILURE);
     }
 
-    void withdraw() {
+    void halt() override {
         AvahiConnection::Guard guard(*connection_);
-        stopReports(nullptr);
+        stopReports();
         advert_.reset();
         dropGroup();
     }
@@ -198,11 +189,10 @@ private:
         }
     }
 
-    // Ends the reports of the current publication and sets the handler for the next.
-    void stopReports(StateHandler onState) {
+    // Ends the reports of the current publication.
+    void stopReports() {
         std::lock_guard guard(lock_);
         ++generation_;
-        onState_ = std::move(onState);
     }
 
     // Hands a state to the queue unless it repeats the last one.
@@ -235,9 +225,6 @@ private:
         });
     }
 
-    const std::shared_ptr<Queue> queue_;
-    const std::shared_ptr<AvahiConnection> connection_;
-
     std::optional<ServiceAdvert> advert_;
     std::string name_;
     int renames_ = 0;
@@ -258,12 +245,16 @@ AvahiPublisher::~AvahiPublisher() {
     core_->leave();
 }
 
-void AvahiPublisher::publish(ServiceAdvert advert, StateHandler onState) {
-    core_->publish(std::move(advert), std::move(onState));
+void AvahiPublisher::setOnState(StateHandler handler) {
+    core_->setOnState(std::move(handler));
+}
+
+void AvahiPublisher::publish(ServiceAdvert advert) {
+    core_->publish(std::move(advert));
 }
 
 void AvahiPublisher::withdraw() {
-    core_->withdraw();
+    core_->halt();
 }
 
 } // namespace velm

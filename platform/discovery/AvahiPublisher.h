@@ -21,7 +21,8 @@ public:
     AvahiPublisher(const AvahiPublisher&) = delete;
     AvahiPublisher& operator=(const AvahiPublisher&) = delete;
 
-    void publish(ServiceAdvert advert, StateHandler onState) override;
+    void setOnState(StateHandler handler) override;
+    void publish(ServiceAdvert advert) override;
     void withdraw() override;
 
 private:

@@ -1,7 +1,7 @@
 #include "platform/discovery/AvahiResolver.h"
 
 #include "platform/core/Utf8.h"
-#include "platform/discovery/AvahiConnection.h"
+#include "platform/discovery/AvahiMember.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/log/Log.h"
 
@@ -39,21 +39,9 @@ std::string hostNameOf(const char* name) {
 // The Avahi resolver and the generation it serves are guarded by the poll lock; the generation,
 // completion and time-out of the current resolution, which the queue reads, by `lock_`. The poll
 // lock is never taken while `lock_` is held.
-class AvahiResolver::Core final : public AvahiConnection::Member, public std::enable_shared_from_this<Core> {
+class AvahiResolver::Core final : public AvahiMember, public std::enable_shared_from_this<Core> {
 public:
-    explicit Core(std::shared_ptr<Queue> queue)
-        : queue_(std::move(queue)), connection_(AvahiConnection::shared()) {}
-
-    void join() {
-        AvahiConnection::Guard guard(*connection_);
-        connection_->add(*this);
-    }
-
-    void leave() {
-        cancel();
-        AvahiConnection::Guard guard(*connection_);
-        connection_->remove(*this);
-    }
+    explicit Core(std::shared_ptr<Queue> queue) : AvahiMember(std::move(queue)) {}
 
     void resolve(ServiceInstance instance, std::chrono::steady_clock::duration timeout,
                  Completion completion) {
@@ -102,7 +90,7 @@ public:
         }
     }
 
-    void cancel() {
+    void halt() override {
         WorkItem timeout;
         {
             std::lock_guard guard(lock_);
@@ -180,9 +168,6 @@ private:
         }
     }
 
-    const std::shared_ptr<Queue> queue_;
-    const std::shared_ptr<AvahiConnection> connection_;
-
     AvahiServiceResolver* resolver_ = nullptr;
     std::uint64_t serving_ = 0;
 
@@ -206,7 +191,7 @@ void AvahiResolver::resolve(ServiceInstance instance, std::chrono::steady_clock:
 }
 
 void AvahiResolver::cancel() {
-    core_->cancel();
+    core_->halt();
 }
 
 } // namespace velm

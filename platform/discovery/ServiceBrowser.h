@@ -59,8 +59,11 @@ public:
 
     virtual ~ServiceBrowser() = default;
 
+    // Receive the reports of the current browsing, on the browser's queue; set before start().
+    virtual void setOnState(StateHandler handler) = 0;
+    virtual void setOnResults(ResultsHandler handler) = 0;
     // Browses for `type` ("_velm._tcp") in the default domain, replacing any earlier browsing.
-    virtual void start(std::string type, StateHandler onState, ResultsHandler onResults) = 0;
+    virtual void start(std::string type) = 0;
     // Stops browsing. Reports nothing.
     virtual void stop() = 0;
 };

@@ -51,9 +51,11 @@ public:
 
     virtual ~ServicePublisher() = default;
 
-    // Publishes `advert` in place of whatever this publisher announced before, and reports its
-    // states to `onState` until the next publish() or withdraw().
-    virtual void publish(ServiceAdvert advert, StateHandler onState) = 0;
+    // Receives the states of the current publication, on the publisher's queue; set before publish().
+    virtual void setOnState(StateHandler handler) = 0;
+    // Publishes `advert` in place of whatever this publisher announced before; its states are
+    // reported until the next publish() or withdraw().
+    virtual void publish(ServiceAdvert advert) = 0;
     // Takes the service off the network. Reports nothing.
     virtual void withdraw() = 0;
 };

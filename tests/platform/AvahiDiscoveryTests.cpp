@@ -60,7 +60,8 @@ std::optional<ServiceBrowser::Result> findNamed(const Results& results, const st
 // Publishes and waits until the service is on the network, or refused: gives the final state.
 std::optional<PublisherState> publish(ServicePublisher& publisher, ServiceAdvert advert) {
     Inbox<PublisherState> states;
-    publisher.publish(std::move(advert), states.handler());
+    publisher.setOnState(states.handler());
+    publisher.publish(std::move(advert));
     return states.first([](const PublisherState& s) {
         return s.kind() == PublisherState::Kind::registered || s.kind() == PublisherState::Kind::failed;
     });
@@ -98,7 +99,9 @@ TEST_F(AvahiDiscoveryTest, PublishedServiceIsBrowsedWithItsTxtAndResolvedToLoopb
     auto browser = discovery.makeBrowser(queue);
     Inbox<BrowserState> states;
     Inbox<Results> results;
-    browser->start(serviceType, states.handler(), results.handler());
+    browser->setOnState(states.handler());
+    browser->setOnResults(results.handler());
+    browser->start(serviceType);
     ASSERT_TRUE(states.first([](const BrowserState& s) { return s.kind() == BrowserState::Kind::browsing; }));
     auto listed = results.first([&](const Results& r) { return findNamed(r, name).has_value(); });
     ASSERT_TRUE(listed);
@@ -175,10 +178,12 @@ std::optional<std::string> everythingReportsTheMissingDaemon() {
     AvahiDiscovery discovery;
     auto publisher = discovery.makePublisher(queue);
     Inbox<PublisherState> published;
-    publisher->publish({"Velm Alone", serviceType, 1, {}}, published.handler());
+    publisher->setOnState(published.handler());
+    publisher->publish({"Velm Alone", serviceType, 1, {}});
     auto browser = discovery.makeBrowser(queue);
     Inbox<BrowserState> browsed;
-    browser->start(serviceType, browsed.handler(), [](const Results&) {});
+    browser->setOnState(browsed.handler());
+    browser->start(serviceType);
     auto resolver = discovery.makeResolver(queue);
     Inbox<Resolved> resolved;
     resolver->resolve({"Velm Alone", serviceType, "local"}, 60s, resolved.handler());
@@ -222,7 +227,8 @@ TEST_F(AvahiDiscoveryAbsentTest, PublicationReturnsWithTheDaemon) {
             AvahiDiscovery discovery;
             auto publisher = discovery.makePublisher(queue);
             Inbox<PublisherState> states;
-            publisher->publish({"Velm Phoenix", serviceType, 1, {}}, states.handler());
+            publisher->setOnState(states.handler());
+            publisher->publish({"Velm Phoenix", serviceType, 1, {}});
             const auto lastIs = [&](PublisherState::Kind kind) {
                 return states.log->waitFor(
                     [kind](const auto& seen) { return !seen.empty() && seen.back().kind() == kind; });

@@ -73,9 +73,15 @@ public:
     explicit FakePublisher(Reporter reporter) : reporter_(std::move(reporter)) {}
     ~FakePublisher() override { withdraw(); }
 
-    void publish(ServiceAdvert advert, StateHandler onState) override {
+    void setOnState(StateHandler handler) override {
+        std::lock_guard guard(reporter_.network()->lock);
+        onState_ = std::move(handler);
+    }
+
+    void publish(ServiceAdvert advert) override {
         std::lock_guard guard(reporter_.network()->lock);
         takeDown();
+        const StateHandler onState = onState_;
         reporter_.network()->services.push_back({advert, advert.txt, this});
         reporter_.post([onState, state = State::registering()] { onState(state); });
         reporter_.post([onState, state = State::registered(advert.name)] { onState(state); });
@@ -97,6 +103,7 @@ private:
     }
 
     Reporter reporter_;
+    StateHandler onState_;
 };
 
 class FakeBrowser final : public ServiceBrowser {
@@ -112,12 +119,20 @@ public:
         std::erase(reporter_.network()->listeners, &follow_);
     }
 
-    void start(std::string type, StateHandler onState, ResultsHandler onResults) override {
+    void setOnState(StateHandler handler) override {
+        std::lock_guard guard(reporter_.network()->lock);
+        onState_ = std::move(handler);
+    }
+
+    void setOnResults(ResultsHandler handler) override {
+        std::lock_guard guard(reporter_.network()->lock);
+        onResults_ = std::move(handler);
+    }
+
+    void start(std::string type) override {
         std::lock_guard guard(reporter_.network()->lock);
         reporter_.restart();
         type_ = std::move(type);
-        onState_ = std::move(onState);
-        onResults_ = std::move(onResults);
         lastState_.reset();
         lastResults_.clear();
         follow_();

@@ -1,6 +1,7 @@
 #include "transport/discovery/HostBrowser.h"
 
 #include "platform/discovery/Discovery.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "protocol/UnicodeText.h"
 #include "transport/channel/VelmService.h"
 #include "transport/discovery/DiscoveryLog.h"
@@ -86,19 +87,16 @@ void HostBrowser::begin() {
     browser_ = discovery_->makeBrowser(queue_);
     const auto generation = ++generation_;
     hasReported_ = false;
-    auto weak = weak_from_this();
-    browser_->start(
-        std::string(VelmService::serviceType),
-        [weak, generation](const ServiceBrowser::State& state) {
-            if (auto self = weak.lock()) {
-                self->handleState(generation, state);
-            }
-        },
-        [weak, generation](const std::vector<ServiceBrowser::Result>& results) {
-            if (auto self = weak.lock()) {
-                self->handleResults(generation, results);
-            }
-        });
+    browser_->setOnState(
+        whileAlive(shared_from_this(), [generation](HostBrowser& self, const ServiceBrowser::State& state) {
+            self.handleState(generation, state);
+        }));
+    browser_->setOnResults(
+        whileAlive(shared_from_this(),
+                   [generation](HostBrowser& self, const std::vector<ServiceBrowser::Result>& results) {
+                       self.handleResults(generation, results);
+                   }));
+    browser_->start(std::string(VelmService::serviceType));
 }
 
 void HostBrowser::end() {

@@ -1,6 +1,7 @@
 #include "transport/discovery/HostListener.h"
 
 #include "platform/discovery/Discovery.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsParameters.h"
 #include "transport/channel/ControlChannel.h"
@@ -209,27 +210,24 @@ void HostListener::advertise(const Start& start, std::uint16_t port) {
         txt.add(std::string(VelmService::modelNameKey), *options_.model.name);
     }
     publisher_ = discovery_->makePublisher(queue_);
-    publisher_->publish({*start.name, std::string(VelmService::serviceType), port, std::move(txt)},
-                        [weak = weak_from_this()](const ServicePublisher::State& state) {
-                            auto self = weak.lock();
-                            if (!self) {
-                                return;
-                            }
-                            switch (state.kind()) {
-                            case ServicePublisher::State::Kind::registered:
-                                self->publishedName_ = state.name();
-                                discoveryLog.info("Bonjour registered: %s", state.name().c_str());
-                                break;
-                            case ServicePublisher::State::Kind::unavailable:
-                                discoveryLog.info("Bonjour unavailable: %s", state.message().c_str());
-                                break;
-                            case ServicePublisher::State::Kind::failed:
-                                discoveryLog.error("Bonjour failed: %s", state.message().c_str());
-                                break;
-                            case ServicePublisher::State::Kind::registering:
-                                break;
-                            }
-                        });
+    publisher_->setOnState(
+        whileAlive(shared_from_this(), [](HostListener& self, const ServicePublisher::State& state) {
+            switch (state.kind()) {
+            case ServicePublisher::State::Kind::registered:
+                self.publishedName_ = state.name();
+                discoveryLog.info("Bonjour registered: %s", state.name().c_str());
+                break;
+            case ServicePublisher::State::Kind::unavailable:
+                discoveryLog.info("Bonjour unavailable: %s", state.message().c_str());
+                break;
+            case ServicePublisher::State::Kind::failed:
+                discoveryLog.error("Bonjour failed: %s", state.message().c_str());
+                break;
+            case ServicePublisher::State::Kind::registering:
+                break;
+            }
+        }));
+    publisher_->publish({*start.name, std::string(VelmService::serviceType), port, std::move(txt)});
 }
 
 void HostListener::withdraw() {
