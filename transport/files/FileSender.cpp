@@ -31,15 +31,19 @@ FileSender::FileSender(std::shared_ptr<ControlChannel> channel, ReadableFile fil
                        std::shared_ptr<Queue> queue)
     : channel_(std::move(channel)), queue_(std::move(queue)), size_(size), file_(std::move(file)) {}
 
-void FileSender::start(Progress progress, Completion completion) {
-    queue_->post([self = shared_from_this(), progress = std::move(progress),
-                  completion = std::move(completion)]() mutable {
-        if (self->finished_) {
-            return;
+void FileSender::setOnProgress(Progress handler) {
+    progress_ = std::move(handler);
+}
+
+void FileSender::setOnFinished(Completion handler) {
+    completion_ = std::move(handler);
+}
+
+void FileSender::start() {
+    queue_->post([self = shared_from_this()] {
+        if (!self->finished_) {
+            self->sendNext();
         }
-        self->progress_ = std::move(progress);
-        self->completion_ = std::move(completion);
-        self->sendNext();
     });
 }
 

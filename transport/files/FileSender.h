@@ -39,8 +39,11 @@ public:
     FileSender(const FileSender&) = delete;
     FileSender& operator=(const FileSender&) = delete;
 
+    // Set before start.
+    void setOnProgress(Progress handler);
+    void setOnFinished(Completion handler);
     // Schedules the first chunk on the queue and returns at once. Call once.
-    void start(Progress progress, Completion completion);
+    void start();
     // Stops the transfer: at once when called on the queue (from a callback, say), else as the
     // queue's next step. Nothing is read, sent or reported afterwards.
     void cancel();

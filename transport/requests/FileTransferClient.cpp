@@ -17,7 +17,7 @@ std::shared_ptr<FileTransferClient> FileTransferClient::make(Endpoint endpoint, 
 
 FileTransferClient::FileTransferClient(std::shared_ptr<ControlChannel> channel, std::string deviceID,
                                        std::string deviceName, ByteView deviceKey, AwaySigner awaySigner)
-    : channel_(std::move(channel)), deviceID_(std::move(deviceID)), deviceName_(std::move(deviceName)),
+    : request_(std::move(channel)), deviceID_(std::move(deviceID)), deviceName_(std::move(deviceName)),
       deviceKey_(deviceKey), awaySigner_(std::move(awaySigner)), queue_(Queue::make(queueLabel)) {}
 
 void FileTransferClient::upload(std::filesystem::path file, std::string name, std::uint64_t size,
@@ -59,29 +59,22 @@ void FileTransferClient::cancel() {
 }
 
 void FileTransferClient::begin(std::variant<Upload, Download> job, Progress progress, Finish finish) {
-    if (finished_ || job_) {
+    if (request_.isFinished() || job_) {
         finish(FileTransferError::cancelled());
         return;
     }
     job_ = std::move(job);
     progress_ = std::move(progress);
-    onFinish_ = std::move(finish);
-    if (!channel_) {
+    request_.setCompletion(std::move(finish));
+    if (!request_.channel()) {
         this->finish(FileTransferError::connectionLost());
         return;
     }
-    channel_->setOnEvent([weak = weak_from_this()](ControlChannel::Event event) {
-        if (const auto self = weak.lock()) {
-            self->handle(event);
-        }
-    });
-    channel_->start(queue_);
+    request_.listen(shared_from_this(), &FileTransferClient::handle);
+    request_.channel()->start(queue_);
 }
 
 void FileTransferClient::handle(const ControlChannel::Event& event) {
-    if (finished_) {
-        return;
-    }
     if (event.get<ControlChannel::Event::Ready>()) {
         sendRequest();
     } else if (const auto* control = event.get<ControlChannel::Event::Control>()) {
@@ -103,14 +96,10 @@ void FileTransferClient::sendRequest() {
     const auto* upload = std::get_if<Upload>(&*job_);
     auto request = upload ? FileTransferRequest::upload(upload->name, upload->size)
                           : FileTransferRequest::download(std::get<Download>(*job_).id);
-    DeviceRequest::prepareHello(*channel_, deviceID_, deviceName_, deviceKey_, awaySigner_, queue_,
-                                [weak = weak_from_this(), request = std::move(request)](ClientHello hello) {
-                                    const auto self = weak.lock();
-                                    if (self && !self->finished_) {
-                                        self->channel_->send(
-                                            ControlMessage::openFileTransfer(std::move(hello), request));
-                                    }
-                                });
+    DeviceRequest::prepareHello(*request_.channel(), deviceID_, deviceName_, deviceKey_, awaySigner_, queue_,
+                                request_.sender(shared_from_this(), [request](ClientHello hello) {
+                                    return ControlMessage::openFileTransfer(std::move(hello), request);
+                                }));
 }
 
 void FileTransferClient::replied(const FileTransferReply& reply) {
@@ -134,25 +123,24 @@ void FileTransferClient::replied(const FileTransferReply& reply) {
 }
 
 void FileTransferClient::startSending(const Upload& upload) {
-    sender_ = FileSender::open(channel_, upload.file, upload.size, queue_);
+    sender_ = FileSender::open(request_.channel(), upload.file, upload.size, queue_);
     if (!sender_) {
         finish(FileTransferError::cannotRead());
         return;
     }
-    const auto weak = weak_from_this();
-    sender_->start(
-        [weak](std::uint64_t sent) {
-            const auto self = weak.lock();
-            if (self && !self->finished_ && self->progress_) {
-                self->progress_(sent);
+    sender_->setOnProgress(whileAlive(shared_from_this(), [](FileTransferClient& self, std::uint64_t sent) {
+        if (!self.request_.isFinished() && self.progress_) {
+            self.progress_(sent);
+        }
+    }));
+    // Success only means every byte was handed over: the host's "stored" ends the upload.
+    sender_->setOnFinished(
+        whileAlive(shared_from_this(), [](FileTransferClient& self, std::optional<FileTransferError> error) {
+            if (error) {
+                self.finish(std::move(*error));
             }
-        },
-        [weak](std::optional<FileTransferError> error) {
-            // Success only means every byte was handed over: the host's "stored" ends the upload.
-            if (const auto self = weak.lock(); self && error) {
-                self->finish(std::move(*error));
-            }
-        });
+        }));
+    sender_->start();
 }
 
 void FileTransferClient::startReceiving(const Download& download, const FileTransferReply::Ready& ready) {
@@ -180,25 +168,17 @@ void FileTransferClient::received(const FileReceiver::Step& step) {
 }
 
 void FileTransferClient::finish(Outcome outcome) {
-    if (finished_) {
+    if (request_.isFinished()) {
         return;
     }
-    finished_ = true;
     if (sender_) {
         sender_->cancel();
     }
     if (receiver_ && std::holds_alternative<FileTransferError>(outcome)) {
         receiver_->cancel();
     }
-    if (channel_) {
-        channel_->cancel();
-    }
-    auto onFinish = std::move(onFinish_);
-    onFinish_ = nullptr;
     progress_ = nullptr;
-    if (onFinish) {
-        onFinish(std::move(outcome));
-    }
+    request_.finish(std::move(outcome));
 }
 
 } // namespace velm

@@ -10,6 +10,7 @@
 #include "transport/files/FileTransferError.h"
 #include "transport/keys/AwaySigning.h"
 #include "transport/keys/PreSharedKey.h"
+#include "transport/requests/OneShot.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -92,8 +93,8 @@ private:
     void received(const FileReceiver::Step& step);
     void finish(Outcome outcome);
 
-    // Absent when the device identifier cannot be a TLS identity.
-    const std::shared_ptr<ControlChannel> channel_;
+    // Its channel is absent when the device identifier cannot be a TLS identity.
+    OneShot<Outcome> request_;
     const std::string deviceID_;
     const std::string deviceName_;
     const SecretBytes deviceKey_;
@@ -103,10 +104,8 @@ private:
     // Touched on the queue only.
     std::optional<std::variant<Upload, Download>> job_;
     Progress progress_;
-    Finish onFinish_;
     std::shared_ptr<FileSender> sender_;
     std::unique_ptr<FileReceiver> receiver_;
-    bool finished_ = false;
 };
 
 } // namespace velm

@@ -15,71 +15,39 @@ std::shared_ptr<GlimpseClient> GlimpseClient::make(Endpoint endpoint, std::strin
 
 GlimpseClient::GlimpseClient(std::shared_ptr<ControlChannel> channel, std::string deviceID,
                              ByteView deviceKey, AwaySigner awaySigner)
-    : channel_(std::move(channel)), deviceID_(std::move(deviceID)), deviceKey_(deviceKey),
+    : request_(std::move(channel)), deviceID_(std::move(deviceID)), deviceKey_(deviceKey),
       awaySigner_(std::move(awaySigner)) {}
 
 void GlimpseClient::start(std::string deviceName, std::shared_ptr<Queue> queue, Completion completion) {
     queue_ = std::move(queue);
     deviceName_ = std::move(deviceName);
-    completion_ = std::move(completion);
+    request_.setCompletion(std::move(completion));
     queue_->post([self = shared_from_this()] { self->begin(); });
 }
 
 void GlimpseClient::begin() {
-    if (!channel_) {
-        finish(std::nullopt);
+    if (!request_.channel()) {
+        request_.finish(std::nullopt);
         return;
     }
-    channel_->setOnEvent([weak = weak_from_this()](ControlChannel::Event event) {
-        if (const auto self = weak.lock()) {
-            self->handle(event);
-        }
-    });
-    timeout_ = queue_->postAfter(timeout, [self = shared_from_this()] { self->finish(std::nullopt); });
-    channel_->start(queue_);
+    request_.listen(shared_from_this(), &GlimpseClient::handle);
+    request_.armTimeout(*queue_, timeout, shared_from_this(), [] { return std::optional<Bytes>(); });
+    request_.channel()->start(queue_);
 }
 
 void GlimpseClient::handle(const ControlChannel::Event& event) {
-    if (finished_) {
-        return;
-    }
     if (event.get<ControlChannel::Event::Ready>()) {
-        ask();
+        DeviceRequest::prepareHello(*request_.channel(), deviceID_, deviceName_, deviceKey_, awaySigner_,
+                                    queue_,
+                                    request_.sender(shared_from_this(), ControlMessage::requestGlimpse));
     } else if (const auto* control = event.get<ControlChannel::Event::Control>()) {
         if (const auto* glimpse = control->message.get<ControlMessage::Glimpse>()) {
-            finish(glimpse->jpeg);
+            request_.finish(glimpse->jpeg);
         } else if (control->message.get<ControlMessage::Bye>()) {
-            finish(std::nullopt);
+            request_.finish(std::nullopt);
         }
     } else if (event.get<ControlChannel::Event::Closed>()) {
-        finish(std::nullopt);
-    }
-}
-
-void GlimpseClient::ask() {
-    DeviceRequest::prepareHello(*channel_, deviceID_, deviceName_, deviceKey_, awaySigner_, queue_,
-                                [weak = weak_from_this()](ClientHello hello) {
-                                    const auto self = weak.lock();
-                                    if (self && !self->finished_) {
-                                        self->channel_->send(
-                                            ControlMessage::requestGlimpse(std::move(hello)));
-                                    }
-                                });
-}
-
-void GlimpseClient::finish(std::optional<Bytes> image) {
-    if (finished_) {
-        return;
-    }
-    finished_ = true;
-    timeout_.cancel();
-    if (channel_) {
-        channel_->cancel();
-    }
-    auto completion = std::move(completion_);
-    completion_ = nullptr;
-    if (completion) {
-        completion(std::move(image));
+        request_.finish(std::nullopt);
     }
 }
 

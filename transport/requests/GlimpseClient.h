@@ -7,6 +7,7 @@
 #include "platform/net/Endpoint.h"
 #include "transport/channel/ControlChannel.h"
 #include "transport/keys/AwaySigning.h"
+#include "transport/requests/OneShot.h"
 
 #include <chrono>
 #include <functional>
@@ -44,11 +45,10 @@ private:
 
     void begin();
     void handle(const ControlChannel::Event& event);
-    void ask();
-    void finish(std::optional<Bytes> image);
 
-    // Absent when the device identifier cannot be a TLS identity: such a client fails at once.
-    const std::shared_ptr<ControlChannel> channel_;
+    // Its channel is absent when the device identifier cannot be a TLS identity: such a client
+    // fails at once.
+    OneShot<std::optional<Bytes>> request_;
     const std::string deviceID_;
     const SecretBytes deviceKey_;
     const AwaySigner awaySigner_;
@@ -56,9 +56,6 @@ private:
     // Set by start, then touched on the queue only.
     std::shared_ptr<Queue> queue_;
     std::string deviceName_;
-    Completion completion_;
-    WorkItem timeout_;
-    bool finished_ = false;
 };
 
 } // namespace velm

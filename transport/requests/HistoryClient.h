@@ -9,6 +9,7 @@
 #include "protocol/ConnectionRecord.h"
 #include "transport/channel/ControlChannel.h"
 #include "transport/keys/AwaySigning.h"
+#include "transport/requests/OneShot.h"
 
 #include <functional>
 #include <memory>
@@ -80,10 +81,10 @@ private:
     void handle(const ControlChannel::Event& event);
     void ask();
     Result unansweredOrUnreachable() const;
-    void finish(Result result);
 
-    // Absent when the device identifier cannot be a TLS identity: such a client fails at once.
-    const std::shared_ptr<ControlChannel> channel_;
+    // Its channel is absent when the device identifier cannot be a TLS identity: such a client
+    // fails at once.
+    OneShot<Result> request_;
     const std::string deviceID_;
     const SecretBytes deviceKey_;
     const AwaySigner awaySigner_;
@@ -92,10 +93,7 @@ private:
     // Set by start, then touched on the queue only.
     std::shared_ptr<Queue> queue_;
     std::string deviceName_;
-    Completion completion_;
-    WorkItem timer_;
     bool asked_ = false;
-    bool finished_ = false;
 };
 
 } // namespace velm

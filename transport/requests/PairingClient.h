@@ -8,6 +8,7 @@
 #include "protocol/PairResponse.h"
 #include "transport/channel/ControlChannel.h"
 #include "transport/keys/Pairing.h"
+#include "transport/requests/OneShot.h"
 
 #include <chrono>
 #include <functional>
@@ -75,18 +76,14 @@ private:
     void begin();
     void handle(const ControlChannel::Event& event);
     void openResponse(const PairResponse& response);
-    void finish(Outcome outcome);
 
-    const std::shared_ptr<ControlChannel> channel_;
+    OneShot<Outcome> request_;
     const Pairing::Offer offer_;
 
     // Set by start, then touched on the queue only.
     std::shared_ptr<Queue> queue_;
     std::string deviceID_;
     std::string deviceName_;
-    Completion completion_;
-    WorkItem timeout_;
-    bool finished_ = false;
 };
 
 } // namespace velm

@@ -61,10 +61,11 @@ struct Run {
 Run sendToEnd(const std::shared_ptr<FileSender>& sender) {
     auto run = std::make_shared<EventLog<Run>>();
     auto progress = std::make_shared<std::vector<std::uint64_t>>();
-    sender->start([progress](std::uint64_t sent) { progress->push_back(sent); },
-                  [run, progress](std::optional<FileTransferError> error) {
-                      run->push(Run{*progress, {error}});
-                  });
+    sender->setOnProgress([progress](std::uint64_t sent) { progress->push_back(sent); });
+    sender->setOnFinished([run, progress](std::optional<FileTransferError> error) {
+        run->push(Run{*progress, {error}});
+    });
+    sender->start();
     EXPECT_TRUE(run->waitForCount(1));
     return run->values().empty() ? Run{} : run->values().front();
 }
@@ -101,12 +102,12 @@ TEST_F(FileSenderTest, CancelBetweenChunksStopsWithoutACompletion) {
     const auto sender = FileSender::open(channel, fileOf(3 * chunk), 3 * chunk, queue);
     std::vector<std::uint64_t> progress;
     int completions = 0;
-    sender->start(
-        [&](std::uint64_t sent) {
-            progress.push_back(sent);
-            sender->cancel();
-        },
-        [&](std::optional<FileTransferError>) { ++completions; });
+    sender->setOnProgress([&](std::uint64_t sent) {
+        progress.push_back(sent);
+        sender->cancel();
+    });
+    sender->setOnFinished([&](std::optional<FileTransferError>) { ++completions; });
+    sender->start();
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !progress.empty(); }));
     queue->runUntilIdle();
     EXPECT_EQ(queue->pendingCount(), 0u);
@@ -121,7 +122,8 @@ TEST_F(FileSenderTest, ChannelWithoutConnectionFailsAfterStartReturns) {
     const auto unstarted = ControlChannel::outgoing(host.endpoint(), deviceKey());
     const auto sender = FileSender::open(unstarted, fileOf(10), 10, queue);
     std::vector<std::optional<FileTransferError>> completions;
-    sender->start({}, [&](std::optional<FileTransferError> error) { completions.push_back(error); });
+    sender->setOnFinished([&](std::optional<FileTransferError> error) { completions.push_back(error); });
+    sender->start();
     EXPECT_TRUE(completions.empty());
     queue->runUntilIdle();
     EXPECT_EQ(completions,
@@ -135,12 +137,12 @@ TEST_F(FileSenderTest, ReleasedSenderReportsNothing) {
     auto sender = FileSender::open(channel, fileOf(3 * chunk), 3 * chunk, shared);
     int progressCalls = 0;
     int completions = 0;
-    sender->start(
-        [&](std::uint64_t) {
-            ++progressCalls;
-            sender.reset(); // the chunk this step sends next is the last
-        },
-        [&](std::optional<FileTransferError>) { ++completions; });
+    sender->setOnProgress([&](std::uint64_t) {
+        ++progressCalls;
+        sender.reset(); // the chunk this step sends next is the last
+    });
+    sender->setOnFinished([&](std::optional<FileTransferError>) { ++completions; });
+    sender->start();
     ASSERT_TRUE(test::pumpUntil(*shared, [&] { return host.fileChunkSizes().size() == 2; }));
     ASSERT_TRUE(hostHasEverything());
     shared->runUntilIdle();

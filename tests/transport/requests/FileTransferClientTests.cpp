@@ -70,11 +70,12 @@ struct FileHost {
             connection.sender = FileSender::open(channel, path, size, Queue::make("host sender"));
             channel->send(ControlMessage::fileTransfer(FileTransferReply::ready(name, size)));
             // A file that cannot be sent whole ends the connection, as the host's session does.
-            connection.sender->start({}, [channel](std::optional<FileTransferError> error) {
+            connection.sender->setOnFinished([channel](std::optional<FileTransferError> error) {
                 if (error) {
                     channel->cancel();
                 }
             });
+            connection.sender->start();
         } else if (file && connection.receiver) {
             const auto step = connection.receiver->receive(file->data);
             ++chunks;
