@@ -1,9 +1,12 @@
+#include "Velm_Host/ui/DeviceArt.h"
+#include "Velm_Host/ui/PlaceholderImage.h"
 #include "Velm_Host/ui/ScreenAnatomy.h"
 #include "Velm_Host/ui/ScreenMask.h"
 #include "Velm_Host/ui/ScreenSearch.h"
 #include "tests/support/Screenshots.h"
 
 #include <QColor>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 namespace velm {
@@ -146,6 +149,9 @@ TEST_F(ScreenAnatomyTest, FitsTheFillInsideTheScreenOnBlack) {
     EXPECT_EQ(at(filled, 30, 45), QColor(Qt::black)) << "the fill is 50 × 50 in a 100 × 50 screen";
     EXPECT_EQ(at(filled, 110, 45), QColor(Qt::black));
     EXPECT_EQ(at(filled, 10, 45), QColor(bezel.red, bezel.green, bezel.blue));
+
+    EXPECT_EQ(anatomy->filled(std::nullopt), anatomy->picture);
+    EXPECT_EQ(anatomy->filled(QImage()), anatomy->picture);
 }
 
 TEST_F(ScreenAnatomyTest, LeavesANotchInTheScreenAlone) {
@@ -170,11 +176,24 @@ TEST_F(ScreenAnatomyTest, APictureWithoutAScreenStaysAsItIs) {
     EXPECT_FALSE(screenAnatomy(solid(30, 30, Qt::transparent), true));
 }
 
-TEST_F(ScreenAnatomyTest, AnEmptyOrMissingFillLeavesThePicture) {
-    const auto anatomy = screenAnatomy(imageOf(device(140, 90, {20, 20, 119, 69}, blueScreen)), false);
-    ASSERT_TRUE(anatomy);
-    EXPECT_EQ(anatomy->filled(std::nullopt), anatomy->picture);
-    EXPECT_EQ(anatomy->filled(QImage()), anatomy->picture);
+TEST_F(ScreenAnatomyTest, FillsAnAllInOnesUniformScreenWithThePlaceholder) {
+    QImage picture(600, 520, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    DeviceArt(DeviceShape::iMac, 16.0 / 9, solid(16, 9, QColor(120, 120, 128)))
+        .paint(painter, picture.rect());
+    painter.end();
+
+    const auto anatomy = screenAnatomy(picture, true);
+    ASSERT_TRUE(anatomy && anatomy->mask);
+    const QRectF screen = anatomy->screenRect;
+    EXPECT_NEAR(screen.width() / screen.height(), 16.0 / 9, 0.05);
+    const auto placeholder = placeholderDeviceImage(2, screen.size());
+    const QImage filled = anatomy->filled(placeholder);
+    test::writeScreenshot(filled, "ScreenAnatomy-allInOne");
+    const QColor edge = at(filled, int(screen.left()) + 3, int(screen.center().y()));
+    EXPECT_GT(edge.red(), 200) << "the placeholder's orange, converted from Display P3";
+    EXPECT_LT(edge.blue(), 120);
 }
 
 } // namespace
