@@ -8,6 +8,11 @@
 #include <gtest/gtest.h>
 
 namespace velm {
+
+void PrintTo(DeviceShape shape, std::ostream* out) {
+    *out << RawValues<DeviceShape>::names[static_cast<std::size_t>(shape)];
+}
+
 namespace {
 
 constexpr std::array allShapes{
@@ -82,33 +87,13 @@ bool isGrey(const QColor& c, int level, int tolerance = 30) {
            std::abs(c.red() - level) <= tolerance;
 }
 
-TEST(DeviceGeometry, GivesEachShapeItsBezelsAndOuterSize) {
-    struct Row {
-        DeviceShape shape;
-        double side, top, width, below;
-    };
-    const Row rows[] = {
-        {DeviceShape::display, 0.016, 0.016, 1.032, 0.156},
-        {DeviceShape::macMini, 0.016, 0.016, 1.032, 0.156},
-        {DeviceShape::macStudio, 0.016, 0.016, 1.032, 0.156},
-        {DeviceShape::macPro, 0.016, 0.016, 1.282, 0.156},
-        {DeviceShape::macBook, 0.014, 0.014, 1.198, 0.058},
-        {DeviceShape::iMac, 0.02, 0.02, 1.04, 0.254},
-        {DeviceShape::iPad, 0.038, 0.038, 1.076, 0.076},
-        {DeviceShape::iPadPro, 0.026, 0.026, 1.052, 0.052},
-        {DeviceShape::iPadHomeButton, 0.1, 0.04, 1.2, 0.08},
-        {DeviceShape::iPhone, 0.016, 0.016, 1.032, 0.032},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(nameOf(row.shape));
-        const auto g = DeviceArt::geometry(row.shape, 16.0 / 9.0);
-        ASSERT_TRUE(g);
-        EXPECT_DOUBLE_EQ(g->screenHeight, 0.5625);
-        EXPECT_DOUBLE_EQ(g->sideBezel, row.side);
-        EXPECT_DOUBLE_EQ(g->topBezel, row.top);
-        EXPECT_DOUBLE_EQ(g->outerWidth, row.width);
-        EXPECT_NEAR(g->outerHeight, 0.5625 + row.below, 1e-12);
-    }
+TEST(DeviceGeometry, MatchesTheWorkedExamples) {
+    const auto ipad = *DeviceArt::geometry(DeviceShape::iPad, 4.0 / 3.0);
+    EXPECT_DOUBLE_EQ(ipad.outerWidth, 1.076);
+    EXPECT_NEAR(ipad.outerHeight, 0.826, 1e-12);
+    const auto pro = *DeviceArt::geometry(DeviceShape::macPro, 16.0 / 9.0);
+    EXPECT_DOUBLE_EQ(pro.outerWidth, 1.282);
+    EXPECT_NEAR(pro.outerHeight, 0.5625 + 0.156, 1e-12);
 }
 
 TEST(DeviceGeometry, CountsNarrowAspectsAsThreeTenthsAndRefusesDegenerateOnes) {
@@ -135,16 +120,21 @@ TEST(DeviceParts, EachShapeHasOnlyItsOwnPartsAllInsideTheDrawing) {
         EXPECT_EQ(p.homeButton.has_value(), shape == DeviceShape::iPadHomeButton);
         EXPECT_EQ(p.camera.has_value(), shape == DeviceShape::iPad || shape == DeviceShape::iPadPro);
 
+        // The parts stack up to exactly the drawing's outer size, and none sticks out of it.
         const QRectF outer(0, 0, g.outerWidth, g.outerHeight);
         const auto inside = [&](const QRectF& r) {
             return outer.adjusted(-1e-9, -1e-9, 1e-9, 1e-9).contains(r);
         };
         EXPECT_TRUE(inside(p.block));
         EXPECT_TRUE(p.block.contains(p.screen));
+        QRectF spanned = p.block;
         for (const auto& part :
              {p.neck, p.foot, p.desktopBox, p.tower, p.laptopBase, p.chin, p.homeButton, p.camera}) {
             EXPECT_TRUE(!part || inside(*part));
+            spanned |= part.value_or(p.block);
         }
+        EXPECT_NEAR(spanned.width(), g.outerWidth, 1e-9);
+        EXPECT_NEAR(spanned.height(), g.outerHeight, 1e-9);
     }
 }
 
@@ -164,10 +154,6 @@ TEST(DeviceParts, PlacesDetailsByTheirFractions) {
     ASSERT_EQ(pro.towerHoles.size(), 36u);
     EXPECT_NEAR(pro.towerHoles[4].left() - pro.towerHoles[0].left(), 0.011, 1e-12);
     EXPECT_NEAR(pro.towerHoles[1].left() - pro.towerHoles[0].left(), 0.044, 1e-12);
-
-    const auto mini = DeviceParts::of(*DeviceGeometry::of(DeviceShape::macMini, 16.0 / 9.0));
-    EXPECT_NEAR(mini.desktopBox->right(), 1.032 - 0.1, 1e-12);
-    EXPECT_NEAR(mini.desktopBox->bottom(), 0.5625 + 0.156, 1e-12);
 }
 
 class DeviceArtShapes : public testing::TestWithParam<DeviceShape> {};
@@ -218,25 +204,6 @@ INSTANTIATE_TEST_SUITE_P(AllShapes, DeviceArtShapes, testing::ValuesIn(allShapes
                          [](const testing::TestParamInfo<DeviceShape>& shape) {
                              return nameOf(shape.param);
                          });
-
-TEST(DeviceArt, DrawsNoPartWhereTheShapeHasNone) {
-    const auto topBezelMiddle = [](const Drawn& d) {
-        return d.at({d.parts.block.center().x(), (d.parts.block.top() + d.parts.screen.top()) / 2});
-    };
-    EXPECT_TRUE(isGrey(topBezelMiddle(draw(DeviceShape::iPhone, 2.16, {600, 300})), 9, 12)) << "no camera";
-    EXPECT_TRUE(isGrey(topBezelMiddle(draw(DeviceShape::iPadHomeButton, 4.0 / 3, {600, 400})), 9, 12))
-        << "no camera";
-
-    const Drawn ipad = draw(DeviceShape::iPad, 4.0 / 3, {600, 400});
-    EXPECT_TRUE(isGrey(ipad.at({ipad.parts.block.right() - 0.019, ipad.parts.block.center().y()}), 9, 12))
-        << "no home button";
-
-    // A display has the same outline as a studio computer's, without its box.
-    const Drawn studio = draw(DeviceShape::macStudio, 16.0 / 9, {520, 400});
-    const Drawn display = draw(DeviceShape::display, 16.0 / 9, {520, 400});
-    EXPECT_TRUE(isGrey(studio.centreOf(*studio.parts.desktopBox), 204, 30));
-    EXPECT_LT(display.image.pixelColor(studio.pixel(studio.parts.desktopBox->center())).alpha(), 128);
-}
 
 TEST(DeviceArt, KeepsHairlinesVisibleWhenDrawnSmall) {
     for (const DeviceShape shape : {DeviceShape::iPad, DeviceShape::display}) {
