@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRectF>
 #include <optional>
+#include <utility>
 
 class QPainter;
 
