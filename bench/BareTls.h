@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
-#include "platform/net/Endpoint.h"
+#include "platform/net/HostPort.h"
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -106,7 +106,7 @@ public:
     }
 
     std::uint16_t port() const { return port_; }
-    Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", port_); }
+    HostPort endpoint() const { return {"127.0.0.1", port_}; }
 
 private:
     void serve() {

@@ -159,7 +159,7 @@ void pushRounds(benchmark::State& state, const Endpoint& endpoint,
 // Our sending end against the bare reader: the counterpart of BareBulk.
 void ChannelSend(benchmark::State& state) {
     BareServer server(BareServer::Mode::readUntilClose);
-    pushRounds(state, server.endpoint());
+    pushRounds(state, Endpoint{server.endpoint()});
 }
 
 // Both ends ours: what a file transfer between host and client costs.
@@ -176,7 +176,7 @@ void ChannelConnect(benchmark::State& state) {
     BareServer server(BareServer::Mode::handshakeOnly);
     auto queue = Queue::make("bench.client");
     for (auto _ : state) {
-        auto client = ControlChannel::outgoing(server.endpoint(), benchKey());
+        auto client = ControlChannel::outgoing(Endpoint{server.endpoint()}, benchKey());
         auto tally = std::make_shared<Tally>();
         track(*client, tally);
         client->start(queue);

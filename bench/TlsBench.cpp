@@ -163,7 +163,7 @@ void ConnectionBulk(benchmark::State& state) {
 // owner sees it, without a hop to and from the benchmark's own thread per connection.
 class HandshakeChain : public std::enable_shared_from_this<HandshakeChain> {
 public:
-    HandshakeChain(const TlsParameters& parameters, Endpoint endpoint, int length)
+    HandshakeChain(const TlsParameters& parameters, HostPort endpoint, int length)
         : parameters_(parameters), endpoint_(std::move(endpoint)), remaining_(length) {}
 
     // True when every connection of the chain became ready.
@@ -196,7 +196,7 @@ private:
     }
 
     const TlsParameters& parameters_;
-    Endpoint endpoint_;
+    HostPort endpoint_;
     int remaining_;
     std::shared_ptr<Queue> queue_ = Queue::make("bench.client");
     std::shared_ptr<TlsConnection> current_;

@@ -1,55 +1,87 @@
 #include "platform/net/NetworkInterfaces.h"
 
+#include "platform/net/AsioAddress.h"
+
 #include <algorithm>
-#include <cstring>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 
 namespace velm {
 
 namespace {
 
-asio::ip::address unmapped(const asio::ip::address& address) {
-    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
-        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+// The address of `family` that a socket address holds, read as that family whatever the
+// socket address says (the system leaves the family of some netmasks unset).
+IpAddress addressOf(const sockaddr* address, IpAddress::Family family) {
+    if (family == IpAddress::Family::ipv4) {
+        const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&ipv4->sin_addr);
+        return *IpAddress::fromBytes(family, ByteView(bytes, IpAddress::ipv4Length));
     }
-    return address;
+    const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(address);
+    return *IpAddress::fromBytes(family, ByteView(ipv6->sin6_addr.s6_addr, IpAddress::ipv6Length));
 }
 
-bool carries(const sockaddr* candidate, const asio::ip::address& address) {
-    if (candidate == nullptr) {
-        return false;
+std::optional<IpAddress::Family> familyOf(const sockaddr* address) {
+    if (address == nullptr) {
+        return std::nullopt;
     }
-    if (candidate->sa_family == AF_INET && address.is_v4()) {
-        const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(candidate);
-        const auto bytes = address.to_v4().to_bytes();
-        return std::memcmp(bytes.data(), &ipv4->sin_addr.s_addr, bytes.size()) == 0;
+    switch (address->sa_family) {
+    case AF_INET:
+        return IpAddress::Family::ipv4;
+    case AF_INET6:
+        return IpAddress::Family::ipv6;
+    default:
+        return std::nullopt;
     }
-    if (candidate->sa_family == AF_INET6 && address.is_v6()) {
-        const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(candidate);
-        const auto bytes = address.to_v6().to_bytes();
-        return std::memcmp(bytes.data(), ipv6->sin6_addr.s6_addr, bytes.size()) == 0;
-    }
-    return false;
 }
 
 } // namespace
 
-std::vector<std::string> interfaceNamesOf(const asio::ip::address& address) {
-    const asio::ip::address wanted = unmapped(address);
+std::vector<InterfaceAddress> NetworkInterfaces::addresses() {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
         return {};
     }
-    std::vector<std::string> names;
+    std::vector<InterfaceAddress> addresses;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (carries(entry->ifa_addr, wanted) &&
-            std::find(names.begin(), names.end(), entry->ifa_name) == names.end()) {
-            names.emplace_back(entry->ifa_name);
+        const std::optional<IpAddress::Family> family = familyOf(entry->ifa_addr);
+        if (!family || entry->ifa_name == nullptr) {
+            continue;
         }
+        InterfaceAddress address{entry->ifa_name, (entry->ifa_flags & IFF_UP) != 0,
+                                 addressOf(entry->ifa_addr, *family), std::nullopt};
+        if (entry->ifa_netmask != nullptr) {
+            address.netmask = addressOf(entry->ifa_netmask, *family);
+        }
+        addresses.push_back(std::move(address));
     }
     freeifaddrs(list);
+    return addresses;
+}
+
+std::vector<std::string> NetworkInterfaces::namesOf(const IpAddress& address) {
+    const IpAddress wanted = address.mappedIpv4().value_or(address);
+    std::vector<std::string> names;
+    for (const InterfaceAddress& entry : addresses()) {
+        if (entry.address == wanted && std::find(names.begin(), names.end(), entry.name) == names.end()) {
+            names.push_back(entry.name);
+        }
+    }
     return names;
+}
+
+std::optional<std::string> NetworkInterfaces::nameOf(unsigned index) {
+    char name[IF_NAMESIZE] = {};
+    if (if_indextoname(index, name) == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(name);
+}
+
+std::vector<std::string> interfaceNamesOf(const asio::ip::address& address) {
+    return NetworkInterfaces::namesOf(fromAsio(address));
 }
 
 } // namespace velm

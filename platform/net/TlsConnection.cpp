@@ -4,10 +4,10 @@
 
 namespace velm {
 
-std::shared_ptr<TlsConnection>
-TlsConnection::connect(const Endpoint& endpoint, const TlsParameters& parameters, Duration connectTimeout) {
+std::shared_ptr<TlsConnection> TlsConnection::connect(const HostPort& target, const TlsParameters& parameters,
+                                                      Duration connectTimeout) {
     return std::shared_ptr<TlsConnection>(
-        new TlsConnection(TlsStream::outgoing(endpoint, parameters, connectTimeout)));
+        new TlsConnection(TlsStream::outgoing(target, parameters, connectTimeout)));
 }
 
 TlsConnection::TlsConnection(std::shared_ptr<TlsStream> stream) : stream_(std::move(stream)) {}

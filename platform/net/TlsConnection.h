@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
-#include "platform/net/Endpoint.h"
+#include "platform/net/HostPort.h"
 #include "platform/net/NetError.h"
 
 #include <chrono>
@@ -49,7 +49,7 @@ public:
 
     // An outgoing connection to a host and port, presenting the parameters' first key.
     // connectTimeout bounds the way to ready: name resolution, TCP and the handshake.
-    static std::shared_ptr<TlsConnection> connect(const Endpoint& endpoint, const TlsParameters& parameters,
+    static std::shared_ptr<TlsConnection> connect(const HostPort& target, const TlsParameters& parameters,
                                                   Duration connectTimeout = defaultConnectTimeout);
 
     ~TlsConnection();

@@ -46,13 +46,11 @@ asio::ip::address unmapped(const asio::ip::address& address) {
 
 } // namespace
 
-std::shared_ptr<TlsStream> TlsStream::outgoing(const Endpoint& endpoint, const TlsParameters& parameters,
+std::shared_ptr<TlsStream> TlsStream::outgoing(const HostPort& target, const TlsParameters& parameters,
                                                Duration connectTimeout) {
     auto stream = std::make_shared<TlsStream>(asio::make_strand(IoPool::shared().context()),
                                               parameters.context(), TlsEngine::Role::client);
-    if (const auto* target = std::get_if<Endpoint::HostPort>(&endpoint.target)) {
-        stream->target_ = *target;
-    }
+    stream->target_ = target;
     stream->connectTimeout_ = connectTimeout;
     return stream;
 }
@@ -114,11 +112,7 @@ void TlsStream::start(std::shared_ptr<Queue> queue) {
         }
         const auto now = asio::steady_timer::clock_type::now();
         self->connectDeadline_ = now + self->connectTimeout_;
-        if (!self->target_) {
-            self->fail({NetError::Kind::unreachable, "endpoint has no host and port"});
-            return;
-        }
-        self->resolve(*self->target_);
+        self->resolve(self->target_);
         // Unless TCP is up already (a numeric address that connected at once), it gets the
         // shorter of its own limit and the whole connect time-out.
         if (!self->connected_ && !self->isFinished()) {
@@ -254,7 +248,7 @@ void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string wha
     });
 }
 
-void TlsStream::resolve(const Endpoint::HostPort& target) {
+void TlsStream::resolve(const HostPort& target) {
     std::error_code notNumeric;
     const asio::ip::address address = asio::ip::make_address(target.host, notNumeric);
     if (!notNumeric) {

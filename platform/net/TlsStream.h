@@ -31,7 +31,7 @@ public:
     // Plaintext encrypted into one socket write.
     static constexpr std::size_t writeBatch = 1024 * 1024;
 
-    static std::shared_ptr<TlsStream> outgoing(const Endpoint& endpoint, const TlsParameters& parameters,
+    static std::shared_ptr<TlsStream> outgoing(const HostPort& target, const TlsParameters& parameters,
                                                Duration connectTimeout);
     // An accepted socket; its handshake begins now and must end within handshakeTimeout,
     // started or not. The slot is held until the handshake ends either way.
@@ -74,7 +74,7 @@ private:
     void deliverState(State state, std::optional<NetError> error);
 
     void armDeadline(asio::steady_timer::time_point when, std::string what);
-    void resolve(const Endpoint::HostPort& target);
+    void resolve(const HostPort& target);
     void connectTo(const asio::ip::tcp::resolver::results_type& addresses);
     void onConnected();
     void continueHandshake();
@@ -110,7 +110,7 @@ private:
     std::string deadlineWhat_;
     TlsEngine engine_;
     TlsEngine::Role role_;
-    std::optional<Endpoint::HostPort> target_;
+    HostPort target_;
     Duration connectTimeout_{};
     asio::steady_timer::time_point connectDeadline_{};
     std::shared_ptr<void> handshakeSlot_;

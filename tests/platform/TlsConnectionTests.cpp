@@ -29,8 +29,8 @@ constexpr std::string_view bindingLabel = "velm-session-binding-v1";
 Bytes keyOf(std::uint8_t seed) {
     return Bytes(32, seed);
 }
-Endpoint loopback(std::uint16_t port) {
-    return Endpoint::hostPort("127.0.0.1", port);
+HostPort loopback(std::uint16_t port) {
+    return {"127.0.0.1", port};
 }
 
 TlsParameters parametersFor(const std::string& identity, std::uint8_t seed) {
@@ -52,7 +52,7 @@ struct RawServer {
         released = true;
         serving.join();
     }
-    Endpoint endpoint() const { return loopback(listener.port()); }
+    HostPort endpoint() const { return loopback(listener.port()); }
 
     RawListener listener;
     std::atomic<bool> released = false;
@@ -71,7 +71,7 @@ const RawServer::Serve neverReads = [](RawTlsPeer&, const std::atomic<bool>& rel
 };
 
 std::unique_ptr<ConnectionProbe>
-connectTo(const Endpoint& endpoint, const TlsParameters& parameters,
+connectTo(const HostPort& endpoint, const TlsParameters& parameters,
           TlsConnection::Duration timeout = TlsConnection::defaultConnectTimeout) {
     auto probe = std::make_unique<ConnectionProbe>(TlsConnection::connect(endpoint, parameters, timeout));
     probe->start();
@@ -136,7 +136,7 @@ TEST(TlsConnectionTests, BothEndsShareTheSessionFacts) {
 
     // The listener serves IPv6 too, where the machine has it.
     if (hasIpv6Loopback()) {
-        auto v6 = connectTo(Endpoint::hostPort("::1", server.port()), parametersFor("third", 3));
+        auto v6 = connectTo(HostPort{"::1", server.port()}, parametersFor("third", 3));
         ASSERT_TRUE(v6->waitFor(State::ready));
         EXPECT_EQ(v6->connection().interfaceNames(), std::vector<std::string>{"lo"});
         ASSERT_TRUE(server.waitForAccepted(3));
@@ -220,9 +220,8 @@ TEST(TlsConnectionTests, AWrongKeyOrAnUnknownIdentityFailsAsTlsOnBothEnds) {
 
 TEST(TlsConnectionTests, APortWhereNothingListensOrAnUnknownHostFailsAtOnce) {
     const std::uint16_t vacated = RawListener().port();
-    for (const auto& [endpoint, kind] :
-         {std::pair{loopback(vacated), Kind::refused},
-          std::pair{Endpoint::hostPort("no-such-host.invalid", 1), Kind::unreachable}}) {
+    for (const auto& [endpoint, kind] : {std::pair{loopback(vacated), Kind::refused},
+                                         std::pair{HostPort{"no-such-host.invalid", 1}, Kind::unreachable}}) {
         // The long time-out shows that the failure does not wait for it.
         auto client = connectTo(endpoint, parametersFor("a", 1), 600s);
         ASSERT_TRUE(client->waitForEnd());

@@ -2,6 +2,7 @@
 
 #include "platform/net/TlsListener.h"
 #include "tests/support/ChannelProbe.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/keys/PreSharedKey.h"
 
 #include <memory>

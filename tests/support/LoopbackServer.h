@@ -22,7 +22,7 @@ public:
     explicit LoopbackServer(const TlsParameters& parameters) : LoopbackServer(parameters, Options{}) {}
 
     std::uint16_t port() const { return listener_->port(); }
-    Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", port()); }
+    HostPort endpoint() const { return {"127.0.0.1", port()}; }
 
     bool waitForAccepted(std::size_t count) { return accepted_->waitForCount(count); }
     std::size_t acceptedCount() const { return accepted_->values().size(); }

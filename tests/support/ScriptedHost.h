@@ -1,10 +1,10 @@
 #pragma once
 
 #include "platform/dispatch/Queue.h"
-#include "platform/net/Endpoint.h"
 #include "platform/net/TlsListener.h"
 #include "tests/support/EventLog.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/files/FileReceiver.h"
 #include "transport/files/FileSender.h"
 #include "transport/keys/PreSharedKey.h"

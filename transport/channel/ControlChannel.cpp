@@ -135,7 +135,7 @@ void ControlChannel::begin() {
     // A host and port is dialled at once, so that sends made right after start are held by the
     // connection rather than dropped while a resolution would pass it through; the connection's
     // own time-out, which starts now too, bounds the way to ready.
-    if (const auto* target = std::get_if<Endpoint::HostPort>(&outgoing.endpoint.target)) {
+    if (const auto* target = std::get_if<HostPort>(&outgoing.endpoint.target)) {
         connect(*target);
         return;
     }
@@ -159,7 +159,7 @@ void ControlChannel::resolved(std::optional<Endpoint> found) {
         return;
     }
     retireResolver();
-    const auto* target = found ? std::get_if<Endpoint::HostPort>(&found->target) : nullptr;
+    const auto* target = found ? std::get_if<HostPort>(&found->target) : nullptr;
     if (!target) {
         close(CloseReason::unreachable);
         return;
@@ -167,10 +167,10 @@ void ControlChannel::resolved(std::optional<Endpoint> found) {
     connect(*target);
 }
 
-void ControlChannel::connect(const Endpoint::HostPort& target) {
+void ControlChannel::connect(const HostPort& target) {
     const auto& outgoing = std::get<Origin::Outgoing>(origin_.value);
-    auto connection = TlsConnection::connect(Endpoint{target}, VelmService::tlsParameters({outgoing.key}),
-                                             limits_.connectTimeout);
+    auto connection =
+        TlsConnection::connect(target, VelmService::tlsParameters({outgoing.key}), limits_.connectTimeout);
     installConnection(connection);
     connection->start(queue_);
 }

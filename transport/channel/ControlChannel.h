@@ -3,13 +3,13 @@
 #include "platform/core/Bytes.h"
 #include "platform/discovery/InstanceResolver.h"
 #include "platform/dispatch/WorkItem.h"
-#include "platform/net/Endpoint.h"
 #include "platform/net/TlsConnection.h"
 #include "protocol/ChannelFrame.h"
 #include "protocol/ClipboardMessage.h"
 #include "protocol/ControlMessage.h"
 #include "protocol/FrameParser.h"
 #include "protocol/InputEvent.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/discovery/ServiceResolver.h"
 #include "transport/keys/PreSharedKey.h"
 
@@ -206,7 +206,7 @@ private:
 
     void begin();
     void resolved(std::optional<Endpoint> found);
-    void connect(const Endpoint::HostPort& target);
+    void connect(const HostPort& target);
     void onState(TlsConnection::State state, const std::optional<NetError>& error);
     void armRead();
     void onReceive(const Bytes& data, bool isComplete, const std::optional<NetError>& error);

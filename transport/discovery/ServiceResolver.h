@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/dispatch/Queue.h"
-#include "platform/net/Endpoint.h"
+#include "transport/channel/Endpoint.h"
 
 #include <functional>
 #include <memory>

@@ -2,8 +2,8 @@
 
 #include "platform/core/Bytes.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/net/Endpoint.h"
 #include "protocol/ClientHello.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/keys/AwaySigning.h"
 #include "transport/keys/PreSharedKey.h"
 

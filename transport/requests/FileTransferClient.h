@@ -2,9 +2,9 @@
 
 #include "platform/crypto/SecretBytes.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/net/Endpoint.h"
 #include "protocol/FileTransferReply.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/files/FileReceiver.h"
 #include "transport/files/FileSender.h"
 #include "transport/files/FileTransferError.h"

@@ -4,8 +4,8 @@
 #include "platform/crypto/SecretBytes.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
-#include "platform/net/Endpoint.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/keys/AwaySigning.h"
 #include "transport/requests/OneShot.h"
 

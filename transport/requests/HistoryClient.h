@@ -4,10 +4,10 @@
 #include "platform/crypto/SecretBytes.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
-#include "platform/net/Endpoint.h"
 #include "protocol/ByeReason.h"
 #include "protocol/ConnectionRecord.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/keys/AwaySigning.h"
 #include "transport/requests/OneShot.h"
 

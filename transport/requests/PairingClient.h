@@ -4,9 +4,9 @@
 #include "platform/crypto/SecretBytes.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
-#include "platform/net/Endpoint.h"
 #include "protocol/PairResponse.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/channel/Endpoint.h"
 #include "transport/keys/Pairing.h"
 #include "transport/requests/OneShot.h"
 

@@ -1,9 +1,9 @@
 #include "transport/away/door/DoorClient.h"
 
-#include "platform/dispatch/IoPool.h"
+#include "platform/dispatch/WhileAlive.h"
+#include "platform/net/AddressLookup.h"
 
-#include <asio/buffer.hpp>
-#include <asio/error.hpp>
+#include <algorithm>
 #include <utility>
 
 namespace velm {
@@ -13,18 +13,14 @@ std::shared_ptr<DoorClient> DoorClient::knock(std::string address, SecretBytes d
                                               std::shared_ptr<Queue> queue, Completion completion) {
     std::shared_ptr<DoorClient> client(new DoorClient(std::move(address), std::move(deviceKey), doorPort,
                                                       std::move(queue), std::move(completion)));
-    client->queue_->post([weak = client->weak_from_this()] {
-        if (const auto self = weak.lock()) {
-            self->start();
-        }
-    });
+    client->queue_->post(whileAlive(client, &DoorClient::start));
     return client;
 }
 
 DoorClient::DoorClient(std::string address, SecretBytes deviceKey, std::optional<std::uint16_t> doorPort,
                        std::shared_ptr<Queue> queue, Completion completion)
     : address_(std::move(address)), doorPort_(doorPort), knocker_(deviceKey), queue_(std::move(queue)),
-      resolver_(IoPool::shared().context()), completion_(std::move(completion)) {}
+      completion_(std::move(completion)) {}
 
 DoorClient::~DoorClient() {
     for (const WorkItem& timer : timers_) {
@@ -33,12 +29,10 @@ DoorClient::~DoorClient() {
 }
 
 void DoorClient::cancel() {
-    queue_->post([weak = weak_from_this()] {
-        if (const auto self = weak.lock()) {
-            self->completion_ = nullptr;
-            self->tearDown();
-        }
-    });
+    queue_->post(whileAlive(shared_from_this(), [](DoorClient& self) {
+        self.completion_ = nullptr;
+        self.tearDown();
+    }));
 }
 
 void DoorClient::start() {
@@ -46,73 +40,45 @@ void DoorClient::start() {
         return;
     }
     windows_ = Door::acceptedEpochs(Date::now());
-    timers_.push_back(queue_->postAfter(giveUp, [weak = weak_from_this()] {
-        const auto self = weak.lock();
-        if (self && self->completion_) {
-            self->finish(NoAnswer{});
-        }
-    }));
-    std::error_code notLiteral;
-    const asio::ip::address literal = asio::ip::make_address(address_, notLiteral);
-    if (!notLiteral) {
-        connect(literal);
+    timers_.push_back(queue_->postAfter(giveUp, whileAlive(shared_from_this(), [](DoorClient& self) {
+                                            if (self.completion_) {
+                                                self.finish(NoAnswer{});
+                                            }
+                                        })));
+    if (const std::optional<IpAddress> literal = IpAddress::parse(address_)) {
+        connect(*literal);
         return;
     }
-    resolver_.async_resolve(
-        address_, "",
-        [weak = weak_from_this(), queue = queue_](const std::error_code& error, const auto& results) {
-            queue->post([weak, error, results] {
-                if (const auto self = weak.lock()) {
-                    self->resolved(error, results);
-                }
-            });
-        });
+    AddressLookup::lookup(address_, queue_, whileAlive(shared_from_this(), &DoorClient::resolved));
 }
 
-void DoorClient::resolved(const std::error_code& error,
-                          const asio::ip::udp::resolver::results_type& results) {
-    if (!completion_ || error || results.empty()) {
+void DoorClient::resolved(const std::vector<IpAddress>& addresses) {
+    if (!completion_ || addresses.empty()) {
         return;
     }
     // The door listens on IPv4, so an IPv4 address of the name is tried first.
-    for (const auto& result : results) {
-        if (result.endpoint().address().is_v4()) {
-            connect(result.endpoint().address());
-            return;
-        }
-    }
-    connect(results.begin()->endpoint().address());
+    const auto ipv4 = std::find_if(addresses.begin(), addresses.end(),
+                                   [](const IpAddress& address) { return address.isIpv4(); });
+    connect(ipv4 != addresses.end() ? *ipv4 : addresses.front());
 }
 
-void DoorClient::connect(const asio::ip::address& address) {
+void DoorClient::connect(const IpAddress& address) {
     for (const std::uint64_t window : windows_) {
         const std::uint16_t port = doorPort_.value_or(Door::doorPort(knocker_.deviceKey(), window));
         if (port == 0) {
             continue;
         }
-        auto connection = std::make_unique<Connection>(
-            Connection{window, asio::ip::udp::socket(IoPool::shared().context())});
-        std::error_code error;
-        connection->socket.open(address.is_v4() ? asio::ip::udp::v4() : asio::ip::udp::v6(), error);
-        if (!error) {
-            connection->socket.non_blocking(true, error);
-        }
-        if (!error) {
-            connection->socket.connect(asio::ip::udp::endpoint(address, port), error);
-        }
+        std::optional<UdpSocket> socket = UdpSocket::connected({address, port});
         // A connection that cannot be made sends nothing; the others still knock.
-        if (error) {
+        if (!socket) {
             continue;
         }
         const std::size_t index = connections_.size();
-        connections_.push_back(std::move(connection));
+        connections_.push_back(std::make_unique<Connection>(Connection{window, std::move(*socket)}));
         receive(index);
         for (const auto delay : sendTimes) {
-            timers_.push_back(queue_->postAfter(delay, [weak = weak_from_this(), index] {
-                if (const auto self = weak.lock()) {
-                    self->send(index);
-                }
-            }));
+            timers_.push_back(queue_->postAfter(
+                delay, whileAlive(shared_from_this(), [index](DoorClient& self) { self.send(index); })));
         }
     }
 }
@@ -123,43 +89,36 @@ void DoorClient::send(std::size_t connection) {
     }
     Connection& target = *connections_[connection];
     // Stamped with the time of sending, so a late resend is still within the host's clock window.
-    const std::optional<Bytes> knock = knocker_.knock(target.window, Date::now());
-    if (knock) {
-        std::error_code ignored;
-        target.socket.send(asio::buffer(*knock), 0, ignored);
+    if (const std::optional<Bytes> knock = knocker_.knock(target.window, Date::now())) {
+        target.socket.send(*knock);
     }
 }
 
 void DoorClient::receive(std::size_t connection) {
-    auto read = std::make_shared<Receive>();
-    connections_[connection]->socket.async_receive(asio::buffer(read->buffer),
-                                                   [weak = weak_from_this(), queue = queue_, connection,
-                                                    read](const std::error_code& error, std::size_t size) {
-                                                       queue->post([weak, connection, read, error, size] {
-                                                           if (const auto self = weak.lock()) {
-                                                               self->received(connection, error, *read, size);
-                                                           }
-                                                       });
-                                                   });
+    connections_[connection]->socket.receive(
+        readSize, queue_,
+        whileAlive(shared_from_this(), [connection](DoorClient& self, UdpSocket::Datagram datagram,
+                                                    const std::optional<NetError>& error) {
+            self.received(connection, datagram, error);
+        }));
 }
 
-void DoorClient::received(std::size_t connection, const std::error_code& error, const Receive& read,
-                          std::size_t size) {
-    if (!completion_ || connection >= connections_.size() || error == asio::error::operation_aborted) {
+void DoorClient::received(std::size_t connection, const UdpSocket::Datagram& datagram,
+                          const std::optional<NetError>& error) {
+    if (!completion_ || connection >= connections_.size() ||
+        (error && error->kind == NetError::Kind::cancelled)) {
         return;
     }
     // A connected UDP socket reports an ICMP error for an earlier knock (a window whose
     // port is not open yet, a router that lost a mapping) on its next receive: that is
     // no reason to stop listening for the reply to a later knock.
-    const bool icmpReport = error == asio::error::connection_refused ||
-                            error == asio::error::host_unreachable ||
-                            error == asio::error::network_unreachable;
+    const bool icmpReport =
+        error && (error->kind == NetError::Kind::refused || error->kind == NetError::Kind::unreachable);
     if (error && !icmpReport) {
         return;
     }
     if (!error) {
-        const std::optional<Door::Answer> answer =
-            Door::Reply::open(ByteView(read.buffer).first(size), knocker_);
+        const std::optional<Door::Answer> answer = Door::Reply::open(datagram.bytes, knocker_);
         if (answer && answer->isRefused()) {
             finish(Refused{});
             return;
@@ -184,10 +143,8 @@ void DoorClient::tearDown() {
         timer.cancel();
     }
     timers_.clear();
-    resolver_.cancel();
     for (const auto& connection : connections_) {
-        std::error_code ignored;
-        connection->socket.close(ignored);
+        connection->socket.close();
     }
     connections_.clear();
 }

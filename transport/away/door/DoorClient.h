@@ -4,10 +4,12 @@
 #include "platform/crypto/SecretBytes.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
+#include "platform/net/IpAddress.h"
+#include "platform/net/NetError.h"
+#include "platform/net/UdpSocket.h"
 #include "transport/away/door/Door.h"
 
 #include <array>
-#include <asio/ip/udp.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -28,8 +30,8 @@ namespace velm {
 // is no way to knock twice on one client.
 //
 // Runs on the caller's queue; the completion is called there exactly once, unless
-// cancel() comes first. Socket I/O runs on the process's I/O pool. The client holds
-// itself only weakly: once its owner releases it, it stops and never calls back.
+// cancel() comes first. The client holds itself only weakly: once its owner releases it, it stops and never
+// calls back.
 class DoorClient : public std::enable_shared_from_this<DoorClient> {
 public:
     struct Admitted {
@@ -76,23 +78,21 @@ public:
 private:
     struct Connection {
         std::uint64_t window = 0;
-        asio::ip::udp::socket socket;
+        UdpSocket socket;
     };
-    struct Receive {
-        // One byte more than a reply, to tell a longer datagram from one.
-        std::array<std::uint8_t, Door::replyLength + 1> buffer{};
-    };
+    // One byte more than a reply, to tell a longer datagram from one.
+    static constexpr std::size_t readSize = Door::replyLength + 1;
 
     DoorClient(std::string address, SecretBytes deviceKey, std::optional<std::uint16_t> doorPort,
                std::shared_ptr<Queue> queue, Completion completion);
 
     void start();
-    void resolved(const std::error_code& error, const asio::ip::udp::resolver::results_type& results);
-    void connect(const asio::ip::address& address);
+    void resolved(const std::vector<IpAddress>& addresses);
+    void connect(const IpAddress& address);
     void send(std::size_t connection);
     void receive(std::size_t connection);
-    void received(std::size_t connection, const std::error_code& error, const Receive& read,
-                  std::size_t size);
+    void received(std::size_t connection, const UdpSocket::Datagram& datagram,
+                  const std::optional<NetError>& error);
     void finish(Outcome outcome);
     void tearDown();
 
@@ -100,7 +100,6 @@ private:
     std::optional<std::uint16_t> doorPort_;
     Door::Knocker knocker_;
     std::shared_ptr<Queue> queue_;
-    asio::ip::udp::resolver resolver_;
     Completion completion_;
     std::vector<std::uint64_t> windows_;
     std::vector<std::unique_ptr<Connection>> connections_;

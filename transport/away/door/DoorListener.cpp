@@ -1,11 +1,9 @@
 #include "transport/away/door/DoorListener.h"
 
-#include "platform/dispatch/IoPool.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 
 #include <algorithm>
-#include <asio/buffer.hpp>
-#include <asio/error.hpp>
 #include <utility>
 
 namespace velm {
@@ -29,55 +27,33 @@ DoorListener::~DoorListener() {
 }
 
 void DoorListener::open(std::optional<std::uint16_t> port) {
-    queue_->post([weak = weak_from_this(), port] {
-        if (const auto self = weak.lock()) {
-            self->openNow(port);
-        }
-    });
+    queue_->post(whileAlive(shared_from_this(), [port](DoorListener& self) { self.openNow(port); }));
 }
 
 void DoorListener::close() {
-    queue_->post([weak = weak_from_this()] {
-        if (const auto self = weak.lock()) {
-            self->closeNow();
-        }
-    });
+    queue_->post(whileAlive(shared_from_this(), &DoorListener::closeNow));
 }
 
 void DoorListener::openNow(std::optional<std::uint16_t> port) {
     closeNow();
     // No address reuse: a socket bound with it would let another local socket bind
-    // the same port and take knocks away.
-    asio::ip::udp::socket socket(IoPool::shared().context());
-    std::error_code error;
-    socket.open(asio::ip::udp::v4(), error);
-    if (!error) {
-        // Replies are sent at once from the queue; a full send buffer drops the reply
-        // rather than block the queue, as the network may drop it anyway.
-        socket.non_blocking(true, error);
-    }
-    if (!error) {
-        socket.bind(Endpoint(asio::ip::address_v4::any(), port.value_or(0)), error);
-    }
-    const Endpoint local = error ? Endpoint() : socket.local_endpoint(error);
-    if (error) {
-        if (onPort) {
-            onPort(std::nullopt);
-        }
+    // the same port and take knocks away. Replies are sent at once from the queue; a
+    // full send buffer drops the reply rather than block the queue.
+    std::optional<UdpSocket> socket = UdpSocket::bound({.port = port});
+    const std::optional<SocketAddress> local = socket ? socket->localAddress() : std::nullopt;
+    if (!local) {
+        report(std::nullopt);
         return;
     }
-    socket_.emplace(std::move(socket));
+    socket_ = std::move(socket);
     receive();
-    if (onPort) {
-        onPort(local.port());
-    }
+    report(local->port);
 }
 
 void DoorListener::closeNow() {
     ++generation_;
     if (socket_) {
-        std::error_code ignored;
-        socket_->close(ignored);
+        socket_->close();
         socket_.reset();
     }
     for (auto& [peer, flow] : flows_) {
@@ -87,41 +63,41 @@ void DoorListener::closeNow() {
     arrivalOrder_.clear();
 }
 
-void DoorListener::receive() {
-    auto read = std::make_shared<Receive>();
-    socket_->async_receive_from(asio::buffer(read->buffer), read->sender,
-                                [weak = weak_from_this(), queue = queue_, generation = generation_,
-                                 read](const std::error_code& error, std::size_t size) {
-                                    queue->post([weak, generation, read, error, size] {
-                                        if (const auto self = weak.lock()) {
-                                            self->received(generation, error, *read, size);
-                                        }
-                                    });
-                                });
+void DoorListener::report(std::optional<std::uint16_t> port) {
+    if (onPort_) {
+        onPort_(port);
+    }
 }
 
-void DoorListener::received(std::uint64_t generation, const std::error_code& error, const Receive& read,
-                            std::size_t size) {
-    if (generation != generation_ || !socket_ || error == asio::error::operation_aborted) {
+void DoorListener::receive() {
+    socket_->receive(readSize, queue_,
+                     whileAlive(shared_from_this(),
+                                [generation = generation_](DoorListener& self, UdpSocket::Datagram datagram,
+                                                           const std::optional<NetError>& error) {
+                                    self.received(generation, datagram, error);
+                                }));
+}
+
+void DoorListener::received(std::uint64_t generation, const UdpSocket::Datagram& datagram,
+                            const std::optional<NetError>& error) {
+    if (generation != generation_ || !socket_ || (error && error->kind == NetError::Kind::cancelled)) {
         return;
     }
     if (error) {
         // The owner decides what becomes of a door that fails; it stays open, unread.
-        doorLog.error("door failed: %s", error.message().c_str());
-        if (onPort) {
-            onPort(std::nullopt);
-        }
+        doorLog.error("door failed: %s", error->description.c_str());
+        report(std::nullopt);
         return;
     }
-    std::optional<Bytes> datagram;
-    if (size == Door::knockLength) {
-        datagram.emplace(read.buffer.begin(), read.buffer.begin() + Door::knockLength);
+    std::optional<Bytes> knock;
+    if (datagram.bytes.size() == Door::knockLength) {
+        knock = datagram.bytes;
     }
-    take(read.sender, std::move(datagram));
+    take(datagram.sender, std::move(knock));
     receive();
 }
 
-DoorListener::Flow& DoorListener::flowFor(const Endpoint& peer) {
+DoorListener::Flow& DoorListener::flowFor(const SocketAddress& peer) {
     if (const auto found = flows_.find(peer); found != flows_.end()) {
         return found->second;
     }
@@ -132,15 +108,13 @@ DoorListener::Flow& DoorListener::flowFor(const Endpoint& peer) {
     Flow& flow = flows_[peer];
     flow.serial = serial;
     arrivalOrder_.push_back(peer);
-    flow.expiry = queue_->postAfter(flowLifetime, [weak = weak_from_this(), peer, serial] {
-        if (const auto self = weak.lock()) {
-            self->expire(peer, serial);
-        }
-    });
+    flow.expiry = queue_->postAfter(
+        flowLifetime,
+        whileAlive(shared_from_this(), [peer, serial](DoorListener& self) { self.expire(peer, serial); }));
     return flow;
 }
 
-void DoorListener::take(const Endpoint& peer, std::optional<Bytes> datagram) {
+void DoorListener::take(const SocketAddress& peer, std::optional<Bytes> datagram) {
     Flow& flow = flowFor(peer);
     if (!flow.offered) {
         offer(peer, flow, std::move(datagram));
@@ -149,27 +123,24 @@ void DoorListener::take(const Endpoint& peer, std::optional<Bytes> datagram) {
     }
 }
 
-void DoorListener::offer(const Endpoint& peer, Flow& flow, std::optional<Bytes> datagram) {
-    if (!datagram || !onDatagram) {
+void DoorListener::offer(const SocketAddress& peer, Flow& flow, std::optional<Bytes> datagram) {
+    if (!datagram || !onDatagram_) {
         drop(peer);
         return;
     }
     const std::uint64_t number = ++flow.offers;
     flow.offered = number;
-    Reply reply = [weak = weak_from_this(), queue = queue_, peer, serial = flow.serial,
-                   number](std::optional<Bytes> bytes) {
-        queue->post([weak, peer, serial, number, bytes = std::move(bytes)]() mutable {
-            if (const auto self = weak.lock()) {
-                self->answer(peer, serial, number, std::move(bytes));
-            }
+    Reply reply = onQueueWhileAlive(
+        queue_, shared_from_this(),
+        [peer, serial = flow.serial, number](DoorListener& self, std::optional<Bytes> bytes) {
+            self.answer(peer, serial, number, std::move(bytes));
         });
-    };
     // The handler may reach the flow table only through the queue, so `flow` is not
     // touched after this call.
-    onDatagram(std::move(*datagram), std::move(reply));
+    onDatagram_(std::move(*datagram), std::move(reply));
 }
 
-void DoorListener::answer(const Endpoint& peer, std::uint64_t serial, std::uint64_t number,
+void DoorListener::answer(const SocketAddress& peer, std::uint64_t serial, std::uint64_t number,
                           std::optional<Bytes> reply) {
     const auto found = flows_.find(peer);
     if (found == flows_.end() || found->second.serial != serial || found->second.offered != number ||
@@ -180,8 +151,7 @@ void DoorListener::answer(const Endpoint& peer, std::uint64_t serial, std::uint6
         drop(peer);
         return;
     }
-    std::error_code ignored;
-    socket_->send_to(asio::buffer(*reply), peer, 0, ignored);
+    socket_->sendTo(*reply, peer);
     Flow& flow = found->second;
     flow.offered.reset();
     if (!flow.waiting.empty()) {
@@ -191,14 +161,14 @@ void DoorListener::answer(const Endpoint& peer, std::uint64_t serial, std::uint6
     }
 }
 
-void DoorListener::expire(const Endpoint& peer, std::uint64_t serial) {
+void DoorListener::expire(const SocketAddress& peer, std::uint64_t serial) {
     const auto found = flows_.find(peer);
     if (found != flows_.end() && found->second.serial == serial) {
         drop(peer);
     }
 }
 
-void DoorListener::drop(const Endpoint& peer) {
+void DoorListener::drop(const SocketAddress& peer) {
     const auto found = flows_.find(peer);
     if (found == flows_.end()) {
         return;

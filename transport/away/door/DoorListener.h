@@ -3,10 +3,11 @@
 #include "platform/core/Bytes.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
+#include "platform/net/NetError.h"
+#include "platform/net/SocketAddress.h"
+#include "platform/net/UdpSocket.h"
 #include "transport/away/door/Door.h"
 
-#include <array>
-#include <asio/ip/udp.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -14,7 +15,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <system_error>
 
 namespace velm {
 
@@ -29,8 +29,7 @@ namespace velm {
 // previous one was answered with bytes; the few that arrive meanwhile wait, and
 // more than that are dropped. So the table is bounded whatever arrives.
 //
-// Everything runs on the owner's queue, and both callbacks are called on it. The
-// socket does its I/O on the process's I/O pool and hands each completion to the queue.
+// Everything runs on the owner's queue, and both callbacks are called on it.
 class DoorListener : public std::enable_shared_from_this<DoorListener> {
 public:
     // Sends the bytes back to the peer as one datagram, or with nothing forgets the
@@ -52,25 +51,20 @@ public:
 
     // Set before open(), or on the queue. While one is absent, what it would have
     // received is dropped (a datagram then drops its flow).
-    DatagramHandler onDatagram;
-    PortHandler onPort;
+    void setOnDatagram(DatagramHandler handler) { onDatagram_ = std::move(handler); }
+    void setOnPort(PortHandler handler) { onPort_ = std::move(handler); }
 
     // On the queue: closes whatever is open, then listens on `port` (any port when
-    // absent). The outcome arrives through onPort. The socket does not share its port
+    // absent). The outcome arrives through the port handler. The socket does not share its port
     // with any other socket, so no other local program can read the knocks.
     void open(std::optional<std::uint16_t> port);
     // On the queue: stops listening and forgets every flow; pending replies do nothing.
     void close();
 
 private:
-    using Endpoint = asio::ip::udp::endpoint;
-
-    // One read from the socket. Datagrams longer than a knock are cut to one byte
-    // more, which is enough to know they are not knocks.
-    struct Receive {
-        std::array<std::uint8_t, Door::knockLength + 1> buffer{};
-        Endpoint sender;
-    };
+    // Datagrams longer than a knock are read cut to one byte more, which is enough to know
+    // they are not knocks.
+    static constexpr std::size_t readSize = Door::knockLength + 1;
 
     struct Flow {
         std::uint64_t serial = 0;
@@ -87,22 +81,26 @@ private:
     void openNow(std::optional<std::uint16_t> port);
     void closeNow();
     void receive();
-    void received(std::uint64_t generation, const std::error_code& error, const Receive& read,
-                  std::size_t size);
-    Flow& flowFor(const Endpoint& peer);
-    void take(const Endpoint& peer, std::optional<Bytes> datagram);
-    void offer(const Endpoint& peer, Flow& flow, std::optional<Bytes> datagram);
-    void answer(const Endpoint& peer, std::uint64_t serial, std::uint64_t number, std::optional<Bytes> reply);
-    void expire(const Endpoint& peer, std::uint64_t serial);
-    void drop(const Endpoint& peer);
+    void received(std::uint64_t generation, const UdpSocket::Datagram& datagram,
+                  const std::optional<NetError>& error);
+    void report(std::optional<std::uint16_t> port);
+    Flow& flowFor(const SocketAddress& peer);
+    void take(const SocketAddress& peer, std::optional<Bytes> datagram);
+    void offer(const SocketAddress& peer, Flow& flow, std::optional<Bytes> datagram);
+    void answer(const SocketAddress& peer, std::uint64_t serial, std::uint64_t number,
+                std::optional<Bytes> reply);
+    void expire(const SocketAddress& peer, std::uint64_t serial);
+    void drop(const SocketAddress& peer);
 
     std::shared_ptr<Queue> queue_;
-    std::optional<asio::ip::udp::socket> socket_;
+    DatagramHandler onDatagram_;
+    PortHandler onPort_;
+    std::optional<UdpSocket> socket_;
     // Counts opens and closes, so completions from an older socket are dropped.
     std::uint64_t generation_ = 0;
     std::uint64_t flowSerial_ = 0;
-    std::map<Endpoint, Flow> flows_;
-    std::deque<Endpoint> arrivalOrder_;
+    std::map<SocketAddress, Flow> flows_;
+    std::deque<SocketAddress> arrivalOrder_;
 };
 
 } // namespace velm

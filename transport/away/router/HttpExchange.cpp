@@ -1,68 +1,47 @@
 #include "transport/away/router/HttpExchange.h"
 
-#include <asio/connect.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/post.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/strand.hpp>
-#include <asio/write.hpp>
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WhileAlive.h"
+#include "platform/dispatch/WorkItem.h"
+#include "platform/net/TcpConnection.h"
+
 #include <memory>
 #include <utility>
-#include <vector>
 
 namespace velm {
 namespace {
 
-// The state of one exchange. Its I/O objects share one strand, so the
-// handlers never run at the same time and `finished` needs no lock.
+constexpr std::uint16_t defaultPort = 80;
+
+// The state of one exchange, all of it touched on the exchange's own queue, so `finished_`
+// needs no lock. The connection's operations hold it until the exchange finishes.
 class Session : public std::enable_shared_from_this<Session> {
 public:
-    Session(const asio::any_io_executor& executor, std::string host, std::uint16_t port, std::string request,
-            HttpExchange::Clock::duration timeout, std::size_t sizeLimit, HttpExchange::Completion done)
-        : strand_(asio::make_strand(executor)), resolver_(strand_), socket_(strand_), timer_(strand_),
-          host_(std::move(host)), port_(port == 0 ? 80 : port), request_(std::move(request)),
-          timeout_(timeout), sizeLimit_(sizeLimit), done_(std::move(done)),
-          chunk_(HttpExchange::receiveSize) {}
+    Session(std::string host, std::uint16_t port, std::string request, HttpExchange::Clock::duration timeout,
+            std::size_t sizeLimit, HttpExchange::Completion done)
+        : queue_(Queue::make("velm.portmapper.http")), connection_(TcpConnection::make(queue_)),
+          host_(std::move(host)), port_(port == 0 ? defaultPort : port), request_(std::move(request)),
+          timeout_(timeout), sizeLimit_(sizeLimit), done_(std::move(done)) {}
 
     void start() {
-        asio::post(strand_, [self = shared_from_this()] {
-            self->timer_.expires_after(self->timeout_);
-            self->timer_.async_wait([self](const asio::error_code& error) {
-                if (error != asio::error::operation_aborted) {
-                    self->timeUp();
-                }
-            });
-            self->resolver_.async_resolve(self->host_, std::to_string(self->port_),
-                                          asio::ip::tcp::resolver::numeric_service,
-                                          [self](const asio::error_code& error,
-                                                 const asio::ip::tcp::resolver::results_type& endpoints) {
-                                              self->resolved(error, endpoints);
-                                          });
+        queue_->post([self = shared_from_this()] {
+            self->timer_ = self->queue_->postAfter(self->timeout_, whileAlive(self, &Session::timeUp));
+            self->connection_->connect({self->host_, self->port_},
+                                       [self](const std::error_code& error) { self->connected(error); });
         });
     }
 
 private:
-    void resolved(const asio::error_code& error, const asio::ip::tcp::resolver::results_type& endpoints) {
+    void connected(const std::error_code& error) {
         if (isOver(error)) {
             return;
         }
-        asio::async_connect(
-            socket_, endpoints,
-            [self = shared_from_this()](const asio::error_code& connectError,
-                                        const asio::ip::tcp::endpoint&) { self->connected(connectError); });
+        connection_->send(toBytes(request_), [self = shared_from_this()](const std::error_code& writeError) {
+            self->written(writeError);
+        });
     }
 
-    void connected(const asio::error_code& error) {
-        if (isOver(error)) {
-            return;
-        }
-        asio::async_write(socket_, asio::buffer(request_),
-                          [self = shared_from_this()](const asio::error_code& writeError, std::size_t) {
-                              self->written(writeError);
-                          });
-    }
-
-    void written(const asio::error_code& error) {
+    void written(const std::error_code& error) {
         if (isOver(error)) {
             return;
         }
@@ -71,7 +50,7 @@ private:
 
     // Whether the exchange is over before the next step: it finished already, or this step failed
     // (which finishes it).
-    bool isOver(const asio::error_code& error) {
+    bool isOver(const std::error_code& error) {
         if (!finished_ && error) {
             finish(PortMapperFailure::network(error));
         }
@@ -79,17 +58,17 @@ private:
     }
 
     void receive() {
-        socket_.async_read_some(asio::buffer(chunk_), [self = shared_from_this()](
-                                                          const asio::error_code& error, std::size_t count) {
-            self->received(error, count);
-        });
+        connection_->receive(HttpExchange::receiveSize,
+                             [self = shared_from_this()](Bytes data, const std::error_code& error) {
+                                 self->received(data, error);
+                             });
     }
 
-    void received(const asio::error_code& error, std::size_t count) {
+    void received(const Bytes& data, const std::error_code& error) {
         if (finished_) {
             return;
         }
-        buffer_.insert(buffer_.end(), chunk_.begin(), chunk_.begin() + static_cast<std::ptrdiff_t>(count));
+        buffer_.insert(buffer_.end(), data.begin(), data.end());
         // A router answers in a few kilobytes; anything streaming on is not one.
         if (buffer_.size() > sizeLimit_) {
             finish(PortMapperFailure::badResponse());
@@ -126,35 +105,29 @@ private:
     void finish(PortMapperResult<HttpResponse> result) {
         finished_ = true;
         timer_.cancel();
-        resolver_.cancel();
-        asio::error_code ignored;
-        socket_.close(ignored);
+        connection_->close();
         auto done = std::move(done_);
         done(std::move(result));
     }
 
-    asio::strand<asio::any_io_executor> strand_;
-    asio::ip::tcp::resolver resolver_;
-    asio::ip::tcp::socket socket_;
-    asio::steady_timer timer_;
+    const std::shared_ptr<Queue> queue_;
+    const std::shared_ptr<TcpConnection> connection_;
     std::string host_;
     std::uint16_t port_;
     std::string request_;
     HttpExchange::Clock::duration timeout_;
     std::size_t sizeLimit_;
     HttpExchange::Completion done_;
-    std::vector<std::uint8_t> chunk_;
+    WorkItem timer_;
     Bytes buffer_;
     bool finished_ = false;
 };
 
 } // namespace
 
-void HttpExchange::start(const asio::any_io_executor& executor, std::string host, std::uint16_t port,
-                         std::string request, Clock::duration timeout, std::size_t sizeLimit,
-                         Completion done) {
-    std::make_shared<Session>(executor, std::move(host), port, std::move(request), timeout, sizeLimit,
-                              std::move(done))
+void HttpExchange::start(std::string host, std::uint16_t port, std::string request, Clock::duration timeout,
+                         std::size_t sizeLimit, Completion done) {
+    std::make_shared<Session>(std::move(host), port, std::move(request), timeout, sizeLimit, std::move(done))
         ->start();
 }
 

@@ -3,7 +3,6 @@
 #include "transport/away/router/HttpResponse.h"
 #include "transport/away/router/PortMapperResult.h"
 
-#include <asio/any_io_executor.hpp>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -23,14 +22,14 @@ public:
     // The most asked of one receive.
     static constexpr std::size_t receiveSize = 65536;
 
-    // Starts the exchange on `executor`; `done` is called exactly once, on that
-    // executor. Failures: `network` when the host cannot be resolved or
+    // Starts the exchange on a serial queue of its own; `done` is called exactly
+    // once, on that queue. Failures: `network` when the host cannot be resolved or
     // connected or the request not sent; `noGateway` when nothing at all
     // arrived within `timeout`; `badResponse` when the reply exceeds
     // `sizeLimit` bytes or has no header end or status code. A reply cut short
     // by the peer or the time limit is parsed as it stands.
-    static void start(const asio::any_io_executor& executor, std::string host, std::uint16_t port,
-                      std::string request, Clock::duration timeout, std::size_t sizeLimit, Completion done);
+    static void start(std::string host, std::uint16_t port, std::string request, Clock::duration timeout,
+                      std::size_t sizeLimit, Completion done);
 };
 
 } // namespace velm

@@ -2,12 +2,11 @@
 
 #include "platform/core/Utf8.h"
 #include "platform/log/Log.h"
+#include "platform/net/IpAddress.h"
 #include "transport/away/router/TagScanner.h"
 
-#include <arpa/inet.h>
 #include <charconv>
 #include <limits>
-#include <netinet/in.h>
 #include <random>
 #include <utility>
 
@@ -311,19 +310,14 @@ std::int64_t PortMapper::wholeSeconds(Lease lease) {
 }
 
 bool PortMapper::isPublicAddress(std::string_view address) {
-    const std::string text(address);
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) {
-        return false;
-    }
+    const std::optional<IpAddress> parsed = IpAddress::parse(address);
     // Only the canonical form counts, so that no odd spelling slips past the ranges below.
-    char canonical[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &parsed, canonical, sizeof canonical) == nullptr || text != canonical) {
+    if (!parsed || !parsed->isIpv4() || parsed->text() != address) {
         return false;
     }
-    const std::uint32_t value = ntohl(parsed.s_addr);
-    const std::uint32_t a = value >> 24;
-    const std::uint32_t b = (value >> 16) & 0xFF;
+    const ByteView bytes = parsed->bytes();
+    const std::uint32_t a = bytes[0];
+    const std::uint32_t b = bytes[1];
     const bool unreachable = a == 0 || a == 10 || a == 127 || (a == 169 && b == 254) ||
                              (a == 192 && b == 168) || (a == 172 && b >= 16 && b <= 31) ||
                              (a == 100 && b >= 64 && b <= 127) || a > 223;

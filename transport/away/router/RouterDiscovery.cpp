@@ -1,12 +1,10 @@
 #include "transport/away/router/RouterDiscovery.h"
 
 #include "platform/core/Utf8.h"
+#include "platform/net/IpAddress.h"
 #include "platform/net/UdpSocket.h"
 #include "transport/away/router/TagScanner.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <vector>
 
 namespace velm {
@@ -103,31 +101,17 @@ std::optional<RouterDiscovery::Service> RouterDiscovery::chooseService(std::stri
 }
 
 std::optional<std::string> RouterDiscovery::localAddress(std::string_view routerAddress) {
-    sockaddr_in router{};
-    router.sin_family = AF_INET;
-    router.sin_port = htons(probePort);
-    if (::inet_pton(AF_INET, std::string(routerAddress).c_str(), &router.sin_addr) != 1) {
-        return std::nullopt;
-    }
-    auto socket = UdpSocket::open();
-    if (!socket) {
+    const std::optional<IpAddress> router = IpAddress::parse(routerAddress);
+    if (!router || !router->isIpv4()) {
         return std::nullopt;
     }
     // Connecting a UDP socket sends nothing; it only picks the route and so our address.
-    if (::connect(socket->fd(), reinterpret_cast<const sockaddr*>(&router), sizeof router) != 0) {
+    const std::optional<UdpSocket> socket = UdpSocket::connected({*router, probePort});
+    const std::optional<SocketAddress> own = socket ? socket->localAddress() : std::nullopt;
+    if (!own || !own->address.isIpv4()) {
         return std::nullopt;
     }
-    sockaddr_in own{};
-    socklen_t length = sizeof own;
-    if (::getsockname(socket->fd(), reinterpret_cast<sockaddr*>(&own), &length) != 0 ||
-        own.sin_family != AF_INET) {
-        return std::nullopt;
-    }
-    char text[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &own.sin_addr, text, sizeof text) == nullptr) {
-        return std::nullopt;
-    }
-    return std::string(text);
+    return own->address.text();
 }
 
 } // namespace velm

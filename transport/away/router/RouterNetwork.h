@@ -3,14 +3,13 @@
 #include "transport/away/router/RouterClient.h"
 #include "transport/away/router/SsdpSearch.h"
 
-#include <asio/any_io_executor.hpp>
 #include <memory>
 
 namespace velm {
 
 // The router client on the real network: the SSDP search on the global
 // background queue (it blocks a thread for up to its limit) and the HTTP
-// exchanges on the process's shared I/O pool, each on a strand of its own.
+// exchanges each on a serial queue of its own.
 // Work in flight when the client is destroyed runs to its end; its
 // completions still run.
 class RouterNetwork : public RouterClient {
@@ -32,7 +31,6 @@ private:
     explicit RouterNetwork(Options options);
 
     const Options options_;
-    const asio::any_io_executor executor_;
 };
 
 } // namespace velm

@@ -1,17 +1,11 @@
 #include "transport/away/router/SsdpSearch.h"
 
 #include "platform/core/Utf8.h"
+#include "platform/net/IpAddress.h"
 #include "platform/net/UdpSocket.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <array>
 #include <cctype>
-#include <cerrno>
-#include <cstdint>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 
 namespace velm {
 namespace {
@@ -21,15 +15,6 @@ std::string lowered(std::string_view text) {
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
     return lower;
-}
-
-void setReceiveTimeout(int fd, SsdpSearch::Clock::duration wait) {
-    const auto micros =
-        std::max<std::int64_t>(1, std::chrono::duration_cast<std::chrono::microseconds>(wait).count());
-    timeval timeout{};
-    timeout.tv_sec = static_cast<time_t>(micros / 1000000);
-    timeout.tv_usec = static_cast<suseconds_t>(micros % 1000000);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 }
 
 } // namespace
@@ -67,34 +52,26 @@ std::optional<std::string> SsdpSearch::location(std::string_view answer) {
 }
 
 std::optional<std::string> SsdpSearch::run(Clock::duration timeout) const {
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(options_.port);
-    if (::inet_pton(AF_INET, options_.address.c_str(), &destination.sin_addr) != 1) {
+    const std::optional<IpAddress> address = IpAddress::parse(options_.address);
+    if (!address || !address->isIpv4()) {
         return std::nullopt;
     }
-    auto socket = UdpSocket::open();
+    std::optional<UdpSocket> socket = UdpSocket::plain(IpAddress::Family::ipv4);
     if (!socket) {
         return std::nullopt;
     }
     for (const auto target : searchTargets) {
-        const std::string datagram = request(target);
         // A failed send is not fatal: the other target or a late answer may still do.
-        ::sendto(socket->fd(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+        socket->sendTo(toBytes(request(target)), {*address, options_.port});
     }
 
     const auto deadline = Clock::now() + timeout;
-    std::array<std::uint8_t, receiveBufferSize> buffer{};
     for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
-        setReceiveTimeout(socket->fd(), std::min(options_.wait, deadline - now));
-        const ssize_t received = ::recv(socket->fd(), buffer.data(), buffer.size(), 0);
-        if (received <= 0) {
+        const auto answer = socket->receiveWithin(receiveBufferSize, std::min(options_.wait, deadline - now));
+        if (!answer) {
             continue;
         }
-        const std::string answer =
-            Utf8::repaired(toString(ByteView(buffer.data(), static_cast<std::size_t>(received))));
-        if (auto found = location(answer)) {
+        if (auto found = location(Utf8::repaired(toString(answer->bytes)))) {
             return found;
         }
     }

@@ -21,21 +21,21 @@ protected:
                                                          {"pad", SecretBytes(deviceKey)}};
         // Like the host's away access: one admission per knock id, whose reply is sent
         // again, byte for byte, to every knock that carries the id.
-        listener->onDatagram = [this, keyring = Door::Keyring(devices, Date::now()),
-                                stored = std::optional<Bytes>()](Bytes datagram,
-                                                                 DoorListener::Reply reply) mutable {
-            std::optional<Door::Admission> admission = keyring.admit(datagram, Date::now());
-            if (!admission) {
-                reply(std::nullopt);
-                return;
-            }
-            if (!stored) {
-                hostKey.set_value(admission->sessionKey());
-                stored = admission->answer(controlPort);
-            }
-            reply(stored);
-        };
-        listener->onPort = [this](std::optional<std::uint16_t> bound) { portReport.set_value(bound); };
+        listener->setOnDatagram(
+            [this, keyring = Door::Keyring(devices, Date::now()),
+             stored = std::optional<Bytes>()](Bytes datagram, DoorListener::Reply reply) mutable {
+                std::optional<Door::Admission> admission = keyring.admit(datagram, Date::now());
+                if (!admission) {
+                    reply(std::nullopt);
+                    return;
+                }
+                if (!stored) {
+                    hostKey.set_value(admission->sessionKey());
+                    stored = admission->answer(controlPort);
+                }
+                reply(stored);
+            });
+        listener->setOnPort([this](std::optional<std::uint16_t> bound) { portReport.set_value(bound); });
     }
 
     // Stops the door and waits until nothing on the host queue can reach this test any more.
@@ -43,8 +43,8 @@ protected:
         listener->close();
         std::promise<void> done;
         hostQueue->post([this, &done] {
-            listener->onDatagram = nullptr;
-            listener->onPort = nullptr;
+            listener->setOnDatagram(nullptr);
+            listener->setOnPort(nullptr);
             done.set_value();
         });
         done.get_future().wait();

@@ -26,10 +26,10 @@ protected:
     };
 
     void SetUp() override {
-        listener->onDatagram = [this](Bytes datagram, DoorListener::Reply reply) {
+        listener->setOnDatagram([this](Bytes datagram, DoorListener::Reply reply) {
             offers.push_back({std::move(datagram), std::move(reply)});
-        };
-        listener->onPort = [this](std::optional<std::uint16_t> bound) { ports.push_back(bound); };
+        });
+        listener->setOnPort([this](std::optional<std::uint16_t> bound) { ports.push_back(bound); });
         ASSERT_TRUE(open(std::nullopt));
         port = *ports.back();
     }

@@ -1,3 +1,4 @@
+#include "tests/support/EventLog.h"
 #include "tests/support/FakeGateway.h"
 #include "transport/away/router/HttpExchange.h"
 #include "transport/away/router/RouterRequest.h"
@@ -15,17 +16,16 @@ using test::FakeGateway;
 
 class HttpExchangeTest : public ::testing::Test {
 protected:
-    // Runs one exchange on this thread until nothing is left to do, late handlers included.
+    // Runs one exchange and waits for its result.
     PortMapperResult<HttpResponse> exchange(const std::string& request, HttpExchange::Clock::duration timeout,
                                             std::size_t sizeLimit = 64 * 1024, std::uint16_t port = 0) {
-        asio::io_context io;
-        std::vector<PortMapperResult<HttpResponse>> results;
-        HttpExchange::start(io.get_executor(), "127.0.0.1", port ? port : gateway.httpPort(), request,
-                            timeout, sizeLimit,
-                            [&](PortMapperResult<HttpResponse> result) { results.push_back(result); });
-        io.run_for(60s); // a guard against a hang, not a measure of speed
-        EXPECT_EQ(results.size(), 1u) << "an exchange finishes exactly once";
-        return results.empty() ? PortMapperFailure::badResponse() : results.front();
+        auto results = std::make_shared<test::EventLog<PortMapperResult<HttpResponse>>>();
+        HttpExchange::start("127.0.0.1", port ? port : gateway.httpPort(), request, timeout, sizeLimit,
+                            [results](PortMapperResult<HttpResponse> result) { results->push(result); });
+        EXPECT_TRUE(results->waitForCount(1));
+        const auto values = results->values();
+        EXPECT_EQ(values.size(), 1u) << "an exchange finishes exactly once";
+        return values.empty() ? PortMapperFailure::badResponse() : values.front();
     }
 
     std::string soap(const std::string& action) {

@@ -1,23 +1,18 @@
 #pragma once
 
 #include "platform/discovery/ServiceInstance.h"
+#include "platform/net/HostPort.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 
 namespace velm {
 
-// Where an outgoing connection goes: a host and port, or an advertised service that has to be
-// resolved to one first. A connection itself only ever dials a host and port.
+// Where an outgoing channel goes: a host and port, or an advertised service that is resolved
+// to one first. Only a host and port is ever dialled.
 struct Endpoint {
-    struct HostPort {
-        std::string host; // a name or a numeric address
-        std::uint16_t port = 0;
-
-        bool operator==(const HostPort&) const = default;
-    };
-
     std::variant<HostPort, ServiceInstance> target;
 
     static Endpoint hostPort(std::string host, std::uint16_t port) {
