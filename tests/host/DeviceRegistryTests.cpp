@@ -90,6 +90,7 @@ TEST_F(DeviceRegistryTest, PairsADeviceWhoseClientOpensTheSealedKey) {
     // A pairing closes a window that is not reusable: only the new device's key is admitted.
     EXPECT_FALSE(registry->pairingWindow());
     EXPECT_EQ(listenerIdentities(), std::vector<std::string>{"ipad-1"});
+    EXPECT_EQ(keychain().read("paired-devices-v1"), PairedDeviceStore::encode({*device}));
     EXPECT_EQ(makeRegistry()->devices(), std::vector{*device});
 }
 
