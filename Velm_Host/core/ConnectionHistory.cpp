@@ -1,0 +1,146 @@
+#include "Velm_Host/core/ConnectionHistory.h"
+
+#include "Velm_Host/core/BoundedText.h"
+#include "platform/dispatch/WhileAlive.h"
+#include "platform/log/Log.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace velm {
+namespace {
+
+const Log hostLog("host");
+
+ConnectionHistory::Peer bounded(const ConnectionHistory::Peer& peer) {
+    constexpr std::size_t limit = ConnectionHistory::maxTextBytes;
+    return ConnectionHistory::Peer{
+        .deviceID = boundedText(peer.deviceID, limit),
+        .deviceName = boundedText(peer.deviceName, limit),
+        .route = peer.route,
+        .from = peer.from ? std::optional(boundedText(*peer.from, limit)) : std::nullopt,
+        .forwardSecret = peer.forwardSecret,
+    };
+}
+
+} // namespace
+
+std::shared_ptr<ConnectionHistory> ConnectionHistory::make(std::shared_ptr<DefaultsStore> defaults,
+                                                           std::shared_ptr<Queue> mainQueue,
+                                                           Options options) {
+    auto history = std::shared_ptr<ConnectionHistory>(
+        new ConnectionHistory(std::move(defaults), std::move(mainQueue), std::move(options)));
+    history->load();
+    return history;
+}
+
+ConnectionHistory::ConnectionHistory(std::shared_ptr<DefaultsStore> defaults,
+                                     std::shared_ptr<Queue> mainQueue, Options options)
+    : defaults_(std::move(defaults)), mainQueue_(std::move(mainQueue)), options_(std::move(options)) {}
+
+void ConnectionHistory::setOnChange(std::function<void()> handler) {
+    std::lock_guard guard(lock);
+    onChange_ = std::move(handler);
+}
+
+ConnectionLog ConnectionHistory::log() const {
+    std::lock_guard guard(lock);
+    return log_;
+}
+
+Uuid ConnectionHistory::begin(ConnectionRecord::Kind kind, const Peer& peer) {
+    const Peer kept = bounded(peer);
+    Uuid id;
+    {
+        std::lock_guard guard(lock);
+        id = log_.begin(kind, kept.deviceID, kept.deviceName, kept.route, kept.from, kept.forwardSecret,
+                        options_.now());
+        saveLocked();
+    }
+    publish();
+    return id;
+}
+
+bool ConnectionHistory::end(const Uuid& id, ConnectionRecord::Ending ending) {
+    {
+        std::lock_guard guard(lock);
+        const bool open =
+            std::any_of(log_.records.begin(), log_.records.end(),
+                        [&](const ConnectionRecord& record) { return record.id == id && record.isOpen(); });
+        if (!open) {
+            return false;
+        }
+        log_.end(id, ending, options_.now());
+        saveLocked();
+    }
+    publish();
+    return true;
+}
+
+void ConnectionHistory::recordRefusal(ConnectionRecord::Refusal refusal, const Peer& peer) {
+    const Peer kept = bounded(peer);
+    {
+        std::lock_guard guard(lock);
+        log_.recordRefusal(refusal, kept.deviceID, kept.deviceName, kept.route, kept.from, kept.forwardSecret,
+                           options_.now());
+        saveLocked();
+    }
+    publish();
+}
+
+void ConnectionHistory::clear() {
+    {
+        std::lock_guard guard(lock);
+        std::erase_if(log_.records, [](const ConnectionRecord& record) { return !record.isOpen(); });
+        saveLocked();
+    }
+    publish();
+}
+
+void ConnectionHistory::save() {
+    std::lock_guard guard(lock);
+    saveLocked();
+}
+
+void ConnectionHistory::load() {
+    std::lock_guard guard(lock);
+    if (defaults_) {
+        if (const auto stored = defaults_->jsonValue(defaultsKey)) {
+            const std::string text = stored->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            log_ = ConnectionLog::fromStoredForm(toBytes(text));
+        }
+    }
+    log_.closeOpenRecords();
+    log_.prune(options_.now());
+    saveLocked();
+}
+
+void ConnectionHistory::saveLocked() const {
+    if (!defaults_) {
+        return;
+    }
+    const auto stored = log_.storedForm();
+    if (!stored) {
+        return;
+    }
+    auto value = nlohmann::json::parse(stored->begin(), stored->end(), nullptr, /*allow_exceptions=*/false);
+    if (value.is_discarded() || !defaults_->setJson(defaultsKey, std::move(value))) {
+        hostLog.error("history not saved");
+    }
+}
+
+void ConnectionHistory::publish() {
+    mainQueue_->post(whileAlive(shared_from_this(), [](ConnectionHistory& self) {
+        std::function<void()> handler;
+        {
+            std::lock_guard guard(self.lock);
+            handler = self.onChange_;
+        }
+        if (handler) {
+            handler();
+        }
+    }));
+}
+
+} // namespace velm

@@ -1,0 +1,162 @@
+#pragma once
+
+#include "Velm_Host/core/HelloCheck.h"
+#include "Velm_Host/core/PairedDevice.h"
+#include "Velm_Host/core/PairedDeviceStore.h"
+#include "Velm_Host/core/PairingWindow.h"
+#include "platform/core/Bytes.h"
+#include "platform/core/Date.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WorkItem.h"
+#include "protocol/PairRequest.h"
+#include "protocol/PairResponse.h"
+#include "transport/keys/PreSharedKey.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace velm {
+
+// The paired devices and the pairing window.
+//
+// Every operation may be called from any thread: the state sits behind `lock`, and every save
+// happens under it, so saves reach the secrets store in the order of the changes. A change
+// reaches memory only once it is saved: when the store refuses a write, the registry keeps
+// what is stored. After every change `onChange` runs on the owner's queue, where the owner
+// publishes the new state and hands the listener its new keys. The pairing window's expiry is
+// a timer on that queue too.
+class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
+public:
+    enum class PairFailure {
+        notPairingConnection, // the connection was not admitted by the code's key
+        noPairingWindow,      // no window is open (or it has just expired)
+        noSessionBinding,     // the connection offers no binding to seal the key to
+        invalidDeviceID,      // empty, too long, reserved or holding a NUL
+        malformedKey,         // the device's public key is not a raw X25519 key
+        keyExchangeFailed,    // the key agreement was refused (a low-order point)
+        tooManyDevices,
+        notSaved, // the secrets store refused the new list
+    };
+
+    enum class UpdateResult { updated, notFound, notSaved };
+
+    struct Options {
+        // The wall clock; tests tie it to a ManualQueue.
+        std::function<Date()> now = Date::now;
+    };
+
+    // Names are kept to this many bytes (cut on a character boundary).
+    static constexpr std::size_t maxNameBytes = 256;
+    static constexpr std::chrono::seconds oneDay{86'400};
+    static constexpr int defaultAwayAccessDays = 30;
+
+    // `queue` is the owner's: the pairing window's expiry and every onChange run there.
+    static std::shared_ptr<DeviceRegistry> make(PairedDeviceStore store, std::string hostID,
+                                                std::shared_ptr<Queue> queue, Options options);
+    static std::shared_ptr<DeviceRegistry> make(PairedDeviceStore store, std::string hostID,
+                                                std::shared_ptr<Queue> queue) {
+        return make(std::move(store), std::move(hostID), std::move(queue), Options{});
+    }
+
+    ~DeviceRegistry();
+    DeviceRegistry(const DeviceRegistry&) = delete;
+    DeviceRegistry& operator=(const DeviceRegistry&) = delete;
+
+    void setOnChange(std::function<void()> handler);
+
+    // Reads the stored devices. With none paired, a code carried over from an earlier version
+    // opens a window that never expires and allows carriedOverWrongTries.
+    void load();
+
+    std::vector<PairedDevice> devices() const;
+    std::optional<PairedDevice> device(std::string_view id) const;
+    std::optional<PairingWindow> pairingWindow() const;
+    // What the host listener admits: each device's key under its identifier, and the code's key
+    // while a window is open.
+    std::vector<PreSharedKey> listenerKeys() const;
+
+    // The window the main window opens: a new code, standardDuration, standardWrongTries.
+    PairingWindow openNewPairing(bool reusable);
+    // Replaces any open window. No duration: the window stays until it is closed or used up. A
+    // wrong-try budget below one counts as one.
+    PairingWindow openPairing(std::string code, std::optional<std::chrono::seconds> duration, int wrongTries,
+                              bool reusable);
+    void closePairing();
+    // A handshake that offered the code's identity failed: one try fewer, and none left closes
+    // the window.
+    void recordWrongTry();
+
+    // Pairs the device that asks on a connection admitted by the code's key (`admittedBy`, the
+    // connection's pre-shared-key identity) while a window is open: makes its device key, seals
+    // it to the request's public key bound to the session, and stores the device. A device that
+    // was paired before is replaced, key and all. A window that is not reusable closes.
+    std::variant<PairResponse, PairFailure> pair(const PairRequest& request, ByteView binding,
+                                                 std::string_view admittedBy);
+
+    // Checks a hello's proof against the key of the device it names.
+    HelloCheck checkHello(std::string_view deviceID, const std::optional<Bytes>& proof,
+                          const std::optional<Bytes>& binding) const;
+
+    // Removes one device, or every device when no identifier is given; its key goes with it.
+    // False when the new list could not be saved (nothing is removed then).
+    bool remove(std::optional<std::string_view> id);
+    // Changes one device and saves. The identifier and the key cannot be changed this way. A
+    // device removed meanwhile stays removed: the change is dropped as notFound.
+    UpdateResult update(std::string_view id, const std::function<void(PairedDevice&)>& change);
+    // An idle time-out that is not positive means none.
+    UpdateResult setDevicePolicy(std::string_view id, std::optional<std::chrono::seconds> idleTimeout,
+                                 bool curtain);
+
+    // How long away access lasts after a device was last at home: `awayAccessDays` days, at
+    // least one; 0 days means always, with no end.
+    static std::optional<std::chrono::seconds> awayLifetime(int awayAccessDays);
+    // No lifetime: away access never ends. Shorter ones are raised to a day.
+    void setAwayLifetime(std::optional<std::chrono::seconds> lifetime);
+    // When the device's away access lapses: its last time at home (else its pairing) plus the
+    // lifetime; nothing when access lasts always.
+    std::optional<Date> awayExpiry(const PairedDevice& device) const;
+
+    void setAllowsAwayWithoutDeviceKey(bool allows);
+    bool allowsAwayWithoutDeviceKey() const;
+
+private:
+    DeviceRegistry(PairedDeviceStore store, std::string hostID, std::shared_ptr<Queue> queue,
+                   Options options);
+
+    // The helpers below run with `lock` held.
+    bool isWindowOpen(Date now) const;
+    void openWindow(PairingWindow window, std::optional<std::chrono::seconds> duration, bool carriedOver);
+    void closeWindow(const char* why);
+    void forgetCarriedOverCode();
+    bool commit(std::vector<PairedDevice> devices);
+
+    void expire(std::uint64_t generation);
+    void publish();
+
+    const PairedDeviceStore store_;
+    const std::string hostID_;
+    const std::shared_ptr<Queue> queue_;
+    const Options options_;
+
+    mutable std::mutex lock;
+    std::function<void()> onChange_;
+    std::vector<PairedDevice> devices_;
+    std::optional<PairingWindow> window_;
+    bool windowCarriedOver_ = false;
+    // Raised with every window, so that the expiry of an earlier one does nothing.
+    std::uint64_t windowGeneration_ = 0;
+    WorkItem expiry_;
+    std::optional<std::chrono::seconds> awayLifetime_ = awayLifetime(defaultAwayAccessDays);
+    bool allowsAwayWithoutDeviceKey_ = true;
+};
+
+} // namespace velm

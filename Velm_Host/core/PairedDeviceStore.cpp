@@ -1,0 +1,104 @@
+#include "Velm_Host/core/PairedDeviceStore.h"
+
+#include "platform/log/Log.h"
+#include "protocol/json/Json.h"
+#include "transport/keys/Pairing.h"
+#include "transport/keys/PreSharedKey.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+namespace velm {
+namespace {
+
+const Log pairingLog("pairing");
+
+// Why a readable entry cannot be used, or nothing.
+std::optional<std::string> problemOf(const PairedDevice& device, const std::vector<PairedDevice>& kept) {
+    if (const auto error = PreSharedKey::identityError(device.id)) {
+        return std::string(PreSharedKey::describe(*error));
+    }
+    if (device.key.size() != Pairing::deviceKeyLength) {
+        return "device key is not 32 bytes";
+    }
+    const bool seen = std::any_of(kept.begin(), kept.end(),
+                                  [&](const PairedDevice& other) { return other.id == device.id; });
+    if (seen) {
+        return "device identifier appears twice";
+    }
+    if (kept.size() >= PairedDeviceStore::maxDevices) {
+        return "too many devices";
+    }
+    return std::nullopt;
+}
+
+std::size_t characterCount(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+} // namespace
+
+std::vector<PairedDevice> PairedDeviceStore::load() const {
+    const auto stored = keychain_.read(devicesAccount);
+    return stored ? decode(*stored) : std::vector<PairedDevice>{};
+}
+
+bool PairedDeviceStore::save(const std::vector<PairedDevice>& devices) const {
+    const auto stored = encode(devices);
+    if (!stored) {
+        pairingLog.error("paired devices not saved: a value cannot be written");
+        return false;
+    }
+    if (!keychain_.write(*stored, devicesAccount)) {
+        pairingLog.error("paired devices not saved: the secrets store refused the write");
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> PairedDeviceStore::carriedOverCode() const {
+    auto code = keychain_.read(pairingCodeAccount);
+    if (!code || characterCount(*code) != carriedOverCodeLength) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+bool PairedDeviceStore::forgetCarriedOverCode() const {
+    return keychain_.write(std::nullopt, pairingCodeAccount);
+}
+
+std::optional<std::string> PairedDeviceStore::encode(const std::vector<PairedDevice>& devices) {
+    const auto bytes = Json::tryEncode(devices);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return toString(*bytes);
+}
+
+std::vector<PairedDevice> PairedDeviceStore::decode(std::string_view stored) {
+    const auto root =
+        nlohmann::json::parse(stored.begin(), stored.end(), nullptr, /*allow_exceptions=*/false);
+    if (!root.is_array()) {
+        pairingLog.error("stored paired devices are unreadable; starting with none");
+        return {};
+    }
+    std::vector<PairedDevice> devices;
+    for (std::size_t i = 0; i < root.size(); ++i) {
+        try {
+            const JsonPath path;
+            PairedDevice device = JsonReader(root[i], path).read<PairedDevice>();
+            if (const auto problem = problemOf(device, devices)) {
+                pairingLog.error("dropped paired device %zu: %s", i, problem->c_str());
+                continue;
+            }
+            devices.push_back(std::move(device));
+        } catch (const JsonError& error) {
+            pairingLog.error("dropped unreadable paired device %zu: %s", i, error.what());
+        }
+    }
+    return devices;
+}
+
+} // namespace velm

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Velm_Host/core/PairedDevice.h"
+#include "transport/keys/KeychainStore.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velm {
+
+// Where the paired devices and the carried-over pairing code are kept: two items of the
+// host's secrets service. Every paired device sits in one JSON list, so a save replaces the
+// whole list at once, and a save that fails leaves the stored list as it was.
+//
+// The list is read entry by entry: an entry that cannot be read or cannot be used (its
+// identifier could not be a TLS identity, its key is not 32 bytes, its identifier came
+// before) is dropped and logged, and the others are kept.
+class PairedDeviceStore {
+public:
+    static constexpr std::string_view keychainService = "pellam.Velm.Host";
+    static constexpr std::string_view devicesAccount = "paired-devices-v1";
+    // A code shown by an earlier version of the host and still waiting to be typed.
+    static constexpr std::string_view pairingCodeAccount = "pairing-code";
+    // Codes are six characters; anything else in that item is not a code.
+    static constexpr std::size_t carriedOverCodeLength = 6;
+    // More entries than this are not read: the list is handed whole to the TLS listener.
+    static constexpr std::size_t maxDevices = 100;
+
+    explicit PairedDeviceStore(KeychainStore keychain) : keychain_(std::move(keychain)) {}
+
+    // The stored devices in list order; empty when there are none or the list is unreadable.
+    std::vector<PairedDevice> load() const;
+    // True once the stored list is exactly `devices`.
+    bool save(const std::vector<PairedDevice>& devices) const;
+
+    std::optional<std::string> carriedOverCode() const;
+    bool forgetCarriedOverCode() const;
+
+    // The stored form of a list, or nothing when a value cannot be written (a number that is
+    // not finite).
+    static std::optional<std::string> encode(const std::vector<PairedDevice>& devices);
+    static std::vector<PairedDevice> decode(std::string_view stored);
+
+private:
+    KeychainStore keychain_;
+};
+
+} // namespace velm

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/core/Base64.h"
+#include "platform/crypto/SecretBytes.h"
+#include "protocol/json/JsonCoding.h"
+
+#include <openssl/crypto.h>
+#include <string>
+
+namespace velm {
+
+// Key material travels like any other Data (standard Base64), but the decoded copy is wiped
+// as soon as it has been moved into its SecretBytes.
+template <> struct JsonCoding<SecretBytes> {
+    static void encode(const SecretBytes& value, const JsonWriter& out) {
+        out.node() = Base64::encode(value);
+    }
+
+    static SecretBytes decode(const JsonReader& in) {
+        if (!in.node().is_string()) {
+            in.failType("a Base64 string");
+        }
+        auto bytes = Base64::decode(in.node().get_ref<const std::string&>());
+        if (!bytes) {
+            in.fail(JsonError::Kind::dataCorrupted, "the text is not valid Base64");
+        }
+        SecretBytes secret(*bytes);
+        OPENSSL_cleanse(bytes->data(), bytes->size());
+        return secret;
+    }
+};
+
+} // namespace velm

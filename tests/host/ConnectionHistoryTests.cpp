@@ -1,0 +1,122 @@
+#include "Velm_Host/core/ConnectionHistory.h"
+#include "tests/support/QueueClock.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using Kind = ConnectionRecord::Kind;
+using Ending = ConnectionRecord::Ending;
+
+constexpr double now = 700'000'000;
+
+json record(const char* id, double started, std::optional<double> ended) {
+    json value = {{"id", id},        {"kind", "session"},  {"deviceID", "ipad-1"}, {"deviceName", "iPad"},
+                  {"route", "home"}, {"started", started}, {"forwardSecret", true}};
+    if (ended) {
+        value["ended"] = *ended;
+        value["ending"] = "disconnected";
+    }
+    return value;
+}
+
+class ConnectionHistoryTest : public ::testing::Test {
+protected:
+    std::shared_ptr<ConnectionHistory> makeHistory() {
+        auto made =
+            ConnectionHistory::make(defaults, mainQueue, {.now = test::queueClock(mainQueue, Date(now))});
+        made->setOnChange([this] { ++changes; });
+        return made;
+    }
+
+    // The log as the settings hold it now.
+    ConnectionLog stored() const {
+        return ConnectionLog::fromStoredForm(toBytes(defaults->jsonValue("connectionHistory")->dump()));
+    }
+
+    test::TemporaryFolder temporary;
+    std::shared_ptr<DefaultsStore> defaults = std::make_shared<DefaultsStore>(temporary.path());
+    std::shared_ptr<ManualQueue> mainQueue = std::make_shared<ManualQueue>("main");
+    const ConnectionHistory::Peer peer{.deviceID = "ipad-1",
+                                       .deviceName = "iPad",
+                                       .route = ConnectionRecord::Route::home,
+                                       .from = "192.0.2.7",
+                                       .forwardSecret = true};
+    int changes = 0;
+};
+
+// At start-up: damaged records dropped, records left open closed as interrupted, old ones pruned,
+// and the result saved at once.
+TEST_F(ConnectionHistoryTest, LoadsRepairsPrunesAndSaves) {
+    json damaged = record("00000000-0000-0000-0000-000000000002", now - 50, now - 40);
+    damaged.erase("forwardSecret");
+    ASSERT_TRUE(defaults->setJson(
+        "connectionHistory",
+        {{"records",
+          {record("00000000-0000-0000-0000-000000000001", now - 100, std::nullopt), damaged,
+           record("00000000-0000-0000-0000-000000000003", now - 200, now - 150),
+           record("00000000-0000-0000-0000-000000000004", now - 8'000'000, now - 7'776'001)}}}));
+
+    const auto history = makeHistory();
+    const auto records = history->log().records;
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].id.string(), "00000000-0000-0000-0000-000000000001");
+    EXPECT_EQ(records[0].ended, Date(now - 100));
+    EXPECT_EQ(records[0].ending, Ending::interrupted);
+    EXPECT_EQ(records[1].ending, Ending::disconnected);
+    EXPECT_EQ(DefaultsStore(temporary.path()).jsonValue("connectionHistory"),
+              defaults->jsonValue("connectionHistory"));
+    EXPECT_EQ(stored(), history->log());
+}
+
+TEST_F(ConnectionHistoryTest, SavesEveryChangeAndPublishesOnTheMainQueue) {
+    const auto history = makeHistory();
+    const Uuid session = history->begin(Kind::session, peer);
+    EXPECT_EQ(changes, 0);
+    mainQueue->advance(30s);
+    const Uuid file = history->begin(Kind::file, peer);
+    history->recordRefusal(ConnectionRecord::Refusal::keyDidNotMatch, peer);
+    EXPECT_TRUE(history->end(file, Ending::disconnected));
+    EXPECT_FALSE(history->end(file, Ending::disconnected));
+    mainQueue->runUntilIdle();
+    EXPECT_EQ(changes, 4);
+
+    const auto log = history->log();
+    ASSERT_EQ(log.records.size(), 3u);
+    EXPECT_EQ(log.records[0].kind, Kind::refused);
+    EXPECT_EQ(log.records[1].ended, Date(now + 30));
+    EXPECT_EQ(log.records[2].id, session);
+    EXPECT_TRUE(log.records[2].isOpen());
+    EXPECT_EQ(stored(), log);
+}
+
+// Clearing keeps what still runs, so its end is recorded and whatever waits for that end hears of it.
+TEST_F(ConnectionHistoryTest, ClearingKeepsRunningRecords) {
+    const auto history = makeHistory();
+    const Uuid running = history->begin(Kind::session, peer);
+    const Uuid done = history->begin(Kind::file, peer);
+    history->end(done, Ending::disconnected);
+    history->clear();
+    ASSERT_EQ(history->log().records.size(), 1u);
+    EXPECT_TRUE(history->end(running, Ending::endedHere));
+    EXPECT_EQ(stored().records.at(0).ending, Ending::endedHere);
+}
+
+TEST_F(ConnectionHistoryTest, KeepsDeviceTextsShort) {
+    const auto history = makeHistory();
+    ConnectionHistory::Peer chatty = peer;
+    chatty.deviceName = std::string(100'000, 'n');
+    chatty.from = std::string(300, 'f') + "\xFF";
+    history->recordRefusal(ConnectionRecord::Refusal::deviceBoundKeyMissing, chatty);
+    const auto log = history->log();
+    const auto& record = log.records.at(0);
+    EXPECT_EQ(record.deviceName.size(), ConnectionHistory::maxTextBytes);
+    EXPECT_EQ(record.from, std::string(256, 'f'));
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,289 @@
+#include "Velm_Host/core/DeviceRegistry.h"
+#include "platform/crypto/Random.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/QueueClock.h"
+#include "tests/support/TemporaryFolder.h"
+#include "transport/keys/HelloProof.h"
+#include "transport/keys/Pairing.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TemporaryFolder;
+using Failure = DeviceRegistry::PairFailure;
+using Outcome = HelloCheck::Outcome;
+
+class DeviceRegistryTest : public ::testing::Test {
+protected:
+    KeychainStore keychain() const {
+        return KeychainStore(std::string(PairedDeviceStore::keychainService),
+                             GenericPasswordStore(temporary / "keychain"));
+    }
+
+    std::shared_ptr<DeviceRegistry> makeRegistry() {
+        auto made = DeviceRegistry::make(PairedDeviceStore(keychain()), "HOST-ID", queue,
+                                         {.now = test::queueClock(queue)});
+        made->setOnChange([this] { ++changes; });
+        made->load();
+        return made;
+    }
+
+    std::variant<PairResponse, Failure> pair(const std::string& id,
+                                             std::string_view admittedBy = "velm-psk-v1") {
+        return registry->pair(request(id, offer.publicKey()), binding, admittedBy);
+    }
+
+    static PairRequest request(const std::string& id, ByteView publicKey) {
+        return {
+            .deviceID = id, .deviceName = id + " name", .publicKey = {publicKey.begin(), publicKey.end()}};
+    }
+
+    static std::optional<Failure> failureOf(const std::variant<PairResponse, Failure>& result) {
+        const auto* failure = std::get_if<Failure>(&result);
+        return failure ? std::optional(*failure) : std::nullopt;
+    }
+
+    std::vector<std::string> listenerIdentities() const {
+        std::vector<std::string> identities;
+        for (const auto& key : registry->listenerKeys()) {
+            identities.push_back(key.identity());
+        }
+        return identities;
+    }
+
+    // The published state, once the owner's queue has run.
+    int publishedChanges() {
+        queue->runUntilIdle();
+        return changes;
+    }
+
+    TemporaryFolder temporary;
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
+    const Pairing::Offer offer;
+    const Bytes binding = Random::bytes(32);
+    int changes = 0;
+    std::shared_ptr<DeviceRegistry> registry = makeRegistry();
+};
+
+TEST_F(DeviceRegistryTest, PairsADeviceWhoseClientOpensTheSealedKey) {
+    registry->openPairing("123456", 120s, 5, false);
+    EXPECT_EQ(listenerIdentities(), std::vector<std::string>{"velm-psk-v1"});
+    EXPECT_EQ(registry->listenerKeys().front(), PreSharedKey::fromSecret("123456"));
+
+    const auto result = pair("ipad-1");
+    ASSERT_FALSE(failureOf(result));
+    const auto& response = std::get<PairResponse>(result);
+    EXPECT_EQ(response.hostID, "HOST-ID");
+    const auto device = registry->device("ipad-1");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->name, "ipad-1 name");
+
+    const auto opened = Pairing::openKey(response.sealedKey, response.publicKey, offer, binding);
+    ASSERT_TRUE(std::holds_alternative<SecretBytes>(opened));
+    EXPECT_EQ(std::get<SecretBytes>(opened), device->key);
+    const auto elsewhere = Pairing::openKey(response.sealedKey, response.publicKey, offer, Random::bytes(32));
+    EXPECT_EQ(std::get<Pairing::Failure>(elsewhere), Pairing::Failure::cannotOpen);
+
+    // A pairing closes a window that is not reusable: only the new device's key is admitted.
+    EXPECT_FALSE(registry->pairingWindow());
+    EXPECT_EQ(listenerIdentities(), std::vector<std::string>{"ipad-1"});
+    EXPECT_EQ(keychain().read("paired-devices-v1"), PairedDeviceStore::encode({*device}));
+    EXPECT_EQ(makeRegistry()->devices(), std::vector{*device});
+}
+
+TEST_F(DeviceRegistryTest, ChecksHelloProofsAgainstThePairedKey) {
+    registry->openPairing("123456", std::nullopt, 5, false);
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    const SecretBytes key = registry->device("ipad-1")->key;
+
+    EXPECT_EQ(registry->checkHello("ipad-1", helloProof(key, binding), binding).outcome, Outcome::admitted);
+    EXPECT_EQ(registry->checkHello("ipad-1", helloProof(key, binding), Random::bytes(32)).outcome,
+              Outcome::keyDidNotMatch);
+    EXPECT_EQ(registry->checkHello("ipad-1", std::nullopt, binding).outcome, Outcome::noProof);
+    EXPECT_EQ(registry->checkHello("ipad-1", helloProof(key, binding), std::nullopt).outcome,
+              Outcome::noProof);
+    EXPECT_EQ(registry->checkHello("ipad-2", helloProof(key, binding), binding).outcome, Outcome::notPaired);
+}
+
+TEST_F(DeviceRegistryTest, ServesPairingOnlyOnTheCodesConnectionWhileAWindowIsOpen) {
+    EXPECT_EQ(failureOf(pair("ipad-1")), Failure::noPairingWindow);
+    registry->openPairing("123456", std::nullopt, 5, true);
+    EXPECT_EQ(failureOf(pair("ipad-1", "ipad-0")), Failure::notPairingConnection);
+    EXPECT_EQ(failureOf(pair("ipad-1", "velm-away")), Failure::notPairingConnection);
+    for (const std::string& id :
+         {std::string(), std::string(257, 'a'), std::string("velm-psk-v1"), std::string("velm-away"),
+          std::string("velm-nobody"), std::string("a\0b", 3)}) {
+        EXPECT_EQ(failureOf(pair(id)), Failure::invalidDeviceID) << id;
+    }
+    EXPECT_EQ(failureOf(registry->pair(request("ipad-1", Bytes(31, 1)), binding, "velm-psk-v1")),
+              Failure::malformedKey);
+    EXPECT_EQ(failureOf(registry->pair(request("ipad-1", Bytes(32, 0)), binding, "velm-psk-v1")),
+              Failure::keyExchangeFailed);
+    EXPECT_EQ(failureOf(registry->pair(request("ipad-1", offer.publicKey()), Bytes(), "velm-psk-v1")),
+              Failure::noSessionBinding);
+    EXPECT_TRUE(registry->devices().empty());
+    EXPECT_EQ(keychain().read("paired-devices-v1"), std::nullopt);
+}
+
+TEST_F(DeviceRegistryTest, PairingAgainReplacesTheEntryAndRetiresTheOldKey) {
+    registry->openPairing("123456", std::nullopt, 5, /*reusable=*/true);
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    ASSERT_FALSE(failureOf(pair("iphone")));
+    ASSERT_EQ(registry->update("ipad-1", [](PairedDevice& device) { device.curtain = true; }),
+              DeviceRegistry::UpdateResult::updated);
+    const SecretBytes oldKey = registry->device("ipad-1")->key;
+
+    LogCapture log;
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    EXPECT_TRUE(log.contains("paired again"));
+    const auto devices = registry->devices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].id, "ipad-1");
+    EXPECT_FALSE(devices[0].curtain);
+    EXPECT_NE(devices[0].key, oldKey);
+    EXPECT_EQ(registry->checkHello("ipad-1", helloProof(oldKey, binding), binding).outcome,
+              Outcome::keyDidNotMatch);
+    // A reusable window stays open after each pairing.
+    EXPECT_EQ(listenerIdentities(), (std::vector<std::string>{"ipad-1", "iphone", "velm-psk-v1"}));
+}
+
+TEST_F(DeviceRegistryTest, WrongTriesDownToZeroCloseTheWindow) {
+    registry->recordWrongTry(); // no window: nothing to count
+    registry->openPairing("123456", std::nullopt, 3, false);
+    const int opened = publishedChanges();
+    registry->recordWrongTry();
+    registry->recordWrongTry();
+    EXPECT_EQ(registry->pairingWindow()->wrongTriesLeft, 1);
+    registry->recordWrongTry();
+    EXPECT_FALSE(registry->pairingWindow());
+    EXPECT_TRUE(listenerIdentities().empty());
+    EXPECT_EQ(publishedChanges(), opened + 3);
+}
+
+TEST_F(DeviceRegistryTest, AWindowExpiresOnTheOwnersQueue) {
+    const PairingWindow window = registry->openNewPairing(false);
+    EXPECT_EQ(window.code.size(), 6u);
+    EXPECT_EQ(window.wrongTriesLeft, 5);
+    EXPECT_EQ(window.expires, Date(700'000'120));
+    queue->advance(119s);
+    EXPECT_EQ(registry->pairingWindow(), window);
+    const int before = publishedChanges();
+
+    LogCapture log;
+    queue->advance(1s);
+    EXPECT_FALSE(registry->pairingWindow());
+    EXPECT_TRUE(listenerIdentities().empty());
+    EXPECT_EQ(publishedChanges(), before + 1);
+    EXPECT_TRUE(log.contains("pairing expired"));
+
+    // The timer of a replaced window leaves its successor alone.
+    registry->openPairing("111111", 60s, 5, false);
+    registry->openPairing("222222", std::nullopt, 5, false);
+    queue->advance(1h);
+    EXPECT_EQ(registry->pairingWindow()->code, "222222");
+    registry->closePairing();
+    EXPECT_TRUE(log.contains("pairing closed"));
+}
+
+TEST_F(DeviceRegistryTest, OpensACarriedOverCodeOnlyWhileNoDeviceIsPaired) {
+    ASSERT_TRUE(keychain().write("12345", "pairing-code"));
+    EXPECT_FALSE(makeRegistry()->pairingWindow()); // not six characters
+
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    registry = makeRegistry();
+    EXPECT_EQ(
+        registry->pairingWindow(),
+        (PairingWindow{.code = "654321", .expires = std::nullopt, .wrongTriesLeft = 20, .reusable = false}));
+    queue->advance(24h);
+    ASSERT_TRUE(registry->pairingWindow());
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    EXPECT_EQ(keychain().read("pairing-code"), std::nullopt);
+
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    EXPECT_FALSE(makeRegistry()->pairingWindow());
+}
+
+TEST_F(DeviceRegistryTest, RemovesOneDeviceOrAllWithTheirKeys) {
+    registry->openPairing("123456", std::nullopt, 5, true);
+    for (const char* id : {"a", "b", "c"}) {
+        ASSERT_FALSE(failureOf(pair(id)));
+    }
+    registry->closePairing();
+    EXPECT_TRUE(registry->remove("b"));
+    EXPECT_TRUE(registry->remove("unknown"));
+    EXPECT_EQ(listenerIdentities(), (std::vector<std::string>{"a", "c"}));
+    EXPECT_TRUE(registry->remove(std::nullopt));
+    EXPECT_TRUE(listenerIdentities().empty());
+    EXPECT_TRUE(makeRegistry()->devices().empty());
+}
+
+TEST_F(DeviceRegistryTest, AFailedSaveKeepsWhatIsStored) {
+    registry->openPairing("123456", std::nullopt, 5, true);
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    const auto stored = keychain().read("paired-devices-v1");
+
+    // The secrets folder becomes a plain file, so every write fails.
+    std::filesystem::rename(temporary / "keychain", temporary / "aside");
+    TemporaryFolder::writeFile(temporary / "keychain", "");
+    EXPECT_FALSE(registry->remove(std::nullopt));
+    EXPECT_EQ(failureOf(pair("ipad-2")), Failure::notSaved);
+    EXPECT_EQ(registry->setDevicePolicy("ipad-1", 300s, true), DeviceRegistry::UpdateResult::notSaved);
+    ASSERT_EQ(registry->devices().size(), 1u);
+    EXPECT_FALSE(registry->devices()[0].curtain);
+
+    std::filesystem::remove(temporary / "keychain");
+    std::filesystem::rename(temporary / "aside", temporary / "keychain");
+    EXPECT_EQ(keychain().read("paired-devices-v1"), stored);
+    EXPECT_EQ(makeRegistry()->devices(), registry->devices());
+}
+
+TEST_F(DeviceRegistryTest, UpdatesKeepIdentityAndNeverReviveARemovedDevice) {
+    registry->openPairing("123456", std::nullopt, 5, false);
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    const SecretBytes key = registry->device("ipad-1")->key;
+
+    EXPECT_EQ(registry->setDevicePolicy("ipad-1", 300s, true), DeviceRegistry::UpdateResult::updated);
+    EXPECT_EQ(registry->update("ipad-1",
+                               [](PairedDevice& changed) {
+                                   changed.id = "other";
+                                   changed.key = SecretBytes(Bytes(32, 7));
+                                   changed.lastConnected = Date(5);
+                               }),
+              DeviceRegistry::UpdateResult::updated);
+    const auto device = makeRegistry()->device("ipad-1");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->idleTimeout, 300.0);
+    EXPECT_EQ(device->curtain, true);
+    EXPECT_EQ(device->lastConnected, Date(5));
+    EXPECT_EQ(device->key, key);
+
+    EXPECT_EQ(registry->setDevicePolicy("ipad-1", 0s, false), DeviceRegistry::UpdateResult::updated);
+    EXPECT_EQ(registry->device("ipad-1")->idleTimeout, std::nullopt);
+
+    ASSERT_TRUE(registry->remove("ipad-1"));
+    EXPECT_EQ(registry->update("ipad-1", [](PairedDevice& late) { late.lastConnected = Date(9); }),
+              DeviceRegistry::UpdateResult::notFound);
+    EXPECT_TRUE(makeRegistry()->devices().empty());
+}
+
+TEST_F(DeviceRegistryTest, AwayAccessEndsAfterTheLifetimeOrNever) {
+    EXPECT_EQ(DeviceRegistry::awayLifetime(0), std::nullopt);
+    EXPECT_EQ(DeviceRegistry::awayLifetime(1), 24h);
+    EXPECT_EQ(DeviceRegistry::awayLifetime(30), 30 * 24h);
+
+    PairedDevice device{.id = "ipad-1", .pairedAt = Date(1000)};
+    EXPECT_EQ(registry->awayExpiry(device), Date(1000 + 30 * 86'400)); // the default of 30 days
+    registry->setAwayLifetime(DeviceRegistry::awayLifetime(0));
+    EXPECT_EQ(registry->awayExpiry(device), std::nullopt);
+    registry->setAwayLifetime(1h);
+    EXPECT_EQ(registry->awayExpiry(device), Date(1000 + 86'400));
+    device.lastAtHome = Date(5000);
+    registry->setAwayLifetime(DeviceRegistry::awayLifetime(7));
+    EXPECT_EQ(registry->awayExpiry(device), Date(5000 + 7 * 86'400));
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,83 @@
+#include "Velm_Host/core/PairedDeviceStore.h"
+#include "tests/support/LogCapture.h"
+
+#include <gtest/gtest.h>
+#include <numeric>
+
+namespace velm {
+namespace {
+
+// Bytes 0 to 31, as Base64.
+constexpr const char* key32 = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
+
+SecretBytes counting() {
+    Bytes bytes(32);
+    std::iota(bytes.begin(), bytes.end(), 0);
+    return SecretBytes(bytes);
+}
+
+// Every field set, written in declaration order with dates as seconds since 2001.
+TEST(PairedDeviceStore, WritesTheJsonFormOfEveryField) {
+    const PairedDevice full{.id = "ipad-1",
+                            .name = "Ann's iPad",
+                            .key = counting(),
+                            .pairedAt = Date(700'000'000),
+                            .lastConnected = Date(700'000'000.5),
+                            .model = DeviceModel{.identifier = "iPad13,4", .name = std::nullopt},
+                            .screenAspect = 1.5,
+                            .lastAtHome = Date(700'000'100),
+                            .awayPublicKey = Bytes{4, 1, 2},
+                            .idleTimeout = 900,
+                            .curtain = true};
+    const PairedDevice bare{.id = "iphone", .name = "", .key = counting(), .pairedAt = Date(-1.25)};
+    EXPECT_EQ(
+        PairedDeviceStore::encode({full, bare}),
+        std::string(R"([{"id":"ipad-1","name":"Ann's iPad","key":")") + key32 +
+            R"(","pairedAt":700000000,"lastConnected":700000000.5,"model":{"identifier":"iPad13,4"},)"
+            R"("screenAspect":1.5,"lastAtHome":700000100,"awayPublicKey":"BAEC","idleTimeout":900,"curtain":true},)"
+            R"({"id":"iphone","name":"","key":")" +
+            key32 + R"(","pairedAt":-1.25}])");
+
+    PairedDevice infinite = bare;
+    infinite.screenAspect = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(PairedDeviceStore::encode({infinite}), std::nullopt);
+}
+
+// A list written elsewhere: keys in any order, nulls and unknown keys; damaged entries go alone.
+TEST(PairedDeviceStore, ReadsEntryByEntryDroppingDamagedOnes) {
+    const std::string k = key32;
+    const std::string stored = "["
+                               R"({"pairedAt":10,"key":")" +
+                               k +
+                               R"(","name":"A","id":"a","curtain":null,"future":[1]},)"
+                               R"({"id":"no-key","name":"B","pairedAt":10},)"
+                               R"({"id":"short","name":"C","key":"AAEC","pairedAt":10},)"
+                               R"({"id":"velm-psk-v1","name":"D","key":")" +
+                               k +
+                               R"(","pairedAt":10},)"
+                               R"({"id":"a","name":"again","key":")" +
+                               k +
+                               R"(","pairedAt":10},)"
+                               R"({"id":"e","name":"E","key":")" +
+                               k +
+                               R"(","pairedAt":10,"idleTimeout":"soon"},)"
+                               R"("not an object",)"
+                               R"({"id":"f","name":"F","key":")" +
+                               k +
+                               R"(","pairedAt":10.5,"lastAtHome":20})"
+                               "]";
+    LogCapture log;
+    const auto devices = PairedDeviceStore::decode(stored);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0], (PairedDevice{.id = "a", .name = "A", .key = counting(), .pairedAt = Date(10)}));
+    EXPECT_EQ(devices[1].id, "f");
+    EXPECT_EQ(devices[1].lastAtHome, Date(20));
+    EXPECT_EQ(log.lines().size(), 6u);
+    EXPECT_TRUE(log.contains("appears twice"));
+
+    EXPECT_TRUE(PairedDeviceStore::decode("{\"id\":1}").empty());
+    EXPECT_TRUE(PairedDeviceStore::decode("[").empty());
+}
+
+} // namespace
+} // namespace velm
