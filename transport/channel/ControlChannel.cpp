@@ -16,19 +16,6 @@ namespace {
 
 constexpr Log log("channel");
 
-// Guards the factory, which start-up installs while channels may already be resolving.
-std::mutex factoryLock;
-
-ControlChannel::ResolverFactory& resolverFactory() {
-    static ControlChannel::ResolverFactory factory;
-    return factory;
-}
-
-ControlChannel::ResolverFactory currentResolverFactory() {
-    std::lock_guard guard(factoryLock);
-    return resolverFactory();
-}
-
 template <typename Decoded> std::optional<Decoded> decodeOrNothing(ByteView payload) {
     try {
         return Decoded::decoding(payload);
@@ -43,22 +30,19 @@ std::shared_ptr<ControlChannel> ControlChannel::accepted(std::shared_ptr<TlsConn
     return std::shared_ptr<ControlChannel>(new ControlChannel({Origin::Accepted{std::move(connection)}}, {}));
 }
 
-std::shared_ptr<ControlChannel> ControlChannel::outgoing(Endpoint endpoint, PreSharedKey key, Limits limits) {
+std::shared_ptr<ControlChannel> ControlChannel::outgoing(Endpoint endpoint, PreSharedKey key,
+                                                         Options options) {
     return std::shared_ptr<ControlChannel>(
-        new ControlChannel({Origin::Outgoing{std::move(endpoint), std::move(key)}}, limits));
+        new ControlChannel({Origin::Outgoing{std::move(endpoint), std::move(key)}}, std::move(options)));
 }
 
 std::shared_ptr<ControlChannel> ControlChannel::outgoing(Endpoint endpoint, std::string_view secret,
-                                                         Limits limits) {
-    return outgoing(std::move(endpoint), PreSharedKey::fromSecret(secret), limits);
+                                                         Options options) {
+    return outgoing(std::move(endpoint), PreSharedKey::fromSecret(secret), std::move(options));
 }
 
-void ControlChannel::setResolverFactory(ResolverFactory factory) {
-    std::lock_guard guard(factoryLock);
-    resolverFactory() = std::move(factory);
-}
-
-ControlChannel::ControlChannel(Origin origin, Limits limits) : origin_(std::move(origin)), limits_(limits) {}
+ControlChannel::ControlChannel(Origin origin, Options options)
+    : origin_(std::move(origin)), options_(std::move(options)) {}
 
 ControlChannel::~ControlChannel() {
     connectTimeout_.cancel();
@@ -139,14 +123,14 @@ void ControlChannel::begin() {
         connect(*target);
         return;
     }
-    connectTimeout_ = queue->postAfter(limits_.connectTimeout, [weak = weak_from_this()] {
+    connectTimeout_ = queue->postAfter(options_.connectTimeout, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->close(CloseReason::unreachable);
         }
     });
-    const ResolverFactory factory = currentResolverFactory();
+    const auto& factory = options_.resolverFactory;
     resolver_ = std::make_shared<ServiceResolver>(queue, factory ? factory(queue) : nullptr);
-    resolver_->resolve(outgoing.endpoint, limits_.resolutionLimit,
+    resolver_->resolve(outgoing.endpoint, options_.resolutionLimit,
                        [weak = weak_from_this()](std::optional<Endpoint> found) {
                            if (auto self = weak.lock()) {
                                self->resolved(std::move(found));
@@ -170,7 +154,7 @@ void ControlChannel::resolved(std::optional<Endpoint> found) {
 void ControlChannel::connect(const HostPort& target) {
     const auto& outgoing = std::get<Origin::Outgoing>(origin_.value);
     auto connection =
-        TlsConnection::connect(target, VelmService::tlsParameters({outgoing.key}), limits_.connectTimeout);
+        TlsConnection::connect(target, VelmService::tlsParameters({outgoing.key}), options_.connectTimeout);
     installConnection(connection);
     connection->start(queue_);
 }

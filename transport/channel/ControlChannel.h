@@ -32,12 +32,18 @@ namespace velm {
 
 class Queue;
 
-// The time limits of an outgoing control channel; tests shorten them.
-struct ControlChannelLimits {
+// How an outgoing control channel reaches its peer: its time limits (tests shorten them) and what
+// looks an advertised service up.
+struct ControlChannelOptions {
+    // Makes a resolver reporting on the given queue (the discovery layer's Discovery::makeResolver).
+    using ResolverFactory = std::function<std::unique_ptr<InstanceResolver>(std::shared_ptr<Queue>)>;
+
     // From start to ready: resolution, TCP and the handshake.
     std::chrono::steady_clock::duration connectTimeout = std::chrono::seconds(8);
     // For turning a service endpoint into an address and port.
     std::chrono::steady_clock::duration resolutionLimit = std::chrono::seconds(4);
+    // Without one, a service endpoint is unreachable.
+    ResolverFactory resolverFactory;
 };
 
 // One framed control connection between host and client: TLS 1.2 with a pre-shared key over
@@ -115,10 +121,6 @@ public:
 
     using EventHandler = std::function<void(Event)>;
     using SendCompletion = std::function<void(bool sent)>;
-    // Makes what looks an advertised service up, reporting on the given queue; an outgoing channel
-    // resolves its service endpoint through a ServiceResolver over it. The discovery layer installs
-    // one at start-up (Discovery::makeResolver).
-    using ResolverFactory = std::function<std::unique_ptr<InstanceResolver>(std::shared_ptr<Queue>)>;
 
     // How the channel was made: around a connection a listener accepted, or to dial out.
     struct Origin {
@@ -134,7 +136,7 @@ public:
         bool isAccepted() const { return std::holds_alternative<Accepted>(value); }
     };
 
-    using Limits = ControlChannelLimits;
+    using Options = ControlChannelOptions;
 
     // Large reads let a file transfer take a whole 256 KiB frame and more per hop.
     static constexpr std::size_t maxReadSize = 1024 * 1024;
@@ -143,13 +145,11 @@ public:
 
     // None of these touches the network.
     static std::shared_ptr<ControlChannel> accepted(std::shared_ptr<TlsConnection> connection);
-    static std::shared_ptr<ControlChannel> outgoing(Endpoint endpoint, PreSharedKey key, Limits limits = {});
+    static std::shared_ptr<ControlChannel> outgoing(Endpoint endpoint, PreSharedKey key,
+                                                    Options options = {});
     // Presents the key derived from a pairing code.
     static std::shared_ptr<ControlChannel> outgoing(Endpoint endpoint, std::string_view secret,
-                                                    Limits limits = {});
-
-    // Without a factory, a service endpoint is unreachable.
-    static void setResolverFactory(ResolverFactory factory);
+                                                    Options options = {});
 
     ~ControlChannel();
     ControlChannel(const ControlChannel&) = delete;
@@ -199,7 +199,7 @@ public:
     const Origin& origin() const { return origin_; }
 
 private:
-    ControlChannel(Origin origin, Limits limits);
+    ControlChannel(Origin origin, Options options);
 
     std::shared_ptr<TlsConnection> currentConnection() const;
     void installConnection(const std::shared_ptr<TlsConnection>& connection);
@@ -217,7 +217,7 @@ private:
     bool sendFrame(std::uint8_t channel, ByteView payload, TlsConnection::SendCompletion completion);
 
     const Origin origin_;
-    const Limits limits_;
+    const Options options_;
 
     // Guards the three fields below, which start() sets and any thread reads.
     mutable std::mutex lock;

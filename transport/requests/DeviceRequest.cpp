@@ -13,7 +13,8 @@ const Log clientLog("client");
 } // namespace
 
 std::shared_ptr<ControlChannel> DeviceRequest::channel(Endpoint endpoint, const std::string& deviceID,
-                                                       ByteView deviceKey, std::optional<PreSharedKey> key) {
+                                                       ByteView deviceKey, std::optional<PreSharedKey> key,
+                                                       ControlChannel::Options options) {
     if (!key) {
         key = PreSharedKey::forDevice(deviceID, deviceKey);
     }
@@ -23,7 +24,7 @@ std::shared_ptr<ControlChannel> DeviceRequest::channel(Endpoint endpoint, const 
                         static_cast<int>(reason.size()), reason.data());
         return nullptr;
     }
-    return ControlChannel::outgoing(std::move(endpoint), std::move(*key));
+    return ControlChannel::outgoing(std::move(endpoint), std::move(*key), std::move(options));
 }
 
 void DeviceRequest::prepareHello(const ControlChannel& channel, const std::string& deviceID,

@@ -3,6 +3,7 @@
 #include "platform/core/Bytes.h"
 #include "platform/dispatch/Queue.h"
 #include "protocol/ClientHello.h"
+#include "transport/channel/ControlChannel.h"
 #include "transport/channel/Endpoint.h"
 #include "transport/keys/AwaySigning.h"
 #include "transport/keys/PreSharedKey.h"
@@ -14,8 +15,6 @@
 
 namespace velm {
 
-class ControlChannel;
-
 // What the client's one-shot requests on a paired device's behalf (history, glimpse, file
 // transfer) share: a connection of their own keyed by the device, and the hello they carry.
 class DeviceRequest {
@@ -25,7 +24,8 @@ public:
     // An outgoing channel presenting `key`, or else the device's own key (its identifier and device
     // key). Nothing when the identifier cannot serve as a TLS identity.
     static std::shared_ptr<ControlChannel> channel(Endpoint endpoint, const std::string& deviceID,
-                                                   ByteView deviceKey, std::optional<PreSharedKey> key = {});
+                                                   ByteView deviceKey, std::optional<PreSharedKey> key = {},
+                                                   ControlChannel::Options options = {});
 
     // Builds the request's hello on `channel` (the identifier and name, no screen, the proof of the
     // device key bound to this TLS session, understandsPolicy) and hands it to `send`: at once on the

@@ -9,8 +9,10 @@ namespace velm {
 std::shared_ptr<FileTransferClient> FileTransferClient::make(Endpoint endpoint, std::string deviceID,
                                                              std::string deviceName, ByteView deviceKey,
                                                              AwaySigner awaySigner,
-                                                             std::optional<PreSharedKey> key) {
-    auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey, std::move(key));
+                                                             std::optional<PreSharedKey> key,
+                                                             ControlChannel::Options options) {
+    auto channel =
+        DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey, std::move(key), std::move(options));
     return std::shared_ptr<FileTransferClient>(new FileTransferClient(
         std::move(channel), std::move(deviceID), std::move(deviceName), deviceKey, std::move(awaySigner)));
 }

@@ -47,7 +47,8 @@ public:
     static std::shared_ptr<FileTransferClient> make(Endpoint endpoint, std::string deviceID,
                                                     std::string deviceName, ByteView deviceKey,
                                                     AwaySigner awaySigner = {},
-                                                    std::optional<PreSharedKey> key = {});
+                                                    std::optional<PreSharedKey> key = {},
+                                                    ControlChannel::Options options = {});
 
     FileTransferClient(const FileTransferClient&) = delete;
     FileTransferClient& operator=(const FileTransferClient&) = delete;

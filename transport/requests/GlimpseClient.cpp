@@ -7,8 +7,9 @@
 namespace velm {
 
 std::shared_ptr<GlimpseClient> GlimpseClient::make(Endpoint endpoint, std::string deviceID,
-                                                   ByteView deviceKey, AwaySigner awaySigner) {
-    auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey);
+                                                   ByteView deviceKey, AwaySigner awaySigner,
+                                                   ControlChannel::Options options) {
+    auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey, {}, std::move(options));
     return std::shared_ptr<GlimpseClient>(
         new GlimpseClient(std::move(channel), std::move(deviceID), deviceKey, std::move(awaySigner)));
 }

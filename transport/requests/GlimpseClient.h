@@ -31,7 +31,8 @@ public:
     static constexpr std::chrono::milliseconds timeout{8'000};
 
     static std::shared_ptr<GlimpseClient> make(Endpoint endpoint, std::string deviceID, ByteView deviceKey,
-                                               AwaySigner awaySigner = {});
+                                               AwaySigner awaySigner = {},
+                                               ControlChannel::Options options = {});
 
     GlimpseClient(const GlimpseClient&) = delete;
     GlimpseClient& operator=(const GlimpseClient&) = delete;

@@ -8,8 +8,8 @@ namespace velm {
 
 std::shared_ptr<HistoryClient> HistoryClient::make(Endpoint endpoint, std::string deviceID,
                                                    ByteView deviceKey, AwaySigner awaySigner,
-                                                   Duration timeout) {
-    auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey);
+                                                   Duration timeout, ControlChannel::Options options) {
+    auto channel = DeviceRequest::channel(std::move(endpoint), deviceID, deviceKey, {}, std::move(options));
     return make(std::move(channel), std::move(deviceID), deviceKey, std::move(awaySigner), timeout);
 }
 

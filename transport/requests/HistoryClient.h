@@ -60,7 +60,8 @@ public:
     using Duration = Queue::Clock::duration;
 
     static std::shared_ptr<HistoryClient> make(Endpoint endpoint, std::string deviceID, ByteView deviceKey,
-                                               AwaySigner awaySigner, Duration timeout);
+                                               AwaySigner awaySigner, Duration timeout,
+                                               ControlChannel::Options options = {});
     // Over a channel the caller made; when it is already started, it must run on the queue that
     // will be given to start.
     static std::shared_ptr<HistoryClient> make(std::shared_ptr<ControlChannel> channel, std::string deviceID,

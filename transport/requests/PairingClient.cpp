@@ -11,9 +11,10 @@ const Log pairingLog("pairing");
 
 } // namespace
 
-std::shared_ptr<PairingClient> PairingClient::make(Endpoint endpoint, std::string_view code) {
+std::shared_ptr<PairingClient> PairingClient::make(Endpoint endpoint, std::string_view code,
+                                                   ControlChannel::Options options) {
     return std::shared_ptr<PairingClient>(
-        new PairingClient(ControlChannel::outgoing(std::move(endpoint), code)));
+        new PairingClient(ControlChannel::outgoing(std::move(endpoint), code, std::move(options))));
 }
 
 PairingClient::PairingClient(std::shared_ptr<ControlChannel> channel) : request_(std::move(channel)) {}

@@ -61,7 +61,8 @@ public:
     static constexpr std::chrono::milliseconds timeout{12'000};
 
     // Makes the offer and the channel; nothing is sent yet.
-    static std::shared_ptr<PairingClient> make(Endpoint endpoint, std::string_view code);
+    static std::shared_ptr<PairingClient> make(Endpoint endpoint, std::string_view code,
+                                               ControlChannel::Options options = {});
 
     PairingClient(const PairingClient&) = delete;
     PairingClient& operator=(const PairingClient&) = delete;

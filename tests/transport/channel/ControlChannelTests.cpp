@@ -25,8 +25,9 @@ PreSharedKey device(const std::string& id, std::uint8_t seed) {
 }
 
 std::unique_ptr<ChannelProbe> dial(const Endpoint& endpoint, PreSharedKey key,
-                                   ControlChannel::Limits limits = {}) {
-    auto probe = std::make_unique<ChannelProbe>(ControlChannel::outgoing(endpoint, std::move(key), limits));
+                                   ControlChannel::Options options = {}) {
+    auto probe = std::make_unique<ChannelProbe>(
+        ControlChannel::outgoing(endpoint, std::move(key), std::move(options)));
     probe->start();
     return probe;
 }
@@ -99,27 +100,24 @@ TEST(ControlChannelTests, AWrongKeyOrAnUnknownIdentityFailsAuthenticationOnBothE
 
 TEST(ControlChannelTests, UnreachablePeersAndServicesCloseAsUnreachable) {
     // Refused at once: the long time-out is never reached.
-    auto refused = dial(vacant(), device("ipad", 7), {600s, 600s});
+    auto refused = dial(vacant(), device("ipad", 7), {600s, 600s, {}});
     // Accepts TCP but never answers the handshake.
     RawListener silent;
-    auto stalled = dial(Endpoint::hostPort("127.0.0.1", silent.port()), device("ipad", 7), {200ms, 4s});
+    auto stalled = dial(Endpoint::hostPort("127.0.0.1", silent.port()), device("ipad", 7), {200ms, 4s, {}});
     auto held = silent.accept();
-    // No resolver is installed yet.
-    auto unresolvable = dial(service("Office"), device("ipad", 7));
-    // A service that is resolved, and one that is not found in time.
+    // A service that is resolved, one that is not found in time, and one with nothing to resolve it.
     ChannelServer server({device("ipad", 7)});
     test::FakeDiscovery discovery;
     discovery.addRemote({"Office", "_velm._tcp", server.port(), {}}, TxtRecord{});
-    ControlChannel::setResolverFactory(
-        [&](std::shared_ptr<Queue> queue) { return discovery.makeResolver(queue); });
-    auto found = dial(service("Office"), device("ipad", 7));
-    auto missing = dial(service("Kitchen"), device("ipad", 7), {8s, 50ms});
+    const auto resolver = [&](std::shared_ptr<Queue> queue) { return discovery.makeResolver(queue); };
+    auto unresolvable = dial(service("Office"), device("ipad", 7));
+    auto found = dial(service("Office"), device("ipad", 7), {8s, 4s, resolver});
+    auto missing = dial(service("Kitchen"), device("ipad", 7), {8s, 50ms, resolver});
     for (ChannelProbe* probe : {refused.get(), stalled.get(), unresolvable.get(), missing.get()}) {
         ASSERT_TRUE(probe->waitForClose());
         EXPECT_EQ(probe->events(), std::vector<Event>{Event::Closed{CloseReason::unreachable}});
     }
     EXPECT_TRUE(found->waitForReady());
-    ControlChannel::setResolverFactory(nullptr);
 }
 
 // Answers a resolution only when the test says so.
@@ -135,8 +133,8 @@ struct HeldResolver final : InstanceResolver {
 TEST(ControlChannelTests, SendsWhileResolvingAreDroppedAndSendsBeforeReadyAreHeld) {
     ChannelServer server({device("ipad", 7)});
     auto held = std::make_shared<test::EventLog<InstanceResolver::Completion>>();
-    ControlChannel::setResolverFactory([held](auto) { return std::make_unique<HeldResolver>(held); });
-    auto client = dial(service("Office"), device("ipad", 7));
+    auto client = dial(service("Office"), device("ipad", 7),
+                       {8s, 4s, [held](auto) { return std::make_unique<HeldResolver>(held); }});
     ASSERT_TRUE(held->waitForCount(1));
     client->channel().send(ControlMessage::ping(1, 0));
     client->queue()->post([&, port = server.port()] {
@@ -147,7 +145,6 @@ TEST(ControlChannelTests, SendsWhileResolvingAreDroppedAndSendsBeforeReadyAreHel
     ASSERT_TRUE(server.accepted(0)->waitForMessages(1));
     EXPECT_TRUE(server.accepted(0)->settle());
     EXPECT_EQ(server.accepted(0)->messages(), std::vector<Event>{Event::Control{ControlMessage::ping(2, 0)}});
-    ControlChannel::setResolverFactory(nullptr);
 }
 
 TEST(ControlChannelTests, AnAcceptedChannelCancelledBeforeStartClosesSilently) {

@@ -57,12 +57,13 @@ TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
     EXPECT_EQ(host->model, model);
 
     // The client dials the service itself; the host takes the connection as a channel of its own.
-    ControlChannel::setResolverFactory(
-        [discovery](std::shared_ptr<Queue> queue) { return discovery->makeResolver(std::move(queue)); });
-    test::ChannelProbe client(ControlChannel::outgoing(Endpoint::service(host->endpoint), key));
+    ControlChannel::Options options;
+    options.resolverFactory = [discovery](std::shared_ptr<Queue> queue) {
+        return discovery->makeResolver(std::move(queue));
+    };
+    test::ChannelProbe client(ControlChannel::outgoing(Endpoint::service(host->endpoint), key, options));
     client.start();
     EXPECT_TRUE(client.waitForReady());
-    ControlChannel::setResolverFactory(nullptr);
     ASSERT_TRUE(accepted->waitForCount(1));
     test::ChannelProbe hostSide(accepted->values()[0]);
     hostSide.start();
