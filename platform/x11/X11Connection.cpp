@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 namespace velm {
 namespace {
@@ -35,6 +36,9 @@ void prepareXlib() {
     });
 }
 
+constexpr int openAttempts = 3;
+constexpr std::chrono::milliseconds retryDelay{50};
+
 void logOnce(const char* reason) {
     static std::once_flag once;
     std::call_once(once, [reason] { log.info("no desktop: %s", reason); });
@@ -57,7 +61,12 @@ std::unique_ptr<X11Connection> X11Connection::open() {
         return nullptr;
     }
     prepareXlib();
+    // A busy server refuses a new client now and then while it still clears closed ones away.
     Display* display = XOpenDisplay(name);
+    for (int attempt = 1; !display && attempt < openAttempts; ++attempt) {
+        std::this_thread::sleep_for(retryDelay);
+        display = XOpenDisplay(name);
+    }
     if (!display) {
         logOnce("the x server cannot be reached");
         return nullptr;
