@@ -54,7 +54,11 @@ std::shared_ptr<X11CursorMonitor> X11CursorMonitor::make(std::shared_ptr<Queue> 
     auto done = read->get_future();
     monitor->loop_->post(whileAlive(monitor, [read](X11CursorMonitor& self, X11Connection& connection) {
         int errorBase = 0;
-        if (XFixesQueryExtension(connection.display(), &self.eventBase_, &errorBase)) {
+        int major = 0;
+        int minor = 0;
+        // XFixes serves a client only once it has said which version it speaks.
+        if (XFixesQueryExtension(connection.display(), &self.eventBase_, &errorBase) &&
+            XFixesQueryVersion(connection.display(), &major, &minor)) {
             XFixesSelectCursorInput(connection.display(), connection.root(), XFixesDisplayCursorNotifyMask);
             self.readOnLoop(connection);
         }

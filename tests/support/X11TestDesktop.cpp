@@ -3,16 +3,29 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace velm::test {
+
+Display* X11TestDesktop::openDisplay() {
+    // The server turns a new client away now and then while it clears closed ones away.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (Display* display = XOpenDisplay(nullptr)) {
+            return display;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return nullptr;
+}
 
 std::unique_ptr<X11TestDesktop> X11TestDesktop::open(std::string& reason) {
     if (!std::getenv("VELM_TEST_X11")) {
         reason = "no sandboxed X server; run under scripts/x11-sandbox.sh (VELM_TEST_X11)";
         return nullptr;
     }
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = openDisplay();
     if (!display) {
         reason = "the sandboxed X server cannot be reached";
         return nullptr;

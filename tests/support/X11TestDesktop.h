@@ -41,6 +41,8 @@ public:
 
     // Runs a command with the sandbox's environment; true when it exits with 0.
     static bool run(const std::string& command);
+    // A connection of its own to the sandbox's server, or null.
+    static _XDisplay* openDisplay();
 
 private:
     explicit X11TestDesktop(_XDisplay* display) : display_(display) {}
