@@ -79,12 +79,13 @@ Window X11TestDesktop::makeWindow(const std::string& wmClass, long pid) {
     return window;
 }
 
-void X11TestDesktop::setClientList(Window window) {
-    if (window == 0) {
+void X11TestDesktop::setClientList(const std::vector<Window>& windows) {
+    if (windows.empty()) {
         XDeleteProperty(display_, root(), atom("_NET_CLIENT_LIST"));
     } else {
         XChangeProperty(display_, root(), atom("_NET_CLIENT_LIST"), XA_WINDOW, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&window), 1);
+                        reinterpret_cast<const unsigned char*>(windows.data()),
+                        static_cast<int>(windows.size()));
     }
     XSync(display_, False);
 }

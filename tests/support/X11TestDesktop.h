@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct _XDisplay;
 
@@ -36,8 +37,8 @@ public:
     void setRootCursor(unsigned int shape);
     // A mapped window of the given size with WM_CLASS and _NET_WM_PID set.
     Window makeWindow(const std::string& wmClass, long pid);
-    // Stands in for a window manager's list of managed windows; 0 clears it.
-    void setClientList(Window window);
+    // Stands in for a window manager's list of managed windows; an empty list removes it.
+    void setClientList(const std::vector<Window>& windows);
 
     // Runs a command with the sandbox's environment; true when it exits with 0.
     static bool run(const std::string& command);
