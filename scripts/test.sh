@@ -36,6 +36,7 @@ start_service() {
 }
 
 start_service avahi-sandbox.sh discovery
+start_service x11-sandbox.sh desktop
 
 # Every test case is a test of its own; most wait on loopback rather than on the processor, so a
 # two-core machine runs four at a time.

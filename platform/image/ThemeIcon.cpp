@@ -1,0 +1,88 @@
+#include "platform/image/ThemeIcon.h"
+
+#include "platform/log/Log.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+
+namespace velm::ThemeIcon {
+namespace {
+
+const Log log("apps");
+constexpr int maxSide = 1024;
+
+// $XDG_DATA_HOME/icons, ~/.icons and $XDG_DATA_DIRS/icons, as the icon theme specification says.
+QStringList xdgIconFolders() {
+    const QString home = qEnvironmentVariable("HOME");
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty()) {
+        dataHome = home + QStringLiteral("/.local/share");
+    }
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty()) {
+        dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+    }
+    QStringList folders = {dataHome + QStringLiteral("/icons"), home + QStringLiteral("/.icons")};
+    for (const QString& folder : dataDirs.split(u':', Qt::SkipEmptyParts)) {
+        folders.append(folder + QStringLiteral("/icons"));
+    }
+    return folders;
+}
+
+QIcon lookUp(const std::string& icon) {
+    const QString name = QString::fromStdString(icon);
+    if (icon.starts_with('/')) {
+        return QIcon(name);
+    }
+    // Without a desktop's platform theme (the offscreen platform) Qt knows neither a theme nor where
+    // themes live: the XDG folders and the fallback theme every system has then serve.
+    if (QIcon::themeName().isEmpty()) {
+        QIcon::setThemeSearchPaths(xdgIconFolders());
+        QIcon::setFallbackSearchPaths({QStringLiteral("/usr/share/pixmaps")});
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+    }
+    return QIcon::fromTheme(name);
+}
+
+} // namespace
+
+std::optional<Bytes> png(const std::string& icon, int side) {
+    if (!QGuiApplication::instance()) {
+        log.error("no icons without a QGuiApplication");
+        return std::nullopt;
+    }
+    if (icon.empty() || side <= 0 || side > maxSide) {
+        return std::nullopt;
+    }
+    const QIcon found = lookUp(icon);
+    if (found.isNull()) {
+        return std::nullopt;
+    }
+    const QPixmap drawn = found.pixmap(QSize(side, side));
+    if (drawn.isNull()) {
+        return std::nullopt;
+    }
+    // Themes without this size give a smaller picture: it is scaled up and centred.
+    QImage canvas(side, side, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter painter(&canvas);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QPixmap fitted = drawn.size() == QSize(side, side)
+                                   ? drawn
+                                   : drawn.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        painter.drawPixmap((side - fitted.width()) / 2, (side - fitted.height()) / 2, fitted);
+    }
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!canvas.save(&buffer, "PNG")) {
+        return std::nullopt;
+    }
+    return Bytes(encoded.begin(), encoded.end());
+}
+
+} // namespace velm::ThemeIcon

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/core/Bytes.h"
+#include "platform/image/Image.h"
+#include "platform/x11/ScreenCapture.h"
+#include "platform/x11/ScreenList.h"
+
+#include <cstddef>
+#include <optional>
+
+namespace velm {
+
+// A still of the main screen as a JPEG no larger than a byte budget: the quality, then the size,
+// are stepped down until it fits.
+namespace Glimpse {
+
+// The first step that fits; nothing when not even the smallest does (or the image is not valid).
+std::optional<Bytes> encode(const Image& image, std::size_t budget);
+
+// The main screen, read and encoded; nothing without a desktop or when nothing fits.
+std::optional<Bytes> take(const ScreenList& screens, ScreenCapture& capture, std::size_t budget);
+
+// `image` shrunk to `width` × `height` (each at least 1 and at most the image's), every pixel the
+// mean of the pixels it covers.
+Image shrunk(const Image& image, int width, int height);
+
+} // namespace Glimpse
+
+} // namespace velm

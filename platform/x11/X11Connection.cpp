@@ -1,0 +1,95 @@
+#include "platform/x11/X11Connection.h"
+
+#include "platform/log/Log.h"
+#include "platform/x11/X11ErrorTrap.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace velm {
+namespace {
+
+const Log log("x11");
+
+int logError(Display*, XErrorEvent* error) {
+    if (!X11ErrorTrap::take(*error)) {
+        log.debug("x11 error %d (request %d.%d)", int(error->error_code), int(error->request_code),
+                  int(error->minor_code));
+    }
+    return 0;
+}
+
+// Xlib calls this on a broken connection and then exits unless a per-display exit handler
+// returns; ours does, after which the connection reports itself lost.
+int logBrokenConnection(Display*) {
+    log.error("the connection to the x server broke");
+    return 0;
+}
+
+void prepareXlib() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        XInitThreads();
+        XSetErrorHandler(logError);
+        XSetIOErrorHandler(logBrokenConnection);
+    });
+}
+
+constexpr int openAttempts = 3;
+constexpr std::chrono::milliseconds retryDelay{50};
+
+void logOnce(const char* reason) {
+    static std::once_flag once;
+    std::call_once(once, [reason] { log.info("no desktop: %s", reason); });
+}
+
+} // namespace
+
+X11Connection::X11Connection(Display* display) : display_(display), root_(DefaultRootWindow(display)) {
+    XSetIOErrorExitHandler(display_, &X11Connection::handleBrokenConnection, this);
+}
+
+X11Connection::~X11Connection() {
+    XCloseDisplay(display_);
+}
+
+std::unique_ptr<X11Connection> X11Connection::open() {
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name) {
+        logOnce("DISPLAY is not set");
+        return nullptr;
+    }
+    prepareXlib();
+    // A busy server refuses a new client now and then while it still clears closed ones away.
+    Display* display = XOpenDisplay(name);
+    for (int attempt = 1; !display && attempt < openAttempts; ++attempt) {
+        std::this_thread::sleep_for(retryDelay);
+        display = XOpenDisplay(name);
+    }
+    if (!display) {
+        logOnce("the x server cannot be reached");
+        return nullptr;
+    }
+    return std::unique_ptr<X11Connection>(new X11Connection(display));
+}
+
+std::string X11Connection::atomName(Atom atom) const {
+    if (atom == None) {
+        return {};
+    }
+    X11ErrorTrap trap(display_);
+    char* name = XGetAtomName(display_, atom);
+    if (!name) {
+        return {};
+    }
+    std::string result(name);
+    XFree(name);
+    return result;
+}
+
+void X11Connection::handleBrokenConnection(Display*, void* connection) {
+    static_cast<X11Connection*>(connection)->lost_ = true;
+}
+
+} // namespace velm

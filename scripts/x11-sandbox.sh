@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Runs the X server and session bus that the desktop tests use, apart from anything else on the machine.
+#
+#   scripts/x11-sandbox.sh start STATE_DIR   (prints the environment the tests need)
+#   scripts/x11-sandbox.sh stop STATE_DIR
+#
+# start launches Xvfb (1920x1080, 24 bits, RandR, no TCP) on the first free display number and a private
+# session D-Bus bus whose socket lies in STATE_DIR, so launching applications never reaches or
+# autolaunches another bus. It writes DISPLAY, DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR and
+# VELM_TEST_X11=1 to STATE_DIR/env. stop ends only the processes that start launched, by their recorded
+# ids, and removes STATE_DIR.
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 start|stop STATE_DIR" >&2
+  exit 2
+}
+
+[[ $# -eq 2 ]] || usage
+command=$1
+state=$2
+
+# True when the process is alive and still the program we launched (ids get reused).
+is_ours() {
+  local pid=$1 program=$2
+  [[ -n "$pid" && -r /proc/$pid/cmdline ]] || return 1
+  tr '\0' '\n' </proc/"$pid"/cmdline | head -n 1 | grep -q "$program"
+}
+
+end_process() {
+  local file=$1 program=$2
+  [[ -f "$file" ]] || return 0
+  local pid
+  pid=$(cat "$file")
+  if is_ours "$pid" "$program"; then
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+      is_ours "$pid" "$program" || break
+      sleep 0.1
+    done
+    is_ours "$pid" "$program" && kill -KILL "$pid" 2>/dev/null || true
+  fi
+  rm -f "$file"
+}
+
+wait_for() {
+  local what=$1 test=$2
+  for _ in $(seq 100); do
+    eval "$test" && return 0
+    sleep 0.1
+  done
+  echo "x11-sandbox: $what did not come up" >&2
+  return 1
+}
+
+stop() {
+  [[ -d "$state" ]] || return 0
+  end_process "$state/dbus.pid" dbus-daemon
+  end_process "$state/xvfb.pid" Xvfb
+  rm -rf "$state"
+}
+
+# The first display number with neither a socket nor a lock file; Xvfb itself refuses a taken one.
+free_display() {
+  local number
+  for number in $(seq 90 200); do
+    if [[ ! -e /tmp/.X11-unix/X$number && ! -e /tmp/.X$number-lock ]]; then
+      echo "$number"
+      return 0
+    fi
+  done
+  echo "x11-sandbox: no free display number" >&2
+  return 1
+}
+
+start() {
+  for tool in Xvfb dbus-daemon xrandr; do
+    command -v "$tool" >/dev/null || { echo "x11-sandbox: $tool is missing" >&2; return 1; }
+  done
+  mkdir -p "$state"
+  local runtime=$state/runtime
+  mkdir -p "$runtime"
+  chmod 0700 "$runtime"
+
+  local number
+  number=$(free_display)
+  Xvfb ":$number" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR >"$state/xvfb.log" 2>&1 &
+  echo $! >"$state/xvfb.pid"
+  wait_for "Xvfb" "[[ -S /tmp/.X11-unix/X$number ]] && DISPLAY=:$number xrandr >/dev/null 2>&1" || {
+    cat "$state/xvfb.log" >&2
+    return 1
+  }
+
+  local bus=unix:path=$state/session_bus_socket
+  dbus-daemon --session --nofork --nopidfile --address="$bus" >"$state/dbus.log" 2>&1 &
+  echo $! >"$state/dbus.pid"
+  wait_for "the session bus" "[[ -S '$state/session_bus_socket' ]]"
+
+  printf 'DISPLAY=:%s\nDBUS_SESSION_BUS_ADDRESS=%s\nXDG_RUNTIME_DIR=%s\nVELM_TEST_X11=1\n' \
+    "$number" "$bus" "$runtime" >"$state/env"
+  cat "$state/env"
+}
+
+case "$command" in
+  start) start || { stop; exit 1; } ;;
+  stop) stop ;;
+  *) usage ;;
+esac

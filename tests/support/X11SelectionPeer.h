@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/core/Bytes.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+struct _XDisplay;
+
+namespace velm::test {
+
+// Another application on the test X server's clipboard: it owns CLIPBOARD and answers from a
+// thread of its own (data over 64 KiB in INCR chunks), or reads the clipboard as a client would.
+class X11SelectionPeer {
+public:
+    static constexpr std::size_t chunkBytes = 64 * 1024;
+
+    // Nothing when the server cannot be reached.
+    static std::unique_ptr<X11SelectionPeer> open();
+    ~X11SelectionPeer();
+    X11SelectionPeer(const X11SelectionPeer&) = delete;
+    X11SelectionPeer& operator=(const X11SelectionPeer&) = delete;
+
+    // Takes the clipboard, offering each target's bytes; an owner that does not answer never
+    // replies to a request (it only counts them).
+    void own(std::map<std::string, Bytes> targets, bool answers = true);
+    std::size_t requestsSeen() const { return requests_.load(); }
+
+    // What the clipboard's owner gives for `target`; nothing when it refuses or takes over 5 s.
+    std::optional<Bytes> read(const std::string& target);
+
+private:
+    struct Transfer;
+
+    X11SelectionPeer(_XDisplay* server, _XDisplay* reader);
+
+    void serve();
+    void handleEvents();
+
+    _XDisplay* server_;
+    _XDisplay* reader_;
+    unsigned long serverWindow_;
+    unsigned long readerWindow_;
+    std::mutex lock;
+    std::map<unsigned long, Bytes> offer_;
+    bool answers_ = true;
+    std::map<unsigned long, std::unique_ptr<Transfer>> transfers_;
+    std::atomic<std::size_t> requests_{0};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+} // namespace velm::test

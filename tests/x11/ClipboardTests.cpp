@@ -1,0 +1,181 @@
+#include "platform/dispatch/ManualQueue.h"
+#include "platform/x11/X11Clipboard.h"
+#include "tests/support/Blocking.h"
+#include "tests/support/TemporaryFolder.h"
+#include "tests/support/X11SelectionPeer.h"
+#include "tests/support/X11TestDesktop.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+// A real PNG of noise, which does not compress: about 3 bytes a pixel.
+Bytes noisePng(int side) {
+    QImage image(side, side, QImage::Format_RGB32);
+    std::uint32_t state = 99;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            state = state * 1103515245u + 12345u;
+            image.setPixel(x, y, state >> 8);
+        }
+    }
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return Bytes(encoded.begin(), encoded.end());
+}
+
+class ClipboardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        desktop = test::X11TestDesktop::open(reason);
+        if (!desktop) {
+            GTEST_SKIP() << reason;
+        }
+        peer = test::X11SelectionPeer::open();
+        ASSERT_TRUE(peer);
+    }
+
+    void watch(const std::shared_ptr<X11Clipboard>& clipboard) {
+        clipboard->setOnLocalChange(
+            [this](ClipboardContent content) { changes.push_back(std::move(content)); });
+        clipboard->setOnReadFailure([this](ClipboardReadFailure failure) { failures.push_back(failure); });
+        clipboard->startWatching();
+        queue->runUntilIdle();
+    }
+
+    bool reported(std::size_t count) {
+        return Blocking::waitUntil([&] {
+            queue->runUntilIdle();
+            return changes.size() + failures.size() >= count;
+        });
+    }
+
+    ClipboardContent lastChange() const {
+        return changes.empty() ? ClipboardContent::text("(nothing reported)") : changes.back();
+    }
+
+    // Waits until another application reads `expected` from the clipboard as `target`.
+    bool peerReads(const std::string& target, const Bytes& expected) {
+        return Blocking::waitUntil([&] { return peer->read(target) == expected; });
+    }
+
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
+    std::unique_ptr<test::X11TestDesktop> desktop;
+    std::unique_ptr<test::X11SelectionPeer> peer;
+    std::vector<ClipboardContent> changes;
+    std::vector<ClipboardReadFailure> failures;
+};
+
+const std::string emojiText = "Grüße aus dem Büro 👋🏽 — ok";
+
+TEST_F(ClipboardTest, OffersTheClientsTextAndLargePictureToOtherApplications) {
+    const auto clipboard = X11Clipboard::make(queue);
+    clipboard->put(ClipboardContent::text(emojiText));
+    EXPECT_TRUE(peerReads("UTF8_STRING", toBytes(emojiText)));
+    EXPECT_EQ(peer->read("text/plain;charset=utf-8"), toBytes(emojiText));
+    EXPECT_FALSE(peer->read("image/png"));
+
+    const Bytes picture = noisePng(400);
+    ASSERT_GT(picture.size(), 256u * 1024) << "large enough to go out in chunks";
+    clipboard->put(ClipboardContent::png(picture));
+    EXPECT_TRUE(peerReads("image/png", picture));
+}
+
+TEST_F(ClipboardTest, ReportsTextAndPicturesThatOtherApplicationsCopy) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    peer->own({{"UTF8_STRING", toBytes(emojiText)}, {"TEXT", toBytes("x")}});
+    ASSERT_TRUE(reported(1));
+    EXPECT_EQ(lastChange(), ClipboardContent::text(emojiText));
+
+    const Bytes picture = noisePng(200);
+    ASSERT_GT(picture.size(), test::X11SelectionPeer::chunkBytes) << "the owner sends it in chunks";
+    peer->own({{"image/png", picture}, {"UTF8_STRING", toBytes("a picture")}});
+    ASSERT_TRUE(reported(2));
+    EXPECT_EQ(lastChange(), ClipboardContent::png(picture));
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(ClipboardTest, ReportsTheRegularLocalFilesAmongTheFirstTwentyCopied) {
+    test::TemporaryFolder folder;
+    test::TemporaryFolder::writeFile(folder / "notes one.txt", "hello");
+    test::TemporaryFolder::writeFile(folder / "late.txt", "late");
+    std::filesystem::create_directory(folder / "folder");
+    std::filesystem::create_symlink(folder / "notes one.txt", folder / "link");
+    std::string list = "# copied\r\nfile://" + (folder / "notes%20one.txt").string() + "\r\n";
+    list +=
+        "file://" + (folder / "folder").string() + "\r\nfile:///dev/null\r\nfile://other-host/etc/hosts\r\n";
+    list += "file://" + (folder / "link").string() + "\r\n";
+    for (int filler = 0; filler < 15; ++filler) {
+        list += "file://" + (folder / "missing").string() + "\r\n";
+    }
+    list += "file://" + (folder / "late.txt").string() + "\r\n";
+
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    peer->own({{"text/uri-list", toBytes(list)}, {"UTF8_STRING", toBytes("paths")}});
+    ASSERT_TRUE(reported(1));
+    const std::string first = (folder / "notes one.txt").string();
+    const std::string link = (folder / "link").string();
+    EXPECT_EQ(lastChange(), ClipboardContent::files({{first, "notes one.txt", 5}, {link, "link", 5}}));
+
+    peer->own({{"x-special/gnome-copied-files", toBytes("cut\nfile://" + (folder / "late.txt").string())}});
+    ASSERT_TRUE(reported(2));
+    EXPECT_EQ(lastChange(), ClipboardContent::files({{(folder / "late.txt").string(), "late.txt", 4}}));
+}
+
+TEST_F(ClipboardTest, DoesNotEchoWhatTheClientPutThere) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    clipboard->put(ClipboardContent::text("from the client"));
+    ASSERT_TRUE(peerReads("UTF8_STRING", toBytes("from the client")));
+    // A clipboard manager taking over the same text is no news either.
+    peer->own({{"UTF8_STRING", toBytes("from the client")}});
+    ASSERT_TRUE(Blocking::waitUntil([&] { return peer->requestsSeen() >= 2; }));
+    peer->own({{"UTF8_STRING", toBytes("typed here")}});
+    ASSERT_TRUE(reported(1));
+    queue->runUntilIdle();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes.front(), ClipboardContent::text("typed here"));
+}
+
+TEST_F(ClipboardTest, GivesUpOnAnOwnerThatNeverAnswersAndCarriesOn) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    peer->own({{"UTF8_STRING", toBytes("never sent")}}, false);
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        queue->runUntilIdle();
+        return peer->requestsSeen() >= 1 && queue->pendingCount() >= 1;
+    }));
+    queue->advance(X11Clipboard::readTimeout - std::chrono::milliseconds(1));
+    EXPECT_TRUE(failures.empty());
+    queue->advance(std::chrono::milliseconds(1));
+    ASSERT_TRUE(reported(1));
+    EXPECT_EQ(failures, std::vector{ClipboardReadFailure::timedOut});
+
+    peer->own({{"UTF8_STRING", toBytes("answered")}});
+    ASSERT_TRUE(reported(2));
+    EXPECT_EQ(lastChange(), ClipboardContent::text("answered"));
+}
+
+TEST_F(ClipboardTest, RefusesDataOverItsLimitAndPicturesThatAreNotPng) {
+    const auto clipboard =
+        X11Clipboard::make(queue, {.textBytes = 16, .pngBytes = 3'000'000, .listBytes = 1024});
+    watch(clipboard);
+    peer->own({{"UTF8_STRING", Bytes(17, 'a')}});
+    ASSERT_TRUE(reported(1));
+    peer->own({{"image/png", Bytes(100, 0x42)}});
+    ASSERT_TRUE(reported(2));
+    EXPECT_EQ(failures, (std::vector{ClipboardReadFailure::tooLarge, ClipboardReadFailure::unreadable}));
+    EXPECT_TRUE(changes.empty());
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,101 @@
+#include "platform/dispatch/ManualQueue.h"
+#include "platform/x11/RandrMonitors.h"
+#include "platform/x11/X11ScreenList.h"
+#include "tests/support/Blocking.h"
+#include "tests/support/X11TestDesktop.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+class ScreenListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        desktop = test::X11TestDesktop::open(reason);
+        if (!desktop) {
+            GTEST_SKIP() << reason;
+        }
+    }
+
+    // Virtual monitors outlive their client, so each test removes its own.
+    void TearDown() override {
+        if (desktop) {
+            test::X11TestDesktop::run("xrandr --delmonitor velm-test-left");
+        }
+    }
+
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
+    std::unique_ptr<test::X11TestDesktop> desktop;
+};
+
+const Monitor* named(const std::vector<Monitor>& monitors, const std::string& name) {
+    const auto found =
+        std::find_if(monitors.begin(), monitors.end(), [&](const Monitor& m) { return m.name == name; });
+    return found == monitors.end() ? nullptr : &*found;
+}
+
+TEST_F(ScreenListTest, ListsTheServersScreenAsTheMainOne) {
+    const auto list = X11ScreenList::make(queue);
+    const auto monitors = list->monitors();
+    ASSERT_EQ(monitors.size(), 1u);
+    const Monitor& screen = monitors[0];
+    EXPECT_EQ(screen.name, "screen");
+    EXPECT_EQ(screen.id, RandrMonitors::idForName("screen"));
+    EXPECT_EQ(screen.frame, (ScreenRect{0, 0, 1920, 1080}));
+    EXPECT_TRUE(screen.isMain);
+    EXPECT_FALSE(screen.isBuiltIn);
+    EXPECT_FALSE(screen.vendor) << "Xvfb has no EDID";
+}
+
+TEST_F(ScreenListTest, ReportsAMonitorAddedAndRemovedKeepingTheOthersNumbers) {
+    const auto list = X11ScreenList::make(queue);
+    const auto before = list->monitors();
+    std::vector<std::vector<Monitor>> changes;
+    list->setOnChange([&](std::vector<Monitor> monitors) { changes.push_back(std::move(monitors)); });
+    list->startWatching();
+    queue->runUntilIdle();
+
+    ASSERT_TRUE(test::X11TestDesktop::run("xrandr --setmonitor velm-test-left 640/100x480/100+100+50 none"));
+    const auto reported = [&](std::size_t count) {
+        return Blocking::waitUntil([&] {
+            queue->advance(X11ScreenList::defaultRecheckInterval);
+            return changes.size() >= count;
+        });
+    };
+    ASSERT_TRUE(reported(1));
+    const auto& added = changes.back();
+    ASSERT_EQ(added.size(), 2u);
+    const Monitor* left = named(added, "velm-test-left");
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->frame, (ScreenRect{100, 50, 640, 480}));
+    EXPECT_FALSE(left->isMain) << "a monitor backed by an output is main when none is primary";
+    EXPECT_FALSE(left->refreshRate);
+    const Monitor* screen = named(added, "screen");
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(screen->isMain);
+    EXPECT_EQ(screen->id, before[0].id);
+    EXPECT_EQ(list->monitors(), added);
+
+    ASSERT_TRUE(test::X11TestDesktop::run("xrandr --delmonitor velm-test-left"));
+    ASSERT_TRUE(reported(2));
+    EXPECT_EQ(changes.back(), before);
+}
+
+TEST_F(ScreenListTest, ReportsNothingOnceWatchingStopped) {
+    const auto list = X11ScreenList::make(queue);
+    int changes = 0;
+    list->setOnChange([&](std::vector<Monitor>) { ++changes; });
+    list->startWatching();
+    list->stopWatching();
+    queue->runUntilIdle();
+    ASSERT_TRUE(test::X11TestDesktop::run("xrandr --setmonitor velm-test-left 640/100x480/100+0+0 none"));
+    queue->advance(X11ScreenList::defaultRecheckInterval * 3);
+    EXPECT_EQ(queue->pendingCount(), 0u);
+    EXPECT_EQ(changes, 0);
+}
+
+} // namespace
+} // namespace velm
