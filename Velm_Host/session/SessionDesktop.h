@@ -35,6 +35,14 @@ public:
         std::optional<Bytes> image;
         std::optional<Bytes> display;
     };
+    // A screen's rectangle in the desktop's own coordinates (pixels of the whole desktop).
+    struct Area {
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        bool operator==(const Area&) const = default;
+    };
     // Where the pointer is on the described screen, as fractions of its width and height.
     struct PointerFraction {
         double x = 0;
@@ -65,6 +73,8 @@ public:
     // at the rate the screen and the client allow. In app mode the application is launched first when
     // asked. Nothing when there is no screen to show.
     virtual std::optional<StreamDescription> describe(const StreamRequest& request) = 0;
+    // The rectangle of the screen of the last described stream, where input is played back.
+    virtual std::optional<Area> describedArea() = 0;
     // The pointer on the screen of the described stream; nothing without a described stream or display.
     virtual std::optional<PointerFraction> pointerPosition() = 0;
     // Cursor pictures are reported only while a stream is described and the client draws the cursor.
