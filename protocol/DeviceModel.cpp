@@ -1,9 +1,9 @@
 #include "protocol/DeviceModel.h"
 
 #include "platform/core/Utf8.h"
+#include "platform/file/ReadableFile.h"
 #include "protocol/IpadModels.h"
 
-#include <fstream>
 #include <initializer_list>
 #include <iterator>
 
@@ -18,14 +18,16 @@ constexpr const char* deviceTreeModel = "/sys/firmware/devicetree/base/model";
 constexpr std::size_t firmwareFileLimit = 4096;
 
 std::optional<std::string> readFirmwareFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    auto file = ReadableFile::open(path);
     if (!file) {
         return std::nullopt;
     }
-    std::string contents(firmwareFileLimit, '\0');
-    file.read(contents.data(), static_cast<std::streamsize>(contents.size()));
-    contents.resize(static_cast<std::size_t>(file.gcount()));
-    return contents;
+    Bytes contents(firmwareFileLimit);
+    const auto length = file->read(contents);
+    if (!length) {
+        return std::nullopt;
+    }
+    return std::string(contents.begin(), contents.begin() + static_cast<std::ptrdiff_t>(*length));
 }
 
 // The text of a firmware value: up to the first NUL (device-tree strings end in one), without

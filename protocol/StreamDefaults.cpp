@@ -1,7 +1,5 @@
 #include "protocol/StreamDefaults.h"
 
-#include "platform/store/DefaultsStore.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -21,16 +19,16 @@ std::string_view StreamDefaults::favorsFrameRateKeyFor(bool app, bool away) {
     return app ? appFavorsFrameRateKey : favorsFrameRateKey;
 }
 
-bool StreamDefaults::favorsFrameRate(bool app, bool away, const DefaultsStore& store) {
+bool StreamDefaults::favorsFrameRate(bool app, bool away, const Settings& store) {
     // Anything but a stored Boolean reads as the default: on from away, off at home.
     return store.boolValue(favorsFrameRateKeyFor(app, away)).value_or(away);
 }
 
-bool StreamDefaults::setFavorsFrameRate(bool favors, bool app, bool away, DefaultsStore& store) {
+bool StreamDefaults::setFavorsFrameRate(bool favors, bool app, bool away, Settings& store) {
     return store.setBool(favorsFrameRateKeyFor(app, away), favors);
 }
 
-bool StreamDefaults::migrate(DefaultsStore& store) {
+bool StreamDefaults::migrate(Settings& store) {
     const std::int64_t generation = store.integerValue(generationKey).value_or(0);
     if (generation >= currentGeneration) {
         return true;

@@ -12,6 +12,8 @@
 namespace velm {
 namespace {
 
+using Settings = StreamDefaults::StoreSettings<DefaultsStore>;
+
 TEST(StreamDefaults, ResolvedFrameRate) {
     EXPECT_EQ(StreamDefaults::resolvedFPS(StreamDefaults::automaticFPS, 119), 60);
     EXPECT_EQ(StreamDefaults::resolvedFPS(0, 120), 120);
@@ -35,13 +37,14 @@ TEST(StreamDefaults, EachKindOfStreamHasItsOwnKeyAndAwayDecidesFirst) {
     };
     for (const Case& written : cases) {
         DefaultsStore store;
+        Settings settings(store);
         // The opposite of the default, which every other kind of stream keeps.
         const bool favors = !written.away;
-        ASSERT_TRUE(StreamDefaults::setFavorsFrameRate(favors, written.app, written.away, store));
+        ASSERT_TRUE(StreamDefaults::setFavorsFrameRate(favors, written.app, written.away, settings));
         EXPECT_EQ(store.boolValue(written.key), favors) << written.key;
         for (const Case& read : cases) {
             const bool sameKey = read.key == written.key;
-            EXPECT_EQ(StreamDefaults::favorsFrameRate(read.app, read.away, store),
+            EXPECT_EQ(StreamDefaults::favorsFrameRate(read.app, read.away, settings),
                       sameKey ? favors : read.away)
                 << "written under " << written.key << ", read from " << read.key;
         }
@@ -49,10 +52,11 @@ TEST(StreamDefaults, EachKindOfStreamHasItsOwnKeyAndAwayDecidesFirst) {
 
     // Values that are not Booleans read as the default.
     DefaultsStore store;
+    Settings settings(store);
     ASSERT_TRUE(store.setString(StreamDefaults::awayFavorsFrameRateKey, "false"));
     ASSERT_TRUE(store.setInteger(StreamDefaults::favorsFrameRateKey, 1));
-    EXPECT_TRUE(StreamDefaults::favorsFrameRate(false, true, store));
-    EXPECT_FALSE(StreamDefaults::favorsFrameRate(false, false, store));
+    EXPECT_TRUE(StreamDefaults::favorsFrameRate(false, true, settings));
+    EXPECT_FALSE(StreamDefaults::favorsFrameRate(false, false, settings));
 }
 
 // From generation one only the frame-rate preference is cleared; later generations, the user's choices
@@ -61,13 +65,14 @@ TEST(StreamDefaults, MigrationUpgradesOlderStoresOnly) {
     for (std::int64_t generation : {1, 2, 3}) {
         SCOPED_TRACE(generation);
         DefaultsStore store;
+        Settings settings(store);
         ASSERT_TRUE(store.setInteger(StreamDefaults::generationKey, generation));
         ASSERT_TRUE(store.setInteger(StreamDefaults::preferredFPSKey, 30));
         ASSERT_TRUE(store.setBool(StreamDefaults::usesStandardEncoderKey, false));
         ASSERT_TRUE(store.setBool(StreamDefaults::favorsFrameRateKey, true));
         ASSERT_TRUE(store.setBool(StreamDefaults::appFavorsFrameRateKey, true));
 
-        ASSERT_TRUE(StreamDefaults::migrate(store));
+        ASSERT_TRUE(StreamDefaults::migrate(settings));
         EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 30);
         EXPECT_EQ(store.boolValue(StreamDefaults::usesStandardEncoderKey), false);
         EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), generation != 1);
@@ -76,7 +81,8 @@ TEST(StreamDefaults, MigrationUpgradesOlderStoresOnly) {
     }
 
     DefaultsStore store;
-    ASSERT_TRUE(StreamDefaults::migrate(store));
+    Settings settings(store);
+    ASSERT_TRUE(StreamDefaults::migrate(settings));
     EXPECT_EQ(store.integerValue(StreamDefaults::preferredFPSKey), 0);
     EXPECT_EQ(store.boolValue(StreamDefaults::usesStandardEncoderKey), true);
     EXPECT_EQ(store.boolValue(StreamDefaults::favorsFrameRateKey), false);
@@ -88,13 +94,14 @@ TEST(StreamDefaults, AMigrationThatCannotWriteIsNotRecordedAsDone) {
     const std::filesystem::path obstacle = temporary / "defaults.json.tmp";
     {
         DefaultsStore store(temporary.path());
+        Settings settings(store);
         std::filesystem::create_directories(obstacle / "in-the-way");
-        EXPECT_FALSE(StreamDefaults::migrate(store));
+        EXPECT_FALSE(StreamDefaults::migrate(settings));
         EXPECT_EQ(store.value(StreamDefaults::generationKey), std::nullopt);
-        EXPECT_FALSE(StreamDefaults::setFavorsFrameRate(true, false, true, store));
+        EXPECT_FALSE(StreamDefaults::setFavorsFrameRate(true, false, true, settings));
 
         std::filesystem::remove_all(obstacle);
-        EXPECT_TRUE(StreamDefaults::migrate(store));
+        EXPECT_TRUE(StreamDefaults::migrate(settings));
     }
     DefaultsStore reopened(temporary.path());
     EXPECT_EQ(reopened.integerValue(StreamDefaults::generationKey), 2);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-namespace velm {
+namespace velm::VelmService {
 
 namespace {
 
@@ -27,7 +27,7 @@ std::uint64_t uniformBelowRange(const std::function<std::uint64_t()>& draw) {
 
 } // namespace
 
-TlsParameters VelmService::tlsParameters(const std::vector<PreSharedKey>& keys) {
+TlsParameters tlsParameters(const std::vector<PreSharedKey>& keys) {
     std::vector<TlsKey> tlsKeys;
     tlsKeys.reserve(keys.size());
     for (const PreSharedKey& key : keys) {
@@ -36,22 +36,22 @@ TlsParameters VelmService::tlsParameters(const std::vector<PreSharedKey>& keys) 
     return TlsParameters(std::move(tlsKeys));
 }
 
-TlsParameters VelmService::tlsParameters(std::string_view secret) {
+TlsParameters tlsParameters(std::string_view secret) {
     return tlsParameters(std::vector{PreSharedKey::fromSecret(secret)});
 }
 
-std::string VelmService::newCode() {
+std::string newCode() {
     return newCode(Random::uint64);
 }
 
-std::string VelmService::newCode(const std::function<std::uint64_t()>& draw) {
+std::string newCode(const std::function<std::uint64_t()>& draw) {
     char code[8];
     std::snprintf(code, sizeof code, "%06u", static_cast<unsigned>(uniformBelowRange(draw)));
     return code;
 }
 
 // Characters are counted as code points, so the split never falls inside one.
-std::string VelmService::displayCode(std::string_view code) {
+std::string displayCode(std::string_view code) {
     std::size_t characters = 0;
     std::size_t middle = 0;
     for (std::size_t index = 0; index < code.size(); ++index) {
@@ -69,8 +69,8 @@ std::string VelmService::displayCode(std::string_view code) {
     return shown;
 }
 
-Bytes VelmService::randomBytes(std::size_t count) {
+Bytes randomBytes(std::size_t count) {
     return Random::bytes(count);
 }
 
-} // namespace velm
+} // namespace velm::VelmService

@@ -16,32 +16,31 @@ namespace velm {
 // What host and client agree on before the protocol starts: the advertised service,
 // the parameters of the control connection, the pairing code and its display form,
 // and random bytes. Holds no state; safe from any thread.
-class VelmService {
-public:
-    VelmService() = delete;
+namespace VelmService {
 
-    static constexpr std::string_view serviceType = "_velm._tcp";
-    static constexpr std::string_view modelKey = "model";
-    static constexpr std::string_view modelNameKey = "modelname";
+inline constexpr std::string_view serviceType = "_velm._tcp";
+inline constexpr std::string_view modelKey = "model";
+inline constexpr std::string_view modelNameKey = "modelname";
 
-    // The control connection's TLS and TCP parameters with these keys, in list order:
-    // an outgoing connection presents the first, a listener admits them all. An empty
-    // list admits nobody.
-    static TlsParameters tlsParameters(const std::vector<PreSharedKey>& keys);
-    // The same for the one key derived from a pairing code.
-    static TlsParameters tlsParameters(std::string_view secret);
+// The control connection's TLS and TCP parameters with these keys, in list order:
+// an outgoing connection presents the first, a listener admits them all. An empty
+// list admits nobody.
+TlsParameters tlsParameters(const std::vector<PreSharedKey>& keys);
+// The same for the one key derived from a pairing code.
+TlsParameters tlsParameters(std::string_view secret);
 
-    // A new six-digit pairing code, leading zeros kept ("000042").
-    static std::string newCode();
-    // The same from a given source of 64-bit draws, so the drawing can be checked.
-    static std::string newCode(const std::function<std::uint64_t()>& draw);
+// A new six-digit pairing code, leading zeros kept ("000042").
+std::string newCode();
+// The same from a given source of 64-bit draws, so the drawing can be checked.
+std::string newCode(const std::function<std::uint64_t()>& draw);
 
-    // Six characters are shown as two groups of three ("123 456"); any other text
-    // is returned unchanged.
-    static std::string displayCode(std::string_view code);
+// Six characters are shown as two groups of three ("123 456"); any other text
+// is returned unchanged.
+std::string displayCode(std::string_view code);
 
-    // `count` bytes from the system's secure random source.
-    static Bytes randomBytes(std::size_t count);
-};
+// `count` bytes from the system's secure random source.
+Bytes randomBytes(std::size_t count);
+
+} // namespace VelmService
 
 } // namespace velm
