@@ -104,7 +104,7 @@ private:
 bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& queue) {
     auto result = std::make_shared<std::promise<bool>>();
     auto future = result->get_future();
-    connection.setStateHandler([result](TlsConnection::State state, const auto&) {
+    connection.setOnState([result](TlsConnection::State state, const auto&) {
         if (state == TlsConnection::State::ready) {
             result->set_value(true);
         } else if (state != TlsConnection::State::preparing) {
@@ -113,7 +113,7 @@ bool waitUntilReady(TlsConnection& connection, const std::shared_ptr<Queue>& que
     });
     connection.start(queue);
     const bool ready = future.get();
-    connection.setStateHandler(nullptr);
+    connection.setOnState(nullptr);
     return ready;
 }
 
@@ -180,7 +180,7 @@ private:
             return;
         }
         current_ = TlsConnection::connect(endpoint_, parameters_);
-        current_->setStateHandler([weak = weak_from_this()](TlsConnection::State state, const auto&) {
+        current_->setOnState([weak = weak_from_this()](TlsConnection::State state, const auto&) {
             auto self = weak.lock();
             if (!self || state == TlsConnection::State::preparing) {
                 return;

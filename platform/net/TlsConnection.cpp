@@ -16,7 +16,7 @@ TlsConnection::~TlsConnection() {
     stream_->release();
 }
 
-void TlsConnection::setStateHandler(StateHandler handler) {
+void TlsConnection::setOnState(StateHandler handler) {
     stream_->setStateHandler(std::move(handler));
 }
 

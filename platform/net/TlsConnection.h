@@ -58,7 +58,7 @@ public:
 
     // May be set or cleared from any thread; the handler in place when an update is
     // delivered is the one called.
-    void setStateHandler(StateHandler handler);
+    void setOnState(StateHandler handler);
 
     // Call once.
     void start(std::shared_ptr<Queue> queue);

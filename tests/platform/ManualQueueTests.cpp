@@ -137,7 +137,7 @@ TEST(WhileAlive, CallsTheOwnerOnlyWhileItLivesAndPostsWithCopiesOfTheArguments) 
     };
     const auto queue = std::make_shared<ManualQueue>("velm.test.weak");
     auto owner = std::make_shared<Owner>();
-    const auto direct = whileAlive(owner, &Owner::hear);
+    auto direct = whileAlive(owner, &Owner::hear);
     const auto posted =
         onQueueWhileAlive(queue, owner, [](Owner& self, std::string word) { self.hear(word + "!"); });
 

@@ -19,11 +19,8 @@ public:
     std::shared_ptr<Counts> seen = std::make_shared<Counts>();
 
     void attach(Ticker& ticker) {
-        ticker.onTick = [weak = weak_from_this()](std::uint64_t count) {
-            if (auto self = weak.lock()) {
-                self->seen->push_back(count);
-            }
-        };
+        ticker.setOnTick(whileAlive(weak_from_this(),
+                                    [](Owner& self, std::uint64_t count) { self.seen->push_back(count); }));
     }
 };
 

@@ -14,7 +14,7 @@ bool isEnd(TlsConnection::State state) {
 
 ConnectionProbe::ConnectionProbe(std::shared_ptr<TlsConnection> connection)
     : connection_(std::move(connection)) {
-    connection_->setStateHandler([states = states_](State state, const std::optional<NetError>& error) {
+    connection_->setOnState([states = states_](State state, const std::optional<NetError>& error) {
         states->push({state, error});
     });
 }

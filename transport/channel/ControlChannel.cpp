@@ -1,6 +1,7 @@
 #include "transport/channel/ControlChannel.h"
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "platform/net/TlsParameters.h"
 #include "protocol/ByteReader.h"
@@ -68,11 +69,7 @@ void ControlChannel::start(std::shared_ptr<Queue> queue) {
         queue_ = queue;
     }
     if (accepted == nullptr) {
-        queue->post([weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->begin();
-            }
-        });
+        queue->post(whileAlive(shared_from_this(), &ControlChannel::begin));
         return;
     }
     // No time-out here: the handshake is bounded by the listener, the first message by the owner.
@@ -102,12 +99,7 @@ std::shared_ptr<TlsConnection> ControlChannel::currentConnection() const {
 }
 
 void ControlChannel::installConnection(const std::shared_ptr<TlsConnection>& connection) {
-    connection->setStateHandler(
-        [weak = weak_from_this()](TlsConnection::State state, const std::optional<NetError>& error) {
-            if (auto self = weak.lock()) {
-                self->onState(state, error);
-            }
-        });
+    connection->setOnState(whileAlive(shared_from_this(), &ControlChannel::onState));
     std::lock_guard guard(lock);
     connection_ = connection;
 }
@@ -123,19 +115,13 @@ void ControlChannel::begin() {
         connect(*target);
         return;
     }
-    connectTimeout_ = queue->postAfter(options_.connectTimeout, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->close(CloseReason::unreachable);
-        }
-    });
+    connectTimeout_ = queue->postAfter(
+        options_.connectTimeout,
+        whileAlive(shared_from_this(), [](ControlChannel& self) { self.close(CloseReason::unreachable); }));
     const auto& factory = options_.resolverFactory;
     resolver_ = std::make_shared<ServiceResolver>(queue, factory ? factory(queue) : nullptr);
     resolver_->resolve(outgoing.endpoint, options_.resolutionLimit,
-                       [weak = weak_from_this()](std::optional<Endpoint> found) {
-                           if (auto self = weak.lock()) {
-                               self->resolved(std::move(found));
-                           }
-                       });
+                       whileAlive(shared_from_this(), &ControlChannel::resolved));
 }
 
 void ControlChannel::resolved(std::optional<Endpoint> found) {
@@ -189,13 +175,7 @@ void ControlChannel::onState(TlsConnection::State state, const std::optional<Net
 }
 
 void ControlChannel::armRead() {
-    currentConnection()->receive(
-        1, maxReadSize,
-        [weak = weak_from_this()](Bytes data, bool isComplete, const std::optional<NetError>& error) {
-            if (auto self = weak.lock()) {
-                self->onReceive(data, isComplete, error);
-            }
-        });
+    currentConnection()->receive(1, maxReadSize, whileAlive(shared_from_this(), &ControlChannel::onReceive));
 }
 
 void ControlChannel::onReceive(const Bytes& data, bool isComplete, const std::optional<NetError>& error) {
@@ -274,7 +254,7 @@ void ControlChannel::close(CloseReason reason) {
     connectTimeout_.cancel();
     retireResolver();
     if (auto connection = currentConnection()) {
-        connection->setStateHandler(nullptr);
+        connection->setOnState(nullptr);
         // Only the owner's own cancel has something worth flushing: a goodbye sent just before it.
         if (reason == CloseReason::cancelled) {
             connection->cancel();

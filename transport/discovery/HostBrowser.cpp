@@ -67,11 +67,7 @@ template <class Step> void HostBrowser::onQueue(Step step) {
         step(*this);
         return;
     }
-    queue_->post([weak = weak_from_this(), step = std::move(step)] {
-        if (auto self = weak.lock()) {
-            step(*self);
-        }
-    });
+    queue_->post(whileAlive(weak_from_this(), std::move(step)));
 }
 
 void HostBrowser::start() {
@@ -109,28 +105,28 @@ void HostBrowser::handleState(std::uint64_t generation, const ServiceBrowser::St
         return;
     }
     discoveryLog.info("browser state: %s", describe(state).c_str());
-    auto weak = weak_from_this();
     switch (state.kind()) {
     case ServiceBrowser::State::Kind::failed:
         report(SessionState::offline());
         browser_.reset();
-        queue_->postAfter(timing_.restartDelay, [weak, generation] {
-            if (auto self = weak.lock(); self && self->generation_ == generation) {
-                self->begin();
-            }
-        });
+        queue_->postAfter(timing_.restartDelay, whileAlive(weak_from_this(), [generation](HostBrowser& self) {
+                              if (self.generation_ == generation) {
+                                  self.begin();
+                              }
+                          }));
         break;
     case ServiceBrowser::State::Kind::waiting:
         report(SessionState::offline());
         break;
     case ServiceBrowser::State::Kind::browsing:
         report(SessionState::discovering());
-        queue_->postAfter(timing_.emptyListDelay, [weak, generation] {
-            if (auto self = weak.lock(); self && self->generation_ == generation && !self->hasReported_) {
-                self->hasReported_ = true;
-                self->report(std::vector<DiscoveredHost>{});
-            }
-        });
+        queue_->postAfter(timing_.emptyListDelay,
+                          whileAlive(weak_from_this(), [generation](HostBrowser& self) {
+                              if (self.generation_ == generation && !self.hasReported_) {
+                                  self.hasReported_ = true;
+                                  self.report(std::vector<DiscoveredHost>{});
+                              }
+                          }));
         break;
     }
 }

@@ -1,5 +1,6 @@
 #include "transport/files/FileSender.h"
 
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "protocol/FileTransferLimits.h"
 #include "transport/channel/ControlChannel.h"
@@ -79,13 +80,9 @@ void FileSender::sendNext() {
     }
     // The channel reports on its own queue, or at once on this one when it has no connection:
     // either way the answer is taken up as a fresh step on the sender's queue.
-    channel_->sendFile(buffer_, [weak = weak_from_this(), queue = queue_, length](bool sent) {
-        queue->post([weak, sent, length] {
-            if (const auto self = weak.lock()) {
-                self->chunkSent(sent, length);
-            }
-        });
-    });
+    channel_->sendFile(
+        buffer_, onQueueWhileAlive(queue_, weak_from_this(),
+                                   [length](FileSender& self, bool sent) { self.chunkSent(sent, length); }));
 }
 
 void FileSender::chunkSent(bool sent, std::size_t length) {

@@ -1,6 +1,7 @@
 #include "transport/away/router/PortMapper.h"
 
 #include "platform/core/Utf8.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "platform/net/IpAddress.h"
 #include "transport/away/router/TagScanner.h"
@@ -82,21 +83,11 @@ std::optional<PortMapper::Transport> PortMapper::transportFrom(std::string_view 
 }
 
 template <class Step> void PortMapper::onQueue(Step step) {
-    queue_->post([weak = weak_from_this(), step = std::move(step)]() mutable {
-        if (auto self = weak.lock()) {
-            step(*self);
-        }
-    });
+    queue_->post(whileAlive(weak_from_this(), std::move(step)));
 }
 
 template <class Value, class Step> std::function<void(Value)> PortMapper::later(Step step) {
-    return [weak = weak_from_this(), queue = queue_, step = std::move(step)](Value value) {
-        queue->post([weak, step, value = std::move(value)]() mutable {
-            if (auto self = weak.lock()) {
-                step(*self, std::move(value));
-            }
-        });
-    };
+    return onQueueWhileAlive(queue_, weak_from_this(), std::move(step));
 }
 
 void PortMapper::currentGateway(std::function<void(Result<Gateway>)> done) {
@@ -264,11 +255,10 @@ void PortMapper::runNextSoap() {
 void PortMapper::soapWithRetry(const SoapCall& call, int attempt, Reply done) {
     soapOnce(call, [=, this](Result<std::string> answer) {
         if (!answer.ok() && answer.failure().isRefused(actionFailed) && attempt < busyRetries) {
-            queue_->postAfter(timing_.busyPause, [weak = weak_from_this(), call, attempt, done] {
-                if (auto self = weak.lock()) {
-                    self->soapWithRetry(call, attempt + 1, done);
-                }
-            });
+            queue_->postAfter(timing_.busyPause,
+                              whileAlive(weak_from_this(), [call, attempt, done](PortMapper& self) {
+                                  self.soapWithRetry(call, attempt + 1, done);
+                              }));
             return;
         }
         done(std::move(answer));
