@@ -3,6 +3,7 @@
 #include "platform/core/Utf8.h"
 #include "platform/discovery/AvahiMember.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 
 #include <algorithm>
@@ -274,23 +275,21 @@ private:
             return;
         }
         lastState_ = state;
-        queue_->post([weak = weak_from_this(), generation = currentGeneration(), state = std::move(state)] {
-            if (auto self = weak.lock()) {
-                if (auto handler = self->handler(generation, &Core::onState_)) {
-                    handler(state);
-                }
-            }
-        });
+        queue_->post(whileAlive(weak_from_this(),
+                                [generation = currentGeneration(), state = std::move(state)](Core& self) {
+                                    if (auto handler = self.handler(generation, &Core::onState_)) {
+                                        handler(state);
+                                    }
+                                }));
     }
 
     void reportResults() {
-        queue_->post([weak = weak_from_this(), generation = currentGeneration(), list = results()] {
-            if (auto self = weak.lock()) {
-                if (auto handler = self->handler(generation, &Core::onResults_)) {
+        queue_->post(
+            whileAlive(weak_from_this(), [generation = currentGeneration(), list = results()](Core& self) {
+                if (auto handler = self.handler(generation, &Core::onResults_)) {
                     handler(list);
                 }
-            }
-        });
+            }));
     }
 
     // The handler when `generation` is still the current one.

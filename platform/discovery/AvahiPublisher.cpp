@@ -3,6 +3,7 @@
 #include "platform/core/Utf8.h"
 #include "platform/discovery/AvahiMember.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 
 #include <avahi-client/publish.h>
@@ -206,23 +207,19 @@ private:
             std::lock_guard guard(lock_);
             generation = generation_;
         }
-        queue_->post([weak = weak_from_this(), generation, state = std::move(state)] {
-            auto self = weak.lock();
-            if (!self) {
-                return;
-            }
+        queue_->post(whileAlive(weak_from_this(), [generation, state = std::move(state)](Core& self) {
             StateHandler handler;
             {
-                std::lock_guard guard(self->lock_);
-                if (generation != self->generation_) {
+                std::lock_guard guard(self.lock_);
+                if (generation != self.generation_) {
                     return;
                 }
-                handler = self->onState_;
+                handler = self.onState_;
             }
             if (handler) {
                 handler(state);
             }
-        });
+        }));
     }
 
     std::optional<ServiceAdvert> advert_;

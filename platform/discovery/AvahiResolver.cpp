@@ -3,6 +3,7 @@
 #include "platform/core/Utf8.h"
 #include "platform/discovery/AvahiMember.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 
 #include <array>
@@ -77,11 +78,9 @@ public:
             deliver(generation, std::nullopt);
             return;
         }
-        WorkItem item = queue_->postAfter(timeout, [weak = weak_from_this(), generation] {
-            if (auto self = weak.lock()) {
-                self->finish(generation, std::nullopt);
-            }
-        });
+        WorkItem item = queue_->postAfter(timeout, whileAlive(weak_from_this(), [generation](Core& self) {
+                                              self.finish(generation, std::nullopt);
+                                          }));
         std::lock_guard lock(lock_);
         if (generation == generation_) {
             timeout_ = item;
@@ -132,11 +131,9 @@ private:
     }
 
     void deliver(std::uint64_t generation, std::optional<ResolvedService> result) {
-        queue_->post([weak = weak_from_this(), generation, result = std::move(result)] {
-            if (auto self = weak.lock()) {
-                self->finish(generation, result);
-            }
-        });
+        queue_->post(whileAlive(weak_from_this(), [generation, result = std::move(result)](Core& self) {
+            self.finish(generation, result);
+        }));
     }
 
     // On the queue: the first answer, failure or time-out of a resolution ends it.
