@@ -5,6 +5,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <syslog.h>
+#include <systemd/sd-journal.h>
+#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -23,6 +26,30 @@ const char* name(Log::Level level) {
         return "error";
     }
     return "?";
+}
+
+int priority(Log::Level level) {
+    switch (level) {
+    case Log::Level::debug:
+        return LOG_DEBUG;
+    case Log::Level::info:
+        return LOG_INFO;
+    case Log::Level::error:
+        return LOG_ERR;
+    }
+    return LOG_INFO;
+}
+
+// The journal takes the messages when the machine runs one; its fields keep the category searchable.
+bool journalIsPresent() {
+    static const bool present = ::access("/run/systemd/journal/socket", W_OK) == 0;
+    return present;
+}
+
+void writeToJournal(Log::Level level, std::string_view category, std::string_view message) {
+    sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(), "PRIORITY=%d",
+                    priority(level), "SYSLOG_IDENTIFIER=velm-host", "VELM_SUBSYSTEM=pellam.Velm",
+                    "VELM_CATEGORY=%.*s", static_cast<int>(category.size()), category.data(), nullptr);
 }
 
 } // namespace
@@ -72,6 +99,10 @@ void Log::write(Level level, const char* format, va_list args) const {
     std::lock_guard guard(lock);
     if (sink) {
         sink(level, category_, message);
+        return;
+    }
+    if (journalIsPresent()) {
+        writeToJournal(level, category_, message);
         return;
     }
     std::fprintf(stderr, "velm %s [%.*s] %.*s\n", name(level), static_cast<int>(category_.size()),

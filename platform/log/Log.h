@@ -8,8 +8,9 @@
 namespace velm {
 
 // A printf-style logger for one area of the program ("host", "session", ...).
-// Messages are short lower-case English. They go to stderr unless a sink is
-// installed (tests install one to look at what was logged).
+// Messages are short lower-case English. They go to the systemd journal when the
+// machine runs one (with the fields VELM_SUBSYSTEM and VELM_CATEGORY), else to
+// stderr, unless a sink is installed (tests install one to look at what was logged).
 class Log {
 public:
     enum class Level { debug, info, error };
@@ -23,7 +24,7 @@ public:
 
     std::string_view category() const { return category_; }
 
-    // Replaces where messages go; an empty sink restores stderr. Returns the previous sink.
+    // Replaces where messages go; an empty sink restores the journal or stderr. Returns the previous sink.
     static Sink setSink(Sink sink);
     // Messages below this level are dropped; the default is info.
     static void setThreshold(Level level);
