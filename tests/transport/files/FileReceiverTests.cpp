@@ -1,5 +1,6 @@
 #include "platform/file/WritableFile.h"
 #include "tests/support/FileTransferPrint.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 #include "transport/files/FileReceiver.h"
 
@@ -139,6 +140,32 @@ TEST_F(FileReceiverTest, RefusesWhatCannotBeStored) {
     auto noFolder = FileReceiver::create(folder / "missing", "a.txt", 1);
     EXPECT_EQ(std::get<FileReceiver::CreateError>(noFolder), FileReceiver::CreateError::cannotCreate);
     EXPECT_TRUE(namesIn(folder.path()).empty());
+}
+
+TEST_F(FileReceiverTest, FileWhoseFolderSyncFailsIsNoFileReceived) {
+    auto receiver = make("report.txt", 5);
+    const auto fault = test::SystemCallFaults::failFolderSync();
+    EXPECT_EQ(receive(*receiver, "hello"), cannotWrite);
+    EXPECT_TRUE(namesIn(folder.path()).empty());
+}
+
+// What killed or cut transfers left behind goes at start-up; nothing else does.
+TEST_F(FileReceiverTest, StartUpRemovesStalePartialFilesOfOurNamingOnly) {
+    TemporaryFolder::writeFile(folder / ".velm-E621E1F8-C36C-495A-93FC-0C247A3E6E5F.part", "half");
+    TemporaryFolder::writeFile(folder / ".velm-0b4a3c1e-5d6f-4e70-8192-a3b4c5d6e7f8.part", "older");
+    const std::set<std::string> others{".velm-notes.part",
+                                       ".velm-0B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.partial",
+                                       "velm-0B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.part", "report.part"};
+    for (const std::string& name : others) {
+        TemporaryFolder::writeFile(folder / name, "keep");
+    }
+    std::filesystem::create_directory(folder / ".velm-1B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.part");
+
+    EXPECT_EQ(FileReceiver::removeStalePartials(folder.path()), 2u);
+    std::set<std::string> expected = others;
+    expected.insert(".velm-1B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.part"); // a folder is not ours
+    EXPECT_EQ(namesIn(folder.path()), expected);
+    EXPECT_EQ(FileReceiver::removeStalePartials(folder / "missing"), 0u);
 }
 
 // A write that fails half-way (here at the file-size limit) discards the partial file. Run in a
