@@ -150,7 +150,7 @@ TEST(ConnectionLogCloseOpenRecords, ClosesEachOpenRecordAtItsOwnStartAsInterrupt
     begin(log, 20, Kind::file);
     log.records.push_back(closedRecord(Kind::session, 5));
     ConnectionLog expected = log;
-    for (int i : {0, 1}) {
+    for (const std::size_t i : {0u, 1u}) {
         expected.records[i].ended = expected.records[i].started;
         expected.records[i].ending = Ending::interrupted;
     }

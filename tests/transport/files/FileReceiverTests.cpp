@@ -110,15 +110,16 @@ TEST_F(FileReceiverTest, NeverReplacesWhatIsThere) {
 // Uploads of one name racing to their final step: each finds the same name free, but the move
 // never replaces, so every file is kept under a name of its own.
 TEST_F(FileReceiverTest, ConcurrentReceiversOfOneNameKeepEveryFile) {
-    constexpr int count = 8;
+    constexpr std::size_t count = 8;
     std::vector<std::unique_ptr<FileReceiver>> receivers;
-    for (int i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         receivers.push_back(make("same.txt", 1));
     }
     std::vector<Step> steps(count);
     std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i) {
-        threads.emplace_back([&, i] { steps[i] = receive(*receivers[i], std::string(1, char('a' + i))); });
+    for (std::size_t i = 0; i < count; ++i) {
+        threads.emplace_back(
+            [&, i] { steps[i] = receive(*receivers[i], std::string(1, static_cast<char>('a' + i))); });
     }
     for (auto& thread : threads) {
         thread.join();
