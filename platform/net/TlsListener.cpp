@@ -190,17 +190,19 @@ private:
         accept();
     }
 
-    // Whether a connection from `source` may come in. Unfinished handshakes are cheap to start and
-    // cost the peer nothing to hold, so a newcomer is never the one turned away for them: the
-    // oldest of its own address's goes when that address holds its share, else the oldest of all
-    // when every place is taken, or when the open channels are at their cap. Only a cap reached by
-    // channels past their handshake refuses the newcomer.
+    // Whether a connection from `source` may come in: not when the open channels are at their cap.
+    // Unfinished handshakes are cheap to start and cost the peer nothing to hold, so for them a
+    // newcomer is never the one turned away: the oldest of its own address's goes when that address
+    // holds its share, else the oldest of all when every place is taken.
     bool makeRoom(const asio::ip::address& source) {
         std::erase_if(open_, [](const std::weak_ptr<TlsStream>& weak) {
             const auto stream = weak.lock();
             return !stream || stream->state() == TlsStream::State::failed ||
                    stream->state() == TlsStream::State::cancelled;
         });
+        if (open_.size() >= limits_.maxOpenChannels) {
+            return false;
+        }
         std::erase_if(unfinished_, [](const Unfinished& entry) {
             if (entry.ended->load()) {
                 entry.helloTimer->cancel();
@@ -208,31 +210,25 @@ private:
             }
             return false;
         });
-        // A dropped connection stays open until its strand has closed it.
-        std::size_t dropped = 0;
         const auto fromSource = [&source](const Unfinished& entry) { return entry.source == source; };
         if (static_cast<std::size_t>(std::count_if(unfinished_.begin(), unfinished_.end(), fromSource)) >=
             limits_.maxPendingPerSource) {
-            dropped += drop(std::find_if(unfinished_.begin(), unfinished_.end(), fromSource));
+            drop(std::find_if(unfinished_.begin(), unfinished_.end(), fromSource));
         }
-        if (unfinished_.size() >= maxPendingHandshakes ||
-            (open_.size() - dropped >= limits_.maxOpenChannels && !unfinished_.empty())) {
-            dropped += drop(unfinished_.begin());
+        if (unfinished_.size() >= maxPendingHandshakes) {
+            drop(unfinished_.begin());
         }
-        return open_.size() - dropped < limits_.maxOpenChannels;
+        return true;
     }
 
     std::shared_ptr<HandshakeSlot> makeSlot(std::uint64_t serial, std::shared_ptr<std::atomic<bool>> ended);
 
-    // 1 when a connection was still there to drop, else 0.
-    std::size_t drop(std::deque<Unfinished>::iterator entry) {
-        const auto stream = entry->stream.lock();
-        if (stream) {
+    void drop(std::deque<Unfinished>::iterator entry) {
+        if (const auto stream = entry->stream.lock()) {
             stream->abandonHandshake(droppedForNewcomer);
         }
         entry->helloTimer->cancel();
         unfinished_.erase(entry);
-        return stream ? 1 : 0;
     }
 
     void watch(std::uint64_t serial, const asio::ip::address& source,

@@ -26,8 +26,8 @@ class TlsParameters;
 // time-out, both counted from the accept. At most maxPendingHandshakes may be on their way at
 // once, and a few per source address: a newcomer beyond either takes the place of the oldest
 // unfinished handshake (of its own address first), never the other way round. At most
-// maxOpenChannels accepted connections may be open at once; a newcomer beyond that is closed
-// as soon as it is accepted, unless an unfinished handshake can make room for it.
+// maxOpenChannels accepted connections, handshakes included, may be open at once; a newcomer
+// beyond that is closed as soon as it is accepted.
 //
 // The state runs setup -> ready and ends once in failed or cancelled. State updates and
 // accepted connections are delivered on the queue given to start. Dropping the last
