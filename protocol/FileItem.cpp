@@ -149,8 +149,10 @@ std::string FileItem::safeName(std::string_view received) {
     const std::string text = Utf8::isValid(received) ? std::string(received) : Utf8::repaired(received);
     std::string name(visible(withUnsafeCharactersReplaced(lastPathComponent(text))));
     if (!name.empty()) {
-        // A first character longer than the limit on its own leaves nothing.
-        name = shortened(std::move(name));
+        // A first character longer than the limit on its own leaves nothing. A cut can end
+        // right after white space, which trimming again removes; the cut kept the front, so
+        // no dot is uncovered there, and cleaning the result once more changes nothing.
+        name = std::string(visible(shortened(std::move(name))));
     }
     return name.empty() ? std::string(fallbackName) : name;
 }

@@ -4,6 +4,8 @@ namespace velm {
 namespace {
 
 template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
+// Spelled out for compilers without deduction for aggregates (clang 14).
+template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 } // namespace
 

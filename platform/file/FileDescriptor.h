@@ -27,6 +27,8 @@ public:
     // Closes now and tells whether the close succeeded (it can report a late write error). The
     // descriptor is released either way: retrying a close on Linux could close someone else's file.
     bool close();
+    // Gives the descriptor up to another owner (closedir, fclose) without closing it.
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     void reset();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -86,6 +87,31 @@ bool Folder::remove(const std::string& name) const {
         return false;
     }
     return ::unlinkat(fd_.get(), name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+std::optional<std::vector<std::string>> Folder::names() const {
+    // A descriptor of its own, as reading moves the position and closedir closes it.
+    FileDescriptor own(::openat(fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* listing = own.isOpen() ? ::fdopendir(own.get()) : nullptr;
+    if (listing == nullptr) {
+        return std::nullopt;
+    }
+    static_cast<void>(own.release()); // closedir closes it
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+        }
+    }
+    const int error = errno;
+    ::closedir(listing);
+    if (error != 0) {
+        errno = error;
+        return std::nullopt;
+    }
+    return names;
 }
 
 std::optional<std::uint64_t> Folder::availableBytes() const {

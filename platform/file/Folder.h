@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velm {
 
@@ -36,6 +37,9 @@ public:
 
     // True when the item is gone afterwards.
     bool remove(const std::string& name) const;
+
+    // The names of the folder's items, in no particular order.
+    std::optional<std::vector<std::string>> names() const;
 
     // The bytes an unprivileged writer may still put on the folder's file system.
     std::optional<std::uint64_t> availableBytes() const;

@@ -265,4 +265,23 @@ std::optional<std::string> TlsEngine::pskIdentity() const {
     return std::string(identity);
 }
 
+std::optional<std::string> TlsEngine::offeredIdentity() const {
+    std::lock_guard guard(lock_);
+    const char* identity = ssl_ == nullptr ? nullptr : SSL_get_psk_identity(ssl_);
+    if (identity == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(identity);
+}
+
+bool TlsEngine::hasHeardHello() const {
+    std::lock_guard guard(lock_);
+    if (ssl_ == nullptr) {
+        return false;
+    }
+    // The state moves past these once the hello has been read whole and processed.
+    const OSSL_HANDSHAKE_STATE state = SSL_get_state(ssl_);
+    return state != TLS_ST_BEFORE && state != TLS_ST_SR_CLNT_HELLO;
+}
+
 } // namespace velm

@@ -57,6 +57,11 @@ public:
     std::optional<Bytes> exportKeyingMaterial(std::string_view label, std::size_t length) const;
     std::optional<std::uint16_t> cipherSuite() const;
     std::optional<std::string> pskIdentity() const;
+    // The identity a client offered, whether or not it admitted the session: OpenSSL keeps it
+    // before it asks for the key.
+    std::optional<std::string> offeredIdentity() const;
+    // Server: the client's whole hello has arrived and been taken.
+    bool hasHeardHello() const;
 
 private:
     struct Io;

@@ -7,12 +7,15 @@
 #include "platform/net/TlsParameters.h"
 #include "platform/net/TlsStream.h"
 
+#include <algorithm>
 #include <asio/ip/tcp.hpp>
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <atomic>
+#include <deque>
 #include <mutex>
+#include <vector>
 
 namespace velm {
 
@@ -23,27 +26,23 @@ const Log netLog("net");
 // Pause before accepting again after the system refused an accept (out of descriptors).
 constexpr std::chrono::milliseconds acceptRetryDelay{100};
 
-// Held by an accepted connection until its handshake ends; counts the listener's
-// connections that are still on their way.
-struct PendingHandshake {
-    explicit PendingHandshake(std::shared_ptr<std::atomic<std::size_t>> counter) : count(std::move(counter)) {
-        ++*count;
-    }
-    ~PendingHandshake() { --*count; }
-    PendingHandshake(const PendingHandshake&) = delete;
-    PendingHandshake& operator=(const PendingHandshake&) = delete;
+const NetError droppedForNewcomer{NetError::Kind::timedOut, "handshake dropped to make room"};
+const NetError noHello{NetError::Kind::timedOut, "no hello in time"};
 
-    std::shared_ptr<std::atomic<std::size_t>> count;
-};
+asio::ip::address unmapped(const asio::ip::address& address) {
+    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    }
+    return address;
+}
 
 } // namespace
 
 class TlsListener::Core : public std::enable_shared_from_this<Core> {
 public:
-    Core(std::shared_ptr<const TlsContext> context, std::optional<std::uint16_t> port,
-         Duration handshakeTimeout)
+    Core(std::shared_ptr<const TlsContext> context, std::optional<std::uint16_t> port, Limits limits)
         : strand_(asio::make_strand(IoPool::shared().context())), acceptor_(strand_), retryTimer_(strand_),
-          context_(std::move(context)), requestedPort_(port), handshakeTimeout_(handshakeTimeout) {}
+          context_(std::move(context)), requestedPort_(port), limits_(limits) {}
 
     void setStateHandler(StateHandler handler) {
         std::lock_guard guard(handlerLock_);
@@ -53,6 +52,11 @@ public:
     void setConnectionHandler(ConnectionHandler handler) {
         std::lock_guard guard(handlerLock_);
         onConnection_ = std::move(handler);
+    }
+
+    void setHandshakeFailedHandler(HandshakeFailedHandler handler) {
+        std::lock_guard guard(handlerLock_);
+        onHandshakeFailed_ = std::move(handler);
     }
 
     void start(std::shared_ptr<Queue> queue) {
@@ -72,6 +76,7 @@ public:
     void release() {
         setStateHandler(nullptr);
         setConnectionHandler(nullptr);
+        setHandshakeFailedHandler(nullptr);
         asio::post(strand_, [self = shared_from_this()] {
             self->released_ = true;
             self->finish(State::cancelled, std::nullopt);
@@ -81,6 +86,18 @@ public:
     std::uint16_t port() const { return port_.load(); }
 
 private:
+    class Slot;
+
+    // A connection on its way through the handshake, oldest first in unfinished_.
+    struct Unfinished {
+        std::uint64_t serial;
+        asio::ip::address source;
+        std::weak_ptr<TlsStream> stream;
+        std::shared_ptr<asio::steady_timer> helloTimer;
+        // Set by the slot as it goes, before the listener hears of it on its strand.
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+
     bool isFinished() const { return state_ == State::failed || state_ == State::cancelled; }
 
     void open() {
@@ -145,15 +162,20 @@ private:
             });
             return;
         }
-        if (pending_->load() >= maxPendingHandshakes) {
-            netLog.info("too many connections in handshake, closing one");
-            std::error_code ignored;
+        std::error_code ignored;
+        const asio::ip::address source = unmapped(socket.remote_endpoint(ignored).address());
+        if (!makeRoom(source)) {
+            netLog.info("%zu channels open, refusing another", limits_.maxOpenChannels);
             socket.close(ignored);
             accept();
             return;
         }
-        auto slot = std::make_shared<PendingHandshake>(pending_);
-        auto stream = TlsStream::accepted(std::move(socket), context_, handshakeTimeout_, std::move(slot));
+        const std::uint64_t serial = ++serial_;
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        auto stream = TlsStream::accepted(std::move(socket), context_, limits_.handshakeTimeout,
+                                          makeSlot(serial, ended));
+        watch(serial, source, stream, std::move(ended));
+        open_.push_back(stream);
         std::shared_ptr<TlsConnection> connection(new TlsConnection(std::move(stream)));
         deliver([self = shared_from_this(), connection = std::move(connection)] {
             ConnectionHandler handler;
@@ -166,6 +188,84 @@ private:
             }
         });
         accept();
+    }
+
+    // Whether a connection from `source` may come in: not when the open channels are at their cap.
+    // Unfinished handshakes are cheap to start and cost the peer nothing to hold, so for them a
+    // newcomer is never the one turned away: the oldest of its own address's goes when that address
+    // holds its share, else the oldest of all when every place is taken.
+    bool makeRoom(const asio::ip::address& source) {
+        std::erase_if(open_, [](const std::weak_ptr<TlsStream>& weak) {
+            const auto stream = weak.lock();
+            return !stream || stream->state() == TlsStream::State::failed ||
+                   stream->state() == TlsStream::State::cancelled;
+        });
+        if (open_.size() >= limits_.maxOpenChannels) {
+            return false;
+        }
+        std::erase_if(unfinished_, [](const Unfinished& entry) {
+            if (entry.ended->load()) {
+                entry.helloTimer->cancel();
+                return true;
+            }
+            return false;
+        });
+        const auto fromSource = [&source](const Unfinished& entry) { return entry.source == source; };
+        if (static_cast<std::size_t>(std::count_if(unfinished_.begin(), unfinished_.end(), fromSource)) >=
+            limits_.maxPendingPerSource) {
+            drop(std::find_if(unfinished_.begin(), unfinished_.end(), fromSource));
+        }
+        if (unfinished_.size() >= maxPendingHandshakes) {
+            drop(unfinished_.begin());
+        }
+        return true;
+    }
+
+    std::shared_ptr<HandshakeSlot> makeSlot(std::uint64_t serial, std::shared_ptr<std::atomic<bool>> ended);
+
+    void drop(std::deque<Unfinished>::iterator entry) {
+        if (const auto stream = entry->stream.lock()) {
+            stream->abandonHandshake(droppedForNewcomer);
+        }
+        entry->helloTimer->cancel();
+        unfinished_.erase(entry);
+    }
+
+    void watch(std::uint64_t serial, const asio::ip::address& source,
+               const std::shared_ptr<TlsStream>& stream, std::shared_ptr<std::atomic<bool>> ended) {
+        auto timer = std::make_shared<asio::steady_timer>(strand_, limits_.helloTimeout);
+        timer->async_wait([weak = std::weak_ptr<TlsStream>(stream)](const std::error_code& error) {
+            if (const auto late = weak.lock(); late && !error) {
+                late->abandonHandshakeBeforeHello(noHello);
+            }
+        });
+        unfinished_.push_back({serial, source, stream, std::move(timer), std::move(ended)});
+    }
+
+    // On the strand, once the connection let go of its slot.
+    void forget(std::uint64_t serial) {
+        const auto entry =
+            std::find_if(unfinished_.begin(), unfinished_.end(),
+                         [serial](const Unfinished& unfinished) { return unfinished.serial == serial; });
+        if (entry != unfinished_.end()) {
+            entry->helloTimer->cancel();
+            unfinished_.erase(entry);
+        }
+    }
+
+    void reportHandshakeFailure(std::optional<std::string> identity) {
+        asio::post(strand_, [self = shared_from_this(), identity = std::move(identity)]() mutable {
+            self->deliver([self, identity = std::move(identity)] {
+                HandshakeFailedHandler handler;
+                {
+                    std::lock_guard guard(self->handlerLock_);
+                    handler = self->onHandshakeFailed_;
+                }
+                if (handler) {
+                    handler(identity);
+                }
+            });
+        });
     }
 
     void finish(State state, std::optional<NetError> error) {
@@ -207,24 +307,62 @@ private:
     asio::steady_timer retryTimer_;
     std::shared_ptr<const TlsContext> context_;
     std::optional<std::uint16_t> requestedPort_;
-    Duration handshakeTimeout_;
-    std::shared_ptr<std::atomic<std::size_t>> pending_ = std::make_shared<std::atomic<std::size_t>>(0);
+    const Limits limits_;
     std::atomic<std::uint16_t> port_{0};
 
     mutable std::mutex handlerLock_;
     StateHandler onState_;
     ConnectionHandler onConnection_;
+    HandshakeFailedHandler onHandshakeFailed_;
 
     // Touched on the strand only.
     std::shared_ptr<Queue> queue_;
     State state_ = State::setup;
     bool released_ = false;
+    std::uint64_t serial_ = 0;
+    std::deque<Unfinished> unfinished_;
+    // Accepted connections that may still be open; pruned at each accept.
+    std::vector<std::weak_ptr<TlsStream>> open_;
 };
 
+// Held by an accepted connection while its handshake runs. It holds the listener weakly: a
+// connection outlives the listener that accepted it.
+class TlsListener::Core::Slot : public HandshakeSlot {
+public:
+    Slot(std::weak_ptr<Core> core, std::uint64_t serial, std::shared_ptr<std::atomic<bool>> ended)
+        : core_(std::move(core)), serial_(serial), ended_(std::move(ended)) {}
+
+    ~Slot() override {
+        *ended_ = true;
+        if (auto core = core_.lock()) {
+            asio::post(core->strand_, [core, serial = serial_] { core->forget(serial); });
+        }
+    }
+
+    void handshakeEnded(const std::optional<NetError>& failure,
+                        const std::optional<std::string>& offeredIdentity) override {
+        if (failure && failure->isTls()) {
+            if (auto core = core_.lock()) {
+                core->reportHandshakeFailure(offeredIdentity);
+            }
+        }
+    }
+
+private:
+    std::weak_ptr<Core> core_;
+    std::uint64_t serial_;
+    std::shared_ptr<std::atomic<bool>> ended_;
+};
+
+std::shared_ptr<HandshakeSlot> TlsListener::Core::makeSlot(std::uint64_t serial,
+                                                           std::shared_ptr<std::atomic<bool>> ended) {
+    return std::make_shared<Slot>(weak_from_this(), serial, std::move(ended));
+}
+
 std::shared_ptr<TlsListener> TlsListener::make(const TlsParameters& parameters,
-                                               std::optional<std::uint16_t> port, Duration handshakeTimeout) {
+                                               std::optional<std::uint16_t> port, Limits limits) {
     return std::shared_ptr<TlsListener>(
-        new TlsListener(std::make_shared<Core>(parameters.context(), port, handshakeTimeout)));
+        new TlsListener(std::make_shared<Core>(parameters.context(), port, limits)));
 }
 
 TlsListener::TlsListener(std::shared_ptr<Core> core) : core_(std::move(core)) {}
@@ -239,6 +377,10 @@ void TlsListener::setStateHandler(StateHandler handler) {
 
 void TlsListener::setNewConnectionHandler(ConnectionHandler handler) {
     core_->setConnectionHandler(std::move(handler));
+}
+
+void TlsListener::setOnHandshakeFailed(HandshakeFailedHandler handler) {
+    core_->setHandshakeFailedHandler(std::move(handler));
 }
 
 void TlsListener::start(std::shared_ptr<Queue> queue) {

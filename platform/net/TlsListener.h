@@ -1,12 +1,14 @@
 #pragma once
 
 #include "platform/net/NetError.h"
+#include "platform/net/TlsListenerLimits.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace velm {
 
@@ -17,8 +19,14 @@ class TlsParameters;
 // Listens for TLS pre-shared-key connections on all addresses, IPv4 and IPv6, with local
 // address reuse, and admits exactly the parameters' keys. Accepted connections are handed
 // over unstarted: their handshake already runs, but nothing is reported until the owner
-// starts them. Each must finish its handshake within the handshake time-out, counted from
-// the accept, and at most maxPendingHandshakes may be on their way at once: a connection
+// starts them.
+//
+// Connections without a key must not be able to lock paired devices out. Each must send its
+// whole hello within the hello time-out and finish its handshake within the handshake
+// time-out, both counted from the accept. At most maxPendingHandshakes may be on their way at
+// once, and a few per source address: a newcomer beyond either takes the place of the oldest
+// unfinished handshake (of its own address first), never the other way round. At most
+// maxOpenChannels accepted connections, handshakes included, may be open at once; a newcomer
 // beyond that is closed as soon as it is accepted.
 //
 // The state runs setup -> ready and ends once in failed or cancelled. State updates and
@@ -32,14 +40,18 @@ public:
     // The error is present with `failed`; a taken port fails with NetError::Kind::addressInUse.
     using StateHandler = std::function<void(State, const std::optional<NetError>&)>;
     using ConnectionHandler = std::function<void(std::shared_ptr<TlsConnection>)>;
+    // A handshake failed at the TLS level (a wrong key, an unknown identity, a broken message),
+    // with the pre-shared-key identity the client offered, if it offered one. Connections that
+    // time out or close on their way are not reported.
+    using HandshakeFailedHandler = std::function<void(std::optional<std::string> identity)>;
+    using Limits = TlsListenerLimits;
 
     static constexpr std::size_t maxPendingHandshakes = 16;
-    static constexpr std::chrono::seconds defaultHandshakeTimeout{8};
+    static constexpr auto defaultHandshakeTimeout = Limits::defaultHandshakeTimeout;
 
     // Binds nothing yet; start binds `port`, or one the system picks when none is given.
     static std::shared_ptr<TlsListener> make(const TlsParameters& parameters,
-                                             std::optional<std::uint16_t> port,
-                                             Duration handshakeTimeout = defaultHandshakeTimeout);
+                                             std::optional<std::uint16_t> port, Limits limits = {});
 
     ~TlsListener();
     TlsListener(const TlsListener&) = delete;
@@ -49,6 +61,8 @@ public:
     // connections are closed.
     void setStateHandler(StateHandler handler);
     void setNewConnectionHandler(ConnectionHandler handler);
+    // Called on the queue given to start.
+    void setOnHandshakeFailed(HandshakeFailedHandler handler);
 
     // Call once.
     void start(std::shared_ptr<Queue> queue);

@@ -58,7 +58,7 @@ std::shared_ptr<TlsStream> TlsStream::outgoing(const HostPort& target, const Tls
 std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket,
                                                const std::shared_ptr<const TlsContext>& context,
                                                Duration handshakeTimeout,
-                                               std::shared_ptr<void> handshakeSlot) {
+                                               std::shared_ptr<HandshakeSlot> handshakeSlot) {
     auto stream = std::make_shared<TlsStream>(socket.get_executor(), context, TlsEngine::Role::server);
     stream->socket_ = std::move(socket);
     stream->handshakeSlot_ = std::move(handshakeSlot);
@@ -184,6 +184,22 @@ void TlsStream::release() {
         self->released_ = true;
         if (!self->closing_) {
             self->finish(State::cancelled, cancelledError);
+        }
+    });
+}
+
+void TlsStream::abandonHandshake(NetError error) {
+    asio::dispatch(strand_, [self = shared_from_this(), error = std::move(error)]() mutable {
+        if (self->handshaking_) {
+            self->fail(std::move(error));
+        }
+    });
+}
+
+void TlsStream::abandonHandshakeBeforeHello(NetError error) {
+    asio::dispatch(strand_, [self = shared_from_this(), error = std::move(error)]() mutable {
+        if (self->handshaking_ && !self->engine_.hasHeardHello()) {
+            self->fail(std::move(error));
         }
     });
 }
@@ -326,7 +342,7 @@ void TlsStream::becomeReady() {
     handshaking_ = false;
     // The connect deadline is left to expire unheeded: cancelling it would wake another pool
     // thread for the cancelled wait, right on the way to ready.
-    handshakeSlot_.reset();
+    endHandshake(std::nullopt);
     setState(State::ready);
     engineStarved_ = false; // the last flight may have carried application data
     processInput();
@@ -593,7 +609,7 @@ void TlsStream::finish(State state, const NetError& error) {
     deadline_.cancel();
     resolver_.cancel();
     closeSocket();
-    handshakeSlot_.reset();
+    endHandshake(state == State::failed ? std::optional(error) : std::nullopt);
     state_ = state;
     endError_ = error;
 
@@ -604,6 +620,12 @@ void TlsStream::finish(State state, const NetError& error) {
     serveReceives();
     deliverSends(takeSendCompletions(), error);
     setState(state, state == State::failed ? std::optional(error) : std::nullopt);
+}
+
+void TlsStream::endHandshake(const std::optional<NetError>& failure) {
+    if (const auto slot = std::exchange(handshakeSlot_, nullptr)) {
+        slot->handshakeEnded(failure, engine_.offeredIdentity());
+    }
 }
 
 std::vector<TlsConnection::SendCompletion> TlsStream::takeSendCompletions() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/net/HandshakeSlot.h"
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsEngine.h"
 
@@ -34,11 +35,11 @@ public:
     static std::shared_ptr<TlsStream> outgoing(const HostPort& target, const TlsParameters& parameters,
                                                Duration connectTimeout);
     // An accepted socket; its handshake begins now and must end within handshakeTimeout,
-    // started or not. The slot is held until the handshake ends either way.
+    // started or not. The slot is held until the handshake ends either way, and told how.
     static std::shared_ptr<TlsStream> accepted(Socket socket,
                                                const std::shared_ptr<const TlsContext>& context,
                                                Duration handshakeTimeout,
-                                               std::shared_ptr<void> handshakeSlot);
+                                               std::shared_ptr<HandshakeSlot> handshakeSlot);
 
     TlsStream(Strand strand, const std::shared_ptr<const TlsContext>& context, TlsEngine::Role role);
 
@@ -50,6 +51,10 @@ public:
     void forceCancel();
     // The owner let go: close unless a graceful close is under way, and report nothing more.
     void release();
+    // For the listener: fails an accepted connection whose handshake is still running with
+    // `error`, or only while the client's whole first message (its hello) has not come.
+    void abandonHandshake(NetError error);
+    void abandonHandshakeBeforeHello(NetError error);
 
     State state() const { return publicState_.load(); }
     const TlsEngine& engine() const { return engine_; }
@@ -79,6 +84,7 @@ private:
     void onConnected();
     void continueHandshake();
     void becomeReady();
+    void endHandshake(const std::optional<NetError>& failure);
 
     void maybeRead();
     void onRead(const std::error_code& error, std::size_t size);
@@ -113,7 +119,7 @@ private:
     HostPort target_;
     Duration connectTimeout_{};
     asio::steady_timer::time_point connectDeadline_{};
-    std::shared_ptr<void> handshakeSlot_;
+    std::shared_ptr<HandshakeSlot> handshakeSlot_;
 
     std::shared_ptr<Queue> queue_;
     mutable std::mutex handlerLock_;

@@ -52,7 +52,7 @@ template <typename T> std::optional<T> valueAs(std::optional<DefaultsValue> valu
 
 } // namespace
 
-DefaultsStore::DefaultsStore() = default;
+DefaultsStore::DefaultsStore() : loaded_(true) {}
 
 DefaultsStore::DefaultsStore(std::filesystem::path folder) : folder_(std::in_place, std::move(folder)) {
     load();
@@ -66,24 +66,35 @@ void DefaultsStore::load() {
     auto file = folder_->read(fileName);
     switch (file.status) {
     case StoreFolder::ReadResult::Status::missing:
+        loaded_ = true;
+        return;
+    case StoreFolder::ReadResult::Status::unavailable:
+        // Nothing is wrong with the file itself: moving it aside would lose every setting.
+        storeLog.error(
+            "settings file cannot be read now; defaults for now, trying again before the next save");
         return;
     case StoreFolder::ReadResult::Status::failed:
+        loaded_ = true;
         setAside("cannot be read");
         return;
     case StoreFolder::ReadResult::Status::found:
         break;
     }
+    loaded_ = true;
     auto document = parseDocument(file.contents);
     if (!document) {
         setAside("is not valid");
         return;
     }
+    Entries entries;
     for (auto& [key, entry] : document->get_ref<Json::object_t&>()) {
         if (!DefaultsEntry::decode(entry)) {
             storeLog.error("setting %s has a form not understood; kept as it is", key.c_str());
         }
-        stored_.emplace(key, std::move(entry));
+        entries.emplace(key, std::move(entry));
     }
+    std::unique_lock guard(lock_);
+    stored_.swap(entries);
 }
 
 void DefaultsStore::setAside(const char* why) {
@@ -156,6 +167,9 @@ bool DefaultsStore::set(std::string_view key, const DefaultsValue& value) {
         return false;
     }
     std::lock_guard writer(writeLock_);
+    if (!isLoaded()) {
+        return false;
+    }
     Entries next = stored_;
     next.insert_or_assign(std::string(key), std::move(*entry));
     return commit(std::move(next));
@@ -163,12 +177,26 @@ bool DefaultsStore::set(std::string_view key, const DefaultsValue& value) {
 
 bool DefaultsStore::remove(std::string_view key) {
     std::lock_guard writer(writeLock_);
+    if (!isLoaded()) {
+        return false;
+    }
     if (stored_.find(key) == stored_.end()) {
         return true;
     }
     Entries next = stored_;
     next.erase(next.find(key));
     return commit(std::move(next));
+}
+
+// Runs under writeLock_. Writing before the file was read would replace settings never seen.
+bool DefaultsStore::isLoaded() {
+    if (!loaded_) {
+        load();
+    }
+    if (!loaded_) {
+        storeLog.error("settings not saved: the settings file still cannot be read");
+    }
+    return loaded_;
 }
 
 // Runs under writeLock_, so stored_ changes only here and may be read without lock_.

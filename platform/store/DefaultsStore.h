@@ -24,9 +24,11 @@ namespace velm {
 // for a file-backed store, on disk before it returns true. A write that fails changes nothing.
 //
 // A file-backed store keeps everything in "defaults.json" in its folder and reads it once, when made; it
-// expects to be that file's only writer. A file that cannot be read or parsed is kept beside it as
-// "defaults.json.corrupt-<UTC time>" and the store starts from the defaults. Entries it does not
-// understand read as unset and are written back unchanged.
+// expects to be that file's only writer. A file whose contents cannot be read as settings (not valid, too
+// large, not a regular file) is kept beside it as "defaults.json.corrupt-<UTC time>" and the store starts
+// from the defaults. A file that cannot be opened or read this time (no descriptors left, an I/O error) is
+// left where it is: until a later try reads it, which every write makes first, keys read as their defaults
+// and writes fail. Entries it does not understand read as unset and are written back unchanged.
 class DefaultsStore {
 public:
     static constexpr std::string_view fileName = "defaults.json";
@@ -75,7 +77,9 @@ public:
 private:
     using Entries = std::map<std::string, nlohmann::json, std::less<>>;
 
+    // Reads the file into stored_; leaves loaded_ false when it could not be opened or read this time.
     void load();
+    bool isLoaded();
     void setAside(const char* why);
     // Writes every entry to the file, or does nothing in memory; true when they are stored.
     bool persist(const Entries& entries) const;
@@ -84,6 +88,8 @@ private:
     std::optional<StoreFolder> folder_;
     // Cleared when an unreadable file could not be moved aside: writing would destroy it.
     bool writable_ = true;
+    // Set once the file was read, found missing or set aside; touched under writeLock_ after construction.
+    bool loaded_ = false;
 
     std::mutex writeLock_;
     mutable std::shared_mutex lock_;

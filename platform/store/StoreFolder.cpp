@@ -71,20 +71,47 @@ bool isTrusted(int fd, const struct stat& info, mode_t wanted, const char* what,
     return true;
 }
 
-void makeParents(const std::filesystem::path& path) {
+bool syncFolder(int fd, const std::filesystem::path& path) {
+    if (fsync(fd) != 0) {
+        storeLog.error("cannot sync folder %s: %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// A folder made here is synced into its parent, or a power cut could take it and everything
+// written into it since. False only when such a sync failed; opening the folder reports the rest.
+bool makeParents(const std::filesystem::path& path) {
     std::filesystem::path prefix;
     for (const auto& part : path) {
         prefix /= part;
-        if (::mkdir(prefix.c_str(), folderMode) != 0 && errno != EEXIST) {
-            return; // opening the folder reports the failure
+        if (::mkdir(prefix.c_str(), folderMode) != 0) {
+            if (errno != EEXIST) {
+                return true;
+            }
+            continue;
+        }
+        const std::filesystem::path parent = prefix.parent_path().empty() ? "." : prefix.parent_path();
+        Descriptor parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!parentFd.isOpen() || !syncFolder(parentFd.get(), parent)) {
+            return false;
         }
     }
+    return true;
+}
+
+// An open error that may pass (no descriptors or memory left, an I/O error) rather than one
+// that tells what the item is (a link, not a folder or not a regular file).
+StoreFolder::ReadResult::Status openFailure() {
+    using Status = StoreFolder::ReadResult::Status;
+    return errno == ELOOP || errno == ENOTDIR || errno == EISDIR || errno == ENXIO ? Status::failed
+                                                                                   : Status::unavailable;
 }
 
 OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
     using Status = StoreFolder::ReadResult::Status;
-    if (create) {
-        makeParents(path);
+    if (create && !makeParents(path)) {
+        return {Status::failed, Descriptor()};
     }
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.isOpen()) {
@@ -92,7 +119,7 @@ OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
             return {Status::missing, Descriptor()};
         }
         storeLog.error("cannot open folder %s: %s", path.c_str(), std::strerror(errno));
-        return {Status::failed, Descriptor()};
+        return {openFailure(), Descriptor()};
     }
     struct stat info {};
     if (fstat(fd.get(), &info) != 0 || !isTrusted(fd.get(), info, folderMode, "folder", path.string())) {
@@ -126,12 +153,6 @@ bool writeAll(int fd, ByteView contents) {
     return true;
 }
 
-void syncFolder(const Descriptor& folder, const std::filesystem::path& path) {
-    if (fsync(folder.get()) != 0) {
-        storeLog.error("cannot sync folder %s: %s", path.c_str(), std::strerror(errno));
-    }
-}
-
 } // namespace
 
 StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
@@ -152,7 +173,7 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
             return {ReadResult::Status::missing, {}};
         }
         storeLog.error("cannot open %s: %s", file.c_str(), std::strerror(errno));
-        return {ReadResult::Status::failed, {}};
+        return {openFailure(), {}};
     }
     struct stat info {};
     if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -177,7 +198,7 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
         }
         if (got < 0) {
             storeLog.error("cannot read %s: %s", file.c_str(), std::strerror(errno));
-            return {ReadResult::Status::failed, {}};
+            return {ReadResult::Status::unavailable, {}};
         }
         if (got == 0) {
             break;
@@ -228,8 +249,7 @@ bool StoreFolder::replace(std::string_view name, ByteView contents) const {
         ::unlinkat(folder.fd.get(), temporary.c_str(), 0);
         return false;
     }
-    syncFolder(folder.fd, path_);
-    return true;
+    return syncFolder(folder.fd.get(), path_);
 }
 
 bool StoreFolder::remove(std::string_view name) const {
@@ -242,18 +262,22 @@ bool StoreFolder::remove(std::string_view name) const {
     if (folder.status == ReadResult::Status::missing) {
         return true;
     }
-    if (folder.status == ReadResult::Status::failed || !lockForWriting(folder.fd, path_)) {
+    if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
         return false;
     }
-    if (::unlinkat(folder.fd.get(), std::string(name).c_str(), 0) != 0) {
-        if (errno == ENOENT) {
-            return true;
+    // The temporary file of an interrupted replacement may hold the item's newest contents: a
+    // secret must not outlive its removal there.
+    const std::string temporary = std::string(name) + std::string(temporarySuffix);
+    bool removed = false;
+    for (const std::string& item : {std::string(name), temporary}) {
+        if (::unlinkat(folder.fd.get(), item.c_str(), 0) == 0) {
+            removed = true;
+        } else if (errno != ENOENT) {
+            storeLog.error("cannot remove %s: %s", (path_ / item).c_str(), std::strerror(errno));
+            return false;
         }
-        storeLog.error("cannot remove %s: %s", file.c_str(), std::strerror(errno));
-        return false;
     }
-    syncFolder(folder.fd, path_);
-    return true;
+    return !removed || syncFolder(folder.fd.get(), path_);
 }
 
 std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::string_view newName) const {
@@ -276,7 +300,9 @@ std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::st
         }
         if (::renameat2(folder.fd.get(), std::string(name).c_str(), folder.fd.get(), candidate.c_str(),
                         RENAME_NOREPLACE) == 0) {
-            syncFolder(folder.fd, path_);
+            if (!syncFolder(folder.fd.get(), path_)) {
+                return std::nullopt;
+            }
             return candidate;
         }
         if (errno != EEXIST) {

@@ -15,8 +15,9 @@ namespace velm {
 // The folder must be a real folder (not a symbolic link) owned by this user; it is kept at 0700 and its
 // files at 0600, and looser permissions are tightened when met. Files are never followed through symbolic
 // links. A replacement goes to "<name>.tmp", is synced and renamed over the old file, and the folder is
-// synced, so a reader (or a crash at any point) sees the old contents or the new, never a mix. Writers,
-// also those of other processes, take turns on a lock of the folder; readers need none.
+// synced, so a reader (or a crash at any point) sees the old contents or the new, never a mix. A change
+// is reported as done only when every sync succeeded, a folder made for it synced into its parent too.
+// Writers, also those of other processes, take turns on a lock of the folder; readers need none.
 //
 // A value type that holds only the path: every call opens the folder afresh. Failures are logged under
 // "store" and reported by the result, never thrown.
@@ -26,7 +27,14 @@ public:
     static constexpr std::size_t maxFileBytes = 16u << 20;
 
     struct ReadResult {
-        enum class Status { found, missing, failed };
+        enum class Status {
+            found,
+            missing,
+            failed, // there but not to be trusted or read: a link, another owner, not a regular file, too
+                    // large
+            unavailable, // could not be opened or read this time (no descriptors left, an I/O error): try
+                         // again
+        };
         Status status;
         Bytes contents;
     };
@@ -35,19 +43,20 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-    // missing when the folder or the file does not exist; failed when either exists but cannot be trusted
-    // or read (a link, another owner, not a regular file, over the size limit, an I/O error).
+    // missing when the folder or the file does not exist.
     ReadResult read(std::string_view name) const;
 
-    // Creates the folder (and missing parents, 0700) when needed. True once the new contents are in place;
-    // on false the previous file is untouched.
+    // Creates the folder (and missing parents, 0700) when needed. True once the new contents are in place
+    // and synced. On false the previous file is untouched, unless only the last sync of the folder failed:
+    // then either contents may be found after a power cut.
     bool replace(std::string_view name, ByteView contents) const;
 
-    // True when the file is gone afterwards, whether or not it was there.
+    // True when the file and any temporary file of an interrupted replacement are gone afterwards, for good,
+    // whether or not they were there.
     bool remove(std::string_view name) const;
 
     // Renames a file to newName, or newName-2, newName-3, ... without replacing anything; returns the
-    // name used, or absent when the file could not be moved.
+    // name used, or absent when the file could not be moved or the move could not be synced.
     std::optional<std::string> moveAside(std::string_view name, std::string_view newName) const;
 
 private:

@@ -4,6 +4,7 @@
 #include "protocol/json/JsonCoding.h"
 #include "protocol/json/JsonError.h"
 
+#include <cstddef>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
@@ -15,6 +16,10 @@ namespace velm {
 // Any type with a JsonCoding can be written and read (records, enumerations, arrays, ...).
 class Json {
 public:
+    // Deeper than any message or record goes: a hostile document of nested arrays is refused
+    // before it costs a tree many times its size.
+    static constexpr std::size_t maxDepth = 32;
+
     // Throws JsonError (invalidValue) when a double is NaN or infinite.
     template <typename T> static Bytes encode(const T& value) {
         nlohmann::ordered_json root;
@@ -61,10 +66,11 @@ public:
         return tryDecode<T>(asBytes(json), failure);
     }
 
-private:
-    // Parses one JSON text; throws JsonError (dataCorrupted) when it is not JSON.
+    // Parses one JSON text; throws JsonError (dataCorrupted) when it is not JSON or nests
+    // arrays and objects deeper than maxDepth.
     static nlohmann::json parse(ByteView json);
 
+private:
     static ByteView asBytes(std::string_view text) {
         return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     }

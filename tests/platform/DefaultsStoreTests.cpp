@@ -1,8 +1,10 @@
 #include "platform/log/Log.h"
 #include "platform/store/DefaultsStore.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -163,6 +165,35 @@ TEST_F(DefaultsStoreTest, UnreadableFileIsKeptAsideAndDefaultsApply) {
         EXPECT_EQ(DefaultsStore(temporary.path()).stringValue("hostID"), "fresh");
         EXPECT_TRUE(setAside().empty());
     }
+}
+
+// Running out of descriptors says nothing about the file: it stays, and is read once it can be.
+TEST_F(DefaultsStoreTest, FileThatCannotBeOpenedNowIsLeftInPlaceAndReadBeforeTheNextWrite) {
+    TemporaryFolder::writeFile(file(), R"({"hostID": "kept", "port": 5900})");
+    ASSERT_EQ(chmod(file().c_str(), 0600), 0);
+    ASSERT_EQ(chmod(temporary.path().c_str(), 0700), 0);
+    std::optional<DefaultsStore> store;
+    {
+        const auto fault = test::SystemCallFaults::failOpening("defaults.json", EMFILE);
+        store.emplace(temporary.path());
+        EXPECT_EQ(store->value("hostID"), std::nullopt);
+        EXPECT_GE(errors, 1);
+        EXPECT_FALSE(store->setString("hostID", "lost"));
+    }
+    EXPECT_TRUE(setAside().empty());
+    EXPECT_EQ(fileContents(), json::parse(R"({"hostID": "kept", "port": 5900})"));
+
+    ASSERT_TRUE(store->setString("hostID", "fresh"));
+    EXPECT_EQ(store->integerValue("port"), 5900);
+    EXPECT_EQ(fileContents(), json::parse(R"({"hostID": "fresh", "port": 5900})"));
+}
+
+TEST_F(DefaultsStoreTest, WriteWhoseFolderSyncFailsIsReportedAndNotTaken) {
+    DefaultsStore store(temporary.path());
+    ASSERT_TRUE(store.setString("hostID", "one"));
+    const auto fault = test::SystemCallFaults::failFolderSync();
+    EXPECT_FALSE(store.setString("hostID", "two"));
+    EXPECT_EQ(store.stringValue("hostID"), "one");
 }
 
 TEST_F(DefaultsStoreTest, FileThatCannotBeMovedAsideIsNeverOverwritten) {

@@ -1,6 +1,8 @@
 #include "platform/store/StoreFolder.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,6 +74,45 @@ TEST_F(StoreFolderTest, LeftoverTemporaryFileNeitherShowsNorBlocks) {
     ASSERT_TRUE(folder.replace("item", toBytes("newer")));
     EXPECT_EQ(readText("item"), "newer");
     EXPECT_EQ(TemporaryFolder::readFile(temporary / "outside"), "untouched");
+}
+
+// A change whose folder could not be synced may be undone by a power cut: it is no success.
+TEST_F(StoreFolderTest, ReportsAFailedFolderSyncAsAFailedChange) {
+    ASSERT_TRUE(folder.replace("item", toBytes("old")));
+    ASSERT_TRUE(folder.replace("other", toBytes("x")));
+    const auto fault = test::SystemCallFaults::failFolderSync();
+    EXPECT_FALSE(folder.replace("item", toBytes("new")));
+    EXPECT_FALSE(folder.remove("other"));
+    EXPECT_EQ(folder.moveAside("item", "item.aside"), std::nullopt);
+    // Nothing to sync when there was nothing to remove.
+    EXPECT_TRUE(folder.remove("never-there"));
+}
+
+TEST_F(StoreFolderTest, SyncsAFolderItMadeIntoItsParent) {
+    const auto fault = test::SystemCallFaults::failFolderSync("a");
+    EXPECT_FALSE(folder.replace("item", toBytes("one"))); // making a/b must sync a
+    // Once the folder exists, its parent has nothing more to sync.
+    EXPECT_TRUE(folder.replace("item", toBytes("two")));
+}
+
+// A secret whose replacement was interrupted must not stay on disk in the temporary file.
+TEST_F(StoreFolderTest, RemovingAnItemRemovesItsLeftoverTemporaryFile) {
+    ASSERT_TRUE(folder.replace("item", toBytes("old")));
+    TemporaryFolder::writeFile(path / "item.tmp", "new secret");
+    EXPECT_TRUE(folder.remove("item"));
+    EXPECT_FALSE(std::filesystem::exists(path / "item.tmp"));
+    TemporaryFolder::writeFile(path / "gone.tmp", "new secret");
+    EXPECT_TRUE(folder.remove("gone"));
+    EXPECT_FALSE(std::filesystem::exists(path / "gone.tmp"));
+}
+
+TEST_F(StoreFolderTest, TellsAnOpenThatMayPassFromAnItemThatCannotBeTrusted) {
+    ASSERT_TRUE(folder.replace("item", toBytes("one")));
+    {
+        const auto fault = test::SystemCallFaults::failOpening("item", EMFILE);
+        EXPECT_EQ(folder.read("item").status, Status::unavailable);
+    }
+    EXPECT_EQ(readText("item"), "one");
 }
 
 TEST_F(StoreFolderTest, RefusesLinksAndOtherOwners) {

@@ -51,19 +51,22 @@ class TcpConnectorTest : public ::testing::Test {
 protected:
     // Connects and waits; the outcome, and whether it came within the call.
     std::pair<std::error_code, bool> connect(const tcp::resolver::results_type& addresses) {
-        auto outcome = std::make_shared<std::promise<std::error_code>>();
-        bool returned = false;
-        bool completedWithin = false;
-        asio::dispatch(socket.get_executor(), [&] {
-            TcpConnector::connect(socket, addresses, [&, outcome](const std::error_code& error) {
-                completedWithin = !returned;
-                outcome->set_value(error);
+        // Shared, not on this frame: the strand marks the call as returned after a completion
+        // within it may already have let this function return.
+        struct Call {
+            bool returned = false;
+            std::promise<std::pair<std::error_code, bool>> outcome;
+        };
+        auto call = std::make_shared<Call>();
+        auto future = call->outcome.get_future();
+        asio::dispatch(socket.get_executor(), [this, addresses, call] {
+            TcpConnector::connect(socket, addresses, [call](const std::error_code& error) {
+                call->outcome.set_value({error, !call->returned});
             });
-            returned = true;
+            call->returned = true;
         });
-        auto future = outcome->get_future();
         EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        return {future.get(), completedWithin};
+        return future.get();
     }
 
     TcpConnector::Socket socket{asio::make_strand(IoPool::shared().context())};

@@ -6,7 +6,10 @@
 
 #include <asio/error.hpp>
 #include <gtest/gtest.h>
+#include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -71,7 +74,7 @@ TEST(TlsListenerTests, ATakenPortFailsAsAddressInUse) {
 }
 
 TEST(TlsListenerTests, ASlowHandshakeIsCutOff) {
-    LoopbackServer server(deviceParameters(), {.handshakeTimeout = 300ms});
+    LoopbackServer server(deviceParameters(), {.limits = {.handshakeTimeout = 300ms}});
     auto slowloris = RawSocket::connect(server.port());
     ASSERT_TRUE(slowloris);
     // The start of a ClientHello, one byte at a time: never enough to finish.
@@ -93,7 +96,8 @@ TEST(TlsListenerTests, ASlowHandshakeIsCutOff) {
 }
 
 TEST(TlsListenerTests, TheHandshakeClockRunsBeforeTheOwnerStarts) {
-    LoopbackServer server(deviceParameters(), {.handshakeTimeout = 200ms, .startAccepted = false});
+    LoopbackServer server(deviceParameters(),
+                          {.limits = {.handshakeTimeout = 200ms}, .startAccepted = false});
     auto silent = RawSocket::connect(server.port());
     ASSERT_TRUE(server.waitForAccepted(1));
     // The listener closes the socket when the handshake time is up, started or not.
@@ -106,7 +110,7 @@ TEST(TlsListenerTests, TheHandshakeClockRunsBeforeTheOwnerStarts) {
 }
 
 TEST(TlsListenerTests, AHandshakeDoneBeforeStartIsReportedOnStart) {
-    LoopbackServer server(deviceParameters(), {.startAccepted = false});
+    LoopbackServer server(deviceParameters(), {.limits = {}, .startAccepted = false});
     auto client = test::RawTlsPeer::connect(server.port(), {"device", Bytes(32, 5)});
     ASSERT_TRUE(client && client->handshakeSucceeded());
     ASSERT_TRUE(client->write(toBytes("hello")));
@@ -122,26 +126,117 @@ TEST(TlsListenerTests, AHandshakeDoneBeforeStartIsReportedOnStart) {
     EXPECT_EQ(accepted->connection().pskIdentity(), "device");
 }
 
-TEST(TlsListenerTests, ConnectionsStillInTheirHandshakeAreCapped) {
-    LoopbackServer server(deviceParameters(), {.handshakeTimeout = 600s});
+const test::RawTlsPeer::Options goodKey{"device", Bytes(32, 5)};
+
+// 127.0.0.2, 127.0.0.3, ...: peers of their own on loopback.
+std::string peerAddress(std::size_t index) {
+    return "127.0.0." + std::to_string(index + 2);
+}
+
+TEST(TlsListenerTests, AFullSetOfUnfinishedHandshakesMakesRoomForANewcomerByDroppingTheOldest) {
+    LoopbackServer server(deviceParameters(), {.limits = {.handshakeTimeout = 600s, .helloTimeout = 600s}});
     std::vector<std::unique_ptr<RawSocket>> silent;
     for (std::size_t i = 0; i < TlsListener::maxPendingHandshakes; ++i) {
-        silent.push_back(RawSocket::connect(server.port()));
+        silent.push_back(RawSocket::connectFrom(peerAddress(i), server.port()));
+        ASSERT_TRUE(silent.back());
+        ASSERT_TRUE(server.waitForAccepted(i + 1)); // so that the oldest is known
     }
-    ASSERT_TRUE(server.waitForAccepted(TlsListener::maxPendingHandshakes));
+    auto client = test::RawTlsPeer::connect(server.port(), goodKey);
+    ASSERT_TRUE(client && client->handshakeSucceeded());
+    EXPECT_TRUE(silent.front()->readToEnd().empty());
+    ASSERT_TRUE(server.accepted(0)->waitForEnd());
+    EXPECT_EQ(server.accepted(0)->failure()->kind, Kind::timedOut);
+    for (std::size_t i = 1; i < silent.size(); ++i) {
+        EXPECT_TRUE(server.accepted(i)->states().empty() ||
+                    server.accepted(i)->states().back() != State::failed);
+    }
+    // Dropped for room, not failed at the TLS level: nothing to report.
+    EXPECT_TRUE(server.handshakeFailures().values().empty());
+}
 
+// A peer without a key opens idle connections from one address, and opens them again as they
+// close; a paired device must still get through.
+TEST(TlsListenerTests, AHostilePeerHoldingManyIdleConnectionsCannotKeepAGoodClientOut) {
+    LoopbackServer server(deviceParameters(), {.limits = {.handshakeTimeout = 600s, .helloTimeout = 600s}});
+    constexpr std::size_t held = 40;
+    std::vector<std::unique_ptr<RawSocket>> hostile;
+    for (int round = 0; round < 2; ++round) {
+        while (hostile.size() < held) {
+            hostile.push_back(RawSocket::connectFrom("127.0.0.2", server.port()));
+            ASSERT_TRUE(hostile.back());
+        }
+        auto client = test::RawTlsPeer::connect(server.port(), goodKey);
+        ASSERT_TRUE(client && client->handshakeSucceeded()) << "round " << round;
+        ASSERT_TRUE(client->write(toBytes("pair")));
+        // All but the newest few of the hostile connections were dropped; they reopen.
+        const std::size_t kept = TlsListener::Limits{}.maxPendingPerSource;
+        for (std::size_t i = 0; i + kept < hostile.size(); ++i) {
+            EXPECT_TRUE(hostile[i]->readToEnd().empty());
+        }
+        hostile.erase(hostile.begin(), hostile.end() - static_cast<std::ptrdiff_t>(kept));
+    }
+    EXPECT_TRUE(server.handshakeFailures().values().empty());
+}
+
+TEST(TlsListenerTests, AConnectionWithoutAWholeHelloGoesAtTheHelloTimeOut) {
+    LoopbackServer server(deviceParameters(), {.limits = {.handshakeTimeout = 600s, .helloTimeout = 100ms}});
+    // A hello that has arrived buys the handshake its whole time.
+    auto slow = RawSocket::connect(server.port());
+    ASSERT_TRUE(slow && slow->sendAll(test::RawTlsPeer::clientHello(goodKey)));
+    Bytes answer(5);
+    ASSERT_EQ(::recv(slow->fd(), answer.data(), answer.size(), MSG_WAITALL), 5);
+    EXPECT_EQ(answer[0], 0x16) << "the server's hello";
+
+    auto idle = RawSocket::connect(server.port());
+    ASSERT_TRUE(idle);
+    EXPECT_TRUE(idle->readToEnd().empty());
+    ASSERT_TRUE(server.waitForAccepted(2));
+    ASSERT_TRUE(server.accepted(1)->waitForEnd());
+    EXPECT_EQ(server.accepted(1)->failure()->kind, Kind::timedOut);
+    // The slow one's hello time-out, armed before the idle one's, has passed too.
+    EXPECT_TRUE(server.accepted(0)->states().empty() || server.accepted(0)->states().back() != State::failed);
+}
+
+TEST(TlsListenerTests, AFailedHandshakeIsReportedWithTheIdentityTheClientOffered) {
+    LoopbackServer server(deviceParameters());
+    auto wrongKey = test::RawTlsPeer::connect(server.port(), {"device", Bytes(32, 6)});
+    ASSERT_TRUE(wrongKey && !wrongKey->handshakeSucceeded());
+    ASSERT_TRUE(server.handshakeFailures().waitForCount(1));
+    auto stranger = test::RawTlsPeer::connect(server.port(), {"stranger", Bytes(32, 5)});
+    ASSERT_TRUE(stranger && !stranger->handshakeSucceeded());
+    ASSERT_TRUE(server.handshakeFailures().waitForCount(2));
+    // Garbage offers no identity; a peer that leaves on its way is no failed try.
+    auto closing = RawSocket::connect(server.port());
+    closing->close();
+    auto garbage = RawSocket::connect(server.port());
+    ASSERT_TRUE(garbage && garbage->sendAll(Bytes(64, 0x42)));
+    ASSERT_TRUE(server.handshakeFailures().waitForCount(3));
+    auto good = test::RawTlsPeer::connect(server.port(), goodKey);
+    ASSERT_TRUE(good && good->handshakeSucceeded());
+    ASSERT_TRUE(server.waitForAccepted(5));
+    ASSERT_TRUE(server.accepted(2)->waitForEnd());
+    EXPECT_EQ(server.handshakeFailures().values(),
+              (std::vector<std::optional<std::string>>{"device", "stranger", std::nullopt}));
+}
+
+TEST(TlsListenerTests, OpenChannelsAreCappedAtAccept) {
+    LoopbackServer server(deviceParameters(), {.limits = {.maxOpenChannels = 3}});
+    std::vector<std::unique_ptr<test::RawTlsPeer>> open;
+    for (int i = 0; i < 3; ++i) {
+        open.push_back(test::RawTlsPeer::connect(server.port(), goodKey));
+        ASSERT_TRUE(open.back() && open.back()->handshakeSucceeded());
+    }
     auto excess = RawSocket::connect(server.port());
     ASSERT_TRUE(excess);
     EXPECT_TRUE(excess->readToEnd().empty()); // closed by the listener at once
-    EXPECT_EQ(server.acceptedCount(), TlsListener::maxPendingHandshakes);
+    EXPECT_EQ(server.acceptedCount(), 3u);
 
-    // A handshake that ends frees its place.
-    silent.front()->close();
+    // A channel its owner closes frees its place.
+    server.accepted(0)->connection().forceCancel();
     ASSERT_TRUE(server.accepted(0)->waitForEnd());
-    EXPECT_EQ(server.accepted(0)->failure()->kind, Kind::closed);
-    auto client = test::RawTlsPeer::connect(server.port(), {"device", Bytes(32, 5)});
-    ASSERT_TRUE(client && client->handshakeSucceeded());
-    ASSERT_TRUE(server.waitForAccepted(TlsListener::maxPendingHandshakes + 1));
+    auto next = test::RawTlsPeer::connect(server.port(), goodKey);
+    ASSERT_TRUE(next && next->handshakeSucceeded());
+    ASSERT_TRUE(server.waitForAccepted(4));
 }
 
 // The scenarios above meet most of these; the generic category and the rarer errors only here.

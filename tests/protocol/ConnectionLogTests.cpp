@@ -1,10 +1,12 @@
 #include "ProtocolTesting.h"
 #include "protocol/ConnectionLog.h"
 #include "protocol/json/Json.h"
+#include "protocol/json/JsonCheck.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -148,7 +150,7 @@ TEST(ConnectionLogCloseOpenRecords, ClosesEachOpenRecordAtItsOwnStartAsInterrupt
     begin(log, 20, Kind::file);
     log.records.push_back(closedRecord(Kind::session, 5));
     ConnectionLog expected = log;
-    for (int i : {0, 1}) {
+    for (const std::size_t i : {0u, 1u}) {
         expected.records[i].ended = expected.records[i].started;
         expected.records[i].ending = Ending::interrupted;
     }
@@ -190,6 +192,57 @@ TEST(ConnectionLogStoredForm, WritesEachRecordInItsFormAndReadsBackOnlyTheRecord
     // The message form stays all or nothing.
     EXPECT_FALSE(Json::tryDecode<ConnectionLog>(stored).has_value());
     EXPECT_FALSE(Json::tryDecode<ConnectionLog>(withRecords({noForwardSecret})).has_value());
+}
+
+// Records are sorted out without an exception each; the check must agree with the decoder on
+// every kind of damage, or a record would be dropped that reads, or one read that does not.
+TEST(ConnectionLogStoredForm, TellsReadableRecordsAsTheDecoderDoes) {
+    const std::vector<std::string> values{"null",
+                                          "true",
+                                          "0",
+                                          "1",
+                                          "-1",
+                                          "1.5",
+                                          "1e300",
+                                          R"("")",
+                                          R"("home")",
+                                          R"("session")",
+                                          R"("keyDidNotMatch")",
+                                          R"("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")",
+                                          "[]",
+                                          "{}"};
+    std::size_t checked = 0;
+    for (const std::string_view base : {refusedJson, openJson}) {
+        const auto record = nlohmann::json::parse(base);
+        for (const auto& [key, value] : record.items()) {
+            std::vector<nlohmann::json> variants{nlohmann::json::object()};
+            for (const std::string& replacement : values) {
+                variants.push_back(nlohmann::json::parse(replacement));
+            }
+            for (std::size_t i = 0; i < variants.size(); ++i) {
+                nlohmann::json damaged = record;
+                if (i == 0) {
+                    damaged.erase(key);
+                } else {
+                    damaged[key] = variants[i];
+                }
+                const std::string text = damaged.dump();
+                const bool decodes = Json::tryDecode<ConnectionRecord>(text).has_value();
+                EXPECT_EQ(JsonCheck<ConnectionRecord>::fits(damaged), decodes) << text;
+                EXPECT_EQ(ConnectionLog::fromStoredForm(toBytes(withRecords({text}))).records.size(),
+                          decodes ? 1u : 0u);
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 200u);
+    EXPECT_FALSE(JsonCheck<ConnectionRecord>::fits(nlohmann::json::array()));
+}
+
+TEST(ConnectionLogStoredForm, NestedDeeperThanAnyRecordReadsAsEmpty) {
+    const std::string deep =
+        withRecords({openJson, std::string(Json::maxDepth, '[') + std::string(Json::maxDepth, ']')});
+    EXPECT_TRUE(ConnectionLog::fromStoredForm(toBytes(deep)).records.empty());
 }
 
 TEST(ConnectionLogStoredForm, ThatIsNoLogAtAllReadsAsEmpty) {

@@ -178,11 +178,12 @@ TEST(ControlMessageJson, RejectsWhatIsNotOneJsonObjectWithoutThrowing) {
                                         "{\"appModeEnded\":{\"reason\":\"\xFF\"}}", R"({"stillHere":{})"}) {
         EXPECT_NO_THROW(failure(text));
     }
-    // Depth that a recursive reader would not survive, inside a member nobody reads.
+    // Depth that no message needs is refused before a tree is built, also inside a member nobody reads.
     const std::string deep =
         R"({"stillHere":{"later":)" + std::string(1'000'000, '[') + std::string(1'000'000, ']') + "}}";
-    EXPECT_EQ(decoded(deep), ControlMessage::stillHere());
+    EXPECT_EQ(failure(deep).kind(), JsonError::Kind::dataCorrupted);
     EXPECT_NO_THROW(failure(R"({"ping":)" + std::string(1'000'000, '[') + std::string(1'000'000, ']') + "}"));
+    EXPECT_EQ(decoded(R"({"stillHere":{"later":[[[{"x":[]}]]]}})"), ControlMessage::stillHere());
 }
 
 TEST(ControlMessageJson, CannotEncodeANumberJsonCannotCarry) {

@@ -77,6 +77,10 @@ std::string shortenedLiterally(std::string name) {
         }
         name = withoutLastCharacter(name);
     }
+    // A cut right after a space leaves it at the end, where it must not stay.
+    while (name.ends_with(' ')) {
+        name.pop_back();
+    }
     return name.empty() ? std::string(FileItem::fallbackName) : name;
 }
 
@@ -108,7 +112,22 @@ TEST(FileItemSafeName, ShortensAsDroppingOneCharacterAtATimeWould) {
             }
         }
         name += "z";
-        ASSERT_EQ(FileItem::safeName(name), shortenedLiterally(name)) << name;
+        const std::string safe = FileItem::safeName(name);
+        ASSERT_EQ(safe, shortenedLiterally(name)) << name;
+        ASSERT_EQ(FileItem::safeName(safe), safe) << name;
+    }
+}
+
+TEST(FileItemSafeName, ACutAfterWhiteSpaceLeavesNoneAtTheEnd) {
+    const std::string cutAfterSpace = repeated("a", 239) + " bbbb";
+    EXPECT_EQ(FileItem::safeName(cutAfterSpace), repeated("a", 239));
+    const std::string cutAfterIdeographicSpace = repeated("a", 237) + "\u3000" + repeated("b", 10);
+    EXPECT_EQ(FileItem::safeName(cutAfterIdeographicSpace), repeated("a", 237));
+    // The base keeps its space before the extension: the name ends in the extension.
+    const std::string spaceBeforeExtension = repeated("a", 230) + " " + repeated("b", 20) + ".txt";
+    EXPECT_EQ(FileItem::safeName(spaceBeforeExtension), repeated("a", 230) + " " + repeated("b", 5) + ".txt");
+    for (const std::string& name : {cutAfterSpace, cutAfterIdeographicSpace, spaceBeforeExtension}) {
+        EXPECT_EQ(FileItem::safeName(FileItem::safeName(name)), FileItem::safeName(name));
     }
 }
 

@@ -179,5 +179,23 @@ TEST(JsonDocuments, ThatAreNotJsonFailWithoutThrowingFromTryDecode) {
     EXPECT_THROW(Json::decode<CurtainState>(std::string_view("{")), JsonError);
 }
 
+std::string nestedUnder(std::string_view key, std::size_t depth, char open, char close) {
+    return R"({"available":true,"on":false,")" + std::string(key) + "\":" + std::string(depth, open) +
+           std::string(depth, close) + "}";
+}
+
+TEST(JsonDocuments, NestedDeeperThanAnyMessageFailBeforeATreeIsBuilt) {
+    // The record itself is the first level.
+    const std::size_t deepest = Json::maxDepth - 1;
+    EXPECT_TRUE(Json::tryDecode<CurtainState>(nestedUnder("x", deepest, '[', ']')).has_value());
+    EXPECT_EQ(decodeFailure(nestedUnder("x", deepest + 1, '[', ']'), CurtainState{}).kind(),
+              JsonError::Kind::dataCorrupted);
+    EXPECT_EQ(decodeFailure(nestedUnder("x", 2'000'000, '[', ']'), CurtainState{}).kind(),
+              JsonError::Kind::dataCorrupted);
+    // Brackets inside strings, escaped quotes included, are text and nest nothing.
+    const std::string brackets = std::string(100, '[') + "\\\"" + std::string(100, '{');
+    EXPECT_TRUE(Json::tryDecode<CurtainState>(nestedUnder(brackets, 1, '[', ']')).has_value());
+}
+
 } // namespace
 } // namespace velm

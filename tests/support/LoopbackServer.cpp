@@ -5,7 +5,7 @@
 namespace velm::test {
 
 LoopbackServer::LoopbackServer(const TlsParameters& parameters, Options options)
-    : listener_(TlsListener::make(parameters, std::nullopt, options.handshakeTimeout)) {
+    : listener_(TlsListener::make(parameters, std::nullopt, options.limits)) {
     auto states = std::make_shared<EventLog<TlsListener::State>>();
     listener_->setStateHandler(
         [states](TlsListener::State state, const std::optional<NetError>&) { states->push(state); });
@@ -18,6 +18,9 @@ LoopbackServer::LoopbackServer(const TlsParameters& parameters, Options options)
             }
             accepted->push(std::move(probe));
         });
+    listener_->setOnHandshakeFailed([failures = handshakeFailures_](std::optional<std::string> identity) {
+        failures->push(std::move(identity));
+    });
     listener_->start(queue_);
     EXPECT_TRUE(states->waitForCount(1) && states->values().front() == TlsListener::State::ready)
         << "the loopback listener did not start";

@@ -14,7 +14,7 @@ namespace velm::test {
 class LoopbackServer {
 public:
     struct Options {
-        TlsListener::Duration handshakeTimeout = TlsListener::defaultHandshakeTimeout;
+        TlsListener::Limits limits;
         bool startAccepted = true;
     };
 
@@ -29,12 +29,16 @@ public:
     std::shared_ptr<ConnectionProbe> accepted(std::size_t index) const {
         return accepted_->values().at(index);
     }
+    // The identities offered by clients whose handshake failed, as the listener reported them.
+    EventLog<std::optional<std::string>>& handshakeFailures() { return *handshakeFailures_; }
 
 private:
     using Accepted = EventLog<std::shared_ptr<ConnectionProbe>>;
 
     std::shared_ptr<Queue> queue_ = Queue::make("listener");
     std::shared_ptr<Accepted> accepted_ = std::make_shared<Accepted>();
+    std::shared_ptr<EventLog<std::optional<std::string>>> handshakeFailures_ =
+        std::make_shared<EventLog<std::optional<std::string>>>();
     std::shared_ptr<TlsListener> listener_;
 };
 

@@ -43,6 +43,21 @@ std::unique_ptr<RawSocket> RawSocket::connect(std::uint16_t port) {
     return std::make_unique<RawSocket>(fd);
 }
 
+std::unique_ptr<RawSocket> RawSocket::connectFrom(const std::string& source, std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    const sockaddr_in address = loopback(port);
+    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    boundReads(fd);
+    return std::make_unique<RawSocket>(fd);
+}
+
 bool RawSocket::sendAll(ByteView bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
@@ -153,6 +168,27 @@ std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Option
         return nullptr;
     }
     return std::unique_ptr<RawTlsPeer>(new RawTlsPeer(std::move(socket), options, false));
+}
+
+Bytes RawTlsPeer::clientHello(const Options& options) {
+    SSL_CTX* context = SSL_CTX_new(TLS_method());
+    SSL_CTX_set_min_proto_version(context, options.minVersion);
+    SSL_CTX_set_max_proto_version(context, options.maxVersion);
+    SSL_CTX_set_cipher_list(context, options.ciphers.c_str());
+    SSL_CTX_set_psk_client_callback(context, clientKey);
+    SSL* ssl = SSL_new(context);
+    Options kept = options;
+    SSL_set_app_data(ssl, &kept);
+    BIO* in = BIO_new(BIO_s_mem());
+    BIO* out = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl, in, out);
+    SSL_connect(ssl); // wants the server's answer, which never comes
+    Bytes hello(static_cast<std::size_t>(BIO_pending(out)));
+    BIO_read(out, hello.data(), static_cast<int>(hello.size()));
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    ERR_clear_error();
+    return hello;
 }
 
 std::unique_ptr<RawTlsPeer> RawTlsPeer::accept(std::unique_ptr<RawSocket> socket, const Options& options) {

@@ -20,6 +20,8 @@ public:
     RawSocket& operator=(const RawSocket&) = delete;
 
     static std::unique_ptr<RawSocket> connect(std::uint16_t port);
+    // From another loopback address (127.0.0.0/8 is all loopback), as a second peer would.
+    static std::unique_ptr<RawSocket> connectFrom(const std::string& source, std::uint16_t port);
 
     int fd() const { return fd_; }
     bool sendAll(ByteView bytes);
@@ -62,6 +64,8 @@ public:
     // Runs the handshake; handshakeSucceeded() tells how it went.
     static std::unique_ptr<RawTlsPeer> connect(std::uint16_t port, const Options& options);
     static std::unique_ptr<RawTlsPeer> accept(std::unique_ptr<RawSocket> socket, const Options& options);
+    // The first flight a client with these options sends: its whole hello.
+    static Bytes clientHello(const Options& options);
 
     ~RawTlsPeer();
     RawTlsPeer(const RawTlsPeer&) = delete;

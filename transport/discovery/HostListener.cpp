@@ -72,6 +72,11 @@ template <class Step> void HostListener::onQueue(Step step) {
     });
 }
 
+void HostListener::setOnHandshakeFailed(HandshakeFailedHandler handler) {
+    std::lock_guard guard(lock);
+    onHandshakeFailed_ = std::move(handler);
+}
+
 void HostListener::setPreferredPort(std::optional<std::uint16_t> port) {
     onQueue([port](HostListener& self) {
         if (!self.chosenPort_) {
@@ -123,7 +128,8 @@ void HostListener::begin(Start start) {
     } else if (start.attempt < keptPortAttempts) {
         port = chosenPort_;
     }
-    listener_ = TlsListener::make(parametersFor(start.keys), port, options_.handshakeTimeout);
+    listener_ =
+        TlsListener::make(parametersFor(start.keys), port, {.handshakeTimeout = options_.handshakeTimeout});
 
     auto weak = weak_from_this();
     listener_->setStateHandler(
@@ -133,6 +139,11 @@ void HostListener::begin(Start start) {
                 self->handleState(generation, start, state, error);
             }
         });
+    listener_->setOnHandshakeFailed([weak, generation](std::optional<std::string> identity) {
+        if (auto self = weak.lock(); self && self->generation_ == generation) {
+            self->reportHandshakeFailure(std::move(identity));
+        }
+    });
     listener_->setNewConnectionHandler([weak](std::shared_ptr<TlsConnection> connection) {
         if (auto self = weak.lock()) {
             self->accept(std::move(connection));
@@ -200,6 +211,17 @@ void HostListener::accept(std::shared_ptr<TlsConnection> connection) {
         return;
     }
     handler(ControlChannel::accepted(std::move(connection)));
+}
+
+void HostListener::reportHandshakeFailure(std::optional<std::string> identity) {
+    HandshakeFailedHandler handler;
+    {
+        std::lock_guard guard(lock);
+        handler = onHandshakeFailed_;
+    }
+    if (handler) {
+        handler(std::move(identity));
+    }
 }
 
 void HostListener::advertise(const Start& start, std::uint16_t port) {

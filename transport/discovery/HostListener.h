@@ -84,6 +84,7 @@ public:
 
     using StateHandler = std::function<void(const State&)>;
     using ConnectionHandler = std::function<void(std::shared_ptr<ControlChannel>)>;
+    using HandshakeFailedHandler = TlsListener::HandshakeFailedHandler;
 
     static std::shared_ptr<HostListener> make(std::shared_ptr<Queue> queue,
                                               std::shared_ptr<Discovery> discovery, Options options);
@@ -100,6 +101,9 @@ public:
     void setOnState(StateHandler handler);
     // Without a handler, accepted connections are closed.
     void setOnConnection(ConnectionHandler handler);
+    // A handshake with the current listener failed at the TLS level, with the pre-shared-key identity
+    // the client offered, if any: a wrong pairing code shows here. Reported on the queue.
+    void setOnHandshakeFailed(HandshakeFailedHandler handler);
 
     // The port the owner would like. It counts only until a listener has reported a port: from then
     // on that port is kept and this changes nothing. Never starts or stops anything.
@@ -137,6 +141,7 @@ private:
     void becameReady(const Start& start);
     void failed(std::uint64_t generation, const Start& start, const NetError& error);
     void accept(std::shared_ptr<TlsConnection> connection);
+    void reportHandshakeFailure(std::optional<std::string> identity);
     void advertise(const Start& start, std::uint16_t port);
     void withdraw();
     void report(const State& state);
@@ -148,6 +153,7 @@ private:
     std::mutex lock;
     StateHandler onState_;
     ConnectionHandler onConnection_;
+    HandshakeFailedHandler onHandshakeFailed_;
 
     // Touched on the queue only.
     std::shared_ptr<TlsListener> listener_;

@@ -12,8 +12,20 @@ namespace {
 
 const Log filesLog("files");
 
+constexpr std::string_view partialPrefix = ".velm-";
+constexpr std::string_view partialSuffix = ".part";
+
 std::string newPartialName() {
-    return ".velm-" + Uuid::random().string() + ".part";
+    return std::string(partialPrefix) + Uuid::random().string() + std::string(partialSuffix);
+}
+
+bool isPartialName(std::string_view name) {
+    if (!name.starts_with(partialPrefix) || !name.ends_with(partialSuffix)) {
+        return false;
+    }
+    name.remove_prefix(partialPrefix.size());
+    name.remove_suffix(partialSuffix.size());
+    return Uuid::parse(name).has_value();
 }
 
 } // namespace
@@ -50,6 +62,35 @@ FileReceiver::create(const std::filesystem::path& directory, std::string_view na
     }
     return std::unique_ptr<FileReceiver>(new FileReceiver(std::move(*folder), FileItem::safeName(name), size,
                                                           std::move(partialName), std::move(*file)));
+}
+
+std::size_t FileReceiver::removeStalePartials(const std::filesystem::path& directory) {
+    const auto folder = Folder::open(directory);
+    const auto names = folder ? folder->names() : std::nullopt;
+    if (!names) {
+        filesLog.error("cannot look for partial files in %s: %s", directory.c_str(), std::strerror(errno));
+        return 0;
+    }
+    std::size_t removed = 0;
+    for (const std::string& name : *names) {
+        if (!isPartialName(name)) {
+            continue;
+        }
+        if (folder->remove(name)) {
+            ++removed;
+        } else {
+            filesLog.error("cannot remove partial file %s: %s", (directory / name).c_str(),
+                           std::strerror(errno));
+        }
+    }
+    if (removed > 0) {
+        filesLog.info("removed %zu partial files of interrupted transfers from %s", removed,
+                      directory.c_str());
+        if (!folder->sync()) {
+            filesLog.error("cannot sync folder %s: %s", directory.c_str(), std::strerror(errno));
+        }
+    }
+    return removed;
 }
 
 FileReceiver::FileReceiver(Folder folder, std::string name, std::uint64_t size, std::string partialName,
@@ -104,7 +145,11 @@ FileReceiver::Step FileReceiver::moveIntoPlace() {
         case Folder::MoveResult::moved:
             settled_ = true;
             if (!folder_.sync()) {
+                // A power cut could still take the file back, so it is no file received: it goes, and
+                // the sender hears of the failure.
                 filesLog.error("cannot sync folder %s: %s", directory().c_str(), std::strerror(errno));
+                folder_.remove(finalName);
+                return Failed{FileTransferError::cannotWrite()};
             }
             return Done{directory() / finalName};
         case Folder::MoveResult::taken:

@@ -23,7 +23,8 @@ namespace velm {
 // stored a moment earlier.
 //
 // The partial file exists exactly while the receiver is unsettled: every failure, a cancel and the
-// destruction of an unsettled receiver remove it. A settled receiver accepts nothing more.
+// destruction of an unsettled receiver remove it. A settled receiver accepts nothing more. A file is
+// reported done only once every sync, the folder's after the move included, succeeded.
 //
 // It has no queue or lock of its own: its owner calls it from one serial queue.
 class FileReceiver {
@@ -51,6 +52,11 @@ public:
         notEnoughSpace,
     };
     static std::string_view describe(CreateError error);
+
+    // Removes the partial files of transfers that a crash or a power cut interrupted (our own naming
+    // only) from `directory`, and tells how many went. For the start of the host, before any receiver
+    // of this process exists.
+    static std::size_t removeStalePartials(const std::filesystem::path& directory);
 
     // A receiver for a file announced as `name` (cleaned here) of `size` bytes, stored in `directory`.
     static std::variant<std::unique_ptr<FileReceiver>, CreateError>

@@ -121,6 +121,28 @@ TEST_F(HostListenerTest, UnnamedListenerAdvertisesNothingAndClosesConnectionsNoO
     reader.join();
 }
 
+// The pairing window counts wrong tries: a wrong code shows as a failed handshake offering the
+// pairing identity, reported for the current start only.
+TEST_F(HostListenerTest, PassesOnFailedHandshakesOfTheCurrentStartWithTheOfferedIdentity) {
+    std::vector<std::optional<std::string>> failed;
+    listener->setOnHandshakeFailed([&](std::optional<std::string> identity) { failed.push_back(identity); });
+    listener->start(std::nullopt, "HOST-1", "123456");
+    const auto port = advertisedPort();
+    ASSERT_NE(port, 0);
+    const auto wrongCode = PreSharedKey::fromSecret("654321");
+    EXPECT_FALSE(RawTlsPeer::connect(
+                     port, {wrongCode.identity(), Bytes(wrongCode.key().data(), wrongCode.key().data() + 32)})
+                     ->handshakeSucceeded());
+    ASSERT_TRUE(pump([&] { return failed.size() == 1; }));
+    EXPECT_EQ(failed.front(), wrongCode.identity());
+
+    listener->start(std::nullopt, "HOST-1", deviceKeys(1));
+    EXPECT_EQ(settle(), State::advertising(port));
+    EXPECT_FALSE(RawTlsPeer::connect(port, deviceClient(2))->handshakeSucceeded());
+    ASSERT_TRUE(pump([&] { return failed.size() == 2; }));
+    EXPECT_EQ(failed.back(), "DEVICE-1");
+}
+
 TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
     const auto preferred = RawListener().port();
     listener->setPreferredPort(preferred);

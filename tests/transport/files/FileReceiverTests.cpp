@@ -1,5 +1,6 @@
 #include "platform/file/WritableFile.h"
 #include "tests/support/FileTransferPrint.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 #include "transport/files/FileReceiver.h"
 
@@ -109,15 +110,16 @@ TEST_F(FileReceiverTest, NeverReplacesWhatIsThere) {
 // Uploads of one name racing to their final step: each finds the same name free, but the move
 // never replaces, so every file is kept under a name of its own.
 TEST_F(FileReceiverTest, ConcurrentReceiversOfOneNameKeepEveryFile) {
-    constexpr int count = 8;
+    constexpr std::size_t count = 8;
     std::vector<std::unique_ptr<FileReceiver>> receivers;
-    for (int i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         receivers.push_back(make("same.txt", 1));
     }
     std::vector<Step> steps(count);
     std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i) {
-        threads.emplace_back([&, i] { steps[i] = receive(*receivers[i], std::string(1, char('a' + i))); });
+    for (std::size_t i = 0; i < count; ++i) {
+        threads.emplace_back(
+            [&, i] { steps[i] = receive(*receivers[i], std::string(1, static_cast<char>('a' + i))); });
     }
     for (auto& thread : threads) {
         thread.join();
@@ -139,6 +141,32 @@ TEST_F(FileReceiverTest, RefusesWhatCannotBeStored) {
     auto noFolder = FileReceiver::create(folder / "missing", "a.txt", 1);
     EXPECT_EQ(std::get<FileReceiver::CreateError>(noFolder), FileReceiver::CreateError::cannotCreate);
     EXPECT_TRUE(namesIn(folder.path()).empty());
+}
+
+TEST_F(FileReceiverTest, FileWhoseFolderSyncFailsIsNoFileReceived) {
+    auto receiver = make("report.txt", 5);
+    const auto fault = test::SystemCallFaults::failFolderSync();
+    EXPECT_EQ(receive(*receiver, "hello"), cannotWrite);
+    EXPECT_TRUE(namesIn(folder.path()).empty());
+}
+
+// What killed or cut transfers left behind goes at start-up; nothing else does.
+TEST_F(FileReceiverTest, StartUpRemovesStalePartialFilesOfOurNamingOnly) {
+    TemporaryFolder::writeFile(folder / ".velm-E621E1F8-C36C-495A-93FC-0C247A3E6E5F.part", "half");
+    TemporaryFolder::writeFile(folder / ".velm-0b4a3c1e-5d6f-4e70-8192-a3b4c5d6e7f8.part", "older");
+    const std::set<std::string> others{".velm-notes.part",
+                                       ".velm-0B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.partial",
+                                       "velm-0B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.part", "report.part"};
+    for (const std::string& name : others) {
+        TemporaryFolder::writeFile(folder / name, "keep");
+    }
+    std::filesystem::create_directory(folder / ".velm-1B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.part");
+
+    EXPECT_EQ(FileReceiver::removeStalePartials(folder.path()), 2u);
+    std::set<std::string> expected = others;
+    expected.insert(".velm-1B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.part"); // a folder is not ours
+    EXPECT_EQ(namesIn(folder.path()), expected);
+    EXPECT_EQ(FileReceiver::removeStalePartials(folder / "missing"), 0u);
 }
 
 // A write that fails half-way (here at the file-size limit) discards the partial file. Run in a

@@ -29,13 +29,17 @@ std::vector<std::string_view> serviceBlocks(std::string_view description) {
 
 // The request target for a control URL: the path of an absolute URL, else the
 // URL itself; always beginning with "/". Nothing when it could break the
-// request line.
+// request line. The path is taken whatever the authority holds (a bracketed
+// address, user information, port 0), so the host never reaches the target.
 std::optional<std::string> controlPath(const std::string& controlUrl) {
     std::string path = controlUrl;
-    if (controlUrl.find("//") != std::string::npos) {
-        if (const auto url = HttpUrl::parse(controlUrl)) {
-            path = url->path;
-        }
+    const auto scheme = controlUrl.find("://");
+    const bool isAbsolute = controlUrl.starts_with("//") ||
+                            (scheme != std::string::npos && scheme > 0 && controlUrl.find('/') > scheme);
+    if (isAbsolute) {
+        const auto authority = controlUrl.find("//") + 2;
+        const auto pathStart = std::min(controlUrl.find_first_of("/?#", authority), controlUrl.size());
+        path = controlUrl.substr(pathStart, controlUrl.find_first_of("?#", pathStart) - pathStart);
     }
     if (!path.starts_with("/")) {
         path.insert(path.begin(), '/');

@@ -50,6 +50,19 @@ TEST(RouterDiscoveryTest, ControlUrlMustBeUsableAndLosesItsHost) {
     // A control URL with a host gives only its path; the port mapper test covers one with a path.
     EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "http://192.168.1.1:5000")})),
               (RouterDiscovery::Service{ip1, "/"}));
+    // Also when the URL reader refuses its authority.
+    for (const std::string url :
+         {"http://[fe80::1]:5000/ctl/IPConn?x=1", "http://admin:pw@192.168.1.1:5000/ctl/IPConn",
+          "http://192.168.1.1:0/ctl/IPConn#top", "//[::1]/ctl/IPConn"}) {
+        EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, url)})),
+                  (RouterDiscovery::Service{ip1, "/ctl/IPConn"}))
+            << url;
+    }
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "http://[fe80::1]:5000")})),
+              (RouterDiscovery::Service{ip1, "/"}));
+    // A relative path with doubled slashes stays a path.
+    EXPECT_EQ(RouterDiscovery::chooseService(description({service(ip1, "/ctl//a://b")})),
+              (RouterDiscovery::Service{ip1, "/ctl//a://b"}));
 }
 
 TEST(RouterDiscoveryTest, DescriptionUrlDefaultsPortAndPath) {

@@ -1,0 +1,106 @@
+#include "SystemCallFaults.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velm::test {
+namespace {
+
+std::atomic<bool> folderSyncFails{false};
+std::atomic<int> openError{0};
+std::mutex namesLock;
+std::string syncName;
+std::string openName;
+
+template <typename Function> Function real(const char* name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+std::string_view lastComponent(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool syncFails(int fd) {
+    struct stat info {};
+    if (!folderSyncFails.load() || ::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+    std::lock_guard guard(namesLock);
+    return syncName.empty() ||
+           (length > 0 &&
+            lastComponent(std::string_view(path, static_cast<std::size_t>(length))) == syncName);
+}
+
+// The error to fail an open of `path` with, or 0.
+int openFault(const char* path) {
+    const int error = openError.load();
+    if (error == 0 || path == nullptr) {
+        return 0;
+    }
+    std::lock_guard guard(namesLock);
+    return openName == lastComponent(path) ? error : 0;
+}
+
+} // namespace
+
+SystemCallFaults::Fault::~Fault() {
+    folderSyncFails = false;
+    openError = 0;
+}
+
+SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
+    {
+        std::lock_guard guard(namesLock);
+        syncName = std::move(name);
+    }
+    folderSyncFails = true;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failOpening(std::string name, int error) {
+    {
+        std::lock_guard guard(namesLock);
+        openName = std::move(name);
+    }
+    openError = error;
+    return Fault();
+}
+
+} // namespace velm::test
+
+extern "C" int fsync(int fd) {
+    static const auto next = velm::test::real<int (*)(int)>("fsync");
+    if (velm::test::syncFails(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    return next(fd);
+}
+
+extern "C" int openat(int folder, const char* path, int flags, ...) {
+    static const auto next = velm::test::real<int (*)(int, const char*, int, ...)>("openat");
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    if (const int error = velm::test::openFault(path); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(folder, path, flags, mode);
+}
