@@ -17,6 +17,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev iproute2
   # the services tests run: an mDNS daemon and its bus, an X server, the accessibility bus, a tray
   avahi-daemon dbus xvfb x11-xserver-utils xdotool at-spi2-core trayer python3-dbus python3-gi
+  # the X cursor font, whose shapes the cursor tests show
+  xfonts-base
   # fuzzing and the format check
   clang-14 libfuzzer-14-dev clang-format-14
 )

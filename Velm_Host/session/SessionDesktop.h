@@ -69,6 +69,10 @@ public:
     virtual void stop() = 0;
 
     virtual std::vector<DisplayInfo> displays() = 0;
+    // The highest frame rate the client's screen shows (its hello's maxFPS): streams run faster than
+    // 60 frames a second only for a client above 119 on a screen of 100 Hz or more. Until it is
+    // given, no stream runs faster than 60.
+    virtual void setClientMaxFPS(std::int64_t maxFPS) { (void)maxFPS; }
     // The stream the host sends for `request`: the requested screen, else the main one, scaled to fit,
     // at the rate the screen and the client allow. In app mode the application is launched first when
     // asked. Nothing when there is no screen to show.

@@ -5,11 +5,11 @@
 #include "platform/image/ThemeIcon.h"
 #include "platform/x11/X11WindowList.h"
 #include "tests/support/Blocking.h"
+#include "tests/support/DesktopEntries.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/X11TestDesktop.h"
 #include "tests/x11/Screenshot.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -17,60 +17,6 @@
 
 namespace velm {
 namespace {
-
-const char* const iconSvg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16">
-<rect x="0" y="0" width="16" height="16" rx="3" fill="#1e90ff"/><circle cx="8" cy="8" r="4" fill="#ffffff"/></svg>)";
-
-// One XDG data folder for the whole process, made before GIO and Qt first look (they read the
-// folders once): applications to show, to hide in three ways, and an icon in the fallback theme.
-struct Applications {
-    Applications() {
-        const auto data = folder.path();
-        std::filesystem::create_directories(data / "applications");
-        std::filesystem::create_directories(data / "icons/hicolor/scalable/apps");
-        test::TemporaryFolder::writeFile(data / "icons/hicolor/scalable/apps/velm-test-icon.svg", iconSvg);
-        test::TemporaryFolder::writeFile(data / "logo.svg", iconSvg);
-        test::TemporaryFolder::writeFile(data / "icons/hicolor/index.theme",
-                                         "[Icon Theme]\nName=Hicolor\nDirectories=scalable/apps\n\n"
-                                         "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
-        test::TemporaryFolder::writeFile(data / "start.sh", "#!/bin/sh\necho \"started $#\" > '" +
-                                                                (data / "started.txt").string() + "'\n");
-        std::filesystem::permissions(data / "start.sh", std::filesystem::perms::owner_all);
-        entry("velm-editor", "Name=Velm Editor\nName[de]=Velm Bearbeiter\nIcon=velm-test-icon\nExec=" +
-                                 (data / "start.sh").string() + " %f\nStartupWMClass=VelmEditor\n");
-        entry("velm-tests", "Name=Velm Tests\nIcon=" + (data / "logo.svg").string() +
-                                "\nExec=" + std::filesystem::read_symlink("/proc/self/exe").string() + "\n");
-        entry("velm-menu-only", "Name=Not In Menus\nExec=true\nNoDisplay=true\n");
-        entry("velm-removed", "Name=Removed\nExec=true\nHidden=true\n");
-        entry("velm-kde", "Name=KDE Only\nExec=true\nOnlyShowIn=KDE;\n");
-        setenv("XDG_DATA_DIRS", data.c_str(), 1);
-        setenv("XDG_DATA_HOME", (data / "home").c_str(), 1);
-        setenv("LANGUAGE", "de", 1);
-        unsetenv("XDG_CURRENT_DESKTOP");
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-
-    void entry(const std::string& id, const std::string& fields) const {
-        test::TemporaryFolder::writeFile(folder / "applications" / (id + ".desktop"),
-                                         "[Desktop Entry]\nType=Application\n" + fields);
-    }
-
-    static Applications& shared() {
-        static Applications applications;
-        return applications;
-    }
-
-    test::TemporaryFolder folder;
-};
-
-QGuiApplication& guiApplication() {
-    Applications::shared();
-    static int argc = 1;
-    static char name[] = "x11_tests";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication application(argc, argv);
-    return application;
-}
 
 std::vector<std::string> ids(const std::vector<DesktopApp>& apps) {
     std::vector<std::string> result;
@@ -81,7 +27,7 @@ std::vector<std::string> ids(const std::vector<DesktopApp>& apps) {
 }
 
 TEST(Applications, ListsTheEntriesToShowByTheirLocalisedNames) {
-    const auto& data = Applications::shared().folder;
+    const auto& data = test::DesktopEntries::shared().path();
     GioApplicationCatalog catalog;
     const auto installed = catalog.installed();
     ASSERT_EQ(ids(installed), (std::vector<std::string>{"velm-editor.desktop", "velm-tests.desktop"}));
@@ -94,7 +40,7 @@ TEST(Applications, ListsTheEntriesToShowByTheirLocalisedNames) {
 }
 
 TEST(Applications, LaunchesAnEntryAndNoticesWhenItQuits) {
-    const auto& data = Applications::shared().folder;
+    test::DesktopEntries::shared();
     const auto queue = std::make_shared<ManualQueue>();
     const auto launcher = GioApplicationLauncher::make(queue);
     std::vector<std::uint64_t> ended;
@@ -108,7 +54,7 @@ TEST(Applications, LaunchesAnEntryAndNoticesWhenItQuits) {
         return !ended.empty();
     }));
     EXPECT_EQ(ended, std::vector{result.number});
-    EXPECT_EQ(test::TemporaryFolder::readFile(data / "started.txt"), "started 0\n")
+    EXPECT_EQ(test::TemporaryFolder::readFile(test::DesktopEntries::shared().started()), "started 0\n")
         << "%f without files is dropped";
 }
 
@@ -118,7 +64,7 @@ TEST(Applications, FindsRunningOnesByWindowClassOrProgram) {
     if (!desktop) {
         GTEST_SKIP() << reason;
     }
-    Applications::shared();
+    test::DesktopEntries::shared();
     const auto editor = desktop->makeWindow("VelmEditor", 0);
     const auto tests = desktop->makeWindow("SomethingElse", getpid());
     const auto stranger = desktop->makeWindow("Stranger", 0);
@@ -140,7 +86,7 @@ QImage decoded(const Bytes& png) {
 }
 
 TEST(ThemeIcon, DrawsAnSvgThemeIconAndAFileAt128Pixels) {
-    guiApplication();
+    test::DesktopEntries::guiApplication();
     const auto themed = ThemeIcon::png("velm-test-icon");
     ASSERT_TRUE(themed);
     const QImage picture = decoded(*themed);
@@ -151,7 +97,7 @@ TEST(ThemeIcon, DrawsAnSvgThemeIconAndAFileAt128Pixels) {
     std::filesystem::create_directories(VELM_SCREENSHOT_DIR);
     picture.save(QString(VELM_SCREENSHOT_DIR) + "/theme-icon.png");
 
-    const auto file = ThemeIcon::png((Applications::shared().folder / "logo.svg").string(), 64);
+    const auto file = ThemeIcon::png((test::DesktopEntries::shared().path() / "logo.svg").string(), 64);
     ASSERT_TRUE(file);
     EXPECT_EQ(decoded(*file).size(), QSize(64, 64));
     EXPECT_FALSE(ThemeIcon::png("velm-no-such-icon"));
