@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -89,9 +90,12 @@ void Log::write(Level level, const char* format, va_list args) const {
     if (level < threshold.load()) {
         return;
     }
+    // Callers often log a failure and then look at errno again.
+    const int savedErrno = errno;
     char buffer[1024];
     int length = std::vsnprintf(buffer, sizeof buffer, format, args);
     if (length < 0) {
+        errno = savedErrno;
         return;
     }
     std::string_view message(buffer, std::min<size_t>(static_cast<size_t>(length), sizeof buffer - 1));
@@ -99,14 +103,13 @@ void Log::write(Level level, const char* format, va_list args) const {
     std::lock_guard guard(lock);
     if (sink) {
         sink(level, category_, message);
-        return;
-    }
-    if (journalIsPresent()) {
+    } else if (journalIsPresent()) {
         writeToJournal(level, category_, message);
-        return;
+    } else {
+        std::fprintf(stderr, "velm %s [%.*s] %.*s\n", name(level), static_cast<int>(category_.size()),
+                     category_.data(), static_cast<int>(message.size()), message.data());
     }
-    std::fprintf(stderr, "velm %s [%.*s] %.*s\n", name(level), static_cast<int>(category_.size()),
-                 category_.data(), static_cast<int>(message.size()), message.data());
+    errno = savedErrno;
 }
 
 } // namespace velm

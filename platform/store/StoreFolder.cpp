@@ -102,9 +102,9 @@ bool makeParents(const std::filesystem::path& path) {
 
 // An open error that may pass (no descriptors or memory left, an I/O error) rather than one
 // that tells what the item is (a link, not a folder or not a regular file).
-StoreFolder::ReadResult::Status openFailure() {
+StoreFolder::ReadResult::Status openFailure(int error) {
     using Status = StoreFolder::ReadResult::Status;
-    return errno == ELOOP || errno == ENOTDIR || errno == EISDIR || errno == ENXIO ? Status::failed
+    return error == ELOOP || error == ENOTDIR || error == EISDIR || error == ENXIO ? Status::failed
                                                                                    : Status::unavailable;
 }
 
@@ -115,11 +115,13 @@ OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
     }
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.isOpen()) {
-        if (errno == ENOENT) {
+        const int error = errno;
+        if (error == ENOENT) {
             return {Status::missing, Descriptor()};
         }
-        storeLog.error("cannot open folder %s: %s", path.c_str(), std::strerror(errno));
-        return {openFailure(), Descriptor()};
+        // Taken before logging, which may change errno.
+        storeLog.error("cannot open folder %s: %s", path.c_str(), std::strerror(error));
+        return {openFailure(error), Descriptor()};
     }
     struct stat info {};
     if (fstat(fd.get(), &info) != 0 || !isTrusted(fd.get(), info, folderMode, "folder", path.string())) {
@@ -169,11 +171,12 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
     Descriptor fd(::openat(folder.fd.get(), std::string(name).c_str(),
                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.isOpen()) {
-        if (errno == ENOENT) {
+        const int error = errno;
+        if (error == ENOENT) {
             return {ReadResult::Status::missing, {}};
         }
-        storeLog.error("cannot open %s: %s", file.c_str(), std::strerror(errno));
-        return {openFailure(), {}};
+        storeLog.error("cannot open %s: %s", file.c_str(), std::strerror(error));
+        return {openFailure(error), {}};
     }
     struct stat info {};
     if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
