@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test.
-# In CI (CI=true) it also checks the formatting, builds with -Werror and runs the tests a second time
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# In CI (CI=true) it also checks the formatting, builds with -Werror, runs the tests a second time
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and runs the fuzz targets briefly.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -82,4 +82,6 @@ if [[ "${CI:-}" == "true" ]]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite sanitize
+  # Every decoder's corpus replayed, then a short fuzz of each; a finding fails the run.
+  "$root/scripts/fuzz.sh" ci
 fi

@@ -1,7 +1,6 @@
 // The door listener's flow table on virtual time, fed by a few loopback peers. Each step of the
 // input sends a datagram from a peer, answers or forgets the oldest offer, or lets time pass.
 // Only knock-sized datagrams reach the owner, and each peer's in the order it sent them.
-// Written against DoorListener's public onDatagram/onPort members and its own socket.
 #include "fuzz/FuzzInput.h"
 #include "fuzz/Seeds.h"
 #include "platform/dispatch/ManualQueue.h"
@@ -59,10 +58,9 @@ struct Offer {
 class Harness {
 public:
     explicit Harness(const std::array<int, peerCount + 1>& sockets) : sockets_(sockets) {
-        listener_->onPort = [this](std::optional<std::uint16_t> bound) { port_ = bound.value_or(0); };
-        listener_->onDatagram = [this](Bytes datagram, DoorListener::Reply reply) {
-            offered(datagram, std::move(reply));
-        };
+        listener_->setOnPort([this](std::optional<std::uint16_t> bound) { port_ = bound.value_or(0); });
+        listener_->setOnDatagram(
+            [this](Bytes datagram, DoorListener::Reply reply) { offered(datagram, std::move(reply)); });
         listener_->open(std::nullopt);
         pumpUntil([this] { return port_.has_value(); });
     }
