@@ -73,7 +73,7 @@ void track(ControlChannel& channel, const std::shared_ptr<Tally>& tally) {
 class ChannelServer {
 public:
     ChannelServer() : listener_(TlsListener::make(VelmService::tlsParameters({benchKey()}), std::nullopt)) {
-        listener_->setNewConnectionHandler([this](std::shared_ptr<TlsConnection> connection) {
+        listener_->setOnConnection([this](std::shared_ptr<TlsConnection> connection) {
             auto channel = ControlChannel::accepted(std::move(connection));
             track(*channel, received_);
             channel->start(queue_);
@@ -81,13 +81,13 @@ public:
             channels_.push_back(std::move(channel));
         });
         auto started = std::make_shared<Tally>();
-        listener_->setStateHandler(
+        listener_->setOnState(
             [started](TlsListener::State, const auto&) { started->update([&] { started->ready = true; }); });
         listener_->start(queue_);
         started->waitFor([&] { return started->ready; });
     }
     ~ChannelServer() {
-        listener_->setNewConnectionHandler(nullptr);
+        listener_->setOnConnection(nullptr);
         std::lock_guard guard(lock);
         for (const auto& channel : channels_) {
             channel->cancel();

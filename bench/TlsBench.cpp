@@ -49,11 +49,11 @@ public:
     explicit ConnectionServer(const TlsParameters& parameters)
         : listener_(TlsListener::make(parameters, std::nullopt)) {
         std::promise<void> ready;
-        listener_->setStateHandler(
+        listener_->setOnState(
             [&ready, once = std::make_shared<std::once_flag>()](TlsListener::State, const auto&) {
                 std::call_once(*once, [&] { ready.set_value(); });
             });
-        listener_->setNewConnectionHandler(
+        listener_->setOnConnection(
             [weak = std::weak_ptr(shared_), queue = queue_](std::shared_ptr<TlsConnection> connection) {
                 if (auto shared = weak.lock()) {
                     std::lock_guard guard(shared->lock);
@@ -64,10 +64,10 @@ public:
             });
         listener_->start(queue_);
         ready.get_future().wait();
-        listener_->setStateHandler(nullptr);
+        listener_->setOnState(nullptr);
     }
 
-    ~ConnectionServer() { listener_->setNewConnectionHandler(nullptr); }
+    ~ConnectionServer() { listener_->setOnConnection(nullptr); }
 
     std::uint16_t port() const { return listener_->port(); }
 

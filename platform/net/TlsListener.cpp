@@ -44,7 +44,7 @@ public:
         : strand_(asio::make_strand(IoPool::shared().context())), acceptor_(strand_), retryTimer_(strand_),
           context_(std::move(context)), requestedPort_(port), limits_(limits) {}
 
-    void setStateHandler(StateHandler handler) {
+    void setOnState(StateHandler handler) {
         std::lock_guard guard(handlerLock_);
         onState_ = std::move(handler);
     }
@@ -74,7 +74,7 @@ public:
     }
 
     void release() {
-        setStateHandler(nullptr);
+        setOnState(nullptr);
         setConnectionHandler(nullptr);
         setHandshakeFailedHandler(nullptr);
         asio::post(strand_, [self = shared_from_this()] {
@@ -371,11 +371,11 @@ TlsListener::~TlsListener() {
     core_->release();
 }
 
-void TlsListener::setStateHandler(StateHandler handler) {
-    core_->setStateHandler(std::move(handler));
+void TlsListener::setOnState(StateHandler handler) {
+    core_->setOnState(std::move(handler));
 }
 
-void TlsListener::setNewConnectionHandler(ConnectionHandler handler) {
+void TlsListener::setOnConnection(ConnectionHandler handler) {
     core_->setConnectionHandler(std::move(handler));
 }
 

@@ -59,8 +59,8 @@ public:
 
     // Both may be set or cleared from any thread. Without a connection handler, accepted
     // connections are closed.
-    void setStateHandler(StateHandler handler);
-    void setNewConnectionHandler(ConnectionHandler handler);
+    void setOnState(StateHandler handler);
+    void setOnConnection(ConnectionHandler handler);
     // Called on the queue given to start.
     void setOnHandshakeFailed(HandshakeFailedHandler handler);
 

@@ -28,7 +28,7 @@ TlsParameters deviceParameters() {
 struct ListenerProbe {
     explicit ListenerProbe(std::optional<std::uint16_t> port)
         : listener(TlsListener::make(deviceParameters(), port)) {
-        listener->setStateHandler([this](TlsListener::State state, const std::optional<NetError>& error) {
+        listener->setOnState([this](TlsListener::State state, const std::optional<NetError>& error) {
             states.push({state, error ? std::optional(error->kind) : std::nullopt});
         });
         listener->start(queue);

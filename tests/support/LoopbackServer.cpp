@@ -7,9 +7,9 @@ namespace velm::test {
 LoopbackServer::LoopbackServer(const TlsParameters& parameters, Options options)
     : listener_(TlsListener::make(parameters, std::nullopt, options.limits)) {
     auto states = std::make_shared<EventLog<TlsListener::State>>();
-    listener_->setStateHandler(
+    listener_->setOnState(
         [states](TlsListener::State state, const std::optional<NetError>&) { states->push(state); });
-    listener_->setNewConnectionHandler(
+    listener_->setOnConnection(
         [accepted = accepted_, start = options.startAccepted](std::shared_ptr<TlsConnection> connection) {
             auto probe = std::make_shared<ConnectionProbe>(std::move(connection));
             if (start) {

@@ -132,7 +132,7 @@ void HostListener::begin(Start start) {
         TlsListener::make(parametersFor(start.keys), port, {.handshakeTimeout = options_.handshakeTimeout});
 
     auto weak = weak_from_this();
-    listener_->setStateHandler(
+    listener_->setOnState(
         [weak, generation, start](TlsListener::State state, const std::optional<NetError>& error) {
             discoveryLog.info("listener state: %s", describe(state, error).c_str());
             if (auto self = weak.lock()) {
@@ -144,7 +144,7 @@ void HostListener::begin(Start start) {
             self->reportHandshakeFailure(std::move(identity));
         }
     });
-    listener_->setNewConnectionHandler([weak](std::shared_ptr<TlsConnection> connection) {
+    listener_->setOnConnection([weak](std::shared_ptr<TlsConnection> connection) {
         if (auto self = weak.lock()) {
             self->accept(std::move(connection));
         } else {
