@@ -87,7 +87,8 @@ public:
     struct Options {
         // Asks the user before knocking; without it the door is knocked unasked.
         AskConsent askConsent;
-        // The network; real channels and knocks when absent.
+        // The network; real channels and knocks when absent. An advertised nearby endpoint needs a
+        // NetworkRouteDialer whose channel options carry the discovery's resolver.
         std::shared_ptr<RouteDialer> dialer;
     };
 
