@@ -123,6 +123,11 @@ TEST_F(AwayNoticesTest, WithoutAServerOrItsButtonsNoticesAreNotAllowed) {
     ASSERT_NE(server, nullptr);
     EXPECT_EQ(noticesAllowedAfterAsking(makeVisits(BusConnection::open(bus->address()))), false);
     EXPECT_TRUE(log.contains("away notices: allowed (a server without buttons)"));
+
+    // A bus that goes away fails what is asked of it, without hanging.
+    const auto visits = makeVisits(BusConnection::open(bus->address()));
+    bus.reset();
+    EXPECT_EQ(noticesAllowedAfterAsking(visits), false);
 }
 
 } // namespace
