@@ -35,10 +35,8 @@ TEST_F(AwayVisitsTest, KeptAcrossRestartsWithOpenVisitsClosedAtTheirStart) {
     const json stored = *defaults->jsonValue("awayVisits");
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].size(), 4u) << "an open visit without a from text has only the required keys";
-    EXPECT_EQ(stored[1]["deviceName"], "Ada's iPad");
     EXPECT_EQ(stored[1]["from"], "198.51.100.4");
     EXPECT_EQ(stored[1]["ended"], t0 + 30);
-    EXPECT_EQ(stored[1]["id"], before[1].id.string());
 
     visits = restart();
     std::vector<AwayVisit> expected = before;

@@ -11,8 +11,6 @@
 namespace velm {
 namespace {
 
-using namespace std::chrono_literals;
-
 // True once the peer has closed the connection, reading and dropping what it sent until then.
 bool closesWithinPatience(test::RawSocket& socket) {
     const auto end = std::chrono::steady_clock::now() + test::patience;
@@ -66,8 +64,6 @@ TEST(EitherWayLoopbackTest, TheDoorThatAnswersFirstWinsAndTheLateNearbyHostIsLef
     EXPECT_EQ(connected->key.identity(), "velm-away");
     EXPECT_EQ(connected->endpoint, session.endpoint());
     EXPECT_TRUE(closesWithinPatience(*nearbyConnection)) << "the nearby attempt is cancelled";
-    queue->advance(10s);
-    EXPECT_EQ(outcomes.size(), 1u);
 }
 
 } // namespace
