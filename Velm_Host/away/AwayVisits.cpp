@@ -1,0 +1,318 @@
+#include "Velm_Host/away/AwayVisits.h"
+
+#include "Velm_Host/core/BoundedText.h"
+#include "platform/dispatch/WhileAlive.h"
+#include "platform/log/Log.h"
+#include "protocol/json/Json.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace velm {
+namespace {
+
+const Log awayLog("away");
+
+// Texts from a device, cut to what is kept.
+AwayVisit bounded(AwayVisit visit) {
+    constexpr std::size_t limit = AwayVisits::maxTextBytes;
+    visit.deviceID = boundedText(visit.deviceID, limit);
+    visit.deviceName = boundedText(visit.deviceName, limit);
+    if (visit.from) {
+        visit.from = boundedText(*visit.from, limit);
+    }
+    return visit;
+}
+
+Notifications::Notice noticeOf(const AwayVisit& visit) {
+    const std::string warning = "Not you? Remove the device: its key stops working everywhere.";
+    return Notifications::Notice{
+        .title = visit.deviceName + " connected from away",
+        .body = visit.from ? "From " + *visit.from + ". " + warning : warning,
+        .category = std::string(AwayVisits::noticeCategory),
+        .actions = {{std::string(AwayVisits::disconnectAction), "Disconnect"},
+                    {std::string(AwayVisits::removeDeviceAction), "Remove Device"}},
+    };
+}
+
+const char* describe(Notifications::Support support) {
+    switch (support) {
+    case Notifications::Support::none:
+        return "no notification server";
+    case Notifications::Support::withoutActions:
+        return "a server without buttons";
+    case Notifications::Support::withActions:
+        return "a server with buttons";
+    }
+    return "?";
+}
+
+} // namespace
+
+std::shared_ptr<AwayVisits> AwayVisits::make(std::shared_ptr<DefaultsStore> defaults,
+                                             std::shared_ptr<Notifications> notifications,
+                                             std::shared_ptr<Queue> queue) {
+    auto visits = std::shared_ptr<AwayVisits>(
+        new AwayVisits(std::move(defaults), std::move(notifications), std::move(queue)));
+    visits->load();
+    visits->listen();
+    return visits;
+}
+
+AwayVisits::AwayVisits(std::shared_ptr<DefaultsStore> defaults, std::shared_ptr<Notifications> notifications,
+                       std::shared_ptr<Queue> queue)
+    : defaults_(std::move(defaults)), notifications_(std::move(notifications)), queue_(std::move(queue)) {}
+
+void AwayVisits::setOnDisconnect(DeviceHandler handler) {
+    std::lock_guard guard(lock);
+    onDisconnect_ = std::move(handler);
+}
+
+void AwayVisits::setOnRemoveDevice(DeviceHandler handler) {
+    std::lock_guard guard(lock);
+    onRemoveDevice_ = std::move(handler);
+}
+
+void AwayVisits::setOnChange(std::function<void()> handler) {
+    std::lock_guard guard(lock);
+    onChange_ = std::move(handler);
+}
+
+std::vector<AwayVisit> AwayVisits::visits() const {
+    std::lock_guard guard(lock);
+    return visits_;
+}
+
+bool AwayVisits::noticesAllowed() const {
+    std::lock_guard guard(lock);
+    return noticesAllowed_;
+}
+
+AwayVisits::Session AwayVisits::sessionStarted(const std::string& deviceID, const std::string& deviceName,
+                                               const std::optional<std::string>& from, Date at) {
+    AwayVisit visit = bounded({Uuid::random(), deviceID, deviceName, from, at, std::nullopt});
+    std::vector<std::uint32_t> dropped;
+    Session session;
+    bool continued = false;
+    {
+        std::lock_guard guard(lock);
+        session = {visit.deviceID, ++lastSession_};
+        const auto newest = std::find_if(visits_.begin(), visits_.end(), [&](const AwayVisit& kept) {
+            return kept.deviceID == visit.deviceID;
+        });
+        if (newest != visits_.end() &&
+            (newest->isOpen() || at.secondsSince(*newest->ended) < reopenSeconds)) {
+            newest->ended.reset();
+            if (visit.from) {
+                newest->from = visit.from;
+            }
+            holders_[newest->id] = session.number;
+            continued = true;
+        } else {
+            visits_.insert(visits_.begin(), visit);
+            holders_[visit.id] = session.number;
+            dropped = dropOldestLocked();
+        }
+        saveLocked();
+    }
+    for (const std::uint32_t notice : dropped) {
+        notifications_->close(notice);
+    }
+    publish();
+    if (!continued) {
+        awayLog.info("away session: %s from %s", visit.deviceName.c_str(),
+                     visit.from ? visit.from->c_str() : "?");
+        showNotice(visit);
+    }
+    return session;
+}
+
+void AwayVisits::sessionEnded(const Session& session, Date at) {
+    std::optional<std::uint32_t> notice;
+    {
+        std::lock_guard guard(lock);
+        const auto visit = std::find_if(visits_.begin(), visits_.end(), [&](const AwayVisit& kept) {
+            const auto holder = holders_.find(kept.id);
+            return kept.deviceID == session.deviceID && kept.isOpen() && holder != holders_.end() &&
+                   holder->second == session.number;
+        });
+        if (visit == visits_.end()) {
+            return;
+        }
+        visit->ended = at;
+        holders_.erase(visit->id);
+        if (const auto shown = notices_.find(visit->id); shown != notices_.end()) {
+            notice = shown->second;
+            notices_.erase(shown);
+        }
+        saveLocked();
+    }
+    // Its buttons would do nothing now.
+    if (notice) {
+        notifications_->close(*notice);
+    }
+    publish();
+}
+
+void AwayVisits::requestNotices(const Notifications::Check& answer) {
+    const bool allowed = answer.support == Notifications::Support::withActions;
+    // The word says whether a server answered at all; whether notices count as allowed depends on
+    // their buttons, without which a notice from away could not be acted on.
+    const std::string why = answer.error ? ", " + *answer.error : "";
+    awayLog.info("away notices: %s (%s)%s",
+                 answer.support != Notifications::Support::none ? "allowed" : "not allowed",
+                 describe(answer.support), why.c_str());
+    {
+        std::lock_guard guard(lock);
+        noticesAllowed_ = allowed;
+    }
+    publish();
+}
+
+void AwayVisits::load() {
+    if (!defaults_) {
+        return;
+    }
+    const auto stored = defaults_->jsonValue(defaultsKey);
+    if (!stored) {
+        return;
+    }
+    const std::string text = stored->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    auto loaded = Json::tryDecode<std::vector<AwayVisit>>(std::string_view(text));
+    if (!loaded) {
+        awayLog.error("stored away visits are unreadable; starting with none");
+        return;
+    }
+    if (loaded->size() > maxVisits) {
+        loaded->resize(maxVisits);
+    }
+    std::lock_guard guard(lock);
+    for (AwayVisit& visit : *loaded) {
+        visit = bounded(std::move(visit));
+        // Left open when the host last stopped: its true end is unknown.
+        if (visit.isOpen()) {
+            visit.ended = visit.started;
+        }
+    }
+    visits_ = std::move(*loaded);
+}
+
+void AwayVisits::listen() {
+    if (!notifications_) {
+        return;
+    }
+    notifications_->setOnAction(onQueueWhileAlive(queue_, shared_from_this(), &AwayVisits::noticeAction));
+    notifications_->setOnClosed(whileAlive(shared_from_this(), &AwayVisits::noticeClosed));
+}
+
+void AwayVisits::showNotice(const AwayVisit& visit) {
+    if (!notifications_) {
+        return;
+    }
+    notifications_->show(
+        noticeOf(visit),
+        whileAlive(
+            shared_from_this(),
+            [visitID = visit.id](AwayVisits& self, std::optional<std::uint32_t> noticeID,
+                                 const std::string& error) { self.noticeShown(visitID, noticeID, error); }));
+}
+
+void AwayVisits::noticeShown(const Uuid& visitID, std::optional<std::uint32_t> noticeID,
+                             const std::string& error) {
+    if (!noticeID) {
+        awayLog.error("away notice not shown: %s", error.c_str());
+        return;
+    }
+    {
+        std::lock_guard guard(lock);
+        const bool open = std::any_of(visits_.begin(), visits_.end(), [&](const AwayVisit& visit) {
+            return visit.id == visitID && visit.isOpen();
+        });
+        if (open) {
+            notices_[visitID] = *noticeID;
+            return;
+        }
+    }
+    // The visit ended while its notice was on its way.
+    notifications_->close(*noticeID);
+}
+
+void AwayVisits::noticeAction(std::uint32_t noticeID, const std::string& actionKey) {
+    DeviceHandler handler;
+    std::string deviceID;
+    {
+        std::lock_guard guard(lock);
+        const AwayVisit* visit = visitOfNoticeLocked(noticeID);
+        // A button of a visit that has ended belongs to a session that is gone.
+        if (visit == nullptr || !visit->isOpen()) {
+            return;
+        }
+        deviceID = visit->deviceID;
+        if (actionKey == disconnectAction) {
+            handler = onDisconnect_;
+        } else if (actionKey == removeDeviceAction) {
+            handler = onRemoveDevice_;
+        }
+    }
+    if (handler) {
+        handler(deviceID);
+    }
+}
+
+void AwayVisits::noticeClosed(std::uint32_t noticeID) {
+    std::lock_guard guard(lock);
+    std::erase_if(notices_, [&](const auto& entry) { return entry.second == noticeID; });
+}
+
+void AwayVisits::saveLocked() const {
+    if (!defaults_) {
+        return;
+    }
+    const auto encoded = Json::tryEncode(visits_);
+    auto value = encoded ? nlohmann::json::parse(encoded->begin(), encoded->end(), nullptr, false)
+                         : nlohmann::json(nlohmann::json::value_t::discarded);
+    if (value.is_discarded() || !defaults_->setJson(defaultsKey, std::move(value))) {
+        awayLog.error("away visits not saved");
+    }
+}
+
+std::vector<std::uint32_t> AwayVisits::dropOldestLocked() {
+    std::vector<std::uint32_t> closing;
+    while (visits_.size() > maxVisits) {
+        const Uuid gone = visits_.back().id;
+        visits_.pop_back();
+        holders_.erase(gone);
+        if (const auto shown = notices_.find(gone); shown != notices_.end()) {
+            closing.push_back(shown->second);
+            notices_.erase(shown);
+        }
+    }
+    return closing;
+}
+
+const AwayVisit* AwayVisits::visitOfNoticeLocked(std::uint32_t noticeID) const {
+    const auto shown = std::find_if(notices_.begin(), notices_.end(),
+                                    [&](const auto& entry) { return entry.second == noticeID; });
+    if (shown == notices_.end()) {
+        return nullptr;
+    }
+    const auto visit = std::find_if(visits_.begin(), visits_.end(),
+                                    [&](const AwayVisit& kept) { return kept.id == shown->first; });
+    return visit == visits_.end() ? nullptr : &*visit;
+}
+
+void AwayVisits::publish() {
+    queue_->post(whileAlive(shared_from_this(), [](AwayVisits& self) {
+        std::function<void()> handler;
+        {
+            std::lock_guard guard(self.lock);
+            handler = self.onChange_;
+        }
+        if (handler) {
+            handler();
+        }
+    }));
+}
+
+} // namespace velm

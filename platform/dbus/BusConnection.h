@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+struct sd_bus;
+struct sd_bus_message;
+
+namespace velm {
+
+// One connection to a D-Bus bus, served by a thread of its own. sd-bus objects belong to one thread,
+// so every use of the bus happens there: in tasks posted to it and in the reply and signal handlers
+// those tasks install. The services over it (notifications, and later the session lock and the
+// screensaver) keep their bus-side state on this thread and hand results to their owner's queue.
+//
+// A bus that goes away is logged once ("dbus"); calls still waiting then get an error reply, later
+// calls fail at once, and the thread carries on serving tasks until the connection is dropped.
+class BusConnection {
+public:
+    using Task = std::function<void(BusConnection&)>;
+    // The reply of a method call, or the error that took its place ("name: message").
+    using ReplyHandler = std::function<void(sd_bus_message* reply, const std::optional<std::string>& error)>;
+    using SignalHandler = std::function<void(sd_bus_message* signal)>;
+
+    // The user's session bus ($DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus); nothing when it
+    // cannot be reached.
+    static std::shared_ptr<BusConnection> session();
+    // The bus at a D-Bus address ("unix:path=..."); nothing when it cannot be reached.
+    static std::shared_ptr<BusConnection> open(const std::string& address);
+
+    // Stops the thread and closes the connection; tasks not yet run and handlers not yet called are
+    // dropped. From the bus thread itself (the last owner let go inside a handler) the thread ends by
+    // itself once that handler returns.
+    ~BusConnection();
+    BusConnection(const BusConnection&) = delete;
+    BusConnection& operator=(const BusConnection&) = delete;
+
+    // Runs `task` on the bus thread, after the tasks posted before it.
+    void post(Task task);
+    bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+    // On the bus thread only, from here on.
+    sd_bus* bus();
+    // Sends a method call and hands its reply to `handler` on the bus thread, once. False, and the
+    // handler dropped uncalled, when the call could not be sent.
+    bool call(sd_bus_message* message, std::chrono::milliseconds timeout, ReplyHandler handler);
+    // Hands every signal of `interface`.`member` sent from `path` to `handler` on the bus thread, for as
+    // long as the connection lasts. Anyone on the bus may send such a signal: the handler checks the
+    // sender. False when the bus refused the match.
+    bool watchSignal(const char* path, const char* interface, const char* member, SignalHandler handler);
+
+private:
+    struct Core;
+
+    explicit BusConnection(std::shared_ptr<Core> core);
+    static std::shared_ptr<BusConnection> start(sd_bus* bus, const std::string& name);
+
+    std::shared_ptr<Core> core_;
+    std::thread thread_;
+};
+
+} // namespace velm

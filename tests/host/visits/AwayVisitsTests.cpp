@@ -1,0 +1,113 @@
+#include "Velm_Host/away/AwayVisits.h"
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+using nlohmann::json;
+
+constexpr double t0 = 700'000'000;
+
+// The visits' own rules, kept in a settings file; notices are the other suite's business.
+class AwayVisitsTest : public ::testing::Test {
+protected:
+    // A fresh start of the host on the same settings file.
+    std::shared_ptr<AwayVisits> restart() {
+        defaults = std::make_shared<DefaultsStore>(temporary.path());
+        return AwayVisits::make(defaults, nullptr, queue);
+    }
+
+    test::TemporaryFolder temporary;
+    std::shared_ptr<DefaultsStore> defaults;
+    const std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
+    std::shared_ptr<AwayVisits> visits = restart();
+};
+
+TEST_F(AwayVisitsTest, KeptAcrossRestartsWithOpenVisitsClosedAtTheirStart) {
+    const auto pad = visits->sessionStarted("pad", "Ada's iPad", "198.51.100.4", Date(t0));
+    visits->sessionEnded(pad, Date(t0 + 30));
+    visits->sessionStarted("phone", "Ada's iPhone", std::nullopt, Date(t0 + 40));
+    const std::vector<AwayVisit> before = visits->visits();
+
+    const json stored = *defaults->jsonValue("awayVisits");
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].size(), 4u) << "an open visit without a from text has only the required keys";
+    EXPECT_EQ(stored[1]["from"], "198.51.100.4");
+    EXPECT_EQ(stored[1]["ended"], t0 + 30);
+
+    visits = restart();
+    std::vector<AwayVisit> expected = before;
+    expected[0].ended = Date(t0 + 40);
+    EXPECT_EQ(visits->visits(), expected);
+}
+
+TEST_F(AwayVisitsTest, AReconnectWithinTenMinutesContinuesTheVisit) {
+    auto session = visits->sessionStarted("pad", "Ada's iPad", "198.51.100.4", Date(t0));
+    visits->sessionEnded(session, Date(t0 + 60));
+    session = visits->sessionStarted("pad", "renamed", std::nullopt, Date(t0 + 60 + 300));
+    ASSERT_EQ(visits->visits().size(), 1u);
+    AwayVisit visit = visits->visits()[0];
+    EXPECT_TRUE(visit.isOpen());
+    EXPECT_EQ(visit.started, Date(t0));
+    EXPECT_EQ(visit.deviceName, "Ada's iPad");
+    EXPECT_EQ(visit.from, "198.51.100.4") << "kept when the new session gives none";
+
+    visits->sessionEnded(session, Date(t0 + 1000));
+    visits->sessionStarted("pad", "Ada's iPad", "203.0.113.9", Date(t0 + 1000 + AwayVisits::reopenSeconds));
+    ASSERT_EQ(visits->visits().size(), 2u);
+    EXPECT_NE(visits->visits()[0].id, visit.id);
+    EXPECT_EQ(visits->visits()[0].started, Date(t0 + 1600));
+}
+
+TEST_F(AwayVisitsTest, TheEndOfAReplacedSessionLeavesTheVisitOpen) {
+    const auto first = visits->sessionStarted("pad", "Ada's iPad", "198.51.100.4", Date(t0));
+    const auto second = visits->sessionStarted("pad", "Ada's iPad", "203.0.113.9", Date(t0 + 5));
+    EXPECT_EQ(visits->visits()[0].from, "203.0.113.9");
+    visits->sessionEnded(first, Date(t0 + 6));
+    EXPECT_TRUE(visits->visits()[0].isOpen());
+    visits->sessionEnded(second, Date(t0 + 9));
+    EXPECT_EQ(visits->visits()[0].ended, Date(t0 + 9));
+
+    // Ending again changes nothing and saves nothing.
+    queue->runUntilIdle();
+    int changes = 0;
+    visits->setOnChange([&] { ++changes; });
+    visits->sessionEnded(second, Date(t0 + 99));
+    queue->runUntilIdle();
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(visits->visits()[0].ended, Date(t0 + 9));
+}
+
+TEST_F(AwayVisitsTest, KeepsTheTwentyNewest) {
+    for (int device = 0; device < 21; ++device) {
+        visits->sessionStarted("device-" + std::to_string(device), "iPad", std::nullopt, Date(t0 + device));
+    }
+    const std::vector<AwayVisit> kept = visits->visits();
+    ASSERT_EQ(kept.size(), AwayVisits::maxVisits);
+    EXPECT_EQ(kept.front().deviceID, "device-20");
+    EXPECT_EQ(kept.back().deviceID, "device-1");
+}
+
+TEST_F(AwayVisitsTest, StoredDataIsCheckedBeforeUse) {
+    ASSERT_TRUE(defaults->setJson("awayVisits", json::array({{{"id", "not a uuid"}}})));
+    EXPECT_TRUE(restart()->visits().empty());
+
+    json many = json::array();
+    for (int i = 0; i < 30; ++i) {
+        many.push_back({{"id", Uuid::random().string()},
+                        {"deviceID", std::string(1000, 'd')},
+                        {"deviceName", "iPad"},
+                        {"started", t0 - i}});
+    }
+    ASSERT_TRUE(defaults->setJson("awayVisits", many));
+    const std::vector<AwayVisit> loaded = restart()->visits();
+    ASSERT_EQ(loaded.size(), AwayVisits::maxVisits);
+    EXPECT_EQ(loaded[0].deviceID.size(), AwayVisits::maxTextBytes);
+    EXPECT_EQ(loaded[0].ended, Date(t0));
+}
+
+} // namespace
+} // namespace velm
