@@ -1,0 +1,75 @@
+#include "Velm_Host/session/SessionVideoSocket.h"
+
+#include "platform/crypto/ConstantTime.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WhileAlive.h"
+#include "platform/log/Log.h"
+
+#include <utility>
+
+namespace velm {
+
+namespace {
+
+const Log sessionLog("session");
+
+} // namespace
+
+std::shared_ptr<SessionVideoSocket> SessionVideoSocket::open(SecretBytes videoKey, Bytes sessionToken,
+                                                             std::shared_ptr<Queue> queue) {
+    auto socket = UdpSocket::bound({.port = std::nullopt, .reuseAddress = true, .interactiveVideo = true});
+    const auto local = socket ? socket->localAddress() : std::nullopt;
+    if (!local) {
+        sessionLog.error("video port could not be opened");
+        return nullptr;
+    }
+    return std::shared_ptr<SessionVideoSocket>(new SessionVideoSocket(
+        std::move(*socket), local->port, std::move(videoKey), std::move(sessionToken), std::move(queue)));
+}
+
+SessionVideoSocket::SessionVideoSocket(UdpSocket socket, std::uint16_t port, SecretBytes videoKey,
+                                       Bytes sessionToken, std::shared_ptr<Queue> queue)
+    : queue_(std::move(queue)), port_(port), sessionToken_(std::move(sessionToken)),
+      socket_(std::move(socket)), opener_(std::move(videoKey), PacketDirection::clientToHost, true) {}
+
+void SessionVideoSocket::setOnFlowAdopted(std::function<void(SocketAddress client)> handler) {
+    onFlowAdopted_ = std::move(handler);
+}
+
+void SessionVideoSocket::start() {
+    receiveNext();
+}
+
+void SessionVideoSocket::close() {
+    closed_ = true;
+    onFlowAdopted_ = nullptr;
+    socket_.close();
+}
+
+void SessionVideoSocket::receiveNext() {
+    socket_.receive(maxDatagramSize, queue_, whileAlive(shared_from_this(), &SessionVideoSocket::received));
+}
+
+void SessionVideoSocket::received(const UdpSocket::Datagram& datagram, const std::optional<NetError>& error) {
+    if (closed_ || (error && error->kind == NetError::Kind::cancelled)) {
+        return;
+    }
+    if (!error && !flow_ && opensWithToken(datagram.bytes)) {
+        flow_ = datagram.sender;
+        sessionLog.info("video flow adopted");
+        if (onFlowAdopted_) {
+            onFlowAdopted_(datagram.sender);
+        }
+    }
+    // Until there is a video pipeline, what the adopted flow sends (feedback, resend requests) has no
+    // taker; everything else is a stranger's.
+    receiveNext();
+}
+
+bool SessionVideoSocket::opensWithToken(ByteView datagram) {
+    const auto plaintext = opener_.open(datagram);
+    return plaintext && plaintext->size() >= sessionToken_.size() &&
+           constantTimeEqual(ByteView(*plaintext).first(sessionToken_.size()), sessionToken_);
+}
+
+} // namespace velm

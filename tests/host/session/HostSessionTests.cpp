@@ -1,0 +1,319 @@
+#include "Velm_Host/session/GlimpseFit.h"
+#include "platform/crypto/Random.h"
+#include "tests/host/session/SessionHarness.h"
+#include "transport/requests/FileTransferClient.h"
+#include "transport/requests/GlimpseClient.h"
+#include "transport/requests/HistoryClient.h"
+#include "transport/requests/PairingClient.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::SessionHarness;
+using test::TemporaryFolder;
+using test::TestClient;
+using Ending = ConnectionRecord::Ending;
+using Message = ControlMessage;
+
+template <typename Case> bool is(const ControlMessage& message) {
+    return message.get<Case>() != nullptr;
+}
+
+std::optional<ByeReason> byeIn(const std::vector<ControlMessage>& messages) {
+    for (const auto& message : messages) {
+        if (const auto* bye = message.get<Message::Bye>()) {
+            return bye->reason;
+        }
+    }
+    return std::nullopt;
+}
+
+template <typename Result> std::optional<Result> waitFor(SessionHarness& host, test::EventLog<Result>& log) {
+    return host.pumpUntil([&] { return !log.values().empty(); }) ? std::optional(log.values().front())
+                                                                 : std::nullopt;
+}
+
+class HostSessionTest : public ::testing::Test {
+protected:
+    PreSharedKey deviceKey() const { return *PreSharedKey::forDevice("ipad", key); }
+
+    std::unique_ptr<TestClient> connect(const PreSharedKey& presented) {
+        auto client = std::make_unique<TestClient>(host.endpoint(), presented);
+        EXPECT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Ready>(); }));
+        return client;
+    }
+
+    // A main session of "ipad", admitted once the client has the host's hello.
+    std::unique_ptr<TestClient> startMain(bool understandsPolicy = true) {
+        auto client = connect(deviceKey());
+        auto hello = client->hello("ipad", key);
+        hello.understandsPolicy = understandsPolicy ? std::optional(true) : std::nullopt;
+        client->send(Message::hello(hello));
+        EXPECT_TRUE(host.pumpUntil([&] { return client->hasReceived(is<Message::HelloAck>); }));
+        return client;
+    }
+
+    SessionHarness host;
+    const SecretBytes key = host.pairDevice("ipad");
+};
+
+TEST_F(HostSessionTest, PairsThroughTheCodeAndEndsOnceAnswered) {
+    host.registry->openPairing("654321", std::nullopt, 5, false);
+    host.listen();
+    test::EventLog<PairingOutcome> outcomes;
+    PairingClient::make(host.endpoint(), "654321")
+        ->start("ipad-2", "iPad Two", Queue::make("pairing"),
+                [&](PairingOutcome outcome) { outcomes.push(outcome); });
+    const auto outcome = waitFor(host, outcomes);
+    ASSERT_TRUE(outcome);
+    const auto* paired = outcome->get<PairingOutcome::Paired>();
+    ASSERT_TRUE(paired);
+    EXPECT_EQ(paired->deviceKey, host.registry->device("ipad-2")->key);
+    EXPECT_EQ(paired->hostID, "HOST-ID");
+
+    host.queue->advance(HostSession::answeredGrace);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
+    EXPECT_FALSE(host.ended.values()[0].snapshot);
+    EXPECT_FALSE(host.desktop->started);
+}
+
+// Every way a hello is turned away: the goodbye the client understands, and what the history keeps.
+TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
+    const auto other = *PreSharedKey::forDevice("ipad-b", host.pairDevice("ipad-b"));
+    const auto away = PreSharedKey::forAway(Random::bytes(32));
+    host.registry->setAllowsAwayWithoutDeviceKey(false);
+    host.listen({away});
+    using Refusal = ConnectionRecord::Refusal;
+    struct Case {
+        PreSharedKey presented;
+        std::function<void(ClientHello&)> change;
+        ByeReason reason;
+        std::optional<Refusal> refusal;
+    };
+    const std::vector<Case> cases{
+        {deviceKey(), [](ClientHello& h) { h.protocolVersion = 2; }, ByeReason::protocolMismatch, {}},
+        {deviceKey(), [](ClientHello& h) { h.proof = Random::bytes(32); }, ByeReason::notPaired,
+         Refusal::keyDidNotMatch},
+        {deviceKey(), [](ClientHello& h) { h.proof.reset(); }, ByeReason::notPaired, {}},
+        {deviceKey(), [](ClientHello& h) { h.deviceID = "stranger"; }, ByeReason::notPaired, {}},
+        {other, [](ClientHello&) {}, ByeReason::notPaired, {}},
+        {away, [](ClientHello&) {}, ByeReason::awayKeyRequired, Refusal::deviceBoundKeyMissing},
+        {away, [](ClientHello& h) { h.understandsPolicy.reset(); }, ByeReason::remoteAccessDisabled,
+         Refusal::deviceBoundKeyMissing},
+    };
+    for (std::size_t index = 0; index < cases.size(); ++index) {
+        SCOPED_TRACE(index);
+        const auto& each = cases[index];
+        const auto recordsBefore = host.history->log().records.size();
+        auto client = connect(each.presented);
+        auto hello = client->hello("ipad", key);
+        each.change(hello);
+        client->send(Message::hello(hello));
+        ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
+        EXPECT_EQ(byeIn(client->received()), each.reason);
+        const auto records = host.history->log().records;
+        ASSERT_EQ(records.size(), recordsBefore + (each.refusal ? 1 : 0));
+        if (each.refusal) {
+            EXPECT_EQ(records.front().refusal, each.refusal);
+        }
+    }
+    EXPECT_TRUE(host.authenticated.values().empty());
+}
+
+TEST_F(HostSessionTest, ServesHistoryAndGlimpsesWithoutBecomingASession) {
+    host.history->begin(ConnectionRecord::Kind::session, {.deviceID = "ipad", .deviceName = "iPad"});
+    host.listen();
+    test::EventLog<HistoryResult> histories;
+    HistoryClient::make(host.endpoint(), "ipad", key, {}, 8s)
+        ->start("iPad", Queue::make("history"), false, [&](HistoryResult result) { histories.push(result); });
+    const auto history = waitFor(host, histories);
+    ASSERT_TRUE(history);
+    EXPECT_EQ(*history, HistoryResult(HistoryResult::Records{host.history->log().records}));
+
+    // The largest picture fills a frame; one that would not fit is no glimpse at all.
+    for (const auto& picture :
+         {Bytes(GlimpseFit::maxJpegBytes(), 0xD8), Bytes(GlimpseFit::maxJpegBytes() + 1)}) {
+        host.desktop->picture = picture;
+        test::EventLog<std::optional<Bytes>> glimpses;
+        GlimpseClient::make(host.endpoint(), "ipad", key)
+            ->start("iPad", Queue::make("glimpse"),
+                    [&](std::optional<Bytes> image) { glimpses.push(image); });
+        const auto glimpse = waitFor(host, glimpses);
+        ASSERT_TRUE(glimpse);
+        EXPECT_EQ(*glimpse,
+                  picture.size() <= GlimpseFit::maxJpegBytes() ? std::optional(picture) : std::nullopt);
+    }
+    EXPECT_EQ(host.desktop->glimpseBudget, GlimpseFit::maxJpegBytes());
+    EXPECT_TRUE(host.authenticated.values().empty());
+    EXPECT_TRUE(host.registry->device("ipad")->lastConnected);
+}
+
+TEST_F(HostSessionTest, MovesFilesBothWaysByteExact) {
+    host.listen();
+    TemporaryFolder device;
+    const Bytes contents = Random::bytes(300'000);
+    const std::string text(contents.begin(), contents.end());
+    TemporaryFolder::writeFile(device / "photo.jpg", text);
+    TemporaryFolder::writeFile(host.folder / "offered.txt", text);
+    host.desktop->offered[3] = host.folder / "offered.txt";
+
+    test::EventLog<std::variant<std::string, FileTransferError>> uploads;
+    const auto uploader = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
+    uploader->upload(device / "photo.jpg", "photo.jpg", contents.size(), {},
+                     [&](auto result) { uploads.push(result); });
+    const auto upload = waitFor(host, uploads);
+    ASSERT_TRUE(upload);
+    EXPECT_EQ(std::get<std::string>(*upload), "photo.jpg");
+    EXPECT_EQ(TemporaryFolder::readFile(host.folder / "photo.jpg"), text);
+
+    test::EventLog<std::variant<std::filesystem::path, FileTransferError>> downloads;
+    const auto downloader = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
+    downloader->download(3, device.path(), {}, [&](auto result) { downloads.push(result); });
+    const auto download = waitFor(host, downloads);
+    ASSERT_TRUE(download);
+    EXPECT_EQ(TemporaryFolder::readFile(std::get<std::filesystem::path>(*download)), text);
+
+    host.queue->advance(HostSession::answeredGrace);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 2; }));
+    for (const auto& record : host.history->log().records) {
+        EXPECT_EQ(std::pair(record.kind, record.ending),
+                  std::pair(ConnectionRecord::Kind::file, std::optional(Ending::disconnected)));
+    }
+    EXPECT_EQ(host.history->log().records.size(), 2u);
+}
+
+TEST_F(HostSessionTest, EndsWithoutAGoodbyeWhenNoHelloComesInTime) {
+    host.listen();
+    auto client = connect(deviceKey());
+    host.queue->advance(HostSession::helloTimeout - 1ms);
+    EXPECT_TRUE(host.ended.values().empty());
+    host.queue->advance(1ms + HostSession::cancelDelay);
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Closed>(); }));
+    EXPECT_EQ(host.ended.values().size(), 1u);
+    EXPECT_FALSE(byeIn(client->received()));
+}
+
+TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
+    host.configure = [](HostSession::Context& context) {
+        context.forwardVideoPort = [](std::uint16_t, auto completion) { completion(40'000); };
+    };
+    host.listen();
+    host.desktop->installed.resize(50, AppInfo{.bundleID = "app", .name = "App", .iconPNG = std::nullopt});
+    auto client = startMain();
+    const auto received = client->received();
+    const auto hello = std::find_if(received.begin(), received.end(), is<Message::HelloAck>)
+                           ->get<Message::HelloAck>()
+                           ->hello;
+    EXPECT_EQ(
+        std::tuple(hello.hostName, hello.displays, hello.videoPort, hello.findsTapTargets, hello.curtain),
+        std::tuple("Test host", host.desktop->screens, 40'000, true,
+                   CurtainState{.available = true, .on = false}));
+    EXPECT_EQ(std::pair(hello.videoKey.size(), hello.sessionToken.size()), std::pair(32ul, 16ul));
+    EXPECT_TRUE(hello.awayAccessUntil && !hello.idleTimeout);
+    EXPECT_EQ(host.authenticated.values().at(0).deviceID, "ipad");
+    EXPECT_EQ(host.history->log().records.front().kind, ConnectionRecord::Kind::session);
+
+    // Input before a stream has no screen to land on.
+    client->send(InputEvent::keyDown(4));
+    client->send(Message::configureStream(StreamRequest{}));
+    client->send(InputEvent::keyDown(5));
+    client->send(Message::listInstalledApps());
+    client->send(Message::setCurtain(true));
+    client->send(Message::ping(9, 1234));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(is<Message::Pong>); }));
+    EXPECT_EQ(host.input->events, std::vector{InputEvent::keyDown(5)});
+    EXPECT_EQ(host.input->screen, host.desktop->area);
+    std::vector<ControlMessage> answers;
+    for (const auto& message : client->received()) {
+        if (!is<Message::InstalledApps>(message)) {
+            answers.push_back(message);
+        } else if (const auto& page = message.get<Message::InstalledApps>()->page; page.index < 2) {
+            EXPECT_EQ(std::pair(page.apps.size(), page.isLast), std::pair(24ul, false));
+        } else {
+            EXPECT_EQ(std::tuple(page.index, page.apps.size(), page.isLast), std::tuple(2, 2ul, true));
+        }
+    }
+    ASSERT_EQ(answers.size(), 5u);
+    EXPECT_EQ(
+        std::vector(answers.begin() + 1, answers.end() - 1),
+        (std::vector{Message::streamStarted(*host.desktop->description), Message::pointerPosition(0.25, 0.75),
+                     Message::curtain({.available = true, .on = true})}));
+    const auto* pong = answers.back().get<Message::Pong>();
+    EXPECT_EQ(std::pair(pong->id, pong->clientTime), std::pair(9u, std::uint64_t{1234}));
+}
+
+// How each end reaches the client, the history, the curtain and the input.
+struct EndingRow {
+    const char* name;
+    std::function<void(HostSession&, TestClient&, SessionHarness&)> cause;
+    bool understandsPolicy;
+    std::optional<ByeReason> goodbye;
+    Ending ending;
+};
+
+class SessionEndingTest : public HostSessionTest, public ::testing::WithParamInterface<EndingRow> {};
+
+TEST_P(SessionEndingTest, EndsOnceAsTheTableSays) {
+    const auto& row = GetParam();
+    host.registry->setDevicePolicy("ipad", 90s, false);
+    host.listen();
+    auto client = startMain(row.understandsPolicy);
+    row.cause(*host.session(0), *client, host);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
+    const auto end = host.ended.values()[0];
+    EXPECT_EQ(end.ending, row.ending);
+    ASSERT_TRUE(end.snapshot);
+    EXPECT_EQ(end.snapshot->deviceID, "ipad");
+    EXPECT_EQ(host.history->log().records.front().ending, row.ending);
+    EXPECT_EQ(host.curtain->endings, std::vector{row.ending != Ending::connectionLost});
+    EXPECT_EQ(host.input->releases, 1);
+    EXPECT_TRUE(host.desktop->stopped);
+
+    // Nothing after the end reaches the input, and the channel closes.
+    client->send(InputEvent::keyDown(6));
+    host.queue->advance(HostSession::cancelDelay);
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Closed>(); }));
+    EXPECT_TRUE(host.input->events.empty());
+    EXPECT_EQ(byeIn(client->received()), row.goodbye);
+    // Only a client that understands the policy messages is warned before an idle end.
+    EXPECT_EQ(client->hasReceived(is<Message::IdleWarning>),
+              row.ending == Ending::idleTimeout && row.understandsPolicy);
+    host.session(0)->close(ByeReason::hostQuit);
+    host.queue->runUntilIdle();
+    EXPECT_EQ(host.ended.values().size(), 1u);
+}
+
+void closeWith(ByeReason reason, HostSession& session, TestClient&, SessionHarness&) {
+    session.close(reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SessionEndingTest,
+    ::testing::Values(
+        EndingRow{"clientBye",
+                  [](auto&, TestClient& c, auto&) { c.send(Message::bye(ByeReason::userDisconnected)); },
+                  true, std::nullopt, Ending::disconnected},
+        EndingRow{"replaced", std::bind_front(closeWith, ByeReason::replacedByNewSession), true,
+                  ByeReason::replacedByNewSession, Ending::replaced},
+        EndingRow{"hostQuit", std::bind_front(closeWith, ByeReason::hostQuit), true, ByeReason::hostQuit,
+                  Ending::hostQuit},
+        EndingRow{"poweringOff", std::bind_front(closeWith, ByeReason::poweringOff), true,
+                  ByeReason::poweringOff, Ending::hostQuit},
+        EndingRow{"remoteAccessDisabled", std::bind_front(closeWith, ByeReason::remoteAccessDisabled), true,
+                  ByeReason::remoteAccessDisabled, Ending::endedHere},
+        EndingRow{"idle", [](auto&, auto&, SessionHarness& h) { h.queue->advance(91s); }, true,
+                  ByeReason::idleTimeout, Ending::idleTimeout},
+        EndingRow{"idleOlderClient", [](auto&, auto&, SessionHarness& h) { h.queue->advance(91s); }, false,
+                  ByeReason::remoteAccessDisabled, Ending::idleTimeout},
+        EndingRow{"secondHello",
+                  [](auto&, TestClient& c, auto&) { c.send(Message::hello(c.hello("ipad", {}))); }, true,
+                  ByeReason::notPaired, Ending::endedHere},
+        EndingRow{"lost", [](auto&, TestClient& c, auto&) { c.drop(); }, true, std::nullopt,
+                  Ending::connectionLost}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,112 @@
+#include "tests/host/session/SessionHarness.h"
+
+#include "platform/crypto/Random.h"
+#include "tests/support/Pump.h"
+#include "transport/channel/VelmService.h"
+#include "transport/keys/Pairing.h"
+
+namespace velm::test {
+
+SessionHarness::SessionHarness()
+    : registry(DeviceRegistry::make(
+          PairedDeviceStore(KeychainStore(std::string(PairedDeviceStore::keychainService),
+                                          GenericPasswordStore(folder / "keychain"))),
+          "HOST-ID", mainQueue)) {
+    registry->load();
+}
+
+// Ends every session and lets the manual queue go only once nothing of theirs holds it any more.
+SessionHarness::~SessionHarness() {
+    if (listener_) {
+        listener_->setNewConnectionHandler(nullptr);
+        listener_->cancel();
+        listener_.reset();
+    }
+    for (const auto& session : sessions_->values()) {
+        session->close(std::nullopt);
+    }
+    queue->runUntilIdle();
+    queue->advance(HostSession::cancelDelay);
+    sessions_.reset();
+    pumpUntilReleased(queue);
+}
+
+SecretBytes SessionHarness::pairDevice(const std::string& id) {
+    registry->openPairing("123456", std::nullopt, 5, false);
+    const Pairing::Offer offer;
+    const Bytes binding = Random::bytes(32);
+    const auto publicKey = offer.publicKey();
+    const auto response = std::get<PairResponse>(
+        registry->pair({.deviceID = id, .deviceName = id, .publicKey = {publicKey.begin(), publicKey.end()}},
+                       binding, PreSharedKey::pairingIdentity));
+    return std::get<SecretBytes>(Pairing::openKey(response.sealedKey, response.publicKey, offer, binding));
+}
+
+void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
+    auto keys = registry->listenerKeys();
+    keys.insert(keys.end(), extra.begin(), extra.end());
+    HostSession::Context context;
+    context.registry = registry;
+    context.history = history;
+    context.desktop = desktop;
+    context.input = input;
+    context.curtain = curtain;
+    context.hostName = "Test host";
+    context.downloadFolder = folder.path();
+    if (configure) {
+        configure(context);
+    }
+    listener_ = TlsListener::make(VelmService::tlsParameters(keys), std::nullopt);
+    auto ready = std::make_shared<EventLog<TlsListener::State>>();
+    listener_->setStateHandler([ready](TlsListener::State state, const auto&) { ready->push(state); });
+    listener_->setNewConnectionHandler([this, context, sessions = sessions_](auto connection) {
+        auto session = HostSession::make(ControlChannel::accepted(std::move(connection)), context, queue);
+        session->setOnAuthenticated([this](HostSession::Snapshot snapshot) { authenticated.push(snapshot); });
+        session->setOnEnded([this](HostSession::Ended end) { ended.push(end); });
+        sessions->push(session);
+        session->start();
+    });
+    listener_->start(Queue::make("listener"));
+    ready->waitForCount(1);
+}
+
+bool SessionHarness::pumpUntil(const std::function<bool()>& condition) {
+    return test::pumpUntil(*queue, condition);
+}
+
+TestClient::TestClient(const Endpoint& endpoint, PreSharedKey key)
+    : channel_(ControlChannel::outgoing(endpoint, std::move(key))) {
+    channel_->setOnEvent([events = events_](ControlChannel::Event event) { events->push(std::move(event)); });
+    channel_->start(Queue::make("test client"));
+}
+
+TestClient::~TestClient() {
+    channel_->cancel();
+    // Called under the log's lock: looks only at the events it is given.
+    events_->waitFor([](const auto& events) {
+        return !events.empty() && events.back().template get<ControlChannel::Event::Closed>();
+    });
+}
+
+ClientHello TestClient::hello(const std::string& deviceID, ByteView deviceKey) const {
+    return channel_->hello(deviceID, deviceID, 2732, 2048, 120, deviceKey)
+        .get<ControlMessage::Hello>()
+        ->hello;
+}
+
+std::vector<ControlMessage> TestClient::received() const {
+    std::vector<ControlMessage> messages;
+    for (const auto& event : events_->values()) {
+        if (const auto* control = event.get<ControlChannel::Event::Control>()) {
+            messages.push_back(control->message);
+        }
+    }
+    return messages;
+}
+
+bool TestClient::hasReceived(const std::function<bool(const ControlMessage&)>& match) const {
+    const auto messages = received();
+    return std::any_of(messages.begin(), messages.end(), match);
+}
+
+} // namespace velm::test

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "Velm_Host/session/SessionDesktop.h"
+#include "platform/dispatch/Queue.h"
+
+#include <map>
+#include <utility>
+
+namespace velm::test {
+
+// A desktop with fixed answers for sessions under test, given through the queue of start() as the real
+// one gives them, which notes what the session did. Used from the session's queue only.
+class FakeSessionDesktop final : public SessionDesktop {
+public:
+    static StreamDescription fullScreen() {
+        StreamDescription made;
+        made.displayID = 7;
+        made.pixelWidth = 1920;
+        made.pixelHeight = 1080;
+        return made;
+    }
+
+    std::vector<DisplayInfo> screens{{7, "Test screen", 1920, 1080, 1920, 1080, true}};
+    std::optional<StreamDescription> description = fullScreen();
+    Area area{.x = 0, .y = 0, .width = 1920, .height = 1080};
+    std::optional<Bytes> picture;
+    std::map<std::uint32_t, std::filesystem::path> offered;
+    std::vector<AppInfo> installed;
+
+    bool started = false;
+    bool stopped = false;
+    std::optional<std::size_t> glimpseBudget;
+
+    void setOnDisplaysChanged(std::function<void(std::vector<DisplayInfo>)>) override {}
+    void setOnCursorShape(std::function<void(CursorShape)>) override {}
+    void setOnClipboard(std::function<void(ClipboardMessage)>) override {}
+    void setOnFilesAvailable(std::function<void(std::vector<FileItem>)>) override {}
+    void setOnAppModeEnded(std::function<void(std::string)>) override {}
+    void start(std::shared_ptr<Queue> queue) override { started = true, queue_ = std::move(queue); }
+    void stop() override { stopped = true, queue_.reset(); }
+
+    std::vector<DisplayInfo> displays() override { return screens; }
+    std::optional<StreamDescription> describe(const StreamRequest&) override { return description; }
+    std::optional<Area> describedArea() override { return area; }
+    std::optional<PointerFraction> pointerPosition() override {
+        return PointerFraction{.x = 0.25, .y = 0.75};
+    }
+    void setCursorReports(bool) override {}
+    void glimpse(std::size_t maxBytes, std::function<void(std::optional<Bytes>)> completion) override {
+        glimpseBudget = maxBytes;
+        answer(std::move(completion), picture);
+    }
+    void receiveClipboard(const ClipboardMessage&) override {}
+    std::optional<std::filesystem::path> offeredFile(std::uint32_t id) override {
+        return offered.contains(id) ? std::optional(offered.at(id)) : std::nullopt;
+    }
+    void runningApps(std::function<void(std::vector<AppInfo>)> completion) override {
+        answer(completion, {});
+    }
+    void installedApps(std::function<void(std::vector<AppInfo>)> completion) override {
+        answer(std::move(completion), installed);
+    }
+    void deviceImage(std::function<void(DeviceImage)> completion) override { answer(completion, {}); }
+
+private:
+    template <typename Value> void answer(std::function<void(Value)> completion, Value value) {
+        queue_->post([completion = std::move(completion), value = std::move(value)] { completion(value); });
+    }
+
+    std::shared_ptr<Queue> queue_;
+};
+
+} // namespace velm::test
