@@ -185,6 +185,13 @@ void X11InputSink::findSpareKeycodes() {
         }
         if (spare.empty()) {
             log.error("the keyboard map has no spare key: text cannot be typed");
+        } else {
+            // An Xlib application misses the first change of the keyboard map after it read the map,
+            // and the changes that come before it handled that one. A change that changes nothing,
+            // made now, uses that up long before any character depends on it.
+            std::vector<KeySym> empty(perKey, NoSymbol);
+            XChangeKeyboardMapping(display, spare.back(), keysymsPerKeycode_, empty.data(), 1);
+            XFlush(display);
         }
         spareKeys_ = SpareKeycodes(std::move(spare));
     }
