@@ -16,37 +16,10 @@ std::string keyLine(const char* kind, const InputEventSink::KeyEvent& event) {
                   static_cast<unsigned long long>(event.flags));
 }
 
-std::string name(InputEventSink::MouseType type) {
-    using MouseType = InputEventSink::MouseType;
-    switch (type) {
-    case MouseType::leftDown:
-        return "leftDown";
-    case MouseType::leftUp:
-        return "leftUp";
-    case MouseType::rightDown:
-        return "rightDown";
-    case MouseType::rightUp:
-        return "rightUp";
-    case MouseType::moved:
-        return "moved";
-    case MouseType::leftDragged:
-        return "leftDragged";
-    case MouseType::rightDragged:
-        return "rightDragged";
-    case MouseType::otherDown:
-        return "otherDown";
-    case MouseType::otherUp:
-        return "otherUp";
-    case MouseType::otherDragged:
-        return "otherDragged";
-    }
-    return "?";
-}
-
 } // namespace
 
 void RecordingInputSink::postMouse(const MouseEvent& event) {
-    record_->posted.push_back(format("%s %u at %g,%g clicks %d flags 0x%llx", name(event.type).c_str(),
+    record_->posted.push_back(format("mouse %d button %u at %g,%g clicks %d flags 0x%llx", int(event.type),
                                      unsigned(event.button), event.location.x, event.location.y,
                                      event.clickState, static_cast<unsigned long long>(event.flags)));
 }

@@ -9,10 +9,10 @@
 
 namespace velm::test {
 
-// An InputEventSink that writes down what it is asked to post, one line per event, for instance
-// "leftDown 0 at 10,20 clicks 1 flags 0x20000", "key 126 down flags 0xa00000", "flagsChanged 56 up
-// flags 0x0", "scroll 3 -3 flags 0x0", "text é", "warp 10,20" and "releaseAll". The pointer is where
-// a test puts it.
+// An InputEventSink that writes down what it is asked to post, one line per event, with mouse events
+// by type number: "mouse 1 button 0 at 10,20 clicks 1 flags 0x20000", "key 126 down flags 0xa00000",
+// "flagsChanged 56 up flags 0x0", "scroll 3 -3 flags 0x0", "text é", "warp 10,20", "releaseAll".
+// The pointer is where a test puts it.
 class RecordingInputSink final : public InputEventSink {
 public:
     // What the sink saw, shared so that a test can keep reading it after handing the sink over.
