@@ -18,7 +18,7 @@ SessionHarness::SessionHarness()
 // Ends every session and lets the manual queue go only once nothing of theirs holds it any more.
 SessionHarness::~SessionHarness() {
     if (listener_) {
-        listener_->setNewConnectionHandler(nullptr);
+        listener_->setOnConnection(nullptr);
         listener_->cancel();
         listener_.reset();
     }
@@ -58,8 +58,8 @@ void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
     }
     listener_ = TlsListener::make(VelmService::tlsParameters(keys), std::nullopt);
     auto ready = std::make_shared<EventLog<TlsListener::State>>();
-    listener_->setStateHandler([ready](TlsListener::State state, const auto&) { ready->push(state); });
-    listener_->setNewConnectionHandler([this, context, sessions = sessions_](auto connection) {
+    listener_->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
+    listener_->setOnConnection([this, context, sessions = sessions_](auto connection) {
         auto session = HostSession::make(ControlChannel::accepted(std::move(connection)), context, queue);
         session->setOnAuthenticated([this](HostSession::Snapshot snapshot) { authenticated.push(snapshot); });
         session->setOnEnded([this](HostSession::Ended end) { ended.push(end); });

@@ -1,0 +1,432 @@
+#include "platform/x11/X11InputSink.h"
+
+#include "platform/log/Log.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11ErrorTrap.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace velm {
+namespace {
+
+const Log log("input");
+
+constexpr std::uint16_t capsLockKeyCode = 57;
+// Other buttons (the injector's 3 and up: back, forward, ...) start at X's button 8.
+constexpr unsigned int firstOtherButton = 8;
+constexpr unsigned int wheelUp = 4;
+constexpr unsigned int wheelDown = 5;
+constexpr unsigned int wheelLeft = 6;
+constexpr unsigned int wheelRight = 7;
+// Of a key's keysyms, the first two are the two levels of the first group; a spare key gets the
+// character on both, so shift does not change it.
+constexpr int typedLevels = 2;
+
+bool isDown(InputEventSink::MouseType type) {
+    using enum InputEventSink::MouseType;
+    return type == leftDown || type == rightDown || type == otherDown;
+}
+
+bool isUp(InputEventSink::MouseType type) {
+    using enum InputEventSink::MouseType;
+    return type == leftUp || type == rightUp || type == otherUp;
+}
+
+// XTest carries 16-bit coordinates; the server keeps the pointer on its screens anyway.
+int coordinate(double value) {
+    if (std::isnan(value)) {
+        return 0;
+    }
+    return static_cast<int>(std::lround(std::clamp(value, -32768.0, 32767.0)));
+}
+
+// The code points of UTF-8 text, up to the first ill-formed byte.
+std::vector<char32_t> codePoints(std::string_view text) {
+    std::vector<char32_t> points;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80    ? 1
+                                   : lead >= 0xF0 ? 4
+                                   : lead >= 0xE0 ? 3
+                                   : lead >= 0xC0 ? 2
+                                                  : 0;
+        if (length == 0 || at + length > text.size()) {
+            break;
+        }
+        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t index = 1; index < length; ++index) {
+            const auto next = static_cast<unsigned char>(text[at + index]);
+            if ((next & 0xC0) != 0x80) {
+                return points;
+            }
+            point = point << 6 | (next & 0x3F);
+        }
+        points.push_back(point);
+        at += length;
+    }
+    return points;
+}
+
+// The keysym that types a code point: Latin-1 keysyms are the code points themselves, every other
+// character has its Unicode keysym. Control characters type nothing, except a tab.
+std::optional<unsigned long> keysymForCodePoint(char32_t point) {
+    if (point == U'\t') {
+        return XK_Tab;
+    }
+    if (point < 0x20 || (point >= 0x7F && point < 0xA0) || point > 0x10FFFF) {
+        return std::nullopt;
+    }
+    if (point < 0x100) {
+        return point;
+    }
+    return 0x1000000UL + point;
+}
+
+} // namespace
+
+X11InputSink::X11InputSink() : connection_(X11Connection::open()) {
+    if (!connection_) {
+        return;
+    }
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XTestQueryExtension(connection_->display(), &event, &error, &major, &minor)) {
+        log.error("the x server has no xtest: input cannot be played back");
+        connection_.reset();
+        return;
+    }
+    keys_.emplace(connection_->display());
+    findXtestDevices();
+    findSpareKeycodes();
+}
+
+X11InputSink::~X11InputSink() {
+    if (isUsable()) {
+        emptySpareKeys();
+    }
+}
+
+bool X11InputSink::isUsable() const {
+    return connection_ && !connection_->isLost();
+}
+
+// The XTEST devices of the master pointer and keyboard that XTest's events go through: the pointer's
+// buttons bound what can be pressed, and both are asked what they hold when everything is let go.
+void X11InputSink::findXtestDevices() {
+    Display* display = connection_->display();
+    int major = 2;
+    int minor = 0;
+    int master = 0;
+    if (XIQueryVersion(display, &major, &minor) != Success || !XIGetClientPointer(display, None, &master)) {
+        log.error("the x server has no xinput 2: only three buttons can be pressed");
+        return;
+    }
+    int count = 0;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    int masterKeyboard = -1;
+    for (int index = 0; index < count; ++index) {
+        if (devices[index].deviceid == master) {
+            masterKeyboard = devices[index].attachment;
+        }
+    }
+    for (int index = 0; index < count; ++index) {
+        const XIDeviceInfo& device = devices[index];
+        if (!std::strstr(device.name, "XTEST")) {
+            continue;
+        }
+        if (device.use == XISlavePointer && device.attachment == master) {
+            xtestPointer_ = device.deviceid;
+            for (int kind = 0; kind < device.num_classes; ++kind) {
+                if (device.classes[kind]->type == XIButtonClass) {
+                    buttonCount_ =
+                        reinterpret_cast<const XIButtonClassInfo*>(device.classes[kind])->num_buttons;
+                }
+            }
+        } else if (device.use == XISlaveKeyboard && device.attachment == masterKeyboard) {
+            xtestKeyboard_ = device.deviceid;
+        }
+    }
+    XIFreeDeviceInfo(devices);
+}
+
+// Keys with no keysym at all and no modifier: no physical key of this keyboard types them.
+void X11InputSink::findSpareKeycodes() {
+    Display* display = connection_->display();
+    int lowest = 0;
+    int highest = 0;
+    XDisplayKeycodes(display, &lowest, &highest);
+    KeySym* map =
+        XGetKeyboardMapping(display, static_cast<KeyCode>(lowest), highest - lowest + 1, &keysymsPerKeycode_);
+    XModifierKeymap* modifiers = XGetModifierMapping(display);
+    if (!map || !modifiers) {
+        log.error("the keyboard map cannot be read: text cannot be typed");
+    } else {
+        const auto perKey = static_cast<std::size_t>(keysymsPerKeycode_);
+        const KeyCode* modifierKeys = modifiers->modifiermap;
+        const KeyCode* modifierEnd = modifierKeys + 8 * modifiers->max_keypermod;
+        std::vector<std::uint8_t> spare;
+        for (int keycode = lowest; keycode <= highest; ++keycode) {
+            const KeySym* syms = map + static_cast<std::size_t>(keycode - lowest) * perKey;
+            const bool empty = std::all_of(syms, syms + perKey, [](KeySym sym) { return sym == NoSymbol; });
+            if (empty && std::find(modifierKeys, modifierEnd, keycode) == modifierEnd) {
+                spare.push_back(static_cast<std::uint8_t>(keycode));
+            }
+        }
+        if (spare.empty()) {
+            log.error("the keyboard map has no spare key: text cannot be typed");
+        } else {
+            // An Xlib application misses the first change of the keyboard map after it read the map,
+            // and the changes that come before it handled that one. A change that changes nothing,
+            // made now, uses that up long before any character depends on it.
+            std::vector<KeySym> empty(perKey, NoSymbol);
+            XChangeKeyboardMapping(display, spare.back(), keysymsPerKeycode_, empty.data(), 1);
+            XFlush(display);
+        }
+        spareKeys_ = SpareKeycodes(std::move(spare));
+    }
+    if (map) {
+        XFree(map);
+    }
+    if (modifiers) {
+        XFreeModifiermap(modifiers);
+    }
+}
+
+std::optional<unsigned int> X11InputSink::xButton(std::uint8_t button) const {
+    switch (button) {
+    case 0:
+        return 1;
+    case 1:
+        return 3;
+    case 2:
+        return 2;
+    default:
+        break;
+    }
+    const unsigned int number = firstOtherButton + (button - 3u);
+    if (number > static_cast<unsigned int>(buttonCount_)) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+void X11InputSink::moveTo(Location location) {
+    Display* display = connection_->display();
+    XTestFakeMotionEvent(display, DefaultScreen(display), coordinate(location.x), coordinate(location.y),
+                         CurrentTime);
+}
+
+void X11InputSink::postMouse(const MouseEvent& event) {
+    const bool followsWarp = warpedTo_ == event.location;
+    warpedTo_.reset();
+    if (!isUsable()) {
+        return;
+    }
+    if (!isDown(event.type) && !isUp(event.type)) {
+        if (!followsWarp) {
+            moveTo(event.location);
+            XFlush(connection_->display());
+        }
+        return;
+    }
+    const auto button = xButton(event.button);
+    if (!button) {
+        log.debug("button %d dropped: the xtest pointer has %d", int(event.button), buttonCount_);
+        return;
+    }
+    // A click lands where the injector believes the pointer is, wherever the local mouse took it.
+    moveTo(event.location);
+    XTestFakeButtonEvent(connection_->display(), *button, isDown(event.type), CurrentTime);
+    XFlush(connection_->display());
+}
+
+void X11InputSink::postKey(const KeyEvent& event) {
+    warpedTo_.reset();
+    if (!isUsable()) {
+        return;
+    }
+    const auto keycode = keys_->keycode(event.keyCode);
+    if (!keycode) {
+        log.debug("key %d dropped: not on the keyboard map", int(event.keyCode));
+        return;
+    }
+    XTestFakeKeyEvent(connection_->display(), *keycode, event.down, CurrentTime);
+    XFlush(connection_->display());
+}
+
+void X11InputSink::postFlagsChanged(const KeyEvent& event) {
+    if (event.keyCode == capsLockKeyCode) {
+        warpedTo_.reset();
+        if (isUsable()) {
+            switchCapsLock(event.down);
+        }
+        return;
+    }
+    postKey(event);
+}
+
+// Caps lock is a lock, not a held key: its key toggles it, and only when it is not as wanted already
+// (the local keyboard may have toggled it meanwhile).
+void X11InputSink::switchCapsLock(bool on) {
+    Display* display = connection_->display();
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success) {
+        return;
+    }
+    const bool isOn = (state.locked_mods & LockMask) != 0;
+    const auto keycode = keys_->keycode(capsLockKeyCode);
+    if (isOn != on && keycode) {
+        pressAndRelease(*keycode);
+        XFlush(display);
+    }
+}
+
+void X11InputSink::postScroll(const ScrollEvent& event) {
+    warpedTo_.reset();
+    if (!isUsable()) {
+        return;
+    }
+    const int up = vertical_.add(event.vertical);
+    const int left = horizontal_.add(event.horizontal);
+    click(up > 0 ? wheelUp : wheelDown, std::abs(up));
+    if (buttonCount_ >= static_cast<int>(wheelRight)) {
+        click(left > 0 ? wheelLeft : wheelRight, std::abs(left));
+    }
+    XFlush(connection_->display());
+}
+
+void X11InputSink::click(unsigned int button, int times) {
+    for (int count = 0; count < times; ++count) {
+        XTestFakeButtonEvent(connection_->display(), button, True, CurrentTime);
+        XTestFakeButtonEvent(connection_->display(), button, False, CurrentTime);
+    }
+}
+
+void X11InputSink::postText(std::string_view character) {
+    warpedTo_.reset();
+    if (!isUsable()) {
+        return;
+    }
+    for (const char32_t point : codePoints(character)) {
+        if (const auto keysym = keysymForCodePoint(point)) {
+            typeKeysym(*keysym);
+        }
+    }
+    XFlush(connection_->display());
+}
+
+void X11InputSink::typeKeysym(unsigned long keysym) {
+    const auto choice = spareKeys_.keyFor(keysym);
+    if (!choice) {
+        return;
+    }
+    if (choice->changesMap) {
+        std::vector<KeySym> syms(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
+        std::fill_n(syms.begin(), std::min(typedLevels, keysymsPerKeycode_), keysym);
+        XChangeKeyboardMapping(connection_->display(), choice->keycode, keysymsPerKeycode_, syms.data(), 1);
+    }
+    pressAndRelease(choice->keycode);
+}
+
+void X11InputSink::pressAndRelease(std::uint8_t keycode) {
+    XTestFakeKeyEvent(connection_->display(), keycode, True, CurrentTime);
+    XTestFakeKeyEvent(connection_->display(), keycode, False, CurrentTime);
+}
+
+void X11InputSink::warp(Location location) {
+    warpedTo_.reset();
+    if (!isUsable()) {
+        return;
+    }
+    moveTo(location);
+    XFlush(connection_->display());
+    warpedTo_ = location;
+}
+
+std::optional<InputEventSink::Location> X11InputSink::cursorLocation() {
+    if (!isUsable()) {
+        return std::nullopt;
+    }
+    Window root = None;
+    Window child = None;
+    int rootX = 0;
+    int rootY = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(connection_->display(), connection_->root(), &root, &child, &rootX, &rootY, &windowX,
+                       &windowY, &mask)) {
+        return std::nullopt;
+    }
+    return Location{double(rootX), double(rootY)};
+}
+
+void X11InputSink::releaseAll() {
+    warpedTo_.reset();
+    if (!isUsable()) {
+        return;
+    }
+    releaseHeldBy(xtestPointer_);
+    releaseHeldBy(xtestKeyboard_);
+    emptySpareKeys();
+    XFlush(connection_->display());
+}
+
+// Asks the device itself (XInput 1 state), so that keys and buttons pressed by an earlier host that
+// ended without letting go are released too.
+void X11InputSink::releaseHeldBy(int device) {
+    if (device < 0) {
+        return;
+    }
+    Display* display = connection_->display();
+    X11ErrorTrap trap(display);
+    XDevice* opened = XOpenDevice(display, static_cast<XID>(device));
+    if (!opened) {
+        return;
+    }
+    if (XDeviceState* state = XQueryDeviceState(display, opened)) {
+        const XInputClass* item = state->data;
+        for (int index = 0; index < state->num_classes; ++index) {
+            if (item->c_class == KeyClass) {
+                const auto* keys = reinterpret_cast<const XKeyState*>(item);
+                for (int keycode = 8; keycode < 256; ++keycode) {
+                    if (keys->keys[keycode / 8] & (1 << (keycode % 8))) {
+                        XTestFakeKeyEvent(display, static_cast<unsigned int>(keycode), False, CurrentTime);
+                    }
+                }
+            } else if (item->c_class == ButtonClass) {
+                const auto* buttons = reinterpret_cast<const XButtonState*>(item);
+                for (int button = 1; button < 256; ++button) {
+                    if (buttons->buttons[button / 8] & (1 << (button % 8))) {
+                        XTestFakeButtonEvent(display, static_cast<unsigned int>(button), False, CurrentTime);
+                    }
+                }
+            }
+            item = reinterpret_cast<const XInputClass*>(reinterpret_cast<const char*>(item) + item->length);
+        }
+        XFreeDeviceState(state);
+    }
+    XCloseDevice(display, opened);
+}
+
+void X11InputSink::emptySpareKeys() {
+    std::vector<KeySym> empty(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
+    for (const std::uint8_t keycode : spareKeys_.lentKeys()) {
+        XChangeKeyboardMapping(connection_->display(), keycode, keysymsPerKeycode_, empty.data(), 1);
+    }
+    spareKeys_.reset();
+    XFlush(connection_->display());
+}
+
+} // namespace velm

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/x11/InputEventSink.h"
+#include "platform/x11/SpareKeycodes.h"
+#include "platform/x11/WheelAccumulator.h"
+#include "platform/x11/X11KeyTable.h"
+
+#include <memory>
+#include <optional>
+
+namespace velm {
+
+class X11Connection;
+
+// Injected input through the XTEST extension, on a connection of its own. Applications receive it as
+// the events of the server's XTEST devices, which is how the curtain tells it from the user's own
+// input. Coordinates are those of the root window.
+//
+// - Buttons: left 1, middle 2, right 3, any other from 8 up (never a wheel button), as far as the
+//   XTEST pointer has buttons; the rest is dropped. Moves and drags are plain motion: X has no drag
+//   event, and no click state either (applications count clicks themselves).
+// - Keys through X11KeyTable; command, option, control and shift hold the left-hand modifier keys,
+//   caps lock is switched on and off with its key, the function modifier has no key. Modifier flags on
+//   events are not needed: X reads them from the keys held. Held keys repeat by the server's own
+//   auto-repeat, as a real keyboard's do.
+// - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
+// - Text is typed on spare keys given the character's keysym (SpareKeycodes); releaseAll and the
+//   destructor empty them again.
+//
+// Without a desktop or XTEST every post does nothing and the pointer cannot be read. Not thread-safe:
+// one caller (queue) at a time.
+class X11InputSink final : public InputEventSink {
+public:
+    // X applications count a second click within this many seconds as a double click unless the
+    // user's desktop settings say otherwise (GTK's and Qt's default).
+    static constexpr double defaultDoubleClickInterval = 0.4;
+
+    X11InputSink();
+    ~X11InputSink() override;
+    X11InputSink(const X11InputSink&) = delete;
+    X11InputSink& operator=(const X11InputSink&) = delete;
+
+    void postMouse(const MouseEvent& event) override;
+    void postKey(const KeyEvent& event) override;
+    void postFlagsChanged(const KeyEvent& event) override;
+    void postScroll(const ScrollEvent& event) override;
+    void postText(std::string_view character) override;
+    void warp(Location location) override;
+    std::optional<Location> cursorLocation() override;
+    double doubleClickInterval() override { return defaultDoubleClickInterval; }
+    void releaseAll() override;
+
+private:
+    // The X button of a button number; nothing for one the XTEST pointer lacks.
+    std::optional<unsigned int> xButton(std::uint8_t button) const;
+    bool isUsable() const;
+    void findXtestDevices();
+    void findSpareKeycodes();
+    void moveTo(Location location);
+    void click(unsigned int button, int times);
+    void pressAndRelease(std::uint8_t keycode);
+    void typeKeysym(unsigned long keysym);
+    void switchCapsLock(bool on);
+    void releaseHeldBy(int device);
+    void emptySpareKeys();
+
+    std::unique_ptr<X11Connection> connection_;
+    std::optional<X11KeyTable> keys_;
+    SpareKeycodes spareKeys_;
+    int keysymsPerKeycode_ = 0;
+    int buttonCount_ = 3;
+    int xtestPointer_ = -1;
+    int xtestKeyboard_ = -1;
+    WheelAccumulator vertical_;
+    WheelAccumulator horizontal_;
+    // Where the last warp put the pointer, until the next post: the move event that follows a warp to
+    // the same place needs no motion of its own.
+    std::optional<Location> warpedTo_;
+};
+
+} // namespace velm

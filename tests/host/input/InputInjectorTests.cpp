@@ -1,0 +1,252 @@
+#include "Velm_Host/input/InputInjector.h"
+#include "Velm_Host/input/TapTargetSearch.h"
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/RecordingEventSink.h"
+
+#include <cmath>
+#include <cstdio>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace velm {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Records = std::vector<std::string>;
+
+class ScriptedTapTargets final : public TapTargetSearch {
+public:
+    std::optional<Point> find(Point point, double reach) override {
+        asked.emplace_back(point, reach);
+        return answer;
+    }
+
+    std::optional<Point> answer;
+    std::vector<std::pair<Point, double>> asked;
+};
+
+// A 1024 x 512 screen at (100, 50), so that fractions of a few points are exact in 32-bit floats.
+class InputInjectorTest : public ::testing::Test {
+protected:
+    static constexpr SessionDesktop::Area screen{100, 50, 1024, 512};
+
+    void SetUp() override {
+        record->doubleClickInterval = 0.5;
+        injector = InputInjector::make(std::make_unique<test::RecordingEventSink>(record), tapTargets);
+        injector->setOnPointerPosition([this](SessionDesktop::PointerFraction at) { reports.push_back(at); });
+        injector->start(queue);
+        injector->setScreen(screen);
+        reports.clear();
+    }
+
+    Records take() { return std::exchange(record->posted, {}); }
+    void moveTo(double x, double y) {
+        injector->handle(InputEvent::pointerMove(float((x - screen.x) / screen.width),
+                                                 float((y - screen.y) / screen.height)));
+    }
+    void click(PointerButton button) {
+        injector->handle(InputEvent::pointerDown(button));
+        injector->handle(InputEvent::pointerUp(button));
+    }
+
+    std::shared_ptr<test::RecordingEventSink::Record> record =
+        std::make_shared<test::RecordingEventSink::Record>();
+    std::shared_ptr<ScriptedTapTargets> tapTargets = std::make_shared<ScriptedTapTargets>();
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
+    std::shared_ptr<InputInjector> injector;
+    std::vector<SessionDesktop::PointerFraction> reports;
+};
+
+TEST_F(InputInjectorTest, MovesOntoTheScreenAndDragsWithTheLastButtonPressed) {
+    moveTo(356, 306);
+    injector->handle(InputEvent::pointerDown(PointerButton::left()));
+    injector->handle(InputEvent::pointerDown(PointerButton::right()));
+    moveTo(400, 306);
+    injector->handle(InputEvent::pointerUp(PointerButton::right()));
+    moveTo(420, 306);
+    injector->handle(InputEvent::pointerMove(1.5f, -0.25f));
+
+    EXPECT_THAT(take(), ElementsAre("warp 356,306", "mouse 5 button 0 at 356,306 clicks 0 flags 0x0",
+                                    "mouse 1 button 0 at 356,306 clicks 1 flags 0x0",
+                                    "mouse 3 button 1 at 356,306 clicks 1 flags 0x0", "warp 400,306",
+                                    "mouse 7 button 1 at 400,306 clicks 1 flags 0x0",
+                                    "mouse 4 button 1 at 400,306 clicks 1 flags 0x0", "warp 420,306",
+                                    "mouse 6 button 0 at 420,306 clicks 1 flags 0x0", "warp 1636,-78",
+                                    "mouse 6 button 0 at 1636,-78 clicks 1 flags 0x0"))
+        << "a move beyond the screen is not clamped: it may reach a neighbouring screen";
+}
+
+TEST_F(InputInjectorTest, CountsClicksOfOneButtonCloseInPlaceAndTime) {
+    moveTo(600, 300);
+    click(PointerButton::left());
+    moveTo(605, 300);
+    click(PointerButton::left());
+    injector->handle(InputEvent::pointerDown(PointerButton::left()));
+    injector->handle(InputEvent::pointerDown(PointerButton::left()));
+    injector->handle(InputEvent::pointerUp(PointerButton::left()));
+    injector->handle(InputEvent::pointerUp(PointerButton::left()));
+    moveTo(611, 300);
+    click(PointerButton::left());
+    click(PointerButton::right());
+    click(PointerButton::left());
+    queue->advance(std::chrono::milliseconds(600));
+    click(PointerButton::left());
+    click(PointerButton::other(9));
+
+    // Each button event as "type:click state".
+    Records clicks;
+    for (const std::string& line : take()) {
+        int type = 0;
+        int state = 0;
+        if (std::sscanf(line.c_str(), "mouse %d button %*u at %*g,%*g clicks %d", &type, &state) == 2 &&
+            type != 5) {
+            clicks.push_back(std::to_string(type) + ":" + std::to_string(state));
+        }
+    }
+    EXPECT_THAT(clicks, ElementsAre("1:1", "2:1", "1:2", "2:2", "1:3", "2:3", "1:1", "2:1", "3:1", "4:1",
+                                    "1:1", "2:1", "1:1", "2:1", "25:1", "26:1"))
+        << "5 points apart continue the run, 6 do not; a second press of a held button is no click; "
+           "another button or a pause ends the run";
+}
+
+TEST_F(InputInjectorTest, RoundsScrollingAndDropsNumbersNoWheelCouldTurn) {
+    injector->handle(InputEvent::scroll(2.5f, -2.5f));
+    const float infinity = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    injector->handle(InputEvent::scroll(0, 3e9f));
+    injector->handle(InputEvent::scroll(nan, 1));
+    injector->handle(InputEvent::pointerMove(nan, 0.5f));
+    injector->handle(InputEvent::pointerMove(0.5f, infinity));
+    injector->handle(InputEvent::pointerMove(3e38f, 0.5f));
+    injector->handle(InputEvent::tap(PointerButton::left(), nan));
+
+    EXPECT_THAT(take(), ElementsAre("scroll -3 3 flags 0x0"));
+    EXPECT_THAT(reports, IsEmpty()) << "a dropped tap is no tap";
+}
+
+TEST_F(InputInjectorTest, HoldsModifiersAsFlagsAndMarksArrowAndFunctionKeys) {
+    injector->handle(InputEvent::keyDown(225));
+    injector->handle(InputEvent::keyDown(225));
+    injector->handle(InputEvent::modifierDown(Modifier::function));
+    injector->handle(InputEvent::keyDown(82));
+    injector->handle(InputEvent::keyUp(82));
+    injector->handle(InputEvent::keyDown(58));
+    injector->handle(InputEvent::keyUp(229));
+    injector->handle(InputEvent::modifierUp(Modifier::function));
+    injector->handle(InputEvent::keyDown(4));
+    injector->handle(InputEvent::keyUp(5));
+    injector->handle(InputEvent::keyDown(255));
+
+    EXPECT_THAT(take(),
+                ElementsAre("flagsChanged 56 down flags 0x20000", "flagsChanged 63 down flags 0x820000",
+                            "key 126 down flags 0xa20000", "key 126 up flags 0xa20000",
+                            "key 122 down flags 0x820000", "flagsChanged 56 up flags 0x800000",
+                            "flagsChanged 63 up flags 0x0", "key 0 down flags 0x0", "key 11 up flags 0x0"))
+        << "right shift lets go of what left shift set; a key not held still goes up; usage 255 has no key";
+}
+
+TEST_F(InputInjectorTest, TypesTextByCharacterWithOneReturnForEveryLineEnd) {
+    injector->handle(InputEvent::modifierDown(Modifier::shift));
+    take();
+    injector->handle(InputEvent::textInput("a\nb\r\nc\re\u0301\U0001F600"));
+
+    EXPECT_THAT(take(), ElementsAre("text a", "key 36 down flags 0x20000", "key 36 up flags 0x20000",
+                                    "text b", "key 36 down flags 0x20000", "key 36 up flags 0x20000",
+                                    "text c", "key 36 down flags 0x20000", "key 36 up flags 0x20000",
+                                    "text e\u0301", "text \U0001F600"));
+}
+
+TEST_F(InputInjectorTest, MovesATapOntoTheControlFoundAndReportsWhereItWent) {
+    moveTo(356, 306);
+    take();
+    tapTargets->answer = Point{612, 306};
+    injector->handle(InputEvent::tap(PointerButton::left(), 22));
+
+    ASSERT_EQ(tapTargets->asked.size(), 1u);
+    EXPECT_EQ(tapTargets->asked[0].first, (Point{356, 306}));
+    EXPECT_EQ(tapTargets->asked[0].second, 22);
+    EXPECT_THAT(take(), ElementsAre("warp 612,306", "mouse 5 button 0 at 612,306 clicks 0 flags 0x0",
+                                    "mouse 1 button 0 at 612,306 clicks 1 flags 0x0",
+                                    "mouse 2 button 0 at 612,306 clicks 1 flags 0x0"));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_DOUBLE_EQ(reports[0].x, 0.5);
+    EXPECT_DOUBLE_EQ(reports[0].y, 0.5);
+
+    injector->handle(InputEvent::pointerDown(PointerButton::right()));
+    take();
+    injector->handle(InputEvent::tap(PointerButton::left(), 22));
+    EXPECT_THAT(take(), IsEmpty()) << "a tap while a button is held is ignored";
+    EXPECT_EQ(tapTargets->asked.size(), 1u);
+}
+
+TEST_F(InputInjectorTest, ReleasesButtonsLastFirstThenKeysThenModifiersAndStops) {
+    injector->handle(InputEvent::pointerDown(PointerButton::left()));
+    injector->handle(InputEvent::pointerDown(PointerButton::right()));
+    injector->handle(InputEvent::keyDown(4));
+    injector->handle(InputEvent::modifierDown(Modifier::shift));
+    injector->handle(InputEvent::modifierDown(Modifier::command));
+    take();
+    injector->releaseAll();
+    injector->handle(InputEvent::keyDown(4));
+    injector->setScreen(screen);
+    queue->advance(std::chrono::seconds(5));
+
+    EXPECT_THAT(take(), ElementsAre("mouse 4 button 1 at 612,306 clicks 1 flags 0x120000",
+                                    "mouse 2 button 0 at 612,306 clicks 1 flags 0x120000",
+                                    "key 0 up flags 0x120000", "flagsChanged 55 up flags 0x20000",
+                                    "flagsChanged 56 up flags 0x0", "releaseAll"));
+    EXPECT_THAT(reports, IsEmpty());
+}
+
+TEST_F(InputInjectorTest, ReportsThePointerOnlyWhenItMovedByItselfAndTheClientIsNotBusy) {
+    record->cursor = InputEventSink::Location{700, 300};
+    moveTo(356, 306);
+    queue->advance(std::chrono::milliseconds(200));
+    EXPECT_THAT(reports, IsEmpty()) << "within 0.3 s of the client's input";
+
+    queue->advance(std::chrono::milliseconds(200));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_DOUBLE_EQ(reports[0].x, 600.0 / 1024);
+    record->cursor = InputEventSink::Location{701, 301};
+    queue->advance(std::chrono::milliseconds(200));
+    EXPECT_EQ(reports.size(), 1u) << "less than 2 points is no move";
+
+    injector->handle(InputEvent::pointerDown(PointerButton::left()));
+    record->cursor = InputEventSink::Location{800, 300};
+    queue->advance(std::chrono::seconds(2));
+    EXPECT_EQ(reports.size(), 1u) << "never while the client drags";
+
+    injector->handle(InputEvent::pointerUp(PointerButton::left()));
+    queue->advance(std::chrono::seconds(6));
+    record->cursor = InputEventSink::Location{900, 300};
+    const std::size_t quiet = reports.size();
+    for (int tick = 0; tick < 5 && reports.size() == quiet; ++tick) {
+        queue->advance(std::chrono::milliseconds(200));
+    }
+    ASSERT_EQ(reports.size(), quiet + 1);
+    record->cursor = InputEventSink::Location{1000, 300};
+    queue->advance(std::chrono::milliseconds(800));
+    EXPECT_EQ(reports.size(), quiet + 1) << "a quiet session looks once a second";
+    queue->advance(std::chrono::milliseconds(200));
+    EXPECT_EQ(reports.size(), quiet + 2);
+}
+
+TEST_F(InputInjectorTest, TakesTheRealPointerWithEachScreenAndDropsInputWithoutOne) {
+    record->cursor = InputEventSink::Location{1124, 50};
+    injector->setScreen(SessionDesktop::Area{1124, 50, 800, 600});
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_DOUBLE_EQ(reports[0].x, 0);
+    EXPECT_DOUBLE_EQ(reports[0].y, 0);
+
+    injector->setScreen(std::nullopt);
+    injector->handle(InputEvent::pointerMove(0.5f, 0.5f));
+    record->cursor = InputEventSink::Location{1500, 400};
+    queue->advance(std::chrono::seconds(3));
+    EXPECT_THAT(take(), IsEmpty());
+    EXPECT_EQ(reports.size(), 1u);
+}
+
+} // namespace
+} // namespace velm

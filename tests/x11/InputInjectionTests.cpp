@@ -1,0 +1,177 @@
+#include "Velm_Host/input/InputInjector.h"
+#include "platform/dispatch/ManualQueue.h"
+#include "platform/x11/X11InputSink.h"
+#include "platform/x11/X11KeyTable.h"
+#include "tests/support/X11InputRecorder.h"
+#include "tests/support/X11TestDesktop.h"
+
+#include <X11/X.h>
+#include <X11/keysym.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+using Kind = test::X11InputRecorder::Kind;
+using Received = test::X11InputRecorder::Received;
+
+std::vector<unsigned int> pressed(const std::vector<Received>& events, Kind kind) {
+    std::vector<unsigned int> details;
+    for (const Received& event : events) {
+        if (event.kind == kind) {
+            details.push_back(kind == Kind::keyPress || kind == Kind::keyRelease
+                                  ? static_cast<unsigned int>(event.keysym)
+                                  : event.detail);
+        }
+    }
+    return details;
+}
+
+auto hasPressed(Kind kind, std::size_t count) {
+    return
+        [kind, count](const std::vector<Received>& events) { return pressed(events, kind).size() >= count; };
+}
+
+// The injector and its XTest sink against a real server, with a small application recording what
+// arrives. Two virtual monitors split the screen: 800 px on the left, 1120 on the right.
+class InputInjectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        recorder = test::X11InputRecorder::open(reason);
+        if (!recorder) {
+            GTEST_SKIP() << reason;
+        }
+        ASSERT_TRUE(
+            test::X11TestDesktop::run("xrandr --setmonitor velm-input-left 800/200x1080/270+0+0 none"));
+        ASSERT_TRUE(
+            test::X11TestDesktop::run("xrandr --setmonitor velm-input-right 1120/280x1080/270+800+0 none"));
+        auto sink = std::make_unique<X11InputSink>();
+        keys.emplace(recorder->display());
+        injector = InputInjector::make(std::move(sink), nullptr);
+        injector->setOnPointerPosition([this](SessionDesktop::PointerFraction at) { reports.push_back(at); });
+        injector->start(queue);
+        injector->setScreen(SessionDesktop::Area{800, 0, 1120, 1080});
+        // Applications handle what the sink's start changed (a running application would by now).
+        recorder->takeRest();
+    }
+
+    // Virtual monitors outlive their client, and a held key would outlive the test.
+    void TearDown() override {
+        if (injector) {
+            injector->releaseAll();
+            test::X11TestDesktop::run("xrandr --delmonitor velm-input-left");
+            test::X11TestDesktop::run("xrandr --delmonitor velm-input-right");
+        }
+    }
+
+    std::unique_ptr<test::X11InputRecorder> recorder;
+    std::optional<X11KeyTable> keys;
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
+    std::shared_ptr<InputInjector> injector;
+    std::vector<SessionDesktop::PointerFraction> reports;
+};
+
+TEST_F(InputInjectionTest, PointerLandsWhereMappedOnTheDescribedScreenAndDrags) {
+    EXPECT_EQ(reports.size(), 1u) << "the position goes to the client as soon as the screen is set";
+
+    injector->handle(InputEvent::pointerMove(0.25f, 0.75f));
+    injector->handle(InputEvent::pointerDown(PointerButton::left()));
+    injector->handle(InputEvent::pointerMove(0.5f, 0.5f));
+    injector->handle(InputEvent::pointerUp(PointerButton::left()));
+    const auto events = recorder->take(hasPressed(Kind::buttonRelease, 1));
+
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().rootX, 800 + 280);
+    EXPECT_EQ(events.front().rootY, 810);
+    const auto drag = std::find_if(events.begin(), events.end(), [](const Received& event) {
+        return event.kind == Kind::motion && event.rootX == 800 + 560;
+    });
+    ASSERT_NE(drag, events.end());
+    EXPECT_EQ(drag->rootY, 540);
+    EXPECT_NE(drag->state & Button1Mask, 0u) << "a move with the button held is a drag";
+}
+
+TEST_F(InputInjectionTest, MapsButtonsAndScrollsInWheelClicksOfFiftyPointsKeepingTheRest) {
+    for (const PointerButton button :
+         {PointerButton::left(), PointerButton::right(), PointerButton::middle(), PointerButton::other(3),
+          PointerButton::other(200), PointerButton::other(5)}) {
+        injector->handle(InputEvent::pointerDown(button));
+        injector->handle(InputEvent::pointerUp(button));
+    }
+    injector->handle(InputEvent::scroll(-100, 120));
+    injector->handle(InputEvent::scroll(0, 30));
+    injector->handle(InputEvent::scroll(0, -70));
+    injector->handle(InputEvent::scroll(60, 0));
+    EXPECT_THAT(pressed(recorder->take(hasPressed(Kind::buttonRelease, 12)), Kind::buttonPress),
+                ElementsAre(1, 3, 2, 8, 10, 4, 4, 7, 7, 4, 5, 6))
+        << "no button the XTEST pointer lacks; wheel up and left for positive distances, as the fingers go";
+    EXPECT_TRUE(recorder->takeRest().empty());
+}
+
+TEST_F(InputInjectionTest, EveryKeyTypesTheKeysymItStandsFor) {
+    X11InputSink sink;
+    // The keypad's digits are the keys' second level, under num lock as on a PC keyboard.
+    sink.postKey({71, true});
+    sink.postKey({71, false});
+    std::vector<unsigned int> expected;
+    for (std::uint16_t code = 0; code < 128; ++code) {
+        const bool modifierKey = code >= 55 && code <= 59;
+        if (!X11KeyTable::keysym(code) || !keys->keycode(code) || modifierKey || code == 71) {
+            continue;
+        }
+        expected.push_back(static_cast<unsigned int>(*X11KeyTable::keysym(code)));
+        sink.postKey({code, true});
+        sink.postKey({code, false});
+    }
+    sink.postKey({71, true});
+    sink.postKey({71, false});
+    auto typed = pressed(recorder->take(hasPressed(Kind::keyPress, expected.size() + 2)), Kind::keyPress);
+    ASSERT_EQ(typed.size(), expected.size() + 2);
+    EXPECT_GT(expected.size(), 95u) << "only F16 to F20 are missing from Xvfb's keyboard map";
+    EXPECT_EQ(std::vector<unsigned int>(typed.begin() + 1, typed.end() - 1), expected);
+}
+
+TEST_F(InputInjectionTest, TypesAccentsAndEmojiWhateverIsHeldAndEmptiesTheSpareKeysAfter) {
+    injector->handle(InputEvent::keyDown(225));
+    injector->handle(InputEvent::keyDown(4));
+    injector->handle(InputEvent::keyUp(4));
+    injector->handle(InputEvent::textInput("éüß\U0001F600ae\u0301\n"));
+    const auto events = recorder->take(hasPressed(Kind::keyPress, 10));
+    std::vector<Received> presses;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(presses),
+                 [](const Received& event) { return event.kind == Kind::keyPress; });
+    EXPECT_THAT(pressed(events, Kind::keyPress),
+                ElementsAre(XK_Shift_L, XK_A, 0xE9, 0xFC, 0xDF, 0x101F600, XK_a, XK_e, 0x1000301, XK_Return));
+
+    injector->releaseAll();
+    EXPECT_FALSE(recorder->holdsAnything());
+    ASSERT_EQ(presses.size(), 10u);
+    for (std::size_t index = 2; index < 9; ++index) {
+        EXPECT_THAT(recorder->keysymsOf(presses[index].detail), Each(0ul))
+            << "spare key " << presses[index].detail;
+    }
+}
+
+TEST_F(InputInjectionTest, AFreshSinkReleasesWhatAnEarlierHostLeftHeld) {
+    {
+        X11InputSink earlier;
+        earlier.postKey({0, true});
+        earlier.postMouse({InputEventSink::MouseType::rightDown, 1, {900, 100}});
+    }
+    recorder->take(hasPressed(Kind::buttonPress, 1));
+    ASSERT_TRUE(recorder->holdsAnything());
+    X11InputSink().releaseAll();
+    const auto events = recorder->take([](const std::vector<Received>& received) {
+        return hasPressed(Kind::buttonRelease, 1)(received) && hasPressed(Kind::keyRelease, 1)(received);
+    });
+    EXPECT_THAT(pressed(events, Kind::keyRelease), ElementsAre(XK_a));
+    EXPECT_THAT(pressed(events, Kind::buttonRelease), ElementsAre(3));
+    EXPECT_FALSE(recorder->holdsAnything());
+}
+
+} // namespace
+} // namespace velm
