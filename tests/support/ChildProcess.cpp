@@ -1,0 +1,110 @@
+#include "tests/support/ChildProcess.h"
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace velm::test {
+namespace {
+
+std::string nameOf(const std::string& entry) {
+    return entry.substr(0, entry.find('='));
+}
+
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& changes) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string current(*entry);
+        bool replaced = false;
+        for (const auto& change : changes) {
+            replaced = replaced || nameOf(change) == nameOf(current);
+        }
+        if (!replaced) {
+            merged.push_back(current);
+        }
+    }
+    merged.insert(merged.end(), changes.begin(), changes.end());
+    return merged;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& string : strings) {
+        result.push_back(string.data());
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+} // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments,
+                                                  const std::vector<std::string>& environment,
+                                                  Output output) {
+    if (arguments.empty()) {
+        return nullptr;
+    }
+    auto argv = arguments;
+    auto envp = mergedEnvironment(environment);
+    auto argPointers = pointers(argv);
+    auto envPointers = pointers(envp);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output == Output::discarded) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    }
+    pid_t pid = 0;
+    const int failure =
+        posix_spawnp(&pid, argv.front().c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failure != 0) {
+        return nullptr;
+    }
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+}
+
+ChildProcess::~ChildProcess() {
+    if (!isRunning()) {
+        return;
+    }
+    kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (isRunning() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (isRunning()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool ChildProcess::isRunning() {
+    if (!hasEnded_ && waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        hasEnded_ = true;
+    }
+    return !hasEnded_;
+}
+
+std::optional<std::string> outputOf(const std::string& command) {
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) {
+        return std::nullopt;
+    }
+    std::string output;
+    std::array<char, 256> buffer{};
+    while (const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
+        output.append(buffer.data(), count);
+    }
+    return pclose(pipe) == 0 ? std::optional(std::move(output)) : std::nullopt;
+}
+
+} // namespace velm::test
