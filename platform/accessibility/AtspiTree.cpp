@@ -338,7 +338,14 @@ std::optional<std::string> AtspiTree::role(const AccessibleElement& element) {
         return AtspiRoles::name(*atspiRole, false, false);
     }
     const States states(raw(element));
-    return AtspiRoles::name(*atspiRole, states.has(ATSPI_STATE_EDITABLE), states.has(ATSPI_STATE_MULTI_LINE));
+    bool isEditable = states.has(ATSPI_STATE_EDITABLE);
+    // Qt marks an editable combo box's line edit, not the box that holds the focus.
+    if (*atspiRole == ATSPI_ROLE_COMBO_BOX && !isEditable) {
+        for (const auto& child : childrenOf(raw(element), maxComboBoxChildren)) {
+            isEditable = isEditable || isSelectedTextSettable(child);
+        }
+    }
+    return AtspiRoles::name(*atspiRole, isEditable, states.has(ATSPI_STATE_MULTI_LINE));
 }
 
 std::optional<ScreenRect> AtspiTree::frame(const AccessibleElement& element) {

@@ -35,6 +35,7 @@ public:
     static constexpr int maxDepth = 32;
     static constexpr int maxSearchedElements = 400;
     static constexpr int maxChildren = 256;
+    static constexpr int maxComboBoxChildren = 4;
     static constexpr std::size_t maxRememberedProcesses = 256;
 
     // Connects to the accessibility bus and has libatspi deliver its messages through `context`, the

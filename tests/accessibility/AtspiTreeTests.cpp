@@ -104,6 +104,8 @@ TEST_F(AtspiTreeTest, ALineEditTakesTextWithItsFrameAndAButtonDoesNot) {
     EXPECT_TRUE(shows(true, toRect(Layout::field)));
     click(centre(Layout::button));
     EXPECT_TRUE(shows(false, std::nullopt));
+    click(centre(Layout::comboBox));
+    EXPECT_TRUE(shows(true, toRect(Layout::comboBox)));
 
     monitor->stop();
 }

@@ -1,9 +1,10 @@
-// A small Qt Widgets window for the accessibility tests: a button with empty space beside it and a
-// line edit, at fixed places. Run with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 it shows them on the
-// accessibility bus; it takes the keyboard focus itself, since no window manager gives it.
+// A small Qt Widgets window for the accessibility tests: a button with empty space beside it, a line
+// edit and an editable combo box, at fixed places. Run with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 it shows
+// them on the accessibility bus; it takes the keyboard focus itself, since no window manager gives it.
 #include "tests/programs/AccessibleWindowLayout.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRect>
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     button->setGeometry(inWindow(Layout::button));
     auto* field = new QLineEdit(&window);
     field->setGeometry(inWindow(Layout::field));
+    auto* comboBox = new QComboBox(&window);
+    comboBox->setEditable(true);
+    comboBox->addItems({"one", "two"});
+    comboBox->setGeometry(inWindow(Layout::comboBox));
     window.show();
     QTimer::singleShot(0, &window, [&window] { window.activateWindow(); });
     return QApplication::exec();
