@@ -1,5 +1,6 @@
 #include "Velm_Host/input/TapTargetFinder.h"
 #include "Velm_Host/input/TextFocusMonitor.h"
+#include "platform/accessibility/AccessibilityStatus.h"
 #include "platform/accessibility/AccessibleTree.h"
 #include "platform/accessibility/AtspiAccessibility.h"
 #include "tests/programs/AccessibleWindowLayout.h"
@@ -108,6 +109,14 @@ TEST_F(AtspiTreeTest, ALineEditTakesTextWithItsFrameAndAButtonDoesNot) {
     EXPECT_TRUE(shows(true, toRect(Layout::comboBox)));
 
     monitor->stop();
+}
+
+TEST_F(AtspiTreeTest, TheDesktopsAccessibilitySwitchIsTurnedOnOnce) {
+    if (!desktop->ownsBus()) {
+        GTEST_SKIP() << "the accessibility bus is not the test's own: its switch may be a real setting";
+    }
+    EXPECT_NE(AccessibilityStatus::turnOn(2s), AccessibilityWake::unavailable);
+    EXPECT_EQ(AccessibilityStatus::turnOn(2s), AccessibilityWake::alreadyOn);
 }
 
 } // namespace

@@ -78,7 +78,9 @@ std::unique_ptr<AccessibleDesktop> AccessibleDesktop::start(const std::string& p
     // program had the session bus start serves as well.
     std::unique_ptr<ChildProcess> bus;
     if (!hasBusOwner()) {
-        bus = ChildProcess::start({busLauncher, "--launch-immediately"}, {}, ChildProcess::Output::discarded);
+        // Its accessibility switch is a desktop setting: the tests' flips stay in its memory.
+        bus = ChildProcess::start({busLauncher, "--launch-immediately"}, {"GSETTINGS_BACKEND=memory"},
+                                  ChildProcess::Output::discarded);
     }
     if (!Blocking::waitUntil(hasBusOwner)) {
         reason = "the accessibility bus did not come up";
