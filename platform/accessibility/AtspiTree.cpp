@@ -102,6 +102,13 @@ std::vector<AccessibleElement> childrenOf(AtspiAccessible* element, int limit) {
     return children;
 }
 
+// Extents come from other processes: computed wide, so that no value can overflow.
+bool contains(const ScreenRect& rect, ScreenPoint point) {
+    const long long dx = static_cast<long long>(point.x) - rect.x;
+    const long long dy = static_cast<long long>(point.y) - rect.y;
+    return dx >= 0 && dy >= 0 && dx < rect.width && dy < rect.height;
+}
+
 // How far a window's extents lie from an X window's rectangle; the window an X window shows is the
 // one closest to it.
 long distance(const ScreenRect& a, const ScreenRect& b) {
@@ -212,8 +219,7 @@ std::optional<AccessibleElement> AtspiTree::windowAt(long pid, const ScreenRect&
         }
         for (auto& window : childrenOf(raw(application), maxWindowsPerApplication)) {
             const auto frame = extentsOf(raw(window));
-            if (!frame || !frame->contains(point.x, point.y) ||
-                !States(raw(window)).has(ATSPI_STATE_SHOWING)) {
+            if (!frame || !contains(*frame, point) || !States(raw(window)).has(ATSPI_STATE_SHOWING)) {
                 continue;
             }
             const long d = distance(*frame, xFrame);
