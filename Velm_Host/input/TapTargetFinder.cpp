@@ -26,10 +26,6 @@ const Log log("input");
 // Each tapped element is looked at with at most three of its ancestors for a control.
 constexpr int controlAncestorLevels = 3;
 
-Rect grown(const Rect& rect, double by) {
-    return rect.insetBy(-by, -by);
-}
-
 // The element itself or the nearest of its first ancestors that is a control.
 std::optional<AccessibleElement> controlAncestor(AccessibleTree& tree, AccessibleElement element) {
     for (int level = 0;; ++level) {
@@ -49,9 +45,25 @@ std::optional<AccessibleElement> controlAncestor(AccessibleTree& tree, Accessibl
 
 } // namespace
 
+// A control found around the tap, with its rectangle on the screen.
 struct TapTargetFinder::Candidate {
     AccessibleElement control;
     Rect rect;
+};
+
+// One search's lookups around the tap: what was looked at and the enabled controls found.
+struct TapTargetFinder::Probe {
+    AccessibleTree& tree;
+    const std::function<Clock::time_point()>& now;
+    Rect bounds;
+    std::vector<AccessibleElement> lookedUp;
+    std::vector<Candidate> candidates;
+
+    // Hit-tests the probe points in order, until the time for new lookups is up.
+    void around(Point point, double reach, Clock::time_point probeStart);
+    void consider(const std::optional<AccessibleElement>& control);
+    const Candidate* candidateAt(Point point, double margin = 0) const;
+    void logChoice(Point point, Point target, double reach, double elapsedMs) const;
 };
 
 TapTargetFinder::TapTargetFinder(std::shared_ptr<Accessibility> accessibility,
@@ -85,11 +97,9 @@ std::optional<Point> TapTargetFinder::search(AccessibleTree& tree,
                                              double radius) {
     const auto start = now();
     auto hit = tree.elementAt(toScreen(point));
-    if (!hit) {
-        return std::nullopt;
-    }
+    // Looking at what was hit already counts against the time for new lookups.
     const auto probeStart = now();
-    if (controlAncestor(tree, *hit)) {
+    if (!hit || controlAncestor(tree, *hit)) {
         return std::nullopt;
     }
     const auto kind = TapTargeting::kind(tree.role(*hit));
@@ -98,54 +108,64 @@ std::optional<Point> TapTargetFinder::search(AccessibleTree& tree,
     if (!reach || !screen) {
         return std::nullopt;
     }
-    const Rect bounds = toRect(*screen);
+    Probe probe{tree, now, toRect(*screen), {*hit}, {}};
+    probe.around(point, *reach, probeStart);
 
-    std::vector<AccessibleElement> lookedUp{*hit};
-    std::vector<Candidate> candidates;
-    for (const Point probe : TapTargeting::probePoints(point, *reach)) {
-        if (!contains(bounds, probe) ||
-            std::any_of(candidates.begin(), candidates.end(),
-                        [&](const Candidate& candidate) { return contains(candidate.rect, probe); })) {
+    std::vector<Rect> rects;
+    for (const auto& candidate : probe.candidates) {
+        rects.push_back(candidate.rect);
+    }
+    const auto target = TapTargeting::bestTarget(kind, rects, point, radius);
+    if (target) {
+        const double elapsedMs = std::chrono::duration<double, std::milli>(now() - start).count();
+        probe.logChoice(point, *target, *reach, elapsedMs);
+    }
+    return target;
+}
+
+void TapTargetFinder::Probe::around(Point point, double reach, Clock::time_point probeStart) {
+    for (const Point at : TapTargeting::probePoints(point, reach)) {
+        if (!contains(bounds, at) || candidateAt(at)) {
             continue;
         }
         if (now() - probeStart > probeBudget) {
             break;
         }
-        auto element = tree.elementAt(toScreen(probe));
+        auto element = tree.elementAt(toScreen(at));
         if (!element || std::find(lookedUp.begin(), lookedUp.end(), *element) != lookedUp.end()) {
             continue;
         }
         lookedUp.push_back(*element);
-        auto control = controlAncestor(tree, *element);
-        if (!control || std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& candidate) {
-                return candidate.control == *control;
-            })) {
-            continue;
-        }
-        const auto frame = tree.frame(*control);
-        if (frame && tree.isEnabled(*control)) {
-            candidates.push_back({*control, intersection(toRect(*frame), bounds)});
-        }
+        consider(controlAncestor(tree, *element));
     }
+}
 
-    std::vector<Rect> rects;
-    for (const auto& candidate : candidates) {
-        rects.push_back(candidate.rect);
+void TapTargetFinder::Probe::consider(const std::optional<AccessibleElement>& control) {
+    if (!control || std::any_of(candidates.begin(), candidates.end(),
+                                [&](const Candidate& candidate) { return candidate.control == *control; })) {
+        return;
     }
-    const auto target = TapTargeting::bestTarget(kind, rects, point, radius);
-    if (target) {
-        const auto chosen =
-            std::find_if(candidates.begin(), candidates.end(), [&](const Candidate& candidate) {
-                return contains(grown(candidate.rect, 0.5), *target);
-            });
-        const auto role = chosen == candidates.end() ? std::nullopt : tree.role(chosen->control);
-        const Rect rect = chosen == candidates.end() ? Rect{} : chosen->rect;
-        const double elapsedMs = std::chrono::duration<double, std::milli>(now() - start).count();
-        log.debug("tap given to %s %ldx%ld, %.1f pt away, reach %.0f, %zu lookups, %.1f ms",
-                  role.value_or("?").c_str(), std::lround(rect.width()), std::lround(rect.height()),
-                  distance(point, *target), *reach, lookedUp.size(), elapsedMs);
+    const auto frame = tree.frame(*control);
+    if (frame && tree.isEnabled(*control)) {
+        candidates.push_back({*control, intersection(toRect(*frame), bounds)});
     }
-    return target;
+}
+
+const TapTargetFinder::Candidate* TapTargetFinder::Probe::candidateAt(Point point, double margin) const {
+    const auto found = std::find_if(candidates.begin(), candidates.end(), [&](const Candidate& candidate) {
+        return contains(candidate.rect.insetBy(-margin, -margin), point);
+    });
+    return found == candidates.end() ? nullptr : &*found;
+}
+
+void TapTargetFinder::Probe::logChoice(Point point, Point target, double reach, double elapsedMs) const {
+    // The control the tap went to is the first whose rectangle (a hair larger) holds the target.
+    const Candidate* chosen = candidateAt(target, 0.5);
+    const auto role = chosen ? tree.role(chosen->control) : std::nullopt;
+    const Rect rect = chosen ? chosen->rect : Rect{};
+    log.debug("tap given to %s %ldx%ld, %.1f pt away, reach %.0f, %zu lookups, %.1f ms",
+              role.value_or("?").c_str(), std::lround(rect.width()), std::lround(rect.height()),
+              distance(point, target), reach, lookedUp.size(), elapsedMs);
 }
 
 } // namespace velm

@@ -35,6 +35,7 @@ public:
 
 private:
     struct Candidate;
+    struct Probe;
 
     static std::optional<Point> search(AccessibleTree& tree, const std::function<Clock::time_point()>& now,
                                        Point point, double radius);
