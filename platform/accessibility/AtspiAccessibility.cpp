@@ -63,13 +63,15 @@ void AtspiAccessibility::visit(Visit visit) {
 int AtspiAccessibility::runCall(void* data) {
     auto* call = static_cast<Call*>(data);
     call->owner->pending_.fetch_sub(1);
+    AtspiTree& tree = *call->owner->tree_;
     try {
-        call->visit(*call->owner->tree_);
+        call->visit(tree);
     } catch (const std::exception& error) {
         log.error("accessibility visit failed: %s", error.what());
     } catch (...) {
         log.error("accessibility visit failed");
     }
+    tree.endVisit();
     return G_SOURCE_REMOVE;
 }
 

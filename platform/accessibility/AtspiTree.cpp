@@ -179,11 +179,18 @@ std::optional<AccessibleElement> AtspiTree::elementAt(ScreenPoint point) {
     if (!isAvailable_ || !windows_) {
         return std::nullopt;
     }
-    const auto window = windows_->at(point);
-    if (!window) {
+    const auto topLevel = windows_->at(point);
+    if (!topLevel) {
         return std::nullopt;
     }
-    auto current = windowAt(window->pid, window->frame, point);
+    auto seen = visitWindows_.find(*topLevel);
+    if (seen == visitWindows_.end()) {
+        const auto window = windows_->owned(*topLevel);
+        seen = visitWindows_
+                   .emplace(*topLevel, window ? windowAt(window->pid, window->frame, point) : std::nullopt)
+                   .first;
+    }
+    auto current = seen->second;
     for (int depth = 0; current && depth < maxDepth; ++depth) {
         AtspiComponent* component = atspi_accessible_get_component_iface(raw(*current));
         if (!component) {
@@ -402,6 +409,10 @@ std::optional<ScreenRect> AtspiTree::screenAt(ScreenPoint point) {
         return std::nullopt;
     }
     return windows_->screenAt(point);
+}
+
+void AtspiTree::endVisit() {
+    visitWindows_.clear();
 }
 
 AccessibilityWake AtspiTree::wakeAccessibility() {

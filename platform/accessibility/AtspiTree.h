@@ -56,6 +56,9 @@ public:
     std::optional<ScreenRect> screenAt(ScreenPoint point) override;
     AccessibilityWake wakeAccessibility() override;
 
+    // Forgets what the visit that just ended learnt: the desktop may change before the next.
+    void endVisit();
+
 private:
     AtspiTree();
 
@@ -79,6 +82,9 @@ private:
     std::optional<unsigned long> searchedWindow_;
     // Applications' processes by their unique bus names, which the bus never hands out twice.
     std::map<std::string, long> processes_;
+    // Within one visit, the accessible window of each X top-level window met: a tap's probes mostly
+    // land in the window of the tap.
+    std::map<unsigned long, std::optional<AccessibleElement>> visitWindows_;
 };
 
 } // namespace velm

@@ -54,7 +54,7 @@ std::optional<ScreenRect> frameOf(Display* display, ::Window window) {
 
 } // namespace
 
-std::optional<TopLevelWindows::Window> TopLevelWindows::at(ScreenPoint point) {
+std::optional<unsigned long> TopLevelWindows::at(ScreenPoint point) {
     Display* display = connection_.display();
     X11ErrorTrap trap(display);
     int x = 0;
@@ -65,7 +65,7 @@ std::optional<TopLevelWindows::Window> TopLevelWindows::at(ScreenPoint point) {
         child == None) {
         return std::nullopt;
     }
-    return owned(child);
+    return child;
 }
 
 std::optional<TopLevelWindows::Window> TopLevelWindows::focused() {

@@ -27,15 +27,16 @@ public:
 
     explicit TopLevelWindows(X11Connection& connection) : connection_(connection) {}
 
-    // The topmost window under a point that names its owner.
-    std::optional<Window> at(ScreenPoint point);
+    // The topmost top-level window under a point.
+    std::optional<unsigned long> at(ScreenPoint point);
+    // A top-level window, when it names its owner.
+    std::optional<Window> owned(unsigned long topLevel);
     // The window holding the keyboard focus, when it names its owner.
     std::optional<Window> focused();
     // The RandR monitor a point lies on, else the whole root window.
     ScreenRect screenAt(ScreenPoint point);
 
 private:
-    std::optional<Window> owned(unsigned long topLevel);
     std::optional<long> ownerPid(unsigned long window);
 
     X11Connection& connection_;
