@@ -1,68 +1,140 @@
 #include "tests/support/ChildProcess.h"
 
-#include "tests/support/Blocking.h"
-
+#include <array>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
 
 namespace velm::test {
+namespace {
 
-std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments) {
-    int toChild[2] = {-1, -1};
-    int fromChild[2] = {-1, -1};
-    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+std::string nameOf(const std::string& entry) {
+    return entry.substr(0, entry.find('='));
+}
+
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& changes) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string current(*entry);
+        bool replaced = false;
+        for (const auto& change : changes) {
+            replaced = replaced || nameOf(change) == nameOf(current);
+        }
+        if (!replaced) {
+            merged.push_back(current);
+        }
+    }
+    merged.insert(merged.end(), changes.begin(), changes.end());
+    return merged;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& string : strings) {
+        result.push_back(string.data());
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+void closeBoth(const int (&ends)[2]) {
+    for (const int end : ends) {
+        if (end >= 0) {
+            close(end);
+        }
+    }
+}
+
+} // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments,
+                                                  const std::vector<std::string>& environment,
+                                                  Output output) {
+    if (arguments.empty()) {
         return nullptr;
     }
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
+    int toChild[2] = {-1, -1};
+    int fromChild[2] = {-1, -1};
+    if (output == Output::piped && (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)) {
+        closeBoth(toChild);
+        closeBoth(fromChild);
+        return nullptr;
     }
-    argv.push_back(nullptr);
+    auto argv = arguments;
+    auto envp = mergedEnvironment(environment);
+    auto argPointers = pointers(argv);
+    auto envPointers = pointers(envp);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-    pid_t pid = -1;
-    const int result = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    if (output == Output::discarded) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    } else if (output == Output::piped) {
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    }
+    pid_t pid = 0;
+    const int failure =
+        posix_spawnp(&pid, argv.front().c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
-    close(toChild[0]);
-    close(fromChild[1]);
-    if (result != 0) {
-        close(toChild[1]);
-        close(fromChild[0]);
+    if (output == Output::piped) {
+        close(toChild[0]);
+        close(fromChild[1]);
+    }
+    if (failure != 0) {
+        if (output == Output::piped) {
+            close(toChild[1]);
+            close(fromChild[0]);
+        }
         return nullptr;
     }
     return std::unique_ptr<ChildProcess>(new ChildProcess(pid, toChild[1], fromChild[0]));
 }
 
 ChildProcess::~ChildProcess() {
-    close(input_);
-    close(output_);
-    kill(pid_, SIGTERM);
-    int status = 0;
-    if (!Blocking::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
-                             std::chrono::seconds(1))) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
+    for (const int end : {input_, output_}) {
+        if (end >= 0) {
+            close(end);
+        }
     }
+    if (!isRunning()) {
+        return;
+    }
+    kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (isRunning() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (isRunning()) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool ChildProcess::isRunning() {
+    if (!hasEnded_ && waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        hasEnded_ = true;
+    }
+    return !hasEnded_;
 }
 
 bool ChildProcess::writeLine(const std::string& line) {
     // Short lines go into a pipe whole.
     const std::string data = line + "\n";
-    return write(input_, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+    return input_ >= 0 && write(input_, data.data(), data.size()) == static_cast<ssize_t>(data.size());
 }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds wait) {
     const auto end = std::chrono::steady_clock::now() + wait;
     std::string line;
-    while (true) {
+    while (output_ >= 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         pollfd descriptor{output_, POLLIN, 0};
@@ -76,6 +148,20 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds wait
         }
         line += next;
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> outputOf(const std::string& command) {
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) {
+        return std::nullopt;
+    }
+    std::string output;
+    std::array<char, 256> buffer{};
+    while (const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
+        output.append(buffer.data(), count);
+    }
+    return pclose(pipe) == 0 ? std::optional(std::move(output)) : std::nullopt;
 }
 
 } // namespace velm::test

@@ -9,19 +9,32 @@
 
 namespace velm::test {
 
-// A helper program a test runs (a bus daemon, a fake server), talked to over its standard input and
-// output, and ended by its process id when the object goes: SIGTERM, then SIGKILL after a second.
+// A program a test runs beside itself (a bus, a fake server, a small window), ended by its process id
+// when the test lets go of it: asked to end, and killed when it has not within two seconds.
 class ChildProcess {
 public:
-    // Runs `arguments[0]` (a full path); nothing when it cannot be started.
-    static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments);
+    enum class Output {
+        shown,     // where the test's own output goes
+        discarded, // for a program whose own children may outlive it and would keep the test's output open
+        piped,     // talked to line by line over its standard input and output
+    };
 
+    // Runs `arguments` (the program first, looked up on PATH) with the test's environment and the
+    // `environment` entries ("NAME=value") replacing or adding to it. Nothing when it cannot start.
+    static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments,
+                                               const std::vector<std::string>& environment = {},
+                                               Output output = Output::shown);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
+    // False once it has ended by itself.
+    bool isRunning();
+
+    // For a piped program: a line to its input, and the next line it printed (nothing when none came
+    // within `wait`).
     bool writeLine(const std::string& line);
-    // The next line it printed, or nothing when none came within `wait`.
     std::optional<std::string> readLine(std::chrono::milliseconds wait = std::chrono::seconds(10));
 
 private:
@@ -30,6 +43,10 @@ private:
     const pid_t pid_;
     const int input_;
     const int output_;
+    bool hasEnded_ = false;
 };
+
+// Runs a command with the test's environment and gives what it printed, or nothing when it failed.
+std::optional<std::string> outputOf(const std::string& command);
 
 } // namespace velm::test

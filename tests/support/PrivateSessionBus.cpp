@@ -11,7 +11,8 @@ std::unique_ptr<PrivateSessionBus> PrivateSessionBus::start() {
                     "<allow receive_sender=\"*\"/>"
                     "<allow own=\"*\"/></policy></busconfig>");
     bus->daemon_ = ChildProcess::start({"/usr/bin/dbus-daemon", "--config-file=" + config.string(),
-                                        "--nofork", "--nopidfile", "--print-address"});
+                                        "--nofork", "--nopidfile", "--print-address"},
+                                       {}, ChildProcess::Output::piped);
     // It prints its address once it listens.
     const auto address = bus->daemon_ ? bus->daemon_->readLine() : std::nullopt;
     if (!address || address->empty()) {

@@ -28,7 +28,8 @@ protected:
     std::unique_ptr<test::ChildProcess> startServer(const char* actions = "--actions") {
         auto server = test::ChildProcess::start({"/usr/bin/python3",
                                                  VELM_TEST_SUPPORT_DIR "/fake_notification_server.py",
-                                                 bus->address(), actions});
+                                                 bus->address(), actions},
+                                                {}, test::ChildProcess::Output::piped);
         const bool started = server && server->readLine() == "ready";
         EXPECT_TRUE(started) << "the fake notification server did not start";
         return started ? std::move(server) : nullptr;

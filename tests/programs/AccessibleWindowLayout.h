@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/x11/ScreenRect.h"
+
+namespace velm::test::AccessibleWindowLayout {
+
+// Where the accessibility tests' window and its widgets lie on the sandbox's screen. Without a window
+// manager nothing moves them.
+inline constexpr ScreenRect window{100, 100, 400, 300};
+// Empty space lies to the left of the button.
+inline constexpr ScreenRect button{window.x + 60, window.y + 40, 40, 24};
+inline constexpr ScreenRect field{window.x + 140, window.y + 40, 200, 28};
+// Editable: it takes typing as well as choices.
+inline constexpr ScreenRect comboBox{window.x + 140, window.y + 100, 200, 28};
+
+} // namespace velm::test::AccessibleWindowLayout
