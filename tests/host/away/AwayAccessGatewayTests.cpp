@@ -35,6 +35,9 @@ protected:
         return true;
     }
 
+    // The door client knocks at the real time.
+    void SetUp() override { clock = test::queueClock(queue, Date::now()); }
+
     std::unique_ptr<FakeGateway> gateway;
     const AwayDevice pad = device("pad-0001-aaaa");
 };
@@ -81,9 +84,10 @@ TEST_F(AwayAccessGatewayTest, APairedDeviceReachesTheHostFromAwayAndLeavesNothin
     queue->runUntilIdle();
     EXPECT_TRUE(forwards("TCP", admitted->controlPort));
     queue->advance(30s);
-    ASSERT_TRUE(test::pumpUntil(
-        *queue, [&] { return !forwards("TCP", admitted->controlPort) && !forwards("UDP", 41000); }));
-    EXPECT_TRUE(forwardsDoorsOf(pad));
+    // The doors stay, those of a window that began meanwhile too.
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] {
+        return !forwards("TCP", admitted->controlPort) && !forwards("UDP", 41000) && forwardsDoorsOf(pad);
+    }));
 
     access->setEnabled(false, {pad});
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return statuses.back() == AwayStatus::off(); }));
