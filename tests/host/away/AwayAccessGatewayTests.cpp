@@ -43,9 +43,7 @@ protected:
 };
 
 TEST_F(AwayAccessGatewayTest, APairedDeviceReachesTheHostFromAwayAndLeavesNothingBehind) {
-    if (!test::insidePrivateNetwork()) {
-        return;
-    }
+    VELM_ONLY_IN_PRIVATE_NETWORK();
     gateway = std::make_unique<FakeGateway>(true);
     makeAccess(RouterNetwork::make());
     access->setEnabled(true, {pad});
@@ -95,9 +93,7 @@ TEST_F(AwayAccessGatewayTest, APairedDeviceReachesTheHostFromAwayAndLeavesNothin
 }
 
 TEST_F(AwayAccessGatewayTest, AfterACrashTheNextStartRemovesTheMappingsLeftOnTheRouter) {
-    if (!test::insidePrivateNetwork()) {
-        return;
-    }
+    VELM_ONLY_IN_PRIVATE_NETWORK();
     test::TemporaryFolder folder;
     gateway = std::make_unique<FakeGateway>(true);
     settings = std::make_shared<DefaultsStore>(folder.path());

@@ -10,12 +10,11 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/Pump.h"
 #include "tests/support/QueueClock.h"
+#include "tests/transport/away/door/DoorNetwork.h"
 #include "transport/away/door/Door.h"
 #include "transport/away/door/DoorClient.h"
 #include "transport/channel/ControlChannel.h"
 
-#include <asio/io_context.hpp>
-#include <asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -33,32 +32,6 @@ inline void PrintTo(const AwayStatus& status, std::ostream* out) {
 } // namespace velm
 
 namespace velm::test {
-
-// A device's UDP socket on 127.0.0.1, knocking on door ports.
-class KnockingPeer {
-public:
-    KnockingPeer() : socket_(io_, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0)) {}
-
-    void send(std::uint16_t port, ByteView datagram) {
-        socket_.send_to(asio::buffer(datagram.data(), datagram.size()),
-                        asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), port));
-    }
-
-    // A datagram already here, without waiting.
-    std::optional<Bytes> pending() {
-        if (socket_.available() == 0) {
-            return std::nullopt;
-        }
-        Bytes buffer(2048);
-        asio::ip::udp::endpoint sender;
-        buffer.resize(socket_.receive_from(asio::buffer(buffer), sender));
-        return buffer;
-    }
-
-private:
-    asio::io_context io_;
-    asio::ip::udp::socket socket_;
-};
 
 class AwayHarness : public ::testing::Test {
 protected:
@@ -118,8 +91,8 @@ protected:
     std::uint16_t doorOf(const AwayDevice& of) const { return Door::doorPort(of.key, Door::epoch(clock())); }
 
     // Sends the datagram from the peer and waits for the reply to it.
-    std::optional<Bytes> exchange(KnockingPeer& peer, std::uint16_t port, ByteView datagram) {
-        peer.send(port, datagram);
+    std::optional<Bytes> exchange(LoopbackPeer& peer, std::uint16_t port, ByteView datagram) {
+        peer.sendTo(port, datagram);
         std::optional<Bytes> reply;
         pumpUntil(*queue, [&] { return (reply = peer.pending()).has_value(); });
         return reply;
