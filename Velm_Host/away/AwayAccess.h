@@ -37,11 +37,11 @@ namespace velm {
 //
 // Upkeep runs in passes: one when switched on, then one 30 s after each pass ends, plus one asked
 // for by each setEnabled while on and by each door that starts listening (asked for during a pass,
-// exactly one more follows it). Every switch on or off starts a new generation; a pass, a tick or
-// a stop of an older generation changes nothing after its next wait, so switching off and on
-// quickly never leaves an old ticker running or lets an old stop close the new state. Mappings are
-// remembered in the settings until removed, and what an earlier run left is removed before the
-// first pass.
+// exactly one more follows it). Every switch on or off, and every stop, starts a new generation: a
+// pass or tick of an older one goes no further than its next wait, and an older stop removes what
+// it closed but reports nothing, so switching off and on quickly never leaves an old ticker running
+// or lets an old stop close or report over the new state. Mappings are remembered in the settings
+// until removed, and what an earlier run left on the router is removed before the first pass.
 //
 // Every operation may be called from any thread; the work runs on the service's queue
 // ("velm.host.away"), and the handlers and completions are called there: the host model hops to

@@ -62,8 +62,6 @@ public:
     // Closes every door, then removes the mappings they held.
     void closeAll(std::function<void()> done) { closeUnwanted({}, std::move(done)); }
 
-    const std::map<std::uint16_t, Entry>& doors() const { return doors_; }
-
 private:
     AwayDoors(std::shared_ptr<Queue> queue, std::shared_ptr<AwayRouter> router);
 
