@@ -31,6 +31,10 @@ AwayAccess::AwayAccess(std::string hostID, std::shared_ptr<DefaultsStore> settin
           AwaySessions::make(queue_, router_, {std::move(hostID), options.now, std::move(options.listener)})),
       sessionsRenewed_(now_()) {}
 
+AwayAccess::~AwayAccess() {
+    tick_.cancel();
+}
+
 template <class Step> void AwayAccess::onQueue(Step step) {
     queue_->post(whileAlive(shared_from_this(), std::move(step)));
 }

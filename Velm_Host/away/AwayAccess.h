@@ -85,6 +85,7 @@ public:
         return make(std::move(hostID), std::move(settings), Options{});
     }
 
+    ~AwayAccess();
     AwayAccess(const AwayAccess&) = delete;
     AwayAccess& operator=(const AwayAccess&) = delete;
 
