@@ -59,13 +59,14 @@ AwayMappingLedger::AwayMappingLedger(std::shared_ptr<DefaultsStore> settings)
     }
 }
 
-void AwayMappingLedger::add(Mapping mapping) {
+bool AwayMappingLedger::add(Mapping mapping) {
     const auto same = std::find_if(mappings_.begin(), mappings_.end(), [&](const Mapping& kept) {
         return kept.transport == mapping.transport && kept.port == mapping.port;
     });
-    if (same != mappings_.end()) {
+    const bool isNew = same == mappings_.end();
+    if (!isNew) {
         if (*same == mapping) {
-            return;
+            return false;
         }
         mappings_.erase(same);
     }
@@ -74,6 +75,7 @@ void AwayMappingLedger::add(Mapping mapping) {
     }
     mappings_.push_back(std::move(mapping));
     save();
+    return isNew;
 }
 
 void AwayMappingLedger::remove(PortMapper::Transport transport, std::uint16_t port) {

@@ -45,8 +45,9 @@ public:
 
     const std::vector<Mapping>& mappings() const { return mappings_; }
 
-    // Remembers a mapping, in place of one with the same transport and port.
-    void add(Mapping mapping);
+    // Remembers a mapping, in place of one with the same transport and port; true when there was
+    // none.
+    bool add(Mapping mapping);
     void remove(PortMapper::Transport transport, std::uint16_t port);
 
     // How a mapping names the router it was made on.

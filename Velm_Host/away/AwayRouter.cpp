@@ -22,31 +22,40 @@ void AwayRouter::externalAddress(std::function<void(Result<std::string>)> done) 
     mapper_->externalAddress(std::move(done));
 }
 
+// Each mapping is written to the ledger before the router is asked for it: written afterwards, a
+// crash between the router's answer and the record would leave it on the router unknown. A request
+// that fails takes its record back, unless an earlier mapping of that port made it.
 void AwayRouter::map(Transport transport, std::uint16_t port, Lease lease,
                      std::function<void(Result<std::uint16_t>)> done) {
-    mapper_->map(
-        transport, port, lease,
-        whileAlive(shared_from_this(), [transport, done](AwayRouter& self, Result<std::uint16_t> result) {
-            if (!result.ok()) {
+    withGateway(done, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
+        const bool added = self.ledger_.add(mappingOn(gateway, transport, port));
+        self.mapper_->map(
+            transport, port, lease,
+            whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::uint16_t> result) {
+                if (added && (!result.ok() || result.value() != port)) {
+                    owner.ledger_.remove(transport, port);
+                }
+                if (result.ok() && result.value() != port) {
+                    owner.ledger_.add(mappingOn(gateway, transport, result.value()));
+                }
                 done(std::move(result));
-                return;
-            }
-            const std::uint16_t external = result.value();
-            self.remember(transport, external, [done, external] { done(external); });
-        }));
+            }));
+    });
 }
 
 void AwayRouter::map(Transport transport, std::uint16_t external, std::uint16_t internal, Lease lease,
                      std::function<void(Result<std::monostate>)> done) {
-    mapper_->map(transport, external, internal, lease,
-                 whileAlive(shared_from_this(),
-                            [transport, external, done](AwayRouter& self, Result<std::monostate> result) {
-                                if (!result.ok()) {
-                                    done(std::move(result));
-                                    return;
-                                }
-                                self.remember(transport, external, [done] { done(std::monostate{}); });
-                            }));
+    withGateway(done, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
+        const bool added = self.ledger_.add(mappingOn(gateway, transport, external));
+        self.mapper_->map(
+            transport, external, internal, lease,
+            whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::monostate> result) {
+                if (added && !result.ok()) {
+                    owner.ledger_.remove(transport, external);
+                }
+                done(std::move(result));
+            }));
+    });
 }
 
 void AwayRouter::unmap(Transport transport, std::uint16_t external, std::function<void()> done) {
@@ -60,17 +69,20 @@ void AwayRouter::unmap(Transport transport, std::uint16_t external, std::functio
                    }));
 }
 
-void AwayRouter::remember(Transport transport, std::uint16_t external, std::function<void()> done) {
-    // The router the mapper remembers is the one that has just answered, so this does not search.
+template <class Done, class Step> void AwayRouter::withGateway(Done done, Step step) {
     mapper_->currentGateway(
-        whileAlive(shared_from_this(), [transport, external, done](AwayRouter& self,
-                                                                   Result<PortMapper::Gateway> gateway) {
-            if (gateway.ok()) {
-                self.ledger_.add({transport, external, AwayMappingLedger::routerOf(gateway.value()),
-                                  gateway.value().localAddress});
+        whileAlive(shared_from_this(), [done, step](AwayRouter& self, Result<PortMapper::Gateway> gateway) {
+            if (!gateway.ok()) {
+                done(gateway.failure());
+                return;
             }
-            done();
+            step(self, gateway.value());
         }));
+}
+
+AwayMappingLedger::Mapping AwayRouter::mappingOn(const PortMapper::Gateway& gateway, Transport transport,
+                                                 std::uint16_t port) {
+    return {transport, port, AwayMappingLedger::routerOf(gateway), gateway.localAddress};
 }
 
 void AwayRouter::removeLeftovers(std::function<void()> done) {

@@ -15,8 +15,8 @@
 namespace velm {
 
 // The home router as away access uses it: the port mapper, with every mapping it makes kept in a
-// ledger in the settings until it is removed again, so that what a crash leaves on the router is
-// removed at the next start (removeLeftovers).
+// ledger in the settings from before it is asked for until it is removed again, so that what a
+// crash leaves on the router is removed at the next start (removeLeftovers).
 //
 // Runs on its owner's queue, which the port mapper shares; every completion is called there.
 class AwayRouter : public std::enable_shared_from_this<AwayRouter> {
@@ -47,8 +47,10 @@ public:
 private:
     AwayRouter(std::shared_ptr<PortMapper> mapper, std::shared_ptr<DefaultsStore> settings);
 
-    // Adds a mapping the router has just made to the ledger, then calls `done`.
-    void remember(Transport transport, std::uint16_t external, std::function<void()> done);
+    // Runs `step` with the router, or fails `done` when there is none.
+    template <class Done, class Step> void withGateway(Done done, Step step);
+    static AwayMappingLedger::Mapping mappingOn(const PortMapper::Gateway& gateway, Transport transport,
+                                                std::uint16_t port);
 
     const std::shared_ptr<PortMapper> mapper_;
     AwayMappingLedger ledger_;

@@ -58,12 +58,13 @@ TEST_F(AwayAccessGatewayTest, APairedDeviceReachesTheHostFromAwayAndLeavesNothin
     EXPECT_EQ(gateway->mappings().at({"TCP", admitted->controlPort}).lease, "900");
     ASSERT_TRUE(connect(admitted->controlPort, admitted->sessionKey));
     // The host model's end of the channel, started as the model starts it.
-    bool hostReady = false;
-    arrivals[0].channel->setOnEvent([&](const ControlChannel::Event& event) {
-        hostReady = hostReady || event.get<ControlChannel::Event::Ready>() != nullptr;
+    // It outlives the test's body: the handler must not hold anything of it.
+    auto hostReady = std::make_shared<bool>(false);
+    arrivals[0].channel->setOnEvent([hostReady](const ControlChannel::Event& event) {
+        *hostReady = *hostReady || event.get<ControlChannel::Event::Ready>() != nullptr;
     });
     arrivals[0].channel->start(queue);
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return hostReady; }));
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return *hostReady; }));
     EXPECT_EQ(arrivals[0].channel->pskIdentity(), "velm-away");
 
     std::optional<std::uint16_t> videoPort;
