@@ -128,7 +128,7 @@ private:
 
     void publish(const Status& status);
     void stopNow(std::function<void()> done);
-    // Starts a generation: what an older one scheduled or awaits changes nothing any more.
+    // Starts a generation: what an older one scheduled or awaits goes no further.
     void startGeneration();
     void requestPass();
     void scheduleTick();
