@@ -1,5 +1,7 @@
 #include "tests/support/FakeGateway.h"
 
+#include "transport/away/router/TagScanner.h"
+
 #include <algorithm>
 #include <array>
 #include <asio/co_spawn.hpp>
@@ -9,6 +11,7 @@
 #include <asio/read_until.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
+#include <charconv>
 #include <exception>
 
 namespace velm::test {
@@ -111,7 +114,7 @@ asio::awaitable<void> FakeGateway::serve(tcp::socket socket) {
         if (head.starts_with("GET ")) {
             co_await serveDescription(socket);
         } else {
-            co_await serveSoap(socket, head);
+            co_await serveSoap(socket, head, data.substr(headLength, bodyLength));
         }
     } catch (const std::exception&) {
         // The client went away; nothing to clean up beyond the socket.
@@ -130,7 +133,8 @@ asio::awaitable<void> FakeGateway::serveDescription(tcp::socket& socket) {
     co_await waitForClose(socket);
 }
 
-asio::awaitable<void> FakeGateway::serveSoap(tcp::socket& socket, const std::string& head) {
+asio::awaitable<void> FakeGateway::serveSoap(tcp::socket& socket, const std::string& head,
+                                             const std::string& body) {
     const std::string soapAction = headerValue(head, "SOAPAction"); // "<service type>#<action>"
     const auto hash = soapAction.find('#');
     const std::string action =
@@ -146,6 +150,7 @@ asio::awaitable<void> FakeGateway::serveSoap(tcp::socket& socket, const std::str
         return next;
     });
     if (!reply) {
+        apply(action, body);
         const std::string value =
             action == "GetExternalIPAddress"
                 ? "<NewExternalIPAddress>" + std::string(defaultExternalAddress) + "</NewExternalIPAddress>"
@@ -158,6 +163,24 @@ asio::awaitable<void> FakeGateway::serveSoap(tcp::socket& socket, const std::str
     co_await asio::async_write(socket, asio::buffer(reply->text), use_awaitable);
     if (reply->holdOpen) {
         co_await waitForClose(socket);
+    }
+}
+
+void FakeGateway::apply(const std::string& action, const std::string& body) {
+    const auto argument = [&](const char* name) { return TagScanner::tagValue(name, body).value_or(""); };
+    const auto port = [&](const char* name) {
+        std::uint16_t value = 0;
+        const std::string text = argument(name);
+        std::from_chars(text.data(), text.data() + text.size(), value);
+        return value;
+    };
+    const auto key = std::make_pair(argument("NewProtocol"), port("NewExternalPort"));
+    std::lock_guard guard(lock_);
+    if (action == "AddPortMapping") {
+        mappings_[key] = {port("NewInternalPort"), argument("NewInternalClient"),
+                          argument("NewLeaseDuration")};
+    } else if (action == "DeletePortMapping") {
+        mappings_.erase(key);
     }
 }
 

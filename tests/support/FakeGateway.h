@@ -39,6 +39,17 @@ public:
         }
     };
 
+    // A port mapping the gateway holds, as the last AddPortMapping for it set it.
+    struct Mapping {
+        std::uint16_t internalPort = 0;
+        std::string client;
+        std::string lease;
+
+        bool operator==(const Mapping&) const = default;
+    };
+    // By protocol ("UDP", "TCP") and external port.
+    using MappingTable = std::map<std::pair<std::string, std::uint16_t>, Mapping>;
+
     static constexpr std::string_view defaultExternalAddress = "203.0.113.7";
 
     // With `multicast`, answers searches sent to the SSDP group on port 1900
@@ -76,6 +87,10 @@ public:
     std::string lastRequest() const {
         return locked([&] { return lastRequest_; });
     }
+    // The mappings added and not deleted since; scripted replies change nothing.
+    MappingTable mappings() const {
+        return locked([&] { return mappings_; });
+    }
     int searchesReceived() const {
         return locked([&] { return searches_; });
     }
@@ -97,7 +112,10 @@ private:
     asio::awaitable<void> answerSearches();
     asio::awaitable<void> serve(asio::ip::tcp::socket socket);
     asio::awaitable<void> serveDescription(asio::ip::tcp::socket& socket);
-    asio::awaitable<void> serveSoap(asio::ip::tcp::socket& socket, const std::string& head);
+    asio::awaitable<void> serveSoap(asio::ip::tcp::socket& socket, const std::string& head,
+                                    const std::string& body);
+    // Keeps the table as a router would after a successful action.
+    void apply(const std::string& action, const std::string& body);
 
     asio::io_context io_;
     asio::ip::tcp::acceptor acceptor_;
@@ -111,6 +129,7 @@ private:
     std::optional<std::vector<std::string>> ssdpAnswers_;
     std::map<std::string, std::deque<Reply>> scripts_;
     std::string lastRequest_;
+    MappingTable mappings_;
     int searches_ = 0;
     int descriptionFetches_ = 0;
 

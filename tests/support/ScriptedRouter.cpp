@@ -64,6 +64,13 @@ void ScriptedRouter::answerHeld() {
     done(nextAnswer(exchange));
 }
 
+void ScriptedRouter::release() {
+    holding_ = false;
+    while (!held_.empty()) {
+        answerHeld();
+    }
+}
+
 PortMapperResult<HttpResponse> ScriptedRouter::nextAnswer(const Exchange& exchange) {
     auto& queue = script_[exchange.action()];
     if (queue.empty()) {

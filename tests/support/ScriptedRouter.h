@@ -40,6 +40,8 @@ public:
     void hold() { holding_ = true; }
     // Answers the oldest held exchange from the script.
     void answerHeld();
+    // Stops holding and answers every held exchange, oldest first.
+    void release();
 
     void findGateway(Clock::duration searchLimit, GatewayDone done) override;
     void exchange(std::string host, std::uint16_t port, std::string request, Clock::duration timeout,

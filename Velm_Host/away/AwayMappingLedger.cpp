@@ -1,0 +1,106 @@
+#include "Velm_Host/away/AwayMappingLedger.h"
+
+#include "platform/log/Log.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace velm {
+namespace {
+
+constexpr Log awayLog("away");
+
+std::optional<std::string> boundedString(const nlohmann::json& value) {
+    if (!value.is_string() || value.get_ref<const std::string&>().size() > AwayMappingLedger::maxTextBytes) {
+        return std::nullopt;
+    }
+    return value.get<std::string>();
+}
+
+std::optional<AwayMappingLedger::Mapping> readMapping(const nlohmann::json& entry) {
+    if (!entry.is_object()) {
+        return std::nullopt;
+    }
+    const auto protocol = entry.find("protocol");
+    const auto port = entry.find("port");
+    const auto router = entry.find("router");
+    const auto client = entry.find("client");
+    if (protocol == entry.end() || port == entry.end() || router == entry.end() || client == entry.end() ||
+        !protocol->is_string() || !port->is_number_integer()) {
+        return std::nullopt;
+    }
+    const auto transport = PortMapper::transportFrom(protocol->get_ref<const std::string&>());
+    // Read as the widest integer first: a narrower read would wrap a hostile value into range.
+    const std::int64_t number = port->get<std::int64_t>();
+    auto routerText = boundedString(*router);
+    auto clientText = boundedString(*client);
+    if (!transport || number < 1 || number > 65535 || !routerText || !clientText) {
+        return std::nullopt;
+    }
+    return AwayMappingLedger::Mapping{*transport, static_cast<std::uint16_t>(number), std::move(*routerText),
+                                      std::move(*clientText)};
+}
+
+} // namespace
+
+AwayMappingLedger::AwayMappingLedger(std::shared_ptr<DefaultsStore> settings)
+    : settings_(std::move(settings)) {
+    const auto stored = settings_->jsonValue(settingsKey);
+    if (!stored || !stored->is_array()) {
+        return;
+    }
+    for (const auto& entry : *stored) {
+        if (mappings_.size() == maxMappings) {
+            break;
+        }
+        if (auto mapping = readMapping(entry)) {
+            mappings_.push_back(std::move(*mapping));
+        }
+    }
+}
+
+bool AwayMappingLedger::add(Mapping mapping) {
+    const auto same = std::find_if(mappings_.begin(), mappings_.end(), [&](const Mapping& kept) {
+        return kept.transport == mapping.transport && kept.port == mapping.port;
+    });
+    const bool isNew = same == mappings_.end();
+    if (!isNew) {
+        if (*same == mapping) {
+            return false;
+        }
+        mappings_.erase(same);
+    }
+    if (mappings_.size() == maxMappings) {
+        mappings_.erase(mappings_.begin());
+    }
+    mappings_.push_back(std::move(mapping));
+    save();
+    return isNew;
+}
+
+void AwayMappingLedger::remove(PortMapper::Transport transport, std::uint16_t port) {
+    const auto removed = std::erase_if(
+        mappings_, [&](const Mapping& kept) { return kept.transport == transport && kept.port == port; });
+    if (removed > 0) {
+        save();
+    }
+}
+
+std::string AwayMappingLedger::routerOf(const PortMapperGateway& gateway) {
+    return gateway.host + ":" + std::to_string(gateway.port) + gateway.controlPath;
+}
+
+void AwayMappingLedger::save() const {
+    nlohmann::json list = nlohmann::json::array();
+    for (const Mapping& mapping : mappings_) {
+        list.push_back({{"protocol", std::string(PortMapper::rawValue(mapping.transport))},
+                        {"port", mapping.port},
+                        {"router", mapping.router},
+                        {"client", mapping.client}});
+    }
+    if (!settings_->setJson(settingsKey, std::move(list))) {
+        awayLog.error("the router mappings could not be remembered");
+    }
+}
+
+} // namespace velm

@@ -1,0 +1,118 @@
+#include "Velm_Host/away/AwayRouter.h"
+
+#include "Velm_Host/away/InTurn.h"
+#include "platform/dispatch/WhileAlive.h"
+
+#include <utility>
+#include <vector>
+
+namespace velm {
+
+std::shared_ptr<AwayRouter> AwayRouter::make(std::shared_ptr<Queue> queue,
+                                             std::shared_ptr<RouterClient> client, PortMapper::Timing timing,
+                                             std::shared_ptr<DefaultsStore> settings) {
+    auto mapper = PortMapper::make("Velm", std::move(queue), std::move(client), timing);
+    return std::shared_ptr<AwayRouter>(new AwayRouter(std::move(mapper), std::move(settings)));
+}
+
+AwayRouter::AwayRouter(std::shared_ptr<PortMapper> mapper, std::shared_ptr<DefaultsStore> settings)
+    : mapper_(std::move(mapper)), ledger_(std::move(settings)) {}
+
+void AwayRouter::externalAddress(std::function<void(Result<std::string>)> done) {
+    mapper_->externalAddress(std::move(done));
+}
+
+// Each mapping is written to the ledger before the router is asked for it: written afterwards, a
+// crash between the router's answer and the record would leave it on the router unknown. A request
+// that fails takes its record back, unless an earlier mapping of that port made it.
+void AwayRouter::map(Transport transport, std::uint16_t port, Lease lease,
+                     std::function<void(Result<std::uint16_t>)> done) {
+    withGateway(done, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
+        const bool added = self.ledger_.add(mappingOn(gateway, transport, port));
+        self.mapper_->map(
+            transport, port, lease,
+            whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::uint16_t> result) {
+                if (added && (!result.ok() || result.value() != port)) {
+                    owner.ledger_.remove(transport, port);
+                }
+                if (result.ok() && result.value() != port) {
+                    owner.ledger_.add(mappingOn(gateway, transport, result.value()));
+                }
+                done(std::move(result));
+            }));
+    });
+}
+
+void AwayRouter::map(Transport transport, std::uint16_t external, std::uint16_t internal, Lease lease,
+                     std::function<void(Result<std::monostate>)> done) {
+    withGateway(done, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
+        const bool added = self.ledger_.add(mappingOn(gateway, transport, external));
+        self.mapper_->map(
+            transport, external, internal, lease,
+            whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::monostate> result) {
+                if (added && !result.ok()) {
+                    owner.ledger_.remove(transport, external);
+                }
+                done(std::move(result));
+            }));
+    });
+}
+
+void AwayRouter::unmap(Transport transport, std::uint16_t external, std::function<void()> done) {
+    // Forgotten only once the request is through: a crash before that leaves it remembered.
+    mapper_->unmap(transport, external,
+                   whileAlive(shared_from_this(), [transport, external, done](AwayRouter& self) {
+                       self.ledger_.remove(transport, external);
+                       if (done) {
+                           done();
+                       }
+                   }));
+}
+
+template <class Done, class Step> void AwayRouter::withGateway(Done done, Step step) {
+    mapper_->currentGateway(
+        whileAlive(shared_from_this(), [done, step](AwayRouter& self, Result<PortMapper::Gateway> gateway) {
+            if (!gateway.ok()) {
+                done(gateway.failure());
+                return;
+            }
+            step(self, gateway.value());
+        }));
+}
+
+AwayMappingLedger::Mapping AwayRouter::mappingOn(const PortMapper::Gateway& gateway, Transport transport,
+                                                 std::uint16_t port) {
+    return {transport, port, AwayMappingLedger::routerOf(gateway), gateway.localAddress};
+}
+
+void AwayRouter::removeLeftovers(std::function<void()> done) {
+    if (ledger_.mappings().empty()) {
+        done();
+        return;
+    }
+    mapper_->currentGateway(
+        whileAlive(shared_from_this(), [done](AwayRouter& self, Result<PortMapper::Gateway> gateway) {
+            if (!gateway.ok()) {
+                done();
+                return;
+            }
+            const std::string router = AwayMappingLedger::routerOf(gateway.value());
+            std::vector<AwayMappingLedger::Mapping> ours;
+            for (const auto& mapping : self.ledger_.mappings()) {
+                if (mapping.router == router && mapping.client == gateway.value().localAddress) {
+                    ours.push_back(mapping);
+                }
+            }
+            inTurn<AwayMappingLedger::Mapping>(
+                std::move(ours),
+                [weak = self.weak_from_this()](const AwayMappingLedger::Mapping& mapping,
+                                               std::function<void()> next) {
+                    if (const auto owner = weak.lock()) {
+                        owner->unmap(mapping.transport, mapping.port, std::move(next));
+                    }
+                },
+                done);
+        }));
+}
+
+} // namespace velm

@@ -1,0 +1,366 @@
+#include "Velm_Host/away/AwayAccess.h"
+#include "tests/host/away/AwayHarness.h"
+#include "tests/support/PrivateNetwork.h"
+#include "tests/support/ScriptedRouter.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <algorithm>
+#include <charconv>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LoopbackPeer;
+using test::ScriptedRouter;
+using Mapping = std::pair<std::string, std::uint16_t>;
+using Statuses = std::vector<AwayStatus>;
+
+// The service against a scripted router, inside a private network, where door ports derived from
+// random keys cannot meet another program's ports.
+class AwayAccessTest : public test::AwayHarness {
+protected:
+    std::size_t sent(const std::string& action) const {
+        return static_cast<std::size_t>(
+            std::count_if(router->exchanges.begin(), router->exchanges.end(),
+                          [&](const auto& exchange) { return exchange.action() == action; }));
+    }
+
+    static Mapping mappingOf(const ScriptedRouter::Exchange& exchange) {
+        const std::string port = exchange.argument("NewExternalPort");
+        std::uint16_t number = 0;
+        std::from_chars(port.data(), port.data() + port.size(), number);
+        return {exchange.argument("NewProtocol"), number};
+    }
+
+    // What the router forwards when every request has succeeded.
+    std::set<Mapping> forwarded() const {
+        std::set<Mapping> held;
+        for (const auto& exchange : router->exchanges) {
+            if (exchange.action() == "AddPortMapping") {
+                held.insert(mappingOf(exchange));
+            } else if (exchange.action() == "DeletePortMapping") {
+                held.erase(mappingOf(exchange));
+            }
+        }
+        return held;
+    }
+
+    std::set<Mapping> doorMappings() const {
+        std::set<Mapping> mappings;
+        for (const std::uint16_t port : doorPorts({pad})) {
+            mappings.insert({"UDP", port});
+        }
+        return mappings;
+    }
+
+    void enable(const std::vector<AwayDevice>& devices) {
+        access->setEnabled(true, devices);
+        queue->runUntilIdle();
+    }
+
+    // The reply to a fresh knock of the device, opened.
+    std::optional<Door::Answer> knock(const AwayDevice& of, LoopbackPeer& from) {
+        const Door::Knocker knocker(of.key);
+        const auto reply = exchange(from, doorOf(of), knockOf(knocker));
+        return reply ? Door::Reply::open(*reply, knocker) : std::nullopt;
+    }
+
+    std::optional<Door::Answer::Admitted> admit(const AwayDevice& of, LoopbackPeer& from) {
+        const auto answer = knock(of, from);
+        if (!answer || !answer->admitted()) {
+            ADD_FAILURE() << "the knock was not admitted";
+            return std::nullopt;
+        }
+        return *answer->admitted();
+    }
+
+    // Whether the bad datagram got no reply: a good knock sent after it from the same peer must be
+    // the first thing to come back.
+    bool noReplyTo(LoopbackPeer& from, ByteView bad) {
+        from.sendTo(doorOf(pad), bad);
+        return knock(pad, from).has_value();
+    }
+
+    // More failures than the test's passes ask for.
+    void scriptDoorMappings(const char* code) {
+        for (int request = 0; request < 30; ++request) {
+            router->script("AddPortMapping", ScriptedRouter::fault(code));
+        }
+    }
+
+    long logged(const std::string& text) {
+        const auto lines = log.lines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    }
+
+    std::shared_ptr<ScriptedRouter> router = std::make_shared<ScriptedRouter>();
+    const AwayDevice pad = device("pad-0001-aaaa");
+    const AwayStatus ready = AwayStatus::ready("203.0.113.7");
+    LoopbackPeer peer;
+};
+
+TEST_F(AwayAccessTest, SwitchedOnItMapsEveryDoorOnceItListensAndTicksOnce) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    enable({pad});
+    EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), ready}));
+    EXPECT_EQ(forwarded(), doorMappings());
+    EXPECT_EQ(router->exchanges.back().argument("NewLeaseDuration"), "1500");
+    EXPECT_EQ(logged("away: away access: ready(address: \"203.0.113.7\")"), 1);
+
+    // On again with the same list: one more pass, which finds nothing to do, and one ticker.
+    const auto requests = router->exchanges.size();
+    enable({pad});
+    EXPECT_EQ(router->exchanges.size(), requests);
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_EQ(queue->pendingCount(), 1u);
+}
+
+TEST_F(AwayAccessTest, RepeatsAnEntrysReplyByteForByteAndGivesAReplayOfAClosedOneNothing) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    enable({pad});
+    const Door::Knocker knocker(pad.key);
+    const Bytes knock = knockOf(knocker);
+    const auto reply = exchange(peer, doorOf(pad), knock);
+    ASSERT_TRUE(reply.has_value());
+    const auto answer = Door::Reply::open(*reply, knocker);
+    ASSERT_TRUE(answer && answer->admitted());
+    const Mapping control{"TCP", answer->admitted()->controlPort};
+    EXPECT_TRUE(forwarded().contains(control));
+
+    // Idle for exactly 30 s the entry stays, and the same knock from elsewhere gets the same bytes.
+    queue->advance(30s);
+    LoopbackPeer elsewhere;
+    EXPECT_EQ(exchange(elsewhere, doorOf(pad), knock), reply);
+    // Past that it is closed and unmapped, and the knock id stays spent.
+    queue->advance(30s);
+    EXPECT_FALSE(forwarded().contains(control));
+    EXPECT_TRUE(noReplyTo(elsewhere, knock));
+    EXPECT_EQ(logged("away: a knock from pad-0001"), 2);
+}
+
+TEST_F(AwayAccessTest, TamperedSkewedForeignAndLapsedKnocksGetNoReplyAndLeaveNothing) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    const AwayDevice lapsing = device("lapsing-1", Date(clock().secondsSinceReferenceDate() + 10));
+    enable({pad, lapsing});
+    const std::size_t doors = doorPorts({pad, lapsing}).size();
+    // The keyring is built while both devices are active.
+    ASSERT_TRUE(admit(pad, peer).has_value());
+    queue->advance(11s);
+
+    const Door::Knocker knocker(pad.key);
+    Bytes tampered = knockOf(knocker);
+    tampered[Door::tagLength + 20] ^= 0x01;
+    for (const Bytes& bad :
+         {tampered, knockOf(knocker, 121), knockOf(knocker, -121), knockOf(Door::Knocker(Random::secret(32))),
+          knockOf(Door::Knocker(lapsing.key)), Random::bytes(Door::knockLength)}) {
+        EXPECT_TRUE(noReplyTo(peer, bad));
+    }
+    EXPECT_EQ(logged("away: a knock from lapsing-, whose away access has lapsed"), 1);
+    // Only the first knock and the six that followed the bad ones opened sessions.
+    EXPECT_EQ(logged("away: a knock from pad-0001"), 7);
+    EXPECT_EQ(sent("AddPortMapping"), doors + 7);
+}
+
+TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsTheIdlestOtherwise) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    enable({pad});
+    std::vector<Mapping> controls;
+    for (int index = 0; index < 4; ++index) {
+        const auto admitted = admit(pad, peer);
+        ASSERT_TRUE(admitted && connect(admitted->controlPort, admitted->sessionKey));
+        controls.push_back({"TCP", admitted->controlPort});
+    }
+    const auto refusal = knock(pad, peer);
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_TRUE(refusal->isRefused());
+
+    // The second session ends: its entry is the one a fresh knock evicts.
+    access->connectionEnded(arrivals[1].ticket);
+    const auto fifth = admit(pad, peer);
+    ASSERT_TRUE(fifth.has_value());
+    auto expected = doorMappings();
+    expected.insert({controls[0], controls[2], controls[3], {"TCP", fifth->controlPort}});
+    EXPECT_EQ(forwarded(), expected);
+}
+
+TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    enable({pad});
+    const auto session = admit(pad, peer);
+    ASSERT_TRUE(session && connect(session->controlPort, session->sessionKey) &&
+                connect(session->controlPort, session->sessionKey));
+    EXPECT_EQ(arrivals[0].ticket.knockID, arrivals[1].ticket.knockID);
+    EXPECT_NE(arrivals[0].ticket, arrivals[1].ticket);
+
+    std::vector<std::optional<std::uint16_t>> ports;
+    const auto forward = [&](const AwayTicket& ticket) {
+        access->forwardVideoPort(41000, ticket,
+                                 [&](std::optional<std::uint16_t> port) { ports.push_back(port); });
+        queue->runUntilIdle();
+    };
+    forward(arrivals[1].ticket);
+    EXPECT_TRUE(forwarded().contains({"UDP", 41000}));
+    EXPECT_EQ(router->exchanges.back().argument("NewLeaseDuration"), "900");
+
+    // The first channel's end, handed back twice, does not count the second one off.
+    access->connectionEnded(arrivals[0].ticket);
+    access->connectionEnded(arrivals[0].ticket);
+    forward(arrivals[0].ticket);
+    EXPECT_EQ(ports, (std::vector<std::optional<std::uint16_t>>{41000, std::nullopt}));
+    queue->advance(61s);
+    EXPECT_TRUE(forwarded().contains({"TCP", session->controlPort}));
+
+    access->connectionEnded(arrivals[1].ticket);
+    queue->advance(61s);
+    EXPECT_EQ(forwarded(), doorMappings());
+}
+
+TEST_F(AwayAccessTest, AStopWhileTheRouterIsAskedForItsAddressReportsNothingAfterOff) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    router->hold();
+    enable({pad});
+    ASSERT_EQ(sent("GetExternalIPAddress"), 1u);
+    bool stopped = false;
+    access->stop([&] { stopped = true; });
+    queue->runUntilIdle();
+    EXPECT_TRUE(stopped);
+
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    router->release();
+    queue->runUntilIdle();
+    EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), AwayStatus::off()}));
+    EXPECT_EQ(sent("AddPortMapping"), 0u);
+}
+
+TEST_F(AwayAccessTest, OffAndOnAgainQuicklyLeavesTheNewStateAndOneTicker) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    enable({pad});
+    router->hold();
+    access->setEnabled(false, {pad});
+    access->setEnabled(true, {pad});
+    queue->runUntilIdle();
+    router->release();
+    queue->runUntilIdle();
+
+    EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), ready, AwayStatus::looking(), ready}));
+    EXPECT_EQ(forwarded(), doorMappings());
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_EQ(queue->pendingCount(), 1u);
+}
+
+TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItMapsAnything) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    test::TemporaryFolder folder;
+    settings = std::make_shared<DefaultsStore>(folder.path());
+    makeAccess(router);
+    enable({pad});
+    ASSERT_TRUE(admit(pad, peer).has_value());
+    const std::set<Mapping> left = forwarded();
+
+    // Crashed, with one more mapping remembered from another network's router.
+    access.reset();
+    auto stored = settings->jsonValue(AwayMappingLedger::settingsKey).value();
+    stored.push_back({{"protocol", "UDP"},
+                      {"port", 30000},
+                      {"router", "198.51.100.1:5000/ctl"},
+                      {"client", "198.51.100.7"}});
+    ASSERT_TRUE(settings->setJson(AwayMappingLedger::settingsKey, stored));
+
+    settings = std::make_shared<DefaultsStore>(folder.path());
+    router = std::make_shared<ScriptedRouter>();
+    router->hold();
+    makeAccess(router);
+    access->setEnabled(true, {pad});
+    queue->runUntilIdle();
+    router->release();
+    queue->runUntilIdle();
+
+    std::set<Mapping> removed;
+    for (std::size_t index = 0; index < left.size(); ++index) {
+        EXPECT_EQ(router->exchanges[index].action(), "DeletePortMapping");
+        removed.insert(mappingOf(router->exchanges[index]));
+    }
+    EXPECT_EQ(removed, left);
+    EXPECT_EQ(forwarded(), doorMappings());
+    EXPECT_EQ(settings->jsonValue(AwayMappingLedger::settingsKey)->size(), doorMappings().size() + 1);
+}
+
+TEST_F(AwayAccessTest, DoorsTakenOnTheRouterNeverMakeItRefused) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    scriptDoorMappings("718");
+    enable({pad});
+    queue->advance(2 * AwayAccess::passInterval);
+    EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), ready}));
+    EXPECT_GE(logged("is taken on the router"), static_cast<long>(doorPorts({pad}).size()));
+}
+
+TEST_F(AwayAccessTest, DoorsTheRouterRefusesMakeItRefusedAndItsAddressIsAskedForAgain) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    scriptDoorMappings("606");
+    enable({pad});
+    EXPECT_EQ(statuses.back(), AwayStatus::routerRefused());
+    EXPECT_GE(logged("away: the router wouldn't forward door "), static_cast<long>(doorPorts({pad}).size()));
+    const auto asked = sent("GetExternalIPAddress");
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_EQ(sent("GetExternalIPAddress"), asked + 1);
+}
+
+TEST_F(AwayAccessTest, WithoutARouterOrBehindAnotherTranslationNoDoorIsMapped) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    enable({pad});
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), AwayStatus::noRouter()}));
+    EXPECT_EQ(logged("away: no router that forwards ports: noGateway"), 1);
+    EXPECT_EQ(sent("AddPortMapping"), 0u);
+
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_EQ(forwarded(), doorMappings());
+
+    // The address is asked for again after 300 s; behind another translation nothing is touched.
+    router->script("GetExternalIPAddress",
+                   ScriptedRouter::success("GetExternalIPAddress",
+                                           "<NewExternalIPAddress>100.64.1.1</NewExternalIPAddress>"));
+    const auto mappings = sent("AddPortMapping");
+    queue->advance(300s);
+    EXPECT_EQ(statuses.back(), AwayStatus::notReachable("100.64.1.1"));
+    EXPECT_EQ(sent("AddPortMapping"), mappings);
+}
+
+TEST_F(AwayAccessTest, ANewDeviceListIsKnownAtTheNextKnockEvenInTheFirstWindow) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    // 100 s after 1970: window 0.
+    clock = test::queueClock(queue, Date(100 - Date::referenceDateInUnixTime));
+    makeAccess(router);
+    const AwayDevice phone = device("phone-2");
+    enable({pad});
+    ASSERT_TRUE(admit(pad, peer).has_value());
+    EXPECT_TRUE(noReplyTo(peer, knockOf(Door::Knocker(phone.key))));
+
+    enable({pad, phone});
+    const Door::Knocker knocker(phone.key);
+    const auto reply = exchange(peer, doorOf(pad), knockOf(knocker));
+    EXPECT_TRUE(reply && Door::Reply::open(*reply, knocker));
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,66 @@
+#include "Velm_Host/away/AwayMappingLedger.h"
+#include "platform/store/DefaultsStore.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velm {
+namespace {
+
+using Mapping = AwayMappingLedger::Mapping;
+using Mappings = std::vector<Mapping>;
+using Transport = PortMapper::Transport;
+
+class AwayMappingLedgerTest : public ::testing::Test {
+protected:
+    // The ledger as the next start reads it.
+    Mappings remembered() const {
+        return AwayMappingLedger(std::make_shared<DefaultsStore>(folder.path())).mappings();
+    }
+
+    test::TemporaryFolder folder;
+    std::shared_ptr<DefaultsStore> settings = std::make_shared<DefaultsStore>(folder.path());
+};
+
+TEST_F(AwayMappingLedgerTest, RemembersEachMappingUntilItIsRemovedAndOnlyTheNewest) {
+    AwayMappingLedger ledger(settings);
+    ledger.add({Transport::udp, 23456, "192.168.1.1:5000/ctl", "192.168.1.20"});
+    ledger.add({Transport::tcp, 40001, "192.168.1.1:5000/ctl", "192.168.1.20"});
+    ledger.add({Transport::tcp, 40001, "10.0.0.1:80/ctl", "10.0.0.2"});
+    ledger.remove(Transport::udp, 23456);
+    EXPECT_EQ(remembered(), (Mappings{{Transport::tcp, 40001, "10.0.0.1:80/ctl", "10.0.0.2"}}));
+
+    for (std::uint16_t port = 1; port <= AwayMappingLedger::maxMappings; ++port) {
+        ledger.add({Transport::udp, port, "r", "c"});
+    }
+    EXPECT_EQ(remembered().size(), AwayMappingLedger::maxMappings);
+    EXPECT_EQ(remembered().front().port, 1);
+}
+
+TEST_F(AwayMappingLedgerTest, ReadsOnlyWellFormedRecords) {
+    const auto record = [](nlohmann::json protocol, nlohmann::json port, std::string router = "r") {
+        return nlohmann::json{{"protocol", protocol}, {"port", port}, {"router", router}, {"client", "c"}};
+    };
+    ASSERT_TRUE(
+        settings->setJson(AwayMappingLedger::settingsKey,
+                          {record("UDP", 20000),
+                           record("SCTP", 20001),
+                           record("UDP", 0),
+                           record("UDP", 65536 + 20002),
+                           record("UDP", -1),
+                           record("UDP", 20003.5),
+                           record("UDP", 20004, std::string(AwayMappingLedger::maxTextBytes + 1, 'x')),
+                           {{"protocol", "TCP"}, {"port", 20005}},
+                           "UDP 20006",
+                           record("TCP", 20007)}));
+    EXPECT_EQ(remembered(), (Mappings{{Transport::udp, 20000, "r", "c"}, {Transport::tcp, 20007, "r", "c"}}));
+
+    ASSERT_TRUE(settings->setJson(AwayMappingLedger::settingsKey, {{"protocol", "UDP"}}));
+    EXPECT_TRUE(remembered().empty());
+}
+
+} // namespace
+} // namespace velm

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace velm::test {
+
+// Runs the current test again in a child process inside a network namespace of its own, in which
+// only loopback exists (up, with multicast routed to it). There the test may bind any port without
+// meeting other programs, and its multicast cannot leave the machine.
+//
+// In the parent this runs the child and expects it to pass, then returns false; in the child it
+// returns true. Where no namespace can be made it skips the test, saying why, and returns false.
+bool insidePrivateNetwork();
+
+} // namespace velm::test
+
+// The first line of a test that runs only in a private network.
+#define VELM_ONLY_IN_PRIVATE_NETWORK()                                                                       \
+    if (!::velm::test::insidePrivateNetwork())                                                               \
+    return
