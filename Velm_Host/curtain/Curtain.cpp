@@ -45,22 +45,14 @@ std::shared_ptr<Curtain> Curtain::make(Parts parts, std::shared_ptr<Queue> queue
     return curtain;
 }
 
-std::shared_ptr<Curtain> Curtain::shared() {
-    static std::mutex making;
-    static std::weak_ptr<Curtain> instance;
-    std::lock_guard guard(making);
-    if (auto existing = instance.lock()) {
-        return existing;
-    }
+std::shared_ptr<Curtain> Curtain::forDesktop() {
     auto queue = Queue::make("velm.host.curtain");
-    auto curtain = make({.screens = X11ScreenList::make(queue),
-                         .shields = X11ShieldWindows::make(label),
-                         .tap = std::make_shared<CurtainTap>(X11DeviceGrab::make("velm.curtain.tap", queue)),
-                         .screenLock = DbusScreenLock::make(BusConnection::system(), BusConnection::session(),
-                                                            queue, DbusScreenLock::Timing{})},
-                        queue);
-    instance = curtain;
-    return curtain;
+    return make({.screens = X11ScreenList::make(queue),
+                 .shields = X11ShieldWindows::make(label),
+                 .tap = std::make_shared<CurtainTap>(X11DeviceGrab::make("velm.curtain.tap", queue)),
+                 .screenLock = DbusScreenLock::make(BusConnection::system(), BusConnection::session(), queue,
+                                                    DbusScreenLock::Timing{})},
+                queue);
 }
 
 std::vector<Monitor> Curtain::screensToCover(const std::vector<Monitor>& monitors) {

@@ -20,11 +20,11 @@
 
 namespace velm {
 
-// The one curtain of the process. While a client drives this computer from elsewhere, whoever sits in
-// front of it neither sees what happens nor interferes: every physical screen is covered by a shield,
-// the computer's own keyboards and pointers are stopped (the host's injected input still passes), and
-// when the session that raised it ends the computer is locked: at once after an orderly end, or when
-// nobody came back within `reconnectWait` after a dropped connection.
+// The process's one curtain. While a client drives this computer from elsewhere, whoever sits in front
+// of it neither sees what happens nor interferes: every physical screen is covered by a shield, the
+// computer's own keyboards and pointers are stopped (the host's injected input still passes), and when
+// the session that raised it ends the computer is locked: at once after an orderly end, or when nobody
+// came back within `reconnectWait` after a dropped connection.
 //
 // The session that raised or took over the curtain owns it (`Owner`, one per session). Calls may come
 // from any thread: the state sits behind `lock` and each call answers with the state it left. The
@@ -48,9 +48,10 @@ public:
     };
 
     static std::shared_ptr<Curtain> make(Parts parts, std::shared_ptr<Queue> queue);
-    // The process's curtain over the desktop's display and buses: made on first use, kept while anyone
-    // holds it.
-    static std::shared_ptr<Curtain> shared();
+    // The curtain over the desktop's display and buses. The host model makes the one of the process at
+    // its start and keeps it for its whole life (a dropped session's pending lock lives in it), giving
+    // each session a CurtainOwner of it.
+    static std::shared_ptr<Curtain> forDesktop();
 
     // The screens a curtain covers: all but the host's own virtual display (built in, or an EDID vendor
     // other than the virtual display's, or no EDID at all), in their order.
