@@ -13,6 +13,8 @@ packages=(
   # the desktop: screens, input, accessibility, buses, desktop entries, user interface
   libx11-dev libxtst-dev libxi-dev libxrandr-dev libxfixes-dev libxext-dev
   libatspi2.0-dev libsystemd-dev libglib2.0-dev qt6-base-dev libqt6svg6
+  # the curtain's label: Xft and a font for it
+  libxft-dev fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev iproute2
   # the services tests run: an mDNS daemon and its bus, an X server, the accessibility bus, a tray

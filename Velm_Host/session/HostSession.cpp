@@ -43,6 +43,12 @@ HostSession::Context completed(HostSession::Context context) {
     return context;
 }
 
+// A goodbye from either side, or the idle clock. A replaced session's successor has the curtain already,
+// the quit locks on its own, and a lost connection may come back.
+bool endsInOrder(Ending ending) {
+    return ending == Ending::disconnected || ending == Ending::endedHere || ending == Ending::idleTimeout;
+}
+
 bool opensAConnection(const ControlMessage& message) {
     return message.isOneOf<Message::Hello, Message::PairRequest, Message::RequestHistory,
                            Message::RequestGlimpse, Message::OpenFileTransfer>();
@@ -191,6 +197,7 @@ void HostSession::handleRunning(const ControlMessage& message) {
             session.sendWhileRunning(Message::deviceImage(std::move(image.image), std::move(image.display)));
         }));
     } else if (const auto* curtain = message.get<Message::SetCurtain>()) {
+        sessionLog.info("curtain %s for %s", curtain->on ? "up" : "down", snapshot_->deviceName.c_str());
         channel_->send(Message::curtain(context_.curtain->set(curtain->on)));
     }
     // Keyframe requests, statistics and sound settings have no pipeline to go to yet, and what only the
@@ -274,6 +281,12 @@ void HostSession::serveHistory(const ClientHello& hello) {
 void HostSession::serveGlimpse(const ClientHello& hello) {
     stage_ = Stage::answering;
     if (!admit(hello)) {
+        return;
+    }
+    // A picture now would show the shields, not the desktop.
+    if (context_.curtain->coversScreens()) {
+        channel_->send(Message::glimpse(std::nullopt));
+        answered();
         return;
     }
     startDesktop();
@@ -375,7 +388,7 @@ void HostSession::sendHostHello(std::uint16_t videoPort) {
         HostHello(context_.hostName, context_.desktop->displays(), videoPort, videoKey_, sessionToken_,
                   context_.hostModel, context_.hasDisplay, context_.awayAddress, true,
                   device ? context_.registry->awayExpiry(*device) : std::nullopt, idleClock_->timeout(),
-                  context_.curtain->state(),
+                  context_.curtain->raise(device && device->curtain.value_or(false)),
                   holdsAnotherAwayKey_.value_or(false) ? std::optional(true) : std::nullopt)));
     record_ = beginRecord(ConnectionRecord::Kind::session);
     scheduleIdleTick();
@@ -500,7 +513,7 @@ void HostSession::end(ConnectionRecord::Ending ending, std::optional<ByeReason> 
     stopParts();
     queue_->postAfter(cancelDelay, [channel = channel_] { channel->cancel(); });
     if (wasRunning) {
-        context_.curtain->sessionEnded(ending != Ending::connectionLost);
+        context_.curtain->sessionEnded(endsInOrder(ending));
     }
     if (record_) {
         context_.history->end(*record_, ending);

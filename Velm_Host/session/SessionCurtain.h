@@ -10,13 +10,17 @@ class SessionCurtain {
 public:
     virtual ~SessionCurtain() = default;
 
-    // The state to tell the client: in the host's hello and after each request.
-    virtual CurtainState state() = 0;
+    // The state for the host's hello: takes over a curtain that is up (say from this device's dropped
+    // session), and raises one when `force` (the device's policy asks for it).
+    virtual CurtainState raise(bool force) = 0;
     // Raises or lowers the curtain for this session; the state that resulted.
     virtual CurtainState set(bool on) = 0;
     // The session is over. An orderly end (a goodbye from either side) locks the computer and lowers a
     // curtain this session raised; a dropped connection leaves it up for a while, for a reconnect.
     virtual void sessionEnded(bool orderly) = 0;
+    // Whether shields cover the screens now, for whichever session: a picture of the screen would show
+    // the shields rather than the desktop.
+    virtual bool coversScreens() = 0;
 };
 
 } // namespace velm

@@ -177,6 +177,16 @@ std::shared_ptr<BusConnection> BusConnection::session() {
     return start(bus, "velm.dbus.session");
 }
 
+std::shared_ptr<BusConnection> BusConnection::system() {
+    sd_bus* bus = nullptr;
+    const int result = sd_bus_open_system(&bus);
+    if (result < 0) {
+        log.error("no system bus (%s)", std::strerror(-result));
+        return nullptr;
+    }
+    return start(bus, "velm.dbus.system");
+}
+
 std::shared_ptr<BusConnection> BusConnection::open(const std::string& address) {
     sd_bus* bus = nullptr;
     int result = sd_bus_new(&bus);

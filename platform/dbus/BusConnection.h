@@ -29,6 +29,8 @@ public:
     // The user's session bus ($DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus); nothing when it
     // cannot be reached.
     static std::shared_ptr<BusConnection> session();
+    // The machine's system bus; nothing when it cannot be reached.
+    static std::shared_ptr<BusConnection> system();
     // The bus at a D-Bus address ("unix:path=..."); nothing when it cannot be reached.
     static std::shared_ptr<BusConnection> open(const std::string& address);
 

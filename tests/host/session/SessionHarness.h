@@ -12,15 +12,16 @@
 
 namespace velm::test {
 
-// Remembers, for each session it served, whether it ended in order.
+// Raises when asked to, and remembers, for each session it served, whether it ended in order.
 class RecordingCurtain final : public SessionCurtain {
 public:
-    CurtainState state() override { return {.available = true, .on = on}; }
+    CurtainState raise(bool force) override { return set(on || force); }
     CurtainState set(bool raise) override {
         on = raise;
-        return state();
+        return {.available = true, .on = on};
     }
     void sessionEnded(bool orderly) override { endings.push_back(orderly); }
+    bool coversScreens() override { return on; }
 
     bool on = false;
     std::vector<bool> endings;

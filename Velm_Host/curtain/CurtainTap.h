@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/x11/DeviceGrab.h"
+
+#include <functional>
+#include <memory>
+
+namespace velm {
+
+// Stops the computer's own keyboards and pointers while the curtain is up and lets the host's injected
+// input through. On X11 the injected input arrives through the server's XTEST devices, whose events are
+// the ones carrying the injected-event marker; the others are the local devices, which are held
+// (grabbed) so that what they send reaches no application. A new grab, on a thread of its own
+// ("velm.curtain.tap"), serves each start; a stop lets every device go.
+class CurtainTap {
+public:
+    explicit CurtainTap(std::shared_ptr<DeviceGrab> grab);
+
+    // Whether the curtain holds a device: what the local input filter does with the events it sends.
+    static bool blocks(const InputDevice& device);
+
+    // A device added while the tap runs could not be stopped (the reason is logged). Set before start.
+    void setOnFailed(std::function<void()> handler);
+    // True when every local device is stopped; else nothing is, and the reason is logged.
+    bool start();
+    void stop();
+
+private:
+    const std::shared_ptr<DeviceGrab> grab_;
+};
+
+} // namespace velm

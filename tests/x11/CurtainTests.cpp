@@ -1,0 +1,202 @@
+#include "Velm_Host/curtain/Curtain.h"
+#include "platform/dbus/DbusScreenLock.h"
+#include "platform/x11/X11DeviceGrab.h"
+#include "platform/x11/X11InputSink.h"
+#include "platform/x11/X11ScreenCapture.h"
+#include "platform/x11/X11ScreenList.h"
+#include "platform/x11/X11ShieldWindows.h"
+#include "tests/support/Blocking.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/X11InputRecorder.h"
+#include "tests/support/X11TestDesktop.h"
+#include "tests/x11/Screenshot.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <map>
+#include <thread>
+#include <unistd.h>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = test::X11InputRecorder::Kind;
+using Received = test::X11InputRecorder::Received;
+
+// How XInput 2 lists each device now: attached below a master, or floating (held by a grab).
+std::map<std::string, int> deviceUses(Display* display) {
+    std::map<std::string, int> uses;
+    int count = 0;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    for (int index = 0; index < count; ++index) {
+        uses[devices[index].name] = devices[index].use;
+    }
+    XIFreeDeviceInfo(devices);
+    return uses;
+}
+
+// Xvfb's own mouse and keyboard are the physical devices; the XTEST ones carry injected input.
+bool physicalDevicesHeld(Display* display) {
+    auto uses = deviceUses(display);
+    return uses["Xvfb mouse"] == XIFloatingSlave && uses["Xvfb keyboard"] == XIFloatingSlave &&
+           uses["Virtual core XTEST pointer"] == XISlavePointer &&
+           uses["Virtual core XTEST keyboard"] == XISlaveKeyboard;
+}
+
+bool physicalDevicesFree(Display* display) {
+    auto uses = deviceUses(display);
+    return uses["Xvfb mouse"] == XISlavePointer && uses["Xvfb keyboard"] == XISlaveKeyboard;
+}
+
+bool isShield(Display* display, Window window) {
+    XClassHint hint{};
+    if (!XGetClassHint(display, window, &hint)) {
+        return false;
+    }
+    const bool shield = std::string(hint.res_name) == "velm-curtain";
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return shield;
+}
+
+// The frames of the mapped shields that lie above every other window, top first.
+std::vector<ScreenRect> shieldsOnTop(Display* display) {
+    Window root = None;
+    Window parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    std::vector<ScreenRect> frames;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    for (unsigned int index = count; index-- > 0;) {
+        XWindowAttributes attributes{};
+        if (!isShield(display, children[index]) ||
+            !XGetWindowAttributes(display, children[index], &attributes)) {
+            break;
+        }
+        if (attributes.map_state == IsViewable) {
+            frames.push_back({attributes.x, attributes.y, attributes.width, attributes.height});
+        }
+    }
+    if (children) {
+        XFree(children);
+    }
+    return frames;
+}
+
+// The curtain with its real parts on the sandbox's display; nothing locks it (no bus).
+class CurtainX11Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        desktop = test::X11TestDesktop::open(reason);
+        if (!desktop) {
+            GTEST_SKIP() << reason;
+        }
+        recorder = test::X11InputRecorder::open(reason);
+        ASSERT_TRUE(recorder) << reason;
+        curtain = Curtain::make(
+            {.screens = X11ScreenList::make(queue),
+             .shields = X11ShieldWindows::make(Curtain::label),
+             .tap = std::make_shared<CurtainTap>(X11DeviceGrab::make("velm.curtain.tap", queue)),
+             .screenLock = DbusScreenLock::make(nullptr, nullptr, queue, {})},
+            queue);
+        owner = curtain->newOwner();
+    }
+
+    void raise() {
+        ASSERT_EQ(curtain->raise(owner, true), (CurtainState{.available = true, .on = true}));
+        ASSERT_TRUE(Blocking::waitUntil([&] { return shieldsOnTop(display()) == fullScreen; }));
+    }
+
+    Display* display() const { return desktop->display(); }
+
+    const std::vector<ScreenRect> fullScreen{{0, 0, 1920, 1080}};
+    std::unique_ptr<test::X11TestDesktop> desktop;
+    std::unique_ptr<test::X11InputRecorder> recorder;
+    const std::shared_ptr<Queue> queue = Queue::make("velm.host.curtain");
+    std::shared_ptr<Curtain> curtain;
+    Curtain::Owner owner = 0;
+};
+
+TEST_F(CurtainX11Test, ShieldsCoverTheScreenAboveEveryWindowAndLetInjectedInputThrough) {
+    raise();
+    desktop->makeWindow("velm-late-window", 1);
+    EXPECT_TRUE(Blocking::waitUntil([&] { return shieldsOnTop(display()) == fullScreen; }))
+        << "a window mapped later goes below the shields again";
+
+    const auto picture = X11ScreenCapture().capture({0, 0, 1920, 1080});
+    ASSERT_TRUE(picture);
+    test::saveScreenshot(*picture, "curtain_shield");
+    const auto brightness = [&](int x, int y) {
+        return picture->pixels[static_cast<std::size_t>((y * picture->width + x) * 4 + 1)];
+    };
+    EXPECT_EQ(brightness(10, 10), 0);
+    int lit = 0;
+    for (int x = 760; x < 1160; ++x) {
+        lit += brightness(x, 536) > 0;
+    }
+    EXPECT_GT(lit, 20) << "the label lies in the middle";
+
+    // What the host injects (XTEST) passes the shields and the grabs and reaches the window below.
+    recorder->takeRest();
+    X11InputSink sink;
+    sink.postMouse({InputEventSink::MouseType::leftDown, 0, {300, 200}});
+    sink.postMouse({InputEventSink::MouseType::leftUp, 0, {300, 200}});
+    sink.postKey({0, true});
+    sink.postKey({0, false});
+    const auto received = recorder->take([](const std::vector<Received>& events) {
+        return std::count_if(events.begin(), events.end(),
+                             [](const Received& event) { return event.kind == Kind::keyRelease; }) > 0;
+    });
+    const auto press = std::find_if(received.begin(), received.end(),
+                                    [](const Received& event) { return event.kind == Kind::buttonPress; });
+    ASSERT_NE(press, received.end()) << "the click fell through the shield";
+    EXPECT_EQ(std::tuple(press->detail, press->rootX, press->rootY), std::tuple(1u, 300, 200));
+    EXPECT_TRUE(std::any_of(received.begin(), received.end(), [](const Received& event) {
+        return event.kind == Kind::keyPress && event.keysym == 'a';
+    }));
+}
+
+TEST_F(CurtainX11Test, HoldsThePhysicalDevicesWhileUpAndLetsThemGoWhenLowered) {
+    ASSERT_TRUE(physicalDevicesFree(display()));
+    raise();
+    EXPECT_TRUE(Blocking::waitUntil([&] { return physicalDevicesHeld(display()); }));
+    EXPECT_EQ(curtain->set(owner, false), (CurtainState{.available = true, .on = false}));
+    EXPECT_TRUE(Blocking::waitUntil(
+        [&] { return physicalDevicesFree(display()) && shieldsOnTop(display()).empty(); }));
+}
+
+// The child's half: holds the devices as the curtain does until it is killed. Skipped unless the test
+// below starts this program again.
+TEST(CurtainGrabChild, HoldsTheDevicesUntilKilled) {
+    if (!std::getenv("VELM_CURTAIN_CHILD")) {
+        GTEST_SKIP() << "runs only as the child of GrabsEndWithTheProcessThatHeldThem";
+    }
+    CurtainTap tap(X11DeviceGrab::make("velm.curtain.tap", Queue::make("child")));
+    ASSERT_TRUE(tap.start());
+    std::cout << "held" << std::endl;
+    std::this_thread::sleep_for(60s);
+}
+
+TEST_F(CurtainX11Test, GrabsEndWithTheProcessThatHeldThem) {
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    auto child = test::ChildProcess::start({self, "--gtest_filter=CurtainGrabChild.*"},
+                                           {"VELM_CURTAIN_CHILD=1"}, test::ChildProcess::Output::piped);
+    ASSERT_TRUE(child);
+    std::optional<std::string> line;
+    while ((line = child->readLine()) && *line != "held") {
+    }
+    ASSERT_TRUE(line) << "the child did not hold the devices";
+    EXPECT_TRUE(physicalDevicesHeld(display()));
+    // Ended by a signal: nothing of it runs to let the devices go.
+    child.reset();
+    EXPECT_TRUE(Blocking::waitUntil([&] { return physicalDevicesFree(display()); }));
+}
+
+} // namespace
+} // namespace velm
