@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one build folder.
-# Usage: scripts/build.sh [plain|sanitize] [BUILD_DIR]
+# Usage: scripts/build.sh [plain|sanitize|thread] [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-plain}
@@ -13,6 +13,7 @@ fi
 case "$flavour" in
   plain) ;;
   sanitize) args+=(-DVELM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
+  thread) args+=(-DVELM_TSAN=ON -DVELM_BENCH=OFF) ;;
   *) echo "build: unknown flavour $flavour" >&2; exit 2 ;;
 esac
 
