@@ -174,14 +174,11 @@ void TlsStream::begin() {
     }
     report(State::preparing);
     moveTo(Phase::connecting);
-    const auto now = asio::steady_timer::clock_type::now();
-    connectDeadline_ = now + connectTimeout_;
+    connectDeadline_ = asio::steady_timer::clock_type::now() + connectTimeout_;
     if (!target_) {
         fail({NetError::Kind::unreachable, "endpoint has no host and port"});
         return;
     }
-    // TCP gets the shorter of its own limit and the whole connect time-out.
-    armDeadline(std::min(connectDeadline_, now + TlsParameters::tcpConnectionTimeout), "connect timed out");
     resolve(*target_);
 }
 
@@ -316,6 +313,7 @@ void TlsStream::resolve(const Endpoint::HostPort& target) {
                                                            target.host, std::to_string(target.port)));
         return;
     }
+    armDeadline(connectDeadline_, "connect timed out"); // the lookup may take a while
     resolver_.async_resolve(
         target.host, std::to_string(target.port), asio::ip::resolver_base::numeric_service,
         onStrand(home_, [self = shared_from_this()](const std::error_code& error,
@@ -341,6 +339,15 @@ void TlsStream::dial(const asio::ip::tcp::resolver::results_type& addresses) {
             self->onDialled(error);
             self->handOver(guard, Caller::completion);
         });
+        // Unless TCP is up already (an address that connected at once), it gets the shorter of
+        // its own limit and the whole connect time-out: armed only now, since re-arming a
+        // deadline wakes another pool thread for the wait it replaces.
+        std::lock_guard guard(self->lock_);
+        if (self->phase_ == Phase::connecting) {
+            self->armDeadline(std::min(self->connectDeadline_, asio::steady_timer::clock_type::now() +
+                                                                   TlsParameters::tcpConnectionTimeout),
+                              "connect timed out");
+        }
     });
 }
 
