@@ -204,9 +204,10 @@ void TlsStream::send(Bytes content, TlsConnection::SendCompletion completion) {
         sends_.push_back({std::move(content), std::move(completion)});
         if (overflows) {
             fail({NetError::Kind::backlogFull, "peer stopped reading: write backlog full"});
-        } else {
+        } else if (!corked_ && !cork()) {
             maybeWrite();
         }
+        ++sendsSinceRead_;
     }
     handOver(guard, Caller::call);
 }
@@ -448,6 +449,7 @@ void TlsStream::onRead(const std::error_code& error, std::size_t size) {
             engine_.commitEnd();
         } else if (!error) {
             engine_.commitInbound(size);
+            sendsSinceRead_ = 0;
         }
         if (error && error != asio::error::eof) {
             fail(NetError::fromSystem(error));
@@ -579,6 +581,24 @@ void TlsStream::maybeWrite() {
         }
         wrote();
     }
+}
+
+// A send that follows another with nothing heard in between is taken for part of a burst: it
+// waits until the owner's work under way is done, so that the burst leaves in few writes. Any
+// other send, the answer to a request above all, leaves at once.
+bool TlsStream::cork() {
+    if (sendsSinceRead_ == 0 || !homeIsOwners_ || phase_ != Phase::open || writeInFlight_ ||
+        !home_.running_in_this_thread()) {
+        return false; // a write in flight holds the sends anyway
+    }
+    corked_ = true;
+    asio::defer(home_, [self = shared_from_this()] {
+        std::unique_lock guard(self->lock_);
+        self->corked_ = false;
+        self->maybeWrite();
+        self->handOver(guard, Caller::completion);
+    });
+    return true;
 }
 
 void TlsStream::onWrite(const std::error_code& error) {

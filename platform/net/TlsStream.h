@@ -119,6 +119,8 @@ private:
     bool serveReceives();
 
     void maybeWrite();
+    // True when the send just queued is to wait for a flush at the end of the owner's work.
+    bool cork();
     void onWrite(const std::error_code& error);
     void wrote();
 
@@ -186,6 +188,9 @@ private:
     std::size_t inboxEnd_ = 0;
 
     bool writeInFlight_ = false;
+    // Sends wait for the end of the owner's work under way, to leave together.
+    bool corked_ = false;
+    std::size_t sendsSinceRead_ = 0;
     std::deque<Send> sends_;
     std::size_t backlog_ = 0;
     Bytes writing_;
