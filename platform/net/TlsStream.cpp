@@ -112,6 +112,8 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket,
     // outcome is reported once the owner starts the connection.
     std::lock_guard guard(stream->lock_);
     stream->socket_ = std::move(socket);
+    std::error_code ignored;
+    stream->socket_.non_blocking(true, ignored); // writes from a caller's thread must never wait
     stream->handshakeSlot_ = std::move(handshakeSlot);
     stream->moveTo(Phase::handshaking);
     stream->armDeadline(asio::steady_timer::clock_type::now() + handshakeTimeout, "handshake timed out");
@@ -121,8 +123,8 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket,
 }
 
 TlsStream::TlsStream(Strand strand, const std::shared_ptr<const TlsContext>& context, TlsEngine::Role role)
-    : strand_(strand), socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role),
-      role_(role), home_(strand) {}
+    : socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role), role_(role),
+      home_(strand) {}
 
 void TlsStream::setStateHandler(TlsConnection::StateHandler handler) {
     std::lock_guard guard(handlerLock_);
@@ -141,6 +143,9 @@ void TlsStream::start(std::shared_ptr<Queue> queue) {
     if (const auto* strandQueue = dynamic_cast<const StrandQueue*>(queue_.get())) {
         home_ = strandQueue->strand();
         homeIsOwners_ = true;
+        if (phase_ == Phase::idle) {
+            socket_ = Socket(home_); // not open yet: the connector may run right in the owner's work
+        }
     }
     begin();
     handOver(guard, Caller::call);
@@ -239,9 +244,10 @@ void TlsStream::forceCancel() {
 
 void TlsStream::release() {
     setStateHandler(nullptr);
+    std::deque<std::function<void()>> dropped; // let go of outside the lock: the owner's code
     std::lock_guard guard(lock_);
     released_ = true;
-    handed_.clear();
+    dropped.swap(handed_);
     if (!isClosing()) {
         finish(State::cancelled, cancelledError);
     }
@@ -331,25 +337,48 @@ void TlsStream::resolve(const Endpoint::HostPort& target) {
         }));
 }
 
-// The connector runs on the stream's own strand, without the lock: until TCP is up nothing
-// else touches the socket but a close, which goes there too.
+// The connector runs on the socket's strand (the owner's, when that is one), where its own
+// completions touch the socket without the lock: until TCP is up nothing else touches the
+// socket but a close, which goes there too.
 void TlsStream::dial(const asio::ip::tcp::resolver::results_type& addresses) {
-    asio::defer(strand_, [self = shared_from_this(), addresses] {
-        TcpConnector::connect(self->socket_, addresses, [self](const std::error_code& error) {
-            std::unique_lock guard(self->lock_);
-            self->onDialled(error);
-            self->handOver(guard, Caller::completion);
-        });
-        // Unless TCP is up already (an address that connected at once), it gets the shorter of
-        // its own limit and the whole connect time-out: armed only now, since re-arming a
-        // deadline wakes another pool thread for the wait it replaces.
-        std::lock_guard guard(self->lock_);
+    if (socket_.get_executor().running_in_this_thread()) {
+        connectHere(addresses);
+        return;
+    }
+    asio::defer(socket_.get_executor(), [self = shared_from_this(), addresses] {
+        std::unique_lock guard(self->lock_);
         if (self->phase_ == Phase::connecting) {
-            self->armDeadline(std::min(self->connectDeadline_, asio::steady_timer::clock_type::now() +
-                                                                   TlsParameters::tcpConnectionTimeout),
-                              "connect timed out");
+            self->connectHere(addresses);
         }
+        self->handOver(guard, Caller::completion);
     });
+}
+
+// The connector may complete within the call, while the lock is held, or later from a
+// completion of its own.
+void TlsStream::connectHere(const asio::ip::tcp::resolver::results_type& addresses) {
+    std::optional<std::error_code> atOnce;
+    dialledAtOnce_ = &atOnce;
+    TcpConnector::connect(socket_, addresses, [self = shared_from_this()](const std::error_code& error) {
+        if (self->dialledAtOnce_ != nullptr) {
+            *self->dialledAtOnce_ = error;
+            return;
+        }
+        std::unique_lock guard(self->lock_);
+        self->onDialled(error);
+        self->handOver(guard, Caller::completion);
+    });
+    dialledAtOnce_ = nullptr;
+    if (atOnce) {
+        onDialled(*atOnce);
+        return;
+    }
+    // TCP has to wait: it gets the shorter of its own limit and the whole connect time-out,
+    // armed only now, since re-arming a deadline wakes another pool thread for the wait it
+    // replaces.
+    armDeadline(std::min(connectDeadline_,
+                         asio::steady_timer::clock_type::now() + TlsParameters::tcpConnectionTimeout),
+                "connect timed out");
 }
 
 void TlsStream::onDialled(const std::error_code& error) {
@@ -375,7 +404,6 @@ void TlsStream::onDialled(const std::error_code& error) {
 void TlsStream::onConnected() {
     TlsParameters::applyTcpOptions(socket_.native_handle());
     std::error_code ignored;
-    socket_.non_blocking(true, ignored); // writes from a caller's thread must never wait
     std::lock_guard guard(pathLock_);
     localEndpoint_ = socket_.local_endpoint(ignored);
     remoteEndpoint_ = socket_.remote_endpoint(ignored);
@@ -705,8 +733,8 @@ void TlsStream::finish(State state, const NetError& error) {
     handshakeSlot_.reset();
     endError_ = error;
 
-    if (!queue_) {
-        publicState_ = state; // start reports it; held completions wait for that
+    if (!queue_ || released_) {
+        publicState_ = state; // start reports it; held completions wait for that, or go with the stream
         return;
     }
     serveReceives();
@@ -716,7 +744,7 @@ void TlsStream::finish(State state, const NetError& error) {
 
 void TlsStream::closeSocket(bool dialling) {
     if (dialling) {
-        asio::post(strand_, [self = shared_from_this()] {
+        asio::post(socket_.get_executor(), [self = shared_from_this()] {
             std::lock_guard guard(self->lock_);
             std::error_code ignored;
             self->socket_.close(ignored);

@@ -107,6 +107,7 @@ private:
     void onDeadline(const std::error_code& error);
     void resolve(const Endpoint::HostPort& target);
     void dial(const asio::ip::tcp::resolver::results_type& addresses);
+    void connectHere(const asio::ip::tcp::resolver::results_type& addresses);
     void onDialled(const std::error_code& error);
     void onConnected();
     void continueHandshake();
@@ -145,7 +146,6 @@ private:
     // Without the lock: runs the collected work in order until none is left.
     void deliverHanded();
 
-    Strand strand_;
     Socket socket_;
     asio::ip::tcp::resolver resolver_;
     asio::steady_timer deadline_;
@@ -162,7 +162,7 @@ private:
     std::optional<asio::ip::tcp::endpoint> localEndpoint_;
     std::optional<asio::ip::tcp::endpoint> remoteEndpoint_;
 
-    // Guards everything below. Until TCP is up, the socket belongs to `strand_`, where the
+    // Guards everything below. Until TCP is up, the socket belongs to its strand, where the
     // connector runs.
     mutable std::mutex lock_;
     // Where socket and timer completions run.
@@ -178,6 +178,8 @@ private:
     std::shared_ptr<void> handshakeSlot_;
     asio::steady_timer::time_point connectDeadline_{};
     std::string deadlineWhat_;
+    // Touched on the socket's strand only: where the connector's result goes while it runs.
+    std::optional<std::error_code>* dialledAtOnce_ = nullptr;
 
     bool readInFlight_ = false;
     bool needsCiphertext_ = true;
