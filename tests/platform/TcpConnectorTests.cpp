@@ -51,19 +51,21 @@ class TcpConnectorTest : public ::testing::Test {
 protected:
     // Connects and waits; the outcome, and whether it came within the call.
     std::pair<std::error_code, bool> connect(const tcp::resolver::results_type& addresses) {
-        auto outcome = std::make_shared<std::promise<std::error_code>>();
-        bool returned = false;
-        bool completedWithin = false;
-        asio::dispatch(socket.get_executor(), [&] {
-            TcpConnector::connect(socket, addresses, [&, outcome](const std::error_code& error) {
-                completedWithin = !returned;
-                outcome->set_value(error);
+        // Shared, since the strand still notes the return after the outcome has woken this thread.
+        struct Attempt {
+            std::promise<std::pair<std::error_code, bool>> outcome;
+            bool returned = false;
+        };
+        auto attempt = std::make_shared<Attempt>();
+        asio::dispatch(socket.get_executor(), [this, &addresses, attempt] {
+            TcpConnector::connect(socket, addresses, [attempt](const std::error_code& error) {
+                attempt->outcome.set_value({error, !attempt->returned});
             });
-            returned = true;
+            attempt->returned = true;
         });
-        auto future = outcome->get_future();
+        auto future = attempt->outcome.get_future();
         EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        return {future.get(), completedWithin};
+        return future.get();
     }
 
     TcpConnector::Socket socket{asio::make_strand(IoPool::shared().context())};
