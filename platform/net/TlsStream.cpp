@@ -123,8 +123,7 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket,
 }
 
 TlsStream::TlsStream(Strand strand, const std::shared_ptr<const TlsContext>& context, TlsEngine::Role role)
-    : socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role), role_(role),
-      home_(strand) {}
+    : socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role), home_(strand) {}
 
 void TlsStream::setStateHandler(TlsConnection::StateHandler handler) {
     std::lock_guard guard(handlerLock_);

@@ -150,7 +150,6 @@ private:
     asio::ip::tcp::resolver resolver_;
     asio::steady_timer deadline_;
     TlsEngine engine_;
-    const TlsEngine::Role role_;
     std::optional<Endpoint::HostPort> target_;
     Duration connectTimeout_{};
 
