@@ -6,10 +6,12 @@
 #include "platform/core/Bytes.h"
 #include "platform/net/HostPort.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -88,15 +90,29 @@ inline int connectToLoopback(std::uint16_t port) {
     return fd;
 }
 
-// Accepts connections one after another and handshakes; then either reads each until
-// it closes or closes it at once.
+// Reads exactly `size` bytes; false when the connection ended first.
+inline bool bareReadExactly(SSL* ssl, std::uint8_t* into, std::size_t size) {
+    for (std::size_t got = 0; got < size;) {
+        const int count = SSL_read(ssl, into + got, static_cast<int>(std::min(size - got, bareReadSize)));
+        if (count <= 0) {
+            return false;
+        }
+        got += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// Accepts connections one after another, handshakes and runs `serve` on each, then closes it.
 class BareServer {
 public:
+    using Serve = std::function<void(SSL*)>;
     enum class Mode { readUntilClose, handshakeOnly };
 
     explicit BareServer(Mode mode)
-        : mode_(mode), context_(bareContext()), listenFd_(listenOnLoopback(port_)),
-          thread_([this] { serve(); }) {}
+        : BareServer(mode == Mode::readUntilClose ? Serve(readUntilClose) : Serve()) {}
+    explicit BareServer(Serve serve)
+        : serve_(std::move(serve)), context_(bareContext()), listenFd_(listenOnLoopback(port_)),
+          thread_([this] { run(); }) {}
 
     ~BareServer() {
         shutdown(listenFd_, SHUT_RDWR);
@@ -108,19 +124,25 @@ public:
     std::uint16_t port() const { return port_; }
     HostPort endpoint() const { return {"127.0.0.1", port_}; }
 
-private:
-    void serve() {
+    static void readUntilClose(SSL* ssl) {
         std::vector<std::uint8_t> buffer(bareReadSize);
+        while (SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size())) > 0) {
+        }
+    }
+
+private:
+    void run() {
         for (;;) {
             const int fd = accept(listenFd_, nullptr, nullptr);
             if (fd < 0) {
                 return;
             }
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             SSL* ssl = SSL_new(context_);
             SSL_set_fd(ssl, fd);
-            if (SSL_accept(ssl) == 1 && mode_ == Mode::readUntilClose) {
-                while (SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size())) > 0) {
-                }
+            if (SSL_accept(ssl) == 1 && serve_) {
+                serve_(ssl);
             }
             ERR_clear_error();
             SSL_free(ssl);
@@ -128,7 +150,7 @@ private:
         }
     }
 
-    Mode mode_;
+    Serve serve_;
     SSL_CTX* context_;
     std::uint16_t port_ = 0;
     int listenFd_;
@@ -186,6 +208,72 @@ inline void runBareHandshake(benchmark::State& state) {
         }
     }
     SSL_CTX_free(context);
+}
+
+// `rounds` exchanges per iteration, one at a time: `askSize` bytes out, `answerSize` bytes back.
+inline void runBareRoundTrips(benchmark::State& state, std::size_t askSize, std::size_t answerSize,
+                              int rounds) {
+    BareServer server([=](SSL* ssl) {
+        std::vector<std::uint8_t> ask(askSize);
+        const std::vector<std::uint8_t> answer(answerSize, 0x5a);
+        while (bareReadExactly(ssl, ask.data(), ask.size()) &&
+               SSL_write(ssl, answer.data(), static_cast<int>(answer.size())) > 0) {
+        }
+    });
+    SSL_CTX* context = bareContext();
+    {
+        BareClient client(context, server.port());
+        const std::vector<std::uint8_t> ask(askSize, 0x5a);
+        std::vector<std::uint8_t> answer(answerSize);
+        for (auto _ : state) {
+            for (int round = 0; round < rounds; ++round) {
+                if (SSL_write(client.ssl, ask.data(), static_cast<int>(ask.size())) <= 0 ||
+                    !bareReadExactly(client.ssl, answer.data(), answer.size())) {
+                    state.SkipWithError("bare exchange failed");
+                    break;
+                }
+            }
+        }
+    }
+    SSL_CTX_free(context);
+}
+
+// Streams `framesPerRound` writes of `frameSize` bytes one way per iteration; the reader
+// acknowledges each round once it has read all of it.
+inline void runBareSmallWrites(benchmark::State& state, std::size_t frameSize, std::size_t framesPerRound) {
+    const std::size_t roundBytes = frameSize * framesPerRound;
+    BareServer server([=](SSL* ssl) {
+        std::vector<std::uint8_t> buffer(bareReadSize);
+        const std::uint8_t ack = 1;
+        for (std::size_t got = 0;;) {
+            const int count = SSL_read(ssl, buffer.data(), static_cast<int>(buffer.size()));
+            if (count <= 0) {
+                return;
+            }
+            got += static_cast<std::size_t>(count);
+            if (got >= roundBytes) {
+                got -= roundBytes;
+                SSL_write(ssl, &ack, 1);
+            }
+        }
+    });
+    SSL_CTX* context = bareContext();
+    {
+        BareClient client(context, server.port());
+        const std::vector<std::uint8_t> frame(frameSize, 0x5a);
+        std::uint8_t ack = 0;
+        for (auto _ : state) {
+            for (std::size_t sent = 0; sent < framesPerRound; ++sent) {
+                SSL_write(client.ssl, frame.data(), static_cast<int>(frame.size()));
+            }
+            if (!bareReadExactly(client.ssl, &ack, 1)) {
+                state.SkipWithError("bare stream failed");
+                break;
+            }
+        }
+    }
+    SSL_CTX_free(context);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * framesPerRound));
 }
 
 } // namespace velm::bench

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one build folder.
-# Usage: scripts/build.sh [plain|sanitize] [BUILD_DIR]
-# In CI (CI=true) warnings are errors and the plain flavour is built without debug information, which
-# roughly halves its compile time.
+# Usage: scripts/build.sh [plain|sanitize|thread] [BUILD_DIR]
+# In CI (CI=true) warnings are errors and the plain flavour is built without debug information.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-plain}
@@ -26,6 +25,7 @@ case "$flavour" in
     # Line tables are all a sanitizer report needs; the benchmarks are measured in the plain flavour only.
     args+=(-DVELM_SANITIZE=ON -DVELM_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1)
     ;;
+  thread) args+=(-DVELM_TSAN=ON -DVELM_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   *) echo "build: unknown flavour $flavour" >&2; exit 2 ;;
 esac
 

@@ -2,39 +2,81 @@
 
 #include "platform/dispatch/IoPool.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/StrandQueue.h"
+#include "platform/log/Log.h"
 #include "platform/net/NetworkInterfaces.h"
 #include "platform/net/TcpConnector.h"
 #include "platform/net/TlsParameters.h"
 
 #include <algorithm>
 #include <asio/defer.hpp>
-#include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
+#include <cassert>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 namespace velm {
 
 namespace {
 
+using Phase = TlsStream::Phase;
+
+const Log netLog("net");
 const NetError cancelledError{NetError::Kind::cancelled, "connection cancelled"};
 
-// Marks a completion as the next step of the handler that started the operation, so
-// asio runs it on the same thread instead of waking another: a stream's work is serial
-// anyway, and each hand-over between threads costs a wake-up.
-template <typename Handler> struct Continuation {
+// A completion bound to a strand and marked as the next step of the work that started its
+// operation, so asio runs it on the same thread instead of waking another: each hand-over
+// between threads costs a wake-up.
+template <typename Handler> struct OnStrand {
+    using executor_type = TlsStream::Strand;
+
+    executor_type strand;
     Handler handler;
+
+    executor_type get_executor() const noexcept { return strand; }
 
     template <typename... Arguments> void operator()(Arguments&&... arguments) {
         handler(std::forward<Arguments>(arguments)...);
     }
 
-    friend bool asio_handler_is_continuation(Continuation*) { return true; }
+    friend bool asio_handler_is_continuation(OnStrand*) { return true; }
 };
 
-template <typename Handler> Continuation<Handler> continuation(Handler handler) {
-    return {std::move(handler)};
+template <typename Handler> OnStrand<Handler> onStrand(const TlsStream::Strand& strand, Handler handler) {
+    return {strand, std::move(handler)};
+}
+
+bool isEnd(Phase phase) {
+    return phase == Phase::failed || phase == Phase::cancelled;
+}
+
+// Every move between phases. Any phase short of the end may end; a graceful close and a
+// failure that waits for its alert run their course.
+bool canMove(Phase from, Phase to) {
+    switch (from) {
+    case Phase::idle:
+        return to == Phase::connecting || to == Phase::handshaking || isEnd(to);
+    case Phase::connecting:
+        return to == Phase::handshaking || isEnd(to);
+    case Phase::handshaking:
+        return to == Phase::open || to == Phase::failing || isEnd(to);
+    case Phase::open:
+        return to == Phase::flushing || to == Phase::failing || isEnd(to);
+    case Phase::flushing:
+        return to == Phase::notifying || to == Phase::cancelled;
+    case Phase::notifying:
+        return to == Phase::draining || to == Phase::cancelled;
+    case Phase::draining:
+        return to == Phase::cancelled;
+    case Phase::failing:
+        return isEnd(to);
+    case Phase::failed:
+    case Phase::cancelled:
+        return false;
+    }
+    return false;
 }
 
 asio::ip::address unmapped(const asio::ip::address& address) {
@@ -42,6 +84,10 @@ asio::ip::address unmapped(const asio::ip::address& address) {
         return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
     }
     return address;
+}
+
+bool wouldBlock(const std::error_code& error) {
+    return error == asio::error::would_block || error == asio::error::try_again;
 }
 
 } // namespace
@@ -60,22 +106,22 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket,
                                                Duration handshakeTimeout,
                                                std::shared_ptr<HandshakeSlot> handshakeSlot) {
     auto stream = std::make_shared<TlsStream>(socket.get_executor(), context, TlsEngine::Role::server);
-    stream->socket_ = std::move(socket);
-    stream->handshakeSlot_ = std::move(handshakeSlot);
     // The handshake runs from the accept, so a slow owner costs the peer no time; its
     // outcome is reported once the owner starts the connection.
-    asio::dispatch(stream->strand_, [stream, handshakeTimeout] {
-        stream->armDeadline(asio::steady_timer::clock_type::now() + handshakeTimeout, "handshake timed out");
-        stream->onConnected();
-        stream->handshaking_ = true;
-        stream->continueHandshake();
-    });
+    std::lock_guard guard(stream->lock_);
+    stream->socket_ = std::move(socket);
+    std::error_code ignored;
+    stream->socket_.non_blocking(true, ignored); // writes from a caller's thread must never wait
+    stream->handshakeSlot_ = std::move(handshakeSlot);
+    stream->moveTo(Phase::handshaking);
+    stream->armDeadline(asio::steady_timer::clock_type::now() + handshakeTimeout, "handshake timed out");
+    stream->onConnected();
+    stream->continueHandshake();
     return stream;
 }
 
 TlsStream::TlsStream(Strand strand, const std::shared_ptr<const TlsContext>& context, TlsEngine::Role role)
-    : strand_(strand), socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role),
-      role_(role) {}
+    : socket_(strand), resolver_(strand), deadline_(strand), engine_(context, role), home_(strand) {}
 
 void TlsStream::setStateHandler(TlsConnection::StateHandler handler) {
     std::lock_guard guard(handlerLock_);
@@ -83,125 +129,137 @@ void TlsStream::setStateHandler(TlsConnection::StateHandler handler) {
 }
 
 void TlsStream::start(std::shared_ptr<Queue> queue) {
-    asio::dispatch(strand_, [self = shared_from_this(), queue = std::move(queue)] {
-        if (self->started_ || !queue) {
-            return;
+    if (!queue) {
+        return;
+    }
+    std::unique_lock guard(lock_);
+    if (queue_) {
+        return;
+    }
+    queue_ = std::move(queue);
+    if (const auto* strandQueue = dynamic_cast<const StrandQueue*>(queue_.get())) {
+        home_ = strandQueue->strand();
+        homeIsOwners_ = true;
+        if (phase_ == Phase::idle) {
+            socket_ = Socket(home_); // not open yet: the connector may run right in the owner's work
         }
-        self->started_ = true;
-        self->queue_ = queue;
-        switch (self->state_) {
-        case State::cancelled:
-            return;         // cancelled before start: silent
-        case State::failed: // an accepted connection whose handshake failed before start
-            self->deliverState(State::failed, self->endError_);
-            self->serveReceives();
-            self->deliverSends(self->takeSendCompletions(), self->endError());
-            return;
-        case State::ready: // an accepted connection whose handshake completed before start
-            self->deliverState(State::preparing, std::nullopt);
-            self->deliverState(State::ready, std::nullopt);
-            self->processInput();
-            return;
-        case State::setup:
-        case State::preparing:
-            break;
-        }
-        self->setState(State::preparing);
-        if (self->role_ == TlsEngine::Role::server) {
-            return; // the handshake is under way
-        }
-        const auto now = asio::steady_timer::clock_type::now();
-        self->connectDeadline_ = now + self->connectTimeout_;
-        self->resolve(self->target_);
-        // Unless TCP is up already (a numeric address that connected at once), it gets the
-        // shorter of its own limit and the whole connect time-out.
-        if (!self->connected_ && !self->isFinished()) {
-            self->armDeadline(std::min(self->connectDeadline_, now + TlsParameters::tcpConnectionTimeout),
-                              "connect timed out");
-        }
-    });
+    }
+    begin();
+    handOver(guard, Caller::call);
+}
+
+void TlsStream::begin() {
+    switch (phase_) {
+    case Phase::cancelled: // cancelled before start: silent
+        return;
+    case Phase::failed: // an accepted connection whose handshake failed before start
+        announce(State::failed, endError_);
+        serveReceives();
+        handSends(takeSendCompletions(), endError());
+        return;
+    case Phase::open: // an accepted connection whose handshake completed before start
+        announce(State::preparing);
+        announce(State::ready);
+        processInput();
+        return;
+    case Phase::handshaking: // an accepted connection on its way
+    case Phase::failing:
+        report(State::preparing);
+        return;
+    case Phase::idle:
+        break;
+    case Phase::connecting:
+    case Phase::flushing:
+    case Phase::notifying:
+    case Phase::draining:
+        return; // not before start
+    }
+    report(State::preparing);
+    moveTo(Phase::connecting);
+    connectDeadline_ = asio::steady_timer::clock_type::now() + connectTimeout_;
+    resolve(target_);
 }
 
 void TlsStream::receive(std::size_t minimum, std::size_t maximum,
                         TlsConnection::ReceiveCompletion completion) {
     maximum = std::max<std::size_t>(maximum, 1);
     minimum = std::clamp<std::size_t>(minimum, 1, std::min(maximum, maxReadAhead));
-    // The next read is what a reader does last in its completion: deferred, the pool thread
-    // that ran the completion carries on with it instead of waking another.
-    asio::defer(strand_,
-                [self = shared_from_this(), minimum, maximum, completion = std::move(completion)]() mutable {
-                    self->receives_.push_back({minimum, maximum, std::move(completion)});
-                    if (self->started_ && self->state_ != State::preparing) {
-                        self->processInput();
-                    }
-                });
+    std::unique_lock guard(lock_);
+    receives_.push_back({minimum, maximum, std::move(completion)});
+    if (queue_ && phase_ != Phase::connecting && phase_ != Phase::handshaking && phase_ != Phase::failing) {
+        processInput();
+    }
+    handOver(guard, Caller::call);
 }
 
 void TlsStream::send(Bytes content, TlsConnection::SendCompletion completion) {
-    asio::post(strand_, [self = shared_from_this(), content = std::move(content),
-                         completion = std::move(completion)]() mutable {
-        if (self->isFinished() || self->closing_) {
-            self->deliverSends({std::move(completion)}, self->closing_ ? cancelledError : self->endError());
-            return;
-        }
-        const bool overflows = content.size() > TlsConnection::maxWriteBacklog - self->backlog_;
-        self->backlog_ += overflows ? 0 : content.size();
-        self->sends_.push_back({std::move(content), std::move(completion)});
+    std::unique_lock guard(lock_);
+    if (isOver() || isClosing()) {
+        handSends({std::move(completion)}, isClosing() ? cancelledError : endError());
+    } else {
+        const bool overflows = content.size() > TlsConnection::maxWriteBacklog - backlog_;
+        backlog_ += overflows ? 0 : content.size();
+        sends_.push_back({std::move(content), std::move(completion)});
         if (overflows) {
-            self->fail({NetError::Kind::backlogFull, "peer stopped reading: write backlog full"});
-            return;
+            fail({NetError::Kind::backlogFull, "peer stopped reading: write backlog full"});
+        } else if (!corked_ && !cork()) {
+            maybeWrite();
         }
-        self->maybeWrite();
-    });
+        ++sendsSinceRead_;
+    }
+    handOver(guard, Caller::call);
 }
 
 void TlsStream::cancel() {
-    asio::dispatch(strand_, [self = shared_from_this()] {
-        if (self->isFinished() || self->closing_) {
-            return;
-        }
-        if (!self->started_ || self->state_ != State::ready) {
-            self->finish(State::cancelled, cancelledError);
-            return;
-        }
-        self->closing_ = true;
-        self->inboxBegin_ = self->inboxEnd_ = 0;
-        self->serveReceives();
-        self->armDeadline(asio::steady_timer::clock_type::now() + TlsConnection::gracefulCloseLimit,
-                          "graceful close timed out");
-        self->maybeRead();
-        self->continueClose();
-    });
+    std::unique_lock guard(lock_);
+    if (isOver() || isClosing()) {
+        return;
+    }
+    if (!queue_ || phase_ != Phase::open) {
+        finish(State::cancelled, cancelledError);
+    } else {
+        moveTo(Phase::flushing);
+        inboxBegin_ = inboxEnd_ = 0;
+        serveReceives();
+        armDeadline(asio::steady_timer::clock_type::now() + TlsConnection::gracefulCloseLimit,
+                    "graceful close timed out");
+        maybeRead();
+        continueClose();
+    }
+    handOver(guard, Caller::call);
 }
 
 void TlsStream::forceCancel() {
-    asio::dispatch(strand_, [self = shared_from_this()] { self->finish(State::cancelled, cancelledError); });
+    std::unique_lock guard(lock_);
+    finish(State::cancelled, cancelledError);
+    handOver(guard, Caller::call);
+}
+
+void TlsStream::abandonHandshake(NetError error) {
+    std::unique_lock guard(lock_);
+    if (phase_ == Phase::handshaking) {
+        fail(std::move(error));
+    }
+    handOver(guard, Caller::call);
+}
+
+void TlsStream::abandonHandshakeBeforeHello(NetError error) {
+    std::unique_lock guard(lock_);
+    if (phase_ == Phase::handshaking && !engine_.hasHeardHello()) {
+        fail(std::move(error));
+    }
+    handOver(guard, Caller::call);
 }
 
 void TlsStream::release() {
     setStateHandler(nullptr);
-    asio::post(strand_, [self = shared_from_this()] {
-        self->released_ = true;
-        if (!self->closing_) {
-            self->finish(State::cancelled, cancelledError);
-        }
-    });
-}
-
-void TlsStream::abandonHandshake(NetError error) {
-    asio::dispatch(strand_, [self = shared_from_this(), error = std::move(error)]() mutable {
-        if (self->handshaking_) {
-            self->fail(std::move(error));
-        }
-    });
-}
-
-void TlsStream::abandonHandshakeBeforeHello(NetError error) {
-    asio::dispatch(strand_, [self = shared_from_this(), error = std::move(error)]() mutable {
-        if (self->handshaking_ && !self->engine_.hasHeardHello()) {
-            self->fail(std::move(error));
-        }
-    });
+    std::deque<std::function<void()>> dropped; // let go of outside the lock: the owner's code
+    std::lock_guard guard(lock_);
+    released_ = true;
+    dropped.swap(handed_);
+    if (!isClosing()) {
+        finish(State::cancelled, cancelledError);
+    }
 }
 
 std::vector<std::string> TlsStream::interfaceNames() const {
@@ -221,47 +279,45 @@ std::optional<std::string> TlsStream::remoteHost() const {
     return unmapped(remoteEndpoint_->address()).to_string();
 }
 
-void TlsStream::setState(State state, std::optional<NetError> error) {
-    state_ = state;
-    publicState_ = state;
-    deliverState(state, std::move(error));
+bool TlsStream::isClosing() const {
+    return phase_ == Phase::flushing || phase_ == Phase::notifying || phase_ == Phase::draining;
 }
 
-void TlsStream::deliverState(State state, std::optional<NetError> error) {
-    deliver([self = shared_from_this(), state, error = std::move(error)] {
-        TlsConnection::StateHandler handler;
-        {
-            std::lock_guard guard(self->handlerLock_);
-            handler = self->onState_;
-        }
-        if (handler) {
-            handler(state, error);
-        }
-    });
+bool TlsStream::isOver() const {
+    return phase_ == Phase::failing || isEnd(phase_);
+}
+
+bool TlsStream::hasSocket() const {
+    return phase_ == Phase::handshaking || phase_ == Phase::open || isClosing() || phase_ == Phase::failing;
+}
+
+void TlsStream::moveTo(Phase phase) {
+    assert(canMove(phase_, phase));
+    if (canMove(phase_, phase)) {
+        phase_ = phase;
+    }
 }
 
 void TlsStream::armDeadline(asio::steady_timer::time_point when, std::string what) {
     deadlineWhat_ = std::move(what);
     deadline_.expires_at(when);
-    deadline_.async_wait([self = shared_from_this()](const std::error_code& error) {
-        // A wait that was re-armed meanwhile is not this deadline.
-        if (error || self->deadline_.expiry() > asio::steady_timer::clock_type::now()) {
-            return;
+    deadline_.async_wait(onStrand(
+        home_, [self = shared_from_this()](const std::error_code& error) { self->onDeadline(error); }));
+}
+
+void TlsStream::onDeadline(const std::error_code& error) {
+    std::unique_lock guard(lock_);
+    // A wait that was re-armed meanwhile is not this deadline; a ready, open connection has none.
+    if (!error && deadline_.expiry() <= asio::steady_timer::clock_type::now()) {
+        if (phase_ == Phase::failing) {
+            finish(State::failed, endError()); // the peer never took our bytes
+        } else if (isClosing()) {
+            finish(State::cancelled, cancelledError);
+        } else if (phase_ == Phase::connecting || phase_ == Phase::handshaking) {
+            fail({NetError::Kind::timedOut, deadlineWhat_});
         }
-        if (self->failureAfterWrite_) {
-            const NetError failure = *self->failureAfterWrite_; // the peer never took our bytes
-            self->finish(State::failed, failure);
-            return;
-        }
-        if (self->isFinished() || (self->state_ == State::ready && !self->closing_)) {
-            return; // a ready, open connection has no deadline
-        }
-        if (self->closing_) {
-            self->finish(State::cancelled, cancelledError);
-        } else {
-            self->fail({NetError::Kind::timedOut, self->deadlineWhat_});
-        }
-    });
+    }
+    handOver(guard, Caller::completion);
 }
 
 void TlsStream::resolve(const HostPort& target) {
@@ -269,50 +325,92 @@ void TlsStream::resolve(const HostPort& target) {
     const asio::ip::address address = asio::ip::make_address(target.host, notNumeric);
     if (!notNumeric) {
         // A numeric address needs no trip through the resolver's thread.
-        connectTo(asio::ip::tcp::resolver::results_type::create(asio::ip::tcp::endpoint(address, target.port),
-                                                                target.host, std::to_string(target.port)));
+        dial(asio::ip::tcp::resolver::results_type::create(asio::ip::tcp::endpoint(address, target.port),
+                                                           target.host, std::to_string(target.port)));
         return;
     }
+    armDeadline(connectDeadline_, "connect timed out"); // the lookup may take a while
     resolver_.async_resolve(
         target.host, std::to_string(target.port), asio::ip::resolver_base::numeric_service,
-        [self = shared_from_this()](const std::error_code& error,
-                                    const asio::ip::tcp::resolver::results_type& addresses) {
-            if (self->isFinished()) {
-                return;
+        onStrand(home_, [self = shared_from_this()](const std::error_code& error,
+                                                    const asio::ip::tcp::resolver::results_type& addresses) {
+            std::unique_lock guard(self->lock_);
+            if (self->phase_ == Phase::connecting) {
+                if (error || addresses.empty()) {
+                    self->fail({NetError::Kind::unreachable, "cannot resolve host: " + error.message()});
+                } else {
+                    self->dial(addresses);
+                }
             }
-            if (error || addresses.empty()) {
-                self->fail({NetError::Kind::unreachable, "cannot resolve host: " + error.message()});
-                return;
-            }
-            self->connectTo(addresses);
-        });
+            self->handOver(guard, Caller::completion);
+        }));
 }
 
-void TlsStream::connectTo(const asio::ip::tcp::resolver::results_type& addresses) {
-    TcpConnector::connect(socket_, addresses, [self = shared_from_this()](const std::error_code& error) {
-        if (self->isFinished()) {
-            return;
+// The connector runs on the socket's strand (the owner's, when that is one), where its own
+// completions touch the socket without the lock: until TCP is up nothing else touches the
+// socket but a close, which goes there too.
+void TlsStream::dial(const asio::ip::tcp::resolver::results_type& addresses) {
+    if (socket_.get_executor().running_in_this_thread()) {
+        connectHere(addresses);
+        return;
+    }
+    asio::defer(socket_.get_executor(), [self = shared_from_this(), addresses] {
+        std::unique_lock guard(self->lock_);
+        if (self->phase_ == Phase::connecting) {
+            self->connectHere(addresses);
         }
-        if (error) {
-            self->fail(NetError::fromSystem(error));
-            return;
-        }
-        if (self->deadline_.expiry() != self->connectDeadline_) {
-            self->armDeadline(self->connectDeadline_, "handshake timed out");
-        } else {
-            self->deadlineWhat_ = "handshake timed out";
-        }
-        self->onConnected();
-        self->handshaking_ = true;
-        self->continueHandshake();
+        self->handOver(guard, Caller::completion);
     });
 }
 
-void TlsStream::onConnected() {
-    if (isFinished()) {
+// The connector may complete within the call, while the lock is held, or later from a
+// completion of its own.
+void TlsStream::connectHere(const asio::ip::tcp::resolver::results_type& addresses) {
+    std::optional<std::error_code> atOnce;
+    dialledAtOnce_ = &atOnce;
+    TcpConnector::connect(socket_, addresses, [self = shared_from_this()](const std::error_code& error) {
+        if (self->dialledAtOnce_ != nullptr) {
+            *self->dialledAtOnce_ = error;
+            return;
+        }
+        std::unique_lock guard(self->lock_);
+        self->onDialled(error);
+        self->handOver(guard, Caller::completion);
+    });
+    dialledAtOnce_ = nullptr;
+    if (atOnce) {
+        onDialled(*atOnce);
         return;
     }
-    connected_ = true;
+    // TCP has to wait: it gets the shorter of its own limit and the whole connect time-out,
+    // armed only now, since re-arming a deadline wakes another pool thread for the wait it
+    // replaces.
+    armDeadline(std::min(connectDeadline_,
+                         asio::steady_timer::clock_type::now() + TlsParameters::tcpConnectionTimeout),
+                "connect timed out");
+}
+
+void TlsStream::onDialled(const std::error_code& error) {
+    if (phase_ != Phase::connecting) {
+        std::error_code ignored; // ended meanwhile; the connector may have opened another socket
+        socket_.close(ignored);
+        return;
+    }
+    if (error) {
+        fail(NetError::fromSystem(error));
+        return;
+    }
+    if (deadline_.expiry() != connectDeadline_) {
+        armDeadline(connectDeadline_, "handshake timed out");
+    } else {
+        deadlineWhat_ = "handshake timed out";
+    }
+    moveTo(Phase::handshaking);
+    onConnected();
+    continueHandshake();
+}
+
+void TlsStream::onConnected() {
     TlsParameters::applyTcpOptions(socket_.native_handle());
     std::error_code ignored;
     std::lock_guard guard(pathLock_);
@@ -321,7 +419,7 @@ void TlsStream::onConnected() {
 }
 
 void TlsStream::continueHandshake() {
-    if (isFinished()) {
+    if (phase_ != Phase::handshaking) {
         return;
     }
     const TlsEngine::Status status = engine_.handshake();
@@ -330,71 +428,74 @@ void TlsStream::continueHandshake() {
         return;
     }
     maybeWrite();
+    if (phase_ != Phase::handshaking) {
+        return;
+    }
     if (status == TlsEngine::Status::ok) {
         becomeReady();
         return;
     }
-    engineStarved_ = true;
+    needsCiphertext_ = true;
     maybeRead();
 }
 
 void TlsStream::becomeReady() {
-    handshaking_ = false;
     // The connect deadline is left to expire unheeded: cancelling it would wake another pool
     // thread for the cancelled wait, right on the way to ready.
+    moveTo(Phase::open);
     endHandshake(std::nullopt);
-    setState(State::ready);
-    engineStarved_ = false; // the last flight may have carried application data
+    report(State::ready);
+    needsCiphertext_ = false; // the last flight may have carried application data
     processInput();
     maybeWrite();
 }
 
 void TlsStream::maybeRead() {
-    if (readInFlight_ || !connected_ || isFinished() || peerFinished_) {
+    if (readInFlight_ || peerEnd_) {
         return;
     }
     // Undecrypted ciphertext waits for the reader to make room; closing only drains the socket.
-    if (!handshaking_ && !closing_ && !engineStarved_) {
+    const bool wanted =
+        phase_ == Phase::handshaking || isClosing() || (phase_ == Phase::open && needsCiphertext_);
+    if (!wanted) {
         return;
     }
-    const std::span<std::uint8_t> space = engine_.inboundSpace(handshaking_ ? handshakeReadChunk : readChunk);
+    const std::span<std::uint8_t> space =
+        engine_.inboundSpace(phase_ == Phase::handshaking ? handshakeReadChunk : readChunk);
     readInFlight_ = true;
     socket_.async_read_some(
         asio::buffer(space.data(), space.size()),
-        continuation([self = shared_from_this()](const std::error_code& error, std::size_t size) {
+        onStrand(home_, [self = shared_from_this()](const std::error_code& error, std::size_t size) {
             self->onRead(error, size);
         }));
 }
 
 void TlsStream::onRead(const std::error_code& error, std::size_t size) {
+    std::unique_lock guard(lock_);
     readInFlight_ = false;
-    if (isFinished()) {
-        return;
-    }
-    if (closing_) {
+    if (isClosing()) {
         // What the peer sends now is dropped; its end of stream completes our close.
         if (error) {
-            peerFinished_ = true;
+            peerEnd_ = PeerEnd{};
             continueClose();
         } else {
             maybeRead();
         }
-        return;
+    } else if (phase_ == Phase::handshaking || phase_ == Phase::open) {
+        if (error == asio::error::eof) {
+            engine_.commitEnd();
+        } else if (!error) {
+            engine_.commitInbound(size);
+            sendsSinceRead_ = 0;
+        }
+        if (error && error != asio::error::eof) {
+            fail(NetError::fromSystem(error));
+        } else {
+            needsCiphertext_ = false;
+            phase_ == Phase::handshaking ? continueHandshake() : processInput();
+        }
     }
-    if (error == asio::error::eof) {
-        engine_.commitEnd();
-    } else if (error) {
-        fail(NetError::fromSystem(error));
-        return;
-    } else {
-        engine_.commitInbound(size);
-    }
-    engineStarved_ = false;
-    if (handshaking_) {
-        continueHandshake();
-    } else {
-        processInput();
-    }
+    handOver(guard, Caller::completion);
 }
 
 void TlsStream::processInput() {
@@ -406,7 +507,7 @@ void TlsStream::processInput() {
 }
 
 void TlsStream::decrypt() {
-    if (engineStarved_ || peerFinished_ || closing_ || isFinished() || state_ != State::ready) {
+    if (needsCiphertext_ || peerEnd_ || phase_ != Phase::open) {
         return;
     }
     if (!inbox_) {
@@ -430,16 +531,15 @@ void TlsStream::decrypt() {
     case TlsEngine::Status::ok:
         break;
     case TlsEngine::Status::wantsInput:
-        engineStarved_ = true;
+        needsCiphertext_ = true;
         break;
     case TlsEngine::Status::closed:
-        peerFinished_ = true;
+        peerEnd_ = PeerEnd{};
         break;
     case TlsEngine::Status::failed: {
         NetError error = engine_.error();
         if (error.kind == NetError::Kind::closed) {
-            peerFinished_ = true; // the stream ended without close_notify
-            peerFinishError_ = std::move(error);
+            peerEnd_ = PeerEnd{std::move(error)}; // the stream ended without close_notify
         } else {
             fail(std::move(error));
         }
@@ -449,27 +549,27 @@ void TlsStream::decrypt() {
 }
 
 bool TlsStream::serveReceives() {
-    if (!started_) {
+    if (!queue_) {
         return false; // nowhere to deliver yet
     }
     bool served = false;
     while (!receives_.empty()) {
         Receive& receive = receives_.front();
         const std::size_t available = inboxEnd_ - inboxBegin_;
-        const bool ended = peerFinished_ || closing_ || isFinished();
+        const bool ended = peerEnd_ || isClosing() || isOver();
         if (available > 0 && (available >= receive.minimum || ended)) {
             const std::size_t count = std::min(available, receive.maximum);
             Bytes data(inbox_.get() + inboxBegin_, inbox_.get() + inboxBegin_ + count);
             inboxBegin_ += count;
-            const bool complete = peerFinished_ && !isFinished() && inboxBegin_ == inboxEnd_;
-            deliverReceive(std::move(receive.completion), std::move(data), complete,
-                           complete ? peerFinishError_ : std::nullopt);
+            const bool complete = peerEnd_ && !isOver() && inboxBegin_ == inboxEnd_;
+            handReceive(std::move(receive.completion), std::move(data), complete,
+                        complete ? peerEnd_->error : std::nullopt);
         } else if (ended) {
-            if (closing_ || isFinished()) {
-                deliverReceive(std::move(receive.completion), {}, false,
-                               closing_ ? cancelledError : endError());
+            if (isClosing() || isOver()) {
+                handReceive(std::move(receive.completion), {}, false,
+                            isClosing() ? cancelledError : endError());
             } else {
-                deliverReceive(std::move(receive.completion), {}, true, peerFinishError_);
+                handReceive(std::move(receive.completion), {}, true, peerEnd_->error);
             }
         } else {
             break;
@@ -480,107 +580,136 @@ bool TlsStream::serveReceives() {
     return served;
 }
 
+// Writes at once from whichever thread got here, as long as the socket takes the bytes;
+// only what it does not take waits for an asynchronous write.
 void TlsStream::maybeWrite() {
-    if (writeInFlight_ || !connected_ || isFinished()) {
-        return;
-    }
-    if (state_ == State::ready && started_ && !closeNotifySent_) {
-        while (!sends_.empty() && writingPlaintext_ < writeBatch) {
-            Send& send = sends_.front();
-            if (engine_.write(send.content) != TlsEngine::Status::ok) {
-                fail(engine_.error());
-                return;
+    while (!writeInFlight_ && hasSocket() && !isOver()) {
+        if ((phase_ == Phase::open || phase_ == Phase::flushing) && queue_) {
+            while (!sends_.empty() && writingPlaintext_ < writeBatch) {
+                Send& send = sends_.front();
+                if (engine_.write(send.content) != TlsEngine::Status::ok) {
+                    fail(engine_.error());
+                    return;
+                }
+                writingPlaintext_ += send.content.size();
+                writingCompletions_.push_back(std::move(send.completion));
+                sends_.pop_front();
             }
-            writingPlaintext_ += send.content.size();
-            writingCompletions_.push_back(std::move(send.completion));
-            sends_.pop_front();
         }
-    }
-    engine_.takeOutput(writing_);
-    if (writing_.empty()) {
-        if (!writingCompletions_.empty()) { // only empty sends were taken
-            deliverSends(std::exchange(writingCompletions_, {}), std::nullopt);
+        engine_.takeOutput(writing_);
+        if (writing_.empty()) {
+            wrote(); // only empty sends were taken, if any
+            return;
         }
-        return;
+        std::error_code error;
+        const std::size_t written = socket_.write_some(asio::buffer(writing_), error);
+        if (error && !wouldBlock(error)) {
+            fail(NetError::fromSystem(error));
+            return;
+        }
+        if (written < writing_.size()) {
+            writeInFlight_ = true;
+            asio::async_write(
+                socket_, asio::buffer(writing_.data() + written, writing_.size() - written),
+                onStrand(home_, [self = shared_from_this()](const std::error_code& writeError, std::size_t) {
+                    self->onWrite(writeError);
+                }));
+            return;
+        }
+        wrote();
     }
-    writeInFlight_ = true;
-    asio::async_write(socket_, asio::buffer(writing_),
-                      continuation([self = shared_from_this()](const std::error_code& error, std::size_t) {
-                          self->onWrite(error);
-                      }));
+}
+
+// A send that follows another with nothing heard in between is taken for part of a burst: it
+// waits until the owner's work under way is done, so that the burst leaves in few writes. Any
+// other send, the answer to a request above all, leaves at once.
+bool TlsStream::cork() {
+    if (sendsSinceRead_ == 0 || !homeIsOwners_ || phase_ != Phase::open || writeInFlight_ ||
+        !home_.running_in_this_thread()) {
+        return false; // a write in flight holds the sends anyway
+    }
+    corked_ = true;
+    asio::defer(home_, [self = shared_from_this()] {
+        std::unique_lock guard(self->lock_);
+        self->corked_ = false;
+        self->maybeWrite();
+        self->handOver(guard, Caller::completion);
+    });
+    return true;
 }
 
 void TlsStream::onWrite(const std::error_code& error) {
+    std::unique_lock guard(lock_);
     writeInFlight_ = false;
-    if (failureAfterWrite_ && !hasEnded()) {
-        const NetError failure = *failureAfterWrite_;
+    if (phase_ == Phase::failing) {
         if (!error) {
             sendPendingAlert();
         }
-        finish(State::failed, failure);
-        return;
+        finish(State::failed, endError());
+    } else if (!isOver()) {
+        if (error) {
+            fail(NetError::fromSystem(error));
+        } else {
+            wrote();
+            if (isClosing()) {
+                continueClose();
+            } else {
+                maybeWrite();
+            }
+        }
     }
-    if (isFinished()) {
-        return;
-    }
-    if (error) {
-        fail(NetError::fromSystem(error));
-        return;
-    }
+    handOver(guard, Caller::completion);
+}
+
+void TlsStream::wrote() {
     backlog_ -= writingPlaintext_;
     writingPlaintext_ = 0;
     if (!writingCompletions_.empty()) {
-        deliverSends(std::exchange(writingCompletions_, {}), std::nullopt);
-    }
-    if (closing_) {
-        continueClose();
-    } else {
-        maybeWrite();
+        handSends(std::exchange(writingCompletions_, {}), std::nullopt);
     }
 }
 
 void TlsStream::continueClose() {
-    if (writeInFlight_ || isFinished()) {
-        return;
-    }
-    if (!sends_.empty()) {
+    if (phase_ == Phase::flushing) {
         maybeWrite();
-        return;
-    }
-    if (!closeNotifySent_) {
-        closeNotifySent_ = true;
-        engine_.shutdown();
-        maybeWrite();
-        if (writeInFlight_) {
+        if (writeInFlight_ || phase_ != Phase::flushing) {
             return;
         }
+        moveTo(Phase::notifying);
+        engine_.shutdown();
     }
-    if (!finSent_) {
-        finSent_ = true;
+    if (phase_ == Phase::notifying) {
+        maybeWrite();
+        if (writeInFlight_ || phase_ != Phase::notifying) {
+            return;
+        }
+        moveTo(Phase::draining);
         std::error_code ignored;
         socket_.shutdown(asio::socket_base::shutdown_send, ignored);
     }
     // Closing with unread data would reset the connection and could cost the peer our
     // last bytes, so the socket closes once the peer has closed its side too.
-    if (peerFinished_) {
-        finish(State::cancelled, cancelledError);
-    } else {
-        maybeRead();
+    if (phase_ == Phase::draining) {
+        if (peerEnd_) {
+            finish(State::cancelled, cancelledError);
+        } else {
+            maybeRead();
+        }
     }
 }
 
 void TlsStream::fail(NetError error) {
-    if (isFinished()) {
+    if (isOver()) {
         return;
     }
-    if (closing_) {
+    if (isClosing()) {
         finish(State::cancelled, cancelledError);
         return;
     }
-    if (connected_ && writeInFlight_ && engine_.hasOutput()) {
+    if (writeInFlight_ && engine_.hasOutput()) {
         // The alert telling the peer why has to follow the bytes being written.
-        failureAfterWrite_ = error;
         endError_ = std::move(error);
+        moveTo(Phase::failing);
         armDeadline(asio::steady_timer::clock_type::now() + TlsConnection::gracefulCloseLimit, "");
         return;
     }
@@ -589,43 +718,57 @@ void TlsStream::fail(NetError error) {
 }
 
 void TlsStream::sendPendingAlert() {
-    if (!connected_) {
+    if (!hasSocket()) {
         return;
     }
     // One attempt, never waiting: the alert only helps the peer name the failure.
-    engine_.takeOutput(writing_);
-    if (!writing_.empty()) {
+    Bytes alert;
+    engine_.takeOutput(alert);
+    if (!alert.empty()) {
         std::error_code ignored;
-        socket_.non_blocking(true, ignored);
-        socket_.write_some(asio::buffer(writing_), ignored);
+        socket_.write_some(asio::buffer(alert), ignored);
     }
 }
 
-void TlsStream::finish(State state, const NetError& error) {
-    if (hasEnded()) {
-        return;
-    }
-    failureAfterWrite_.reset();
-    deadline_.cancel();
-    resolver_.cancel();
-    closeSocket();
-    endHandshake(state == State::failed ? std::optional(error) : std::nullopt);
-    state_ = state;
-    endError_ = error;
-
-    if (!started_) {
-        publicState_ = state; // start reports it; held completions wait for that
-        return;
-    }
-    serveReceives();
-    deliverSends(takeSendCompletions(), error);
-    setState(state, state == State::failed ? std::optional(error) : std::nullopt);
-}
-
+// Tells the listener's slot how the handshake ended, once, and lets go of it.
 void TlsStream::endHandshake(const std::optional<NetError>& failure) {
     if (const auto slot = std::exchange(handshakeSlot_, nullptr)) {
         slot->handshakeEnded(failure, engine_.offeredIdentity());
     }
+}
+
+void TlsStream::finish(State state, const NetError& error) {
+    if (isEnd(phase_)) {
+        return;
+    }
+    const bool dialling = phase_ == Phase::connecting;
+    moveTo(state == State::failed ? Phase::failed : Phase::cancelled);
+    deadline_.cancel();
+    resolver_.cancel();
+    closeSocket(dialling);
+    endHandshake(state == State::failed ? std::optional(error) : std::nullopt);
+    endError_ = error;
+
+    if (!queue_ || released_) {
+        publicState_ = state; // start reports it; held completions wait for that, or go with the stream
+        return;
+    }
+    serveReceives();
+    handSends(takeSendCompletions(), error);
+    report(state, state == State::failed ? std::optional(error) : std::nullopt);
+}
+
+void TlsStream::closeSocket(bool dialling) {
+    if (dialling) {
+        asio::post(socket_.get_executor(), [self = shared_from_this()] {
+            std::lock_guard guard(self->lock_);
+            std::error_code ignored;
+            self->socket_.close(ignored);
+        });
+        return;
+    }
+    std::error_code ignored;
+    socket_.close(ignored);
 }
 
 std::vector<TlsConnection::SendCompletion> TlsStream::takeSendCompletions() {
@@ -639,41 +782,94 @@ std::vector<TlsConnection::SendCompletion> TlsStream::takeSendCompletions() {
     return completions;
 }
 
-void TlsStream::closeSocket() {
-    std::error_code ignored;
-    socket_.close(ignored);
+NetError TlsStream::endError() const {
+    return endError_.value_or(cancelledError);
 }
 
-void TlsStream::deliver(std::function<void()> work) {
+void TlsStream::report(State state, std::optional<NetError> error) {
+    publicState_ = state;
+    announce(state, std::move(error));
+}
+
+void TlsStream::announce(State state, std::optional<NetError> error) {
+    hand([self = shared_from_this(), state, error = std::move(error)] {
+        TlsConnection::StateHandler handler;
+        {
+            std::lock_guard guard(self->handlerLock_);
+            handler = self->onState_;
+        }
+        if (handler) {
+            handler(state, error);
+        }
+    });
+}
+
+void TlsStream::hand(std::function<void()> work) {
     if (queue_ && !released_) {
-        queue_->defer(std::move(work));
+        handed_.push_back(std::move(work));
     }
 }
 
-void TlsStream::deliverReceive(TlsConnection::ReceiveCompletion completion, Bytes data, bool isComplete,
-                               std::optional<NetError> error) {
+void TlsStream::handReceive(TlsConnection::ReceiveCompletion completion, Bytes data, bool isComplete,
+                            std::optional<NetError> error) {
     if (!completion) {
         return;
     }
-    deliver([completion = std::move(completion), data = std::move(data), isComplete,
-             error = std::move(error)]() mutable { completion(std::move(data), isComplete, error); });
+    hand([completion = std::move(completion), data = std::move(data), isComplete,
+          error = std::move(error)]() mutable { completion(std::move(data), isComplete, error); });
 }
 
-void TlsStream::deliverSends(std::vector<TlsConnection::SendCompletion> completions,
-                             std::optional<NetError> error) {
+void TlsStream::handSends(std::vector<TlsConnection::SendCompletion> completions,
+                          std::optional<NetError> error) {
     std::erase_if(completions, [](const auto& completion) { return !completion; });
     if (completions.empty()) {
         return;
     }
-    deliver([completions = std::move(completions), error = std::move(error)] {
+    hand([completions = std::move(completions), error = std::move(error)] {
         for (const auto& completion : completions) {
             completion(error);
         }
     });
 }
 
-NetError TlsStream::endError() const {
-    return endError_.value_or(cancelledError);
+// A completion running on the owner's strand gives the owner its results in place. Anything
+// else goes through the owner's queue, deferred: it carries on what this thread is finishing.
+void TlsStream::handOver(std::unique_lock<std::mutex>& guard, Caller caller) {
+    if (handed_.empty() || handing_) {
+        return; // a hand-over under way takes these too
+    }
+    handing_ = true;
+    if (caller == Caller::completion && homeIsOwners_ && home_.running_in_this_thread()) {
+        guard.unlock();
+        deliverHanded();
+        return;
+    }
+    const std::shared_ptr<Queue> queue = queue_;
+    guard.unlock();
+    queue->defer([self = shared_from_this()] { self->deliverHanded(); });
+}
+
+void TlsStream::deliverHanded() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard guard(lock_);
+            if (handed_.empty()) {
+                handing_ = false;
+                return;
+            }
+            work = std::move(handed_.front());
+            handed_.pop_front();
+        }
+        // The owner's code: what it throws must not stop the hand-over.
+        try {
+            work();
+        } catch (const std::exception& error) {
+            netLog.error("a connection's owner threw: %s", error.what());
+        } catch (...) {
+            netLog.error("a connection's owner threw a non-standard exception");
+        }
+    }
 }
 
 } // namespace velm
