@@ -17,6 +17,8 @@ namespace {
 QLabel* centredLine(QWidget* parent, const char* name, CardStyle::Text text) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
+    // Names come from the devices: never read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignHCenter);
     label->setWordWrap(true);
     CardStyle::apply(*label, text);

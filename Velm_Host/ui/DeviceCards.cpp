@@ -221,7 +221,11 @@ void DeviceCards::refreshTexts() {
         cards_.at(listed.id).widget->present(listed, DeviceCardLines::of(listed, state_, now, options_.dates),
                                              state_.curtainCovers);
     }
-    refresh_.start(state_.refreshDelay(now, options_.tick));
+    if (state_.devices.empty()) {
+        refresh_.stop();
+    } else {
+        refresh_.start(state_.refreshDelay(now, options_.tick));
+    }
 }
 
 void DeviceCards::fitCards() {

@@ -169,10 +169,13 @@ TEST_F(CardsTest, ACardKeepsItsPictureWhileItsDevicesLooksStayTheSame) {
     ASSERT_TRUE(portrait->hasLoaded());
     EXPECT_EQ(line("ipad", "model"), "iPad Pro 11-inch (3rd generation)");
 
-    ipad.name = "Renamed";
+    ipad.name = "<b>Renamed</b>";
     ipad.lastConnected = now;
     show({.devices = {ipad, device("phone")}});
     EXPECT_EQ(cards->card("ipad"), card);
+    EXPECT_EQ(line("ipad", "name"), "<b>Renamed</b>");
+    EXPECT_EQ(card->findChild<QLabel*>("name")->textFormat(), Qt::PlainText)
+        << "a device's name is never markup";
     EXPECT_EQ(card->portrait(), portrait);
     EXPECT_EQ(portrait->loadGeneration(), 1u);
 
