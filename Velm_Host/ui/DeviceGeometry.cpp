@@ -61,4 +61,9 @@ double DeviceGeometry::defaultScreenAspect(DeviceShape shape) {
     return 16.0 / 9.0;
 }
 
+bool DeviceGeometry::standsBesideItsScreen(DeviceShape shape) {
+    return shape == DeviceShape::display || shape == DeviceShape::macMini ||
+           shape == DeviceShape::macStudio || shape == DeviceShape::macPro;
+}
+
 } // namespace velm

@@ -29,6 +29,9 @@ struct DeviceGeometry {
 
     // The aspect (width / height) to draw a device's screen at when nothing better is known.
     static double defaultScreenAspect(DeviceShape shape);
+
+    // A computer whose screen stands beside it: a display, a desktop box or a tower.
+    static bool standsBesideItsScreen(DeviceShape shape);
 };
 
 } // namespace velm

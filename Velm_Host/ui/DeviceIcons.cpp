@@ -83,11 +83,6 @@ std::optional<Bytes> png(const QImage& image) {
     return Bytes(data.begin(), data.end());
 }
 
-bool standsBesideItsScreen(DeviceShape shape) {
-    return shape == DeviceShape::display || shape == DeviceShape::macMini ||
-           shape == DeviceShape::macStudio || shape == DeviceShape::macPro;
-}
-
 } // namespace
 
 std::optional<QImage> deviceIconImage(std::string_view model) {
@@ -119,7 +114,7 @@ std::optional<Bytes> hostIconPNG(const DeviceModel& model) {
 
 std::optional<Bytes> hostDisplayIconPNG(std::span<const AttachedScreen> screens, const DeviceModel& model) {
     const DeviceShape ownShape = deviceShape(model.identifier, model.name);
-    if (!standsBesideItsScreen(ownShape)) {
+    if (!DeviceGeometry::standsBesideItsScreen(ownShape)) {
         return std::nullopt;
     }
     const auto type = macDisplayType(screens, ownShape);

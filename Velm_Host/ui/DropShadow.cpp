@@ -53,20 +53,38 @@ void blur(QImage& alpha, double sigma) {
 } // namespace
 
 void DropShadow::paint(QPainter& painter, const QPainterPath& shape) const {
+    if (shape.isEmpty()) {
+        return;
+    }
+    const QPainterPath onDevice = painter.combinedTransform().map(shape);
+    cast(painter, onDevice.boundingRect(), [&](QPainter& mask) { mask.fillPath(onDevice, Qt::black); });
+}
+
+void DropShadow::paint(QPainter& painter, const QImage& picture, const QRectF& target) const {
+    if (picture.isNull() || target.isEmpty()) {
+        return;
+    }
+    const QTransform transform = painter.combinedTransform();
+    cast(painter, transform.mapRect(target), [&](QPainter& mask) {
+        mask.setRenderHint(QPainter::SmoothPixmapTransform);
+        mask.setTransform(transform, true);
+        mask.drawImage(target, picture);
+    });
+}
+
+void DropShadow::cast(QPainter& painter, const QRectF& bounds,
+                      const std::function<void(QPainter&)>& coverage) const {
     const QTransform transform = painter.combinedTransform();
     const double scale = std::sqrt(std::abs(transform.determinant()));
     const double sigma = radius * scale / 2;
-    if (shape.isEmpty() || !std::isfinite(sigma) || sigma < 0 || sigma > maxSigma ||
-        !std::isfinite(offsetDown * scale)) {
+    if (!std::isfinite(sigma) || sigma < 0 || sigma > maxSigma || !std::isfinite(offsetDown * scale)) {
         return;
     }
-    const QPainterPath onDevice = transform.map(shape);
     const double margin = std::ceil(3 * sigma) + 2;
     // Only the part that can reach the device is drawn, however large the shape.
     const QRectF device(0, 0, painter.device()->width(), painter.device()->height());
     const QRectF reach = device.adjusted(-margin, -margin - offsetDown * scale, margin, margin);
-    const QRect area =
-        onDevice.boundingRect().adjusted(-margin, -margin, margin, margin).intersected(reach).toAlignedRect();
+    const QRect area = bounds.adjusted(-margin, -margin, margin, margin).intersected(reach).toAlignedRect();
     if (area.isEmpty()) {
         return;
     }
@@ -76,7 +94,7 @@ void DropShadow::paint(QPainter& painter, const QPainterPath& shape) const {
         QPainter mask(&alpha);
         mask.setRenderHint(QPainter::Antialiasing);
         mask.translate(-area.topLeft());
-        mask.fillPath(onDevice, Qt::black);
+        coverage(mask);
     }
     blur(alpha, sigma);
 
