@@ -1,0 +1,70 @@
+#include "Velm_Host/ui/HistorySection.h"
+
+#include "Velm_Host/ui/HistoryRow.h"
+#include "Velm_Host/ui/HistorySheet.h"
+#include "Velm_Host/ui/PlainLabel.h"
+#include "Velm_Host/ui/Tint.h"
+
+#include <QPushButton>
+#include <algorithm>
+#include <utility>
+
+namespace velm {
+namespace {
+
+// A small button that reads as a link.
+QPushButton* linkButton(const QString& title, QWidget* parent) {
+    auto* button = new QPushButton(title, parent);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    QFont small = button->font();
+    if (small.pointSizeF() > 0) {
+        small.setPointSizeF(small.pointSizeF() * 0.9);
+        button->setFont(small);
+    }
+    QPalette colours = button->palette();
+    colours.setColor(QPalette::ButtonText, colours.color(QPalette::Link));
+    button->setPalette(colours);
+    return button;
+}
+
+} // namespace
+
+HistorySection::HistorySection(std::shared_ptr<ConnectionHistory> history,
+                               std::shared_ptr<const HistoryDates> dates, QWidget* parent)
+    : FormSection("History", parent), history_(std::move(history)), dates_(std::move(dates)),
+      showAll_(linkButton(actionTitle("Show All…"), this)) {
+    addHeaderControl(showAll_);
+    QObject::connect(showAll_, &QPushButton::clicked, this, [this] { showAll(); });
+    refresh();
+}
+
+void HistorySection::refresh() {
+    const ConnectionLog log = history_->log();
+    showAll_->setVisible(!log.records.empty());
+    clearRows();
+    if (log.records.empty()) {
+        auto* nothing = new PlainLabel("Nothing yet. Each session, file and turned-away try is listed here.");
+        nothing->makeCaption();
+        nothing->setWordWrap(true);
+        addRow(nothing);
+    }
+    const std::size_t shown = std::min(log.records.size(), static_cast<std::size_t>(shownRecords));
+    for (std::size_t i = 0; i < shown; ++i) {
+        addRow(new HistoryRow(log.records[i], *dates_));
+    }
+    if (sheet_) {
+        sheet_->refresh();
+    }
+}
+
+void HistorySection::showAll() {
+    if (!sheet_) {
+        sheet_ = new HistorySheet(history_, dates_, this);
+        sheet_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    sheet_->open();
+    sheet_->raise();
+}
+
+} // namespace velm

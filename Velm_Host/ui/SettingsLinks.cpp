@@ -1,0 +1,101 @@
+#include "Velm_Host/ui/SettingsLinks.h"
+
+#include "platform/log/Log.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <array>
+#include <cstdlib>
+#include <utility>
+
+namespace velm {
+namespace {
+
+const Log uiLog("ui");
+
+struct Candidate {
+    SettingsLinks::Program program;
+    const char* name;
+};
+
+constexpr Candidate gnome{SettingsLinks::Program::gnomeControlCenter, "gnome-control-center"};
+constexpr Candidate kde{SettingsLinks::Program::kdeSystemSettings, "systemsettings"};
+
+bool namesKde(std::string_view currentDesktop) {
+    // A colon-separated list of names; KDE's sessions say "KDE".
+    std::size_t start = 0;
+    while (start <= currentDesktop.size()) {
+        const std::size_t end = std::min(currentDesktop.find(':', start), currentDesktop.size());
+        if (currentDesktop.substr(start, end - start) == "KDE") {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+SettingsLinks::SettingsLinks(Program program, std::string path, Launch launch)
+    : program_(program), path_(std::move(path)), launch_(std::move(launch)) {}
+
+SettingsLinks SettingsLinks::forThisDesktop() {
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    return find(desktop ? desktop : "", {}, startDetached);
+}
+
+SettingsLinks SettingsLinks::find(std::string_view currentDesktop, const QStringList& searchPaths,
+                                  Launch launch) {
+    const std::array<Candidate, 2> order =
+        namesKde(currentDesktop) ? std::array{kde, gnome} : std::array{gnome, kde};
+    for (const Candidate& candidate : order) {
+        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(candidate.name), searchPaths);
+        if (!path.isEmpty()) {
+            return SettingsLinks(candidate.program, path.toStdString(), std::move(launch));
+        }
+    }
+    return SettingsLinks();
+}
+
+bool SettingsLinks::startDetached(const Command& command) {
+    QStringList arguments;
+    for (const std::string& argument : command.arguments) {
+        arguments << QString::fromStdString(argument);
+    }
+    return QProcess::startDetached(QString::fromStdString(command.program), arguments);
+}
+
+std::optional<SettingsLinks::Command> SettingsLinks::command(SettingsPane pane) const {
+    if (!program_) {
+        return std::nullopt;
+    }
+    return Command{path_, {std::string(paneArgument(*program_, pane))}};
+}
+
+bool SettingsLinks::open(SettingsPane pane) const {
+    const auto wanted = command(pane);
+    if (!wanted || !launch_) {
+        return false;
+    }
+    if (!launch_(*wanted)) {
+        uiLog.error("settings not opened: %s", wanted->program.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string_view SettingsLinks::paneArgument(Program program, SettingsPane pane) {
+    const bool isGnome = program == Program::gnomeControlCenter;
+    switch (pane) {
+    case SettingsPane::automaticLogin:
+        // GNOME keeps automatic login with the user accounts; KDE with its display manager, SDDM.
+        return isGnome ? "users" : "kcm_sddm";
+    case SettingsPane::power:
+        return isGnome ? "power" : "powerdevilprofilesconfig";
+    case SettingsPane::notifications:
+        return isGnome ? "notifications" : "kcm_notifications";
+    }
+    return {};
+}
+
+} // namespace velm

@@ -1,0 +1,71 @@
+#include "Velm_Host/ui/SettingsLinks.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace velm {
+namespace {
+
+using Program = SettingsLinks::Program;
+
+// A folder standing in for PATH, holding executables of the given names.
+class SettingsPrograms : public testing::Test {
+protected:
+    std::string install(const std::string& name, const std::string& script = "#!/bin/sh\n") {
+        const auto path = folder / name;
+        test::TemporaryFolder::writeFile(path, script);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path.string();
+    }
+
+    SettingsLinks find(std::string_view desktop) {
+        return SettingsLinks::find(desktop, {QString::fromStdString(folder.path().string())},
+                                   [](const SettingsLinks::Command&) { return true; });
+    }
+
+    test::TemporaryFolder folder;
+};
+
+TEST_F(SettingsPrograms, TheDesktopsOwnProgramComesFirst) {
+    EXPECT_FALSE(find("GNOME").canOpen());
+    EXPECT_FALSE(find("GNOME").open(SettingsPane::power));
+    const std::string gnome = install("gnome-control-center");
+    const std::string kde = install("systemsettings");
+
+    EXPECT_EQ(find("ubuntu:GNOME").command(SettingsPane::automaticLogin),
+              (SettingsLinks::Command{gnome, {"users"}}));
+    EXPECT_EQ(find("").command(SettingsPane::notifications),
+              (SettingsLinks::Command{gnome, {"notifications"}}));
+    EXPECT_EQ(find("KDE").command(SettingsPane::automaticLogin), (SettingsLinks::Command{kde, {"kcm_sddm"}}));
+    EXPECT_EQ(find("X-Generic:KDE").command(SettingsPane::power),
+              (SettingsLinks::Command{kde, {"powerdevilprofilesconfig"}}));
+    EXPECT_EQ(find("KDEish").command(SettingsPane::power), (SettingsLinks::Command{gnome, {"power"}}))
+        << "only the name KDE itself";
+
+    std::filesystem::remove(gnome);
+    EXPECT_EQ(find("GNOME").command(SettingsPane::notifications),
+              (SettingsLinks::Command{kde, {"kcm_notifications"}}));
+}
+
+TEST_F(SettingsPrograms, OpenStartsTheProgramDetachedWithThePane) {
+    const auto written = folder / "arguments";
+    const std::string program =
+        install("gnome-control-center", "#!/bin/sh\necho \"$@\" > '" + written.string() + ".part'\nmv '" +
+                                            written.string() + ".part' '" + written.string() + "'\n");
+    const SettingsLinks links = SettingsLinks::find("GNOME", {QString::fromStdString(folder.path().string())},
+                                                    SettingsLinks::startDetached);
+    ASSERT_TRUE(links.open(SettingsPane::notifications));
+    // The program runs on its own; wait (boundedly) for what it wrote.
+    for (int i = 0; i < 500 && !std::filesystem::exists(written); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(test::TemporaryFolder::readFile(written), "notifications\n");
+
+    EXPECT_FALSE(SettingsLinks::startDetached({(folder / "missing").string(), {}}));
+}
+
+} // namespace
+} // namespace velm
