@@ -14,6 +14,15 @@ extern char** environ;
 namespace velm::test {
 
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        environment.emplace_back(*entry);
+    }
+    return start(arguments, environment);
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments,
+                                                  const std::vector<std::string>& environment) {
     int toChild[2] = {-1, -1};
     int fromChild[2] = {-1, -1};
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
@@ -24,12 +33,17 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
     pid_t pid = -1;
-    const int result = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int result = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(toChild[0]);
     close(fromChild[1]);
@@ -44,6 +58,9 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
 ChildProcess::~ChildProcess() {
     close(input_);
     close(output_);
+    if (reaped_) {
+        return;
+    }
     kill(pid_, SIGTERM);
     int status = 0;
     if (!Blocking::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
@@ -51,6 +68,19 @@ ChildProcess::~ChildProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
     }
+}
+
+std::optional<int> ChildProcess::terminate(std::chrono::milliseconds wait) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    if (!Blocking::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, wait)) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        reaped_ = true;
+        return std::nullopt;
+    }
+    reaped_ = true;
+    return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
 }
 
 bool ChildProcess::writeLine(const std::string& line) {
