@@ -494,8 +494,9 @@ void HostModel::quit(std::function<void()> done) {
     if (listener_) {
         stopListener();
     }
-    for (const auto& [id, entry] : sessions_) {
-        entry.session->close(id == current_ ? std::optional(ByeReason::hostQuit) : std::nullopt);
+    // Every session, also one whose admission has not reached this queue yet.
+    for (const auto& entry : sessions_) {
+        entry.second.session->close(ByeReason::hostQuit);
     }
     setup_.curtain->hostQuit(HostCurtain::quitReason);
     const auto self = shared_from_this();
