@@ -164,6 +164,22 @@ TEST_F(HostModelTest, QuitsInOrder) {
     EXPECT_EQ(host.model->history()->log().records[0].ending, Ending::hostQuit);
 }
 
+TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {
+    host.start();
+    bool ready = false;
+    host.model->prepareForPowerOff([&] { ready = true; });
+    EXPECT_TRUE(ready) << "nobody to tell";
+    auto client = host.connect("ipad", host.pairDevice("ipad"));
+    ASSERT_TRUE(client);
+    ready = false;
+    host.model->prepareForPowerOff([&] { ready = true; });
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected; }));
+    EXPECT_EQ(byeIn(client->received()), ByeReason::poweringOff);
+    EXPECT_FALSE(ready);
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_TRUE(ready);
+}
+
 TEST_F(HostModelTest, QuitWaitsForAwayAccessAtMostTheLimit) {
     host.start();
     bool done = false;
