@@ -120,29 +120,23 @@ int main(int argc, char** argv) {
     const auto mainQueue = QtMainQueue::make();
     Queue::setMain(mainQueue);
 
-    // Taken before anything else runs, so that a stop during start-up is orderly too.
+    // Taken before anything else runs, so that a stop during start-up is orderly too: the signal is
+    // handled once the event loop runs, by then with the model there.
     std::shared_ptr<HostModel> model;
     const auto stopSignals = SignalSource::make({SIGTERM, SIGINT}, mainQueue);
-    stopSignals->setOnSignal([&model](int) {
-        if (!model) {
-            QCoreApplication::exit(0);
-            return;
-        }
-        model->quit([] { QCoreApplication::exit(0); });
-    });
+    stopSignals->setOnSignal([&model](int) { model->quit([] { QCoreApplication::exit(0); }); });
     stopSignals->start();
 
     if (!hasDisplay) {
         say("no display: running without desktop services");
     }
     model = HostModel::make(setup(mainQueue));
-    auto shown = std::make_shared<HostModel::State>(model->state());
-    model->setOnChange([model = std::weak_ptr(model), shown] {
+    auto report = std::make_shared<StateReport>();
+    model->setOnChange([model = std::weak_ptr(model), report] {
         if (const auto current = model.lock()) {
-            for (const auto& line : stateReport(*shown, current->state(), Date::now())) {
+            for (const auto& line : report->update(current->state(), Date::now())) {
                 say(line);
             }
-            *shown = current->state();
         }
     });
     model->start();

@@ -31,7 +31,7 @@ void reportListener(const HostListener::State& before, const HostListener::State
 void reportPairing(const std::optional<PairingWindow>& before, const std::optional<PairingWindow>& after,
                    Date now, std::vector<std::string>& lines) {
     if (after && (!before || before->code != after->code)) {
-        std::string line = "pairing code " + groupedCode(after->code);
+        std::string line = "pairing code " + StateReport::groupedCode(after->code);
         if (after->expires) {
             // A window never lasts longer than this; the bound keeps the conversion defined.
             constexpr double longest = 1e9;
@@ -59,16 +59,20 @@ void reportSession(const std::optional<HostSession::Snapshot>& before,
 
 } // namespace
 
-std::vector<std::string> stateReport(const HostModel::State& before, const HostModel::State& after,
-                                     Date now) {
+std::vector<std::string> StateReport::update(const HostModel::State& state, Date now) {
     std::vector<std::string> lines;
-    reportListener(before.listenerState, after.listenerState, lines);
-    reportPairing(before.pairingWindow, after.pairingWindow, now, lines);
-    reportSession(before.connected, after.connected, lines);
+    if (state.listenerState.kind() != Kind::starting) {
+        reportListener(listener_, state.listenerState, lines);
+        listener_ = state.listenerState;
+    }
+    reportPairing(pairingWindow_, state.pairingWindow, now, lines);
+    pairingWindow_ = state.pairingWindow;
+    reportSession(connected_, state.connected, lines);
+    connected_ = state.connected;
     return lines;
 }
 
-std::string groupedCode(const std::string& code) {
+std::string StateReport::groupedCode(const std::string& code) {
     if (code.size() != 6) {
         return code;
     }

@@ -46,8 +46,11 @@ public:
             "XDG_RUNTIME_DIR=" + (folder / "run").string(),
             "QT_QPA_PLATFORM=offscreen",
         };
-        if (const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) {
-            environment.push_back("DBUS_SYSTEM_BUS_ADDRESS=" + std::string(bus));
+        for (const char* passed :
+             {"DBUS_SYSTEM_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            if (const char* value = std::getenv(passed)) {
+                environment.push_back(std::string(passed) + "=" + value);
+            }
         }
         child = test::ChildProcess::start({VELM_HOST_PROGRAM, "--pair"}, environment);
     }

@@ -68,27 +68,33 @@ TEST(LocalAddressesTest, ListsReachableIpv4AddressesWithThePort) {
                   {"192.168.1.20:50123", false}, {"100.64.0.1:50123", true}, {"100.128.0.1:50123", false}}));
 }
 
-TEST(StateReportTest, TellsWhatAPersonNeedsToKnow) {
-    HostModel::State before;
-    HostModel::State after;
-    after.listenerState = HostListener::State::advertising(5000);
-    after.pairingWindow = PairingWindow{.code = "123456", .expires = Date(1119.5), .wrongTriesLeft = 5};
-    after.connected.emplace();
-    after.connected->deviceID = "ipad";
-    after.connected->deviceName = "iPad";
-    after.connected->from = "192.168.1.9";
-    EXPECT_EQ(stateReport(before, after, Date(1000)),
+TEST(StateReportTest, TellsWhatAPersonNeedsToKnowOnce) {
+    StateReport report;
+    HostModel::State state;
+    state.listenerState = HostListener::State::advertising(5000);
+    state.pairingWindow = PairingWindow{.code = "123456", .expires = Date(1119.5), .wrongTriesLeft = 5};
+    state.connected.emplace();
+    state.connected->deviceID = "ipad";
+    state.connected->deviceName = "iPad";
+    state.connected->from = "192.168.1.9";
+    EXPECT_EQ(report.update(state, Date(1000)),
               (std::vector<std::string>{"listening on port 5000", "pairing code 123 456, 120 s left",
                                         "session started: iPad from 192.168.1.9"}));
-    EXPECT_TRUE(stateReport(after, after, Date(1000)).empty());
-    auto replaced = after;
-    replaced.pairingWindow.reset();
-    replaced.connected->deviceID = "iphone";
-    replaced.connected->deviceName = "iPhone";
-    replaced.connected->from.reset();
-    EXPECT_EQ(stateReport(after, replaced, Date(1000)),
+    EXPECT_TRUE(report.update(state, Date(1000)).empty());
+
+    // The listener starting again on its port, with new keys, is no news.
+    state.listenerState = HostListener::State::starting();
+    state.pairingWindow.reset();
+    state.connected->deviceID = "iphone";
+    state.connected->deviceName = "iPhone";
+    state.connected->from.reset();
+    EXPECT_EQ(report.update(state, Date(1000)),
               (std::vector<std::string>{"pairing window closed", "session ended: iPad",
                                         "session started: iPhone"}));
+    state.listenerState = HostListener::State::advertising(5000);
+    EXPECT_TRUE(report.update(state, Date(1000)).empty());
+    state.listenerState = HostListener::State::stopped();
+    EXPECT_EQ(report.update(state, Date(1000)), std::vector<std::string>{"not listening"});
 }
 
 } // namespace
