@@ -51,39 +51,13 @@ void HostModel::start() {
         return;
     }
     started_ = true;
-    const auto self = shared_from_this();
     readDesktopAccess();
     readRestartReadiness();
     hostID_ = settings_.hostID();
-    awayVisits_ = AwayVisits::make(setup_.defaults, setup_.notifications, setup_.queue);
-    awayVisits_->setOnDisconnect(whileAlive(self, [](HostModel& model, const std::string& deviceID) {
-        if (model.state_.connected && model.state_.connected->deviceID == deviceID) {
-            model.closeCurrent(ByeReason::remoteAccessDisabled);
-        }
-    }));
-    awayVisits_->setOnRemoveDevice(whileAlive(self, [](HostModel& model, const std::string& deviceID) {
-        if (model.registry_->device(deviceID)) {
-            model.removeDevice(deviceID);
-        }
-    }));
+    makeAwayVisits();
     history_ = ConnectionHistory::make(setup_.defaults, setup_.queue, {.now = setup_.now});
-    if (setup_.snapshots) {
-        setup_.snapshots->removeAll();
-    }
-    std::error_code ignored;
-    if (std::filesystem::is_directory(setup_.downloadFolder, ignored)) {
-        FileReceiver::removeStalePartials(setup_.downloadFolder);
-    }
-    registry_ =
-        DeviceRegistry::make(PairedDeviceStore(KeychainStore(std::string(PairedDeviceStore::keychainService),
-                                                             GenericPasswordStore(setup_.secretsFolder))),
-                             hostID_, setup_.queue, {.now = setup_.now});
-    registry_->setOnChange(whileAlive(self, &HostModel::registryChanged));
-    registry_->load();
-    registry_->setAwayLifetime(DeviceRegistry::awayLifetime(state_.awayAccessDays));
-    registry_->setAllowsAwayWithoutDeviceKey(state_.allowsAwayWithoutDeviceKey);
-    state_.devices = registry_->devices();
-    state_.pairingWindow = registry_->pairingWindow();
+    removeLeftovers();
+    loadRegistry();
     prepareListener();
     scheduleTick();
     watchSystem();
@@ -96,12 +70,56 @@ void HostModel::start() {
         requestNotices();
     }
     completeDeviceKeys();
+    logRestartReadiness();
+    publish();
+}
+
+void HostModel::makeAwayVisits() {
+    const auto self = shared_from_this();
+    awayVisits_ = AwayVisits::make(setup_.defaults, setup_.notifications, setup_.queue);
+    awayVisits_->setOnDisconnect(whileAlive(self, [](HostModel& model, const std::string& deviceID) {
+        if (model.state_.connected && model.state_.connected->deviceID == deviceID) {
+            model.closeCurrent(ByeReason::remoteAccessDisabled);
+        }
+    }));
+    awayVisits_->setOnRemoveDevice(whileAlive(self, [](HostModel& model, const std::string& deviceID) {
+        if (model.registry_->device(deviceID)) {
+            model.removeDevice(deviceID);
+        }
+    }));
+}
+
+// Snapshots are taken afresh in every run, and a download cut short by a crash is never finished.
+void HostModel::removeLeftovers() {
+    if (setup_.snapshots) {
+        setup_.snapshots->removeAll();
+    }
+    std::error_code ignored;
+    if (std::filesystem::is_directory(setup_.downloadFolder, ignored)) {
+        FileReceiver::removeStalePartials(setup_.downloadFolder);
+    }
+}
+
+// With no device paired, a code carried over from an earlier version opens a window.
+void HostModel::loadRegistry() {
+    registry_ =
+        DeviceRegistry::make(PairedDeviceStore(KeychainStore(std::string(PairedDeviceStore::keychainService),
+                                                             GenericPasswordStore(setup_.secretsFolder))),
+                             hostID_, setup_.queue, {.now = setup_.now});
+    registry_->setOnChange(whileAlive(shared_from_this(), &HostModel::registryChanged));
+    registry_->load();
+    registry_->setAwayLifetime(DeviceRegistry::awayLifetime(state_.awayAccessDays));
+    registry_->setAllowsAwayWithoutDeviceKey(state_.allowsAwayWithoutDeviceKey);
+    state_.devices = registry_->devices();
+    state_.pairingWindow = registry_->pairingWindow();
+}
+
+void HostModel::logRestartReadiness() const {
     const auto& readiness = state_.restartReadiness;
     hostLog.info(
         "restart readiness: opens at login %s, logs in automatically %s, starts after power failure %s",
         readiness.opensAtLogin ? "yes" : "no", describe(readiness.logsInAutomatically),
         describe(readiness.startsAfterPowerFailure));
-    publish();
 }
 
 // On X11 nothing is granted per program: what the display accepts is what we may do.

@@ -148,6 +148,10 @@ private:
 
     explicit HostModel(Setup setup);
 
+    void makeAwayVisits();
+    void removeLeftovers();
+    void loadRegistry();
+    void logRestartReadiness() const;
     void readDesktopAccess();
     void readRestartReadiness();
     void prepareListener();
