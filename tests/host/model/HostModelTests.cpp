@@ -125,7 +125,7 @@ TEST_F(HostModelTest, NewSessionOfADeviceReplacesTheCurrentOne) {
     ASSERT_TRUE(first && second);
     ASSERT_TRUE(host.pumpUntil([&] {
         return host.model->history()->log().records.size() == 2 &&
-               !host.model->history()->log().records[1].isOpen();
+               !host.model->history()->log().records[1].isOpen() && byeIn(first->received()).has_value();
     }));
     EXPECT_EQ(byeIn(first->received()), ByeReason::replacedByNewSession);
     EXPECT_EQ(host.model->history()->log().records[1].ending, Ending::replaced);
@@ -135,7 +135,8 @@ TEST_F(HostModelTest, NewSessionOfADeviceReplacesTheCurrentOne) {
     EXPECT_TRUE(host.model->history()->log().records[0].isOpen());
 
     host.model->removeDevice("ipad");
-    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected; }));
+    ASSERT_TRUE(host.pumpUntil(
+        [&] { return !host.model->state().connected && byeIn(second->received()).has_value(); }));
     EXPECT_EQ(byeIn(second->received()), ByeReason::remoteAccessDisabled);
     EXPECT_TRUE(host.model->state().devices.empty());
 }
@@ -173,7 +174,8 @@ TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {
     ASSERT_TRUE(client);
     ready = false;
     host.model->prepareForPowerOff([&] { ready = true; });
-    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected; }));
+    ASSERT_TRUE(host.pumpUntil(
+        [&] { return !host.model->state().connected && byeIn(client->received()).has_value(); }));
     EXPECT_EQ(byeIn(client->received()), ByeReason::poweringOff);
     EXPECT_FALSE(ready);
     host.queue->advance(HostModel::goodbyeGrace);
