@@ -359,6 +359,7 @@ void HostSession::openMain(const ClientHello& hello) {
         return;
     }
     video_->start();
+    context_.desktop->setClientMaxFPS(hello.maxFPS);
     startDesktop();
     context_.input->setOnPointerPosition(whileAlive(shared_from_this(), &HostSession::pointerMoved));
     context_.input->start(queue_);
@@ -451,14 +452,13 @@ void HostSession::configureStream(const StreamRequest& request) {
     auto& desktop = *context_.desktop;
     snapshot_->isPaused = false;
     snapshot_->stream = desktop.describe(request);
-    context_.input->setScreen(snapshot_->stream ? desktop.describedArea() : std::nullopt);
     desktop.setCursorReports(snapshot_->stream && request.clientDrawsCursor.value_or(false));
     if (snapshot_->stream) {
         channel_->send(Message::streamStarted(*snapshot_->stream));
-        if (const auto position = desktop.pointerPosition()) {
-            channel_->send(Message::pointerPosition(position->x, position->y));
-        }
+        // The input sink reports the pointer at once, so the client hears it right after the stream.
+        context_.input->setScreen(desktop.describedArea());
     } else {
+        context_.input->setScreen(std::nullopt);
         sessionLog.error("no screen to stream");
     }
     publishSnapshot();

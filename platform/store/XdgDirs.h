@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 namespace velm {
 
@@ -12,6 +14,18 @@ struct XdgDirs {
     static std::filesystem::path configHome();
     // $XDG_DATA_HOME, else ~/.local/share
     static std::filesystem::path dataHome();
+    // Where received files go: what `xdg-user-dir DOWNLOAD` answers from
+    // $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Downloads.
+    static std::filesystem::path downloadFolder();
+    // $XDG_RUNTIME_DIR, else a private folder of this user's under /tmp (made 0700 when
+    // missing); nothing when that one is not a real folder of ours with no access for others.
+    static std::optional<std::filesystem::path> runtimeFolder();
+
+    // The folder a user-dirs.dirs file names under `key` ("XDG_DOWNLOAD_DIR"): an absolute
+    // path or one starting "$HOME/", in double quotes; nothing when the entry is missing or
+    // malformed. The last entry of the key counts.
+    static std::optional<std::filesystem::path> userDir(std::string_view contents, std::string_view key,
+                                                        const std::filesystem::path& home);
 };
 
 } // namespace velm

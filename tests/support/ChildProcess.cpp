@@ -55,8 +55,8 @@ void closeBoth(const int (&ends)[2]) {
 } // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& arguments,
-                                                  const std::vector<std::string>& environment,
-                                                  Output output) {
+                                                  const std::vector<std::string>& environment, Output output,
+                                                  Environment mode) {
     if (arguments.empty()) {
         return nullptr;
     }
@@ -68,7 +68,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         return nullptr;
     }
     auto argv = arguments;
-    auto envp = mergedEnvironment(environment);
+    auto envp = mode == Environment::only ? environment : mergedEnvironment(environment);
     auto argPointers = pointers(argv);
     auto envPointers = pointers(envp);
     posix_spawn_file_actions_t actions;
@@ -123,6 +123,26 @@ bool ChildProcess::isRunning() {
         hasEnded_ = true;
     }
     return !hasEnded_;
+}
+
+std::optional<int> ChildProcess::terminate(std::chrono::milliseconds wait) {
+    if (!isRunning()) {
+        return std::nullopt;
+    }
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (waitpid(pid_, &status, WNOHANG) != pid_) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            hasEnded_ = true;
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    hasEnded_ = true;
+    return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
 }
 
 bool ChildProcess::writeLine(const std::string& line) {

@@ -18,12 +18,16 @@ public:
         discarded, // for a program whose own children may outlive it and would keep the test's output open
         piped,     // talked to line by line over its standard input and output
     };
+    // Whether the environment entries given are added to the test's own, or are the whole of it.
+    enum class Environment { added, only };
 
     // Runs `arguments` (the program first, looked up on PATH) with the test's environment and the
-    // `environment` entries ("NAME=value") replacing or adding to it. Nothing when it cannot start.
+    // `environment` entries ("NAME=value") replacing or adding to it, or with those entries only.
+    // Nothing when it cannot start.
     static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments,
                                                const std::vector<std::string>& environment = {},
-                                               Output output = Output::shown);
+                                               Output output = Output::shown,
+                                               Environment mode = Environment::added);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -31,6 +35,9 @@ public:
     pid_t pid() const { return pid_; }
     // False once it has ended by itself.
     bool isRunning();
+    // Sends SIGTERM and waits for the end: the exit status, or nothing when it did not exit by itself
+    // within `wait` (it is killed then) or died of a signal.
+    std::optional<int> terminate(std::chrono::milliseconds wait);
 
     // For a piped program: a line to its input, and the next line it printed (nothing when none came
     // within `wait`).

@@ -29,6 +29,7 @@ public:
 
     bool started = false;
     bool stopped = false;
+    std::optional<std::int64_t> clientMaxFPS;
     std::optional<std::size_t> glimpseBudget;
 
     void setOnDisplaysChanged(std::function<void(std::vector<DisplayInfo>)>) override {}
@@ -40,6 +41,7 @@ public:
     void stop() override { stopped = true, queue_.reset(); }
 
     std::vector<DisplayInfo> displays() override { return screens; }
+    void setClientMaxFPS(std::int64_t maxFPS) override { clientMaxFPS = maxFPS; }
     std::optional<StreamDescription> describe(const StreamRequest&) override { return description; }
     std::optional<Area> describedArea() override { return area; }
     std::optional<PointerFraction> pointerPosition() override {

@@ -14,13 +14,20 @@ public:
         onPointerPosition_ = std::move(handler);
     }
     void start(std::shared_ptr<Queue>) override { started = true; }
-    void setScreen(std::optional<SessionDesktop::Area> area) override { screen = area; }
+    // Reports `position` at once for a screen, as the injector does.
+    void setScreen(std::optional<SessionDesktop::Area> area) override {
+        screen = area;
+        if (area && onPointerPosition_) {
+            onPointerPosition_(position);
+        }
+    }
     void handle(const InputEvent& event) override { events.push_back(event); }
     void releaseAll() override { ++releases; }
 
     // Plays the injector reporting where the pointer went.
-    void movePointer(SessionDesktop::PointerFraction position) { onPointerPosition_(position); }
+    void movePointer(SessionDesktop::PointerFraction to) { onPointerPosition_(to); }
 
+    SessionDesktop::PointerFraction position{.x = 0.25, .y = 0.75};
     bool started = false;
     std::optional<SessionDesktop::Area> screen;
     std::vector<InputEvent> events;

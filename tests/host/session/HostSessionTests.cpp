@@ -224,6 +224,7 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
                    CurtainState{.available = true, .on = false}));
     EXPECT_EQ(std::pair(hello.videoKey.size(), hello.sessionToken.size()), std::pair(32ul, 16ul));
     EXPECT_TRUE(hello.awayAccessUntil && !hello.idleTimeout);
+    EXPECT_EQ(host.desktop->clientMaxFPS, 120);
     EXPECT_EQ(host.authenticated.values().at(0).deviceID, "ipad");
     EXPECT_EQ(host.history->log().records.front().kind, ConnectionRecord::Kind::session);
 

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Velm_Host/session/SessionCurtain.h"
+#include "Velm_Host/session/UnavailableCurtain.h"
+
+#include <memory>
+#include <string_view>
+
+namespace velm {
+
+// The curtain as the host model sees it: one per process, a SessionCurtain for each session, and
+// told when the host quits so that a raised curtain locks the computer first.
+class HostCurtain {
+public:
+    static constexpr std::string_view quitReason = "Velm Host quit";
+
+    virtual ~HostCurtain() = default;
+
+    virtual std::shared_ptr<SessionCurtain> sessionCurtain() = 0;
+    // A raised curtain locks the computer, giving `reason`, and comes down.
+    virtual void hostQuit(std::string_view reason) = 0;
+};
+
+// A host without a curtain.
+class NoCurtain final : public HostCurtain {
+public:
+    std::shared_ptr<SessionCurtain> sessionCurtain() override {
+        return std::make_shared<UnavailableCurtain>();
+    }
+    void hostQuit(std::string_view) override {}
+};
+
+} // namespace velm

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Velm_Host/session/InputSink.h"
+#include "Velm_Host/session/SessionDesktop.h"
+#include "platform/x11/DesktopAccess.h"
+
+#include <functional>
+#include <memory>
+
+namespace velm {
+
+// This computer's desktop as the host model uses it: what each session gets to show the screens and
+// play input back, whether a screen stands beside the computer, and what the desktop lets us do.
+class HostDesktop {
+public:
+    struct SessionParts {
+        std::shared_ptr<SessionDesktop> desktop;
+        std::shared_ptr<InputSink> input;
+    };
+
+    virtual ~HostDesktop() = default;
+
+    // Fresh parts for one session.
+    virtual SessionParts sessionParts() = 0;
+    // A screen other than the computer's own panel is attached.
+    virtual bool hasDisplay() = 0;
+    // Asks afresh; may take a moment.
+    virtual DesktopAccess access() = 0;
+    // The screens were added, removed or changed; called on the model's queue.
+    virtual void setOnScreensChanged(std::function<void()> handler) = 0;
+};
+
+} // namespace velm

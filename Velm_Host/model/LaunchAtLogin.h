@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace velm {
+
+// Starting the host when the user logs in: an entry in the desktop's autostart folder
+// ($XDG_CONFIG_HOME/autostart/velm-host.desktop) that runs this program.
+class LaunchAtLogin {
+public:
+    static constexpr std::string_view entryName = "velm-host.desktop";
+
+    LaunchAtLogin(std::filesystem::path autostartFolder, std::filesystem::path program)
+        : folder_(std::move(autostartFolder)), program_(std::move(program)) {}
+
+    // The user's autostart folder and the program now running.
+    static LaunchAtLogin standard();
+
+    std::filesystem::path entryFile() const { return folder_ / entryName; }
+    // Writes the entry (atomically) or removes it; why it failed, or nothing once it is done.
+    std::optional<std::string> set(bool enabled) const;
+    // The entry's text.
+    std::string entry() const;
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path program_;
+};
+
+} // namespace velm

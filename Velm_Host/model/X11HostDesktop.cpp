@@ -1,0 +1,61 @@
+#include "Velm_Host/model/X11HostDesktop.h"
+
+#include "Velm_Host/input/InputInjector.h"
+#include "platform/x11/X11Clipboard.h"
+#include "platform/x11/X11InputSink.h"
+#include "platform/x11/X11ScreenList.h"
+
+#include <algorithm>
+
+namespace velm {
+
+std::shared_ptr<X11HostDesktop>
+X11HostDesktop::make(std::shared_ptr<Queue> modelQueue, std::shared_ptr<Queue> iconQueue,
+                     std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages) {
+    // A key held down by a run that ended without letting go keeps repeating until released.
+    X11InputSink().releaseAll();
+    return std::shared_ptr<X11HostDesktop>(new X11HostDesktop(
+        std::move(iconQueue), X11ScreenList::make(std::move(modelQueue)), std::move(deviceImages)));
+}
+
+X11HostDesktop::X11HostDesktop(std::shared_ptr<Queue> iconQueue, std::shared_ptr<ScreenList> screens,
+                               std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages)
+    : desktopQueue_(Queue::make("velm.host.desktop")), iconQueue_(std::move(iconQueue)),
+      clipboard_(X11Clipboard::make(Queue::make("velm.host.clipboard"))),
+      fileOffers_(std::make_shared<FileOffers>()), screens_(std::move(screens)),
+      deviceImages_(std::move(deviceImages)) {}
+
+HostDesktop::SessionParts X11HostDesktop::sessionParts() {
+    auto desktop =
+        X11SessionDesktop::make({.queue = desktopQueue_,
+                                 .iconQueue = iconQueue_,
+                                 .clipboard = clipboard_,
+                                 .fileOffers = fileOffers_,
+                                 .deviceImages = [screens = screens_, draw = deviceImages_] {
+                                     return draw ? draw(screens->monitors()) : SessionDesktop::DeviceImage{};
+                                 }});
+    // Taps land where they are until the tap-target finder is there to move them.
+    return {.desktop = std::move(desktop),
+            .input = InputInjector::make(std::make_unique<X11InputSink>(), nullptr)};
+}
+
+bool X11HostDesktop::hasDisplay() {
+    const auto monitors = screens_->monitors();
+    return std::any_of(monitors.begin(), monitors.end(),
+                       [](const Monitor& monitor) { return !monitor.isBuiltIn; });
+}
+
+DesktopAccess X11HostDesktop::access() {
+    return DesktopAccess::check();
+}
+
+void X11HostDesktop::setOnScreensChanged(std::function<void()> handler) {
+    screens_->setOnChange([handler = std::move(handler)](const std::vector<Monitor>&) {
+        if (handler) {
+            handler();
+        }
+    });
+    screens_->startWatching();
+}
+
+} // namespace velm

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/dispatch/Queue.h"
+
+#include <memory>
+#include <string>
+
+namespace velm {
+
+class ScheduledCall;
+
+// The main queue of a Qt program: work runs on the GUI thread, from its event loop, in post order;
+// postAfter runs on a Qt timer there. Make it on the GUI thread once the application object exists,
+// and install it with Queue::setMain. Work posted after the application object is gone is dropped.
+class QtMainQueue final : public Queue, public std::enable_shared_from_this<QtMainQueue> {
+public:
+    static std::shared_ptr<QtMainQueue> make(std::string label = "velm.main");
+
+    void post(std::function<void()> work) override;
+    WorkItem postAfter(Clock::duration delay, std::function<void()> work) override;
+    bool isCurrent() const override { return isMarkedCurrent(); }
+    Clock::time_point now() const override { return Clock::now(); }
+    const std::string& label() const override { return label_; }
+
+private:
+    explicit QtMainQueue(std::string label) : label_(std::move(label)) {}
+
+    // On the GUI thread: a timer for the call, armed again while its deadline lies beyond the
+    // longest single wait a Qt timer takes.
+    void arm(std::shared_ptr<ScheduledCall> call, Clock::time_point deadline);
+
+    std::string label_;
+};
+
+} // namespace velm

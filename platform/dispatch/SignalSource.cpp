@@ -1,0 +1,53 @@
+#include "platform/dispatch/SignalSource.h"
+
+#include "platform/dispatch/IoPool.h"
+#include "platform/dispatch/WhileAlive.h"
+
+#include <asio/post.hpp>
+#include <asio/strand.hpp>
+
+namespace velm {
+
+std::shared_ptr<SignalSource> SignalSource::make(std::vector<int> numbers, std::shared_ptr<Queue> queue) {
+    return std::shared_ptr<SignalSource>(new SignalSource(std::move(numbers), std::move(queue)));
+}
+
+SignalSource::SignalSource(std::vector<int> numbers, std::shared_ptr<Queue> queue)
+    : numbers_(std::move(numbers)), queue_(std::move(queue)),
+      signals_(asio::make_strand(IoPool::shared().context())) {}
+
+SignalSource::~SignalSource() {
+    std::error_code ignored;
+    signals_.clear(ignored);
+}
+
+void SignalSource::setOnSignal(std::function<void(int)> handler) {
+    onSignal_ = std::move(handler);
+}
+
+void SignalSource::start() {
+    asio::post(signals_.get_executor(), whileAlive(shared_from_this(), [](SignalSource& self) {
+                   for (const int number : self.numbers_) {
+                       std::error_code ignored;
+                       self.signals_.add(number, ignored);
+                   }
+                   self.wait();
+               }));
+}
+
+void SignalSource::wait() {
+    signals_.async_wait([weak = weak_from_this()](const std::error_code& error, int number) {
+        const auto self = weak.lock();
+        if (error || !self) {
+            return;
+        }
+        self->queue_->post(whileAlive(self, [number](SignalSource& source) {
+            if (source.onSignal_) {
+                source.onSignal_(number);
+            }
+        }));
+        self->wait();
+    });
+}
+
+} // namespace velm

@@ -1,0 +1,234 @@
+#include "platform/store/DefaultsStore.h"
+#include "tests/host/model/ModelHarness.h"
+#include "tests/support/Blocking.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::isMessage;
+using Kind = HostListener::State::Kind;
+using Ending = ConnectionRecord::Ending;
+
+std::optional<ByeReason> byeIn(const std::vector<ControlMessage>& messages) {
+    for (const auto& message : messages) {
+        if (const auto* bye = message.get<ControlMessage::Bye>()) {
+            return bye->reason;
+        }
+    }
+    return std::nullopt;
+}
+
+class HostModelTest : public ::testing::Test {
+protected:
+    test::ModelHarness host;
+};
+
+TEST_F(HostModelTest, StartsFromItsFoldersAndKeepsWhatItLearned) {
+    host.start();
+    const auto port = host.model->state().listenerState.port();
+    ASSERT_EQ(host.discovery->published().size(), 1u);
+    EXPECT_EQ(host.discovery->published()[0].name, "Test host");
+    EXPECT_EQ(host.discovery->published()[0].port, port);
+    EXPECT_EQ(host.readinessReads, 1);
+    // Away access starts off, with no devices, once.
+    EXPECT_EQ(host.away->enables, (std::vector{std::pair(false, std::vector<std::string>{})}));
+
+    DefaultsStore stored(host.folder / "config");
+    const auto hostID = stored.stringValue(HostSettings::hostIDKey);
+    ASSERT_TRUE(hostID && Uuid::parse(*hostID));
+    EXPECT_EQ(stored.integerValue(HostSettings::listenPortKey), port);
+    // A second run is the same host on the same port.
+    host.model = host.makeModel();
+    EXPECT_EQ(DefaultsStore(host.folder / "config").stringValue(HostSettings::hostIDKey), hostID);
+}
+
+TEST_F(HostModelTest, SettersPersistAndTakeEffect) {
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    auto client = host.connect("ipad", key);
+    ASSERT_TRUE(client);
+
+    host.model->setAllowRemoteAccess(false);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().listenerState.kind() == Kind::stopped; }));
+    ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
+    EXPECT_EQ(byeIn(client->received()), ByeReason::remoteAccessDisabled);
+    EXPECT_TRUE(host.discovery->published().empty());
+
+    host.model->setAllowAwayAccess(true);
+    host.model->setAwayAccessDays(7);
+    host.model->setAllowsAwayWithoutDeviceKey(false);
+    const auto device = *host.model->registry()->device("ipad");
+    EXPECT_EQ(host.model->registry()->awayExpiry(device),
+              Date(device.lastAtHome.value_or(device.pairedAt).secondsSinceReferenceDate() + 7 * 86'400));
+    EXPECT_FALSE(host.model->registry()->allowsAwayWithoutDeviceKey());
+    // Away access is on only while remote access is too.
+    EXPECT_EQ(host.away->enables.back(), std::pair(false, std::vector<std::string>{"ipad"}));
+    host.model->setAllowRemoteAccess(true);
+    EXPECT_EQ(host.away->enables.back(), std::pair(true, std::vector<std::string>{"ipad"}));
+
+    // Any other number of days reads as 30.
+    host.model->setAwayAccessDays(5);
+    EXPECT_EQ(host.model->state().awayAccessDays, 30);
+    host.model = host.makeModel();
+    const auto& state = host.model->state();
+    EXPECT_EQ(std::tuple(state.allowRemoteAccess, state.allowAwayAccess, state.awayAccessDays,
+                         state.allowsAwayWithoutDeviceKey),
+              std::tuple(true, true, 30, false));
+}
+
+// A setting changed before start-up is what start-up applies, once.
+TEST_F(HostModelTest, SetterBeforeStartIsAppliedOnce) {
+    host.model->setAllowRemoteAccess(false);
+    host.model->setAllowAwayAccess(true);
+    host.model->start();
+    host.queue->runUntilIdle();
+    EXPECT_EQ(host.model->state().listenerState.kind(), Kind::stopped);
+    EXPECT_TRUE(host.discovery->published().empty());
+    EXPECT_EQ(host.away->enables, (std::vector{std::pair(false, std::vector<std::string>{})}));
+    host.model->setAllowRemoteAccess(true);
+    EXPECT_TRUE(
+        host.pumpUntil([&] { return host.model->state().listenerState.kind() == Kind::advertising; }));
+    EXPECT_EQ(host.away->enables.size(), 2u);
+}
+
+TEST_F(HostModelTest, RefusesWithoutAWordWhatItMayNotAdmit) {
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    // A channel from away while away access is off is cancelled and its ticket handed back.
+    const HostAwayAccess::Ticket ticket{.knockID = {1, 2, 3}, .connection = 4};
+    host.away->onConnection(
+        ControlChannel::outgoing(Endpoint::hostPort("127.0.0.1", 9), *PreSharedKey::forDevice("ipad", key)),
+        ticket);
+    host.queue->runUntilIdle();
+    EXPECT_EQ(host.away->ended, std::vector{ticket});
+    EXPECT_EQ(host.model->session(), nullptr);
+
+    // A connection that arrives after remote access was switched off meets no session.
+    host.queue->runUntilIdle();
+    const auto quiet = host.queue->pendingCount();
+    test::TestClient client(host.endpoint(), *PreSharedKey::forDevice("ipad", key));
+    ASSERT_TRUE(Blocking::waitUntil([&] { return host.queue->pendingCount() > quiet; }));
+    host.model->setAllowRemoteAccess(false);
+    ASSERT_TRUE(host.pumpUntil([&] { return client.hasSeen<ControlChannel::Event::Closed>(); }));
+    EXPECT_FALSE(byeIn(client.received()));
+    EXPECT_TRUE(host.model->history()->log().records.empty());
+}
+
+TEST_F(HostModelTest, NewSessionOfADeviceReplacesTheCurrentOne) {
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    auto first = host.connect("ipad", key);
+    auto second = host.connect("ipad", key);
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(host.pumpUntil([&] {
+        return host.model->history()->log().records.size() == 2 &&
+               !host.model->history()->log().records[1].isOpen() && byeIn(first->received()).has_value();
+    }));
+    EXPECT_EQ(byeIn(first->received()), ByeReason::replacedByNewSession);
+    EXPECT_EQ(host.model->history()->log().records[1].ending, Ending::replaced);
+    // The replaced session's late end leaves the current one standing.
+    ASSERT_TRUE(host.model->state().connected);
+    EXPECT_FALSE(byeIn(second->received()));
+    EXPECT_TRUE(host.model->history()->log().records[0].isOpen());
+
+    host.model->removeDevice("ipad");
+    ASSERT_TRUE(host.pumpUntil(
+        [&] { return !host.model->state().connected && byeIn(second->received()).has_value(); }));
+    EXPECT_EQ(byeIn(second->received()), ByeReason::remoteAccessDisabled);
+    EXPECT_TRUE(host.model->state().devices.empty());
+}
+
+TEST_F(HostModelTest, QuitsInOrder) {
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    auto client = host.connect("ipad", key);
+    ASSERT_TRUE(client);
+    bool done = false;
+    host.model->quit([&] {
+        host.order->push_back("done");
+        done = true;
+    });
+    host.model->quit([&] { host.order->push_back("quit twice"); });
+    EXPECT_EQ(*host.order, (std::vector<std::string>{"curtain: Velm Host quit", "away stopping"}));
+    ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
+    EXPECT_EQ(byeIn(client->received()), ByeReason::hostQuit);
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_FALSE(done) << "away access has not stopped yet";
+    host.away->stopDone();
+    host.queue->runUntilIdle();
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(host.order->back(), "done");
+    EXPECT_EQ(host.model->history()->log().records[0].ending, Ending::hostQuit);
+}
+
+TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {
+    host.start();
+    bool ready = false;
+    host.model->prepareForPowerOff([&] { ready = true; });
+    EXPECT_TRUE(ready) << "nobody to tell";
+    auto client = host.connect("ipad", host.pairDevice("ipad"));
+    ASSERT_TRUE(client);
+    ready = false;
+    host.model->prepareForPowerOff([&] { ready = true; });
+    ASSERT_TRUE(host.pumpUntil(
+        [&] { return !host.model->state().connected && byeIn(client->received()).has_value(); }));
+    EXPECT_EQ(byeIn(client->received()), ByeReason::poweringOff);
+    EXPECT_FALSE(ready);
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_TRUE(ready);
+}
+
+TEST_F(HostModelTest, QuitWaitsForAwayAccessAtMostTheLimit) {
+    host.start();
+    bool done = false;
+    host.model->quit([&] { done = true; });
+    host.queue->advance(HostModel::quitWaitLimit - 1ms);
+    EXPECT_FALSE(done);
+    host.queue->advance(1ms);
+    EXPECT_TRUE(done);
+}
+
+TEST_F(HostModelTest, GoesWithoutDeviceKeysUntilEveryDeviceHasOne) {
+    host.start();
+    host.pairDevice("ipad");
+    EXPECT_TRUE(host.model->state().allowsAwayWithoutDeviceKey);
+    host.model->registry()->update("ipad", [](PairedDevice& device) { device.awayPublicKey = Bytes(65, 4); });
+    host.queue->runUntilIdle();
+    EXPECT_FALSE(host.model->state().allowsAwayWithoutDeviceKey);
+    // Once: the user may turn it on again.
+    host.model->setAllowsAwayWithoutDeviceKey(true);
+    host.pairDevice("iphone");
+    EXPECT_TRUE(host.model->state().allowsAwayWithoutDeviceKey);
+}
+
+TEST_F(HostModelTest, PermissionTimerSlowsDownOnceBothAreGranted) {
+    host.desktop->granted = {};
+    host.start();
+    const int atStart = host.desktop->accessReads;
+    host.queue->advance(HostModel::permissionInterval * 4);
+    EXPECT_EQ(host.desktop->accessReads - atStart, 4);
+    EXPECT_EQ(host.readinessReads, 2);
+    host.desktop->granted = {.screenReading = true, .inputInjection = true};
+    host.queue->advance(HostModel::permissionInterval);
+    EXPECT_TRUE(host.model->state().screenRecordingGranted && host.model->state().accessibilityGranted);
+    const int granted = host.desktop->accessReads;
+    host.queue->advance(HostModel::permissionInterval * 3);
+    EXPECT_EQ(host.desktop->accessReads, granted + 1) << "only the eighth tick reads";
+}
+
+TEST_F(HostModelTest, LaunchAtLoginWritesTheAutostartEntry) {
+    host.start();
+    host.model->setLaunchAtLogin(true);
+    const auto entry = test::TemporaryFolder::readFile(host.folder / "autostart" / "velm-host.desktop");
+    EXPECT_NE(entry.find("Exec=/usr/bin/velm-host\n"), std::string::npos);
+    EXPECT_EQ(host.readinessReads, 2);
+    host.model->setLaunchAtLogin(false);
+    EXPECT_FALSE(std::filesystem::exists(host.folder / "autostart" / "velm-host.desktop"));
+}
+
+} // namespace
+} // namespace velm

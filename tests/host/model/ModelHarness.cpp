@@ -1,0 +1,91 @@
+#include "tests/host/model/ModelHarness.h"
+
+#include "tests/support/Pump.h"
+#include "transport/keys/Pairing.h"
+
+namespace velm::test {
+
+ModelHarness::ModelHarness() : model(makeModel()) {}
+
+// The fakes' handlers hold the queue too, and so do channels until their cancel comes due.
+ModelHarness::~ModelHarness() {
+    model.reset();
+    away->onStatus = nullptr;
+    away->onConnection = nullptr;
+    away->stopDone = nullptr;
+    queue->advance(HostSession::cancelDelay);
+    pumpUntilReleased(queue);
+}
+
+std::shared_ptr<HostModel> ModelHarness::makeModel() {
+    HostModel::Setup setup;
+    setup.queue = queue;
+    setup.defaults = std::make_shared<DefaultsStore>(folder / "config");
+    setup.secretsFolder = folder / "keychain";
+    setup.downloadFolder = folder.path();
+    setup.discovery = discovery;
+    setup.desktop = desktop;
+    setup.away = away;
+    setup.curtain = std::make_shared<RecordingHostCurtain>(order);
+    setup.launchAtLogin = LaunchAtLogin(folder / "autostart", "/usr/bin/velm-host");
+    setup.readRestartReadiness = [this] {
+        ++readinessReads;
+        return RestartReadiness{};
+    };
+    setup.sessionQueue = [queue = queue] { return queue; };
+    setup.hostName = "Test host";
+    return HostModel::make(std::move(setup));
+}
+
+void ModelHarness::start() {
+    model->start();
+    pumpUntil([&] { return model->state().listenerState.kind() == HostListener::State::Kind::advertising; });
+}
+
+bool ModelHarness::pumpUntil(const std::function<bool()>& condition) {
+    return test::pumpUntil(*queue, condition);
+}
+
+SecretBytes ModelHarness::pairDevice(const std::string& id) {
+    auto& registry = *model->registry();
+    registry.openPairing("123456", std::nullopt, 5, false);
+    const Pairing::Offer offer;
+    const Bytes binding(32, 9);
+    const auto publicKey = offer.publicKey();
+    const auto response = std::get<PairResponse>(
+        registry.pair({.deviceID = id, .deviceName = id, .publicKey = {publicKey.begin(), publicKey.end()}},
+                      binding, PreSharedKey::pairingIdentity));
+    queue->runUntilIdle();
+    return std::get<SecretBytes>(Pairing::openKey(response.sealedKey, response.publicKey, offer, binding));
+}
+
+Endpoint ModelHarness::endpoint() const {
+    return Endpoint::hostPort("127.0.0.1", model->state().listenerState.port());
+}
+
+// The listener starts again with every change of its keys, so a connection may meet the moment between
+// two listeners: it is tried again then.
+std::unique_ptr<TestClient> ModelHarness::connect(const std::string& deviceID, const SecretBytes& key) {
+    constexpr int attempts = 5;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        pumpUntil(
+            [&] { return model->state().listenerState.kind() == HostListener::State::Kind::advertising; });
+        auto client =
+            std::make_unique<TestClient>(endpoint(), *PreSharedKey::forDevice(deviceID, key.view()));
+        pumpUntil([&] {
+            return client->hasSeen<ControlChannel::Event::Ready>() ||
+                   client->hasSeen<ControlChannel::Event::Closed>();
+        });
+        client->send(ControlMessage::hello(client->hello(deviceID, key.view())));
+        pumpUntil([&] {
+            return client->hasReceived(isMessage<ControlMessage::HelloAck>) ||
+                   client->hasSeen<ControlChannel::Event::Closed>();
+        });
+        if (client->hasReceived(isMessage<ControlMessage::HelloAck>)) {
+            return client;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace velm::test

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "Velm_Host/HostModel.h"
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/host/session/SessionHarness.h"
+#include "tests/support/FakeDiscovery.h"
+#include "tests/support/FakeSessionDesktop.h"
+#include "tests/support/RecordingInputSink.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velm::test {
+
+template <typename Case> bool isMessage(const ControlMessage& message) {
+    return message.get<Case>() != nullptr;
+}
+
+// A desktop with fixed access that counts how often it was asked.
+class FakeHostDesktop final : public HostDesktop {
+public:
+    SessionParts sessionParts() override {
+        return {.desktop = std::make_shared<FakeSessionDesktop>(),
+                .input = std::make_shared<RecordingInputSink>()};
+    }
+    bool hasDisplay() override { return false; }
+    DesktopAccess access() override {
+        ++accessReads;
+        return granted;
+    }
+    void setOnScreensChanged(std::function<void()>) override {}
+
+    DesktopAccess granted{.screenReading = true, .inputInjection = true};
+    int accessReads = 0;
+};
+
+// Away access that notes every call in the shared order of events; stop completes when the test says.
+class RecordingAwayAccess final : public HostAwayAccess {
+public:
+    explicit RecordingAwayAccess(std::shared_ptr<std::vector<std::string>> order)
+        : order_(std::move(order)) {}
+
+    void setOnStatus(StatusHandler handler) override { onStatus = std::move(handler); }
+    void setOnConnection(ConnectionHandler handler) override { onConnection = std::move(handler); }
+    void setEnabled(bool enabled, std::vector<Device> devices) override {
+        std::vector<std::string> ids;
+        for (const auto& device : devices) {
+            ids.push_back(device.id);
+        }
+        enables.emplace_back(enabled, ids);
+    }
+    void connectionEnded(Ticket ticket) override { ended.push_back(ticket); }
+    void forwardVideoPort(std::uint16_t, Ticket, VideoPortDone done) override { done(std::nullopt); }
+    void stop(std::function<void()> done) override {
+        order_->push_back("away stopping");
+        stopDone = std::move(done);
+    }
+
+    StatusHandler onStatus;
+    ConnectionHandler onConnection;
+    std::vector<std::pair<bool, std::vector<std::string>>> enables;
+    std::vector<Ticket> ended;
+    std::function<void()> stopDone;
+
+private:
+    std::shared_ptr<std::vector<std::string>> order_;
+};
+
+class RecordingHostCurtain final : public HostCurtain {
+public:
+    explicit RecordingHostCurtain(std::shared_ptr<std::vector<std::string>> order)
+        : order_(std::move(order)) {}
+
+    std::shared_ptr<SessionCurtain> sessionCurtain() override { return std::make_shared<RecordingCurtain>(); }
+    void hostQuit(std::string_view reason) override { order_->push_back("curtain: " + std::string(reason)); }
+
+private:
+    std::shared_ptr<std::vector<std::string>> order_;
+};
+
+// A model on temporary folders with fakes around it, on one manual queue that serves as the main queue
+// and every session's; the listener is real, on loopback.
+class ModelHarness {
+public:
+    ModelHarness();
+    ~ModelHarness();
+
+    // A model on the same folders, as a second run of the host would make.
+    std::shared_ptr<HostModel> makeModel();
+    // Starts the model and waits for its listener to advertise.
+    void start();
+    bool pumpUntil(const std::function<bool()>& condition);
+    // Pairs a device through the model's registry; its key.
+    SecretBytes pairDevice(const std::string& id);
+    // A client whose main session the host admitted.
+    std::unique_ptr<TestClient> connect(const std::string& deviceID, const SecretBytes& key);
+    Endpoint endpoint() const;
+
+    TemporaryFolder folder;
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
+    std::shared_ptr<FakeDiscovery> discovery = std::make_shared<FakeDiscovery>();
+    std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
+    std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();
+    std::shared_ptr<RecordingAwayAccess> away = std::make_shared<RecordingAwayAccess>(order);
+    int readinessReads = 0;
+    std::shared_ptr<HostModel> model;
+};
+
+} // namespace velm::test

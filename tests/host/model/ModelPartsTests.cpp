@@ -1,0 +1,101 @@
+#include "Velm_Host/model/IniFile.h"
+#include "Velm_Host/model/LocalAddresses.h"
+#include "Velm_Host/model/RestartReadiness.h"
+#include "Velm_Host/model/StateReport.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+using test::TemporaryFolder;
+
+class RestartReadinessTest : public ::testing::Test {
+protected:
+    void write(const std::string& file, const std::string& contents) {
+        std::filesystem::create_directories((folder / file).parent_path());
+        TemporaryFolder::writeFile(folder / file, contents);
+    }
+    RestartReadiness read() {
+        return RestartReadiness::read({.autostartEntry = folder / "autostart" / "velm-host.desktop",
+                                       .systemRoot = folder.path(),
+                                       .userName = "ann"});
+    }
+
+    TemporaryFolder folder;
+};
+
+TEST_F(RestartReadinessTest, UnknownWithoutADisplayManager) {
+    EXPECT_EQ(read(), RestartReadiness{});
+    write("autostart/velm-host.desktop", "[Desktop Entry]\n");
+    EXPECT_TRUE(read().opensAtLogin);
+}
+
+TEST_F(RestartReadinessTest, ReadsEachDisplayManagersAutologin) {
+    write("etc/gdm3/daemon.conf", "[daemon]\n# AutomaticLoginEnable=true\nAutomaticLogin = ann\n");
+    EXPECT_EQ(read().logsInAutomatically, false) << "GDM logs in only when enabled";
+    write("etc/gdm3/daemon.conf", "[daemon]\nAutomaticLoginEnable=True\nAutomaticLogin=ann\n");
+    EXPECT_EQ(read().logsInAutomatically, true);
+    write("etc/gdm3/daemon.conf", "[security]\nAutomaticLoginEnable=true\nAutomaticLogin=ann\n");
+    write("etc/lightdm/lightdm.conf", "[Seat:*]\nautologin-user=bob\n");
+    EXPECT_EQ(read().logsInAutomatically, false) << "another section, another user";
+    write("etc/sddm.conf", "[Autologin]\nUser=ann\nSession=plasma\n");
+    EXPECT_EQ(read().logsInAutomatically, true);
+    EXPECT_EQ(read().startsAfterPowerFailure, std::nullopt);
+}
+
+TEST(IniFileTest, KeepsTheLastValueOfAKeyInItsSection) {
+    const auto file =
+        IniFile::parse("top=1\n[a]\n k = one \r\n; k=two\n[b]\nk=three\n[a]\nk=four\nbroken line\n[");
+    EXPECT_EQ(file.value("", "top"), "1");
+    EXPECT_EQ(file.value("a", "k"), "four");
+    EXPECT_EQ(file.value("b", "k"), "three");
+    EXPECT_EQ(file.value("c", "k"), std::nullopt);
+}
+
+TEST(LocalAddressesTest, ListsReachableIpv4AddressesWithThePort) {
+    const auto v4 = [](const char* text, bool up = true) {
+        return InterfaceAddress{
+            .name = "eth0", .isUp = up, .address = *IpAddress::parse(text), .netmask = {}};
+    };
+    const std::vector interfaces{v4("127.0.0.1"),   v4("192.168.1.20"), v4("10.0.0.2", false),
+                                 v4("169.254.3.4"), v4("100.64.0.1"),   v4("100.128.0.1"),
+                                 v4("::1")};
+    EXPECT_TRUE(localAddresses(HostListener::State::stopped(), interfaces).empty());
+    EXPECT_EQ(localAddresses(HostListener::State::advertising(50123), interfaces),
+              (std::vector<LocalAddress>{
+                  {"192.168.1.20:50123", false}, {"100.64.0.1:50123", true}, {"100.128.0.1:50123", false}}));
+}
+
+TEST(StateReportTest, TellsWhatAPersonNeedsToKnowOnce) {
+    StateReport report;
+    HostModel::State state;
+    state.listenerState = HostListener::State::advertising(5000);
+    state.pairingWindow = PairingWindow{.code = "123456", .expires = Date(1119.5), .wrongTriesLeft = 5};
+    state.connected.emplace();
+    state.connected->deviceID = "ipad";
+    state.connected->deviceName = "iPad";
+    state.connected->from = "192.168.1.9";
+    EXPECT_EQ(report.update(state, Date(1000)),
+              (std::vector<std::string>{"listening on port 5000", "pairing code 123 456, 120 s left",
+                                        "session started: iPad from 192.168.1.9"}));
+    EXPECT_TRUE(report.update(state, Date(1000)).empty());
+
+    // The listener starting again on its port, with new keys, is no news.
+    state.listenerState = HostListener::State::starting();
+    state.pairingWindow.reset();
+    state.connected->deviceID = "iphone";
+    state.connected->deviceName = "iPhone";
+    state.connected->from.reset();
+    EXPECT_EQ(report.update(state, Date(1000)),
+              (std::vector<std::string>{"pairing window closed", "session ended: iPad",
+                                        "session started: iPhone"}));
+    state.listenerState = HostListener::State::advertising(5000);
+    EXPECT_TRUE(report.update(state, Date(1000)).empty());
+    state.listenerState = HostListener::State::stopped();
+    EXPECT_EQ(report.update(state, Date(1000)), std::vector<std::string>{"not listening"});
+}
+
+} // namespace
+} // namespace velm

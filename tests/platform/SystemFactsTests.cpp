@@ -1,0 +1,61 @@
+#include "platform/file/InstanceLock.h"
+#include "platform/net/ComputerName.h"
+#include "platform/store/XdgDirs.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+TEST(XdgDirsTest, ReadsTheDownloadFolderAsXdgUserDirDoes) {
+    const std::filesystem::path home = "/home/ann";
+    EXPECT_EQ(XdgDirs::userDir("XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n", "XDG_DOWNLOAD_DIR", home),
+              home / "Fetched");
+    EXPECT_EQ(XdgDirs::userDir("# mine\n  XDG_DOWNLOAD_DIR=\"/data/in coming\"", "XDG_DOWNLOAD_DIR", home),
+              "/data/in coming");
+    EXPECT_EQ(XdgDirs::userDir("XDG_DOWNLOAD_DIR=\"$HOME/\"", "XDG_DOWNLOAD_DIR", home), home);
+    EXPECT_EQ(XdgDirs::userDir("XDG_DOWNLOAD_DIR=\"$HOME/a\\\"b\"", "XDG_DOWNLOAD_DIR", home), home / "a\"b");
+    // The last entry counts; relative, unquoted, unterminated and other keys do not.
+    EXPECT_EQ(XdgDirs::userDir("XDG_DOWNLOAD_DIR=\"/a\"\nXDG_DOWNLOAD_DIR=\"/b\"", "XDG_DOWNLOAD_DIR", home),
+              "/b");
+    for (const char* bad :
+         {"XDG_DOWNLOAD_DIR=\"Downloads\"", "XDG_DOWNLOAD_DIR=/tmp", "XDG_DOWNLOAD_DIR=\"/tmp",
+          "XDG_DOWNLOAD_DIRECTORY=\"/tmp\"", "XDG_MUSIC_DIR=\"/tmp\"", ""}) {
+        EXPECT_EQ(XdgDirs::userDir(bad, "XDG_DOWNLOAD_DIR", home), std::nullopt) << bad;
+    }
+}
+
+TEST(XdgDirsTest, FallsBackToDownloadsInHome) {
+    test::TemporaryFolder folder;
+    setenv("HOME", folder.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+    EXPECT_EQ(XdgDirs::downloadFolder(), folder / "Downloads");
+    std::filesystem::create_directories(folder / "config");
+    test::TemporaryFolder::writeFile(folder / "config" / "user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/In\"\n");
+    EXPECT_EQ(XdgDirs::downloadFolder(), folder / "In");
+}
+
+TEST(ComputerNameTest, PrefersThePrettyName) {
+    EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME=\"Ann's \\\"Desk\\\"\"\nCHASSIS=desktop\n", "box"),
+              "Ann's \"Desk\"");
+    EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME='Study'\n", "box"), "Study");
+    EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME=\n", "box"), "box");
+    EXPECT_EQ(ComputerName::pretty("", ""), "Computer");
+}
+
+TEST(InstanceLockTest, LetsOneHolderAtATime) {
+    test::TemporaryFolder folder;
+    auto first = InstanceLock::acquire(folder / "lock");
+    ASSERT_TRUE(std::holds_alternative<InstanceLock>(first));
+    EXPECT_EQ(std::get<InstanceLock::Failure>(InstanceLock::acquire(folder / "lock")),
+              InstanceLock::Failure::heldElsewhere);
+    first = InstanceLock::Failure::unusable;
+    EXPECT_TRUE(std::holds_alternative<InstanceLock>(InstanceLock::acquire(folder / "lock")));
+    std::filesystem::create_symlink(folder / "lock", folder / "link");
+    EXPECT_EQ(std::get<InstanceLock::Failure>(InstanceLock::acquire(folder / "link")),
+              InstanceLock::Failure::unusable);
+}
+
+} // namespace
+} // namespace velm
