@@ -65,11 +65,7 @@ void HostListener::setOnConnection(ConnectionHandler handler) {
 }
 
 template <class Step> void HostListener::onQueue(Step step) {
-    queue_->post([weak = weak_from_this(), step = std::move(step)]() mutable {
-        if (auto self = weak.lock()) {
-            step(*self);
-        }
-    });
+    queue_->post(whileAlive(weak_from_this(), std::move(step)));
 }
 
 void HostListener::setOnHandshakeFailed(HandshakeFailedHandler handler) {
