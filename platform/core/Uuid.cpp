@@ -36,7 +36,7 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
         const auto value = Digits::parse(text.substr(at, 1), 16, 1);
         if (!value)
             return std::nullopt;
-        bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | *value);
+        bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | static_cast<int>(*value));
         ++nibble;
     }
     return Uuid(bytes);
