@@ -100,7 +100,7 @@ private:
     const std::shared_ptr<Notifications> notifications_;
     const std::shared_ptr<Queue> queue_;
 
-    GuardedCallback onChange_;
+    GuardedCallback<std::function<void()>> onChange_;
 
     mutable std::mutex lock;
     std::vector<AwayVisit> visits_;

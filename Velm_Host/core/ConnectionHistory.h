@@ -85,7 +85,7 @@ private:
     const std::shared_ptr<Queue> mainQueue_;
     const Options options_;
 
-    GuardedCallback onChange_;
+    GuardedCallback<std::function<void()>> onChange_;
 
     mutable std::mutex lock;
     ConnectionLog log_;

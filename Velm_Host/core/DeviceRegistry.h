@@ -148,7 +148,7 @@ private:
     const std::shared_ptr<Queue> queue_;
     const Options options_;
 
-    GuardedCallback onChange_;
+    GuardedCallback<std::function<void()>> onChange_;
 
     mutable std::mutex lock;
     std::vector<PairedDevice> devices_;

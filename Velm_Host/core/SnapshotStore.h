@@ -81,7 +81,7 @@ private:
     const std::shared_ptr<Queue> queue_;
     const std::shared_ptr<Queue> mainQueue_;
 
-    GuardedCallback onChange_;
+    GuardedCallback<std::function<void()>> onChange_;
 
     mutable std::mutex lock;
     Revisions revisions_;
