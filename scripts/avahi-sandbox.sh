@@ -13,15 +13,6 @@
 # the namespace and STATE_DIR. Needs root (network namespaces).
 set -euo pipefail
 
-usage() {
-  echo "usage: $0 start|stop STATE_DIR" >&2
-  exit 2
-}
-
-[[ $# -eq 2 ]] || usage
-command=$1
-state=$2
-
 # shellcheck source=sandbox-processes.sh
 . "$(dirname "${BASH_SOURCE[0]}")/sandbox-processes.sh"
 
@@ -91,8 +82,4 @@ EOF
   cat "$state/env"
 }
 
-case "$command" in
-  start) start || { stop; exit 1; } ;;
-  stop) stop ;;
-  *) usage ;;
-esac
+run_sandbox "$@"

@@ -1,5 +1,22 @@
-# Process helpers the sandbox scripts share; sourced, never run. Every process is ended by the id that
-# was recorded when it was launched, and only while it is still that program.
+# What the sandbox scripts share; sourced, never run. Every process is ended by the id that was
+# recorded when it was launched, and only while it is still that program.
+
+usage() {
+  echo "usage: $0 start|stop STATE_DIR" >&2
+  exit 2
+}
+
+# Runs the script's own start or stop on STATE_DIR (the global `state` they use); a start that fails
+# is undone by stop.
+run_sandbox() {
+  [[ $# -eq 2 ]] || usage
+  state=$2
+  case "$1" in
+    start) start || { stop; exit 1; } ;;
+    stop) stop ;;
+    *) usage ;;
+  esac
+}
 
 # True when the process is alive and still the program we launched (ids get reused).
 is_ours() {

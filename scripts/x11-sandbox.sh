@@ -11,15 +11,6 @@
 # ids, and removes STATE_DIR.
 set -euo pipefail
 
-usage() {
-  echo "usage: $0 start|stop STATE_DIR" >&2
-  exit 2
-}
-
-[[ $# -eq 2 ]] || usage
-command=$1
-state=$2
-
 # shellcheck source=sandbox-processes.sh
 . "$(dirname "${BASH_SOURCE[0]}")/sandbox-processes.sh"
 
@@ -71,8 +62,4 @@ start() {
   cat "$state/env"
 }
 
-case "$command" in
-  start) start || { stop; exit 1; } ;;
-  stop) stop ;;
-  *) usage ;;
-esac
+run_sandbox "$@"
