@@ -2,6 +2,7 @@
 // run: the round trip of a ping answered by a pong, a stream of small input frames, bulk
 // transfer on the file channel, and connect-to-ready time.
 #include "bench/BareTls.h"
+#include "bench/ConnectChain.h"
 #include "bench/RatioReporter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/TlsListener.h"
@@ -173,62 +174,24 @@ void ChannelToChannel(benchmark::State& state) {
     });
 }
 
-// Connects again and again from the owner's queue: each channel is made and started on the
-// queue that hears its `ready`, so the time is connect-to-ready as an owner sees it, without a
-// hop to and from the benchmark's own thread per connection (as TlsBench measures it).
-class ConnectChain : public std::enable_shared_from_this<ConnectChain> {
-public:
-    ConnectChain(Endpoint endpoint, int length) : endpoint_(std::move(endpoint)), remaining_(length) {}
-
-    // True when every channel of the chain became ready.
-    bool run() {
-        queue_->post([self = shared_from_this()] { self->next(); });
-        return done_.get_future().get();
-    }
-
-private:
-    void next() {
-        current_.reset();
-        if (remaining_-- == 0) {
-            done_.set_value(true);
-            return;
-        }
-        current_ = ControlChannel::outgoing(endpoint_, benchKey());
-        current_->setOnEvent([weak = weak_from_this()](ControlChannel::Event event) {
-            auto self = weak.lock();
-            if (!self || !self->current_) {
-                return;
-            }
-            if (event.get<ControlChannel::Event::Ready>()) {
-                self->next();
-            } else if (event.get<ControlChannel::Event::Closed>()) {
-                self->done_.set_value(false);
-                self->current_.reset();
-            }
-        });
-        current_->start(queue_);
-    }
-
-    Endpoint endpoint_;
-    int remaining_;
-    std::shared_ptr<Queue> queue_ = Queue::make("bench.client");
-    std::shared_ptr<ControlChannel> current_;
-    std::promise<bool> done_;
-};
-
 void ChannelConnect(benchmark::State& state) {
-    constexpr int chainLength = 16;
     BareServer server(BareServer::Mode::handshakeOnly);
-    for (auto _ : state) {
-        auto chain = std::make_shared<ConnectChain>(Endpoint{server.endpoint()}, chainLength);
-        const auto started = std::chrono::steady_clock::now();
-        if (!chain->run()) {
-            state.SkipWithError("channel did not connect");
-            break;
-        }
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-        state.SetIterationTime(elapsed.count() / chainLength);
-    }
+    const Endpoint endpoint{server.endpoint()};
+    bench::timeConnectChains(
+        state,
+        [&](const std::shared_ptr<Queue>& queue, std::function<void(bool)> settled) {
+            auto channel = ControlChannel::outgoing(endpoint, benchKey());
+            channel->setOnEvent([settled = std::move(settled)](ControlChannel::Event event) {
+                if (event.get<ControlChannel::Event::Ready>()) {
+                    settled(true);
+                } else if (event.get<ControlChannel::Event::Closed>()) {
+                    settled(false);
+                }
+            });
+            channel->start(queue);
+            return channel;
+        },
+        "channel did not connect");
 }
 
 constexpr int roundTripsPerIteration = 100;
@@ -266,17 +229,16 @@ public:
         listener_->setOnState(
             [started](TlsListener::State, const auto&) { started->update([&] { started->ready = true; }); });
         auto accepted = std::make_shared<std::promise<std::shared_ptr<ControlChannel>>>();
-        listener_->setOnConnection(
-            [this, accepted, answer](std::shared_ptr<TlsConnection> connection) {
-                auto host = ControlChannel::accepted(std::move(connection));
-                host->setOnEvent([weak = std::weak_ptr(host), answer](ControlChannel::Event event) {
-                    if (auto self = weak.lock()) {
-                        answer(*self, event);
-                    }
-                });
-                host->start(hostQueue_);
-                accepted->set_value(host);
+        listener_->setOnConnection([this, accepted, answer](std::shared_ptr<TlsConnection> connection) {
+            auto host = ControlChannel::accepted(std::move(connection));
+            host->setOnEvent([weak = std::weak_ptr(host), answer](ControlChannel::Event event) {
+                if (auto self = weak.lock()) {
+                    answer(*self, event);
+                }
             });
+            host->start(hostQueue_);
+            accepted->set_value(host);
+        });
         listener_->start(hostQueue_);
         started->waitFor([&] { return started->ready; });
         client = ControlChannel::outgoing(Endpoint::hostPort("127.0.0.1", listener_->port()), benchKey());

@@ -2,6 +2,7 @@
 // work done with bare blocking OpenSSL over loopback in the same run. Every measurement
 // uses the same bare OpenSSL peer, so that only the end under test changes.
 #include "bench/BareTls.h"
+#include "bench/ConnectChain.h"
 #include "bench/RatioReporter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/TlsConnection.h"
@@ -158,65 +159,22 @@ void ConnectionBulk(benchmark::State& state) {
     client->forceCancel();
 }
 
-// Connects again and again from a queue, as an owner does: each connection is made and
-// started on the queue that hears its ready, so the time is connect-to-ready as that
-// owner sees it, without a hop to and from the benchmark's own thread per connection.
-class HandshakeChain : public std::enable_shared_from_this<HandshakeChain> {
-public:
-    HandshakeChain(const TlsParameters& parameters, HostPort endpoint, int length)
-        : parameters_(parameters), endpoint_(std::move(endpoint)), remaining_(length) {}
-
-    // True when every connection of the chain became ready.
-    bool run() {
-        queue_->post([self = shared_from_this()] { self->next(); });
-        return done_.get_future().get();
-    }
-
-private:
-    void next() {
-        current_.reset();
-        if (remaining_-- == 0) {
-            done_.set_value(true);
-            return;
-        }
-        current_ = TlsConnection::connect(endpoint_, parameters_);
-        current_->setOnState([weak = weak_from_this()](TlsConnection::State state, const auto&) {
-            auto self = weak.lock();
-            if (!self || state == TlsConnection::State::preparing) {
-                return;
-            }
-            if (state == TlsConnection::State::ready) {
-                self->next();
-            } else {
-                self->current_.reset();
-                self->done_.set_value(false);
-            }
-        });
-        current_->start(queue_);
-    }
-
-    const TlsParameters& parameters_;
-    HostPort endpoint_;
-    int remaining_;
-    std::shared_ptr<Queue> queue_ = Queue::make("bench.client");
-    std::shared_ptr<TlsConnection> current_;
-    std::promise<bool> done_;
-};
-
 void ConnectionHandshake(benchmark::State& state) {
-    constexpr int chainLength = 16;
     const TlsParameters parameters({TlsKey{identity, SecretBytes(key)}});
     BareServer server(BareServer::Mode::handshakeOnly);
-    for (auto _ : state) {
-        auto chain = std::make_shared<HandshakeChain>(parameters, server.endpoint(), chainLength);
-        const auto started = std::chrono::steady_clock::now();
-        if (!chain->run()) {
-            state.SkipWithError("connection failed");
-            break;
-        }
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-        state.SetIterationTime(elapsed.count() / chainLength);
-    }
+    bench::timeConnectChains(
+        state,
+        [&](const std::shared_ptr<Queue>& queue, std::function<void(bool)> settled) {
+            auto connection = TlsConnection::connect(server.endpoint(), parameters);
+            connection->setOnState([settled = std::move(settled)](TlsConnection::State reached, const auto&) {
+                if (reached != TlsConnection::State::preparing) {
+                    settled(reached == TlsConnection::State::ready);
+                }
+            });
+            connection->start(queue);
+            return connection;
+        },
+        "connection failed");
 }
 
 void ListenerHandshake(benchmark::State& state) {

@@ -13,47 +13,8 @@
 # the namespace and STATE_DIR. Needs root (network namespaces).
 set -euo pipefail
 
-usage() {
-  echo "usage: $0 start|stop STATE_DIR" >&2
-  exit 2
-}
-
-[[ $# -eq 2 ]] || usage
-command=$1
-state=$2
-
-# True when the process is alive and still the program we launched (ids get reused).
-is_ours() {
-  local pid=$1 program=$2
-  [[ -n "$pid" && -r /proc/$pid/cmdline ]] || return 1
-  tr '\0' '\n' </proc/"$pid"/cmdline | head -n 1 | grep -q "$program"
-}
-
-end_process() {
-  local file=$1 program=$2
-  [[ -f "$file" ]] || return 0
-  local pid
-  pid=$(cat "$file")
-  if is_ours "$pid" "$program"; then
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-      is_ours "$pid" "$program" || break
-      sleep 0.1
-    done
-    is_ours "$pid" "$program" && kill -KILL "$pid" 2>/dev/null || true
-  fi
-  rm -f "$file"
-}
-
-wait_for() {
-  local what=$1 test=$2
-  for _ in $(seq 100); do
-    eval "$test" && return 0
-    sleep 0.1
-  done
-  echo "avahi-sandbox: $what did not come up" >&2
-  return 1
-}
+# shellcheck source=sandbox-processes.sh
+. "$(dirname "${BASH_SOURCE[0]}")/sandbox-processes.sh"
 
 stop() {
   [[ -d "$state" ]] || return 0
@@ -121,8 +82,4 @@ EOF
   cat "$state/env"
 }
 
-case "$command" in
-  start) start || { stop; exit 1; } ;;
-  stop) stop ;;
-  *) usage ;;
-esac
+run_sandbox "$@"

@@ -75,8 +75,7 @@ void AwayVisits::setOnRemoveDevice(DeviceHandler handler) {
 }
 
 void AwayVisits::setOnChange(std::function<void()> handler) {
-    std::lock_guard guard(lock);
-    onChange_ = std::move(handler);
+    onChange_.set(std::move(handler));
 }
 
 std::vector<AwayVisit> AwayVisits::visits() const {
@@ -303,16 +302,7 @@ const AwayVisit* AwayVisits::visitOfNoticeLocked(std::uint32_t noticeID) const {
 }
 
 void AwayVisits::publish() {
-    queue_->post(whileAlive(shared_from_this(), [](AwayVisits& self) {
-        std::function<void()> handler;
-        {
-            std::lock_guard guard(self.lock);
-            handler = self.onChange_;
-        }
-        if (handler) {
-            handler();
-        }
-    }));
+    queue_->post(whileAlive(shared_from_this(), [](AwayVisits& self) { self.onChange_(); }));
 }
 
 } // namespace velm

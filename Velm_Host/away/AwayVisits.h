@@ -4,6 +4,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Uuid.h"
 #include "platform/dbus/Notifications.h"
+#include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/store/DefaultsStore.h"
 
@@ -99,6 +100,8 @@ private:
     const std::shared_ptr<Notifications> notifications_;
     const std::shared_ptr<Queue> queue_;
 
+    GuardedCallback<std::function<void()>> onChange_;
+
     mutable std::mutex lock;
     std::vector<AwayVisit> visits_;
     bool noticesAllowed_ = true;
@@ -109,7 +112,6 @@ private:
     std::map<Uuid, std::uint32_t> notices_;
     DeviceHandler onDisconnect_;
     DeviceHandler onRemoveDevice_;
-    std::function<void()> onChange_;
 };
 
 } // namespace velm

@@ -40,8 +40,7 @@ ConnectionHistory::ConnectionHistory(std::shared_ptr<DefaultsStore> defaults,
     : defaults_(std::move(defaults)), mainQueue_(std::move(mainQueue)), options_(std::move(options)) {}
 
 void ConnectionHistory::setOnChange(std::function<void()> handler) {
-    std::lock_guard guard(lock);
-    onChange_ = std::move(handler);
+    onChange_.set(std::move(handler));
 }
 
 ConnectionLog ConnectionHistory::log() const {
@@ -131,16 +130,7 @@ void ConnectionHistory::saveLocked() const {
 }
 
 void ConnectionHistory::publish() {
-    mainQueue_->post(whileAlive(shared_from_this(), [](ConnectionHistory& self) {
-        std::function<void()> handler;
-        {
-            std::lock_guard guard(self.lock);
-            handler = self.onChange_;
-        }
-        if (handler) {
-            handler();
-        }
-    }));
+    mainQueue_->post(whileAlive(shared_from_this(), [](ConnectionHistory& self) { self.onChange_(); }));
 }
 
 } // namespace velm

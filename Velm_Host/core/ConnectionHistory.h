@@ -2,6 +2,7 @@
 
 #include "platform/core/Date.h"
 #include "platform/core/Uuid.h"
+#include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/store/DefaultsStore.h"
 #include "protocol/ConnectionLog.h"
@@ -84,8 +85,9 @@ private:
     const std::shared_ptr<Queue> mainQueue_;
     const Options options_;
 
+    GuardedCallback<std::function<void()>> onChange_;
+
     mutable std::mutex lock;
-    std::function<void()> onChange_;
     ConnectionLog log_;
 };
 

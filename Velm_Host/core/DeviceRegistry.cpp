@@ -44,8 +44,7 @@ DeviceRegistry::~DeviceRegistry() {
 }
 
 void DeviceRegistry::setOnChange(std::function<void()> handler) {
-    std::lock_guard guard(lock);
-    onChange_ = std::move(handler);
+    onChange_.set(std::move(handler));
 }
 
 void DeviceRegistry::load() {
@@ -373,16 +372,7 @@ void DeviceRegistry::expire(std::uint64_t generation) {
 }
 
 void DeviceRegistry::publish() {
-    queue_->post(whileAlive(shared_from_this(), [](DeviceRegistry& self) {
-        std::function<void()> handler;
-        {
-            std::lock_guard guard(self.lock);
-            handler = self.onChange_;
-        }
-        if (handler) {
-            handler();
-        }
-    }));
+    queue_->post(whileAlive(shared_from_this(), [](DeviceRegistry& self) { self.onChange_(); }));
 }
 
 } // namespace velm

@@ -6,6 +6,7 @@
 #include "Velm_Host/core/PairingWindow.h"
 #include "platform/core/Bytes.h"
 #include "platform/core/Date.h"
+#include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
 #include "protocol/PairRequest.h"
@@ -147,8 +148,9 @@ private:
     const std::shared_ptr<Queue> queue_;
     const Options options_;
 
+    GuardedCallback<std::function<void()>> onChange_;
+
     mutable std::mutex lock;
-    std::function<void()> onChange_;
     std::vector<PairedDevice> devices_;
     std::optional<PairingWindow> window_;
     bool windowCarriedOver_ = false;

@@ -63,8 +63,7 @@ std::optional<Image> SnapshotStore::image(const std::filesystem::path& file) {
 }
 
 void SnapshotStore::setOnChange(std::function<void()> handler) {
-    std::lock_guard guard(lock);
-    onChange_ = std::move(handler);
+    onChange_.set(std::move(handler));
 }
 
 SnapshotStore::Revisions SnapshotStore::revisions() const {
@@ -133,16 +132,7 @@ void SnapshotStore::bumpAll() {
 }
 
 void SnapshotStore::publish() {
-    mainQueue_->post(whileAlive(shared_from_this(), [](SnapshotStore& self) {
-        std::function<void()> handler;
-        {
-            std::lock_guard guard(self.lock);
-            handler = self.onChange_;
-        }
-        if (handler) {
-            handler();
-        }
-    }));
+    mainQueue_->post(whileAlive(shared_from_this(), [](SnapshotStore& self) { self.onChange_(); }));
 }
 
 } // namespace velm

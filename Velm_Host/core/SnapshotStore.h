@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
+#include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/image/Image.h"
 #include "platform/store/StoreFolder.h"
@@ -80,8 +81,9 @@ private:
     const std::shared_ptr<Queue> queue_;
     const std::shared_ptr<Queue> mainQueue_;
 
+    GuardedCallback<std::function<void()>> onChange_;
+
     mutable std::mutex lock;
-    std::function<void()> onChange_;
     Revisions revisions_;
 };
 

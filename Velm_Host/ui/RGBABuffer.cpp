@@ -1,6 +1,5 @@
 #include "Velm_Host/ui/RGBABuffer.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace velm {
@@ -25,22 +24,9 @@ bool RGBABuffer::isValid() const {
 }
 
 std::optional<PixelBox> RGBABuffer::opaqueBounds() const {
-    std::optional<PixelBox> box;
-    for (std::int64_t y = 0; y < height; ++y) {
-        for (std::int64_t x = 0; x < width; ++x) {
-            if (bytes[offset(x, y) + 3] < opaqueAlpha) {
-                continue;
-            }
-            if (!box) {
-                box = PixelBox{x, y, x, y};
-                continue;
-            }
-            box->left = std::min(box->left, x);
-            box->right = std::max(box->right, x);
-            box->bottom = y;
-        }
-    }
-    return box;
+    return PixelBox::around(width, height, [&](std::int64_t x, std::int64_t y) {
+        return bytes[offset(x, y) + 3] >= opaqueAlpha;
+    });
 }
 
 RGBABuffer RGBABuffer::cropped(const PixelBox& box) const {

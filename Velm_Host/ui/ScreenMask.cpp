@@ -87,21 +87,9 @@ ScreenMask ScreenMask::floodFill(const RGBABuffer& buffer) {
 }
 
 std::optional<PixelBox> ScreenMask::acceptedBox() const {
-    std::optional<PixelBox> box;
-    for (std::int64_t y = 0; y < height; ++y) {
-        for (std::int64_t x = 0; x < width; ++x) {
-            if (values[static_cast<std::size_t>(y * width + x)] < screenLevel) {
-                continue;
-            }
-            if (!box) {
-                box = PixelBox{x, y, x, y};
-                continue;
-            }
-            box->left = std::min(box->left, x);
-            box->right = std::max(box->right, x);
-            box->bottom = y;
-        }
-    }
+    const auto box = PixelBox::around(width, height, [&](std::int64_t x, std::int64_t y) {
+        return values[static_cast<std::size_t>(y * width + x)] >= screenLevel;
+    });
     if (!box || box->left >= box->right || box->top >= box->bottom) {
         return std::nullopt;
     }

@@ -1,7 +1,7 @@
 // The away signature a device sends with its hello, and the public key it once registered: any bytes
 // for either are judged without harm. Input: the signature, the key and the payload (pieces).
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "transport/keys/AwaySignature.h"
 
 #include <cstdlib>
@@ -16,19 +16,13 @@ const Bytes basePoint{0x04, 0x6B, 0x17, 0xD1, 0xF2, 0xE1, 0x2C, 0x42, 0x47, 0xF8
                       0x7F, 0x9B, 0x8E, 0xE7, 0xEB, 0x4A, 0x7C, 0x0F, 0x9E, 0x16, 0x2B, 0xCE, 0x33,
                       0x57, 0x6B, 0x31, 0x5E, 0xCE, 0xCB, 0xB6, 0x40, 0x68, 0x37, 0xBF, 0x51, 0xF5};
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     return {FuzzScript().piece(Bytes(64, 1)).piece(basePoint).piece(Bytes(32, 7)).take()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     const ByteView signature = input.piece();
     const ByteView key = input.piece();
@@ -37,5 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (isValidAwaySignature(signature, key, payload) && !isValidAwayPublicKey(key)) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

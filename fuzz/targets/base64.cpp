@@ -2,28 +2,19 @@
 // encoder writes for those bytes; and any bytes come back through encode and decode.
 #include "platform/core/Base64.h"
 
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 
 #include <cstdlib>
 #include <string_view>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     return {toBytes(Base64::encode(toBytes("any carnal pleasure."))), toBytes(Base64::encode(Bytes{0xFF})),
             toBytes(Base64::encode(Bytes{0xFB, 0xFF, 0x00, 0x10}))};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     if (const auto decoded = Base64::decode(text); decoded && Base64::encode(*decoded) != text) {
         std::abort();
@@ -33,5 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!back || !std::equal(back->begin(), back->end(), bytes.begin(), bytes.end())) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -1,6 +1,6 @@
 // The stored history: read record by record, the quick check agreeing with the decoder on every
 // record, and what was read stored and read back unchanged.
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "protocol/ConnectionLog.h"
 #include "protocol/json/Json.h"
 #include "protocol/json/JsonCheck.h"
@@ -20,6 +20,8 @@ bool decodes(const nlohmann::json& record) {
     }
 }
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     ConnectionLog log;
     const Uuid first = log.begin(ConnectionRecord::Kind::session, "DEVICE-1", "iPad",
@@ -35,15 +37,7 @@ std::vector<Bytes> seeds() {
     return {stored, damaged};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const ByteView stored(data, size);
     const ConnectionLog log = ConnectionLog::fromStoredForm(stored);
     try {
@@ -63,5 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!again || !(ConnectionLog::fromStoredForm(*again) == log)) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

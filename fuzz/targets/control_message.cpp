@@ -1,6 +1,6 @@
 // Control messages as JSON, every record with them: whatever decodes encodes, to text that decodes
 // and encodes to the same text again.
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "protocol/ControlMessage.h"
 
 #include <cstdlib>
@@ -34,6 +34,8 @@ ConnectionRecord sampleRecord() {
             .forwardSecret = true};
 }
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     std::vector<Bytes> all;
     for (const ControlMessage& message :
@@ -51,18 +53,10 @@ std::vector<Bytes> seeds() {
     return all;
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const auto message = ControlMessage::fromJson(ByteView(data, size));
     if (!message) {
-        return 0;
+        return;
     }
     const auto once = message->jsonEncoded();
     if (!once) {
@@ -72,5 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!again || again->jsonEncoded() != once) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

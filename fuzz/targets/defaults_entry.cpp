@@ -1,12 +1,11 @@
 // Entries of the settings file, which any program of the user may have written: what decodes
 // encodes again, to an entry that decodes to the same value.
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "platform/store/DefaultsEntry.h"
 
 #include <cstdlib>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     std::vector<Bytes> all;
@@ -19,27 +18,20 @@ std::vector<Bytes> seeds() {
     return all;
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     // The store reads the file with a depth limit of its own; this takes entries as the parser gives them.
     const auto entry = nlohmann::json::parse(data, data + size, nullptr, false);
     if (entry.is_discarded()) {
-        return 0;
+        return;
     }
     const auto value = DefaultsEntry::decode(entry);
     if (!value) {
-        return 0;
+        return;
     }
     const auto again = DefaultsEntry::encode(*value);
     if (!again || DefaultsEntry::decode(*again) != value) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -1,6 +1,6 @@
 // Router device descriptions: the service chosen and the gateway made of it. A control path must
 // be fit for a request line.
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "transport/away/router/HttpResponse.h"
 #include "transport/away/router/HttpUrl.h"
 #include "transport/away/router/RouterDiscovery.h"
@@ -8,7 +8,6 @@
 #include <cstdlib>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     const std::string service =
@@ -22,15 +21,7 @@ std::vector<Bytes> seeds() {
                 "</root>")};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::string description(reinterpret_cast<const char*>(data), size);
     const auto service = RouterDiscovery::chooseService(description);
     if (service && (!service->controlPath.starts_with("/") || !HttpUrl::isSafeTarget(service->controlPath))) {
@@ -38,5 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     HttpUrl location{"http", "127.0.0.1", 5000, "/rootDesc.xml"};
     RouterDiscovery::gateway(location, HttpResponse{200, Bytes(data, data + size)});
-    return 0;
 }
+
+} // namespace velm::fuzz

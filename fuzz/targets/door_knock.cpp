@@ -2,7 +2,7 @@
 // made by a knocker, whose admission must answer with the port and the session key the knocker gets.
 // Input: a mode byte, then what the mode reads.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "platform/crypto/AesGcm.h"
 #include "transport/away/door/Door.h"
 
@@ -76,6 +76,8 @@ void knockAndAnswer(FuzzInput& input, const Door::Keyring& keyring) {
     }
 }
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     const Bytes privateKey(32, 0x11);
     const Bytes id(16, 0x22);
@@ -105,16 +107,7 @@ std::vector<Bytes> seeds() {
     };
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
-    using namespace velm::fuzz;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     static const std::array<Door::Keyring::Device, 1> devices{{{"DEVICE-1", SecretBytes(deviceKey)}}};
     static const Door::Keyring keyring(devices, anchor);
     FuzzInput input(data, size);
@@ -139,5 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         knockAndAnswer(input, keyring);
         break;
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

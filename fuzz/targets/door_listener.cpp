@@ -2,7 +2,7 @@
 // input sends a datagram from a peer, answers or forgets the oldest offer, or lets time pass.
 // Only knock-sized datagrams reach the owner, and each peer's in the order it sent them.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "transport/away/door/Door.h"
 #include "transport/away/door/DoorListener.h"
@@ -144,6 +144,8 @@ private:
     std::size_t probes_ = 0;
 };
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     FuzzScript script;
     for (std::uint8_t peer = 0; peer < 3; ++peer) {
@@ -154,15 +156,7 @@ std::vector<Bytes> seeds() {
     return {script.take()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm::fuzz;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     static const auto sockets = [] {
         std::array<int, peerCount + 1> all{};
         for (int& fd : all) {
@@ -175,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Harness harness(sockets);
     if (!harness.ready()) {
-        return 0;
+        return;
     }
     FuzzInput input(data, size);
     for (int count = 0; !input.empty() && count < 64; ++count) {
@@ -201,5 +195,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     harness.settle();
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -1,7 +1,7 @@
 // Received file names: the cleaned name keeps every promise, and cleaning it again changes nothing.
 // Input: the name, then the names already taken, for the numbering.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "platform/core/Utf8.h"
 #include "protocol/FileItem.h"
 
@@ -51,6 +51,8 @@ bool keepsThePromises(const std::string& name, std::size_t limit) {
     return true;
 }
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     std::vector<Bytes> all;
     for (const std::string& name :
@@ -61,15 +63,7 @@ std::vector<Bytes> seeds() {
     return all;
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     const std::string received = toString(input.piece());
     const std::string safe = FileItem::safeName(received);
@@ -85,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (taken.contains(unique) || !fuzz::keepsThePromises(unique, FileItem::maxNameBytes + 5)) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -1,7 +1,7 @@
 // The frame parser, fed a stream in random splits, against a reference that reads the whole
 // stream at once. Input: a count of splits, the split lengths (one byte each), then the stream.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "protocol/ChannelFrame.h"
 #include "protocol/FrameParser.h"
 #include "protocol/WireError.h"
@@ -46,6 +46,8 @@ Reference readWhole(ByteView stream) {
     return reference;
 }
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     std::vector<Bytes> all;
     const Bytes hello = *ChannelFrame::encode(Channel::control, toBytes(R"({"ping":{}})"));
@@ -60,15 +62,7 @@ std::vector<Bytes> seeds() {
     return all;
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     std::vector<std::size_t> splits(input.byte() % 16);
     for (auto& split : splits) {
@@ -120,5 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

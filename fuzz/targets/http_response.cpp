@@ -1,11 +1,10 @@
 // A router's HTTP replies, chunked and by length: completeness, parsing and dechunking.
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "transport/away/router/HttpResponse.h"
 
 #include <cstdlib>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     return {
@@ -15,15 +14,7 @@ std::vector<Bytes> seeds() {
         toBytes("HTTP/1.0 500 Internal Server Error\r\nConnection: close\r\n\r\n<s:Fault/>")};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const ByteView reply(data, size);
     HttpResponse::isComplete(reply);
     const auto parsed = HttpResponse::parse(reply);
@@ -34,5 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (HttpResponse::dechunk(reply).size() > size) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -1,12 +1,11 @@
 // Binary input events: whatever decodes must encode to bytes that decode to the same bytes again.
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "protocol/InputEvent.h"
 #include "protocol/WireError.h"
 
 #include <cstdlib>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     return {InputEvent::pointerMove(0.25f, 0.75f).encoded(),
@@ -18,15 +17,7 @@ std::vector<Bytes> seeds() {
             InputEvent::tap(PointerButton::right(), 0.5f).encoded()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     try {
         const Bytes once = InputEvent::decoding(ByteView(data, size)).encoded();
         if (InputEvent::decoding(once).encoded() != once) {
@@ -34,5 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const WireError&) {
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -2,7 +2,7 @@
 // its plaintext exactly when its counter is above every one accepted before; nothing else opens.
 // Input: steps of a flag (seal the next piece or send it raw) and a piece.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "transport/keys/PacketOpener.h"
 #include "transport/keys/PacketSealer.h"
 
@@ -14,20 +14,14 @@ namespace {
 
 const Bytes key(32, 0x3C);
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     return {FuzzScript().byte(1).piece(toBytes("frame")).byte(0).piece(Bytes(40, 9)).byte(3).piece({}).take(),
             FuzzScript().byte(1).piece(Bytes(1200, 0xAB)).byte(2).piece({}).take()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     PacketSealer sealer(SecretBytes(fuzz::key), PacketDirection::hostToClient);
     PacketOpener opener(SecretBytes(fuzz::key), PacketDirection::hostToClient, true);
@@ -59,5 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort(); // a forgery opened, or moved the mark
         }
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

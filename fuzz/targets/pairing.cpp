@@ -4,7 +4,7 @@
 #include "transport/keys/Pairing.h"
 
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 
 #include <cstdlib>
 #include <variant>
@@ -13,6 +13,8 @@ namespace velm::fuzz {
 namespace {
 
 const Bytes offerKey(32, 0x42);
+
+} // namespace
 
 std::vector<Bytes> seeds() {
     const Pairing::Offer offer(*X25519PrivateKey::fromRaw(offerKey));
@@ -28,15 +30,7 @@ std::vector<Bytes> seeds() {
                 .take()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     static const Pairing::Offer offer(*X25519PrivateKey::fromRaw(fuzz::offerKey));
     fuzz::FuzzInput input(data, size);
     const ByteView sealedKey = input.piece();
@@ -50,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto* box = std::get_if<Pairing::SealedKey>(&sealed);
     if (box == nullptr ||
         !std::equal(peerKey.begin(), peerKey.end(), offer.publicKey().begin(), offer.publicKey().end())) {
-        return 0;
+        return;
     }
     const auto opened = Pairing::openKey(box->sealedKey, box->publicKey, offer, binding);
     const auto* key = std::get_if<SecretBytes>(&opened);
@@ -63,5 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Pairing::openKey(box->sealedKey, box->publicKey, offer, otherBinding))) {
         std::abort(); // bound to the session: no other binding opens it
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

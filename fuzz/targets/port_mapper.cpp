@@ -1,7 +1,7 @@
 // The port mapper on virtual time against a router whose every answer comes from the input: a
 // status and a SOAP body, or a failure. Each call's completion must come exactly once.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "transport/away/router/PortMapper.h"
 #include "transport/away/router/RouterClient.h"
@@ -47,6 +47,8 @@ private:
     FuzzInput& input_;
 };
 
+} // namespace
+
 std::vector<Bytes> seeds() {
     const std::string success = "<s:Envelope><s:Body><u:GetExternalIPAddressResponse><NewExternalIPAddress>"
                                 "203.0.113.7</NewExternalIPAddress></u:GetExternalIPAddressResponse></s:Body>"
@@ -67,16 +69,7 @@ std::vector<Bytes> seeds() {
                 .take()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
-    using namespace velm::fuzz;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
     auto queue = std::make_shared<ManualQueue>("mapper");
     auto mapper = PortMapper::make("fuzz", queue, std::make_shared<FuzzedRouter>(input));
@@ -123,5 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pending != 0) {
         std::abort(); // a call never completed
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -1,5 +1,5 @@
 // SSDP answers from anyone on the network: the location they give, and the description URL made of it.
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "transport/away/router/HttpUrl.h"
 #include "transport/away/router/RouterDiscovery.h"
 #include "transport/away/router/SsdpSearch.h"
@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     return {
@@ -18,18 +17,10 @@ std::vector<Bytes> seeds() {
         toBytes("HTTP/1.1 200 OK\r\nST: InternetGatewayDevice\r\nlocation:\t//[fe80::1]:80/d.xml\t\r\n\r\n")};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const auto location = SsdpSearch::location(std::string_view(reinterpret_cast<const char*>(data), size));
     if (!location) {
-        return 0;
+        return;
     }
     const auto url = RouterDiscovery::descriptionUrl(*location);
     // What goes into a request line and a Host header must be safe there.
@@ -37,5 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      url.value().host.empty())) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

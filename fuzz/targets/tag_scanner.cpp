@@ -1,12 +1,11 @@
 // The linear tag scanner over router XML. Input: the tag name (a piece), then the text.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "transport/away/router/TagScanner.h"
 
 #include <cstdlib>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     return {FuzzScript()
@@ -20,15 +19,7 @@ std::vector<Bytes> seeds() {
                 .take()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     const std::string name = toString(input.piece());
     const std::string text = toString(input.rest());
@@ -36,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (value && value->size() > text.size()) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

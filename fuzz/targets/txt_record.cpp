@@ -1,14 +1,13 @@
 // TXT entries of other hosts' adverts: parsed as they travel, looked up and judged publishable.
 // Input: pieces, one entry each.
 #include "fuzz/FuzzInput.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "platform/core/Utf8.h"
 #include "platform/discovery/TxtRecord.h"
 
 #include <cstdlib>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     return {FuzzScript()
@@ -19,15 +18,7 @@ std::vector<Bytes> seeds() {
                 .take()};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     TxtRecord record;
     while (!input.empty()) {
@@ -45,5 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     record.isPublishable();
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -1,7 +1,7 @@
 // UUIDs from the network and the disk: what parses writes back as the same UUID, in upper case.
 #include "platform/core/Uuid.h"
 
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,26 +9,17 @@
 #include <string>
 
 namespace velm::fuzz {
-namespace {
 
 std::vector<Bytes> seeds() {
     return {toBytes(Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")->string()),
             toBytes("0b4a3c1e-5d6f-4e70-8192-a3b4c5d6e7f8")};
 }
 
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const auto uuid = Uuid::parse(text);
     if (!uuid) {
-        return 0;
+        return;
     }
     std::string upper = text;
     std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -36,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (uuid->string() != upper || Uuid::parse(uuid->string()) != uuid) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz

@@ -2,6 +2,7 @@
 
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11PropertyReply.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
@@ -136,22 +137,16 @@ std::optional<TopLevelWindows::Window> TopLevelWindows::owned(unsigned long topL
 std::optional<long> TopLevelWindows::ownerPid(unsigned long window) {
     Display* display = connection_.display();
     X11ErrorTrap trap(display);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, window, connection_.atom("_NET_WM_PID"), 0, 1, False,
-                                          XA_CARDINAL, &type, &format, &count, &remaining, &data);
+    X11PropertyReply reply;
+    const int status =
+        XGetWindowProperty(display, window, connection_.atom("_NET_WM_PID"), 0, 1, False, XA_CARDINAL,
+                           &reply.type, &reply.format, &reply.count, &reply.remaining, &reply.data);
     std::optional<long> pid;
-    if (status == Success && !trap.failed() && data && type == XA_CARDINAL && format == 32 && count == 1) {
-        const long value = *reinterpret_cast<const long*>(data);
+    if (status == Success && !trap.failed() && reply.holds(XA_CARDINAL, 32) && reply.count == 1) {
+        const long value = *reinterpret_cast<const long*>(reply.data);
         if (value > 0 && value <= 0x7FFFFFFF) {
             pid = value;
         }
-    }
-    if (data) {
-        XFree(data);
     }
     return pid;
 }

@@ -1,5 +1,7 @@
 #include "platform/core/Uuid.h"
 
+#include "platform/core/Digits.h"
+
 #include <uuid/uuid.h>
 
 namespace velm {
@@ -9,16 +11,6 @@ constexpr std::size_t textLength = 36;
 
 constexpr bool isHyphenPosition(std::size_t at) {
     return at == 8 || at == 13 || at == 18 || at == 23;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -41,10 +33,10 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
                 return std::nullopt;
             continue;
         }
-        const int value = hexValue(text[at]);
-        if (value < 0)
+        const auto value = Digits::parse(text.substr(at, 1), 16, 1);
+        if (!value)
             return std::nullopt;
-        bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | value);
+        bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | static_cast<int>(*value));
         ++nibble;
     }
     return Uuid(bytes);

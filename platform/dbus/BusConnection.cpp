@@ -1,19 +1,15 @@
 #include "platform/dbus/BusConnection.h"
 
 #include "platform/core/Utf8.h"
+#include "platform/dispatch/ThreadInbox.h"
 #include "platform/log/Log.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <systemd/sd-bus.h>
 #include <time.h>
-#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -78,55 +74,36 @@ template <typename Handler> void adopt(sd_bus_slot* slot) {
 
 // Everything the thread touches; the thread holds it, so it outlives a connection dropped from inside.
 struct BusConnection::Core {
-    Core(sd_bus* openBus, std::string threadName)
-        : bus(openBus), name(std::move(threadName)), wakeDescriptor(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    Core(sd_bus* openBus, std::string threadName) : bus(openBus), name(std::move(threadName)) {}
 
-    ~Core() {
-        // Frees the slots, and with them the handlers, of calls and matches still installed.
-        sd_bus_flush_close_unref(bus);
-        if (wakeDescriptor >= 0) {
-            close(wakeDescriptor);
-        }
-    }
+    // Frees the slots, and with them the handlers, of calls and matches still installed.
+    ~Core() { sd_bus_flush_close_unref(bus); }
 
-    void wake() const {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(wakeDescriptor, &one, sizeof one);
-    }
-
-    void run(BusConnection* owner) {
+    void run() {
         pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-        while (runTasks(owner)) {
+        while (inbox.runTasks()) {
             if (!isLost && !process()) {
                 return;
             }
-            pollfd descriptors[2] = {{wakeDescriptor, POLLIN, 0}, {-1, 0, 0}};
+            pollfd descriptor{-1, 0, 0};
             int timeout = -1;
             if (!isLost) {
-                descriptors[1].fd = sd_bus_get_fd(bus);
-                descriptors[1].events = static_cast<short>(sd_bus_get_events(bus));
+                descriptor.fd = sd_bus_get_fd(bus);
+                descriptor.events = static_cast<short>(sd_bus_get_events(bus));
                 std::uint64_t deadline = UINT64_MAX;
                 sd_bus_get_timeout(bus, &deadline);
                 timeout = pollTimeout(deadline);
             }
-            if (poll(descriptors, isLost ? 1 : 2, timeout) < 0 && errno != EINTR) {
+            if (!inbox.wait(descriptor, timeout)) {
                 log.error("%s: poll failed (%d)", name.c_str(), errno);
                 return;
             }
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto drained = read(wakeDescriptor, &count, sizeof count);
         }
     }
 
     // Handles what the bus has for us; false once the connection is being dropped.
     bool process() {
-        while (true) {
-            {
-                std::lock_guard guard(lock);
-                if (stopping) {
-                    return false;
-                }
-            }
+        while (!inbox.isClosed()) {
             const int result = sd_bus_process(bus, nullptr);
             if (result == 0) {
                 return true;
@@ -137,34 +114,14 @@ struct BusConnection::Core {
                 return true;
             }
         }
-    }
-
-    bool runTasks(BusConnection* owner) {
-        while (true) {
-            Task task;
-            {
-                std::lock_guard guard(lock);
-                if (stopping) {
-                    return false;
-                }
-                if (tasks.empty()) {
-                    return true;
-                }
-                task = std::move(tasks.front());
-                tasks.pop_front();
-            }
-            task(*owner);
-        }
+        return false;
     }
 
     sd_bus* const bus;
     const std::string name;
-    const int wakeDescriptor;
     // Touched on the bus thread only.
     bool isLost = false;
-    std::mutex lock;
-    std::deque<Task> tasks;
-    bool stopping = false;
+    ThreadInbox inbox;
 };
 
 std::shared_ptr<BusConnection> BusConnection::session() {
@@ -209,7 +166,7 @@ std::shared_ptr<BusConnection> BusConnection::open(const std::string& address) {
 
 std::shared_ptr<BusConnection> BusConnection::start(sd_bus* bus, const std::string& name) {
     auto core = std::make_shared<Core>(bus, name);
-    if (core->wakeDescriptor < 0) {
+    if (!core->inbox.isUsable()) {
         log.error("%s: no wake-up descriptor (%d)", name.c_str(), errno);
         return nullptr;
     }
@@ -217,35 +174,16 @@ std::shared_ptr<BusConnection> BusConnection::start(sd_bus* bus, const std::stri
 }
 
 BusConnection::BusConnection(std::shared_ptr<Core> core) : core_(core) {
-    // The thread reaches this object only through tasks, which the destructor drops before it lets go.
-    thread_ = std::thread([core = std::move(core), this] { core->run(this); });
+    thread_ = std::thread([core = std::move(core)] { core->run(); });
 }
 
 BusConnection::~BusConnection() {
-    // Released outside the lock: what they hold may post on its way out.
-    std::deque<Task> dropped;
-    {
-        std::lock_guard guard(core_->lock);
-        core_->stopping = true;
-        dropped.swap(core_->tasks);
-    }
-    core_->wake();
-    if (isCurrent()) {
-        thread_.detach();
-    } else {
-        thread_.join();
-    }
+    core_->inbox.closeAndJoin(thread_);
 }
 
 void BusConnection::post(Task task) {
-    {
-        std::lock_guard guard(core_->lock);
-        if (core_->stopping) {
-            return;
-        }
-        core_->tasks.push_back(std::move(task));
-    }
-    core_->wake();
+    // The tasks reach this object only while it lives: the destructor drops them before it lets go.
+    core_->inbox.post([this, task = std::move(task)] { task(*this); });
 }
 
 sd_bus* BusConnection::bus() {

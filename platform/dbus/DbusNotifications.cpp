@@ -123,13 +123,11 @@ DbusNotifications::DbusNotifications(std::shared_ptr<BusConnection> bus, std::sh
       busSide_(std::make_shared<BusSide>()) {}
 
 void DbusNotifications::setOnAction(ActionHandler handler) {
-    std::lock_guard guard(lock);
-    onAction_ = std::move(handler);
+    onAction_.set(std::move(handler));
 }
 
 void DbusNotifications::setOnClosed(ClosedHandler handler) {
-    std::lock_guard guard(lock);
-    onClosed_ = std::move(handler);
+    onClosed_.set(std::move(handler));
 }
 
 void DbusNotifications::watch() {
@@ -238,28 +236,12 @@ void DbusNotifications::checkSupport(std::function<void(Check)> answer) {
 void DbusNotifications::actionInvoked(std::uint32_t id, std::string actionKey) {
     queue_->post(
         whileAlive(shared_from_this(), [id, actionKey = std::move(actionKey)](DbusNotifications& self) {
-            ActionHandler handler;
-            {
-                std::lock_guard guard(self.lock);
-                handler = self.onAction_;
-            }
-            if (handler) {
-                handler(id, actionKey);
-            }
+            self.onAction_(id, actionKey);
         }));
 }
 
 void DbusNotifications::notificationClosed(std::uint32_t id) {
-    queue_->post(whileAlive(shared_from_this(), [id](DbusNotifications& self) {
-        ClosedHandler handler;
-        {
-            std::lock_guard guard(self.lock);
-            handler = self.onClosed_;
-        }
-        if (handler) {
-            handler(id);
-        }
-    }));
+    queue_->post(whileAlive(shared_from_this(), [id](DbusNotifications& self) { self.onClosed_(id); }));
 }
 
 } // namespace velm

@@ -2,12 +2,12 @@
 
 #include "platform/dbus/BusConnection.h"
 #include "platform/dbus/Notifications.h"
+#include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace velm {
@@ -51,9 +51,8 @@ private:
     // Touched on the bus thread only.
     const std::shared_ptr<BusSide> busSide_;
 
-    mutable std::mutex lock;
-    ActionHandler onAction_;
-    ClosedHandler onClosed_;
+    GuardedCallback<ActionHandler> onAction_;
+    GuardedCallback<ClosedHandler> onClosed_;
 };
 
 } // namespace velm

@@ -1,23 +1,12 @@
 #include "platform/x11/CopiedFiles.h"
 
+#include "platform/core/Digits.h"
+
 #include <optional>
 #include <sys/stat.h>
 
 namespace velm::CopiedFiles {
 namespace {
-
-std::optional<int> hexValue(char digit) {
-    if (digit >= '0' && digit <= '9') {
-        return digit - '0';
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return digit - 'a' + 10;
-    }
-    if (digit >= 'A' && digit <= 'F') {
-        return digit - 'A' + 10;
-    }
-    return std::nullopt;
-}
 
 // The path of a "file:" URI of this machine (no host, "localhost"), percent-decoded. A path with
 // a zero byte, or that is not absolute, is none.
@@ -37,12 +26,12 @@ std::optional<std::string> localPath(std::string_view uri) {
     for (std::size_t index = 0; index < uri.size(); ++index) {
         char character = uri[index];
         if (character == '%') {
-            const auto high = index + 1 < uri.size() ? hexValue(uri[index + 1]) : std::nullopt;
-            const auto low = index + 2 < uri.size() ? hexValue(uri[index + 2]) : std::nullopt;
-            if (!high || !low) {
+            const auto escaped =
+                index + 2 < uri.size() ? Digits::parse(uri.substr(index + 1, 2), 16, 2) : std::nullopt;
+            if (!escaped) {
                 return std::nullopt;
             }
-            character = static_cast<char>(*high * 16 + *low);
+            character = static_cast<char>(*escaped);
             index += 2;
         }
         if (character == '\0') {

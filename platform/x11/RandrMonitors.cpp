@@ -3,6 +3,7 @@
 #include "platform/x11/Edid.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11PropertyReply.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
@@ -27,9 +28,6 @@ struct CrtcFree {
 struct MonitorsFree {
     void operator()(XRRMonitorInfo* monitors) const { XRRFreeMonitors(monitors); }
 };
-struct XFreeBytes {
-    void operator()(unsigned char* data) const { XFree(data); }
-};
 
 constexpr std::array<std::string_view, 3> builtInPrefixes = {"eDP", "LVDS", "DSI"};
 constexpr std::size_t maxOutputName = 64;
@@ -42,20 +40,15 @@ bool isBuiltInName(std::string_view name) {
 std::optional<Edid> readEdid(X11Connection& connection, RROutput output) {
     Display* display = connection.display();
     X11ErrorTrap trap(display);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
+    X11PropertyReply reply;
     // Only the base block is read, however long the monitor's EDID is.
-    const int status =
-        XRRGetOutputProperty(display, output, connection.atom("EDID"), 0, Edid::blockSize / 4, False, False,
-                             AnyPropertyType, &type, &format, &count, &remaining, &data);
-    const std::unique_ptr<unsigned char, XFreeBytes> owned(data);
-    if (status != Success || trap.failed() || !data || format != 8 || type != XA_INTEGER) {
+    const int status = XRRGetOutputProperty(display, output, connection.atom("EDID"), 0, Edid::blockSize / 4,
+                                            False, False, AnyPropertyType, &reply.type, &reply.format,
+                                            &reply.count, &reply.remaining, &reply.data);
+    if (status != Success || trap.failed() || !reply.holds(XA_INTEGER, 8)) {
         return std::nullopt;
     }
-    return Edid::parse(ByteView(data, std::min<unsigned long>(count, Edid::blockSize)));
+    return Edid::parse(ByteView(reply.data, std::min<unsigned long>(reply.count, Edid::blockSize)));
 }
 
 std::optional<double> refreshRate(const XRRScreenResources& resources, RRMode mode) {

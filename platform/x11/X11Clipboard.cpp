@@ -409,11 +409,7 @@ struct X11Clipboard::XSide {
     }
 
     template <typename Function> void post(Function function) {
-        queue->post([weak = owner, function = std::move(function)]() mutable {
-            if (const auto self = weak.lock()) {
-                function(*self);
-            }
-        });
+        queue->post(whileAlive(owner, std::move(function)));
     }
 
     const Limits limits;

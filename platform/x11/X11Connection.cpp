@@ -88,6 +88,20 @@ std::string X11Connection::atomName(Atom atom) const {
     return result;
 }
 
+std::optional<ScreenPoint> X11Connection::pointerPosition() const {
+    Window root = None;
+    Window child = None;
+    int rootX = 0;
+    int rootY = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(display_, root_, &root, &child, &rootX, &rootY, &windowX, &windowY, &mask)) {
+        return std::nullopt;
+    }
+    return ScreenPoint{rootX, rootY};
+}
+
 void X11Connection::handleBrokenConnection(Display*, void* connection) {
     static_cast<X11Connection*>(connection)->lost_ = true;
 }

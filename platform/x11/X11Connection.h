@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/x11/ScreenPoint.h"
+
 #include <X11/Xlib.h>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace velm {
@@ -31,6 +34,8 @@ public:
     Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
     // The name of an atom, empty for an atom the server does not know.
     std::string atomName(Atom atom) const;
+    // Where the pointer is on the root window; nothing when the server does not say.
+    std::optional<ScreenPoint> pointerPosition() const;
 
 private:
     explicit X11Connection(Display* display);

@@ -5,6 +5,7 @@
 #include "platform/log/Log.h"
 #include "platform/x11/X11ErrorTrap.h"
 #include "platform/x11/X11EventLoop.h"
+#include "platform/x11/X11PropertyReply.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XInput2.h>
@@ -141,18 +142,12 @@ struct X11DeviceGrab::LoopSide {
         }
         Display* display = connection.display();
         X11ErrorTrap trap(display);
-        Atom type = None;
-        int format = 0;
-        unsigned long items = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        const bool read = XIGetProperty(display, id, xtestProperty, 0, 1, False, XA_INTEGER, &type, &format,
-                                        &items, &after, &data) == Success;
+        X11PropertyReply reply;
+        const bool read =
+            XIGetProperty(display, id, xtestProperty, 0, 1, False, XA_INTEGER, &reply.type, &reply.format,
+                          &reply.count, &reply.remaining, &reply.data) == Success;
         const bool xtest =
-            read && !trap.failed() && type == XA_INTEGER && format == 8 && items >= 1 && data && data[0] != 0;
-        if (data) {
-            XFree(data);
-        }
+            read && !trap.failed() && reply.holds(XA_INTEGER, 8) && reply.count >= 1 && reply.data[0] != 0;
         return xtest;
     }
 

@@ -1,15 +1,11 @@
 #include "platform/x11/X11EventLoop.h"
 
+#include "platform/dispatch/ThreadInbox.h"
 #include "platform/log/Log.h"
 
 #include <cerrno>
-#include <cstdint>
-#include <deque>
 #include <mutex>
-#include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -21,23 +17,11 @@ const Log log("x11");
 // Everything the thread touches; the thread holds it, so it outlives a loop destroyed from inside.
 struct X11EventLoop::Core {
     Core(std::unique_ptr<X11Connection> openConnection, std::string threadName)
-        : connection(std::move(openConnection)), name(std::move(threadName)),
-          wakeDescriptor(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-    ~Core() {
-        if (wakeDescriptor >= 0) {
-            close(wakeDescriptor);
-        }
-    }
-
-    void wake() const {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(wakeDescriptor, &one, sizeof one);
-    }
+        : connection(std::move(openConnection)), name(std::move(threadName)) {}
 
     void run() {
         pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-        while (runTasks()) {
+        while (inbox.runTasks()) {
             handleEvents();
             if (connection->isLost()) {
                 log.error("%s: the x server went away", name.c_str());
@@ -47,32 +31,10 @@ struct X11EventLoop::Core {
             if (XPending(connection->display()) > 0) {
                 continue;
             }
-            pollfd descriptors[2] = {{connection->fileDescriptor(), POLLIN, 0}, {wakeDescriptor, POLLIN, 0}};
-            if (poll(descriptors, 2, -1) < 0 && errno != EINTR) {
+            if (!inbox.wait({connection->fileDescriptor(), POLLIN, 0}, -1)) {
                 log.error("%s: poll failed (%d)", name.c_str(), errno);
                 return;
             }
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto drained = read(wakeDescriptor, &count, sizeof count);
-        }
-    }
-
-    bool runTasks() {
-        while (true) {
-            Task task;
-            {
-                std::lock_guard guard(lock);
-                if (stopping) {
-                    return false;
-                }
-                if (tasks.empty()) {
-                    return true;
-                }
-                task = std::move(tasks.front());
-                tasks.pop_front();
-            }
-            task(*connection);
-            XFlush(connection->display());
         }
     }
 
@@ -81,12 +43,12 @@ struct X11EventLoop::Core {
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
+            if (inbox.isClosed()) {
+                return;
+            }
             EventHandler current;
             {
                 std::lock_guard guard(lock);
-                if (stopping) {
-                    return;
-                }
                 current = handler;
             }
             if (current) {
@@ -97,11 +59,9 @@ struct X11EventLoop::Core {
 
     const std::unique_ptr<X11Connection> connection;
     const std::string name;
-    const int wakeDescriptor;
     std::mutex lock;
     EventHandler handler;
-    std::deque<Task> tasks;
-    bool stopping = false;
+    ThreadInbox inbox;
 };
 
 std::unique_ptr<X11EventLoop> X11EventLoop::open(std::string name) {
@@ -110,7 +70,7 @@ std::unique_ptr<X11EventLoop> X11EventLoop::open(std::string name) {
         return nullptr;
     }
     auto core = std::make_shared<Core>(std::move(connection), std::move(name));
-    if (core->wakeDescriptor < 0) {
+    if (!core->inbox.isUsable()) {
         log.error("%s: no wake-up descriptor (%d)", core->name.c_str(), errno);
         return nullptr;
     }
@@ -121,21 +81,13 @@ X11EventLoop::X11EventLoop(std::shared_ptr<Core> core)
     : core_(core), thread_([core = std::move(core)] { core->run(); }) {}
 
 X11EventLoop::~X11EventLoop() {
-    // Released outside the lock: what they hold may post on its way out.
-    std::deque<Task> dropped;
+    // Released after the thread ends, outside the lock: what it holds may post on its way out.
     EventHandler handler;
     {
         std::lock_guard guard(core_->lock);
-        core_->stopping = true;
-        dropped.swap(core_->tasks);
         handler.swap(core_->handler);
     }
-    core_->wake();
-    if (isCurrent()) {
-        thread_.detach();
-    } else {
-        thread_.join();
-    }
+    core_->inbox.closeAndJoin(thread_);
 }
 
 void X11EventLoop::setEventHandler(EventHandler handler) {
@@ -144,14 +96,11 @@ void X11EventLoop::setEventHandler(EventHandler handler) {
 }
 
 void X11EventLoop::post(Task task) {
-    {
-        std::lock_guard guard(core_->lock);
-        if (core_->stopping) {
-            return;
-        }
-        core_->tasks.push_back(std::move(task));
-    }
-    core_->wake();
+    // The tasks reach the connection only while the core lives: the core holds them.
+    core_->inbox.post([connection = core_->connection.get(), task = std::move(task)] {
+        task(*connection);
+        XFlush(connection->display());
+    });
 }
 
 } // namespace velm

@@ -358,18 +358,11 @@ std::optional<InputEventSink::Location> X11InputSink::cursorLocation() {
     if (!isUsable()) {
         return std::nullopt;
     }
-    Window root = None;
-    Window child = None;
-    int rootX = 0;
-    int rootY = 0;
-    int windowX = 0;
-    int windowY = 0;
-    unsigned int mask = 0;
-    if (!XQueryPointer(connection_->display(), connection_->root(), &root, &child, &rootX, &rootY, &windowX,
-                       &windowY, &mask)) {
+    const auto position = connection_->pointerPosition();
+    if (!position) {
         return std::nullopt;
     }
-    return Location{double(rootX), double(rootY)};
+    return Location{double(position->x), double(position->y)};
 }
 
 void X11InputSink::releaseAll() {

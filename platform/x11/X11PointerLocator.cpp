@@ -13,18 +13,7 @@ std::optional<ScreenPoint> X11PointerLocator::position() {
     if (!connection_ || connection_->isLost()) {
         return std::nullopt;
     }
-    Window root = None;
-    Window child = None;
-    int rootX = 0;
-    int rootY = 0;
-    int windowX = 0;
-    int windowY = 0;
-    unsigned int mask = 0;
-    if (!XQueryPointer(connection_->display(), connection_->root(), &root, &child, &rootX, &rootY, &windowX,
-                       &windowY, &mask)) {
-        return std::nullopt;
-    }
-    return ScreenPoint{rootX, rootY};
+    return connection_->pointerPosition();
 }
 
 } // namespace velm

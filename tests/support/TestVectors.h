@@ -3,6 +3,7 @@
 // Header-only so that VELM_TEST_DATA_DIR comes from the test executable including it.
 
 #include "platform/core/Bytes.h"
+#include "platform/core/Digits.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -13,19 +14,6 @@
 
 namespace velm::test {
 
-inline int hexDigitValue(char digit) {
-    if (digit >= '0' && digit <= '9') {
-        return digit - '0';
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return digit - 'a' + 10;
-    }
-    if (digit >= 'A' && digit <= 'F') {
-        return digit - 'A' + 10;
-    }
-    throw std::invalid_argument("not a hex digit");
-}
-
 // Bytes from hexadecimal text; spaces are skipped so long vectors can be split.
 inline Bytes fromHex(std::string_view hex) {
     Bytes bytes;
@@ -34,11 +22,14 @@ inline Bytes fromHex(std::string_view hex) {
         if (digit == ' ') {
             continue;
         }
-        const int value = hexDigitValue(digit);
+        const auto value = Digits::parse(std::string_view(&digit, 1), 16, 1);
+        if (!value) {
+            throw std::invalid_argument("not a hex digit");
+        }
         if (high < 0) {
-            high = value;
+            high = static_cast<int>(*value);
         } else {
-            bytes.push_back(static_cast<std::uint8_t>(high << 4 | value));
+            bytes.push_back(static_cast<std::uint8_t>(high << 4 | static_cast<int>(*value)));
             high = -1;
         }
     }

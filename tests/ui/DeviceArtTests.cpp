@@ -1,5 +1,6 @@
 #include "Velm_Host/ui/DeviceArt.h"
 #include "Velm_Host/ui/DeviceParts.h"
+#include "tests/support/DeviceShapes.h"
 #include "tests/support/Screenshots.h"
 
 #include <QPainter>
@@ -10,20 +11,10 @@
 namespace velm {
 
 void PrintTo(DeviceShape shape, std::ostream* out) {
-    *out << RawValues<DeviceShape>::names[static_cast<std::size_t>(shape)];
+    *out << test::deviceShapeName(shape);
 }
 
 namespace {
-
-constexpr std::array allShapes{
-    DeviceShape::display,        DeviceShape::macMini, DeviceShape::macStudio, DeviceShape::macPro,
-    DeviceShape::macBook,        DeviceShape::iMac,    DeviceShape::iPad,      DeviceShape::iPadPro,
-    DeviceShape::iPadHomeButton, DeviceShape::iPhone,
-};
-
-std::string nameOf(DeviceShape shape) {
-    return std::string(RawValues<DeviceShape>::names[static_cast<std::size_t>(shape)]);
-}
 
 // A device drawn into a transparent picture, with what is needed to find its parts in it.
 struct Drawn {
@@ -105,8 +96,8 @@ TEST(DeviceGeometry, CountsNarrowAspectsAsThreeTenthsAndRefusesDegenerateOnes) {
 }
 
 TEST(DeviceParts, EachShapeHasOnlyItsOwnPartsAllInsideTheDrawing) {
-    for (const DeviceShape shape : allShapes) {
-        SCOPED_TRACE(nameOf(shape));
+    for (const DeviceShape shape : test::allDeviceShapes) {
+        SCOPED_TRACE(test::deviceShapeName(shape));
         const auto g = *DeviceGeometry::of(shape, DeviceGeometry::defaultScreenAspect(shape));
         const DeviceParts p = DeviceParts::of(g);
         const bool onStand = shape <= DeviceShape::macPro || shape == DeviceShape::iMac;
@@ -162,7 +153,7 @@ TEST_P(DeviceArtShapes, KeepsItsProportionsAndShowsItsParts) {
     const DeviceShape shape = GetParam();
     const double aspect = DeviceGeometry::defaultScreenAspect(shape);
     const Drawn d = draw(shape, aspect, {520, 400});
-    test::writeScreenshot(d.image, "DeviceArt-" + nameOf(shape));
+    test::writeScreenshot(d.image, "DeviceArt-" + test::deviceShapeName(shape));
 
     const auto g = *DeviceGeometry::of(shape, aspect);
     const QRect box = opaqueBounds(d.image);
@@ -200,16 +191,16 @@ TEST_P(DeviceArtShapes, KeepsItsProportionsAndShowsItsParts) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllShapes, DeviceArtShapes, testing::ValuesIn(allShapes),
+INSTANTIATE_TEST_SUITE_P(AllShapes, DeviceArtShapes, testing::ValuesIn(test::allDeviceShapes),
                          [](const testing::TestParamInfo<DeviceShape>& shape) {
-                             return nameOf(shape.param);
+                             return test::deviceShapeName(shape.param);
                          });
 
 TEST(DeviceArt, KeepsHairlinesVisibleWhenDrawnSmall) {
     for (const DeviceShape shape : {DeviceShape::iPad, DeviceShape::display}) {
-        SCOPED_TRACE(nameOf(shape));
+        SCOPED_TRACE(test::deviceShapeName(shape));
         const Drawn d = draw(shape, 16.0 / 9, {32 + 48, 32 + 48});
-        test::writeScreenshot(d.image, "DeviceArt-small-" + nameOf(shape));
+        test::writeScreenshot(d.image, "DeviceArt-small-" + test::deviceShapeName(shape));
         // Across the block's left edge at mid-height: the rim shows as a grey clearly lighter
         // than the bezel, however thin the fraction makes it.
         const int lightest =

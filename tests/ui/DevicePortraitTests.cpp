@@ -3,6 +3,7 @@
 #include "Velm_Host/ui/LoneLayout.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "platform/image/Jpeg.h"
+#include "tests/support/DeviceShapes.h"
 #include "tests/support/QtEvents.h"
 #include "tests/support/Screenshots.h"
 #include "tests/support/TemporaryFolder.h"
@@ -15,16 +16,6 @@
 
 namespace velm {
 namespace {
-
-constexpr std::array allShapes{
-    DeviceShape::display,        DeviceShape::macMini, DeviceShape::macStudio, DeviceShape::macPro,
-    DeviceShape::macBook,        DeviceShape::iMac,    DeviceShape::iPad,      DeviceShape::iPadPro,
-    DeviceShape::iPadHomeButton, DeviceShape::iPhone,
-};
-
-std::string nameOf(DeviceShape shape) {
-    return std::string(RawValues<DeviceShape>::names[static_cast<std::size_t>(shape)]);
-}
 
 // A device seen from the front: a dark body, and a blue screen inset by `bezel` when asked for.
 QImage devicePicture(QSize size, int bezel, bool withScreen = true) {
@@ -286,16 +277,16 @@ TEST_F(PortraitTest, APortraitGoneBeforeItsLoadFinishesIsLeftAlone) {
 
 TEST_F(PortraitTest, DrawsEveryShapeWithAndWithoutASnapshot) {
     writeSnapshot("with", desktop({1600, 1000}));
-    for (const DeviceShape shape : allShapes) {
+    for (const DeviceShape shape : test::allDeviceShapes) {
         for (const bool withSnapshot : {false, true}) {
-            SCOPED_TRACE(nameOf(shape) + (withSnapshot ? " with snapshot" : ""));
+            SCOPED_TRACE(test::deviceShapeName(shape) + (withSnapshot ? " with snapshot" : ""));
             DevicePortrait portrait(sources(withSnapshot ? "with" : "without", shape), watch, loads);
             settle();
             ASSERT_TRUE(portrait.hasLoaded());
             EXPECT_EQ(portrait.look().snapshot.has_value(), withSnapshot);
             const QImage image = render(portrait);
-            test::writeScreenshot(image,
-                                  "DevicePortrait-" + nameOf(shape) + (withSnapshot ? "-snapshot" : ""));
+            test::writeScreenshot(image, "DevicePortrait-" + test::deviceShapeName(shape) +
+                                             (withSnapshot ? "-snapshot" : ""));
             EXPECT_GT(image.pixelColor(150, 150).alpha(), 0) << "the device stands on the bottom edge";
         }
     }

@@ -1,18 +1,14 @@
 #include "Velm_Host/ui/PlaceholderImage.h"
+#include "tests/support/Colours.h"
 #include "tests/support/Screenshots.h"
 
 #include <QColorSpace>
-#include <cmath>
 #include <gtest/gtest.h>
 
 namespace velm {
 namespace {
 
-bool near(const QColor& c, float red, float green, float blue, int tolerance = 6) {
-    return std::abs(c.red() - std::lround(red * 255)) <= tolerance &&
-           std::abs(c.green() - std::lround(green * 255)) <= tolerance &&
-           std::abs(c.blue() - std::lround(blue * 255)) <= tolerance;
-}
+using test::near;
 
 bool near(const QColor& c, const PlaceholderColour& expected, int tolerance = 6) {
     return near(c, expected.red, expected.green, expected.blue, tolerance);

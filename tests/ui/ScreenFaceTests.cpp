@@ -1,19 +1,15 @@
 #include "Velm_Host/ui/MeshGradient.h"
 #include "Velm_Host/ui/ScreenFace.h"
+#include "tests/support/Colours.h"
 #include "tests/support/Screenshots.h"
 
 #include <QPainter>
-#include <cmath>
 #include <gtest/gtest.h>
 
 namespace velm {
 namespace {
 
-bool near(const QColor& c, float red, float green, float blue, int tolerance = 6) {
-    return std::abs(c.red() - std::lround(red * 255)) <= tolerance &&
-           std::abs(c.green() - std::lround(green * 255)) <= tolerance &&
-           std::abs(c.blue() - std::lround(blue * 255)) <= tolerance;
-}
+using test::near;
 
 TEST(MeshGradient, PutsEachColourAtItsPointAndCoversTheWholeArea) {
     const QImage field = MeshGradient::screen().rendered({320, 200});

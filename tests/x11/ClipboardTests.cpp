@@ -2,8 +2,8 @@
 #include "platform/x11/X11Clipboard.h"
 #include "tests/support/Blocking.h"
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/X11DesktopTest.h"
 #include "tests/support/X11SelectionPeer.h"
-#include "tests/support/X11TestDesktop.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -30,13 +30,12 @@ Bytes noisePng(int side) {
     return Bytes(encoded.begin(), encoded.end());
 }
 
-class ClipboardTest : public ::testing::Test {
+class ClipboardTest : public test::X11DesktopTest {
 protected:
     void SetUp() override {
-        std::string reason;
-        desktop = test::X11TestDesktop::open(reason);
-        if (!desktop) {
-            GTEST_SKIP() << reason;
+        X11DesktopTest::SetUp();
+        if (IsSkipped()) {
+            return;
         }
         peer = test::X11SelectionPeer::open();
         ASSERT_TRUE(peer);
@@ -67,7 +66,6 @@ protected:
     }
 
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
-    std::unique_ptr<test::X11TestDesktop> desktop;
     std::unique_ptr<test::X11SelectionPeer> peer;
     std::vector<ClipboardContent> changes;
     std::vector<ClipboardReadFailure> failures;

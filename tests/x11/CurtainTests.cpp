@@ -7,8 +7,8 @@
 #include "platform/x11/X11ShieldWindows.h"
 #include "tests/support/Blocking.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/X11DesktopTest.h"
 #include "tests/support/X11InputRecorder.h"
-#include "tests/support/X11TestDesktop.h"
 #include "tests/x11/Screenshot.h"
 
 #include <X11/Xlib.h>
@@ -88,14 +88,14 @@ std::vector<ScreenRect> shieldsOnTop(Display* display) {
 }
 
 // The curtain with its real parts on the sandbox's display; nothing locks it (no bus).
-class CurtainX11Test : public ::testing::Test {
+class CurtainX11Test : public test::X11DesktopTest {
 protected:
     void SetUp() override {
-        std::string reason;
-        desktop = test::X11TestDesktop::open(reason);
-        if (!desktop) {
-            GTEST_SKIP() << reason;
+        X11DesktopTest::SetUp();
+        if (IsSkipped()) {
+            return;
         }
+        std::string reason;
         recorder = test::X11InputRecorder::open(reason);
         ASSERT_TRUE(recorder) << reason;
         curtain = Curtain::make(
@@ -115,7 +115,6 @@ protected:
     Display* display() const { return desktop->display(); }
 
     const std::vector<ScreenRect> fullScreen{{0, 0, 1920, 1080}};
-    std::unique_ptr<test::X11TestDesktop> desktop;
     std::unique_ptr<test::X11InputRecorder> recorder;
     const std::shared_ptr<Queue> queue = Queue::make("velm.host.curtain");
     std::shared_ptr<Curtain> curtain;

@@ -6,7 +6,7 @@
 #include "platform/x11/X11ScreenCapture.h"
 #include "platform/x11/X11ScreenList.h"
 #include "tests/support/Blocking.h"
-#include "tests/support/X11TestDesktop.h"
+#include "tests/support/X11DesktopTest.h"
 #include "tests/x11/Screenshot.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +18,9 @@ namespace {
 constexpr unsigned int crosshairShape = 34;
 constexpr unsigned int watchShape = 150;
 
-class DesktopPictureTest : public ::testing::Test {
+class DesktopPictureTest : public test::X11DesktopTest {
 protected:
-    void SetUp() override {
-        std::string reason;
-        desktop = test::X11TestDesktop::open(reason);
-        if (!desktop) {
-            GTEST_SKIP() << reason;
-        }
-    }
-
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
-    std::unique_ptr<test::X11TestDesktop> desktop;
 };
 
 // The pixel at (x, y) of an rgba picture as 0xRRGGBB.

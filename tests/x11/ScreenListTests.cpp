@@ -2,7 +2,7 @@
 #include "platform/x11/RandrMonitors.h"
 #include "platform/x11/X11ScreenList.h"
 #include "tests/support/Blocking.h"
-#include "tests/support/X11TestDesktop.h"
+#include "tests/support/X11DesktopTest.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -10,16 +10,8 @@
 namespace velm {
 namespace {
 
-class ScreenListTest : public ::testing::Test {
+class ScreenListTest : public test::X11DesktopTest {
 protected:
-    void SetUp() override {
-        std::string reason;
-        desktop = test::X11TestDesktop::open(reason);
-        if (!desktop) {
-            GTEST_SKIP() << reason;
-        }
-    }
-
     // Virtual monitors outlive their client, so each test removes its own.
     void TearDown() override {
         if (desktop) {
@@ -28,7 +20,6 @@ protected:
     }
 
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
-    std::unique_ptr<test::X11TestDesktop> desktop;
 };
 
 const Monitor* named(const std::vector<Monitor>& monitors, const std::string& name) {

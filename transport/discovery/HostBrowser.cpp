@@ -53,13 +53,11 @@ HostBrowser::HostBrowser(std::shared_ptr<Queue> queue, std::shared_ptr<Discovery
     : queue_(std::move(queue)), discovery_(std::move(discovery)), timing_(timing) {}
 
 void HostBrowser::setOnHosts(HostsHandler handler) {
-    std::lock_guard guard(lock);
-    onHosts_ = std::move(handler);
+    onHosts_.set(std::move(handler));
 }
 
 void HostBrowser::setOnState(StateHandler handler) {
-    std::lock_guard guard(lock);
-    onState_ = std::move(handler);
+    onState_.set(std::move(handler));
 }
 
 template <class Step> void HostBrowser::onQueue(Step step) {
@@ -165,25 +163,11 @@ std::vector<DiscoveredHost> HostBrowser::hostsFrom(const std::vector<ServiceBrow
 }
 
 void HostBrowser::report(const SessionState& state) {
-    StateHandler handler;
-    {
-        std::lock_guard guard(lock);
-        handler = onState_;
-    }
-    if (handler) {
-        handler(state);
-    }
+    onState_(state);
 }
 
 void HostBrowser::report(const std::vector<DiscoveredHost>& hosts) {
-    HostsHandler handler;
-    {
-        std::lock_guard guard(lock);
-        handler = onHosts_;
-    }
-    if (handler) {
-        handler(hosts);
-    }
+    onHosts_(hosts);
 }
 
 } // namespace velm

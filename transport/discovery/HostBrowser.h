@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/discovery/ServiceBrowser.h"
+#include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "protocol/SessionState.h"
 #include "transport/discovery/DiscoveredHost.h"
@@ -9,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace velm {
@@ -78,9 +78,8 @@ private:
     const std::shared_ptr<Discovery> discovery_;
     const Timing timing_;
 
-    std::mutex lock;
-    HostsHandler onHosts_;
-    StateHandler onState_;
+    GuardedCallback<HostsHandler> onHosts_;
+    GuardedCallback<StateHandler> onState_;
 
     // Touched on the queue only.
     std::unique_ptr<ServiceBrowser> browser_;

@@ -55,26 +55,19 @@ HostListener::~HostListener() {
 }
 
 void HostListener::setOnState(StateHandler handler) {
-    std::lock_guard guard(lock);
-    onState_ = std::move(handler);
+    onState_.set(std::move(handler));
 }
 
 void HostListener::setOnConnection(ConnectionHandler handler) {
-    std::lock_guard guard(lock);
-    onConnection_ = std::move(handler);
+    onConnection_.set(std::move(handler));
 }
 
 template <class Step> void HostListener::onQueue(Step step) {
-    queue_->post([weak = weak_from_this(), step = std::move(step)]() mutable {
-        if (auto self = weak.lock()) {
-            step(*self);
-        }
-    });
+    queue_->post(whileAlive(weak_from_this(), std::move(step)));
 }
 
 void HostListener::setOnHandshakeFailed(HandshakeFailedHandler handler) {
-    std::lock_guard guard(lock);
-    onHandshakeFailed_ = std::move(handler);
+    onHandshakeFailed_.set(std::move(handler));
 }
 
 void HostListener::setPreferredPort(std::optional<std::uint16_t> port) {
@@ -201,11 +194,7 @@ void HostListener::failed(std::uint64_t generation, const Start& start, const Ne
 }
 
 void HostListener::accept(std::shared_ptr<TlsConnection> connection) {
-    ConnectionHandler handler;
-    {
-        std::lock_guard guard(lock);
-        handler = onConnection_;
-    }
+    const ConnectionHandler handler = onConnection_.get();
     if (!handler) {
         connection->forceCancel();
         return;
@@ -214,14 +203,7 @@ void HostListener::accept(std::shared_ptr<TlsConnection> connection) {
 }
 
 void HostListener::reportHandshakeFailure(std::optional<std::string> identity) {
-    HandshakeFailedHandler handler;
-    {
-        std::lock_guard guard(lock);
-        handler = onHandshakeFailed_;
-    }
-    if (handler) {
-        handler(std::move(identity));
-    }
+    onHandshakeFailed_(std::move(identity));
 }
 
 void HostListener::advertise(const Start& start, std::uint16_t port) {
@@ -264,14 +246,7 @@ void HostListener::withdraw() {
 }
 
 void HostListener::report(const State& state) {
-    StateHandler handler;
-    {
-        std::lock_guard guard(lock);
-        handler = onState_;
-    }
-    if (handler) {
-        handler(state);
-    }
+    onState_(state);
 }
 
 } // namespace velm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
 #include "platform/net/TlsListener.h"
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -150,10 +150,9 @@ private:
     const std::shared_ptr<Discovery> discovery_;
     const Options options_;
 
-    std::mutex lock;
-    StateHandler onState_;
-    ConnectionHandler onConnection_;
-    HandshakeFailedHandler onHandshakeFailed_;
+    GuardedCallback<StateHandler> onState_;
+    GuardedCallback<ConnectionHandler> onConnection_;
+    GuardedCallback<HandshakeFailedHandler> onHandshakeFailed_;
 
     // Touched on the queue only.
     std::shared_ptr<TlsListener> listener_;
