@@ -2,15 +2,22 @@
 // user's user-dirs.dirs and systemd's machine-info. Whatever they hold, values come out single lines,
 // the download folder is absolute and the computer has a name.
 #include "Velm_Host/model/IniFile.h"
-#include "fuzz/Seeds.h"
+#include "fuzz/Target.h"
 #include "platform/net/ComputerName.h"
 #include "platform/store/XdgDirs.h"
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace velm::fuzz {
 namespace {
+
+bool isLine(const std::optional<std::string>& value) {
+    return !value || value->find('\n') == std::string::npos;
+}
+
+} // namespace
 
 std::vector<Bytes> seeds() {
     return {toBytes("[daemon]\nAutomaticLoginEnable=true\nAutomaticLogin=ann\n"),
@@ -19,22 +26,9 @@ std::vector<Bytes> seeds() {
             toBytes("PRETTY_HOSTNAME=\"Ann's \\\"Desk\\\"\"\nCHASSIS=desktop\n")};
 }
 
-bool isLine(const std::optional<std::string>& value) {
-    return !value || value->find('\n') == std::string::npos;
-}
-
-} // namespace
-} // namespace velm::fuzz
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    return velm::fuzz::writeSeedsIfAsked(velm::fuzz::seeds());
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace velm;
+void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto ini = IniFile::parse(text);
-    using fuzz::isLine;
     if (!isLine(ini.value("daemon", "AutomaticLogin")) || !isLine(ini.value("Autologin", "User")) ||
         !isLine(ini.value("", "top"))) {
         std::abort();
@@ -46,5 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ComputerName::pretty(text, "").empty()) {
         std::abort();
     }
-    return 0;
 }
+
+} // namespace velm::fuzz
