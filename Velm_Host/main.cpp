@@ -1,12 +1,16 @@
-// velm-host: the host without a window. It runs until SIGTERM or SIGINT and tells on standard output
-// what a person needs to know: where it listens, the pairing code, sessions starting and ending.
+// velm-host: the host. With a display it is a tray application with a main window; without one it runs
+// headless. Either way it runs until it is quit (the menu, SIGTERM or SIGINT) and tells on standard
+// output what a person needs to know: where it listens, the pairing code, sessions starting and ending.
 
 #include "Velm_Host/HostModel.h"
+#include "Velm_Host/curtain/Curtain.h"
 #include "Velm_Host/model/StateReport.h"
 #include "Velm_Host/model/X11HostDesktop.h"
 #include "Velm_Host/ui/AttachedScreen.h"
 #include "Velm_Host/ui/DeviceIcons.h"
+#include "Velm_Host/ui/OpenPairing.h"
 #include "Velm_Host/ui/QtMainQueue.h"
+#include "Velm_Host/ui/VelmHostApp.h"
 #include "platform/dbus/BusConnection.h"
 #include "platform/dbus/DbusNotifications.h"
 #include "platform/dbus/PowerOffWatcher.h"
@@ -17,7 +21,10 @@
 #include "platform/store/DefaultsStore.h"
 #include "platform/store/GenericPasswordStore.h"
 #include "platform/store/XdgDirs.h"
+#include "platform/x11/X11ScreenList.h"
 
+#include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <csignal>
 #include <cstdio>
@@ -31,10 +38,11 @@ using namespace velm;
 constexpr const char* usage =
     "usage: velm-host [--pair]\n"
     "\n"
-    "Runs Velm Host until it is stopped (Ctrl-C or SIGTERM): it advertises this computer\n"
-    "on the local network and lets paired tablets and phones use it.\n"
+    "Runs Velm Host until it is quit (its menu, Ctrl-C or SIGTERM): it advertises this\n"
+    "computer on the local network and lets paired tablets and phones use it. With a\n"
+    "display it shows an icon in the system tray (or its window, without a tray).\n"
     "\n"
-    "  --pair     open a pairing window at start and print its code\n"
+    "  --pair     open a pairing window at start, show and print its code\n"
     "  --version  print the version and exit\n"
     "  --help     print this help and exit\n";
 
@@ -79,6 +87,81 @@ HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue) {
     return made;
 }
 
+// Taken before anything else runs, so that a stop during start-up is orderly too: the signal is handled
+// once the event loop runs, by then with the host there.
+std::shared_ptr<SignalSource> quitOnSignals(const std::shared_ptr<Queue>& mainQueue,
+                                            std::function<void()> quit) {
+    auto source = SignalSource::make({SIGTERM, SIGINT}, mainQueue);
+    source->setOnSignal([quit = std::move(quit)](int) { quit(); });
+    source->start();
+    return source;
+}
+
+// Says what changed that a person should know of.
+std::function<void()> reportChanges(const std::shared_ptr<HostModel>& model) {
+    return [model = std::weak_ptr(model), report = std::make_shared<StateReport>()] {
+        if (const auto current = model.lock()) {
+            for (const auto& line : report->update(current->state(), Date::now())) {
+                say(line);
+            }
+        }
+    };
+}
+
+int runHeadless(int& argc, char** argv, const Options& options) {
+    QGuiApplication application(argc, argv);
+    const auto mainQueue = QtMainQueue::make();
+    Queue::setMain(mainQueue);
+    std::shared_ptr<HostModel> model;
+    const auto stopSignals =
+        quitOnSignals(mainQueue, [&model] { model->quit([] { QCoreApplication::exit(0); }); });
+
+    say("no display: running without desktop services");
+    model = HostModel::make(setup(mainQueue));
+    model->setOnChange(reportChanges(model));
+    model->start();
+    if (options.pair) {
+        openPairing(*model->registry());
+    }
+    const int status = QGuiApplication::exec();
+    model.reset();
+    Queue::setMain(nullptr);
+    return status;
+}
+
+// The tray application. Whatever ends the event loop, the host quits in order before the process ends.
+int runOnDesktop(int& argc, char** argv, const Options& options) {
+    QApplication application(argc, argv);
+    const auto mainQueue = QtMainQueue::make();
+    Queue::setMain(mainQueue);
+    std::shared_ptr<VelmHostApp> app;
+    const auto stopSignals = quitOnSignals(mainQueue, [&app] { app->quit(); });
+
+    const auto screens = X11ScreenList::make(mainQueue);
+    screens->startWatching();
+    VelmHostApp::Options appOptions;
+    appOptions.view.curtainCovers = [screens] {
+        return !Curtain::screensToCover(screens->monitors()).empty();
+    };
+    app = VelmHostApp::make(HostModel::make(setup(mainQueue)), std::move(appOptions));
+    app->setOnChange(reportChanges(app->model()));
+    app->setOnFinished([] { QCoreApplication::exit(0); });
+    app->start(options.pair);
+    int status = QApplication::exec();
+    // The desktop session may end the event loop itself as it closes.
+    if (!app->hasFinished()) {
+        QEventLoop loop;
+        app->setOnFinished([&loop] { loop.quit(); });
+        app->quit();
+        loop.exec();
+        status = 0;
+    }
+    screens->stopWatching();
+    app.reset();
+    Queue::setMain(nullptr);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -116,35 +199,5 @@ int main(int argc, char** argv) {
                         : "cannot lock " + (*runtime / "velm-host.lock").string());
     }
 
-    QGuiApplication application(argc, argv);
-    const auto mainQueue = QtMainQueue::make();
-    Queue::setMain(mainQueue);
-
-    // Taken before anything else runs, so that a stop during start-up is orderly too: the signal is
-    // handled once the event loop runs, by then with the model there.
-    std::shared_ptr<HostModel> model;
-    const auto stopSignals = SignalSource::make({SIGTERM, SIGINT}, mainQueue);
-    stopSignals->setOnSignal([&model](int) { model->quit([] { QCoreApplication::exit(0); }); });
-    stopSignals->start();
-
-    if (!hasDisplay) {
-        say("no display: running without desktop services");
-    }
-    model = HostModel::make(setup(mainQueue));
-    auto report = std::make_shared<StateReport>();
-    model->setOnChange([model = std::weak_ptr(model), report] {
-        if (const auto current = model.lock()) {
-            for (const auto& line : report->update(current->state(), Date::now())) {
-                say(line);
-            }
-        }
-    });
-    model->start();
-    if (options.pair) {
-        model->registry()->openNewPairing(false);
-    }
-    const int status = QGuiApplication::exec();
-    model.reset();
-    Queue::setMain(nullptr);
-    return status;
+    return hasDisplay ? runOnDesktop(argc, argv, options) : runHeadless(argc, argv, options);
 }

@@ -25,7 +25,8 @@ protected:
 };
 
 FormSection::FormSection(std::string_view title, QWidget* parent)
-    : QWidget(parent), header_(new QHBoxLayout), card_(new Card(this)), rows_(new QVBoxLayout(card_)) {
+    : QWidget(parent), header_(new QHBoxLayout), card_(new Card(this)), rows_(new QVBoxLayout(card_)),
+      footer_(new PlainLabel({}, this)) {
     auto* heading = new PlainLabel(title, this);
     QFont bold = heading->font();
     bold.setBold(true);
@@ -36,12 +37,18 @@ FormSection::FormSection(std::string_view title, QWidget* parent)
 
     rows_->setContentsMargins(12, 8, 12, 8);
     rows_->setSpacing(8);
+    card_->hide();
+    footer_->makeCaption();
+    footer_->setWordWrap(true);
+    footer_->setContentsMargins(4, 0, 4, 0);
+    footer_->hide();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     layout->addLayout(header_);
     layout->addWidget(card_);
+    layout->addWidget(footer_);
 }
 
 void FormSection::addHeaderControl(QWidget* control) {
@@ -59,6 +66,7 @@ void FormSection::addRow(QWidget* row) {
     row->setParent(card_);
     rows_->addWidget(row);
     ++rowCount_;
+    showDividers();
 }
 
 void FormSection::clearRows() {
@@ -72,6 +80,36 @@ void FormSection::clearRows() {
         delete item;
     }
     rowCount_ = 0;
+    card_->hide();
+}
+
+void FormSection::setRowShown(QWidget* row, bool shown) {
+    row->setHidden(!shown);
+    showDividers();
+}
+
+// Rows and hairlines alternate in the card's layout; a hairline shows only between two shown rows.
+void FormSection::showDividers() {
+    QWidget* pendingDivider = nullptr;
+    bool anyShown = false;
+    for (int index = 0; index < rows_->count(); ++index) {
+        QWidget* widget = rows_->itemAt(index)->widget();
+        if (index % 2 == 1) {
+            widget->hide();
+            pendingDivider = widget;
+        } else if (!widget->isHidden()) {
+            if (pendingDivider && anyShown) {
+                pendingDivider->show();
+            }
+            anyShown = true;
+        }
+    }
+    card_->setVisible(anyShown);
+}
+
+void FormSection::setFooter(std::string_view text) {
+    footer_->setText(text);
+    footer_->setVisible(!text.empty());
 }
 
 } // namespace velm

@@ -1,0 +1,92 @@
+#include "tests/ui/WindowHarness.h"
+
+#include "tests/support/QueueClock.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+namespace velm::test {
+
+std::optional<ByeReason> byeReason(const TestClient& client) {
+    for (const auto& message : client.received()) {
+        if (const auto* bye = message.get<ControlMessage::Bye>()) {
+            return bye->reason;
+        }
+    }
+    return std::nullopt;
+}
+
+WindowHarness::WindowHarness() : clock(queueClock(host.queue)) {
+    const LaunchAtLogin launchAtLogin(host.folder / "autostart", "/usr/bin/velm-host");
+    autostartEntry = launchAtLogin.entryFile();
+    HostModel::Setup setup;
+    setup.queue = host.queue;
+    setup.defaults = std::make_shared<DefaultsStore>(host.folder / "config");
+    setup.secretsFolder = host.folder / "keychain";
+    setup.downloadFolder = host.folder.path();
+    setup.discovery = host.discovery;
+    setup.desktop = host.desktop;
+    setup.away = host.away;
+    setup.curtain = std::make_shared<RecordingHostCurtain>(host.order);
+    setup.launchAtLogin = launchAtLogin;
+    setup.readRestartReadiness = [sources = RestartReadiness::Sources{.autostartEntry = autostartEntry,
+                                                                      .systemRoot = host.folder / "root",
+                                                                      .userName = "anna"}] {
+        return RestartReadiness::read(sources);
+    };
+    setup.interfaces = [] {
+        return std::vector<InterfaceAddress>{{.name = "eth0",
+                                              .isUp = true,
+                                              .address = *IpAddress::parse("192.168.1.20"),
+                                              .netmask = std::nullopt},
+                                             {.name = "tailscale0",
+                                              .isUp = true,
+                                              .address = *IpAddress::parse("100.101.7.3"),
+                                              .netmask = std::nullopt}};
+    };
+    setup.sessionQueue = [queue = host.queue] { return queue; };
+    setup.now = clock;
+    setup.hostName = "Test host";
+    host.model = HostModel::make(std::move(setup));
+}
+
+// Widgets deleted later still hold the model's stores.
+WindowHarness::~WindowHarness() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    pictures->runUntilIdle();
+}
+
+HostView::Options WindowHarness::viewOptions() {
+    HostView::Options options;
+    options.queue = host.queue;
+    options.clock = clock;
+    options.historyDates = std::make_shared<HistoryDates>(
+        HistoryDates::Options{.locale = "en_US", .timeZone = "UTC", .now = clock});
+    options.cards.snapshots =
+        SnapshotWatch::make(SnapshotStore::make(host.folder / "snapshots", pictures, host.queue));
+    options.cards.pictureQueue = pictures;
+    options.cards.devicePicture = [](const std::string&) { return std::optional<QImage>(); };
+    options.cards.clock = clock;
+    options.cards.dates = DateTexts("en_US", "UTC");
+    return options;
+}
+
+void WindowHarness::settle() {
+    for (int round = 0; round < 3; ++round) {
+        host.queue->runUntilIdle();
+        pictures->runUntilIdle();
+        QCoreApplication::processEvents();
+    }
+}
+
+SecretBytes WindowHarness::pairDevice(const std::string& id) {
+    SecretBytes key = host.pairDevice(id);
+    host.model->registry()->update(id, [](PairedDevice& device) {
+        device.model = DeviceModel{.identifier = "iPad14,5", .name = std::nullopt};
+        device.screenAspect = 2732.0 / 2048.0;
+    });
+    host.queue->runUntilIdle();
+    return key;
+}
+
+} // namespace velm::test
