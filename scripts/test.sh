@@ -37,6 +37,11 @@ start_service() {
 
 start_service avahi-sandbox.sh discovery
 start_service x11-sandbox.sh desktop
+if [[ -n "${VELM_TEST_X11:-}" ]]; then
+  start_service tray-sandbox.sh tray
+else
+  echo "test: the tray tests skip: there is no X server for them"
+fi
 
 # Every test case is a test of its own; most wait on loopback rather than on the processor, so a
 # two-core machine runs four at a time.
