@@ -416,8 +416,8 @@ HostSession::Context HostModel::sessionContext(const std::optional<HostAwayAcces
     context.hostName = setup_.hostName;
     context.hostModel = setup_.hostModel;
     context.hasDisplay = setup_.desktop->hasDisplay();
-    if (state_.awayStatus.kind == HostAwayAccess::Status::Kind::ready) {
-        context.awayAddress = state_.awayStatus.address;
+    if (state_.awayStatus.kind() == HostAwayAccess::Status::Kind::ready) {
+        context.awayAddress = state_.awayStatus.address();
     }
     if (ticket) {
         context.forwardVideoPort = [away = setup_.away, ticket = *ticket](std::uint16_t port,

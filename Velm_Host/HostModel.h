@@ -54,7 +54,7 @@ public:
         RestartReadiness restartReadiness;
         bool allowRemoteAccess = true;
         bool allowAwayAccess = false;
-        HostAwayAccess::Status awayStatus;
+        HostAwayAccess::Status awayStatus = HostAwayAccess::Status::off();
         int awayAccessDays = HostSettings::defaultAwayAccessDays;
         bool allowsAwayWithoutDeviceKey = true;
     };

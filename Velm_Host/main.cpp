@@ -2,6 +2,8 @@
 // what a person needs to know: where it listens, the pairing code, sessions starting and ending.
 
 #include "Velm_Host/HostModel.h"
+#include "Velm_Host/away/AwayAccess.h"
+#include "Velm_Host/model/HostSettings.h"
 #include "Velm_Host/model/StateReport.h"
 #include "Velm_Host/model/X11HostDesktop.h"
 #include "Velm_Host/ui/AttachedScreen.h"
@@ -72,6 +74,7 @@ HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue) {
     made.snapshots = SnapshotStore::shared();
     // Icons are drawn with Qt, on the GUI thread.
     made.desktop = X11HostDesktop::make(mainQueue, mainQueue, deviceImages);
+    made.away = AwayAccess::make(HostSettings(made.defaults).hostID(), made.defaults);
     made.notifications = DbusNotifications::make(BusConnection::session(), mainQueue, "Velm Host");
     made.powerOff = PowerOffWatcher::make(PowerOffWatcher::systemBus(), mainQueue, "Velm Host");
     made.hostName = ComputerName::pretty();

@@ -1,8 +1,11 @@
+#include "platform/net/TlsListener.h"
 #include "platform/store/DefaultsStore.h"
 #include "tests/host/model/ModelHarness.h"
 #include "tests/support/Blocking.h"
+#include "transport/channel/VelmService.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace velm {
 namespace {
@@ -19,6 +22,15 @@ std::optional<ByeReason> byeIn(const std::vector<ControlMessage>& messages) {
         }
     }
     return std::nullopt;
+}
+
+const HostHello* hostHelloIn(const std::vector<ControlMessage>& messages) {
+    for (const auto& message : messages) {
+        if (const auto* ack = message.get<ControlMessage::HelloAck>()) {
+            return &ack->hello;
+        }
+    }
+    return nullptr;
 }
 
 class HostModelTest : public ::testing::Test {
@@ -163,6 +175,64 @@ TEST_F(HostModelTest, QuitsInOrder) {
     EXPECT_TRUE(done);
     EXPECT_EQ(host.order->back(), "done");
     EXPECT_EQ(host.model->history()->log().records[0].ending, Ending::hostQuit);
+}
+
+TEST_F(HostModelTest, PublishesAwayStatusOnTheMainQueueAndTellsItToNewSessions) {
+    host.start();
+    int changes = 0;
+    host.model->setOnChange([&] { ++changes; });
+    std::thread([&] { host.away->onStatus(AwayStatus::ready("203.0.113.7")); }).join();
+    EXPECT_EQ(host.model->state().awayStatus, AwayStatus::off());
+    host.queue->runUntilIdle();
+    EXPECT_EQ(host.model->state().awayStatus, AwayStatus::ready("203.0.113.7"));
+    EXPECT_EQ(changes, 1);
+
+    auto client = host.connect("ipad", host.pairDevice("ipad"));
+    ASSERT_TRUE(client);
+    EXPECT_EQ(hostHelloIn(client->received())->awayAddress, "203.0.113.7");
+}
+
+// A channel that came through the door, as away access's session listener hands it over.
+TEST_F(HostModelTest, AChannelFromAwayIsAnAwaySessionWhoseTicketComesBackOnce) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto key = host.pairDevice("ipad");
+    const Bytes sessionKey(32, 7);
+    const AwayTicket ticket{.knockID = {9, 9}, .connection = 1};
+    const auto listener =
+        TlsListener::make(VelmService::tlsParameters({PreSharedKey::forAway(sessionKey)}), std::nullopt);
+    auto ready = std::make_shared<test::EventLog<TlsListener::State>>();
+    listener->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
+    listener->setOnConnection([away = host.away, ticket](auto connection) {
+        away->onConnection(ControlChannel::accepted(std::move(connection)), ticket);
+    });
+    listener->start(Queue::make("away session listener"));
+    ready->waitForCount(1);
+
+    test::TestClient client(Endpoint::hostPort("127.0.0.1", listener->port()),
+                            PreSharedKey::forAway(sessionKey));
+    ASSERT_TRUE(host.pumpUntil([&] { return client.hasSeen<ControlChannel::Event::Ready>(); }));
+    client.send(ControlMessage::hello(client.hello("ipad", key.view())));
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.away->forwarded.empty(); }));
+    EXPECT_EQ(host.away->forwarded[0].second, ticket);
+    host.queue->runUntilIdle();
+    EXPECT_FALSE(hostHelloIn(client.received())) << "the hello waits for the router";
+
+    std::thread([&] { host.away->forwardDone(40123); }).join();
+    ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().connected.has_value(); }));
+    ASSERT_TRUE(host.pumpUntil([&] { return hostHelloIn(client.received()) != nullptr; }));
+    EXPECT_EQ(hostHelloIn(client.received())->videoPort, 40123);
+    EXPECT_TRUE(host.model->state().connected->isAway);
+    EXPECT_EQ(host.model->awayVisits()->visits().size(), 1u);
+
+    client.send(ControlMessage::bye(ByeReason::userDisconnected));
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected; }));
+    EXPECT_EQ(host.away->ended, std::vector{ticket});
+    host.model->quit([] {});
+    host.away->stopDone();
+    host.queue->advance(HostModel::quitWaitLimit);
+    EXPECT_EQ(host.away->ended, std::vector{ticket});
+    listener->cancel();
 }
 
 TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {

@@ -12,6 +12,7 @@ ModelHarness::~ModelHarness() {
     model.reset();
     away->onStatus = nullptr;
     away->onConnection = nullptr;
+    away->forwardDone = nullptr;
     away->stopDone = nullptr;
     queue->advance(HostSession::cancelDelay);
     pumpUntilReleased(queue);

@@ -36,7 +36,8 @@ public:
     int accessReads = 0;
 };
 
-// Away access that notes every call in the shared order of events; stop completes when the test says.
+// Away access that notes every call in the shared order of events; stop and the forwarding of a video
+// port complete when the test says.
 class RecordingAwayAccess final : public HostAwayAccess {
 public:
     explicit RecordingAwayAccess(std::shared_ptr<std::vector<std::string>> order)
@@ -52,7 +53,10 @@ public:
         enables.emplace_back(enabled, ids);
     }
     void connectionEnded(Ticket ticket) override { ended.push_back(ticket); }
-    void forwardVideoPort(std::uint16_t, Ticket, VideoPortDone done) override { done(std::nullopt); }
+    void forwardVideoPort(std::uint16_t port, Ticket ticket, VideoPortDone done) override {
+        forwarded.emplace_back(port, ticket);
+        forwardDone = std::move(done);
+    }
     void stop(std::function<void()> done) override {
         order_->push_back("away stopping");
         stopDone = std::move(done);
@@ -62,6 +66,8 @@ public:
     ConnectionHandler onConnection;
     std::vector<std::pair<bool, std::vector<std::string>>> enables;
     std::vector<Ticket> ended;
+    std::vector<std::pair<std::uint16_t, Ticket>> forwarded;
+    VideoPortDone forwardDone;
     std::function<void()> stopDone;
 
 private:
