@@ -516,8 +516,12 @@ void HostModel::quit(std::function<void()> done) {
     for (const auto& entry : sessions_) {
         entry.second.session->close(ByeReason::hostQuit);
     }
-    setup_.curtain->hostQuit(HostCurtain::quitReason);
     const auto self = shared_from_this();
+    setup_.curtain->hostQuit(HostCurtain::quitReason,
+                             onQueueWhileAlive(setup_.queue, self, [](HostModel& model) {
+                                 model.curtainDown_ = true;
+                                 model.finishQuitWhenDone();
+                             }));
     setup_.away->stop(onQueueWhileAlive(setup_.queue, self, [](HostModel& model) {
         model.awayStopped_ = true;
         model.finishQuitWhenDone();
@@ -526,7 +530,7 @@ void HostModel::quit(std::function<void()> done) {
 }
 
 void HostModel::finishQuitWhenDone() {
-    if (awayStopped_ && sessions_.empty() && quitDone_) {
+    if (awayStopped_ && curtainDown_ && sessions_.empty() && quitDone_) {
         quitLimit_.cancel();
         quitLimit_ =
             setup_.queue->postAfter(goodbyeGrace, whileAlive(shared_from_this(), &HostModel::finishQuit));

@@ -3,6 +3,8 @@
 
 #include "Velm_Host/HostModel.h"
 #include "Velm_Host/away/AwayAccess.h"
+#include "Velm_Host/curtain/Curtain.h"
+#include "Velm_Host/model/DesktopCurtain.h"
 #include "Velm_Host/model/HostSettings.h"
 #include "Velm_Host/model/StateReport.h"
 #include "Velm_Host/model/X11HostDesktop.h"
@@ -64,7 +66,7 @@ SessionDesktop::DeviceImage deviceImages(const std::vector<Monitor>& monitors) {
     return {.image = hostIconPNG(), .display = hostDisplayIconPNG(screens)};
 }
 
-HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue) {
+HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue, bool hasDisplay) {
     HostModel::Setup made;
     made.queue = mainQueue;
     made.defaults = std::make_shared<DefaultsStore>(DefaultsStore::standardFolder());
@@ -75,6 +77,9 @@ HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue) {
     // Icons are drawn with Qt, on the GUI thread.
     made.desktop = X11HostDesktop::make(mainQueue, mainQueue, deviceImages);
     made.away = AwayAccess::make(HostSettings(made.defaults).hostID(), made.defaults);
+    if (hasDisplay) {
+        made.curtain = std::make_shared<DesktopCurtain>(Curtain::forDesktop());
+    }
     made.notifications = DbusNotifications::make(BusConnection::session(), mainQueue, "Velm Host");
     made.powerOff = PowerOffWatcher::make(PowerOffWatcher::systemBus(), mainQueue, "Velm Host");
     made.hostName = ComputerName::pretty();
@@ -133,7 +138,7 @@ int main(int argc, char** argv) {
     if (!hasDisplay) {
         say("no display: running without desktop services");
     }
-    model = HostModel::make(setup(mainQueue));
+    model = HostModel::make(setup(mainQueue, hasDisplay));
     auto report = std::make_shared<StateReport>();
     model->setOnChange([model = std::weak_ptr(model), report] {
         if (const auto current = model.lock()) {

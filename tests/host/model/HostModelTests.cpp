@@ -1,9 +1,12 @@
+#include "Velm_Host/model/DesktopCurtain.h"
 #include "platform/net/TlsListener.h"
 #include "platform/store/DefaultsStore.h"
+#include "tests/host/curtain/FakeCurtainParts.h"
 #include "tests/host/model/ModelHarness.h"
 #include "tests/support/Blocking.h"
 #include "transport/channel/VelmService.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -12,6 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::isMessage;
+using ::testing::ElementsAre;
 using Kind = HostListener::State::Kind;
 using Ending = ConnectionRecord::Ending;
 
@@ -175,6 +179,42 @@ TEST_F(HostModelTest, QuitsInOrder) {
     EXPECT_TRUE(done);
     EXPECT_EQ(host.order->back(), "done");
     EXPECT_EQ(host.model->history()->log().records[0].ending, Ending::hostQuit);
+}
+
+// A raised curtain locks the computer once the goodbye is on its way, and the quit waits until it is down.
+TEST_F(HostModelTest, QuitLocksARaisedCurtainAndWaitsUntilItIsDown) {
+    test::FakeCurtainParts curtain;
+    curtain.screens->list = {{.id = 1,
+                              .name = "panel",
+                              .frame = {},
+                              .isMain = true,
+                              .isBuiltIn = true,
+                              .vendor = std::nullopt,
+                              .refreshRate = std::nullopt}};
+    host.curtain = std::make_shared<DesktopCurtain>(Curtain::make(curtain.parts(), host.queue));
+    host.model = host.makeModel();
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    host.model->setDevicePolicy("ipad", std::nullopt, true);
+    auto client = host.connect("ipad", key);
+    ASSERT_TRUE(client);
+    EXPECT_THAT(curtain.take(), ElementsAre("cover 1", "hold Xvfb mouse, Xvfb keyboard"));
+
+    bool done = false;
+    host.model->quit([&] { done = true; });
+    EXPECT_THAT(curtain.take(), ElementsAre("lock"));
+    ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
+    EXPECT_EQ(byeIn(client->received()), ByeReason::hostQuit);
+    host.away->stopDone();
+    host.queue->runUntilIdle();
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_FALSE(done) << "the curtain is still up";
+
+    std::exchange(curtain.screenLock->pending, nullptr)(ScreenLock::Result::locked);
+    host.queue->runUntilIdle();
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_TRUE(done);
+    EXPECT_THAT(curtain.take(), ElementsAre("release", "uncover")) << "the session's own end locks nothing";
 }
 
 TEST_F(HostModelTest, PublishesAwayStatusOnTheMainQueueAndTellsItToNewSessions) {

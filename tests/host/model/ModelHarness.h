@@ -80,7 +80,10 @@ public:
         : order_(std::move(order)) {}
 
     std::shared_ptr<SessionCurtain> sessionCurtain() override { return std::make_shared<RecordingCurtain>(); }
-    void hostQuit(std::string_view reason) override { order_->push_back("curtain: " + std::string(reason)); }
+    void hostQuit(std::string_view reason, std::function<void()> done) override {
+        order_->push_back("curtain: " + std::string(reason));
+        done();
+    }
 
 private:
     std::shared_ptr<std::vector<std::string>> order_;
@@ -110,6 +113,8 @@ public:
     std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
     std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<RecordingAwayAccess> away = std::make_shared<RecordingAwayAccess>(order);
+    // For the models made from now on.
+    std::shared_ptr<HostCurtain> curtain = std::make_shared<RecordingHostCurtain>(order);
     int readinessReads = 0;
     std::shared_ptr<HostModel> model;
 };
