@@ -412,6 +412,7 @@ HostSession::Context HostModel::sessionContext(const std::optional<HostAwayAcces
     context.history = history_;
     context.desktop = std::move(parts.desktop);
     context.input = std::move(parts.input);
+    context.textFocus = std::move(parts.textFocus);
     context.curtain = setup_.curtain->sessionCurtain();
     context.hostName = setup_.hostName;
     context.hostModel = setup_.hostModel;

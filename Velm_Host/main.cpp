@@ -11,6 +11,7 @@
 #include "Velm_Host/ui/AttachedScreen.h"
 #include "Velm_Host/ui/DeviceIcons.h"
 #include "Velm_Host/ui/QtMainQueue.h"
+#include "platform/accessibility/AtspiAccessibility.h"
 #include "platform/dbus/BusConnection.h"
 #include "platform/dbus/DbusNotifications.h"
 #include "platform/dbus/PowerOffWatcher.h"
@@ -74,8 +75,10 @@ HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue, bool hasDisplay)
     made.downloadFolder = XdgDirs::downloadFolder();
     made.discovery = std::make_shared<AvahiDiscovery>();
     made.snapshots = SnapshotStore::shared();
-    // Icons are drawn with Qt, on the GUI thread.
-    made.desktop = X11HostDesktop::make(mainQueue, mainQueue, deviceImages);
+    // Icons are drawn with Qt, on the GUI thread. Taps are moved onto controls and the keyboard focus
+    // followed only where there are windows to read.
+    made.desktop = X11HostDesktop::make(mainQueue, mainQueue, deviceImages,
+                                        hasDisplay ? AtspiAccessibility::shared() : nullptr);
     made.away = AwayAccess::make(HostSettings(made.defaults).hostID(), made.defaults);
     if (hasDisplay) {
         made.curtain = std::make_shared<DesktopCurtain>(Curtain::forDesktop());

@@ -23,7 +23,8 @@ class FakeHostDesktop final : public HostDesktop {
 public:
     SessionParts sessionParts() override {
         return {.desktop = std::make_shared<FakeSessionDesktop>(),
-                .input = std::make_shared<RecordingInputSink>()};
+                .input = std::make_shared<RecordingInputSink>(),
+                .textFocus = nullptr};
     }
     bool hasDisplay() override { return false; }
     DesktopAccess access() override {
