@@ -172,9 +172,14 @@ void HostModel::watchSystem() {
         model.publish();
     }));
     if (const auto watcher = setup_.powerOff) {
-        watcher->setOnPowerOff(whileAlive(self, [watcher](HostModel& model) {
+        // The watcher keeps its handler, so the handler must not keep the watcher.
+        watcher->setOnPowerOff(whileAlive(self, [weakWatcher = std::weak_ptr(watcher)](HostModel& model) {
             hostLog.info("powering off");
-            model.prepareForPowerOff([watcher] { watcher->release(); });
+            model.prepareForPowerOff([weakWatcher] {
+                if (const auto held = weakWatcher.lock()) {
+                    held->release();
+                }
+            });
         }));
         watcher->start();
     }
@@ -412,12 +417,13 @@ HostSession::Context HostModel::sessionContext(const std::optional<HostAwayAcces
     context.history = history_;
     context.desktop = std::move(parts.desktop);
     context.input = std::move(parts.input);
+    context.textFocus = std::move(parts.textFocus);
     context.curtain = setup_.curtain->sessionCurtain();
     context.hostName = setup_.hostName;
     context.hostModel = setup_.hostModel;
     context.hasDisplay = setup_.desktop->hasDisplay();
-    if (state_.awayStatus.kind == HostAwayAccess::Status::Kind::ready) {
-        context.awayAddress = state_.awayStatus.address;
+    if (state_.awayStatus.kind() == HostAwayAccess::Status::Kind::ready) {
+        context.awayAddress = state_.awayStatus.address();
     }
     if (ticket) {
         context.forwardVideoPort = [away = setup_.away, ticket = *ticket](std::uint16_t port,
@@ -516,8 +522,12 @@ void HostModel::quit(std::function<void()> done) {
     for (const auto& entry : sessions_) {
         entry.second.session->close(ByeReason::hostQuit);
     }
-    setup_.curtain->hostQuit(HostCurtain::quitReason);
     const auto self = shared_from_this();
+    setup_.curtain->hostQuit(HostCurtain::quitReason,
+                             onQueueWhileAlive(setup_.queue, self, [](HostModel& model) {
+                                 model.curtainDown_ = true;
+                                 model.finishQuitWhenDone();
+                             }));
     setup_.away->stop(onQueueWhileAlive(setup_.queue, self, [](HostModel& model) {
         model.awayStopped_ = true;
         model.finishQuitWhenDone();
@@ -526,7 +536,7 @@ void HostModel::quit(std::function<void()> done) {
 }
 
 void HostModel::finishQuitWhenDone() {
-    if (awayStopped_ && sessions_.empty() && quitDone_) {
+    if (awayStopped_ && curtainDown_ && sessions_.empty() && quitDone_) {
         quitLimit_.cancel();
         quitLimit_ =
             setup_.queue->postAfter(goodbyeGrace, whileAlive(shared_from_this(), &HostModel::finishQuit));

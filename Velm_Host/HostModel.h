@@ -54,7 +54,7 @@ public:
         RestartReadiness restartReadiness;
         bool allowRemoteAccess = true;
         bool allowAwayAccess = false;
-        HostAwayAccess::Status awayStatus;
+        HostAwayAccess::Status awayStatus = HostAwayAccess::Status::off();
         int awayAccessDays = HostSettings::defaultAwayAccessDays;
         bool allowsAwayWithoutDeviceKey = true;
     };
@@ -93,7 +93,7 @@ public:
     // While both permissions are granted the timer does its work only on every such tick.
     static constexpr std::uint64_t grantedTickDivisor = 8;
     static constexpr std::uint64_t readinessTickDivisor = 4;
-    // At quit, away access and the sessions' ends are waited for this long at most.
+    // At quit, away access, the curtain and the sessions' ends are waited for this long at most.
     static constexpr std::chrono::seconds quitWaitLimit{2};
     // A goodbye is on its way once its session ended; this lets it leave before the process does.
     static constexpr std::chrono::milliseconds goodbyeGrace{300};
@@ -128,8 +128,9 @@ public:
 
     // The system goes down: the current session says goodbye with poweringOff, then `ready` is called.
     void prepareForPowerOff(std::function<void()> ready);
-    // The orderly end: no new connections, the current session's goodbye (hostQuit), the curtain told,
-    // away access stopped; `done` once those finished or quitWaitLimit passed. Only the first call counts.
+    // The orderly end: no new connections, the current session's goodbye (hostQuit), a raised curtain
+    // locked and lowered, away access stopped; `done` once those finished or quitWaitLimit passed. Only
+    // the first call counts.
     void quit(std::function<void()> done);
 
     // Read directly by the views; present once started.
@@ -207,6 +208,7 @@ private:
 
     bool quitting_ = false;
     bool awayStopped_ = false;
+    bool curtainDown_ = false;
     std::function<void()> quitDone_;
     WorkItem quitLimit_;
 };

@@ -3,7 +3,10 @@
 // output what a person needs to know: where it listens, the pairing code, sessions starting and ending.
 
 #include "Velm_Host/HostModel.h"
+#include "Velm_Host/away/AwayAccess.h"
 #include "Velm_Host/curtain/Curtain.h"
+#include "Velm_Host/model/DesktopCurtain.h"
+#include "Velm_Host/model/HostSettings.h"
 #include "Velm_Host/model/StateReport.h"
 #include "Velm_Host/model/X11HostDesktop.h"
 #include "Velm_Host/ui/AttachedScreen.h"
@@ -11,6 +14,7 @@
 #include "Velm_Host/ui/OpenPairing.h"
 #include "Velm_Host/ui/QtMainQueue.h"
 #include "Velm_Host/ui/VelmHostApp.h"
+#include "platform/accessibility/AtspiAccessibility.h"
 #include "platform/dbus/BusConnection.h"
 #include "platform/dbus/DbusNotifications.h"
 #include "platform/dbus/PowerOffWatcher.h"
@@ -70,7 +74,7 @@ SessionDesktop::DeviceImage deviceImages(const std::vector<Monitor>& monitors) {
     return {.image = hostIconPNG(), .display = hostDisplayIconPNG(screens)};
 }
 
-HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue) {
+HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue, bool hasDisplay) {
     HostModel::Setup made;
     made.queue = mainQueue;
     made.defaults = std::make_shared<DefaultsStore>(DefaultsStore::standardFolder());
@@ -78,8 +82,14 @@ HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue) {
     made.downloadFolder = XdgDirs::downloadFolder();
     made.discovery = std::make_shared<AvahiDiscovery>();
     made.snapshots = SnapshotStore::shared();
-    // Icons are drawn with Qt, on the GUI thread.
-    made.desktop = X11HostDesktop::make(mainQueue, mainQueue, deviceImages);
+    // Icons are drawn with Qt, on the GUI thread. Taps are moved onto controls and the keyboard focus
+    // followed only where there are windows to read.
+    made.desktop = X11HostDesktop::make(mainQueue, mainQueue, deviceImages,
+                                        hasDisplay ? AtspiAccessibility::shared() : nullptr);
+    made.away = AwayAccess::make(HostSettings(made.defaults).hostID(), made.defaults);
+    if (hasDisplay) {
+        made.curtain = std::make_shared<DesktopCurtain>(Curtain::forDesktop());
+    }
     made.notifications = DbusNotifications::make(BusConnection::session(), mainQueue, "Velm Host");
     made.powerOff = PowerOffWatcher::make(PowerOffWatcher::systemBus(), mainQueue, "Velm Host");
     made.hostName = ComputerName::pretty();
@@ -117,7 +127,7 @@ int runHeadless(int& argc, char** argv, const Options& options) {
         quitOnSignals(mainQueue, [&model] { model->quit([] { QCoreApplication::exit(0); }); });
 
     say("no display: running without desktop services");
-    model = HostModel::make(setup(mainQueue));
+    model = HostModel::make(setup(mainQueue, false));
     model->setOnChange(reportChanges(model));
     model->start();
     if (options.pair) {
@@ -143,7 +153,7 @@ int runOnDesktop(int& argc, char** argv, const Options& options) {
     appOptions.view.curtainCovers = [screens] {
         return !Curtain::screensToCover(screens->monitors()).empty();
     };
-    app = VelmHostApp::make(HostModel::make(setup(mainQueue)), std::move(appOptions));
+    app = VelmHostApp::make(HostModel::make(setup(mainQueue, true)), std::move(appOptions));
     app->setOnChange(reportChanges(app->model()));
     app->setOnFinished([] { QCoreApplication::exit(0); });
     app->start(options.pair);

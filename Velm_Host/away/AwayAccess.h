@@ -8,6 +8,7 @@
 #include "Velm_Host/away/AwaySessions.h"
 #include "Velm_Host/away/AwayStatus.h"
 #include "Velm_Host/away/AwayTicket.h"
+#include "Velm_Host/model/HostAwayAccess.h"
 #include "platform/core/Date.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
@@ -46,16 +47,10 @@ namespace velm {
 // Every operation may be called from any thread; the work runs on the service's queue
 // ("velm.host.away"), and the handlers and completions are called there: the host model hops to
 // its own queue itself. Completions are not called once the service is gone.
-class AwayAccess : public std::enable_shared_from_this<AwayAccess> {
+class AwayAccess final : public HostAwayAccess, public std::enable_shared_from_this<AwayAccess> {
 public:
-    using Status = AwayStatus;
-    using Ticket = AwayTicket;
     using DoorEntry = AwayDoorEntry;
     using Entry = AwaySessionEntry;
-    using Device = AwayDevice;
-    using StatusHandler = std::function<void(const Status& status)>;
-    using ConnectionHandler = AwaySessions::ConnectionHandler;
-    using VideoPortDone = AwaySessions::VideoPortDone;
 
     static constexpr std::string_view queueLabel = "velm.host.away";
     static constexpr std::chrono::seconds passInterval{30};
@@ -85,28 +80,28 @@ public:
         return make(std::move(hostID), std::move(settings), Options{});
     }
 
-    ~AwayAccess();
+    ~AwayAccess() override;
     AwayAccess(const AwayAccess&) = delete;
     AwayAccess& operator=(const AwayAccess&) = delete;
 
     // Called with each change of status, never twice with the same one.
-    void setOnStatus(StatusHandler handler);
+    void setOnStatus(StatusHandler handler) override;
     // Called with each control channel that arrives through the door, unstarted, and its ticket.
     // The receiver must hand the ticket to connectionEnded exactly once when it is done with the
     // channel, also when it refuses it. Without a handler, channels are cancelled.
-    void setOnConnection(ConnectionHandler handler);
+    void setOnConnection(ConnectionHandler handler) override;
 
     // Switches away access on or off, with the paired devices newest first (the first few active
     // ones get doors). While on, a call with a new list starts a pass.
-    void setEnabled(bool enabled, std::vector<Device> devices);
+    void setEnabled(bool enabled, std::vector<Device> devices) override;
     // The channel of `ticket` has ended.
-    void connectionEnded(Ticket ticket);
+    void connectionEnded(Ticket ticket) override;
     // Has the router forward the session's UDP video port; gives the external port, or nothing
     // when the router refused or the ticket's channel has ended.
-    void forwardVideoPort(std::uint16_t port, Ticket ticket, VideoPortDone done);
+    void forwardVideoPort(std::uint16_t port, Ticket ticket, VideoPortDone done) override;
     // Closes every entry and door and removes their mappings, then reports `off` and calls `done`.
     // Does not switch away access off: the host model calls it at quit.
-    void stop(std::function<void()> done);
+    void stop(std::function<void()> done) override;
 
 private:
     struct Pass {

@@ -17,6 +17,8 @@ struct AwayDevice {
     SecretBytes key;
     // When its away access lapses; none for no end.
     std::optional<Date> until;
+
+    friend bool operator==(const AwayDevice&, const AwayDevice&) = default;
 };
 
 // The paired devices as the host model hands them over, in its order (newest first). Only the

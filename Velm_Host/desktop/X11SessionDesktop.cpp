@@ -8,7 +8,6 @@
 #include "platform/log/Log.h"
 #include "platform/x11/Glimpse.h"
 #include "platform/x11/X11CursorMonitor.h"
-#include "platform/x11/X11PointerLocator.h"
 #include "platform/x11/X11ScreenCapture.h"
 #include "platform/x11/X11ScreenList.h"
 #include "platform/x11/X11WindowList.h"
@@ -73,9 +72,9 @@ std::shared_ptr<X11SessionDesktop> X11SessionDesktop::make(Setup setup) {
 X11SessionDesktop::X11SessionDesktop(Setup setup)
     : queue_(setup.queue), iconQueue_(std::move(setup.iconQueue)),
       deviceImages_(std::move(setup.deviceImages)), fileOffers_(setup.fileOffers),
-      screens_(X11ScreenList::make(queue_)), pointer_(std::make_shared<X11PointerLocator>()),
-      cursor_(X11CursorMonitor::make(queue_)), capture_(std::make_shared<X11ScreenCapture>()),
-      catalog_(std::make_shared<GioApplicationCatalog>()), launcher_(GioApplicationLauncher::make(queue_)),
+      screens_(X11ScreenList::make(queue_)), cursor_(X11CursorMonitor::make(queue_)),
+      capture_(std::make_shared<X11ScreenCapture>()), catalog_(std::make_shared<GioApplicationCatalog>()),
+      launcher_(GioApplicationLauncher::make(queue_)),
       apps_(ApplicationLists::make(queue_, iconQueue_, catalog_, std::make_shared<X11WindowList>())),
       clipboard_(ClipboardBridge::make(std::move(setup.clipboard), std::move(setup.fileOffers))) {
     if (!hasDesktop()) {
@@ -216,19 +215,6 @@ std::optional<SessionDesktop::Area> X11SessionDesktop::describedArea() {
         return std::nullopt;
     }
     return Area{screen->frame.x, screen->frame.y, screen->frame.width, screen->frame.height};
-}
-
-std::optional<SessionDesktop::PointerFraction> X11SessionDesktop::pointerPosition() {
-    const auto area = describedArea();
-    const auto point = area ? pointer_->position() : std::nullopt;
-    if (!point || area->width <= 0 || area->height <= 0) {
-        return std::nullopt;
-    }
-    const auto fraction = [](int position, std::int32_t start, std::int32_t length) {
-        return std::clamp((static_cast<double>(position) - start) / length, 0.0, 1.0);
-    };
-    return PointerFraction{fraction(point->x, area->x, area->width),
-                           fraction(point->y, area->y, area->height)};
 }
 
 void X11SessionDesktop::setCursorReports(bool on) {

@@ -9,7 +9,6 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/x11/Clipboard.h"
 #include "platform/x11/CursorMonitor.h"
-#include "platform/x11/PointerLocator.h"
 #include "platform/x11/ScreenCapture.h"
 #include "platform/x11/ScreenList.h"
 
@@ -22,10 +21,10 @@
 
 namespace velm {
 
-// A session's desktop on the X display this process runs on: RandR screens, the pointer, the
-// XFixes cursor, stills of the main screen, the CLIPBOARD selection and the applications of the
-// desktop entries. Each X service has a connection of its own. Without a display (no DISPLAY, or
-// no server) there are no screens, and every answer is empty.
+// A session's desktop on the X display this process runs on: RandR screens, the XFixes cursor,
+// stills of the main screen, the CLIPBOARD selection and the applications of the desktop entries. Each X
+// service has a connection of its own. Without a display (no DISPLAY, or no server) there are no screens, and
+// every answer is empty.
 //
 // The session's calls may come on its own queue while the X services report on the desktop's; the
 // little state both touch is behind `lock`. Completions that come before start() run on the
@@ -65,7 +64,6 @@ public:
     void setClientMaxFPS(std::int64_t maxFPS) override;
     std::optional<StreamDescription> describe(const StreamRequest& request) override;
     std::optional<Area> describedArea() override;
-    std::optional<PointerFraction> pointerPosition() override;
     void setCursorReports(bool on) override;
 
     void glimpse(std::size_t maxBytes, std::function<void(std::optional<Bytes>)> completion) override;
@@ -100,7 +98,6 @@ private:
     const std::function<DeviceImage()> deviceImages_;
     const std::shared_ptr<FileOffers> fileOffers_;
     const std::shared_ptr<ScreenList> screens_;
-    const std::shared_ptr<PointerLocator> pointer_;
     const std::shared_ptr<CursorMonitor> cursor_;
     const std::shared_ptr<ScreenCapture> capture_;
     const std::shared_ptr<ApplicationCatalog> catalog_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Velm_Host/input/TapTargetSearch.h"
 #include "input/Geometry.h"
 
 #include <chrono>
@@ -16,7 +17,7 @@ class AccessibleTree;
 // the accessibility tree; when that is not a control already, it hit-tests rings of points around it,
 // gathers the enabled controls found there, and lets TapTargeting pick the nearest within a reach
 // that grows with the finger and depends on what was hit. Coordinates are the X root window's.
-class TapTargetFinder {
+class TapTargetFinder final : public TapTargetSearch {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -31,7 +32,7 @@ public:
 
     // Where a tap at `point` with a touch of `reach` points should land, or nothing when it should
     // stay. Blocks the calling queue while it asks the tree.
-    std::optional<Point> find(Point point, double reach) const;
+    std::optional<Point> find(Point point, double reach) const override;
 
 private:
     struct Candidate;

@@ -15,7 +15,7 @@ public:
     // `point` is the tap in root-window coordinates, `reach` the touch radius the client sent (points,
     // finite). The point on the control the tap should move to, or nothing when it should stay.
     // Called on the session's queue; may block it briefly.
-    virtual std::optional<Point> find(Point point, double reach) = 0;
+    virtual std::optional<Point> find(Point point, double reach) const = 0;
 };
 
 } // namespace velm

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "Velm_Host/session/SessionTextFocus.h"
 #include "input/Geometry.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
-#include "protocol/TextInputArea.h"
 
 #include <chrono>
 #include <cstdint>
@@ -25,7 +25,8 @@ class AccessibleTree;
 // (they are called on the monitor's queue: hop to the session's) and call start(); setQuiet(true)
 // once no input came for 5 s and setQuiet(false) at the next input; stop() when the client pauses
 // the stream and when the session ends.
-class TextFocusMonitor : public std::enable_shared_from_this<TextFocusMonitor> {
+class TextFocusMonitor final : public SessionTextFocus,
+                               public std::enable_shared_from_this<TextFocusMonitor> {
 public:
     using Duration = Queue::Clock::duration;
 
@@ -42,22 +43,18 @@ public:
          std::shared_ptr<Queue> queue = Queue::make("velm.host.textfocus"));
 
     // Whether the focus now takes text; the first poll after each start always tells.
-    void setOnChange(std::function<void(bool takesText)> handler);
+    void setOnChange(std::function<void(bool takesText)> handler) override;
     // The focused text field's frame in root coordinates, or nothing when there is none or it won't
     // say where it is; told when it appears, goes or moves.
-    void setOnAreaChange(std::function<void(std::optional<Rect> frame)> handler);
+    void setOnAreaChange(std::function<void(std::optional<Rect> frame)> handler) override;
 
     // (Re)starts polling at the normal rate, with everything remembered forgotten.
-    void start();
+    void start() override;
     // Polls less often while the user is away; no effect while stopped.
-    void setQuiet(bool quiet);
+    void setQuiet(bool quiet) override;
     // Stops polling and forgets everything; nothing is reported afterwards, not even a poll that
     // was under way.
-    void stop();
-
-    // Where a field's frame lies on the described screen, as fractions of it, clipped to it; nothing
-    // when it lies outside.
-    static std::optional<TextInputArea> inputArea(const Rect& frame, const Rect& screen);
+    void stop() override;
 
 private:
     struct Reading;

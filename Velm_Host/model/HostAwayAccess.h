@@ -1,56 +1,26 @@
 #pragma once
 
-#include "platform/core/Date.h"
-#include "platform/crypto/SecretBytes.h"
+#include "Velm_Host/away/AwayDevices.h"
+#include "Velm_Host/away/AwayStatus.h"
+#include "Velm_Host/away/AwayTicket.h"
 #include "transport/channel/ControlChannel.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace velm {
 
 // What the host model asks of away access: doors and router mappings for paired devices outside the
-// home network, and the channels that come through them. Its handlers run on away access's own queue;
-// the model hops to the main queue itself.
+// home network, and the channels that come through them. Its handlers and completions run on away
+// access's own queue; the model hops to the main queue itself.
 class HostAwayAccess {
 public:
-    struct Status {
-        enum class Kind {
-            ready,         // reachable from outside at `address`
-            notReachable,  // the router's own external address, `address`, is not public
-            off,           // away access is off
-            looking,       // just switched on; nothing decided yet
-            noRouter,      // no router answered
-            routerRefused, // the router refused the door mappings
-        };
-        Kind kind = Kind::off;
-        std::string address;
-
-        friend bool operator==(const Status&, const Status&) = default;
-    };
-
-    // Names one channel that came through the door; handed back for its video port and at its end.
-    struct Ticket {
-        std::array<std::uint8_t, 16> knockID{};
-        std::uint64_t connection = 0;
-
-        friend bool operator==(const Ticket&, const Ticket&) = default;
-    };
-
-    struct Device {
-        std::string id;
-        SecretBytes key;
-        // When its away access lapses; none for no end.
-        std::optional<Date> until;
-
-        friend bool operator==(const Device&, const Device&) = default;
-    };
-
+    using Status = AwayStatus;
+    using Ticket = AwayTicket;
+    using Device = AwayDevice;
     using StatusHandler = std::function<void(const Status&)>;
     using ConnectionHandler = std::function<void(std::shared_ptr<ControlChannel>, Ticket)>;
     using VideoPortDone = std::function<void(std::optional<std::uint16_t> externalPort)>;

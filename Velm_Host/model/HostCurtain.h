@@ -3,6 +3,7 @@
 #include "Velm_Host/session/SessionCurtain.h"
 #include "Velm_Host/session/UnavailableCurtain.h"
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -17,8 +18,9 @@ public:
     virtual ~HostCurtain() = default;
 
     virtual std::shared_ptr<SessionCurtain> sessionCurtain() = 0;
-    // A raised curtain locks the computer, giving `reason`, and comes down.
-    virtual void hostQuit(std::string_view reason) = 0;
+    // A raised curtain locks the computer, giving `reason`, and comes down; then `done` runs, on any
+    // thread (at once when the curtain is down).
+    virtual void hostQuit(std::string_view reason, std::function<void()> done) = 0;
 };
 
 // A host without a curtain.
@@ -27,7 +29,7 @@ public:
     std::shared_ptr<SessionCurtain> sessionCurtain() override {
         return std::make_shared<UnavailableCurtain>();
     }
-    void hostQuit(std::string_view) override {}
+    void hostQuit(std::string_view, std::function<void()> done) override { done(); }
 };
 
 } // namespace velm

@@ -2,6 +2,7 @@
 
 #include "Velm_Host/session/InputSink.h"
 #include "Velm_Host/session/SessionDesktop.h"
+#include "Velm_Host/session/SessionTextFocus.h"
 #include "platform/x11/DesktopAccess.h"
 
 #include <functional>
@@ -9,13 +10,16 @@
 
 namespace velm {
 
-// This computer's desktop as the host model uses it: what each session gets to show the screens and
-// play input back, whether a screen stands beside the computer, and what the desktop lets us do.
+// This computer's desktop as the host model uses it: what each session gets to show the screens, play
+// input back and follow the keyboard focus, whether a screen stands beside the computer, and what the
+// desktop lets us do.
 class HostDesktop {
 public:
     struct SessionParts {
         std::shared_ptr<SessionDesktop> desktop;
         std::shared_ptr<InputSink> input;
+        // None where the desktop cannot tell where its keyboard focus is.
+        std::shared_ptr<SessionTextFocus> textFocus;
     };
 
     virtual ~HostDesktop() = default;

@@ -1,6 +1,7 @@
 #include "Velm_Host/model/X11HostDesktop.h"
 
 #include "Velm_Host/input/InputInjector.h"
+#include "Velm_Host/input/TextFocusMonitor.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11InputSink.h"
 #include "platform/x11/X11ScreenList.h"
@@ -11,19 +12,23 @@ namespace velm {
 
 std::shared_ptr<X11HostDesktop>
 X11HostDesktop::make(std::shared_ptr<Queue> modelQueue, std::shared_ptr<Queue> iconQueue,
-                     std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages) {
+                     std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages,
+                     std::shared_ptr<Accessibility> accessibility) {
     // A key held down by a run that ended without letting go keeps repeating until released.
     X11InputSink().releaseAll();
-    return std::shared_ptr<X11HostDesktop>(new X11HostDesktop(
-        std::move(iconQueue), X11ScreenList::make(std::move(modelQueue)), std::move(deviceImages)));
+    return std::shared_ptr<X11HostDesktop>(
+        new X11HostDesktop(std::move(iconQueue), X11ScreenList::make(std::move(modelQueue)),
+                           std::move(deviceImages), std::move(accessibility)));
 }
 
 X11HostDesktop::X11HostDesktop(std::shared_ptr<Queue> iconQueue, std::shared_ptr<ScreenList> screens,
-                               std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages)
+                               std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages,
+                               std::shared_ptr<Accessibility> accessibility)
     : desktopQueue_(Queue::make("velm.host.desktop")), iconQueue_(std::move(iconQueue)),
       clipboard_(X11Clipboard::make(Queue::make("velm.host.clipboard"))),
       fileOffers_(std::make_shared<FileOffers>()), screens_(std::move(screens)),
-      deviceImages_(std::move(deviceImages)) {}
+      deviceImages_(std::move(deviceImages)), accessibility_(std::move(accessibility)),
+      tapTargets_(accessibility_ ? std::make_shared<TapTargetFinder>(accessibility_) : nullptr) {}
 
 HostDesktop::SessionParts X11HostDesktop::sessionParts() {
     auto desktop =
@@ -34,9 +39,9 @@ HostDesktop::SessionParts X11HostDesktop::sessionParts() {
                                  .deviceImages = [screens = screens_, draw = deviceImages_] {
                                      return draw ? draw(screens->monitors()) : SessionDesktop::DeviceImage{};
                                  }});
-    // Taps land where they are until the tap-target finder is there to move them.
     return {.desktop = std::move(desktop),
-            .input = InputInjector::make(std::make_unique<X11InputSink>(), nullptr)};
+            .input = InputInjector::make(std::make_unique<X11InputSink>(), tapTargets_),
+            .textFocus = accessibility_ ? TextFocusMonitor::make(accessibility_) : nullptr};
 }
 
 bool X11HostDesktop::hasDisplay() {

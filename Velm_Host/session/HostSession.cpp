@@ -117,11 +117,7 @@ void HostSession::handle(const ControlChannel::Event& event) {
         handleControl(control->message);
     } else if (const auto* input = event.get<Event::Input>()) {
         if (stage_ == Stage::running) {
-            activity();
-            // Before a stream there is no screen to play it on: a key-down then could stick for good.
-            if (snapshot_->stream) {
-                context_.input->handle(input->event);
-            }
+            inputArrived(input->event);
         }
     } else if (const auto* clipboard = event.get<Event::Clipboard>()) {
         if (stage_ == Stage::running) {
@@ -351,6 +347,7 @@ void HostSession::openMain(const ClientHello& hello) {
                          .isPaused = false,
                          .isAway = route_ == ConnectionRecord::Route::door};
     idleClock_.emplace(admission->device.idleTimeout, clockSeconds());
+    lastInput_ = queue_->now();
     videoKey_ = VelmService::randomBytes(videoKeySize);
     sessionToken_ = VelmService::randomBytes(sessionTokenSize);
     video_ = SessionVideoSocket::open(SecretBytes(videoKey_), sessionToken_, queue_);
@@ -441,11 +438,24 @@ void HostSession::idleTick() {
     if (action.kind() == IdleClock::Action::Kind::warn && hello_->understandsPolicy.value_or(false)) {
         channel_->send(Message::idleWarning(action.secondsLeft()));
     }
+    quietTextFocus();
     scheduleIdleTick();
 }
 
 void HostSession::activity() {
     idleClock_->activity(clockSeconds());
+}
+
+void HostSession::inputArrived(const InputEvent& event) {
+    activity();
+    lastInput_ = queue_->now();
+    if (std::exchange(textFocusQuiet_, false)) {
+        context_.textFocus->setQuiet(false);
+    }
+    // Before a stream there is no screen to play it on: a key-down then could stick for good.
+    if (snapshot_->stream) {
+        context_.input->handle(event);
+    }
 }
 
 void HostSession::configureStream(const StreamRequest& request) {
@@ -455,10 +465,13 @@ void HostSession::configureStream(const StreamRequest& request) {
     desktop.setCursorReports(snapshot_->stream && request.clientDrawsCursor.value_or(false));
     if (snapshot_->stream) {
         channel_->send(Message::streamStarted(*snapshot_->stream));
+        const auto screen = desktop.describedArea();
         // The input sink reports the pointer at once, so the client hears it right after the stream.
-        context_.input->setScreen(desktop.describedArea());
+        context_.input->setScreen(screen);
+        watchTextFocus(screen);
     } else {
         context_.input->setScreen(std::nullopt);
+        stopTextFocus();
         sessionLog.error("no screen to stream");
     }
     publishSnapshot();
@@ -466,12 +479,67 @@ void HostSession::configureStream(const StreamRequest& request) {
 
 void HostSession::pause() {
     snapshot_->isPaused = true;
+    stopTextFocus();
     publishSnapshot();
 }
 
 void HostSession::pointerMoved(SessionDesktop::PointerFraction position) {
     if (snapshot_ && snapshot_->stream) {
         sendWhileRunning(Message::pointerPosition(position.x, position.y));
+    }
+}
+
+// Each stream start watches afresh, so the client hears where the focus is on the screen it now sees.
+void HostSession::watchTextFocus(const std::optional<SessionDesktop::Area>& screen) {
+    if (!context_.textFocus) {
+        return;
+    }
+    if (!screen) {
+        stopTextFocus();
+        return;
+    }
+    const auto watch = textFocusWatch_ = ++lastTextFocusWatch_;
+    textFocusScreen_ = {{static_cast<double>(screen->x), static_cast<double>(screen->y)},
+                        {static_cast<double>(screen->width), static_cast<double>(screen->height)}};
+    textFocusQuiet_ = false;
+    const auto self = shared_from_this();
+    auto& focus = *context_.textFocus;
+    focus.setOnChange(onQueueWhileAlive(queue_, self, [watch](HostSession& session, bool takesText) {
+        session.textFocusChanged(watch, takesText);
+    }));
+    focus.setOnAreaChange(
+        onQueueWhileAlive(queue_, self, [watch](HostSession& session, std::optional<Rect> frame) {
+            session.textAreaChanged(watch, frame);
+        }));
+    focus.start();
+}
+
+void HostSession::stopTextFocus() {
+    if (textFocusWatch_ == 0) {
+        return;
+    }
+    textFocusWatch_ = 0;
+    textFocusQuiet_ = false;
+    context_.textFocus->stop();
+}
+
+void HostSession::quietTextFocus() {
+    if (textFocusWatch_ != 0 && !textFocusQuiet_ && queue_->now() - lastInput_ > textFocusQuietAfter) {
+        textFocusQuiet_ = true;
+        context_.textFocus->setQuiet(true);
+    }
+}
+
+void HostSession::textFocusChanged(std::uint64_t watch, bool takesText) {
+    if (watch == textFocusWatch_) {
+        channel_->send(Message::textInputFocus(takesText));
+    }
+}
+
+void HostSession::textAreaChanged(std::uint64_t watch, std::optional<Rect> frame) {
+    if (watch == textFocusWatch_) {
+        channel_->send(Message::textInputArea(frame ? SessionTextFocus::inputArea(*frame, textFocusScreen_)
+                                                    : std::nullopt));
     }
 }
 
@@ -539,6 +607,7 @@ void HostSession::stopParts() {
     if (inputStarted_) {
         context_.input->releaseAll();
     }
+    stopTextFocus();
     if (desktopStarted_) {
         context_.desktop->stop();
     }

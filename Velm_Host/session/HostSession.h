@@ -4,6 +4,8 @@
 #include "Velm_Host/session/HelloAdmission.h"
 #include "Velm_Host/session/SessionCurtain.h"
 #include "Velm_Host/session/SessionDesktop.h"
+#include "Velm_Host/session/SessionTextFocus.h"
+#include "input/Geometry.h"
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/WorkItem.h"
 #include "platform/store/XdgDirs.h"
@@ -68,12 +70,15 @@ public:
         std::function<ConnectionRecord::Route(bool throughDoor, const std::optional<std::string>& peer,
                                               const std::vector<std::string>& interfaces)>;
 
-    // What the session works with; the model makes the desktop, input sink and curtain per session.
+    // What the session works with; the model makes the desktop, input sink, text focus and curtain per
+    // session.
     struct Context {
         std::shared_ptr<DeviceRegistry> registry;
         std::shared_ptr<ConnectionHistory> history;
         std::shared_ptr<SessionDesktop> desktop;
         std::shared_ptr<InputSink> input;
+        // None: the client is never told where text goes.
+        std::shared_ptr<SessionTextFocus> textFocus;
         // None: a host without a curtain.
         std::shared_ptr<SessionCurtain> curtain;
 
@@ -98,6 +103,8 @@ public:
     // The channel is cancelled this long after the end, so a goodbye goes out first.
     static constexpr std::chrono::milliseconds cancelDelay{100};
     static constexpr std::chrono::seconds idleTickInterval{1};
+    // The text focus is watched less often once no input came for longer than this.
+    static constexpr std::chrono::seconds textFocusQuietAfter{5};
     static constexpr std::size_t videoKeySize = 32;
     static constexpr std::size_t sessionTokenSize = 16;
 
@@ -159,9 +166,15 @@ private:
     void scheduleIdleTick();
     void idleTick();
     void activity();
+    void inputArrived(const InputEvent& event);
     void configureStream(const StreamRequest& request);
     void pause();
     void pointerMoved(SessionDesktop::PointerFraction position);
+    void watchTextFocus(const std::optional<SessionDesktop::Area>& screen);
+    void stopTextFocus();
+    void quietTextFocus();
+    void textFocusChanged(std::uint64_t watch, bool takesText);
+    void textAreaChanged(std::uint64_t watch, std::optional<Rect> frame);
     void sendClipboard(const ClipboardMessage& message);
     void sendWhileRunning(const ControlMessage& message);
     void publishSnapshot();
@@ -199,6 +212,14 @@ private:
     WorkItem helloTimer_;
     WorkItem idleTimer_;
     WorkItem answeredTimer_;
+    // Each watch of the text focus is numbered, so that what an earlier one reported on its way here
+    // is dropped; 0 while none runs.
+    std::uint64_t textFocusWatch_ = 0;
+    std::uint64_t lastTextFocusWatch_ = 0;
+    // The described screen the field's frame is measured against.
+    Rect textFocusScreen_;
+    bool textFocusQuiet_ = false;
+    Clock::time_point lastInput_{};
     bool desktopStarted_ = false;
     bool inputStarted_ = false;
     bool answered_ = false;

@@ -79,8 +79,6 @@ public:
     virtual std::optional<StreamDescription> describe(const StreamRequest& request) = 0;
     // The rectangle of the screen of the last described stream, where input is played back.
     virtual std::optional<Area> describedArea() = 0;
-    // The pointer on the screen of the described stream; nothing without a described stream or display.
-    virtual std::optional<PointerFraction> pointerPosition() = 0;
     // Cursor pictures are reported only while a stream is described and the client draws the cursor.
     virtual void setCursorReports(bool on) = 0;
 

@@ -144,7 +144,7 @@ HostStatus HostView::hostStatus(const HostModel::State& state, bool noticesAllow
             .listenerState = state.listenerState,
             .connected = state.connected,
             .allowAwayAccess = state.allowAwayAccess,
-            .awayStatus = awayState(state.awayStatus.kind),
+            .awayStatus = awayState(state.awayStatus.kind()),
             .noticesAllowed = noticesAllowed,
             .restartReadiness = {.opensAtLogin = state.restartReadiness.opensAtLogin,
                                  .logsInAutomatically = state.restartReadiness.logsInAutomatically,

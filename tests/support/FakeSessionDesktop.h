@@ -44,9 +44,6 @@ public:
     void setClientMaxFPS(std::int64_t maxFPS) override { clientMaxFPS = maxFPS; }
     std::optional<StreamDescription> describe(const StreamRequest&) override { return description; }
     std::optional<Area> describedArea() override { return area; }
-    std::optional<PointerFraction> pointerPosition() override {
-        return PointerFraction{.x = 0.25, .y = 0.75};
-    }
     void setCursorReports(bool) override {}
     void glimpse(std::size_t maxBytes, std::function<void(std::optional<Bytes>)> completion) override {
         glimpseBudget = maxBytes;

@@ -2,7 +2,6 @@
 #include "platform/image/Jpeg.h"
 #include "platform/x11/Glimpse.h"
 #include "platform/x11/X11CursorMonitor.h"
-#include "platform/x11/X11PointerLocator.h"
 #include "platform/x11/X11ScreenCapture.h"
 #include "platform/x11/X11ScreenList.h"
 #include "tests/support/Blocking.h"
@@ -37,14 +36,6 @@ bool near(std::uint32_t rgb, std::uint32_t expected) {
         }
     }
     return true;
-}
-
-TEST_F(DesktopPictureTest, PointerFollowsAMoveOfTheMouse) {
-    X11PointerLocator pointer;
-    desktop->movePointer(321, 654);
-    EXPECT_EQ(pointer.position(), (ScreenPoint{321, 654}));
-    desktop->movePointer(1919, 0);
-    EXPECT_EQ(pointer.position(), (ScreenPoint{1919, 0}));
 }
 
 TEST_F(DesktopPictureTest, ReadsARectangleCutToTheScreen) {

@@ -141,13 +141,6 @@ TEST_F(SessionScreensTest, ListsTheScreensReportsChangesAndDescribesTheChosenOne
     EXPECT_EQ(described->pixelWidth, 640);
     EXPECT_EQ(described->pointWidth, 640.0);
     EXPECT_EQ(desktop->describedArea(), (SessionDesktop::Area{100, 50, 640, 480}));
-    x11->movePointer(420, 170);
-    const auto pointer = desktop->pointerPosition();
-    ASSERT_TRUE(pointer);
-    EXPECT_DOUBLE_EQ(pointer->x, 0.5);
-    EXPECT_DOUBLE_EQ(pointer->y, 0.25);
-    x11->movePointer(1800, 1000);
-    EXPECT_DOUBLE_EQ(desktop->pointerPosition()->x, 1.0) << "off the screen, at its edge";
 
     const auto main = desktop->describe(requestFor(12345));
     ASSERT_TRUE(main);
@@ -295,7 +288,6 @@ TEST(SessionDesktopWithoutDisplay, AnswersEmptyButStillGivesTheComputersPictures
     EXPECT_TRUE(desktop->displays().empty());
     EXPECT_FALSE(desktop->describe(requestFor(std::nullopt)));
     EXPECT_FALSE(desktop->describedArea());
-    EXPECT_FALSE(desktop->pointerPosition());
     std::optional<std::optional<Bytes>> glimpse;
     desktop->glimpse(100'000, [&](std::optional<Bytes> jpeg) { glimpse = jpeg; });
     std::optional<std::vector<AppInfo>> apps;

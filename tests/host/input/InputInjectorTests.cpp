@@ -18,13 +18,13 @@ using Records = std::vector<std::string>;
 
 class ScriptedTapTargets final : public TapTargetSearch {
 public:
-    std::optional<Point> find(Point point, double reach) override {
+    std::optional<Point> find(Point point, double reach) const override {
         asked.emplace_back(point, reach);
         return answer;
     }
 
     std::optional<Point> answer;
-    std::vector<std::pair<Point, double>> asked;
+    mutable std::vector<std::pair<Point, double>> asked;
 };
 
 // A 1024 x 512 screen at (100, 50), so that fractions of a few points are exact in 32-bit floats.

@@ -1,14 +1,21 @@
+#include "Velm_Host/model/DesktopCurtain.h"
+#include "platform/net/TlsListener.h"
 #include "platform/store/DefaultsStore.h"
+#include "tests/host/curtain/FakeCurtainParts.h"
 #include "tests/host/model/ModelHarness.h"
 #include "tests/support/Blocking.h"
+#include "transport/channel/VelmService.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace velm {
 namespace {
 
 using namespace std::chrono_literals;
 using test::isMessage;
+using ::testing::ElementsAre;
 using Kind = HostListener::State::Kind;
 using Ending = ConnectionRecord::Ending;
 
@@ -19,6 +26,15 @@ std::optional<ByeReason> byeIn(const std::vector<ControlMessage>& messages) {
         }
     }
     return std::nullopt;
+}
+
+const HostHello* hostHelloIn(const std::vector<ControlMessage>& messages) {
+    for (const auto& message : messages) {
+        if (const auto* ack = message.get<ControlMessage::HelloAck>()) {
+            return &ack->hello;
+        }
+    }
+    return nullptr;
 }
 
 class HostModelTest : public ::testing::Test {
@@ -163,6 +179,100 @@ TEST_F(HostModelTest, QuitsInOrder) {
     EXPECT_TRUE(done);
     EXPECT_EQ(host.order->back(), "done");
     EXPECT_EQ(host.model->history()->log().records[0].ending, Ending::hostQuit);
+}
+
+// A raised curtain locks the computer once the goodbye is on its way, and the quit waits until it is down.
+TEST_F(HostModelTest, QuitLocksARaisedCurtainAndWaitsUntilItIsDown) {
+    test::FakeCurtainParts curtain;
+    curtain.screens->list = {{.id = 1,
+                              .name = "panel",
+                              .frame = {},
+                              .isMain = true,
+                              .isBuiltIn = true,
+                              .vendor = std::nullopt,
+                              .refreshRate = std::nullopt}};
+    host.curtain = std::make_shared<DesktopCurtain>(Curtain::make(curtain.parts(), host.queue));
+    host.model = host.makeModel();
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    host.model->setDevicePolicy("ipad", std::nullopt, true);
+    auto client = host.connect("ipad", key);
+    ASSERT_TRUE(client);
+    EXPECT_THAT(curtain.take(), ElementsAre("cover 1", "hold Xvfb mouse, Xvfb keyboard"));
+
+    bool done = false;
+    host.model->quit([&] { done = true; });
+    EXPECT_THAT(curtain.take(), ElementsAre("lock"));
+    ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
+    EXPECT_EQ(byeIn(client->received()), ByeReason::hostQuit);
+    host.away->stopDone();
+    host.queue->runUntilIdle();
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_FALSE(done) << "the curtain is still up";
+
+    std::exchange(curtain.screenLock->pending, nullptr)(ScreenLock::Result::locked);
+    host.queue->runUntilIdle();
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_TRUE(done);
+    EXPECT_THAT(curtain.take(), ElementsAre("release", "uncover")) << "the session's own end locks nothing";
+}
+
+TEST_F(HostModelTest, PublishesAwayStatusOnTheMainQueueAndTellsItToNewSessions) {
+    host.start();
+    int changes = 0;
+    host.model->setOnChange([&] { ++changes; });
+    std::thread([&] { host.away->onStatus(AwayStatus::ready("203.0.113.7")); }).join();
+    EXPECT_EQ(host.model->state().awayStatus, AwayStatus::off());
+    host.queue->runUntilIdle();
+    EXPECT_EQ(host.model->state().awayStatus, AwayStatus::ready("203.0.113.7"));
+    EXPECT_EQ(changes, 1);
+
+    auto client = host.connect("ipad", host.pairDevice("ipad"));
+    ASSERT_TRUE(client);
+    EXPECT_EQ(hostHelloIn(client->received())->awayAddress, "203.0.113.7");
+}
+
+// A channel that came through the door, as away access's session listener hands it over.
+TEST_F(HostModelTest, AChannelFromAwayIsAnAwaySessionWhoseTicketComesBackOnce) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto key = host.pairDevice("ipad");
+    const Bytes sessionKey(32, 7);
+    const AwayTicket ticket{.knockID = {9, 9}, .connection = 1};
+    const auto listener =
+        TlsListener::make(VelmService::tlsParameters({PreSharedKey::forAway(sessionKey)}), std::nullopt);
+    auto ready = std::make_shared<test::EventLog<TlsListener::State>>();
+    listener->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
+    listener->setOnConnection([away = host.away, ticket](auto connection) {
+        away->onConnection(ControlChannel::accepted(std::move(connection)), ticket);
+    });
+    listener->start(Queue::make("away session listener"));
+    ready->waitForCount(1);
+
+    test::TestClient client(Endpoint::hostPort("127.0.0.1", listener->port()),
+                            PreSharedKey::forAway(sessionKey));
+    ASSERT_TRUE(host.pumpUntil([&] { return client.hasSeen<ControlChannel::Event::Ready>(); }));
+    client.send(ControlMessage::hello(client.hello("ipad", key.view())));
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.away->forwarded.empty(); }));
+    EXPECT_EQ(host.away->forwarded[0].second, ticket);
+    host.queue->runUntilIdle();
+    EXPECT_FALSE(hostHelloIn(client.received())) << "the hello waits for the router";
+
+    std::thread([&] { host.away->forwardDone(40123); }).join();
+    ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().connected.has_value(); }));
+    ASSERT_TRUE(host.pumpUntil([&] { return hostHelloIn(client.received()) != nullptr; }));
+    EXPECT_EQ(hostHelloIn(client.received())->videoPort, 40123);
+    EXPECT_TRUE(host.model->state().connected->isAway);
+    EXPECT_EQ(host.model->awayVisits()->visits().size(), 1u);
+
+    client.send(ControlMessage::bye(ByeReason::userDisconnected));
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected; }));
+    EXPECT_EQ(host.away->ended, std::vector{ticket});
+    host.model->quit([] {});
+    host.away->stopDone();
+    host.queue->advance(HostModel::quitWaitLimit);
+    EXPECT_EQ(host.away->ended, std::vector{ticket});
+    listener->cancel();
 }
 
 TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {

@@ -12,7 +12,9 @@ ModelHarness::~ModelHarness() {
     model.reset();
     away->onStatus = nullptr;
     away->onConnection = nullptr;
+    away->forwardDone = nullptr;
     away->stopDone = nullptr;
+    curtain.reset();
     queue->advance(HostSession::cancelDelay);
     pumpUntilReleased(queue);
 }
@@ -26,7 +28,7 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
     setup.discovery = discovery;
     setup.desktop = desktop;
     setup.away = away;
-    setup.curtain = std::make_shared<RecordingHostCurtain>(order);
+    setup.curtain = curtain;
     setup.launchAtLogin = LaunchAtLogin(folder / "autostart", "/usr/bin/velm-host");
     setup.readRestartReadiness = [this] {
         ++readinessReads;

@@ -23,7 +23,8 @@ class FakeHostDesktop final : public HostDesktop {
 public:
     SessionParts sessionParts() override {
         return {.desktop = std::make_shared<FakeSessionDesktop>(),
-                .input = std::make_shared<RecordingInputSink>()};
+                .input = std::make_shared<RecordingInputSink>(),
+                .textFocus = nullptr};
     }
     bool hasDisplay() override { return false; }
     DesktopAccess access() override {
@@ -36,7 +37,8 @@ public:
     int accessReads = 0;
 };
 
-// Away access that notes every call in the shared order of events; stop completes when the test says.
+// Away access that notes every call in the shared order of events; stop and the forwarding of a video
+// port complete when the test says.
 class RecordingAwayAccess final : public HostAwayAccess {
 public:
     explicit RecordingAwayAccess(std::shared_ptr<std::vector<std::string>> order)
@@ -52,7 +54,10 @@ public:
         enables.emplace_back(enabled, ids);
     }
     void connectionEnded(Ticket ticket) override { ended.push_back(ticket); }
-    void forwardVideoPort(std::uint16_t, Ticket, VideoPortDone done) override { done(std::nullopt); }
+    void forwardVideoPort(std::uint16_t port, Ticket ticket, VideoPortDone done) override {
+        forwarded.emplace_back(port, ticket);
+        forwardDone = std::move(done);
+    }
     void stop(std::function<void()> done) override {
         order_->push_back("away stopping");
         stopDone = std::move(done);
@@ -62,6 +67,8 @@ public:
     ConnectionHandler onConnection;
     std::vector<std::pair<bool, std::vector<std::string>>> enables;
     std::vector<Ticket> ended;
+    std::vector<std::pair<std::uint16_t, Ticket>> forwarded;
+    VideoPortDone forwardDone;
     std::function<void()> stopDone;
 
 private:
@@ -74,7 +81,10 @@ public:
         : order_(std::move(order)) {}
 
     std::shared_ptr<SessionCurtain> sessionCurtain() override { return std::make_shared<RecordingCurtain>(); }
-    void hostQuit(std::string_view reason) override { order_->push_back("curtain: " + std::string(reason)); }
+    void hostQuit(std::string_view reason, std::function<void()> done) override {
+        order_->push_back("curtain: " + std::string(reason));
+        done();
+    }
 
 private:
     std::shared_ptr<std::vector<std::string>> order_;
@@ -104,6 +114,8 @@ public:
     std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
     std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<RecordingAwayAccess> away = std::make_shared<RecordingAwayAccess>(order);
+    // For the models made from now on.
+    std::shared_ptr<HostCurtain> curtain = std::make_shared<RecordingHostCurtain>(order);
     int readinessReads = 0;
     std::shared_ptr<HostModel> model;
 };

@@ -267,6 +267,86 @@ TEST_F(HostSessionTest, RaisesTheCurtainAtHelloWhenTheDevicePolicyAsks) {
     EXPECT_EQ(hello->get<Message::HelloAck>()->hello.curtain, CurtainState({.available = true, .on = true}));
 }
 
+std::vector<ControlMessage> textFocusMessages(const TestClient& client) {
+    std::vector<ControlMessage> told;
+    for (const auto& message : client.received()) {
+        if (message.isOneOf<Message::TextInputFocus, Message::TextInputArea>()) {
+            told.push_back(message);
+        }
+    }
+    return told;
+}
+
+// The field's frame is measured against the described screen, which lies beside another here.
+TEST_F(HostSessionTest, TellsWhereTextGoesOnlyWhileAStreamIsDescribed) {
+    host.desktop->area = {.x = 100, .y = 50, .width = 1024, .height = 512};
+    host.listen();
+    auto client = startMain();
+    EXPECT_TRUE(host.textFocus->take().empty()) << "nothing to type into before a stream";
+    const auto streams = [&] {
+        const auto received = client->received();
+        return std::count_if(received.begin(), received.end(), is<Message::StreamStarted>);
+    };
+    const auto pong = [&](std::uint32_t id) {
+        client->send(Message::ping(id, 0));
+        return host.pumpUntil([&] {
+            return client->hasReceived([id](const auto& m) {
+                return is<Message::Pong>(m) && m.template get<Message::Pong>()->id == id;
+            });
+        });
+    };
+
+    client->send(Message::configureStream(StreamRequest{}));
+    ASSERT_TRUE(host.pumpUntil([&] { return streams() == 1; }));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"start"});
+    host.textFocus->report(true);
+    host.textFocus->reportArea(Rect{{356, 178}, {512, 64}});
+    host.textFocus->reportArea(Rect{{0, 0}, {90, 40}});
+    ASSERT_TRUE(pong(1));
+    EXPECT_EQ(textFocusMessages(*client),
+              (std::vector{Message::textInputFocus(true),
+                           Message::textInputArea(TextInputArea{0.25, 0.25, 0.5, 0.125}),
+                           Message::textInputArea(std::nullopt)}));
+
+    // What the paused watch, or the one before a new stream, still reports goes nowhere.
+    const test::RecordingTextFocus earlier = *host.textFocus;
+    client->send(Message::pauseStream());
+    ASSERT_TRUE(pong(2));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"stop"});
+    earlier.report(false);
+    client->send(Message::configureStream(StreamRequest{}));
+    ASSERT_TRUE(host.pumpUntil([&] { return streams() == 2; }));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"start"});
+    earlier.report(false);
+    host.textFocus->report(true);
+    ASSERT_TRUE(pong(3));
+    EXPECT_EQ(textFocusMessages(*client).size(), 4u);
+    EXPECT_EQ(textFocusMessages(*client).back(), Message::textInputFocus(true));
+
+    host.session(0)->close(std::nullopt);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"stop"});
+}
+
+TEST_F(HostSessionTest, WatchesTheTextFocusLessOftenWhileNoInputComes) {
+    host.listen();
+    auto client = startMain();
+    client->send(Message::configureStream(StreamRequest{}));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(is<Message::StreamStarted>); }));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"start"});
+
+    host.queue->advance(HostSession::textFocusQuietAfter);
+    EXPECT_TRUE(host.textFocus->take().empty());
+    host.queue->advance(HostSession::idleTickInterval);
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"quiet"});
+    host.queue->advance(3 * HostSession::idleTickInterval);
+    EXPECT_TRUE(host.textFocus->take().empty());
+
+    client->send(InputEvent::keyDown(4));
+    ASSERT_TRUE(host.pumpUntil([&] { return host.input->events.size() == 1; }));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"awake"});
+}
+
 // How each end reaches the client, the history, the curtain and the input.
 struct EndingRow {
     const char* name;

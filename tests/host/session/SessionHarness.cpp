@@ -28,6 +28,8 @@ SessionHarness::~SessionHarness() {
     queue->runUntilIdle();
     queue->advance(HostSession::cancelDelay);
     sessions_.reset();
+    // Its handlers hold the queue.
+    textFocus.reset();
     pumpUntilReleased(queue);
 }
 
@@ -51,6 +53,7 @@ void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
     context.desktop = desktop;
     context.input = input;
     context.curtain = curtain;
+    context.textFocus = textFocus;
     context.hostName = "Test host";
     context.downloadFolder = folder.path();
     if (configure) {

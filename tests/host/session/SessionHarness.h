@@ -8,6 +8,7 @@
 #include "tests/support/EventLog.h"
 #include "tests/support/FakeSessionDesktop.h"
 #include "tests/support/RecordingInputSink.h"
+#include "tests/support/RecordingTextFocus.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace velm::test {
@@ -51,6 +52,7 @@ public:
     std::shared_ptr<FakeSessionDesktop> desktop = std::make_shared<FakeSessionDesktop>();
     std::shared_ptr<RecordingInputSink> input = std::make_shared<RecordingInputSink>();
     std::shared_ptr<RecordingCurtain> curtain = std::make_shared<RecordingCurtain>();
+    std::shared_ptr<RecordingTextFocus> textFocus = std::make_shared<RecordingTextFocus>();
     // Changes the context of the sessions made from now on.
     std::function<void(HostSession::Context&)> configure;
     EventLog<HostSession::Snapshot> authenticated;

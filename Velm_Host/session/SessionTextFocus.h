@@ -1,0 +1,36 @@
+#pragma once
+
+#include "input/Geometry.h"
+#include "protocol/TextInputArea.h"
+
+#include <functional>
+#include <optional>
+
+namespace velm {
+
+// What a session asks of the watch on the desktop's keyboard focus, so that the client shows its
+// on-screen keyboard only while the focus takes text and keeps the edited field in view. The session
+// calls it on its own queue; the handlers are called on a queue of the watch's own.
+class SessionTextFocus {
+public:
+    virtual ~SessionTextFocus() = default;
+
+    // Whether the focus now takes text; the first reading after each start always tells.
+    virtual void setOnChange(std::function<void(bool takesText)> handler) = 0;
+    // The focused text field's frame in root coordinates, or nothing when there is none or it won't say
+    // where it is; told when it appears, goes or moves.
+    virtual void setOnAreaChange(std::function<void(std::optional<Rect> frame)> handler) = 0;
+
+    // (Re)starts watching at the normal rate, with everything remembered forgotten.
+    virtual void start() = 0;
+    // Watches less often while the user is away; no effect while stopped.
+    virtual void setQuiet(bool quiet) = 0;
+    // Stops watching; nothing is reported afterwards.
+    virtual void stop() = 0;
+
+    // Where a field's frame lies on the described screen, as fractions of it, clipped to it; nothing
+    // when it lies outside.
+    static std::optional<TextInputArea> inputArea(const Rect& frame, const Rect& screen);
+};
+
+} // namespace velm

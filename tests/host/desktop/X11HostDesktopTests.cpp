@@ -1,0 +1,61 @@
+#include "Velm_Host/model/X11HostDesktop.h"
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/FakeAccessibility.h"
+#include "tests/support/X11TestDesktop.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+// What the host's desktop gives each session on the sandbox's display, with an accessibility tree of
+// the test's own.
+class HostDesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        x11 = test::X11TestDesktop::open(reason);
+        if (!x11) {
+            GTEST_SKIP() << reason;
+        }
+        auto& window = tree->add(nullptr, "AXWindow", {0, 0, 1920, 1080});
+        tree->add(&window, "AXButton", {300, 300, 40, 20});
+    }
+
+    // Where the pointer went after a tap 10 points left of the button.
+    static std::optional<SessionDesktop::PointerFraction>
+    tapBesideTheButton(const HostDesktop::SessionParts& parts, const std::shared_ptr<Queue>& queue) {
+        std::vector<SessionDesktop::PointerFraction> reports;
+        parts.input->setOnPointerPosition([&](SessionDesktop::PointerFraction at) { reports.push_back(at); });
+        parts.input->start(queue);
+        // A screen whose fractions of these points are exact in the wire's 32-bit floats.
+        parts.input->setScreen(SessionDesktop::Area{0, 0, 1024, 512});
+        parts.input->handle(InputEvent::pointerMove(290.0f / 1024, 310.0f / 512));
+        parts.input->handle(InputEvent::tap(PointerButton::left(), 20));
+        parts.input->releaseAll();
+        return reports.size() == 2 ? std::optional(reports[1]) : std::nullopt;
+    }
+
+    std::unique_ptr<test::X11TestDesktop> x11;
+    std::shared_ptr<test::FakeAccessibility> tree = std::make_shared<test::FakeAccessibility>();
+    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
+};
+
+TEST_F(HostDesktopTest, TapsBesideAControlLandOnItAndTheFocusIsWatched) {
+    const auto parts = X11HostDesktop::make(queue, queue, nullptr, tree)->sessionParts();
+    EXPECT_TRUE(parts.textFocus);
+    const auto tapped = tapBesideTheButton(parts, queue);
+    ASSERT_TRUE(tapped);
+    EXPECT_EQ(std::pair(tapped->x, tapped->y), std::pair(303.0 / 1024, 310.0 / 512));
+}
+
+TEST_F(HostDesktopTest, WithoutTheTreeTapsStayAndTheFocusIsNotWatched) {
+    const auto parts = X11HostDesktop::make(queue, queue, nullptr, nullptr)->sessionParts();
+    EXPECT_FALSE(parts.textFocus);
+    const auto tapped = tapBesideTheButton(parts, queue);
+    ASSERT_TRUE(tapped);
+    EXPECT_EQ(std::pair(tapped->x, tapped->y), std::pair(290.0 / 1024, 310.0 / 512));
+}
+
+} // namespace
+} // namespace velm
