@@ -45,18 +45,36 @@ std::optional<AwayMappingLedger::Mapping> readMapping(const nlohmann::json& entr
 
 AwayMappingLedger::AwayMappingLedger(std::shared_ptr<DefaultsStore> settings)
     : settings_(std::move(settings)) {
-    const auto stored = settings_->jsonValue(settingsKey);
-    if (!stored || !stored->is_array()) {
-        return;
+    if (const auto stored = settings_->jsonValue(settingsKey)) {
+        mappings_ = read(*stored);
     }
-    for (const auto& entry : *stored) {
-        if (mappings_.size() == maxMappings) {
+}
+
+std::vector<AwayMappingLedger::Mapping> AwayMappingLedger::read(const nlohmann::json& stored) {
+    std::vector<Mapping> mappings;
+    if (!stored.is_array()) {
+        return mappings;
+    }
+    for (const auto& entry : stored) {
+        if (mappings.size() == maxMappings) {
             break;
         }
         if (auto mapping = readMapping(entry)) {
-            mappings_.push_back(std::move(*mapping));
+            mappings.push_back(std::move(*mapping));
         }
     }
+    return mappings;
+}
+
+nlohmann::json AwayMappingLedger::storedForm(const std::vector<Mapping>& mappings) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const Mapping& mapping : mappings) {
+        list.push_back({{"protocol", std::string(PortMapper::rawValue(mapping.transport))},
+                        {"port", mapping.port},
+                        {"router", mapping.router},
+                        {"client", mapping.client}});
+    }
+    return list;
 }
 
 bool AwayMappingLedger::add(Mapping mapping) {
@@ -91,14 +109,7 @@ std::string AwayMappingLedger::routerOf(const PortMapperGateway& gateway) {
 }
 
 void AwayMappingLedger::save() const {
-    nlohmann::json list = nlohmann::json::array();
-    for (const Mapping& mapping : mappings_) {
-        list.push_back({{"protocol", std::string(PortMapper::rawValue(mapping.transport))},
-                        {"port", mapping.port},
-                        {"router", mapping.router},
-                        {"client", mapping.client}});
-    }
-    if (!settings_->setJson(settingsKey, std::move(list))) {
+    if (!settings_->setJson(settingsKey, storedForm(mappings_))) {
         awayLog.error("the router mappings could not be remembered");
     }
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,10 @@ public:
     // none.
     bool add(Mapping mapping);
     void remove(PortMapper::Transport transport, std::uint16_t port);
+
+    // The list as the settings keep it; what does not read is left out.
+    static std::vector<Mapping> read(const nlohmann::json& stored);
+    static nlohmann::json storedForm(const std::vector<Mapping>& mappings);
 
     // How a mapping names the router it was made on.
     static std::string routerOf(const PortMapperGateway& gateway);

@@ -1,12 +1,10 @@
 #include "Velm_Host/away/AwayVisits.h"
 
-#include "Velm_Host/core/BoundedText.h"
+#include "Velm_Host/away/StoredAwayVisits.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
-#include "protocol/json/Json.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 #include <utility>
 
 namespace velm {
@@ -14,16 +12,8 @@ namespace {
 
 const Log awayLog("away");
 
-// Texts from a device, cut to what is kept.
-AwayVisit bounded(AwayVisit visit) {
-    constexpr std::size_t limit = AwayVisits::maxTextBytes;
-    visit.deviceID = boundedText(visit.deviceID, limit);
-    visit.deviceName = boundedText(visit.deviceName, limit);
-    if (visit.from) {
-        visit.from = boundedText(*visit.from, limit);
-    }
-    return visit;
-}
+constexpr StoredAwayVisits stored{.maxVisits = AwayVisits::maxVisits,
+                                  .maxTextBytes = AwayVisits::maxTextBytes};
 
 Notifications::Notice noticeOf(const AwayVisit& visit) {
     const std::string warning = "Not you? Remove the device: its key stops working everywhere.";
@@ -90,7 +80,7 @@ bool AwayVisits::noticesAllowed() const {
 
 AwayVisits::Session AwayVisits::sessionStarted(const std::string& deviceID, const std::string& deviceName,
                                                const std::optional<std::string>& from, Date at) {
-    AwayVisit visit = bounded({Uuid::random(), deviceID, deviceName, from, at, std::nullopt});
+    AwayVisit visit = stored.bounded({Uuid::random(), deviceID, deviceName, from, at, std::nullopt});
     std::vector<std::uint32_t> dropped;
     Session session;
     bool continued = false;
@@ -173,27 +163,16 @@ void AwayVisits::load() {
     if (!defaults_) {
         return;
     }
-    const auto stored = defaults_->jsonValue(defaultsKey);
-    if (!stored) {
+    const auto value = defaults_->jsonValue(defaultsKey);
+    if (!value) {
         return;
     }
-    const std::string text = stored->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    auto loaded = Json::tryDecode<std::vector<AwayVisit>>(std::string_view(text));
+    auto loaded = stored.read(*value);
     if (!loaded) {
         awayLog.error("stored away visits are unreadable; starting with none");
         return;
     }
-    if (loaded->size() > maxVisits) {
-        loaded->resize(maxVisits);
-    }
     std::lock_guard guard(lock);
-    for (AwayVisit& visit : *loaded) {
-        visit = bounded(std::move(visit));
-        // Left open when the host last stopped: its true end is unknown.
-        if (visit.isOpen()) {
-            visit.ended = visit.started;
-        }
-    }
     visits_ = std::move(*loaded);
 }
 
@@ -268,10 +247,8 @@ void AwayVisits::saveLocked() const {
     if (!defaults_) {
         return;
     }
-    const auto encoded = Json::tryEncode(visits_);
-    auto value = encoded ? nlohmann::json::parse(encoded->begin(), encoded->end(), nullptr, false)
-                         : nlohmann::json(nlohmann::json::value_t::discarded);
-    if (value.is_discarded() || !defaults_->setJson(defaultsKey, std::move(value))) {
+    auto value = StoredAwayVisits::form(visits_);
+    if (!value || !defaults_->setJson(defaultsKey, std::move(*value))) {
         awayLog.error("away visits not saved");
     }
 }

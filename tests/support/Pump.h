@@ -3,6 +3,7 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/Blocking.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -14,6 +15,24 @@ inline bool pumpUntil(ManualQueue& queue, const std::function<bool()>& condition
     return Blocking::waitUntil([&] {
         queue.runUntilIdle();
         return condition();
+    });
+}
+
+// As pumpUntil, but virtual time runs on by a second per turn, at most `most` in all: for work timed
+// from the moment earlier network work ended, which the test cannot know in advance.
+inline bool pumpUntilWithTime(ManualQueue& queue, std::chrono::seconds most,
+                              const std::function<bool()>& condition) {
+    std::chrono::seconds ran{0};
+    return Blocking::waitUntil([&] {
+        queue.runUntilIdle();
+        if (condition()) {
+            return true;
+        }
+        if (ran < most) {
+            queue.advance(std::chrono::seconds(1));
+            ++ran;
+        }
+        return false;
     });
 }
 
