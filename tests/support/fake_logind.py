@@ -15,8 +15,7 @@ import sys
 import dbus
 import dbus.lowlevel
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
+from fake_bus_service import serve
 
 NAME = "org.freedesktop.login1"
 PATH = "/org/freedesktop/login1"
@@ -50,38 +49,17 @@ class Manager(dbus.service.Object):
         pass
 
 
-def main():
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.bus.BusConnection(sys.argv[1])
-    stranger = dbus.bus.BusConnection(sys.argv[1])
-    manager = Manager(bus)
-    name = dbus.service.BusName(NAME, bus)
-    loop = GLib.MainLoop()
-
-    def command(source, condition):
-        words = sys.stdin.readline().split()
-        if not words:
-            loop.quit()
-            return False
-        if words[0] == "lock?":
-            print("held" if manager.held() else "released", flush=True)
-            return True
-        if words[0] in ("shutdown", "resume"):
-            manager.PrepareForShutdown(words[0] == "shutdown")
-        else:
-            signal = dbus.lowlevel.SignalMessage(PATH, MANAGER, "PrepareForShutdown")
-            signal.append(True, signature="b")
-            stranger.send_message(signal)
-        bus.flush()
-        stranger.flush()
-        print("done", flush=True)
-        return True
-
-    GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, command)
-    print("ready", flush=True)
-    loop.run()
-    del name
+def act(manager, stranger, words):
+    if words[0] == "lock?":
+        return "held" if manager.held() else "released"
+    if words[0] in ("shutdown", "resume"):
+        manager.PrepareForShutdown(words[0] == "shutdown")
+    else:
+        signal = dbus.lowlevel.SignalMessage(PATH, MANAGER, "PrepareForShutdown")
+        signal.append(True, signature="b")
+        stranger.send_message(signal)
+    return "done"
 
 
 if __name__ == "__main__":
-    main()
+    serve(sys.argv[1], NAME, Manager, act)

@@ -11,8 +11,7 @@ import sys
 import dbus
 import dbus.lowlevel
 import dbus.service
-from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
+from fake_bus_service import serve
 
 NAME = "org.freedesktop.Notifications"
 PATH = "/org/freedesktop/Notifications"
@@ -54,36 +53,16 @@ class Server(dbus.service.Object):
         pass
 
 
-def main():
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.bus.BusConnection(sys.argv[1])
-    stranger = dbus.bus.BusConnection(sys.argv[1])
-    server = Server(bus, sys.argv[2] == "--actions")
-    name = dbus.service.BusName(NAME, bus)
-    loop = GLib.MainLoop()
-
-    def command(source, condition):
-        words = sys.stdin.readline().split()
-        if not words:
-            loop.quit()
-            return False
-        verb, id, key = words[0], dbus.UInt32(int(words[1])), words[2]
-        if verb == "invoke":
-            server.ActionInvoked(id, key)
-        else:
-            signal = dbus.lowlevel.SignalMessage(PATH, NAME, "ActionInvoked")
-            signal.append(id, key, signature="us")
-            stranger.send_message(signal)
-        bus.flush()
-        stranger.flush()
-        print("done", flush=True)
-        return True
-
-    GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, command)
-    print("ready", flush=True)
-    loop.run()
-    del name
+def act(server, stranger, words):
+    verb, id, key = words[0], dbus.UInt32(int(words[1])), words[2]
+    if verb == "invoke":
+        server.ActionInvoked(id, key)
+    else:
+        signal = dbus.lowlevel.SignalMessage(PATH, NAME, "ActionInvoked")
+        signal.append(id, key, signature="us")
+        stranger.send_message(signal)
+    return "done"
 
 
 if __name__ == "__main__":
-    main()
+    serve(sys.argv[1], NAME, lambda bus: Server(bus, sys.argv[2] == "--actions"), act)
