@@ -1,7 +1,7 @@
 #include "Velm_Host/model/X11HostDesktop.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeAccessibility.h"
-#include "tests/support/X11TestDesktop.h"
+#include "tests/support/X11DesktopTest.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,12 @@ namespace {
 
 // What the host's desktop gives each session on the sandbox's display, with an accessibility tree of
 // the test's own.
-class HostDesktopTest : public ::testing::Test {
+class HostDesktopTest : public test::X11DesktopTest {
 protected:
     void SetUp() override {
-        std::string reason;
-        x11 = test::X11TestDesktop::open(reason);
-        if (!x11) {
-            GTEST_SKIP() << reason;
+        X11DesktopTest::SetUp();
+        if (IsSkipped()) {
+            return;
         }
         auto& window = tree->add(nullptr, "AXWindow", {0, 0, 1920, 1080});
         tree->add(&window, "AXButton", {300, 300, 40, 20});
@@ -36,7 +35,6 @@ protected:
         return reports.size() == 2 ? std::optional(reports[1]) : std::nullopt;
     }
 
-    std::unique_ptr<test::X11TestDesktop> x11;
     std::shared_ptr<test::FakeAccessibility> tree = std::make_shared<test::FakeAccessibility>();
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
 };

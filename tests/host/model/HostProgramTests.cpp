@@ -5,13 +5,12 @@
 #include "tests/support/Blocking.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EventLog.h"
-#include "tests/support/TemporaryFolder.h"
+#include "tests/support/ProgramEnvironment.h"
 #include "transport/discovery/HostBrowser.h"
 #include "transport/requests/PairingClient.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace velm {
 namespace {
@@ -37,21 +36,9 @@ std::optional<ByeReason> byeIn(const test::TestClient& client) {
 class HostProgram {
 public:
     HostProgram() {
-        mkdir((folder / "run").c_str(), 0700);
-        std::vector<std::string> environment{
-            "PATH=/usr/bin:/bin",
-            "HOME=" + folder.path().string(),
-            "XDG_CONFIG_HOME=" + (folder / "config").string(),
-            "XDG_DATA_HOME=" + (folder / "data").string(),
-            "XDG_RUNTIME_DIR=" + (folder / "run").string(),
-            "QT_QPA_PLATFORM=offscreen",
-        };
-        for (const char* passed :
-             {"DBUS_SYSTEM_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-            if (const char* value = std::getenv(passed)) {
-                environment.push_back(std::string(passed) + "=" + value);
-            }
-        }
+        auto environment = test::programEnvironment(
+            folder, {"DBUS_SYSTEM_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"});
+        environment.push_back("QT_QPA_PLATFORM=offscreen");
         child = test::ChildProcess::start({VELM_HOST_PROGRAM, "--pair"}, environment,
                                           test::ChildProcess::Output::piped,
                                           test::ChildProcess::Environment::only);

@@ -4,6 +4,7 @@
 #include "Velm_Host/ui/VelmHostApp.h"
 #include "tests/support/Blocking.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ProgramEnvironment.h"
 #include "tests/support/QtEvents.h"
 #include "tests/support/Screenshots.h"
 #include "tests/ui/WindowHarness.h"
@@ -15,7 +16,6 @@
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace velm {
 namespace {
@@ -131,20 +131,8 @@ TEST(TrayProgram, StartsInTheTrayAndQuitsOnSigterm) {
         GTEST_SKIP() << noTray;
     }
     test::TemporaryFolder folder;
-    mkdir((folder / "run").c_str(), 0700);
-    std::vector<std::string> environment{
-        "PATH=/usr/bin:/bin",
-        "HOME=" + folder.path().string(),
-        "XDG_CONFIG_HOME=" + (folder / "config").string(),
-        "XDG_DATA_HOME=" + (folder / "data").string(),
-        "XDG_RUNTIME_DIR=" + (folder / "run").string(),
-    };
-    for (const char* passed :
-         {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-        if (const char* value = std::getenv(passed)) {
-            environment.push_back(std::string(passed) + "=" + value);
-        }
-    }
+    const auto environment = test::programEnvironment(
+        folder, {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"});
     auto child =
         test::ChildProcess::start({VELM_HOST_PROGRAM}, environment, test::ChildProcess::Output::piped,
                                   test::ChildProcess::Environment::only);
