@@ -373,7 +373,6 @@ void X11InputSink::releaseAll() {
     releaseHeldBy(xtestPointer_);
     releaseHeldBy(xtestKeyboard_);
     emptySpareKeys();
-    XFlush(connection_->display());
 }
 
 // Asks the device itself (XInput 1 state), so that keys and buttons pressed by an earlier host that
@@ -419,7 +418,9 @@ void X11InputSink::emptySpareKeys() {
         XChangeKeyboardMapping(connection_->display(), keycode, keysymsPerKeycode_, empty.data(), 1);
     }
     spareKeys_.reset();
-    XFlush(connection_->display());
+    // Waits until the server has handled everything sent so far: once this returns, nothing is held
+    // and every other client sees the keyboard map as it was.
+    XSync(connection_->display(), False);
 }
 
 } // namespace velm

@@ -25,7 +25,7 @@ class X11Connection;
 //   auto-repeat, as a real keyboard's do.
 // - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
 // - Text is typed on spare keys given the character's keysym (SpareKeycodes); releaseAll and the
-//   destructor empty them again.
+//   destructor empty them again, and return once the server has done so.
 //
 // Without a desktop or XTEST every post does nothing and the pointer cannot be read. Not thread-safe:
 // one caller (queue) at a time.

@@ -59,12 +59,13 @@ protected:
         app.reset();
     }
 
-    // Where the tray put the icon; empty until it is embedded.
+    // Where the tray put the icon; empty until it is embedded. A tray may show an icon at its own
+    // origin before it arranges its row.
     QRect iconPlace() const {
         QRect place;
         test::processEventsUntil([&] {
             place = app->trayIcon()->geometry();
-            return place.isValid() && !place.isEmpty();
+            return place.isValid() && !place.isEmpty() && place.topLeft() != QPoint(0, 0);
         });
         return place;
     }
