@@ -5,7 +5,7 @@
 namespace velm {
 
 // Desktop entries of the XDG data folders through GIO's GDesktopAppInfo, which follows the
-// desktop-entry specification: localised names, NoDisplay, Hidden, OnlyShowIn and NotShowIn for
+// freedesktop.org desktop-entry rules: localised names, NoDisplay, Hidden, OnlyShowIn and NotShowIn for
 // the current desktop ($XDG_CURRENT_DESKTOP). Safe from any thread.
 class GioApplicationCatalog final : public ApplicationCatalog {
 public:

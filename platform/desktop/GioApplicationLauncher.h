@@ -11,7 +11,7 @@
 namespace velm {
 
 // Launches through GIO (g_desktop_app_info_launch_uris_as_manager), so the Exec line's field codes
-// are expanded as the desktop-entry specification says. It reaps the processes it starts itself:
+// are expanded by freedesktop.org's desktop-entry rules. It reaps the processes it starts itself:
 // each is watched through a pidfd by a small thread until it ends or the launcher goes.
 class GioApplicationLauncher final : public ApplicationLauncher,
                                      public std::enable_shared_from_this<GioApplicationLauncher> {

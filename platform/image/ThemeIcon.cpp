@@ -14,7 +14,7 @@ namespace {
 const Log log("apps");
 constexpr int maxSide = 1024;
 
-// $XDG_DATA_HOME/icons, ~/.icons and $XDG_DATA_DIRS/icons, as the icon theme specification says.
+// $XDG_DATA_HOME/icons, ~/.icons and $XDG_DATA_DIRS/icons, where freedesktop.org's icon themes live.
 QStringList xdgIconFolders() {
     const QString home = qEnvironmentVariable("HOME");
     QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
