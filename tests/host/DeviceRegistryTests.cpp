@@ -97,15 +97,12 @@ TEST_F(DeviceRegistryTest, PairsADeviceWhoseClientOpensTheSealedKey) {
 TEST_F(DeviceRegistryTest, ChecksHelloProofsAgainstThePairedKey) {
     registry->openPairing("123456", std::nullopt, 5, false);
     ASSERT_FALSE(failureOf(pair("ipad-1")));
-    const SecretBytes key = registry->device("ipad-1")->key;
-
-    EXPECT_EQ(registry->checkHello("ipad-1", helloProof(key, binding), binding).outcome, Outcome::admitted);
-    EXPECT_EQ(registry->checkHello("ipad-1", helloProof(key, binding), Random::bytes(32)).outcome,
-              Outcome::keyDidNotMatch);
+    const auto proof = helloProof(registry->device("ipad-1")->key, binding);
+    EXPECT_EQ(registry->checkHello("ipad-1", proof, binding).outcome, Outcome::admitted);
+    EXPECT_EQ(registry->checkHello("ipad-1", proof, Random::bytes(32)).outcome, Outcome::keyDidNotMatch);
     EXPECT_EQ(registry->checkHello("ipad-1", std::nullopt, binding).outcome, Outcome::noProof);
-    EXPECT_EQ(registry->checkHello("ipad-1", helloProof(key, binding), std::nullopt).outcome,
-              Outcome::noProof);
-    EXPECT_EQ(registry->checkHello("ipad-2", helloProof(key, binding), binding).outcome, Outcome::notPaired);
+    EXPECT_EQ(registry->checkHello("ipad-1", proof, std::nullopt).outcome, Outcome::noProof);
+    EXPECT_EQ(registry->checkHello("ipad-2", proof, binding).outcome, Outcome::notPaired);
 }
 
 TEST_F(DeviceRegistryTest, ServesPairingOnlyOnTheCodesConnectionWhileAWindowIsOpen) {
@@ -165,9 +162,8 @@ TEST_F(DeviceRegistryTest, WrongTriesDownToZeroCloseTheWindow) {
 
 TEST_F(DeviceRegistryTest, AWindowExpiresOnTheOwnersQueue) {
     const PairingWindow window = registry->openNewPairing(false);
-    EXPECT_EQ(window.code.size(), 6u);
-    EXPECT_EQ(window.wrongTriesLeft, 5);
-    EXPECT_EQ(window.expires, Date(700'000'120));
+    EXPECT_EQ(std::tuple(window.code.size(), window.wrongTriesLeft, window.expires),
+              std::tuple(6u, 5, std::optional(Date(700'000'120))));
     queue->advance(119s);
     EXPECT_EQ(registry->pairingWindow(), window);
     const int before = publishedChanges();
@@ -255,10 +251,8 @@ TEST_F(DeviceRegistryTest, UpdatesKeepIdentityAndNeverReviveARemovedDevice) {
               DeviceRegistry::UpdateResult::updated);
     const auto device = makeRegistry()->device("ipad-1");
     ASSERT_TRUE(device);
-    EXPECT_EQ(device->idleTimeout, 300.0);
-    EXPECT_EQ(device->curtain, true);
-    EXPECT_EQ(device->lastConnected, Date(5));
-    EXPECT_EQ(device->key, key);
+    EXPECT_EQ(std::tuple(device->idleTimeout, device->curtain, device->lastConnected, device->key),
+              std::tuple(std::optional(300.0), true, std::optional(Date(5)), key));
 
     EXPECT_EQ(registry->setDevicePolicy("ipad-1", 0s, false), DeviceRegistry::UpdateResult::updated);
     EXPECT_EQ(registry->device("ipad-1")->idleTimeout, std::nullopt);

@@ -69,8 +69,7 @@ TEST_F(SnapshotStoreTest, ReadsBackWhatWasWrittenAndNothingElse) {
     settle();
     const auto image = SnapshotStore::image(store->file("ipad"));
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 8);
-    EXPECT_EQ(image->height, 4);
+    EXPECT_EQ(std::pair(image->width, image->height), std::pair(8, 4));
     EXPECT_FALSE(SnapshotStore::image(store->file("huge")));
     EXPECT_FALSE(SnapshotStore::image(store->file("never")));
 

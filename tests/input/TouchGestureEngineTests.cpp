@@ -17,21 +17,11 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 const PointerButton left = PointerButton::left();
 const PointerButton right = PointerButton::right();
 
-GestureOutput move(float x, float y) {
-    return GestureOutput::input(InputEvent::pointerMove(x, y));
-}
-GestureOutput down(PointerButton b) {
-    return GestureOutput::input(InputEvent::pointerDown(b));
-}
-GestureOutput up(PointerButton b) {
-    return GestureOutput::input(InputEvent::pointerUp(b));
-}
-GestureOutput tap(PointerButton b, float reach) {
-    return GestureOutput::input(InputEvent::tap(b, reach));
-}
-GestureOutput scroll(float dx, float dy) {
-    return GestureOutput::input(InputEvent::scroll(dx, dy));
-}
+const auto move = [](float x, float y) { return GestureOutput::input(InputEvent::pointerMove(x, y)); };
+const auto down = [](PointerButton b) { return GestureOutput::input(InputEvent::pointerDown(b)); };
+const auto up = [](PointerButton b) { return GestureOutput::input(InputEvent::pointerUp(b)); };
+const auto tap = [](PointerButton b, float reach) { return GestureOutput::input(InputEvent::tap(b, reach)); };
+const auto scroll = [](float dx, float dy) { return GestureOutput::input(InputEvent::scroll(dx, dy)); };
 const GestureOutput longPress = GestureOutput::longPressRecognized();
 
 // A 2000 x 1000 pixel picture fills a 1000 x 500 point view, so view point (x, y) is remote point

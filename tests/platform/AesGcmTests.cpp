@@ -119,9 +119,7 @@ TEST(SealedBoxTest, SplitsTheCombinedForm) {
     std::iota(combined.begin(), combined.end(), 0);
     const std::optional<SealedBox> box = SealedBox::fromCombined(combined);
     ASSERT_TRUE(box.has_value());
-    EXPECT_EQ(box->nonce[11], 11);
-    EXPECT_EQ(box->ciphertext, (Bytes{12, 13}));
-    EXPECT_EQ(box->tag[15], 29);
+    EXPECT_EQ(std::tuple(box->nonce[11], box->ciphertext, box->tag[15]), std::tuple(11, Bytes{12, 13}, 29));
     EXPECT_EQ(box->combined(), combined);
 }
 

@@ -14,14 +14,13 @@ using Family = IpAddress::Family;
 TEST(IpAddressTest, ReadsDottedIpv4AndIpv6LiteralsAndNothingElse) {
     const auto ipv4 = IpAddress::parse("192.168.1.20");
     ASSERT_TRUE(ipv4);
-    EXPECT_EQ(ipv4->family(), Family::ipv4);
-    EXPECT_EQ(Bytes(ipv4->bytes().begin(), ipv4->bytes().end()), (Bytes{192, 168, 1, 20}));
+    EXPECT_EQ(std::pair(ipv4->family(), Bytes(ipv4->bytes().begin(), ipv4->bytes().end())),
+              std::pair(Family::ipv4, Bytes{192, 168, 1, 20}));
 
     const auto ipv6 = IpAddress::parse("2001:db8::1");
     ASSERT_TRUE(ipv6);
-    EXPECT_EQ(ipv6->family(), Family::ipv6);
-    EXPECT_EQ(ipv6->bytes().size(), IpAddress::ipv6Length);
-    EXPECT_EQ(ipv6->bytes()[15], 1);
+    EXPECT_EQ(std::tuple(ipv6->family(), ipv6->bytes().size(), ipv6->bytes()[15]),
+              std::tuple(Family::ipv6, IpAddress::ipv6Length, 1));
 
     for (const std::string_view text :
          {"", "example.com", "1.2.3", "1.2.3.4.5", "256.1.1.1", "0x7f.0.0.1", "fe80::1%eth0", " 1.2.3.4"}) {
@@ -60,9 +59,8 @@ TEST(NetworkInterfacesTest, ListsLoopbackUpWithItsNetmaskAndFindsItByAddressAndI
         return address.address == loopback;
     });
     ASSERT_NE(entry, addresses.end());
-    EXPECT_EQ(entry->name, "lo");
-    EXPECT_TRUE(entry->isUp);
-    EXPECT_EQ(entry->netmask, IpAddress::parse("255.0.0.0"));
+    EXPECT_EQ(std::tuple(entry->name, entry->isUp, entry->netmask),
+              std::tuple("lo", true, IpAddress::parse("255.0.0.0")));
 
     EXPECT_EQ(NetworkInterfaces::namesOf(*loopback), std::vector<std::string>{"lo"});
     EXPECT_EQ(NetworkInterfaces::namesOf(*IpAddress::parse("::ffff:127.0.0.1")),

@@ -35,8 +35,7 @@ TEST(Jpeg, EncodesEitherByteOrderAndDecodesToRgba) {
         const auto decoded = Jpeg::decode(*encoded);
         ASSERT_TRUE(decoded);
         ASSERT_TRUE(decoded->isValid());
-        EXPECT_EQ(decoded->width, 64);
-        EXPECT_EQ(decoded->height, 32);
+        EXPECT_EQ(std::pair(decoded->width, decoded->height), std::pair(64, 32));
         const auto pixel = [&](int x, int y) { return &decoded->pixels[std::size_t(y * 64 + x) * 4]; };
         EXPECT_TRUE(near(pixel(8, 16)[0], 255) && near(pixel(8, 16)[2], 0));
         EXPECT_TRUE(near(pixel(56, 16)[0], 0) && near(pixel(56, 16)[2], 255));

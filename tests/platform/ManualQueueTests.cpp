@@ -36,16 +36,12 @@ TEST_F(ManualQueueTest, RunUntilIdleRunsOnlyDueWorkAndAdvanceRunsInTimeOrderTies
     EXPECT_TRUE(ran.empty()) << "work ran before the queue was driven";
 
     queue.runUntilIdle();
-    EXPECT_EQ(ran, (Names{"now-a", "now-b"}));
-    EXPECT_EQ(elapsed(), 0s);
+    EXPECT_EQ(std::pair(ran, elapsed()), std::pair(Names{"now-a", "now-b"}, Queue::Clock::duration(0s)));
     queue.advance(1500ms);
-    EXPECT_EQ(ran, (Names{"now-a", "now-b", "1s-a", "1s-b"}));
-    EXPECT_EQ(elapsed(), 1500ms);
-    EXPECT_EQ(queue.pendingCount(), 1u);
-
+    EXPECT_EQ(std::tuple(ran, elapsed(), queue.pendingCount()),
+              std::tuple(Names{"now-a", "now-b", "1s-a", "1s-b"}, 1500ms, 1u));
     queue.advance(2s);
-    EXPECT_EQ(ran.back(), "3s");
-    EXPECT_EQ(elapsed(), 3500ms);
+    EXPECT_EQ(std::pair(ran.back(), elapsed()), std::pair(std::string("3s"), Queue::Clock::duration(3500ms)));
 }
 
 TEST_F(ManualQueueTest, WorkRunsAtItsOwnDueTimeAndWhatItSchedulesRunsWithinTheSameAdvance) {

@@ -20,18 +20,23 @@ struct Receipt {
 
 class TcpConnectionTest : public ::testing::Test {
 protected:
-    std::optional<std::error_code> connect(HostPort target) {
+    std::optional<std::error_code> connect(HostPort target, TcpConnection* through = nullptr) {
         std::optional<std::error_code> outcome;
-        connection->connect(std::move(target), [&](const std::error_code& error) { outcome = error; });
+        (through ? through : connection.get())->connect(std::move(target), [&](const std::error_code& error) {
+            outcome = error;
+        });
         test::pumpUntil(*queue, [&] { return outcome.has_value(); });
         return outcome;
     }
 
-    std::optional<Receipt> receive(std::size_t maximum) {
+    // Receives, doing `meanwhile` before the completion can come.
+    std::optional<Receipt> receive(
+        std::size_t maximum, const std::function<void()>& meanwhile = [] {}) {
         std::optional<Receipt> receipt;
         connection->receive(maximum, [&](Bytes data, const std::error_code& error) {
             receipt = Receipt{std::move(data), error};
         });
+        meanwhile();
         test::pumpUntil(*queue, [&] { return receipt.has_value(); });
         return receipt;
     }
@@ -72,12 +77,8 @@ TEST_F(TcpConnectionTest, WritesAllAndReadsInPiecesUntilThePeerCloses) {
 TEST_F(TcpConnectionTest, ClosingEndsAPendingReceive) {
     ASSERT_EQ(connect({"127.0.0.1", port()}), std::error_code());
     tcp::socket peer = acceptor.accept();
-    std::optional<Receipt> receipt;
-    connection->receive(16, [&](Bytes data, const std::error_code& error) {
-        receipt = Receipt{std::move(data), error};
-    });
-    connection->close();
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return receipt.has_value(); }));
+    const auto receipt = receive(16, [&] { connection->close(); });
+    ASSERT_TRUE(receipt);
     EXPECT_EQ(receipt->error, asio::error::operation_aborted);
     EXPECT_TRUE(receipt->data.empty());
 }
@@ -87,10 +88,8 @@ TEST_F(TcpConnectionTest, RefusedAndUnknownHostsFailWithTheSocketLayersError) {
     acceptor.close();
     EXPECT_EQ(connect({"127.0.0.1", vacated}), std::error_code(asio::error::connection_refused));
 
-    auto unknown = TcpConnection::make(queue);
-    std::optional<std::error_code> outcome;
-    unknown->connect({"no-such-host.invalid", 80}, [&](const std::error_code& error) { outcome = error; });
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return outcome.has_value(); }));
+    const auto outcome = connect({"no-such-host.invalid", 80}, TcpConnection::make(queue).get());
+    ASSERT_TRUE(outcome);
     EXPECT_EQ(NetError::fromSystem(*outcome).kind, NetError::Kind::unreachable);
 }
 

@@ -18,9 +18,6 @@ using asio::ip::tcp;
 // A loopback listening socket with a backlog of `backlog`.
 struct Listener {
     explicit Listener(int backlog) : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
         EXPECT_EQ(::listen(fd, backlog), 0);
@@ -30,6 +27,8 @@ struct Listener {
     ~Listener() { ::close(fd); }
 
     int fd;
+    sockaddr_in address{
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
     std::uint16_t port = 0;
 };
 
@@ -91,11 +90,7 @@ TEST_F(TcpConnectorTest, WaitsForAConnectionThatIsStillBeingMade) {
     // until a queued one is taken and the client's SYN is retried (after a second).
     Listener listener(0);
     const int queued = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(listener.port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&listener.address), sizeof listener.address), 0);
 
     auto taker = std::async(std::launch::async, [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -145,14 +145,11 @@ TEST(TlsConnectionDeliveryTests, SendersOnManyThreadsKeepEachOnesOrder) {
 
     // sender, sequence number (4 bytes), length (2 bytes), then `length` copies of the sender byte
     const auto record = [](std::uint8_t sender, std::uint32_t sequence) {
-        const auto length = static_cast<std::uint16_t>(1 + (sequence * 7919 + sender * 104729) % 4000);
-        Bytes bytes{sender,
-                    static_cast<std::uint8_t>(sequence >> 24),
-                    static_cast<std::uint8_t>(sequence >> 16),
-                    static_cast<std::uint8_t>(sequence >> 8),
-                    static_cast<std::uint8_t>(sequence),
-                    static_cast<std::uint8_t>(length >> 8),
-                    static_cast<std::uint8_t>(length)};
+        const auto length = 1 + (sequence * 7919 + sender * 104729) % 4000;
+        Bytes bytes{sender};
+        for (const std::uint32_t field : {sequence >> 16, sequence, length}) {
+            bytes.insert(bytes.end(), {std::uint8_t(field >> 8), std::uint8_t(field)});
+        }
         bytes.resize(bytes.size() + length, sender);
         return bytes;
     };
@@ -183,14 +180,15 @@ TEST(TlsConnectionDeliveryTests, SendersOnManyThreadsKeepEachOnesOrder) {
     std::map<std::uint8_t, std::uint32_t> next;
     for (std::size_t at = 0; at < stream.size();) {
         const std::uint8_t sender = stream[at];
-        const std::uint32_t sequence = std::uint32_t{stream[at + 1]} << 24 |
-                                       std::uint32_t{stream[at + 2]} << 16 |
-                                       std::uint32_t{stream[at + 3]} << 8 | stream[at + 4];
+        std::uint32_t sequence = 0;
+        for (std::size_t byte = 1; byte <= 4; ++byte) {
+            sequence = sequence << 8 | stream[at + byte];
+        }
         ASSERT_EQ(sequence, next[sender]++) << "sender " << int{sender};
-        ASSERT_EQ(record(sender, sequence),
-                  Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
-                        stream.begin() + static_cast<std::ptrdiff_t>(at + record(sender, sequence).size())));
-        at += record(sender, sequence).size();
+        const Bytes expected = record(sender, sequence);
+        const ByteView found = ByteView(stream).subspan(at, std::min(expected.size(), stream.size() - at));
+        ASSERT_EQ(Bytes(found.begin(), found.end()), expected);
+        at += expected.size();
     }
     EXPECT_EQ(next.size(), static_cast<std::size_t>(senders));
 }

@@ -29,9 +29,6 @@ constexpr std::string_view bindingLabel = "velm-session-binding-v1";
 Bytes keyOf(std::uint8_t seed) {
     return Bytes(32, seed);
 }
-HostPort loopback(std::uint16_t port) {
-    return {"127.0.0.1", port};
-}
 
 TlsParameters parametersFor(const std::string& identity, std::uint8_t seed) {
     return TlsParameters({TlsKey{identity, SecretBytes(keyOf(seed))}});
@@ -52,7 +49,7 @@ struct RawServer {
         released = true;
         serving.join();
     }
-    HostPort endpoint() const { return loopback(listener.port()); }
+    HostPort endpoint() const { return {"127.0.0.1", listener.port()}; }
 
     RawListener listener;
     std::atomic<bool> released = false;
@@ -64,11 +61,6 @@ void waitUntil(const std::atomic<bool>& flag) {
         std::this_thread::sleep_for(10ms);
     }
 }
-
-// Handshakes, then never reads.
-const RawServer::Serve neverReads = [](RawTlsPeer&, const std::atomic<bool>& released) {
-    waitUntil(released);
-};
 
 std::unique_ptr<ConnectionProbe>
 connectTo(const HostPort& endpoint, const TlsParameters& parameters,
@@ -220,7 +212,7 @@ TEST(TlsConnectionTests, AWrongKeyOrAnUnknownIdentityFailsAsTlsOnBothEnds) {
 
 TEST(TlsConnectionTests, APortWhereNothingListensOrAnUnknownHostFailsAtOnce) {
     const std::uint16_t vacated = RawListener().port();
-    for (const auto& [endpoint, kind] : {std::pair{loopback(vacated), Kind::refused},
+    for (const auto& [endpoint, kind] : {std::pair{HostPort{"127.0.0.1", vacated}, Kind::refused},
                                          std::pair{HostPort{"no-such-host.invalid", 1}, Kind::unreachable}}) {
         // The long time-out shows that the failure does not wait for it.
         auto client = connectTo(endpoint, parametersFor("a", 1), 600s);
@@ -231,7 +223,7 @@ TEST(TlsConnectionTests, APortWhereNothingListensOrAnUnknownHostFailsAtOnce) {
 
 TEST(TlsConnectionTests, APeerThatNeverHandshakesTimesOut) {
     RawListener silent;
-    auto client = connectTo(loopback(silent.port()), parametersFor("a", 1), 200ms);
+    auto client = connectTo({"127.0.0.1", silent.port()}, parametersFor("a", 1), 200ms);
     auto held = silent.accept();
     ASSERT_TRUE(client->waitForEnd());
     EXPECT_EQ(client->failure()->kind, Kind::timedOut);
@@ -330,11 +322,11 @@ TEST(TlsConnectionTests, ForceCancelOrDroppingClosesAtOnce) {
     }
 }
 
-// Sends `count` chunks of 1 MiB to a peer that never reads; gives the connection's failure,
+// Sends `count` chunks of 1 MiB to a peer that handshakes but never reads; gives the connection's failure,
 // if it failed, and the chunks' completions.
 std::pair<std::optional<NetError>, std::vector<std::optional<NetError>>> sendToNonReader(int count,
                                                                                          bool thenCancel) {
-    RawServer peer(neverReads);
+    RawServer peer([](RawTlsPeer&, const std::atomic<bool>& released) { waitUntil(released); });
     auto client = connectTo(peer.endpoint(), parametersFor("device", 5));
     EXPECT_TRUE(client->waitFor(State::ready));
     test::EventLog<std::optional<NetError>> completions;

@@ -26,12 +26,15 @@ struct Received {
 // A socket bound to a loopback-reachable port, with its receives completing on a manual queue.
 class UdpSocketTest : public ::testing::Test {
 protected:
-    std::optional<Received> receiveOn(UdpSocket& socket, std::size_t maximum) {
+    // Receives, doing `meanwhile` before the completion can come.
+    std::optional<Received> receiveOn(
+        UdpSocket& socket, std::size_t maximum, const std::function<void()>& meanwhile = [] {}) {
         std::optional<Received> received;
         socket.receive(maximum, queue,
                        [&](UdpSocket::Datagram datagram, const std::optional<NetError>& error) {
                            received = Received{std::move(datagram), error};
                        });
+        meanwhile();
         test::pumpUntil(*queue, [&] { return received.has_value(); });
         return received;
     }
@@ -45,9 +48,8 @@ protected:
 class TrafficClassReader {
 public:
     TrafficClassReader() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{
+            .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
         socklen_t length = sizeof address;
         const int on = 1;
         EXPECT_EQ(::setsockopt(fd_, IPPROTO_IP, IP_RECVTOS, &on, sizeof on), 0);
@@ -137,13 +139,8 @@ TEST_F(UdpSocketTest, AConnectedSocketHearsThePortUnreachableReportOfAnEarlierSe
 TEST_F(UdpSocketTest, ClosingEndsAPendingReceiveAsCancelled) {
     auto socket = UdpSocket::bound({});
     ASSERT_TRUE(socket);
-    std::optional<Received> received;
-    socket->receive(16, queue, [&](UdpSocket::Datagram datagram, const std::optional<NetError>& error) {
-        received = Received{std::move(datagram), error};
-    });
-    socket->close();
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return received.has_value(); }));
-    ASSERT_TRUE(received->error);
+    const auto received = receiveOn(*socket, 16, [&] { socket->close(); });
+    ASSERT_TRUE(received && received->error);
     EXPECT_EQ(received->error->kind, NetError::Kind::cancelled);
     EXPECT_FALSE(socket->sendTo(Bytes{1}, {loopback, 9}));
 }

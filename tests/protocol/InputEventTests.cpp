@@ -17,18 +17,16 @@ using test::hexBytes;
 using test::thrownWireError;
 
 std::vector<InputEvent> oneOfEach() {
-    return {
-        InputEvent::pointerMove(0.25f, -1.5f),
-        InputEvent::pointerDown(PointerButton::left()),
-        InputEvent::pointerUp(PointerButton::other(200)),
-        InputEvent::scroll(-3.0f, 120.5f),
-        InputEvent::keyDown(0xE1),
-        InputEvent::keyUp(0xFFFF),
-        InputEvent::modifierDown(Modifier::capsLock),
-        InputEvent::modifierUp(Modifier::command),
-        InputEvent::textInput("h\xC3\xA9llo \xF0\x9F\x98\x80"),
-        InputEvent::tap(PointerButton::right(), 44.0f),
-    };
+    return {InputEvent::pointerMove(0.25f, -1.5f),
+            InputEvent::pointerDown(PointerButton::left()),
+            InputEvent::pointerUp(PointerButton::other(200)),
+            InputEvent::scroll(-3.0f, 120.5f),
+            InputEvent::keyDown(0xE1),
+            InputEvent::keyUp(0xFFFF),
+            InputEvent::modifierDown(Modifier::capsLock),
+            InputEvent::modifierUp(Modifier::command),
+            InputEvent::textInput("h\xC3\xA9llo \xF0\x9F\x98\x80"),
+            InputEvent::tap(PointerButton::right(), 44.0f)};
 }
 
 TEST(PointerButton, MapsToAndFromItsWireByteAndHashesByCaseAndNumber) {
@@ -102,10 +100,7 @@ TEST(InputEvent, AnyShortInputDecodesOrThrowsAWireError) {
 }
 
 TEST(InputEvent, LongTextIsCutOnACharacterAndStillDelivered) {
-    std::string text;
-    for (int i = 0; i < 40000; ++i) {
-        text += "\xC3\xA9"; // 80,000 bytes, an odd limit cuts inside a character
-    }
+    const std::string text = test::repeated("\xC3\xA9", 40000); // 80,000 bytes; 65,535 cuts an é
     EXPECT_EQ(InputEvent::decoding(InputEvent::textInput(text).encoded()),
               InputEvent::textInput(text.substr(0, 65534)));
 }

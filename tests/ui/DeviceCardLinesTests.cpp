@@ -113,21 +113,11 @@ TEST(CardLines, PolicyTextShowsTheTimeOutAndACurtainThatWouldCoverSomething) {
 
 TEST(CardLines, IdleTimeOutsReadInWholeHoursMinutesOrSecondsNeverAsNone) {
     const std::pair<std::optional<double>, const char*> cases[] = {
-        {std::nullopt, "Never"},
-        {0.0, "Never"},
-        {-60.0, "Never"},
-        {std::nan(""), "Never"},
-        {0.5, "1 s"},
-        {30.0, "30 s"},
-        {59.5, "1 min"},
-        {60.0, "1 min"},
-        {900.0, "15 min"},
-        {3599.0, "59 min"},
-        {3600.0, "1 h"},
-        {5400.0, "1 h"},
-        {14400.0, "4 h"},
-        {1e300, "1000000000 h"},
-    };
+        {std::nullopt, "Never"}, {0.0, "Never"},         {-60.0, "Never"},
+        {std::nan(""), "Never"}, {0.5, "1 s"},           {30.0, "30 s"},
+        {59.5, "1 min"},         {60.0, "1 min"},        {900.0, "15 min"},
+        {3599.0, "59 min"},      {3600.0, "1 h"},        {5400.0, "1 h"},
+        {14400.0, "4 h"},        {1e300, "1000000000 h"}};
     for (const auto& [seconds, text] : cases) {
         EXPECT_EQ(DeviceCardLines::idleTimeoutText(seconds), text) << seconds.value_or(-1);
     }

@@ -201,18 +201,16 @@ TEST_F(CardsTest, TextsFollowTheClockWithoutANewState) {
 }
 
 TEST_F(CardsTest, DrawsACardForEveryShape) {
-    const std::vector<DeviceModel> models = {
-        {"StudioDisplay1,1", "Studio Display"},
-        {"Macmini9,1", std::nullopt},
-        {"Mac13,1", "Mac Studio"},
-        {"MacPro7,1", std::nullopt},
-        {"MacBookPro18,1", std::nullopt},
-        {"iMac21,1", std::nullopt},
-        {"iPad13,18", std::nullopt},
-        {"iPad13,4", std::nullopt},
-        {"iPad7,5", std::nullopt},
-        {"iPhone15,2", std::nullopt},
-    };
+    const std::vector<DeviceModel> models = {{"StudioDisplay1,1", "Studio Display"},
+                                             {"Macmini9,1", std::nullopt},
+                                             {"Mac13,1", "Mac Studio"},
+                                             {"MacPro7,1", std::nullopt},
+                                             {"MacBookPro18,1", std::nullopt},
+                                             {"iMac21,1", std::nullopt},
+                                             {"iPad13,18", std::nullopt},
+                                             {"iPad13,4", std::nullopt},
+                                             {"iPad7,5", std::nullopt},
+                                             {"iPhone15,2", std::nullopt}};
     DeviceCardsState state{.allowRemoteAccess = true, .allowAwayAccess = true, .curtainCovers = true};
     for (const DeviceModel& model : models) {
         auto made = device(model.identifier, model);

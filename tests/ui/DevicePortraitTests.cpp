@@ -196,11 +196,9 @@ TEST_F(PortraitTest, LoadingFallsBackToTheDrawnDeviceTheLoneComputerOrTheComposi
     auto made = sources("studio", DeviceShape::macStudio);
     EXPECT_FALSE(load(made).whole || load(made).lone) << "no picture";
 
-    made.picture = [] {
-        QImage clear(64, 64, QImage::Format_ARGB32_Premultiplied);
-        clear.fill(Qt::transparent);
-        return std::optional<QImage>(clear);
-    };
+    QImage clear(64, 64, QImage::Format_ARGB32_Premultiplied);
+    clear.fill(Qt::transparent);
+    made.picture = giving(clear);
     EXPECT_FALSE(load(made).whole || load(made).lone) << "a picture with nothing opaque";
 
     const QImage box = devicePicture({200, 80}, 0, false);

@@ -49,6 +49,12 @@ protected:
         return out;
     }
 
+    template <class Button> static Button* titled(const QList<Button*>& buttons, const QString& text) {
+        const auto found =
+            std::find_if(buttons.begin(), buttons.end(), [&](auto* b) { return b->text() == text; });
+        return found == buttons.end() ? nullptr : *found;
+    }
+
     static std::vector<std::string> choices(const QComboBox& box) {
         std::vector<std::string> out;
         for (int i = 0; i < box.count(); ++i) {
@@ -113,12 +119,7 @@ TEST_F(HistoryViews, TheSheetFiltersByDeviceAndClearsOnlyWhatHasEndedAfterAsking
     EXPECT_EQ(sheet->chosenDevice(), "d1");
     EXPECT_EQ(titles(*sheet), (std::vector<std::string>{"Studio iPad", "iPad"}));
 
-    QPushButton* clear = nullptr;
-    for (auto* button : sheet->findChildren<QPushButton*>()) {
-        if (button->text() == "Clear History…") {
-            clear = button;
-        }
-    }
+    QPushButton* clear = titled(sheet->findChildren<QPushButton*>(), "Clear History…");
     ASSERT_NE(clear, nullptr);
     ASSERT_TRUE(clear->isEnabled());
     clear->click();
@@ -128,12 +129,7 @@ TEST_F(HistoryViews, TheSheetFiltersByDeviceAndClearsOnlyWhatHasEndedAfterAsking
     EXPECT_EQ(question->text(), "Clear the history?");
     EXPECT_EQ(history->log().records.size(), 4u) << "nothing happens before the answer";
     test::writeScreenshot(question->grab().toImage(), "ui_history_clear_question");
-    QAbstractButton* confirm = nullptr;
-    for (auto* button : question->buttons()) {
-        if (button->text() == "Clear History") {
-            confirm = button;
-        }
-    }
+    QAbstractButton* confirm = titled(question->buttons(), "Clear History");
     ASSERT_NE(confirm, nullptr);
     confirm->click();
 

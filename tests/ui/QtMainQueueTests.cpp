@@ -1,6 +1,6 @@
 #include "Velm_Host/ui/QtMainQueue.h"
+#include "tests/support/QtEvents.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -10,16 +10,6 @@ namespace velm {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the event loop until `condition` holds, or for 10 s at most.
-bool runUntil(const std::function<bool()>& condition) {
-    const auto patience = std::chrono::steady_clock::now() + 10s;
-    while (!condition() && std::chrono::steady_clock::now() < patience) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
 
 TEST(QtMainQueueTest, RunsWorkOnTheEventLoopInOrderAndHonoursCancel) {
     const auto queue = QtMainQueue::make();
@@ -32,7 +22,7 @@ TEST(QtMainQueueTest, RunsWorkOnTheEventLoopInOrderAndHonoursCancel) {
     queue->post([&] { ran.push_back("second"); });
     cancelled.cancel();
     EXPECT_FALSE(queue->isCurrent());
-    ASSERT_TRUE(runUntil([&] { return ran.size() == 3; }));
+    ASSERT_TRUE(test::processEventsUntil([&] { return ran.size() == 3; }));
     EXPECT_EQ(ran, (std::vector<std::string>{"posted, current", "second", "later"}));
 }
 

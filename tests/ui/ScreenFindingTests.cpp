@@ -129,43 +129,39 @@ TEST(ScreenSearch, TurnsAnUprightDeviceToLandscapeAndFindsItsScreenAgain) {
     EXPECT_EQ(search->screen->box, (PixelBox{6, 4, 73, 35}));
 }
 
-class ScreenAnatomyTest : public testing::Test {
-protected:
-    static QImage solid(int width, int height, QColor colour) {
-        QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-        image.fill(colour);
-        return image;
-    }
-    static QColor at(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
-};
+QImage solid(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return image;
+}
 
-TEST_F(ScreenAnatomyTest, FitsTheFillInsideTheScreenOnBlack) {
+TEST(ScreenAnatomy, FitsTheFillInsideTheScreenOnBlack) {
     const auto anatomy = screenAnatomy(imageOf(device(140, 90, {20, 20, 119, 69}, blueScreen)), false);
     ASSERT_TRUE(anatomy && anatomy->mask);
     EXPECT_EQ(anatomy->screenRect, QRectF(20, 20, 100, 50));
     const QImage filled = anatomy->filled(solid(400, 400, Qt::red));
     test::writeScreenshot(filled, "ScreenAnatomy-fitted");
-    EXPECT_EQ(at(filled, 70, 45), QColor(Qt::red));
-    EXPECT_EQ(at(filled, 30, 45), QColor(Qt::black)) << "the fill is 50 × 50 in a 100 × 50 screen";
-    EXPECT_EQ(at(filled, 110, 45), QColor(Qt::black));
-    EXPECT_EQ(at(filled, 10, 45), QColor(bezel.red, bezel.green, bezel.blue));
+    EXPECT_EQ(filled.pixelColor(70, 45), QColor(Qt::red));
+    EXPECT_EQ(filled.pixelColor(30, 45), QColor(Qt::black)) << "the fill is 50 × 50 in a 100 × 50 screen";
+    EXPECT_EQ(filled.pixelColor(110, 45), QColor(Qt::black));
+    EXPECT_EQ(filled.pixelColor(10, 45), QColor(bezel.red, bezel.green, bezel.blue));
 
     EXPECT_EQ(anatomy->filled(std::nullopt), anatomy->picture);
     EXPECT_EQ(anatomy->filled(QImage()), anatomy->picture);
 }
 
-TEST_F(ScreenAnatomyTest, LeavesANotchInTheScreenAlone) {
+TEST(ScreenAnatomy, LeavesANotchInTheScreenAlone) {
     RGBABuffer picture = device(160, 100, {10, 10, 149, 89}, blueScreen);
     paint(picture, {70, 10, 89, 15}, {0, 0, 0, 255});
     const auto anatomy = screenAnatomy(imageOf(picture), false);
     ASSERT_TRUE(anatomy && anatomy->mask);
     const QImage filled = anatomy->filled(solid(140, 80, Qt::green));
     test::writeScreenshot(filled, "ScreenAnatomy-notch");
-    EXPECT_EQ(at(filled, 80, 12), QColor(Qt::black)) << "the notch keeps its own pixels";
-    EXPECT_EQ(at(filled, 40, 12), QColor(Qt::green));
+    EXPECT_EQ(filled.pixelColor(80, 12), QColor(Qt::black)) << "the notch keeps its own pixels";
+    EXPECT_EQ(filled.pixelColor(40, 12), QColor(Qt::green));
 }
 
-TEST_F(ScreenAnatomyTest, APictureWithoutAScreenStaysAsItIs) {
+TEST(ScreenAnatomy, APictureWithoutAScreenStaysAsItIs) {
     const auto anatomy = screenAnatomy(solid(60, 40, Qt::gray), false);
     ASSERT_TRUE(anatomy);
     EXPECT_FALSE(anatomy->mask);
@@ -176,7 +172,7 @@ TEST_F(ScreenAnatomyTest, APictureWithoutAScreenStaysAsItIs) {
     EXPECT_FALSE(screenAnatomy(solid(30, 30, Qt::transparent), true));
 }
 
-TEST_F(ScreenAnatomyTest, FillsAnAllInOnesUniformScreenWithThePlaceholder) {
+TEST(ScreenAnatomy, FillsAnAllInOnesUniformScreenWithThePlaceholder) {
     QImage picture(600, 520, QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
@@ -191,7 +187,7 @@ TEST_F(ScreenAnatomyTest, FillsAnAllInOnesUniformScreenWithThePlaceholder) {
     const auto placeholder = placeholderDeviceImage(2, screen.size());
     const QImage filled = anatomy->filled(placeholder);
     test::writeScreenshot(filled, "ScreenAnatomy-allInOne");
-    const QColor edge = at(filled, int(screen.left()) + 3, int(screen.center().y()));
+    const QColor edge = filled.pixelColor(int(screen.left()) + 3, int(screen.center().y()));
     EXPECT_GT(edge.red(), 200) << "the placeholder's orange, converted from Display P3";
     EXPECT_LT(edge.blue(), 120);
 }

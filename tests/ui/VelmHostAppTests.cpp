@@ -31,17 +31,11 @@ protected:
     }
     void startAndListen(VelmHostApp& app, bool pair) {
         app.start(pair);
-        ASSERT_TRUE(window.host.pumpUntil([&] {
-            return window.host.model->state().listenerState.kind() == HostListener::State::Kind::advertising;
-        }));
-        window.settle();
+        ASSERT_TRUE(window.advertising());
     }
     void connect(const std::string& id) {
-        const auto key = window.pairDevice(id);
-        client = window.host.connect(id, key);
+        client = window.connectDevice(id);
         ASSERT_NE(client, nullptr);
-        ASSERT_TRUE(window.host.pumpUntil([&] { return window.host.model->state().connected.has_value(); }));
-        window.settle();
     }
 
     test::WindowHarness window;

@@ -35,14 +35,10 @@ WindowHarness::WindowHarness() : clock(queueClock(host.queue)) {
         return RestartReadiness::read(sources);
     };
     setup.interfaces = [] {
-        return std::vector<InterfaceAddress>{{.name = "eth0",
-                                              .isUp = true,
-                                              .address = *IpAddress::parse("192.168.1.20"),
-                                              .netmask = std::nullopt},
-                                             {.name = "tailscale0",
-                                              .isUp = true,
-                                              .address = *IpAddress::parse("100.101.7.3"),
-                                              .netmask = std::nullopt}};
+        const auto up = [](const char* name, const char* address) {
+            return InterfaceAddress{name, true, *IpAddress::parse(address), std::nullopt};
+        };
+        return std::vector{up("eth0", "192.168.1.20"), up("tailscale0", "100.101.7.3")};
     };
     setup.sessionQueue = [queue = host.queue] { return queue; };
     setup.now = clock;
@@ -87,6 +83,21 @@ SecretBytes WindowHarness::pairDevice(const std::string& id) {
     });
     host.queue->runUntilIdle();
     return key;
+}
+
+bool WindowHarness::advertising() {
+    const bool advertised = host.pumpUntil(
+        [&] { return host.model->state().listenerState.kind() == HostListener::State::Kind::advertising; });
+    settle();
+    return advertised;
+}
+
+std::unique_ptr<TestClient> WindowHarness::connectDevice(const std::string& id) {
+    auto client = host.connect(id, pairDevice(id));
+    const bool connected =
+        client && host.pumpUntil([&] { return host.model->state().connected.has_value(); });
+    settle();
+    return connected ? std::move(client) : nullptr;
 }
 
 } // namespace velm::test

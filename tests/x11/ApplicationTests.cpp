@@ -11,6 +11,7 @@
 #include "tests/x11/Screenshot.h"
 
 #include <QImage>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -20,9 +21,7 @@ namespace {
 
 std::vector<std::string> ids(const std::vector<DesktopApp>& apps) {
     std::vector<std::string> result;
-    for (const auto& app : apps) {
-        result.push_back(app.id);
-    }
+    std::ranges::transform(apps, std::back_inserter(result), &DesktopApp::id);
     return result;
 }
 
@@ -31,9 +30,8 @@ TEST(Applications, ListsTheEntriesToShowByTheirLocalisedNames) {
     GioApplicationCatalog catalog;
     const auto installed = catalog.installed();
     ASSERT_EQ(ids(installed), (std::vector<std::string>{"velm-editor.desktop", "velm-tests.desktop"}));
-    EXPECT_EQ(installed[0].name, "Velm Bearbeiter");
-    EXPECT_EQ(installed[0].icon, "velm-test-icon");
-    EXPECT_EQ(installed[0].windowClass, "VelmEditor");
+    EXPECT_EQ(std::tuple(installed[0].name, installed[0].icon, installed[0].windowClass),
+              std::tuple("Velm Bearbeiter", "velm-test-icon", "VelmEditor"));
     EXPECT_EQ(installed[1].icon, (data / "logo.svg").string());
     EXPECT_TRUE(catalog.find("velm-kde.desktop"));
     EXPECT_FALSE(catalog.find("velm-nowhere.desktop"));
@@ -73,8 +71,7 @@ TEST(Applications, FindsRunningOnesByWindowClassOrProgram) {
     const auto owners = windows.owners();
     desktop->setClientList({});
     ASSERT_EQ(owners.size(), 4u);
-    EXPECT_EQ(owners[0].className, "Stranger");
-    EXPECT_EQ(owners[1].pid, getpid());
+    EXPECT_EQ(std::tuple(owners[0].className, owners[1].pid), std::tuple("Stranger", getpid()));
 
     GioApplicationCatalog catalog;
     EXPECT_EQ(ids(RunningApplications::match(owners, catalog.installed())),

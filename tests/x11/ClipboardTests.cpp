@@ -107,22 +107,21 @@ TEST_F(ClipboardTest, ReportsTheRegularLocalFilesAmongTheFirstTwentyCopied) {
     test::TemporaryFolder::writeFile(folder / "late.txt", "late");
     std::filesystem::create_directory(folder / "folder");
     std::filesystem::create_symlink(folder / "notes one.txt", folder / "link");
-    std::string list = "# copied\r\nfile://" + (folder / "notes%20one.txt").string() + "\r\n";
-    list +=
-        "file://" + (folder / "folder").string() + "\r\nfile:///dev/null\r\nfile://other-host/etc/hosts\r\n";
-    list += "file://" + (folder / "link").string() + "\r\n";
+    const auto uri = [&](const char* name) { return "file://" + (folder / name).string() + "\r\n"; };
+    std::string list = "# copied\r\n" + uri("notes%20one.txt") + uri("folder") +
+                       "file:///dev/null\r\nfile://other-host/etc/hosts\r\n" + uri("link");
     for (int filler = 0; filler < 15; ++filler) {
-        list += "file://" + (folder / "missing").string() + "\r\n";
+        list += uri("missing");
     }
-    list += "file://" + (folder / "late.txt").string() + "\r\n";
+    list += uri("late.txt");
 
     const auto clipboard = X11Clipboard::make(queue);
     watch(clipboard);
     peer->own({{"text/uri-list", toBytes(list)}, {"UTF8_STRING", toBytes("paths")}});
     ASSERT_TRUE(reported(1));
-    const std::string first = (folder / "notes one.txt").string();
-    const std::string link = (folder / "link").string();
-    EXPECT_EQ(lastChange(), ClipboardContent::files({{first, "notes one.txt", 5}, {link, "link", 5}}));
+    EXPECT_EQ(lastChange(),
+              ClipboardContent::files({{(folder / "notes one.txt").string(), "notes one.txt", 5},
+                                       {(folder / "link").string(), "link", 5}}));
 
     peer->own({{"x-special/gnome-copied-files", toBytes("cut\nfile://" + (folder / "late.txt").string())}});
     ASSERT_TRUE(reported(2));

@@ -52,17 +52,6 @@ bool physicalDevicesFree(Display* display) {
     return uses["Xvfb mouse"] == XISlavePointer && uses["Xvfb keyboard"] == XISlaveKeyboard;
 }
 
-bool isShield(Display* display, Window window) {
-    XClassHint hint{};
-    if (!XGetClassHint(display, window, &hint)) {
-        return false;
-    }
-    const bool shield = std::string(hint.res_name) == "velm-curtain";
-    XFree(hint.res_name);
-    XFree(hint.res_class);
-    return shield;
-}
-
 // The frames of the mapped shields that lie above every other window, top first.
 std::vector<ScreenRect> shieldsOnTop(Display* display) {
     Window root = None;
@@ -72,9 +61,15 @@ std::vector<ScreenRect> shieldsOnTop(Display* display) {
     std::vector<ScreenRect> frames;
     XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
     for (unsigned int index = count; index-- > 0;) {
+        XClassHint hint{};
         XWindowAttributes attributes{};
-        if (!isShield(display, children[index]) ||
-            !XGetWindowAttributes(display, children[index], &attributes)) {
+        if (!XGetClassHint(display, children[index], &hint)) {
+            break;
+        }
+        const bool shield = std::string(hint.res_name) == "velm-curtain";
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+        if (!shield || !XGetWindowAttributes(display, children[index], &attributes)) {
             break;
         }
         if (attributes.map_state == IsViewable) {

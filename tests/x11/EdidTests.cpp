@@ -28,8 +28,7 @@ Bytes block(const std::string& name) {
 TEST(Edid, ReadsTheVendorAndTheMonitorName) {
     const auto edid = Edid::parse(block("DELL U2720Q"));
     ASSERT_TRUE(edid);
-    EXPECT_EQ(edid->vendor, 0x10AC);
-    EXPECT_EQ(edid->productName, "DELL U2720Q");
+    EXPECT_EQ(std::tuple(edid->vendor, edid->productName), std::tuple(0x10AC, "DELL U2720Q"));
 }
 
 TEST(Edid, KeepsOnlyPrintableTextAndToleratesNoName) {

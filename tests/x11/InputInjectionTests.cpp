@@ -45,13 +45,11 @@ protected:
         if (!recorder) {
             GTEST_SKIP() << reason;
         }
-        ASSERT_TRUE(
-            test::X11TestDesktop::run("xrandr --setmonitor velm-input-left 800/200x1080/270+0+0 none"));
-        ASSERT_TRUE(
-            test::X11TestDesktop::run("xrandr --setmonitor velm-input-right 1120/280x1080/270+800+0 none"));
-        auto sink = std::make_unique<X11InputSink>();
+        for (const std::string monitor : {"left 800/200x1080/270+0+0", "right 1120/280x1080/270+800+0"}) {
+            ASSERT_TRUE(test::X11TestDesktop::run("xrandr --setmonitor velm-input-" + monitor + " none"));
+        }
         keys.emplace(recorder->display());
-        injector = InputInjector::make(std::move(sink), nullptr);
+        injector = InputInjector::make(std::make_unique<X11InputSink>(), nullptr);
         injector->setOnPointerPosition([this](SessionDesktop::PointerFraction at) { reports.push_back(at); });
         injector->start(queue);
         injector->setScreen(SessionDesktop::Area{800, 0, 1120, 1080});
@@ -63,8 +61,9 @@ protected:
     void TearDown() override {
         if (injector) {
             injector->releaseAll();
-            test::X11TestDesktop::run("xrandr --delmonitor velm-input-left");
-            test::X11TestDesktop::run("xrandr --delmonitor velm-input-right");
+            for (const std::string side : {"left", "right"}) {
+                test::X11TestDesktop::run("xrandr --delmonitor velm-input-" + side);
+            }
         }
     }
 
@@ -85,8 +84,7 @@ TEST_F(InputInjectionTest, PointerLandsWhereMappedOnTheDescribedScreenAndDrags) 
     const auto events = recorder->take(hasPressed(Kind::buttonRelease, 1));
 
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.front().rootX, 800 + 280);
-    EXPECT_EQ(events.front().rootY, 810);
+    EXPECT_EQ(std::pair(events.front().rootX, events.front().rootY), std::pair(800 + 280, 810));
     const auto drag = std::find_if(events.begin(), events.end(), [](const Received& event) {
         return event.kind == Kind::motion && event.rootX == 800 + 560;
     });

@@ -50,9 +50,7 @@ TEST_F(TextFocusMonitorTest, TheFirstPollAfterAStartAlwaysTellsTheFocus) {
 
     EXPECT_EQ(changes, std::vector<bool>{false});
     EXPECT_TRUE(areas.empty());
-
-    monitor->start();
-    queue->advance(TextFocusMonitor::firstPoll);
+    start();
     EXPECT_EQ(changes, (std::vector<bool>{false, false}));
 }
 
@@ -95,7 +93,6 @@ TEST_F(TextFocusMonitorTest, AFieldWithoutAUsableFrameTakesTextButHasNoArea) {
     start();
     tree->focus(&thin);
     nextPoll();
-
     EXPECT_EQ(changes, std::vector<bool>{true});
     EXPECT_EQ(areas, (std::vector<std::optional<Rect>>{rect(412, 96, 300, 22), std::nullopt}));
     EXPECT_TRUE(log.contains("text field won't say where it is"));
@@ -123,8 +120,7 @@ TEST_F(TextFocusMonitorTest, ABareWindowWakesTheDesktopOncePerStart) {
 
     // Nothing focused at all is a bare desktop too.
     tree->focus(nullptr);
-    monitor->start();
-    queue->advance(TextFocusMonitor::firstPoll);
+    start();
     EXPECT_EQ(tree->wakeRequests(), 3);
 }
 
@@ -188,14 +184,10 @@ TEST_F(TextFocusMonitorTest, QuietPollsSeldomAndWakingPollsSoon) {
 TEST(TextFocusMonitorArea, FramesBecomeFractionsOfTheScreenClippedToIt) {
     const Rect screen = rect(1920, 0, 1280, 800);
 
-    const auto inside = TextFocusMonitor::inputArea(rect(2240, 200, 640, 40), screen);
-    ASSERT_TRUE(inside);
-    EXPECT_EQ(*inside, (TextInputArea{0.25, 0.25, 0.5, 0.05}));
-
-    const auto straddling = TextFocusMonitor::inputArea(rect(1600, 780, 640, 40), screen);
-    ASSERT_TRUE(straddling);
-    EXPECT_EQ(*straddling, (TextInputArea{0, 0.975, 0.25, 0.025}));
-
+    EXPECT_EQ(TextFocusMonitor::inputArea(rect(2240, 200, 640, 40), screen),
+              (TextInputArea{0.25, 0.25, 0.5, 0.05}));
+    EXPECT_EQ(TextFocusMonitor::inputArea(rect(1600, 780, 640, 40), screen),
+              (TextInputArea{0, 0.975, 0.25, 0.025}));
     EXPECT_EQ(TextFocusMonitor::inputArea(rect(100, 100, 300, 20), screen), std::nullopt);
     EXPECT_EQ(TextFocusMonitor::inputArea(rect(2240, 200, 640, 40), rect(0, 0, 0, 800)), std::nullopt);
 }

@@ -67,14 +67,11 @@ TEST_F(AwayAccessGatewayTest, APairedDeviceReachesTheHostFromAwayAndLeavesNothin
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return *hostReady; }));
     EXPECT_EQ(arrivals[0].channel->pskIdentity(), "velm-away");
 
-    std::optional<std::uint16_t> videoPort;
-    bool answered = false;
-    access->forwardVideoPort(41000, arrivals[0].ticket, [&](std::optional<std::uint16_t> port) {
-        videoPort = port;
-        answered = true;
-    });
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return answered; }));
-    EXPECT_EQ(videoPort, 41000);
+    std::optional<std::optional<std::uint16_t>> videoPort; // set once answered
+    access->forwardVideoPort(41000, arrivals[0].ticket,
+                             [&](std::optional<std::uint16_t> port) { videoPort.emplace(port); });
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return videoPort.has_value(); }));
+    EXPECT_EQ(*videoPort, 41000);
     EXPECT_EQ(gateway->mappings().at({"UDP", 41000}).internalPort, 41000);
 
     // Once the session ends its entry stays for 30 s, then goes with its mappings.

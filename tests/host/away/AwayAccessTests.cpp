@@ -5,7 +5,6 @@
 #include "tests/support/TemporaryFolder.h"
 
 #include <algorithm>
-#include <charconv>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -32,10 +31,8 @@ protected:
     }
 
     static Mapping mappingOf(const ScriptedRouter::Exchange& exchange) {
-        const std::string port = exchange.argument("NewExternalPort");
-        std::uint16_t number = 0;
-        std::from_chars(port.data(), port.data() + port.size(), number);
-        return {exchange.argument("NewProtocol"), number};
+        return {exchange.argument("NewProtocol"),
+                static_cast<std::uint16_t>(std::stoi(exchange.argument("NewExternalPort")))};
     }
 
     // What the router forwards when every request has succeeded.
@@ -62,6 +59,10 @@ protected:
     void enable(const std::vector<AwayDevice>& devices) {
         access->setEnabled(true, devices);
         queue->runUntilIdle();
+    }
+    void switchOn() {
+        makeAccess(router);
+        enable({pad});
     }
 
     // The reply to a fresh knock of the device, opened.
@@ -108,8 +109,7 @@ protected:
 
 TEST_F(AwayAccessTest, SwitchedOnItMapsEveryDoorOnceItListensAndTicksOnce) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    makeAccess(router);
-    enable({pad});
+    switchOn();
     EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), ready}));
     EXPECT_EQ(forwarded(), doorMappings());
     EXPECT_EQ(router->exchanges.back().argument("NewLeaseDuration"), "1500");
@@ -125,8 +125,7 @@ TEST_F(AwayAccessTest, SwitchedOnItMapsEveryDoorOnceItListensAndTicksOnce) {
 
 TEST_F(AwayAccessTest, RepeatsAnEntrysReplyByteForByteAndGivesAReplayOfAClosedOneNothing) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    makeAccess(router);
-    enable({pad});
+    switchOn();
     const Door::Knocker knocker(pad.key);
     const Bytes knock = knockOf(knocker);
     const auto reply = exchange(peer, doorOf(pad), knock);
@@ -173,8 +172,7 @@ TEST_F(AwayAccessTest, TamperedSkewedForeignAndLapsedKnocksGetNoReplyAndLeaveNot
 
 TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsTheIdlestOtherwise) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    makeAccess(router);
-    enable({pad});
+    switchOn();
     std::vector<Mapping> controls;
     for (int index = 0; index < 4; ++index) {
         const auto admitted = admit(pad, peer);
@@ -196,8 +194,7 @@ TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsThe
 
 TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    makeAccess(router);
-    enable({pad});
+    switchOn();
     const auto session = admit(pad, peer);
     ASSERT_TRUE(session && connect(session->controlPort, session->sessionKey) &&
                 connect(session->controlPort, session->sessionKey));
@@ -247,8 +244,7 @@ TEST_F(AwayAccessTest, AStopWhileTheRouterIsAskedForItsAddressReportsNothingAfte
 
 TEST_F(AwayAccessTest, OffAndOnAgainQuicklyLeavesTheNewStateAndOneTicker) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    makeAccess(router);
-    enable({pad});
+    switchOn();
     router->hold();
     access->setEnabled(false, {pad});
     access->setEnabled(true, {pad});
@@ -266,8 +262,7 @@ TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItM
     VELM_ONLY_IN_PRIVATE_NETWORK();
     test::TemporaryFolder folder;
     settings = std::make_shared<DefaultsStore>(folder.path());
-    makeAccess(router);
-    enable({pad});
+    switchOn();
     ASSERT_TRUE(admit(pad, peer).has_value());
     const std::set<Mapping> left = forwarded();
 

@@ -17,19 +17,11 @@ using ::testing::ElementsAre;
 constexpr CurtainState up{.available = true, .on = true};
 constexpr CurtainState notOn{.available = true, .on = false};
 
-Monitor screen(std::uint32_t id, bool builtIn, std::optional<std::uint16_t> vendor) {
-    return {.id = id,
-            .name = "screen",
-            .frame = {},
-            .isMain = id == 1,
-            .isBuiltIn = builtIn,
-            .vendor = vendor,
-            .refreshRate = std::nullopt};
-}
+using test::FakeCurtainParts;
 
-const Monitor laptopPanel = screen(1, true, std::nullopt);
-const Monitor externalScreen = screen(2, false, 0x10AC);
-const Monitor virtualDisplay = screen(3, false, VirtualDisplayIdentity::vendor);
+const Monitor laptopPanel = FakeCurtainParts::screen(1, true, std::nullopt);
+const Monitor externalScreen = FakeCurtainParts::screen(2, false, 0x10AC);
+const Monitor virtualDisplay = FakeCurtainParts::screen(3, false, VirtualDisplayIdentity::vendor);
 
 // The curtain's rules on virtual time, with fakes for the screens, shields, grab and lock: a panel, an
 // external screen and the host's own virtual display, which is never covered.

@@ -16,6 +16,17 @@ class FakeCurtainParts {
 public:
     using Journal = std::shared_ptr<std::vector<std::string>>;
 
+    // A screen; the one with id 1 is the main one.
+    static Monitor screen(std::uint32_t id, bool builtIn, std::optional<std::uint16_t> vendor) {
+        return {.id = id,
+                .name = "screen",
+                .frame = {},
+                .isMain = id == 1,
+                .isBuiltIn = builtIn,
+                .vendor = vendor,
+                .refreshRate = std::nullopt};
+    }
+
     struct Screens final : ScreenList {
         std::vector<Monitor> monitors() const override { return list; }
         void setOnChange(ChangeHandler handler) override { onChange = std::move(handler); }

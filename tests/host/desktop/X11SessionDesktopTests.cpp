@@ -1,6 +1,5 @@
 #include "Velm_Host/desktop/X11SessionDesktop.h"
 #include "platform/dispatch/ManualQueue.h"
-#include "platform/image/Jpeg.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11ScreenList.h"
 #include "tests/support/Blocking.h"
@@ -40,6 +39,13 @@ StreamRequest requestFor(std::optional<std::uint32_t> displayID) {
     return request;
 }
 
+std::shared_ptr<X11SessionDesktop> makeDesktop(const std::shared_ptr<ManualQueue>& queue,
+                                               std::shared_ptr<FileOffers> offers) {
+    return X11SessionDesktop::make({queue, queue, X11Clipboard::make(queue), std::move(offers), [] {
+                                        return SessionDesktop::DeviceImage{Bytes{1, 2, 3}, std::nullopt};
+                                    }});
+}
+
 // The desktop a session gets, on the sandbox's display, with everything reported on one queue that
 // the test runs; icons are drawn there too, as the test's thread is Qt's.
 class SessionDesktopTest : public ::testing::Test {
@@ -51,7 +57,7 @@ protected:
             GTEST_SKIP() << reason;
         }
         test::DesktopEntries::guiApplication();
-        desktop = makeDesktop();
+        desktop = makeDesktop(queue, offers);
         desktop->setOnDisplaysChanged(
             [this](std::vector<DisplayInfo> list) { displayChanges.push_back(list); });
         desktop->setOnCursorShape([this](CursorShape shape) { cursors.push_back(std::move(shape)); });
@@ -65,12 +71,6 @@ protected:
         if (desktop) {
             desktop->stop();
         }
-    }
-
-    std::shared_ptr<X11SessionDesktop> makeDesktop() {
-        return X11SessionDesktop::make({queue, queue, X11Clipboard::make(queue), offers, [] {
-                                            return SessionDesktop::DeviceImage{Bytes{1, 2, 3}, std::nullopt};
-                                        }});
     }
 
     // Runs what is due; virtual time stands still, so that no read of the clipboard times out.
@@ -137,16 +137,15 @@ TEST_F(SessionScreensTest, ListsTheScreensReportsChangesAndDescribesTheChosenOne
 
     const auto described = desktop->describe(requestFor(side->id));
     ASSERT_TRUE(described);
-    EXPECT_EQ(described->displayID, side->id);
-    EXPECT_EQ(described->pixelWidth, 640);
-    EXPECT_EQ(described->pointWidth, 640.0);
+    EXPECT_EQ(std::tuple(described->displayID, described->pixelWidth, described->pointWidth),
+              std::tuple(side->id, 640, 640.0));
     EXPECT_EQ(desktop->describedArea(), (SessionDesktop::Area{100, 50, 640, 480}));
 
     const auto main = desktop->describe(requestFor(12345));
     ASSERT_TRUE(main);
-    EXPECT_EQ(main->displayID, screen.id) << "an unknown screen gives the main one";
-    EXPECT_EQ(main->pixelWidth, 1280);
-    EXPECT_EQ(main->pixelHeight, 720);
+    EXPECT_EQ(std::tuple(main->displayID, main->pixelWidth, main->pixelHeight),
+              std::tuple(screen.id, 1280, 720))
+        << "an unknown screen gives the main one";
     EXPECT_FALSE(main->appName);
 
     ASSERT_TRUE(test::X11TestDesktop::run("xrandr --delmonitor velm-session-side"));
@@ -165,10 +164,9 @@ TEST_F(SessionDesktopTest, SendsTheCursorWhenReportsGoOnAndWhenItChanges) {
     const CursorShape& watch = cursors.back();
     const QImage picture = decoded(watch.png, "PNG");
     ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(picture.width(), watch.width);
-    EXPECT_EQ(picture.height(), watch.height);
-    EXPECT_LT(watch.hotSpotX, watch.width);
-    EXPECT_LT(watch.hotSpotY, watch.height);
+    EXPECT_EQ((std::pair<double, double>(picture.width(), picture.height())),
+              std::pair(watch.width, watch.height));
+    EXPECT_TRUE(watch.hotSpotX < watch.width && watch.hotSpotY < watch.height);
     saveScreenshot(picture, "session-cursor");
 }
 
@@ -218,8 +216,7 @@ TEST_F(SessionDesktopTest, ClipboardTextAndPicturesBothWaysAndCopiedFilesOffered
     ASSERT_TRUE(pumpUntil([&] { return !fileOffers.empty(); }));
     ASSERT_EQ(fileOffers.back().size(), 1u);
     const FileItem report = fileOffers.back()[0];
-    EXPECT_EQ(report.name, "report.txt");
-    EXPECT_EQ(report.size, 12u);
+    EXPECT_EQ(std::pair(report.name, report.size), std::pair(std::string("report.txt"), std::uint64_t{12}));
     EXPECT_EQ(desktop->offeredFile(report.id), folder / "report.txt");
     EXPECT_FALSE(desktop->offeredFile(report.id + 1));
 
@@ -235,9 +232,8 @@ TEST_F(SessionDesktopTest, ListsInstalledAndRunningApplicationsWithIcons) {
     ASSERT_TRUE(listed);
     const auto& installed = *listed;
     ASSERT_EQ(installed.size(), 2u);
-    EXPECT_EQ(installed[0].bundleID, "velm-editor.desktop");
-    EXPECT_EQ(installed[0].name, "Velm Bearbeiter");
-    EXPECT_EQ(installed[1].bundleID, "velm-tests.desktop");
+    EXPECT_EQ(std::tuple(installed[0].bundleID, installed[0].name, installed[1].bundleID),
+              std::tuple("velm-editor.desktop", "Velm Bearbeiter", "velm-tests.desktop"));
     for (const AppInfo& app : installed) {
         ASSERT_TRUE(app.iconPNG) << app.bundleID;
         EXPECT_EQ(decoded(*app.iconPNG, "PNG").size(), QSize(128, 128));
@@ -265,8 +261,9 @@ TEST_F(SessionDesktopTest, AppModeLaunchesTheApplicationAndSaysWhenItQuits) {
     request.appBundleID = "velm-editor.desktop";
     const auto described = desktop->describe(request);
     ASSERT_TRUE(described);
-    EXPECT_EQ(described->appName, "Velm Bearbeiter");
-    EXPECT_EQ(described->appBundleID, "velm-editor.desktop");
+    EXPECT_EQ(std::pair(described->appName, described->appBundleID),
+              std::pair(std::optional<std::string>("Velm Bearbeiter"),
+                        std::optional<std::string>("velm-editor.desktop")));
     ASSERT_TRUE(pumpUntil([&] { return !appModeEnds.empty(); }));
     EXPECT_EQ(appModeEnds, std::vector<std::string>{"Velm Bearbeiter quit."});
     EXPECT_TRUE(std::filesystem::exists(started));
@@ -277,10 +274,7 @@ TEST(SessionDesktopWithoutDisplay, AnswersEmptyButStillGivesTheComputersPictures
     const std::string saved = display ? display : "";
     unsetenv("DISPLAY");
     const auto queue = std::make_shared<ManualQueue>();
-    const auto desktop =
-        X11SessionDesktop::make({queue, queue, X11Clipboard::make(queue), std::make_shared<FileOffers>(), [] {
-                                     return SessionDesktop::DeviceImage{Bytes{1, 2, 3}, std::nullopt};
-                                 }});
+    const auto desktop = makeDesktop(queue, std::make_shared<FileOffers>());
     if (!saved.empty()) {
         setenv("DISPLAY", saved.c_str(), 1);
     }

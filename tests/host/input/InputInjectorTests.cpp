@@ -3,7 +3,6 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/RecordingEventSink.h"
 
-#include <cmath>
 #include <cstdio>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -42,13 +41,17 @@ protected:
     }
 
     Records take() { return std::exchange(record->posted, {}); }
+    void send(std::initializer_list<InputEvent> events) {
+        for (const InputEvent& event : events) {
+            injector->handle(event);
+        }
+    }
     void moveTo(double x, double y) {
         injector->handle(InputEvent::pointerMove(float((x - screen.x) / screen.width),
                                                  float((y - screen.y) / screen.height)));
     }
     void click(PointerButton button) {
-        injector->handle(InputEvent::pointerDown(button));
-        injector->handle(InputEvent::pointerUp(button));
+        send({InputEvent::pointerDown(button), InputEvent::pointerUp(button)});
     }
 
     std::shared_ptr<test::RecordingEventSink::Record> record =
@@ -61,8 +64,7 @@ protected:
 
 TEST_F(InputInjectorTest, MovesOntoTheScreenAndDragsWithTheLastButtonPressed) {
     moveTo(356, 306);
-    injector->handle(InputEvent::pointerDown(PointerButton::left()));
-    injector->handle(InputEvent::pointerDown(PointerButton::right()));
+    send({InputEvent::pointerDown(PointerButton::left()), InputEvent::pointerDown(PointerButton::right())});
     moveTo(400, 306);
     injector->handle(InputEvent::pointerUp(PointerButton::right()));
     moveTo(420, 306);
@@ -83,10 +85,8 @@ TEST_F(InputInjectorTest, CountsClicksOfOneButtonCloseInPlaceAndTime) {
     click(PointerButton::left());
     moveTo(605, 300);
     click(PointerButton::left());
-    injector->handle(InputEvent::pointerDown(PointerButton::left()));
-    injector->handle(InputEvent::pointerDown(PointerButton::left()));
-    injector->handle(InputEvent::pointerUp(PointerButton::left()));
-    injector->handle(InputEvent::pointerUp(PointerButton::left()));
+    send({InputEvent::pointerDown(PointerButton::left()), InputEvent::pointerDown(PointerButton::left()),
+          InputEvent::pointerUp(PointerButton::left()), InputEvent::pointerUp(PointerButton::left())});
     moveTo(611, 300);
     click(PointerButton::left());
     click(PointerButton::right());
@@ -112,32 +112,21 @@ TEST_F(InputInjectorTest, CountsClicksOfOneButtonCloseInPlaceAndTime) {
 }
 
 TEST_F(InputInjectorTest, RoundsScrollingAndDropsNumbersNoWheelCouldTurn) {
-    injector->handle(InputEvent::scroll(2.5f, -2.5f));
     const float infinity = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    injector->handle(InputEvent::scroll(0, 3e9f));
-    injector->handle(InputEvent::scroll(nan, 1));
-    injector->handle(InputEvent::pointerMove(nan, 0.5f));
-    injector->handle(InputEvent::pointerMove(0.5f, infinity));
-    injector->handle(InputEvent::pointerMove(3e38f, 0.5f));
-    injector->handle(InputEvent::tap(PointerButton::left(), nan));
+    send({InputEvent::scroll(2.5f, -2.5f), InputEvent::scroll(0, 3e9f), InputEvent::scroll(nan, 1),
+          InputEvent::pointerMove(nan, 0.5f), InputEvent::pointerMove(0.5f, infinity),
+          InputEvent::pointerMove(3e38f, 0.5f), InputEvent::tap(PointerButton::left(), nan)});
 
     EXPECT_THAT(take(), ElementsAre("scroll -3 3 flags 0x0"));
     EXPECT_THAT(reports, IsEmpty()) << "a dropped tap is no tap";
 }
 
 TEST_F(InputInjectorTest, HoldsModifiersAsFlagsAndMarksArrowAndFunctionKeys) {
-    injector->handle(InputEvent::keyDown(225));
-    injector->handle(InputEvent::keyDown(225));
-    injector->handle(InputEvent::modifierDown(Modifier::function));
-    injector->handle(InputEvent::keyDown(82));
-    injector->handle(InputEvent::keyUp(82));
-    injector->handle(InputEvent::keyDown(58));
-    injector->handle(InputEvent::keyUp(229));
-    injector->handle(InputEvent::modifierUp(Modifier::function));
-    injector->handle(InputEvent::keyDown(4));
-    injector->handle(InputEvent::keyUp(5));
-    injector->handle(InputEvent::keyDown(255));
+    send({InputEvent::keyDown(225), InputEvent::keyDown(225), InputEvent::modifierDown(Modifier::function),
+          InputEvent::keyDown(82), InputEvent::keyUp(82), InputEvent::keyDown(58), InputEvent::keyUp(229),
+          InputEvent::modifierUp(Modifier::function), InputEvent::keyDown(4), InputEvent::keyUp(5),
+          InputEvent::keyDown(255)});
 
     EXPECT_THAT(take(),
                 ElementsAre("flagsChanged 56 down flags 0x20000", "flagsChanged 63 down flags 0x820000",
@@ -164,15 +153,12 @@ TEST_F(InputInjectorTest, MovesATapOntoTheControlFoundAndReportsWhereItWent) {
     tapTargets->answer = Point{612, 306};
     injector->handle(InputEvent::tap(PointerButton::left(), 22));
 
-    ASSERT_EQ(tapTargets->asked.size(), 1u);
-    EXPECT_EQ(tapTargets->asked[0].first, (Point{356, 306}));
-    EXPECT_EQ(tapTargets->asked[0].second, 22);
+    EXPECT_EQ(tapTargets->asked, (std::vector<std::pair<Point, double>>{{{356, 306}, 22}}));
     EXPECT_THAT(take(), ElementsAre("warp 612,306", "mouse 5 button 0 at 612,306 clicks 0 flags 0x0",
                                     "mouse 1 button 0 at 612,306 clicks 1 flags 0x0",
                                     "mouse 2 button 0 at 612,306 clicks 1 flags 0x0"));
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_DOUBLE_EQ(reports[0].x, 0.5);
-    EXPECT_DOUBLE_EQ(reports[0].y, 0.5);
+    EXPECT_EQ(std::pair(reports[0].x, reports[0].y), std::pair(0.5, 0.5));
 
     injector->handle(InputEvent::pointerDown(PointerButton::right()));
     take();
@@ -182,11 +168,9 @@ TEST_F(InputInjectorTest, MovesATapOntoTheControlFoundAndReportsWhereItWent) {
 }
 
 TEST_F(InputInjectorTest, ReleasesButtonsLastFirstThenKeysThenModifiersAndStops) {
-    injector->handle(InputEvent::pointerDown(PointerButton::left()));
-    injector->handle(InputEvent::pointerDown(PointerButton::right()));
-    injector->handle(InputEvent::keyDown(4));
-    injector->handle(InputEvent::modifierDown(Modifier::shift));
-    injector->handle(InputEvent::modifierDown(Modifier::command));
+    send({InputEvent::pointerDown(PointerButton::left()), InputEvent::pointerDown(PointerButton::right()),
+          InputEvent::keyDown(4), InputEvent::modifierDown(Modifier::shift),
+          InputEvent::modifierDown(Modifier::command)});
     take();
     injector->releaseAll();
     injector->handle(InputEvent::keyDown(4));
@@ -237,8 +221,7 @@ TEST_F(InputInjectorTest, TakesTheRealPointerWithEachScreenAndDropsInputWithoutO
     record->cursor = InputEventSink::Location{1124, 50};
     injector->setScreen(SessionDesktop::Area{1124, 50, 800, 600});
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_DOUBLE_EQ(reports[0].x, 0);
-    EXPECT_DOUBLE_EQ(reports[0].y, 0);
+    EXPECT_EQ(std::pair(reports[0].x, reports[0].y), std::pair(0.0, 0.0));
 
     injector->setScreen(std::nullopt);
     injector->handle(InputEvent::pointerMove(0.5f, 0.5f));

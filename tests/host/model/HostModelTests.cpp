@@ -19,24 +19,6 @@ using ::testing::ElementsAre;
 using Kind = HostListener::State::Kind;
 using Ending = ConnectionRecord::Ending;
 
-std::optional<ByeReason> byeIn(const std::vector<ControlMessage>& messages) {
-    for (const auto& message : messages) {
-        if (const auto* bye = message.get<ControlMessage::Bye>()) {
-            return bye->reason;
-        }
-    }
-    return std::nullopt;
-}
-
-const HostHello* hostHelloIn(const std::vector<ControlMessage>& messages) {
-    for (const auto& message : messages) {
-        if (const auto* ack = message.get<ControlMessage::HelloAck>()) {
-            return &ack->hello;
-        }
-    }
-    return nullptr;
-}
-
 class HostModelTest : public ::testing::Test {
 protected:
     test::ModelHarness host;
@@ -46,8 +28,8 @@ TEST_F(HostModelTest, StartsFromItsFoldersAndKeepsWhatItLearned) {
     host.start();
     const auto port = host.model->state().listenerState.port();
     ASSERT_EQ(host.discovery->published().size(), 1u);
-    EXPECT_EQ(host.discovery->published()[0].name, "Test host");
-    EXPECT_EQ(host.discovery->published()[0].port, port);
+    EXPECT_EQ(std::pair(host.discovery->published()[0].name, host.discovery->published()[0].port),
+              std::pair(std::string("Test host"), port));
     EXPECT_EQ(host.readinessReads, 1);
     // Away access starts off, with no devices, once.
     EXPECT_EQ(host.away->enables, (std::vector{std::pair(false, std::vector<std::string>{})}));
@@ -69,8 +51,8 @@ TEST_F(HostModelTest, SettersPersistAndTakeEffect) {
 
     host.model->setAllowRemoteAccess(false);
     ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().listenerState.kind() == Kind::stopped; }));
-    ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
-    EXPECT_EQ(byeIn(client->received()), ByeReason::remoteAccessDisabled);
+    ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+    EXPECT_EQ(client->bye(), ByeReason::remoteAccessDisabled);
     EXPECT_TRUE(host.discovery->published().empty());
 
     host.model->setAllowAwayAccess(true);
@@ -129,7 +111,7 @@ TEST_F(HostModelTest, RefusesWithoutAWordWhatItMayNotAdmit) {
     ASSERT_TRUE(Blocking::waitUntil([&] { return host.queue->pendingCount() > quiet; }));
     host.model->setAllowRemoteAccess(false);
     ASSERT_TRUE(host.pumpUntil([&] { return client.hasSeen<ControlChannel::Event::Closed>(); }));
-    EXPECT_FALSE(byeIn(client.received()));
+    EXPECT_FALSE(client.bye());
     EXPECT_TRUE(host.model->history()->log().records.empty());
 }
 
@@ -141,19 +123,18 @@ TEST_F(HostModelTest, NewSessionOfADeviceReplacesTheCurrentOne) {
     ASSERT_TRUE(first && second);
     ASSERT_TRUE(host.pumpUntil([&] {
         return host.model->history()->log().records.size() == 2 &&
-               !host.model->history()->log().records[1].isOpen() && byeIn(first->received()).has_value();
+               !host.model->history()->log().records[1].isOpen() && first->bye().has_value();
     }));
-    EXPECT_EQ(byeIn(first->received()), ByeReason::replacedByNewSession);
+    EXPECT_EQ(first->bye(), ByeReason::replacedByNewSession);
     EXPECT_EQ(host.model->history()->log().records[1].ending, Ending::replaced);
     // The replaced session's late end leaves the current one standing.
     ASSERT_TRUE(host.model->state().connected);
-    EXPECT_FALSE(byeIn(second->received()));
+    EXPECT_FALSE(second->bye());
     EXPECT_TRUE(host.model->history()->log().records[0].isOpen());
 
     host.model->removeDevice("ipad");
-    ASSERT_TRUE(host.pumpUntil(
-        [&] { return !host.model->state().connected && byeIn(second->received()).has_value(); }));
-    EXPECT_EQ(byeIn(second->received()), ByeReason::remoteAccessDisabled);
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected && second->bye().has_value(); }));
+    EXPECT_EQ(second->bye(), ByeReason::remoteAccessDisabled);
     EXPECT_TRUE(host.model->state().devices.empty());
 }
 
@@ -169,8 +150,8 @@ TEST_F(HostModelTest, QuitsInOrder) {
     });
     host.model->quit([&] { host.order->push_back("quit twice"); });
     EXPECT_EQ(*host.order, (std::vector<std::string>{"curtain: Velm Host quit", "away stopping"}));
-    ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
-    EXPECT_EQ(byeIn(client->received()), ByeReason::hostQuit);
+    ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+    EXPECT_EQ(client->bye(), ByeReason::hostQuit);
     host.queue->advance(HostModel::goodbyeGrace);
     EXPECT_FALSE(done) << "away access has not stopped yet";
     host.away->stopDone();
@@ -184,13 +165,7 @@ TEST_F(HostModelTest, QuitsInOrder) {
 // A raised curtain locks the computer once the goodbye is on its way, and the quit waits until it is down.
 TEST_F(HostModelTest, QuitLocksARaisedCurtainAndWaitsUntilItIsDown) {
     test::FakeCurtainParts curtain;
-    curtain.screens->list = {{.id = 1,
-                              .name = "panel",
-                              .frame = {},
-                              .isMain = true,
-                              .isBuiltIn = true,
-                              .vendor = std::nullopt,
-                              .refreshRate = std::nullopt}};
+    curtain.screens->list = {test::FakeCurtainParts::screen(1, true, std::nullopt)};
     host.curtain = std::make_shared<DesktopCurtain>(Curtain::make(curtain.parts(), host.queue));
     host.model = host.makeModel();
     host.start();
@@ -203,8 +178,8 @@ TEST_F(HostModelTest, QuitLocksARaisedCurtainAndWaitsUntilItIsDown) {
     bool done = false;
     host.model->quit([&] { done = true; });
     EXPECT_THAT(curtain.take(), ElementsAre("lock"));
-    ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
-    EXPECT_EQ(byeIn(client->received()), ByeReason::hostQuit);
+    ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+    EXPECT_EQ(client->bye(), ByeReason::hostQuit);
     host.away->stopDone();
     host.queue->runUntilIdle();
     host.queue->advance(HostModel::goodbyeGrace);
@@ -229,7 +204,7 @@ TEST_F(HostModelTest, PublishesAwayStatusOnTheMainQueueAndTellsItToNewSessions) 
 
     auto client = host.connect("ipad", host.pairDevice("ipad"));
     ASSERT_TRUE(client);
-    EXPECT_EQ(hostHelloIn(client->received())->awayAddress, "203.0.113.7");
+    EXPECT_EQ(client->hostHello().value().awayAddress, "203.0.113.7");
 }
 
 // A channel that came through the door, as away access's session listener hands it over.
@@ -256,12 +231,12 @@ TEST_F(HostModelTest, AChannelFromAwayIsAnAwaySessionWhoseTicketComesBackOnce) {
     ASSERT_TRUE(host.pumpUntil([&] { return !host.away->forwarded.empty(); }));
     EXPECT_EQ(host.away->forwarded[0].second, ticket);
     host.queue->runUntilIdle();
-    EXPECT_FALSE(hostHelloIn(client.received())) << "the hello waits for the router";
+    EXPECT_FALSE(client.hostHello()) << "the hello waits for the router";
 
     std::thread([&] { host.away->forwardDone(40123); }).join();
     ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().connected.has_value(); }));
-    ASSERT_TRUE(host.pumpUntil([&] { return hostHelloIn(client.received()) != nullptr; }));
-    EXPECT_EQ(hostHelloIn(client.received())->videoPort, 40123);
+    ASSERT_TRUE(host.pumpUntil([&] { return client.hostHello().has_value(); }));
+    EXPECT_EQ(client.hostHello().value().videoPort, 40123);
     EXPECT_TRUE(host.model->state().connected->isAway);
     EXPECT_EQ(host.model->awayVisits()->visits().size(), 1u);
 
@@ -284,9 +259,8 @@ TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {
     ASSERT_TRUE(client);
     ready = false;
     host.model->prepareForPowerOff([&] { ready = true; });
-    ASSERT_TRUE(host.pumpUntil(
-        [&] { return !host.model->state().connected && byeIn(client->received()).has_value(); }));
-    EXPECT_EQ(byeIn(client->received()), ByeReason::poweringOff);
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected && client->bye().has_value(); }));
+    EXPECT_EQ(client->bye(), ByeReason::poweringOff);
     EXPECT_FALSE(ready);
     host.queue->advance(HostModel::goodbyeGrace);
     EXPECT_TRUE(ready);

@@ -17,20 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Ending = ConnectionRecord::Ending;
-using Event = ControlChannel::Event;
 
-template <typename Case> bool is(const ControlMessage& message) {
-    return message.get<Case>() != nullptr;
-}
-
-std::optional<ByeReason> byeIn(const test::TestClient& client) {
-    for (const auto& message : client.received()) {
-        if (const auto* bye = message.get<ControlMessage::Bye>()) {
-            return bye->reason;
-        }
-    }
-    return std::nullopt;
-}
+using test::isMessage;
 
 // velm-host as a person runs it, on folders of its own and the sandbox's mDNS daemon, without a display.
 class HostProgram {
@@ -72,19 +60,9 @@ public:
     // change (as after the pairing), so a connection that meets the moment between is made again.
     std::unique_ptr<test::TestClient> openSession(const std::string& deviceID, const SecretBytes& key) const {
         for (int attempt = 0; attempt < 10; ++attempt) {
-            auto client = std::make_unique<test::TestClient>(Endpoint::hostPort("127.0.0.1", port),
-                                                             *PreSharedKey::forDevice(deviceID, key));
-            Blocking::waitUntil(
-                [&] { return client->hasSeen<Event::Ready>() || client->hasSeen<Event::Closed>(); });
-            if (client->hasSeen<Event::Ready>()) {
-                client->send(ControlMessage::hello(client->hello(deviceID, key)));
-                Blocking::waitUntil([&] {
-                    return client->hasReceived(is<ControlMessage::HelloAck>) ||
-                           client->hasSeen<Event::Closed>();
-                });
-                if (client->hasReceived(is<ControlMessage::HelloAck>)) {
-                    return client;
-                }
+            if (auto client = test::helloedClient(Endpoint::hostPort("127.0.0.1", port), deviceID, key,
+                                                  [](const auto& c) { return Blocking::waitUntil(c); })) {
+                return client;
             }
             std::this_thread::sleep_for(100ms);
         }
@@ -140,11 +118,11 @@ TEST(HostProgramTest, IsFoundPairedUsedAndQuitsInOrder) {
     auto first = host.openSession("test-ipad", key);
     ASSERT_TRUE(first);
     first->send(ControlMessage::ping(1, 42));
-    EXPECT_TRUE(Blocking::waitUntil([&] { return first->hasReceived(is<ControlMessage::Pong>); }));
+    EXPECT_TRUE(Blocking::waitUntil([&] { return first->hasReceived(isMessage<ControlMessage::Pong>); }));
     auto second = host.openSession("test-ipad", key);
     ASSERT_TRUE(second);
-    EXPECT_TRUE(Blocking::waitUntil([&] { return byeIn(*first).has_value(); }));
-    EXPECT_EQ(byeIn(*first), ByeReason::replacedByNewSession);
+    EXPECT_TRUE(Blocking::waitUntil([&] { return first->bye().has_value(); }));
+    EXPECT_EQ(first->bye(), ByeReason::replacedByNewSession);
     second->send(ControlMessage::bye(ByeReason::userDisconnected));
     ASSERT_TRUE(Blocking::waitUntil([&] {
         const auto records = host.history().records;
@@ -156,10 +134,11 @@ TEST(HostProgramTest, IsFoundPairedUsedAndQuitsInOrder) {
     auto third = host.openSession("test-ipad", key);
     ASSERT_TRUE(third);
     EXPECT_EQ(host.child->terminate(5s), 0);
-    EXPECT_TRUE(Blocking::waitUntil([&] { return byeIn(*third).has_value(); }));
-    EXPECT_EQ(byeIn(*third), ByeReason::hostQuit);
-    EXPECT_EQ(host.history().records.front().ending, Ending::hostQuit);
-    EXPECT_EQ(host.history().records.front().deviceName, "test-ipad");
+    EXPECT_TRUE(Blocking::waitUntil([&] { return third->bye().has_value(); }));
+    EXPECT_EQ(third->bye(), ByeReason::hostQuit);
+    const auto last = host.history().records.front();
+    EXPECT_EQ(std::pair(last.ending, last.deviceName),
+              std::pair(std::optional(Ending::hostQuit), std::string("test-ipad")));
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "tests/host/model/ModelHarness.h"
 
 #include "tests/support/Pump.h"
-#include "transport/keys/Pairing.h"
 
 namespace velm::test {
 
@@ -49,16 +48,9 @@ bool ModelHarness::pumpUntil(const std::function<bool()>& condition) {
 }
 
 SecretBytes ModelHarness::pairDevice(const std::string& id) {
-    auto& registry = *model->registry();
-    registry.openPairing("123456", std::nullopt, 5, false);
-    const Pairing::Offer offer;
-    const Bytes binding(32, 9);
-    const auto publicKey = offer.publicKey();
-    const auto response = std::get<PairResponse>(
-        registry.pair({.deviceID = id, .deviceName = id, .publicKey = {publicKey.begin(), publicKey.end()}},
-                      binding, PreSharedKey::pairingIdentity));
+    auto key = pairThrough(*model->registry(), id);
     queue->runUntilIdle();
-    return std::get<SecretBytes>(Pairing::openKey(response.sealedKey, response.publicKey, offer, binding));
+    return key;
 }
 
 Endpoint ModelHarness::endpoint() const {
@@ -68,22 +60,11 @@ Endpoint ModelHarness::endpoint() const {
 // The listener starts again with every change of its keys, so a connection may meet the moment between
 // two listeners: it is tried again then.
 std::unique_ptr<TestClient> ModelHarness::connect(const std::string& deviceID, const SecretBytes& key) {
-    constexpr int attempts = 5;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
         pumpUntil(
             [&] { return model->state().listenerState.kind() == HostListener::State::Kind::advertising; });
-        auto client =
-            std::make_unique<TestClient>(endpoint(), *PreSharedKey::forDevice(deviceID, key.view()));
-        pumpUntil([&] {
-            return client->hasSeen<ControlChannel::Event::Ready>() ||
-                   client->hasSeen<ControlChannel::Event::Closed>();
-        });
-        client->send(ControlMessage::hello(client->hello(deviceID, key.view())));
-        pumpUntil([&] {
-            return client->hasReceived(isMessage<ControlMessage::HelloAck>) ||
-                   client->hasSeen<ControlChannel::Event::Closed>();
-        });
-        if (client->hasReceived(isMessage<ControlMessage::HelloAck>)) {
+        if (auto client =
+                helloedClient(endpoint(), deviceID, key, [this](const auto& c) { return pumpUntil(c); })) {
             return client;
         }
     }

@@ -14,10 +14,6 @@
 
 namespace velm::test {
 
-template <typename Case> bool isMessage(const ControlMessage& message) {
-    return message.get<Case>() != nullptr;
-}
-
 // A desktop with fixed access that counts how often it was asked.
 class FakeHostDesktop final : public HostDesktop {
 public:

@@ -27,23 +27,23 @@ TEST(PowerOffWatcherTest, HoldsTheShutdownUntilReleasedAndHearsOnlyLogind) {
     const auto queue = std::make_shared<ManualQueue>();
     const auto watcher = PowerOffWatcher::make(BusConnection::open(bus->address()), queue, "Velm Host");
     int powerOffs = 0;
+    const auto lockIs = [&](const char* state) {
+        return Blocking::waitUntil([&] {
+            logind->writeLine("lock?");
+            return logind->readLine() == state;
+        });
+    };
     watcher->setOnPowerOff([&] { ++powerOffs; });
     watcher->start();
     EXPECT_EQ(logind->readLine(),
               R"({"method": "Inhibit", "what": "shutdown", "who": "Velm Host", "mode": "delay"})");
-    ASSERT_TRUE(Blocking::waitUntil([&] {
-        logind->writeLine("lock?");
-        return logind->readLine() == "held";
-    }));
+    ASSERT_TRUE(lockIs("held"));
 
     logind->writeLine("shutdown");
     EXPECT_EQ(logind->readLine(), "done");
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return powerOffs == 1; }));
     watcher->release();
-    EXPECT_TRUE(Blocking::waitUntil([&] {
-        logind->writeLine("lock?");
-        return logind->readLine() == "released";
-    }));
+    EXPECT_TRUE(lockIs("released"));
 
     // A shutdown called off takes the lock again. Signals arrive in order, so by then the stranger's
     // signal before it was passed over.

@@ -18,18 +18,7 @@ using test::TestClient;
 using Ending = ConnectionRecord::Ending;
 using Message = ControlMessage;
 
-template <typename Case> bool is(const ControlMessage& message) {
-    return message.get<Case>() != nullptr;
-}
-
-std::optional<ByeReason> byeIn(const std::vector<ControlMessage>& messages) {
-    for (const auto& message : messages) {
-        if (const auto* bye = message.get<Message::Bye>()) {
-            return bye->reason;
-        }
-    }
-    return std::nullopt;
-}
+using test::isMessage;
 
 template <typename Result> std::optional<Result> waitFor(SessionHarness& host, test::EventLog<Result>& log) {
     return host.pumpUntil([&] { return !log.values().empty(); }) ? std::optional(log.values().front())
@@ -52,8 +41,18 @@ protected:
         auto hello = client->hello("ipad", key);
         hello.understandsPolicy = understandsPolicy ? std::optional(true) : std::nullopt;
         client->send(Message::hello(hello));
-        EXPECT_TRUE(host.pumpUntil([&] { return client->hasReceived(is<Message::HelloAck>); }));
+        EXPECT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::HelloAck>); }));
         return client;
+    }
+
+    // The picture a glimpse client of "ipad" gets; nothing if no answer came.
+    using Glimpse = std::optional<std::optional<Bytes>>;
+    Glimpse glimpse() {
+        test::EventLog<std::optional<Bytes>> glimpses;
+        GlimpseClient::make(host.endpoint(), "ipad", key)
+            ->start("iPad", Queue::make("glimpse"),
+                    [&](std::optional<Bytes> image) { glimpses.push(image); });
+        return waitFor(host, glimpses);
     }
 
     SessionHarness host;
@@ -112,8 +111,8 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
         auto hello = client->hello("ipad", key);
         each.change(hello);
         client->send(Message::hello(hello));
-        ASSERT_TRUE(host.pumpUntil([&] { return byeIn(client->received()).has_value(); }));
-        EXPECT_EQ(byeIn(client->received()), each.reason);
+        ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+        EXPECT_EQ(client->bye(), each.reason);
         const auto records = host.history->log().records;
         ASSERT_EQ(records.size(), recordsBefore + (each.refusal ? 1 : 0));
         if (each.refusal) {
@@ -137,26 +136,16 @@ TEST_F(HostSessionTest, ServesHistoryAndGlimpsesWithoutBecomingASession) {
     for (const auto& picture :
          {Bytes(GlimpseFit::maxJpegBytes(), 0xD8), Bytes(GlimpseFit::maxJpegBytes() + 1)}) {
         host.desktop->picture = picture;
-        test::EventLog<std::optional<Bytes>> glimpses;
-        GlimpseClient::make(host.endpoint(), "ipad", key)
-            ->start("iPad", Queue::make("glimpse"),
-                    [&](std::optional<Bytes> image) { glimpses.push(image); });
-        const auto glimpse = waitFor(host, glimpses);
-        ASSERT_TRUE(glimpse);
-        EXPECT_EQ(*glimpse,
-                  picture.size() <= GlimpseFit::maxJpegBytes() ? std::optional(picture) : std::nullopt);
+        EXPECT_EQ(glimpse(),
+                  Glimpse(std::in_place, picture.size() <= GlimpseFit::maxJpegBytes() ? std::optional(picture)
+                                                                                      : std::nullopt));
     }
     EXPECT_EQ(host.desktop->glimpseBudget, GlimpseFit::maxJpegBytes());
 
     // Under the curtain a picture would show the shields: there is none.
     host.curtain->on = true;
     host.desktop->glimpseBudget.reset();
-    test::EventLog<std::optional<Bytes>> shielded;
-    GlimpseClient::make(host.endpoint(), "ipad", key)
-        ->start("iPad", Queue::make("glimpse"), [&](std::optional<Bytes> image) { shielded.push(image); });
-    const auto none = waitFor(host, shielded);
-    ASSERT_TRUE(none);
-    EXPECT_FALSE(*none);
+    EXPECT_EQ(glimpse(), Glimpse(std::in_place)) << "answered, without a picture";
     EXPECT_FALSE(host.desktop->glimpseBudget);
     EXPECT_TRUE(host.authenticated.values().empty());
     EXPECT_TRUE(host.registry->device("ipad")->lastConnected);
@@ -204,7 +193,7 @@ TEST_F(HostSessionTest, EndsWithoutAGoodbyeWhenNoHelloComesInTime) {
     host.queue->advance(1ms + HostSession::cancelDelay);
     ASSERT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Closed>(); }));
     EXPECT_EQ(host.ended.values().size(), 1u);
-    EXPECT_FALSE(byeIn(client->received()));
+    EXPECT_FALSE(client->bye());
 }
 
 TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
@@ -214,10 +203,7 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
     host.listen();
     host.desktop->installed.resize(50, AppInfo{.bundleID = "app", .name = "App", .iconPNG = std::nullopt});
     auto client = startMain();
-    const auto received = client->received();
-    const auto hello = std::find_if(received.begin(), received.end(), is<Message::HelloAck>)
-                           ->get<Message::HelloAck>()
-                           ->hello;
+    const auto hello = client->hostHello().value();
     EXPECT_EQ(
         std::tuple(hello.hostName, hello.displays, hello.videoPort, hello.findsTapTargets, hello.curtain),
         std::tuple("Test host", host.desktop->screens, 40'000, true,
@@ -235,12 +221,12 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
     client->send(Message::listInstalledApps());
     client->send(Message::setCurtain(true));
     client->send(Message::ping(9, 1234));
-    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(is<Message::Pong>); }));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::Pong>); }));
     EXPECT_EQ(host.input->events, std::vector{InputEvent::keyDown(5)});
     EXPECT_EQ(host.input->screen, host.desktop->area);
     std::vector<ControlMessage> answers;
     for (const auto& message : client->received()) {
-        if (!is<Message::InstalledApps>(message)) {
+        if (!isMessage<Message::InstalledApps>(message)) {
             answers.push_back(message);
         } else if (const auto& page = message.get<Message::InstalledApps>()->page; page.index < 2) {
             EXPECT_EQ(std::pair(page.apps.size(), page.isLast), std::pair(24ul, false));
@@ -261,10 +247,7 @@ TEST_F(HostSessionTest, RaisesTheCurtainAtHelloWhenTheDevicePolicyAsks) {
     host.registry->setDevicePolicy("ipad", std::nullopt, true);
     host.listen();
     auto client = startMain();
-    const auto received = client->received();
-    const auto hello = std::find_if(received.begin(), received.end(), is<Message::HelloAck>);
-    ASSERT_NE(hello, received.end());
-    EXPECT_EQ(hello->get<Message::HelloAck>()->hello.curtain, CurtainState({.available = true, .on = true}));
+    EXPECT_EQ(client->hostHello().value().curtain, CurtainState({.available = true, .on = true}));
 }
 
 std::vector<ControlMessage> textFocusMessages(const TestClient& client) {
@@ -285,13 +268,13 @@ TEST_F(HostSessionTest, TellsWhereTextGoesOnlyWhileAStreamIsDescribed) {
     EXPECT_TRUE(host.textFocus->take().empty()) << "nothing to type into before a stream";
     const auto streams = [&] {
         const auto received = client->received();
-        return std::count_if(received.begin(), received.end(), is<Message::StreamStarted>);
+        return std::count_if(received.begin(), received.end(), isMessage<Message::StreamStarted>);
     };
     const auto pong = [&](std::uint32_t id) {
         client->send(Message::ping(id, 0));
         return host.pumpUntil([&] {
             return client->hasReceived([id](const auto& m) {
-                return is<Message::Pong>(m) && m.template get<Message::Pong>()->id == id;
+                return isMessage<Message::Pong>(m) && m.template get<Message::Pong>()->id == id;
             });
         });
     };
@@ -332,7 +315,7 @@ TEST_F(HostSessionTest, WatchesTheTextFocusLessOftenWhileNoInputComes) {
     host.listen();
     auto client = startMain();
     client->send(Message::configureStream(StreamRequest{}));
-    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(is<Message::StreamStarted>); }));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::StreamStarted>); }));
     EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"start"});
 
     host.queue->advance(HostSession::textFocusQuietAfter);
@@ -383,9 +366,9 @@ TEST_P(SessionEndingTest, EndsOnceAsTheTableSays) {
     host.queue->advance(HostSession::cancelDelay);
     ASSERT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Closed>(); }));
     EXPECT_TRUE(host.input->events.empty());
-    EXPECT_EQ(byeIn(client->received()), row.goodbye);
+    EXPECT_EQ(client->bye(), row.goodbye);
     // Only a client that understands the policy messages is warned before an idle end.
-    EXPECT_EQ(client->hasReceived(is<Message::IdleWarning>),
+    EXPECT_EQ(client->hasReceived(isMessage<Message::IdleWarning>),
               row.ending == Ending::idleTimeout && row.understandsPolicy);
     host.session(0)->close(ByeReason::hostQuit);
     host.queue->runUntilIdle();

@@ -33,15 +33,19 @@ SessionHarness::~SessionHarness() {
     pumpUntilReleased(queue);
 }
 
-SecretBytes SessionHarness::pairDevice(const std::string& id) {
-    registry->openPairing("123456", std::nullopt, 5, false);
+SecretBytes pairThrough(DeviceRegistry& registry, const std::string& id) {
+    registry.openPairing("123456", std::nullopt, 5, false);
     const Pairing::Offer offer;
     const Bytes binding = Random::bytes(32);
     const auto publicKey = offer.publicKey();
     const auto response = std::get<PairResponse>(
-        registry->pair({.deviceID = id, .deviceName = id, .publicKey = {publicKey.begin(), publicKey.end()}},
-                       binding, PreSharedKey::pairingIdentity));
+        registry.pair({.deviceID = id, .deviceName = id, .publicKey = {publicKey.begin(), publicKey.end()}},
+                      binding, PreSharedKey::pairingIdentity));
     return std::get<SecretBytes>(Pairing::openKey(response.sealedKey, response.publicKey, offer, binding));
+}
+
+SecretBytes SessionHarness::pairDevice(const std::string& id) {
+    return pairThrough(*registry, id);
 }
 
 void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
@@ -107,9 +111,39 @@ std::vector<ControlMessage> TestClient::received() const {
     return messages;
 }
 
+std::optional<ByeReason> TestClient::bye() const {
+    for (const auto& message : received()) {
+        if (const auto* bye = message.get<ControlMessage::Bye>()) {
+            return bye->reason;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<HostHello> TestClient::hostHello() const {
+    for (const auto& message : received()) {
+        if (const auto* ack = message.get<ControlMessage::HelloAck>()) {
+            return ack->hello;
+        }
+    }
+    return std::nullopt;
+}
+
 bool TestClient::hasReceived(const std::function<bool(const ControlMessage&)>& match) const {
     const auto messages = received();
     return std::any_of(messages.begin(), messages.end(), match);
+}
+
+std::unique_ptr<TestClient>
+helloedClient(const Endpoint& endpoint, const std::string& deviceID, const SecretBytes& key,
+              const std::function<bool(const std::function<bool()>&)>& waitUntil) {
+    using Event = ControlChannel::Event;
+    auto client = std::make_unique<TestClient>(endpoint, *PreSharedKey::forDevice(deviceID, key.view()));
+    waitUntil([&] { return client->hasSeen<Event::Ready>() || client->hasSeen<Event::Closed>(); });
+    client->send(ControlMessage::hello(client->hello(deviceID, key.view())));
+    const auto acknowledged = [&] { return client->hasReceived(isMessage<ControlMessage::HelloAck>); };
+    waitUntil([&] { return acknowledged() || client->hasSeen<Event::Closed>(); });
+    return acknowledged() ? std::move(client) : nullptr;
 }
 
 } // namespace velm::test

@@ -13,6 +13,13 @@
 
 namespace velm::test {
 
+template <typename Case> bool isMessage(const ControlMessage& message) {
+    return message.get<Case>() != nullptr;
+}
+
+// Pairs a device through the registry as its client would; its key.
+SecretBytes pairThrough(DeviceRegistry& registry, const std::string& id);
+
 // Raises when asked to, and remembers, for each session it served, whether it ended in order.
 class RecordingCurtain final : public SessionCurtain {
 public:
@@ -78,6 +85,9 @@ public:
     void drop() { channel_->cancel(); }
 
     std::vector<ControlMessage> received() const;
+    // The reason of the first goodbye received, and the host's hello.
+    std::optional<ByeReason> bye() const;
+    std::optional<HostHello> hostHello() const;
     bool hasReceived(const std::function<bool(const ControlMessage&)>& match) const;
     template <typename Case> bool hasSeen() const {
         const auto events = events_->values();
@@ -90,5 +100,11 @@ private:
     std::shared_ptr<EventLog<ControlChannel::Event>> events_ =
         std::make_shared<EventLog<ControlChannel::Event>>();
 };
+
+// A client of the device that has sent its hello, or null unless the host acknowledged it; `waitUntil`
+// waits for a condition while it runs whatever the host needs.
+std::unique_ptr<TestClient> helloedClient(const Endpoint& endpoint, const std::string& deviceID,
+                                          const SecretBytes& key,
+                                          const std::function<bool(const std::function<bool()>&)>& waitUntil);
 
 } // namespace velm::test

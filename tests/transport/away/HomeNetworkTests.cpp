@@ -95,8 +95,7 @@ TEST(HomeNetworkRouteTest, PeersAreHomeInALanPrefixOverALanInterface) {
     EXPECT_FALSE(HomeNetwork::isLocal("fe80::1%", Names{}, homePrefixes));
 }
 
-// Runs `body` on a thread of its own inside a fresh network namespace, which goes
-// away with the thread. Skips when the namespace cannot be made (not root).
+// Runs `body` on its own thread in a fresh network namespace; skips when none can be made.
 template <typename Body> void inOwnNetworkNamespace(Body body) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "making a network namespace needs root";
@@ -120,17 +119,15 @@ void run(const std::string& command) {
 TEST(HomeNetworkNamespaceTest, RoutesPeersByTheSystemsOwnInterfaces) {
     inOwnNetworkNamespace([] {
         run("ip link set lo up");
-        run("ip link add eth-test type veth peer name eth-peer");
-        run("ip addr add 192.168.77.1/24 dev eth-test");
-        run("ip addr add 2001:db8:77::1/64 dev eth-test nodad");
-        run("ip link set eth-test up");
-        run("ip link add eth-down type veth peer name eth-down-peer");
-        run("ip addr add 192.168.88.1/24 dev eth-down");
+        run("ip link add eth-test type veth peer name eth-peer && ip addr add 192.168.77.1/24 dev eth-test "
+            "&& "
+            "ip addr add 2001:db8:77::1/64 dev eth-test nodad && ip link set eth-test up");
+        run("ip link add eth-down type veth peer name eth-down-peer && ip addr add 192.168.88.1/24 dev "
+            "eth-down");
         // A zero netmask would make every address local; it yields no prefix.
         run("ip addr add 10.99.0.1/0 dev eth-test");
-        run("ip tuntap add dev wg-test mode tun");
-        run("ip addr add 10.66.0.1/24 dev wg-test");
-        run("ip link set wg-test up");
+        run("ip tuntap add dev wg-test mode tun && ip addr add 10.66.0.1/24 dev wg-test && ip link set "
+            "wg-test up");
 
         EXPECT_EQ(HomeNetwork::localPrefixes(HomeNetwork::Family::ipv4),
                   (std::vector<Prefix>{{ipv4("192.168.77.1"), ipv4("255.255.255.0")}}));

@@ -9,8 +9,7 @@
 namespace velm {
 namespace {
 
-// The smallest draw that maps to 7 falls in the biased stretch and is drawn again;
-// the next one up maps to 7 as well and is kept.
+// The smallest draw mapping to 7 is in the biased stretch and drawn again; the next one up is kept.
 constexpr std::uint64_t biasedSeven = 129'127'208'515'967;
 constexpr std::uint64_t seven = biasedSeven + 1;
 constexpr std::uint64_t highest = std::numeric_limits<std::uint64_t>::max();

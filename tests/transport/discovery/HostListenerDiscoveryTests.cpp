@@ -17,9 +17,8 @@ using namespace std::chrono_literals;
 using State = HostListener::State;
 using test::EventLog;
 
-// The whole nearby road against the daemon that scripts/avahi-sandbox.sh starts in a namespace of
-// its own, never against one on a real network: the host advertises, the client finds it, and
-// connects to the service, which it resolves on the way.
+// The whole nearby road against the sandboxed daemon of scripts/avahi-sandbox.sh, never a real network:
+// the host advertises, the client finds it and connects to the service, resolving it on the way.
 TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
     if (std::getenv("VELM_TEST_AVAHI") == nullptr) {
         GTEST_SKIP() << "no sandboxed avahi-daemon; scripts/test.sh starts one when run as root";
@@ -47,9 +46,7 @@ TEST(HostListenerDiscoveryTest, AdvertisedHostIsFoundResolvedAndReached) {
     std::optional<DiscoveredHost> host;
     ASSERT_TRUE(lists->waitFor([&](const auto& all) {
         for (const auto& found : all.empty() ? std::vector<DiscoveredHost>{} : all.back()) {
-            if (found.name == name) {
-                host = found;
-            }
+            host = found.name == name ? found : host;
         }
         return host.has_value();
     }));

@@ -30,12 +30,14 @@ std::vector<PreSharedKey> deviceKeys(std::uint8_t fill) {
     return {*PreSharedKey::forDevice("DEVICE-1", Bytes(32, fill))};
 }
 
+RawTlsPeer::Options clientOf(const PreSharedKey& key) {
+    return {key.identity(), Bytes(key.key().data(), key.key().data() + 32)};
+}
 RawTlsPeer::Options deviceClient(std::uint8_t fill) {
-    return {"DEVICE-1", Bytes(32, fill)};
+    return clientOf(deviceKeys(fill)[0]);
 }
 
-// Drives a listener on virtual time while its sockets work in real time: the platform listener
-// reports from its own threads onto the manual queue, which the test runs.
+// A listener on virtual time whose sockets work in real time, reporting onto the manual queue the test runs.
 class HostListenerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -66,16 +68,12 @@ protected:
 
     // Failed attempts, as the log tells them.
     std::size_t failures() {
-        const auto lines = log.lines();
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-                return line.starts_with("discovery: listener state: failed");
-            }));
+        return static_cast<std::size_t>(std::ranges::count_if(log.lines(), [](const std::string& line) {
+            return line.starts_with("discovery: listener state: failed");
+        }));
     }
-
     std::size_t count(State::Kind kind) const {
-        return static_cast<std::size_t>(
-            std::count_if(states.begin(), states.end(), [kind](const State& s) { return s.kind() == kind; }));
+        return static_cast<std::size_t>(std::ranges::count(states, kind, &State::kind));
     }
 
     HostListener::Options options{DeviceModel{"Mac14,2", "MacBook Air"}, 250ms, 5s};
@@ -102,9 +100,7 @@ TEST_F(HostListenerTest, UnnamedListenerAdvertisesNothingAndClosesConnectionsNoO
     listener->start(std::nullopt, "HOST-1", "123456");
     const auto port = advertisedPort();
     ASSERT_NE(port, 0);
-    const auto pairing = PreSharedKey::fromSecret("123456");
-    const RawTlsPeer::Options client{pairing.identity(),
-                                     Bytes(pairing.key().data(), pairing.key().data() + 32)};
+    const RawTlsPeer::Options client = clientOf(PreSharedKey::fromSecret("123456"));
     EXPECT_TRUE(RawTlsPeer::connect(port, client)->handshakeSucceeded());
     EXPECT_TRUE(pump([&] { return channels.size() == 1; }));
     EXPECT_TRUE(network->published().empty());
@@ -121,8 +117,7 @@ TEST_F(HostListenerTest, UnnamedListenerAdvertisesNothingAndClosesConnectionsNoO
     reader.join();
 }
 
-// The pairing window counts wrong tries: a wrong code shows as a failed handshake offering the
-// pairing identity, reported for the current start only.
+// The pairing window counts wrong tries: a failed handshake and its offered identity, current start only.
 TEST_F(HostListenerTest, PassesOnFailedHandshakesOfTheCurrentStartWithTheOfferedIdentity) {
     std::vector<std::optional<std::string>> failed;
     listener->setOnHandshakeFailed([&](std::optional<std::string> identity) { failed.push_back(identity); });
@@ -130,9 +125,7 @@ TEST_F(HostListenerTest, PassesOnFailedHandshakesOfTheCurrentStartWithTheOffered
     const auto port = advertisedPort();
     ASSERT_NE(port, 0);
     const auto wrongCode = PreSharedKey::fromSecret("654321");
-    EXPECT_FALSE(RawTlsPeer::connect(
-                     port, {wrongCode.identity(), Bytes(wrongCode.key().data(), wrongCode.key().data() + 32)})
-                     ->handshakeSucceeded());
+    EXPECT_FALSE(RawTlsPeer::connect(port, clientOf(wrongCode))->handshakeSucceeded());
     ASSERT_TRUE(pump([&] { return failed.size() == 1; }));
     EXPECT_EQ(failed.front(), wrongCode.identity());
 

@@ -1,12 +1,15 @@
 #include "tests/support/TestVectors.h"
 #include "transport/keys/AwaySignature.h"
 #include "transport/keys/HelloProof.h"
+#include "transport/keys/PreSharedKey.h"
 
 #include <gtest/gtest.h>
+#include <string>
 
 namespace velm {
 namespace {
 
+using test::extended;
 using test::flipped;
 using test::transportVector;
 
@@ -28,9 +31,7 @@ TEST_F(HelloProofTest, FailsForAnotherBindingKeyOrLength) {
     EXPECT_FALSE(isValidHelloProof(proof, deviceKey, {}));
     EXPECT_FALSE(isValidHelloProof(ByteView(proof).first(31), deviceKey, binding));
     EXPECT_FALSE(isValidHelloProof({}, deviceKey, binding));
-    Bytes longer = proof;
-    longer.push_back(0);
-    EXPECT_FALSE(isValidHelloProof(longer, deviceKey, binding));
+    EXPECT_FALSE(isValidHelloProof(extended(proof), deviceKey, binding));
 }
 
 class AwaySignatureTest : public ::testing::Test {
@@ -52,12 +53,45 @@ TEST_F(AwaySignatureTest, RefusesOtherFormsAndOtherMessages) {
 }
 
 TEST_F(AwaySignatureTest, RefusesKeysThatAreNotUncompressedCurvePoints) {
-    const Bytes compressed = transportVector("away_public_key_compressed");
-    EXPECT_FALSE(isValidAwayPublicKey(compressed));
-    EXPECT_FALSE(isValidAwaySignature(signature, compressed, binding));
-    const Bytes offCurve = flipped(publicKey, 64);
-    EXPECT_FALSE(isValidAwayPublicKey(offCurve));
-    EXPECT_FALSE(isValidAwaySignature(signature, offCurve, binding));
+    for (const Bytes& key : {transportVector("away_public_key_compressed"), flipped(publicKey, 64)}) {
+        EXPECT_FALSE(isValidAwayPublicKey(key));
+        EXPECT_FALSE(isValidAwaySignature(signature, key, binding));
+    }
+}
+
+Bytes keyBytes(const PreSharedKey& key) {
+    return Bytes(key.key().view().begin(), key.key().view().end());
+}
+
+TEST(PreSharedKeyTest, PairingCodeKeyMatchesIndependentDerivation) {
+    const PreSharedKey key = PreSharedKey::fromSecret("123456");
+    EXPECT_EQ(key.identity(), "velm-psk-v1");
+    EXPECT_EQ(keyBytes(key), transportVector("psk_123456"));
+    EXPECT_EQ(keyBytes(PreSharedKey::fromSecret("000042")), transportVector("psk_000042"));
+    EXPECT_EQ(keyBytes(PreSharedKey::fromSecret("")), transportVector("psk_empty"));
+}
+
+TEST(PreSharedKeyTest, RefusesIdentifiersThatCannotBeTlsIdentities) {
+    using Error = PreSharedKey::IdentityError;
+    const Bytes deviceKey(32, 1);
+    const struct {
+        std::string identifier;
+        Error error;
+    } refused[] = {
+        {"", Error::empty},
+        {std::string(257, 'd'), Error::tooLong},
+        {std::string("dev\0ice", 7), Error::containsNul},
+        {"velm-psk-v1", Error::reserved},
+        {"velm-away", Error::reserved},
+        {"velm-nobody", Error::reserved},
+    };
+    for (const auto& test : refused) {
+        EXPECT_EQ(PreSharedKey::identityError(test.identifier), test.error) << test.identifier;
+        EXPECT_FALSE(PreSharedKey::forDevice(test.identifier, deviceKey).has_value()) << test.identifier;
+    }
+    EXPECT_FALSE(PreSharedKey::identityError(std::string(256, 'd')).has_value());
+    EXPECT_TRUE(PreSharedKey::forDevice(std::string(256, 'd'), deviceKey).has_value());
+    EXPECT_TRUE(PreSharedKey::forDevice("velm-away-2", deviceKey).has_value());
 }
 
 } // namespace

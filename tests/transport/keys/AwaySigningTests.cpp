@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace velm {
 namespace {

@@ -33,9 +33,8 @@ std::set<std::string> namesIn(const std::filesystem::path& folder) {
     return names;
 }
 
-// The host's half of file connections, as its session would play it: uploads (all of which fit)
-// go into `inbox`, downloads come from `offers`; the hooks let a test break the script at chosen
-// points.
+// The host's half of file connections, as its session plays it: uploads (all of which fit) go into
+// `inbox`, downloads come from `offers`; the hooks let a test break the script at chosen points.
 struct FileHost {
     struct Offer {
         std::filesystem::path file;
@@ -167,9 +166,8 @@ TEST_F(FileTransferClientTest, HostRefusalCarriesItsReason) {
     EXPECT_EQ(download(host, 1), DownloadResult(FileTransferError::refused(reason)));
 }
 
-// A connection that goes mid-file, or an upload whose file cannot be read, leaves no partial file
-// at either end; a connection that goes after the last chunk but before the host says it stored
-// the file is a failure all the same.
+// A connection that goes mid-file, or an upload whose file cannot be read, leaves no partial file at
+// either end; one that goes after the last chunk but before the host's "stored" fails all the same.
 TEST_F(FileTransferClientTest, FailuresBeforeTheEnd) {
     constexpr std::uint64_t size = 4 * FileTransferLimits::chunkSize;
     TemporaryFolder::writeFile(inbox / "short.bin", std::string(size / 2, 's'));
@@ -207,8 +205,7 @@ TEST_F(FileTransferClientTest, EmptyDownloadCompletesOnReady) {
     EXPECT_EQ(std::filesystem::file_size(downloads / "empty"), 0u);
 }
 
-// A download the host stalls in: cancel reports `cancelled` once, removes the partial file, and
-// nothing follows, not even for a second cancel.
+// A stalled download: cancel reports `cancelled` once, removes the partial file, and nothing follows.
 TEST_F(FileTransferClientTest, CancelEndsOnceAndRemovesThePartialDownload) {
     ScriptedHost host(
         keys, ScriptedHost::answering([](ScriptedHost::Connection& connection, const ControlMessage&) {

@@ -47,10 +47,7 @@ protected:
         options.view = window.viewOptions();
         app = VelmHostApp::make(window.host.model, std::move(options));
         app->start(false);
-        ASSERT_TRUE(window.host.pumpUntil([&] {
-            return window.host.model->state().listenerState.kind() == HostListener::State::Kind::advertising;
-        }));
-        window.settle();
+        ASSERT_TRUE(window.advertising());
     }
     void TearDown() override {
         if (app && app->menu()) {
@@ -69,13 +66,6 @@ protected:
         });
         return place;
     }
-    std::unique_ptr<test::TestClient> connect(const std::string& id) {
-        const auto key = window.pairDevice(id);
-        auto client = window.host.connect(id, key);
-        window.host.pumpUntil([&] { return window.host.model->state().connected.has_value(); });
-        window.settle();
-        return client;
-    }
 
     test::WindowHarness window;
     std::shared_ptr<VelmHostApp> app;
@@ -93,7 +83,7 @@ TEST_F(TrayTest, TheIconSitsInTheTrayAndItsMenuFollowsTheConnection) {
     shootScreen(QRect(screen.width() - 240, 0, 240, 40), "ui_tray_icon");
     EXPECT_EQ(app->menu()->status()->text(), "Waiting for a device");
 
-    const auto client = connect("Studio iPad");
+    const auto client = window.connectDevice("Studio iPad");
     ASSERT_NE(client, nullptr);
     EXPECT_EQ(app->menu()->status()->text(), "Studio iPad connected");
     EXPECT_EQ(tray->icon().pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),

@@ -1,7 +1,10 @@
 #include "platform/crypto/Random.h"
 #include "tests/transport/away/door/DoorNetwork.h"
 #include "transport/away/door/DoorClient.h"
+#include "transport/away/door/DoorListener.h"
 
+#include <algorithm>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -29,8 +32,7 @@ protected:
             [this](DoorClient::Outcome outcome) { outcomes.push_back(std::move(outcome)); });
     }
 
-    // The knocks that have reached the host so far; sends are done by the time the
-    // queue's work is.
+    // The knocks that have reached the host so far; sends are done by the time the queue's work is.
     std::vector<Arrival> arrivals() {
         std::vector<Arrival> result;
         while (std::optional<Bytes> datagram = host.pending()) {
@@ -78,20 +80,16 @@ TEST_F(DoorClientTest, KnocksFiveTimesForEveryWindowWithOneIdThenGivesUpForGood)
     queue->advance(1s);
     EXPECT_EQ(outcomes.size(), 1u);
 
-    std::map<Door::Tag, int> perWindow;
+    std::map<Bytes, int> perWindow;
     std::set<std::uint16_t> senders;
     for (const Arrival& arrival : all) {
         ASSERT_EQ(arrival.datagram.size(), Door::knockLength);
-        Door::Tag tag{};
-        std::copy_n(arrival.datagram.begin(), tag.size(), tag.begin());
-        ++perWindow[tag];
+        ++perWindow[Bytes(arrival.datagram.begin(), arrival.datagram.begin() + Door::tagLength)];
         senders.insert(arrival.from);
         EXPECT_EQ(admit(arrival).knock().id, client->knockId());
     }
     EXPECT_EQ(perWindow.size(), 3u);
-    for (const auto& [tag, count] : perWindow) {
-        EXPECT_EQ(count, 5);
-    }
+    EXPECT_TRUE(std::all_of(perWindow.begin(), perWindow.end(), [](const auto& e) { return e.second == 5; }));
     EXPECT_EQ(senders.size(), 3u);
 }
 
@@ -136,11 +134,7 @@ TEST_F(DoorClientTest, NeverCallsBackAfterCancelOrRelease) {
 }
 
 TEST_F(DoorClientTest, KeepsListeningAfterAKnockWasRefusedByTheSystem) {
-    std::uint16_t closedPort = 0;
-    {
-        LoopbackPeer placeholder;
-        closedPort = placeholder.port();
-    }
+    const std::uint16_t closedPort = LoopbackPeer().port();
     const auto client = knock(closedPort);
     queue->runUntilIdle();
     // Lets the port-unreachable reports of the first knocks reach the client.
@@ -165,6 +159,93 @@ TEST_F(DoorClientTest, WithoutAUsablePortOnlyTheGiveUpAnswers) {
     queue->advance(1ms);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0], DoorClient::Outcome(DoorClient::NoAnswer{}));
+}
+
+// A knock end to end on loopback: a door client against a keyring-admitting door listener, on real queues.
+class DoorKnockTest : public ::testing::Test {
+protected:
+    static constexpr std::uint16_t controlPort = 45678;
+
+    void SetUp() override {
+        const std::vector<Door::Keyring::Device> devices{{"other", Random::secret(32)},
+                                                         {"pad", SecretBytes(deviceKey)}};
+        // Like the host's away access: one admission per knock id, its reply resent to every copy.
+        listener->setOnDatagram(
+            [this, keyring = Door::Keyring(devices, Date::now()),
+             stored = std::optional<Bytes>()](Bytes datagram, DoorListener::Reply reply) mutable {
+                std::optional<Door::Admission> admission = keyring.admit(datagram, Date::now());
+                if (!admission) {
+                    reply(std::nullopt);
+                    return;
+                }
+                if (!stored) {
+                    hostKey.set_value(admission->sessionKey());
+                    stored = admission->answer(controlPort);
+                }
+                reply(stored);
+            });
+        listener->setOnPort([this](std::optional<std::uint16_t> bound) { portReport.set_value(bound); });
+    }
+
+    // Stops the door and waits until nothing on the host queue can reach this test any more.
+    void TearDown() override {
+        listener->close();
+        hostQueue->post([door = listener] {
+            door->setOnDatagram(nullptr);
+            door->setOnPort(nullptr);
+        });
+        ASSERT_TRUE(Blocking::drain(*hostQueue));
+    }
+
+    // The value of `future`, or nothing when it does not come within patience.
+    template <typename T> static std::optional<T> await(std::future<T> future, const char* what) {
+        if (future.wait_for(test::patience) != std::future_status::ready) {
+            ADD_FAILURE() << what;
+            return std::nullopt;
+        }
+        return future.get();
+    }
+
+    // Opens the door and gives the port it listens on, or nothing.
+    std::optional<std::uint16_t> open(std::optional<std::uint16_t> port) {
+        listener->open(port);
+        return await(portReport.get_future(), "the door reported no port").value_or(std::nullopt);
+    }
+
+    DoorClient::Outcome knock(std::optional<std::uint16_t> doorPort) {
+        std::promise<DoorClient::Outcome> outcome;
+        const auto client = DoorClient::knock(
+            "127.0.0.1", SecretBytes(deviceKey), doorPort, clientQueue,
+            [&outcome](DoorClient::Outcome result) { outcome.set_value(std::move(result)); });
+        return await(outcome.get_future(), "the knock had no outcome").value_or(DoorClient::NoAnswer{});
+    }
+
+    void expectAdmitted(const DoorClient::Outcome& outcome) {
+        const auto sessionKey = await(hostKey.get_future(), "the host admitted nobody");
+        ASSERT_TRUE(sessionKey && *sessionKey);
+        EXPECT_EQ(outcome, DoorClient::Outcome(DoorClient::Admitted{"127.0.0.1", controlPort, **sessionKey}));
+    }
+
+    const Bytes deviceKey = Random::bytes(32);
+    std::shared_ptr<Queue> hostQueue = Queue::make("velm.host.away");
+    std::shared_ptr<Queue> clientQueue = Queue::make("client");
+    std::shared_ptr<DoorListener> listener = DoorListener::make(hostQueue);
+    std::promise<std::optional<std::uint16_t>> portReport;
+    std::promise<std::optional<SecretBytes>> hostKey;
+};
+
+TEST_F(DoorKnockTest, AClientIsAdmittedThroughAFixedDoorPort) {
+    const std::optional<std::uint16_t> port = open(std::nullopt);
+    ASSERT_TRUE(port.has_value());
+    expectAdmitted(knock(port));
+}
+
+TEST_F(DoorKnockTest, AClientFindsTheDoorPortOfTheCurrentWindow) {
+    const std::uint16_t port = Door::doorPort(deviceKey, Door::epoch(Date::now()));
+    if (open(port) != port) {
+        GTEST_SKIP() << "door port " << port << " is taken on this machine";
+    }
+    expectAdmitted(knock(std::nullopt));
 }
 
 } // namespace

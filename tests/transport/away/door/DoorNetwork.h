@@ -3,37 +3,19 @@
 // Loopback helpers for the door listener and door client tests.
 
 #include "platform/core/Bytes.h"
-#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/Pump.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/udp.hpp>
 #include <chrono>
 #include <cstdint>
-#include <gtest/gtest.h>
 #include <optional>
 #include <poll.h>
-#include <thread>
 
 namespace velm::test {
 
-// Bounds every wait for something to come over loopback; reaching it is a failure,
-// never a measurement.
+// Bounds every wait for something to come over loopback; reaching it is a failure, never a measurement.
 inline constexpr std::chrono::seconds patience{10};
-
-// Runs the queue's work until `done` holds or patience runs out; false in that case.
-template <typename Predicate> bool pumpUntil(ManualQueue& queue, Predicate done) {
-    const auto giveUp = std::chrono::steady_clock::now() + patience;
-    while (true) {
-        queue.runUntilIdle();
-        if (done()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > giveUp) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
 
 // A plain UDP socket on 127.0.0.1 standing in for a peer.
 class LoopbackPeer {

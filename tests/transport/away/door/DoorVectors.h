@@ -1,8 +1,7 @@
 #pragma once
 
-// The door vectors in tests/data/door_vectors.json, made once by an independent
-// implementation (see tests/data/make_door_vectors.py). Header-only so that
-// VELM_TEST_DATA_DIR comes from the test executable including it.
+// tests/data/door_vectors.json, made by an independent implementation (tests/data/make_door_vectors.py).
+// Header-only so that VELM_TEST_DATA_DIR comes from the test executable including it.
 
 #include "platform/core/Bytes.h"
 #include "tests/support/TestVectors.h"

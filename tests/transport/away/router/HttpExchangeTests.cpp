@@ -6,7 +6,6 @@
 #include <asio/io_context.hpp>
 #include <gtest/gtest.h>
 #include <optional>
-#include <vector>
 
 namespace velm {
 namespace {
@@ -37,9 +36,8 @@ protected:
     FakeGateway gateway;
 };
 
-// Content-Length and chunked replies are followed by an open connection: only their
-// framing can end them before the hour is up. A stalled or flooding router is covered
-// where the port mapper drops it.
+// Content-Length and chunked replies are followed by an open connection: only their framing can end
+// them before the hour is up. A stalled or flooding router is covered where the port mapper drops it.
 TEST_F(HttpExchangeTest, RepliesEndByTheirFramingAndAreParsedAsTheyStandOrRefused) {
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     const std::string cutShort = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc";
@@ -77,8 +75,8 @@ TEST_F(HttpExchangeTest, RepliesEndByTheirFramingAndAreParsedAsTheyStandOrRefuse
 
 TEST_F(HttpExchangeTest, RefusedConnectionIsANetworkError) {
     asio::io_context io;
-    const auto loopback = asio::ip::tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0);
-    const std::uint16_t closedPort = asio::ip::tcp::acceptor(io, loopback).local_endpoint().port();
+    const std::uint16_t closedPort =
+        asio::ip::tcp::acceptor(io, {asio::ip::make_address_v4("127.0.0.1"), 0}).local_endpoint().port();
     EXPECT_EQ(exchange(soap("A"), 1h, 64 * 1024, closedPort).failure(),
               PortMapperFailure::network(asio::error::connection_refused));
 }

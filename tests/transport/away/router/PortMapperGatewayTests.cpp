@@ -1,4 +1,5 @@
 #include "tests/support/FakeGateway.h"
+#include "tests/support/PrivateNetwork.h"
 #include "transport/away/router/PortMapper.h"
 #include "transport/away/router/RouterNetwork.h"
 
@@ -92,6 +93,18 @@ TEST_F(PortMapperGatewayTest, StalledOrFloodingRouterIsDroppedAndSearchedAgain) 
 
     EXPECT_TRUE(wait<std::string>([&](auto done) { mapper->externalAddress(done); }).ok());
     EXPECT_EQ(gateway.descriptionFetches(), 3);
+}
+
+// The search as sent to the SSDP group on port 1900, answered by the fake gateway on loopback only.
+TEST(SsdpMulticastTest, SearchReachesTheGroupOnlyInsideAPrivateNamespace) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    FakeGateway gateway(true);
+    auto mapper = PortMapper::make("Velm", Queue::make("velm.portmapper.test"), RouterNetwork::make(),
+                                   PortMapper::Timing{});
+    const auto result = wait<std::string>([&](auto done) { mapper->externalAddress(done); });
+    ASSERT_TRUE(result.ok()) << result.failure().description();
+    EXPECT_EQ(result.value(), FakeGateway::defaultExternalAddress);
+    EXPECT_GE(gateway.searchesReceived(), 1);
 }
 
 } // namespace

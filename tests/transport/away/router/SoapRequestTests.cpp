@@ -47,11 +47,10 @@ TEST(SoapTagScanTest, ReadsPlainPrefixedAndNestedElements) {
 }
 
 TEST(SoapTagScanTest, NeedsAnExactlyNamedOpeningAndAClosingTag) {
-    EXPECT_FALSE(TagScanner::tagValue("errorCode", "<errorcode>1</errorcode>"));
-    EXPECT_FALSE(TagScanner::tagValue("errorCode", "<x-y:errorCode>1</errorCode>"));
-    EXPECT_FALSE(TagScanner::tagValue("errorCode", "<errorCode>1"));
-    EXPECT_FALSE(TagScanner::tagValue("errorCode", "<errorCode/>"));
-    EXPECT_FALSE(TagScanner::tagValue("errorCode", "<errorCode attr"));
+    for (const char* text : {"<errorcode>1</errorcode>", "<x-y:errorCode>1</errorCode>", "<errorCode>1",
+                             "<errorCode/>", "<errorCode attr"}) {
+        EXPECT_FALSE(TagScanner::tagValue("errorCode", text)) << text;
+    }
     // The first opening tag and the first closing tag after it decide.
     EXPECT_EQ(TagScanner::tagValue("v", "<v>1</v><v>2</v>"), "1");
     EXPECT_EQ(TagScanner::tagValue("v", "<v><v>2</v></v>"), "<v>2");
@@ -63,15 +62,12 @@ TEST(SoapTagScanTest, HostileInputIsScannedWithoutBlowingUp) {
     EXPECT_EQ(TagScanner::tagValue("errorCode", longAttribute), "501");
 
     // Many openings that never close would make a naive scan quadratic.
-    std::string openings;
+    std::string openings, closings = "<errorCode>";
     for (int i = 0; i < 100000; ++i) {
         openings += "<errorCode ";
-    }
-    EXPECT_FALSE(TagScanner::tagValue("errorCode", openings));
-    std::string closings = "<errorCode>";
-    for (int i = 0; i < 100000; ++i) {
         closings += "</errorCod";
     }
+    EXPECT_FALSE(TagScanner::tagValue("errorCode", openings));
     EXPECT_FALSE(TagScanner::tagValue("errorCode", closings));
 }
 

@@ -1,8 +1,16 @@
+#include "platform/dispatch/ManualQueue.h"
 #include "platform/file/WritableFile.h"
+#include "protocol/FileTransferLimits.h"
+#include "tests/support/ChannelProbe.h"
+#include "tests/support/EventLog.h"
 #include "tests/support/FileTransferPrint.h"
+#include "tests/support/Pump.h"
+#include "tests/support/ScriptedHost.h"
 #include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
+#include "transport/channel/ControlChannel.h"
 #include "transport/files/FileReceiver.h"
+#include "transport/files/FileSender.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -10,13 +18,14 @@
 #include <limits>
 #include <set>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 namespace velm {
 namespace {
 
+using test::EventLog;
+using test::ScriptedHost;
 using test::TemporaryFolder;
 using Step = FileReceiver::Step;
 const Step cannotWrite = FileReceiver::Failed{FileTransferError::cannotWrite()};
@@ -50,9 +59,9 @@ TEST_F(FileReceiverTest, StoresChunksUnderTheCleanedNameWithTheOrdinaryMode) {
     EXPECT_EQ(receive(*receiver, " world"), Step(FileReceiver::Done{folder / "report.txt"}));
 
     EXPECT_EQ(TemporaryFolder::readFile(folder / "report.txt"), "hello world");
-    struct stat info {};
-    ASSERT_EQ(stat((folder / "report.txt").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, WritableFile::defaultMode());
+    const auto perms =
+        std::filesystem::status(folder / "report.txt").permissions() & std::filesystem::perms::all;
+    EXPECT_EQ(static_cast<mode_t>(perms), WritableFile::defaultMode());
     EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"report.txt"});
     EXPECT_EQ(receive(*receiver, "x"), cannotWrite);
     EXPECT_EQ(TemporaryFolder::readFile(folder / "report.txt"), "hello world");
@@ -107,8 +116,7 @@ TEST_F(FileReceiverTest, NeverReplacesWhatIsThere) {
     EXPECT_FALSE(std::filesystem::exists(folder / "elsewhere"));
 }
 
-// Uploads of one name racing to their final step: each finds the same name free, but the move
-// never replaces, so every file is kept under a name of its own.
+// Uploads of one name racing to their final step: the move never replaces, so every file is kept.
 TEST_F(FileReceiverTest, ConcurrentReceiversOfOneNameKeepEveryFile) {
     constexpr std::size_t count = 8;
     std::vector<std::unique_ptr<FileReceiver>> receivers;
@@ -116,13 +124,12 @@ TEST_F(FileReceiverTest, ConcurrentReceiversOfOneNameKeepEveryFile) {
         receivers.push_back(make("same.txt", 1));
     }
     std::vector<Step> steps(count);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < count; ++i) {
-        threads.emplace_back(
-            [&, i] { steps[i] = receive(*receivers[i], std::string(1, static_cast<char>('a' + i))); });
-    }
-    for (auto& thread : threads) {
-        thread.join();
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < count; ++i) {
+            threads.emplace_back(
+                [&, i] { steps[i] = receive(*receivers[i], std::string(1, static_cast<char>('a' + i))); });
+        }
     }
     std::set<std::string> contents;
     for (const auto& step : steps) {
@@ -169,8 +176,7 @@ TEST_F(FileReceiverTest, StartUpRemovesStalePartialFilesOfOurNamingOnly) {
     EXPECT_EQ(FileReceiver::removeStalePartials(folder / "missing"), 0u);
 }
 
-// A write that fails half-way (here at the file-size limit) discards the partial file. Run in a
-// child process because the limit applies to the whole process.
+// A write failing half-way (at the file-size limit, set in a child process) discards the partial file.
 TEST_F(FileReceiverTest, WriteFailureDiscardsThePartialFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto writeOverTheLimit = [this] {
@@ -183,6 +189,136 @@ TEST_F(FileReceiverTest, WriteFailureDiscardsThePartialFile) {
         std::exit(failed && namesIn(folder.path()).empty() ? 0 : 1);
     };
     EXPECT_EXIT(writeOverTheLimit(), ::testing::ExitedWithCode(0), "");
+}
+
+constexpr std::size_t chunk = FileTransferLimits::chunkSize;
+
+PreSharedKey deviceKey() {
+    return *PreSharedKey::forDevice("sender-device", Bytes(32, 0x5a));
+}
+
+// A connected client channel to a host that only records what arrives.
+class FileSenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        probe.start();
+        ASSERT_TRUE(probe.waitForReady());
+    }
+    void TearDown() override { channel->cancel(); }
+
+    std::filesystem::path fileOf(std::size_t length) {
+        const auto path = folder / ("file-" + std::to_string(length));
+        TemporaryFolder::writeFile(path, std::string(length, 'x'));
+        return path;
+    }
+
+    // Everything sent before this point has reached the host once the marker has.
+    bool hostHasEverything() {
+        channel->send(ControlMessage::stillHere());
+        return host.waitForReceived(++markers);
+    }
+
+    TemporaryFolder folder;
+    ScriptedHost host{{deviceKey()}, [](ScriptedHost::Connection&, const ScriptedHost::Event&) {}};
+    std::shared_ptr<ControlChannel> channel = ControlChannel::outgoing(host.endpoint(), deviceKey());
+    test::ChannelProbe probe{channel};
+    std::size_t markers = 0;
+};
+
+struct Run {
+    std::vector<std::uint64_t> progress;
+    std::vector<std::optional<FileTransferError>> completions;
+};
+
+// Starts the sender on a real queue and waits for its completion.
+Run sendToEnd(const std::shared_ptr<FileSender>& sender) {
+    auto run = std::make_shared<EventLog<Run>>();
+    auto progress = std::make_shared<std::vector<std::uint64_t>>();
+    sender->setOnProgress([progress](std::uint64_t sent) { progress->push_back(sent); });
+    sender->setOnFinished([run, progress](std::optional<FileTransferError> error) {
+        run->push(Run{*progress, {error}});
+    });
+    sender->start();
+    EXPECT_TRUE(run->waitForCount(1));
+    return run->values().empty() ? Run{} : run->values().front();
+}
+
+// Chunks of at most the chunk size, and exactly the announced size: a grown file is cut, a shrunk one fails.
+TEST_F(FileSenderTest, SendsTheAnnouncedSizeInChunks) {
+    const struct {
+        std::size_t length;
+        std::uint64_t announced;
+        std::vector<std::uint64_t> progress;
+        std::optional<FileTransferError> error;
+    } cases[] = {
+        {chunk + 1, chunk + 1, {chunk, chunk + 1}, std::nullopt},
+        {chunk, chunk, {chunk}, std::nullopt},
+        {0, 0, {}, std::nullopt},
+        {100, 60, {60}, std::nullopt},
+        {chunk + 10, chunk + 20, {chunk}, FileTransferError::cannotRead()},
+    };
+    const auto queue = Queue::make("sender");
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.announced);
+        const auto run = sendToEnd(FileSender::open(channel, fileOf(test.length), test.announced, queue));
+        EXPECT_EQ(run.progress, test.progress);
+        EXPECT_EQ(run.completions, std::vector{test.error});
+    }
+    ASSERT_TRUE(hostHasEverything());
+    EXPECT_EQ(host.fileChunkSizes(), (std::vector<std::size_t>{chunk, 1, chunk, 60, chunk}));
+    EXPECT_EQ(FileSender::open(channel, folder / "missing", 1, queue), nullptr);
+}
+
+TEST_F(FileSenderTest, CancelBetweenChunksStopsWithoutACompletion) {
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto sender = FileSender::open(channel, fileOf(3 * chunk), 3 * chunk, queue);
+    std::vector<std::uint64_t> progress;
+    int completions = 0;
+    sender->setOnProgress([&](std::uint64_t sent) {
+        progress.push_back(sent);
+        sender->cancel();
+    });
+    sender->setOnFinished([&](std::optional<FileTransferError>) { ++completions; });
+    sender->start();
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !progress.empty(); }));
+    queue->runUntilIdle();
+    EXPECT_EQ(queue->pendingCount(), 0u);
+    ASSERT_TRUE(hostHasEverything());
+    EXPECT_EQ(host.fileChunkSizes(), std::vector<std::size_t>{chunk});
+    EXPECT_EQ(progress, std::vector<std::uint64_t>{chunk});
+    EXPECT_EQ(completions, 0);
+}
+
+TEST_F(FileSenderTest, ChannelWithoutConnectionFailsAfterStartReturns) {
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto unstarted = ControlChannel::outgoing(host.endpoint(), deviceKey());
+    const auto sender = FileSender::open(unstarted, fileOf(10), 10, queue);
+    std::vector<std::optional<FileTransferError>> completions;
+    sender->setOnFinished([&](std::optional<FileTransferError> error) { completions.push_back(error); });
+    sender->start();
+    EXPECT_TRUE(completions.empty());
+    queue->runUntilIdle();
+    EXPECT_EQ(completions,
+              std::vector<std::optional<FileTransferError>>{FileTransferError::connectionLost()});
+}
+
+// A pending send holds the sender weakly: once released it reports nothing and sends no further chunk.
+TEST_F(FileSenderTest, ReleasedSenderReportsNothing) {
+    const auto shared = std::make_shared<ManualQueue>();
+    auto sender = FileSender::open(channel, fileOf(3 * chunk), 3 * chunk, shared);
+    int progressCalls = 0, completions = 0;
+    sender->setOnProgress([&](std::uint64_t) {
+        ++progressCalls;
+        sender.reset(); // the chunk this step sends next is the last
+    });
+    sender->setOnFinished([&](std::optional<FileTransferError>) { ++completions; });
+    sender->start();
+    ASSERT_TRUE(test::pumpUntil(*shared, [&] { return host.fileChunkSizes().size() == 2; }));
+    ASSERT_TRUE(hostHasEverything());
+    shared->runUntilIdle();
+    EXPECT_EQ(progressCalls, 1);
+    EXPECT_EQ(completions, 0);
+    EXPECT_EQ(host.fileChunkSizes().size(), 2u);
 }
 
 } // namespace
