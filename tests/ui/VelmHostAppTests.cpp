@@ -61,6 +61,8 @@ TEST_F(AppTest, TheMenuMirrorsTheConnectionAndDisconnects) {
 
     menu.disconnectAction()->trigger();
     ASSERT_TRUE(window.host.pumpUntil([&] { return !window.host.model->state().connected; }));
+    // The goodbye may still be on its way when the model has let the session go.
+    ASSERT_TRUE(window.host.pumpUntil([&] { return test::byeReason(*client).has_value(); }));
     EXPECT_EQ(test::byeReason(*client), ByeReason::remoteAccessDisabled);
     window.settle();
     EXPECT_EQ(menu.status()->text(), "Waiting for a device");
