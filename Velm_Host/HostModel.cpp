@@ -271,13 +271,9 @@ void HostModel::refreshAway() {
     for (const PairedDevice& device : devices) {
         list.push_back({.id = device.id, .key = device.key, .until = registry_->awayExpiry(device)});
     }
-    auto settings = std::pair(state_.allowRemoteAccess && state_.allowAwayAccess, std::move(list));
-    // Every change of the registry and every session's start come here; away access hears only news.
-    if (awaySettings_ == settings) {
-        return;
-    }
-    awaySettings_ = settings;
-    setup_.away->setEnabled(settings.first, std::move(settings.second));
+    // Also when nothing changed: each call makes away access build its keyring afresh at the next knock
+    // and, while it is on, look at its doors and the router at once.
+    setup_.away->setEnabled(state_.allowRemoteAccess && state_.allowAwayAccess, std::move(list));
 }
 
 void HostModel::requestNotices() {

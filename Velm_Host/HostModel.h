@@ -191,8 +191,6 @@ private:
     std::shared_ptr<ConnectionHistory> history_;
     std::shared_ptr<AwayVisits> awayVisits_;
     std::shared_ptr<HostListener> listener_;
-    // What away access was last given: the switch and the devices.
-    std::optional<std::pair<bool, std::vector<HostAwayAccess::Device>>> awaySettings_;
     // The keys the listener was last started with; none while it is stopped.
     std::optional<std::vector<PreSharedKey>> listenerKeys_;
     WorkItem timer_;
