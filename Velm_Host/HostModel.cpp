@@ -39,6 +39,7 @@ HostModel::HostModel(Setup setup) : setup_(std::move(setup)), settings_(setup_.d
 
 HostModel::~HostModel() {
     timer_.cancel();
+    listenerRetry_.cancel();
     quitLimit_.cancel();
 }
 
@@ -208,17 +209,28 @@ void HostModel::tick() {
     scheduleTick();
 }
 
-// Every start withdraws the advertisement and opens the port anew: only new keys are worth that.
+// Every sync with the registry comes here. Starting again each time would be simpler, but every start
+// withdraws the advertisement and opens the port anew, so that clients lose sight of the host for a
+// moment: a sync that leaves the keys as they were is let pass. Only new keys, or a failure, are worth
+// a start.
 void HostModel::startListener() {
     auto keys = registry_->listenerKeys();
     if (listenerKeys_ == keys) {
         return;
     }
+    listenerRetries_ = 0;
+    launchListener(std::move(keys));
+}
+
+void HostModel::launchListener(std::vector<PreSharedKey> keys) {
+    listenerRetry_.cancel();
     listenerKeys_ = keys;
     listener_->start(setup_.hostName, hostID_, std::move(keys));
 }
 
 void HostModel::stopListener() {
+    listenerRetry_.cancel();
+    listenerRetries_ = 0;
     listenerKeys_.reset();
     listener_->stop();
 }
@@ -232,8 +244,37 @@ void HostModel::listenerChanged(const HostListener::State& state) {
     } else if (state.kind() == HostListener::State::Kind::failed) {
         hostLog.error("listener failed: %s", state.message().c_str());
     }
+    planListenerRetry(state);
     state_.listenerState = state;
     publish();
+}
+
+// Nothing else starts a failed listener again while its keys stay the same, and the failure may pass (a
+// process out of descriptors, an address that comes back): it is tried again, less often the more tries
+// in a row failed. Any other report calls off a waiting retry: a failure that a newer start overtook on
+// its way here is no reason to start again.
+void HostModel::planListenerRetry(const HostListener::State& state) {
+    listenerRetry_.cancel();
+    if (state.kind() == HostListener::State::Kind::advertising) {
+        listenerRetries_ = 0;
+    }
+    if (state.kind() != HostListener::State::Kind::failed || !listenerKeys_ || !state_.allowRemoteAccess ||
+        quitting_) {
+        return;
+    }
+    auto delay = listenerRetryDelay;
+    for (int doubled = 0; doubled < listenerRetries_ && delay < listenerRetryDelayLimit; ++doubled) {
+        delay *= 2;
+    }
+    delay = std::min(delay, listenerRetryDelayLimit);
+    listenerRetry_ = setup_.queue->postAfter(
+        delay, whileAlive(shared_from_this(), [delay](HostModel& model) { model.retryListener(delay); }));
+}
+
+void HostModel::retryListener(std::chrono::seconds waited) {
+    hostLog.info("starting the failed listener again after %lld s", static_cast<long long>(waited.count()));
+    ++listenerRetries_;
+    launchListener(registry_->listenerKeys());
 }
 
 void HostModel::registryChanged() {
@@ -271,13 +312,9 @@ void HostModel::refreshAway() {
     for (const PairedDevice& device : devices) {
         list.push_back({.id = device.id, .key = device.key, .until = registry_->awayExpiry(device)});
     }
-    auto settings = std::pair(state_.allowRemoteAccess && state_.allowAwayAccess, std::move(list));
-    // Every change of the registry and every session's start come here; away access hears only news.
-    if (awaySettings_ == settings) {
-        return;
-    }
-    awaySettings_ = settings;
-    setup_.away->setEnabled(settings.first, std::move(settings.second));
+    // Also when nothing changed: each call makes away access build its keyring afresh at the next knock
+    // and, while it is on, look at its doors and the router at once.
+    setup_.away->setEnabled(state_.allowRemoteAccess && state_.allowAwayAccess, std::move(list));
 }
 
 void HostModel::requestNotices() {

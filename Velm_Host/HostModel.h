@@ -97,6 +97,10 @@ public:
     static constexpr std::chrono::seconds quitWaitLimit{2};
     // A goodbye is on its way once its session ended; this lets it leave before the process does.
     static constexpr std::chrono::milliseconds goodbyeGrace{300};
+    // A listener that failed is started again after this pause, doubled after each failed retry up to
+    // the limit, for as long as remote access is allowed.
+    static constexpr std::chrono::seconds listenerRetryDelay{2};
+    static constexpr std::chrono::seconds listenerRetryDelayLimit{60};
 
     // Registers and reads the settings; nothing runs before start().
     static std::shared_ptr<HostModel> make(Setup setup);
@@ -162,8 +166,11 @@ private:
     void tick();
 
     void startListener();
+    void launchListener(std::vector<PreSharedKey> keys);
     void stopListener();
     void listenerChanged(const HostListener::State& state);
+    void planListenerRetry(const HostListener::State& state);
+    void retryListener(std::chrono::seconds waited);
     void registryChanged();
     void completeDeviceKeys();
     void refreshAway();
@@ -191,10 +198,11 @@ private:
     std::shared_ptr<ConnectionHistory> history_;
     std::shared_ptr<AwayVisits> awayVisits_;
     std::shared_ptr<HostListener> listener_;
-    // What away access was last given: the switch and the devices.
-    std::optional<std::pair<bool, std::vector<HostAwayAccess::Device>>> awaySettings_;
     // The keys the listener was last started with; none while it is stopped.
     std::optional<std::vector<PreSharedKey>> listenerKeys_;
+    WorkItem listenerRetry_;
+    // Retries since the listener last advertised or was started afresh.
+    int listenerRetries_ = 0;
     WorkItem timer_;
     std::uint64_t ticks_ = 0;
 

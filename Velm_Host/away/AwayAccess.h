@@ -92,7 +92,8 @@ public:
     void setOnConnection(ConnectionHandler handler) override;
 
     // Switches away access on or off, with the paired devices newest first (the first few active
-    // ones get doors). While on, a call with a new list starts a pass.
+    // ones get doors). Every call has the next knock build the keyring afresh, and every call while
+    // on starts a pass, also with the same list.
     void setEnabled(bool enabled, std::vector<Device> devices) override;
     // The channel of `ticket` has ended.
     void connectionEnded(Ticket ticket) override;

@@ -4,6 +4,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
+#include "transport/channel/VelmService.h"
 
 #include <utility>
 
@@ -17,7 +18,7 @@ const Log sessionLog("session");
 
 std::shared_ptr<SessionVideoSocket> SessionVideoSocket::open(SecretBytes videoKey, Bytes sessionToken,
                                                              std::shared_ptr<Queue> queue) {
-    auto socket = UdpSocket::bound({.port = std::nullopt, .reuseAddress = true, .interactiveVideo = true});
+    auto socket = UdpSocket::bound(VelmService::udpParameters());
     const auto local = socket ? socket->localAddress() : std::nullopt;
     if (!local) {
         sessionLog.error("video port could not be opened");

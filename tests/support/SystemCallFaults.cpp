@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@ namespace {
 
 std::atomic<bool> folderSyncFails{false};
 std::atomic<int> openError{0};
+std::atomic<int> streamSocketError{0};
 std::mutex namesLock;
 std::string syncName;
 std::string openName;
@@ -53,11 +55,18 @@ int openFault(const char* path) {
     return openName == lastComponent(path) ? error : 0;
 }
 
+// The error to fail making a socket of this type with, or 0.
+int socketFault(int type) {
+    const int error = streamSocketError.load();
+    return (type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC)) == SOCK_STREAM ? error : 0;
+}
+
 } // namespace
 
 SystemCallFaults::Fault::~Fault() {
     folderSyncFails = false;
     openError = 0;
+    streamSocketError = 0;
 }
 
 SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
@@ -75,6 +84,11 @@ SystemCallFaults::Fault SystemCallFaults::failOpening(std::string name, int erro
         openName = std::move(name);
     }
     openError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failStreamSockets(int error) {
+    streamSocketError = error;
     return Fault();
 }
 
@@ -103,4 +117,13 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
         return -1;
     }
     return next(folder, path, flags, mode);
+}
+
+extern "C" int socket(int domain, int type, int protocol) {
+    static const auto next = velm::test::real<int (*)(int, int, int)>("socket");
+    if (const int error = velm::test::socketFault(type); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(domain, type, protocol);
 }

@@ -40,6 +40,10 @@ TlsParameters tlsParameters(std::string_view secret) {
     return tlsParameters(std::vector{PreSharedKey::fromSecret(secret)});
 }
 
+UdpSocket::Binding udpParameters() {
+    return {.port = std::nullopt, .reuseAddress = true, .interactiveVideo = true};
+}
+
 std::string newCode() {
     return newCode(Random::uint64);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/core/Bytes.h"
 #include "platform/net/TlsParameters.h"
+#include "platform/net/UdpSocket.h"
 #include "transport/keys/PreSharedKey.h"
 
 #include <cstddef>
@@ -14,8 +15,8 @@
 namespace velm {
 
 // What host and client agree on before the protocol starts: the advertised service,
-// the parameters of the control connection, the pairing code and its display form,
-// and random bytes. Holds no state; safe from any thread.
+// the parameters of the control connection and of the video path, the pairing code and
+// its display form, and random bytes. Holds no state; safe from any thread.
 namespace VelmService {
 
 inline constexpr std::string_view serviceType = "_velm._tcp";
@@ -28,6 +29,10 @@ inline constexpr std::string_view modelNameKey = "modelname";
 TlsParameters tlsParameters(const std::vector<PreSharedKey>& keys);
 // The same for the one key derived from a pairing code.
 TlsParameters tlsParameters(std::string_view secret);
+
+// The video path's UDP socket: any free port, what it sends marked as interactive video,
+// and the port open to sharing with another socket that allows it too.
+UdpSocket::Binding udpParameters();
 
 // A new six-digit pairing code, leading zeros kept ("000042").
 std::string newCode();

@@ -357,5 +357,29 @@ TEST_F(AwayAccessTest, ANewDeviceListIsKnownAtTheNextKnockEvenInTheFirstWindow) 
     EXPECT_TRUE(reply && Door::Reply::open(*reply, knocker));
 }
 
+// The host model calls again whenever something may have changed, often with the same list: every call
+// while on runs a pass at once, and the next knock builds the keyring afresh.
+TEST_F(AwayAccessTest, EveryCallWhileOnRunsAPassAndRenewsTheKeyringAlsoWithTheSameList) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    const AwayDevice lapsing = device("lapsing", Date(clock().secondsSinceReferenceDate() + 10));
+    const AwayDevice seventh = device("seventh");
+    const std::vector<AwayDevice> devices{lapsing,      pad,          device("d3"), device("d4"),
+                                          device("d5"), device("d6"), seventh};
+    enable(devices);
+    EXPECT_EQ(statuses.back(), AwayStatus::noRouter());
+    enable(devices);
+    EXPECT_EQ(statuses.back(), ready);
+
+    // Only the first six have access, until the first one's lapses.
+    const Door::Knocker knocker(seventh.key);
+    EXPECT_TRUE(noReplyTo(peer, knockOf(knocker)));
+    queue->advance(11s);
+    enable(devices);
+    const auto reply = exchange(peer, doorOf(pad), knockOf(knocker));
+    EXPECT_TRUE(reply && Door::Reply::open(*reply, knocker));
+}
+
 } // namespace
 } // namespace velm

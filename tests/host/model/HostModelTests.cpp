@@ -31,8 +31,9 @@ TEST_F(HostModelTest, StartsFromItsFoldersAndKeepsWhatItLearned) {
     EXPECT_EQ(std::pair(host.discovery->published()[0].name, host.discovery->published()[0].port),
               std::pair(std::string("Test host"), port));
     EXPECT_EQ(host.readinessReads, 1);
-    // Away access starts off, with no devices, once.
-    EXPECT_EQ(host.away->enables, (std::vector{std::pair(false, std::vector<std::string>{})}));
+    // Away access hears start-up and the registry's first report: off, with no devices.
+    const auto offWithNoDevices = std::pair(false, std::vector<std::string>{});
+    EXPECT_EQ(host.away->enables, std::vector(2, offWithNoDevices));
 
     DefaultsStore stored(host.folder / "config");
     const auto hostID = stored.stringValue(HostSettings::hostIDKey);
@@ -85,11 +86,26 @@ TEST_F(HostModelTest, SetterBeforeStartIsAppliedOnce) {
     host.queue->runUntilIdle();
     EXPECT_EQ(host.model->state().listenerState.kind(), Kind::stopped);
     EXPECT_TRUE(host.discovery->published().empty());
-    EXPECT_EQ(host.away->enables, (std::vector{std::pair(false, std::vector<std::string>{})}));
+    EXPECT_EQ(host.away->enables, std::vector(2, std::pair(false, std::vector<std::string>{})));
     host.model->setAllowRemoteAccess(true);
     EXPECT_TRUE(
         host.pumpUntil([&] { return host.model->state().listenerState.kind() == Kind::advertising; }));
-    EXPECT_EQ(host.away->enables.size(), 2u);
+    EXPECT_EQ(host.away->enables.back(), std::pair(true, std::vector<std::string>{}));
+}
+
+// Each refresh reaches away access, also one that brings nothing new: away access then builds its keyring
+// afresh and, while on, looks at its doors and the router at once.
+TEST_F(HostModelTest, AwayAccessHearsEveryRefreshAlsoWithoutNews) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    host.pairDevice("ipad");
+    const auto heard = host.away->enables;
+    host.model->registry()->update("ipad", [](PairedDevice& device) { device.name = "Kitchen iPad"; });
+    host.queue->runUntilIdle();
+    host.model->setAwayAccessDays(host.model->state().awayAccessDays);
+    ASSERT_EQ(host.away->enables.size(), heard.size() + 2);
+    EXPECT_EQ(host.away->enables.back(), heard.back());
+    EXPECT_EQ(host.away->enables.back(), std::pair(true, std::vector<std::string>{"ipad"}));
 }
 
 TEST_F(HostModelTest, RefusesWithoutAWordWhatItMayNotAdmit) {

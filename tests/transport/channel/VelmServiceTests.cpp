@@ -48,6 +48,19 @@ TEST(VelmServiceTest, DisplayFormSplitsOnlySixCharacters) {
     EXPECT_EQ(VelmService::displayCode("\xC3\xA9\xC3\xA9\xC3\xA9"), "\xC3\xA9\xC3\xA9\xC3\xA9");
 }
 
+// The video socket takes any free port, marks what it sends as interactive video, and lets a second
+// socket of the same kind share its port.
+TEST(VelmServiceTest, VideoSocketsTakeAnyPortAndShareIt) {
+    const UdpSocket::Binding parameters = VelmService::udpParameters();
+    EXPECT_EQ(parameters.port, std::nullopt);
+    EXPECT_TRUE(parameters.interactiveVideo);
+    const auto first = UdpSocket::bound(parameters);
+    ASSERT_TRUE(first);
+    UdpSocket::Binding same = parameters;
+    same.port = first->localAddress()->port;
+    EXPECT_TRUE(UdpSocket::bound(same));
+}
+
 // With no paired devices the listener still needs a key: one that no device can have.
 TEST(VelmServiceTest, NoDevicesMeansAnIdentityNobodyCanHave) {
     EXPECT_EQ(VelmService::tlsParameters(std::vector<PreSharedKey>{}).keys()[0].identity, "velm-nobody");
