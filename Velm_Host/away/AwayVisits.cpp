@@ -23,6 +23,8 @@ Notifications::Notice noticeOf(const AwayVisit& visit) {
         .category = std::string(AwayVisits::noticeCategory),
         .actions = {{std::string(AwayVisits::disconnectAction), "Disconnect"},
                     {std::string(AwayVisits::removeDeviceAction), "Remove Device"}},
+        // The answer to "Not you?" must not vanish before the user has read it.
+        .staysUntilDismissed = true,
     };
 }
 
@@ -81,7 +83,6 @@ bool AwayVisits::noticesAllowed() const {
 AwayVisits::Session AwayVisits::sessionStarted(const std::string& deviceID, const std::string& deviceName,
                                                const std::optional<std::string>& from, Date at) {
     AwayVisit visit = stored.bounded({Uuid::random(), deviceID, deviceName, from, at, std::nullopt});
-    std::vector<std::uint32_t> dropped;
     Session session;
     bool continued = false;
     {
@@ -101,12 +102,9 @@ AwayVisits::Session AwayVisits::sessionStarted(const std::string& deviceID, cons
         } else {
             visits_.insert(visits_.begin(), visit);
             holders_[visit.id] = session.number;
-            dropped = dropOldestLocked();
+            dropOldestLocked();
         }
         saveLocked();
-    }
-    for (const std::uint32_t notice : dropped) {
-        notifications_->close(notice);
     }
     publish();
     if (!continued) {
@@ -118,7 +116,6 @@ AwayVisits::Session AwayVisits::sessionStarted(const std::string& deviceID, cons
 }
 
 void AwayVisits::sessionEnded(const Session& session, Date at) {
-    std::optional<std::uint32_t> notice;
     {
         std::lock_guard guard(lock);
         const auto visit = std::find_if(visits_.begin(), visits_.end(), [&](const AwayVisit& kept) {
@@ -131,15 +128,7 @@ void AwayVisits::sessionEnded(const Session& session, Date at) {
         }
         visit->ended = at;
         holders_.erase(visit->id);
-        if (const auto shown = notices_.find(visit->id); shown != notices_.end()) {
-            notice = shown->second;
-            notices_.erase(shown);
-        }
         saveLocked();
-    }
-    // Its buttons would do nothing now.
-    if (notice) {
-        notifications_->close(*notice);
     }
     publish();
 }
@@ -190,30 +179,26 @@ void AwayVisits::showNotice(const AwayVisit& visit) {
     }
     notifications_->show(
         noticeOf(visit),
-        whileAlive(
-            shared_from_this(),
-            [visitID = visit.id](AwayVisits& self, std::optional<std::uint32_t> noticeID,
-                                 const std::string& error) { self.noticeShown(visitID, noticeID, error); }));
+        whileAlive(shared_from_this(),
+                   [deviceID = visit.deviceID](AwayVisits& self, std::optional<std::uint32_t> noticeID,
+                                               const std::string& error) {
+                       self.noticeShown(deviceID, noticeID, error);
+                   }));
 }
 
-void AwayVisits::noticeShown(const Uuid& visitID, std::optional<std::uint32_t> noticeID,
+void AwayVisits::noticeShown(const std::string& deviceID, std::optional<std::uint32_t> noticeID,
                              const std::string& error) {
     if (!noticeID) {
         awayLog.error("away notice not shown: %s", error.c_str());
         return;
     }
-    {
-        std::lock_guard guard(lock);
-        const bool open = std::any_of(visits_.begin(), visits_.end(), [&](const AwayVisit& visit) {
-            return visit.id == visitID && visit.isOpen();
-        });
-        if (open) {
-            notices_[visitID] = *noticeID;
-            return;
-        }
+    std::lock_guard guard(lock);
+    // A server that started afresh numbers its notices from the beginning again.
+    forgetNoticeLocked(*noticeID);
+    notices_.push_back({*noticeID, deviceID});
+    if (notices_.size() > maxNotices) {
+        notices_.pop_front();
     }
-    // The visit ended while its notice was on its way.
-    notifications_->close(*noticeID);
 }
 
 void AwayVisits::noticeAction(std::uint32_t noticeID, const std::string& actionKey) {
@@ -221,12 +206,12 @@ void AwayVisits::noticeAction(std::uint32_t noticeID, const std::string& actionK
     std::string deviceID;
     {
         std::lock_guard guard(lock);
-        const AwayVisit* visit = visitOfNoticeLocked(noticeID);
-        // A button of a visit that has ended belongs to a session that is gone.
-        if (visit == nullptr || !visit->isOpen()) {
+        const auto notice = std::find_if(notices_.begin(), notices_.end(),
+                                         [&](const ShownNotice& shown) { return shown.id == noticeID; });
+        if (notice == notices_.end()) {
             return;
         }
-        deviceID = visit->deviceID;
+        deviceID = notice->deviceID;
         if (actionKey == disconnectAction) {
             handler = onDisconnect_;
         } else if (actionKey == removeDeviceAction) {
@@ -240,7 +225,11 @@ void AwayVisits::noticeAction(std::uint32_t noticeID, const std::string& actionK
 
 void AwayVisits::noticeClosed(std::uint32_t noticeID) {
     std::lock_guard guard(lock);
-    std::erase_if(notices_, [&](const auto& entry) { return entry.second == noticeID; });
+    forgetNoticeLocked(noticeID);
+}
+
+void AwayVisits::forgetNoticeLocked(std::uint32_t noticeID) {
+    std::erase_if(notices_, [&](const ShownNotice& shown) { return shown.id == noticeID; });
 }
 
 void AwayVisits::saveLocked() const {
@@ -253,29 +242,11 @@ void AwayVisits::saveLocked() const {
     }
 }
 
-std::vector<std::uint32_t> AwayVisits::dropOldestLocked() {
-    std::vector<std::uint32_t> closing;
+void AwayVisits::dropOldestLocked() {
     while (visits_.size() > maxVisits) {
-        const Uuid gone = visits_.back().id;
+        holders_.erase(visits_.back().id);
         visits_.pop_back();
-        holders_.erase(gone);
-        if (const auto shown = notices_.find(gone); shown != notices_.end()) {
-            closing.push_back(shown->second);
-            notices_.erase(shown);
-        }
     }
-    return closing;
-}
-
-const AwayVisit* AwayVisits::visitOfNoticeLocked(std::uint32_t noticeID) const {
-    const auto shown = std::find_if(notices_.begin(), notices_.end(),
-                                    [&](const auto& entry) { return entry.second == noticeID; });
-    if (shown == notices_.end()) {
-        return nullptr;
-    }
-    const auto visit = std::find_if(visits_.begin(), visits_.end(),
-                                    [&](const AwayVisit& kept) { return kept.id == shown->first; });
-    return visit == visits_.end() ? nullptr : &*visit;
 }
 
 void AwayVisits::publish() {

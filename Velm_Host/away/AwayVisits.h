@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,6 +26,11 @@ namespace velm {
 // notice that tells the user each time a device connects from away, with buttons to disconnect it or
 // to remove the device.
 //
+// A notice stays until the user dismisses it, whatever becomes of its visit: removing the device is the
+// answer to "Not you?" at any time, and a session that continues a visit within reopenSeconds brings
+// no notice of its own, so the first one must still reach it. Each button acts on the device its
+// notice named.
+//
 // Every operation may be called from any thread; the state sits behind `lock`. Reports (changes and
 // the notice's buttons) run on the queue given to make, the host model's main queue.
 class AwayVisits : public std::enable_shared_from_this<AwayVisits> {
@@ -39,6 +45,8 @@ public:
     static constexpr std::string_view noticeCategory = "away-session";
     static constexpr std::string_view disconnectAction = "disconnect";
     static constexpr std::string_view removeDeviceAction = "remove-device";
+    // Notices still shown whose buttons are remembered; one beyond this many newer ones no longer acts.
+    static constexpr std::size_t maxNotices = 64;
 
     // One away session as the visits know it, handed back at its end: a session that a newer one of
     // the same device took over then ends nothing.
@@ -60,7 +68,7 @@ public:
     AwayVisits(const AwayVisits&) = delete;
     AwayVisits& operator=(const AwayVisits&) = delete;
 
-    // The notice's buttons, for a visit that is still open.
+    // The notice's buttons, with the device the notice named, at any time after it was shown.
     void setOnDisconnect(DeviceHandler handler);
     void setOnRemoveDevice(DeviceHandler handler);
     // After every change of visits() or noticesAllowed().
@@ -81,19 +89,26 @@ public:
     void requestNotices(const Notifications::Check& answer);
 
 private:
+    // A notice still shown, and the device it names.
+    struct ShownNotice {
+        std::uint32_t id = 0;
+        std::string deviceID;
+    };
+
     AwayVisits(std::shared_ptr<DefaultsStore> defaults, std::shared_ptr<Notifications> notifications,
                std::shared_ptr<Queue> queue);
 
     void load();
     void listen();
     void showNotice(const AwayVisit& visit);
-    void noticeShown(const Uuid& visitID, std::optional<std::uint32_t> noticeID, const std::string& error);
+    void noticeShown(const std::string& deviceID, std::optional<std::uint32_t> noticeID,
+                     const std::string& error);
     void noticeAction(std::uint32_t noticeID, const std::string& actionKey);
     void noticeClosed(std::uint32_t noticeID);
     // With `lock` held.
+    void forgetNoticeLocked(std::uint32_t noticeID);
     void saveLocked() const;
-    std::vector<std::uint32_t> dropOldestLocked();
-    const AwayVisit* visitOfNoticeLocked(std::uint32_t noticeID) const;
+    void dropOldestLocked();
     void publish();
 
     const std::shared_ptr<DefaultsStore> defaults_;
@@ -108,8 +123,8 @@ private:
     // The session that holds each open visit.
     std::map<Uuid, std::uint64_t> holders_;
     std::uint64_t lastSession_ = 0;
-    // The notice shown for each visit.
-    std::map<Uuid, std::uint32_t> notices_;
+    // Oldest first.
+    std::deque<ShownNotice> notices_;
     DeviceHandler onDisconnect_;
     DeviceHandler onRemoveDevice_;
 };

@@ -15,8 +15,9 @@ constexpr const char* serverPath = "/org/freedesktop/Notifications";
 constexpr const char* serverInterface = "org.freedesktop.Notifications";
 // Notices we still follow; a server that never reports closings cannot make the list grow beyond it.
 constexpr std::size_t maxFollowed = 256;
-// The server's own expiry.
+// The server's own expiry, and none.
 constexpr std::int32_t defaultExpiry = -1;
+constexpr std::int32_t neverExpires = 0;
 
 // D-Bus refuses strings that are not UTF-8.
 std::string busText(const std::string& text) {
@@ -51,8 +52,8 @@ bool appendNotice(sd_bus_message* message, const std::string& appName, const Not
     if (!notice.category.empty() && !appendHint(message, "category", notice.category)) {
         return false;
     }
-    return sd_bus_message_close_container(message) >= 0 &&
-           sd_bus_message_append(message, "i", defaultExpiry) >= 0;
+    const std::int32_t expiry = notice.staysUntilDismissed ? neverExpires : defaultExpiry;
+    return sd_bus_message_close_container(message) >= 0 && sd_bus_message_append(message, "i", expiry) >= 0;
 }
 
 // A method call to the server, or null when it cannot be made.

@@ -24,6 +24,8 @@ public:
         // Lets the desktop treat notices of one kind alike.
         std::string category;
         std::vector<Action> actions;
+        // Left on screen until the user dismisses it, rather than until the desktop's own time-out.
+        bool staysUntilDismissed = false;
     };
 
     // What the desktop offers.

@@ -1,8 +1,9 @@
 """A notification server for tests on the bus at argv[1] (argv[2]: --actions or --no-actions).
 
 Prints "ready" once it owns its name, then one JSON object per call it receives. Reads "invoke ID KEY"
-(the user pressed button KEY of notice ID) and "spoof ID KEY" (another client sends that press) from its
-standard input, answering "done" once the signal is on the bus, and ends when its input closes.
+(the user pressed button KEY of notice ID), "spoof ID KEY" (another client sends that press) and
+"dismiss ID" (the user closed notice ID) from its standard input, answering "done" once the signal is on
+the bus, and ends when its input closes.
 """
 
 import json
@@ -15,6 +16,8 @@ from fake_bus_service import serve
 
 NAME = "org.freedesktop.Notifications"
 PATH = "/org/freedesktop/Notifications"
+DISMISSED_BY_USER = 2
+CLOSED_BY_CALL = 3
 
 
 def report(call):
@@ -36,13 +39,14 @@ class Server(dbus.service.Object):
     def Notify(self, app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout):
         self.last_id += 1
         report({"method": "Notify", "id": self.last_id, "app_name": app_name, "summary": summary,
-                "body": body, "actions": list(actions), "hints": {k: str(v) for k, v in hints.items()}})
+                "body": body, "actions": list(actions), "hints": {k: str(v) for k, v in hints.items()},
+                "expire_timeout": int(expire_timeout)})
         return self.last_id
 
     @dbus.service.method(NAME, in_signature="u", out_signature="")
     def CloseNotification(self, id):
         report({"method": "CloseNotification", "id": int(id)})
-        self.NotificationClosed(id, 3)
+        self.NotificationClosed(id, CLOSED_BY_CALL)
 
     @dbus.service.signal(NAME, signature="us")
     def ActionInvoked(self, id, action_key):
@@ -54,8 +58,10 @@ class Server(dbus.service.Object):
 
 
 def act(server, stranger, words):
-    verb, id, key = words[0], dbus.UInt32(int(words[1])), words[2]
-    if verb == "invoke":
+    verb, id, key = words[0], dbus.UInt32(int(words[1])), words[-1]
+    if verb == "dismiss":
+        server.NotificationClosed(id, DISMISSED_BY_USER)
+    elif verb == "invoke":
         server.ActionInvoked(id, key)
     else:
         signal = dbus.lowlevel.SignalMessage(PATH, NAME, "ActionInvoked")

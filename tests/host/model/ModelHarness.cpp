@@ -14,6 +14,7 @@ ModelHarness::~ModelHarness() {
     away->forwardDone = nullptr;
     away->stopDone = nullptr;
     curtain.reset();
+    notifications.reset();
     queue->advance(HostSession::cancelDelay);
     pumpUntilReleased(queue);
 }
@@ -28,6 +29,7 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
     setup.desktop = desktop;
     setup.away = away;
     setup.curtain = curtain;
+    setup.notifications = notifications;
     setup.launchAtLogin = LaunchAtLogin(folder / "autostart", "/usr/bin/velm-host");
     setup.readRestartReadiness = [this] {
         ++readinessReads;

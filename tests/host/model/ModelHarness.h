@@ -112,6 +112,8 @@ public:
     std::shared_ptr<RecordingAwayAccess> away = std::make_shared<RecordingAwayAccess>(order);
     // For the models made from now on.
     std::shared_ptr<HostCurtain> curtain = std::make_shared<RecordingHostCurtain>(order);
+    // For the models made from now on; none shows no notices.
+    std::shared_ptr<Notifications> notifications;
     int readinessReads = 0;
     std::shared_ptr<HostModel> model;
 };

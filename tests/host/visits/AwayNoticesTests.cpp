@@ -1,8 +1,10 @@
 #include "Velm_Host/away/AwayVisits.h"
 #include "platform/dbus/DbusNotifications.h"
+#include "platform/dispatch/ManualQueue.h"
 #include "tests/support/Blocking.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EventLog.h"
+#include "tests/support/FakeNotifications.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PrivateSessionBus.h"
 
@@ -46,6 +48,9 @@ protected:
         return server.writeLine(std::string(how) + " " + std::to_string(id) + " " + key) &&
                server.readLine() == "done";
     }
+    static bool dismiss(test::ChildProcess& server, std::uint32_t id) {
+        return server.writeLine("dismiss " + std::to_string(id)) && server.readLine() == "done";
+    }
 
     std::shared_ptr<AwayVisits> makeVisits(std::shared_ptr<BusConnection> connection) {
         notifications = DbusNotifications::make(std::move(connection), queue, "Velm Host");
@@ -71,7 +76,7 @@ protected:
     test::EventLog<std::string> pressed;
 };
 
-TEST_F(AwayNoticesTest, ANoticeWhoseButtonsDisconnectOrRemoveWhileItsVisitLasts) {
+TEST_F(AwayNoticesTest, ANoticeWhoseButtonsDisconnectOrRemoveItsDeviceUntilDismissed) {
     const auto server = startServer();
     ASSERT_NE(server, nullptr);
     LogCapture log;
@@ -88,6 +93,7 @@ TEST_F(AwayNoticesTest, ANoticeWhoseButtonsDisconnectOrRemoveWhileItsVisitLasts)
               "From 198.51.100.4. Not you? Remove the device: its key stops working everywhere.");
     EXPECT_EQ(call["actions"], json::array({"disconnect", "Disconnect", "remove-device", "Remove Device"}));
     EXPECT_EQ(call["hints"]["category"], "away-session");
+    EXPECT_EQ(call["expire_timeout"], 0) << "it stays until the user dismisses it";
     EXPECT_TRUE(log.contains("away: away session: Ada's iPad from 198.51.100.4"));
     const std::uint32_t id = call.value("id", 0u);
 
@@ -98,15 +104,18 @@ TEST_F(AwayNoticesTest, ANoticeWhoseButtonsDisconnectOrRemoveWhileItsVisitLasts)
     ASSERT_TRUE(pressed.waitForCount(2));
     EXPECT_EQ(pressed.values(), (std::vector<std::string>{"disconnect pad", "remove pad"}));
 
-    // Once the visit ends its notice goes, and a late press does nothing.
+    // The notice outlives its visit and still names its device; only the user takes it away.
     visits->sessionEnded(session, Date::now());
-    EXPECT_EQ(nextCall(*server), (json{{"method", "CloseNotification"}, {"id", id}}));
-    ASSERT_TRUE(press(*server, "invoke", id, "disconnect"));
     visits->sessionStarted("phone", "Ada's iPhone", std::nullopt, Date::now());
-    ASSERT_TRUE(press(*server, "invoke", nextCall(*server).value("id", 0u), "disconnect"));
-    ASSERT_TRUE(pressed.waitForCount(3));
-    EXPECT_EQ(pressed.values().back(), "disconnect phone");
-    EXPECT_EQ(pressed.values().size(), 3u);
+    const json next = nextCall(*server);
+    EXPECT_EQ(next.value("method", ""), "Notify") << "nothing was withdrawn";
+    ASSERT_TRUE(press(*server, "invoke", id, "remove-device"));
+    ASSERT_TRUE(dismiss(*server, id));
+    ASSERT_TRUE(press(*server, "invoke", id, "remove-device"));
+    ASSERT_TRUE(press(*server, "invoke", next.value("id", 0u), "disconnect"));
+    ASSERT_TRUE(pressed.waitForCount(4));
+    EXPECT_EQ(pressed.values(),
+              (std::vector<std::string>{"disconnect pad", "remove pad", "remove pad", "disconnect phone"}));
 }
 
 TEST_F(AwayNoticesTest, WithoutAServerOrItsButtonsNoticesAreNotAllowed) {
@@ -129,6 +138,79 @@ TEST_F(AwayNoticesTest, WithoutAServerOrItsButtonsNoticesAreNotAllowed) {
     const auto visits = makeVisits(BusConnection::open(bus->address()));
     bus.reset();
     EXPECT_EQ(noticesAllowedAfterAsking(visits), false);
+}
+
+constexpr double t0 = 700'000'000;
+
+// What the visits remember of their notices, against a server in memory on virtual time.
+class AwayNoticeButtonsTest : public ::testing::Test {
+protected:
+    AwayNoticeButtonsTest() {
+        visits->setOnDisconnect([this](const std::string& id) { pressed.push_back("disconnect " + id); });
+        visits->setOnRemoveDevice([this](const std::string& id) { pressed.push_back("remove " + id); });
+    }
+
+    // The newest press, if there was one.
+    std::optional<std::string> press(std::uint32_t id, const char* key) {
+        pressed.clear();
+        server->press(id, key);
+        queue->runUntilIdle();
+        return pressed.empty() ? std::nullopt : std::optional(pressed.back());
+    }
+    void startVisits(const std::string& prefix, std::size_t count) {
+        for (std::size_t device = 0; device < count; ++device) {
+            visits->sessionStarted(prefix + std::to_string(device), "iPad", std::nullopt,
+                                   Date(t0 + 100 + static_cast<double>(device)));
+        }
+        queue->runUntilIdle();
+    }
+
+    const std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
+    const std::shared_ptr<test::FakeNotifications> server = std::make_shared<test::FakeNotifications>(queue);
+    const std::shared_ptr<AwayVisits> visits = AwayVisits::make(nullptr, server, queue);
+    std::vector<std::string> pressed;
+};
+
+TEST_F(AwayNoticeButtonsTest, ANoticeOutlivesItsVisitAndActsOnTheDeviceItNamed) {
+    // The visit ends before the server has even answered.
+    const auto pad = visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0));
+    visits->sessionEnded(pad, Date(t0 + 5));
+    queue->runUntilIdle();
+    ASSERT_EQ(server->onScreen().size(), 1u);
+    EXPECT_EQ(press(1, "remove-device"), "remove pad");
+    // Whether there is a session to end is for the handler to know.
+    EXPECT_EQ(press(1, "disconnect"), "disconnect pad");
+    EXPECT_EQ(press(1, "default"), std::nullopt);
+
+    // A session continuing the visit brings no notice of its own: the first one must reach it.
+    visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0 + 60));
+    queue->runUntilIdle();
+    EXPECT_EQ(server->onScreen().size(), 1u);
+    EXPECT_EQ(press(1, "disconnect"), "disconnect pad");
+
+    // Visits that fall off the list leave their notices.
+    startVisits("device-", AwayVisits::maxVisits);
+    EXPECT_EQ(visits->visits().back().deviceID, "device-0");
+    EXPECT_EQ(server->onScreen().size(), AwayVisits::maxVisits + 1);
+    EXPECT_EQ(press(1, "remove-device"), "remove pad");
+}
+
+TEST_F(AwayNoticeButtonsTest, NoticesThatAreGoneAreForgottenAndTheRestBounded) {
+    visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0));
+    queue->runUntilIdle();
+    // A server that starts afresh numbers from 1 again: the number now names the newer notice.
+    server->restart();
+    visits->sessionStarted("phone", "Ada's iPhone", std::nullopt, Date(t0 + 1));
+    queue->runUntilIdle();
+    EXPECT_EQ(press(1, "remove-device"), "remove phone");
+
+    server->dismiss(1);
+    queue->runUntilIdle();
+    EXPECT_EQ(press(1, "remove-device"), std::nullopt);
+
+    startVisits("device-", AwayVisits::maxNotices + 1);
+    EXPECT_EQ(press(2, "remove-device"), std::nullopt) << "the oldest beyond the bound";
+    EXPECT_EQ(press(3, "remove-device"), "remove device-1");
 }
 
 } // namespace

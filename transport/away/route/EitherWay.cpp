@@ -63,6 +63,7 @@ void EitherWay::begin() {
 }
 
 void EitherWay::nearbyEvent(const ControlChannel::Event& event) {
+    // Once the race is over a winner belongs to the application, and its later close is no failed route.
     if (!completion_) {
         return;
     }

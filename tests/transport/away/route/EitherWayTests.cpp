@@ -1,5 +1,6 @@
 #include "platform/crypto/Random.h"
 #include "platform/dispatch/ManualQueue.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/RawTls.h"
 #include "tests/support/ScriptedHost.h"
 #include "tests/transport/away/door/DoorNetwork.h"
@@ -209,6 +210,22 @@ TEST_F(EitherWayTest, TheFirstReadyChannelWinsAndTheOtherIsClosed) {
     EXPECT_EQ(throughDoor(), false);
     EXPECT_TRUE(dialer->dialed[1].hungUp);
     EXPECT_FALSE(dialer->dialed[0].hungUp);
+}
+
+// The winner belongs to the application once the race is over: its end is none of the race's business.
+TEST_F(EitherWayTest, AWinnerThatClosesLaterIsNotReportedAsAFailedRoute) {
+    LogCapture log;
+    auto way = race();
+    ready(0);
+    send(0, Event::Closed{ControlChannel::CloseReason::lost});
+    EXPECT_FALSE(log.contains("not nearby"));
+    queue->advance(10s);
+    EXPECT_TRUE(dialer->knocks.empty());
+    EXPECT_EQ(outcomes.size(), 1u);
+
+    way = race();
+    fail(0);
+    EXPECT_TRUE(log.contains("away: not nearby: unreachable"));
 }
 
 TEST_F(EitherWayTest, CancelClosesEverythingAndNeverCallsBack) {
