@@ -3,6 +3,7 @@
 #include "Velm_Host/core/VirtualDisplayIdentity.h"
 #include "platform/dbus/BusConnection.h"
 #include "platform/dbus/DbusScreenLock.h"
+#include "platform/dispatch/TimerfdBootClock.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "platform/x11/X11DeviceGrab.h"
@@ -51,7 +52,8 @@ std::shared_ptr<Curtain> Curtain::forDesktop() {
                  .shields = X11ShieldWindows::make(label),
                  .tap = std::make_shared<CurtainTap>(X11DeviceGrab::make("velm.curtain.tap", queue)),
                  .screenLock = DbusScreenLock::make(BusConnection::system(), BusConnection::session(), queue,
-                                                    DbusScreenLock::Timing{})},
+                                                    DbusScreenLock::Timing{}),
+                 .bootClock = std::make_shared<TimerfdBootClock>()},
                 queue);
 }
 
@@ -75,11 +77,10 @@ Curtain::~Curtain() {
     }
 }
 
-// Both report on the curtain's queue.
+// Reports on the curtain's queue.
 void Curtain::watch() {
     parts_.screens->setOnChange(whileAlive(weak_from_this(), &Curtain::screensChanged));
     parts_.screens->startWatching();
-    parts_.tap->setOnFailed(whileAlive(weak_from_this(), &Curtain::inputLost));
 }
 
 Curtain::Owner Curtain::newOwner() {
@@ -117,9 +118,9 @@ void Curtain::sessionEnded(Owner owner, bool orderly) {
     log.info("connection dropped: curtain stays up for a reconnect");
     cancelLowering();
     const std::uint64_t lowering = lowering_ = ++lastNumber_;
-    loweringTimer_ = queue_->postAfter(reconnectWait, whileAlive(weak_from_this(), [lowering](Curtain& self) {
-                                           self.loweringDue(lowering);
-                                       }));
+    loweringTimer_ = parts_.bootClock->postAfter(
+        queue_, reconnectWait,
+        whileAlive(weak_from_this(), [lowering](Curtain& self) { self.loweringDue(lowering); }));
 }
 
 void Curtain::ownerGone(Owner owner) {
@@ -156,14 +157,10 @@ void Curtain::raiseNow(Owner owner) {
         log.info("nothing to cover: no monitor");
         return;
     }
-    parts_.shields->cover(screens);
-    // Shields over a computer whose own input still works would only pretend to hide it.
-    if (!parts_.tap->start()) {
-        parts_.shields->uncover();
-        log.error("curtain stays down");
-        return;
-    }
     isUp_ = true;
+    parts_.shields->cover(screens);
+    // Whatever the tap cannot stop it logs, and the shields stay.
+    parts_.tap->start();
     log.info("curtain up");
 }
 
@@ -261,21 +258,6 @@ void Curtain::screensChanged(const std::vector<Monitor>& monitors) {
     if (isUp_) {
         parts_.shields->cover(screensToCover(monitors));
     }
-}
-
-// A device that arrived could not be stopped. With nobody left to come back to the curtain the
-// computer is locked now; otherwise the curtain comes down rather than pretend.
-void Curtain::inputLost() {
-    std::lock_guard guard(lock);
-    if (!isUp_) {
-        return;
-    }
-    if (lowering_ != 0) {
-        lowerAndLockNow("the Mac's own input is back", {});
-        return;
-    }
-    takeDown();
-    log.error("curtain down: the Mac's own input can't be stopped");
 }
 
 } // namespace velm

@@ -2,6 +2,7 @@
 
 #include "Velm_Host/curtain/CurtainTap.h"
 #include "platform/dbus/ScreenLock.h"
+#include "platform/dispatch/BootClock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
 #include "platform/x11/Monitor.h"
@@ -24,12 +25,14 @@ namespace velm {
 // of it neither sees what happens nor interferes: every physical screen is covered by a shield, the
 // computer's own keyboards and pointers are stopped (the host's injected input still passes), and when
 // the session that raised it ends the computer is locked: at once after an orderly end, or when nobody
-// came back within `reconnectWait` after a dropped connection.
+// came back within `reconnectWait` after a dropped connection. Keyboards and pointers that cannot be
+// stopped keep working, logged as an error, under a curtain that stays up: its shields are what keeps
+// the remote user's work private.
 //
 // The session that raised or took over the curtain owns it (`Owner`, one per session). Calls may come
 // from any thread: the state sits behind `lock` and each call answers with the state it left. The
-// pending lock, the wait for the screen lock's answer and the reports of the screens and the tap run
-// on the curtain's queue.
+// wait for the screen lock's answer and the reports of the screens run on the curtain's queue; the
+// wait for a reconnect is on the boot clock, so a computer that slept through it locks on waking.
 class Curtain : public std::enable_shared_from_this<Curtain> {
 public:
     using Owner = std::uint64_t;
@@ -45,6 +48,8 @@ public:
         std::shared_ptr<ShieldWindows> shields;
         std::shared_ptr<CurtainTap> tap;
         std::shared_ptr<ScreenLock> screenLock;
+        // Counts the wait for a reconnect, which goes on while the computer sleeps.
+        std::shared_ptr<BootClock> bootClock;
     };
 
     static std::shared_ptr<Curtain> make(Parts parts, std::shared_ptr<Queue> queue);
@@ -96,7 +101,6 @@ private:
     void loweringDue(std::uint64_t lowering);
     void lockAnswered(std::uint64_t locking, std::optional<ScreenLock::Result> result);
     void screensChanged(const std::vector<Monitor>& monitors);
-    void inputLost();
 
     const Parts parts_;
     const std::shared_ptr<Queue> queue_;

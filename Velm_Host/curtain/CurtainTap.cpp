@@ -3,6 +3,8 @@
 #include "input/LocalInputFilter.h"
 #include "platform/log/Log.h"
 
+#include <utility>
+
 namespace velm {
 namespace {
 
@@ -24,7 +26,11 @@ const char* describe(DeviceGrab::Failure failure) {
 
 } // namespace
 
-CurtainTap::CurtainTap(std::shared_ptr<DeviceGrab> grab) : grab_(std::move(grab)) {}
+CurtainTap::CurtainTap(std::shared_ptr<DeviceGrab> grab) : grab_(std::move(grab)) {
+    grab_->setOnFailed([](DeviceGrab::Failure failure) {
+        log.error("curtain: can't stop the Mac's own input (%s)", describe(failure));
+    });
+}
 
 bool CurtainTap::blocks(const InputDevice& device) {
     using LocalInputFilter::EventType;
@@ -34,17 +40,11 @@ bool CurtainTap::blocks(const InputDevice& device) {
     return !LocalInputFilter::shouldPass(sent, userData);
 }
 
-void CurtainTap::setOnFailed(std::function<void()> handler) {
-    grab_->setOnFailed([handler = std::move(handler)](DeviceGrab::Failure failure) {
-        log.error("curtain: can't stop the Mac's own input (%s)", describe(failure));
-        if (handler) {
-            handler();
-        }
-    });
-}
-
 bool CurtainTap::start() {
-    if (const auto failure = grab_->start(&CurtainTap::blocks)) {
+    std::lock_guard guard(lock);
+    const auto failure = grab_->start(&CurtainTap::blocks);
+    holding_ = !failure;
+    if (failure) {
         log.error("curtain: can't stop the Mac's own input (%s)", describe(*failure));
         return false;
     }
@@ -52,9 +52,13 @@ bool CurtainTap::start() {
     return true;
 }
 
+// A failed start held nothing, so there is nothing to give back.
 void CurtainTap::stop() {
-    grab_->stop();
-    log.info("curtain: the Mac's own input is back");
+    std::lock_guard guard(lock);
+    if (std::exchange(holding_, false)) {
+        grab_->stop();
+        log.info("curtain: the Mac's own input is back");
+    }
 }
 
 } // namespace velm

@@ -14,10 +14,12 @@ namespace velm {
 class LogCapture {
 public:
     LogCapture() {
-        previous_ = Log::setSink([this](Log::Level, std::string_view category, std::string_view message) {
-            std::lock_guard guard(lock);
-            lines_.push_back(std::string(category) + ": " + std::string(message));
-        });
+        previous_ =
+            Log::setSink([this](Log::Level level, std::string_view category, std::string_view message) {
+                std::lock_guard guard(lock);
+                lines_.push_back(std::string(category) + ": " + std::string(message));
+                levels_.push_back(level);
+            });
     }
     ~LogCapture() { Log::setSink(previous_); }
 
@@ -35,9 +37,21 @@ public:
                            [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
 
+    // Whether a line with `text` was logged at `level`.
+    bool contains(std::string_view text, Log::Level level) {
+        std::lock_guard guard(lock);
+        for (std::size_t index = 0; index < lines_.size(); ++index) {
+            if (levels_[index] == level && lines_[index].find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
 private:
     std::mutex lock;
     std::vector<std::string> lines_;
+    std::vector<Log::Level> levels_;
     Log::Sink previous_;
 };
 

@@ -1,5 +1,6 @@
 #include "Velm_Host/curtain/Curtain.h"
 #include "platform/dbus/DbusScreenLock.h"
+#include "platform/dispatch/TimerfdBootClock.h"
 #include "platform/x11/X11DeviceGrab.h"
 #include "platform/x11/X11InputSink.h"
 #include "platform/x11/X11ScreenCapture.h"
@@ -45,6 +46,17 @@ bool physicalDevicesHeld(Display* display) {
     return uses["Xvfb mouse"] == XIFloatingSlave && uses["Xvfb keyboard"] == XIFloatingSlave &&
            uses["Virtual core XTEST pointer"] == XISlavePointer &&
            uses["Virtual core XTEST keyboard"] == XISlaveKeyboard;
+}
+
+std::map<std::string, int> deviceIds(Display* display) {
+    std::map<std::string, int> ids;
+    int count = 0;
+    XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    for (int index = 0; index < count; ++index) {
+        ids[devices[index].name] = devices[index].deviceid;
+    }
+    XIFreeDeviceInfo(devices);
+    return ids;
 }
 
 bool physicalDevicesFree(Display* display) {
@@ -97,7 +109,8 @@ protected:
             {.screens = X11ScreenList::make(queue),
              .shields = X11ShieldWindows::make(Curtain::label),
              .tap = std::make_shared<CurtainTap>(X11DeviceGrab::make("velm.curtain.tap", queue)),
-             .screenLock = DbusScreenLock::make(nullptr, nullptr, queue, {})},
+             .screenLock = DbusScreenLock::make(nullptr, nullptr, queue, {}),
+             .bootClock = std::make_shared<TimerfdBootClock>()},
             queue);
         owner = curtain->newOwner();
     }
@@ -162,6 +175,26 @@ TEST_F(CurtainX11Test, HoldsThePhysicalDevicesWhileUpAndLetsThemGoWhenLowered) {
     EXPECT_EQ(curtain->set(owner, false), (CurtainState{.available = true, .on = false}));
     EXPECT_TRUE(Blocking::waitUntil(
         [&] { return physicalDevicesFree(display()) && shieldsOnTop(display()).empty(); }));
+}
+
+// Held by another client, a device cannot be stopped: the shields go up all the same and the computer's
+// own devices stay attached, so that input still works.
+TEST_F(CurtainX11Test, ACurtainWhoseDevicesAreHeldElsewhereCoversTheScreenAndLeavesThemWorking) {
+    const int keyboard = deviceIds(display())["Xvfb keyboard"];
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XIEventMask mask{keyboard, static_cast<int>(sizeof bits), bits};
+    ASSERT_EQ(XIGrabDevice(display(), keyboard, DefaultRootWindow(display()), CurrentTime, None,
+                           XIGrabModeAsync, XIGrabModeAsync, False, &mask),
+              GrabSuccess);
+    raise();
+    EXPECT_TRUE(curtain->isUp());
+    EXPECT_TRUE(Blocking::waitUntil([&] { return deviceUses(display())["Xvfb mouse"] == XISlavePointer; }))
+        << "a failed start holds nothing";
+    XIUngrabDevice(display(), keyboard, CurrentTime);
+    XSync(display(), False);
+    EXPECT_TRUE(physicalDevicesFree(display()));
+    EXPECT_EQ(curtain->set(owner, false), (CurtainState{.available = true, .on = false}));
+    EXPECT_TRUE(Blocking::waitUntil([&] { return shieldsOnTop(display()).empty(); }));
 }
 
 // The child's half: holds the devices as the curtain does until it is killed. Skipped unless the test

@@ -97,6 +97,26 @@ TEST_F(CurtainTest, ADroppedConnectionKeepsTheCurtainUpForAReconnectThenLocks) {
     EXPECT_THAT(fakes.take(), ElementsAre("release", "uncover"));
 }
 
+// The queue's clock stands still while the computer sleeps; the wait goes on counting.
+TEST_F(CurtainTest, TheWaitForAReconnectCountsTheTimeTheComputerSlept) {
+    curtain->sessionEnded(raised(), false);
+    queue->advance(60s);
+    fakes.bootClock->suspend(100s);
+    queue->runUntilIdle();
+    queue->advance(19s);
+    EXPECT_TRUE(fakes.take().empty());
+    queue->advance(1s);
+    EXPECT_THAT(fakes.take(), ElementsAre("lock"));
+    answerLock(ScreenLock::Result::locked);
+    fakes.take();
+
+    // Asleep past the whole wait: locked on waking.
+    curtain->sessionEnded(raised(), false);
+    fakes.bootClock->suspend(8h);
+    queue->runUntilIdle();
+    EXPECT_THAT(fakes.take(), ElementsAre("lock"));
+}
+
 // A session of any device raising within the wait, or while the lock is under way, keeps the curtain.
 TEST_F(CurtainTest, ANewSessionKeepsTheCurtainOfOneThatEnded) {
     curtain->sessionEnded(raised(), false);
@@ -124,19 +144,33 @@ TEST_F(CurtainTest, ALockThatNeverAnswersIsLoggedAndTheCurtainStillComesDown) {
     EXPECT_TRUE(fakes.take().empty()) << "a late answer changes nothing";
 }
 
-TEST_F(CurtainTest, ACurtainThatCannotStopLocalInputIsNotReportedAsUp) {
+// The shields alone still hide the remote user's work: a curtain whose devices cannot be held stays up,
+// says so in the log, and leaves the computer's own input working.
+TEST_F(CurtainTest, ACurtainThatCannotStopLocalInputStaysUp) {
     fakes.grab->refuseNext = DeviceGrab::Failure::refused;
     const auto owner = curtain->newOwner();
-    EXPECT_EQ(curtain->raise(owner, true), notOn);
-    EXPECT_THAT(fakes.take(), ElementsAre("cover 1 2", "uncover"));
-    EXPECT_TRUE(log.contains("can't stop the Mac's own input (a device is held by another application)"));
+    EXPECT_EQ(curtain->raise(owner, true), up);
+    EXPECT_THAT(fakes.take(), ElementsAre("cover 1 2"));
+    EXPECT_TRUE(
+        log.contains("curtain: can't stop the Mac's own input (a device is held by another application)",
+                     Log::Level::error));
+    EXPECT_EQ(curtain->set(owner, false), notOn);
+    EXPECT_THAT(fakes.take(), ElementsAre("uncover"));
+    EXPECT_FALSE(log.contains("the Mac's own input is back")) << "it never was stopped";
 
-    // A device that arrives later and cannot be held takes the curtain down too.
+    // A device that arrives later and cannot be held leaves it up too, also while a reconnect is awaited.
     EXPECT_EQ(curtain->set(owner, true), up);
     fakes.take();
     fakes.grab->onFailed(DeviceGrab::Failure::refused);
-    EXPECT_THAT(fakes.take(), ElementsAre("release", "uncover"));
-    EXPECT_EQ(curtain->set(owner, false), notOn);
+    queue->runUntilIdle();
+    EXPECT_EQ(curtain->set(owner, true), up);
+    curtain->sessionEnded(owner, false);
+    fakes.grab->onFailed(DeviceGrab::Failure::refused);
+    queue->advance(Curtain::reconnectWait - 1s);
+    EXPECT_TRUE(fakes.take().empty());
+    EXPECT_TRUE(curtain->isUp());
+    queue->advance(1s);
+    EXPECT_THAT(fakes.take(), ElementsAre("lock"));
 }
 
 TEST_F(CurtainTest, WithOnlyTheVirtualDisplayThereIsNothingToCover) {

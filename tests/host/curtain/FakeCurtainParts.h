@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Velm_Host/curtain/Curtain.h"
+#include "tests/support/FakeBootClock.h"
 
 #include <memory>
 #include <optional>
@@ -11,7 +12,8 @@
 namespace velm::test {
 
 // The curtain's parts as fakes that write what is done to them into one journal, in order: "cover 1 2"
-// (screen ids), "uncover", "hold NAME, NAME" (the devices the tap chose), "release", "lock".
+// (screen ids), "uncover", "hold NAME, NAME" (the devices the tap chose), "release", "lock". Waits that
+// outlast a suspend are on `bootClock`.
 class FakeCurtainParts {
 public:
     using Journal = std::shared_ptr<std::vector<std::string>>;
@@ -92,7 +94,7 @@ public:
     };
 
     Curtain::Parts parts() const {
-        return {screens, shields, std::make_shared<CurtainTap>(grab), screenLock};
+        return {screens, shields, std::make_shared<CurtainTap>(grab), screenLock, bootClock};
     }
     // What was done since the last look.
     std::vector<std::string> take() { return std::exchange(*journal, {}); }
@@ -102,6 +104,7 @@ public:
     std::shared_ptr<Shields> shields = std::make_shared<Shields>(journal);
     std::shared_ptr<Grab> grab = std::make_shared<Grab>(journal);
     std::shared_ptr<Lock> screenLock = std::make_shared<Lock>(journal);
+    std::shared_ptr<FakeBootClock> bootClock = std::make_shared<FakeBootClock>();
 };
 
 } // namespace velm::test
