@@ -249,7 +249,7 @@ void InputInjector::play(const InputEvent::Tap& event) {
     }
     if (buttonsDown_.empty()) {
         if (tapTargets_) {
-            const auto target = tapTargets_->find(position_, double(event.reach));
+            const auto target = tapTargets_->find(position_, double(event.reach), *displayBounds_);
             if (target && isUsable(*target)) {
                 move(*target);
             }

@@ -70,7 +70,7 @@ TapTargetFinder::TapTargetFinder(std::shared_ptr<Accessibility> accessibility,
                                  std::function<Clock::time_point()> now)
     : accessibility_(std::move(accessibility)), now_(std::move(now)) {}
 
-std::optional<Point> TapTargetFinder::find(Point point, double reach) const {
+std::optional<Point> TapTargetFinder::find(Point point, double reach, Rect bounds) const {
     if (!isUsable(point)) {
         return std::nullopt;
     }
@@ -81,8 +81,9 @@ std::optional<Point> TapTargetFinder::find(Point point, double reach) const {
     auto answer = std::make_shared<Answer>();
     auto result = answer->promise.get_future();
     // The visit holds nothing of the finder's: a caller that gave up may be gone by the time it runs.
-    accessibility_->visit([now = now_, answer, point, reach](AccessibleTree& tree) {
-        answer->promise.set_value(answer->isAbandoned ? std::nullopt : search(tree, now, point, reach));
+    accessibility_->visit([now = now_, answer, point, reach, bounds](AccessibleTree& tree) {
+        answer->promise.set_value(answer->isAbandoned ? std::nullopt
+                                                      : search(tree, now, point, reach, bounds));
     });
     if (result.wait_for(longestWait) != std::future_status::ready) {
         answer->isAbandoned = true;
@@ -94,7 +95,7 @@ std::optional<Point> TapTargetFinder::find(Point point, double reach) const {
 
 std::optional<Point> TapTargetFinder::search(AccessibleTree& tree,
                                              const std::function<Clock::time_point()>& now, Point point,
-                                             double radius) {
+                                             double radius, Rect bounds) {
     const auto start = now();
     auto hit = tree.elementAt(toScreen(point));
     // Looking at what was hit already counts against the time for new lookups.
@@ -104,11 +105,10 @@ std::optional<Point> TapTargetFinder::search(AccessibleTree& tree,
     }
     const auto kind = TapTargeting::kind(tree.role(*hit));
     const auto reach = TapTargeting::reach(kind, radius);
-    const auto screen = tree.screenAt(toScreen(point));
-    if (!reach || !screen) {
+    if (!reach) {
         return std::nullopt;
     }
-    Probe probe{tree, now, toRect(*screen), {*hit}, {}};
+    Probe probe{tree, now, bounds, {*hit}, {}};
     probe.around(point, *reach, probeStart);
 
     std::vector<Rect> rects;

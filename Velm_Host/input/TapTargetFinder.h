@@ -30,16 +30,16 @@ public:
     explicit TapTargetFinder(std::shared_ptr<Accessibility> accessibility,
                              std::function<Clock::time_point()> now = Clock::now);
 
-    // Where a tap at `point` with a touch of `reach` points should land, or nothing when it should
-    // stay. Blocks the calling queue while it asks the tree.
-    std::optional<Point> find(Point point, double reach) const override;
+    // Where a tap at `point` with a touch of `reach` points should land, searching within `bounds`, or
+    // nothing when it should stay. Blocks the calling queue while it asks the tree.
+    std::optional<Point> find(Point point, double reach, Rect bounds) const override;
 
 private:
     struct Candidate;
     struct Probe;
 
     static std::optional<Point> search(AccessibleTree& tree, const std::function<Clock::time_point()>& now,
-                                       Point point, double radius);
+                                       Point point, double radius, Rect bounds);
 
     std::shared_ptr<Accessibility> accessibility_;
     std::function<Clock::time_point()> now_;

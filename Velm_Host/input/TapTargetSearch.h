@@ -13,9 +13,10 @@ public:
     virtual ~TapTargetSearch() = default;
 
     // `point` is the tap in root-window coordinates, `reach` the touch radius the client sent (points,
-    // finite). The point on the control the tap should move to, or nothing when it should stay.
-    // Called on the session's queue; may block it briefly.
-    virtual std::optional<Point> find(Point point, double reach) const = 0;
+    // finite), `bounds` the area the client sees: controls outside it are not looked for, and those
+    // across its edge count only as far as they lie inside. The point on the control the tap should
+    // move to, or nothing when it should stay. Called on the session's queue; may block it briefly.
+    virtual std::optional<Point> find(Point point, double reach, Rect bounds) const = 0;
 };
 
 } // namespace velm

@@ -2,6 +2,7 @@
 
 #include "Velm_Host/input/InputInjector.h"
 #include "Velm_Host/input/TextFocusMonitor.h"
+#include "platform/desktop/DoubleClickInterval.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11InputSink.h"
 #include "platform/x11/X11ScreenList.h"
@@ -40,7 +41,8 @@ HostDesktop::SessionParts X11HostDesktop::sessionParts() {
                                      return draw ? draw(screens->monitors()) : SessionDesktop::DeviceImage{};
                                  }});
     return {.desktop = std::move(desktop),
-            .input = InputInjector::make(std::make_unique<X11InputSink>(), tapTargets_),
+            .input = InputInjector::make(std::make_unique<X11InputSink>(DoubleClickInterval::ofDesktop()),
+                                         tapTargets_),
             .textFocus = accessibility_ ? TextFocusMonitor::make(accessibility_) : nullptr};
 }
 

@@ -34,8 +34,6 @@ public:
     virtual bool isSelectedTextSettable(const AccessibleElement& element) = 0;
     virtual bool belongsToThisProcess(const AccessibleElement& element) = 0;
 
-    // The screen a point lies on, else the whole desktop; nothing without a desktop.
-    virtual std::optional<ScreenRect> screenAt(ScreenPoint point) = 0;
     // Asks the desktop to switch accessibility on when it is off.
     virtual AccessibilityWake wakeAccessibility() = 0;
 };

@@ -404,13 +404,6 @@ std::optional<long> AtspiTree::processOf(AtspiAccessible* element) {
     return static_cast<long>(pid);
 }
 
-std::optional<ScreenRect> AtspiTree::screenAt(ScreenPoint point) {
-    if (!windows_) {
-        return std::nullopt;
-    }
-    return windows_->screenAt(point);
-}
-
 void AtspiTree::endVisit() {
     visitWindows_.clear();
 }

@@ -53,7 +53,6 @@ public:
     bool isEnabled(const AccessibleElement& element) override;
     bool isSelectedTextSettable(const AccessibleElement& element) override;
     bool belongsToThisProcess(const AccessibleElement& element) override;
-    std::optional<ScreenRect> screenAt(ScreenPoint point) override;
     AccessibilityWake wakeAccessibility() override;
 
     // Forgets what the visit that just ended learnt: the desktop may change before the next.

@@ -5,7 +5,6 @@
 #include "platform/x11/X11PropertyReply.h"
 
 #include <X11/Xatom.h>
-#include <X11/extensions/Xrandr.h>
 #include <deque>
 #include <utility>
 
@@ -90,25 +89,6 @@ std::optional<TopLevelWindows::Window> TopLevelWindows::focused() {
         focus = *parent;
     }
     return std::nullopt;
-}
-
-ScreenRect TopLevelWindows::screenAt(ScreenPoint point) {
-    Display* display = connection_.display();
-    int count = 0;
-    XRRMonitorInfo* monitors = XRRGetMonitors(display, connection_.root(), True, &count);
-    std::optional<ScreenRect> found;
-    for (int index = 0; monitors && index < count && !found; ++index) {
-        const XRRMonitorInfo& monitor = monitors[index];
-        const ScreenRect frame{monitor.x, monitor.y, monitor.width, monitor.height};
-        if (frame.contains(point.x, point.y)) {
-            found = frame;
-        }
-    }
-    if (monitors) {
-        XRRFreeMonitors(monitors);
-    }
-    const int screen = DefaultScreen(display);
-    return found.value_or(ScreenRect{0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)});
 }
 
 std::optional<TopLevelWindows::Window> TopLevelWindows::owned(unsigned long topLevel) {

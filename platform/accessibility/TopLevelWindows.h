@@ -33,8 +33,6 @@ public:
     std::optional<Window> owned(unsigned long topLevel);
     // The window holding the keyboard focus, when it names its owner.
     std::optional<Window> focused();
-    // The RandR monitor a point lies on, else the whole root window.
-    ScreenRect screenAt(ScreenPoint point);
 
 private:
     std::optional<long> ownerPid(unsigned long window);

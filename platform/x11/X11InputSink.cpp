@@ -93,7 +93,8 @@ std::optional<unsigned long> keysymForCodePoint(char32_t point) {
 
 } // namespace
 
-X11InputSink::X11InputSink() : connection_(X11Connection::open()) {
+X11InputSink::X11InputSink(double doubleClickInterval)
+    : doubleClickInterval_(doubleClickInterval), connection_(X11Connection::open()) {
     if (!connection_) {
         return;
     }

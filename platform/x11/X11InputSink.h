@@ -35,7 +35,8 @@ public:
     // user's desktop settings say otherwise (GTK's and Qt's default).
     static constexpr double defaultDoubleClickInterval = 0.4;
 
-    X11InputSink();
+    // `doubleClickInterval` is the desktop's (DoubleClickInterval), which the sink cannot read itself.
+    explicit X11InputSink(double doubleClickInterval = defaultDoubleClickInterval);
     ~X11InputSink() override;
     X11InputSink(const X11InputSink&) = delete;
     X11InputSink& operator=(const X11InputSink&) = delete;
@@ -47,7 +48,7 @@ public:
     void postText(std::string_view character) override;
     void warp(Location location) override;
     std::optional<Location> cursorLocation() override;
-    double doubleClickInterval() override { return defaultDoubleClickInterval; }
+    double doubleClickInterval() override { return doubleClickInterval_; }
     void releaseAll() override;
 
 private:
@@ -64,6 +65,7 @@ private:
     void releaseHeldBy(int device);
     void emptySpareKeys();
 
+    double doubleClickInterval_;
     std::unique_ptr<X11Connection> connection_;
     std::optional<X11KeyTable> keys_;
     SpareKeycodes spareKeys_;

@@ -72,9 +72,11 @@ TEST_F(AtspiTreeTest, ATapBesideAButtonIsMovedOntoIt) {
     // search short.
     TapTargetFinder finder(accessibility, [] { return TapTargetFinder::Clock::time_point(); });
     const double middle = Layout::button.y + Layout::button.height / 2.0;
+    const Rect screen{{0, 0}, {1920, 1080}};
 
-    EXPECT_EQ(finder.find({Layout::button.x - 10.0, middle}, 20), (Point{Layout::button.x + 3.0, middle}));
-    EXPECT_EQ(finder.find({double(centre(Layout::button).x), middle}, 20), std::nullopt);
+    EXPECT_EQ(finder.find({Layout::button.x - 10.0, middle}, 20, screen),
+              (Point{Layout::button.x + 3.0, middle}));
+    EXPECT_EQ(finder.find({double(centre(Layout::button).x), middle}, 20, screen), std::nullopt);
 }
 
 TEST_F(AtspiTreeTest, ALineEditTakesTextWithItsFrameAndAButtonDoesNot) {

@@ -94,10 +94,6 @@ bool FakeAccessibility::belongsToThisProcess(const AccessibleElement& element) {
     return of(element).isOwnProcess;
 }
 
-std::optional<ScreenRect> FakeAccessibility::screenAt(ScreenPoint) {
-    return screen_;
-}
-
 AccessibilityWake FakeAccessibility::wakeAccessibility() {
     ++wakeRequests_;
     return wakeAnswer_;

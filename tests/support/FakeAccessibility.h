@@ -36,7 +36,6 @@ public:
     Element& add(Element* parent, std::optional<std::string> role, ScreenRect frame);
     // Moves the keyboard focus; null for none.
     void focus(Element* element) { focused_ = element; }
-    void setScreen(ScreenRect screen) { screen_ = screen; }
     void setHitTestCost(Clock::duration cost) { hitTestCost_ = cost; }
     void setWakeAnswer(AccessibilityWake answer) { wakeAnswer_ = answer; }
     // Visits wait until released (true), or run at once again (false).
@@ -58,7 +57,6 @@ public:
     bool isEnabled(const AccessibleElement& element) override;
     bool isSelectedTextSettable(const AccessibleElement& element) override;
     bool belongsToThisProcess(const AccessibleElement& element) override;
-    std::optional<ScreenRect> screenAt(ScreenPoint point) override;
     AccessibilityWake wakeAccessibility() override;
 
 private:
@@ -67,7 +65,6 @@ private:
 
     std::vector<std::unique_ptr<Element>> windows_;
     Element* focused_ = nullptr;
-    ScreenRect screen_{0, 0, 1920, 1080};
     Clock::time_point now_{};
     Clock::duration hitTestCost_{};
     AccessibilityWake wakeAnswer_ = AccessibilityWake::turnedOn;

@@ -17,7 +17,10 @@ protected:
         return tree->add(window, std::move(role), frame);
     }
 
-    std::optional<Point> find(Point point, double reach) { return finder.find(point, reach); }
+    std::optional<Point> find(Point point, double reach) { return finder.find(point, reach, streamed); }
+
+    // The area the client sees: here the whole of a 1920 x 1080 screen.
+    Rect streamed{{0, 0}, {1920, 1080}};
 
     std::shared_ptr<FakeAccessibility> tree = std::make_shared<FakeAccessibility>();
     TapTargetFinder finder{tree, [this] { return tree->now(); }};
@@ -63,12 +66,18 @@ TEST_F(TapTargetFinderTest, DisabledControlsAreSkipped) {
     EXPECT_EQ(find({300, 310}, 20), (Point{289, 310}));
 }
 
-TEST_F(TapTargetFinderTest, ControlsAreMeasuredOnlyWhereTheyLieOnTheScreen) {
-    tree->setScreen({0, 0, 1920, 1080});
-    // 80 points wide it is too far; its 40 points on this screen are near enough.
+TEST_F(TapTargetFinderTest, ControlsAreMeasuredOnlyWhereTheyLieInTheStreamedArea) {
+    // 80 points wide it is too far; its 40 points inside the streamed area are near enough.
     add("AXButton", {1880, 500, 80, 20});
-
     EXPECT_EQ(find({1870, 510}, 20), (Point{1883, 510}));
+
+    // The client sees only the left half of the screen: the button across its edge counts as far as
+    // it shows, one wholly beyond it is not looked for.
+    streamed = {{0, 0}, {960, 1080}};
+    add("AXButton", {920, 700, 80, 20});
+    add("AXButton", {965, 300, 20, 20});
+    EXPECT_EQ(find({910, 710}, 20), (Point{923, 710}));
+    EXPECT_EQ(find({955, 310}, 20), std::nullopt);
 }
 
 TEST_F(TapTargetFinderTest, ProbingStopsOnceItsTimeIsUp) {
@@ -81,17 +90,22 @@ TEST_F(TapTargetFinderTest, ProbingStopsOnceItsTimeIsUp) {
     EXPECT_EQ(tree->hitTests(), 25 + 1 + 4);
 }
 
-TEST_F(TapTargetFinderTest, ProbesOffTheScreenCostNothing) {
+TEST_F(TapTargetFinderTest, ProbesOutsideTheStreamedAreaCostNothing) {
     EXPECT_EQ(find({0, 0}, 8), std::nullopt);
-    // Of two rings of eight around the corner, only those towards the screen are looked at.
+    // Of two rings of eight around the corner, only those towards the area are looked at.
     EXPECT_EQ(tree->hitTests(), 1 + 5);
+
+    // An area that is only part of the screen bounds the probes the same way.
+    streamed = {{600, 600}, {400, 300}};
+    EXPECT_EQ(find({600, 600}, 8), std::nullopt);
+    EXPECT_EQ(tree->hitTests(), 6 + 1 + 5);
 }
 
 TEST_F(TapTargetFinderTest, NothingUnderTheTapLeavesItWhereItIs) {
     auto bare = std::make_shared<FakeAccessibility>();
     TapTargetFinder bareFinder(bare);
 
-    EXPECT_EQ(bareFinder.find({10, 10}, 20), std::nullopt);
+    EXPECT_EQ(bareFinder.find({10, 10}, 20, streamed), std::nullopt);
     EXPECT_EQ(bare->hitTests(), 1);
 }
 

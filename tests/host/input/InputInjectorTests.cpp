@@ -17,13 +17,20 @@ using Records = std::vector<std::string>;
 
 class ScriptedTapTargets final : public TapTargetSearch {
 public:
-    std::optional<Point> find(Point point, double reach) const override {
-        asked.emplace_back(point, reach);
+    struct Question {
+        Point point;
+        double reach = 0;
+        Rect bounds;
+        bool operator==(const Question&) const = default;
+    };
+
+    std::optional<Point> find(Point point, double reach, Rect bounds) const override {
+        asked.push_back({point, reach, bounds});
         return answer;
     }
 
     std::optional<Point> answer;
-    mutable std::vector<std::pair<Point, double>> asked;
+    mutable std::vector<Question> asked;
 };
 
 // A 1024 x 512 screen at (100, 50), so that fractions of a few points are exact in 32-bit floats.
@@ -153,7 +160,9 @@ TEST_F(InputInjectorTest, MovesATapOntoTheControlFoundAndReportsWhereItWent) {
     tapTargets->answer = Point{612, 306};
     injector->handle(InputEvent::tap(PointerButton::left(), 22));
 
-    EXPECT_EQ(tapTargets->asked, (std::vector<std::pair<Point, double>>{{{356, 306}, 22}}));
+    const Rect streamed{{100, 50}, {1024, 512}};
+    EXPECT_EQ(tapTargets->asked, (std::vector<ScriptedTapTargets::Question>{{{356, 306}, 22, streamed}}))
+        << "the search keeps to the area the client sees";
     EXPECT_THAT(take(), ElementsAre("warp 612,306", "mouse 5 button 0 at 612,306 clicks 0 flags 0x0",
                                     "mouse 1 button 0 at 612,306 clicks 1 flags 0x0",
                                     "mouse 2 button 0 at 612,306 clicks 1 flags 0x0"));
@@ -165,6 +174,12 @@ TEST_F(InputInjectorTest, MovesATapOntoTheControlFoundAndReportsWhereItWent) {
     injector->handle(InputEvent::tap(PointerButton::left(), 22));
     EXPECT_THAT(take(), IsEmpty()) << "a tap while a button is held is ignored";
     EXPECT_EQ(tapTargets->asked.size(), 1u);
+
+    injector->handle(InputEvent::pointerUp(PointerButton::right()));
+    injector->setScreen(SessionDesktop::Area{1124, 0, 800, 600});
+    injector->handle(InputEvent::tap(PointerButton::left(), 22));
+    ASSERT_EQ(tapTargets->asked.size(), 2u);
+    EXPECT_EQ(tapTargets->asked[1].bounds, (Rect{{1124, 0}, {800, 600}})) << "a re-configured stream's";
 }
 
 TEST_F(InputInjectorTest, ReleasesButtonsLastFirstThenKeysThenModifiersAndStops) {
