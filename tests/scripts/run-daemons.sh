@@ -30,7 +30,8 @@ host_environment() {
 
 wait_for_port() {
   local output=$1 port
-  for _ in $(seq 300); do
+  # A minute: the sanitizers' build starts slowly on a loaded machine.
+  for _ in $(seq 600); do
     port=$(sed -n 's/.*listening on port \([0-9][0-9]*\).*/\1/p' "$output" | head -n 1)
     [[ -n "$port" ]] && { echo "$port"; return 0; }
     sleep 0.1
