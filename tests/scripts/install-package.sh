@@ -23,11 +23,14 @@ validates() {
 }
 
 is_png_of_side() {
-  file "$1" | grep -q "PNG image data, $2 x $2,"
+  [[ "$(file "$1")" == *"PNG image data, $2 x $2,"* ]]
 }
 
 prefix=$scratch/prefix
-cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
+cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 || {
+  cat "$scratch/install.log" >&2
+  fail "cmake --install failed"
+}
 entry=$prefix/share/applications/velm-host.desktop
 check "the program is in bin/" test -x "$prefix/bin/velm-host"
 check "its desktop entry is in share/applications/" test -f "$entry"
@@ -81,11 +84,12 @@ owner_of() {
 check "it depends on avahi-daemon" depends_on avahi-daemon
 mapfile -t needed < <(readelf --dynamic "$build/velm-host" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 check "the program links libraries" test "${#needed[@]}" -gt 0
+ldd "$build/velm-host" >"$scratch/ldd"
 for library in "${needed[@]}"; do
   # "NAME => PATH (ADDRESS)", or "PATH (ADDRESS)" for the loader itself.
-  path=$(ldd "$build/velm-host" | awk -v name="$library" '
+  path=$(awk -v name="$library" '
     $1 == name && $2 == "=>" { print $3; exit }
-    $1 ~ ("/" name "$") { print $1; exit }')
+    $1 ~ ("/" name "$") { print $1; exit }' "$scratch/ldd")
   [[ "$path" == /* ]] || fail "the loader finds no $library"
   owner=$(owner_of "$path") || fail "no package holds $library ($path)"
   check "it depends on $owner for $library" depends_on "$owner"

@@ -32,7 +32,7 @@ wait_for_port() {
   local output=$1 port
   # A minute: the sanitizers' build starts slowly on a loaded machine.
   for _ in $(seq 600); do
-    port=$(sed -n 's/.*listening on port \([0-9][0-9]*\).*/\1/p' "$output" | head -n 1)
+    port=$(sed -n 's/.*listening on port \([0-9][0-9]*\).*/\1/p;T;q' "$output")
     [[ -n "$port" ]] && { echo "$port"; return 0; }
     sleep 0.1
   done
