@@ -4,7 +4,7 @@
 #
 #   tests/scripts/install-package.sh BUILD_DIR ICON_SIDE...
 set -euo pipefail
-# shellcheck source=../support/script-test.sh
+# shellcheck source-path=SCRIPTDIR source=../support/script-test.sh
 . "$(dirname "$0")/../support/script-test.sh"
 
 build=$1
@@ -16,10 +16,11 @@ done
 
 validates() {
   local result
-  result=$(desktop-file-validate "$1" 2>&1) && [[ -z "$result" ]] || {
-    echo "$result" >&2
-    return 1
-  }
+  if result=$(desktop-file-validate "$1" 2>&1) && [[ -z "$result" ]]; then
+    return 0
+  fi
+  echo "$result" >&2
+  return 1
 }
 
 is_png_of_side() {
@@ -58,7 +59,7 @@ done
 
 # Each package the Debian package depends on, without versions; alternatives count too.
 depends=$(dpkg-deb --field "$package" Depends)
-mapfile -t depended < <(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
+mapfile -t depended < <(tr ',|' '\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
 depends_on() {
   local name
   for name in "${depended[@]}"; do

@@ -7,7 +7,7 @@
 # found by avahi-browse. systemd: it asks systemctl (a stand-in on PATH) to enable and start
 # avahi-daemon. Each runs in a private namespace, where no real daemon, bus or network is reached.
 set -euo pipefail
-# shellcheck source=../support/script-test.sh
+# shellcheck source-path=SCRIPTDIR source=../support/script-test.sh
 . "$(dirname "$0")/../support/script-test.sh"
 
 case_name=$1 source_dir=$2 program=$3

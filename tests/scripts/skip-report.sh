@@ -4,7 +4,7 @@
 #
 #   tests/scripts/skip-report.sh SOURCE_DIR
 set -euo pipefail
-# shellcheck source=../support/script-test.sh
+# shellcheck source-path=SCRIPTDIR source=../support/script-test.sh
 . "$(dirname "$0")/../support/script-test.sh"
 
 report=$1/scripts/skipped-tests.sh
