@@ -21,6 +21,8 @@ packages=(
   libglib2.0-bin
   # the services tests run: an mDNS daemon and its bus, an X server, the accessibility bus, a tray
   avahi-daemon dbus xvfb x11-xserver-utils xdotool at-spi2-core trayer python3-dbus python3-gi
+  # finding the host as a device would, and checking its desktop entries and Debian package
+  avahi-utils desktop-file-utils dpkg-dev file binutils
   # the X cursor font, whose shapes the cursor tests show
   xfonts-base
   # fuzzing and the format check

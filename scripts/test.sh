@@ -48,32 +48,13 @@ fi
 jobs=$(nproc)
 ((jobs < 4)) && jobs=4
 
-# Names the tests that skipped and why (the line a skip prints after "Skipped").
-report_skips() {
-  local log=$1/Testing/Temporary/LastTest.log
-  [[ -f "$log" ]] || return 0
-  local skipped
-  skipped=$(awk '
-    /^[0-9]+\/[0-9]+ Test: / { name = $3; reason = ""; grab = 0; next }
-    grab { reason = $0; grab = 0 }
-    /: Skipped$/ { grab = 1 }
-    /^Test Skipped/ { print "  " name ": " (reason == "" ? "(no reason given)" : reason) }
-  ' "$log")
-  if [[ -n "$skipped" ]]; then
-    echo "test: $(wc -l <<<"$skipped") tests skipped:"
-    echo "$skipped"
-  else
-    echo "test: no test skipped"
-  fi
-}
-
 run_suite() {
   local flavour=$1
   local dir=$root/build/$flavour
   "$root/scripts/build.sh" "$flavour" "$dir"
-  local status=0
-  ctest --test-dir "$dir" --output-on-failure --parallel "$jobs" --timeout 600 || status=$?
-  report_skips "$dir"
+  local status=0 output=$dir/ctest-output.log
+  ctest --test-dir "$dir" --output-on-failure --parallel "$jobs" --timeout 600 2>&1 | tee "$output" || status=$?
+  "$root/scripts/skipped-tests.sh" "$output" "$dir"
   return $status
 }
 

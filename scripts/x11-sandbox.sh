@@ -53,7 +53,12 @@ start() {
   }
 
   local bus=unix:path=$state/session_bus_socket
-  dbus-daemon --session --nofork --nopidfile --address="$bus" >"$state/dbus.log" 2>&1 &
+  # What the bus starts by activation (the accessibility bus, which any program reading the tree asks
+  # for) inherits its environment: so it keeps its socket in the sandbox's runtime folder rather than in
+  # the user's home, where another run's would meet it, shows on the sandbox's display, and keeps the
+  # desktop settings it changes in memory.
+  XDG_RUNTIME_DIR=$runtime DISPLAY=:$number GSETTINGS_BACKEND=memory \
+    dbus-daemon --session --nofork --nopidfile --address="$bus" >"$state/dbus.log" 2>&1 &
   echo $! >"$state/dbus.pid"
   wait_for "the session bus" "[[ -S '$state/session_bus_socket' ]]"
 

@@ -1,6 +1,7 @@
 #include "Velm_Host/model/LaunchAtLogin.h"
 
 #include "platform/core/Bytes.h"
+#include "platform/log/Log.h"
 #include "platform/store/StoreFolder.h"
 #include "platform/store/XdgDirs.h"
 
@@ -9,13 +10,16 @@
 namespace velm {
 namespace {
 
+const Log log("host");
+
 bool isPlain(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            std::string_view("/._+-").find(c) != std::string_view::npos;
 }
 
-// The program as the Exec key wants it: plain paths as they are, others in double quotes with the
-// quoting rules' characters escaped, and every backslash doubled again for the key's string value.
+// The program as the Exec key wants it: plain paths as they are, others in double quotes, inside which
+// the quoting rules' characters take a backslash; then the key's string value doubles every backslash
+// (a literal one becomes four), and a percent sign, which would start a field code, is doubled.
 std::string execArgument(const std::string& path) {
     if (!path.empty() && std::all_of(path.begin(), path.end(), isPlain)) {
         return path;
@@ -25,7 +29,13 @@ std::string execArgument(const std::string& path) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') {
             quoted += "\\\\";
         }
-        quoted += c;
+        if (c == '\\') {
+            quoted += "\\\\";
+        } else if (c == '%') {
+            quoted += "%%";
+        } else {
+            quoted += c;
+        }
     }
     return quoted + "\"";
 }
@@ -47,9 +57,26 @@ std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
     }
     const auto text = entry();
     const Bytes contents(text.begin(), text.end());
-    return folder.replace(std::string(entryName), contents)
-               ? std::nullopt
-               : std::optional<std::string>("the entry could not be written to " + folder_.string());
+    if (!folder.replace(std::string(entryName), contents)) {
+        return "the entry could not be written to " + folder_.string();
+    }
+    if (runsFromBuildFolder()) {
+        log.info("the autostart entry points into a build folder: %s", program_.c_str());
+    }
+    return std::nullopt;
+}
+
+bool LaunchAtLogin::runsFromBuildFolder() const {
+    std::error_code error;
+    for (auto folder = program_.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+        if (std::filesystem::exists(folder / "CMakeCache.txt", error)) {
+            return true;
+        }
+        if (folder == folder.root_path()) {
+            break;
+        }
+    }
+    return false;
 }
 
 std::string LaunchAtLogin::entry() const {
@@ -57,6 +84,7 @@ std::string LaunchAtLogin::entry() const {
            "Type=Application\n"
            "Name=Velm Host\n"
            "Comment=Lets your paired tablet or phone use this computer\n"
+           "Icon=velm-host\n"
            "Exec=" +
            execArgument(program_.string()) +
            "\n"

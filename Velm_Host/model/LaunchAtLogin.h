@@ -7,7 +7,9 @@
 namespace velm {
 
 // Starting the host when the user logs in: an entry in the desktop's autostart folder
-// ($XDG_CONFIG_HOME/autostart/velm-host.desktop) that runs this program.
+// ($XDG_CONFIG_HOME/autostart/velm-host.desktop) that runs this program by its path: the installed
+// program, or the one in a build folder, which is said in the log when the entry is written (the
+// entry then breaks when that folder is cleaned or rebuilt elsewhere).
 class LaunchAtLogin {
 public:
     static constexpr std::string_view entryName = "velm-host.desktop";
@@ -23,6 +25,8 @@ public:
     std::optional<std::string> set(bool enabled) const;
     // The entry's text.
     std::string entry() const;
+    // Whether the program lies in a CMake build tree (a CMakeCache.txt beside it or above it).
+    bool runsFromBuildFolder() const;
 
 private:
     std::filesystem::path folder_;

@@ -18,8 +18,6 @@ public:
     // program starts once the bus is there, with Qt's accessibility on.
     static std::unique_ptr<AccessibleDesktop> start(const std::string& program, std::string& reason);
     ~AccessibleDesktop();
-    // False when an accessibility bus ran already and serves instead of one of our own.
-    bool ownsBus() const { return bus_ != nullptr; }
     AccessibleDesktop(const AccessibleDesktop&) = delete;
     AccessibleDesktop& operator=(const AccessibleDesktop&) = delete;
 

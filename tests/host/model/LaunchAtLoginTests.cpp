@@ -1,0 +1,59 @@
+#include "Velm_Host/model/LaunchAtLogin.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace velm {
+namespace {
+
+using test::TemporaryFolder;
+
+// The entry that "Open at Login" writes, for a program installed or still in its build folder.
+class LaunchAtLoginTest : public ::testing::Test {
+protected:
+    // The program at `relative` under the test's folder, written as an entry.
+    std::string written(const std::string& relative) {
+        const LaunchAtLogin launch(folder / "autostart", folder / relative);
+        EXPECT_EQ(launch.set(true), std::nullopt);
+        return TemporaryFolder::readFile(launch.entryFile());
+    }
+
+    TemporaryFolder folder;
+    LogCapture log;
+};
+
+TEST_F(LaunchAtLoginTest, AnInstalledProgramIsNamedWithoutAWord) {
+    const auto entry = written("usr/bin/velm-host");
+    EXPECT_NE(entry.find("\nExec=" + (folder / "usr/bin/velm-host").string() + "\n"), std::string::npos);
+    EXPECT_FALSE(log.contains("build folder"));
+}
+
+TEST_F(LaunchAtLoginTest, AProgramInABuildFolderIsNamedAndTheLogSaysSo) {
+    std::filesystem::create_directories(folder / "velm/build/release");
+    TemporaryFolder::writeFile(folder / "velm/build/release/CMakeCache.txt", "");
+    const auto program = folder / "velm/build/release/velm-host";
+
+    const auto entry = written("velm/build/release/velm-host");
+
+    EXPECT_NE(entry.find("\nExec=" + program.string() + "\n"), std::string::npos);
+    EXPECT_TRUE(log.contains("host: the autostart entry points into a build folder: " + program.string()));
+}
+
+TEST_F(LaunchAtLoginTest, TheEntryPassesTheDesktopEntryValidator) {
+    if (access("/usr/bin/desktop-file-validate", X_OK) != 0) {
+        GTEST_SKIP() << "desktop-file-validate is missing (Debian package desktop-file-utils)";
+    }
+    // A path that needs the Exec key's quoting, and one that does not.
+    for (const std::string program : {"usr/bin/velm-host", "my \"builds\"/$HOME `x` \\y 100%/velm-host"}) {
+        written(program);
+        const auto said = test::outputOf("desktop-file-validate '" +
+                                         (folder / "autostart/velm-host.desktop").string() + "' 2>&1");
+        EXPECT_EQ(said, "") << program;
+    }
+}
+
+} // namespace
+} // namespace velm
