@@ -169,8 +169,10 @@ void AwayVisits::listen() {
     if (!notifications_) {
         return;
     }
+    // Servers close a notice right after a button of it was pressed: both take the same way here, so the
+    // press is served before its notice is forgotten.
     notifications_->setOnAction(onQueueWhileAlive(queue_, shared_from_this(), &AwayVisits::noticeAction));
-    notifications_->setOnClosed(whileAlive(shared_from_this(), &AwayVisits::noticeClosed));
+    notifications_->setOnClosed(onQueueWhileAlive(queue_, shared_from_this(), &AwayVisits::noticeClosed));
 }
 
 void AwayVisits::showNotice(const AwayVisit& visit) {
