@@ -144,12 +144,8 @@ void HostModel::prepareListener() {
         onQueueWhileAlive(setup_.queue, self, [](HostModel& model, std::shared_ptr<ControlChannel> channel) {
             model.accept(std::move(channel), std::nullopt);
         }));
-    // A wrong pairing code fails the handshake of the code's identity: it costs the window a try.
-    listener_->setOnHandshakeFailed([registry = registry_](std::optional<std::string> identity) {
-        if (identity == PreSharedKey::pairingIdentity) {
-            registry->recordWrongTry();
-        }
-    });
+    // The registry hands the code's key to each handshake itself, so that it can count what is checked.
+    listener_->setKeyLender(registry_->pairingKeyLender());
 }
 
 void HostModel::watchAway() {

@@ -26,6 +26,22 @@ auto findDevice(auto& devices, std::string_view id) {
                         [&](const PairedDevice& device) { return device.id == id; });
 }
 
+class PairingKeyLender final : public TlsKeyLender {
+public:
+    explicit PairingKeyLender(std::weak_ptr<DeviceRegistry> registry) : registry_(std::move(registry)) {}
+
+    const std::string& identity() const override { return identity_; }
+
+    std::optional<Loan> lend() override {
+        const auto registry = registry_.lock();
+        return registry ? registry->lendPairingKey() : std::nullopt;
+    }
+
+private:
+    const std::string identity_{PreSharedKey::pairingIdentity};
+    std::weak_ptr<DeviceRegistry> registry_;
+};
+
 } // namespace
 
 std::shared_ptr<DeviceRegistry> DeviceRegistry::make(PairedDeviceStore store, std::string hostID,
@@ -99,6 +115,10 @@ std::vector<PreSharedKey> DeviceRegistry::listenerKeys() const {
     return keys;
 }
 
+std::shared_ptr<TlsKeyLender> DeviceRegistry::pairingKeyLender() {
+    return std::make_shared<PairingKeyLender>(weak_from_this());
+}
+
 PairingWindow DeviceRegistry::openNewPairing(bool reusable) {
     return openPairing(VelmService::newCode(), PairingWindow::standardDuration,
                        PairingWindow::standardWrongTries, reusable);
@@ -135,10 +155,28 @@ void DeviceRegistry::closePairing() {
     publish();
 }
 
-void DeviceRegistry::recordWrongTry() {
+std::optional<TlsKeyLender::Loan> DeviceRegistry::lendPairingKey() {
+    std::lock_guard guard(lock);
+    if (!isWindowOpen(options_.now()) || triesLent_ >= window_->wrongTriesLeft) {
+        return std::nullopt;
+    }
+    ++triesLent_;
+    return TlsKeyLender::Loan(PreSharedKey::fromSecret(window_->code).key(),
+                              [weak = weak_from_this(), generation = windowGeneration_](auto outcome) {
+                                  if (const auto self = weak.lock()) {
+                                      self->settlePairingTry(generation, outcome);
+                                  }
+                              });
+}
+
+void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome) {
     {
         std::lock_guard guard(lock);
-        if (!isWindowOpen(options_.now())) {
+        if (windowGeneration != windowGeneration_ || !window_) {
+            return;
+        }
+        --triesLent_;
+        if (outcome != TlsKeyLender::Outcome::rejected) {
             return;
         }
         --window_->wrongTriesLeft;
@@ -330,6 +368,7 @@ void DeviceRegistry::openWindow(PairingWindow window, std::optional<std::chrono:
     expiry_.cancel();
     window_ = std::move(window);
     windowCarriedOver_ = carriedOver;
+    triesLent_ = 0;
     const std::uint64_t generation = ++windowGeneration_;
     if (duration) {
         expiry_ = queue_->postAfter(
@@ -342,6 +381,7 @@ void DeviceRegistry::closeWindow(const char* why) {
     expiry_.cancel();
     window_.reset();
     windowCarriedOver_ = false;
+    triesLent_ = 0;
     ++windowGeneration_;
     pairingLog.info("%s", why);
 }

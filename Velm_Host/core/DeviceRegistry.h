@@ -9,6 +9,7 @@
 #include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
+#include "platform/net/TlsKeyLender.h"
 #include "protocol/PairRequest.h"
 #include "protocol/PairResponse.h"
 #include "transport/keys/PreSharedKey.h"
@@ -92,9 +93,15 @@ public:
     PairingWindow openPairing(std::string code, std::optional<std::chrono::seconds> duration, int wrongTries,
                               bool reusable);
     void closePairing();
-    // A handshake that offered the code's identity failed: one try fewer, and none left closes
-    // the window.
-    void recordWrongTry();
+
+    // The code's key for a handshake that offers the code's identity, lent with one of the
+    // window's tries taken for as long as the handshake holds it. A wrong code costs the try, and
+    // the last try closes the window; the try comes back when the handshake completes or ends
+    // before it checked the code. Nothing while no window is open or while every try left is
+    // lent: so no more codes are ever checked than the window allows, however many arrive at once.
+    std::optional<TlsKeyLender::Loan> lendPairingKey();
+    // The host listener's lender of the code's key (lendPairingKey); it holds the registry weakly.
+    std::shared_ptr<TlsKeyLender> pairingKeyLender();
 
     // Pairs the device that asks on a connection admitted by the code's key (`admittedBy`, the
     // connection's pre-shared-key identity) while a window is open: makes its device key, seals
@@ -140,6 +147,7 @@ private:
     void forgetCarriedOverCode();
     bool commit(std::vector<PairedDevice> devices);
 
+    void settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome);
     void expire(std::uint64_t generation);
     void publish();
 
@@ -154,7 +162,10 @@ private:
     std::vector<PairedDevice> devices_;
     std::optional<PairingWindow> window_;
     bool windowCarriedOver_ = false;
-    // Raised with every window, so that the expiry of an earlier one does nothing.
+    // Tries of the open window lent to handshakes that have not settled yet.
+    int triesLent_ = 0;
+    // Raised with every window, so that the expiry of an earlier one, and the tries lent
+    // under it, do nothing.
     std::uint64_t windowGeneration_ = 0;
     WorkItem expiry_;
     std::optional<std::chrono::seconds> awayLifetime_ = awayLifetime(defaultAwayAccessDays);

@@ -2,48 +2,16 @@
 
 #include "platform/net/TlsParameters.h"
 
-#include <cstring>
 #include <openssl/ssl.h>
 
 namespace velm {
 
 namespace {
 
-const TlsContext* owner(SSL* ssl) {
-    return static_cast<const TlsContext*>(SSL_get_app_data(ssl));
-}
-
-unsigned int serverKey(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength) {
-    if (identity == nullptr) {
-        return 0;
-    }
-    const TlsKey* key = owner(ssl)->keyFor(identity);
-    if (key == nullptr || key->secret.empty() || key->secret.size() > maxLength) {
-        return 0; // OpenSSL answers with unknown_psk_identity
-    }
-    std::memcpy(psk, key->secret.data(), key->secret.size());
-    return static_cast<unsigned int>(key->secret.size());
-}
-
-unsigned int clientKey(SSL* ssl, const char* /*hint*/, char* identity, unsigned int maxIdentityLength,
-                       unsigned char* psk, unsigned int maxLength) {
-    const TlsKey* key = owner(ssl)->clientKey();
-    // The identity buffer must also hold the terminating zero.
-    if (key == nullptr || key->identity.size() >= maxIdentityLength || key->secret.empty() ||
-        key->secret.size() > maxLength) {
-        return 0;
-    }
-    std::memcpy(identity, key->identity.c_str(), key->identity.size() + 1);
-    std::memcpy(psk, key->secret.data(), key->secret.size());
-    return static_cast<unsigned int>(key->secret.size());
-}
-
 bool configure(SSL_CTX* context) {
     SSL_CTX_set_options(context, SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
     SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_psk_server_callback(context, serverKey);
-    SSL_CTX_set_psk_client_callback(context, clientKey);
     return SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) == 1 &&
            SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION) == 1 &&
            SSL_CTX_set_cipher_list(context, TlsParameters::cipherList) == 1;
@@ -51,7 +19,7 @@ bool configure(SSL_CTX* context) {
 
 // Every parameter set shares one OpenSSL context, configured once: making one costs about a
 // third of a handshake, and a channel makes its parameters right before it connects. The
-// settings are the same for all; the keys travel with each session.
+// settings are the same for all; each session asks its engine for the keys.
 SSL_CTX* sharedContext() {
     static SSL_CTX* const shared = [] {
         SSL_CTX* context = SSL_CTX_new(TLS_method());
@@ -66,24 +34,21 @@ SSL_CTX* sharedContext() {
 
 } // namespace
 
-std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys) {
+std::shared_ptr<const TlsContext> TlsContext::make(std::vector<TlsKey> keys,
+                                                   std::shared_ptr<TlsKeyLender> lender) {
     SSL_CTX* context = sharedContext();
     if (context == nullptr || SSL_CTX_up_ref(context) != 1) {
         return nullptr;
     }
-    return std::shared_ptr<const TlsContext>(new TlsContext(context, std::move(keys)));
+    return std::shared_ptr<const TlsContext>(new TlsContext(context, std::move(keys), std::move(lender)));
 }
 
 SSL* TlsContext::newSession() const {
-    SSL* ssl = SSL_new(context_);
-    if (ssl != nullptr) {
-        SSL_set_app_data(ssl, const_cast<TlsContext*>(this));
-    }
-    return ssl;
+    return SSL_new(context_);
 }
 
-TlsContext::TlsContext(SSL_CTX* context, std::vector<TlsKey> keys)
-    : context_(context), keys_(std::move(keys)) {}
+TlsContext::TlsContext(SSL_CTX* context, std::vector<TlsKey> keys, std::shared_ptr<TlsKeyLender> lender)
+    : context_(context), keys_(std::move(keys)), lender_(std::move(lender)) {}
 
 TlsContext::~TlsContext() {
     SSL_CTX_free(context_);
@@ -96,6 +61,10 @@ const TlsKey* TlsContext::keyFor(std::string_view identity) const {
         }
     }
     return nullptr;
+}
+
+TlsKeyLender* TlsContext::lenderFor(std::string_view identity) const {
+    return lender_ && lender_->identity() == identity ? lender_.get() : nullptr;
 }
 
 } // namespace velm

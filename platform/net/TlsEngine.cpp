@@ -1,5 +1,6 @@
 #include "platform/net/TlsEngine.h"
 
+#include "platform/log/Log.h"
 #include "platform/net/TlsContext.h"
 
 #include <algorithm>
@@ -7,9 +8,20 @@
 #include <cstring>
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/rand.h>
 #include <openssl/ssl.h>
 
 namespace velm {
+
+namespace {
+
+const Log netLog("net");
+
+// As long as every key the host holds: a stand-in of another length would need no more than
+// a guess to tell apart.
+constexpr std::size_t standInKeySize = 32;
+
+} // namespace
 
 // The memory transport under the SSL object. The engine's lock is held whenever
 // OpenSSL calls into it, because every SSL call happens under that lock.
@@ -66,6 +78,30 @@ struct TlsEngine::Io {
     }
 };
 
+// OpenSSL's key callbacks, which find the engine in the session's app data. They run inside
+// the engine's calls, under its lock.
+struct TlsEngine::Keys {
+    static TlsEngine& engineOf(SSL* ssl) { return *static_cast<TlsEngine*>(SSL_get_app_data(ssl)); }
+
+    static unsigned int server(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxLength) {
+        return engineOf(ssl).serverKey(identity == nullptr ? std::string_view() : std::string_view(identity),
+                                       {psk, maxLength});
+    }
+
+    static unsigned int client(SSL* ssl, const char* /*hint*/, char* identity, unsigned int maxIdentityLength,
+                               unsigned char* psk, unsigned int maxLength) {
+        const TlsKey* key = engineOf(ssl).context_->clientKey();
+        // The identity buffer must also hold the terminating zero.
+        if (key == nullptr || key->identity.size() >= maxIdentityLength || key->secret.empty() ||
+            key->secret.size() > maxLength) {
+            return 0;
+        }
+        std::memcpy(identity, key->identity.c_str(), key->identity.size() + 1);
+        std::memcpy(psk, key->secret.data(), key->secret.size());
+        return static_cast<unsigned int>(key->secret.size());
+    }
+};
+
 TlsEngine::TlsEngine(const std::shared_ptr<const TlsContext>& context, Role role) : context_(context) {
     const BIO_METHOD* method = Io::method();
     if (!context || method == nullptr) {
@@ -83,9 +119,12 @@ TlsEngine::TlsEngine(const std::shared_ptr<const TlsContext>& context, Role role
     }
     BIO_set_data(bio, this);
     SSL_set_bio(ssl_, bio, bio); // one reference serves both directions
+    SSL_set_app_data(ssl_, this);
     if (role == Role::client) {
+        SSL_set_psk_client_callback(ssl_, Keys::client);
         SSL_set_connect_state(ssl_);
     } else {
+        SSL_set_psk_server_callback(ssl_, Keys::server);
         SSL_set_accept_state(ssl_);
     }
 }
@@ -101,7 +140,71 @@ TlsEngine::Status TlsEngine::handshake() {
     }
     ERR_clear_error();
     const int result = SSL_do_handshake(ssl_);
-    return result == 1 ? Status::ok : statusOf(result);
+    if (result == 1) {
+        settleLoan(TlsKeyLender::Outcome::admitted);
+        return Status::ok;
+    }
+    const Status status = statusOf(result);
+    if (status == Status::failed) {
+        settleLoan(keyWasTested() ? TlsKeyLender::Outcome::rejected : TlsKeyLender::Outcome::unused);
+        logRefusal();
+    }
+    return status;
+}
+
+void TlsEngine::endHandshake() {
+    std::lock_guard guard(lock_);
+    settleLoan(TlsKeyLender::Outcome::unused);
+}
+
+unsigned int TlsEngine::serverKey(std::string_view identity, std::span<std::uint8_t> out) {
+    settleLoan(TlsKeyLender::Outcome::unused); // OpenSSL asks once; a second ask replaces the first
+    const SecretBytes* secret = nullptr;
+    if (TlsKeyLender* lender = context_->lenderFor(identity)) {
+        loan_ = lender->lend();
+        keyChoice_ = loan_ ? KeyChoice::lent : KeyChoice::notLent;
+        secret = loan_ ? &loan_->secret() : nullptr;
+    } else if (const TlsKey* key = context_->keyFor(identity)) {
+        keyChoice_ = KeyChoice::listed;
+        secret = &key->secret;
+    } else {
+        keyChoice_ = KeyChoice::unknown;
+    }
+    if (secret != nullptr && !secret->empty() && secret->size() <= out.size()) {
+        std::memcpy(out.data(), secret->data(), secret->size());
+        return static_cast<unsigned int>(secret->size());
+    }
+    const std::size_t size = std::min(standInKeySize, out.size());
+    if (RAND_bytes(out.data(), static_cast<int>(size)) != 1) {
+        return 0; // no stand-in: OpenSSL refuses the identity outright
+    }
+    return static_cast<unsigned int>(size);
+}
+
+bool TlsEngine::keyWasTested() const {
+    // A wrong key shows only in the record after the client's ChangeCipherSpec: its Finished
+    // message, which then fails to decrypt.
+    const OSSL_HANDSHAKE_STATE state = SSL_get_state(ssl_);
+    return error_.kind == NetError::Kind::tls && (state == TLS_ST_SR_CHANGE || state == TLS_ST_SR_FINISHED);
+}
+
+void TlsEngine::settleLoan(TlsKeyLender::Outcome outcome) {
+    if (loan_) {
+        loan_->settle(outcome);
+        loan_.reset();
+    }
+}
+
+void TlsEngine::logRefusal() const {
+    // The peer saw a wrong key either way; the host's log tells what it really was.
+    if (error_.kind != NetError::Kind::tls) {
+        return;
+    }
+    if (keyChoice_ == KeyChoice::unknown) {
+        netLog.info("handshake failed: unknown identity");
+    } else if (keyChoice_ == KeyChoice::notLent) {
+        netLog.info("handshake failed: the identity's key is not lent now");
+    }
 }
 
 TlsEngine::Status TlsEngine::read(std::span<std::uint8_t> out, std::size_t& filled) {

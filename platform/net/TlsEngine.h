@@ -2,6 +2,7 @@
 
 #include "platform/core/Bytes.h"
 #include "platform/net/NetError.h"
+#include "platform/net/TlsKeyLender.h"
 
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,10 @@ class TlsContext;
 // inbound buffer, ciphertext to send collects in its outbound buffer. It does no I/O.
 // Every call is thread-safe, so that the queries may come from any thread while the
 // owner drives the session on its own strand.
+//
+// A server answers an identity it holds no key for (an unknown one, or one whose lender
+// lends nothing) with a random key of its own, so the handshake fails at the same step and
+// with the same alert as a wrong key does: a peer cannot tell which identities are known.
 class TlsEngine {
 public:
     enum class Role { client, server };
@@ -35,6 +40,8 @@ public:
     TlsEngine& operator=(const TlsEngine&) = delete;
 
     Status handshake();
+    // The handshake is over, however it ended: a key still lent to it goes back unused.
+    void endHandshake();
     // Decrypts into `out` and adds what came to `filled`, whatever the status: ok when
     // `out` is full, wantsInput when the ciphertext ran out first.
     Status read(std::span<std::uint8_t> out, std::size_t& filled);
@@ -65,7 +72,18 @@ public:
 
 private:
     struct Io;
+    struct Keys;
+    // How the server answered the identity its client offered.
+    enum class KeyChoice { none, listed, lent, notLent, unknown };
+
     Status statusOf(int result);
+    // The rest run with `lock_` held, inside OpenSSL's calls or after them.
+    unsigned int serverKey(std::string_view identity, std::span<std::uint8_t> out);
+    // Whether the client's Finished message was checked against the key, which only a peer who
+    // sent one can learn anything from.
+    bool keyWasTested() const;
+    void settleLoan(TlsKeyLender::Outcome outcome);
+    void logRefusal() const;
 
     mutable std::mutex lock_;
     SSL* ssl_ = nullptr;
@@ -78,6 +96,8 @@ private:
     bool inboundFinished_ = false;
     Bytes outbound_;
     NetError error_;
+    KeyChoice keyChoice_ = KeyChoice::none;
+    std::optional<TlsKeyLender::Loan> loan_;
 };
 
 } // namespace velm

@@ -18,8 +18,7 @@ std::vector<TlsKey> withPlaceholder(std::vector<TlsKey> keys) {
     }
     SecretBytes secret(TlsParameters::placeholderKeySize);
     if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1) {
-        // Leaving the key list empty still admits nobody: a server without keys answers every identity as
-        // unknown.
+        // Leaving the key list empty still admits nobody: a server without keys knows no identity.
         return {};
     }
     return {TlsKey{std::string(TlsParameters::placeholderIdentity), std::move(secret)}};
@@ -44,8 +43,8 @@ bool isIpv6(int socket) {
 
 } // namespace
 
-TlsParameters::TlsParameters(std::vector<TlsKey> keys)
-    : keys_(withPlaceholder(std::move(keys))), context_(TlsContext::make(keys_)) {}
+TlsParameters::TlsParameters(std::vector<TlsKey> keys, std::shared_ptr<TlsKeyLender> lender)
+    : keys_(withPlaceholder(std::move(keys))), context_(TlsContext::make(keys_, std::move(lender))) {}
 
 void TlsParameters::applyTcpOptions(int socket) {
     requireOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/net/TlsKey.h"
+#include "platform/net/TlsKeyLender.h"
 
 #include <array>
 #include <chrono>
@@ -16,7 +17,9 @@ class TlsContext;
 // What both ends of a control connection agree on: TLS 1.2 only, three pre-shared-key
 // suites in a fixed order, no certificates, no tickets, no renegotiation; TCP without
 // delay and with a short keep-alive. A client presents the first key; a server admits
-// exactly the keys it holds.
+// exactly the keys it holds, and the key its lender lends for the lender's identity. A server
+// answers an identity it does not know as it answers a wrong key, so that nobody can learn
+// which identities it holds.
 class TlsParameters {
 public:
     static constexpr std::uint16_t suiteEcdhePskChacha20 = 0xCCAC;
@@ -42,7 +45,7 @@ public:
     // The interactive-video service class: DSCP AF41, which Wi-Fi carries in its video access category.
     static constexpr int interactiveVideoTrafficClass = 34 << 2;
 
-    explicit TlsParameters(std::vector<TlsKey> keys);
+    explicit TlsParameters(std::vector<TlsKey> keys, std::shared_ptr<TlsKeyLender> lender = nullptr);
 
     const std::vector<TlsKey>& keys() const { return keys_; }
 

@@ -732,6 +732,7 @@ void TlsStream::sendPendingAlert() {
 
 // Tells the listener's slot how the handshake ended, once, and lets go of it.
 void TlsStream::endHandshake(const std::optional<NetError>& failure) {
+    engine_.endHandshake();
     if (const auto slot = std::exchange(handshakeSlot_, nullptr)) {
         slot->handshakeEnded(failure, engine_.offeredIdentity());
     }

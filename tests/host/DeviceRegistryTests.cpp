@@ -15,6 +15,7 @@ using namespace std::chrono_literals;
 using test::TemporaryFolder;
 using Failure = DeviceRegistry::PairFailure;
 using Outcome = HelloCheck::Outcome;
+using TryOutcome = TlsKeyLender::Outcome;
 
 class DeviceRegistryTest : public ::testing::Test {
 protected:
@@ -148,16 +149,63 @@ TEST_F(DeviceRegistryTest, PairingAgainReplacesTheEntryAndRetiresTheOldKey) {
 }
 
 TEST_F(DeviceRegistryTest, WrongTriesDownToZeroCloseTheWindow) {
-    registry->recordWrongTry(); // no window: nothing to count
+    EXPECT_FALSE(registry->lendPairingKey()); // no window: no key to try
     registry->openPairing("123456", std::nullopt, 3, false);
     const int opened = publishedChanges();
-    registry->recordWrongTry();
-    registry->recordWrongTry();
+    registry->lendPairingKey()->settle(TryOutcome::rejected);
+    registry->lendPairingKey()->settle(TryOutcome::rejected);
     EXPECT_EQ(registry->pairingWindow()->wrongTriesLeft, 1);
-    registry->recordWrongTry();
+    auto last = registry->lendPairingKey();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->secret(), PreSharedKey::fromSecret("123456").key());
+    last->settle(TryOutcome::rejected);
     EXPECT_FALSE(registry->pairingWindow());
     EXPECT_TRUE(listenerIdentities().empty());
     EXPECT_EQ(publishedChanges(), opened + 3);
+}
+
+// Handshakes in flight each hold a try from the moment they get the key, so a burst of codes
+// cannot have more of them checked than the window allows.
+TEST_F(DeviceRegistryTest, ATryIsTakenAsTheKeyIsLentAndComesBackUnlessTheCodeWasWrong) {
+    registry->openPairing("123456", std::nullopt, 3, false);
+    std::vector<TlsKeyLender::Loan> lent;
+    for (int i = 0; i < 3; ++i) {
+        auto loan = registry->lendPairingKey();
+        ASSERT_TRUE(loan);
+        lent.push_back(std::move(*loan));
+    }
+    EXPECT_FALSE(registry->lendPairingKey()) << "every try left is lent";
+    lent[0].settle(TryOutcome::unused);
+    lent[1].settle(TryOutcome::admitted);
+    EXPECT_EQ(registry->pairingWindow()->wrongTriesLeft, 3);
+    // A loan dropped unsettled comes back as well.
+    lent.pop_back();
+    lent.clear();
+    std::vector<TlsKeyLender::Loan> again;
+    for (int i = 0; i < 3; ++i) {
+        auto loan = registry->pairingKeyLender()->lend();
+        ASSERT_TRUE(loan);
+        again.push_back(std::move(*loan));
+    }
+    EXPECT_EQ(registry->pairingKeyLender()->identity(), PreSharedKey::pairingIdentity);
+    again[0].settle(TryOutcome::rejected);
+    again[0].settle(TryOutcome::rejected); // settled once only
+    EXPECT_EQ(registry->pairingWindow()->wrongTriesLeft, 2);
+    EXPECT_FALSE(registry->lendPairingKey());
+
+    // A new window starts from its own budget; what was lent under the old one counts for nothing.
+    registry->openPairing("654321", std::nullopt, 1, false);
+    again[1].settle(TryOutcome::rejected);
+    EXPECT_EQ(registry->pairingWindow()->wrongTriesLeft, 1);
+    auto loan = registry->lendPairingKey();
+    ASSERT_TRUE(loan);
+    EXPECT_EQ(loan->secret(), PreSharedKey::fromSecret("654321").key());
+    EXPECT_FALSE(registry->lendPairingKey());
+    again.clear();
+    EXPECT_FALSE(registry->lendPairingKey());
+    registry->closePairing();
+    loan->settle(TryOutcome::rejected);
+    EXPECT_FALSE(registry->lendPairingKey());
 }
 
 TEST_F(DeviceRegistryTest, AWindowExpiresOnTheOwnersQueue) {

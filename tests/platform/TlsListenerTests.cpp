@@ -229,6 +229,8 @@ TEST(TlsListenerTests, OpenChannelsAreCappedAtAccept) {
     auto excess = RawSocket::connect(server.port());
     ASSERT_TRUE(excess);
     EXPECT_TRUE(excess->readToEnd().empty()); // closed by the listener at once
+    // Handed over on the listener's queue, which may lag behind the handshakes.
+    ASSERT_TRUE(server.waitForAccepted(3));
     EXPECT_EQ(server.acceptedCount(), 3u);
 
     // A channel its owner closes frees its place.

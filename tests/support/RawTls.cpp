@@ -142,6 +142,16 @@ unsigned int clientKey(SSL* ssl, const char*, char* identity, unsigned int maxId
 
 } // namespace
 
+void recordAlerts(SSL* ssl, std::optional<std::uint8_t>* alert) {
+    SSL_set_msg_callback_arg(ssl, alert);
+    SSL_set_msg_callback(ssl, [](int written, int, int type, const void* bytes, std::size_t length, SSL*,
+                                 void* argument) {
+        if (!written && type == SSL3_RT_ALERT && length == 2) {
+            *static_cast<std::optional<std::uint8_t>*>(argument) = static_cast<const std::uint8_t*>(bytes)[1];
+        }
+    });
+}
+
 RawTlsPeer::RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options, bool isServer)
     : socket_(std::move(socket)), options_(options) {
     context_ = SSL_CTX_new(TLS_method());
@@ -152,6 +162,7 @@ RawTlsPeer::RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options
     SSL_CTX_set_psk_client_callback(context_, clientKey);
     ssl_ = SSL_new(context_);
     SSL_set_app_data(ssl_, &options_);
+    recordAlerts(ssl_, &alert_);
     SSL_set_fd(ssl_, socket_->fd());
     handshakeSucceeded_ = (isServer ? SSL_accept(ssl_) : SSL_connect(ssl_)) == 1;
     ERR_clear_error();
@@ -163,7 +174,8 @@ RawTlsPeer::~RawTlsPeer() {
 }
 
 std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Options& options) {
-    auto socket = RawSocket::connect(port);
+    auto socket =
+        options.source.empty() ? RawSocket::connect(port) : RawSocket::connectFrom(options.source, port);
     if (!socket) {
         return nullptr;
     }

@@ -59,6 +59,8 @@ public:
         std::string ciphers = "ECDHE-PSK-CHACHA20-POLY1305:PSK-AES256-GCM-SHA384:PSK-AES128-GCM-SHA256";
         int minVersion = 0x0303; // TLS 1.2
         int maxVersion = 0x0303;
+        // The loopback address a client connects from; 127.0.0.1 when empty.
+        std::string source{};
     };
 
     // Runs the handshake; handshakeSucceeded() tells how it went.
@@ -72,6 +74,8 @@ public:
     RawTlsPeer& operator=(const RawTlsPeer&) = delete;
 
     bool handshakeSucceeded() const { return handshakeSucceeded_; }
+    // The description of the alert the other end sent, if it sent one.
+    std::optional<std::uint8_t> alert() const { return alert_; }
     std::optional<Bytes> binding() const;
     std::uint16_t cipherSuite() const;
     int version() const;
@@ -90,6 +94,10 @@ private:
     SSL_CTX* context_ = nullptr;
     SSL* ssl_ = nullptr;
     bool handshakeSucceeded_ = false;
+    std::optional<std::uint8_t> alert_;
 };
+
+// Notes the description of every alert `ssl` receives in `*alert`.
+void recordAlerts(SSL* ssl, std::optional<std::uint8_t>* alert);
 
 } // namespace velm::test

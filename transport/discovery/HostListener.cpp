@@ -28,13 +28,13 @@ std::string describe(TlsListener::State state, const std::optional<NetError>& er
     return "unknown";
 }
 
-TlsParameters parametersFor(const std::vector<PreSharedKey>& keys) {
+TlsParameters parametersFor(const std::vector<PreSharedKey>& keys, std::shared_ptr<TlsKeyLender> lender) {
     std::vector<TlsKey> tlsKeys;
     tlsKeys.reserve(keys.size());
     for (const auto& key : keys) {
         tlsKeys.push_back({key.identity(), key.key()});
     }
-    return TlsParameters(std::move(tlsKeys));
+    return TlsParameters(std::move(tlsKeys), std::move(lender));
 }
 
 } // namespace
@@ -68,6 +68,10 @@ template <class Step> void HostListener::onQueue(Step step) {
 
 void HostListener::setOnHandshakeFailed(HandshakeFailedHandler handler) {
     onHandshakeFailed_.set(std::move(handler));
+}
+
+void HostListener::setKeyLender(std::shared_ptr<TlsKeyLender> lender) {
+    onQueue([lender = std::move(lender)](HostListener& self) mutable { self.lender_ = std::move(lender); });
 }
 
 void HostListener::setPreferredPort(std::optional<std::uint16_t> port) {
@@ -121,8 +125,8 @@ void HostListener::begin(Start start) {
     } else if (start.attempt < keptPortAttempts) {
         port = chosenPort_;
     }
-    listener_ =
-        TlsListener::make(parametersFor(start.keys), port, {.handshakeTimeout = options_.handshakeTimeout});
+    listener_ = TlsListener::make(parametersFor(start.keys, lender_), port,
+                                  {.handshakeTimeout = options_.handshakeTimeout});
 
     auto weak = weak_from_this();
     listener_->setOnState(

@@ -3,6 +3,7 @@
 #include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
+#include "platform/net/TlsKeyLender.h"
 #include "platform/net/TlsListener.h"
 #include "protocol/DeviceModel.h"
 #include "transport/keys/PreSharedKey.h"
@@ -105,6 +106,10 @@ public:
     // the client offered, if any: a wrong pairing code shows here. Reported on the queue.
     void setOnHandshakeFailed(HandshakeFailedHandler handler);
 
+    // From the next start on, handshakes that offer the lender's identity get their key from it
+    // rather than from the key list, at the moment each needs it.
+    void setKeyLender(std::shared_ptr<TlsKeyLender> lender);
+
     // The port the owner would like. It counts only until a listener has reported a port: from then
     // on that port is kept and this changes nothing. Never starts or stops anything.
     void setPreferredPort(std::optional<std::uint16_t> port);
@@ -159,6 +164,7 @@ private:
     std::unique_ptr<ServicePublisher> publisher_;
     std::optional<std::string> publishedName_;
     std::optional<std::uint16_t> chosenPort_;
+    std::shared_ptr<TlsKeyLender> lender_;
     std::uint64_t generation_ = 0;
     WorkItem restart_;
 };

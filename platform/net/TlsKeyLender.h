@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/crypto/SecretBytes.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace velm {
+
+// Hands the key of one identity to each server handshake that offers it, at the moment the
+// handshake needs it, and hears what came of it. A key that may be tried only a few times (one
+// derived from a short code) is guarded this way: its owner takes a try as it lends the key, can
+// refuse to lend it once the tries are taken, and counts a try as spent only when a handshake
+// really tested the key.
+class TlsKeyLender {
+public:
+    enum class Outcome {
+        admitted, // the handshake completed with the key
+        rejected, // the client's Finished message was checked against the key and failed
+        unused,   // the handshake ended before the client's Finished message was checked
+    };
+
+    // The key lent to one handshake. It is settled exactly once: by the handshake, or as unused
+    // when it goes unsettled.
+    class Loan {
+    public:
+        Loan(SecretBytes secret, std::function<void(Outcome)> settle);
+        ~Loan();
+        Loan(Loan&& other) noexcept;
+        Loan& operator=(Loan&& other) noexcept;
+        Loan(const Loan&) = delete;
+        Loan& operator=(const Loan&) = delete;
+
+        const SecretBytes& secret() const { return secret_; }
+        // Only the first call counts.
+        void settle(Outcome outcome);
+
+    private:
+        SecretBytes secret_;
+        std::function<void(Outcome)> settle_;
+    };
+
+    virtual ~TlsKeyLender() = default;
+
+    // The identity whose key this lends. A server that has a lender asks it, and never its own key
+    // list, for this identity.
+    virtual const std::string& identity() const = 0;
+    // Called on a connection's strand while its handshake runs. Nothing when the key may not be
+    // lent now: that handshake then fails as it would with a wrong key.
+    virtual std::optional<Loan> lend() = 0;
+};
+
+} // namespace velm
