@@ -1,11 +1,16 @@
 #include "platform/net/NetError.h"
 #include "platform/net/TlsListener.h"
 #include "platform/net/TlsParameters.h"
+#include "tests/support/Blocking.h"
+#include "tests/support/IdleSocketCrowd.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
 
+#include <algorithm>
 #include <asio/error.hpp>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -176,6 +181,102 @@ TEST(TlsListenerTests, AHostilePeerHoldingManyIdleConnectionsCannotKeepAGoodClie
         hostile.erase(hostile.begin(), hostile.end() - static_cast<std::ptrdiff_t>(kept));
     }
     EXPECT_TRUE(server.handshakeFailures().values().empty());
+}
+
+// A listener whose idle connections leave only to make room, with an owner that starts every accepted
+// connection, closes it once ready (served) and keeps it until it ended, and not after: a crowd churns
+// through thousands.
+class KeepingServer {
+public:
+    KeepingServer()
+        : listener_(TlsListener::make(deviceParameters(), std::nullopt,
+                                      {.handshakeTimeout = 600s, .helloTimeout = 600s})) {
+        listener_->setOnConnection([live = live_, queue = queue_](std::shared_ptr<TlsConnection> connection) {
+            live->keep(connection);
+            connection->setOnState([weak = std::weak_ptr<Live>(live),
+                                    key = connection.get()](State state, const std::optional<NetError>&) {
+                const auto held = weak.lock();
+                if (held && state == State::ready) {
+                    held->serve(key);
+                } else if (held && (state == State::failed || state == State::cancelled)) {
+                    held->letGo(key);
+                }
+            });
+            connection->start(queue);
+        });
+        listener_->start(queue_);
+        EXPECT_TRUE(Blocking::waitUntil([&] { return listener_->port() != 0; }));
+    }
+
+    std::uint16_t port() const { return listener_->port(); }
+
+private:
+    struct Live {
+        explicit Live(std::shared_ptr<Queue> owner) : queue(std::move(owner)) {}
+        void keep(const std::shared_ptr<TlsConnection>& connection) {
+            std::lock_guard guard(lock);
+            connections.emplace(connection.get(), connection);
+        }
+        void serve(TlsConnection* key) {
+            std::lock_guard guard(lock);
+            if (const auto found = connections.find(key); found != connections.end()) {
+                found->second->cancel();
+            }
+        }
+        // Inside the connection's own report: it goes once that report is over.
+        void letGo(TlsConnection* key) {
+            std::shared_ptr<TlsConnection> last;
+            std::lock_guard guard(lock);
+            if (const auto found = connections.find(key); found != connections.end()) {
+                last = std::move(found->second);
+                connections.erase(found);
+                queue->post([last] {});
+            }
+        }
+        std::mutex lock;
+        std::map<TlsConnection*, std::shared_ptr<TlsConnection>> connections;
+        std::shared_ptr<Queue> queue;
+    };
+
+    std::shared_ptr<Queue> queue_ = Queue::make("keeping server");
+    std::shared_ptr<Live> live_ = std::make_shared<Live>(queue_);
+    std::shared_ptr<TlsListener> listener_;
+};
+
+// Whether a device's connection became ready, once it got that far or ended.
+bool served(const std::shared_ptr<TlsConnection>& device) {
+    test::ConnectionProbe probe(device);
+    probe.start();
+    EXPECT_TRUE(Blocking::waitUntil([&] {
+        const auto states = probe.states();
+        return !states.empty() && states.back() != State::preparing;
+    }));
+    const auto states = probe.states();
+    return std::find(states.begin(), states.end(), State::ready) != states.end();
+}
+
+// Idle sockets reopened the moment they are dropped take only the places of other idle sockets, whether
+// they share the device's address (holding that address's whole share) or come from many (more than
+// there are places): a device whose hello came finishes every time.
+TEST(TlsListenerTests, IdleSocketsReopenedAtOnceNeverPushOutAHandshakeUnderWay) {
+    struct Crowd {
+        std::vector<std::string> sources;
+        std::size_t perSource;
+    };
+    const Crowd crowds[] = {{{"127.0.0.1"}, TlsListener::Limits{}.maxPendingPerSource},
+                            {test::IdleSocketCrowd::loopbackSources(20), 2}};
+    const auto device = deviceParameters();
+    for (const auto& [sources, perSource] : crowds) {
+        SCOPED_TRACE(sources.size());
+        KeepingServer server;
+        test::IdleSocketCrowd crowd(server.port(), sources, perSource);
+        int servedCount = 0;
+        for (int hello = 0; hello < 30; ++hello) {
+            servedCount += served(TlsConnection::connect({"127.0.0.1", server.port()}, device)) ? 1 : 0;
+        }
+        EXPECT_EQ(servedCount, 30);
+        EXPECT_GT(crowd.opened(), sources.size() * perSource) << "the crowd was dropped and came back";
+    }
 }
 
 TEST(TlsListenerTests, AConnectionWithoutAWholeHelloGoesAtTheHelloTimeOut) {
