@@ -444,13 +444,12 @@ void HostModel::accept(std::shared_ptr<ControlChannel> channel,
 }
 
 HostSession::Context HostModel::sessionContext(const std::optional<HostAwayAccess::Ticket>& ticket) const {
-    auto parts = setup_.desktop->sessionParts();
     HostSession::Context context;
     context.registry = registry_;
     context.history = history_;
-    context.desktop = std::move(parts.desktop);
-    context.input = std::move(parts.input);
-    context.textFocus = std::move(parts.textFocus);
+    context.makeDesktop = [desktop = setup_.desktop] { return desktop->sessionDesktop(); };
+    context.makeInput = [desktop = setup_.desktop] { return desktop->sessionInput(); };
+    context.makeTextFocus = [desktop = setup_.desktop] { return desktop->sessionTextFocus(); };
     context.curtain = setup_.curtain->sessionCurtain();
     context.hostName = setup_.hostName;
     context.hostModel = setup_.hostModel;

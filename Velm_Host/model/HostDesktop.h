@@ -15,17 +15,14 @@ namespace velm {
 // desktop lets us do.
 class HostDesktop {
 public:
-    struct SessionParts {
-        std::shared_ptr<SessionDesktop> desktop;
-        std::shared_ptr<InputSink> input;
-        // None where the desktop cannot tell where its keyboard focus is.
-        std::shared_ptr<SessionTextFocus> textFocus;
-    };
-
     virtual ~HostDesktop() = default;
 
-    // Fresh parts for one session.
-    virtual SessionParts sessionParts() = 0;
+    // Fresh parts for one session, each made on its own when the session first needs it (on the
+    // session's queue): nothing of the desktop is opened for a connection that is never admitted.
+    virtual std::shared_ptr<SessionDesktop> sessionDesktop() = 0;
+    virtual std::shared_ptr<InputSink> sessionInput() = 0;
+    // None where the desktop cannot tell where its keyboard focus is.
+    virtual std::shared_ptr<SessionTextFocus> sessionTextFocus() = 0;
     // A screen other than the computer's own panel is attached.
     virtual bool hasDisplay() = 0;
     // Asks afresh; may take a moment.

@@ -31,19 +31,23 @@ X11HostDesktop::X11HostDesktop(std::shared_ptr<Queue> iconQueue, std::shared_ptr
       deviceImages_(std::move(deviceImages)), accessibility_(std::move(accessibility)),
       tapTargets_(accessibility_ ? std::make_shared<TapTargetFinder>(accessibility_) : nullptr) {}
 
-HostDesktop::SessionParts X11HostDesktop::sessionParts() {
-    auto desktop =
-        X11SessionDesktop::make({.queue = desktopQueue_,
-                                 .iconQueue = iconQueue_,
-                                 .clipboard = clipboard_,
-                                 .fileOffers = fileOffers_,
-                                 .deviceImages = [screens = screens_, draw = deviceImages_] {
-                                     return draw ? draw(screens->monitors()) : SessionDesktop::DeviceImage{};
-                                 }});
-    return {.desktop = std::move(desktop),
-            .input = InputInjector::make(std::make_unique<X11InputSink>(DoubleClickInterval::ofDesktop()),
-                                         tapTargets_),
-            .textFocus = accessibility_ ? TextFocusMonitor::make(accessibility_) : nullptr};
+std::shared_ptr<SessionDesktop> X11HostDesktop::sessionDesktop() {
+    return X11SessionDesktop::make({.queue = desktopQueue_,
+                                    .iconQueue = iconQueue_,
+                                    .clipboard = clipboard_,
+                                    .fileOffers = fileOffers_,
+                                    .deviceImages = [screens = screens_, draw = deviceImages_] {
+                                        return draw ? draw(screens->monitors())
+                                                    : SessionDesktop::DeviceImage{};
+                                    }});
+}
+
+std::shared_ptr<InputSink> X11HostDesktop::sessionInput() {
+    return InputInjector::make(std::make_unique<X11InputSink>(DoubleClickInterval::ofDesktop()), tapTargets_);
+}
+
+std::shared_ptr<SessionTextFocus> X11HostDesktop::sessionTextFocus() {
+    return accessibility_ ? TextFocusMonitor::make(accessibility_) : nullptr;
 }
 
 bool X11HostDesktop::hasDisplay() {

@@ -15,8 +15,9 @@
 namespace velm {
 
 // The desktop of the X display this process runs on: one clipboard, one list of offered files and one
-// watch on the screens for the whole process, and for each session an X11SessionDesktop, an XTest
-// input injector whose taps the accessibility tree moves onto controls, and a text focus monitor.
+// watch on the screens for the whole process, and for each session, as it asks for them, an
+// X11SessionDesktop, an XTest input injector whose taps the accessibility tree moves onto controls, and
+// a text focus monitor.
 class X11HostDesktop final : public HostDesktop, public std::enable_shared_from_this<X11HostDesktop> {
 public:
     // `iconQueue` is the Qt GUI thread's; `deviceImages` draws this computer's pictures there and
@@ -27,7 +28,9 @@ public:
          std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages,
          std::shared_ptr<Accessibility> accessibility);
 
-    SessionParts sessionParts() override;
+    std::shared_ptr<SessionDesktop> sessionDesktop() override;
+    std::shared_ptr<InputSink> sessionInput() override;
+    std::shared_ptr<SessionTextFocus> sessionTextFocus() override;
     bool hasDisplay() override;
     DesktopAccess access() override;
     void setOnScreensChanged(std::function<void()> handler) override;

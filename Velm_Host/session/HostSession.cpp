@@ -121,7 +121,7 @@ void HostSession::handle(const ControlChannel::Event& event) {
         }
     } else if (const auto* clipboard = event.get<Event::Clipboard>()) {
         if (stage_ == Stage::running) {
-            context_.desktop->receiveClipboard(clipboard->message);
+            desktop().receiveClipboard(clipboard->message);
         }
     } else if (const auto* file = event.get<Event::File>()) {
         if (fileTransfer_) {
@@ -178,18 +178,17 @@ void HostSession::handleRunning(const ControlMessage& message) {
     } else if (message.get<Message::PauseStream>()) {
         pause();
     } else if (message.get<Message::ListApps>()) {
-        context_.desktop->runningApps(whileAlive(self, [](HostSession& session, std::vector<AppInfo> apps) {
+        desktop().runningApps(whileAlive(self, [](HostSession& session, std::vector<AppInfo> apps) {
             session.sendWhileRunning(Message::apps(std::move(apps)));
         }));
     } else if (message.get<Message::ListInstalledApps>()) {
-        context_.desktop->installedApps(whileAlive(self, [](HostSession& session, std::vector<AppInfo> apps) {
+        desktop().installedApps(whileAlive(self, [](HostSession& session, std::vector<AppInfo> apps) {
             for (auto& page : InstalledAppPages::of(std::move(apps))) {
                 session.sendWhileRunning(Message::installedApps(std::move(page)));
             }
         }));
     } else if (message.get<Message::RequestDeviceImage>()) {
-        context_.desktop->deviceImage(whileAlive(self, [](HostSession& session,
-                                                          SessionDesktop::DeviceImage image) {
+        desktop().deviceImage(whileAlive(self, [](HostSession& session, SessionDesktop::DeviceImage image) {
             session.sendWhileRunning(Message::deviceImage(std::move(image.image), std::move(image.display)));
         }));
     } else if (const auto* curtain = message.get<Message::SetCurtain>()) {
@@ -286,14 +285,13 @@ void HostSession::serveGlimpse(const ClientHello& hello) {
         return;
     }
     startDesktop();
-    context_.desktop->glimpse(
-        GlimpseFit::maxJpegBytes(),
-        whileAlive(shared_from_this(), [](HostSession& self, std::optional<Bytes> jpeg) {
-            if (self.stage_ == Stage::answering) {
-                self.channel_->send(Message::glimpse(GlimpseFit::fitted(std::move(jpeg))));
-                self.answered();
-            }
-        }));
+    desktop().glimpse(GlimpseFit::maxJpegBytes(),
+                      whileAlive(shared_from_this(), [](HostSession& self, std::optional<Bytes> jpeg) {
+                          if (self.stage_ == Stage::answering) {
+                              self.channel_->send(Message::glimpse(GlimpseFit::fitted(std::move(jpeg))));
+                              self.answered();
+                          }
+                      }));
 }
 
 void HostSession::serveFile(const ClientHello& hello, const FileTransferRequest& request) {
@@ -303,7 +301,7 @@ void HostSession::serveFile(const ClientHello& hello, const FileTransferRequest&
     }
     record_ = beginRecord(ConnectionRecord::Kind::file);
     startDesktop();
-    fileTransfer_ = SessionFileTransfer::make(channel_, queue_, context_.downloadFolder, context_.desktop);
+    fileTransfer_ = SessionFileTransfer::make(channel_, queue_, context_.downloadFolder, desktop_);
     fileTransfer_->setOnFinished(
         whileAlive(shared_from_this(), [](HostSession& self, SessionFileTransfer::Outcome outcome) {
             switch (outcome) {
@@ -356,11 +354,9 @@ void HostSession::openMain(const ClientHello& hello) {
         return;
     }
     video_->start();
-    context_.desktop->setClientMaxFPS(hello.maxFPS);
+    desktop().setClientMaxFPS(hello.maxFPS);
     startDesktop();
-    context_.input->setOnPointerPosition(whileAlive(shared_from_this(), &HostSession::pointerMoved));
-    context_.input->start(queue_);
-    inputStarted_ = true;
+    textFocus_ = context_.makeTextFocus ? context_.makeTextFocus() : nullptr;
     if (context_.forwardVideoPort) {
         context_.forwardVideoPort(
             video_->port(), onQueueWhileAlive(queue_, shared_from_this(), &HostSession::videoPortForwarded));
@@ -383,7 +379,7 @@ void HostSession::sendHostHello(std::uint16_t videoPort) {
     stage_ = Stage::running;
     const auto device = context_.registry->device(snapshot_->deviceID);
     channel_->send(Message::helloAck(
-        HostHello(context_.hostName, context_.desktop->displays(), videoPort, videoKey_, sessionToken_,
+        HostHello(context_.hostName, desktop().displays(), videoPort, videoKey_, sessionToken_,
                   context_.hostModel, context_.hasDisplay, context_.awayAddress, true,
                   device ? context_.registry->awayExpiry(*device) : std::nullopt, idleClock_->timeout(),
                   context_.curtain->raise(device && device->curtain.value_or(false)),
@@ -396,13 +392,21 @@ void HostSession::sendHostHello(std::uint16_t videoPort) {
     }
 }
 
+// Made at its first use, which comes only once a client is admitted.
+SessionDesktop& HostSession::desktop() {
+    if (!desktop_) {
+        desktop_ = context_.makeDesktop();
+    }
+    return *desktop_;
+}
+
 void HostSession::startDesktop() {
     if (desktopStarted_) {
         return;
     }
     desktopStarted_ = true;
     const auto self = shared_from_this();
-    auto& desktop = *context_.desktop;
+    auto& desktop = this->desktop();
     desktop.setOnDisplaysChanged(
         whileAlive(self, [](HostSession& session, std::vector<DisplayInfo> displays) {
             session.sendWhileRunning(Message::displaysChanged(std::move(displays)));
@@ -418,6 +422,16 @@ void HostSession::startDesktop() {
         session.sendWhileRunning(Message::appModeEnded(std::move(reason)));
     }));
     desktop.start(queue_);
+}
+
+// Input has a screen to land on only from the first stream on.
+void HostSession::startInput() {
+    if (input_) {
+        return;
+    }
+    input_ = context_.makeInput();
+    input_->setOnPointerPosition(whileAlive(shared_from_this(), &HostSession::pointerMoved));
+    input_->start(queue_);
 }
 
 void HostSession::scheduleIdleTick() {
@@ -450,16 +464,16 @@ void HostSession::inputArrived(const InputEvent& event) {
     activity();
     lastInput_ = queue_->now();
     if (std::exchange(textFocusQuiet_, false)) {
-        context_.textFocus->setQuiet(false);
+        textFocus_->setQuiet(false);
     }
     // Before a stream there is no screen to play it on: a key-down then could stick for good.
     if (snapshot_->stream) {
-        context_.input->handle(event);
+        input_->handle(event);
     }
 }
 
 void HostSession::configureStream(const StreamRequest& request) {
-    auto& desktop = *context_.desktop;
+    auto& desktop = this->desktop();
     snapshot_->isPaused = false;
     snapshot_->stream = desktop.describe(request);
     desktop.setCursorReports(snapshot_->stream && request.clientDrawsCursor.value_or(false));
@@ -467,10 +481,13 @@ void HostSession::configureStream(const StreamRequest& request) {
         channel_->send(Message::streamStarted(*snapshot_->stream));
         const auto screen = desktop.describedArea();
         // The input sink reports the pointer at once, so the client hears it right after the stream.
-        context_.input->setScreen(screen);
+        startInput();
+        input_->setScreen(screen);
         watchTextFocus(screen);
     } else {
-        context_.input->setScreen(std::nullopt);
+        if (input_) {
+            input_->setScreen(std::nullopt);
+        }
         stopTextFocus();
         sessionLog.error("no screen to stream");
     }
@@ -491,7 +508,7 @@ void HostSession::pointerMoved(SessionDesktop::PointerFraction position) {
 
 // Each stream start watches afresh, so the client hears where the focus is on the screen it now sees.
 void HostSession::watchTextFocus(const std::optional<SessionDesktop::Area>& screen) {
-    if (!context_.textFocus) {
+    if (!textFocus_) {
         return;
     }
     if (!screen) {
@@ -503,7 +520,7 @@ void HostSession::watchTextFocus(const std::optional<SessionDesktop::Area>& scre
                         {static_cast<double>(screen->width), static_cast<double>(screen->height)}};
     textFocusQuiet_ = false;
     const auto self = shared_from_this();
-    auto& focus = *context_.textFocus;
+    auto& focus = *textFocus_;
     focus.setOnChange(onQueueWhileAlive(queue_, self, [watch](HostSession& session, bool takesText) {
         session.textFocusChanged(watch, takesText);
     }));
@@ -520,13 +537,13 @@ void HostSession::stopTextFocus() {
     }
     textFocusWatch_ = 0;
     textFocusQuiet_ = false;
-    context_.textFocus->stop();
+    textFocus_->stop();
 }
 
 void HostSession::quietTextFocus() {
     if (textFocusWatch_ != 0 && !textFocusQuiet_ && queue_->now() - lastInput_ > textFocusQuietAfter) {
         textFocusQuiet_ = true;
-        context_.textFocus->setQuiet(true);
+        textFocus_->setQuiet(true);
     }
 }
 
@@ -604,12 +621,12 @@ void HostSession::stopParts() {
     if (fileTransfer_) {
         fileTransfer_->cancel();
     }
-    if (inputStarted_) {
-        context_.input->releaseAll();
+    if (input_) {
+        input_->releaseAll();
     }
     stopTextFocus();
     if (desktopStarted_) {
-        context_.desktop->stop();
+        desktop_->stop();
     }
 }
 

@@ -70,15 +70,17 @@ public:
         std::function<ConnectionRecord::Route(bool throughDoor, const std::optional<std::string>& peer,
                                               const std::vector<std::string>& interfaces)>;
 
-    // What the session works with; the model makes the desktop, input sink, text focus and curtain per
-    // session.
+    // What the session works with. Its own parts of the desktop are made on its queue only when it
+    // needs them: the desktop once a client is admitted to a request or session that shows it, the
+    // text focus once a main session is admitted, the input sink at the first stream. A connection
+    // that never gets in thus costs no X connection. The curtain comes with the session.
     struct Context {
         std::shared_ptr<DeviceRegistry> registry;
         std::shared_ptr<ConnectionHistory> history;
-        std::shared_ptr<SessionDesktop> desktop;
-        std::shared_ptr<InputSink> input;
-        // None: the client is never told where text goes.
-        std::shared_ptr<SessionTextFocus> textFocus;
+        std::function<std::shared_ptr<SessionDesktop>()> makeDesktop;
+        std::function<std::shared_ptr<InputSink>()> makeInput;
+        // None, or one that gives none: the client is never told where text goes.
+        std::function<std::shared_ptr<SessionTextFocus>()> makeTextFocus;
         // None: a host without a curtain.
         std::shared_ptr<SessionCurtain> curtain;
 
@@ -162,7 +164,9 @@ private:
     void openMain(const ClientHello& hello);
     void videoPortForwarded(std::optional<std::uint16_t> externalPort);
     void sendHostHello(std::uint16_t videoPort);
+    SessionDesktop& desktop();
     void startDesktop();
+    void startInput();
     void scheduleIdleTick();
     void idleTick();
     void activity();
@@ -207,6 +211,9 @@ private:
     ConnectionRecord::Route route_ = ConnectionRecord::Route::elsewhere;
     Bytes videoKey_;
     Bytes sessionToken_;
+    std::shared_ptr<SessionDesktop> desktop_;
+    std::shared_ptr<InputSink> input_;
+    std::shared_ptr<SessionTextFocus> textFocus_;
     std::shared_ptr<SessionVideoSocket> video_;
     std::shared_ptr<SessionFileTransfer> fileTransfer_;
     WorkItem helloTimer_;
@@ -221,7 +228,6 @@ private:
     bool textFocusQuiet_ = false;
     Clock::time_point lastInput_{};
     bool desktopStarted_ = false;
-    bool inputStarted_ = false;
     bool answered_ = false;
     bool channelClosed_ = false;
 };

@@ -192,8 +192,8 @@ private:
 
     // Whether a connection from `source` may come in: not when the open channels are at their cap.
     // Unfinished handshakes are cheap to start and cost the peer nothing to hold, so for them a
-    // newcomer is never the one turned away: the oldest of its own address's goes when that address
-    // holds its share, else the oldest of all when every place is taken.
+    // newcomer is never the one turned away: one of its own address's goes when that address holds
+    // its share, else one of all when every place is taken.
     bool makeRoom(const asio::ip::address& source) {
         std::erase_if(open_, [](const std::weak_ptr<TlsStream>& weak) {
             const auto stream = weak.lock();
@@ -213,12 +213,30 @@ private:
         const auto fromSource = [&source](const Unfinished& entry) { return entry.source == source; };
         if (static_cast<std::size_t>(std::count_if(unfinished_.begin(), unfinished_.end(), fromSource)) >=
             limits_.maxPendingPerSource) {
-            drop(std::find_if(unfinished_.begin(), unfinished_.end(), fromSource));
+            freePlace(fromSource);
         }
         if (unfinished_.size() >= maxPendingHandshakes) {
-            drop(unfinished_.begin());
+            freePlace([](const Unfinished&) { return true; });
         }
         return true;
+    }
+
+    // Frees one place among the unfinished handshakes that `among` picks. A socket that has not sent
+    // its whole hello yet costs its peer nothing, while a client whose hello came is on its way: the
+    // oldest of the former goes, and the oldest of the latter only when every place holds one.
+    template <typename Among> void freePlace(Among among) {
+        for (auto entry = unfinished_.begin(); entry != unfinished_.end(); ++entry) {
+            const auto stream = entry->stream.lock();
+            if (among(*entry) && (!stream || stream->abandonHandshakeBeforeHello(droppedForNewcomer))) {
+                entry->helloTimer->cancel();
+                unfinished_.erase(entry);
+                return;
+            }
+        }
+        if (const auto oldest = std::find_if(unfinished_.begin(), unfinished_.end(), among);
+            oldest != unfinished_.end()) {
+            drop(oldest);
+        }
     }
 
     std::shared_ptr<HandshakeSlot> makeSlot(std::uint64_t serial, std::shared_ptr<std::atomic<bool>> ended);

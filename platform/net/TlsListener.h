@@ -24,8 +24,10 @@ class TlsParameters;
 // Connections without a key must not be able to lock paired devices out. Each must send its
 // whole hello within the hello time-out and finish its handshake within the handshake
 // time-out, both counted from the accept. At most maxPendingHandshakes may be on their way at
-// once, and a few per source address: a newcomer beyond either takes the place of the oldest
-// unfinished handshake (of its own address first), never the other way round. At most
+// once, and a few per source address: a newcomer beyond either takes the place of an older
+// unfinished handshake (of its own address first), never the other way round: of the oldest
+// that has not sent its whole hello, and of the oldest of all only when every place holds a
+// client whose hello came, so idle sockets never push out a handshake under way. At most
 // maxOpenChannels accepted connections, handshakes included, may be open at once; a newcomer
 // beyond that is closed as soon as it is accepted.
 //

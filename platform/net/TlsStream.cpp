@@ -243,12 +243,15 @@ void TlsStream::abandonHandshake(NetError error) {
     handOver(guard, Caller::call);
 }
 
-void TlsStream::abandonHandshakeBeforeHello(NetError error) {
+bool TlsStream::abandonHandshakeBeforeHello(NetError error) {
     std::unique_lock guard(lock_);
-    if (phase_ == Phase::handshaking && !engine_.hasHeardHello()) {
+    const bool handshaking = phase_ == Phase::handshaking;
+    const bool goesOn = handshaking && engine_.hasHeardHello();
+    if (handshaking && !goesOn) {
         fail(std::move(error));
     }
     handOver(guard, Caller::call);
+    return !goesOn;
 }
 
 void TlsStream::release() {

@@ -74,9 +74,10 @@ public:
     // The owner let go: close unless a graceful close is under way, and report nothing more.
     void release();
     // For the listener: fails an accepted connection whose handshake is still running with
-    // `error`, or only while the client's whole first message (its hello) has not come.
+    // `error`, or only while the client's whole first message (its hello) has not come; the
+    // latter tells whether the handshake is over now (false: the hello came and it goes on).
     void abandonHandshake(NetError error);
-    void abandonHandshakeBeforeHello(NetError error);
+    bool abandonHandshakeBeforeHello(NetError error);
 
     State state() const { return publicState_.load(); }
     const TlsEngine& engine() const { return engine_; }

@@ -1,11 +1,16 @@
 #include "platform/net/NetError.h"
 #include "platform/net/TlsListener.h"
 #include "platform/net/TlsParameters.h"
+#include "tests/support/Blocking.h"
+#include "tests/support/IdleSocketCrowd.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
 
+#include <algorithm>
 #include <asio/error.hpp>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -176,6 +181,102 @@ TEST(TlsListenerTests, AHostilePeerHoldingManyIdleConnectionsCannotKeepAGoodClie
         hostile.erase(hostile.begin(), hostile.end() - static_cast<std::ptrdiff_t>(kept));
     }
     EXPECT_TRUE(server.handshakeFailures().values().empty());
+}
+
+// A listener whose idle connections leave only to make room, with an owner that starts every accepted
+// connection, closes it once ready (served) and keeps it until it ended, and not after: a crowd churns
+// through thousands.
+class KeepingServer {
+public:
+    KeepingServer()
+        : listener_(TlsListener::make(deviceParameters(), std::nullopt,
+                                      {.handshakeTimeout = 600s, .helloTimeout = 600s})) {
+        listener_->setOnConnection([live = live_, queue = queue_](std::shared_ptr<TlsConnection> connection) {
+            live->keep(connection);
+            connection->setOnState([weak = std::weak_ptr<Live>(live),
+                                    key = connection.get()](State state, const std::optional<NetError>&) {
+                const auto held = weak.lock();
+                if (held && state == State::ready) {
+                    held->serve(key);
+                } else if (held && (state == State::failed || state == State::cancelled)) {
+                    held->letGo(key);
+                }
+            });
+            connection->start(queue);
+        });
+        listener_->start(queue_);
+        EXPECT_TRUE(Blocking::waitUntil([&] { return listener_->port() != 0; }));
+    }
+
+    std::uint16_t port() const { return listener_->port(); }
+
+private:
+    struct Live {
+        explicit Live(std::shared_ptr<Queue> owner) : queue(std::move(owner)) {}
+        void keep(const std::shared_ptr<TlsConnection>& connection) {
+            std::lock_guard guard(lock);
+            connections.emplace(connection.get(), connection);
+        }
+        void serve(TlsConnection* key) {
+            std::lock_guard guard(lock);
+            if (const auto found = connections.find(key); found != connections.end()) {
+                found->second->cancel();
+            }
+        }
+        // Inside the connection's own report: it goes once that report is over.
+        void letGo(TlsConnection* key) {
+            std::shared_ptr<TlsConnection> last;
+            std::lock_guard guard(lock);
+            if (const auto found = connections.find(key); found != connections.end()) {
+                last = std::move(found->second);
+                connections.erase(found);
+                queue->post([last] {});
+            }
+        }
+        std::mutex lock;
+        std::map<TlsConnection*, std::shared_ptr<TlsConnection>> connections;
+        std::shared_ptr<Queue> queue;
+    };
+
+    std::shared_ptr<Queue> queue_ = Queue::make("keeping server");
+    std::shared_ptr<Live> live_ = std::make_shared<Live>(queue_);
+    std::shared_ptr<TlsListener> listener_;
+};
+
+// Idle sockets reopened the moment they are dropped take only the places of other idle sockets: a device
+// whose hello the host answered finishes its handshake however long the crowd churns meanwhile, whether
+// the crowd comes from another address (whose share then decides), holds the device's own address's
+// share, or comes from many (more than there are places). A device dropped before its hello was
+// answered could not be told from the crowd and tries again.
+TEST(TlsListenerTests, IdleSocketsReopenedAtOnceNeverPushOutAHandshakeUnderWay) {
+    const std::size_t share = TlsListener::Limits{}.maxPendingPerSource;
+    struct Crowd {
+        std::vector<std::string> sources;
+        std::size_t perSource;
+        // New crowd connections the device waits for once answered: each takes a place.
+        std::size_t churn;
+    };
+    const Crowd crowds[] = {
+        {{"127.0.0.2"}, 2 * share, 2 * share},
+        {{"127.0.0.1"}, share, 2 * share},
+        {test::IdleSocketCrowd::loopbackSources(10), 2, 2 * TlsListener::maxPendingHandshakes}};
+    for (const auto& [sources, perSource, churn] : crowds) {
+        SCOPED_TRACE(::testing::Message() << sources.size() << " from " << sources.front());
+        KeepingServer server;
+        test::IdleSocketCrowd crowd(server.port(), sources, perSource);
+        int answered = 0;
+        int served = 0;
+        for (int attempt = 0; answered < 30 && attempt < 300; ++attempt) {
+            const auto device = test::RawTlsPeer::connect(server.port(), goodKey, [&](RawSocket& socket) {
+                ++answered;
+                const std::size_t opened = crowd.opened();
+                EXPECT_TRUE(Blocking::waitUntil(
+                    [&] { return crowd.opened() >= opened + churn || socket.peerClosed(); }));
+            });
+            served += device && device->handshakeSucceeded() ? 1 : 0;
+        }
+        EXPECT_EQ(std::pair(answered, served), std::pair(30, 30));
+    }
 }
 
 TEST(TlsListenerTests, AConnectionWithoutAWholeHelloGoesAtTheHelloTimeOut) {

@@ -1,10 +1,13 @@
 #include "tests/support/RawTls.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -56,6 +59,11 @@ std::unique_ptr<RawSocket> RawSocket::connectFrom(const std::string& source, std
     }
     boundReads(fd);
     return std::make_unique<RawSocket>(fd);
+}
+
+bool RawSocket::peerClosed() const {
+    pollfd watched{fd_, POLLRDHUP, 0};
+    return ::poll(&watched, 1, 0) == 1 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 bool RawSocket::sendAll(ByteView bytes) {
@@ -152,8 +160,7 @@ void recordAlerts(SSL* ssl, std::optional<std::uint8_t>* alert) {
     });
 }
 
-RawTlsPeer::RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options, bool isServer)
-    : socket_(std::move(socket)), options_(options) {
+RawTlsPeer::RawTlsPeer(const Options& options) : options_(options) {
     context_ = SSL_CTX_new(TLS_method());
     SSL_CTX_set_min_proto_version(context_, options_.minVersion);
     SSL_CTX_set_max_proto_version(context_, options_.maxVersion);
@@ -163,6 +170,13 @@ RawTlsPeer::RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options
     ssl_ = SSL_new(context_);
     SSL_set_app_data(ssl_, &options_);
     recordAlerts(ssl_, &alert_);
+    // OpenSSL writes with write(): a peer that drops the connection must fail the handshake, not end
+    // the test with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void RawTlsPeer::handshake(std::unique_ptr<RawSocket> socket, bool isServer) {
+    socket_ = std::move(socket);
     SSL_set_fd(ssl_, socket_->fd());
     handshakeSucceeded_ = (isServer ? SSL_accept(ssl_) : SSL_connect(ssl_)) == 1;
     ERR_clear_error();
@@ -173,13 +187,40 @@ RawTlsPeer::~RawTlsPeer() {
     SSL_CTX_free(context_);
 }
 
-std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Options& options) {
+// The context comes first, so that the hello leaves as soon as the connection is up, as a real
+// client's does.
+std::unique_ptr<RawTlsPeer> RawTlsPeer::connect(std::uint16_t port, const Options& options,
+                                                const std::function<void(RawSocket&)>& onAnswer) {
+    std::unique_ptr<RawTlsPeer> peer(new RawTlsPeer(options));
     auto socket =
         options.source.empty() ? RawSocket::connect(port) : RawSocket::connectFrom(options.source, port);
     if (!socket) {
         return nullptr;
     }
-    return std::unique_ptr<RawTlsPeer>(new RawTlsPeer(std::move(socket), options, false));
+    if (onAnswer) {
+        peer->socket_ = std::move(socket);
+        SSL_set_fd(peer->ssl_, peer->socket_->fd());
+        if (!peer->sendHelloAndAwaitAnswer()) {
+            ERR_clear_error();
+            return peer;
+        }
+        onAnswer(*peer->socket_);
+        socket = std::move(peer->socket_);
+    }
+    peer->handshake(std::move(socket), false);
+    return peer;
+}
+
+bool RawTlsPeer::sendHelloAndAwaitAnswer() {
+    const int fd = socket_->fd();
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const int result = SSL_connect(ssl_);
+    const bool helloSent = result != 1 && SSL_get_error(ssl_, result) == SSL_ERROR_WANT_READ;
+    ::fcntl(fd, F_SETFL, flags);
+    // A handshake record is the server's answer; an end without one is a connection dropped unanswered.
+    std::uint8_t first = 0;
+    return helloSent && ::recv(fd, &first, 1, MSG_PEEK) == 1 && first == 0x16;
 }
 
 Bytes RawTlsPeer::clientHello(const Options& options) {
@@ -204,7 +245,9 @@ Bytes RawTlsPeer::clientHello(const Options& options) {
 }
 
 std::unique_ptr<RawTlsPeer> RawTlsPeer::accept(std::unique_ptr<RawSocket> socket, const Options& options) {
-    return std::unique_ptr<RawTlsPeer>(new RawTlsPeer(std::move(socket), options, true));
+    std::unique_ptr<RawTlsPeer> peer(new RawTlsPeer(options));
+    peer->handshake(std::move(socket), true);
+    return peer;
 }
 
 std::optional<Bytes> RawTlsPeer::binding() const {

@@ -3,6 +3,7 @@
 #include "platform/core/Bytes.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <openssl/types.h>
 #include <optional>
@@ -24,6 +25,8 @@ public:
     static std::unique_ptr<RawSocket> connectFrom(const std::string& source, std::uint16_t port);
 
     int fd() const { return fd_; }
+    // The peer closed its end (or reset it), whatever it sent before that is still unread.
+    bool peerClosed() const;
     bool sendAll(ByteView bytes);
     // Bytes read until the peer closes or resets; the reads stop at `limit`.
     Bytes readToEnd(std::size_t limit = 1 << 20);
@@ -63,8 +66,11 @@ public:
         std::string source{};
     };
 
-    // Runs the handshake; handshakeSucceeded() tells how it went.
-    static std::unique_ptr<RawTlsPeer> connect(std::uint16_t port, const Options& options);
+    // Runs the handshake; handshakeSucceeded() tells how it went. `onAnswer`, when given, is called
+    // with the socket once the server answered the hello, and the handshake goes on only when it
+    // returns.
+    static std::unique_ptr<RawTlsPeer> connect(std::uint16_t port, const Options& options,
+                                               const std::function<void(RawSocket&)>& onAnswer = nullptr);
     static std::unique_ptr<RawTlsPeer> accept(std::unique_ptr<RawSocket> socket, const Options& options);
     // The first flight a client with these options sends: its whole hello.
     static Bytes clientHello(const Options& options);
@@ -87,7 +93,10 @@ public:
     RawSocket& socket() { return *socket_; }
 
 private:
-    RawTlsPeer(std::unique_ptr<RawSocket> socket, const Options& options, bool isServer);
+    explicit RawTlsPeer(const Options& options);
+    void handshake(std::unique_ptr<RawSocket> socket, bool isServer);
+    // Sends the hello and waits for the server's first answer; false when none came.
+    bool sendHelloAndAwaitAnswer();
 
     std::unique_ptr<RawSocket> socket_;
     Options options_;

@@ -23,15 +23,15 @@ protected:
 
     // Where the pointer went after a tap 10 points left of the button.
     static std::optional<SessionDesktop::PointerFraction>
-    tapBesideTheButton(const HostDesktop::SessionParts& parts, const std::shared_ptr<Queue>& queue) {
+    tapBesideTheButton(InputSink& input, const std::shared_ptr<Queue>& queue) {
         std::vector<SessionDesktop::PointerFraction> reports;
-        parts.input->setOnPointerPosition([&](SessionDesktop::PointerFraction at) { reports.push_back(at); });
-        parts.input->start(queue);
+        input.setOnPointerPosition([&](SessionDesktop::PointerFraction at) { reports.push_back(at); });
+        input.start(queue);
         // A screen whose fractions of these points are exact in the wire's 32-bit floats.
-        parts.input->setScreen(SessionDesktop::Area{0, 0, 1024, 512});
-        parts.input->handle(InputEvent::pointerMove(290.0f / 1024, 310.0f / 512));
-        parts.input->handle(InputEvent::tap(PointerButton::left(), 20));
-        parts.input->releaseAll();
+        input.setScreen(SessionDesktop::Area{0, 0, 1024, 512});
+        input.handle(InputEvent::pointerMove(290.0f / 1024, 310.0f / 512));
+        input.handle(InputEvent::tap(PointerButton::left(), 20));
+        input.releaseAll();
         return reports.size() == 2 ? std::optional(reports[1]) : std::nullopt;
     }
 
@@ -43,10 +43,9 @@ protected:
 TEST_F(HostDesktopTest, TapsBesideAControlLandOnItAndTheFocusIsWatchedOnlyWithTheTree) {
     for (const bool withTree : {true, false}) {
         SCOPED_TRACE(withTree);
-        const auto parts =
-            X11HostDesktop::make(queue, queue, nullptr, withTree ? tree : nullptr)->sessionParts();
-        EXPECT_EQ(parts.textFocus != nullptr, withTree);
-        const auto tapped = tapBesideTheButton(parts, queue);
+        const auto host = X11HostDesktop::make(queue, queue, nullptr, withTree ? tree : nullptr);
+        EXPECT_EQ(host->sessionTextFocus() != nullptr, withTree);
+        const auto tapped = tapBesideTheButton(*host->sessionInput(), queue);
         ASSERT_TRUE(tapped);
         EXPECT_EQ(std::pair(tapped->x, tapped->y), std::pair((withTree ? 303.0 : 290.0) / 1024, 310.0 / 512));
     }

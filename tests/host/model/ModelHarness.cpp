@@ -6,6 +6,11 @@ namespace velm::test {
 
 ModelHarness::ModelHarness() : model(makeModel()) {}
 
+ModelHarness::ModelHarness(std::shared_ptr<HostDesktop> desktopOfModel)
+    : modelDesktop(std::move(desktopOfModel)) {
+    model = makeModel();
+}
+
 // The fakes' handlers hold the queue too, and so do channels until their cancel comes due.
 ModelHarness::~ModelHarness() {
     model.reset();
@@ -26,7 +31,7 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
     setup.secretsFolder = folder / "keychain";
     setup.downloadFolder = folder.path();
     setup.discovery = discovery;
-    setup.desktop = desktop;
+    setup.desktop = modelDesktop;
     setup.away = away;
     setup.curtain = curtain;
     setup.notifications = notifications;
@@ -35,7 +40,10 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
         ++readinessReads;
         return RestartReadiness{};
     };
-    setup.sessionQueue = [queue = queue] { return queue; };
+    setup.sessionQueue = [this] {
+        ++sessionsMade;
+        return queue;
+    };
     setup.hostName = "Test host";
     return HostModel::make(std::move(setup));
 }

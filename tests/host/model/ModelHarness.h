@@ -17,11 +17,11 @@ namespace velm::test {
 // A desktop with fixed access that counts how often it was asked.
 class FakeHostDesktop final : public HostDesktop {
 public:
-    SessionParts sessionParts() override {
-        return {.desktop = std::make_shared<FakeSessionDesktop>(),
-                .input = std::make_shared<RecordingInputSink>(),
-                .textFocus = nullptr};
+    std::shared_ptr<SessionDesktop> sessionDesktop() override {
+        return std::make_shared<FakeSessionDesktop>();
     }
+    std::shared_ptr<InputSink> sessionInput() override { return std::make_shared<RecordingInputSink>(); }
+    std::shared_ptr<SessionTextFocus> sessionTextFocus() override { return nullptr; }
     bool hasDisplay() override { return false; }
     DesktopAccess access() override {
         ++accessReads;
@@ -91,6 +91,8 @@ private:
 class ModelHarness {
 public:
     ModelHarness();
+    // A model on this desktop instead of the fake.
+    explicit ModelHarness(std::shared_ptr<HostDesktop> desktopOfModel);
     ~ModelHarness();
 
     // A model on the same folders, as a second run of the host would make.
@@ -115,6 +117,9 @@ public:
     // For the models made from now on; none shows no notices.
     std::shared_ptr<Notifications> notifications;
     int readinessReads = 0;
+    // Sessions the models made, one per connection they took.
+    int sessionsMade = 0;
+    std::shared_ptr<HostDesktop> modelDesktop = desktop;
     std::shared_ptr<HostModel> model;
 };
 

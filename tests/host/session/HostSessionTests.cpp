@@ -243,6 +243,34 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
     EXPECT_EQ(std::pair(pong->id, pong->clientTime), std::pair(9u, std::uint64_t{1234}));
 }
 
+// A connection costs nothing of the desktop until it is admitted, and then only what it uses: the
+// desktop for a glimpse, the desktop and the text focus for a main session, input from its first stream.
+TEST_F(HostSessionTest, MakesTheDesktopsPartsOnlyOnceAdmittedAndNeeded) {
+    host.listen();
+    using Made = std::tuple<int, int, int>;
+    const auto made = [&] { return Made(host.made.desktops, host.made.inputs, host.made.textFocuses); };
+    auto silent = connect(deviceKey());
+    auto refused = connect(deviceKey());
+    auto hello = refused->hello("ipad", key);
+    hello.proof = Random::bytes(32);
+    refused->send(Message::hello(hello));
+    ASSERT_TRUE(host.pumpUntil([&] { return refused->bye().has_value(); }));
+    host.queue->advance(HostSession::helloTimeout);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 2; }));
+    EXPECT_EQ(made(), Made(0, 0, 0));
+
+    EXPECT_TRUE(glimpse());
+    EXPECT_EQ(made(), Made(1, 0, 0));
+
+    auto client = startMain();
+    EXPECT_EQ(made(), Made(2, 0, 1));
+    client->send(Message::configureStream(StreamRequest{}));
+    client->send(Message::configureStream(StreamRequest{}));
+    client->send(Message::ping(1, 1));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::Pong>); }));
+    EXPECT_EQ(made(), Made(2, 1, 1));
+}
+
 TEST_F(HostSessionTest, RaisesTheCurtainAtHelloWhenTheDevicePolicyAsks) {
     host.registry->setDevicePolicy("ipad", std::nullopt, true);
     host.listen();
@@ -346,6 +374,9 @@ TEST_P(SessionEndingTest, EndsOnceAsTheTableSays) {
     host.registry->setDevicePolicy("ipad", 90s, false);
     host.listen();
     auto client = startMain(row.understandsPolicy);
+    // A stream, so that there is input to let go of.
+    client->send(Message::configureStream(StreamRequest{}));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::StreamStarted>); }));
     row.cause(*host.session(0), *client, host);
     ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
     const auto end = host.ended.values()[0];

@@ -54,10 +54,19 @@ void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
     HostSession::Context context;
     context.registry = registry;
     context.history = history;
-    context.desktop = desktop;
-    context.input = input;
+    context.makeDesktop = [this] {
+        ++made.desktops;
+        return desktop;
+    };
+    context.makeInput = [this] {
+        ++made.inputs;
+        return input;
+    };
+    context.makeTextFocus = [this] {
+        ++made.textFocuses;
+        return textFocus;
+    };
     context.curtain = curtain;
-    context.textFocus = textFocus;
     context.hostName = "Test host";
     context.downloadFolder = folder.path();
     if (configure) {

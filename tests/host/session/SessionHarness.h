@@ -60,6 +60,12 @@ public:
     std::shared_ptr<RecordingInputSink> input = std::make_shared<RecordingInputSink>();
     std::shared_ptr<RecordingCurtain> curtain = std::make_shared<RecordingCurtain>();
     std::shared_ptr<RecordingTextFocus> textFocus = std::make_shared<RecordingTextFocus>();
+    // How often the sessions asked for each of the parts above (on the queue).
+    struct {
+        int desktops = 0;
+        int inputs = 0;
+        int textFocuses = 0;
+    } made;
     // Changes the context of the sessions made from now on.
     std::function<void(HostSession::Context&)> configure;
     EventLog<HostSession::Snapshot> authenticated;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace velm::test {
+
+// What this process holds, for tests that flood the host and look at what it cost.
+class ProcessFootprint {
+public:
+    // The sanitizers' shadow memory and quarantine would swamp any measure of the program's own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    static constexpr bool measuresMemory = false;
+#else
+    static constexpr bool measuresMemory = true;
+#endif
+
+    // Connections this process has open to the X server of `display` (":95", ":95.0"): those of its
+    // Unix sockets (/proc/self/fd, /proc/net/unix) whose peer is that server's socket.
+    static std::size_t x11Connections(const std::string& display);
+    // The most resident memory the process has had (VmHWM in /proc/self/status), in bytes.
+    static std::size_t peakResidentBytes();
+};
+
+} // namespace velm::test
