@@ -1,6 +1,7 @@
 #include "Velm_Host/HostModel.h"
 
 #include "Velm_Host/core/PairedDeviceStore.h"
+#include "Velm_Host/model/AdvertisementNews.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "transport/files/FileReceiver.h"
@@ -44,6 +45,10 @@ HostModel::~HostModel() {
 
 void HostModel::setOnChange(std::function<void()> handler) {
     onChange_ = std::move(handler);
+}
+
+void HostModel::setOnNotice(std::function<void(const HostNotice&)> handler) {
+    onNotice_ = std::move(handler);
 }
 
 void HostModel::start() {
@@ -139,16 +144,22 @@ void HostModel::prepareListener() {
         HostListener::make(Queue::make("velm.host.listener"), setup_.discovery, setup_.listenerOptions);
     listener_->setPreferredPort(settings_.listenPort());
     listener_->setOnState(onQueueWhileAlive(setup_.queue, self, &HostModel::listenerChanged));
+    listener_->setOnAdvertisement(onQueueWhileAlive(setup_.queue, self, &HostModel::advertisementChanged));
     listener_->setOnConnection(
         onQueueWhileAlive(setup_.queue, self, [](HostModel& model, std::shared_ptr<ControlChannel> channel) {
             model.accept(std::move(channel), std::nullopt);
         }));
-    // A wrong pairing code fails the handshake of the code's identity: it costs the window a try.
-    listener_->setOnHandshakeFailed([registry = registry_](std::optional<std::string> identity) {
-        if (identity == PreSharedKey::pairingIdentity) {
-            registry->recordWrongTry();
-        }
-    });
+    // A wrong pairing code fails the handshake of the code's identity: it costs the window a try. Counted
+    // here, so that the notice comes before the window's closing that the last try brings.
+    listener_->setOnHandshakeFailed(
+        onQueueWhileAlive(setup_.queue, self, [](HostModel& model, std::optional<std::string> identity) {
+            if (identity != PreSharedKey::pairingIdentity) {
+                return;
+            }
+            if (const auto left = model.registry_->recordWrongTry()) {
+                model.notify(HostNotice::WrongPairingCode{*left});
+            }
+        }));
 }
 
 void HostModel::watchAway() {
@@ -225,7 +236,7 @@ void HostModel::stopListener() {
 
 void HostModel::listenerChanged(const HostListener::State& state) {
     if (state.kind() == HostListener::State::Kind::advertising && state.port() != 0) {
-        hostLog.info("listener advertising on port %u", static_cast<unsigned>(state.port()));
+        hostLog.info("listening on port %u", static_cast<unsigned>(state.port()));
         if (settings_.listenPort() != state.port()) {
             settings_.setListenPort(state.port());
         }
@@ -233,6 +244,19 @@ void HostModel::listenerChanged(const HostListener::State& state) {
         hostLog.error("listener failed: %s", state.message().c_str());
     }
     state_.listenerState = state;
+    publish();
+}
+
+// Every start of the listener publishes afresh: only a change between found and not found is news. The
+// return is said at the level of the loss, so that whoever looks for warnings also sees it end.
+void HostModel::advertisementChanged(const ServicePublisher::State& state) {
+    if (state.kind() == ServicePublisher::State::Kind::registering || state_.advertisement == state) {
+        return;
+    }
+    if (const auto news = advertisementNews(state_.advertisement, state, state_.listenerState.port())) {
+        hostLog.warning("%s", news->c_str());
+    }
+    state_.advertisement = state;
     publish();
 }
 
@@ -404,6 +428,7 @@ void HostModel::accept(std::shared_ptr<ControlChannel> channel,
         onQueueWhileAlive(setup_.queue, self, [id](HostModel& model, HostSession::Snapshot snapshot) {
             model.sessionChanged(id, snapshot);
         }));
+    session->setOnNotice(onQueueWhileAlive(setup_.queue, self, &HostModel::notify));
     session->setOnEnded(onQueueWhileAlive(
         setup_.queue, self, [id](HostModel& model, HostSession::Ended) { model.sessionEnded(id); }));
     sessions_[id] = {.session = session, .ticket = ticket, .visit = std::nullopt};
@@ -553,6 +578,12 @@ void HostModel::finishQuit() {
 void HostModel::publish() {
     if (onChange_) {
         onChange_();
+    }
+}
+
+void HostModel::notify(const HostNotice& notice) {
+    if (onNotice_) {
+        onNotice_(notice);
     }
 }
 

@@ -135,15 +135,16 @@ void DeviceRegistry::closePairing() {
     publish();
 }
 
-void DeviceRegistry::recordWrongTry() {
+std::optional<int> DeviceRegistry::recordWrongTry() {
+    int left = 0;
     {
         std::lock_guard guard(lock);
         if (!isWindowOpen(options_.now())) {
-            return;
+            return std::nullopt;
         }
-        --window_->wrongTriesLeft;
-        pairingLog.info("wrong pairing code, %d tries left", window_->wrongTriesLeft);
-        if (window_->wrongTriesLeft <= 0) {
+        left = --window_->wrongTriesLeft;
+        pairingLog.info("wrong pairing code, %d tries left", left);
+        if (left <= 0) {
             // A carried-over code that has been guessed at this often is not offered again.
             if (windowCarriedOver_) {
                 forgetCarriedOverCode();
@@ -152,6 +153,7 @@ void DeviceRegistry::recordWrongTry() {
         }
     }
     publish();
+    return left;
 }
 
 std::variant<PairResponse, DeviceRegistry::PairFailure>

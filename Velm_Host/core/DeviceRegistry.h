@@ -93,8 +93,8 @@ public:
                               bool reusable);
     void closePairing();
     // A handshake that offered the code's identity failed: one try fewer, and none left closes
-    // the window.
-    void recordWrongTry();
+    // the window. The tries left; nothing when no window was open.
+    std::optional<int> recordWrongTry();
 
     // Pairs the device that asks on a connection admitted by the code's key (`admittedBy`, the
     // connection's pre-shared-key identity) while a window is open: makes its device key, seals

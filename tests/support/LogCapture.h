@@ -14,10 +14,12 @@ namespace velm {
 class LogCapture {
 public:
     LogCapture() {
-        previous_ = Log::setSink([this](Log::Level, std::string_view category, std::string_view message) {
-            std::lock_guard guard(lock);
-            lines_.push_back(std::string(category) + ": " + std::string(message));
-        });
+        previous_ =
+            Log::setSink([this](Log::Level level, std::string_view category, std::string_view message) {
+                std::lock_guard guard(lock);
+                lines_.push_back(std::string(category) + ": " + std::string(message));
+                levels_.push_back(level);
+            });
     }
     ~LogCapture() { Log::setSink(previous_); }
 
@@ -29,6 +31,18 @@ public:
         return lines_;
     }
 
+    // Only the lines logged at `level`.
+    std::vector<std::string> lines(Log::Level level) {
+        std::lock_guard guard(lock);
+        std::vector<std::string> chosen;
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (levels_[i] == level) {
+                chosen.push_back(lines_[i]);
+            }
+        }
+        return chosen;
+    }
+
     bool contains(std::string_view text) {
         std::lock_guard guard(lock);
         return std::any_of(lines_.begin(), lines_.end(),
@@ -38,6 +52,7 @@ public:
 private:
     std::mutex lock;
     std::vector<std::string> lines_;
+    std::vector<Log::Level> levels_;
     Log::Sink previous_;
 };
 

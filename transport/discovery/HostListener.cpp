@@ -70,6 +70,10 @@ void HostListener::setOnHandshakeFailed(HandshakeFailedHandler handler) {
     onHandshakeFailed_.set(std::move(handler));
 }
 
+void HostListener::setOnAdvertisement(AdvertisementHandler handler) {
+    onAdvertisement_.set(std::move(handler));
+}
+
 void HostListener::setPreferredPort(std::optional<std::uint16_t> port) {
     onQueue([port](HostListener& self) {
         if (!self.chosenPort_) {
@@ -230,6 +234,7 @@ void HostListener::advertise(const Start& start, std::uint16_t port) {
             case ServicePublisher::State::Kind::registering:
                 break;
             }
+            self.onAdvertisement_(state);
         }));
     publisher_->publish({*start.name, std::string(VelmService::serviceType), port, std::move(txt)});
 }

@@ -97,5 +97,32 @@ TEST(StateReportTest, TellsWhatAPersonNeedsToKnowOnce) {
     EXPECT_EQ(report.update(state, Date(1000)), std::vector<std::string>{"not listening"});
 }
 
+// Told when devices stop finding the host and when they find it again; the first registration and a
+// loss for the same reason again (each start publishes anew) are no news.
+TEST(StateReportTest, TellsWhetherDevicesFindTheHost) {
+    using Advert = ServicePublisher::State;
+    StateReport report;
+    HostModel::State state;
+    state.listenerState = HostListener::State::advertising(5000);
+    report.update(state, Date(0));
+    const auto told = [&](std::optional<Advert> advert) {
+        state.advertisement = std::move(advert);
+        return report.update(state, Date(0));
+    };
+    EXPECT_TRUE(told(Advert::registered("Office")).empty());
+    const std::string noDaemon = "the Avahi daemon is not running";
+    EXPECT_EQ(
+        told(Advert::unavailable(noDaemon)),
+        std::vector<std::string>{"not found on the network: the Avahi daemon is not running; a device can "
+                                 "still connect by this computer's address and port 5000"});
+    EXPECT_TRUE(told(Advert::unavailable(noDaemon)).empty());
+    EXPECT_EQ(told(Advert::failed("Local name collision")),
+              std::vector<std::string>{"not found on the network: Local name collision; a device can still "
+                                       "connect by this computer's address and port 5000"});
+    EXPECT_EQ(told(Advert::registered("Office #2")),
+              std::vector<std::string>{"found on the network again as \"Office #2\""});
+    EXPECT_TRUE(told(Advert::registered("Office #2")).empty());
+}
+
 } // namespace
 } // namespace velm

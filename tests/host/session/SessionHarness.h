@@ -64,6 +64,7 @@ public:
     std::function<void(HostSession::Context&)> configure;
     EventLog<HostSession::Snapshot> authenticated;
     EventLog<HostSession::Ended> ended;
+    EventLog<HostNotice> notices;
 
 private:
     std::shared_ptr<TlsListener> listener_;
