@@ -16,9 +16,11 @@ namespace {
 
 std::atomic<bool> folderSyncFails{false};
 std::atomic<int> openError{0};
+std::atomic<int> renameError{0};
 std::mutex namesLock;
 std::string syncName;
 std::string openName;
+std::string renameName;
 
 template <typename Function> Function real(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
@@ -53,11 +55,21 @@ int openFault(const char* path) {
     return openName == lastComponent(path) ? error : 0;
 }
 
+int renameFault(const char* path) {
+    const int error = renameError.load();
+    if (error == 0 || path == nullptr) {
+        return 0;
+    }
+    std::lock_guard guard(namesLock);
+    return renameName == lastComponent(path) ? error : 0;
+}
+
 } // namespace
 
 SystemCallFaults::Fault::~Fault() {
     folderSyncFails = false;
     openError = 0;
+    renameError = 0;
 }
 
 SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
@@ -75,6 +87,15 @@ SystemCallFaults::Fault SystemCallFaults::failOpening(std::string name, int erro
         openName = std::move(name);
     }
     openError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failRenaming(std::string name, int error) {
+    {
+        std::lock_guard guard(namesLock);
+        renameName = std::move(name);
+    }
+    renameError = error;
     return Fault();
 }
 
@@ -103,4 +124,14 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
         return -1;
     }
     return next(folder, path, flags, mode);
+}
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) {
+    static const auto next =
+        velm::test::real<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
+    if (const int error = velm::test::renameFault(from); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(fromFolder, from, toFolder, to, flags);
 }

@@ -6,7 +6,7 @@ namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
 // a full disk or a process out of descriptors would take, without any of them. This file defines
-// fsync and openat for the whole executable, passing every call on unless a fault is armed, so
+// fsync, openat and renameat2 for the whole executable, passing every call on unless a fault is armed, so
 // the code under test runs unchanged. Each test case runs in a process of its own.
 class SystemCallFaults {
 public:
@@ -26,6 +26,8 @@ public:
     [[nodiscard]] static Fault failFolderSync(std::string name = {});
     // Opening an item of this name, in any folder, fails with `error` (EMFILE: no descriptors left).
     [[nodiscard]] static Fault failOpening(std::string name, int error);
+    // Renaming an item of this name, in any folder, fails with `error` (EPERM: an immutable file).
+    [[nodiscard]] static Fault failRenaming(std::string name, int error);
 };
 
 } // namespace velm::test
