@@ -234,9 +234,14 @@ void HostModel::stopListener() {
     listener_->stop();
 }
 
+// A start with new keys (a pairing window opening) listens again on the same port: that is no news.
 void HostModel::listenerChanged(const HostListener::State& state) {
+    const bool news =
+        state.kind() != HostListener::State::Kind::starting && std::exchange(toldListener_, state) != state;
     if (state.kind() == HostListener::State::Kind::advertising && state.port() != 0) {
-        hostLog.info("listening on port %u", static_cast<unsigned>(state.port()));
+        if (news) {
+            hostLog.info("listening on port %u", static_cast<unsigned>(state.port()));
+        }
         if (settings_.listenPort() != state.port()) {
             settings_.setListenPort(state.port());
         }

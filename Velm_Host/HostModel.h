@@ -200,6 +200,8 @@ private:
     std::shared_ptr<ConnectionHistory> history_;
     std::shared_ptr<AwayVisits> awayVisits_;
     std::shared_ptr<HostListener> listener_;
+    // The listener's state as the log last told it.
+    HostListener::State toldListener_ = HostListener::State::stopped();
     // What away access was last given: the switch and the devices.
     std::optional<std::pair<bool, std::vector<HostAwayAccess::Device>>> awaySettings_;
     // The keys the listener was last started with; none while it is stopped.

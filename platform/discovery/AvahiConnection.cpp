@@ -100,12 +100,14 @@ void AvahiConnection::makeClient() {
     AvahiClient* made =
         avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, &onClientState, this, &error);
     if (made == nullptr) {
-        if (creationError_ != error) {
-            log.error("avahi unavailable: %s", errorText(error).c_str());
-        }
+        const bool news = creationError_ != error;
         client_ = nullptr;
         state_ = AVAHI_CLIENT_FAILURE;
         creationError_ = error;
+        // Its users say what it means to them (the host: nobody finds it); this is the why, once.
+        if (news) {
+            log.info("avahi unavailable: %s", unavailableReason().c_str());
+        }
         notifyMembers();
         scheduleRetry(retryIntervalMs);
         return;
