@@ -181,6 +181,10 @@ TEST(HostProgramTest, SaysWhenDevicesCannotFindItAndWhenTheyCanAgain) {
     ASSERT_EQ(std::system((sandbox + "start " + state + " >/dev/null").c_str()), 0);
     EXPECT_TRUE(host.awaitLine("found on the network again as \""));
     EXPECT_EQ(host.child->terminate(5s), 0);
+    host.awaitLine("not listening");
+    if (test::HostProgram::logsToStandardError()) {
+        EXPECT_EQ(host.said("velm warning [host] found on the network again as \"").size(), 1u);
+    }
     std::system((sandbox + "stop " + state).c_str());
 }
 
