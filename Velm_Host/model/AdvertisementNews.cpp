@@ -13,7 +13,7 @@ std::optional<std::string> advertisementNews(const std::optional<ServicePublishe
         if (!wasMissing) {
             return std::nullopt;
         }
-        return "found on the network again as \"" + after.name() + "\"";
+        return "now found on the network as \"" + after.name() + "\"";
     }
     if (wasMissing && before->message() == after.message()) {
         return std::nullopt;

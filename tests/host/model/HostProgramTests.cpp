@@ -179,11 +179,11 @@ TEST(HostProgramTest, SaysWhenDevicesCannotFindItAndWhenTheyCanAgain) {
     EXPECT_TRUE(lost && lost->ends_with("a device can still connect by this computer's address and port " +
                                         std::to_string(host.port)));
     ASSERT_EQ(std::system((sandbox + "start " + state + " >/dev/null").c_str()), 0);
-    EXPECT_TRUE(host.awaitLine("found on the network again as \""));
+    EXPECT_TRUE(host.awaitLine("now found on the network as \""));
     EXPECT_EQ(host.child->terminate(5s), 0);
     host.awaitLine("not listening");
     if (test::HostProgram::logsToStandardError()) {
-        EXPECT_EQ(host.said("velm warning [host] found on the network again as \"").size(), 1u);
+        EXPECT_EQ(host.said("velm warning [host] now found on the network as \"").size(), 1u);
     }
     std::system((sandbox + "stop " + state).c_str());
 }

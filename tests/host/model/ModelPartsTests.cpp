@@ -148,7 +148,7 @@ TEST(StateReportTest, TellsWhetherDevicesFindTheHost) {
               std::vector<std::string>{"not found on the network: Local name collision; a device can still "
                                        "connect by this computer's address and port 5000"});
     EXPECT_EQ(told(Advert::registered("Office #2")),
-              std::vector<std::string>{"found on the network again as \"Office #2\""});
+              std::vector<std::string>{"now found on the network as \"Office #2\""});
     EXPECT_TRUE(told(Advert::registered("Office #2")).empty());
 }
 
