@@ -1,6 +1,7 @@
 #include "Velm_Host/HostModel.h"
 
 #include "Velm_Host/core/PairedDeviceStore.h"
+#include "Velm_Host/model/AdvertisementNews.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "transport/files/FileReceiver.h"
@@ -45,6 +46,10 @@ HostModel::~HostModel() {
 
 void HostModel::setOnChange(std::function<void()> handler) {
     onChange_ = std::move(handler);
+}
+
+void HostModel::setOnNotice(std::function<void(const HostNotice&)> handler) {
+    onNotice_ = std::move(handler);
 }
 
 void HostModel::start() {
@@ -108,6 +113,10 @@ void HostModel::loadRegistry() {
                                                              GenericPasswordStore(setup_.secretsFolder))),
                              hostID_, setup_.queue, {.now = setup_.now});
     registry_->setOnChange(whileAlive(shared_from_this(), &HostModel::registryChanged));
+    // Told before the window's closing that the last try brings, which the registry publishes after it.
+    registry_->setOnWrongCode(whileAlive(shared_from_this(), [](HostModel& model, int triesLeft) {
+        model.notify(HostNotice::WrongPairingCode{triesLeft});
+    }));
     registry_->load();
     registry_->setAwayLifetime(DeviceRegistry::awayLifetime(state_.awayAccessDays));
     registry_->setAllowsAwayWithoutDeviceKey(state_.allowsAwayWithoutDeviceKey);
@@ -140,6 +149,7 @@ void HostModel::prepareListener() {
         HostListener::make(Queue::make("velm.host.listener"), setup_.discovery, setup_.listenerOptions);
     listener_->setPreferredPort(settings_.listenPort());
     listener_->setOnState(onQueueWhileAlive(setup_.queue, self, &HostModel::listenerChanged));
+    listener_->setOnAdvertisement(onQueueWhileAlive(setup_.queue, self, &HostModel::advertisementChanged));
     listener_->setOnConnection(
         onQueueWhileAlive(setup_.queue, self, [](HostModel& model, std::shared_ptr<ControlChannel> channel) {
             model.accept(std::move(channel), std::nullopt);
@@ -231,9 +241,14 @@ void HostModel::stopListener() {
     listener_->stop();
 }
 
+// A start with new keys (a pairing window opening) listens again on the same port: that is no news.
 void HostModel::listenerChanged(const HostListener::State& state) {
+    const bool news =
+        state.kind() != HostListener::State::Kind::starting && std::exchange(toldListener_, state) != state;
     if (state.kind() == HostListener::State::Kind::advertising && state.port() != 0) {
-        hostLog.info("listener advertising on port %u", static_cast<unsigned>(state.port()));
+        if (news) {
+            hostLog.info("listening on port %u", static_cast<unsigned>(state.port()));
+        }
         if (settings_.listenPort() != state.port()) {
             settings_.setListenPort(state.port());
         }
@@ -271,6 +286,19 @@ void HostModel::retryListener(std::chrono::seconds waited) {
     hostLog.info("starting the failed listener again after %lld s", static_cast<long long>(waited.count()));
     ++listenerRetries_;
     launchListener(registry_->listenerKeys());
+}
+
+// Every start of the listener publishes afresh: only a change between found and not found is news. The
+// return is said at the level of the loss, so that whoever looks for warnings also sees it end.
+void HostModel::advertisementChanged(const ServicePublisher::State& state) {
+    if (state.kind() == ServicePublisher::State::Kind::registering || state_.advertisement == state) {
+        return;
+    }
+    if (const auto news = advertisementNews(state_.advertisement, state, state_.listenerState.port())) {
+        hostLog.warning("%s", news->c_str());
+    }
+    state_.advertisement = state;
+    publish();
 }
 
 void HostModel::registryChanged() {
@@ -437,6 +465,7 @@ void HostModel::accept(std::shared_ptr<ControlChannel> channel,
         onQueueWhileAlive(setup_.queue, self, [id](HostModel& model, HostSession::Snapshot snapshot) {
             model.sessionChanged(id, snapshot);
         }));
+    session->setOnNotice(onQueueWhileAlive(setup_.queue, self, &HostModel::notify));
     session->setOnEnded(onQueueWhileAlive(
         setup_.queue, self, [id](HostModel& model, HostSession::Ended) { model.sessionEnded(id); }));
     sessions_[id] = {.session = session, .ticket = ticket, .visit = std::nullopt};
@@ -585,6 +614,12 @@ void HostModel::finishQuit() {
 void HostModel::publish() {
     if (onChange_) {
         onChange_();
+    }
+}
+
+void HostModel::notify(const HostNotice& notice) {
+    if (onNotice_) {
+        onNotice_(notice);
     }
 }
 

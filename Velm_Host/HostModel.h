@@ -12,6 +12,7 @@
 #include "Velm_Host/model/LaunchAtLogin.h"
 #include "Velm_Host/model/LocalAddresses.h"
 #include "Velm_Host/model/RestartReadiness.h"
+#include "Velm_Host/session/HostNotice.h"
 #include "Velm_Host/session/HostSession.h"
 #include "platform/dbus/Notifications.h"
 #include "platform/dbus/PowerOffWatcher.h"
@@ -47,6 +48,9 @@ public:
         bool screenRecordingGranted = false;
         bool accessibilityGranted = false;
         HostListener::State listenerState = HostListener::State::stopped();
+        // Whether devices find the host on the network (registered) or not and why; absent until the
+        // advertisement first settled.
+        std::optional<ServicePublisher::State> advertisement;
         std::optional<PairingWindow> pairingWindow;
         // The current session.
         std::optional<HostSession::Snapshot> connected;
@@ -112,6 +116,8 @@ public:
     // After every change of state().
     void setOnChange(std::function<void()> handler);
     const State& state() const { return state_; }
+    // Each notice as it happens: a device paired, a wrong pairing code, a hello refused, a file received.
+    void setOnNotice(std::function<void(const HostNotice&)> handler);
 
     // The start-up sequence. Call once.
     void start();
@@ -171,6 +177,7 @@ private:
     void listenerChanged(const HostListener::State& state);
     void planListenerRetry(const HostListener::State& state);
     void retryListener(std::chrono::seconds waited);
+    void advertisementChanged(const ServicePublisher::State& state);
     void registryChanged();
     void completeDeviceKeys();
     void refreshAway();
@@ -185,10 +192,12 @@ private:
     void finishQuitWhenDone();
     void finishQuit();
     void publish();
+    void notify(const HostNotice& notice);
 
     const Setup setup_;
     const HostSettings settings_;
     std::function<void()> onChange_;
+    std::function<void(const HostNotice&)> onNotice_;
     State state_;
 
     // Made by start().
@@ -198,6 +207,8 @@ private:
     std::shared_ptr<ConnectionHistory> history_;
     std::shared_ptr<AwayVisits> awayVisits_;
     std::shared_ptr<HostListener> listener_;
+    // The listener's state as the log last told it.
+    HostListener::State toldListener_ = HostListener::State::stopped();
     // The keys the listener was last started with; none while it is stopped.
     std::optional<std::vector<PreSharedKey>> listenerKeys_;
     WorkItem listenerRetry_;

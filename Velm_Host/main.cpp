@@ -6,6 +6,7 @@
 #include "Velm_Host/away/AwayAccess.h"
 #include "Velm_Host/curtain/Curtain.h"
 #include "Velm_Host/model/DesktopCurtain.h"
+#include "Velm_Host/model/DisplaySession.h"
 #include "Velm_Host/model/HostSettings.h"
 #include "Velm_Host/model/StateReport.h"
 #include "Velm_Host/model/X11HostDesktop.h"
@@ -21,6 +22,7 @@
 #include "platform/discovery/AvahiDiscovery.h"
 #include "platform/dispatch/SignalSource.h"
 #include "platform/file/InstanceLock.h"
+#include "platform/log/Log.h"
 #include "platform/net/ComputerName.h"
 #include "platform/store/DefaultsStore.h"
 #include "platform/store/GenericPasswordStore.h"
@@ -39,6 +41,8 @@ namespace {
 
 using namespace velm;
 
+const Log hostLog("host");
+
 constexpr const char* usage =
     "usage: velm-host [--pair]\n"
     "\n"
@@ -46,9 +50,9 @@ constexpr const char* usage =
     "computer on the local network and lets paired tablets and phones use it. With a\n"
     "display it shows an icon in the system tray (or its window, without a tray).\n"
     "\n"
-    "  --pair     open a pairing window at start, show and print its code\n"
-    "  --version  print the version and exit\n"
-    "  --help     print this help and exit\n";
+    "  --pair      open a pairing window at start, show and print its code\n"
+    "  --version   print the version and exit\n"
+    "  -h, --help  print this help and exit\n";
 
 struct Options {
     bool pair = false;
@@ -74,10 +78,13 @@ SessionDesktop::DeviceImage deviceImages(const std::vector<Monitor>& monitors) {
     return {.image = hostIconPNG(), .display = hostDisplayIconPNG(screens)};
 }
 
-HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue, bool hasDisplay) {
+HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue, const DisplaySession& display) {
     HostModel::Setup made;
     made.queue = mainQueue;
     made.defaults = std::make_shared<DefaultsStore>(DefaultsStore::standardFolder());
+    if (const auto notice = made.defaults->notice()) {
+        say(*notice);
+    }
     made.secretsFolder = GenericPasswordStore::standardFolder();
     made.downloadFolder = XdgDirs::downloadFolder();
     made.discovery = std::make_shared<AvahiDiscovery>();
@@ -85,12 +92,16 @@ HostModel::Setup setup(const std::shared_ptr<Queue>& mainQueue, bool hasDisplay)
     // Icons are drawn with Qt, on the GUI thread. Taps are moved onto controls and the keyboard focus
     // followed only where there are windows to read.
     made.desktop = X11HostDesktop::make(mainQueue, mainQueue, deviceImages,
-                                        hasDisplay ? AtspiAccessibility::shared() : nullptr);
+                                        display.hasDisplay ? AtspiAccessibility::shared() : nullptr);
     made.away = AwayAccess::make(HostSettings(made.defaults).hostID(), made.defaults);
-    if (hasDisplay) {
+    if (display.curtainCanCover()) {
         made.curtain = std::make_shared<DesktopCurtain>(Curtain::forDesktop());
     }
-    made.notifications = DbusNotifications::make(BusConnection::session(), mainQueue, "Velm Host");
+    // Without a desktop there is usually no session bus, and no one to show a notice to.
+    made.notifications =
+        DbusNotifications::make(BusConnection::session(display.hasDisplay ? BusConnection::Absence::error
+                                                                          : BusConnection::Absence::expected),
+                                mainQueue, "Velm Host");
     made.powerOff = PowerOffWatcher::make(PowerOffWatcher::systemBus(), mainQueue, "Velm Host");
     made.hostName = ComputerName::pretty();
     made.hostModel = DeviceModel::current();
@@ -118,7 +129,12 @@ std::function<void()> reportChanges(const std::shared_ptr<HostModel>& model) {
     };
 }
 
-int runHeadless(int& argc, char** argv, const Options& options) {
+// Says what happened that a person should know of.
+void reportNotices(HostModel& model) {
+    model.setOnNotice([](const HostNotice& notice) { say(StateReport::line(notice)); });
+}
+
+int runHeadless(int& argc, char** argv, const Options& options, const DisplaySession& display) {
     QGuiApplication application(argc, argv);
     const auto mainQueue = QtMainQueue::make();
     Queue::setMain(mainQueue);
@@ -127,8 +143,9 @@ int runHeadless(int& argc, char** argv, const Options& options) {
         quitOnSignals(mainQueue, [&model] { model->quit([] { QCoreApplication::exit(0); }); });
 
     say("no display: running without desktop services");
-    model = HostModel::make(setup(mainQueue, false));
+    model = HostModel::make(setup(mainQueue, display));
     model->setOnChange(reportChanges(model));
+    reportNotices(*model);
     model->start();
     if (options.pair) {
         openPairing(*model->registry());
@@ -140,21 +157,26 @@ int runHeadless(int& argc, char** argv, const Options& options) {
 }
 
 // The tray application. Whatever ends the event loop, the host quits in order before the process ends.
-int runOnDesktop(int& argc, char** argv, const Options& options) {
+int runOnDesktop(int& argc, char** argv, const Options& options, const DisplaySession& display) {
     QApplication application(argc, argv);
     const auto mainQueue = QtMainQueue::make();
     Queue::setMain(mainQueue);
     std::shared_ptr<VelmHostApp> app;
     const auto stopSignals = quitOnSignals(mainQueue, [&app] { app->quit(); });
 
+    if (display.isWayland) {
+        say(std::string(DisplaySession::waylandNotice));
+        hostLog.warning("%s", DisplaySession::waylandNotice.data());
+    }
     const auto screens = X11ScreenList::make(mainQueue);
     screens->startWatching();
     VelmHostApp::Options appOptions;
-    appOptions.view.curtainCovers = [screens] {
-        return !Curtain::screensToCover(screens->monitors()).empty();
+    appOptions.view.curtainCovers = [screens, covers = display.curtainCanCover()] {
+        return covers && !Curtain::screensToCover(screens->monitors()).empty();
     };
-    app = VelmHostApp::make(HostModel::make(setup(mainQueue, true)), std::move(appOptions));
+    app = VelmHostApp::make(HostModel::make(setup(mainQueue, display)), std::move(appOptions));
     app->setOnChange(reportChanges(app->model()));
+    reportNotices(*app->model());
     app->setOnFinished([] { QCoreApplication::exit(0); });
     app->start(options.pair);
     int status = QApplication::exec();
@@ -178,7 +200,7 @@ int main(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (argument == "--help") {
+        if (argument == "--help" || argument == "-h") {
             std::fputs(usage, stdout);
             return 0;
         }
@@ -192,9 +214,9 @@ int main(int argc, char** argv) {
         options.pair = true;
     }
 
-    const bool hasDisplay = std::getenv("DISPLAY") != nullptr && std::getenv("DISPLAY")[0] != '\0';
+    const auto display = DisplaySession::fromEnvironment(std::getenv);
     // Icons are drawn with Qt even without a screen to show them on.
-    if (!hasDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (!display.hasDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
@@ -209,5 +231,6 @@ int main(int argc, char** argv) {
                         : "cannot lock " + (*runtime / "velm-host.lock").string());
     }
 
-    return hasDisplay ? runOnDesktop(argc, argv, options) : runHeadless(argc, argv, options);
+    return display.hasDisplay ? runOnDesktop(argc, argv, options, display)
+                              : runHeadless(argc, argv, options, display);
 }

@@ -63,6 +63,10 @@ void DeviceRegistry::setOnChange(std::function<void()> handler) {
     onChange_.set(std::move(handler));
 }
 
+void DeviceRegistry::setOnWrongCode(std::function<void(int triesLeft)> handler) {
+    onWrongCode_.set(std::move(handler));
+}
+
 void DeviceRegistry::load() {
     {
         std::lock_guard guard(lock);
@@ -170,6 +174,7 @@ std::optional<TlsKeyLender::Loan> DeviceRegistry::lendPairingKey() {
 }
 
 void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome) {
+    int left = 0;
     {
         std::lock_guard guard(lock);
         if (windowGeneration != windowGeneration_ || !window_) {
@@ -179,9 +184,9 @@ void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLend
         if (outcome != TlsKeyLender::Outcome::rejected) {
             return;
         }
-        --window_->wrongTriesLeft;
-        pairingLog.info("wrong pairing code, %d tries left", window_->wrongTriesLeft);
-        if (window_->wrongTriesLeft <= 0) {
+        left = --window_->wrongTriesLeft;
+        pairingLog.info("wrong pairing code, %d tries left", left);
+        if (left <= 0) {
             // A carried-over code that has been guessed at this often is not offered again.
             if (windowCarriedOver_) {
                 forgetCarriedOverCode();
@@ -189,6 +194,7 @@ void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLend
             closeWindow("pairing closed after too many wrong codes");
         }
     }
+    queue_->post(whileAlive(shared_from_this(), [left](DeviceRegistry& self) { self.onWrongCode_(left); }));
     publish();
 }
 

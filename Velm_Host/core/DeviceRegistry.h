@@ -74,6 +74,9 @@ public:
     DeviceRegistry& operator=(const DeviceRegistry&) = delete;
 
     void setOnChange(std::function<void()> handler);
+    // A wrong pairing code was checked, with the tries the window has left; runs on the owner's queue
+    // before the change that closes a window out of tries.
+    void setOnWrongCode(std::function<void(int triesLeft)> handler);
 
     // Reads the stored devices. With none paired, a code carried over from an earlier version
     // opens a window that never expires and allows carriedOverWrongTries.
@@ -157,6 +160,7 @@ private:
     const Options options_;
 
     GuardedCallback<std::function<void()>> onChange_;
+    GuardedCallback<std::function<void(int)>> onWrongCode_;
 
     mutable std::mutex lock;
     std::vector<PairedDevice> devices_;

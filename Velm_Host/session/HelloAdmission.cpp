@@ -33,7 +33,7 @@ HelloAdmission::check(const ClientHello& hello, const Connection& connection,
                       const DeviceRegistry& registry) {
     const auto refuse = [&](ByeReason reason, std::optional<Refusal> refusal, const char* why) {
         sessionLog.info("hello refused: %s", why);
-        return Refused{.reason = adapted(hello, reason), .refusal = refusal};
+        return Refused{.reason = adapted(hello, reason), .refusal = refusal, .why = why};
     };
     if (hello.protocolVersion != VelmProtocolVersion::current) {
         return refuse(ByeReason::protocolMismatch, std::nullopt, "another protocol version");

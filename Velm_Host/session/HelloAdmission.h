@@ -44,6 +44,8 @@ public:
         ByeReason reason;
         // What the history keeps of the attempt, if anything.
         std::optional<ConnectionRecord::Refusal> refusal;
+        // Why, as a person running the host is told ("device not paired").
+        std::string why;
     };
 
     static std::variant<Admitted, Refused> check(const ClientHello& hello, const Connection& connection,

@@ -80,6 +80,10 @@ void HostSession::setOnEnded(std::function<void(Ended)> handler) {
     onEnded_ = std::move(handler);
 }
 
+void HostSession::setOnNotice(std::function<void(HostNotice)> handler) {
+    onNotice_ = std::move(handler);
+}
+
 void HostSession::start() {
     queue_->post(whileAlive(shared_from_this(), &HostSession::begin));
 }
@@ -211,6 +215,9 @@ std::optional<HelloAdmission::Admitted> HostSession::admit(const ClientHello& he
         if (refused->refusal) {
             context_.history->recordRefusal(*refused->refusal, peerOf(hello));
         }
+        notice(HostNotice::SessionRefused{.deviceName =
+                                              boundedText(hello.deviceName, DeviceRegistry::maxNameBytes),
+                                          .reason = refused->why});
         end(Ending::endedHere, refused->reason);
         return std::nullopt;
     }
@@ -259,6 +266,7 @@ void HostSession::pair(const PairRequest& request) {
                                   DeviceRegistry::PairFailure::noSessionBinding);
     if (const auto* response = std::get_if<PairResponse>(&result)) {
         channel_->send(Message::pairResponse(*response));
+        notice(HostNotice::DevicePaired{boundedText(request.deviceName, DeviceRegistry::maxNameBytes)});
         answered();
     } else {
         end(Ending::endedHere, ByeReason::notPaired);
@@ -306,6 +314,11 @@ void HostSession::serveFile(const ClientHello& hello, const FileTransferRequest&
         whileAlive(shared_from_this(), [](HostSession& self, SessionFileTransfer::Outcome outcome) {
             switch (outcome) {
             case SessionFileTransfer::Outcome::completed:
+                if (const auto& stored = self.fileTransfer_->stored()) {
+                    self.notice(HostNotice::FileReceived{.name = stored->file.filename().string(),
+                                                         .size = stored->size,
+                                                         .folder = stored->file.parent_path()});
+                }
                 if (self.channelClosed_) {
                     self.end(Ending::disconnected, std::nullopt);
                 } else {
@@ -324,6 +337,12 @@ void HostSession::serveFile(const ClientHello& hello, const FileTransferRequest&
 }
 
 // The client closes once it has its answer; one that lingers is let go shortly after.
+void HostSession::notice(HostNotice notice) const {
+    if (onNotice_) {
+        onNotice_(std::move(notice));
+    }
+}
+
 void HostSession::answered() {
     answered_ = true;
     answeredTimer_ = queue_->postAfter(answeredGrace, whileAlive(shared_from_this(), [](HostSession& self) {

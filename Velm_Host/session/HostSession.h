@@ -2,6 +2,7 @@
 
 #include "Velm_Host/core/ConnectionHistory.h"
 #include "Velm_Host/session/HelloAdmission.h"
+#include "Velm_Host/session/HostNotice.h"
 #include "Velm_Host/session/SessionCurtain.h"
 #include "Velm_Host/session/SessionDesktop.h"
 #include "Velm_Host/session/SessionTextFocus.h"
@@ -125,6 +126,8 @@ public:
     void setOnSnapshot(std::function<void(Snapshot)> handler);
     // Exactly once, after everything the session held was stopped.
     void setOnEnded(std::function<void(Ended)> handler);
+    // A device paired, a hello turned away, a file received.
+    void setOnNotice(std::function<void(HostNotice)> handler);
 
     // Starts the channel and the wait for the first message. Call once.
     void start();
@@ -159,6 +162,7 @@ private:
     void serveGlimpse(const ClientHello& hello);
     void serveFile(const ClientHello& hello, const FileTransferRequest& request);
     void answered();
+    void notice(HostNotice notice) const;
 
     // The main session.
     void openMain(const ClientHello& hello);
@@ -199,6 +203,7 @@ private:
     std::function<void(Snapshot)> onAuthenticated_;
     std::function<void(Snapshot)> onSnapshot_;
     std::function<void(Ended)> onEnded_;
+    std::function<void(HostNotice)> onNotice_;
 
     // Touched on the queue only.
     Stage stage_ = Stage::waiting;

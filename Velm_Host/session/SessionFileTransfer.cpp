@@ -2,11 +2,14 @@
 
 #include "Velm_Host/session/SessionDesktop.h"
 #include "platform/dispatch/WhileAlive.h"
+#include "platform/file/Folder.h"
 #include "platform/log/Log.h"
 #include "protocol/ControlMessage.h"
 #include "transport/channel/ControlChannel.h"
 #include "transport/files/FileSender.h"
 
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <utility>
 
@@ -73,7 +76,15 @@ void SessionFileTransfer::cancel() {
     }
 }
 
+// Root and service accounts often have no download folder: a file on its way is worth making one for.
 void SessionFileTransfer::startUpload(const FileTransferRequest::Upload& upload) {
+    if (!Folder::openOrMake(downloadFolder_)) {
+        const int error = errno;
+        sessionLog.error("upload refused: the download folder %s cannot be made: %s", downloadFolder_.c_str(),
+                         std::strerror(error));
+        refuse(refusalText(FileReceiver::CreateError::cannotCreate));
+        return;
+    }
     auto made = FileReceiver::create(downloadFolder_, upload.name, upload.size);
     if (const auto* error = std::get_if<FileReceiver::CreateError>(&made)) {
         sessionLog.error("upload refused: %s", std::string(FileReceiver::describe(*error)).c_str());
@@ -103,7 +114,8 @@ void SessionFileTransfer::startDownload(const FileTransferRequest::Download& dow
 
 void SessionFileTransfer::stepped(const FileReceiver::Step& step) {
     if (const auto* done = std::get_if<FileReceiver::Done>(&step)) {
-        sessionLog.info("file received");
+        stored_ = Stored{.file = done->url, .size = receiver_->size()};
+        sessionLog.info("file received: %s", done->url.c_str());
         channel_->send(
             ControlMessage::fileTransfer(FileTransferReply::stored(done->url.filename().string())));
         finish(Outcome::completed);

@@ -5,6 +5,7 @@
 #include "transport/files/FileReceiver.h"
 #include "transport/files/FileTransferError.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -18,8 +19,9 @@ class FileSender;
 class Queue;
 class SessionDesktop;
 
-// The host's end of one file connection: an upload stored in the download folder, or a download of a
-// file the desktop offers, answered with the fileTransfer replies and carried on the file channel.
+// The host's end of one file connection: an upload stored in the download folder (made when missing),
+// or a download of a file the desktop offers, answered with the fileTransfer replies and carried on the
+// file channel.
 // Everything runs on the session's queue, where its one outcome is reported.
 class SessionFileTransfer : public std::enable_shared_from_this<SessionFileTransfer> {
 public:
@@ -27,6 +29,12 @@ public:
         completed, // the upload is stored, or every byte of the download was handed to the network
         refused,   // the client was told why not
         failed,    // the connection could not carry the download
+    };
+
+    // An upload as it was stored.
+    struct Stored {
+        std::filesystem::path file;
+        std::uint64_t size = 0;
     };
 
     static std::shared_ptr<SessionFileTransfer> make(std::shared_ptr<ControlChannel> channel,
@@ -49,6 +57,8 @@ public:
     // A download whose outcome is still to come: a chunk handed over before the connection closed
     // still reports, so a client that closes as soon as it has every byte ends a completed transfer.
     bool isSending() const { return sender_ && !finished_; }
+    // Set once an upload completed.
+    const std::optional<Stored>& stored() const { return stored_; }
 
 private:
     SessionFileTransfer(std::shared_ptr<ControlChannel> channel, std::shared_ptr<Queue> queue,
@@ -69,6 +79,7 @@ private:
     // Touched on the queue only.
     std::unique_ptr<FileReceiver> receiver_;
     std::shared_ptr<FileSender> sender_;
+    std::optional<Stored> stored_;
     std::function<void(Outcome)> onFinished_;
     bool finished_ = false;
 };

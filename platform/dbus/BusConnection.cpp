@@ -124,11 +124,15 @@ struct BusConnection::Core {
     ThreadInbox inbox;
 };
 
-std::shared_ptr<BusConnection> BusConnection::session() {
+std::shared_ptr<BusConnection> BusConnection::session(Absence absence) {
     sd_bus* bus = nullptr;
     const int result = sd_bus_open_user(&bus);
     if (result < 0) {
-        log.error("no session bus (%s)", std::strerror(-result));
+        if (absence == Absence::expected) {
+            log.info("no session bus (%s)", std::strerror(-result));
+        } else {
+            log.error("no session bus (%s)", std::strerror(-result));
+        }
         return nullptr;
     }
     return start(bus, "velm.dbus.session");

@@ -26,9 +26,13 @@ public:
     using ReplyHandler = std::function<void(sd_bus_message* reply, const std::optional<std::string>& error)>;
     using SignalHandler = std::function<void(sd_bus_message* signal)>;
 
+    // Whether a missing bus is a fault worth an error in the log, or the way things are (a session bus
+    // where no one logged in to a desktop).
+    enum class Absence { error, expected };
+
     // The user's session bus ($DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus); nothing when it
     // cannot be reached.
-    static std::shared_ptr<BusConnection> session();
+    static std::shared_ptr<BusConnection> session(Absence absence = Absence::error);
     // The machine's system bus; nothing when it cannot be reached.
     static std::shared_ptr<BusConnection> system();
     // The bus at a D-Bus address ("unix:path=..."); nothing when it cannot be reached.

@@ -78,17 +78,21 @@ std::string AvahiConnection::errorText(int error) {
     return avahi_strerror(error);
 }
 
+// Said to a person, who can start what is missing: Avahi's own texts name neither the daemon nor the bus.
 std::string AvahiConnection::unavailableReason() const {
     if (client_ == nullptr) {
-        return errorText(creationError_);
+        // Without a bus the client cannot even be made, and Avahi calls that a missing daemon too.
+        return creationError_ == AVAHI_ERR_NO_DAEMON
+                   ? "the system bus is not running, so the Avahi daemon cannot be reached"
+                   : "Avahi cannot be used: " + errorText(creationError_);
     }
     if (isConnected(state_)) {
         return {};
     }
     if (state_ == AVAHI_CLIENT_CONNECTING) {
-        return errorText(AVAHI_ERR_NO_DAEMON);
+        return "the Avahi daemon is not running";
     }
-    return errorText(avahi_client_errno(client_));
+    return "Avahi cannot be used: " + errorText(avahi_client_errno(client_));
 }
 
 void AvahiConnection::makeClient() {
@@ -96,12 +100,14 @@ void AvahiConnection::makeClient() {
     AvahiClient* made =
         avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, &onClientState, this, &error);
     if (made == nullptr) {
-        if (creationError_ != error) {
-            log.error("avahi unavailable: %s", errorText(error).c_str());
-        }
+        const bool news = creationError_ != error;
         client_ = nullptr;
         state_ = AVAHI_CLIENT_FAILURE;
         creationError_ = error;
+        // Its users say what it means to them (the host: nobody finds it); this is the why, once.
+        if (news) {
+            log.info("avahi unavailable: %s", unavailableReason().c_str());
+        }
         notifyMembers();
         scheduleRetry(retryIntervalMs);
         return;

@@ -62,7 +62,8 @@ public:
     void add(Member& member);
     void remove(Member& member);
     AvahiClient* client() const { return client_; }
-    // Why the client cannot be used now; empty when it can.
+    // Why the client cannot be used now, as a person is told it ("the Avahi daemon is not running");
+    // empty when it can.
     std::string unavailableReason() const;
 
     // Whether objects can be made on a client in this state: the daemon is there.

@@ -13,6 +13,7 @@ namespace velm {
 namespace {
 
 constexpr mode_t newFileMode = 0600;
+constexpr mode_t newFolderMode = 0700;
 
 bool isPlainName(const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
@@ -31,6 +32,20 @@ std::optional<Folder> Folder::open(const std::filesystem::path& path) {
         return std::nullopt;
     }
     return Folder(path, std::move(fd));
+}
+
+std::optional<Folder> Folder::openOrMake(const std::filesystem::path& path) {
+    if (auto opened = open(path); opened || errno != ENOENT) {
+        return opened;
+    }
+    std::filesystem::path prefix;
+    for (const auto& part : path) {
+        prefix /= part;
+        if (::mkdir(prefix.c_str(), newFolderMode) != 0 && errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return open(path);
 }
 
 std::optional<WritableFile> Folder::createExclusive(const std::string& name) const {

@@ -20,6 +20,9 @@ public:
 
     // The folder at `path`, which may be reached through symbolic links.
     static std::optional<Folder> open(const std::filesystem::path& path);
+    // The same, made first when missing, with its missing parents: each folder made here is 0700 (only
+    // its owner may look in), while folders already there keep their modes.
+    static std::optional<Folder> openOrMake(const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }
 

@@ -23,6 +23,8 @@ const char* name(Log::Level level) {
         return "debug";
     case Log::Level::info:
         return "info";
+    case Log::Level::warning:
+        return "warning";
     case Log::Level::error:
         return "error";
     }
@@ -35,6 +37,8 @@ int priority(Log::Level level) {
         return LOG_DEBUG;
     case Log::Level::info:
         return LOG_INFO;
+    case Log::Level::warning:
+        return LOG_WARNING;
     case Log::Level::error:
         return LOG_ERR;
     }
@@ -66,6 +70,13 @@ void Log::info(const char* format, ...) const {
     va_list args;
     va_start(args, format);
     write(Level::info, format, args);
+    va_end(args);
+}
+
+void Log::warning(const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    write(Level::warning, format, args);
     va_end(args);
 }
 

@@ -13,13 +13,15 @@ namespace velm {
 // stderr, unless a sink is installed (tests install one to look at what was logged).
 class Log {
 public:
-    enum class Level { debug, info, error };
+    enum class Level { debug, info, warning, error };
     using Sink = std::function<void(Level, std::string_view category, std::string_view message)>;
 
     explicit constexpr Log(std::string_view category) : category_(category) {}
 
     void debug(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     void info(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // Something a person should act on or know of, though the program carries on.
+    void warning(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     void error(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
     std::string_view category() const { return category_; }

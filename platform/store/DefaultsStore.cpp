@@ -2,6 +2,7 @@
 
 #include "platform/core/Utf8.h"
 #include "platform/log/Log.h"
+#include "platform/store/DefaultsDocument.h"
 #include "platform/store/DefaultsEntry.h"
 #include "platform/store/XdgDirs.h"
 
@@ -24,25 +25,6 @@ std::string utcStamp() {
     return text;
 }
 
-// The whole document, or absent when it is not a JSON object or nests deeper than any entry may.
-std::optional<Json> parseDocument(const Bytes& contents) {
-    bool tooDeep = false;
-    // The document and an entry's wrapper add two levels above a value. Returning false drops a too-deep
-    // part without building it, so a hostile file cannot make us allocate its whole depth.
-    auto limitDepth = [&tooDeep](int depth, Json::parse_event_t, Json&) {
-        if (depth > DefaultsEntry::maxDepth + 2) {
-            tooDeep = true;
-            return false;
-        }
-        return true;
-    };
-    Json document = Json::parse(contents.begin(), contents.end(), limitDepth, false);
-    if (tooDeep || !document.is_object()) {
-        return std::nullopt;
-    }
-    return document;
-}
-
 template <typename T> std::optional<T> valueAs(std::optional<DefaultsValue> value) {
     if (!value || !std::holds_alternative<T>(*value)) {
         return std::nullopt;
@@ -63,6 +45,13 @@ std::filesystem::path DefaultsStore::standardFolder() {
 }
 
 void DefaultsStore::load() {
+    // A folder we cannot use fails every read and write alike: said once, for what it is.
+    if (auto cause = folder_->whyUnusable()) {
+        loaded_ = true;
+        inMemoryOnly_ = true;
+        tell("settings cannot be saved: " + *cause + "; they are kept in memory for this run only");
+        return;
+    }
     auto file = folder_->read(fileName);
     switch (file.status) {
     case StoreFolder::ReadResult::Status::missing:
@@ -70,41 +59,81 @@ void DefaultsStore::load() {
         return;
     case StoreFolder::ReadResult::Status::unavailable:
         // Nothing is wrong with the file itself: moving it aside would lose every setting.
-        storeLog.error(
-            "settings file cannot be read now; defaults for now, trying again before the next save");
+        tell("settings file cannot be read now; defaults for now, trying again before the next save");
         return;
     case StoreFolder::ReadResult::Status::failed:
         loaded_ = true;
-        setAside("cannot be read");
+        recover("cannot be read");
         return;
     case StoreFolder::ReadResult::Status::found:
         break;
     }
     loaded_ = true;
-    auto document = parseDocument(file.contents);
-    if (!document) {
-        setAside("is not valid");
+    auto entries = DefaultsDocument::decode(file.contents);
+    if (!entries) {
+        recover("is damaged");
         return;
     }
-    Entries entries;
-    for (auto& [key, entry] : document->get_ref<Json::object_t&>()) {
+    install(std::move(*entries));
+    keepAsLastGood(file.contents);
+}
+
+void DefaultsStore::install(Entries entries) {
+    for (const auto& [key, entry] : entries) {
         if (!DefaultsEntry::decode(entry)) {
             storeLog.error("setting %s has a form not understood; kept as it is", key.c_str());
         }
-        entries.emplace(key, std::move(entry));
     }
     std::unique_lock guard(lock_);
     stored_.swap(entries);
 }
 
-void DefaultsStore::setAside(const char* why) {
-    std::string aside = std::string(fileName) + ".corrupt-" + utcStamp();
-    if (auto moved = folder_->moveAside(fileName, aside)) {
-        storeLog.error("settings file %s; kept as %s, starting from defaults", why, moved->c_str());
-        return;
+// The damaged file is kept for whoever wants to look at it; the last good copy takes its place.
+void DefaultsStore::recover(const std::string& why) {
+    const auto aside = folder_->moveAside(fileName, std::string(fileName) + ".corrupt-" + utcStamp());
+    writable_ = aside.has_value();
+    auto copy = folder_->read(lastGoodName);
+    auto good = copy.status == StoreFolder::ReadResult::Status::found
+                    ? DefaultsDocument::decode(copy.contents)
+                    : std::nullopt;
+    std::string told =
+        "settings file " + why + ": " + (aside ? "kept as " + *aside : "it cannot be moved aside");
+    if (good) {
+        told += ", started from its last good copy";
+        install(std::move(*good));
+    } else {
+        told +=
+            std::string(", started from defaults (") +
+            (copy.status == StoreFolder::ReadResult::Status::missing ? "there is no last good copy"
+                                                                     : "its last good copy is damaged too") +
+            ")";
     }
-    writable_ = false;
-    storeLog.error("settings file %s and cannot be moved aside; settings will not be saved", why);
+    if (!writable_) {
+        told += "; settings will not be saved";
+    }
+    tell(told);
+    // Until it is written again, the next start would find no settings file at all.
+    if (good && writable_) {
+        persist(stored_);
+    }
+}
+
+void DefaultsStore::keepAsLastGood(const Bytes& contents) const {
+    const auto copy = folder_->read(lastGoodName);
+    if (copy.status != StoreFolder::ReadResult::Status::found || copy.contents != contents) {
+        folder_->replace(lastGoodName, contents);
+    }
+}
+
+void DefaultsStore::tell(std::string notice) {
+    storeLog.error("%s", notice.c_str());
+    std::unique_lock guard(lock_);
+    notice_ = std::move(notice);
+}
+
+std::optional<std::string> DefaultsStore::notice() const {
+    std::shared_lock guard(lock_);
+    return notice_;
 }
 
 void DefaultsStore::registerDefaults(const std::map<std::string, DefaultsValue>& defaults) {
@@ -210,21 +239,24 @@ bool DefaultsStore::commit(Entries next) {
 }
 
 bool DefaultsStore::persist(const Entries& entries) const {
-    if (!folder_) {
+    if (!folder_ || inMemoryOnly_) {
         return true;
     }
     if (!writable_) {
-        storeLog.error("settings not saved: the unreadable settings file is still in the way");
+        // Said once, when the file was found damaged.
         return false;
     }
-    std::string text;
-    try {
-        text = Json(Json::object_t(entries.begin(), entries.end())).dump(2) + "\n";
-    } catch (const Json::exception& error) {
-        storeLog.error("cannot encode the settings: %s", error.what());
+    const auto text = DefaultsDocument::encode(entries);
+    if (!text) {
+        storeLog.error("cannot encode the settings");
         return false;
     }
-    return folder_->replace(fileName, toBytes(text));
+    if (!folder_->replace(fileName, toBytes(*text))) {
+        return false;
+    }
+    // A failure here loses nothing yet: the settings file itself is good.
+    folder_->replace(lastGoodName, toBytes(*text));
+    return true;
 }
 
 } // namespace velm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/store/DefaultsDocument.h"
 #include "platform/store/DefaultsValue.h"
 #include "platform/store/StoreFolder.h"
 
@@ -24,14 +25,20 @@ namespace velm {
 // for a file-backed store, on disk before it returns true. A write that fails changes nothing.
 //
 // A file-backed store keeps everything in "defaults.json" in its folder and reads it once, when made; it
-// expects to be that file's only writer. A file whose contents cannot be read as settings (not valid, too
-// large, not a regular file) is kept beside it as "defaults.json.corrupt-<UTC time>" and the store starts
-// from the defaults. A file that cannot be opened or read this time (no descriptors left, an I/O error) is
-// left where it is: until a later try reads it, which every write makes first, keys read as their defaults
-// and writes fail. Entries it does not understand read as unset and are written back unchanged.
+// expects to be that file's only writer. After every save, and when it reads a good file, it keeps the
+// same contents as "defaults.json.last-good" beside it. A file whose contents cannot be read as settings
+// (damaged, too large, not a regular file) is kept beside it as "defaults.json.corrupt-<UTC time>" and the
+// store starts from the last good copy, written back as the settings file, or from the defaults when that
+// copy is missing or damaged too. A file that cannot be opened or read this time (no descriptors left, an
+// I/O error) is left where it is: until a later try reads it, which every write makes first, keys read as
+// their defaults and writes fail. A folder that cannot be used at all (a file in its place, another user's,
+// one that cannot be made) makes the store keep its settings in memory, as if made without a folder.
+// Each of these is logged once and told by notice(). Entries it does not understand read as unset and are
+// written back unchanged.
 class DefaultsStore {
 public:
     static constexpr std::string_view fileName = "defaults.json";
+    static constexpr std::string_view lastGoodName = "defaults.json.last-good";
 
     // Keeps everything in memory only.
     DefaultsStore();
@@ -43,6 +50,10 @@ public:
 
     // $XDG_CONFIG_HOME/velm-host
     static std::filesystem::path standardFolder();
+
+    // What a person should be told of how the settings were read, when it was not plainly from the
+    // settings file: which copy was used, or why settings are not saved.
+    std::optional<std::string> notice() const;
 
     // Adds to the registered defaults; a key registered again takes the newer value.
     void registerDefaults(const std::map<std::string, DefaultsValue>& defaults);
@@ -75,12 +86,16 @@ public:
     bool remove(std::string_view key);
 
 private:
-    using Entries = std::map<std::string, nlohmann::json, std::less<>>;
+    using Entries = DefaultsDocument::Entries;
 
     // Reads the file into stored_; leaves loaded_ false when it could not be opened or read this time.
     void load();
+    void install(Entries entries);
+    // The settings file is damaged: sets it aside and starts from the last good copy.
+    void recover(const std::string& why);
+    void keepAsLastGood(const Bytes& contents) const;
+    void tell(std::string notice);
     bool isLoaded();
-    void setAside(const char* why);
     // Writes every entry to the file, or does nothing in memory; true when they are stored.
     bool persist(const Entries& entries) const;
     bool commit(Entries next);
@@ -88,6 +103,9 @@ private:
     std::optional<StoreFolder> folder_;
     // Cleared when an unreadable file could not be moved aside: writing would destroy it.
     bool writable_ = true;
+    // Set when the folder cannot be used: writes stay in memory.
+    bool inMemoryOnly_ = false;
+    std::optional<std::string> notice_;
     // Set once the file was read, found missing or set aside; touched under writeLock_ after construction.
     bool loaded_ = false;
 

@@ -157,6 +157,47 @@ bool writeAll(int fd, ByteView contents) {
 
 } // namespace
 
+std::optional<std::string> StoreFolder::whyUnusable() const {
+    const auto cause = [](int error) {
+        return error == ENOTDIR ? std::string("a part of its path is not a folder") : std::strerror(error);
+    };
+    struct stat info {};
+    if (::lstat(path_.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            return path_.string() + " is a symbolic link";
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            return path_.string() + " is not a folder";
+        }
+        if (info.st_uid != geteuid()) {
+            return path_.string() + " belongs to another user";
+        }
+        if (::access(path_.c_str(), W_OK | X_OK) != 0) {
+            return path_.string() + " cannot be written: " + cause(errno);
+        }
+        return std::nullopt;
+    }
+    if (errno != ENOENT) {
+        return path_.string() + " cannot be used: " + cause(errno);
+    }
+    // Missing: the nearest folder above it must take a new folder.
+    for (auto parent = path_.parent_path();; parent = parent.parent_path()) {
+        const auto above = parent.empty() ? std::filesystem::path(".") : parent;
+        if (::stat(above.c_str(), &info) == 0) {
+            if (!S_ISDIR(info.st_mode)) {
+                return path_.string() + " cannot be made: " + above.string() + " is not a folder";
+            }
+            if (::access(above.c_str(), W_OK | X_OK) != 0) {
+                return path_.string() + " cannot be made: " + cause(errno);
+            }
+            return std::nullopt;
+        }
+        if (errno != ENOENT || parent.empty() || parent == parent.parent_path()) {
+            return path_.string() + " cannot be made: " + cause(errno);
+        }
+    }
+}
+
 StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
     const std::string file = (path_ / name).string();
     if (!isPlainName(name)) {

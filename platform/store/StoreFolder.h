@@ -43,6 +43,11 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
+    // Why the folder cannot hold our files, as a person is told it: it is not a folder, is a symbolic
+    // link, belongs to another user, cannot be written, or is missing and cannot be made. Nothing when it
+    // can, also when it is only missing. Makes and logs nothing.
+    std::optional<std::string> whyUnusable() const;
+
     // missing when the folder or the file does not exist.
     ReadResult read(std::string_view name) const;
 

@@ -147,6 +147,8 @@ TEST_F(DefaultsStoreTest, UnreadableFileIsKeptAsideAndDefaultsApply) {
     };
     for (const auto& contents : broken) {
         TemporaryFolder::writeFile(file(), contents);
+        // Without a last good copy to start from.
+        std::filesystem::remove(temporary / "defaults.json.last-good");
         errors = 0;
         {
             DefaultsStore store(temporary.path());
@@ -197,17 +199,80 @@ TEST_F(DefaultsStoreTest, WriteWhoseFolderSyncFailsIsReportedAndNotTaken) {
 }
 
 TEST_F(DefaultsStoreTest, FileThatCannotBeMovedAsideIsNeverOverwritten) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "changing owners needs root";
-    }
     TemporaryFolder::writeFile(file(), "{\"hostID\": \"abc\"");
-    ASSERT_EQ(chmod(temporary.path().c_str(), 0700), 0);
-    ASSERT_EQ(chown(temporary.path().c_str(), 4242, 4242), 0);
-
+    const auto fault = test::SystemCallFaults::failRenaming("defaults.json", EPERM);
     DefaultsStore store(temporary.path());
     EXPECT_FALSE(store.setString("hostID", "fresh"));
     EXPECT_EQ(store.value("hostID"), std::nullopt);
     EXPECT_EQ(TemporaryFolder::readFile(file()), "{\"hostID\": \"abc\"");
+    EXPECT_EQ(store.notice(),
+              "settings file is damaged: it cannot be moved aside, started from defaults (there is "
+              "no last good copy); settings will not be saved");
+}
+
+// A file cut short (a crash of another writer, a full disk) costs nothing that was saved before.
+TEST_F(DefaultsStoreTest, DamagedFileGivesWayToItsLastGoodCopy) {
+    {
+        DefaultsStore first(temporary.path());
+        ASSERT_TRUE(first.setString("hostID", "kept"));
+        ASSERT_TRUE(first.setInteger("port", 5900));
+    }
+    const std::string good = TemporaryFolder::readFile(file());
+    EXPECT_EQ(TemporaryFolder::readFile(temporary / "defaults.json.last-good"), good);
+
+    TemporaryFolder::writeFile(file(), good.substr(0, good.size() / 2));
+    errors = 0;
+    {
+        DefaultsStore store(temporary.path());
+        EXPECT_EQ(std::pair(store.stringValue("hostID"), store.integerValue("port")),
+                  std::pair(std::optional<std::string>("kept"), std::optional<std::int64_t>(5900)));
+        ASSERT_EQ(setAside().size(), 1u);
+        EXPECT_EQ(store.notice(), "settings file is damaged: kept as " + setAside()[0].filename().string() +
+                                      ", started from its last good copy");
+        EXPECT_EQ(errors, 1);
+    }
+    // Written back, so the next start finds it.
+    EXPECT_EQ(TemporaryFolder::readFile(file()), good);
+    EXPECT_FALSE(DefaultsStore(temporary.path()).notice());
+
+    // A good file read makes a missing copy again; with both damaged, the defaults are all there is.
+    std::filesystem::remove(temporary / "defaults.json.last-good");
+    DefaultsStore(temporary.path());
+    EXPECT_EQ(TemporaryFolder::readFile(temporary / "defaults.json.last-good"), good);
+    TemporaryFolder::writeFile(file(), "");
+    TemporaryFolder::writeFile(temporary / "defaults.json.last-good", "{\"hostID\": ");
+    DefaultsStore fresh(temporary.path());
+    EXPECT_EQ(fresh.value("hostID"), std::nullopt);
+    EXPECT_TRUE(fresh.notice() &&
+                fresh.notice()->ends_with("started from defaults (its last good copy is damaged too)"));
+}
+
+// Every read and write would fail alike: said once, with its cause, and the run keeps its settings.
+TEST_F(DefaultsStoreTest, UnusableFolderIsToldOnceAndSettingsLastTheRun) {
+    TemporaryFolder::writeFile(temporary / "a-file", "");
+    std::filesystem::create_directories(temporary / "theirs");
+    std::vector<std::pair<std::filesystem::path, std::string>> cases{
+        {temporary / "a-file", (temporary / "a-file").string() + " is not a folder"},
+        {temporary / "a-file" / "velm-host", (temporary / "a-file" / "velm-host").string() +
+                                                 " cannot be used: a part of its path is not a folder"},
+    };
+    if (geteuid() == 0 && chown((temporary / "theirs").c_str(), 4242, 4242) == 0) {
+        cases.emplace_back(temporary / "theirs",
+                           (temporary / "theirs").string() + " belongs to another user");
+    }
+    for (const auto& [folder, cause] : cases) {
+        SCOPED_TRACE(folder);
+        errors = 0;
+        DefaultsStore store(folder);
+        for (const std::string id : {"one", "two", "three", "four"}) {
+            EXPECT_TRUE(store.setString("hostID", id));
+        }
+        EXPECT_EQ(store.stringValue("hostID"), "four");
+        EXPECT_EQ(store.notice(),
+                  "settings cannot be saved: " + cause + "; they are kept in memory for this run only");
+        EXPECT_EQ(errors, 1);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(temporary / "theirs"));
 }
 
 TEST_F(DefaultsStoreTest, EntriesNotUnderstoodAreKeptAsTheyAre) {

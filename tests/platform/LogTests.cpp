@@ -19,14 +19,17 @@ TEST(LogTest, FormatsFiltersByThresholdAndCutsLongMessages) {
     log.debug("hidden %d", 1);
     log.info("session ended: %s after %ld s", "bye", 12L);
     log.info("%s", std::string(5000, 'x').c_str());
+    log.warning("not found on the network: %s", "no daemon");
     Log::setThreshold(Log::Level::error);
     log.info("hidden too");
+    log.warning("hidden as well");
     log.error("failed");
     Log::setThreshold(Log::Level::info);
     Log::setSink(previous);
 
     EXPECT_EQ(lines, (std::vector<Line>{{Log::Level::info, "host", "session ended: bye after 12 s"},
                                         {Log::Level::info, "host", std::string(1023, 'x')},
+                                        {Log::Level::warning, "host", "not found on the network: no daemon"},
                                         {Log::Level::error, "host", "failed"}}));
 }
 

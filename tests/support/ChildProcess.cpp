@@ -62,7 +62,8 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     }
     int toChild[2] = {-1, -1};
     int fromChild[2] = {-1, -1};
-    if (output == Output::piped && (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)) {
+    const bool piped = output == Output::piped || output == Output::pipedWithErrors;
+    if (piped && (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)) {
         closeBoth(toChild);
         closeBoth(fromChild);
         return nullptr;
@@ -76,20 +77,23 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     if (output == Output::discarded) {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    } else if (output == Output::piped) {
+    } else if (piped) {
         posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+        if (output == Output::pipedWithErrors) {
+            posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDERR_FILENO);
+        }
     }
     pid_t pid = 0;
     const int failure =
         posix_spawnp(&pid, argv.front().c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (output == Output::piped) {
+    if (piped) {
         close(toChild[0]);
         close(fromChild[1]);
     }
     if (failure != 0) {
-        if (output == Output::piped) {
+        if (piped) {
             close(toChild[1]);
             close(fromChild[0]);
         }

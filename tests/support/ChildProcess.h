@@ -17,6 +17,7 @@ public:
         shown,     // where the test's own output goes
         discarded, // for a program whose own children may outlive it and would keep the test's output open
         piped,     // talked to line by line over its standard input and output
+        pipedWithErrors, // the same, with its standard error (where it logs) on the output's pipe
     };
     // Whether the environment entries given are added to the test's own, or are the whole of it.
     enum class Environment { added, only };

@@ -68,10 +68,19 @@ private:
     std::shared_ptr<int> token_ = std::make_shared<int>();
 };
 
+// Announces its service while the daemon is reachable and says it is unavailable while not, as the
+// real one does, following the daemon as it leaves and returns.
 class FakePublisher final : public ServicePublisher {
 public:
-    explicit FakePublisher(Reporter reporter) : reporter_(std::move(reporter)) {}
-    ~FakePublisher() override { withdraw(); }
+    explicit FakePublisher(Reporter reporter) : reporter_(std::move(reporter)) {
+        std::lock_guard guard(reporter_.network()->lock);
+        reporter_.network()->listeners.push_back(&follow_);
+    }
+    ~FakePublisher() override {
+        withdraw();
+        std::lock_guard guard(reporter_.network()->lock);
+        std::erase(reporter_.network()->listeners, &follow_);
+    }
 
     void setOnState(StateHandler handler) override {
         std::lock_guard guard(reporter_.network()->lock);
@@ -81,11 +90,9 @@ public:
     void publish(ServiceAdvert advert) override {
         std::lock_guard guard(reporter_.network()->lock);
         takeDown();
-        const StateHandler onState = onState_;
-        reporter_.network()->services.push_back({advert, advert.txt, this});
-        reporter_.post([onState, state = State::registering()] { onState(state); });
-        reporter_.post([onState, state = State::registered(advert.name)] { onState(state); });
-        reporter_.network()->changed();
+        advert_ = std::move(advert);
+        lastState_.reset();
+        follow();
     }
 
     void withdraw() override {
@@ -94,8 +101,41 @@ public:
     }
 
 private:
+    // Under the lock.
+    void follow() {
+        if (!advert_) {
+            return;
+        }
+        Network& network = *reporter_.network();
+        const bool listed = std::any_of(network.services.begin(), network.services.end(),
+                                        [this](const auto& service) { return service.owner == this; });
+        if (!network.reachable) {
+            if (listed) {
+                std::erase_if(network.services,
+                              [this](const auto& service) { return service.owner == this; });
+            }
+            report(State::unavailable(FakeDiscovery::unreachable));
+            return;
+        }
+        if (!listed) {
+            report(State::registering());
+            report(State::registered(advert_->name));
+            network.services.push_back({*advert_, advert_->txt, this});
+            network.changed();
+        }
+    }
+
+    void report(State state) {
+        if (state == lastState_) {
+            return;
+        }
+        lastState_ = state;
+        reporter_.post([onState = onState_, state] { onState(state); });
+    }
+
     void takeDown() {
         reporter_.restart();
+        advert_.reset();
         if (std::erase_if(reporter_.network()->services, [this](const auto& s) { return s.owner == this; }) >
             0) {
             reporter_.network()->changed();
@@ -103,7 +143,10 @@ private:
     }
 
     Reporter reporter_;
+    std::function<void()> follow_ = [this] { follow(); };
+    std::optional<ServiceAdvert> advert_;
     StateHandler onState_;
+    std::optional<State> lastState_;
 };
 
 class FakeBrowser final : public ServiceBrowser {
@@ -157,7 +200,7 @@ private:
             type_.reset();
             return;
         }
-        const auto state = network.reachable ? State::browsing() : State::waiting("Daemon not running");
+        const auto state = network.reachable ? State::browsing() : State::waiting(FakeDiscovery::unreachable);
         if (state != lastState_) {
             lastState_ = state;
             reporter_.post([onState = onState_, state] { onState(state); });

@@ -31,6 +31,18 @@ public:
         return lines_;
     }
 
+    // Only the lines logged at `level`.
+    std::vector<std::string> lines(Log::Level level) {
+        std::lock_guard guard(lock);
+        std::vector<std::string> chosen;
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (levels_[i] == level) {
+                chosen.push_back(lines_[i]);
+            }
+        }
+        return chosen;
+    }
+
     bool contains(std::string_view text) {
         std::lock_guard guard(lock);
         return std::any_of(lines_.begin(), lines_.end(),

@@ -18,9 +18,11 @@ namespace {
 std::atomic<bool> folderSyncFails{false};
 std::atomic<int> openError{0};
 std::atomic<int> streamSocketError{0};
+std::atomic<int> renameError{0};
 std::mutex namesLock;
 std::string syncName;
 std::string openName;
+std::string renameName;
 
 template <typename Function> Function real(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
@@ -61,12 +63,22 @@ int socketFault(int type) {
     return (type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC)) == SOCK_STREAM ? error : 0;
 }
 
+int renameFault(const char* path) {
+    const int error = renameError.load();
+    if (error == 0 || path == nullptr) {
+        return 0;
+    }
+    std::lock_guard guard(namesLock);
+    return renameName == lastComponent(path) ? error : 0;
+}
+
 } // namespace
 
 SystemCallFaults::Fault::~Fault() {
     folderSyncFails = false;
     openError = 0;
     streamSocketError = 0;
+    renameError = 0;
 }
 
 SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
@@ -89,6 +101,15 @@ SystemCallFaults::Fault SystemCallFaults::failOpening(std::string name, int erro
 
 SystemCallFaults::Fault SystemCallFaults::failStreamSockets(int error) {
     streamSocketError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failRenaming(std::string name, int error) {
+    {
+        std::lock_guard guard(namesLock);
+        renameName = std::move(name);
+    }
+    renameError = error;
     return Fault();
 }
 
@@ -126,4 +147,14 @@ extern "C" int socket(int domain, int type, int protocol) {
         return -1;
     }
     return next(domain, type, protocol);
+}
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) {
+    static const auto next =
+        velm::test::real<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
+    if (const int error = velm::test::renameFault(from); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(fromFolder, from, toFolder, to, flags);
 }

@@ -6,8 +6,8 @@ namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
 // a full disk or a process out of descriptors would take, without any of them. This file defines
-// fsync, openat and socket for the whole executable, passing every call on unless a fault is armed, so
-// the code under test runs unchanged. Each test case runs in a process of its own.
+// fsync, openat, renameat2 and socket for the whole executable, passing every call on unless a fault is
+// armed, so the code under test runs unchanged. Each test case runs in a process of its own.
 class SystemCallFaults {
 public:
     // Armed while it lives.
@@ -28,6 +28,8 @@ public:
     [[nodiscard]] static Fault failOpening(std::string name, int error);
     // Making a TCP socket fails with `error` (EMFILE: no descriptors left), so no listener can open.
     [[nodiscard]] static Fault failStreamSockets(int error);
+    // Renaming an item of this name, in any folder, fails with `error` (EPERM: an immutable file).
+    [[nodiscard]] static Fault failRenaming(std::string name, int error);
 };
 
 } // namespace velm::test

@@ -74,6 +74,10 @@ void HostListener::setKeyLender(std::shared_ptr<TlsKeyLender> lender) {
     onQueue([lender = std::move(lender)](HostListener& self) mutable { self.lender_ = std::move(lender); });
 }
 
+void HostListener::setOnAdvertisement(AdvertisementHandler handler) {
+    onAdvertisement_.set(std::move(handler));
+}
+
 void HostListener::setPreferredPort(std::optional<std::uint16_t> port) {
     onQueue([port](HostListener& self) {
         if (!self.chosenPort_) {
@@ -234,6 +238,7 @@ void HostListener::advertise(const Start& start, std::uint16_t port) {
             case ServicePublisher::State::Kind::registering:
                 break;
             }
+            self.onAdvertisement_(state);
         }));
     publisher_->publish({*start.name, std::string(VelmService::serviceType), port, std::move(txt)});
 }

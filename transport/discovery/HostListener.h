@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/discovery/ServicePublisher.h"
 #include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
@@ -21,7 +22,6 @@ namespace velm {
 
 class ControlChannel;
 class Discovery;
-class ServicePublisher;
 class TlsConnection;
 
 // The host's end of the nearby connection: listens for TLS pre-shared-key connections, advertises
@@ -86,6 +86,7 @@ public:
     using StateHandler = std::function<void(const State&)>;
     using ConnectionHandler = std::function<void(std::shared_ptr<ControlChannel>)>;
     using HandshakeFailedHandler = TlsListener::HandshakeFailedHandler;
+    using AdvertisementHandler = std::function<void(const ServicePublisher::State&)>;
 
     static std::shared_ptr<HostListener> make(std::shared_ptr<Queue> queue,
                                               std::shared_ptr<Discovery> discovery, Options options);
@@ -105,6 +106,11 @@ public:
     // A handshake with the current listener failed at the TLS level, with the pre-shared-key identity
     // the client offered, if any: a wrong pairing code shows here. Reported on the queue.
     void setOnHandshakeFailed(HandshakeFailedHandler handler);
+    // How the advertisement of the current start stands on the network: registered under a name, or
+    // unavailable (no mDNS daemon) or failed, with why. Apart from the listener's state, which tells
+    // only whether devices can connect: they still can, by address and port, when nobody finds the
+    // host. Reported on the queue.
+    void setOnAdvertisement(AdvertisementHandler handler);
 
     // From the next start on, handshakes that offer the lender's identity get their key from it
     // rather than from the key list, at the moment each needs it.
@@ -158,6 +164,7 @@ private:
     GuardedCallback<StateHandler> onState_;
     GuardedCallback<ConnectionHandler> onConnection_;
     GuardedCallback<HandshakeFailedHandler> onHandshakeFailed_;
+    GuardedCallback<AdvertisementHandler> onAdvertisement_;
 
     // Touched on the queue only.
     std::shared_ptr<TlsListener> listener_;

@@ -131,6 +131,37 @@ TEST_F(HostModelTest, RefusesWithoutAWordWhatItMayNotAdmit) {
     EXPECT_TRUE(host.model->history()->log().records.empty());
 }
 
+// Wrong codes are told with the tries left, the last one before the window closes over it.
+TEST_F(HostModelTest, TellsWrongPairingCodesBeforeTheWindowCloses) {
+    std::vector<HostNotice> notices;
+    host.model->setOnNotice([&](const HostNotice& notice) { notices.push_back(notice); });
+    // How many notices were out when the window closed, and the listener's starts.
+    std::vector<std::size_t> closings;
+    bool open = false;
+    int starts = 0;
+    host.model->setOnChange([&] {
+        if (std::exchange(open, host.model->state().pairingWindow.has_value()) && !open) {
+            closings.push_back(notices.size());
+        }
+        starts += host.model->state().listenerState.kind() == Kind::starting ? 1 : 0;
+    });
+    host.start();
+    host.queue->runUntilIdle();
+    // The window starts the listener again, with the code's key.
+    starts = 0;
+    host.model->registry()->openPairing("123456", std::nullopt, 2, false);
+    ASSERT_TRUE(host.pumpUntil(
+        [&] { return starts > 0 && host.model->state().listenerState.kind() == Kind::advertising; }));
+    for (std::size_t guesses = 1; guesses <= 2; ++guesses) {
+        test::TestClient guess(host.endpoint(), PreSharedKey::fromSecret("654321"));
+        ASSERT_TRUE(host.pumpUntil([&] { return notices.size() == guesses; }));
+    }
+    host.queue->runUntilIdle();
+    EXPECT_EQ(closings, std::vector<std::size_t>{2});
+    EXPECT_EQ(notices,
+              (std::vector<HostNotice>{HostNotice::WrongPairingCode{1}, HostNotice::WrongPairingCode{0}}));
+}
+
 TEST_F(HostModelTest, NewSessionOfADeviceReplacesTheCurrentOne) {
     host.start();
     const auto key = host.pairDevice("ipad");

@@ -1,16 +1,22 @@
 #include "platform/discovery/AvahiDiscovery.h"
 #include "platform/store/DefaultsStore.h"
 #include "protocol/ConnectionLog.h"
+#include "tests/host/model/HostProgram.h"
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/Blocking.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/EventLog.h"
+#include "tests/support/PrivateSessionBus.h"
 #include "tests/support/ProgramEnvironment.h"
 #include "transport/discovery/HostBrowser.h"
+#include "transport/requests/FileTransferClient.h"
 #include "transport/requests/PairingClient.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -20,59 +26,12 @@ using Ending = ConnectionRecord::Ending;
 
 using test::isMessage;
 
-// velm-host as a person runs it, on folders of its own and the sandbox's mDNS daemon, without a display.
-class HostProgram {
+// On folders of its own and the sandbox's mDNS daemon, without a display.
+class HostProgram : public test::HostProgram {
 public:
-    HostProgram() {
-        auto environment = test::programEnvironment(
-            folder, {"DBUS_SYSTEM_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"});
-        environment.push_back("QT_QPA_PLATFORM=offscreen");
-        child = test::ChildProcess::start({VELM_HOST_PROGRAM, "--pair"}, environment,
-                                          test::ChildProcess::Output::piped,
-                                          test::ChildProcess::Environment::only);
-    }
-
-    // Reads what it prints until it listens and has shown the pairing code.
-    bool awaitPairing() {
-        while (!port || code.empty()) {
-            const auto line = child->readLine(20s);
-            if (!line) {
-                return false;
-            }
-            if (line->starts_with("listening on port ")) {
-                port = static_cast<std::uint16_t>(std::stoi(line->substr(18)));
-            } else if (line->starts_with("pairing code ")) {
-                code = line->substr(13, 3) + line->substr(17, 3);
-            }
-        }
-        return true;
-    }
-
-    DefaultsStore settings() const { return DefaultsStore(folder / "config" / "velm-host"); }
-
-    ConnectionLog history() const {
-        const auto stored = settings().jsonValue("connectionHistory");
-        const auto text = stored ? stored->dump() : std::string("{}");
-        return ConnectionLog::fromStoredForm(Bytes(text.begin(), text.end()));
-    }
-
-    // A session of the device that got the host's hello; the listener starts again when its keys
-    // change (as after the pairing), so a connection that meets the moment between is made again.
-    std::unique_ptr<test::TestClient> openSession(const std::string& deviceID, const SecretBytes& key) const {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            if (auto client = test::helloedClient(Endpoint::hostPort("127.0.0.1", port), deviceID, key,
-                                                  [](const auto& c) { return Blocking::waitUntil(c); })) {
-                return client;
-            }
-            std::this_thread::sleep_for(100ms);
-        }
-        return nullptr;
-    }
-
-    test::TemporaryFolder folder;
-    std::unique_ptr<test::ChildProcess> child;
-    std::uint16_t port = 0;
-    std::string code;
+    explicit HostProgram(std::vector<std::string> arguments = {"--pair"},
+                         std::vector<std::string> changes = {})
+        : test::HostProgram(VELM_HOST_PROGRAM, std::move(arguments), std::move(changes)) {}
 };
 
 TEST(HostProgramTest, IsFoundPairedUsedAndQuitsInOrder) {
@@ -139,6 +98,136 @@ TEST(HostProgramTest, IsFoundPairedUsedAndQuitsInOrder) {
     const auto last = host.history().records.front();
     EXPECT_EQ(std::pair(last.ending, last.deviceName),
               std::pair(std::optional(Ending::hostQuit), std::string("test-ipad")));
+}
+
+// Without an mDNS daemon nobody finds the host, but a device that knows where it is still connects:
+// pairs after a wrong code, is refused with a wrong proof, and sends a file into a download folder that
+// was not there. Each is told on its output; no session bus is no error where no desktop runs.
+TEST(HostProgramTest, TellsOnItsOutputWhatHappens) {
+    const auto bus = test::PrivateSessionBus::start();
+    if (!bus) {
+        GTEST_SKIP() << "dbus-daemon cannot run here";
+    }
+    HostProgram host({"--pair"}, {"DBUS_SYSTEM_BUS_ADDRESS=" + bus->address()});
+    ASSERT_TRUE(host.child && host.awaitPairing());
+    const auto port = std::to_string(host.port);
+    EXPECT_TRUE(
+        host.awaitLine("not found on the network: the Avahi daemon is not running; a device can still "
+                       "connect by this computer's address and port " +
+                       port));
+
+    EXPECT_FALSE(host.pair(host.code == "000000" ? "111111" : "000000"));
+    EXPECT_TRUE(host.awaitLine("wrong pairing code, 4 tries left"));
+    const auto key = host.pair(host.code);
+    ASSERT_TRUE(key);
+    EXPECT_TRUE(host.awaitLine("paired: Test iPad"));
+
+    // The listener starts again without the code's key: a connection may meet the moment between.
+    bool refused = false;
+    for (int attempt = 0; attempt < 10 && !refused; ++attempt) {
+        test::TestClient client(Endpoint::hostPort("127.0.0.1", host.port),
+                                *PreSharedKey::forDevice("test-ipad", *key));
+        if (Blocking::waitUntil([&] { return client.hasSeen<ControlChannel::Event::Ready>(); })) {
+            auto hello = client.hello("test-ipad", *key);
+            hello.proof = Bytes(32, 7);
+            client.send(ControlMessage::hello(hello));
+            refused = Blocking::waitUntil([&] { return client.bye().has_value(); });
+        }
+    }
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(host.awaitLine("session refused: test-ipad (proof did not match)"));
+
+    test::TemporaryFolder device;
+    test::TemporaryFolder::writeFile(device / "notes.txt", "hello");
+    test::EventLog<std::variant<std::string, FileTransferError>> uploads;
+    const auto uploader =
+        FileTransferClient::make(Endpoint::hostPort("127.0.0.1", host.port), "test-ipad", "Test iPad", *key);
+    uploader->upload(device / "notes.txt", "notes.txt", 5, {}, [&](auto result) { uploads.push(result); });
+    ASSERT_TRUE(uploads.waitForCount(1));
+    const auto downloads = host.folder / "Downloads";
+    EXPECT_TRUE(host.awaitLine("file received: notes.txt (5 bytes) in " + downloads.string()));
+    struct stat info {};
+    ASSERT_EQ(stat(downloads.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+    EXPECT_EQ(host.child->terminate(5s), 0);
+    if (test::HostProgram::logsToStandardError()) {
+        host.awaitLine("not listening");
+        EXPECT_EQ(host.said("velm warning [host] not found on the network: ").size(), 1u);
+        EXPECT_EQ(host.said("velm info [dbus] no session bus").size(), 1u);
+        EXPECT_TRUE(host.said("velm error").empty()) << host.said("velm error").front();
+        EXPECT_EQ(host.said("velm info [host] listening on port").size(), 1u);
+    }
+}
+
+// An mDNS daemon that leaves, with its bus, and returns: said both times.
+TEST(HostProgramTest, SaysWhenDevicesCannotFindItAndWhenTheyCanAgain) {
+    if (std::getenv("VELM_TEST_AVAHI") == nullptr) {
+        GTEST_SKIP() << "no sandboxed avahi-daemon; scripts/test.sh starts one when run as root";
+    }
+    test::TemporaryFolder own;
+    const auto sandbox = std::string(VELM_TEST_DATA_DIR) + "/../../scripts/avahi-sandbox.sh ";
+    const auto state = (own / "avahi").string();
+    ASSERT_EQ(std::system((sandbox + "start " + state + " >/dev/null").c_str()), 0);
+    HostProgram host({}, {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + state + "/system_bus_socket"});
+    EXPECT_TRUE(host.child && host.awaitListening());
+    EXPECT_TRUE(host.awaitLine("velm info [discovery] Bonjour registered: ") ||
+                !test::HostProgram::logsToStandardError());
+
+    EXPECT_EQ(std::system((sandbox + "stop " + state).c_str()), 0);
+    const auto lost = host.awaitLine("not found on the network: ");
+    EXPECT_TRUE(lost && lost->ends_with("a device can still connect by this computer's address and port " +
+                                        std::to_string(host.port)));
+    ASSERT_EQ(std::system((sandbox + "start " + state + " >/dev/null").c_str()), 0);
+    EXPECT_TRUE(host.awaitLine("now found on the network as \""));
+    EXPECT_EQ(host.child->terminate(5s), 0);
+    host.awaitLine("not listening");
+    if (test::HostProgram::logsToStandardError()) {
+        EXPECT_EQ(host.said("velm warning [host] now found on the network as \"").size(), 1u);
+    }
+    std::system((sandbox + "stop " + state).c_str());
+}
+
+// The settings file cut short keeps the host's identity, port and history; a folder that cannot hold
+// settings is said once, with what is wrong with it.
+TEST(HostProgramTest, StartsFromTheLastGoodSettingsWhenTheFileIsDamaged) {
+    HostProgram host(std::vector<std::string>{});
+    ASSERT_TRUE(host.child && host.awaitListening());
+    const auto port = host.port;
+    EXPECT_EQ(host.child->terminate(5s), 0);
+    const auto hostID = host.settings().stringValue("hostID");
+    ASSERT_TRUE(hostID);
+    const auto file = host.folder / "config" / "velm-host" / "defaults.json";
+    std::filesystem::resize_file(file, std::filesystem::file_size(file) / 2);
+
+    host.start({});
+    const auto told = host.awaitLine("settings file is damaged: kept as defaults.json.corrupt-");
+    EXPECT_TRUE(told && told->ends_with(", started from its last good copy")) << told.value_or("");
+    ASSERT_TRUE(host.awaitListening());
+    EXPECT_EQ(host.port, port);
+    EXPECT_EQ(host.child->terminate(5s), 0);
+    EXPECT_EQ(host.settings().stringValue("hostID"), hostID);
+
+    std::filesystem::remove_all(host.folder / "config" / "velm-host");
+    test::TemporaryFolder::writeFile(host.folder / "config" / "velm-host", "");
+    host.lines.clear();
+    host.start({});
+    EXPECT_TRUE(
+        host.awaitLine("settings cannot be saved: " + (host.folder / "config" / "velm-host").string() +
+                       " is not a folder; they are kept in memory for this run only"));
+    ASSERT_TRUE(host.awaitListening());
+    EXPECT_EQ(host.child->terminate(5s), 0);
+    host.awaitLine("not listening");
+    if (test::HostProgram::logsToStandardError()) {
+        EXPECT_EQ(host.said("velm error [store]").size(), 1u);
+    }
+}
+
+TEST(HostProgramTest, ShortHelpOptionPrintsTheUsage) {
+    HostProgram host({"-h"});
+    ASSERT_TRUE(host.child);
+    EXPECT_TRUE(host.awaitLine("usage: velm-host"));
+    EXPECT_TRUE(host.awaitLine("  -h, --help"));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "Velm_Host/session/GlimpseFit.h"
 #include "platform/crypto/Random.h"
 #include "tests/host/session/SessionHarness.h"
+#include "tests/support/FileTransferPrint.h"
+#include "tests/support/LogCapture.h"
 #include "transport/requests/FileTransferClient.h"
 #include "transport/requests/GlimpseClient.h"
 #include "transport/requests/HistoryClient.h"
@@ -72,6 +74,7 @@ TEST_F(HostSessionTest, PairsThroughTheCodeAndEndsOnceAnswered) {
     ASSERT_TRUE(paired);
     EXPECT_EQ(paired->deviceKey, host.registry->device("ipad-2")->key);
     EXPECT_EQ(paired->hostID, "HOST-ID");
+    EXPECT_EQ(host.notices.values(), std::vector<HostNotice>{HostNotice::DevicePaired{"iPad Two"}});
 
     host.queue->advance(HostSession::answeredGrace);
     ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
@@ -91,17 +94,27 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
         std::function<void(ClientHello&)> change;
         ByeReason reason;
         std::optional<Refusal> refusal;
+        std::string why;
     };
     const std::vector<Case> cases{
-        {deviceKey(), [](ClientHello& h) { h.protocolVersion = 2; }, ByeReason::protocolMismatch, {}},
+        {deviceKey(),
+         [](ClientHello& h) { h.protocolVersion = 2; },
+         ByeReason::protocolMismatch,
+         {},
+         "another protocol version"},
         {deviceKey(), [](ClientHello& h) { h.proof = Random::bytes(32); }, ByeReason::notPaired,
-         Refusal::keyDidNotMatch},
-        {deviceKey(), [](ClientHello& h) { h.proof.reset(); }, ByeReason::notPaired, {}},
-        {deviceKey(), [](ClientHello& h) { h.deviceID = "stranger"; }, ByeReason::notPaired, {}},
-        {other, [](ClientHello&) {}, ByeReason::notPaired, {}},
-        {away, [](ClientHello&) {}, ByeReason::awayKeyRequired, Refusal::deviceBoundKeyMissing},
+         Refusal::keyDidNotMatch, "proof did not match"},
+        {deviceKey(), [](ClientHello& h) { h.proof.reset(); }, ByeReason::notPaired, {}, "no proof"},
+        {deviceKey(),
+         [](ClientHello& h) { h.deviceID = "stranger"; },
+         ByeReason::notPaired,
+         {},
+         "device not paired"},
+        {other, [](ClientHello&) {}, ByeReason::notPaired, {}, "another device's key"},
+        {away, [](ClientHello&) {}, ByeReason::awayKeyRequired, Refusal::deviceBoundKeyMissing,
+         "no device-bound key"},
         {away, [](ClientHello& h) { h.understandsPolicy.reset(); }, ByeReason::remoteAccessDisabled,
-         Refusal::deviceBoundKeyMissing},
+         Refusal::deviceBoundKeyMissing, "no device-bound key"},
     };
     for (std::size_t index = 0; index < cases.size(); ++index) {
         SCOPED_TRACE(index);
@@ -118,7 +131,9 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
         if (each.refusal) {
             EXPECT_EQ(records.front().refusal, each.refusal);
         }
+        EXPECT_EQ(host.notices.values().back(), HostNotice(HostNotice::SessionRefused{"ipad", each.why}));
     }
+    EXPECT_EQ(host.notices.values().size(), cases.size());
     EXPECT_TRUE(host.authenticated.values().empty());
 }
 
@@ -168,6 +183,8 @@ TEST_F(HostSessionTest, MovesFilesBothWaysByteExact) {
     ASSERT_TRUE(upload);
     EXPECT_EQ(std::get<std::string>(*upload), "photo.jpg");
     EXPECT_EQ(TemporaryFolder::readFile(host.folder / "photo.jpg"), text);
+    const HostNotice received = HostNotice::FileReceived{"photo.jpg", contents.size(), host.folder.path()};
+    EXPECT_EQ(host.notices.values(), std::vector{received});
 
     test::EventLog<std::variant<std::filesystem::path, FileTransferError>> downloads;
     const auto downloader = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
@@ -183,6 +200,27 @@ TEST_F(HostSessionTest, MovesFilesBothWaysByteExact) {
                   std::pair(ConnectionRecord::Kind::file, std::optional(Ending::disconnected)));
     }
     EXPECT_EQ(host.history->log().records.size(), 2u);
+}
+
+// A missing download folder is made (see the program's tests); one that cannot be made refuses the file,
+// with the cause in the log.
+TEST_F(HostSessionTest, RefusesAnUploadOnlyWhenTheDownloadFolderCannotBeMade) {
+    TemporaryFolder device;
+    TemporaryFolder::writeFile(device / "notes.txt", "hello");
+    TemporaryFolder::writeFile(host.folder / "a-file", "");
+    const auto blocked = host.folder / "a-file" / "Downloads";
+    host.configure = [blocked](HostSession::Context& context) { context.downloadFolder = blocked; };
+    host.listen();
+    LogCapture log;
+    test::EventLog<std::variant<std::string, FileTransferError>> results;
+    const auto client = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
+    client->upload(device / "notes.txt", "notes.txt", 5, {}, [&](auto result) { results.push(result); });
+    const auto result = waitFor(host, results);
+    ASSERT_TRUE(result && std::holds_alternative<FileTransferError>(*result));
+    EXPECT_EQ(std::get<FileTransferError>(*result),
+              FileTransferError::refused("The file cannot be saved on this computer."));
+    EXPECT_TRUE(log.contains("session: upload refused: the download folder " + blocked.string() +
+                             " cannot be made: Not a directory"));
 }
 
 TEST_F(HostSessionTest, EndsWithoutAGoodbyeWhenNoHelloComesInTime) {

@@ -79,6 +79,7 @@ void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
         auto session = HostSession::make(ControlChannel::accepted(std::move(connection)), context, queue);
         session->setOnAuthenticated([this](HostSession::Snapshot snapshot) { authenticated.push(snapshot); });
         session->setOnEnded([this](HostSession::Ended end) { ended.push(end); });
+        session->setOnNotice([this](HostNotice notice) { notices.push(std::move(notice)); });
         sessions->push(session);
         session->start();
     });

@@ -70,6 +70,7 @@ public:
     std::function<void(HostSession::Context&)> configure;
     EventLog<HostSession::Snapshot> authenticated;
     EventLog<HostSession::Ended> ended;
+    EventLog<HostNotice> notices;
 
 private:
     std::shared_ptr<TlsListener> listener_;

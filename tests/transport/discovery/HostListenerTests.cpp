@@ -96,6 +96,24 @@ TEST_F(HostListenerTest, AdvertisesTheHostAndItsModelOnTheSystemsPort) {
     EXPECT_EQ(network->published(), (std::vector<ServiceAdvert>{{"Office", velmType, port, txt}}));
 }
 
+// Nobody finding the host is no failure of the listener: devices still connect by address and port.
+TEST_F(HostListenerTest, TellsWhetherTheHostIsFoundApartFromItsState) {
+    using Advert = ServicePublisher::State;
+    std::vector<Advert> adverts;
+    listener->setOnAdvertisement([&](const Advert& advert) { adverts.push_back(advert); });
+    network->setReachable(false);
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    const auto port = advertisedPort();
+    ASSERT_TRUE(pump([&] { return !adverts.empty(); }));
+    EXPECT_EQ(adverts, std::vector{Advert::unavailable(test::FakeDiscovery::unreachable)});
+    EXPECT_TRUE(RawTlsPeer::connect(port, deviceClient(1))->handshakeSucceeded());
+
+    network->setReachable(true);
+    ASSERT_TRUE(pump([&] { return adverts.back().kind() == Advert::Kind::registered; }));
+    EXPECT_EQ(adverts.back(), Advert::registered("Office"));
+    EXPECT_EQ(states, (std::vector<State>{State::starting(), State::advertising(port)}));
+}
+
 TEST_F(HostListenerTest, UnnamedListenerAdvertisesNothingAndClosesConnectionsNoOneTakes) {
     listener->start(std::nullopt, "HOST-1", "123456");
     const auto port = advertisedPort();
