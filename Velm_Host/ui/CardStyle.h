@@ -4,6 +4,7 @@
 #include <QPixmap>
 
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace velm {
@@ -27,7 +28,7 @@ struct CardStyle {
     static QColor orange();
 
     static void apply(QLabel& label, Text text);
-    static void makeSmall(QWidget& control);
+    static void makeSmall(QPushButton& button);
     static void makeDestructive(QWidget& control);
     // The dot before the status line: filled green for the live device, else a hollow grey ring.
     static QPixmap statusDot(bool isLive, double devicePixelRatio);
