@@ -37,10 +37,6 @@ QColor CardStyle::green() {
     return {52, 199, 89};
 }
 
-QColor CardStyle::orange() {
-    return {255, 149, 0};
-}
-
 void CardStyle::apply(QLabel& label, Text text) {
     switch (text) {
     case Text::headline:
@@ -58,7 +54,7 @@ void CardStyle::apply(QLabel& label, Text text) {
         break;
     case Text::warning:
         scaleFont(label, 0.78);
-        setForeground(label, orange());
+        setForeground(label, TextColours::warning(QApplication::palette()));
         break;
     }
 }

@@ -15,7 +15,7 @@ struct CardStyle {
         headline,  // the device's name
         caption,   // the status line, secondary
         tertiary,  // the smaller lines under it
-        warning,   // a smaller line that needs the user: orange
+        warning,   // a smaller line that needs the user: orange, deep enough to read
         secondary, // the note when no device is paired
     };
 
@@ -25,7 +25,6 @@ struct CardStyle {
     static constexpr double idleSaturation = 0.6;
 
     static QColor green();
-    static QColor orange();
 
     static void apply(QLabel& label, Text text);
     static void makeSmall(QPushButton& button);

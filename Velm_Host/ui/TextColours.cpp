@@ -10,6 +10,9 @@ namespace {
 constexpr double secondaryStrength = 0.62;
 constexpr double tertiaryStrength = 0.5;
 constexpr double strengthStep = 0.01;
+const QColor warningOrange(255, 149, 0);
+// Aimed a little above the least, so that rounding to whole 8-bit channels never takes a colour under it.
+constexpr double aimedContrast = TextColours::leastContrast + 0.1;
 
 double linear(double channel) {
     return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
@@ -30,18 +33,27 @@ QColor mixed(const QColor& text, const QColor& background, double strength) {
 }
 
 // Quiet text stands on the form and on the sections' cards: it must read on both.
-QColor quieter(const QPalette& palette, double strength) {
+const QColor& nearerBackground(const QPalette& palette) {
+    const QColor& text = palette.color(QPalette::WindowText);
+    const QColor& card = palette.color(QPalette::Base);
+    const QColor& form = palette.color(QPalette::Window);
+    return TextColours::contrast(text, card) < TextColours::contrast(text, form) ? card : form;
+}
+
+// `colour`, taken toward the text colour until it reads on the nearer background.
+QColor readable(const QColor& colour, const QPalette& palette) {
     const QColor text = palette.color(QPalette::WindowText);
-    const QColor card = palette.color(QPalette::Base);
-    const QColor form = palette.color(QPalette::Window);
-    const QColor& nearer =
-        TextColours::contrast(text, card) < TextColours::contrast(text, form) ? card : form;
-    QColor colour = mixed(text, nearer, strength);
-    while (strength < 1 && TextColours::contrast(colour, nearer) < TextColours::leastContrast) {
+    const QColor& background = nearerBackground(palette);
+    QColor shown = colour;
+    for (double strength = 0; strength < 1 && TextColours::contrast(shown, background) < aimedContrast;) {
         strength = std::min(1.0, strength + strengthStep);
-        colour = mixed(text, nearer, strength);
+        shown = mixed(text, colour, strength);
     }
-    return colour;
+    return shown;
+}
+
+QColor quieter(const QPalette& palette, double strength) {
+    return readable(mixed(palette.color(QPalette::WindowText), nearerBackground(palette), strength), palette);
 }
 
 } // namespace
@@ -52,6 +64,10 @@ QColor TextColours::secondary(const QPalette& palette) {
 
 QColor TextColours::tertiary(const QPalette& palette) {
     return quieter(palette, tertiaryStrength);
+}
+
+QColor TextColours::warning(const QPalette& palette) {
+    return readable(warningOrange, palette);
 }
 
 double TextColours::contrast(const QColor& one, const QColor& other) {
