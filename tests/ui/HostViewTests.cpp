@@ -143,6 +143,8 @@ TEST_F(HostViewTest, TheSwitchesAndTheDurationWriteTheSettings) {
     MoreOptionsSection& more = *view->moreOptions();
     EXPECT_TRUE(more.withoutDeviceKey()->isHidden()) << "collapsed at first";
     EXPECT_TRUE(more.addresses()->isHidden());
+    // Remote access switched back on starts the listener again; its addresses show once it advertises.
+    ASSERT_TRUE(window.advertising());
     more.expandButton()->click();
     window.settle();
     EXPECT_EQ(more.expandButton()->text(), "Hide");
