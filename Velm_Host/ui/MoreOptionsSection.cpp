@@ -50,11 +50,10 @@ void MoreOptionsSection::showSettings(const Settings& settings) {
     setRowShown(openAtLogin_, expanded_ && settings.opensAtLogin);
     setRowShown(withoutDeviceKey_, expanded_ && settings.allowAwayAccess);
     setRowShown(addresses_, expanded_ && !settings.addresses.empty());
-    setFooter(
-        expanded_ && !settings.addresses.empty()
-            ? "To connect over a VPN, give the device this Mac's VPN address: ··· beside the Mac's name "
-              "in Velm, Address…."
-            : "");
+    setFooter(expanded_ && !settings.addresses.empty()
+                  ? "To connect over a VPN, give the device this computer's VPN address: ··· beside "
+                    "the computer's name in Velm, Address…."
+                  : "");
 }
 
 void MoreOptionsSection::fillAddresses(const std::vector<LocalAddress>& addresses) {
