@@ -1,7 +1,5 @@
-#include "transport/channel/IdleClock.h"
 #include "transport/client/channel/ClockSync.h"
 
-#include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
 
@@ -9,7 +7,6 @@ namespace velm {
 namespace {
 
 constexpr std::uint64_t limit = ClockSync::timeLimit;
-using Action = IdleClock::Action;
 
 TEST(ClockSyncTest, FirstSampleSetsOffsetFromTheMidpointAndLaterOnesSmooth) {
     ClockSync sync;
@@ -73,52 +70,6 @@ TEST(ClockSyncTest, TimesJustBelowTheLimitDoNotOverflow) {
     ahead.addSample(0, limit - 1, 0);
     EXPECT_EQ(ahead.offsetMicros(), static_cast<std::int64_t>(limit - 1));
     EXPECT_DOUBLE_EQ(ahead.millisecondsSince(0, UINT64_MAX), (0x1p64 - 1 + 0x1p63 - 1) / 1000.0);
-}
-
-TEST(IdleClockTest, WarnsOncePerStretchThenEnds) {
-    IdleClock clock(300, 1000);
-    EXPECT_EQ(clock.tick(1200), Action::nothing());
-    EXPECT_EQ(clock.tick(1240), Action::warn(60));
-    EXPECT_TRUE(clock.warned());
-    EXPECT_EQ(clock.tick(1250), Action::nothing());
-    EXPECT_EQ(clock.tick(1300), Action::end());
-    EXPECT_EQ(clock.tick(1400), Action::end());
-    // Seconds left round down.
-    EXPECT_EQ(IdleClock(300, 1000).tick(1240.5), Action::warn(59));
-    EXPECT_EQ(IdleClock(300, 1000).tick(1299.6), Action::warn(0));
-}
-
-TEST(IdleClockTest, ActivityStartsAFreshStretch) {
-    IdleClock clock(300, 1000);
-    EXPECT_EQ(clock.tick(1240), Action::warn(60));
-    clock.activity(1250);
-    EXPECT_FALSE(clock.warned());
-    EXPECT_EQ(clock.tick(1489), Action::nothing());
-    EXPECT_EQ(clock.tick(1490), Action::warn(60));
-    EXPECT_EQ(clock.tick(1550), Action::end());
-}
-
-TEST(IdleClockTest, WithoutTimeoutNeverActsAndChangingItKeepsTheStretch) {
-    IdleClock clock(std::nullopt, 1000);
-    EXPECT_EQ(clock.tick(1200), Action::nothing());
-    EXPECT_EQ(clock.tick(1e12), Action::nothing());
-    clock.setTimeout(300);
-    EXPECT_EQ(clock.tick(1250), Action::warn(50));
-    clock.setTimeout(600);
-    EXPECT_EQ(clock.tick(1560), Action::nothing()); // already warned in this stretch
-    EXPECT_EQ(clock.tick(1600), Action::end());
-}
-
-TEST(IdleClockTest, ShortTimeoutWarnsAtOnceAndOddTimesStayDefined) {
-    IdleClock quick(30, 1000);
-    EXPECT_EQ(quick.tick(1000.5), Action::warn(29));
-    EXPECT_EQ(quick.tick(1030), Action::end());
-
-    IdleClock clock(300, 1000);
-    EXPECT_EQ(clock.tick(500), Action::nothing()); // a time before the last activity
-    EXPECT_EQ(clock.tick(std::nan("")), Action::nothing());
-    EXPECT_EQ(clock.tick(-1e308), Action::nothing());
-    EXPECT_EQ(clock.tick(1e308), Action::end());
 }
 
 } // namespace
