@@ -1,0 +1,64 @@
+#include "platform/dbus/StatusNotifierWatch.h"
+#include "platform/dispatch/ManualQueue.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/PrivateSessionBus.h"
+#include "tests/support/Pump.h"
+
+#include <gtest/gtest.h>
+
+namespace velm {
+namespace {
+
+std::unique_ptr<test::ChildProcess> startWatcher(const test::PrivateSessionBus& bus) {
+    auto watcher = test::ChildProcess::start(
+        {"/usr/bin/python3", VELM_TEST_SUPPORT_DIR "/fake_status_notifier_watcher.py", bus.address()}, {},
+        test::ChildProcess::Output::piped);
+    return watcher && watcher->readLine() == "ready" ? std::move(watcher) : nullptr;
+}
+
+// A panel's tray on a bus of the test's own, started after the watch, leaving and coming back.
+TEST(StatusNotifierWatchTest, FollowsTheWatcherAndItsHost) {
+    const auto bus = test::PrivateSessionBus::start();
+    if (!bus) {
+        GTEST_SKIP() << "dbus-daemon cannot be started here";
+    }
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto watch = StatusNotifierWatch::make(BusConnection::open(bus->address()), queue);
+    int changes = 0;
+    watch->setOnChange([&] { ++changes; });
+    watch->start(StatusNotifierWatch::callTimeout);
+    EXPECT_FALSE(watch->isPresent());
+
+    auto watcher = startWatcher(*bus);
+    ASSERT_TRUE(watcher);
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return watch->isPresent(); }));
+    EXPECT_EQ(changes, 1);
+
+    // A watcher without a host draws no icons.
+    watcher->writeLine("host off");
+    EXPECT_EQ(watcher->readLine(), "done");
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !watch->isPresent(); }));
+    watcher->writeLine("host on");
+    EXPECT_EQ(watcher->readLine(), "done");
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return watch->isPresent(); }));
+
+    watcher.reset();
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !watch->isPresent(); }));
+    EXPECT_EQ(changes, 4);
+
+    // A watch started while the tray runs sees it at once.
+    watcher = startWatcher(*bus);
+    ASSERT_TRUE(watcher);
+    const auto later = StatusNotifierWatch::make(BusConnection::open(bus->address()), queue);
+    later->start(StatusNotifierWatch::callTimeout);
+    EXPECT_TRUE(later->isPresent());
+}
+
+TEST(StatusNotifierWatchTest, WithoutABusThereIsNeverATray) {
+    const auto watch = StatusNotifierWatch::make(nullptr, std::make_shared<ManualQueue>());
+    watch->start(StatusNotifierWatch::callTimeout);
+    EXPECT_FALSE(watch->isPresent());
+}
+
+} // namespace
+} // namespace velm
