@@ -15,6 +15,33 @@ from fake_bus_service import serve
 NAME = "org.kde.StatusNotifierWatcher"
 PATH = "/StatusNotifierWatcher"
 
+# dbus-python leaves properties out of what it tells of an object, and Qt reads only the properties
+# an object tells of.
+INTROSPECTION = f"""<node>
+ <interface name="{NAME}">
+  <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierHostRegistered"/>
+  <signal name="StatusNotifierHostUnregistered"/>
+ </interface>
+ <interface name="{dbus.PROPERTIES_IFACE}">
+  <method name="Get">
+   <arg name="interface" type="s" direction="in"/><arg name="name" type="s" direction="in"/>
+   <arg name="value" type="v" direction="out"/>
+  </method>
+  <method name="GetAll">
+   <arg name="interface" type="s" direction="in"/><arg name="values" type="a{{sv}}" direction="out"/>
+  </method>
+ </interface>
+ <interface name="{dbus.INTROSPECTABLE_IFACE}">
+  <method name="Introspect"><arg name="xml" type="s" direction="out"/></method>
+ </interface>
+</node>"""
+
 
 class Watcher(dbus.service.Object):
     def __init__(self, bus):
@@ -33,6 +60,10 @@ class Watcher(dbus.service.Object):
     @dbus.service.method(NAME, in_signature="s", out_signature="")
     def RegisterStatusNotifierHost(self, service):
         pass
+
+    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, in_signature="", out_signature="s")
+    def Introspect(self):
+        return INTROSPECTION
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
     def Get(self, interface, name):
