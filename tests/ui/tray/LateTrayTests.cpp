@@ -54,15 +54,15 @@ protected:
             [](const std::string& windows) { return windows.find("Geometry: 22x22") != std::string::npos; });
     }
 
-    // The top of the test's display as it is now, kept under screenshots/.
-    void shoot(const std::string& name) const {
+    // The top of the test's display as it is now, `height` rows of it, kept under screenshots/.
+    void shoot(const std::string& name, int height) const {
         Display* server = XOpenDisplay(display->name().c_str());
         ASSERT_NE(server, nullptr);
         const int width = DisplayWidth(server, DefaultScreen(server));
-        XImage* shot = XGetImage(server, DefaultRootWindow(server), 0, 0, static_cast<unsigned>(width), 720,
-                                 AllPlanes, ZPixmap);
+        XImage* shot = XGetImage(server, DefaultRootWindow(server), 0, 0, static_cast<unsigned>(width),
+                                 static_cast<unsigned>(height), AllPlanes, ZPixmap);
         ASSERT_NE(shot, nullptr);
-        QImage image(width, 720, QImage::Format_RGB32);
+        QImage image(width, height, QImage::Format_RGB32);
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
                 image.setPixel(x, y, static_cast<QRgb>(XGetPixel(shot, x, y)));
@@ -80,7 +80,7 @@ protected:
 
 TEST_F(LateTray, AnXEmbedTrayStartedLaterTakesTheHostIn) {
     ASSERT_TRUE(windowShown(true)) << "no tray yet: the window stands in";
-    shoot("ui_tray_late_window_stands_in");
+    shoot("ui_tray_late_window_stands_in", 640);
     const auto startTray = [&] {
         return test::ChildProcess::start({"trayer", "--edge", "top", "--align", "right", "--widthtype",
                                           "pixel", "--width", "100", "--height", "24"},
@@ -91,7 +91,7 @@ TEST_F(LateTray, AnXEmbedTrayStartedLaterTakesTheHostIn) {
     ASSERT_TRUE(tray);
     EXPECT_TRUE(iconInTray());
     EXPECT_TRUE(windowShown(false)) << "the window it stood in for goes";
-    shoot("ui_tray_late_in_the_tray");
+    shoot("ui_tray_late_in_the_tray", 40);
 
     tray.reset();
     EXPECT_TRUE(windowShown(true)) << "the tray went: the window stands in again";
