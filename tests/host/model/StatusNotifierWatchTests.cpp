@@ -5,6 +5,7 @@
 #include "tests/support/Pump.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -24,27 +25,29 @@ TEST(StatusNotifierWatchTest, FollowsTheWatcherAndItsHost) {
     }
     const auto queue = std::make_shared<ManualQueue>();
     const auto watch = StatusNotifierWatch::make(BusConnection::open(bus->address()), queue);
-    int changes = 0;
-    watch->setOnChange([&] { ++changes; });
+    std::vector<bool> changes;
+    watch->setOnChange([&] { changes.push_back(watch->isPresent()); });
     watch->start(StatusNotifierWatch::callTimeout);
     EXPECT_FALSE(watch->isPresent());
+    const auto heard = [&](std::vector<bool> expected) {
+        return test::pumpUntil(*queue, [&] { return changes.size() >= expected.size(); }) &&
+               changes == expected;
+    };
 
     auto watcher = startWatcher(*bus);
     ASSERT_TRUE(watcher);
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return watch->isPresent(); }));
-    EXPECT_EQ(changes, 1);
+    ASSERT_TRUE(heard({true}));
 
     // A watcher without a host draws no icons.
     watcher->writeLine("host off");
     EXPECT_EQ(watcher->readLine(), "done");
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !watch->isPresent(); }));
+    ASSERT_TRUE(heard({true, false}));
     watcher->writeLine("host on");
     EXPECT_EQ(watcher->readLine(), "done");
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return watch->isPresent(); }));
+    ASSERT_TRUE(heard({true, false, true}));
 
     watcher.reset();
-    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !watch->isPresent(); }));
-    EXPECT_EQ(changes, 4);
+    ASSERT_TRUE(heard({true, false, true, false}));
 
     // A watch started while the tray runs sees it at once.
     watcher = startWatcher(*bus);
