@@ -86,7 +86,7 @@ protected:
         made.downloadFolder = folder / "downloads";
         made.snapshots = SnapshotWatch::make(SnapshotStore::make(folder / "snapshots", pictures, queue));
         made.launchAtLogin = LaunchAtLogin(folder / "autostart", "/usr/bin/velm-host");
-        made.readiness = {.autostartEntry = made.launchAtLogin->entryFile(),
+        made.readiness = {.autostartFolders = {made.launchAtLogin->entryFile().parent_path()},
                           .systemRoot = folder / "root",
                           .userName = "anna"};
         made.hostName = "Test host";
