@@ -53,11 +53,9 @@ std::shared_ptr<DeviceRegistry> DeviceRegistry::make(PairedDeviceStore store, st
 DeviceRegistry::DeviceRegistry(PairedDeviceStore store, std::string hostID, std::shared_ptr<Queue> queue,
                                Options options)
     : store_(std::move(store)), hostID_(std::move(hostID)), queue_(std::move(queue)),
-      options_(std::move(options)) {}
+      options_(std::move(options)), windowKeeper_(queue_) {}
 
-DeviceRegistry::~DeviceRegistry() {
-    expiry_.cancel();
-}
+DeviceRegistry::~DeviceRegistry() = default;
 
 void DeviceRegistry::setOnChange(std::function<void()> handler) {
     onChange_.set(std::move(handler));
@@ -101,7 +99,7 @@ std::optional<PairedDevice> DeviceRegistry::device(std::string_view id) const {
 
 std::optional<PairingWindow> DeviceRegistry::pairingWindow() const {
     std::lock_guard guard(lock);
-    return window_;
+    return windowKeeper_.window();
 }
 
 std::vector<PreSharedKey> DeviceRegistry::listenerKeys() const {
@@ -113,8 +111,8 @@ std::vector<PreSharedKey> DeviceRegistry::listenerKeys() const {
             keys.push_back(std::move(*key));
         }
     }
-    if (isWindowOpen(options_.now())) {
-        keys.push_back(PreSharedKey::fromSecret(window_->code));
+    if (windowKeeper_.isOpen(options_.now())) {
+        keys.push_back(PreSharedKey::fromSecret(windowKeeper_.window()->code));
     }
     return keys;
 }
@@ -151,50 +149,46 @@ PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::c
 void DeviceRegistry::closePairing() {
     {
         std::lock_guard guard(lock);
-        if (!window_) {
+        if (!windowKeeper_.window()) {
             return;
         }
-        closeWindow("pairing closed");
+        windowKeeper_.close("pairing closed");
     }
     publish();
 }
 
 std::optional<TlsKeyLender::Loan> DeviceRegistry::lendPairingKey() {
-    std::lock_guard guard(lock);
-    if (!isWindowOpen(options_.now()) || triesLent_ >= window_->wrongTriesLeft) {
+    std::optional<PairingWindowKeeper::Loan> loan;
+    {
+        std::lock_guard guard(lock);
+        loan = windowKeeper_.lend(options_.now());
+    }
+    if (!loan) {
         return std::nullopt;
     }
-    ++triesLent_;
-    return TlsKeyLender::Loan(PreSharedKey::fromSecret(window_->code).key(),
-                              [weak = weak_from_this(), generation = windowGeneration_](auto outcome) {
-                                  if (const auto self = weak.lock()) {
-                                      self->settlePairingTry(generation, outcome);
-                                  }
-                              });
+    return TlsKeyLender::Loan(
+        PreSharedKey::fromSecret(loan->code).key(),
+        whileAlive(weak_from_this(),
+                   [generation = loan->generation](DeviceRegistry& self, TlsKeyLender::Outcome outcome) {
+                       self.settlePairingTry(generation, outcome);
+                   }));
 }
 
 void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome) {
-    int left = 0;
+    std::optional<PairingWindowKeeper::WrongTry> wrong;
     {
         std::lock_guard guard(lock);
-        if (windowGeneration != windowGeneration_ || !window_) {
+        wrong = windowKeeper_.settle(windowGeneration, outcome);
+        if (!wrong) {
             return;
         }
-        --triesLent_;
-        if (outcome != TlsKeyLender::Outcome::rejected) {
-            return;
-        }
-        left = --window_->wrongTriesLeft;
-        pairingLog.info("wrong pairing code, %d tries left", left);
-        if (left <= 0) {
-            // A carried-over code that has been guessed at this often is not offered again.
-            if (windowCarriedOver_) {
-                forgetCarriedOverCode();
-            }
-            closeWindow("pairing closed after too many wrong codes");
+        // A carried-over code that has been guessed at this often is not offered again.
+        if (wrong->usedUpCarriedOverCode) {
+            forgetCarriedOverCode();
         }
     }
-    queue_->post(whileAlive(shared_from_this(), [left](DeviceRegistry& self) { self.onWrongCode_(left); }));
+    queue_->post(whileAlive(shared_from_this(),
+                            [left = wrong->triesLeft](DeviceRegistry& self) { self.onWrongCode_(left); }));
     publish();
 }
 
@@ -217,7 +211,7 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
     PairResponse response;
     {
         std::lock_guard guard(lock);
-        if (!isWindowOpen(options_.now())) {
+        if (!windowKeeper_.isOpen(options_.now())) {
             return refuse(PairFailure::noPairingWindow, "no pairing window is open");
         }
         const auto existing = findDevice(devices_, request.deviceID);
@@ -253,11 +247,11 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
         auto& [publicKey, sealedKey] = std::get<Pairing::SealedKey>(sealed);
         response = PairResponse{
             .hostID = hostID_, .publicKey = std::move(publicKey), .sealedKey = std::move(sealedKey)};
-        if (windowCarriedOver_) {
+        if (windowKeeper_.isCarriedOver()) {
             forgetCarriedOverCode();
         }
-        if (!window_->reusable) {
-            closeWindow("pairing closed");
+        if (!windowKeeper_.window()->reusable) {
+            windowKeeper_.close("pairing closed");
         }
     }
     publish();
@@ -365,31 +359,12 @@ bool DeviceRegistry::allowsAwayWithoutDeviceKey() const {
     return allowsAwayWithoutDeviceKey_;
 }
 
-bool DeviceRegistry::isWindowOpen(Date now) const {
-    return window_ && (!window_->expires || now < *window_->expires);
-}
-
 void DeviceRegistry::openWindow(PairingWindow window, std::optional<std::chrono::seconds> duration,
                                 bool carriedOver) {
-    expiry_.cancel();
-    window_ = std::move(window);
-    windowCarriedOver_ = carriedOver;
-    triesLent_ = 0;
-    const std::uint64_t generation = ++windowGeneration_;
-    if (duration) {
-        expiry_ = queue_->postAfter(
-            *duration,
-            whileAlive(shared_from_this(), [generation](DeviceRegistry& self) { self.expire(generation); }));
-    }
-}
-
-void DeviceRegistry::closeWindow(const char* why) {
-    expiry_.cancel();
-    window_.reset();
-    windowCarriedOver_ = false;
-    triesLent_ = 0;
-    ++windowGeneration_;
-    pairingLog.info("%s", why);
+    windowKeeper_.open(std::move(window), duration, carriedOver,
+                       whileAlive(weak_from_this(), [](DeviceRegistry& self, std::uint64_t generation) {
+                           self.expire(generation);
+                       }));
 }
 
 void DeviceRegistry::forgetCarriedOverCode() {
@@ -409,10 +384,9 @@ bool DeviceRegistry::commit(std::vector<PairedDevice> devices) {
 void DeviceRegistry::expire(std::uint64_t generation) {
     {
         std::lock_guard guard(lock);
-        if (generation != windowGeneration_ || !window_) {
+        if (!windowKeeper_.expire(generation)) {
             return;
         }
-        closeWindow("pairing expired");
     }
     publish();
 }

@@ -4,11 +4,11 @@
 #include "Velm_Host/core/PairedDevice.h"
 #include "Velm_Host/core/PairedDeviceStore.h"
 #include "Velm_Host/core/PairingWindow.h"
+#include "Velm_Host/core/PairingWindowKeeper.h"
 #include "platform/core/Bytes.h"
 #include "platform/core/Date.h"
 #include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/dispatch/WorkItem.h"
 #include "platform/net/TlsKeyLender.h"
 #include "protocol/PairRequest.h"
 #include "protocol/PairResponse.h"
@@ -35,7 +35,7 @@ namespace velm {
 // reaches memory only once it is saved: when the store refuses a write, the registry keeps
 // what is stored. After every change `onChange` runs on the owner's queue, where the owner
 // publishes the new state and hands the listener its new keys. The pairing window's expiry is
-// a timer on that queue too.
+// a timer on that queue too (PairingWindowKeeper).
 class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
 public:
     enum class PairFailure {
@@ -144,9 +144,7 @@ private:
                    Options options);
 
     // The helpers below run with `lock` held.
-    bool isWindowOpen(Date now) const;
     void openWindow(PairingWindow window, std::optional<std::chrono::seconds> duration, bool carriedOver);
-    void closeWindow(const char* why);
     void forgetCarriedOverCode();
     bool commit(std::vector<PairedDevice> devices);
 
@@ -164,14 +162,7 @@ private:
 
     mutable std::mutex lock;
     std::vector<PairedDevice> devices_;
-    std::optional<PairingWindow> window_;
-    bool windowCarriedOver_ = false;
-    // Tries of the open window lent to handshakes that have not settled yet.
-    int triesLent_ = 0;
-    // Raised with every window, so that the expiry of an earlier one, and the tries lent
-    // under it, do nothing.
-    std::uint64_t windowGeneration_ = 0;
-    WorkItem expiry_;
+    PairingWindowKeeper windowKeeper_;
     std::optional<std::chrono::seconds> awayLifetime_ = awayLifetime(defaultAwayAccessDays);
     bool allowsAwayWithoutDeviceKey_ = true;
 };
