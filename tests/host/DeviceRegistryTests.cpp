@@ -427,6 +427,21 @@ TEST_F(DeviceRegistryThreadsTest, APairingWaitsForItsSaveAndIsRefusedWhenItFails
     ASSERT_FALSE(failureOf(pair("ipad-1")));
     EXPECT_FALSE(registry->pairingWindow());
     EXPECT_EQ(makeRegistry()->devices(), registry->devices());
+
+    // A window opened while a device's pairing is saved is not the one it paired in: it stays.
+    registry->openPairing("123456", std::nullopt, 5, /*reusable=*/false);
+    {
+        const auto hold = holdSavingTheList();
+        std::thread pairing([&] { result = pair("ipad-2"); });
+        ASSERT_TRUE(hold.waitUntilHeld());
+        registry->openPairing("654321", std::nullopt, 5, /*reusable=*/false);
+        hold.release();
+        pairing.join();
+    }
+    EXPECT_FALSE(failureOf(*result));
+    EXPECT_EQ(registry->devices().size(), 2u);
+    ASSERT_TRUE(registry->pairingWindow());
+    EXPECT_EQ(registry->pairingWindow()->code, "654321");
 }
 
 // Every wrong code spends exactly one try however many handshakes ask at once: a try is taken in
