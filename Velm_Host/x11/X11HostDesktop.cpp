@@ -45,7 +45,7 @@ std::shared_ptr<InputSink> X11HostDesktop::sessionInput() {
     return InputInjector::make(std::make_unique<X11InputSink>(DoubleClickInterval::ofDesktop()), tapTargets_);
 }
 
-std::shared_ptr<SessionTextFocus> X11HostDesktop::sessionTextFocus() {
+std::shared_ptr<TextFocusWatch> X11HostDesktop::sessionTextFocus() {
     return accessibility_ ? TextFocusMonitor::make(accessibility_) : nullptr;
 }
 

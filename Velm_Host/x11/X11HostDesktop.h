@@ -31,7 +31,7 @@ public:
 
     std::shared_ptr<SessionDesktop> sessionDesktop() override;
     std::shared_ptr<InputSink> sessionInput() override;
-    std::shared_ptr<SessionTextFocus> sessionTextFocus() override;
+    std::shared_ptr<TextFocusWatch> sessionTextFocus() override;
     bool hasDisplay() override;
     DesktopAccess access() override;
     void setOnScreensChanged(std::function<void()> handler) override;
