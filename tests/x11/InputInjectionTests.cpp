@@ -155,34 +155,27 @@ TEST_F(InputInjectionTest, TypesAccentsAndEmojiWhateverIsHeldAndEmptiesTheSpareK
 }
 
 // The injector drops ill-formed text whole; the sink, handed it directly, types what comes before the
-// first ill-formed sequence. A "z" typed after each case marks where its keys end.
+// first ill-formed sequence by the rules of all our UTF-8 (no overlong forms, no surrogates, nothing
+// above U+10FFFF). A "z" typed after each case marks where its keys end.
 TEST_F(InputInjectionTest, TheSinkTypesIllFormedTextOnlyUpToItsFirstBadSequence) {
-    struct Case {
-        const char* what;
-        std::string text;
-        std::vector<unsigned int> typed;
-    };
     // "y" stands after the bad sequence (unlike "b" it cannot be read as part of a hex escape).
-    const Case cases[] = {
-        {"truncated at the end", "a\xC3", {XK_a}},
-        {"truncated before more", "a\xE2\x82y", {XK_a}},
-        {"stray continuation", "a\x80y", {XK_a}},
-        {"overlong slash", "a\xC0\xAFy", {XK_a, XK_slash, XK_y}},
-        {"surrogate", "a\xED\xA0\x80y", {XK_a, 0x100D800, XK_y}},
-        {"above U+10FFFF", "a\xF4\x90\x80\x80y", {XK_a, XK_y}},
+    const std::string_view cases[] = {
+        "a\xC3",              // truncated at the end
+        "a\xE2\x82y",         // truncated before more
+        "a\x80y",             // a stray continuation byte
+        "a\xC0\xAFy",         // an overlong "/"
+        "a\xED\xA0\x80y",     // a surrogate
+        "a\xF4\x90\x80\x80y", // above U+10FFFF
     };
     X11InputSink sink;
-    for (const Case& c : cases) {
-        sink.postText(c.text);
+    for (const std::string_view text : cases) {
+        sink.postText(text);
         sink.postText("z");
         const auto events = recorder->take([](const std::vector<Received>& received) {
             const auto typed = pressed(received, Kind::keyPress);
             return std::find(typed.begin(), typed.end(), XK_z) != typed.end();
         });
-        auto typed = pressed(events, Kind::keyPress);
-        ASSERT_FALSE(typed.empty()) << c.what;
-        typed.pop_back();
-        EXPECT_EQ(typed, c.typed) << c.what;
+        EXPECT_THAT(pressed(events, Kind::keyPress), ElementsAre(XK_a, XK_z)) << text;
     }
     sink.releaseAll();
 }
