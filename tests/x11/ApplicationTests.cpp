@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace velm {
@@ -54,6 +56,52 @@ TEST(Applications, LaunchesAnEntryAndNoticesWhenItQuits) {
     EXPECT_EQ(ended, std::vector{result.number});
     EXPECT_EQ(test::TemporaryFolder::readFile(test::DesktopEntries::shared().started()), "started 0\n")
         << "%f without files is dropped";
+}
+
+// The names of the process's threads, less GLib's task pool ("pool"): GIO flushes each launch's
+// notice on the session bus there, in a pool of its own that is bounded and lets idle threads go.
+std::multiset<std::string> threads() {
+    std::multiset<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (auto name = test::TemporaryFolder::readFile(task.path() / "comm"); name != "pool\n") {
+            names.insert(std::move(name));
+        }
+    }
+    return names;
+}
+
+TEST(Applications, WatchesManyLaunchesWithoutAThreadEachAndReportsEveryEndOnce) {
+    const auto& entries = test::DesktopEntries::shared();
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto launcher = GioApplicationLauncher::make(queue);
+    std::vector<std::uint64_t> ended;
+    launcher->setOnEnded([&](std::uint64_t number) { ended.push_back(number); });
+    // A first launch starts what the process starts once (the I/O pool, GIO's own threads).
+    const auto first = launcher->launch("velm-editor.desktop");
+    ASSERT_EQ(first.outcome, LaunchResult::Outcome::launched);
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        queue->runUntilIdle();
+        return !ended.empty();
+    }));
+    ended.clear();
+
+    const auto threadsBefore = threads();
+    std::vector<std::uint64_t> launched;
+    for (int count = 0; count < 40; ++count) {
+        const auto result = launcher->launch("velm-waiter.desktop");
+        ASSERT_EQ(result.outcome, LaunchResult::Outcome::launched);
+        launched.push_back(result.number);
+    }
+    EXPECT_EQ(threads(), threadsBefore) << "every child still runs";
+
+    test::TemporaryFolder::writeFile(entries.release(), "");
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        queue->runUntilIdle();
+        return ended.size() >= launched.size();
+    }));
+    std::ranges::sort(ended);
+    EXPECT_EQ(ended, launched);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "every child was reaped";
 }
 
 TEST(Applications, FindsRunningOnesByWindowClassOrProgram) {
