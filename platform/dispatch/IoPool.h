@@ -35,7 +35,6 @@ public:
     static IoPool& background();
 
     asio::io_context& context() { return context_; }
-    std::size_t threadCount() const { return threads_.size(); }
 
     IoPool(const IoPool&) = delete;
     IoPool& operator=(const IoPool&) = delete;
