@@ -27,13 +27,13 @@ void logLock(std::optional<ScreenLock::Result> result) {
     }
     switch (*result) {
     case ScreenLock::Result::locked:
-        log.info("the Mac is locked");
+        log.info("the computer is locked");
         break;
     case ScreenLock::Result::unconfirmed:
         log.error("the lock is unconfirmed: no locker said the screen is locked");
         break;
     case ScreenLock::Result::failed:
-        log.error("can't lock the Mac: no screen locker took the request");
+        log.error("can't lock the computer: no screen locker took the request");
         break;
     }
 }
@@ -196,7 +196,7 @@ void Curtain::lowerAndLockNow(const std::string& reason, std::function<void()> d
     if (locking_ != 0) {
         return;
     }
-    log.info("locking the Mac: %s", reason.c_str());
+    log.info("locking the computer: %s", reason.c_str());
     owner_.reset();
     const std::uint64_t locking = locking_ = ++lastNumber_;
     parts_.screenLock->lock(

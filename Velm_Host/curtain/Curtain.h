@@ -41,7 +41,7 @@ public:
     static constexpr std::chrono::seconds reconnectWait{180};
     // The curtain comes down this long after asking for the lock, also when no locker answered.
     static constexpr std::chrono::seconds lockWait{10};
-    static constexpr const char* label = "This Mac is being used remotely.";
+    static constexpr const char* label = "This computer is being used remotely.";
 
     struct Parts {
         std::shared_ptr<ScreenList> screens;

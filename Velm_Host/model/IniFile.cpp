@@ -1,6 +1,9 @@
 #include "Velm_Host/model/IniFile.h"
 
-#include <fstream>
+#include "platform/file/ReadableFile.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -16,18 +19,16 @@ std::string_view trimmed(std::string_view text) {
 } // namespace
 
 std::optional<IniFile> IniFile::read(const std::filesystem::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream) {
+    auto readable = ReadableFile::open(file);
+    if (!readable) {
         return std::nullopt;
     }
-    std::string contents(maxBytes + 1, '\0');
-    stream.read(contents.data(), static_cast<std::streamsize>(contents.size()));
-    const auto count = stream.gcount();
-    if (count < 0 || static_cast<std::size_t>(count) > maxBytes || stream.bad()) {
+    std::vector<std::uint8_t> contents(maxBytes + 1);
+    const auto count = readable->read(contents);
+    if (!count || *count > maxBytes) {
         return std::nullopt;
     }
-    contents.resize(static_cast<std::size_t>(count));
-    return parse(contents);
+    return parse(std::string_view(reinterpret_cast<const char*>(contents.data()), *count));
 }
 
 IniFile IniFile::parse(std::string_view contents) {
@@ -48,6 +49,23 @@ IniFile IniFile::parse(std::string_view contents) {
         }
     }
     return file;
+}
+
+void IniFile::overlay(const IniFile& later) {
+    for (const auto& [where, text] : later.values_) {
+        values_[where] = text;
+    }
+}
+
+void IniFile::mergeSection(std::string_view from, std::string_view to) {
+    for (auto entry = values_.begin(); entry != values_.end();) {
+        if (entry->first.first != from) {
+            ++entry;
+            continue;
+        }
+        values_.try_emplace({std::string(to), entry->first.second}, entry->second);
+        entry = values_.erase(entry);
+    }
 }
 
 std::optional<std::string> IniFile::value(std::string_view section, std::string_view key) const {

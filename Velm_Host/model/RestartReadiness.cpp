@@ -2,32 +2,148 @@
 
 #include "Velm_Host/model/IniFile.h"
 #include "Velm_Host/model/LaunchAtLogin.h"
+#include "platform/store/XdgDirs.h"
 
-#include <array>
+#include <algorithm>
+#include <initializer_list>
 #include <pwd.h>
+#include <strings.h>
 #include <unistd.h>
-#include <vector>
 
 namespace velm {
 namespace {
 
-// Each display manager's settings file, the section and key that name the user it logs in, and the
-// switch that must be on too, when it has one.
-struct AutologinSource {
-    const char* file;
-    const char* section;
-    const char* userKey;
-    const char* enableKey;
+namespace fs = std::filesystem;
+
+// More drop-in files than anyone keeps; the rest of a folder is not read.
+constexpr std::size_t maxDropIns = 256;
+
+bool isThere(const fs::path& path) {
+    std::error_code ignored;
+    return fs::exists(path, ignored);
+}
+
+// A display manager's settings as it reads them: the files of each drop-in folder in the order of
+// their names, then its main file, later values winning. Whether any of them is there tells
+// whether the display manager is installed.
+struct LayeredSettings {
+    bool found = false;
+    IniFile values;
+
+    void add(const fs::path& file) {
+        found = found || isThere(file);
+        if (const auto read = IniFile::read(file)) {
+            values.overlay(*read);
+        }
+    }
+
+    void addFolder(const fs::path& folder, std::string_view suffix) {
+        std::error_code error;
+        std::vector<fs::path> files;
+        for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+             entry.increment(error)) {
+            const auto name = entry->path().filename().string();
+            if (name.ends_with(suffix) && !name.starts_with('.') && files.size() < maxDropIns) {
+                files.push_back(entry->path());
+            }
+        }
+        found = found || isThere(folder);
+        std::sort(files.begin(), files.end());
+        for (const auto& file : files) {
+            add(file);
+        }
+    }
 };
 
-constexpr std::array autologinSources{
-    AutologinSource{"etc/gdm3/daemon.conf", "daemon", "AutomaticLogin", "AutomaticLoginEnable"},
-    AutologinSource{"etc/lightdm/lightdm.conf", "Seat:*", "autologin-user", nullptr},
-    AutologinSource{"etc/sddm.conf", "Autologin", "User", nullptr},
-};
+bool anyExists(const fs::path& root, std::initializer_list<const char*> paths) {
+    return std::any_of(paths.begin(), paths.end(), [&](const char* path) { return isThere(root / path); });
+}
 
-bool isTrue(const std::optional<std::string>& value) {
-    return value && (*value == "true" || *value == "True" || *value == "1");
+bool names(const std::optional<std::string>& value, const std::string& user) {
+    return value && !user.empty() && *value == user;
+}
+
+// GDM's switches take "true" in any case, or "1".
+bool isOn(const std::optional<std::string>& value) {
+    return value && (strcasecmp(value->c_str(), "true") == 0 || *value == "1");
+}
+
+std::optional<bool> sddmLogsIn(const RestartReadiness::Sources& sources) {
+    LayeredSettings settings;
+    settings.addFolder(sources.systemRoot / "usr/lib/sddm/sddm.conf.d", "");
+    settings.addFolder(sources.systemRoot / "etc/sddm.conf.d", "");
+    settings.add(sources.systemRoot / "etc/sddm.conf");
+    if (!settings.found && !anyExists(sources.systemRoot, {"usr/bin/sddm"})) {
+        return std::nullopt;
+    }
+    return names(settings.values.value("Autologin", "User"), sources.userName);
+}
+
+std::optional<bool> lightdmLogsIn(const RestartReadiness::Sources& sources) {
+    LayeredSettings settings;
+    settings.addFolder(sources.systemRoot / "usr/share/lightdm/lightdm.conf.d", ".conf");
+    settings.addFolder(sources.systemRoot / "etc/lightdm/lightdm.conf.d", ".conf");
+    settings.add(sources.systemRoot / "etc/lightdm/lightdm.conf");
+    if (!settings.found && !anyExists(sources.systemRoot, {"usr/sbin/lightdm"})) {
+        return std::nullopt;
+    }
+    // "SeatDefaults" is what "Seat:*" was called before; the first seat's own section wins.
+    settings.values.mergeSection("SeatDefaults", "Seat:*");
+    auto user = settings.values.value("Seat:seat0", "autologin-user");
+    if (!user) {
+        user = settings.values.value("Seat:*", "autologin-user");
+    }
+    return names(user, sources.userName);
+}
+
+// GDM reads one file: daemon.conf on Debian, custom.conf where other distributions keep it. A timed
+// login logs the user in by itself too, after its delay.
+std::optional<bool> gdmLogsIn(const RestartReadiness::Sources& sources) {
+    for (const char* file : {"etc/gdm3/daemon.conf", "etc/gdm3/custom.conf", "etc/gdm/custom.conf"}) {
+        LayeredSettings settings;
+        settings.add(sources.systemRoot / file);
+        if (!settings.found) {
+            continue;
+        }
+        const auto& values = settings.values;
+        return (isOn(values.value("daemon", "AutomaticLoginEnable")) &&
+                names(values.value("daemon", "AutomaticLogin"), sources.userName)) ||
+               (isOn(values.value("daemon", "TimedLoginEnable")) &&
+                names(values.value("daemon", "TimedLogin"), sources.userName));
+    }
+    if (anyExists(sources.systemRoot, {"usr/sbin/gdm3", "usr/sbin/gdm"})) {
+        return false;
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> anyDisplayManagerLogsIn(const RestartReadiness::Sources& sources) {
+    std::optional<bool> answer;
+    for (const auto& displayManager : {sddmLogsIn, lightdmLogsIn, gdmLogsIn}) {
+        if (const auto logsIn = displayManager(sources)) {
+            answer = answer.value_or(false) || *logsIn;
+        }
+    }
+    return answer;
+}
+
+// Desktop entries spell their Booleans "true" and "false"; GLib, which most desktops read them
+// with, also takes "1" and "0".
+bool autostartEntryEnabled(const RestartReadiness::Sources& sources) {
+    for (const auto& folder : sources.autostartFolders) {
+        const auto entryFile = folder / LaunchAtLogin::entryName;
+        if (!isThere(entryFile)) {
+            continue;
+        }
+        const auto entry = IniFile::read(entryFile);
+        if (!entry) {
+            return false;
+        }
+        const auto hidden = entry->value("Desktop Entry", "Hidden");
+        const auto enabled = entry->value("Desktop Entry", "X-GNOME-Autostart-enabled");
+        return hidden != "true" && hidden != "1" && enabled != "false" && enabled != "0";
+    }
+    return false;
 }
 
 std::string currentUserName() {
@@ -41,34 +157,21 @@ std::string currentUserName() {
     return {};
 }
 
-std::optional<bool> autologinOf(const RestartReadiness::Sources& sources) {
-    std::optional<bool> answer;
-    for (const auto& source : autologinSources) {
-        const auto file = IniFile::read(sources.systemRoot / source.file);
-        if (!file) {
-            continue;
-        }
-        const auto user = file->value(source.section, source.userKey);
-        const bool enabled =
-            source.enableKey == nullptr || isTrue(file->value(source.section, source.enableKey));
-        answer = answer.value_or(false) ||
-                 (enabled && user && !sources.userName.empty() && *user == sources.userName);
-    }
-    return answer;
-}
-
 } // namespace
 
 RestartReadiness::Sources RestartReadiness::Sources::standard() {
-    return {.autostartEntry = LaunchAtLogin::standard().entryFile(),
-            .systemRoot = "/",
-            .userName = currentUserName()};
+    Sources sources{.autostartFolders = {XdgDirs::configHome() / "autostart"},
+                    .systemRoot = "/",
+                    .userName = currentUserName()};
+    for (const auto& folder : XdgDirs::configDirs()) {
+        sources.autostartFolders.push_back(folder / "autostart");
+    }
+    return sources;
 }
 
 RestartReadiness RestartReadiness::read(const Sources& sources) {
-    std::error_code ignored;
-    return {.opensAtLogin = std::filesystem::is_regular_file(sources.autostartEntry, ignored),
-            .logsInAutomatically = autologinOf(sources),
+    return {.opensAtLogin = autostartEntryEnabled(sources),
+            .logsInAutomatically = anyDisplayManagerLogsIn(sources),
             .startsAfterPowerFailure = std::nullopt};
 }
 

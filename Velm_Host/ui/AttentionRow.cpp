@@ -11,7 +11,7 @@ std::string localNetworkDetail(const HostListener::State& state) {
     if (state.kind() == HostListener::State::Kind::failed) {
         return state.message();
     }
-    return "Lets devices find this Mac.";
+    return "Lets devices find this computer.";
 }
 
 } // namespace
@@ -41,7 +41,7 @@ std::vector<AttentionRow> AttentionRow::rowsFor(const HostStatus& status) {
     }
     if (isFalse(restart.startsAfterPowerFailure)) {
         rows.push_back({Item::powerFailure, "Start after a power cut",
-                        "So the Mac comes back when the power does.", "Settings…"});
+                        "So the computer comes back when the power does.", "Settings…"});
     }
     if (status.allowAwayAccess && !status.noticesAllowed) {
         rows.push_back(

@@ -14,7 +14,7 @@ namespace velm {
 AwaySection::AwaySection(QWidget* parent)
     : FormSection("Away from Home", parent),
       reachable_(new ToggleRow("Reachable Away from Home",
-                               "Paired devices reach this Mac from anywhere, with Face ID.")),
+                               "Paired devices reach this computer from anywhere, with Face ID.")),
       lasts_(new QWidget), accessDays_(new QComboBox(lasts_)) {
     for (const int days : dayChoices) {
         accessDays_->addItem(daysTitle(days), days);

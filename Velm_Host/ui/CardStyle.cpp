@@ -1,9 +1,13 @@
 #include "Velm_Host/ui/CardStyle.h"
 
+#include "Velm_Host/ui/TextColours.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
+#include <QPushButton>
+#include <QStyle>
 #include <QWidget>
 #include <cmath>
 
@@ -11,12 +15,7 @@ namespace velm {
 namespace {
 
 constexpr double dotSide = 7;
-
-QColor faded(double opacity) {
-    QColor colour = QApplication::palette().color(QPalette::WindowText);
-    colour.setAlphaF(static_cast<float>(opacity));
-    return colour;
-}
+constexpr int smallButtonPadding = 8;
 
 void setForeground(QWidget& widget, const QColor& colour) {
     QPalette palette = widget.palette();
@@ -38,34 +37,38 @@ QColor CardStyle::green() {
     return {52, 199, 89};
 }
 
-QColor CardStyle::orange() {
-    return {255, 149, 0};
-}
-
 void CardStyle::apply(QLabel& label, Text text) {
     switch (text) {
     case Text::headline:
         scaleFont(label, 1.0, true);
-        setForeground(label, faded(1));
+        setForeground(label, QApplication::palette().color(QPalette::WindowText));
         break;
     case Text::caption:
     case Text::secondary:
         scaleFont(label, text == Text::caption ? 0.85 : 1.0);
-        setForeground(label, faded(0.55));
+        setForeground(label, TextColours::secondary(QApplication::palette()));
         break;
     case Text::tertiary:
         scaleFont(label, 0.78);
-        setForeground(label, faded(0.38));
+        setForeground(label, TextColours::tertiary(QApplication::palette()));
         break;
     case Text::warning:
         scaleFont(label, 0.78);
-        setForeground(label, orange());
+        setForeground(label, TextColours::warning(QApplication::palette()));
         break;
     }
 }
 
-void CardStyle::makeSmall(QWidget& control) {
-    scaleFont(control, 0.9);
+// The style would make every button at least as wide as a dialog's "Cancel"; three of those do not
+// fit under a card, and squeezed, a longer title runs into the button's edges. A small button
+// hugs its title (and its menu's arrow) instead.
+void CardStyle::makeSmall(QPushButton& button) {
+    scaleFont(button, 0.9);
+    const int arrow = button.menu() != nullptr
+                          ? button.style()->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, &button)
+                          : 0;
+    button.setFixedWidth(button.fontMetrics().horizontalAdvance(button.text()) + 2 * smallButtonPadding +
+                         arrow);
 }
 
 void CardStyle::makeDestructive(QWidget& control) {
@@ -84,7 +87,7 @@ QPixmap CardStyle::statusDot(bool isLive, double devicePixelRatio) {
         painter.setBrush(green());
         painter.drawEllipse(QRectF(0, 0, dotSide, dotSide));
     } else {
-        painter.setPen(QPen(faded(0.55), 1));
+        painter.setPen(QPen(TextColours::secondary(QApplication::palette()), 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(QRectF(0.5, 0.5, dotSide - 1, dotSide - 1));
     }

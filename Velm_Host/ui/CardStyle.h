@@ -4,6 +4,7 @@
 #include <QPixmap>
 
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace velm {
@@ -14,7 +15,7 @@ struct CardStyle {
         headline,  // the device's name
         caption,   // the status line, secondary
         tertiary,  // the smaller lines under it
-        warning,   // a smaller line that needs the user: orange
+        warning,   // a smaller line that needs the user: orange, deep enough to read
         secondary, // the note when no device is paired
     };
 
@@ -24,10 +25,9 @@ struct CardStyle {
     static constexpr double idleSaturation = 0.6;
 
     static QColor green();
-    static QColor orange();
 
     static void apply(QLabel& label, Text text);
-    static void makeSmall(QWidget& control);
+    static void makeSmall(QPushButton& button);
     static void makeDestructive(QWidget& control);
     // The dot before the status line: filled green for the live device, else a hollow grey ring.
     static QPixmap statusDot(bool isLive, double devicePixelRatio);

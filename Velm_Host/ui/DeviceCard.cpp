@@ -2,14 +2,15 @@
 
 #include "Velm_Host/ui/CardStyle.h"
 #include "Velm_Host/ui/DevicePortrait.h"
+#include "Velm_Host/ui/PlainLabel.h"
 
 #include <QActionGroup>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QToolButton>
 #include <QVBoxLayout>
+#include <QWidgetAction>
 
 namespace velm {
 namespace {
@@ -29,6 +30,24 @@ QString qt(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// A title over a group of a menu's items. The style's own section line draws its text over the
+// menu's edge when the text is the widest thing in the menu; a label sizes the menu by itself.
+QWidgetAction* menuTitle(QMenu* menu, std::string_view title) {
+    constexpr int sideMargin = 10;
+    constexpr int topMargin = 4;
+    auto* label = new PlainLabel(title);
+    label->makeCaption();
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    label->setContentsMargins(sideMargin, topMargin, sideMargin, 0);
+    auto* action = new QWidgetAction(menu);
+    action->setDefaultWidget(label);
+    action->setEnabled(false);
+    menu->addAction(action);
+    return action;
+}
+
 } // namespace
 
 DeviceCard::DeviceCard(Actions actions, QWidget* parent)
@@ -38,7 +57,7 @@ DeviceCard::DeviceCard(Actions actions, QWidget* parent)
       model_(centredLine(this, "model", CardStyle::Text::tertiary)),
       away_(centredLine(this, "away", CardStyle::Text::tertiary)),
       policy_(centredLine(this, "policy-line", CardStyle::Text::tertiary)),
-      disconnect_(new QPushButton("Disconnect", this)), policyButton_(new QToolButton(this)),
+      disconnect_(new QPushButton("Disconnect", this)), policyButton_(new QPushButton("Policy", this)),
       policyMenu_(new QMenu(this)), idleChoices_(new QActionGroup(this)) {
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(10);
@@ -62,13 +81,11 @@ DeviceCard::DeviceCard(Actions actions, QWidget* parent)
 
     disconnect_->setObjectName("disconnect");
     policyButton_->setObjectName("policy");
-    policyButton_->setText("Policy");
-    policyButton_->setPopupMode(QToolButton::InstantPopup);
     policyButton_->setMenu(policyMenu_);
     auto* remove = new QPushButton("Remove", this);
     remove->setObjectName("remove");
-    for (QWidget* control : std::initializer_list<QWidget*>{disconnect_, policyButton_, remove}) {
-        CardStyle::makeSmall(*control);
+    for (QPushButton* button : {disconnect_, policyButton_, remove}) {
+        CardStyle::makeSmall(*button);
     }
     CardStyle::makeDestructive(*remove);
     connect(disconnect_, &QPushButton::clicked, this, [this] { actions_.disconnect(); });
@@ -136,7 +153,7 @@ void DeviceCard::fillPolicyMenu(const PairedDevice& device, bool curtainCovers) 
     }
     menuFor_ = menuFor;
     policyMenu_->clear();
-    policyMenu_->addSection("Disconnect When Idle");
+    menuTitle(policyMenu_, "Disconnect When Idle");
     const auto chosen = DeviceCardLines::idleTimeoutChoice(device.idleTimeout);
     const bool curtain = device.curtain.value_or(false);
     for (std::size_t index = 0; index < DeviceCardLines::idleTimeoutChoices.size(); ++index) {

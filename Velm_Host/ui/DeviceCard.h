@@ -11,7 +11,6 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QPushButton;
-class QToolButton;
 class QVBoxLayout;
 
 namespace velm {
@@ -36,6 +35,8 @@ public:
     // Takes the portrait over, replacing the one before.
     void setPortrait(DevicePortrait* portrait);
     DevicePortrait* portrait() const { return portrait_; }
+    QPushButton* policyButton() const { return policyButton_; }
+    QMenu* policyMenu() const { return policyMenu_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -54,7 +55,7 @@ private:
     QLabel* away_;
     QLabel* policy_;
     QPushButton* disconnect_;
-    QToolButton* policyButton_;
+    QPushButton* policyButton_;
     QMenu* policyMenu_;
     QActionGroup* idleChoices_;
     QString fullName_;

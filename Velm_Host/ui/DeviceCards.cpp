@@ -13,13 +13,17 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace velm {
 namespace {
 
 constexpr int rowBottomPadding = 10;
+// What one notch of a mouse wheel reports; it moves the cards by one card.
+constexpr int wheelNotch = QWheelEvent::DefaultDeltasPerStep;
 
 DeviceCards::Options completed(DeviceCards::Options options) {
     if (!options.snapshots) {
@@ -57,10 +61,17 @@ DeviceCards::DeviceCards(Options options, QWidget* parent)
     scroll_->setWidget(row_);
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
+    // The cards stand on the section's own card, not on a band of the window's colour.
+    scroll_->viewport()->setAutoFillBackground(false);
+    row_->setAutoFillBackground(false);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll_->viewport()->installEventFilter(this);
+    scroll_->horizontalScrollBar()->installEventFilter(this);
     connect(scroll_->horizontalScrollBar(), &QScrollBar::sliderReleased, this, [this] { snapToCard(); });
+    settle_.setSingleShot(true);
+    settle_.setInterval(options_.scrollSettle);
+    connect(&settle_, &QTimer::timeout, this, [this] { snapToCard(); });
 
     removeAll_->setObjectName("removeAll");
     CardStyle::makeDestructive(*removeAll_);
@@ -124,10 +135,55 @@ DeviceCard* DeviceCards::card(std::string_view deviceID) const {
 }
 
 bool DeviceCards::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == scroll_->viewport() && event->type() == QEvent::Resize) {
+    // A card's height is known for sure only once its own layout has settled (its new texts, its
+    // portrait, the cards' width).
+    const bool aCard = watched->parent() == row_;
+    if ((watched == scroll_->viewport() && event->type() == QEvent::Resize) ||
+        (aCard && event->type() == QEvent::LayoutRequest)) {
         fitCards();
     }
+    if ((watched == scroll_->viewport() || watched == scroll_->horizontalScrollBar()) &&
+        event->type() == QEvent::Wheel && scrollCards(static_cast<const QWheelEvent&>(*event))) {
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+// A wheel's notch moves the cards by one card. A touchpad moves them with the fingers, and once they
+// let go (and the glide after them ends) the cards settle on the nearest whole card, as they do after
+// a drag of the scroll bar. Scrolling up and down is the form's, unless Shift turns it sideways.
+bool DeviceCards::scrollCards(const QWheelEvent& wheel) {
+    QScrollBar* bar = scroll_->horizontalScrollBar();
+    QPoint angle = wheel.angleDelta();
+    QPoint pixels = wheel.pixelDelta();
+    if ((wheel.modifiers() & Qt::ShiftModifier) && angle.x() == 0 && pixels.x() == 0) {
+        angle = angle.transposed();
+        pixels = pixels.transposed();
+    }
+    const bool sideways =
+        std::abs(angle.x()) > std::abs(angle.y()) || std::abs(pixels.x()) > std::abs(pixels.y());
+    if (!sideways || bar->maximum() == 0) {
+        return false;
+    }
+    const int pitch = std::max(1, bar->singleStep());
+    int move = 0;
+    if (pixels.x() != 0) {
+        move = pixels.x();
+    } else {
+        const int turned = angle.x() * pitch + wheelRemainder_;
+        move = turned / wheelNotch;
+        wheelRemainder_ = turned % wheelNotch;
+    }
+    bar->setValue(bar->value() - move);
+    const bool wholeNotches =
+        pixels.x() == 0 && angle.x() % wheelNotch == 0 && wheel.phase() == Qt::NoScrollPhase;
+    if (wholeNotches) {
+        settle_.stop();
+        snapToCard();
+    } else {
+        settle_.start();
+    }
+    return true;
 }
 
 const PairedDevice* DeviceCards::device(std::string_view id) const {
@@ -160,6 +216,7 @@ DeviceCards::Card DeviceCards::makeCard(const std::string& id) {
     };
     auto* widget = new DeviceCard(std::move(actions), row_);
     widget->setObjectName(QString::fromStdString(id));
+    widget->installEventFilter(this);
     return {widget, {}};
 }
 
@@ -239,11 +296,17 @@ void DeviceCards::fitCards() {
                                                                    : card.widget->sizeHint().height());
     }
     scroll_->horizontalScrollBar()->setSingleStep(width + spacing);
-    scroll_->setFixedHeight(height + rowBottomPadding + scroll_->horizontalScrollBar()->sizeHint().height());
+    // Two cards fill the width; only a third brings the scroll bar, and only then is room kept for it.
+    const int bar = cards_.size() > 2 ? scroll_->horizontalScrollBar()->sizeHint().height() : 0;
+    scroll_->setFixedHeight(height + rowBottomPadding + bar);
 }
 
 void DeviceCards::snapToCard() {
     QScrollBar* bar = scroll_->horizontalScrollBar();
+    wheelRemainder_ = 0;
+    if (bar->isSliderDown()) {
+        return;
+    }
     const int pitch = std::max(1, bar->singleStep());
     const int card = static_cast<int>(std::lround(static_cast<double>(bar->value()) / pitch));
     bar->setValue(std::min(card * pitch, bar->maximum()));

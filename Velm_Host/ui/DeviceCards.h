@@ -22,6 +22,7 @@ class QLabel;
 class QPushButton;
 class QScrollArea;
 class QHBoxLayout;
+class QWheelEvent;
 
 namespace velm {
 
@@ -46,6 +47,8 @@ public:
         std::function<Date()> clock;
         // The longest the texts stand before they are worked out again.
         std::chrono::milliseconds tick{30'000};
+        // How long the cards wait after a touchpad's last scroll before they settle on a whole card.
+        std::chrono::milliseconds scrollSettle{150};
         DateTexts dates;
     };
 
@@ -92,6 +95,7 @@ private:
     void placeCards();
     void refreshTexts();
     void fitCards();
+    bool scrollCards(const QWheelEvent& wheel);
     void snapToCard();
     void givePortrait(Card& card, const PairedDevice& device);
     PortraitSources portraitSources(const PairedDevice& device, int placeholderIndex) const;
@@ -109,6 +113,9 @@ private:
     QHBoxLayout* rowLayout_;
     QPushButton* removeAll_;
     QTimer refresh_;
+    QTimer settle_;
+    // What a wheel turned by less than a card, kept for its next turn.
+    int wheelRemainder_ = 0;
     std::map<std::string, Card, std::less<>> cards_;
 };
 

@@ -2,38 +2,18 @@
 
 #include "Velm_Host/ui/HistoryRow.h"
 #include "Velm_Host/ui/HistorySheet.h"
+#include "Velm_Host/ui/LinkButton.h"
 #include "Velm_Host/ui/PlainLabel.h"
-#include "Velm_Host/ui/Tint.h"
 
-#include <QPushButton>
 #include <algorithm>
 #include <utility>
 
 namespace velm {
-namespace {
-
-// A small button that reads as a link.
-QPushButton* linkButton(const QString& title, QWidget* parent) {
-    auto* button = new QPushButton(title, parent);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    QFont small = button->font();
-    if (small.pointSizeF() > 0) {
-        small.setPointSizeF(small.pointSizeF() * 0.9);
-        button->setFont(small);
-    }
-    QPalette colours = button->palette();
-    colours.setColor(QPalette::ButtonText, colours.color(QPalette::Link));
-    button->setPalette(colours);
-    return button;
-}
-
-} // namespace
 
 HistorySection::HistorySection(std::shared_ptr<ConnectionHistory> history,
                                std::shared_ptr<const HistoryDates> dates, QWidget* parent)
     : FormSection("History", parent), history_(std::move(history)), dates_(std::move(dates)),
-      showAll_(linkButton(actionTitle("Show All…"), this)) {
+      showAll_(new LinkButton("Show All…", this)) {
     addHeaderControl(showAll_);
     QObject::connect(showAll_, &QPushButton::clicked, this, [this] { showAll(); });
     refresh();

@@ -112,7 +112,7 @@ std::string_view HistoryText::endingText(Ending ending) {
     case Ending::disconnected:
         return "disconnected";
     case Ending::endedHere:
-        return "ended from this Mac";
+        return "ended from this computer";
     case Ending::idleTimeout:
         return "timed out, idle";
     case Ending::connectionLost:

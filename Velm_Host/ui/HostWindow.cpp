@@ -12,8 +12,8 @@
 namespace velm {
 namespace {
 
-// Of the screen's height, what the window may take before the form scrolls.
-constexpr double screenShare = 0.85;
+// Without a screen to measure, a height most screens have room for.
+constexpr int roomWithoutScreen = 700;
 constexpr int shortestWindow = 240;
 
 } // namespace
@@ -29,6 +29,11 @@ HostWindow::HostWindow(HostView* view, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll_);
+    // A section shown or hidden asks for a new layout; the window follows once the form has settled.
+    refit_.setSingleShot(true);
+    refit_.setInterval(0);
+    QObject::connect(&refit_, &QTimer::timeout, this, [this] { fitToForm(); });
+    view_->installEventFilter(this);
     fitToForm();
 }
 
@@ -44,12 +49,33 @@ void HostWindow::bringForward() {
 }
 
 void HostWindow::fitToForm() {
+    const int form =
+        view_->hasHeightForWidth() ? view_->heightForWidth(HostView::formWidth) : view_->sizeHint().height();
+    const int height = std::min(form, room());
+    const bool scrolls = form > height;
+    // The scroll bar takes room of its own beside the form, and only while there is something to scroll.
+    scroll_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setFixedWidth(HostView::formWidth + (scrolls ? scroll_->verticalScrollBar()->sizeHint().width() : 0));
+    setMinimumHeight(std::min(shortestWindow, height));
+    setMaximumHeight(height);
+    resize(width(), height);
+}
+
+// The screen's height that panels leave free, less the frame the window manager puts around the window.
+int HostWindow::room() const {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const int room = screen ? static_cast<int>(screen->availableGeometry().height() * screenShare) : 800;
-    const int form = view_->sizeHint().height();
-    setFixedWidth(HostView::formWidth + scroll_->verticalScrollBar()->sizeHint().width());
-    setMinimumHeight(std::min(shortestWindow, form));
-    resize(width(), std::min(form, std::max(room, shortestWindow)));
+    if (!screen) {
+        return roomWithoutScreen;
+    }
+    const int frame = isVisible() ? frameGeometry().height() - geometry().height() : 0;
+    return std::max(shortestWindow, screen->availableGeometry().height() - frame);
+}
+
+bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::LayoutRequest) {
+        refit_.start();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void HostWindow::closeEvent(QCloseEvent* event) {

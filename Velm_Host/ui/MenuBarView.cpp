@@ -1,6 +1,7 @@
 #include "Velm_Host/ui/MenuBarView.h"
 
 #include "Velm_Host/ui/PlainLabel.h"
+#include "Velm_Host/ui/TextColours.h"
 
 #include <QAction>
 #include <QFontMetrics>
@@ -17,6 +18,13 @@ MenuBarView::MenuBarView(std::shared_ptr<HostModel> model, QWidget* parent)
     : QMenu(parent), model_(std::move(model)) {
     status_ = addAction(QString());
     status_->setEnabled(false);
+    // The status is the one item not to be chosen, yet the first thing to read: in the secondary
+    // style, not in the faint grey of an item that is turned off.
+    QPalette colours = palette();
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
+        colours.setColor(QPalette::Disabled, role, TextColours::secondary(colours));
+    }
+    setPalette(colours);
     disconnect_ = addAction(QStringLiteral("Disconnect"));
     addSeparator();
     remoteAccess_ = addAction(QStringLiteral("Allow Remote Access"));

@@ -1,23 +1,20 @@
 #include "Velm_Host/ui/MoreOptionsSection.h"
 
+#include "Velm_Host/ui/LinkButton.h"
 #include "Velm_Host/ui/PlainLabel.h"
 #include "Velm_Host/ui/ToggleRow.h"
 
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QLayoutItem>
-#include <QPushButton>
 
 namespace velm {
 
 MoreOptionsSection::MoreOptionsSection(QWidget* parent)
-    : FormSection("More Options", parent), expand_(new QPushButton(QStringLiteral("Show"))),
+    : FormSection("More Options", parent), expand_(new LinkButton("Show")),
       openAtLogin_(new ToggleRow("Open at Login")),
       withoutDeviceKey_(new ToggleRow("Allow devices without away key", "Turns off once all have one.")),
       addresses_(new QWidget), addressGrid_(new QGridLayout(addresses_)) {
-    expand_->setFlat(true);
-    expand_->setCursor(Qt::PointingHandCursor);
-    expand_->setForegroundRole(QPalette::Link);
     addHeaderControl(expand_);
     QObject::connect(expand_, &QPushButton::clicked, this, [this] {
         expanded_ = !expanded_;
@@ -53,11 +50,10 @@ void MoreOptionsSection::showSettings(const Settings& settings) {
     setRowShown(openAtLogin_, expanded_ && settings.opensAtLogin);
     setRowShown(withoutDeviceKey_, expanded_ && settings.allowAwayAccess);
     setRowShown(addresses_, expanded_ && !settings.addresses.empty());
-    setFooter(
-        expanded_ && !settings.addresses.empty()
-            ? "To connect over a VPN, give the device this Mac's VPN address: ··· beside the Mac's name "
-              "in Velm, Address…."
-            : "");
+    setFooter(expanded_ && !settings.addresses.empty()
+                  ? "To connect over a VPN, give the device this computer's VPN address: ··· beside "
+                    "the computer's name in Velm, Address…."
+                  : "");
 }
 
 void MoreOptionsSection::fillAddresses(const std::vector<LocalAddress>& addresses) {

@@ -1,5 +1,7 @@
 #include "Velm_Host/ui/Tint.h"
 
+#include "Velm_Host/ui/TextColours.h"
+
 namespace velm {
 
 QColor tintColour(Tint tint, const QPalette& palette) {
@@ -11,7 +13,7 @@ QColor tintColour(Tint tint, const QPalette& palette) {
     case Tint::secondary:
         break;
     }
-    return palette.color(QPalette::PlaceholderText);
+    return TextColours::secondary(palette);
 }
 
 } // namespace velm

@@ -13,7 +13,7 @@ enum class Tint {
     secondary,
 };
 
-// The colour of a tint; secondary follows the palette, so it stays readable on dark themes.
+// The colour of a tint; secondary follows the palette (TextColours), so it stays readable on dark themes.
 QColor tintColour(Tint tint, const QPalette& palette);
 
 } // namespace velm

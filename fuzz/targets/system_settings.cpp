@@ -1,6 +1,7 @@
-// Settings files of the system and the user that the host reads: a display manager's INI file, the
-// user's user-dirs.dirs and systemd's machine-info. Whatever they hold, values come out single lines,
-// the download folder is absolute and the computer has a name.
+// Settings files of the system and the user that the host reads: a display manager's INI file (with
+// an old section name merged into its new one), the user's user-dirs.dirs and systemd's machine-info.
+// Whatever they hold, values come out single lines, the download folder is absolute and the computer
+// has a name.
 #include "Velm_Host/model/IniFile.h"
 #include "fuzz/Target.h"
 #include "platform/net/ComputerName.h"
@@ -28,9 +29,10 @@ std::vector<Bytes> seeds() {
 
 void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto ini = IniFile::parse(text);
+    auto ini = IniFile::parse(text);
+    ini.mergeSection("SeatDefaults", "Seat:*");
     if (!isLine(ini.value("daemon", "AutomaticLogin")) || !isLine(ini.value("Autologin", "User")) ||
-        !isLine(ini.value("", "top"))) {
+        !isLine(ini.value("Seat:*", "autologin-user")) || !isLine(ini.value("", "top"))) {
         std::abort();
     }
     const auto folder = XdgDirs::userDir(text, "XDG_DOWNLOAD_DIR", "/home/ann");

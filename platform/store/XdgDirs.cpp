@@ -82,6 +82,24 @@ std::filesystem::path XdgDirs::configHome() {
     return configured.empty() ? home() / ".config" : configured;
 }
 
+std::vector<std::filesystem::path> XdgDirs::configDirs() {
+    std::vector<std::filesystem::path> folders;
+    const char* value = std::getenv("XDG_CONFIG_DIRS");
+    std::string_view rest = value == nullptr ? "" : value;
+    while (!rest.empty()) {
+        const auto end = rest.find(':');
+        const auto entry = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (entry.starts_with('/')) {
+            folders.emplace_back(entry);
+        }
+    }
+    if (folders.empty()) {
+        folders.emplace_back("/etc/xdg");
+    }
+    return folders;
+}
+
 std::filesystem::path XdgDirs::dataHome() {
     auto configured = absoluteVariable("XDG_DATA_HOME");
     return configured.empty() ? home() / ".local" / "share" : configured;

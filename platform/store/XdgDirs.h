@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace velm {
 
@@ -12,6 +13,9 @@ struct XdgDirs {
     static std::filesystem::path home();
     // $XDG_CONFIG_HOME, else ~/.config
     static std::filesystem::path configHome();
+    // The system's configuration folders, most important first: $XDG_CONFIG_DIRS (separated by
+    // colons), else /etc/xdg.
+    static std::vector<std::filesystem::path> configDirs();
     // $XDG_DATA_HOME, else ~/.local/share
     static std::filesystem::path dataHome();
     // Where received files go: what `xdg-user-dir DOWNLOAD` answers from

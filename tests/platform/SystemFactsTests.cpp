@@ -36,6 +36,15 @@ TEST(XdgDirsTest, FallsBackToDownloadsInHome) {
     EXPECT_EQ(XdgDirs::downloadFolder(), folder / "In");
 }
 
+TEST(XdgDirsTest, ListsTheSystemsConfigFoldersMostImportantFirst) {
+    unsetenv("XDG_CONFIG_DIRS");
+    EXPECT_EQ(XdgDirs::configDirs(), std::vector<std::filesystem::path>{"/etc/xdg"});
+    setenv("XDG_CONFIG_DIRS", "/etc/xdg/xdg-plasma:relative::/etc/xdg", 1);
+    EXPECT_EQ(XdgDirs::configDirs(), (std::vector<std::filesystem::path>{"/etc/xdg/xdg-plasma", "/etc/xdg"}));
+    setenv("XDG_CONFIG_DIRS", "only/relative", 1);
+    EXPECT_EQ(XdgDirs::configDirs(), std::vector<std::filesystem::path>{"/etc/xdg"});
+}
+
 TEST(ComputerNameTest, PrefersThePrettyName) {
     EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME=\"Ann's \\\"Desk\\\"\"\nCHASSIS=desktop\n", "box"),
               "Ann's \"Desk\"");

@@ -12,13 +12,18 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QToolButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 namespace velm {
 namespace {
 
 const Date now(818'337'600); // 2026-12-07 12:00 UTC
+constexpr int wheelNotch() {
+    return QWheelEvent::DefaultDeltasPerStep;
+}
 constexpr double day = 86400;
 
 HostSession::Snapshot session(std::string id) {
@@ -57,6 +62,8 @@ protected:
         made.devicePicture = [](const std::string&) { return std::optional<QImage>(); };
         made.clock = [this] { return clock; };
         made.tick = tick;
+        // The cards settle on a whole card as soon as the test hands control back to the event loop.
+        made.scrollSettle = std::chrono::milliseconds(0);
         made.dates = DateTexts("en_US", "UTC");
         return made;
     }
@@ -76,7 +83,7 @@ protected:
         return cards->card(id)->findChild<QWidget*>(control)->isVisibleTo(cards.get());
     }
     QAction* policyAction(const std::string& id, const QString& text) const {
-        for (QAction* action : cards->card(id)->findChild<QToolButton*>("policy")->menu()->actions()) {
+        for (QAction* action : cards->card(id)->policyMenu()->actions()) {
             if (action->text() == text) {
                 return action;
             }
@@ -198,6 +205,79 @@ TEST_F(CardsTest, TextsFollowTheClockWithoutANewState) {
         return line("ipad", "away") == "Away access lapsed: connect at home" &&
                line("ipad", "status") == "Last connected 3 days ago";
     })) << line("ipad", "away").toStdString();
+}
+
+// Turns of a mouse wheel (whole notches), a touchpad that says when the fingers lift (phases, pixels),
+// and one that does not (X11: small turns, no phases), as the platform delivers them.
+class CardsScrollTest : public CardsTest {
+protected:
+    CardsScrollTest() {
+        show({.devices = {device("ipad"), device("phone"), device("mac"), device("watch")}});
+        bar = cards->findChild<QScrollArea*>()->horizontalScrollBar();
+        pitch = bar->singleStep();
+    }
+
+    // Whether the cards took the turn for themselves.
+    bool turn(QPoint angle, QPoint pixels = {}, Qt::ScrollPhase phase = Qt::NoScrollPhase,
+              Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* viewport = cards->findChild<QScrollArea*>()->viewport();
+        const QPointF at(viewport->width() / 2.0, viewport->height() / 2.0);
+        QWheelEvent wheel(at, viewport->mapToGlobal(at), pixels, angle, Qt::NoButton, modifiers, phase,
+                          false);
+        QCoreApplication::sendEvent(viewport, &wheel);
+        return wheel.isAccepted();
+    }
+    void settle() { QCoreApplication::processEvents(); }
+
+    QScrollBar* bar = nullptr;
+    int pitch = 0;
+};
+
+TEST_F(CardsScrollTest, AWheelsNotchMovesOneCard) {
+    ASSERT_EQ(bar->maximum(), 2 * pitch) << "four cards, two in sight";
+    turn({-wheelNotch(), 0});
+    EXPECT_EQ(bar->value(), pitch);
+    turn({-2 * wheelNotch(), 0});
+    EXPECT_EQ(bar->value(), 2 * pitch) << "no further than the last card";
+    turn({0, wheelNotch()}, {}, Qt::NoScrollPhase, Qt::ShiftModifier);
+    EXPECT_EQ(bar->value(), pitch) << "Shift turns the wheel sideways";
+    EXPECT_FALSE(turn({0, wheelNotch()})) << "up and down is the form's";
+    EXPECT_EQ(bar->value(), pitch);
+}
+
+TEST_F(CardsScrollTest, ATouchpadMovesWithTheFingersAndSettlesOnTheNearestCardWhenTheyLift) {
+    turn({}, {}, Qt::ScrollBegin);
+    for (int step = 0; step < 6; ++step) {
+        turn({-pitch / 10 * 8, 0}, {-pitch / 10, 0}, Qt::ScrollUpdate);
+    }
+    EXPECT_EQ(bar->value(), pitch / 10 * 6) << "with the fingers, between two cards";
+    turn({}, {}, Qt::ScrollEnd);
+    settle();
+    EXPECT_EQ(bar->value(), pitch);
+
+    turn({}, {}, Qt::ScrollBegin);
+    turn({}, {pitch / 4, 0}, Qt::ScrollUpdate);
+    turn({}, {}, Qt::ScrollEnd);
+    // The glide after the fingers lifted goes on before the cards settle.
+    turn({}, {pitch / 10, 0}, Qt::ScrollMomentum);
+    EXPECT_EQ(bar->value(), pitch - pitch / 4 - pitch / 10);
+    settle();
+    EXPECT_EQ(bar->value(), pitch);
+}
+
+TEST_F(CardsScrollTest, SmallTurnsWithoutPhasesSettleOnceTheyStop) {
+    for (int step = 0; step < 5; ++step) {
+        turn({-wheelNotch() / 8, 0});
+    }
+    EXPECT_GT(bar->value(), 0);
+    EXPECT_LT(bar->value(), pitch);
+    settle();
+    EXPECT_EQ(bar->value(), pitch) << "five eighths of the way: the next card";
+    for (int step = 0; step < 8; ++step) {
+        turn({-wheelNotch() / 8, 0});
+    }
+    settle();
+    EXPECT_EQ(bar->value(), 2 * pitch) << "a whole notch in small turns is one card";
 }
 
 TEST_F(CardsTest, DrawsACardForEveryShape) {

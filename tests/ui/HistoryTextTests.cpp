@@ -102,6 +102,8 @@ TEST(HistoryText, Captions) {
          nineAM + " · at home · 1 h 0 min · timed out, idle"},
         {record(Kind::session, 3 * hour, 59 * 60 + 59, Ending::replaced),
          nineAM + " · at home · 59 min · replaced by a newer session"},
+        {record(Kind::session, 3 * hour, 30, Ending::endedHere),
+         nineAM + " · at home · 1 min · ended from this computer"},
         {record(Kind::file, 3 * hour, 5, Ending::disconnected), nineAM + " · at home"},
         {record(Kind::file, 3 * hour, 5, Ending::connectionLost), nineAM + " · at home · connection lost"},
         {record(Kind::file, 3 * hour), nineAM + " · at home · connected now"},

@@ -13,6 +13,7 @@
 #include "tests/ui/WindowHarness.h"
 #include "transport/channel/VelmService.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
@@ -31,6 +32,20 @@ QPushButton* buttonTitled(const QWidget& parent, const QString& title) {
         }
     }
     return nullptr;
+}
+
+// Every text the window shows a person: labels, button titles and tool tips.
+std::vector<std::string> shownTexts(const QWidget& root) {
+    std::vector<std::string> texts;
+    for (const auto* widget : root.findChildren<QWidget*>()) {
+        if (const auto* label = dynamic_cast<const PlainLabel*>(widget)) {
+            texts.push_back(label->fullText().toStdString());
+        } else if (const auto* button = dynamic_cast<const QAbstractButton*>(widget)) {
+            texts.push_back(button->text().toStdString());
+        }
+        texts.push_back(widget->toolTip().toStdString());
+    }
+    return texts;
 }
 
 // The main window's form over a started model; the model's changes reach it as the application
@@ -143,6 +158,8 @@ TEST_F(HostViewTest, TheSwitchesAndTheDurationWriteTheSettings) {
     MoreOptionsSection& more = *view->moreOptions();
     EXPECT_TRUE(more.withoutDeviceKey()->isHidden()) << "collapsed at first";
     EXPECT_TRUE(more.addresses()->isHidden());
+    // Remote access switched back on starts the listener again; its addresses show once it advertises.
+    ASSERT_TRUE(window.advertising());
     more.expandButton()->click();
     window.settle();
     EXPECT_EQ(more.expandButton()->text(), "Hide");
@@ -172,6 +189,29 @@ TEST_F(HostViewTest, OpeningAtLoginIsTurnedOnFromItsRowAndOffFromMoreOptions) {
     window.settle();
     EXPECT_FALSE(std::filesystem::exists(window.autostartEntry));
     EXPECT_TRUE(openAtLogin->isHidden());
+}
+
+TEST_F(HostViewTest, ItCallsTheComputerByWhatItIs) {
+    const auto client = window.connectDevice("Studio iPad");
+    ASSERT_NE(client, nullptr);
+    QPushButton* disconnect = buttonTitled(*view->cards(), "Disconnect");
+    ASSERT_NE(disconnect, nullptr);
+    disconnect->click();
+    ASSERT_TRUE(window.host.pumpUntil([&] { return test::byeReason(*client).has_value(); }));
+    view->away()->reachable()->toggle()->click();
+    view->moreOptions()->expandButton()->click();
+    window.settle();
+
+    const auto texts = shownTexts(*view);
+    const auto shows = [&](const std::string& text) {
+        return std::any_of(texts.begin(), texts.end(),
+                           [&](const std::string& shown) { return shown.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(shows("Paired devices reach this computer from anywhere, with Face ID."));
+    EXPECT_TRUE(shows("To connect over a VPN, give the device this computer's VPN address: ··· beside the "
+                      "computer's name in Velm, Address…."));
+    EXPECT_TRUE(shows(" · ended from this computer"));
+    EXPECT_FALSE(shows("Mac"));
 }
 
 TEST_F(HostViewTest, TwoDevicesWithALiveSessionAndRemovingThemAll) {

@@ -77,7 +77,15 @@ TEST(AttentionRows, LocalNetworkDetailIsTheListenersFailure) {
     EXPECT_EQ(failed, (std::vector<AttentionRow>{{Item::localNetwork, "Local Network", "x", "Grant…"}}));
     const auto starting =
         AttentionRow::rowsFor(with(healthy(), [](auto& s) { s.listenerState = State::starting(); }));
-    EXPECT_EQ(starting.at(0).detail, "Lets devices find this Mac.");
+    EXPECT_EQ(starting.at(0).detail, "Lets devices find this computer.");
+}
+
+TEST(AttentionRows, CallTheComputerByWhatItIs) {
+    for (const AttentionRow& row : AttentionRow::rowsFor(troubled())) {
+        EXPECT_EQ(row.detail.find("Mac"), std::string::npos) << row.detail;
+    }
+    EXPECT_EQ(AttentionRow::rowsFor(troubled()).at(5).detail,
+              "So the computer comes back when the power does.");
 }
 
 // The section as a user meets it: rows and buttons, and what each press does.

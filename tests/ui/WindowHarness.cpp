@@ -29,11 +29,10 @@ WindowHarness::WindowHarness() : clock(queueClock(host.queue)) {
     setup.away = host.away;
     setup.curtain = std::make_shared<RecordingHostCurtain>(host.order);
     setup.launchAtLogin = launchAtLogin;
-    setup.readRestartReadiness = [sources = RestartReadiness::Sources{.autostartEntry = autostartEntry,
-                                                                      .systemRoot = host.folder / "root",
-                                                                      .userName = "anna"}] {
-        return RestartReadiness::read(sources);
-    };
+    setup.readRestartReadiness =
+        [sources = RestartReadiness::Sources{.autostartFolders = {autostartEntry.parent_path()},
+                                             .systemRoot = host.folder / "root",
+                                             .userName = "anna"}] { return RestartReadiness::read(sources); };
     setup.interfaces = [] {
         const auto up = [](const char* name, const char* address) {
             return InterfaceAddress{name, true, *IpAddress::parse(address), std::nullopt};

@@ -80,7 +80,7 @@ TEST_F(CurtainTest, AnOrderlyEndLocksBeforeTheCurtainComesDown) {
     curtain->sessionEnded(owner, true);
     EXPECT_THAT(fakes.take(), ElementsAre("lock"));
     EXPECT_TRUE(curtain->isUp()) << "the desktop is never shown before the lock";
-    EXPECT_TRUE(log.contains("locking the Mac: session ended"));
+    EXPECT_TRUE(log.contains("locking the computer: session ended"));
     answerLock(ScreenLock::Result::locked);
     EXPECT_THAT(fakes.take(), ElementsAre("release", "uncover"));
     EXPECT_FALSE(curtain->isUp());
@@ -92,7 +92,7 @@ TEST_F(CurtainTest, ADroppedConnectionKeepsTheCurtainUpForAReconnectThenLocks) {
     EXPECT_TRUE(fakes.take().empty());
     queue->advance(1s);
     EXPECT_THAT(fakes.take(), ElementsAre("lock"));
-    EXPECT_TRUE(log.contains("locking the Mac: nobody came back"));
+    EXPECT_TRUE(log.contains("locking the computer: nobody came back"));
     answerLock(ScreenLock::Result::locked);
     EXPECT_THAT(fakes.take(), ElementsAre("release", "uncover"));
 }
@@ -152,11 +152,11 @@ TEST_F(CurtainTest, ACurtainThatCannotStopLocalInputStaysUp) {
     EXPECT_EQ(curtain->raise(owner, true), up);
     EXPECT_THAT(fakes.take(), ElementsAre("cover 1 2"));
     EXPECT_TRUE(
-        log.contains("curtain: can't stop the Mac's own input (a device is held by another application)",
+        log.contains("curtain: can't stop the computer's own input (a device is held by another application)",
                      Log::Level::error));
     EXPECT_EQ(curtain->set(owner, false), notOn);
     EXPECT_THAT(fakes.take(), ElementsAre("uncover"));
-    EXPECT_FALSE(log.contains("the Mac's own input is back")) << "it never was stopped";
+    EXPECT_FALSE(log.contains("the computer's own input is back")) << "it never was stopped";
 
     // A device that arrives later and cannot be held leaves it up too, also while a reconnect is awaited.
     EXPECT_EQ(curtain->set(owner, true), up);
@@ -195,11 +195,11 @@ TEST_F(CurtainTest, QuittingLocksWithItsReasonAndSaysWhenTheCurtainIsDown) {
     curtain->sessionEnded(owner, false);
     int done = 0;
     curtain->lowerAndLock("Velm Host quit", [&] { ++done; });
-    EXPECT_TRUE(log.contains("locking the Mac: Velm Host quit"));
+    EXPECT_TRUE(log.contains("locking the computer: Velm Host quit"));
     answerLock(ScreenLock::Result::failed);
     EXPECT_EQ(done, 1);
     EXPECT_THAT(fakes.take(), ElementsAre("lock", "release", "uncover"));
-    EXPECT_TRUE(log.contains("can't lock the Mac"));
+    EXPECT_TRUE(log.contains("can't lock the computer"));
     queue->advance(Curtain::reconnectWait);
     EXPECT_TRUE(fakes.take().empty()) << "the quit ended the wait for a reconnect";
 

@@ -1,9 +1,6 @@
 #include "Velm_Host/model/DisplaySession.h"
-#include "Velm_Host/model/IniFile.h"
 #include "Velm_Host/model/LocalAddresses.h"
-#include "Velm_Host/model/RestartReadiness.h"
 #include "Velm_Host/model/StateReport.h"
-#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -11,51 +8,6 @@
 
 namespace velm {
 namespace {
-
-using test::TemporaryFolder;
-
-class RestartReadinessTest : public ::testing::Test {
-protected:
-    void write(const std::string& file, const std::string& contents) {
-        std::filesystem::create_directories((folder / file).parent_path());
-        TemporaryFolder::writeFile(folder / file, contents);
-    }
-    RestartReadiness read() {
-        return RestartReadiness::read({.autostartEntry = folder / "autostart" / "velm-host.desktop",
-                                       .systemRoot = folder.path(),
-                                       .userName = "ann"});
-    }
-
-    TemporaryFolder folder;
-};
-
-TEST_F(RestartReadinessTest, UnknownWithoutADisplayManager) {
-    EXPECT_EQ(read(), RestartReadiness{});
-    write("autostart/velm-host.desktop", "[Desktop Entry]\n");
-    EXPECT_TRUE(read().opensAtLogin);
-}
-
-TEST_F(RestartReadinessTest, ReadsEachDisplayManagersAutologin) {
-    write("etc/gdm3/daemon.conf", "[daemon]\n# AutomaticLoginEnable=true\nAutomaticLogin = ann\n");
-    EXPECT_EQ(read().logsInAutomatically, false) << "GDM logs in only when enabled";
-    write("etc/gdm3/daemon.conf", "[daemon]\nAutomaticLoginEnable=True\nAutomaticLogin=ann\n");
-    EXPECT_EQ(read().logsInAutomatically, true);
-    write("etc/gdm3/daemon.conf", "[security]\nAutomaticLoginEnable=true\nAutomaticLogin=ann\n");
-    write("etc/lightdm/lightdm.conf", "[Seat:*]\nautologin-user=bob\n");
-    EXPECT_EQ(read().logsInAutomatically, false) << "another section, another user";
-    write("etc/sddm.conf", "[Autologin]\nUser=ann\nSession=plasma\n");
-    EXPECT_EQ(read().logsInAutomatically, true);
-    EXPECT_EQ(read().startsAfterPowerFailure, std::nullopt);
-}
-
-TEST(IniFileTest, KeepsTheLastValueOfAKeyInItsSection) {
-    const auto file =
-        IniFile::parse("top=1\n[a]\n k = one \r\n; k=two\n[b]\nk=three\n[a]\nk=four\nbroken line\n[");
-    EXPECT_EQ(file.value("", "top"), "1");
-    EXPECT_EQ(file.value("a", "k"), "four");
-    EXPECT_EQ(file.value("b", "k"), "three");
-    EXPECT_EQ(file.value("c", "k"), std::nullopt);
-}
 
 TEST(LocalAddressesTest, ListsReachableIpv4AddressesWithThePort) {
     const auto v4 = [](const char* text, bool up = true) {

@@ -162,8 +162,8 @@ void PortMapper::lookUpGateway(std::function<void(Result<Gateway>)> done) {
                          later<Result<Gateway>>([done](PortMapper& self, Result<Gateway> found) {
                              if (found.ok()) {
                                  self.gateway_ = found.value();
-                                 logger.info("router found at %s, this Mac is %s", found.value().host.c_str(),
-                                             found.value().localAddress.c_str());
+                                 logger.info("router found at %s, this computer is %s",
+                                             found.value().host.c_str(), found.value().localAddress.c_str());
                              }
                              done(std::move(found));
                          }));

@@ -69,7 +69,7 @@ TEST_F(PortMapperTest, MappingSendsEveryArgumentInOrder) {
                                 "<NewLeaseDuration>900</NewLeaseDuration>"),
               std::string::npos);
     EXPECT_EQ(log.lines(),
-              (std::vector<std::string>{"portmapper: router found at 192.0.2.1, this Mac is 192.0.2.20",
+              (std::vector<std::string>{"portmapper: router found at 192.0.2.1, this computer is 192.0.2.20",
                                         "portmapper: router forwards UDP 40000 to 41000"}));
 }
 
