@@ -91,18 +91,19 @@ bool GioApplicationLauncher::watch(int pid, std::uint64_t number) {
     }
     // The wait holds the descriptor until the child has ended and is reaped, whether or not the launcher
     // is still there to hear of it.
-    child->async_wait(Descriptor::wait_read, [child, pid, number, weak = weak_from_this(),
-                                              queue = queue_](const std::error_code& waited) {
-        if (waited) {
-            return;
+    auto ended = onQueueWhileAlive(queue_, weak_from_this(), [number](GioApplicationLauncher& self) {
+        if (self.onEnded_) {
+            self.onEnded_(number);
         }
-        reap(pid);
-        queue->post([weak, number] {
-            if (const auto self = weak.lock(); self && self->onEnded_) {
-                self->onEnded_(number);
-            }
-        });
     });
+    child->async_wait(Descriptor::wait_read,
+                      [child, pid, ended = std::move(ended)](const std::error_code& waited) {
+                          if (waited) {
+                              return;
+                          }
+                          reap(pid);
+                          ended();
+                      });
     return true;
 }
 

@@ -51,7 +51,10 @@ private:
                                    "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
         TemporaryFolder::writeFile(data / "start.sh",
                                    "#!/bin/sh\necho \"started $#\" > '" + started().string() + "'\n");
+        // It also quits once the folder is gone, so a test that fails before the release leaves nothing
+        // running.
         TemporaryFolder::writeFile(data / "wait.sh", "#!/bin/sh\nwhile [ ! -e '" + release().string() +
+                                                         "' ] && [ -d '" + data.string() +
                                                          "' ]; do sleep 0.1; done\n");
         for (const char* script : {"start.sh", "wait.sh"}) {
             std::filesystem::permissions(data / script, std::filesystem::perms::owner_all);

@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <set>
+#include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,16 +58,9 @@ TEST(Applications, LaunchesAnEntryAndNoticesWhenItQuits) {
         << "%f without files is dropped";
 }
 
-// The names of the process's threads, less GLib's task pool ("pool"): GIO flushes each launch's
-// notice on the session bus there, in a pool of its own that is bounded and lets idle threads go.
-std::multiset<std::string> threads() {
-    std::multiset<std::string> names;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        if (auto name = test::TemporaryFolder::readFile(task.path() / "comm"); name != "pool\n") {
-            names.insert(std::move(name));
-        }
-    }
-    return names;
+std::size_t threadCount() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
 TEST(Applications, WatchesManyLaunchesWithoutAThreadEachAndReportsEveryEndOnce) {
@@ -85,14 +78,17 @@ TEST(Applications, WatchesManyLaunchesWithoutAThreadEachAndReportsEveryEndOnce) 
     }));
     ended.clear();
 
-    const auto threadsBefore = threads();
+    const std::size_t threadsBefore = threadCount();
+    constexpr std::size_t launches = 40;
     std::vector<std::uint64_t> launched;
-    for (int count = 0; count < 40; ++count) {
+    for (std::size_t count = 0; count < launches; ++count) {
         const auto result = launcher->launch("velm-waiter.desktop");
         ASSERT_EQ(result.outcome, LaunchResult::Outcome::launched);
         launched.push_back(result.number);
     }
-    EXPECT_EQ(threads(), threadsBefore) << "every child still runs";
+    // GIO flushes each launch's notice on the session bus in GLib's task pool, whose threads come and go
+    // (at most ten of them): an exact count would race with them, a thread per child cannot hide among them.
+    EXPECT_LT(threadCount(), threadsBefore + launches / 4) << "every child still runs";
 
     test::TemporaryFolder::writeFile(entries.release(), "");
     ASSERT_TRUE(Blocking::waitUntil([&] {
