@@ -42,7 +42,8 @@ public:
 private:
     struct StopAtExit;
 
-    explicit IoPool(std::size_t threadCount);
+    // Each thread is named "<name>-<number>", so a look at the process's threads tells the pools apart.
+    IoPool(std::size_t threadCount, const char* name);
     ~IoPool() = delete;
 
     void runThread();
