@@ -3,7 +3,7 @@
 #include "Velm_Host/session/InputSink.h"
 #include "Velm_Host/session/SessionDesktop.h"
 #include "Velm_Host/session/SessionTextFocus.h"
-#include "platform/x11/DesktopAccess.h"
+#include "platform/display/DesktopAccess.h"
 
 #include <functional>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "Velm_Host/session/SessionTextFocus.h"
 
-#include "Velm_Host/input/ScreenGeometry.h"
+#include "Velm_Host/session/ScreenGeometry.h"
 
 namespace velm {
 

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "Velm_Host/desktop/FileOffers.h"
-#include "Velm_Host/desktop/X11SessionDesktop.h"
 #include "Velm_Host/input/TapTargetFinder.h"
 #include "Velm_Host/model/HostDesktop.h"
+#include "Velm_Host/x11/X11SessionDesktop.h"
 #include "platform/accessibility/Accessibility.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/Clipboard.h"
-#include "platform/x11/ScreenList.h"
+#include "platform/display/Clipboard.h"
+#include "platform/display/ScreenList.h"
 
 #include <functional>
 #include <memory>

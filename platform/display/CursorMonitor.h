@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/CursorImage.h"
+#include "platform/display/CursorImage.h"
 
 #include <functional>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "Velm_Host/desktop/X11SessionDesktop.h"
+#include "Velm_Host/x11/X11SessionDesktop.h"
 
 #include "Velm_Host/desktop/StreamSizing.h"
 #include "platform/desktop/GioApplicationCatalog.h"

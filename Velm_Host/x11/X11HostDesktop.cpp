@@ -1,9 +1,10 @@
-#include "Velm_Host/model/X11HostDesktop.h"
+#include "Velm_Host/x11/X11HostDesktop.h"
 
 #include "Velm_Host/input/InputInjector.h"
 #include "Velm_Host/input/TextFocusMonitor.h"
-#include "platform/desktop/DoubleClickInterval.h"
+#include "platform/x11/DoubleClickInterval.h"
 #include "platform/x11/X11Clipboard.h"
+#include "platform/x11/X11DesktopAccess.h"
 #include "platform/x11/X11InputSink.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ bool X11HostDesktop::hasDisplay() {
 }
 
 DesktopAccess X11HostDesktop::access() {
-    return DesktopAccess::check();
+    return X11DesktopAccess::check();
 }
 
 void X11HostDesktop::setOnScreensChanged(std::function<void()> handler) {

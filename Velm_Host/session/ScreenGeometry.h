@@ -1,8 +1,8 @@
 #pragma once
 
 #include "input/Geometry.h"
-#include "platform/x11/ScreenPoint.h"
-#include "platform/x11/ScreenRect.h"
+#include "platform/display/ScreenPoint.h"
+#include "platform/display/ScreenRect.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/x11/DesktopAccess.h"
+#include "platform/x11/X11DesktopAccess.h"
 
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
@@ -8,7 +8,7 @@
 
 namespace velm {
 
-DesktopAccess DesktopAccess::check() {
+DesktopAccess X11DesktopAccess::check() {
     const auto connection = X11Connection::open();
     if (!connection) {
         return {};

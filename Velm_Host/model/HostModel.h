@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Velm_Host/away/AwayVisits.h"
+#include "Velm_Host/away/HostAwayAccess.h"
 #include "Velm_Host/core/ConnectionHistory.h"
 #include "Velm_Host/core/DeviceRegistry.h"
 #include "Velm_Host/core/PairingWindow.h"
 #include "Velm_Host/core/SnapshotStore.h"
-#include "Velm_Host/model/HostAwayAccess.h"
 #include "Velm_Host/model/HostCurtain.h"
 #include "Velm_Host/model/HostDesktop.h"
 #include "Velm_Host/model/HostSettings.h"

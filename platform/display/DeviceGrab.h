@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/InputDevice.h"
+#include "platform/display/InputDevice.h"
 
 #include <functional>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "platform/desktop/DoubleClickInterval.h"
+#include "platform/x11/DoubleClickInterval.h"
 
 #include "platform/desktop/GnomeMouseSettings.h"
 #include "platform/log/Log.h"

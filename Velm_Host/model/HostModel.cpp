@@ -1,4 +1,4 @@
-#include "Velm_Host/HostModel.h"
+#include "Velm_Host/model/HostModel.h"
 
 #include "Velm_Host/core/PairedDeviceStore.h"
 #include "Velm_Host/model/AdvertisementNews.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/WindowOwner.h"
+#include "platform/display/WindowOwner.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "Velm_Host/model/DesktopCurtain.h"
+#include "Velm_Host/curtain/DesktopCurtain.h"
 
 #include "Velm_Host/curtain/CurtainOwner.h"
 

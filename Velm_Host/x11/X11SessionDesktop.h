@@ -7,10 +7,10 @@
 #include "platform/desktop/ApplicationCatalog.h"
 #include "platform/desktop/ApplicationLauncher.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/Clipboard.h"
-#include "platform/x11/CursorMonitor.h"
-#include "platform/x11/ScreenCapture.h"
-#include "platform/x11/ScreenList.h"
+#include "platform/display/Clipboard.h"
+#include "platform/display/CursorMonitor.h"
+#include "platform/display/ScreenCapture.h"
+#include "platform/display/ScreenList.h"
 
 #include <cstdint>
 #include <functional>

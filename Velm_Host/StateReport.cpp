@@ -1,4 +1,4 @@
-#include "Velm_Host/model/StateReport.h"
+#include "Velm_Host/StateReport.h"
 
 #include "Velm_Host/model/AdvertisementNews.h"
 

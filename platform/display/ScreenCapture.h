@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/display/ScreenRect.h"
 #include "platform/image/Image.h"
-#include "platform/x11/ScreenRect.h"
 
 #include <optional>
 
