@@ -64,14 +64,19 @@ TEST(DeviceModelFromFirmware, ReadsTheDmiNamesThenTheDeviceTreeElseFallsBackToMa
                                          .productFamily = "MacBook Pro\n",
                                          .deviceTreeModel = std::string("Other\0", 6)}),
               (DeviceModel{"MacBookPro15,1", name("MacBook Pro")}));
-    EXPECT_EQ(DeviceModel::fromFirmware(
-                  {.productName = " \n", .deviceTreeModel = std::string("Raspberry Pi 4 Model B\0junk", 27)}),
+    EXPECT_EQ(DeviceModel::fromFirmware({.productName = " \n",
+                                         .productFamily = std::nullopt,
+                                         .deviceTreeModel = std::string("Raspberry Pi 4 Model B\0junk", 27)}),
               (DeviceModel{"Raspberry Pi 4 Model B", name("Raspberry Pi 4 Model B")}));
-    EXPECT_EQ(DeviceModel::fromFirmware({.productName = "Board\xFF"}).identifier,
-              "Board\xEF\xBF\xBD"); // not UTF-8: repaired
+    EXPECT_EQ(
+        DeviceModel::fromFirmware(
+            {.productName = "Board\xFF", .productFamily = std::nullopt, .deviceTreeModel = std::nullopt})
+            .identifier,
+        "Board\xEF\xBF\xBD"); // not UTF-8: repaired
     EXPECT_EQ(DeviceModel::fromFirmware({}), (DeviceModel{"Mac", std::nullopt}));
 
-    const DeviceModel familyOnly = DeviceModel::fromFirmware({.productFamily = "Mac Studio"});
+    const DeviceModel familyOnly = DeviceModel::fromFirmware(
+        {.productName = std::nullopt, .productFamily = "Mac Studio", .deviceTreeModel = std::nullopt});
     EXPECT_EQ(familyOnly.identifier, "Mac");
     EXPECT_EQ(deviceShape(familyOnly.identifier, familyOnly.name), DeviceShape::macStudio);
 
