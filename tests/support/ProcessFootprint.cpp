@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <malloc.h>
 #include <set>
 #include <sstream>
 #include <sys/socket.h>
@@ -78,15 +79,9 @@ std::size_t ProcessFootprint::x11Connections(const std::string& display) {
     return count;
 }
 
-std::size_t ProcessFootprint::peakResidentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::stoul(line.substr(6)) * 1024; // "VmHWM:    51234 kB"
-        }
-    }
-    return 0;
+std::size_t ProcessFootprint::heapInUseBytes() {
+    const auto heap = ::mallinfo2();
+    return heap.uordblks + heap.hblkhd;
 }
 
 } // namespace velm::test

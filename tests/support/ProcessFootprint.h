@@ -18,8 +18,10 @@ public:
     // Connections this process has open to the X server of `display` (":95", ":95.0"): those of its
     // Unix sockets (/proc/self/fd, /proc/net/unix) whose peer is that server's socket.
     static std::size_t x11Connections(const std::string& display);
-    // The most resident memory the process has had (VmHWM in /proc/self/status), in bytes.
-    static std::size_t peakResidentBytes();
+    // What the process's heap holds in use now, in every arena and in blocks mapped on their own, in
+    // bytes: unlike resident memory, it leaves out what the allocator keeps free for later, which
+    // grows with the number of threads that allocated and with how their work happened to interleave.
+    static std::size_t heapInUseBytes();
 };
 
 } // namespace velm::test

@@ -31,9 +31,14 @@ class HostSessionTest : public ::testing::Test {
 protected:
     PreSharedKey deviceKey() const { return *PreSharedKey::forDevice("ipad", key); }
 
+    // The client may finish its handshake before the listener hands the host's end over: the session's
+    // time-outs run from its start, so the start comes before any virtual time passes.
     std::unique_ptr<TestClient> connect(const PreSharedKey& presented) {
+        const auto before = host.sessionCount();
         auto client = std::make_unique<TestClient>(host.endpoint(), presented);
-        EXPECT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Ready>(); }));
+        EXPECT_TRUE(host.pumpUntil(
+            [&] { return client->hasSeen<ControlChannel::Event::Ready>() && host.sessionCount() > before; }));
+        host.queue->runUntilIdle();
         return client;
     }
 

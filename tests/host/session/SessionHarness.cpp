@@ -80,8 +80,9 @@ void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
         session->setOnAuthenticated([this](HostSession::Snapshot snapshot) { authenticated.push(snapshot); });
         session->setOnEnded([this](HostSession::Ended end) { ended.push(end); });
         session->setOnNotice([this](HostNotice notice) { notices.push(std::move(notice)); });
-        sessions->push(session);
+        // Started before it is counted, so that a test that sees it counted finds its start queued.
         session->start();
+        sessions->push(session);
     });
     listener_->start(Queue::make("listener"));
     ready->waitForCount(1);

@@ -50,6 +50,8 @@ public:
     Endpoint endpoint() const { return Endpoint::hostPort("127.0.0.1", listener_->port()); }
     bool pumpUntil(const std::function<bool()>& condition);
     std::shared_ptr<HostSession> session(std::size_t index) const { return sessions_->values().at(index); }
+    // Sessions made so far, one for every connection whose handshake the listener finished.
+    std::size_t sessionCount() const { return sessions_->values().size(); }
 
     TemporaryFolder folder;
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("velm.host.session");
