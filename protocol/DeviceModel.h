@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/system/MachineFirmware.h"
 #include "protocol/json/JsonRecord.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,16 +14,13 @@ struct DeviceModel {
     std::string identifier;
     std::optional<std::string> name;
 
-    // Reads one firmware file by path, or gives nothing when it cannot be read.
-    using FirmwareReader = std::function<std::optional<std::string>(const std::string& path)>;
-
     // This computer's model, read from the firmware once, on first use, and kept.
     static const DeviceModel& current();
 
     // This computer's model as the firmware describes it: the identifier is the DMI product name
     // (else the device-tree model, else "Mac"); the name is the DMI product family (else the
     // device-tree model, else absent).
-    static DeviceModel fromFirmware(const FirmwareReader& read);
+    static DeviceModel fromFirmware(const MachineFirmware& firmware);
 
     // A name to show: the name when it is not empty, else the marketing name of a known tablet,
     // else "iPad", "iPhone" or "Mac" by the identifier's beginning.

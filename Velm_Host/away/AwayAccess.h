@@ -8,7 +8,7 @@
 #include "Velm_Host/away/AwaySessions.h"
 #include "Velm_Host/away/AwayStatus.h"
 #include "Velm_Host/away/AwayTicket.h"
-#include "Velm_Host/model/HostAwayAccess.h"
+#include "Velm_Host/away/HostAwayAccess.h"
 #include "platform/core/Date.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"

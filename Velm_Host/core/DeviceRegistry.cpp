@@ -53,11 +53,9 @@ std::shared_ptr<DeviceRegistry> DeviceRegistry::make(PairedDeviceStore store, st
 DeviceRegistry::DeviceRegistry(PairedDeviceStore store, std::string hostID, std::shared_ptr<Queue> queue,
                                Options options)
     : store_(std::move(store)), hostID_(std::move(hostID)), queue_(std::move(queue)),
-      options_(std::move(options)) {}
+      options_(std::move(options)), windowKeeper_(queue_) {}
 
-DeviceRegistry::~DeviceRegistry() {
-    expiry_.cancel();
-}
+DeviceRegistry::~DeviceRegistry() = default;
 
 void DeviceRegistry::setOnChange(std::function<void()> handler) {
     onChange_.set(std::move(handler));
@@ -69,17 +67,18 @@ void DeviceRegistry::setOnWrongCode(std::function<void(int triesLeft)> handler) 
 
 void DeviceRegistry::load() {
     {
+        std::lock_guard saving(saveLock_);
+        auto stored = store_.load();
+        auto code = stored.empty() ? store_.carriedOverCode() : std::nullopt;
         std::lock_guard guard(lock);
-        devices_ = store_.load();
-        if (devices_.empty()) {
-            if (auto code = store_.carriedOverCode()) {
-                pairingLog.info("pairing open for a code carried over from an earlier version");
-                openWindow(PairingWindow{.code = std::move(*code),
-                                         .expires = std::nullopt,
-                                         .wrongTriesLeft = PairingWindow::carriedOverWrongTries,
-                                         .reusable = false},
-                           std::nullopt, /*carriedOver=*/true);
-            }
+        devices_ = std::move(stored);
+        if (code) {
+            pairingLog.info("pairing open for a code carried over from an earlier version");
+            openWindow(PairingWindow{.code = std::move(*code),
+                                     .expires = std::nullopt,
+                                     .wrongTriesLeft = PairingWindow::carriedOverWrongTries,
+                                     .reusable = false},
+                       std::nullopt, /*carriedOver=*/true);
         }
     }
     publish();
@@ -101,7 +100,7 @@ std::optional<PairedDevice> DeviceRegistry::device(std::string_view id) const {
 
 std::optional<PairingWindow> DeviceRegistry::pairingWindow() const {
     std::lock_guard guard(lock);
-    return window_;
+    return windowKeeper_.window();
 }
 
 std::vector<PreSharedKey> DeviceRegistry::listenerKeys() const {
@@ -113,8 +112,8 @@ std::vector<PreSharedKey> DeviceRegistry::listenerKeys() const {
             keys.push_back(std::move(*key));
         }
     }
-    if (isWindowOpen(options_.now())) {
-        keys.push_back(PreSharedKey::fromSecret(window_->code));
+    if (windowKeeper_.isOpen(options_.now())) {
+        keys.push_back(PreSharedKey::fromSecret(windowKeeper_.window()->code));
     }
     return keys;
 }
@@ -151,50 +150,46 @@ PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::c
 void DeviceRegistry::closePairing() {
     {
         std::lock_guard guard(lock);
-        if (!window_) {
+        if (!windowKeeper_.window()) {
             return;
         }
-        closeWindow("pairing closed");
+        windowKeeper_.close("pairing closed");
     }
     publish();
 }
 
 std::optional<TlsKeyLender::Loan> DeviceRegistry::lendPairingKey() {
-    std::lock_guard guard(lock);
-    if (!isWindowOpen(options_.now()) || triesLent_ >= window_->wrongTriesLeft) {
+    std::optional<PairingWindowKeeper::Loan> loan;
+    {
+        std::lock_guard guard(lock);
+        loan = windowKeeper_.lend(options_.now());
+    }
+    if (!loan) {
         return std::nullopt;
     }
-    ++triesLent_;
-    return TlsKeyLender::Loan(PreSharedKey::fromSecret(window_->code).key(),
-                              [weak = weak_from_this(), generation = windowGeneration_](auto outcome) {
-                                  if (const auto self = weak.lock()) {
-                                      self->settlePairingTry(generation, outcome);
-                                  }
-                              });
+    return TlsKeyLender::Loan(
+        PreSharedKey::fromSecret(loan->code).key(),
+        whileAlive(weak_from_this(),
+                   [generation = loan->generation](DeviceRegistry& self, TlsKeyLender::Outcome outcome) {
+                       self.settlePairingTry(generation, outcome);
+                   }));
 }
 
 void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome) {
-    int left = 0;
+    std::optional<PairingWindowKeeper::WrongTry> wrong;
     {
         std::lock_guard guard(lock);
-        if (windowGeneration != windowGeneration_ || !window_) {
-            return;
-        }
-        --triesLent_;
-        if (outcome != TlsKeyLender::Outcome::rejected) {
-            return;
-        }
-        left = --window_->wrongTriesLeft;
-        pairingLog.info("wrong pairing code, %d tries left", left);
-        if (left <= 0) {
-            // A carried-over code that has been guessed at this often is not offered again.
-            if (windowCarriedOver_) {
-                forgetCarriedOverCode();
-            }
-            closeWindow("pairing closed after too many wrong codes");
-        }
+        wrong = windowKeeper_.settle(windowGeneration, outcome);
     }
-    queue_->post(whileAlive(shared_from_this(), [left](DeviceRegistry& self) { self.onWrongCode_(left); }));
+    if (!wrong) {
+        return;
+    }
+    // A carried-over code that has been guessed at this often is not offered again.
+    if (wrong->usedUpCarriedOverCode) {
+        forgetCarriedOverCode();
+    }
+    queue_->post(whileAlive(shared_from_this(),
+                            [left = wrong->triesLeft](DeviceRegistry& self) { self.onWrongCode_(left); }));
     publish();
 }
 
@@ -214,54 +209,63 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
         return refuse(PairFailure::invalidDeviceID, std::string(PreSharedKey::describe(*error)).c_str());
     }
 
-    PairResponse response;
+    std::lock_guard saving(saveLock_);
+    std::vector<PairedDevice> next;
+    std::uint64_t windowGeneration = 0;
+    bool carriedOver = false;
     {
         std::lock_guard guard(lock);
-        if (!isWindowOpen(options_.now())) {
+        if (!windowKeeper_.isOpen(options_.now())) {
             return refuse(PairFailure::noPairingWindow, "no pairing window is open");
         }
-        const auto existing = findDevice(devices_, request.deviceID);
-        if (existing == devices_.end() && devices_.size() >= PairedDeviceStore::maxDevices) {
+        if (findDevice(devices_, request.deviceID) == devices_.end() &&
+            devices_.size() >= PairedDeviceStore::maxDevices) {
             return refuse(PairFailure::tooManyDevices, "too many paired devices");
         }
+        next = devices_;
+        windowGeneration = windowKeeper_.generation();
+        carriedOver = windowKeeper_.isCarriedOver();
+    }
 
-        SecretBytes deviceKey = Pairing::newKey();
-        auto sealed = Pairing::sealKey(deviceKey, request.publicKey, binding);
-        if (const auto* failure = std::get_if<Pairing::Failure>(&sealed)) {
-            return *failure == Pairing::Failure::malformedKey
-                       ? refuse(PairFailure::malformedKey, "the device's public key is malformed")
-                       : refuse(PairFailure::keyExchangeFailed, "the key exchange failed");
-        }
-
-        PairedDevice device{.id = request.deviceID,
-                            .name = boundedText(request.deviceName, maxNameBytes),
-                            .key = std::move(deviceKey),
-                            .pairedAt = options_.now()};
-        std::vector<PairedDevice> next = devices_;
-        const bool pairedBefore = existing != devices_.end();
-        if (pairedBefore) {
-            next[static_cast<std::size_t>(existing - devices_.begin())] = std::move(device);
-        } else {
-            next.push_back(std::move(device));
-        }
-        if (!commit(std::move(next))) {
-            return refuse(PairFailure::notSaved, "the paired devices could not be saved");
-        }
-        pairingLog.info("%s", pairedBefore ? "device paired again; its old key no longer admits it"
-                                           : "device paired");
-
-        auto& [publicKey, sealedKey] = std::get<Pairing::SealedKey>(sealed);
-        response = PairResponse{
-            .hostID = hostID_, .publicKey = std::move(publicKey), .sealedKey = std::move(sealedKey)};
-        if (windowCarriedOver_) {
-            forgetCarriedOverCode();
-        }
-        if (!window_->reusable) {
-            closeWindow("pairing closed");
+    SecretBytes deviceKey = Pairing::newKey();
+    auto sealed = Pairing::sealKey(deviceKey, request.publicKey, binding);
+    if (const auto* failure = std::get_if<Pairing::Failure>(&sealed)) {
+        return *failure == Pairing::Failure::malformedKey
+                   ? refuse(PairFailure::malformedKey, "the device's public key is malformed")
+                   : refuse(PairFailure::keyExchangeFailed, "the key exchange failed");
+    }
+    PairedDevice device{.id = request.deviceID,
+                        .name = boundedText(request.deviceName, maxNameBytes),
+                        .key = std::move(deviceKey),
+                        .pairedAt = options_.now()};
+    const auto existing = findDevice(next, request.deviceID);
+    const bool pairedBefore = existing != next.end();
+    if (pairedBefore) {
+        *existing = std::move(device);
+    } else {
+        next.push_back(std::move(device));
+    }
+    if (!commit(std::move(next))) {
+        return refuse(PairFailure::notSaved, "the paired devices could not be saved");
+    }
+    pairingLog.info("%s",
+                    pairedBefore ? "device paired again; its old key no longer admits it" : "device paired");
+    if (carriedOver) {
+        forgetCarriedOverCode();
+    }
+    {
+        std::lock_guard guard(lock);
+        // Only the window the device paired in closes: one opened while it was saved stays.
+        const auto& window = windowKeeper_.window();
+        if (windowKeeper_.generation() == windowGeneration && window && !window->reusable) {
+            windowKeeper_.close("pairing closed");
         }
     }
     publish();
-    return response;
+
+    auto& [publicKey, sealedKey] = std::get<Pairing::SealedKey>(sealed);
+    return PairResponse{
+        .hostID = hostID_, .publicKey = std::move(publicKey), .sealedKey = std::move(sealedKey)};
 }
 
 HelloCheck DeviceRegistry::checkHello(std::string_view deviceID, const std::optional<Bytes>& proof,
@@ -282,10 +286,10 @@ HelloCheck DeviceRegistry::checkHello(std::string_view deviceID, const std::opti
 
 bool DeviceRegistry::remove(std::optional<std::string_view> id) {
     {
-        std::lock_guard guard(lock);
+        std::lock_guard saving(saveLock_);
         std::vector<PairedDevice> next;
         if (id) {
-            next = devices_;
+            next = devices();
             if (std::erase_if(next, [&](const PairedDevice& device) { return device.id == *id; }) == 0) {
                 return true;
             }
@@ -302,16 +306,17 @@ bool DeviceRegistry::remove(std::optional<std::string_view> id) {
 DeviceRegistry::UpdateResult DeviceRegistry::update(std::string_view id,
                                                     const std::function<void(PairedDevice&)>& change) {
     {
-        std::lock_guard guard(lock);
-        const auto found = findDevice(devices_, id);
-        if (found == devices_.end()) {
+        std::lock_guard saving(saveLock_);
+        std::vector<PairedDevice> next = devices();
+        const auto found = findDevice(next, id);
+        if (found == next.end()) {
             return UpdateResult::notFound;
         }
-        std::vector<PairedDevice> next = devices_;
-        PairedDevice& device = next[static_cast<std::size_t>(found - devices_.begin())];
-        change(device);
-        device.id = found->id;
-        device.key = found->key;
+        PairedDevice changed = *found;
+        change(changed);
+        changed.id = std::move(found->id);
+        changed.key = std::move(found->key);
+        *found = std::move(changed);
         if (!commit(std::move(next))) {
             return UpdateResult::notSaved;
         }
@@ -365,33 +370,16 @@ bool DeviceRegistry::allowsAwayWithoutDeviceKey() const {
     return allowsAwayWithoutDeviceKey_;
 }
 
-bool DeviceRegistry::isWindowOpen(Date now) const {
-    return window_ && (!window_->expires || now < *window_->expires);
-}
-
 void DeviceRegistry::openWindow(PairingWindow window, std::optional<std::chrono::seconds> duration,
                                 bool carriedOver) {
-    expiry_.cancel();
-    window_ = std::move(window);
-    windowCarriedOver_ = carriedOver;
-    triesLent_ = 0;
-    const std::uint64_t generation = ++windowGeneration_;
-    if (duration) {
-        expiry_ = queue_->postAfter(
-            *duration,
-            whileAlive(shared_from_this(), [generation](DeviceRegistry& self) { self.expire(generation); }));
-    }
+    windowKeeper_.open(std::move(window), duration, carriedOver,
+                       whileAlive(weak_from_this(), [](DeviceRegistry& self, std::uint64_t generation) {
+                           self.expire(generation);
+                       }));
 }
 
-void DeviceRegistry::closeWindow(const char* why) {
-    expiry_.cancel();
-    window_.reset();
-    windowCarriedOver_ = false;
-    triesLent_ = 0;
-    ++windowGeneration_;
-    pairingLog.info("%s", why);
-}
-
+// Only ever a removal, which any number of callers may make in any order: it needs no place in
+// the order of the list's saves.
 void DeviceRegistry::forgetCarriedOverCode() {
     if (!store_.forgetCarriedOverCode()) {
         pairingLog.error("the carried-over pairing code could not be deleted");
@@ -402,6 +390,7 @@ bool DeviceRegistry::commit(std::vector<PairedDevice> devices) {
     if (!store_.save(devices)) {
         return false;
     }
+    std::lock_guard guard(lock);
     devices_ = std::move(devices);
     return true;
 }
@@ -409,10 +398,9 @@ bool DeviceRegistry::commit(std::vector<PairedDevice> devices) {
 void DeviceRegistry::expire(std::uint64_t generation) {
     {
         std::lock_guard guard(lock);
-        if (generation != windowGeneration_ || !window_) {
+        if (!windowKeeper_.expire(generation)) {
             return;
         }
-        closeWindow("pairing expired");
     }
     publish();
 }

@@ -4,11 +4,11 @@
 #include "Velm_Host/core/PairedDevice.h"
 #include "Velm_Host/core/PairedDeviceStore.h"
 #include "Velm_Host/core/PairingWindow.h"
+#include "Velm_Host/core/PairingWindowKeeper.h"
 #include "platform/core/Bytes.h"
 #include "platform/core/Date.h"
 #include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/dispatch/WorkItem.h"
 #include "platform/net/TlsKeyLender.h"
 #include "protocol/PairRequest.h"
 #include "protocol/PairResponse.h"
@@ -30,12 +30,21 @@ namespace velm {
 
 // The paired devices and the pairing window.
 //
-// Every operation may be called from any thread: the state sits behind `lock`, and every save
-// happens under it, so saves reach the secrets store in the order of the changes. A change
-// reaches memory only once it is saved: when the store refuses a write, the registry keeps
-// what is stored. After every change `onChange` runs on the owner's queue, where the owner
-// publishes the new state and hands the listener its new keys. The pairing window's expiry is
-// a timer on that queue too.
+// Every operation may be called from any thread. The state sits behind `lock`, which is held only
+// to read or replace it, never while the secrets store reads or writes: readers and handshakes
+// never wait for a save of the list.
+//
+// The list changes one change at a time, each under `saveLock_` from start to end: it takes its
+// copy of the list under `lock`, saves the changed copy outside it, and only once the store holds
+// that copy puts it in memory. So saves reach the store one at a time and in the order of the
+// changes, each made from the list the one before left, and an older list is never written last.
+// Readers see the list last stored (while a save is under way, the one before it): a change the
+// store refuses is dropped, and memory keeps what is stored. A pairing answers once its own save
+// is done, and is refused when that save failed.
+//
+// After every change `onChange` runs on the owner's queue, where the owner publishes the new state
+// and hands the listener its new keys. The pairing window (PairingWindowKeeper) sits behind `lock`
+// too, and its expiry is a timer on that queue.
 class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
 public:
     enum class PairFailure {
@@ -109,7 +118,8 @@ public:
     // Pairs the device that asks on a connection admitted by the code's key (`admittedBy`, the
     // connection's pre-shared-key identity) while a window is open: makes its device key, seals
     // it to the request's public key bound to the session, and stores the device. A device that
-    // was paired before is replaced, key and all. A window that is not reusable closes.
+    // was paired before is replaced, key and all. A window that is not reusable closes. The answer
+    // waits for the device's save; a window that ends while it is saved does not undo the pairing.
     std::variant<PairResponse, PairFailure> pair(const PairRequest& request, ByteView binding,
                                                  std::string_view admittedBy);
 
@@ -121,7 +131,8 @@ public:
     // False when the new list could not be saved (nothing is removed then).
     bool remove(std::optional<std::string_view> id);
     // Changes one device and saves. The identifier and the key cannot be changed this way. A
-    // device removed meanwhile stays removed: the change is dropped as notFound.
+    // device removed meanwhile stays removed: the change is dropped as notFound. `change` may read
+    // the registry, but not change it.
     UpdateResult update(std::string_view id, const std::function<void(PairedDevice&)>& change);
     // An idle time-out that is not positive means none.
     UpdateResult setDevicePolicy(std::string_view id, std::optional<std::chrono::seconds> idleTimeout,
@@ -143,11 +154,10 @@ private:
     DeviceRegistry(PairedDeviceStore store, std::string hostID, std::shared_ptr<Queue> queue,
                    Options options);
 
-    // The helpers below run with `lock` held.
-    bool isWindowOpen(Date now) const;
+    // Runs with `lock` held.
     void openWindow(PairingWindow window, std::optional<std::chrono::seconds> duration, bool carriedOver);
-    void closeWindow(const char* why);
     void forgetCarriedOverCode();
+    // Saves the list and, once it is stored, puts it in memory; runs with `saveLock_` held.
     bool commit(std::vector<PairedDevice> devices);
 
     void settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome);
@@ -162,16 +172,12 @@ private:
     GuardedCallback<std::function<void()>> onChange_;
     GuardedCallback<std::function<void(int)>> onWrongCode_;
 
+    // Held by each change of the list from its copy to its arrival in memory. Taken before `lock`,
+    // never while holding it.
+    std::mutex saveLock_;
     mutable std::mutex lock;
     std::vector<PairedDevice> devices_;
-    std::optional<PairingWindow> window_;
-    bool windowCarriedOver_ = false;
-    // Tries of the open window lent to handshakes that have not settled yet.
-    int triesLent_ = 0;
-    // Raised with every window, so that the expiry of an earlier one, and the tries lent
-    // under it, do nothing.
-    std::uint64_t windowGeneration_ = 0;
-    WorkItem expiry_;
+    PairingWindowKeeper windowKeeper_;
     std::optional<std::chrono::seconds> awayLifetime_ = awayLifetime(defaultAwayAccessDays);
     bool allowsAwayWithoutDeviceKey_ = true;
 };

@@ -18,6 +18,10 @@ namespace velm {
 // The list is read entry by entry: an entry that cannot be read or cannot be used (its
 // identifier could not be a TLS identity, its key is not 32 bytes, its identifier came
 // before) is dropped and logged, and the others are kept.
+//
+// Callable from any thread: each write holds the secrets folder's lock. Of two saves at once,
+// though, whichever takes that lock last stays, so an owner that changes the list from several
+// threads saves one list at a time, in the order of its changes (as DeviceRegistry does).
 class PairedDeviceStore {
 public:
     static constexpr std::string_view keychainService = "pellam.Velm.Host";

@@ -2,9 +2,9 @@
 
 #include "platform/core/Base64.h"
 #include "platform/crypto/SecretBytes.h"
+#include "platform/crypto/SecureWipe.h"
 #include "protocol/json/JsonCoding.h"
 
-#include <openssl/crypto.h>
 #include <string>
 
 namespace velm {
@@ -25,7 +25,7 @@ template <> struct JsonCoding<SecretBytes> {
             in.fail(JsonError::Kind::dataCorrupted, "the text is not valid Base64");
         }
         SecretBytes secret(*bytes);
-        OPENSSL_cleanse(bytes->data(), bytes->size());
+        secureWipe(*bytes);
         return secret;
     }
 };

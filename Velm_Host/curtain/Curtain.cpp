@@ -1,14 +1,8 @@
 #include "Velm_Host/curtain/Curtain.h"
 
 #include "Velm_Host/core/VirtualDisplayIdentity.h"
-#include "platform/dbus/BusConnection.h"
-#include "platform/dbus/DbusScreenLock.h"
-#include "platform/dispatch/TimerfdBootClock.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
-#include "platform/x11/X11DeviceGrab.h"
-#include "platform/x11/X11ScreenList.h"
-#include "platform/x11/X11ShieldWindows.h"
 
 #include <algorithm>
 #include <iterator>
@@ -44,17 +38,6 @@ std::shared_ptr<Curtain> Curtain::make(Parts parts, std::shared_ptr<Queue> queue
     auto curtain = std::shared_ptr<Curtain>(new Curtain(std::move(parts), std::move(queue)));
     curtain->watch();
     return curtain;
-}
-
-std::shared_ptr<Curtain> Curtain::forDesktop() {
-    auto queue = Queue::make("velm.host.curtain");
-    return make({.screens = X11ScreenList::make(queue),
-                 .shields = X11ShieldWindows::make(label),
-                 .tap = std::make_shared<CurtainTap>(X11DeviceGrab::make("velm.curtain.tap", queue)),
-                 .screenLock = DbusScreenLock::make(BusConnection::system(), BusConnection::session(), queue,
-                                                    DbusScreenLock::Timing{}),
-                 .bootClock = std::make_shared<TimerfdBootClock>()},
-                queue);
 }
 
 std::vector<Monitor> Curtain::screensToCover(const std::vector<Monitor>& monitors) {

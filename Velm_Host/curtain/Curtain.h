@@ -5,9 +5,9 @@
 #include "platform/dispatch/BootClock.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
-#include "platform/x11/Monitor.h"
-#include "platform/x11/ScreenList.h"
-#include "platform/x11/ShieldWindows.h"
+#include "platform/display/Monitor.h"
+#include "platform/display/ScreenList.h"
+#include "platform/display/ShieldWindows.h"
 #include "protocol/CurtainState.h"
 
 #include <chrono>
@@ -52,11 +52,10 @@ public:
         std::shared_ptr<BootClock> bootClock;
     };
 
+    // The host model makes the one of the process at its start (X11Curtain::forDesktop) and keeps it for
+    // its whole life (a dropped session's pending lock lives in it), giving each session a CurtainOwner of
+    // it.
     static std::shared_ptr<Curtain> make(Parts parts, std::shared_ptr<Queue> queue);
-    // The curtain over the desktop's display and buses. The host model makes the one of the process at
-    // its start and keeps it for its whole life (a dropped session's pending lock lives in it), giving
-    // each session a CurtainOwner of it.
-    static std::shared_ptr<Curtain> forDesktop();
 
     // The screens a curtain covers: all but the host's own virtual display (built in, or an EDID vendor
     // other than the virtual display's, or no EDID at all), in their order.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/DeviceGrab.h"
+#include "platform/display/DeviceGrab.h"
 
 #include <memory>
 #include <mutex>

@@ -3,7 +3,7 @@
 #include "platform/core/Bytes.h"
 #include "platform/desktop/ApplicationCatalog.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/WindowList.h"
+#include "platform/display/WindowList.h"
 #include "protocol/AppInfo.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Velm_Host/desktop/FileOffers.h"
-#include "platform/x11/Clipboard.h"
+#include "platform/display/Clipboard.h"
 #include "protocol/ClipboardMessage.h"
 #include "protocol/FileItem.h"
 

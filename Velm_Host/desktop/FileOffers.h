@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/ClipboardContent.h"
+#include "platform/display/ClipboardContent.h"
 #include "protocol/FileItem.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "input/ClickCounter.h"
 #include "input/Geometry.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/InputEventSink.h"
+#include "platform/display/InputEventSink.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "Velm_Host/input/TapTargetFinder.h"
 
-#include "Velm_Host/input/ScreenGeometry.h"
+#include "Velm_Host/session/ScreenGeometry.h"
 #include "input/TapTargeting.h"
 #include "platform/accessibility/Accessibility.h"
 #include "platform/accessibility/AccessibleTree.h"

@@ -1,6 +1,6 @@
 #include "Velm_Host/input/TextFocusMonitor.h"
 
-#include "Velm_Host/input/ScreenGeometry.h"
+#include "Velm_Host/session/ScreenGeometry.h"
 #include "platform/accessibility/Accessibility.h"
 #include "platform/accessibility/AccessibleTree.h"
 #include "platform/dispatch/WhileAlive.h"

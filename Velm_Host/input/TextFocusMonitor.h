@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velm_Host/session/SessionTextFocus.h"
+#include "Velm_Host/session/TextFocusWatch.h"
 #include "input/Geometry.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WorkItem.h"
@@ -25,8 +25,7 @@ class AccessibleTree;
 // (they are called on the monitor's queue: hop to the session's) and call start(); setQuiet(true)
 // once no input came for 5 s and setQuiet(false) at the next input; stop() when the client pauses
 // the stream and when the session ends.
-class TextFocusMonitor final : public SessionTextFocus,
-                               public std::enable_shared_from_this<TextFocusMonitor> {
+class TextFocusMonitor final : public TextFocusWatch, public std::enable_shared_from_this<TextFocusMonitor> {
 public:
     using Duration = Queue::Clock::duration;
 

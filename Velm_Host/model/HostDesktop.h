@@ -2,8 +2,8 @@
 
 #include "Velm_Host/session/InputSink.h"
 #include "Velm_Host/session/SessionDesktop.h"
-#include "Velm_Host/session/SessionTextFocus.h"
-#include "platform/x11/DesktopAccess.h"
+#include "Velm_Host/session/TextFocusWatch.h"
+#include "platform/display/DesktopAccess.h"
 
 #include <functional>
 #include <memory>
@@ -22,7 +22,7 @@ public:
     virtual std::shared_ptr<SessionDesktop> sessionDesktop() = 0;
     virtual std::shared_ptr<InputSink> sessionInput() = 0;
     // None where the desktop cannot tell where its keyboard focus is.
-    virtual std::shared_ptr<SessionTextFocus> sessionTextFocus() = 0;
+    virtual std::shared_ptr<TextFocusWatch> sessionTextFocus() = 0;
     // A screen other than the computer's own panel is attached.
     virtual bool hasDisplay() = 0;
     // Asks afresh; may take a moment.

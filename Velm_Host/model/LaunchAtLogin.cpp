@@ -4,6 +4,7 @@
 #include "platform/log/Log.h"
 #include "platform/store/StoreFolder.h"
 #include "platform/store/XdgDirs.h"
+#include "platform/system/RunningProgram.h"
 
 #include <algorithm>
 
@@ -43,9 +44,7 @@ std::string execArgument(const std::string& path) {
 } // namespace
 
 LaunchAtLogin LaunchAtLogin::standard() {
-    std::error_code error;
-    auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return LaunchAtLogin(XdgDirs::configHome() / "autostart", error ? "velm-host" : program);
+    return LaunchAtLogin(XdgDirs::configHome() / "autostart", RunningProgram::path().value_or("velm-host"));
 }
 
 std::optional<std::string> LaunchAtLogin::set(bool enabled) const {

@@ -2,13 +2,12 @@
 
 #include "Velm_Host/model/IniFile.h"
 #include "Velm_Host/model/LaunchAtLogin.h"
+#include "platform/core/UserAccount.h"
 #include "platform/store/XdgDirs.h"
 
 #include <algorithm>
 #include <initializer_list>
-#include <pwd.h>
 #include <strings.h>
-#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -146,23 +145,12 @@ bool autostartEntryEnabled(const RestartReadiness::Sources& sources) {
     return false;
 }
 
-std::string currentUserName() {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_name != nullptr) {
-        return found->pw_name;
-    }
-    return {};
-}
-
 } // namespace
 
 RestartReadiness::Sources RestartReadiness::Sources::standard() {
     Sources sources{.autostartFolders = {XdgDirs::configHome() / "autostart"},
                     .systemRoot = "/",
-                    .userName = currentUserName()};
+                    .userName = UserAccount::current().value_or(UserAccount{}).name};
     for (const auto& folder : XdgDirs::configDirs()) {
         sources.autostartFolders.push_back(folder / "autostart");
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Velm_Host/HostModel.h"
-#include "Velm_Host/model/StateReport.h"
+#include "Velm_Host/StateReport.h"
+#include "Velm_Host/model/HostModel.h"
 #include "Velm_Host/ui/HostMachine.h"
 #include "Velm_Host/ui/VelmHostApp.h"
 #include "platform/dispatch/Queue.h"

@@ -2,11 +2,12 @@
 
 #include "Velm_Host/away/AwayAccess.h"
 #include "Velm_Host/curtain/Curtain.h"
-#include "Velm_Host/model/DesktopCurtain.h"
-#include "Velm_Host/model/X11HostDesktop.h"
+#include "Velm_Host/curtain/DesktopCurtain.h"
 #include "Velm_Host/ui/AttachedScreen.h"
 #include "Velm_Host/ui/DesktopSystemTray.h"
 #include "Velm_Host/ui/DeviceIcons.h"
+#include "Velm_Host/x11/X11Curtain.h"
+#include "Velm_Host/x11/X11HostDesktop.h"
 #include "platform/accessibility/AtspiAccessibility.h"
 #include "platform/dbus/PowerOffWatcher.h"
 #include "platform/discovery/AvahiDiscovery.h"
@@ -47,7 +48,7 @@ HostMachine HostMachine::ofThisComputer(const DisplaySession& display,
     machine.desktop = X11HostDesktop::make(machine.screens, mainQueue, deviceImages,
                                            display.hasDisplay ? AtspiAccessibility::shared() : nullptr);
     if (display.curtainCanCover()) {
-        machine.curtain = std::make_shared<DesktopCurtain>(Curtain::forDesktop());
+        machine.curtain = std::make_shared<DesktopCurtain>(X11Curtain::forDesktop());
     }
     machine.makeAway = [](const std::string& hostID, std::shared_ptr<DefaultsStore> settings) {
         return AwayAccess::make(hostID, std::move(settings));

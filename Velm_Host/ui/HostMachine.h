@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Velm_Host/away/HostAwayAccess.h"
 #include "Velm_Host/model/DisplaySession.h"
-#include "Velm_Host/model/HostAwayAccess.h"
 #include "Velm_Host/model/HostCurtain.h"
 #include "Velm_Host/model/HostDesktop.h"
 #include "Velm_Host/model/LaunchAtLogin.h"
@@ -11,8 +11,8 @@
 #include "platform/dbus/BusConnection.h"
 #include "platform/discovery/Discovery.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/display/ScreenList.h"
 #include "platform/store/DefaultsStore.h"
-#include "platform/x11/ScreenList.h"
 #include "protocol/DeviceModel.h"
 
 #include <QStringList>

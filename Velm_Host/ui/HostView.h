@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velm_Host/HostModel.h"
+#include "Velm_Host/model/HostModel.h"
 #include "Velm_Host/ui/DeviceCards.h"
 #include "Velm_Host/ui/DeviceCardsState.h"
 #include "Velm_Host/ui/HistoryDates.h"

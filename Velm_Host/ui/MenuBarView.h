@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velm_Host/HostModel.h"
+#include "Velm_Host/model/HostModel.h"
 
 #include <QMenu>
 #include <functional>

@@ -2,8 +2,8 @@
 
 #include "platform/accessibility/AccessibilityWake.h"
 #include "platform/accessibility/AccessibleElement.h"
-#include "platform/x11/ScreenPoint.h"
-#include "platform/x11/ScreenRect.h"
+#include "platform/display/ScreenPoint.h"
+#include "platform/display/ScreenRect.h"
 
 #include <optional>
 #include <string>

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <glib.h>
+#include <pthread.h>
 
 namespace velm {
 namespace {
@@ -42,6 +43,7 @@ AtspiAccessibility::~AtspiAccessibility() {
 }
 
 void AtspiAccessibility::run() {
+    pthread_setname_np(pthread_self(), "accessibility");
     g_main_context_push_thread_default(context_);
     tree_ = AtspiTree::open(context_);
     g_main_loop_run(loop_);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/x11/ScreenPoint.h"
-#include "platform/x11/ScreenRect.h"
+#include "platform/display/ScreenPoint.h"
+#include "platform/display/ScreenRect.h"
 
 #include <optional>
 

@@ -84,6 +84,27 @@ std::size_t Utf8::cutLength(std::string_view validText, std::size_t limit) {
     return cut;
 }
 
+std::u32string Utf8::codePoints(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::u32string points;
+    std::size_t i = 0;
+    std::size_t matched = 0;
+    while (i < text.size()) {
+        const std::size_t length = sequenceLength(bytes + i, text.size() - i, matched);
+        if (length == 0) {
+            break;
+        }
+        // The lead byte keeps 7, 5, 4 or 3 bits; each continuation byte adds 6.
+        char32_t point = length == 1 ? bytes[i] : bytes[i] & (0x7Fu >> length);
+        for (std::size_t next = 1; next < length; ++next) {
+            point = point << 6 | (bytes[i + next] & 0x3Fu);
+        }
+        points.push_back(point);
+        i += length;
+    }
+    return points;
+}
+
 std::string Utf8::repaired(std::string_view text) {
     if (isValid(text)) {
         return std::string(text);

@@ -8,7 +8,7 @@
 
 namespace velm {
 
-// Byte-level UTF-8 rules shared by the encoders and decoders: validation,
+// Byte-level UTF-8 rules shared by the encoders and decoders: validation, decoding,
 // cutting on a character boundary, and repair of text from outside sources
 // (file names, selections) that need not be UTF-8 at all.
 class Utf8 {
@@ -23,6 +23,9 @@ public:
     // The largest length no more than limit at which valid text can be cut
     // without splitting a character.
     static std::size_t cutLength(std::string_view validText, std::size_t limit);
+
+    // The code points of the text up to its first ill-formed sequence, by the rules of isValid.
+    static std::u32string codePoints(std::string_view text);
 
     // The text with each maximal ill-formed subsequence replaced by U+FFFD.
     // Valid text comes back unchanged.

@@ -1,13 +1,12 @@
 #include "platform/desktop/GioApplicationLauncher.h"
 
+#include "platform/dispatch/IoPool.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 
-#include <algorithm>
-#include <atomic>
+#include <asio/posix/stream_descriptor.hpp>
+#include <cerrno>
 #include <gio/gdesktopappinfo.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +16,8 @@ namespace {
 
 const Log log("apps");
 
+using Descriptor = asio::posix::stream_descriptor;
+
 struct ObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
@@ -25,29 +26,19 @@ void collectPid(GDesktopAppInfo*, GPid pid, gpointer pids) {
     static_cast<std::vector<int>*>(pids)->push_back(pid);
 }
 
-} // namespace
+// Collects the exit status of a child that has ended (its pidfd became readable).
+void reap(int pid) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
 
-// One started process and the thread that waits for its end.
-struct GioApplicationLauncher::Watch {
-    std::atomic<bool> ended{false};
-    std::thread thread;
-};
+} // namespace
 
 std::shared_ptr<GioApplicationLauncher> GioApplicationLauncher::make(std::shared_ptr<Queue> queue) {
     return std::shared_ptr<GioApplicationLauncher>(new GioApplicationLauncher(std::move(queue)));
 }
 
-GioApplicationLauncher::GioApplicationLauncher(std::shared_ptr<Queue> queue)
-    : queue_(std::move(queue)), stopDescriptor_(eventfd(0, EFD_CLOEXEC)) {}
-
-GioApplicationLauncher::~GioApplicationLauncher() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(stopDescriptor_, &one, sizeof one);
-    for (const auto& watch : watches_) {
-        watch->thread.join();
-    }
-    close(stopDescriptor_);
-}
+GioApplicationLauncher::GioApplicationLauncher(std::shared_ptr<Queue> queue) : queue_(std::move(queue)) {}
 
 void GioApplicationLauncher::setOnEnded(EndHandler handler) {
     queue_->post(whileAlive(shared_from_this(), [handler = std::move(handler)](GioApplicationLauncher& self) {
@@ -74,6 +65,7 @@ LaunchResult GioApplicationLauncher::launch(const std::string& id) {
         return {LaunchResult::Outcome::failed, 0};
     }
     std::lock_guard guard(lock);
+    reapUnwatched();
     const std::uint64_t number = ++launches_;
     if (pids.empty() || !watch(pids.front(), number)) {
         return {LaunchResult::Outcome::launchedUnwatched, number};
@@ -82,45 +74,43 @@ LaunchResult GioApplicationLauncher::launch(const std::string& id) {
 }
 
 bool GioApplicationLauncher::watch(int pid, std::uint64_t number) {
-    // Watches of processes that have ended make room for new ones.
-    for (auto& watch : watches_) {
-        if (watch->ended) {
-            watch->thread.join();
-            watch.reset();
+    const auto fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    const int openError = errno;
+    auto child = std::make_shared<Descriptor>(IoPool::shared().context());
+    std::error_code error = fd < 0 ? std::error_code(openError, std::generic_category()) : std::error_code();
+    if (fd >= 0) {
+        child->assign(fd, error);
+        if (error) {
+            close(fd);
         }
     }
-    std::erase(watches_, nullptr);
-    const auto descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    if (watches_.size() >= maxWatched || descriptor < 0) {
-        if (descriptor >= 0) {
-            close(descriptor);
-        }
-        // Reaped when it ends, so that no zombie stays behind.
-        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+    if (error) {
+        log.error("can't watch process %d: %s", pid, error.message().c_str());
+        unwatched_.push_back(pid);
         return false;
     }
-    auto watch = std::make_unique<Watch>();
-    watch->thread = std::thread(
-        [this, pid, descriptor, number, ended = &watch->ended, weak = weak_from_this(), queue = queue_] {
-            pollfd descriptors[2] = {{descriptor, POLLIN, 0}, {stopDescriptor_, POLLIN, 0}};
-            while (poll(descriptors, 2, -1) < 0 && errno == EINTR) {
-            }
-            if (descriptors[0].revents & POLLIN) {
-                waitpid(pid, nullptr, 0);
-                queue->post([weak, number] {
-                    if (const auto self = weak.lock(); self && self->onEnded_) {
-                        self->onEnded_(number);
-                    }
-                });
-            } else {
-                // The launcher is going; someone must still reap the child when it ends.
-                std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
-            }
-            close(descriptor);
-            *ended = true;
-        });
-    watches_.push_back(std::move(watch));
+    // The wait holds the descriptor until the child has ended and is reaped, whether or not the launcher
+    // is still there to hear of it.
+    auto ended = onQueueWhileAlive(queue_, weak_from_this(), [number](GioApplicationLauncher& self) {
+        if (self.onEnded_) {
+            self.onEnded_(number);
+        }
+    });
+    child->async_wait(Descriptor::wait_read,
+                      [child, pid, ended = std::move(ended)](const std::error_code& waited) {
+                          if (waited) {
+                              return;
+                          }
+                          reap(pid);
+                          ended();
+                      });
     return true;
+}
+
+// Without a pidfd there is nothing to wait on without a thread: a process that could not be watched is
+// reaped at a later launch once it has ended, so at most a few zombies wait for that.
+void GioApplicationLauncher::reapUnwatched() {
+    std::erase_if(unwatched_, [](int pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
 }
 
 } // namespace velm

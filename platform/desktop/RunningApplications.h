@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/desktop/DesktopApp.h"
-#include "platform/x11/WindowOwner.h"
+#include "platform/display/WindowOwner.h"
 
 #include <string>
 #include <vector>

@@ -6,6 +6,7 @@
 #include <avahi-common/timeval.h>
 #include <mutex>
 #include <new>
+#include <pthread.h>
 
 namespace velm {
 namespace {
@@ -21,6 +22,12 @@ struct Current {
 Current& current() {
     static auto* slot = new Current();
     return *slot;
+}
+
+// Runs once on the poll thread, the only place Avahi lets us reach it, so its name tells it apart.
+void namePollThread(AvahiTimeout* timeout, void* api) {
+    pthread_setname_np(pthread_self(), "avahi");
+    static_cast<const AvahiPoll*>(api)->timeout_free(timeout);
 }
 
 } // namespace
@@ -42,6 +49,10 @@ AvahiConnection::AvahiConnection() : poll_(avahi_threaded_poll_new()) {
     }
     // Made before the poll thread runs, so the lock is not needed yet.
     makeClient();
+    const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+    timeval now{};
+    avahi_elapse_time(&now, 0, 0);
+    api->timeout_new(api, &now, &namePollThread, const_cast<AvahiPoll*>(api));
     if (avahi_threaded_poll_start(poll_) < 0) {
         // Nothing will ever be reported; callers still complete through their own time limits.
         log.error("cannot start the avahi poll thread");

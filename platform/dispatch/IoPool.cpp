@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <pthread.h>
+#include <string>
 #include <system_error>
 
 namespace velm {
@@ -22,18 +24,18 @@ struct IoPool::StopAtExit {
 };
 
 IoPool& IoPool::shared() {
-    static IoPool* pool = new IoPool(2);
+    static IoPool* pool = new IoPool(2, "io-shared");
     static StopAtExit stopAtExit{*pool};
     return *pool;
 }
 
 IoPool& IoPool::background() {
-    static IoPool* pool = new IoPool(std::max(4u, std::thread::hardware_concurrency()));
+    static IoPool* pool = new IoPool(std::max(4u, std::thread::hardware_concurrency()), "io-background");
     static StopAtExit stopAtExit{*pool};
     return *pool;
 }
 
-IoPool::IoPool(std::size_t count) : keepRunning_(asio::make_work_guard(context_)) {
+IoPool::IoPool(std::size_t count, const char* name) : keepRunning_(asio::make_work_guard(context_)) {
     std::lock_guard guard(lock);
     for (std::size_t i = 0; i < count; ++i) {
         try {
@@ -47,6 +49,11 @@ IoPool::IoPool(std::size_t count) : keepRunning_(asio::make_work_guard(context_)
             break;
         }
         ++runningThreads_;
+        // Named here rather than by the thread itself, so the name is there once the pool is. Linux keeps
+        // 15 bytes of it.
+        const std::string threadName =
+            std::string(name).append("-").append(std::to_string(i + 1)).substr(0, 15);
+        pthread_setname_np(threads_.back().native_handle(), threadName.c_str());
     }
 }
 

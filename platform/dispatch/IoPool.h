@@ -35,7 +35,6 @@ public:
     static IoPool& background();
 
     asio::io_context& context() { return context_; }
-    std::size_t threadCount() const { return threads_.size(); }
 
     IoPool(const IoPool&) = delete;
     IoPool& operator=(const IoPool&) = delete;
@@ -43,7 +42,8 @@ public:
 private:
     struct StopAtExit;
 
-    explicit IoPool(std::size_t threadCount);
+    // Each thread is named "<name>-<number>", so a look at the process's threads tells the pools apart.
+    IoPool(std::size_t threadCount, const char* name);
     ~IoPool() = delete;
 
     void runThread();

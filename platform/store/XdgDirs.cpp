@@ -1,9 +1,10 @@
 #include "platform/store/XdgDirs.h"
 
+#include "platform/core/UserAccount.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,12 +68,8 @@ std::filesystem::path XdgDirs::home() {
     if (auto fromEnvironment = absoluteVariable("HOME"); !fromEnvironment.empty()) {
         return fromEnvironment;
     }
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-        return found->pw_dir;
+    if (const auto account = UserAccount::current(); account && !account->home.empty()) {
+        return account->home;
     }
     return "/";
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
+#include "platform/display/ScreenCapture.h"
+#include "platform/display/ScreenList.h"
 #include "platform/image/Image.h"
-#include "platform/x11/ScreenCapture.h"
-#include "platform/x11/ScreenList.h"
 
 #include <cstddef>
 #include <optional>

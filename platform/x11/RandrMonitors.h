@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/Monitor.h"
+#include "platform/display/Monitor.h"
 
 #include <vector>
 

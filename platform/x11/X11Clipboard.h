@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/Clipboard.h"
+#include "platform/display/Clipboard.h"
 
 #include <chrono>
 #include <cstdint>

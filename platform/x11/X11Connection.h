@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/ScreenPoint.h"
+#include "platform/display/ScreenPoint.h"
 
 #include <X11/Xlib.h>
 #include <atomic>

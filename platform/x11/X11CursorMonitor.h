@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/CursorMonitor.h"
+#include "platform/display/CursorMonitor.h"
 
 #include <memory>
 #include <mutex>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/DeviceGrab.h"
+#include "platform/display/DeviceGrab.h"
 
 #include <chrono>
 #include <cstdint>

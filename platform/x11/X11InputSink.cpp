@@ -1,5 +1,6 @@
 #include "platform/x11/X11InputSink.h"
 
+#include "platform/core/Utf8.h"
 #include "platform/log/Log.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
@@ -48,41 +49,13 @@ int coordinate(double value) {
     return static_cast<int>(std::lround(std::clamp(value, -32768.0, 32767.0)));
 }
 
-// The code points of UTF-8 text, up to the first ill-formed byte.
-std::vector<char32_t> codePoints(std::string_view text) {
-    std::vector<char32_t> points;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        const std::size_t length = lead < 0x80    ? 1
-                                   : lead >= 0xF0 ? 4
-                                   : lead >= 0xE0 ? 3
-                                   : lead >= 0xC0 ? 2
-                                                  : 0;
-        if (length == 0 || at + length > text.size()) {
-            break;
-        }
-        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t index = 1; index < length; ++index) {
-            const auto next = static_cast<unsigned char>(text[at + index]);
-            if ((next & 0xC0) != 0x80) {
-                return points;
-            }
-            point = point << 6 | (next & 0x3F);
-        }
-        points.push_back(point);
-        at += length;
-    }
-    return points;
-}
-
 // The keysym that types a code point: Latin-1 keysyms are the code points themselves, every other
 // character has its Unicode keysym. Control characters type nothing, except a tab.
 std::optional<unsigned long> keysymForCodePoint(char32_t point) {
     if (point == U'\t') {
         return XK_Tab;
     }
-    if (point < 0x20 || (point >= 0x7F && point < 0xA0) || point > 0x10FFFF) {
+    if (point < 0x20 || (point >= 0x7F && point < 0xA0)) {
         return std::nullopt;
     }
     if (point < 0x100) {
@@ -319,7 +292,7 @@ void X11InputSink::postText(std::string_view character) {
     if (!isUsable()) {
         return;
     }
-    for (const char32_t point : codePoints(character)) {
+    for (const char32_t point : Utf8::codePoints(character)) {
         if (const auto keysym = keysymForCodePoint(point)) {
             typeKeysym(*keysym);
         }

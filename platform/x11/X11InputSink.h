@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/InputEventSink.h"
+#include "platform/display/InputEventSink.h"
 #include "platform/x11/SpareKeycodes.h"
 #include "platform/x11/WheelAccumulator.h"
 #include "platform/x11/X11KeyTable.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/ScreenCapture.h"
+#include "platform/display/ScreenCapture.h"
 
 #include <memory>
 #include <mutex>

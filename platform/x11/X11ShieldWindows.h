@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/ShieldWindows.h"
+#include "platform/display/ShieldWindows.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/WindowList.h"
+#include "platform/display/WindowList.h"
 
 #include <memory>
 #include <mutex>

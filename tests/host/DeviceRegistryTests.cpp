@@ -2,11 +2,17 @@
 #include "platform/crypto/Random.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/QueueClock.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 #include "transport/keys/HelloProof.h"
 #include "transport/keys/Pairing.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <gtest/gtest.h>
+#include <numeric>
+#include <thread>
 
 namespace velm {
 namespace {
@@ -16,6 +22,7 @@ using test::TemporaryFolder;
 using Failure = DeviceRegistry::PairFailure;
 using Outcome = HelloCheck::Outcome;
 using TryOutcome = TlsKeyLender::Outcome;
+using test::SystemCallFaults;
 
 class DeviceRegistryTest : public ::testing::Test {
 protected:
@@ -325,6 +332,158 @@ TEST_F(DeviceRegistryTest, AwayAccessEndsAfterTheLifetimeOrNever) {
     device.lastAtHome = Date(5000);
     registry->setAwayLifetime(DeviceRegistry::awayLifetime(7));
     EXPECT_EQ(registry->awayExpiry(device), Date(5000 + 7 * 86'400));
+}
+
+// The registry called from several threads at once, with the secrets store writing to disk.
+class DeviceRegistryThreadsTest : public DeviceRegistryTest {
+protected:
+    // Holds the thread that puts a new list of devices in place, as a slow disk would.
+    static SystemCallFaults::Hold holdSavingTheList() {
+        return SystemCallFaults::holdRenamingOnto(*GenericPasswordStore::itemName(
+            PairedDeviceStore::keychainService, PairedDeviceStore::devicesAccount));
+    }
+};
+
+TEST_F(DeviceRegistryThreadsTest, ChangesFromSeveralThreadsLeaveTheLastListStored) {
+    registry->openPairing("123456", std::nullopt, 5, /*reusable=*/true);
+    const std::vector<std::string> ids{"a", "b", "c", "d"};
+    for (const auto& id : ids) {
+        ASSERT_FALSE(failureOf(pair(id)));
+    }
+    constexpr int rounds = 20;
+    std::vector<std::thread> threads;
+    for (const auto& id : ids) {
+        threads.emplace_back([&, id] {
+            for (int i = 1; i <= rounds; ++i) {
+                EXPECT_EQ(registry->update(id, [&](PairedDevice& device) { device.lastConnected = Date(i); }),
+                          DeviceRegistry::UpdateResult::updated);
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        for (int i = 0; i < rounds / 2; ++i) {
+            EXPECT_FALSE(failureOf(pair("comes-and-goes")));
+            EXPECT_TRUE(registry->remove("comes-and-goes"));
+        }
+    });
+    for (auto& thread : threads) {
+        thread.join();
+    }
+
+    const auto devices = registry->devices();
+    ASSERT_EQ(devices.size(), ids.size());
+    for (const auto& device : devices) {
+        EXPECT_EQ(device.lastConnected, Date(rounds)) << device.id;
+    }
+    EXPECT_EQ(keychain().read("paired-devices-v1"), PairedDeviceStore::encode(devices));
+    EXPECT_EQ(makeRegistry()->devices(), devices);
+}
+
+// Readers and handshakes take `lock`: none of them waits for the disk.
+TEST_F(DeviceRegistryThreadsTest, ReadersAndHandshakesGoOnWhileTheListIsSaved) {
+    registry->openPairing("123456", std::nullopt, 5, /*reusable=*/true);
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+
+    const auto hold = holdSavingTheList();
+    DeviceRegistry::UpdateResult result{};
+    std::thread changer([&] { result = registry->setDevicePolicy("ipad-1", 300s, true); });
+    ASSERT_TRUE(hold.waitUntilHeld());
+    // What is read meanwhile is what is stored.
+    EXPECT_FALSE(registry->device("ipad-1")->curtain);
+    EXPECT_EQ(listenerIdentities(), (std::vector<std::string>{"ipad-1", "velm-psk-v1"}));
+    auto loan = registry->lendPairingKey();
+    EXPECT_TRUE(loan);
+    loan.reset();
+    registry->closePairing();
+    hold.release();
+    changer.join();
+
+    EXPECT_FALSE(hold.outlastedLimit()) << "a reader waited for the save";
+    EXPECT_EQ(result, DeviceRegistry::UpdateResult::updated);
+    EXPECT_EQ(registry->device("ipad-1")->curtain, true);
+    EXPECT_FALSE(registry->pairingWindow());
+}
+
+TEST_F(DeviceRegistryThreadsTest, APairingWaitsForItsSaveAndIsRefusedWhenItFails) {
+    registry->openPairing("123456", std::nullopt, 5, /*reusable=*/false);
+    std::optional<std::variant<PairResponse, Failure>> result;
+    {
+        const auto hold = holdSavingTheList();
+        std::thread pairing([&] { result = pair("ipad-1"); });
+        ASSERT_TRUE(hold.waitUntilHeld());
+        EXPECT_TRUE(registry->devices().empty()) << "a device is in memory before it is stored";
+        EXPECT_EQ(listenerIdentities(), std::vector<std::string>{"velm-psk-v1"});
+        hold.release(EIO);
+        pairing.join();
+        EXPECT_FALSE(hold.outlastedLimit()) << "a reader waited for the save";
+    }
+    ASSERT_TRUE(result);
+    EXPECT_EQ(failureOf(*result), Failure::notSaved);
+    EXPECT_TRUE(registry->devices().empty());
+    EXPECT_EQ(keychain().read("paired-devices-v1"), std::nullopt);
+
+    // The window stays for the device to try again, and closes once it has paired.
+    ASSERT_TRUE(registry->pairingWindow());
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    EXPECT_FALSE(registry->pairingWindow());
+    EXPECT_EQ(makeRegistry()->devices(), registry->devices());
+
+    // A window opened while a device's pairing is saved is not the one it paired in: it stays.
+    registry->openPairing("123456", std::nullopt, 5, /*reusable=*/false);
+    {
+        const auto hold = holdSavingTheList();
+        std::thread pairing([&] { result = pair("ipad-2"); });
+        ASSERT_TRUE(hold.waitUntilHeld());
+        registry->openPairing("654321", std::nullopt, 5, /*reusable=*/false);
+        hold.release();
+        pairing.join();
+    }
+    EXPECT_FALSE(failureOf(*result));
+    EXPECT_EQ(registry->devices().size(), 2u);
+    ASSERT_TRUE(registry->pairingWindow());
+    EXPECT_EQ(registry->pairingWindow()->code, "654321");
+}
+
+// Every wrong code spends exactly one try however many handshakes ask at once: a try is taken in
+// the same step as the key is lent, and never more than are left.
+TEST_F(DeviceRegistryThreadsTest, ParallelLoansSpendTheTriesExactlyOnce) {
+    constexpr int tries = 40;
+    std::vector<int> reported;
+    registry->setOnWrongCode([&](int left) { reported.push_back(left); });
+    registry->openPairing("123456", std::nullopt, tries, false);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> handshakes;
+    for (int t = 0; t < 8; ++t) {
+        handshakes.emplace_back([&, t] {
+            for (int i = t;; ++i) {
+                auto loan = registry->lendPairingKey();
+                if (!loan) {
+                    if (!registry->pairingWindow()) {
+                        return;
+                    }
+                    std::this_thread::yield();
+                    continue;
+                }
+                if (i % 3 == 0) {
+                    ++wrong;
+                    loan->settle(TryOutcome::rejected);
+                } else {
+                    loan->settle(i % 3 == 1 ? TryOutcome::unused : TryOutcome::admitted);
+                }
+            }
+        });
+    }
+    for (auto& handshake : handshakes) {
+        handshake.join();
+    }
+
+    EXPECT_EQ(wrong.load(), tries);
+    EXPECT_FALSE(registry->pairingWindow());
+    queue->runUntilIdle();
+    std::vector<int> expected(tries);
+    std::iota(expected.begin(), expected.end(), 0);
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported, expected);
 }
 
 } // namespace

@@ -55,6 +55,16 @@ TEST(Utf8, ReplacesEachMaximalIllFormedSubpart) {
     EXPECT_TRUE(Utf8::isValid(Utf8::repaired("\xF8\x88\x80\x80\x80\xC3")));
 }
 
+TEST(Utf8, DecodesCodePointsUpToTheFirstIllFormedSequence) {
+    EXPECT_EQ(Utf8::codePoints("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"),
+              (std::u32string{U'a', 0xE9, 0x20AC, 0x1F600, 0x10FFFF}));
+    EXPECT_EQ(Utf8::codePoints(std::string_view("\0\x7F", 2)), (std::u32string{0, 0x7F}));
+    for (const std::string_view bad : {"a\x80y", "a\xC0\xAFy", "a\xC3", "a\xE0\x80\x80y", "a\xED\xA0\x80y",
+                                       "a\xF4\x90\x80\x80y", "a\xF5\x80\x80\x80y", "a\xFFy", "a\xE2\x82y"}) {
+        EXPECT_EQ(Utf8::codePoints(bad), std::u32string{U'a'}) << bad;
+    }
+}
+
 TEST(Uuid, ParsesEitherCaseWritesUpperCaseAndRejectsOtherForms) {
     const auto uuid = Uuid::parse("e621e1f8-C36C-495a-93fc-0c247a3e6e5f");
     ASSERT_TRUE(uuid.has_value());

@@ -1,8 +1,10 @@
+#include "platform/core/UserAccount.h"
 #include "platform/file/InstanceLock.h"
 #include "platform/net/ComputerName.h"
 #include "platform/store/XdgDirs.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace velm {
@@ -24,6 +26,29 @@ TEST(XdgDirsTest, ReadsTheDownloadFolderAsXdgUserDirDoes) {
           "XDG_DOWNLOAD_DIRECTORY=\"/tmp\"", "XDG_MUSIC_DIR=\"/tmp\"", ""}) {
         EXPECT_EQ(XdgDirs::userDir(bad, "XDG_DOWNLOAD_DIR", home), std::nullopt) << bad;
     }
+}
+
+// The password database's entry, whatever the environment claims; the home folder comes from it too
+// when $HOME is unset.
+TEST(UserAccountTest, IsThePasswordDatabasesNotTheEnvironments) {
+    std::string named(256, '\0');
+    FILE* id = popen("id -un", "r");
+    ASSERT_NE(id, nullptr);
+    named.resize(std::fread(named.data(), 1, named.size(), id));
+    pclose(id);
+    while (!named.empty() && named.back() == '\n') {
+        named.pop_back();
+    }
+    setenv("USER", "somebody-else", 1);
+    setenv("HOME", "/nowhere/velm", 1);
+    const auto account = UserAccount::current();
+    ASSERT_TRUE(account);
+    EXPECT_EQ(account->name, named);
+    EXPECT_TRUE(account->home.is_absolute()) << account->home;
+    EXPECT_NE(account->home, "/nowhere/velm");
+    EXPECT_EQ(XdgDirs::home(), "/nowhere/velm");
+    unsetenv("HOME");
+    EXPECT_EQ(XdgDirs::home(), account->home);
 }
 
 TEST(XdgDirsTest, FallsBackToDownloadsInHome) {

@@ -3,7 +3,6 @@
 #include "protocol/json/Json.h"
 
 #include <gtest/gtest.h>
-#include <map>
 
 namespace velm {
 namespace {
@@ -60,27 +59,24 @@ TEST(DeviceShapeClassification, FollowsTheRulesInOrder) {
     }
 }
 
-DeviceModel fromFiles(const std::map<std::string, std::string>& files) {
-    return DeviceModel::fromFirmware([&files](const std::string& path) -> std::optional<std::string> {
-        const auto found = files.find(path);
-        return found == files.end() ? std::nullopt : std::optional(found->second);
-    });
-}
-
 TEST(DeviceModelFromFirmware, ReadsTheDmiNamesThenTheDeviceTreeElseFallsBackToMac) {
-    const std::string product = "/sys/class/dmi/id/product_name";
-    const std::string family = "/sys/class/dmi/id/product_family";
-    const std::string tree = "/sys/firmware/devicetree/base/model";
-    EXPECT_EQ(
-        fromFiles(
-            {{product, "MacBookPro15,1\n"}, {family, "MacBook Pro\n"}, {tree, std::string("Other\0", 6)}}),
-        (DeviceModel{"MacBookPro15,1", name("MacBook Pro")}));
-    EXPECT_EQ(fromFiles({{product, " \n"}, {tree, std::string("Raspberry Pi 4 Model B\0junk", 27)}}),
+    EXPECT_EQ(DeviceModel::fromFirmware({.productName = "MacBookPro15,1\n",
+                                         .productFamily = "MacBook Pro\n",
+                                         .deviceTreeModel = std::string("Other\0", 6)}),
+              (DeviceModel{"MacBookPro15,1", name("MacBook Pro")}));
+    EXPECT_EQ(DeviceModel::fromFirmware({.productName = " \n",
+                                         .productFamily = std::nullopt,
+                                         .deviceTreeModel = std::string("Raspberry Pi 4 Model B\0junk", 27)}),
               (DeviceModel{"Raspberry Pi 4 Model B", name("Raspberry Pi 4 Model B")}));
-    EXPECT_EQ(fromFiles({{product, "Board\xFF"}}).identifier, "Board\xEF\xBF\xBD"); // not UTF-8: repaired
-    EXPECT_EQ(fromFiles({}), (DeviceModel{"Mac", std::nullopt}));
+    EXPECT_EQ(
+        DeviceModel::fromFirmware(
+            {.productName = "Board\xFF", .productFamily = std::nullopt, .deviceTreeModel = std::nullopt})
+            .identifier,
+        "Board\xEF\xBF\xBD"); // not UTF-8: repaired
+    EXPECT_EQ(DeviceModel::fromFirmware({}), (DeviceModel{"Mac", std::nullopt}));
 
-    const DeviceModel familyOnly = fromFiles({{family, "Mac Studio"}});
+    const DeviceModel familyOnly = DeviceModel::fromFirmware(
+        {.productName = std::nullopt, .productFamily = "Mac Studio", .deviceTreeModel = std::nullopt});
     EXPECT_EQ(familyOnly.identifier, "Mac");
     EXPECT_EQ(deviceShape(familyOnly.identifier, familyOnly.name), DeviceShape::macStudio);
 

@@ -11,7 +11,8 @@ namespace velm::test {
 
 // One XDG data folder for the whole process, made before GIO and Qt first look (they read the
 // folders once): applications to show, to hide in three ways, and an icon in the fallback theme.
-// "velm-editor.desktop" runs a script that writes "started.txt" into the folder and quits.
+// "velm-editor.desktop" runs a script that writes "started.txt" into the folder and quits;
+// "velm-waiter.desktop" (hidden from menus) runs one that quits once "release" is in the folder.
 class DesktopEntries {
 public:
     static constexpr const char* iconSvg =
@@ -36,6 +37,7 @@ public:
 
     const std::filesystem::path& path() const { return folder.path(); }
     std::filesystem::path started() const { return folder / "started.txt"; }
+    std::filesystem::path release() const { return folder / "release"; }
 
 private:
     DesktopEntries() {
@@ -49,11 +51,19 @@ private:
                                    "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
         TemporaryFolder::writeFile(data / "start.sh",
                                    "#!/bin/sh\necho \"started $#\" > '" + started().string() + "'\n");
-        std::filesystem::permissions(data / "start.sh", std::filesystem::perms::owner_all);
+        // It also quits once the folder is gone, so a test that fails before the release leaves nothing
+        // running.
+        TemporaryFolder::writeFile(data / "wait.sh", "#!/bin/sh\nwhile [ ! -e '" + release().string() +
+                                                         "' ] && [ -d '" + data.string() +
+                                                         "' ]; do sleep 0.1; done\n");
+        for (const char* script : {"start.sh", "wait.sh"}) {
+            std::filesystem::permissions(data / script, std::filesystem::perms::owner_all);
+        }
         entry("velm-editor", "Name=Velm Editor\nName[de]=Velm Bearbeiter\nIcon=velm-test-icon\nExec=" +
                                  (data / "start.sh").string() + " %f\nStartupWMClass=VelmEditor\n");
         entry("velm-tests", "Name=Velm Tests\nIcon=" + (data / "logo.svg").string() +
                                 "\nExec=" + std::filesystem::read_symlink("/proc/self/exe").string() + "\n");
+        entry("velm-waiter", "Name=Velm Waiter\nExec=" + (data / "wait.sh").string() + "\nNoDisplay=true\n");
         entry("velm-menu-only", "Name=Not In Menus\nExec=true\nNoDisplay=true\n");
         entry("velm-removed", "Name=Removed\nExec=true\nHidden=true\n");
         entry("velm-kde", "Name=KDE Only\nExec=true\nOnlyShowIn=KDE;\n");

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/dispatch/Queue.h"
-#include "platform/x11/ScreenList.h"
+#include "platform/display/ScreenList.h"
 
 #include <memory>
 #include <mutex>

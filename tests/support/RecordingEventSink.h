@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/InputEventSink.h"
+#include "platform/display/InputEventSink.h"
 
 #include <memory>
 #include <optional>

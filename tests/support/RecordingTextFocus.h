@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velm_Host/session/SessionTextFocus.h"
+#include "Velm_Host/session/TextFocusWatch.h"
 
 #include <string>
 #include <utility>
@@ -10,7 +10,7 @@ namespace velm::test {
 
 // A watch on the keyboard focus that writes down what the session asked of it ("start", "quiet",
 // "awake", "stop") and reports what the test says, through the handlers of the latest start.
-class RecordingTextFocus final : public SessionTextFocus {
+class RecordingTextFocus final : public TextFocusWatch {
 public:
     void setOnChange(std::function<void(bool)> handler) override { onChange_ = std::move(handler); }
     void setOnAreaChange(std::function<void(std::optional<Rect>)> handler) override {

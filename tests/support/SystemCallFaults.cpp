@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdarg>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -23,6 +24,18 @@ std::mutex namesLock;
 std::string syncName;
 std::string openName;
 std::string renameName;
+
+// The one hold on renaming, if any: a thread that renames onto `name` waits while `holding`.
+std::atomic<bool> renameHeld{false};
+std::mutex holdLock;
+std::condition_variable holdChanged;
+struct {
+    std::string name;
+    bool holding = false;
+    int threadsHeld = 0;
+    int releaseError = 0;
+    bool outlastedLimit = false;
+} hold;
 
 template <typename Function> Function real(const char* name) {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
@@ -72,7 +85,62 @@ int renameFault(const char* path) {
     return renameName == lastComponent(path) ? error : 0;
 }
 
+// Waits while renaming onto `path` is held; the error to fail it with then, or 0.
+int waitWhileHeld(const char* path) {
+    if (!renameHeld.load() || path == nullptr) {
+        return 0;
+    }
+    std::unique_lock guard(holdLock);
+    if (!hold.holding || hold.name != lastComponent(path)) {
+        return 0;
+    }
+    ++hold.threadsHeld;
+    holdChanged.notify_all();
+    if (!holdChanged.wait_for(guard, SystemCallFaults::Hold::limit, [] { return !hold.holding; })) {
+        hold.outlastedLimit = true;
+        return 0;
+    }
+    return hold.releaseError;
+}
+
 } // namespace
+
+SystemCallFaults::Hold::~Hold() {
+    release();
+    renameHeld = false;
+}
+
+bool SystemCallFaults::Hold::waitUntilHeld() const {
+    std::unique_lock guard(holdLock);
+    return holdChanged.wait_for(guard, limit, [] { return hold.threadsHeld > 0; });
+}
+
+void SystemCallFaults::Hold::release(int error) const {
+    std::lock_guard guard(holdLock);
+    if (hold.holding) {
+        hold.holding = false;
+        hold.releaseError = error;
+        holdChanged.notify_all();
+    }
+}
+
+bool SystemCallFaults::Hold::outlastedLimit() const {
+    std::lock_guard guard(holdLock);
+    return hold.outlastedLimit;
+}
+
+SystemCallFaults::Hold SystemCallFaults::holdRenamingOnto(std::string name) {
+    {
+        std::lock_guard guard(holdLock);
+        hold.name = std::move(name);
+        hold.holding = true;
+        hold.threadsHeld = 0;
+        hold.releaseError = 0;
+        hold.outlastedLimit = false;
+    }
+    renameHeld = true;
+    return Hold();
+}
 
 SystemCallFaults::Fault::~Fault() {
     folderSyncFails = false;
@@ -157,4 +225,13 @@ extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const c
         return -1;
     }
     return next(fromFolder, from, toFolder, to, flags);
+}
+
+extern "C" int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
+    static const auto next = velm::test::real<int (*)(int, const char*, int, const char*)>("renameat");
+    if (const int error = velm::test::waitWhileHeld(to); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(fromFolder, from, toFolder, to);
 }

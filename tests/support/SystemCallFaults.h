@@ -1,13 +1,15 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
-// a full disk or a process out of descriptors would take, without any of them. This file defines
-// fsync, openat, renameat2 and socket for the whole executable, passing every call on unless a fault is
-// armed, so the code under test runs unchanged. Each test case runs in a process of its own.
+// a full disk or a process out of descriptors would take, without any of them, or wait, as on a slow
+// disk. This file defines fsync, openat, renameat, renameat2 and socket for the whole executable,
+// passing every call on unless a fault is armed, so the code under test runs unchanged. Each test
+// case runs in a process of its own.
 class SystemCallFaults {
 public:
     // Armed while it lives.
@@ -30,6 +32,31 @@ public:
     [[nodiscard]] static Fault failStreamSockets(int error);
     // Renaming an item of this name, in any folder, fails with `error` (EPERM: an immutable file).
     [[nodiscard]] static Fault failRenaming(std::string name, int error);
+
+    // Holds the threads that put a file in place as an item of this name (renameat onto it), in any
+    // folder: a store that has written the item's new contents waits there until the hold is released,
+    // and at most `limit`, so that code which waits for the held thread makes its test fail, not hang.
+    class Hold {
+    public:
+        static constexpr std::chrono::seconds limit{10};
+
+        // Released when it ends.
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+        // False when no thread came to be held within `limit`.
+        [[nodiscard]] bool waitUntilHeld() const;
+        // Lets the held threads go on; with an error, their renaming fails with it (EIO: the disk failed).
+        void release(int error = 0) const;
+        // True when a held thread went on because the hold lasted past `limit`.
+        bool outlastedLimit() const;
+
+    private:
+        friend class SystemCallFaults;
+        Hold() = default;
+    };
+    [[nodiscard]] static Hold holdRenamingOnto(std::string name);
 };
 
 } // namespace velm::test

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/ScreenRect.h"
+#include "platform/display/ScreenRect.h"
 
 #include <cstdint>
 #include <memory>

@@ -31,7 +31,7 @@ public:
 
     std::shared_ptr<SessionDesktop> sessionDesktop() override { return fake_.sessionDesktop(); }
     std::shared_ptr<InputSink> sessionInput() override { return fake_.sessionInput(); }
-    std::shared_ptr<SessionTextFocus> sessionTextFocus() override { return nullptr; }
+    std::shared_ptr<TextFocusWatch> sessionTextFocus() override { return nullptr; }
     bool hasDisplay() override { return false; }
     DesktopAccess access() override { return fake_.access(); }
     void setOnScreensChanged(std::function<void()> handler) override {

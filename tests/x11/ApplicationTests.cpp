@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace velm {
@@ -54,6 +56,48 @@ TEST(Applications, LaunchesAnEntryAndNoticesWhenItQuits) {
     EXPECT_EQ(ended, std::vector{result.number});
     EXPECT_EQ(test::TemporaryFolder::readFile(test::DesktopEntries::shared().started()), "started 0\n")
         << "%f without files is dropped";
+}
+
+std::size_t threadCount() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST(Applications, WatchesManyLaunchesWithoutAThreadEachAndReportsEveryEndOnce) {
+    const auto& entries = test::DesktopEntries::shared();
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto launcher = GioApplicationLauncher::make(queue);
+    std::vector<std::uint64_t> ended;
+    launcher->setOnEnded([&](std::uint64_t number) { ended.push_back(number); });
+    // A first launch starts what the process starts once (the I/O pool, GIO's own threads).
+    const auto first = launcher->launch("velm-editor.desktop");
+    ASSERT_EQ(first.outcome, LaunchResult::Outcome::launched);
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        queue->runUntilIdle();
+        return !ended.empty();
+    }));
+    ended.clear();
+
+    const std::size_t threadsBefore = threadCount();
+    constexpr std::size_t launches = 40;
+    std::vector<std::uint64_t> launched;
+    for (std::size_t count = 0; count < launches; ++count) {
+        const auto result = launcher->launch("velm-waiter.desktop");
+        ASSERT_EQ(result.outcome, LaunchResult::Outcome::launched);
+        launched.push_back(result.number);
+    }
+    // GIO flushes each launch's notice on the session bus in GLib's task pool, whose threads come and go
+    // (at most ten of them): an exact count would race with them, a thread per child cannot hide among them.
+    EXPECT_LT(threadCount(), threadsBefore + launches / 4) << "every child still runs";
+
+    test::TemporaryFolder::writeFile(entries.release(), "");
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        queue->runUntilIdle();
+        return ended.size() >= launched.size();
+    }));
+    std::ranges::sort(ended);
+    EXPECT_EQ(ended, launched);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "every child was reaped";
 }
 
 TEST(Applications, FindsRunningOnesByWindowClassOrProgram) {

@@ -1,4 +1,4 @@
-#include "platform/x11/DesktopAccess.h"
+#include "platform/x11/X11DesktopAccess.h"
 #include "tests/support/X11TestDesktop.h"
 
 #include <cstdlib>
@@ -13,12 +13,12 @@ TEST(DesktopAccessTest, GrantsBothOnADisplayThatAcceptsXTestAndReads) {
     if (!desktop) {
         GTEST_SKIP() << reason;
     }
-    EXPECT_EQ(DesktopAccess::check(), (DesktopAccess{.screenReading = true, .inputInjection = true}));
+    EXPECT_EQ(X11DesktopAccess::check(), (DesktopAccess{.screenReading = true, .inputInjection = true}));
 }
 
 TEST(DesktopAccessTest, GrantsNothingWithoutADisplay) {
     unsetenv("DISPLAY");
-    EXPECT_EQ(DesktopAccess::check(), DesktopAccess{});
+    EXPECT_EQ(X11DesktopAccess::check(), DesktopAccess{});
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "platform/desktop/DoubleClickInterval.h"
+#include "platform/x11/DoubleClickInterval.h"
 #include "tests/support/GnomeMouseSchema.h"
 #include "tests/support/X11DesktopTest.h"
 #include "tests/support/X11SettingsManager.h"

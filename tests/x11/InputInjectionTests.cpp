@@ -154,6 +154,32 @@ TEST_F(InputInjectionTest, TypesAccentsAndEmojiWhateverIsHeldAndEmptiesTheSpareK
     }
 }
 
+// The injector drops ill-formed text whole; the sink, handed it directly, types what comes before the
+// first ill-formed sequence by the rules of all our UTF-8 (no overlong forms, no surrogates, nothing
+// above U+10FFFF). A "z" typed after each case marks where its keys end.
+TEST_F(InputInjectionTest, TheSinkTypesIllFormedTextOnlyUpToItsFirstBadSequence) {
+    // "y" stands after the bad sequence (unlike "b" it cannot be read as part of a hex escape).
+    const std::string_view cases[] = {
+        "a\xC3",              // truncated at the end
+        "a\xE2\x82y",         // truncated before more
+        "a\x80y",             // a stray continuation byte
+        "a\xC0\xAFy",         // an overlong "/"
+        "a\xED\xA0\x80y",     // a surrogate
+        "a\xF4\x90\x80\x80y", // above U+10FFFF
+    };
+    X11InputSink sink;
+    for (const std::string_view text : cases) {
+        sink.postText(text);
+        sink.postText("z");
+        const auto events = recorder->take([](const std::vector<Received>& received) {
+            const auto typed = pressed(received, Kind::keyPress);
+            return std::find(typed.begin(), typed.end(), XK_z) != typed.end();
+        });
+        EXPECT_THAT(pressed(events, Kind::keyPress), ElementsAre(XK_a, XK_z)) << text;
+    }
+    sink.releaseAll();
+}
+
 TEST_F(InputInjectionTest, AFreshSinkReleasesWhatAnEarlierHostLeftHeld) {
     {
         X11InputSink earlier;

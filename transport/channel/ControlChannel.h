@@ -132,8 +132,6 @@ public:
             PreSharedKey key;
         };
         std::variant<Accepted, Outgoing> value;
-
-        bool isAccepted() const { return std::holds_alternative<Accepted>(value); }
     };
 
     using Options = ControlChannelOptions;

@@ -1,8 +1,8 @@
 #include "transport/keys/PreSharedKey.h"
 
 #include "platform/crypto/Hmac.h"
+#include "platform/crypto/SecureWipe.h"
 
-#include <openssl/crypto.h>
 #include <utility>
 
 namespace velm {
@@ -22,7 +22,7 @@ PreSharedKey::PreSharedKey(std::string identity, SecretBytes key)
 PreSharedKey PreSharedKey::fromSecret(std::string_view secret) {
     Hmac::Code code = Hmac::sha256(asBytes(secret), {asBytes(pairingIdentity)});
     PreSharedKey key{std::string(pairingIdentity), SecretBytes(code)};
-    OPENSSL_cleanse(code.data(), code.size());
+    secureWipe(code);
     return key;
 }
 

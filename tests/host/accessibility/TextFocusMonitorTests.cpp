@@ -1,4 +1,5 @@
 #include "Velm_Host/input/TextFocusMonitor.h"
+#include "Velm_Host/session/SessionTextFocus.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/FakeAccessibility.h"
 #include "tests/support/LogCapture.h"
@@ -184,12 +185,12 @@ TEST_F(TextFocusMonitorTest, QuietPollsSeldomAndWakingPollsSoon) {
 TEST(TextFocusMonitorArea, FramesBecomeFractionsOfTheScreenClippedToIt) {
     const Rect screen = rect(1920, 0, 1280, 800);
 
-    EXPECT_EQ(TextFocusMonitor::inputArea(rect(2240, 200, 640, 40), screen),
+    EXPECT_EQ(SessionTextFocus::inputArea(rect(2240, 200, 640, 40), screen),
               (TextInputArea{0.25, 0.25, 0.5, 0.05}));
-    EXPECT_EQ(TextFocusMonitor::inputArea(rect(1600, 780, 640, 40), screen),
+    EXPECT_EQ(SessionTextFocus::inputArea(rect(1600, 780, 640, 40), screen),
               (TextInputArea{0, 0.975, 0.25, 0.025}));
-    EXPECT_EQ(TextFocusMonitor::inputArea(rect(100, 100, 300, 20), screen), std::nullopt);
-    EXPECT_EQ(TextFocusMonitor::inputArea(rect(2240, 200, 640, 40), rect(0, 0, 0, 800)), std::nullopt);
+    EXPECT_EQ(SessionTextFocus::inputArea(rect(100, 100, 300, 20), screen), std::nullopt);
+    EXPECT_EQ(SessionTextFocus::inputArea(rect(2240, 200, 640, 40), rect(0, 0, 0, 800)), std::nullopt);
 }
 
 } // namespace

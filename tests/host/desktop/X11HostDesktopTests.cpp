@@ -1,4 +1,4 @@
-#include "Velm_Host/model/X11HostDesktop.h"
+#include "Velm_Host/x11/X11HostDesktop.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "platform/x11/X11ScreenList.h"
 #include "tests/support/FakeAccessibility.h"

@@ -1,4 +1,4 @@
-#include "Velm_Host/desktop/X11SessionDesktop.h"
+#include "Velm_Host/x11/X11SessionDesktop.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11ScreenList.h"

@@ -1,4 +1,4 @@
-#include "Velm_Host/model/DesktopCurtain.h"
+#include "Velm_Host/curtain/DesktopCurtain.h"
 #include "platform/net/TlsListener.h"
 #include "platform/store/DefaultsStore.h"
 #include "tests/host/curtain/FakeCurtainParts.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velm_Host/HostModel.h"
+#include "Velm_Host/model/HostModel.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FakeDiscovery.h"
@@ -21,7 +21,7 @@ public:
         return std::make_shared<FakeSessionDesktop>();
     }
     std::shared_ptr<InputSink> sessionInput() override { return std::make_shared<RecordingInputSink>(); }
-    std::shared_ptr<SessionTextFocus> sessionTextFocus() override { return nullptr; }
+    std::shared_ptr<TextFocusWatch> sessionTextFocus() override { return nullptr; }
     bool hasDisplay() override { return false; }
     DesktopAccess access() override {
         ++accessReads;

@@ -1,6 +1,6 @@
+#include "Velm_Host/StateReport.h"
 #include "Velm_Host/model/DisplaySession.h"
 #include "Velm_Host/model/LocalAddresses.h"
-#include "Velm_Host/model/StateReport.h"
 
 #include <gtest/gtest.h>
 #include <limits>

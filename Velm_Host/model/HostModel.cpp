@@ -1,0 +1,626 @@
+#include "Velm_Host/model/HostModel.h"
+
+#include "Velm_Host/core/PairedDeviceStore.h"
+#include "Velm_Host/model/AdvertisementNews.h"
+#include "platform/dispatch/WhileAlive.h"
+#include "platform/log/Log.h"
+#include "transport/files/FileReceiver.h"
+#include "transport/keys/KeychainStore.h"
+#include "transport/keys/PreSharedKey.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace velm {
+namespace {
+
+const Log hostLog("host");
+
+const char* describe(const std::optional<bool>& value) {
+    return value ? (*value ? "yes" : "no") : "unknown";
+}
+
+// The date that orders devices for away access: the last connection, else the pairing.
+Date lastSeen(const PairedDevice& device) {
+    return device.lastConnected.value_or(device.pairedAt);
+}
+
+} // namespace
+
+std::shared_ptr<HostModel> HostModel::make(Setup setup) {
+    return std::shared_ptr<HostModel>(new HostModel(std::move(setup)));
+}
+
+HostModel::HostModel(Setup setup) : setup_(std::move(setup)), settings_(setup_.defaults) {
+    state_.allowRemoteAccess = settings_.allowRemoteAccess();
+    state_.allowAwayAccess = settings_.allowAwayAccess();
+    state_.awayAccessDays = settings_.awayAccessDays();
+    state_.allowsAwayWithoutDeviceKey = settings_.allowsAwayWithoutDeviceKey();
+}
+
+HostModel::~HostModel() {
+    timer_.cancel();
+    listenerRetry_.cancel();
+    quitLimit_.cancel();
+}
+
+void HostModel::setOnChange(std::function<void()> handler) {
+    onChange_ = std::move(handler);
+}
+
+void HostModel::setOnNotice(std::function<void(const HostNotice&)> handler) {
+    onNotice_ = std::move(handler);
+}
+
+void HostModel::start() {
+    if (started_) {
+        return;
+    }
+    started_ = true;
+    readDesktopAccess();
+    readRestartReadiness();
+    hostID_ = settings_.hostID();
+    makeAwayVisits();
+    history_ = ConnectionHistory::make(setup_.defaults, setup_.queue, {.now = setup_.now});
+    removeLeftovers();
+    loadRegistry();
+    prepareListener();
+    scheduleTick();
+    watchSystem();
+    watchAway();
+    if (state_.allowRemoteAccess) {
+        startListener();
+    }
+    refreshAway();
+    if (state_.allowAwayAccess) {
+        requestNotices();
+    }
+    completeDeviceKeys();
+    logRestartReadiness();
+    publish();
+}
+
+void HostModel::makeAwayVisits() {
+    const auto self = shared_from_this();
+    awayVisits_ = AwayVisits::make(setup_.defaults, setup_.notifications, setup_.queue);
+    awayVisits_->setOnDisconnect(whileAlive(self, [](HostModel& model, const std::string& deviceID) {
+        if (model.state_.connected && model.state_.connected->deviceID == deviceID) {
+            model.closeCurrent(ByeReason::remoteAccessDisabled);
+        }
+    }));
+    awayVisits_->setOnRemoveDevice(whileAlive(self, [](HostModel& model, const std::string& deviceID) {
+        if (model.registry_->device(deviceID)) {
+            model.removeDevice(deviceID);
+        }
+    }));
+}
+
+// Snapshots are taken afresh in every run, and a download cut short by a crash is never finished.
+void HostModel::removeLeftovers() {
+    if (setup_.snapshots) {
+        setup_.snapshots->removeAll();
+    }
+    std::error_code ignored;
+    if (std::filesystem::is_directory(setup_.downloadFolder, ignored)) {
+        FileReceiver::removeStalePartials(setup_.downloadFolder);
+    }
+}
+
+// With no device paired, a code carried over from an earlier version opens a window.
+void HostModel::loadRegistry() {
+    registry_ =
+        DeviceRegistry::make(PairedDeviceStore(KeychainStore(std::string(PairedDeviceStore::keychainService),
+                                                             GenericPasswordStore(setup_.secretsFolder))),
+                             hostID_, setup_.queue, {.now = setup_.now});
+    registry_->setOnChange(whileAlive(shared_from_this(), &HostModel::registryChanged));
+    // Told before the window's closing that the last try brings, which the registry publishes after it.
+    registry_->setOnWrongCode(whileAlive(shared_from_this(), [](HostModel& model, int triesLeft) {
+        model.notify(HostNotice::WrongPairingCode{triesLeft});
+    }));
+    registry_->load();
+    registry_->setAwayLifetime(DeviceRegistry::awayLifetime(state_.awayAccessDays));
+    registry_->setAllowsAwayWithoutDeviceKey(state_.allowsAwayWithoutDeviceKey);
+    state_.devices = registry_->devices();
+    state_.pairingWindow = registry_->pairingWindow();
+}
+
+void HostModel::logRestartReadiness() const {
+    const auto& readiness = state_.restartReadiness;
+    hostLog.info(
+        "restart readiness: opens at login %s, logs in automatically %s, starts after power failure %s",
+        readiness.opensAtLogin ? "yes" : "no", describe(readiness.logsInAutomatically),
+        describe(readiness.startsAfterPowerFailure));
+}
+
+// On X11 nothing is granted per program: what the display accepts is what we may do.
+void HostModel::readDesktopAccess() {
+    const auto access = setup_.desktop->access();
+    state_.screenRecordingGranted = access.screenReading;
+    state_.accessibilityGranted = access.inputInjection;
+}
+
+void HostModel::readRestartReadiness() {
+    state_.restartReadiness = setup_.readRestartReadiness();
+}
+
+void HostModel::prepareListener() {
+    const auto self = shared_from_this();
+    listener_ =
+        HostListener::make(Queue::make("velm.host.listener"), setup_.discovery, setup_.listenerOptions);
+    listener_->setPreferredPort(settings_.listenPort());
+    listener_->setOnState(onQueueWhileAlive(setup_.queue, self, &HostModel::listenerChanged));
+    listener_->setOnAdvertisement(onQueueWhileAlive(setup_.queue, self, &HostModel::advertisementChanged));
+    listener_->setOnConnection(
+        onQueueWhileAlive(setup_.queue, self, [](HostModel& model, std::shared_ptr<ControlChannel> channel) {
+            model.accept(std::move(channel), std::nullopt);
+        }));
+    // The registry hands the code's key to each handshake itself, so that it can count what is checked.
+    listener_->setKeyLender(registry_->pairingKeyLender());
+}
+
+void HostModel::watchAway() {
+    const auto self = shared_from_this();
+    setup_.away->setOnStatus(
+        onQueueWhileAlive(setup_.queue, self, [](HostModel& model, HostAwayAccess::Status status) {
+            model.state_.awayStatus = std::move(status);
+            model.publish();
+        }));
+    setup_.away->setOnConnection(
+        onQueueWhileAlive(setup_.queue, self,
+                          [](HostModel& model, std::shared_ptr<ControlChannel> channel,
+                             HostAwayAccess::Ticket ticket) { model.accept(std::move(channel), ticket); }));
+}
+
+void HostModel::watchSystem() {
+    const auto self = shared_from_this();
+    setup_.desktop->setOnScreensChanged(whileAlive(self, [](HostModel& model) {
+        hostLog.info("screens changed");
+        model.readDesktopAccess();
+        model.publish();
+    }));
+    if (const auto watcher = setup_.powerOff) {
+        // The watcher keeps its handler, so the handler must not keep the watcher.
+        watcher->setOnPowerOff(whileAlive(self, [weakWatcher = std::weak_ptr(watcher)](HostModel& model) {
+            hostLog.info("powering off");
+            model.prepareForPowerOff([weakWatcher] {
+                if (const auto held = weakWatcher.lock()) {
+                    held->release();
+                }
+            });
+        }));
+        watcher->start();
+    }
+}
+
+void HostModel::scheduleTick() {
+    timer_ = setup_.queue->postAfter(permissionInterval, whileAlive(shared_from_this(), &HostModel::tick));
+}
+
+// Once both are granted they rarely change back, so the desktop is asked less often.
+void HostModel::tick() {
+    ++ticks_;
+    const bool bothGranted = state_.screenRecordingGranted && state_.accessibilityGranted;
+    if (!bothGranted || ticks_ % grantedTickDivisor == 0) {
+        const State before = state_;
+        readDesktopAccess();
+        if (ticks_ % readinessTickDivisor == 0) {
+            readRestartReadiness();
+        }
+        if (before.screenRecordingGranted != state_.screenRecordingGranted ||
+            before.accessibilityGranted != state_.accessibilityGranted ||
+            before.restartReadiness != state_.restartReadiness) {
+            publish();
+        }
+    }
+    scheduleTick();
+}
+
+// Every sync with the registry comes here. Starting again each time would be simpler, but every start
+// withdraws the advertisement and opens the port anew, so that clients lose sight of the host for a
+// moment: a sync that leaves the keys as they were is let pass. Only new keys, or a failure, are worth
+// a start.
+void HostModel::startListener() {
+    auto keys = registry_->listenerKeys();
+    if (listenerKeys_ == keys) {
+        return;
+    }
+    listenerRetries_ = 0;
+    launchListener(std::move(keys));
+}
+
+void HostModel::launchListener(std::vector<PreSharedKey> keys) {
+    listenerRetry_.cancel();
+    listenerKeys_ = keys;
+    listener_->start(setup_.hostName, hostID_, std::move(keys));
+}
+
+void HostModel::stopListener() {
+    listenerRetry_.cancel();
+    listenerRetries_ = 0;
+    listenerKeys_.reset();
+    listener_->stop();
+}
+
+// A start with new keys (a pairing window opening) listens again on the same port: that is no news.
+void HostModel::listenerChanged(const HostListener::State& state) {
+    const bool news =
+        state.kind() != HostListener::State::Kind::starting && std::exchange(toldListener_, state) != state;
+    if (state.kind() == HostListener::State::Kind::advertising && state.port() != 0) {
+        if (news) {
+            hostLog.info("listening on port %u", static_cast<unsigned>(state.port()));
+        }
+        if (settings_.listenPort() != state.port()) {
+            settings_.setListenPort(state.port());
+        }
+    } else if (state.kind() == HostListener::State::Kind::failed) {
+        hostLog.error("listener failed: %s", state.message().c_str());
+    }
+    planListenerRetry(state);
+    state_.listenerState = state;
+    publish();
+}
+
+// Nothing else starts a failed listener again while its keys stay the same, and the failure may pass (a
+// process out of descriptors, an address that comes back): it is tried again, less often the more tries
+// in a row failed. Any other report calls off a waiting retry: a failure that a newer start overtook on
+// its way here is no reason to start again.
+void HostModel::planListenerRetry(const HostListener::State& state) {
+    listenerRetry_.cancel();
+    if (state.kind() == HostListener::State::Kind::advertising) {
+        listenerRetries_ = 0;
+    }
+    if (state.kind() != HostListener::State::Kind::failed || !listenerKeys_ || !state_.allowRemoteAccess ||
+        quitting_) {
+        return;
+    }
+    auto delay = listenerRetryDelay;
+    for (int doubled = 0; doubled < listenerRetries_ && delay < listenerRetryDelayLimit; ++doubled) {
+        delay *= 2;
+    }
+    delay = std::min(delay, listenerRetryDelayLimit);
+    listenerRetry_ = setup_.queue->postAfter(
+        delay, whileAlive(shared_from_this(), [delay](HostModel& model) { model.retryListener(delay); }));
+}
+
+void HostModel::retryListener(std::chrono::seconds waited) {
+    hostLog.info("starting the failed listener again after %lld s", static_cast<long long>(waited.count()));
+    ++listenerRetries_;
+    launchListener(registry_->listenerKeys());
+}
+
+// Every start of the listener publishes afresh: only a change between found and not found is news. The
+// return is said at the level of the loss, so that whoever looks for warnings also sees it end.
+void HostModel::advertisementChanged(const ServicePublisher::State& state) {
+    if (state.kind() == ServicePublisher::State::Kind::registering || state_.advertisement == state) {
+        return;
+    }
+    if (const auto news = advertisementNews(state_.advertisement, state, state_.listenerState.port())) {
+        hostLog.warning("%s", news->c_str());
+    }
+    state_.advertisement = state;
+    publish();
+}
+
+void HostModel::registryChanged() {
+    state_.devices = registry_->devices();
+    state_.pairingWindow = registry_->pairingWindow();
+    if (state_.allowRemoteAccess && !quitting_) {
+        startListener();
+    }
+    completeDeviceKeys();
+    refreshAway();
+    publish();
+}
+
+// Going without a device-bound key is for devices paired before there were such keys: once every
+// device has one, it turns itself off, once.
+void HostModel::completeDeviceKeys() {
+    if (settings_.deviceKeysCompleted() || state_.devices.empty() ||
+        !std::all_of(state_.devices.begin(), state_.devices.end(),
+                     [](const PairedDevice& device) { return device.awayPublicKey.has_value(); })) {
+        return;
+    }
+    settings_.setDeviceKeysCompleted();
+    setAllowsAwayWithoutDeviceKey(false);
+}
+
+void HostModel::refreshAway() {
+    if (!started_ || quitting_) {
+        return;
+    }
+    auto devices = registry_->devices();
+    std::stable_sort(devices.begin(), devices.end(),
+                     [](const PairedDevice& a, const PairedDevice& b) { return lastSeen(a) > lastSeen(b); });
+    std::vector<HostAwayAccess::Device> list;
+    list.reserve(devices.size());
+    for (const PairedDevice& device : devices) {
+        list.push_back({.id = device.id, .key = device.key, .until = registry_->awayExpiry(device)});
+    }
+    // Also when nothing changed: each call makes away access build its keyring afresh at the next knock
+    // and, while it is on, look at its doors and the router at once.
+    setup_.away->setEnabled(state_.allowRemoteAccess && state_.allowAwayAccess, std::move(list));
+}
+
+void HostModel::requestNotices() {
+    if (!setup_.notifications) {
+        return;
+    }
+    setup_.notifications->checkSupport(
+        onQueueWhileAlive(setup_.queue, shared_from_this(), [](HostModel& model, Notifications::Check check) {
+            model.awayVisits_->requestNotices(check);
+        }));
+}
+
+void HostModel::setAllowRemoteAccess(bool allow) {
+    settings_.setAllowRemoteAccess(allow);
+    const bool changed = std::exchange(state_.allowRemoteAccess, allow) != allow;
+    if (started_ && changed && !quitting_) {
+        if (allow) {
+            startListener();
+        } else {
+            stopListener();
+            closeCurrent(ByeReason::remoteAccessDisabled);
+        }
+        refreshAway();
+    }
+    publish();
+}
+
+void HostModel::setAllowAwayAccess(bool allow) {
+    settings_.setAllowAwayAccess(allow);
+    const bool changed = std::exchange(state_.allowAwayAccess, allow) != allow;
+    if (started_ && changed) {
+        refreshAway();
+        if (allow) {
+            requestNotices();
+        }
+    }
+    publish();
+}
+
+void HostModel::setAwayAccessDays(int days) {
+    const int kept = HostSettings::awayAccessDays(days);
+    settings_.setAwayAccessDays(kept);
+    state_.awayAccessDays = kept;
+    if (started_) {
+        registry_->setAwayLifetime(DeviceRegistry::awayLifetime(kept));
+        refreshAway();
+    }
+    publish();
+}
+
+void HostModel::setAllowsAwayWithoutDeviceKey(bool allows) {
+    settings_.setAllowsAwayWithoutDeviceKey(allows);
+    state_.allowsAwayWithoutDeviceKey = allows;
+    if (started_) {
+        registry_->setAllowsAwayWithoutDeviceKey(allows);
+        refreshAway();
+    }
+    publish();
+}
+
+void HostModel::removeDevice(const std::string& deviceID) {
+    if (state_.connected && state_.connected->deviceID == deviceID) {
+        closeCurrent(ByeReason::remoteAccessDisabled);
+    }
+    if (registry_) {
+        registry_->remove(deviceID);
+    }
+}
+
+void HostModel::setDevicePolicy(const std::string& deviceID, std::optional<std::chrono::seconds> idleTimeout,
+                                bool curtain) {
+    if (!registry_) {
+        return;
+    }
+    const auto before = registry_->device(deviceID);
+    registry_->setDevicePolicy(deviceID, idleTimeout, curtain);
+    const auto after = registry_->device(deviceID);
+    if (before && after && before->idleTimeout != after->idleTimeout && state_.connected &&
+        state_.connected->deviceID == deviceID) {
+        if (const auto current = session()) {
+            current->setIdleTimeout(after->idleTimeout);
+        }
+    }
+}
+
+void HostModel::setLaunchAtLogin(bool enabled) {
+    if (const auto failure = setup_.launchAtLogin.set(enabled)) {
+        hostLog.error("Velm: launch-at-login change failed: %s", failure->c_str());
+    }
+    readRestartReadiness();
+    publish();
+}
+
+std::vector<LocalAddress> HostModel::localAddresses() const {
+    return velm::localAddresses(state_.listenerState, setup_.interfaces());
+}
+
+std::shared_ptr<HostSession> HostModel::session() const {
+    if (!current_) {
+        return nullptr;
+    }
+    const auto found = sessions_.find(*current_);
+    return found == sessions_.end() ? nullptr : found->second.session;
+}
+
+void HostModel::accept(std::shared_ptr<ControlChannel> channel,
+                       std::optional<HostAwayAccess::Ticket> ticket) {
+    // Refused without a word: a client that is not let in learns nothing about the host.
+    if (quitting_ || !state_.allowRemoteAccess || (ticket && !state_.allowAwayAccess)) {
+        channel->cancel();
+        if (ticket) {
+            setup_.away->connectionEnded(*ticket);
+        }
+        return;
+    }
+    const auto id = ++lastSessionID_;
+    auto session = HostSession::make(std::move(channel), sessionContext(ticket), setup_.sessionQueue());
+    const auto self = shared_from_this();
+    session->setOnAuthenticated(
+        onQueueWhileAlive(setup_.queue, self, [id](HostModel& model, HostSession::Snapshot snapshot) {
+            model.sessionAuthenticated(id, snapshot);
+        }));
+    session->setOnSnapshot(
+        onQueueWhileAlive(setup_.queue, self, [id](HostModel& model, HostSession::Snapshot snapshot) {
+            model.sessionChanged(id, snapshot);
+        }));
+    session->setOnNotice(onQueueWhileAlive(setup_.queue, self, &HostModel::notify));
+    session->setOnEnded(onQueueWhileAlive(
+        setup_.queue, self, [id](HostModel& model, HostSession::Ended) { model.sessionEnded(id); }));
+    sessions_[id] = {.session = session, .ticket = ticket, .visit = std::nullopt};
+    session->start();
+}
+
+HostSession::Context HostModel::sessionContext(const std::optional<HostAwayAccess::Ticket>& ticket) const {
+    HostSession::Context context;
+    context.registry = registry_;
+    context.history = history_;
+    context.makeDesktop = [desktop = setup_.desktop] { return desktop->sessionDesktop(); };
+    context.makeInput = [desktop = setup_.desktop] { return desktop->sessionInput(); };
+    context.makeTextFocus = [desktop = setup_.desktop] { return desktop->sessionTextFocus(); };
+    context.curtain = setup_.curtain->sessionCurtain();
+    context.hostName = setup_.hostName;
+    context.hostModel = setup_.hostModel;
+    context.hasDisplay = setup_.desktop->hasDisplay();
+    if (state_.awayStatus.kind() == HostAwayAccess::Status::Kind::ready) {
+        context.awayAddress = state_.awayStatus.address();
+    }
+    if (ticket) {
+        context.forwardVideoPort = [away = setup_.away, ticket = *ticket](std::uint16_t port,
+                                                                          auto completion) {
+            away->forwardVideoPort(port, ticket, std::move(completion));
+        };
+    }
+    context.downloadFolder = setup_.downloadFolder;
+    return context;
+}
+
+void HostModel::sessionAuthenticated(std::uint64_t id, const HostSession::Snapshot& snapshot) {
+    const auto found = sessions_.find(id);
+    if (found == sessions_.end()) {
+        return;
+    }
+    if (quitting_) {
+        found->second.session->close(ByeReason::hostQuit);
+        return;
+    }
+    if (current_ && *current_ != id) {
+        closeCurrent(ByeReason::replacedByNewSession);
+    }
+    current_ = id;
+    if (snapshot.isAway) {
+        found->second.visit =
+            awayVisits_->sessionStarted(snapshot.deviceID, snapshot.deviceName, snapshot.from, setup_.now());
+    }
+    hostLog.info("session started: %s", snapshot.deviceName.c_str());
+    state_.connected = snapshot;
+    refreshAway();
+    publish();
+}
+
+void HostModel::sessionChanged(std::uint64_t id, const HostSession::Snapshot& snapshot) {
+    if (current_ == id) {
+        state_.connected = snapshot;
+        publish();
+    }
+}
+
+// The session closed its history record before it reported its end.
+void HostModel::sessionEnded(std::uint64_t id) {
+    auto node = sessions_.extract(id);
+    if (node.empty()) {
+        return;
+    }
+    const SessionEntry& entry = node.mapped();
+    if (entry.visit) {
+        awayVisits_->sessionEnded(*entry.visit, setup_.now());
+    }
+    if (entry.ticket) {
+        setup_.away->connectionEnded(*entry.ticket);
+    }
+    if (current_ == id) {
+        current_.reset();
+        state_.connected.reset();
+        publish();
+    }
+    if (poweringOffSession_ == id) {
+        poweringOffSession_.reset();
+        setup_.queue->postAfter(goodbyeGrace, std::exchange(powerOffReady_, nullptr));
+    }
+    if (quitting_) {
+        finishQuitWhenDone();
+    }
+}
+
+void HostModel::closeCurrent(ByeReason reason) {
+    if (const auto current = session()) {
+        current->close(reason);
+    }
+}
+
+void HostModel::prepareForPowerOff(std::function<void()> ready) {
+    if (!current_) {
+        ready();
+        return;
+    }
+    poweringOffSession_ = current_;
+    powerOffReady_ = std::move(ready);
+    closeCurrent(ByeReason::poweringOff);
+}
+
+void HostModel::quit(std::function<void()> done) {
+    if (quitting_) {
+        return;
+    }
+    quitting_ = true;
+    quitDone_ = std::move(done);
+    hostLog.info("quitting");
+    if (listener_) {
+        stopListener();
+    }
+    // Every session, also one whose admission has not reached this queue yet.
+    for (const auto& entry : sessions_) {
+        entry.second.session->close(ByeReason::hostQuit);
+    }
+    const auto self = shared_from_this();
+    setup_.curtain->hostQuit(HostCurtain::quitReason,
+                             onQueueWhileAlive(setup_.queue, self, [](HostModel& model) {
+                                 model.curtainDown_ = true;
+                                 model.finishQuitWhenDone();
+                             }));
+    setup_.away->stop(onQueueWhileAlive(setup_.queue, self, [](HostModel& model) {
+        model.awayStopped_ = true;
+        model.finishQuitWhenDone();
+    }));
+    quitLimit_ = setup_.queue->postAfter(quitWaitLimit, whileAlive(self, &HostModel::finishQuit));
+}
+
+void HostModel::finishQuitWhenDone() {
+    if (awayStopped_ && curtainDown_ && sessions_.empty() && quitDone_) {
+        quitLimit_.cancel();
+        quitLimit_ =
+            setup_.queue->postAfter(goodbyeGrace, whileAlive(shared_from_this(), &HostModel::finishQuit));
+    }
+}
+
+void HostModel::finishQuit() {
+    timer_.cancel();
+    if (const auto done = std::exchange(quitDone_, nullptr)) {
+        done();
+    }
+}
+
+void HostModel::publish() {
+    if (onChange_) {
+        onChange_();
+    }
+}
+
+void HostModel::notify(const HostNotice& notice) {
+    if (onNotice_) {
+        onNotice_(notice);
+    }
+}
+
+} // namespace velm

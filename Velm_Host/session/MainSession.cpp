@@ -1,0 +1,316 @@
+#include "Velm_Host/session/MainSession.h"
+
+#include "Velm_Host/core/DeviceRegistry.h"
+#include "Velm_Host/session/InputSink.h"
+#include "Velm_Host/session/InstalledAppPages.h"
+#include "Velm_Host/session/SessionTextFocus.h"
+#include "Velm_Host/session/SessionVideoSocket.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WhileAlive.h"
+#include "platform/log/Log.h"
+#include "protocol/MonotonicClock.h"
+#include "transport/channel/VelmService.h"
+
+#include <utility>
+
+namespace velm {
+
+namespace {
+
+const Log sessionLog("session");
+
+using Ending = ConnectionRecord::Ending;
+
+} // namespace
+
+std::shared_ptr<MainSession> MainSession::make(Setup setup, ClientHello hello,
+                                               HelloAdmission::Admitted admission, Snapshot snapshot) {
+    return std::shared_ptr<MainSession>(
+        new MainSession(std::move(setup), std::move(hello), std::move(admission), std::move(snapshot)));
+}
+
+MainSession::MainSession(Setup setup, ClientHello hello, HelloAdmission::Admitted admission,
+                         Snapshot snapshot)
+    : setup_(std::move(setup)), hello_(std::move(hello)), admission_(std::move(admission)),
+      snapshot_(std::move(snapshot)) {}
+
+void MainSession::start() {
+    idleClock_.emplace(admission_.device.idleTimeout, clockSeconds());
+    videoKey_ = VelmService::randomBytes(HostSession::videoKeySize);
+    sessionToken_ = VelmService::randomBytes(HostSession::sessionTokenSize);
+    video_ = SessionVideoSocket::open(SecretBytes(videoKey_), sessionToken_, setup_.queue);
+    if (!video_) {
+        setup_.end(Ending::endedHere, std::nullopt);
+        return;
+    }
+    video_->start();
+    desktop().setClientMaxFPS(hello_.maxFPS);
+    startDesktop();
+    const auto& context = *setup_.context;
+    textFocus_ = SessionTextFocus::make(context.makeTextFocus ? context.makeTextFocus() : nullptr,
+                                        setup_.channel, setup_.queue);
+    if (context.forwardVideoPort) {
+        context.forwardVideoPort(video_->port(), onQueueWhileAlive(setup_.queue, shared_from_this(),
+                                                                   &MainSession::videoPortForwarded));
+    } else {
+        sendHostHello(video_->port());
+    }
+}
+
+void MainSession::setIdleTimeout(std::optional<double> seconds) {
+    if (idleClock_) {
+        idleClock_->setTimeout(seconds);
+    }
+}
+
+// Input comes first: it is by far the most of what a client sends. Input and the client's messages and
+// clipboard count only once it has the host's hello.
+void MainSession::receive(const ControlChannel::Event& event) {
+    using Event = ControlChannel::Event;
+    if (isStopped_) {
+        return;
+    }
+    if (const auto* input = event.get<Event::Input>()) {
+        if (isRunning_) {
+            inputArrived(input->event);
+        }
+    } else if (const auto* control = event.get<Event::Control>()) {
+        if (!setup_.sessionTakes(control->message) && isRunning_) {
+            messages().dispatch(*this, control->message);
+        }
+    } else if (const auto* clipboard = event.get<Event::Clipboard>()) {
+        if (isRunning_) {
+            desktop().receiveClipboard(clipboard->message);
+        }
+    } else if (event.get<Event::Closed>()) {
+        setup_.end(Ending::connectionLost, std::nullopt);
+    }
+}
+
+void MainSession::stop() {
+    isRunning_ = false;
+    isStopped_ = true;
+    idleTimer_.cancel();
+    if (video_) {
+        video_->close();
+    }
+    if (input_) {
+        input_->releaseAll();
+    }
+    if (textFocus_) {
+        textFocus_->stop();
+    }
+    if (desktopStarted_) {
+        desktop_->stop();
+    }
+}
+
+// Keyframe requests, statistics and sound settings have no pipeline to go to yet, and what only the host
+// sends means nothing when it arrives.
+const MessageTable<MainSession>& MainSession::messages() {
+    static const auto table = MessageTable<MainSession>()
+                                  .on(&MainSession::ping)
+                                  .on(&MainSession::stillHere)
+                                  .on(&MainSession::configureStream)
+                                  .on(&MainSession::pause)
+                                  .on(&MainSession::listApps)
+                                  .on(&MainSession::listInstalledApps)
+                                  .on(&MainSession::sendDeviceImage)
+                                  .on(&MainSession::setCurtain);
+    return table;
+}
+
+void MainSession::videoPortForwarded(std::optional<std::uint16_t> externalPort) {
+    if (isStopped_) {
+        return;
+    }
+    if (!externalPort) {
+        sessionLog.error("video port not forwarded");
+    }
+    sendHostHello(externalPort.value_or(video_->port()));
+}
+
+void MainSession::sendHostHello(std::uint16_t videoPort) {
+    isRunning_ = true;
+    const auto& context = *setup_.context;
+    const auto device = context.registry->device(snapshot_.deviceID);
+    setup_.channel->send(Message::helloAck(
+        HostHello(context.hostName, desktop().displays(), videoPort, videoKey_, sessionToken_,
+                  context.hostModel, context.hasDisplay, context.awayAddress, true,
+                  device ? context.registry->awayExpiry(*device) : std::nullopt, idleClock_->timeout(),
+                  context.curtain->raise(device && device->curtain.value_or(false)),
+                  admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt)));
+    setup_.beginRecord(ConnectionRecord::Kind::session);
+    scheduleIdleTick();
+    sessionLog.info("session started");
+    if (onRunning_) {
+        onRunning_(snapshot_);
+    }
+}
+
+// Made at its first use, which comes only once a client is admitted.
+SessionDesktop& MainSession::desktop() {
+    if (!desktop_) {
+        desktop_ = setup_.context->makeDesktop();
+    }
+    return *desktop_;
+}
+
+void MainSession::startDesktop() {
+    desktopStarted_ = true;
+    const auto self = shared_from_this();
+    auto& desktop = this->desktop();
+    desktop.setOnDisplaysChanged(
+        whileAlive(self, [](MainSession& session, std::vector<DisplayInfo> displays) {
+            session.sendWhileRunning(Message::displaysChanged(std::move(displays)));
+        }));
+    desktop.setOnCursorShape(whileAlive(self, [](MainSession& session, CursorShape shape) {
+        session.sendWhileRunning(Message::cursorShape(std::move(shape)));
+    }));
+    desktop.setOnClipboard(whileAlive(self, [](MainSession& session, const ClipboardMessage& message) {
+        if (session.isRunning_) {
+            session.setup_.channel->send(message);
+        }
+    }));
+    desktop.setOnFilesAvailable(whileAlive(self, [](MainSession& session, std::vector<FileItem> files) {
+        session.sendWhileRunning(Message::filesAvailable(std::move(files)));
+    }));
+    desktop.setOnAppModeEnded(whileAlive(self, [](MainSession& session, std::string reason) {
+        session.sendWhileRunning(Message::appModeEnded(std::move(reason)));
+    }));
+    desktop.start(setup_.queue);
+}
+
+// Input has a screen to land on only from the first stream on.
+void MainSession::startInput() {
+    if (input_) {
+        return;
+    }
+    input_ = setup_.context->makeInput();
+    input_->setOnPointerPosition(whileAlive(shared_from_this(), &MainSession::pointerMoved));
+    input_->start(setup_.queue);
+}
+
+void MainSession::scheduleIdleTick() {
+    idleTimer_ = setup_.queue->postAfter(HostSession::idleTickInterval,
+                                         whileAlive(shared_from_this(), &MainSession::idleTick));
+}
+
+void MainSession::idleTick() {
+    if (!isRunning_) {
+        return;
+    }
+    const auto action = idleClock_->tick(clockSeconds());
+    if (action.kind() == IdleClock::Action::Kind::end) {
+        sessionLog.info("idle time-out");
+        setup_.end(Ending::idleTimeout, ByeReason::idleTimeout);
+        return;
+    }
+    // Only a client that understands the policy messages knows what a warning means.
+    if (action.kind() == IdleClock::Action::Kind::warn && hello_.understandsPolicy.value_or(false)) {
+        setup_.channel->send(Message::idleWarning(action.secondsLeft()));
+    }
+    textFocus_->tick();
+    scheduleIdleTick();
+}
+
+void MainSession::activity() {
+    idleClock_->activity(clockSeconds());
+}
+
+void MainSession::inputArrived(const InputEvent& event) {
+    activity();
+    textFocus_->inputArrived();
+    // Before a stream there is no screen to play it on: a key-down then could stick for good.
+    if (snapshot_.stream) {
+        input_->handle(event);
+    }
+}
+
+void MainSession::pointerMoved(SessionDesktop::PointerFraction position) {
+    if (snapshot_.stream) {
+        sendWhileRunning(Message::pointerPosition(position.x, position.y));
+    }
+}
+
+void MainSession::sendWhileRunning(const ControlMessage& message) {
+    if (isRunning_) {
+        setup_.channel->send(message);
+    }
+}
+
+void MainSession::publishSnapshot() {
+    if (onSnapshot_) {
+        onSnapshot_(snapshot_);
+    }
+}
+
+double MainSession::clockSeconds() const {
+    return std::chrono::duration<double>(setup_.queue->now().time_since_epoch()).count();
+}
+
+void MainSession::ping(const Message::Ping& ping) {
+    setup_.channel->send(Message::pong(ping.id, ping.clientTime, MonotonicClock::now()));
+}
+
+void MainSession::stillHere(const Message::StillHere&) {
+    activity();
+}
+
+void MainSession::configureStream(const Message::ConfigureStream& configure) {
+    const auto& request = configure.request;
+    auto& desktop = this->desktop();
+    snapshot_.isPaused = false;
+    snapshot_.stream = desktop.describe(request);
+    desktop.setCursorReports(snapshot_.stream && request.clientDrawsCursor.value_or(false));
+    if (snapshot_.stream) {
+        setup_.channel->send(Message::streamStarted(*snapshot_.stream));
+        const auto screen = desktop.describedArea();
+        // The input sink reports the pointer at once, so the client hears it right after the stream.
+        startInput();
+        input_->setScreen(screen);
+        textFocus_->watch(screen);
+    } else {
+        if (input_) {
+            input_->setScreen(std::nullopt);
+        }
+        textFocus_->stop();
+        sessionLog.error("no screen to stream");
+    }
+    publishSnapshot();
+}
+
+void MainSession::pause(const Message::PauseStream&) {
+    snapshot_.isPaused = true;
+    textFocus_->stop();
+    publishSnapshot();
+}
+
+void MainSession::listApps(const Message::ListApps&) {
+    desktop().runningApps(whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
+        session.sendWhileRunning(Message::apps(std::move(apps)));
+    }));
+}
+
+void MainSession::listInstalledApps(const Message::ListInstalledApps&) {
+    desktop().installedApps(
+        whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
+            for (auto& page : InstalledAppPages::of(std::move(apps))) {
+                session.sendWhileRunning(Message::installedApps(std::move(page)));
+            }
+        }));
+}
+
+void MainSession::sendDeviceImage(const Message::RequestDeviceImage&) {
+    desktop().deviceImage(
+        whileAlive(shared_from_this(), [](MainSession& session, SessionDesktop::DeviceImage image) {
+            session.sendWhileRunning(Message::deviceImage(std::move(image.image), std::move(image.display)));
+        }));
+}
+
+void MainSession::setCurtain(const Message::SetCurtain& curtain) {
+    sessionLog.info("curtain %s for %s", curtain.on ? "up" : "down", snapshot_.deviceName.c_str());
+    setup_.channel->send(Message::curtain(setup_.context->curtain->set(curtain.on)));
+}
+
+} // namespace velm

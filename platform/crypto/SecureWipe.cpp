@@ -1,0 +1,13 @@
+#include "platform/crypto/SecureWipe.h"
+
+#include <openssl/crypto.h>
+
+namespace velm {
+
+void secureWipe(std::span<std::uint8_t> bytes) {
+    if (!bytes.empty()) {
+        OPENSSL_cleanse(bytes.data(), bytes.size());
+    }
+}
+
+} // namespace velm
