@@ -5,7 +5,21 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-"$root/scripts/install-deps.sh"
+# Each step says how long it took and how much processor time it and its children used, so that CI's
+# time can be read step by step from its log.
+processor_ticks() {
+  awk '{ print $14 + $15 + $16 + $17 }' "/proc/$$/stat"
+}
+timed() {
+  local step=$1 start=$SECONDS ticks status=0
+  shift
+  ticks=$(processor_ticks)
+  "$@" || status=$?
+  echo "test: $step took $((SECONDS - start)) s, $((($(processor_ticks) - ticks) / $(getconf CLK_TCK))) s of processor time"
+  return $status
+}
+
+timed "installing" "$root/scripts/install-deps.sh"
 
 # The services some tests need, each started by a sandbox script that prints the environment those
 # tests read and stopped by it again, by process id. A service that cannot start here (no root, no
@@ -48,19 +62,24 @@ fi
 jobs=$(nproc)
 ((jobs < 4)) && jobs=4
 
+# Runs under `timed`, where a failing command does not end the script: each failure returns.
+run_tests() {
+  local dir=$1 status=0 output=$1/ctest-output.log
+  ctest --test-dir "$dir" --output-on-failure --parallel "$jobs" --timeout 600 2>&1 | tee "$output" || status=$?
+  "$root/scripts/skipped-tests.sh" "$output" "$dir" || return $?
+  return $status
+}
+
 run_suite() {
   local flavour=$1
   local dir=$root/build/$flavour
-  "$root/scripts/build.sh" "$flavour" "$dir"
-  local status=0 output=$dir/ctest-output.log
-  ctest --test-dir "$dir" --output-on-failure --parallel "$jobs" --timeout 600 2>&1 | tee "$output" || status=$?
-  "$root/scripts/skipped-tests.sh" "$output" "$dir"
-  return $status
+  timed "building $flavour" "$root/scripts/build.sh" "$flavour" "$dir"
+  timed "testing $flavour" run_tests "$dir"
 }
 
 if [[ "${CI:-}" == "true" ]]; then
   echo "test: checking the formatting"
-  (cd "$root" && git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format-14 --dry-run -Werror)
+  timed "checking the formatting" bash -c "cd '$root' && git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format-14 --dry-run -Werror"
 fi
 
 run_suite plain
@@ -69,5 +88,5 @@ if [[ "${CI:-}" == "true" ]]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite sanitize
   # Every decoder's corpus replayed, then a short fuzz of each; a finding fails the run.
-  "$root/scripts/fuzz.sh" ci
+  timed "fuzzing" "$root/scripts/fuzz.sh" ci
 fi
