@@ -5,21 +5,19 @@
 #include "platform/desktop/DoubleClickInterval.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11InputSink.h"
-#include "platform/x11/X11ScreenList.h"
 
 #include <algorithm>
 
 namespace velm {
 
 std::shared_ptr<X11HostDesktop>
-X11HostDesktop::make(std::shared_ptr<Queue> modelQueue, std::shared_ptr<Queue> iconQueue,
+X11HostDesktop::make(std::shared_ptr<ScreenList> screens, std::shared_ptr<Queue> iconQueue,
                      std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages,
                      std::shared_ptr<Accessibility> accessibility) {
     // A key held down by a run that ended without letting go keeps repeating until released.
     X11InputSink().releaseAll();
-    return std::shared_ptr<X11HostDesktop>(
-        new X11HostDesktop(std::move(iconQueue), X11ScreenList::make(std::move(modelQueue)),
-                           std::move(deviceImages), std::move(accessibility)));
+    return std::shared_ptr<X11HostDesktop>(new X11HostDesktop(
+        std::move(iconQueue), std::move(screens), std::move(deviceImages), std::move(accessibility)));
 }
 
 X11HostDesktop::X11HostDesktop(std::shared_ptr<Queue> iconQueue, std::shared_ptr<ScreenList> screens,

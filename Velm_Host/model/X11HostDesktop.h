@@ -14,17 +14,18 @@
 
 namespace velm {
 
-// The desktop of the X display this process runs on: one clipboard, one list of offered files and one
-// watch on the screens for the whole process, and for each session, as it asks for them, an
-// X11SessionDesktop, an XTest input injector whose taps the accessibility tree moves onto controls, and
-// a text focus monitor.
+// The desktop of the X display this process runs on: one clipboard and one list of offered files for the
+// whole process, the screens as the process's one list of them has them, and for each session, as it asks for
+// them, an X11SessionDesktop, an XTest input injector whose taps the accessibility tree moves onto controls,
+// and a text focus monitor.
 class X11HostDesktop final : public HostDesktop, public std::enable_shared_from_this<X11HostDesktop> {
 public:
-    // `iconQueue` is the Qt GUI thread's; `deviceImages` draws this computer's pictures there and
-    // is given the screens attached. Without `accessibility` taps land where they are and the
-    // keyboard focus is not followed. Lets go of keys and buttons an earlier run left held.
+    // `screens` reports on the model's queue; the desktop watches it for the model. `iconQueue` is the
+    // Qt GUI thread's; `deviceImages` draws this computer's pictures there and is given the screens
+    // attached. Without `accessibility` taps land where they are and the keyboard focus is not
+    // followed. Lets go of keys and buttons an earlier run left held.
     static std::shared_ptr<X11HostDesktop>
-    make(std::shared_ptr<Queue> modelQueue, std::shared_ptr<Queue> iconQueue,
+    make(std::shared_ptr<ScreenList> screens, std::shared_ptr<Queue> iconQueue,
          std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages,
          std::shared_ptr<Accessibility> accessibility);
 

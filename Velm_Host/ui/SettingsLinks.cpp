@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <array>
-#include <cstdlib>
 #include <utility>
 
 namespace velm {
@@ -38,11 +37,6 @@ bool namesKde(std::string_view currentDesktop) {
 
 SettingsLinks::SettingsLinks(Program program, std::string path, Launch launch)
     : program_(program), path_(std::move(path)), launch_(std::move(launch)) {}
-
-SettingsLinks SettingsLinks::forThisDesktop() {
-    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
-    return find(desktop ? desktop : "", {}, startDetached);
-}
 
 SettingsLinks SettingsLinks::find(std::string_view currentDesktop, const QStringList& searchPaths,
                                   Launch launch) {

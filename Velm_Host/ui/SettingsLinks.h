@@ -42,8 +42,6 @@ public:
     // `path` is where `program` was found.
     SettingsLinks(Program program, std::string path, Launch launch);
 
-    // The settings program of the desktop this process runs on, started as a detached process.
-    static SettingsLinks forThisDesktop();
     // The settings program found in `searchPaths` (the PATH when empty), the one that belongs to
     // `currentDesktop` (XDG_CURRENT_DESKTOP's form, "ubuntu:GNOME") first.
     static SettingsLinks find(std::string_view currentDesktop, const QStringList& searchPaths, Launch launch);

@@ -23,11 +23,7 @@ std::shared_ptr<VelmHostApp> VelmHostApp::make(std::shared_ptr<HostModel> model,
 }
 
 VelmHostApp::VelmHostApp(std::shared_ptr<HostModel> model, Options options)
-    : model_(std::move(model)), options_(std::move(options)) {
-    if (!options_.trayAvailable) {
-        options_.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    }
-}
+    : model_(std::move(model)), options_(std::move(options)) {}
 
 // The icon points at the menu, so it goes first.
 VelmHostApp::~VelmHostApp() {
@@ -60,8 +56,10 @@ void VelmHostApp::start(bool pair) {
     menu_ = std::make_unique<MenuBarView>(model_);
     menu_->setOnOpenWindow(whileAlive(self, &VelmHostApp::openMainWindow));
     menu_->setOnQuit(whileAlive(self, &VelmHostApp::quit));
-    const bool hasTray = options_.trayAvailable();
-    if (hasTray) {
+    if (options_.tray) {
+        options_.tray->setOnChange(whileAlive(self, &VelmHostApp::trayChanged));
+    }
+    if (options_.tray && options_.tray->isPresent()) {
         makeTrayIcon();
     } else {
         hostLog.info("no system tray: the main window stands in for it");
@@ -70,9 +68,9 @@ void VelmHostApp::start(bool pair) {
 
     if (pair) {
         openPairing(*model_->registry());
-    }
-    if (!hasTray || pair) {
         openMainWindow();
+    } else if (!tray_) {
+        showStandIn();
     }
 }
 
@@ -87,16 +85,45 @@ void VelmHostApp::makeTrayIcon() {
                          }
                      });
     tray_->show();
+    iconConnected_ = false;
+}
+
+void VelmHostApp::trayChanged() {
+    if (quitting_ || options_.tray->isPresent() == (tray_ != nullptr)) {
+        return;
+    }
+    if (tray_) {
+        hostLog.info("the system tray went away: the main window stands in for it");
+        tray_.reset();
+        showStandIn();
+        return;
+    }
+    hostLog.info("a system tray appeared: the host moves into it");
+    makeTrayIcon();
+    modelChanged();
+    if (standsIn_) {
+        standsIn_ = false;
+        window_->hide();
+    }
+}
+
+void VelmHostApp::showStandIn() {
+    if (!window_->isVisible()) {
+        standsIn_ = true;
+        window_->bringForward();
+    }
 }
 
 void VelmHostApp::openMainWindow() {
     if (window_) {
+        standsIn_ = false;
         window_->bringForward();
     }
 }
 
 // Without a tray nothing else is left of the application on the screen.
 void VelmHostApp::windowClosed() {
+    standsIn_ = false;
     if (!tray_) {
         quit();
     }

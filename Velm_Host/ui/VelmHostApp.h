@@ -2,6 +2,7 @@
 
 #include "Velm_Host/HostModel.h"
 #include "Velm_Host/ui/HostView.h"
+#include "Velm_Host/ui/SystemTray.h"
 
 #include <functional>
 #include <memory>
@@ -14,8 +15,10 @@ class HostWindow;
 class MenuBarView;
 
 // The application: the host model, the main window and the tray icon with its menu. With a tray the
-// host lives in it and the window opens on demand (closing it only hides it); a desktop without a tray
-// gets the window at start, and closing it quits. Every way out (the menu, the window, a signal, the
+// host lives in it and the window opens on demand (closing it only hides it); without a tray the window
+// stands in for it, shown at start, and closing it quits. A tray that appears later (a panel started
+// after the host, as at login) takes the host in, and the window it stood in for goes; a tray that goes
+// away brings the window back. Every way out (the menu, the window, a signal, the
 // end of the desktop session) goes through the model's orderly quit, which says goodbye to a connected
 // device and lets the curtain lock and come down before the process may end.
 //
@@ -24,8 +27,8 @@ class VelmHostApp : public std::enable_shared_from_this<VelmHostApp> {
 public:
     struct Options {
         HostView::Options view;
-        // Null: whether the desktop has a system tray now.
-        std::function<bool()> trayAvailable;
+        // Null: there is never a tray.
+        std::shared_ptr<SystemTray> tray;
     };
 
     // The model is not started yet.
@@ -58,6 +61,8 @@ private:
     VelmHostApp(std::shared_ptr<HostModel> model, Options options);
 
     void makeTrayIcon();
+    void trayChanged();
+    void showStandIn();
     void windowClosed();
     void modelChanged();
     void finish();
@@ -70,6 +75,8 @@ private:
     std::unique_ptr<MenuBarView> menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     bool started_ = false;
+    // The window is shown only because there is no tray; asking for it makes it the user's.
+    bool standsIn_ = false;
     bool quitting_ = false;
     bool finished_ = false;
     // What the tray icon shows, so it is drawn again only when that changes.

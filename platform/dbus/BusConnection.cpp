@@ -223,4 +223,17 @@ bool BusConnection::watchSignal(const char* path, const char* interface, const c
     return true;
 }
 
+bool BusConnection::watchMatch(const std::string& rule, SignalHandler handler) {
+    auto* owned = new SignalHandler(std::move(handler));
+    sd_bus_slot* slot = nullptr;
+    const int result = sd_bus_add_match(core_->bus, &slot, rule.c_str(), &deliverSignal, owned);
+    if (result < 0) {
+        delete owned;
+        log.error("%s: cannot watch %s (%s)", core_->name.c_str(), rule.c_str(), std::strerror(-result));
+        return false;
+    }
+    adopt<SignalHandler>(slot);
+    return true;
+}
+
 } // namespace velm

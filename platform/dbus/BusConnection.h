@@ -58,6 +58,9 @@ public:
     // long as the connection lasts. Anyone on the bus may send such a signal: the handler checks the
     // sender. False when the bus refused the match.
     bool watchSignal(const char* path, const char* interface, const char* member, SignalHandler handler);
+    // The same for the signals a D-Bus match rule selects ("type='signal',...,arg0='name'"), for a watch
+    // the bus should narrow down before anything reaches this process.
+    bool watchMatch(const std::string& rule, SignalHandler handler);
 
 private:
     struct Core;

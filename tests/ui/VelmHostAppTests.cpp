@@ -3,11 +3,13 @@
 #include "Velm_Host/ui/MenuBarView.h"
 #include "Velm_Host/ui/PairingCodeRow.h"
 #include "Velm_Host/ui/VelmHostApp.h"
+#include "tests/support/FakeSystemTray.h"
 #include "tests/support/Screenshots.h"
 #include "tests/ui/WindowHarness.h"
 
 #include <QAction>
 #include <QPainter>
+#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 namespace velm {
@@ -16,10 +18,10 @@ namespace {
 // The application over a model that it starts itself; without a tray unless the test says.
 class AppTest : public testing::Test {
 protected:
-    std::shared_ptr<VelmHostApp> makeApp() {
+    std::shared_ptr<VelmHostApp> makeApp(std::shared_ptr<SystemTray> tray = nullptr) {
         VelmHostApp::Options options;
         options.view = window.viewOptions();
-        options.trayAvailable = [] { return false; };
+        options.tray = std::move(tray);
         auto app = VelmHostApp::make(window.host.model, std::move(options));
         app->setOnFinished([this] {
             ++finishes;
@@ -36,6 +38,17 @@ protected:
     void connect(const std::string& id) {
         client = window.connectDevice(id);
         ASSERT_NE(client, nullptr);
+    }
+    // The host's quit is under way: away access is let stop, and the host finishes.
+    bool finishesQuitting(VelmHostApp& app) {
+        if (!window.host.pumpUntil([&] { return window.host.away->stopDone != nullptr; })) {
+            return false;
+        }
+        window.host.away->stopDone();
+        return window.host.pumpUntil([&] {
+            window.host.queue->advance(HostModel::goodbyeGrace);
+            return app.hasFinished();
+        });
     }
 
     test::WindowHarness window;
@@ -104,6 +117,50 @@ TEST_F(AppTest, WithoutATrayTheWindowShowsAtStartAndClosingItQuitsInOrder) {
     app->menu()->quitAction()->trigger();
     window.host.queue->advance(HostModel::quitWaitLimit);
     EXPECT_EQ(finishes, 1) << "a second quit does nothing more";
+}
+
+// A host opened at login usually starts before the panel: it moves into the tray once there is one, and
+// its window stands in for the tray again while there is none.
+TEST_F(AppTest, ATrayThatComesLaterTakesTheHostInAndTheWindowStandsInWhileItIsGone) {
+    const auto tray = std::make_shared<test::FakeSystemTray>();
+    const auto app = makeApp(tray);
+    startAndListen(*app, false);
+    EXPECT_EQ(app->trayIcon(), nullptr);
+    ASSERT_TRUE(app->window()->isVisible()) << "no tray yet: the window stands in";
+    connect("Studio iPad");
+
+    tray->set(true);
+    ASSERT_NE(app->trayIcon(), nullptr);
+    EXPECT_EQ(app->trayIcon()->contextMenu(), app->menu());
+    EXPECT_EQ(
+        app->trayIcon()->icon().pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+        MenuBarIcon::image(true, 22))
+        << "the icon shows the device connected before the tray came";
+    EXPECT_FALSE(app->window()->isVisible()) << "the window it stood in for goes";
+    app->menu()->openWindow()->trigger();
+    app->window()->close();
+    window.settle();
+    EXPECT_FALSE(app->hasFinished()) << "with a tray closing the window keeps the host";
+
+    tray->set(false);
+    EXPECT_EQ(app->trayIcon(), nullptr);
+    ASSERT_TRUE(app->window()->isVisible()) << "the tray went: the window stands in again";
+    tray->set(true);
+    EXPECT_FALSE(app->window()->isVisible());
+    tray->set(false);
+    app->window()->close();
+    ASSERT_TRUE(finishesQuitting(*app)) << "without a tray closing the window quits";
+    EXPECT_EQ(test::byeReason(*client), ByeReason::hostQuit);
+}
+
+TEST_F(AppTest, AWindowAskedForStaysWhenATrayComes) {
+    const auto tray = std::make_shared<test::FakeSystemTray>();
+    const auto app = makeApp(tray);
+    startAndListen(*app, true);
+    ASSERT_TRUE(app->window()->isVisible());
+    tray->set(true);
+    EXPECT_TRUE(app->window()->isVisible()) << "it shows the pairing code the user asked for";
+    EXPECT_NE(app->trayIcon(), nullptr);
 }
 
 TEST_F(AppTest, PairAtStartShowsTheCodeInTheWindow) {

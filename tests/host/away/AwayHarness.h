@@ -12,8 +12,8 @@
 #include "tests/support/QueueClock.h"
 #include "tests/transport/away/door/DoorNetwork.h"
 #include "transport/away/door/Door.h"
-#include "transport/away/door/DoorClient.h"
 #include "transport/channel/ControlChannel.h"
+#include "transport/client/away/DoorClient.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,4 +1,5 @@
 #include "Velm_Host/model/X11HostDesktop.h"
+#include "platform/x11/X11ScreenList.h"
 #include "tests/host/model/ModelHarness.h"
 #include "tests/support/Blocking.h"
 #include "tests/support/IdleSocketCrowd.h"
@@ -25,7 +26,8 @@ protected:
         if (IsSkipped()) {
             return;
         }
-        host = std::make_unique<test::ModelHarness>(X11HostDesktop::make(queue, queue, nullptr, nullptr));
+        host = std::make_unique<test::ModelHarness>(
+            X11HostDesktop::make(X11ScreenList::make(queue), queue, nullptr, nullptr));
         host->start();
     }
 

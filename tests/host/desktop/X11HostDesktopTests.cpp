@@ -1,5 +1,6 @@
 #include "Velm_Host/model/X11HostDesktop.h"
 #include "platform/dispatch/ManualQueue.h"
+#include "platform/x11/X11ScreenList.h"
 #include "tests/support/FakeAccessibility.h"
 #include "tests/support/X11DesktopTest.h"
 
@@ -43,7 +44,8 @@ protected:
 TEST_F(HostDesktopTest, TapsBesideAControlLandOnItAndTheFocusIsWatchedOnlyWithTheTree) {
     for (const bool withTree : {true, false}) {
         SCOPED_TRACE(withTree);
-        const auto host = X11HostDesktop::make(queue, queue, nullptr, withTree ? tree : nullptr);
+        const auto host =
+            X11HostDesktop::make(X11ScreenList::make(queue), queue, nullptr, withTree ? tree : nullptr);
         EXPECT_EQ(host->sessionTextFocus() != nullptr, withTree);
         const auto tapped = tapBesideTheButton(*host->sessionInput(), queue);
         ASSERT_TRUE(tapped);

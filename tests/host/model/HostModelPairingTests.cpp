@@ -1,7 +1,7 @@
 #include "tests/host/model/ModelHarness.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/HandshakeCrowd.h"
-#include "transport/requests/PairingClient.h"
+#include "transport/client/requests/PairingClient.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "tests/support/Blocking.h"
 #include "tests/support/EventLog.h"
 #include "tests/support/ProgramEnvironment.h"
-#include "transport/requests/PairingClient.h"
+#include "transport/client/requests/PairingClient.h"
 
 #include <algorithm>
 #include <iterator>

@@ -8,9 +8,9 @@
 #include "tests/support/EventLog.h"
 #include "tests/support/PrivateSessionBus.h"
 #include "tests/support/ProgramEnvironment.h"
-#include "transport/discovery/HostBrowser.h"
-#include "transport/requests/FileTransferClient.h"
-#include "transport/requests/PairingClient.h"
+#include "transport/client/discovery/HostBrowser.h"
+#include "transport/client/requests/FileTransferClient.h"
+#include "transport/client/requests/PairingClient.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,10 +3,10 @@
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FileTransferPrint.h"
 #include "tests/support/LogCapture.h"
-#include "transport/requests/FileTransferClient.h"
-#include "transport/requests/GlimpseClient.h"
-#include "transport/requests/HistoryClient.h"
-#include "transport/requests/PairingClient.h"
+#include "transport/client/requests/FileTransferClient.h"
+#include "transport/client/requests/GlimpseClient.h"
+#include "transport/client/requests/HistoryClient.h"
+#include "transport/client/requests/PairingClient.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "tests/support/ChannelProbe.h"
 #include "tests/support/EventLog.h"
 #include "transport/channel/ControlChannel.h"
-#include "transport/discovery/HostBrowser.h"
+#include "transport/client/discovery/HostBrowser.h"
 #include "transport/discovery/HostListener.h"
 
 #include <cstdlib>

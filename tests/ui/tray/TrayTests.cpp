@@ -1,3 +1,4 @@
+#include "Velm_Host/ui/DesktopSystemTray.h"
 #include "Velm_Host/ui/HostWindow.h"
 #include "Velm_Host/ui/MenuBarIcon.h"
 #include "Velm_Host/ui/MenuBarView.h"
@@ -45,6 +46,7 @@ protected:
         }
         VelmHostApp::Options options;
         options.view = window.viewOptions();
+        options.tray = DesktopSystemTray::make(BusConnection::session(), window.host.queue);
         app = VelmHostApp::make(window.host.model, std::move(options));
         app->start(false);
         ASSERT_TRUE(window.advertising());
