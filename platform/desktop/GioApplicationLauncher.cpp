@@ -15,9 +15,9 @@
 namespace velm {
 namespace {
 
-const Log log("apps");
+const Log gioApplicationLauncherLog("apps");
 
-struct ObjectUnref {
+struct LaunchObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
 
@@ -56,11 +56,11 @@ void GioApplicationLauncher::setOnEnded(EndHandler handler) {
 }
 
 LaunchResult GioApplicationLauncher::launch(const std::string& id) {
-    const std::unique_ptr<GDesktopAppInfo, ObjectUnref> entry(g_desktop_app_info_new(id.c_str()));
+    const std::unique_ptr<GDesktopAppInfo, LaunchObjectUnref> entry(g_desktop_app_info_new(id.c_str()));
     if (!entry) {
         return {LaunchResult::Outcome::unknownApplication, 0};
     }
-    const std::unique_ptr<GAppLaunchContext, ObjectUnref> context(g_app_launch_context_new());
+    const std::unique_ptr<GAppLaunchContext, LaunchObjectUnref> context(g_app_launch_context_new());
     std::vector<int> pids;
     GError* error = nullptr;
     // Not reaped by GIO: that would need a GLib main loop, which this process does not run.
@@ -69,7 +69,8 @@ LaunchResult GioApplicationLauncher::launch(const std::string& id) {
         static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
         collectPid, &pids, &error);
     if (!started) {
-        log.error("could not start %s: %s", id.c_str(), error ? error->message : "no reason given");
+        gioApplicationLauncherLog.error("could not start %s: %s", id.c_str(),
+                                        error ? error->message : "no reason given");
         g_clear_error(&error);
         return {LaunchResult::Outcome::failed, 0};
     }
