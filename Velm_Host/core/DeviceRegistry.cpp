@@ -13,7 +13,7 @@
 namespace velm {
 namespace {
 
-const Log pairingLog("pairing");
+const Log deviceRegistryLog("pairing");
 
 constexpr std::size_t sessionBindingLength = 32;
 
@@ -73,7 +73,7 @@ void DeviceRegistry::load() {
         devices_ = store_.load();
         if (devices_.empty()) {
             if (auto code = store_.carriedOverCode()) {
-                pairingLog.info("pairing open for a code carried over from an earlier version");
+                deviceRegistryLog.info("pairing open for a code carried over from an earlier version");
                 openWindow(PairingWindow{.code = std::move(*code),
                                          .expires = std::nullopt,
                                          .wrongTriesLeft = PairingWindow::carriedOverWrongTries,
@@ -142,7 +142,7 @@ PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::c
                                .wrongTriesLeft = std::max(wrongTries, 1),
                                .reusable = reusable};
         openWindow(window, duration, /*carriedOver=*/false);
-        pairingLog.info("pairing open");
+        deviceRegistryLog.info("pairing open");
     }
     publish();
     return window;
@@ -185,7 +185,7 @@ void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLend
             return;
         }
         left = --window_->wrongTriesLeft;
-        pairingLog.info("wrong pairing code, %d tries left", left);
+        deviceRegistryLog.info("wrong pairing code, %d tries left", left);
         if (left <= 0) {
             // A carried-over code that has been guessed at this often is not offered again.
             if (windowCarriedOver_) {
@@ -201,7 +201,7 @@ void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLend
 std::variant<PairResponse, DeviceRegistry::PairFailure>
 DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_view admittedBy) {
     const auto refuse = [&](PairFailure failure, const char* why) {
-        pairingLog.error("pairing refused: %s", why);
+        deviceRegistryLog.error("pairing refused: %s", why);
         return failure;
     };
     if (admittedBy != PreSharedKey::pairingIdentity) {
@@ -247,8 +247,8 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
         if (!commit(std::move(next))) {
             return refuse(PairFailure::notSaved, "the paired devices could not be saved");
         }
-        pairingLog.info("%s", pairedBefore ? "device paired again; its old key no longer admits it"
-                                           : "device paired");
+        deviceRegistryLog.info("%s", pairedBefore ? "device paired again; its old key no longer admits it"
+                                                  : "device paired");
 
         auto& [publicKey, sealedKey] = std::get<Pairing::SealedKey>(sealed);
         response = PairResponse{
@@ -293,7 +293,7 @@ bool DeviceRegistry::remove(std::optional<std::string_view> id) {
         if (!commit(std::move(next))) {
             return false;
         }
-        pairingLog.info(id ? "device removed" : "every device removed");
+        deviceRegistryLog.info(id ? "device removed" : "every device removed");
     }
     publish();
     return true;
@@ -389,12 +389,12 @@ void DeviceRegistry::closeWindow(const char* why) {
     windowCarriedOver_ = false;
     triesLent_ = 0;
     ++windowGeneration_;
-    pairingLog.info("%s", why);
+    deviceRegistryLog.info("%s", why);
 }
 
 void DeviceRegistry::forgetCarriedOverCode() {
     if (!store_.forgetCarriedOverCode()) {
-        pairingLog.error("the carried-over pairing code could not be deleted");
+        deviceRegistryLog.error("the carried-over pairing code could not be deleted");
     }
 }
 

@@ -25,7 +25,7 @@ namespace velm {
 
 namespace {
 
-const Log sessionLog("session");
+const Log hostSessionLog("session");
 
 using Ending = ConnectionRecord::Ending;
 using Message = ControlMessage;
@@ -105,7 +105,7 @@ void HostSession::begin() {
     channel_->start(queue_);
     helloTimer_ = queue_->postAfter(helloTimeout, whileAlive(shared_from_this(), [](HostSession& self) {
                                         if (self.stage_ == Stage::waiting) {
-                                            sessionLog.info("no hello in time");
+                                            hostSessionLog.info("no hello in time");
                                             self.end(Ending::endedHere, std::nullopt);
                                         }
                                     }));
@@ -146,7 +146,7 @@ void HostSession::handleControl(const ControlMessage& message) {
         handleFirst(message);
     } else if (opensAConnection(message)) {
         // A connection opens once: a second hello must not start the session over.
-        sessionLog.error("second opening message");
+        hostSessionLog.error("second opening message");
         end(Ending::endedHere, ByeReason::notPaired);
     } else if (stage_ == Stage::running) {
         handleRunning(message);
@@ -196,7 +196,7 @@ void HostSession::handleRunning(const ControlMessage& message) {
             session.sendWhileRunning(Message::deviceImage(std::move(image.image), std::move(image.display)));
         }));
     } else if (const auto* curtain = message.get<Message::SetCurtain>()) {
-        sessionLog.info("curtain %s for %s", curtain->on ? "up" : "down", snapshot_->deviceName.c_str());
+        hostSessionLog.info("curtain %s for %s", curtain->on ? "up" : "down", snapshot_->deviceName.c_str());
         channel_->send(Message::curtain(context_.curtain->set(curtain->on)));
     }
     // Keyframe requests, statistics and sound settings have no pipeline to go to yet, and what only the
@@ -243,7 +243,7 @@ void HostSession::recordVisit(const ClientHello& hello, const HelloAdmission::Ad
                 static_cast<double>(hello.screenPixelWidth) / static_cast<double>(hello.screenPixelHeight);
         }
         if (admission.awayKeyToEnrol) {
-            sessionLog.info("device-bound key enrolled");
+            hostSessionLog.info("device-bound key enrolled");
             device.awayPublicKey = admission.awayKeyToEnrol;
         }
     });
@@ -389,7 +389,7 @@ void HostSession::videoPortForwarded(std::optional<std::uint16_t> externalPort) 
         return;
     }
     if (!externalPort) {
-        sessionLog.error("video port not forwarded");
+        hostSessionLog.error("video port not forwarded");
     }
     sendHostHello(externalPort.value_or(video_->port()));
 }
@@ -405,7 +405,7 @@ void HostSession::sendHostHello(std::uint16_t videoPort) {
                   holdsAnotherAwayKey_.value_or(false) ? std::optional(true) : std::nullopt)));
     record_ = beginRecord(ConnectionRecord::Kind::session);
     scheduleIdleTick();
-    sessionLog.info("session started");
+    hostSessionLog.info("session started");
     if (onAuthenticated_) {
         onAuthenticated_(*snapshot_);
     }
@@ -463,7 +463,7 @@ void HostSession::idleTick() {
     }
     const auto action = idleClock_->tick(clockSeconds());
     if (action.kind() == IdleClock::Action::Kind::end) {
-        sessionLog.info("idle time-out");
+        hostSessionLog.info("idle time-out");
         end(Ending::idleTimeout, ByeReason::idleTimeout);
         return;
     }
@@ -508,7 +508,7 @@ void HostSession::configureStream(const StreamRequest& request) {
             input_->setScreen(std::nullopt);
         }
         stopTextFocus();
-        sessionLog.error("no screen to stream");
+        hostSessionLog.error("no screen to stream");
     }
     publishSnapshot();
 }
@@ -622,7 +622,7 @@ void HostSession::end(ConnectionRecord::Ending ending, std::optional<ByeReason> 
     if (record_) {
         context_.history->end(*record_, ending);
     }
-    sessionLog.info("session ended: %s", std::string(rawValue(ending)).c_str());
+    hostSessionLog.info("session ended: %s", std::string(rawValue(ending)).c_str());
     onAuthenticated_ = nullptr;
     onSnapshot_ = nullptr;
     if (const auto handler = std::exchange(onEnded_, nullptr)) {

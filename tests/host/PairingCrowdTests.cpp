@@ -17,7 +17,7 @@ namespace {
 using test::HandshakeCrowd;
 using test::HeldHandshake;
 using test::RawTlsPeer;
-using Outcome = TlsKeyLender::Outcome;
+using LendOutcome = TlsKeyLender::Outcome;
 
 constexpr std::string_view code = "123456";
 
@@ -36,7 +36,7 @@ public:
         lent.push(true);
         SecretBytes secret = loan->secret();
         return Loan(std::move(secret),
-                    [inner = std::make_shared<Loan>(std::move(*loan)), settled = settled](Outcome outcome) {
+                    [inner = std::make_shared<Loan>(std::move(*loan)), settled = settled](LendOutcome outcome) {
                         settled->push(outcome);
                         inner->settle(outcome);
                     });
@@ -46,11 +46,11 @@ public:
     std::size_t checked() const {
         const auto outcomes = settled->values();
         return static_cast<std::size_t>(
-            std::count_if(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::unused; }));
+            std::count_if(outcomes.begin(), outcomes.end(), [](LendOutcome o) { return o != LendOutcome::unused; }));
     }
 
     test::EventLog<bool> lent;
-    std::shared_ptr<test::EventLog<Outcome>> settled = std::make_shared<test::EventLog<Outcome>>();
+    std::shared_ptr<test::EventLog<LendOutcome>> settled = std::make_shared<test::EventLog<LendOutcome>>();
 
 private:
     std::shared_ptr<TlsKeyLender> lender_;
