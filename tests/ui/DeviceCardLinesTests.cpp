@@ -9,11 +9,12 @@ namespace {
 
 using Away = DeviceCardLines::AwayLine;
 
-const Date now(818'337'600);      // 2026-12-07 12:00 UTC
+const Date shownAt(818'337'600);  // 2026-12-07 12:00 UTC
 const Date january5(820'832'400); // 2027-01-05 09:00 UTC
 constexpr double dayLength = 86400;
 
-PairedDevice pairedDevice(std::string id, Date pairedAt = Date(shownAt.secondsSinceReferenceDate() - 3 * dayLength)) {
+PairedDevice pairedDevice(std::string id,
+                          Date pairedAt = Date(shownAt.secondsSinceReferenceDate() - 3 * dayLength)) {
     PairedDevice made;
     made.id = std::move(id);
     made.name = made.id;
