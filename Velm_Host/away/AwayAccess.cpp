@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-constexpr Log awayLog("away");
+constexpr Log awayAccessLog("away");
 
 } // namespace
 
@@ -101,7 +101,7 @@ void AwayAccess::publish(const Status& status) {
         return;
     }
     status_ = status;
-    awayLog.info("away access: %s", status.description().c_str());
+    awayAccessLog.info("away access: %s", status.description().c_str());
     if (onStatus_) {
         onStatus_(status);
     }
@@ -191,7 +191,7 @@ void AwayAccess::addressAnswered(Pass pass, const AwayRouter::Result<std::string
     if (!result.ok()) {
         knownAddress_.reset();
         if (status_ != Status::noRouter()) {
-            awayLog.info("no router that forwards ports: %s", result.failure().description().c_str());
+            awayAccessLog.info("no router that forwards ports: %s", result.failure().description().c_str());
         }
         doors_->forgetMappings();
         publish(Status::noRouter());

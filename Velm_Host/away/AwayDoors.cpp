@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-constexpr Log awayLog("away");
+constexpr Log awayDoorsLog("away");
 
 } // namespace
 
@@ -105,7 +105,7 @@ void AwayDoors::reported(std::uint16_t port, std::uint64_t serial, std::optional
     }
     const bool listening = bound == port;
     if (!listening) {
-        awayLog.info("door %hu can't be listened on", port);
+        awayDoorsLog.info("door %hu can't be listened on", port);
     }
     door->isListening = listening;
     if (listening && onListening_) {
@@ -162,10 +162,11 @@ void AwayDoors::mapped(std::uint16_t port, Date now, const AwayRouter::Result<st
         return;
     }
     if (result.failure().isRefused(PortMapper::conflict)) {
-        awayLog.info("door %hu is taken on the router", port);
+        awayDoorsLog.info("door %hu is taken on the router", port);
         return;
     }
-    awayLog.error("the router wouldn't forward door %hu: %s", port, result.failure().description().c_str());
+    awayDoorsLog.error("the router wouldn't forward door %hu: %s", port,
+                       result.failure().description().c_str());
     refused = true;
 }
 

@@ -8,7 +8,7 @@
 namespace velm {
 namespace {
 
-constexpr Log awayLog("away");
+constexpr Log awayMappingLedgerLog("away");
 
 std::optional<std::string> boundedString(const nlohmann::json& value) {
     if (!value.is_string() || value.get_ref<const std::string&>().size() > AwayMappingLedger::maxTextBytes) {
@@ -110,7 +110,7 @@ std::string AwayMappingLedger::routerOf(const PortMapperGateway& gateway) {
 
 void AwayMappingLedger::save() const {
     if (!settings_->setJson(settingsKey, storedForm(mappings_))) {
-        awayLog.error("the router mappings could not be remembered");
+        awayMappingLedgerLog.error("the router mappings could not be remembered");
     }
 }
 

@@ -11,7 +11,7 @@
 namespace velm {
 namespace {
 
-constexpr Log awayLog("away");
+constexpr Log awaySessionsLog("away");
 
 // Enough of a device identifier to tell devices apart in the log.
 std::string shortID(const std::string& deviceID) {
@@ -62,7 +62,8 @@ void AwaySessions::knock(Bytes datagram, DoorListener::Reply reply) {
         return;
     }
     if (!isActive(admission->deviceID(), now)) {
-        awayLog.info("a knock from %s, whose away access has lapsed", shortID(admission->deviceID()).c_str());
+        awaySessionsLog.info("a knock from %s, whose away access has lapsed",
+                             shortID(admission->deviceID()).c_str());
         reply(std::nullopt);
         return;
     }
@@ -80,7 +81,7 @@ void AwaySessions::knock(Bytes datagram, DoorListener::Reply reply) {
         reply(std::nullopt);
         return;
     }
-    awayLog.info("a knock from %s", shortID(admission->deviceID()).c_str());
+    awaySessionsLog.info("a knock from %s", shortID(admission->deviceID()).c_str());
     if (entries_.size() >= maxEntries) {
         evictIdlest();
     }
@@ -206,7 +207,7 @@ void AwaySessions::controlPortMapped(const Door::KnockId& id, std::uint64_t seri
         return;
     }
     if (!result.ok()) {
-        awayLog.error("the router wouldn't forward a port for the session");
+        awaySessionsLog.error("the router wouldn't forward a port for the session");
         decide(*entry, entry->admission.answer(std::nullopt));
         return;
     }
@@ -266,7 +267,7 @@ void AwaySessions::videoPortMapped(const Door::KnockId& id, std::uint64_t serial
                                    const AwayRouter::Result<std::uint16_t>& result,
                                    const VideoPortDone& done) {
     if (!result.ok()) {
-        awayLog.error("the router wouldn't forward a video port");
+        awaySessionsLog.error("the router wouldn't forward a video port");
         done(std::nullopt);
         return;
     }

@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-const Log awayLog("away");
+const Log awayVisitsLog("away");
 
 constexpr StoredAwayVisits stored{.maxVisits = AwayVisits::maxVisits,
                                   .maxTextBytes = AwayVisits::maxTextBytes};
@@ -108,8 +108,8 @@ AwayVisits::Session AwayVisits::sessionStarted(const std::string& deviceID, cons
     }
     publish();
     if (!continued) {
-        awayLog.info("away session: %s from %s", visit.deviceName.c_str(),
-                     visit.from ? visit.from->c_str() : "?");
+        awayVisitsLog.info("away session: %s from %s", visit.deviceName.c_str(),
+                           visit.from ? visit.from->c_str() : "?");
         showNotice(visit);
     }
     return session;
@@ -138,9 +138,9 @@ void AwayVisits::requestNotices(const Notifications::Check& answer) {
     // The word says whether a server answered at all; whether notices count as allowed depends on
     // their buttons, without which a notice from away could not be acted on.
     const std::string why = answer.error ? ", " + *answer.error : "";
-    awayLog.info("away notices: %s (%s)%s",
-                 answer.support != Notifications::Support::none ? "allowed" : "not allowed",
-                 describe(answer.support), why.c_str());
+    awayVisitsLog.info("away notices: %s (%s)%s",
+                       answer.support != Notifications::Support::none ? "allowed" : "not allowed",
+                       describe(answer.support), why.c_str());
     {
         std::lock_guard guard(lock);
         noticesAllowed_ = allowed;
@@ -158,7 +158,7 @@ void AwayVisits::load() {
     }
     auto loaded = stored.read(*value);
     if (!loaded) {
-        awayLog.error("stored away visits are unreadable; starting with none");
+        awayVisitsLog.error("stored away visits are unreadable; starting with none");
         return;
     }
     std::lock_guard guard(lock);
@@ -191,7 +191,7 @@ void AwayVisits::showNotice(const AwayVisit& visit) {
 void AwayVisits::noticeShown(const std::string& deviceID, std::optional<std::uint32_t> noticeID,
                              const std::string& error) {
     if (!noticeID) {
-        awayLog.error("away notice not shown: %s", error.c_str());
+        awayVisitsLog.error("away notice not shown: %s", error.c_str());
         return;
     }
     std::lock_guard guard(lock);
@@ -240,7 +240,7 @@ void AwayVisits::saveLocked() const {
     }
     auto value = StoredAwayVisits::form(visits_);
     if (!value || !defaults_->setJson(defaultsKey, std::move(*value))) {
-        awayLog.error("away visits not saved");
+        awayVisitsLog.error("away visits not saved");
     }
 }
 

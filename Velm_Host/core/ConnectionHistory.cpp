@@ -11,7 +11,7 @@
 namespace velm {
 namespace {
 
-const Log hostLog("host");
+const Log connectionHistoryLog("host");
 
 ConnectionHistory::Peer bounded(const ConnectionHistory::Peer& peer) {
     constexpr std::size_t limit = ConnectionHistory::maxTextBytes;
@@ -125,7 +125,7 @@ void ConnectionHistory::saveLocked() const {
     }
     auto value = nlohmann::json::parse(stored->begin(), stored->end(), nullptr, /*allow_exceptions=*/false);
     if (value.is_discarded() || !defaults_->setJson(defaultsKey, std::move(value))) {
-        hostLog.error("history not saved");
+        connectionHistoryLog.error("history not saved");
     }
 }
 

@@ -13,7 +13,7 @@
 namespace velm {
 namespace {
 
-const Log pairingLog("pairing");
+const Log deviceRegistryLog("pairing");
 
 constexpr std::size_t sessionBindingLength = 32;
 
@@ -73,7 +73,7 @@ void DeviceRegistry::load() {
         std::lock_guard guard(lock);
         devices_ = std::move(stored);
         if (code) {
-            pairingLog.info("pairing open for a code carried over from an earlier version");
+            deviceRegistryLog.info("pairing open for a code carried over from an earlier version");
             openWindow(PairingWindow{.code = std::move(*code),
                                      .expires = std::nullopt,
                                      .wrongTriesLeft = PairingWindow::carriedOverWrongTries,
@@ -141,7 +141,7 @@ PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::c
                                .wrongTriesLeft = std::max(wrongTries, 1),
                                .reusable = reusable};
         openWindow(window, duration, /*carriedOver=*/false);
-        pairingLog.info("pairing open");
+        deviceRegistryLog.info("pairing open");
     }
     publish();
     return window;
@@ -196,7 +196,7 @@ void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLend
 std::variant<PairResponse, DeviceRegistry::PairFailure>
 DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_view admittedBy) {
     const auto refuse = [&](PairFailure failure, const char* why) {
-        pairingLog.error("pairing refused: %s", why);
+        deviceRegistryLog.error("pairing refused: %s", why);
         return failure;
     };
     if (admittedBy != PreSharedKey::pairingIdentity) {
@@ -248,8 +248,8 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
     if (!commit(std::move(next))) {
         return refuse(PairFailure::notSaved, "the paired devices could not be saved");
     }
-    pairingLog.info("%s",
-                    pairedBefore ? "device paired again; its old key no longer admits it" : "device paired");
+    deviceRegistryLog.info("%s", pairedBefore ? "device paired again; its old key no longer admits it"
+                                              : "device paired");
     if (carriedOver) {
         forgetCarriedOverCode();
     }
@@ -297,7 +297,7 @@ bool DeviceRegistry::remove(std::optional<std::string_view> id) {
         if (!commit(std::move(next))) {
             return false;
         }
-        pairingLog.info(id ? "device removed" : "every device removed");
+        deviceRegistryLog.info(id ? "device removed" : "every device removed");
     }
     publish();
     return true;
@@ -382,7 +382,7 @@ void DeviceRegistry::openWindow(PairingWindow window, std::optional<std::chrono:
 // the order of the list's saves.
 void DeviceRegistry::forgetCarriedOverCode() {
     if (!store_.forgetCarriedOverCode()) {
-        pairingLog.error("the carried-over pairing code could not be deleted");
+        deviceRegistryLog.error("the carried-over pairing code could not be deleted");
     }
 }
 

@@ -11,7 +11,7 @@
 namespace velm {
 namespace {
 
-const Log pairingLog("pairing");
+const Log pairedDeviceStoreLog("pairing");
 
 // Why a readable entry cannot be used, or nothing.
 std::optional<std::string> problemOf(const PairedDevice& device, const std::vector<PairedDevice>& kept) {
@@ -47,11 +47,11 @@ std::vector<PairedDevice> PairedDeviceStore::load() const {
 bool PairedDeviceStore::save(const std::vector<PairedDevice>& devices) const {
     const auto stored = encode(devices);
     if (!stored) {
-        pairingLog.error("paired devices not saved: a value cannot be written");
+        pairedDeviceStoreLog.error("paired devices not saved: a value cannot be written");
         return false;
     }
     if (!keychain_.write(*stored, devicesAccount)) {
-        pairingLog.error("paired devices not saved: the secrets store refused the write");
+        pairedDeviceStoreLog.error("paired devices not saved: the secrets store refused the write");
         return false;
     }
     return true;
@@ -81,7 +81,7 @@ std::vector<PairedDevice> PairedDeviceStore::decode(std::string_view stored) {
     const auto root =
         nlohmann::json::parse(stored.begin(), stored.end(), nullptr, /*allow_exceptions=*/false);
     if (!root.is_array()) {
-        pairingLog.error("stored paired devices are unreadable; starting with none");
+        pairedDeviceStoreLog.error("stored paired devices are unreadable; starting with none");
         return {};
     }
     std::vector<PairedDevice> devices;
@@ -90,12 +90,12 @@ std::vector<PairedDevice> PairedDeviceStore::decode(std::string_view stored) {
             const JsonPath path;
             PairedDevice device = JsonReader(root[i], path).read<PairedDevice>();
             if (const auto problem = problemOf(device, devices)) {
-                pairingLog.error("dropped paired device %zu: %s", i, problem->c_str());
+                pairedDeviceStoreLog.error("dropped paired device %zu: %s", i, problem->c_str());
                 continue;
             }
             devices.push_back(std::move(device));
         } catch (const JsonError& error) {
-            pairingLog.error("dropped unreadable paired device %zu: %s", i, error.what());
+            pairedDeviceStoreLog.error("dropped unreadable paired device %zu: %s", i, error.what());
         }
     }
     return devices;

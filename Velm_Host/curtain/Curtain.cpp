@@ -11,23 +11,23 @@
 namespace velm {
 namespace {
 
-const Log log("curtain");
+const Log curtainLog("curtain");
 
 void logLock(std::optional<ScreenLock::Result> result) {
     if (!result) {
-        log.error("the lock is unconfirmed: no answer within %lld s",
-                  static_cast<long long>(Curtain::lockWait.count()));
+        curtainLog.error("the lock is unconfirmed: no answer within %lld s",
+                         static_cast<long long>(Curtain::lockWait.count()));
         return;
     }
     switch (*result) {
     case ScreenLock::Result::locked:
-        log.info("the computer is locked");
+        curtainLog.info("the computer is locked");
         break;
     case ScreenLock::Result::unconfirmed:
-        log.error("the lock is unconfirmed: no locker said the screen is locked");
+        curtainLog.error("the lock is unconfirmed: no locker said the screen is locked");
         break;
     case ScreenLock::Result::failed:
-        log.error("can't lock the computer: no screen locker took the request");
+        curtainLog.error("can't lock the computer: no screen locker took the request");
         break;
     }
 }
@@ -98,7 +98,7 @@ void Curtain::sessionEnded(Owner owner, bool orderly) {
         lowerAndLockNow("session ended", {});
         return;
     }
-    log.info("connection dropped: curtain stays up for a reconnect");
+    curtainLog.info("connection dropped: curtain stays up for a reconnect");
     cancelLowering();
     const std::uint64_t lowering = lowering_ = ++lastNumber_;
     loweringTimer_ = parts_.bootClock->postAfter(
@@ -137,14 +137,14 @@ void Curtain::raiseNow(Owner owner) {
     }
     const auto screens = screensToCover(parts_.screens->monitors());
     if (screens.empty()) {
-        log.info("nothing to cover: no monitor");
+        curtainLog.info("nothing to cover: no monitor");
         return;
     }
     isUp_ = true;
     parts_.shields->cover(screens);
     // Whatever the tap cannot stop it logs, and the shields stay.
     parts_.tap->start();
-    log.info("curtain up");
+    curtainLog.info("curtain up");
 }
 
 void Curtain::lower() {
@@ -154,7 +154,7 @@ void Curtain::lower() {
         return;
     }
     takeDown();
-    log.info("curtain down");
+    curtainLog.info("curtain down");
 }
 
 void Curtain::takeDown() {
@@ -179,7 +179,7 @@ void Curtain::lowerAndLockNow(const std::string& reason, std::function<void()> d
     if (locking_ != 0) {
         return;
     }
-    log.info("locking the computer: %s", reason.c_str());
+    curtainLog.info("locking the computer: %s", reason.c_str());
     owner_.reset();
     const std::uint64_t locking = locking_ = ++lastNumber_;
     parts_.screenLock->lock(

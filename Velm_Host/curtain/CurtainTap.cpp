@@ -8,7 +8,7 @@
 namespace velm {
 namespace {
 
-const Log log("curtain");
+const Log curtainTapLog("curtain");
 
 const char* describe(DeviceGrab::Failure failure) {
     switch (failure) {
@@ -28,7 +28,7 @@ const char* describe(DeviceGrab::Failure failure) {
 
 CurtainTap::CurtainTap(std::shared_ptr<DeviceGrab> grab) : grab_(std::move(grab)) {
     grab_->setOnFailed([](DeviceGrab::Failure failure) {
-        log.error("curtain: can't stop the computer's own input (%s)", describe(failure));
+        curtainTapLog.error("curtain: can't stop the computer's own input (%s)", describe(failure));
     });
 }
 
@@ -45,10 +45,10 @@ bool CurtainTap::start() {
     const auto failure = grab_->start(&CurtainTap::blocks);
     holding_ = !failure;
     if (failure) {
-        log.error("curtain: can't stop the computer's own input (%s)", describe(*failure));
+        curtainTapLog.error("curtain: can't stop the computer's own input (%s)", describe(*failure));
         return false;
     }
-    log.info("curtain: the computer's own input is stopped");
+    curtainTapLog.info("curtain: the computer's own input is stopped");
     return true;
 }
 
@@ -57,7 +57,7 @@ void CurtainTap::stop() {
     std::lock_guard guard(lock);
     if (std::exchange(holding_, false)) {
         grab_->stop();
-        log.info("curtain: the computer's own input is back");
+        curtainTapLog.info("curtain: the computer's own input is back");
     }
 }
 

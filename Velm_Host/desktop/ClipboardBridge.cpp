@@ -9,7 +9,7 @@
 namespace velm {
 namespace {
 
-const Log log("clipboard");
+const Log clipboardBridgeLog("clipboard");
 
 constexpr std::array<std::uint8_t, 8> pngSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
@@ -25,13 +25,13 @@ std::optional<ClipboardMessage> messageFor(const ClipboardContent& content) {
         if (text->utf8.size() <= ClipboardMessage::maxTextBytes) {
             return ClipboardMessage::text(text->utf8);
         }
-        log.info("a local text of %zu bytes is too large to send", text->utf8.size());
+        clipboardBridgeLog.info("a local text of %zu bytes is too large to send", text->utf8.size());
     } else if (const auto* png = content.get<ClipboardContent::Png>()) {
         if (!png->data.empty() && png->data.size() <= ClipboardMessage::maxImageBytes) {
             return ClipboardMessage::image(png->data);
         }
-        log.info("a local picture of %zu bytes is not sent (at most %zu fit a frame)", png->data.size(),
-                 ClipboardMessage::maxImageBytes);
+        clipboardBridgeLog.info("a local picture of %zu bytes is not sent (at most %zu fit a frame)",
+                                png->data.size(), ClipboardMessage::maxImageBytes);
     }
     return std::nullopt;
 }
@@ -68,7 +68,7 @@ void ClipboardBridge::receive(const ClipboardMessage& message) {
     } else if (const auto* image = message.get<ClipboardMessage::Image>()) {
         // Offered to local applications as image/png, so nothing else may go out under that name.
         if (!isPng(image->data)) {
-            log.info("a picture from the client is not a png and is not offered");
+            clipboardBridgeLog.info("a picture from the client is not a png and is not offered");
             return;
         }
         clipboard_->put(ClipboardContent::png(image->data));

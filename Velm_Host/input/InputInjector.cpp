@@ -13,7 +13,7 @@
 namespace velm {
 namespace {
 
-const Log log("input");
+const Log inputInjectorLog("input");
 
 using MouseType = InputEventSink::MouseType;
 
@@ -226,7 +226,7 @@ void InputInjector::play(const InputEvent::ModifierUp& event) {
 
 void InputInjector::play(const InputEvent::TextInput& event) {
     if (!Utf8::isValid(std::string_view(event.text))) {
-        log.error("text dropped: not utf-8");
+        inputInjectorLog.error("text dropped: not utf-8");
         return;
     }
     std::string_view rest = event.text;

@@ -21,7 +21,7 @@ using ScreenGeometry::intersection;
 using ScreenGeometry::toRect;
 using ScreenGeometry::toScreen;
 
-const Log log("input");
+const Log tapTargetFinderLog("input");
 
 // Each tapped element is looked at with at most three of its ancestors for a control.
 constexpr int controlAncestorLevels = 3;
@@ -87,7 +87,7 @@ std::optional<Point> TapTargetFinder::find(Point point, double reach, Rect bound
     });
     if (result.wait_for(longestWait) != std::future_status::ready) {
         answer->isAbandoned = true;
-        log.info("tap targeting gave up waiting for the accessibility tree");
+        tapTargetFinderLog.info("tap targeting gave up waiting for the accessibility tree");
         return std::nullopt;
     }
     return result.get();
@@ -163,9 +163,10 @@ void TapTargetFinder::Probe::logChoice(Point point, Point target, double reach, 
     const Candidate* chosen = candidateAt(target, 0.5);
     const auto role = chosen ? tree.role(chosen->control) : std::nullopt;
     const Rect rect = chosen ? chosen->rect : Rect{};
-    log.debug("tap given to %s %ldx%ld, %.1f pt away, reach %.0f, %zu lookups, %.1f ms",
-              role.value_or("?").c_str(), std::lround(rect.width()), std::lround(rect.height()),
-              distance(point, target), reach, lookedUp.size(), elapsedMs);
+    tapTargetFinderLog.debug("tap given to %s %ldx%ld, %.1f pt away, reach %.0f, %zu lookups, %.1f ms",
+                             role.value_or("?").c_str(), std::lround(rect.width()),
+                             std::lround(rect.height()), distance(point, target), reach, lookedUp.size(),
+                             elapsedMs);
 }
 
 } // namespace velm

@@ -11,7 +11,7 @@
 namespace velm {
 namespace {
 
-const Log log("textfocus");
+const Log textFocusMonitorLog("textfocus");
 
 bool isTextRole(const std::optional<std::string>& role) {
     return role == "AXTextField" || role == "AXTextArea" || role == "AXComboBox";
@@ -155,7 +155,8 @@ void TextFocusMonitor::reportFocus(const Reading& reading) {
         return;
     }
     last_ = reading.isText;
-    log.info("text focus %d (role %s)", reading.isText ? 1 : 0, reading.role.value_or("none").c_str());
+    textFocusMonitorLog.info("text focus %d (role %s)", reading.isText ? 1 : 0,
+                             reading.role.value_or("none").c_str());
     if (onChange_) {
         onChange_(reading.isText);
     }
@@ -167,10 +168,10 @@ void TextFocusMonitor::reportArea(const Reading& reading) {
         return;
     }
     if (frame && !lastArea_) {
-        log.info("text field at %.0f,%.0f, %.0fx%.0f pt", frame->minX(), frame->minY(), frame->width(),
-                 frame->height());
+        textFocusMonitorLog.info("text field at %.0f,%.0f, %.0fx%.0f pt", frame->minX(), frame->minY(),
+                                 frame->width(), frame->height());
     } else if (!frame) {
-        log.info("text field %s", reading.isText ? "won't say where it is" : "gone");
+        textFocusMonitorLog.info("text field %s", reading.isText ? "won't say where it is" : "gone");
     }
     lastArea_ = frame;
     if (onAreaChange_) {
@@ -193,10 +194,10 @@ void TextFocusMonitor::wakeIfBare(const Reading& reading) {
         case AccessibilityWake::alreadyOn:
             break;
         case AccessibilityWake::turnedOn:
-            log.info("asked the desktop to expose its text fields: ok");
+            textFocusMonitorLog.info("asked the desktop to expose its text fields: ok");
             break;
         case AccessibilityWake::unavailable:
-            log.info("asked the desktop to expose its text fields: not supported");
+            textFocusMonitorLog.info("asked the desktop to expose its text fields: not supported");
             break;
         }
     });

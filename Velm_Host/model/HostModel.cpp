@@ -14,7 +14,7 @@
 namespace velm {
 namespace {
 
-const Log hostLog("host");
+const Log hostModelLog("host");
 
 const char* describe(const std::optional<bool>& value) {
     return value ? (*value ? "yes" : "no") : "unknown";
@@ -126,7 +126,7 @@ void HostModel::loadRegistry() {
 
 void HostModel::logRestartReadiness() const {
     const auto& readiness = state_.restartReadiness;
-    hostLog.info(
+    hostModelLog.info(
         "restart readiness: opens at login %s, logs in automatically %s, starts after power failure %s",
         readiness.opensAtLogin ? "yes" : "no", describe(readiness.logsInAutomatically),
         describe(readiness.startsAfterPowerFailure));
@@ -174,14 +174,14 @@ void HostModel::watchAway() {
 void HostModel::watchSystem() {
     const auto self = shared_from_this();
     setup_.desktop->setOnScreensChanged(whileAlive(self, [](HostModel& model) {
-        hostLog.info("screens changed");
+        hostModelLog.info("screens changed");
         model.readDesktopAccess();
         model.publish();
     }));
     if (const auto watcher = setup_.powerOff) {
         // The watcher keeps its handler, so the handler must not keep the watcher.
         watcher->setOnPowerOff(whileAlive(self, [weakWatcher = std::weak_ptr(watcher)](HostModel& model) {
-            hostLog.info("powering off");
+            hostModelLog.info("powering off");
             model.prepareForPowerOff([weakWatcher] {
                 if (const auto held = weakWatcher.lock()) {
                     held->release();
@@ -247,13 +247,13 @@ void HostModel::listenerChanged(const HostListener::State& state) {
         state.kind() != HostListener::State::Kind::starting && std::exchange(toldListener_, state) != state;
     if (state.kind() == HostListener::State::Kind::advertising && state.port() != 0) {
         if (news) {
-            hostLog.info("listening on port %u", static_cast<unsigned>(state.port()));
+            hostModelLog.info("listening on port %u", static_cast<unsigned>(state.port()));
         }
         if (settings_.listenPort() != state.port()) {
             settings_.setListenPort(state.port());
         }
     } else if (state.kind() == HostListener::State::Kind::failed) {
-        hostLog.error("listener failed: %s", state.message().c_str());
+        hostModelLog.error("listener failed: %s", state.message().c_str());
     }
     planListenerRetry(state);
     state_.listenerState = state;
@@ -283,7 +283,8 @@ void HostModel::planListenerRetry(const HostListener::State& state) {
 }
 
 void HostModel::retryListener(std::chrono::seconds waited) {
-    hostLog.info("starting the failed listener again after %lld s", static_cast<long long>(waited.count()));
+    hostModelLog.info("starting the failed listener again after %lld s",
+                      static_cast<long long>(waited.count()));
     ++listenerRetries_;
     launchListener(registry_->listenerKeys());
 }
@@ -295,7 +296,7 @@ void HostModel::advertisementChanged(const ServicePublisher::State& state) {
         return;
     }
     if (const auto news = advertisementNews(state_.advertisement, state, state_.listenerState.port())) {
-        hostLog.warning("%s", news->c_str());
+        hostModelLog.warning("%s", news->c_str());
     }
     state_.advertisement = state;
     publish();
@@ -426,7 +427,7 @@ void HostModel::setDevicePolicy(const std::string& deviceID, std::optional<std::
 
 void HostModel::setLaunchAtLogin(bool enabled) {
     if (const auto failure = setup_.launchAtLogin.set(enabled)) {
-        hostLog.error("Velm: launch-at-login change failed: %s", failure->c_str());
+        hostModelLog.error("Velm: launch-at-login change failed: %s", failure->c_str());
     }
     readRestartReadiness();
     publish();
@@ -513,7 +514,7 @@ void HostModel::sessionAuthenticated(std::uint64_t id, const HostSession::Snapsh
         found->second.visit =
             awayVisits_->sessionStarted(snapshot.deviceID, snapshot.deviceName, snapshot.from, setup_.now());
     }
-    hostLog.info("session started: %s", snapshot.deviceName.c_str());
+    hostModelLog.info("session started: %s", snapshot.deviceName.c_str());
     state_.connected = snapshot;
     refreshAway();
     publish();
@@ -575,7 +576,7 @@ void HostModel::quit(std::function<void()> done) {
     }
     quitting_ = true;
     quitDone_ = std::move(done);
-    hostLog.info("quitting");
+    hostModelLog.info("quitting");
     if (listener_) {
         stopListener();
     }

@@ -11,7 +11,7 @@
 namespace velm {
 namespace {
 
-const Log log("host");
+const Log launchAtLoginLog("host");
 
 bool isPlain(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -60,7 +60,7 @@ std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
         return "the entry could not be written to " + folder_.string();
     }
     if (runsFromBuildFolder()) {
-        log.info("the autostart entry points into a build folder: %s", program_.c_str());
+        launchAtLoginLog.info("the autostart entry points into a build folder: %s", program_.c_str());
     }
     return std::nullopt;
 }

@@ -12,7 +12,7 @@ namespace velm {
 
 namespace {
 
-const Log sessionLog("session");
+const Log helloAdmissionLog("session");
 
 using Outcome = HelloCheck::Outcome;
 using Refusal = ConnectionRecord::Refusal;
@@ -32,7 +32,7 @@ std::variant<HelloAdmission::Admitted, HelloAdmission::Refused>
 HelloAdmission::check(const ClientHello& hello, const Connection& connection,
                       const DeviceRegistry& registry) {
     const auto refuse = [&](ByeReason reason, std::optional<Refusal> refusal, const char* why) {
-        sessionLog.info("hello refused: %s", why);
+        helloAdmissionLog.info("hello refused: %s", why);
         return Refused{.reason = adapted(hello, reason), .refusal = refusal, .why = why};
     };
     if (hello.protocolVersion != VelmProtocolVersion::current) {

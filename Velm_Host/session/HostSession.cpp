@@ -20,7 +20,7 @@ namespace velm {
 
 namespace {
 
-const Log sessionLog("session");
+const Log hostSessionLog("session");
 
 using Ending = ConnectionRecord::Ending;
 using Message = ControlMessage;
@@ -98,7 +98,7 @@ void HostSession::begin() {
     channel_->start(queue_);
     helloTimer_ = queue_->postAfter(helloTimeout, whileAlive(shared_from_this(), [](HostSession& self) {
                                         if (!self.stage_) {
-                                            sessionLog.info("no hello in time");
+                                            hostSessionLog.info("no hello in time");
                                             self.end(Ending::endedHere, std::nullopt);
                                         }
                                     }));
@@ -131,7 +131,7 @@ bool HostSession::handledHere(const ControlMessage& message) {
     }
     if (stage_) {
         // A connection opens once: a second hello must not start the session over.
-        sessionLog.error("second opening message");
+        hostSessionLog.error("second opening message");
         end(Ending::endedHere, ByeReason::notPaired);
     } else {
         helloTimer_.cancel();
@@ -275,7 +275,7 @@ void HostSession::recordVisit(const ClientHello& hello, const HelloAdmission::Ad
                 static_cast<double>(hello.screenPixelWidth) / static_cast<double>(hello.screenPixelHeight);
         }
         if (admission.awayKeyToEnrol) {
-            sessionLog.info("device-bound key enrolled");
+            hostSessionLog.info("device-bound key enrolled");
             device.awayPublicKey = admission.awayKeyToEnrol;
         }
     });
@@ -315,7 +315,7 @@ void HostSession::end(ConnectionRecord::Ending ending, std::optional<ByeReason> 
     if (record_) {
         context_->history->end(*record_, ending);
     }
-    sessionLog.info("session ended: %s", std::string(rawValue(ending)).c_str());
+    hostSessionLog.info("session ended: %s", std::string(rawValue(ending)).c_str());
     onAuthenticated_ = nullptr;
     onSnapshot_ = nullptr;
     if (const auto handler = std::exchange(onEnded_, nullptr)) {

@@ -17,7 +17,7 @@ namespace velm {
 
 namespace {
 
-const Log sessionLog("session");
+const Log mainSessionLog("session");
 
 using Ending = ConnectionRecord::Ending;
 
@@ -125,7 +125,7 @@ void MainSession::videoPortForwarded(std::optional<std::uint16_t> externalPort) 
         return;
     }
     if (!externalPort) {
-        sessionLog.error("video port not forwarded");
+        mainSessionLog.error("video port not forwarded");
     }
     sendHostHello(externalPort.value_or(video_->port()));
 }
@@ -142,7 +142,7 @@ void MainSession::sendHostHello(std::uint16_t videoPort) {
                   admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt)));
     setup_.beginRecord(ConnectionRecord::Kind::session);
     scheduleIdleTick();
-    sessionLog.info("session started");
+    mainSessionLog.info("session started");
     if (onRunning_) {
         onRunning_(snapshot_);
     }
@@ -202,7 +202,7 @@ void MainSession::idleTick() {
     }
     const auto action = idleClock_->tick(clockSeconds());
     if (action.kind() == IdleClock::Action::Kind::end) {
-        sessionLog.info("idle time-out");
+        mainSessionLog.info("idle time-out");
         setup_.end(Ending::idleTimeout, ByeReason::idleTimeout);
         return;
     }
@@ -275,7 +275,7 @@ void MainSession::configureStream(const Message::ConfigureStream& configure) {
             input_->setScreen(std::nullopt);
         }
         textFocus_->stop();
-        sessionLog.error("no screen to stream");
+        mainSessionLog.error("no screen to stream");
     }
     publishSnapshot();
 }
@@ -309,7 +309,7 @@ void MainSession::sendDeviceImage(const Message::RequestDeviceImage&) {
 }
 
 void MainSession::setCurtain(const Message::SetCurtain& curtain) {
-    sessionLog.info("curtain %s for %s", curtain.on ? "up" : "down", snapshot_.deviceName.c_str());
+    mainSessionLog.info("curtain %s for %s", curtain.on ? "up" : "down", snapshot_.deviceName.c_str());
     setup_.channel->send(Message::curtain(setup_.context->curtain->set(curtain.on)));
 }
 

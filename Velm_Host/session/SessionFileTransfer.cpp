@@ -17,7 +17,7 @@ namespace velm {
 
 namespace {
 
-const Log sessionLog("session");
+const Log sessionFileTransferLog("session");
 
 std::string refusalText(FileReceiver::CreateError error) {
     return error == FileReceiver::CreateError::notEnoughSpace
@@ -80,14 +80,15 @@ void SessionFileTransfer::cancel() {
 void SessionFileTransfer::startUpload(const FileTransferRequest::Upload& upload) {
     if (!Folder::openOrMake(downloadFolder_)) {
         const int error = errno;
-        sessionLog.error("upload refused: the download folder %s cannot be made: %s", downloadFolder_.c_str(),
-                         std::strerror(error));
+        sessionFileTransferLog.error("upload refused: the download folder %s cannot be made: %s",
+                                     downloadFolder_.c_str(), std::strerror(error));
         refuse(refusalText(FileReceiver::CreateError::cannotCreate));
         return;
     }
     auto made = FileReceiver::create(downloadFolder_, upload.name, upload.size);
     if (const auto* error = std::get_if<FileReceiver::CreateError>(&made)) {
-        sessionLog.error("upload refused: %s", std::string(FileReceiver::describe(*error)).c_str());
+        sessionFileTransferLog.error("upload refused: %s",
+                                     std::string(FileReceiver::describe(*error)).c_str());
         refuse(refusalText(*error));
         return;
     }
@@ -115,19 +116,19 @@ void SessionFileTransfer::startDownload(const FileTransferRequest::Download& dow
 void SessionFileTransfer::stepped(const FileReceiver::Step& step) {
     if (const auto* done = std::get_if<FileReceiver::Done>(&step)) {
         stored_ = Stored{.file = done->url, .size = receiver_->size()};
-        sessionLog.info("file received: %s", done->url.c_str());
+        sessionFileTransferLog.info("file received: %s", done->url.c_str());
         channel_->send(
             ControlMessage::fileTransfer(FileTransferReply::stored(done->url.filename().string())));
         finish(Outcome::completed);
     } else if (const auto* failed = std::get_if<FileReceiver::Failed>(&step)) {
-        sessionLog.error("upload failed: %s", std::string(failed->error.describe()).c_str());
+        sessionFileTransferLog.error("upload failed: %s", std::string(failed->error.describe()).c_str());
         refuse(refusalText(failed->error));
     }
 }
 
 void SessionFileTransfer::sent(const std::optional<FileTransferError>& error) {
     if (error) {
-        sessionLog.error("download failed: %s", std::string(error->describe()).c_str());
+        sessionFileTransferLog.error("download failed: %s", std::string(error->describe()).c_str());
     }
     finish(error ? Outcome::failed : Outcome::completed);
 }

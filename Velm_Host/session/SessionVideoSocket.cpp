@@ -12,7 +12,7 @@ namespace velm {
 
 namespace {
 
-const Log sessionLog("session");
+const Log sessionVideoSocketLog("session");
 
 } // namespace
 
@@ -21,7 +21,7 @@ std::shared_ptr<SessionVideoSocket> SessionVideoSocket::open(SecretBytes videoKe
     auto socket = UdpSocket::bound(VelmService::udpParameters());
     const auto local = socket ? socket->localAddress() : std::nullopt;
     if (!local) {
-        sessionLog.error("video port could not be opened");
+        sessionVideoSocketLog.error("video port could not be opened");
         return nullptr;
     }
     return std::shared_ptr<SessionVideoSocket>(new SessionVideoSocket(
@@ -57,7 +57,7 @@ void SessionVideoSocket::received(const UdpSocket::Datagram& datagram, const std
     }
     if (!error && !flow_ && opensWithToken(datagram.bytes)) {
         flow_ = datagram.sender;
-        sessionLog.info("video flow adopted");
+        sessionVideoSocketLog.info("video flow adopted");
         if (onFlowAdopted_) {
             onFlowAdopted_(datagram.sender);
         }

@@ -18,7 +18,7 @@ struct Unit {
 };
 
 // Largest first; months and years by their average length.
-constexpr std::array<Unit, 7> units{{
+constexpr std::array<Unit, 7> dateUnits{{
     {UDAT_REL_UNIT_YEAR, 365.2425 * 86400},
     {UDAT_REL_UNIT_MONTH, 365.2425 * 86400 / 12},
     {UDAT_REL_UNIT_WEEK, 7 * 86400},
@@ -74,8 +74,8 @@ std::string DateTexts::relative(Date date, Date now) const {
     if (!std::isfinite(offset)) {
         offset = 0;
     }
-    Unit chosen = units.back();
-    for (const Unit& unit : units) {
+    Unit chosen = dateUnits.back();
+    for (const Unit& unit : dateUnits) {
         if (std::abs(offset) >= unit.seconds) {
             chosen = unit;
             break;

@@ -23,7 +23,7 @@
 namespace velm {
 namespace {
 
-const Log hostLog("host");
+const Log desktopApplicationLog("host");
 constexpr const char* appName = "Velm Host";
 
 void sayOnStandardOutput(const std::string& line) {
@@ -185,7 +185,7 @@ int DesktopApplication::run(int& argc, char** argv, const Flags& flags) {
         sayOnStandardOutput("no display: running without desktop services");
     } else if (display.isWayland) {
         sayOnStandardOutput(std::string(DisplaySession::waylandNotice));
-        hostLog.warning("%s", DisplaySession::waylandNotice.data());
+        desktopApplicationLog.warning("%s", DisplaySession::waylandNotice.data());
     }
     host = make(HostMachine::ofThisComputer(display, mainQueue), mainQueue, sayOnStandardOutput);
     host->setOnFinished([] { QCoreApplication::exit(0); });

@@ -10,7 +10,7 @@ namespace velm {
 namespace {
 
 // Every symbol is drawn in a 16 × 16 box and scaled.
-constexpr qreal box = 16;
+constexpr qreal symbolBox = 16;
 
 QPen outline(const QColor& colour) {
     QPen pen(colour, 1.4);
@@ -97,7 +97,7 @@ QPixmap rowIconPixmap(RowIcon icon, int points, qreal devicePixelRatio, const QP
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBackground(palette.base());
-    painter.scale(side / box, side / box);
+    painter.scale(side / symbolBox, side / symbolBox);
     const QColor green = tintColour(Tint::green, palette);
     const QColor orange = tintColour(Tint::orange, palette);
     const QColor secondary = tintColour(Tint::secondary, palette);

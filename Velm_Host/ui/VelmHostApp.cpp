@@ -14,7 +14,7 @@
 namespace velm {
 namespace {
 
-const Log hostLog("host");
+const Log velmHostAppLog("host");
 
 } // namespace
 
@@ -62,7 +62,7 @@ void VelmHostApp::start(bool pair) {
     if (options_.tray && options_.tray->isPresent()) {
         makeTrayIcon();
     } else {
-        hostLog.info("no system tray: the main window stands in for it");
+        velmHostAppLog.info("no system tray: the main window stands in for it");
     }
     modelChanged();
 
@@ -93,12 +93,12 @@ void VelmHostApp::trayChanged() {
         return;
     }
     if (tray_) {
-        hostLog.info("the system tray went away: the main window stands in for it");
+        velmHostAppLog.info("the system tray went away: the main window stands in for it");
         tray_.reset();
         showStandIn();
         return;
     }
-    hostLog.info("a system tray appeared: the host moves into it");
+    velmHostAppLog.info("a system tray appeared: the host moves into it");
     makeTrayIcon();
     modelChanged();
     if (standsIn_) {

@@ -18,7 +18,7 @@
 namespace velm {
 namespace {
 
-const Log log("desktop");
+const Log x11SessionDesktopLog("desktop");
 
 DisplayInfo displayInfo(const Monitor& monitor) {
     return {monitor.id,          monitor.name,         monitor.frame.width, monitor.frame.height,
@@ -78,7 +78,8 @@ X11SessionDesktop::X11SessionDesktop(Setup setup)
       apps_(ApplicationLists::make(queue_, iconQueue_, catalog_, std::make_shared<X11WindowList>())),
       clipboard_(ClipboardBridge::make(std::move(setup.clipboard), std::move(setup.fileOffers))) {
     if (!hasDesktop()) {
-        log.info("no display: this session gets no screens, pictures, clipboard or applications");
+        x11SessionDesktopLog.info(
+            "no display: this session gets no screens, pictures, clipboard or applications");
     }
 }
 
@@ -178,7 +179,8 @@ void X11SessionDesktop::describeApp(const StreamRequest& request, StreamDescript
     const bool plain = isDesktopFileID(id);
     const auto app = plain ? catalog_->find(id) : std::nullopt;
     if (request.appBundleID && !app) {
-        log.info("app mode: no application %s; the screen is shown", plain ? id.c_str() : "of that name");
+        x11SessionDesktopLog.info("app mode: no application %s; the screen is shown",
+                                  plain ? id.c_str() : "of that name");
     }
     // Held while launching, so that the end of a launch is never seen before the launch is noted.
     std::lock_guard guard(lock);

@@ -14,7 +14,7 @@ double lengthOrOne(double length) {
     return isUsable(length) && length >= 1 ? length : 1;
 }
 
-double clampUnit(double value) {
+double clampPointerUnit(double value) {
     return std::isnan(value) ? 0.5 : std::clamp(value, 0.0, 1.0);
 }
 
@@ -31,7 +31,7 @@ TouchGestureEngine::TouchGestureEngine(TouchMode mode, Viewport viewport, Size r
     : mode_(mode), viewport_(viewport), remotePointSize_(remotePointSize) {}
 
 void TouchGestureEngine::setPointer(Point pointer) {
-    pointer_ = {clampUnit(pointer.x), clampUnit(pointer.y)};
+    pointer_ = {clampPointerUnit(pointer.x), clampPointerUnit(pointer.y)};
 }
 
 std::vector<GestureOutput> TouchGestureEngine::handle(const TouchSample& sample) {

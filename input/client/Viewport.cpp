@@ -8,7 +8,7 @@ namespace velm {
 namespace {
 
 // NaN (a point with no usable place) maps to the middle rather than poisoning later arithmetic.
-double clampUnit(double value) {
+double clampViewUnit(double value) {
     return std::isnan(value) ? 0.5 : std::clamp(value, 0.0, 1.0);
 }
 
@@ -88,8 +88,8 @@ Point Viewport::normalizedPoint(Point viewPoint) const {
     Rect rect = contentRect();
     if (!(rect.width() > 0 && rect.height() > 0))
         return {0.5, 0.5};
-    return {clampUnit((viewPoint.x - rect.minX()) / rect.width()),
-            clampUnit((viewPoint.y - rect.minY()) / rect.height())};
+    return {clampViewUnit((viewPoint.x - rect.minX()) / rect.width()),
+            clampViewUnit((viewPoint.y - rect.minY()) / rect.height())};
 }
 
 Point Viewport::viewPoint(Point normalized) const {

@@ -8,7 +8,7 @@
 namespace velm::AccessibilityStatus {
 namespace {
 
-const Log log("accessibility");
+const Log accessibilityStatusLog("accessibility");
 
 constexpr const char* service = "org.a11y.Bus";
 constexpr const char* path = "/org/a11y/bus";
@@ -36,7 +36,7 @@ std::optional<bool> isEnabled(GDBusConnection* bus, int timeoutMs) {
         bus, service, path, properties, "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
         G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &failure.error)};
     if (!reply.value) {
-        log.info("accessibility switch unreadable: %s", failure.message());
+        accessibilityStatusLog.info("accessibility switch unreadable: %s", failure.message());
         return std::nullopt;
     }
     Reply inner{nullptr};
@@ -54,7 +54,7 @@ bool enable(GDBusConnection* bus, int timeoutMs) {
         g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
         G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &failure.error)};
     if (!reply.value) {
-        log.info("accessibility switch refused: %s", failure.message());
+        accessibilityStatusLog.info("accessibility switch refused: %s", failure.message());
     }
     return reply.value != nullptr;
 }
@@ -70,7 +70,7 @@ AccessibilityWake turnOn(std::chrono::milliseconds timeout) {
     Failure failure;
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure.error);
     if (!bus) {
-        log.info("no session bus: %s", failure.message());
+        accessibilityStatusLog.info("no session bus: %s", failure.message());
         return AccessibilityWake::unavailable;
     }
     const int timeoutMs = static_cast<int>(timeout.count());

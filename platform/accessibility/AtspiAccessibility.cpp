@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-const Log log("accessibility");
+const Log atspiAccessibilityLog("accessibility");
 
 } // namespace
 
@@ -54,7 +54,7 @@ void AtspiAccessibility::run() {
 void AtspiAccessibility::visit(Visit visit) {
     if (pending_.fetch_add(1) >= maxPendingVisits) {
         pending_.fetch_sub(1);
-        log.error("accessibility thread busy: visit dropped");
+        atspiAccessibilityLog.error("accessibility thread busy: visit dropped");
         return;
     }
     g_main_context_invoke_full(context_, G_PRIORITY_DEFAULT, &AtspiAccessibility::runCall,
@@ -69,9 +69,9 @@ int AtspiAccessibility::runCall(void* data) {
     try {
         call->visit(tree);
     } catch (const std::exception& error) {
-        log.error("accessibility visit failed: %s", error.what());
+        atspiAccessibilityLog.error("accessibility visit failed: %s", error.what());
     } catch (...) {
-        log.error("accessibility visit failed");
+        atspiAccessibilityLog.error("accessibility visit failed");
     }
     tree.endVisit();
     return G_SOURCE_REMOVE;

@@ -14,7 +14,7 @@
 namespace velm {
 namespace {
 
-const Log log("accessibility");
+const Log atspiTreeLog("accessibility");
 
 constexpr const char* focusEvent = "object:state-changed:focused";
 
@@ -130,7 +130,7 @@ std::unique_ptr<AtspiTree> AtspiTree::open(_GMainContext* context) {
     // No grace for applications that are still starting: a session must never wait on one.
     atspi_set_timeout(timeoutMs, -1);
     if (atspi_init() > 1) {
-        log.info("no accessibility bus");
+        atspiTreeLog.info("no accessibility bus");
         return tree;
     }
     // atspi_init attaches to the default main context; move everything onto this thread's own.
@@ -139,7 +139,8 @@ std::unique_ptr<AtspiTree> AtspiTree::open(_GMainContext* context) {
     tree->listener_ = atspi_event_listener_new(&AtspiTree::handleFocusEvent, tree.get(), nullptr);
     CallError error;
     if (!atspi_event_listener_register(tree->listener_, focusEvent, &error.error)) {
-        log.info("focus announcements unavailable: %s", error.error ? error.error->message : "refused");
+        atspiTreeLog.info("focus announcements unavailable: %s",
+                          error.error ? error.error->message : "refused");
     }
     return tree;
 }

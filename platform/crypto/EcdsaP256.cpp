@@ -17,7 +17,7 @@ namespace {
 constexpr std::uint8_t uncompressedPoint = 0x04;
 constexpr std::size_t scalarLength = 32;
 
-openssl::Pkey parsePublicKey(ByteView x963) {
+openssl::Pkey parseP256PublicKey(ByteView x963) {
     if (x963.size() != EcdsaP256::publicKeyLength || x963[0] != uncompressedPoint) {
         return nullptr;
     }
@@ -65,11 +65,11 @@ std::optional<Bytes> derFromRaw(ByteView raw) {
 } // namespace
 
 bool EcdsaP256::isValidPublicKey(ByteView x963) {
-    return parsePublicKey(x963) != nullptr;
+    return parseP256PublicKey(x963) != nullptr;
 }
 
 bool EcdsaP256::isValidSignature(ByteView signature, ByteView x963PublicKey, ByteView message) {
-    const openssl::Pkey key = parsePublicKey(x963PublicKey);
+    const openssl::Pkey key = parseP256PublicKey(x963PublicKey);
     if (!key) {
         return false;
     }

@@ -10,7 +10,7 @@ std::shared_ptr<EVP_PKEY> share(EVP_PKEY* key) {
     return {key, openssl::Pkey::deleter_type()};
 }
 
-openssl::Pkey parsePublicKey(ByteView raw) {
+openssl::Pkey parseX25519PublicKey(ByteView raw) {
     if (raw.size() != X25519PrivateKey::keyLength) {
         return nullptr;
     }
@@ -46,11 +46,11 @@ std::optional<X25519PrivateKey> X25519PrivateKey::fromRaw(ByteView raw) {
 }
 
 bool X25519PrivateKey::isValidPublicKey(ByteView raw) {
-    return parsePublicKey(raw) != nullptr;
+    return parseX25519PublicKey(raw) != nullptr;
 }
 
 std::optional<SecretBytes> X25519PrivateKey::sharedSecret(ByteView peerPublicKey) const {
-    const openssl::Pkey peer = parsePublicKey(peerPublicKey);
+    const openssl::Pkey peer = parseX25519PublicKey(peerPublicKey);
     if (!peer) {
         return std::nullopt;
     }

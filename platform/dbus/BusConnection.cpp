@@ -14,7 +14,7 @@
 namespace velm {
 namespace {
 
-const Log log("dbus");
+const Log busConnectionLog("dbus");
 
 // Milliseconds from now until an absolute CLOCK_MONOTONIC time in microseconds, as poll() takes them.
 int pollTimeout(std::uint64_t deadlineMicros) {
@@ -95,7 +95,7 @@ struct BusConnection::Core {
                 timeout = pollTimeout(deadline);
             }
             if (!inbox.wait(descriptor, timeout)) {
-                log.error("%s: poll failed (%d)", name.c_str(), errno);
+                busConnectionLog.error("%s: poll failed (%d)", name.c_str(), errno);
                 return;
             }
         }
@@ -109,7 +109,7 @@ struct BusConnection::Core {
                 return true;
             }
             if (result < 0) {
-                log.error("%s: the bus went away (%s)", name.c_str(), std::strerror(-result));
+                busConnectionLog.error("%s: the bus went away (%s)", name.c_str(), std::strerror(-result));
                 isLost = true;
                 return true;
             }
@@ -129,9 +129,9 @@ std::shared_ptr<BusConnection> BusConnection::session(Absence absence) {
     const int result = sd_bus_open_user(&bus);
     if (result < 0) {
         if (absence == Absence::expected) {
-            log.info("no session bus (%s)", std::strerror(-result));
+            busConnectionLog.info("no session bus (%s)", std::strerror(-result));
         } else {
-            log.error("no session bus (%s)", std::strerror(-result));
+            busConnectionLog.error("no session bus (%s)", std::strerror(-result));
         }
         return nullptr;
     }
@@ -142,7 +142,7 @@ std::shared_ptr<BusConnection> BusConnection::system() {
     sd_bus* bus = nullptr;
     const int result = sd_bus_open_system(&bus);
     if (result < 0) {
-        log.error("no system bus (%s)", std::strerror(-result));
+        busConnectionLog.error("no system bus (%s)", std::strerror(-result));
         return nullptr;
     }
     return start(bus, "velm.dbus.system");
@@ -161,7 +161,7 @@ std::shared_ptr<BusConnection> BusConnection::open(const std::string& address) {
         result = sd_bus_start(bus);
     }
     if (result < 0) {
-        log.error("no bus at %s (%s)", address.c_str(), std::strerror(-result));
+        busConnectionLog.error("no bus at %s (%s)", address.c_str(), std::strerror(-result));
         sd_bus_unref(bus);
         return nullptr;
     }
@@ -171,7 +171,7 @@ std::shared_ptr<BusConnection> BusConnection::open(const std::string& address) {
 std::shared_ptr<BusConnection> BusConnection::start(sd_bus* bus, const std::string& name) {
     auto core = std::make_shared<Core>(bus, name);
     if (!core->inbox.isUsable()) {
-        log.error("%s: no wake-up descriptor (%d)", name.c_str(), errno);
+        busConnectionLog.error("%s: no wake-up descriptor (%d)", name.c_str(), errno);
         return nullptr;
     }
     return std::shared_ptr<BusConnection>(new BusConnection(std::move(core)));
@@ -215,8 +215,8 @@ bool BusConnection::watchSignal(const char* path, const char* interface, const c
         sd_bus_match_signal(core_->bus, &slot, nullptr, path, interface, member, &deliverSignal, owned);
     if (result < 0) {
         delete owned;
-        log.error("%s: cannot watch %s.%s (%s)", core_->name.c_str(), interface, member,
-                  std::strerror(-result));
+        busConnectionLog.error("%s: cannot watch %s.%s (%s)", core_->name.c_str(), interface, member,
+                               std::strerror(-result));
         return false;
     }
     adopt<SignalHandler>(slot);
@@ -229,7 +229,8 @@ bool BusConnection::watchMatch(const std::string& rule, SignalHandler handler) {
     const int result = sd_bus_add_match(core_->bus, &slot, rule.c_str(), &deliverSignal, owned);
     if (result < 0) {
         delete owned;
-        log.error("%s: cannot watch %s (%s)", core_->name.c_str(), rule.c_str(), std::strerror(-result));
+        busConnectionLog.error("%s: cannot watch %s (%s)", core_->name.c_str(), rule.c_str(),
+                               std::strerror(-result));
         return false;
     }
     adopt<SignalHandler>(slot);

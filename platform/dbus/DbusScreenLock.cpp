@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-const Log log("dbus");
+const Log dbusScreenLockLog("dbus");
 
 struct Locker {
     const char* name; // for the log
@@ -104,8 +104,8 @@ void DbusScreenLock::tryLocker(std::shared_ptr<Attempt> attempt) {
 
 void DbusScreenLock::lockAnswered(std::shared_ptr<Attempt> attempt, std::optional<std::string> error) {
     if (error) {
-        log.info("screen lock: %s did not take the request (%s)", lockers[attempt->locker].name,
-                 error->c_str());
+        dbusScreenLockLog.info("screen lock: %s did not take the request (%s)", lockers[attempt->locker].name,
+                               error->c_str());
         next(std::move(attempt));
         return;
     }
@@ -136,7 +136,8 @@ void DbusScreenLock::checked(std::shared_ptr<Attempt> attempt, int checksLeft, b
                               self.check(attempt, checksLeft);
                           }));
     } else {
-        log.info("screen lock: %s never said the screen is locked", lockers[attempt->locker].name);
+        dbusScreenLockLog.info("screen lock: %s never said the screen is locked",
+                               lockers[attempt->locker].name);
         next(std::move(attempt));
     }
 }

@@ -12,7 +12,7 @@
 namespace velm {
 namespace {
 
-const Log log("dbus");
+const Log powerOffWatcherLog("dbus");
 
 constexpr const char* logindName = "org.freedesktop.login1";
 constexpr const char* logindPath = "/org/freedesktop/login1";
@@ -46,7 +46,8 @@ struct PowerOffWatcher::BusSide {
                          side->asking = false;
                          int fd = -1;
                          if (error || sd_bus_message_read(reply, "h", &fd) <= 0) {
-                             log.info("no power-off lock: %s", error ? error->c_str() : "unreadable answer");
+                             powerOffWatcherLog.info("no power-off lock: %s",
+                                                     error ? error->c_str() : "unreadable answer");
                              return;
                          }
                          // The descriptor belongs to the message.

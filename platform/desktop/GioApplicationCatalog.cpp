@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-struct ObjectUnref {
+struct AppInfoUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
 struct ListFree {
@@ -69,7 +69,7 @@ std::vector<DesktopApp> GioApplicationCatalog::installed() {
 }
 
 std::optional<DesktopApp> GioApplicationCatalog::find(const std::string& id) {
-    const std::unique_ptr<GDesktopAppInfo, ObjectUnref> entry(g_desktop_app_info_new(id.c_str()));
+    const std::unique_ptr<GDesktopAppInfo, AppInfoUnref> entry(g_desktop_app_info_new(id.c_str()));
     if (!entry) {
         return std::nullopt;
     }

@@ -14,11 +14,11 @@
 namespace velm {
 namespace {
 
-const Log log("apps");
+const Log gioApplicationLauncherLog("apps");
 
 using Descriptor = asio::posix::stream_descriptor;
 
-struct ObjectUnref {
+struct LaunchObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
 
@@ -47,11 +47,11 @@ void GioApplicationLauncher::setOnEnded(EndHandler handler) {
 }
 
 LaunchResult GioApplicationLauncher::launch(const std::string& id) {
-    const std::unique_ptr<GDesktopAppInfo, ObjectUnref> entry(g_desktop_app_info_new(id.c_str()));
+    const std::unique_ptr<GDesktopAppInfo, LaunchObjectUnref> entry(g_desktop_app_info_new(id.c_str()));
     if (!entry) {
         return {LaunchResult::Outcome::unknownApplication, 0};
     }
-    const std::unique_ptr<GAppLaunchContext, ObjectUnref> context(g_app_launch_context_new());
+    const std::unique_ptr<GAppLaunchContext, LaunchObjectUnref> context(g_app_launch_context_new());
     std::vector<int> pids;
     GError* error = nullptr;
     // Not reaped by GIO: that would need a GLib main loop, which this process does not run.
@@ -60,7 +60,8 @@ LaunchResult GioApplicationLauncher::launch(const std::string& id) {
         static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
         collectPid, &pids, &error);
     if (!started) {
-        log.error("could not start %s: %s", id.c_str(), error ? error->message : "no reason given");
+        gioApplicationLauncherLog.error("could not start %s: %s", id.c_str(),
+                                        error ? error->message : "no reason given");
         g_clear_error(&error);
         return {LaunchResult::Outcome::failed, 0};
     }
@@ -85,7 +86,7 @@ bool GioApplicationLauncher::watch(int pid, std::uint64_t number) {
         }
     }
     if (error) {
-        log.error("can't watch process %d: %s", pid, error.message().c_str());
+        gioApplicationLauncherLog.error("can't watch process %d: %s", pid, error.message().c_str());
         unwatched_.push_back(pid);
         return false;
     }

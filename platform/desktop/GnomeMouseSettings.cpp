@@ -12,7 +12,7 @@ struct SchemaUnref {
 struct KeyUnref {
     void operator()(GSettingsSchemaKey* key) const { g_settings_schema_key_unref(key); }
 };
-struct ObjectUnref {
+struct SettingsUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
 
@@ -38,7 +38,7 @@ std::optional<std::int32_t> GnomeMouseSettings::doubleClickMilliseconds() {
     if (!schema || !hasIntegerKey(schema.get(), doubleClickKey)) {
         return std::nullopt;
     }
-    const std::unique_ptr<GSettings, ObjectUnref> settings(
+    const std::unique_ptr<GSettings, SettingsUnref> settings(
         g_settings_new_full(schema.get(), nullptr, nullptr));
     return g_settings_get_int(settings.get(), doubleClickKey);
 }

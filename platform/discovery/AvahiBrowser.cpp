@@ -15,7 +15,7 @@
 namespace velm {
 namespace {
 
-constexpr Log log("discovery");
+constexpr Log avahiBrowserLog("discovery");
 
 ServiceInstance::Family familyOf(AvahiProtocol protocol) {
     switch (protocol) {
@@ -119,7 +119,7 @@ private:
         if (browser_ == nullptr) {
             active_ = false;
             const auto message = AvahiConnection::errorText(avahi_client_errno(client));
-            log.error("cannot browse for %s: %s", type_.c_str(), message.c_str());
+            avahiBrowserLog.error("cannot browse for %s: %s", type_.c_str(), message.c_str());
             reportState(State::failed(message));
             return;
         }
@@ -153,7 +153,8 @@ private:
             return;
         }
         if (entries_.size() >= maxInstances) {
-            log.error("more than %zu instances of %s, ignoring \"%s\"", maxInstances, type_.c_str(), name);
+            avahiBrowserLog.error("more than %zu instances of %s, ignoring \"%s\"", maxInstances,
+                                  type_.c_str(), name);
             return;
         }
         auto& entry = entries_.emplace_back(
@@ -192,7 +193,7 @@ private:
         dropEntries();
         active_ = false;
         const auto message = AvahiConnection::errorText(error);
-        log.error("browsing for %s failed: %s", type_.c_str(), message.c_str());
+        avahiBrowserLog.error("browsing for %s failed: %s", type_.c_str(), message.c_str());
         reportState(State::failed(message));
         if (hadResults) {
             reportResults();

@@ -11,7 +11,7 @@
 namespace velm {
 namespace {
 
-constexpr Log log("discovery");
+constexpr Log avahiConnectionLog("discovery");
 
 // Outlives every static destructor, so shared() stays usable while the process exits.
 struct Current {
@@ -55,7 +55,7 @@ AvahiConnection::AvahiConnection() : poll_(avahi_threaded_poll_new()) {
     api->timeout_new(api, &now, &namePollThread, const_cast<AvahiPoll*>(api));
     if (avahi_threaded_poll_start(poll_) < 0) {
         // Nothing will ever be reported; callers still complete through their own time limits.
-        log.error("cannot start the avahi poll thread");
+        avahiConnectionLog.error("cannot start the avahi poll thread");
     }
 }
 
@@ -117,7 +117,7 @@ void AvahiConnection::makeClient() {
         creationError_ = error;
         // Its users say what it means to them (the host: nobody finds it); this is the why, once.
         if (news) {
-            log.info("avahi unavailable: %s", unavailableReason().c_str());
+            avahiConnectionLog.info("avahi unavailable: %s", unavailableReason().c_str());
         }
         notifyMembers();
         scheduleRetry(retryIntervalMs);
@@ -136,9 +136,9 @@ void AvahiConnection::onClientState(AvahiClient* client, AvahiClientState state,
     self->state_ = state;
     if (isConnected(state) != wasConnected) {
         if (isConnected(state)) {
-            log.info("avahi daemon reachable");
+            avahiConnectionLog.info("avahi daemon reachable");
         } else {
-            log.info("avahi daemon unreachable: %s", self->unavailableReason().c_str());
+            avahiConnectionLog.info("avahi daemon unreachable: %s", self->unavailableReason().c_str());
         }
     }
     self->notifyMembers();

@@ -16,7 +16,7 @@
 namespace velm {
 namespace {
 
-constexpr Log log("discovery");
+constexpr Log avahiPublisherLog("discovery");
 
 // A DNS label holds 63 bytes.
 constexpr std::size_t maxNameSize = 63;
@@ -144,7 +144,7 @@ private:
         if (alternative == nullptr) {
             return false;
         }
-        log.info("service name \"%s\" taken, trying \"%s\"", name_.c_str(), alternative);
+        avahiPublisherLog.info("service name \"%s\" taken, trying \"%s\"", name_.c_str(), alternative);
         name_ = alternative;
         avahi_free(alternative);
         return true;
@@ -154,7 +154,7 @@ private:
         auto* self = static_cast<Core*>(context);
         switch (state) {
         case AVAHI_ENTRY_GROUP_ESTABLISHED:
-            log.info("service registered: %s", self->name_.c_str());
+            avahiPublisherLog.info("service registered: %s", self->name_.c_str());
             self->report(State::registered(self->name_));
             break;
         case AVAHI_ENTRY_GROUP_COLLISION:
@@ -178,7 +178,7 @@ private:
     // Keeps the group: this may run inside the group's own callback. The next publish, withdraw or
     // loss of the client frees it.
     void fail(const std::string& message) {
-        log.error("cannot publish \"%s\": %s", name_.c_str(), message.c_str());
+        avahiPublisherLog.error("cannot publish \"%s\": %s", name_.c_str(), message.c_str());
         advert_.reset();
         report(State::failed(message));
     }

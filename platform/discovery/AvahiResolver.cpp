@@ -15,7 +15,7 @@
 namespace velm {
 namespace {
 
-constexpr Log log("discovery");
+constexpr Log avahiResolverLog("discovery");
 
 AvahiProtocol protocolOf(ServiceInstance::Family family) {
     // IPv4 unless the instance was seen over IPv6: a query over IPv6 does not find IPv4 addresses.
@@ -61,8 +61,8 @@ public:
         serving_ = generation;
         AvahiClient* client = connection_->client();
         if (client == nullptr || !AvahiConnection::isConnected(avahi_client_get_state(client))) {
-            log.error("cannot resolve \"%s\": %s", instance.name.c_str(),
-                      connection_->unavailableReason().c_str());
+            avahiResolverLog.error("cannot resolve \"%s\": %s", instance.name.c_str(),
+                                   connection_->unavailableReason().c_str());
             deliver(generation, std::nullopt);
             return;
         }
@@ -73,8 +73,8 @@ public:
             instance.name.c_str(), instance.type.c_str(), domain.c_str(), protocol, AvahiLookupFlags(0),
             &onResolve, this);
         if (resolver_ == nullptr) {
-            log.error("cannot resolve \"%s\": %s", instance.name.c_str(),
-                      AvahiConnection::errorText(avahi_client_errno(client)).c_str());
+            avahiResolverLog.error("cannot resolve \"%s\": %s", instance.name.c_str(),
+                                   AvahiConnection::errorText(avahi_client_errno(client)).c_str());
             deliver(generation, std::nullopt);
             return;
         }

@@ -15,7 +15,7 @@ namespace velm {
 
 namespace {
 
-const Log netLog("net");
+const Log tlsEngineLog("net");
 
 // As long as every key the host holds: a stand-in of another length would need no more than
 // a guess to tell apart.
@@ -201,9 +201,9 @@ void TlsEngine::logRefusal() const {
         return;
     }
     if (keyChoice_ == KeyChoice::unknown) {
-        netLog.info("handshake failed: unknown identity");
+        tlsEngineLog.info("handshake failed: unknown identity");
     } else if (keyChoice_ == KeyChoice::notLent) {
-        netLog.info("handshake failed: the identity's key is not lent now");
+        tlsEngineLog.info("handshake failed: the identity's key is not lent now");
     }
 }
 

@@ -21,7 +21,7 @@ namespace velm {
 
 namespace {
 
-const Log netLog("net");
+const Log tlsListenerLog("net");
 
 // Pause before accepting again after the system refused an accept (out of descriptors).
 constexpr std::chrono::milliseconds acceptRetryDelay{100};
@@ -29,7 +29,7 @@ constexpr std::chrono::milliseconds acceptRetryDelay{100};
 const NetError droppedForNewcomer{NetError::Kind::timedOut, "handshake dropped to make room"};
 const NetError noHello{NetError::Kind::timedOut, "no hello in time"};
 
-asio::ip::address unmapped(const asio::ip::address& address) {
+asio::ip::address unmappedSource(const asio::ip::address& address) {
     if (address.is_v6() && address.to_v6().is_v4_mapped()) {
         return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
     }
@@ -153,7 +153,7 @@ private:
             return;
         }
         if (error) {
-            netLog.error("accept failed: %s", error.message().c_str());
+            tlsListenerLog.error("accept failed: %s", error.message().c_str());
             retryTimer_.expires_after(acceptRetryDelay);
             retryTimer_.async_wait([self = shared_from_this()](const std::error_code& waitError) {
                 if (!waitError) {
@@ -163,9 +163,9 @@ private:
             return;
         }
         std::error_code ignored;
-        const asio::ip::address source = unmapped(socket.remote_endpoint(ignored).address());
+        const asio::ip::address source = unmappedSource(socket.remote_endpoint(ignored).address());
         if (!makeRoom(source)) {
-            netLog.info("%zu channels open, refusing another", limits_.maxOpenChannels);
+            tlsListenerLog.info("%zu channels open, refusing another", limits_.maxOpenChannels);
             socket.close(ignored);
             accept();
             return;

@@ -23,7 +23,7 @@ namespace {
 
 using Phase = TlsStream::Phase;
 
-const Log netLog("net");
+const Log tlsStreamLog("net");
 const NetError cancelledError{NetError::Kind::cancelled, "connection cancelled"};
 
 // A completion bound to a strand and marked as the next step of the work that started its
@@ -79,7 +79,7 @@ bool canMove(Phase from, Phase to) {
     return false;
 }
 
-asio::ip::address unmapped(const asio::ip::address& address) {
+asio::ip::address unmappedPeer(const asio::ip::address& address) {
     if (address.is_v6() && address.to_v6().is_v4_mapped()) {
         return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
     }
@@ -279,7 +279,7 @@ std::optional<std::string> TlsStream::remoteHost() const {
     if (!remoteEndpoint_) {
         return std::nullopt;
     }
-    return unmapped(remoteEndpoint_->address()).to_string();
+    return unmappedPeer(remoteEndpoint_->address()).to_string();
 }
 
 bool TlsStream::isClosing() const {
@@ -869,9 +869,9 @@ void TlsStream::deliverHanded() {
         try {
             work();
         } catch (const std::exception& error) {
-            netLog.error("a connection's owner threw: %s", error.what());
+            tlsStreamLog.error("a connection's owner threw: %s", error.what());
         } catch (...) {
-            netLog.error("a connection's owner threw a non-standard exception");
+            tlsStreamLog.error("a connection's owner threw a non-standard exception");
         }
     }
 }

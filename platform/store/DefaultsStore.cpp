@@ -14,7 +14,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-const Log storeLog("store");
+const Log defaultsStoreLog("store");
 
 std::string utcStamp() {
     std::time_t now = std::time(nullptr);
@@ -81,7 +81,7 @@ void DefaultsStore::load() {
 void DefaultsStore::install(Entries entries) {
     for (const auto& [key, entry] : entries) {
         if (!DefaultsEntry::decode(entry)) {
-            storeLog.error("setting %s has a form not understood; kept as it is", key.c_str());
+            defaultsStoreLog.error("setting %s has a form not understood; kept as it is", key.c_str());
         }
     }
     std::unique_lock guard(lock_);
@@ -126,7 +126,7 @@ void DefaultsStore::keepAsLastGood(const Bytes& contents) const {
 }
 
 void DefaultsStore::tell(std::string notice) {
-    storeLog.error("%s", notice.c_str());
+    defaultsStoreLog.error("%s", notice.c_str());
     std::unique_lock guard(lock_);
     notice_ = std::move(notice);
 }
@@ -186,13 +186,13 @@ std::optional<Json> DefaultsStore::jsonValue(std::string_view key) const {
 
 bool DefaultsStore::set(std::string_view key, const DefaultsValue& value) {
     if (!Utf8::isValid(key)) {
-        storeLog.error("refused a setting whose key is not utf-8");
+        defaultsStoreLog.error("refused a setting whose key is not utf-8");
         return false;
     }
     auto entry = DefaultsEntry::encode(value);
     if (!entry) {
-        storeLog.error("refused a value for setting %.*s that cannot be stored", static_cast<int>(key.size()),
-                       key.data());
+        defaultsStoreLog.error("refused a value for setting %.*s that cannot be stored",
+                               static_cast<int>(key.size()), key.data());
         return false;
     }
     std::lock_guard writer(writeLock_);
@@ -223,7 +223,7 @@ bool DefaultsStore::isLoaded() {
         load();
     }
     if (!loaded_) {
-        storeLog.error("settings not saved: the settings file still cannot be read");
+        defaultsStoreLog.error("settings not saved: the settings file still cannot be read");
     }
     return loaded_;
 }
@@ -248,7 +248,7 @@ bool DefaultsStore::persist(const Entries& entries) const {
     }
     const auto text = DefaultsDocument::encode(entries);
     if (!text) {
-        storeLog.error("cannot encode the settings");
+        defaultsStoreLog.error("cannot encode the settings");
         return false;
     }
     if (!folder_->replace(fileName, toBytes(*text))) {

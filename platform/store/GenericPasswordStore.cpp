@@ -6,7 +6,7 @@
 namespace velm {
 namespace {
 
-const Log storeLog("store");
+const Log genericPasswordStoreLog("store");
 
 // Leaves room for the ".tmp" of a replacement within the 255 bytes of a file name.
 constexpr std::size_t maxItemNameBytes = 250;
@@ -53,7 +53,7 @@ std::optional<Bytes> GenericPasswordStore::read(std::string_view service, std::s
 bool GenericPasswordStore::write(std::string_view service, std::string_view account, ByteView secret) const {
     auto name = itemName(service, account);
     if (!name) {
-        storeLog.error("refused a secret whose service and account names are too long");
+        genericPasswordStoreLog.error("refused a secret whose service and account names are too long");
         return false;
     }
     return folder_.replace(*name, secret);

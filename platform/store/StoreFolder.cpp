@@ -14,7 +14,7 @@
 namespace velm {
 namespace {
 
-const Log storeLog("store");
+const Log storeFolderLog("store");
 
 constexpr mode_t folderMode = 0700;
 constexpr mode_t fileMode = 0600;
@@ -57,23 +57,23 @@ bool isPlainName(std::string_view name) {
 // Other users must not own the folder or a file in it; other permissions than ours are reset.
 bool isTrusted(int fd, const struct stat& info, mode_t wanted, const char* what, const std::string& path) {
     if (info.st_uid != geteuid()) {
-        storeLog.error("%s %s belongs to another user; not used", what, path.c_str());
+        storeFolderLog.error("%s %s belongs to another user; not used", what, path.c_str());
         return false;
     }
     if ((info.st_mode & 07777) != wanted) {
         if (fchmod(fd, wanted) != 0) {
-            storeLog.error("cannot set the permissions of %s %s: %s", what, path.c_str(),
-                           std::strerror(errno));
+            storeFolderLog.error("cannot set the permissions of %s %s: %s", what, path.c_str(),
+                                 std::strerror(errno));
             return false;
         }
-        storeLog.info("reset the permissions of %s %s", what, path.c_str());
+        storeFolderLog.info("reset the permissions of %s %s", what, path.c_str());
     }
     return true;
 }
 
 bool syncFolder(int fd, const std::filesystem::path& path) {
     if (fsync(fd) != 0) {
-        storeLog.error("cannot sync folder %s: %s", path.c_str(), std::strerror(errno));
+        storeFolderLog.error("cannot sync folder %s: %s", path.c_str(), std::strerror(errno));
         return false;
     }
     return true;
@@ -120,7 +120,7 @@ OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
             return {Status::missing, Descriptor()};
         }
         // Taken before logging, which may change errno.
-        storeLog.error("cannot open folder %s: %s", path.c_str(), std::strerror(error));
+        storeFolderLog.error("cannot open folder %s: %s", path.c_str(), std::strerror(error));
         return {openFailure(error), Descriptor()};
     }
     struct stat info {};
@@ -134,7 +134,7 @@ OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
 bool lockForWriting(const Descriptor& folder, const std::filesystem::path& path) {
     while (flock(folder.get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
-            storeLog.error("cannot lock folder %s: %s", path.c_str(), std::strerror(errno));
+            storeFolderLog.error("cannot lock folder %s: %s", path.c_str(), std::strerror(errno));
             return false;
         }
     }
@@ -201,7 +201,7 @@ std::optional<std::string> StoreFolder::whyUnusable() const {
 StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
     const std::string file = (path_ / name).string();
     if (!isPlainName(name)) {
-        storeLog.error("refused file name %s", file.c_str());
+        storeFolderLog.error("refused file name %s", file.c_str());
         return {ReadResult::Status::failed, {}};
     }
     auto folder = openFolder(path_, false);
@@ -216,19 +216,19 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
         if (error == ENOENT) {
             return {ReadResult::Status::missing, {}};
         }
-        storeLog.error("cannot open %s: %s", file.c_str(), std::strerror(error));
+        storeFolderLog.error("cannot open %s: %s", file.c_str(), std::strerror(error));
         return {openFailure(error), {}};
     }
     struct stat info {};
     if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        storeLog.error("%s is not a regular file", file.c_str());
+        storeFolderLog.error("%s is not a regular file", file.c_str());
         return {ReadResult::Status::failed, {}};
     }
     if (!isTrusted(fd.get(), info, fileMode, "file", file)) {
         return {ReadResult::Status::failed, {}};
     }
     if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > maxFileBytes) {
-        storeLog.error("%s is larger than %zu bytes", file.c_str(), maxFileBytes);
+        storeFolderLog.error("%s is larger than %zu bytes", file.c_str(), maxFileBytes);
         return {ReadResult::Status::failed, {}};
     }
 
@@ -241,7 +241,7 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
             continue;
         }
         if (got < 0) {
-            storeLog.error("cannot read %s: %s", file.c_str(), std::strerror(errno));
+            storeFolderLog.error("cannot read %s: %s", file.c_str(), std::strerror(errno));
             return {ReadResult::Status::unavailable, {}};
         }
         if (got == 0) {
@@ -250,7 +250,7 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
         filled += static_cast<std::size_t>(got);
     }
     if (filled == contents.size()) {
-        storeLog.error("%s changed while being read", file.c_str());
+        storeFolderLog.error("%s changed while being read", file.c_str());
         return {ReadResult::Status::failed, {}};
     }
     contents.resize(filled);
@@ -260,11 +260,11 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
 bool StoreFolder::replace(std::string_view name, ByteView contents) const {
     const std::string file = (path_ / name).string();
     if (!isPlainName(name)) {
-        storeLog.error("refused file name %s", file.c_str());
+        storeFolderLog.error("refused file name %s", file.c_str());
         return false;
     }
     if (contents.size() > maxFileBytes) {
-        storeLog.error("refused to write %zu bytes to %s", contents.size(), file.c_str());
+        storeFolderLog.error("refused to write %zu bytes to %s", contents.size(), file.c_str());
         return false;
     }
     auto folder = openFolder(path_, true);
@@ -276,20 +276,20 @@ bool StoreFolder::replace(std::string_view name, ByteView contents) const {
     // never write through anything planted under that name.
     const std::string temporary = std::string(name) + std::string(temporarySuffix);
     if (::unlinkat(folder.fd.get(), temporary.c_str(), 0) != 0 && errno != ENOENT) {
-        storeLog.error("cannot clear %s: %s", (path_ / temporary).c_str(), std::strerror(errno));
+        storeFolderLog.error("cannot clear %s: %s", (path_ / temporary).c_str(), std::strerror(errno));
         return false;
     }
     Descriptor fd(::openat(folder.fd.get(), temporary.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode));
     if (!fd.isOpen()) {
-        storeLog.error("cannot create %s: %s", (path_ / temporary).c_str(), std::strerror(errno));
+        storeFolderLog.error("cannot create %s: %s", (path_ / temporary).c_str(), std::strerror(errno));
         return false;
     }
     bool written = fchmod(fd.get(), fileMode) == 0 && writeAll(fd.get(), contents) && fsync(fd.get()) == 0;
     written = fd.close() && written;
     if (!written ||
         ::renameat(folder.fd.get(), temporary.c_str(), folder.fd.get(), std::string(name).c_str()) != 0) {
-        storeLog.error("cannot write %s: %s", file.c_str(), std::strerror(errno));
+        storeFolderLog.error("cannot write %s: %s", file.c_str(), std::strerror(errno));
         ::unlinkat(folder.fd.get(), temporary.c_str(), 0);
         return false;
     }
@@ -299,7 +299,7 @@ bool StoreFolder::replace(std::string_view name, ByteView contents) const {
 bool StoreFolder::remove(std::string_view name) const {
     const std::string file = (path_ / name).string();
     if (!isPlainName(name)) {
-        storeLog.error("refused file name %s", file.c_str());
+        storeFolderLog.error("refused file name %s", file.c_str());
         return false;
     }
     auto folder = openFolder(path_, false);
@@ -317,7 +317,7 @@ bool StoreFolder::remove(std::string_view name) const {
         if (::unlinkat(folder.fd.get(), item.c_str(), 0) == 0) {
             removed = true;
         } else if (errno != ENOENT) {
-            storeLog.error("cannot remove %s: %s", (path_ / item).c_str(), std::strerror(errno));
+            storeFolderLog.error("cannot remove %s: %s", (path_ / item).c_str(), std::strerror(errno));
             return false;
         }
     }
@@ -326,7 +326,7 @@ bool StoreFolder::remove(std::string_view name) const {
 
 std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::string_view newName) const {
     if (!isPlainName(name) || !isPlainName(newName)) {
-        storeLog.error("refused file name %s", (path_ / name).c_str());
+        storeFolderLog.error("refused file name %s", (path_ / name).c_str());
         return std::nullopt;
     }
     auto folder = openFolder(path_, false);
@@ -353,7 +353,7 @@ std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::st
             break;
         }
     }
-    storeLog.error("cannot move %s aside: %s", (path_ / name).c_str(), std::strerror(errno));
+    storeFolderLog.error("cannot move %s aside: %s", (path_ / name).c_str(), std::strerror(errno));
     return std::nullopt;
 }
 

@@ -11,7 +11,7 @@
 namespace velm {
 namespace {
 
-const Log log("input");
+const Log doubleClickIntervalLog("input");
 
 // A source's time in seconds; nothing when it has none or one no user would have set.
 std::optional<double> seconds(std::optional<std::int32_t> milliseconds, const char* source) {
@@ -20,7 +20,8 @@ std::optional<double> seconds(std::optional<std::int32_t> milliseconds, const ch
     }
     if (*milliseconds < DoubleClickInterval::shortest.count() ||
         *milliseconds > DoubleClickInterval::longest.count()) {
-        log.error("double-click time of %d ms from %s ignored", int(*milliseconds), source);
+        doubleClickIntervalLog.error("double-click time of %d ms from %s ignored", int(*milliseconds),
+                                     source);
         return std::nullopt;
     }
     return *milliseconds / 1000.0;

@@ -20,7 +20,7 @@
 namespace velm {
 namespace {
 
-const Log log("clipboard");
+const Log x11ClipboardLog("clipboard");
 
 constexpr std::array<std::uint8_t, 8> pngSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // Most data travels in one property; beyond this it goes in INCR chunks of this size.
@@ -127,7 +127,7 @@ struct X11Clipboard::XSide {
                                        XFixesSetSelectionOwnerNotifyMask);
         } else {
             fixesEventBase = -1;
-            log.error("the x server has no xfixes: local clipboard changes go unnoticed");
+            x11ClipboardLog.error("the x server has no xfixes: local clipboard changes go unnoticed");
         }
         // Changes made once setting up is over must be seen: the server has the selection by then.
         XSync(display, False);
@@ -174,7 +174,7 @@ struct X11Clipboard::XSide {
         XSetSelectionOwner(connection.display(), clipboard, window, CurrentTime);
         if (XGetSelectionOwner(connection.display(), clipboard) != window) {
             offer.clear();
-            log.error("could not take the clipboard");
+            x11ClipboardLog.error("could not take the clipboard");
         }
     }
 
@@ -197,7 +197,7 @@ struct X11Clipboard::XSide {
         }
         XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
         if (trap.failed()) {
-            log.debug("a clipboard reader went away before its answer");
+            x11ClipboardLog.debug("a clipboard reader went away before its answer");
         }
     }
 
@@ -507,10 +507,10 @@ void X11Clipboard::finishRead(std::uint64_t read, std::optional<ClipboardContent
         timedRead_ = 0;
     }
     if (failure) {
-        log.info("a local clipboard change was not taken (%s)",
-                 failure == ClipboardReadFailure::timedOut   ? "no answer"
-                 : failure == ClipboardReadFailure::tooLarge ? "too large"
-                                                             : "unreadable");
+        x11ClipboardLog.info("a local clipboard change was not taken (%s)",
+                             failure == ClipboardReadFailure::timedOut   ? "no answer"
+                             : failure == ClipboardReadFailure::tooLarge ? "too large"
+                                                                         : "unreadable");
         if (onReadFailure_) {
             onReadFailure_(*failure);
         }

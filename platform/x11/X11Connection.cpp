@@ -10,12 +10,12 @@
 namespace velm {
 namespace {
 
-const Log log("x11");
+const Log x11ConnectionLog("x11");
 
 int logError(Display*, XErrorEvent* error) {
     if (!X11ErrorTrap::take(*error)) {
-        log.debug("x11 error %d (request %d.%d)", int(error->error_code), int(error->request_code),
-                  int(error->minor_code));
+        x11ConnectionLog.debug("x11 error %d (request %d.%d)", int(error->error_code),
+                               int(error->request_code), int(error->minor_code));
     }
     return 0;
 }
@@ -23,7 +23,7 @@ int logError(Display*, XErrorEvent* error) {
 // Xlib calls this on a broken connection and then exits unless a per-display exit handler
 // returns; ours does, after which the connection reports itself lost.
 int logBrokenConnection(Display*) {
-    log.error("the connection to the x server broke");
+    x11ConnectionLog.error("the connection to the x server broke");
     return 0;
 }
 
@@ -41,7 +41,7 @@ constexpr std::chrono::milliseconds retryDelay{50};
 
 void logOnce(const char* reason) {
     static std::once_flag once;
-    std::call_once(once, [reason] { log.info("no desktop: %s", reason); });
+    std::call_once(once, [reason] { x11ConnectionLog.info("no desktop: %s", reason); });
 }
 
 } // namespace

@@ -16,7 +16,7 @@
 namespace velm {
 namespace {
 
-const Log log("x11");
+const Log x11DeviceGrabLog("x11");
 
 // Device names come from the hardware; logs need no more of them.
 constexpr std::size_t maxNameBytes = 128;
@@ -160,7 +160,8 @@ struct X11DeviceGrab::LoopSide {
         const Status status = XIGrabDevice(display, device.id, connection.root(), CurrentTime, None,
                                            XIGrabModeAsync, XIGrabModeAsync, False, &mask);
         if (status != GrabSuccess || trap.failed()) {
-            log.error("cannot hold the device %s (grab status %d)", device.name.c_str(), int(status));
+            x11DeviceGrabLog.error("cannot hold the device %s (grab status %d)", device.name.c_str(),
+                                   int(status));
             return false;
         }
         held.insert(device.id);

@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-const Log log("x11");
+const Log x11EventLoopLog("x11");
 
 } // namespace
 
@@ -24,7 +24,7 @@ struct X11EventLoop::Core {
         while (inbox.runTasks()) {
             handleEvents();
             if (connection->isLost()) {
-                log.error("%s: the x server went away", name.c_str());
+                x11EventLoopLog.error("%s: the x server went away", name.c_str());
                 return;
             }
             // Events Xlib already read into its queue show no activity on the socket.
@@ -32,7 +32,7 @@ struct X11EventLoop::Core {
                 continue;
             }
             if (!inbox.wait({connection->fileDescriptor(), POLLIN, 0}, -1)) {
-                log.error("%s: poll failed (%d)", name.c_str(), errno);
+                x11EventLoopLog.error("%s: poll failed (%d)", name.c_str(), errno);
                 return;
             }
         }
@@ -71,7 +71,7 @@ std::unique_ptr<X11EventLoop> X11EventLoop::open(std::string name) {
     }
     auto core = std::make_shared<Core>(std::move(connection), std::move(name));
     if (!core->inbox.isUsable()) {
-        log.error("%s: no wake-up descriptor (%d)", core->name.c_str(), errno);
+        x11EventLoopLog.error("%s: no wake-up descriptor (%d)", core->name.c_str(), errno);
         return nullptr;
     }
     return std::unique_ptr<X11EventLoop>(new X11EventLoop(std::move(core)));

@@ -18,7 +18,7 @@
 namespace velm {
 namespace {
 
-const Log log("input");
+const Log x11InputSinkLog("input");
 
 constexpr std::uint16_t capsLockKeyCode = 57;
 // Other buttons (the injector's 3 and up: back, forward, ...) start at X's button 8.
@@ -76,7 +76,7 @@ X11InputSink::X11InputSink(double doubleClickInterval)
     int major = 0;
     int minor = 0;
     if (!XTestQueryExtension(connection_->display(), &event, &error, &major, &minor)) {
-        log.error("the x server has no xtest: input cannot be played back");
+        x11InputSinkLog.error("the x server has no xtest: input cannot be played back");
         connection_.reset();
         return;
     }
@@ -103,7 +103,7 @@ void X11InputSink::findXtestDevices() {
     int minor = 0;
     int master = 0;
     if (XIQueryVersion(display, &major, &minor) != Success || !XIGetClientPointer(display, None, &master)) {
-        log.error("the x server has no xinput 2: only three buttons can be pressed");
+        x11InputSinkLog.error("the x server has no xinput 2: only three buttons can be pressed");
         return;
     }
     int count = 0;
@@ -144,7 +144,7 @@ void X11InputSink::findSpareKeycodes() {
         XGetKeyboardMapping(display, static_cast<KeyCode>(lowest), highest - lowest + 1, &keysymsPerKeycode_);
     XModifierKeymap* modifiers = XGetModifierMapping(display);
     if (!map || !modifiers) {
-        log.error("the keyboard map cannot be read: text cannot be typed");
+        x11InputSinkLog.error("the keyboard map cannot be read: text cannot be typed");
     } else {
         const auto perKey = static_cast<std::size_t>(keysymsPerKeycode_);
         const KeyCode* modifierKeys = modifiers->modifiermap;
@@ -158,7 +158,7 @@ void X11InputSink::findSpareKeycodes() {
             }
         }
         if (spare.empty()) {
-            log.error("the keyboard map has no spare key: text cannot be typed");
+            x11InputSinkLog.error("the keyboard map has no spare key: text cannot be typed");
         } else {
             // An Xlib application misses the first change of the keyboard map after it read the map,
             // and the changes that come before it handled that one. A change that changes nothing,
@@ -216,7 +216,7 @@ void X11InputSink::postMouse(const MouseEvent& event) {
     }
     const auto button = xButton(event.button);
     if (!button) {
-        log.debug("button %d dropped: the xtest pointer has %d", int(event.button), buttonCount_);
+        x11InputSinkLog.debug("button %d dropped: the xtest pointer has %d", int(event.button), buttonCount_);
         return;
     }
     // A click lands where the injector believes the pointer is, wherever the local mouse took it.
@@ -232,7 +232,7 @@ void X11InputSink::postKey(const KeyEvent& event) {
     }
     const auto keycode = keys_->keycode(event.keyCode);
     if (!keycode) {
-        log.debug("key %d dropped: not on the keyboard map", int(event.keyCode));
+        x11InputSinkLog.debug("key %d dropped: not on the keyboard map", int(event.keyCode));
         return;
     }
     XTestFakeKeyEvent(connection_->display(), *keycode, event.down, CurrentTime);

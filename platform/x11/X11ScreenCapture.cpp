@@ -14,7 +14,7 @@
 namespace velm {
 namespace {
 
-const Log log("x11");
+const Log x11ScreenCaptureLog("x11");
 
 // The one pixel layout we read: 32 bits, little-endian, red in the third byte, which is bgrx in
 // memory. Every true-colour visual of a Linux X server has it.
@@ -25,7 +25,8 @@ bool isBgrx(const XImage& image) {
 
 std::optional<Image> copied(const XImage& source) {
     if (!isBgrx(source)) {
-        log.error("the screen's pixel layout is not one we read (%d bits)", source.bits_per_pixel);
+        x11ScreenCaptureLog.error("the screen's pixel layout is not one we read (%d bits)",
+                                  source.bits_per_pixel);
         return std::nullopt;
     }
     Image image{source.width, source.height, Image::Format::bgrx, {}};
@@ -151,7 +152,7 @@ std::optional<Image> X11ScreenCapture::captureShared(const ScreenRect& rect) {
         shared_.reset();
         shared_ = SharedImage::make(*connection_, rect.width, rect.height);
         if (!shared_) {
-            log.info("the x server shares no memory with us; reading the screen without it");
+            x11ScreenCaptureLog.info("the x server shares no memory with us; reading the screen without it");
             sharedMemory_ = false;
             return std::nullopt;
         }

@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-const Log log("x11");
+const Log x11TraySelectionLog("x11");
 
 } // namespace
 
@@ -66,7 +66,7 @@ void X11TraySelection::watch(X11Connection& connection, const std::string& selec
                                        XFixesSelectionClientCloseNotifyMask);
     } else {
         fixesEventBase_ = -1;
-        log.error("the x server has no xfixes: a system tray started later goes unnoticed");
+        x11TraySelectionLog.error("the x server has no xfixes: a system tray started later goes unnoticed");
     }
     ownedIs(XGetSelectionOwner(display, selection_) != None);
 }

@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-const Log log("x11");
+const Log x11XSettingsLog("x11");
 
 } // namespace
 
@@ -35,12 +35,12 @@ std::optional<XSettings> X11XSettings::read() {
         return std::nullopt;
     }
     if (reply.remaining > 0) {
-        log.error("xsettings not read: over %zu bytes", XSettings::maxBytes);
+        x11XSettingsLog.error("xsettings not read: over %zu bytes", XSettings::maxBytes);
         return std::nullopt;
     }
     auto settings = XSettings::parse(ByteView(reply.data, reply.count));
     if (!settings) {
-        log.error("xsettings not read: malformed");
+        x11XSettingsLog.error("xsettings not read: malformed");
     }
     return settings;
 }

@@ -12,7 +12,7 @@ using nlohmann::json;
 using Kind = ConnectionRecord::Kind;
 using Ending = ConnectionRecord::Ending;
 
-constexpr double now = 700'000'000;
+constexpr double historyNow = 700'000'000;
 
 json record(const char* id, double started, std::optional<double> ended) {
     json value = {{"id", id},        {"kind", "session"},  {"deviceID", "ipad-1"}, {"deviceName", "iPad"},
@@ -27,8 +27,8 @@ json record(const char* id, double started, std::optional<double> ended) {
 class ConnectionHistoryTest : public ::testing::Test {
 protected:
     std::shared_ptr<ConnectionHistory> makeHistory() {
-        auto made =
-            ConnectionHistory::make(defaults, mainQueue, {.now = test::queueClock(mainQueue, Date(now))});
+        auto made = ConnectionHistory::make(defaults, mainQueue,
+                                            {.now = test::queueClock(mainQueue, Date(historyNow))});
         made->setOnChange([this] { ++changes; });
         return made;
     }
@@ -52,20 +52,21 @@ protected:
 // At start-up: damaged records dropped, records left open closed as interrupted, old ones pruned,
 // and the result saved at once.
 TEST_F(ConnectionHistoryTest, LoadsRepairsPrunesAndSaves) {
-    json damaged = record("00000000-0000-0000-0000-000000000002", now - 50, now - 40);
+    json damaged = record("00000000-0000-0000-0000-000000000002", historyNow - 50, historyNow - 40);
     damaged.erase("forwardSecret");
     ASSERT_TRUE(defaults->setJson(
         "connectionHistory",
         {{"records",
-          {record("00000000-0000-0000-0000-000000000001", now - 100, std::nullopt), damaged,
-           record("00000000-0000-0000-0000-000000000003", now - 200, now - 150),
-           record("00000000-0000-0000-0000-000000000004", now - 8'000'000, now - 7'776'001)}}}));
+          {record("00000000-0000-0000-0000-000000000001", historyNow - 100, std::nullopt), damaged,
+           record("00000000-0000-0000-0000-000000000003", historyNow - 200, historyNow - 150),
+           record("00000000-0000-0000-0000-000000000004", historyNow - 8'000'000,
+                  historyNow - 7'776'001)}}}));
 
     const auto history = makeHistory();
     const auto records = history->log().records;
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(std::tuple(records[0].id.string(), records[0].ended, records[0].ending, records[1].ending),
-              std::tuple("00000000-0000-0000-0000-000000000001", Date(now - 100), Ending::interrupted,
+              std::tuple("00000000-0000-0000-0000-000000000001", Date(historyNow - 100), Ending::interrupted,
                          Ending::disconnected));
     EXPECT_EQ(DefaultsStore(temporary.path()).jsonValue("connectionHistory"),
               defaults->jsonValue("connectionHistory"));
@@ -87,7 +88,7 @@ TEST_F(ConnectionHistoryTest, SavesEveryChangeAndPublishesOnTheMainQueue) {
     const auto log = history->log();
     ASSERT_EQ(log.records.size(), 3u);
     EXPECT_EQ(log.records[0].kind, Kind::refused);
-    EXPECT_EQ(log.records[1].ended, Date(now + 30));
+    EXPECT_EQ(log.records[1].ended, Date(historyNow + 30));
     EXPECT_TRUE(log.records[2].id == session && log.records[2].isOpen());
     EXPECT_EQ(stored(), log);
 }

@@ -17,9 +17,9 @@ namespace {
 using test::HandshakeCrowd;
 using test::HeldHandshake;
 using test::RawTlsPeer;
-using Outcome = TlsKeyLender::Outcome;
+using LendOutcome = TlsKeyLender::Outcome;
 
-constexpr std::string_view code = "123456";
+constexpr std::string_view pairingCode = "123456";
 
 // The registry's lender of the code's key, noting every key it lent and how each was settled.
 class CountingLender final : public TlsKeyLender {
@@ -35,22 +35,22 @@ public:
         }
         lent.push(true);
         SecretBytes secret = loan->secret();
-        return Loan(std::move(secret),
-                    [inner = std::make_shared<Loan>(std::move(*loan)), settled = settled](Outcome outcome) {
-                        settled->push(outcome);
-                        inner->settle(outcome);
-                    });
+        return Loan(std::move(secret), [inner = std::make_shared<Loan>(std::move(*loan)),
+                                        settled = settled](LendOutcome outcome) {
+            settled->push(outcome);
+            inner->settle(outcome);
+        });
     }
 
     // Loans whose key a Finished message was checked against: the codes tried.
     std::size_t checked() const {
         const auto outcomes = settled->values();
-        return static_cast<std::size_t>(
-            std::count_if(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::unused; }));
+        return static_cast<std::size_t>(std::count_if(
+            outcomes.begin(), outcomes.end(), [](LendOutcome o) { return o != LendOutcome::unused; }));
     }
 
     test::EventLog<bool> lent;
-    std::shared_ptr<test::EventLog<Outcome>> settled = std::make_shared<test::EventLog<Outcome>>();
+    std::shared_ptr<test::EventLog<LendOutcome>> settled = std::make_shared<test::EventLog<LendOutcome>>();
 
 private:
     std::shared_ptr<TlsKeyLender> lender_;
@@ -61,7 +61,8 @@ class PairingCrowdTest : public ::testing::Test {
 protected:
     void SetUp() override {
         registry->load();
-        registry->openPairing(std::string(code), std::nullopt, PairingWindow::standardWrongTries, false);
+        registry->openPairing(std::string(pairingCode), std::nullopt, PairingWindow::standardWrongTries,
+                              false);
         listener->setKeyLender(lender);
         listener->setOnState([this](const HostListener::State& state) { states.push(state); });
         listener->setOnConnection([this](std::shared_ptr<ControlChannel> channel) {
@@ -112,7 +113,7 @@ TEST_F(PairingCrowdTest, FortyWrongCodesAtOnceHaveAtMostFiveCheckedAndCloseTheWi
     EXPECT_LE(lender->checked(), std::size_t{PairingWindow::standardWrongTries});
     EXPECT_FALSE(registry->pairingWindow());
 
-    auto right = RawTlsPeer::connect(port, codeClient(code, HandshakeCrowd::source(40)));
+    auto right = RawTlsPeer::connect(port, codeClient(pairingCode, HandshakeCrowd::source(40)));
     ASSERT_TRUE(right);
     EXPECT_FALSE(right->handshakeSucceeded());
     EXPECT_EQ(right->alert(), SSL_AD_BAD_RECORD_MAC);
@@ -129,7 +130,7 @@ TEST_F(PairingCrowdTest, WrongCodesUnderWayHoldTheTriesAndTheRightOneBehindThemG
     }
     ASSERT_TRUE(lender->lent.waitForCount(std::size_t{PairingWindow::standardWrongTries}));
 
-    auto right = RawTlsPeer::connect(port, codeClient(code, HandshakeCrowd::source(15, 3)));
+    auto right = RawTlsPeer::connect(port, codeClient(pairingCode, HandshakeCrowd::source(15, 3)));
     ASSERT_TRUE(right);
     EXPECT_FALSE(right->handshakeSucceeded());
     EXPECT_EQ(right->alert(), SSL_AD_BAD_RECORD_MAC);
@@ -147,7 +148,7 @@ TEST_F(PairingCrowdTest, FourWrongCodesAtOnceWithTheRightOneLetItPair) {
     for (std::size_t i = 0; i < 4; ++i) {
         crowd.push_back(codeClient(wrongCode(i)));
     }
-    crowd.insert(crowd.begin() + 2, codeClient(code));
+    crowd.insert(crowd.begin() + 2, codeClient(pairingCode));
     const auto peers = HandshakeCrowd::handshakes(port, crowd);
     for (std::size_t i = 0; i < peers.size(); ++i) {
         ASSERT_TRUE(peers[i]);

@@ -18,20 +18,21 @@ using Route = ConnectionRecord::Route;
 using Ending = ConnectionRecord::Ending;
 using Refusal = ConnectionRecord::Refusal;
 
-Date at(double secondsAfterStart) {
+Date dateAt(double secondsAfterStart) {
     return Date(788918400 + secondsAfterStart); // 2026-01-01 00:00:00 UTC
 }
 
 // Begins a connection of the device "ipad" without an address.
 Uuid begin(ConnectionLog& log, double time, Kind kind = Kind::session, Route route = Route::home) {
-    return log.begin(kind, "ipad", "n", route, std::nullopt, true, at(time));
+    return log.begin(kind, "ipad", "n", route, std::nullopt, true, dateAt(time));
 }
 
 // A log whose device "ipad" had one home session from 0 s to 100 s that ended as given.
 ConnectionLog endedSession(Ending ending = Ending::disconnected) {
     ConnectionLog log;
-    const Uuid id = log.begin(Kind::session, "ipad", "Old name", Route::home, "192.168.1.20", true, at(0));
-    log.end(id, ending, at(100));
+    const Uuid id =
+        log.begin(Kind::session, "ipad", "Old name", Route::home, "192.168.1.20", true, dateAt(0));
+    log.end(id, ending, dateAt(100));
     return log;
 }
 
@@ -41,8 +42,8 @@ ConnectionRecord closedRecord(Kind kind, double endedAfterStart, std::string dev
     made.kind = kind;
     made.deviceID = std::move(deviceID);
     made.deviceName = "n";
-    made.started = at(endedAfterStart - 1);
-    made.ended = at(endedAfterStart);
+    made.started = dateAt(endedAfterStart - 1);
+    made.ended = dateAt(endedAfterStart);
     made.ending = Ending::disconnected;
     return made;
 }
@@ -52,8 +53,8 @@ TEST(ConnectionLogBegin, ReopensTheDevicesSessionThatEndedWithinTheWindow) {
     const Uuid id = log.records[0].id;
     // Ending a closed record, or one the log does not hold, changes nothing.
     const ConnectionLog before = log;
-    log.end(id, Ending::hostQuit, at(120));
-    log.end(Uuid::random(), Ending::hostQuit, at(120));
+    log.end(id, Ending::hostQuit, dateAt(120));
+    log.end(Uuid::random(), Ending::hostQuit, dateAt(120));
     EXPECT_EQ(log, before);
 
     ConnectionRecord reopened = log.records[0];
@@ -61,13 +62,14 @@ TEST(ConnectionLogBegin, ReopensTheDevicesSessionThatEndedWithinTheWindow) {
     reopened.ended.reset();
     reopened.ending.reset();
     reopened.forwardSecret = false;
-    EXPECT_EQ(log.begin(Kind::session, "ipad", "New name", Route::home, std::nullopt, false, at(159.9)), id);
+    EXPECT_EQ(log.begin(Kind::session, "ipad", "New name", Route::home, std::nullopt, false, dateAt(159.9)),
+              id);
     EXPECT_EQ(log.records, std::vector{reopened});
 
     // An end that lies after the new start counts as within the window too; a new address replaces the
     // old one, and forward secrecy once lost stays lost.
-    log.end(id, Ending::connectionLost, at(300));
-    EXPECT_EQ(log.begin(Kind::session, "ipad", "n", Route::home, "10.0.0.9", true, at(250)), id);
+    log.end(id, Ending::connectionLost, dateAt(300));
+    EXPECT_EQ(log.begin(Kind::session, "ipad", "n", Route::home, "10.0.0.9", true, dateAt(250)), id);
     EXPECT_EQ(log.records[0].from, "10.0.0.9");
     EXPECT_FALSE(log.records[0].forwardSecret);
 }
@@ -87,7 +89,7 @@ TEST(ConnectionLogBegin, OpensANewRecordAtTheWindowsEndAfterIdlenessOrOnAnotherR
         const Uuid id = begin(log, 100 + c.gap, Kind::session, c.route);
         ASSERT_EQ(log.records.size(), 2u);
         EXPECT_EQ(log.records[0].id, id);
-        EXPECT_EQ(log.records[0].started, at(100 + c.gap));
+        EXPECT_EQ(log.records[0].started, dateAt(100 + c.gap));
         EXPECT_EQ(log.records[1], ended);
     }
 }
@@ -96,13 +98,13 @@ TEST(ConnectionLogBegin, NeverReopensAnOpenRecordAFileRecordARefusalOrAnOlderSes
     ConnectionLog log;
     EXPECT_NE(begin(log, 0), begin(log, 1));
     const Uuid file = begin(log, 2, Kind::file);
-    log.end(file, Ending::disconnected, at(3));
+    log.end(file, Ending::disconnected, dateAt(3));
     EXPECT_NE(begin(log, 4, Kind::file), file);
 
     // A refusal is closed from birth, without an ending.
     ConnectionLog refused;
-    refused.recordRefusal(Refusal::keyDidNotMatch, "ipad", "n", Route::door, "203.0.113.7", false, at(0));
-    EXPECT_EQ(refused.records[0].ended, at(0));
+    refused.recordRefusal(Refusal::keyDidNotMatch, "ipad", "n", Route::door, "203.0.113.7", false, dateAt(0));
+    EXPECT_EQ(refused.records[0].ended, dateAt(0));
     EXPECT_FALSE(refused.records[0].ending.has_value());
     begin(refused, 1);
     EXPECT_EQ(refused.records.size(), 2u);
@@ -126,7 +128,7 @@ TEST(ConnectionLogPrune, DropsClosedRecordsPastNinetyDaysAndAllButTheNewestFiveH
     log.records[2].ending.reset();
     const ConnectionLog before = log;
 
-    log.prune(at(now));
+    log.prune(dateAt(now));
     EXPECT_EQ(log.records, (std::vector{before.records[0], before.records[2]}));
 
     ConnectionLog full;

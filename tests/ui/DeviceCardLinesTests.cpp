@@ -9,11 +9,12 @@ namespace {
 
 using Away = DeviceCardLines::AwayLine;
 
-const Date now(818'337'600);      // 2026-12-07 12:00 UTC
+const Date shownAt(818'337'600);  // 2026-12-07 12:00 UTC
 const Date january5(820'832'400); // 2027-01-05 09:00 UTC
-constexpr double day = 86400;
+constexpr double dayLength = 86400;
 
-PairedDevice device(std::string id, Date pairedAt = Date(now.secondsSinceReferenceDate() - 3 * day)) {
+PairedDevice pairedDevice(std::string id,
+                          Date pairedAt = Date(shownAt.secondsSinceReferenceDate() - 3 * dayLength)) {
     PairedDevice made;
     made.id = std::move(id);
     made.name = made.id;
@@ -50,24 +51,24 @@ TEST(CardLines, LiveTextTellsTheStreamPausedOrJustConnected) {
 }
 
 TEST_F(CardLinesTest, DatesTextTellsThePairingUntilTheFirstConnection) {
-    auto ipad = device("ipad");
-    EXPECT_EQ(DeviceCardLines::datesText(ipad, now, dates), "Paired 3 days ago");
-    ipad.lastConnected = Date(now.secondsSinceReferenceDate() - day);
-    EXPECT_EQ(DeviceCardLines::datesText(ipad, now, dates), "Last connected yesterday");
-    ipad.lastConnected = Date(now.secondsSinceReferenceDate() - 2.5 * 3600);
-    EXPECT_EQ(DeviceCardLines::datesText(ipad, now, dates), "Last connected 2 hours ago");
-    ipad.lastConnected = Date(now.secondsSinceReferenceDate() - 0.4);
-    EXPECT_EQ(DeviceCardLines::datesText(ipad, now, dates), "Last connected now");
-    ipad.lastConnected = Date(now.secondsSinceReferenceDate() - 40 * day);
-    EXPECT_EQ(DeviceCardLines::datesText(ipad, now, dates), "Last connected last month");
+    auto ipad = pairedDevice("ipad");
+    EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Paired 3 days ago");
+    ipad.lastConnected = Date(shownAt.secondsSinceReferenceDate() - dayLength);
+    EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Last connected yesterday");
+    ipad.lastConnected = Date(shownAt.secondsSinceReferenceDate() - 2.5 * 3600);
+    EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Last connected 2 hours ago");
+    ipad.lastConnected = Date(shownAt.secondsSinceReferenceDate() - 0.4);
+    EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Last connected now");
+    ipad.lastConnected = Date(shownAt.secondsSinceReferenceDate() - 40 * dayLength);
+    EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Last connected last month");
 }
 
 TEST_F(CardLinesTest, AwayTextNeedsBothAccessesAndWarnsWhatKeepsTheDeviceOut) {
     DeviceCardsState state;
     state.allowRemoteAccess = true;
     state.allowAwayAccess = true;
-    auto keyless = device("keyless");
-    auto keyed = device("keyed");
+    auto keyless = pairedDevice("keyless");
+    auto keyed = pairedDevice("keyed");
     keyed.awayPublicKey = Bytes(65, 4);
 
     struct Case {
@@ -84,7 +85,7 @@ TEST_F(CardLinesTest, AwayTextNeedsBothAccessesAndWarnsWhatKeepsTheDeviceOut) {
         {"no key, not allowed", true, true, false, std::nullopt, keyless, Away{"Needs away key", true}},
         {"access lasts always", true, true, true, std::nullopt, keyed, std::nullopt},
         {"ends later", true, true, true, january5, keyed, Away{"Away until Jan 5", false}},
-        {"ends now", true, true, true, now, keyed, Away{"Away access lapsed: connect at home", true}},
+        {"ends now", true, true, true, shownAt, keyed, Away{"Away access lapsed: connect at home", true}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -95,12 +96,12 @@ TEST_F(CardLinesTest, AwayTextNeedsBothAccessesAndWarnsWhatKeepsTheDeviceOut) {
         if (c.end) {
             state.awayEnds[c.device.id] = *c.end;
         }
-        EXPECT_EQ(DeviceCardLines::awayText(c.device, state, now, dates), c.expected);
+        EXPECT_EQ(DeviceCardLines::awayText(c.device, state, shownAt, dates), c.expected);
     }
 }
 
 TEST(CardLines, PolicyTextShowsTheTimeOutAndACurtainThatWouldCoverSomething) {
-    auto ipad = device("ipad");
+    auto ipad = pairedDevice("ipad");
     EXPECT_EQ(DeviceCardLines::policyText(ipad, true), "Never disconnected for being idle");
     ipad.idleTimeout = 900;
     ipad.curtain = true;
@@ -129,8 +130,8 @@ TEST(CardLines, IdleTimeOutsReadInWholeHoursMinutesOrSecondsNeverAsNone) {
 
 TEST(CardsState, TheLiveDeviceComesFirstAndColoursFollowThePairingOrder) {
     DeviceCardsState state;
-    state.devices = {device("b", Date(300)), device("a", Date(100)), device("c", Date(300)),
-                     device("d", Date(200))};
+    state.devices = {pairedDevice("b", Date(300)), pairedDevice("a", Date(100)), pairedDevice("c", Date(300)),
+                     pairedDevice("d", Date(200))};
     auto ids = [&] {
         std::string order;
         for (const PairedDevice* listed : state.ordered()) {
@@ -155,15 +156,15 @@ TEST(CardsState, TextsAreWorkedOutAgainEachTickOrWhenAwayAccessLapses) {
     using std::chrono::milliseconds;
     DeviceCardsState state;
     const milliseconds tick(30'000);
-    EXPECT_EQ(state.refreshDelay(now, tick), tick);
-    state.awayEnds["past"] = Date(now.secondsSinceReferenceDate() - 5);
+    EXPECT_EQ(state.refreshDelay(shownAt, tick), tick);
+    state.awayEnds["past"] = Date(shownAt.secondsSinceReferenceDate() - 5);
     state.awayEnds["far"] = january5;
-    EXPECT_EQ(state.refreshDelay(now, tick), tick);
-    state.awayEnds["soon"] = Date(now.secondsSinceReferenceDate() + 5.0004);
-    EXPECT_EQ(state.refreshDelay(now, tick), milliseconds(5001));
-    state.awayEnds["very soon"] = Date(now.secondsSinceReferenceDate() + 1e-7);
-    EXPECT_EQ(state.refreshDelay(now, tick), milliseconds(1));
-    EXPECT_EQ(state.refreshDelay(now, milliseconds(-5)), milliseconds(1));
+    EXPECT_EQ(state.refreshDelay(shownAt, tick), tick);
+    state.awayEnds["soon"] = Date(shownAt.secondsSinceReferenceDate() + 5.0004);
+    EXPECT_EQ(state.refreshDelay(shownAt, tick), milliseconds(5001));
+    state.awayEnds["very soon"] = Date(shownAt.secondsSinceReferenceDate() + 1e-7);
+    EXPECT_EQ(state.refreshDelay(shownAt, tick), milliseconds(1));
+    EXPECT_EQ(state.refreshDelay(shownAt, milliseconds(-5)), milliseconds(1));
 }
 
 } // namespace

@@ -15,7 +15,7 @@ using Route = ConnectionRecord::Route;
 // 2025-01-06 12:00 UTC, a Monday.
 constexpr Date monday(757857600);
 constexpr double hour = 3600;
-constexpr double day = 24 * hour;
+constexpr double secondsPerDay = 24 * hour;
 // ICU writes the space before AM and PM as a narrow no-break space.
 const std::string nnbsp = "\u202f";
 
@@ -31,9 +31,9 @@ TEST(HistoryDates, NamesTodayAndYesterdayAndWritesOlderDatesInFull) {
     const HistoryDates dates = usDates();
     EXPECT_EQ(dates.startText(ago(3 * hour)), "Today, 9:00" + nnbsp + "AM");
     EXPECT_EQ(dates.startText(ago(12 * hour + 60)), "Yesterday, 11:59" + nnbsp + "PM");
-    EXPECT_EQ(dates.startText(ago(2 * day - 3 * hour - 240)), "Jan 4, 2025, 3:04" + nnbsp + "PM");
+    EXPECT_EQ(dates.startText(ago(2 * secondsPerDay - 3 * hour - 240)), "Jan 4, 2025, 3:04" + nnbsp + "PM");
     // A start in the future (a clock set back) is no today.
-    EXPECT_EQ(dates.startText(ago(-day)), "Jan 7, 2025, 12:00" + nnbsp + "PM");
+    EXPECT_EQ(dates.startText(ago(-secondsPerDay)), "Jan 7, 2025, 12:00" + nnbsp + "PM");
     // 01:00 UTC on Monday is still Sunday evening in New York.
     EXPECT_EQ(dates.startText(ago(11 * hour)), "Today, 1:00" + nnbsp + "AM");
     EXPECT_EQ(usDates("America/New_York").startText(ago(11 * hour)), "Yesterday, 8:00" + nnbsp + "PM");
@@ -42,7 +42,7 @@ TEST(HistoryDates, NamesTodayAndYesterdayAndWritesOlderDatesInFull) {
 TEST(HistoryDates, OtherLocalesAndDatesNoCalendarCanShow) {
     const HistoryDates german({.locale = "de_DE", .timeZone = "UTC", .now = [] { return monday; }});
     EXPECT_EQ(german.startText(ago(hour)), "Heute, 11:00");
-    EXPECT_EQ(german.startText(ago(5 * day)), "01.01.2025, 12:00");
+    EXPECT_EQ(german.startText(ago(5 * secondsPerDay)), "01.01.2025, 12:00");
     const HistoryDates dates = usDates();
     for (const double bad :
          {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e16}) {

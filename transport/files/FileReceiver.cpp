@@ -10,7 +10,7 @@
 namespace velm {
 namespace {
 
-const Log filesLog("files");
+const Log fileReceiverLog("files");
 
 constexpr std::string_view partialPrefix = ".velm-";
 constexpr std::string_view partialSuffix = ".part";
@@ -44,20 +44,21 @@ std::variant<std::unique_ptr<FileReceiver>, FileReceiver::CreateError>
 FileReceiver::create(const std::filesystem::path& directory, std::string_view name, std::uint64_t size) {
     auto folder = Folder::open(directory);
     if (!folder) {
-        filesLog.error("cannot open folder %s: %s", directory.c_str(), std::strerror(errno));
+        fileReceiverLog.error("cannot open folder %s: %s", directory.c_str(), std::strerror(errno));
         return CreateError::cannotCreate;
     }
     const auto available = folder->availableBytes();
     if (available && size > *available) {
-        filesLog.error("file of %llu bytes does not fit in %s (%llu bytes free)",
-                       static_cast<unsigned long long>(size), directory.c_str(),
-                       static_cast<unsigned long long>(*available));
+        fileReceiverLog.error("file of %llu bytes does not fit in %s (%llu bytes free)",
+                              static_cast<unsigned long long>(size), directory.c_str(),
+                              static_cast<unsigned long long>(*available));
         return CreateError::notEnoughSpace;
     }
     auto partialName = newPartialName();
     auto file = folder->createExclusive(partialName);
     if (!file) {
-        filesLog.error("cannot create partial file in %s: %s", directory.c_str(), std::strerror(errno));
+        fileReceiverLog.error("cannot create partial file in %s: %s", directory.c_str(),
+                              std::strerror(errno));
         return CreateError::cannotCreate;
     }
     return std::unique_ptr<FileReceiver>(new FileReceiver(std::move(*folder), FileItem::safeName(name), size,
@@ -68,7 +69,8 @@ std::size_t FileReceiver::removeStalePartials(const std::filesystem::path& direc
     const auto folder = Folder::open(directory);
     const auto names = folder ? folder->names() : std::nullopt;
     if (!names) {
-        filesLog.error("cannot look for partial files in %s: %s", directory.c_str(), std::strerror(errno));
+        fileReceiverLog.error("cannot look for partial files in %s: %s", directory.c_str(),
+                              std::strerror(errno));
         return 0;
     }
     std::size_t removed = 0;
@@ -79,15 +81,15 @@ std::size_t FileReceiver::removeStalePartials(const std::filesystem::path& direc
         if (folder->remove(name)) {
             ++removed;
         } else {
-            filesLog.error("cannot remove partial file %s: %s", (directory / name).c_str(),
-                           std::strerror(errno));
+            fileReceiverLog.error("cannot remove partial file %s: %s", (directory / name).c_str(),
+                                  std::strerror(errno));
         }
     }
     if (removed > 0) {
-        filesLog.info("removed %zu partial files of interrupted transfers from %s", removed,
-                      directory.c_str());
+        fileReceiverLog.info("removed %zu partial files of interrupted transfers from %s", removed,
+                             directory.c_str());
         if (!folder->sync()) {
-            filesLog.error("cannot sync folder %s: %s", directory.c_str(), std::strerror(errno));
+            fileReceiverLog.error("cannot sync folder %s: %s", directory.c_str(), std::strerror(errno));
         }
     }
     return removed;
@@ -108,12 +110,12 @@ FileReceiver::Step FileReceiver::receive(ByteView chunk) {
     }
     // Compared as what is left, so that no chunk length can overflow the sum.
     if (chunk.size() > size_ - received_) {
-        filesLog.error("chunk of %zu bytes overruns the announced %llu", chunk.size(),
-                       static_cast<unsigned long long>(size_));
+        fileReceiverLog.error("chunk of %zu bytes overruns the announced %llu", chunk.size(),
+                              static_cast<unsigned long long>(size_));
         return fail(FileTransferError::wrongLength());
     }
     if (!file_->write(chunk)) {
-        filesLog.error("cannot write %s: %s", partial().c_str(), std::strerror(errno));
+        fileReceiverLog.error("cannot write %s: %s", partial().c_str(), std::strerror(errno));
         return fail(FileTransferError::cannotWrite());
     }
     received_ += chunk.size();
@@ -135,7 +137,7 @@ FileReceiver::Step FileReceiver::moveIntoPlace() {
         return Failed{FileTransferError::cannotWrite()};
     }
     if (!closePartial()) {
-        filesLog.error("cannot complete %s: %s", partial().c_str(), std::strerror(errno));
+        fileReceiverLog.error("cannot complete %s: %s", partial().c_str(), std::strerror(errno));
         return fail(FileTransferError::cannotWrite());
     }
     const auto isTakenHere = [this](const std::string& candidate) { return isTaken(candidate); };
@@ -147,7 +149,7 @@ FileReceiver::Step FileReceiver::moveIntoPlace() {
             if (!folder_.sync()) {
                 // A power cut could still take the file back, so it is no file received: it goes, and
                 // the sender hears of the failure.
-                filesLog.error("cannot sync folder %s: %s", directory().c_str(), std::strerror(errno));
+                fileReceiverLog.error("cannot sync folder %s: %s", directory().c_str(), std::strerror(errno));
                 folder_.remove(finalName);
                 return Failed{FileTransferError::cannotWrite()};
             }
@@ -155,11 +157,11 @@ FileReceiver::Step FileReceiver::moveIntoPlace() {
         case Folder::MoveResult::taken:
             continue; // another transfer took the name since it was found free
         case Folder::MoveResult::failed:
-            filesLog.error("cannot move %s into place: %s", partial().c_str(), std::strerror(errno));
+            fileReceiverLog.error("cannot move %s into place: %s", partial().c_str(), std::strerror(errno));
             return fail(FileTransferError::cannotWrite());
         }
     }
-    filesLog.error("no free name for %s after %d tries", name_.c_str(), maxMoveAttempts);
+    fileReceiverLog.error("no free name for %s after %d tries", name_.c_str(), maxMoveAttempts);
     return fail(FileTransferError::cannotWrite());
 }
 
@@ -170,7 +172,7 @@ void FileReceiver::cancel() {
     settled_ = true;
     file_.reset();
     if (!folder_.remove(partialName_)) {
-        filesLog.error("cannot remove %s: %s", partial().c_str(), std::strerror(errno));
+        fileReceiverLog.error("cannot remove %s: %s", partial().c_str(), std::strerror(errno));
     }
 }
 
@@ -197,7 +199,7 @@ bool FileReceiver::closePartial() {
     }
     // Some file systems keep no modes; the file is still good with the private one it was made with.
     if (!file.setMode(WritableFile::defaultMode())) {
-        filesLog.info("cannot set the mode of %s: %s", partial().c_str(), std::strerror(errno));
+        fileReceiverLog.info("cannot set the mode of %s: %s", partial().c_str(), std::strerror(errno));
     }
     return file.close();
 }

@@ -12,7 +12,7 @@
 namespace velm {
 namespace {
 
-const Log filesLog("files");
+const Log fileSenderLog("files");
 
 } // namespace
 
@@ -21,7 +21,7 @@ std::shared_ptr<FileSender> FileSender::open(std::shared_ptr<ControlChannel> cha
                                              std::shared_ptr<Queue> queue) {
     auto readable = ReadableFile::open(file);
     if (!readable) {
-        filesLog.error("cannot open %s for sending: %s", file.c_str(), std::strerror(errno));
+        fileSenderLog.error("cannot open %s for sending: %s", file.c_str(), std::strerror(errno));
         return nullptr;
     }
     return std::shared_ptr<FileSender>(
@@ -70,10 +70,10 @@ void FileSender::sendNext() {
     const auto got = file_.read(buffer_);
     if (!got || *got != length) {
         if (got) {
-            filesLog.error("file ended %llu bytes short of its announced size",
-                           static_cast<unsigned long long>(size_ - sent_ - *got));
+            fileSenderLog.error("file ended %llu bytes short of its announced size",
+                                static_cast<unsigned long long>(size_ - sent_ - *got));
         } else {
-            filesLog.error("cannot read the file being sent: %s", std::strerror(errno));
+            fileSenderLog.error("cannot read the file being sent: %s", std::strerror(errno));
         }
         fail(FileTransferError::cannotRead());
         return;

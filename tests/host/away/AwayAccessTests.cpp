@@ -17,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::LoopbackPeer;
 using test::ScriptedRouter;
-using Mapping = std::pair<std::string, std::uint16_t>;
+using ForwardedPort = std::pair<std::string, std::uint16_t>;
 using Statuses = std::vector<AwayStatus>;
 
 // The service against a scripted router, inside a private network, where door ports derived from
@@ -30,14 +30,14 @@ protected:
                           [&](const auto& exchange) { return exchange.action() == action; }));
     }
 
-    static Mapping mappingOf(const ScriptedRouter::Exchange& exchange) {
+    static ForwardedPort mappingOf(const ScriptedRouter::Exchange& exchange) {
         return {exchange.argument("NewProtocol"),
                 static_cast<std::uint16_t>(std::stoi(exchange.argument("NewExternalPort")))};
     }
 
     // What the router forwards when every request has succeeded.
-    std::set<Mapping> forwarded() const {
-        std::set<Mapping> held;
+    std::set<ForwardedPort> forwarded() const {
+        std::set<ForwardedPort> held;
         for (const auto& exchange : router->exchanges) {
             if (exchange.action() == "AddPortMapping") {
                 held.insert(mappingOf(exchange));
@@ -48,8 +48,8 @@ protected:
         return held;
     }
 
-    std::set<Mapping> doorMappings() const {
-        std::set<Mapping> mappings;
+    std::set<ForwardedPort> doorMappings() const {
+        std::set<ForwardedPort> mappings;
         for (const std::uint16_t port : doorPorts({pad})) {
             mappings.insert({"UDP", port});
         }
@@ -132,7 +132,7 @@ TEST_F(AwayAccessTest, RepeatsAnEntrysReplyByteForByteAndGivesAReplayOfAClosedOn
     ASSERT_TRUE(reply.has_value());
     const auto answer = Door::Reply::open(*reply, knocker);
     ASSERT_TRUE(answer && answer->admitted());
-    const Mapping control{"TCP", answer->admitted()->controlPort};
+    const ForwardedPort control{"TCP", answer->admitted()->controlPort};
     EXPECT_TRUE(forwarded().contains(control));
 
     // Idle for exactly 30 s the entry stays, and the same knock from elsewhere gets the same bytes.
@@ -173,7 +173,7 @@ TEST_F(AwayAccessTest, TamperedSkewedForeignAndLapsedKnocksGetNoReplyAndLeaveNot
 TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsTheIdlestOtherwise) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     switchOn();
-    std::vector<Mapping> controls;
+    std::vector<ForwardedPort> controls;
     for (int index = 0; index < 4; ++index) {
         const auto admitted = admit(pad, peer);
         ASSERT_TRUE(admitted && connect(admitted->controlPort, admitted->sessionKey));
@@ -264,7 +264,7 @@ TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItM
     settings = std::make_shared<DefaultsStore>(folder.path());
     switchOn();
     ASSERT_TRUE(admit(pad, peer).has_value());
-    const std::set<Mapping> left = forwarded();
+    const std::set<ForwardedPort> left = forwarded();
 
     // Crashed, with one more mapping remembered from another network's router.
     access.reset();
@@ -284,7 +284,7 @@ TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItM
     router->release();
     queue->runUntilIdle();
 
-    std::set<Mapping> removed;
+    std::set<ForwardedPort> removed;
     for (std::size_t index = 0; index < left.size(); ++index) {
         EXPECT_EQ(router->exchanges[index].action(), "DeletePortMapping");
         removed.insert(mappingOf(router->exchanges[index]));

@@ -32,7 +32,7 @@ HostProgram::HostProgram(std::string program, std::vector<std::string> arguments
 
 void HostProgram::start(std::vector<std::string> arguments, std::vector<std::string> changes) {
     auto environment = programEnvironment(
-        folder, {"DBUS_SYSTEM_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"});
+        folder, {"DBUS_SYSTEM_BUS_ADDRESS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"});
     environment.push_back("QT_QPA_PLATFORM=offscreen");
     for (const auto& change : changes) {
         const auto name = change.substr(0, change.find('=') + 1);

@@ -140,7 +140,7 @@ TEST_F(AwayNoticesTest, WithoutAServerOrItsButtonsNoticesAreNotAllowed) {
     EXPECT_EQ(noticesAllowedAfterAsking(visits), false);
 }
 
-constexpr double t0 = 700'000'000;
+constexpr double noticeEpoch = 700'000'000;
 
 // What the visits remember of their notices, against a server in memory on virtual time.
 class AwayNoticeButtonsTest : public ::testing::Test {
@@ -160,7 +160,7 @@ protected:
     void startVisits(const std::string& prefix, std::size_t count) {
         for (std::size_t device = 0; device < count; ++device) {
             visits->sessionStarted(prefix + std::to_string(device), "iPad", std::nullopt,
-                                   Date(t0 + 100 + static_cast<double>(device)));
+                                   Date(noticeEpoch + 100 + static_cast<double>(device)));
         }
         queue->runUntilIdle();
     }
@@ -173,8 +173,8 @@ protected:
 
 TEST_F(AwayNoticeButtonsTest, ANoticeOutlivesItsVisitAndActsOnTheDeviceItNamed) {
     // The visit ends before the server has even answered.
-    const auto pad = visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0));
-    visits->sessionEnded(pad, Date(t0 + 5));
+    const auto pad = visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(noticeEpoch));
+    visits->sessionEnded(pad, Date(noticeEpoch + 5));
     queue->runUntilIdle();
     ASSERT_EQ(server->onScreen().size(), 1u);
     EXPECT_EQ(press(1, "remove-device"), "remove pad");
@@ -183,7 +183,7 @@ TEST_F(AwayNoticeButtonsTest, ANoticeOutlivesItsVisitAndActsOnTheDeviceItNamed) 
     EXPECT_EQ(press(1, "default"), std::nullopt);
 
     // A session continuing the visit brings no notice of its own: the first one must reach it.
-    visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0 + 60));
+    visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(noticeEpoch + 60));
     queue->runUntilIdle();
     EXPECT_EQ(server->onScreen().size(), 1u);
     EXPECT_EQ(press(1, "disconnect"), "disconnect pad");
@@ -196,11 +196,11 @@ TEST_F(AwayNoticeButtonsTest, ANoticeOutlivesItsVisitAndActsOnTheDeviceItNamed) 
 }
 
 TEST_F(AwayNoticeButtonsTest, NoticesThatAreGoneAreForgottenAndTheRestBounded) {
-    visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0));
+    visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(noticeEpoch));
     queue->runUntilIdle();
     // A server that starts afresh numbers from 1 again: the number now names the newer notice.
     server->restart();
-    visits->sessionStarted("phone", "Ada's iPhone", std::nullopt, Date(t0 + 1));
+    visits->sessionStarted("phone", "Ada's iPhone", std::nullopt, Date(noticeEpoch + 1));
     queue->runUntilIdle();
     EXPECT_EQ(press(1, "remove-device"), "remove phone");
 

@@ -1,18 +1,18 @@
 #include "input/client/TouchGestureEngine.h"
 #include "tests/input/client/OutputPrinting.h"
+#include "tests/support/NonFinite.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <limits>
 
 namespace velm {
 namespace {
 
 using Phase = TouchSample::Phase;
-using Outputs = std::vector<GestureOutput>;
+using GestureOutputs = std::vector<GestureOutput>;
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
+using test::inf;
+using test::nan;
 
 const PointerButton left = PointerButton::left();
 const PointerButton right = PointerButton::right();
@@ -31,40 +31,43 @@ protected:
     TouchGestureEngine engine{
         TouchMode::trackpad, Viewport({2000, 1000}, {1000, 500}, 2, ScalingMode::fit), {1000, 500}};
 
-    Outputs began(std::int64_t id, double x, double y, double t, double radius = 0) {
+    GestureOutputs began(std::int64_t id, double x, double y, double t, double radius = 0) {
         return engine.handle({id, Phase::began, {x, y}, t, radius});
     }
-    Outputs moved(std::int64_t id, double x, double y, double t, double radius = 0) {
+    GestureOutputs moved(std::int64_t id, double x, double y, double t, double radius = 0) {
         return engine.handle({id, Phase::moved, {x, y}, t, radius});
     }
-    Outputs ended(std::int64_t id, double x, double y, double t) {
+    GestureOutputs ended(std::int64_t id, double x, double y, double t) {
         return engine.handle({id, Phase::ended, {x, y}, t});
     }
-    Outputs cancelled(std::int64_t id, double t) { return engine.handle({id, Phase::cancelled, {0, 0}, t}); }
+    GestureOutputs cancelled(std::int64_t id, double t) {
+        return engine.handle({id, Phase::cancelled, {0, 0}, t});
+    }
 
     void direct() { engine.setMode(TouchMode::direct); }
 };
 
 TEST_F(TouchGestureEngineTest, TrackpadTapClicksAtThePointerWithoutMovingIt) {
-    EXPECT_EQ(began(1, 100, 100, 0), Outputs{});
-    EXPECT_EQ(moved(1, 103, 100, 0.1), Outputs{});
-    EXPECT_EQ(ended(1, 103, 100, 0.25), (Outputs{down(left), up(left)}));
+    EXPECT_EQ(began(1, 100, 100, 0), GestureOutputs{});
+    EXPECT_EQ(moved(1, 103, 100, 0.1), GestureOutputs{});
+    EXPECT_EQ(ended(1, 103, 100, 0.25), (GestureOutputs{down(left), up(left)}));
     EXPECT_EQ(engine.pointer(), (Point{0.5, 0.5}));
 
-    EXPECT_EQ(began(2, 100, 100, 1), Outputs{});
-    EXPECT_EQ(engine.holdElapsed(1.3125), Outputs{});
-    EXPECT_EQ(ended(2, 100, 100, 1.3125), Outputs{}) << "too long for a tap, too short for a hold";
+    EXPECT_EQ(began(2, 100, 100, 1), GestureOutputs{});
+    EXPECT_EQ(engine.holdElapsed(1.3125), GestureOutputs{});
+    EXPECT_EQ(ended(2, 100, 100, 1.3125), GestureOutputs{}) << "too long for a tap, too short for a hold";
 }
 
 TEST_F(TouchGestureEngineTest, TrackpadIgnoresTheFirstFourPoints) {
     began(1, 100, 100, 0);
-    EXPECT_EQ(moved(1, 103, 100, 0.1), Outputs{});
-    EXPECT_EQ(moved(1, 105, 100, 0.2), Outputs{}) << "the sample crossing 4 points only starts tracking";
+    EXPECT_EQ(moved(1, 103, 100, 0.1), GestureOutputs{});
+    EXPECT_EQ(moved(1, 105, 100, 0.2), GestureOutputs{})
+        << "the sample crossing 4 points only starts tracking";
     EXPECT_EQ(engine.pointer(), (Point{0.5, 0.5}));
-    Outputs out = moved(1, 115, 100, 1.2); // 10 points in 1 s, from the crossing sample
+    GestureOutputs out = moved(1, 115, 100, 1.2); // 10 points in 1 s, from the crossing sample
     double expected = 0.5 + 10 * (10.0 / 700 + 0.9) / 1000;
     EXPECT_NEAR(engine.pointer().x, expected, 1e-12);
-    EXPECT_EQ(out, Outputs{move(static_cast<float>(expected), 0.5f)});
+    EXPECT_EQ(out, GestureOutputs{move(static_cast<float>(expected), 0.5f)});
 }
 
 TEST_F(TouchGestureEngineTest, TrackpadGainIsCappedAndThePointerStaysOnScreen) {
@@ -82,66 +85,66 @@ TEST_F(TouchGestureEngineTest, TrackpadGainIsCappedAndThePointerStaysOnScreen) {
 
 TEST_F(TouchGestureEngineTest, TrackpadHoldDragsUntilTheLift) {
     began(1, 100, 100, 0);
-    EXPECT_EQ(engine.holdElapsed(0.375), Outputs{});
-    EXPECT_EQ(engine.holdElapsed(0.4), (Outputs{longPress, down(left)}));
-    EXPECT_EQ(engine.holdElapsed(0.5), Outputs{}) << "a hold fires once";
-    Outputs out = moved(1, 101, 100, 1.4);
+    EXPECT_EQ(engine.holdElapsed(0.375), GestureOutputs{});
+    EXPECT_EQ(engine.holdElapsed(0.4), (GestureOutputs{longPress, down(left)}));
+    EXPECT_EQ(engine.holdElapsed(0.5), GestureOutputs{}) << "a hold fires once";
+    GestureOutputs out = moved(1, 101, 100, 1.4);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_NE(out[0], move(0.5f, 0.5f)) << "a drag moves at once, without the jitter allowance";
-    EXPECT_EQ(began(2, 300, 300, 1.5), Outputs{}) << "a second finger does not end a drag";
-    EXPECT_EQ(moved(2, 320, 300, 1.6), Outputs{});
-    EXPECT_EQ(ended(2, 320, 300, 1.7), Outputs{});
-    EXPECT_EQ(ended(1, 101, 100, 2), Outputs{up(left)});
+    EXPECT_EQ(began(2, 300, 300, 1.5), GestureOutputs{}) << "a second finger does not end a drag";
+    EXPECT_EQ(moved(2, 320, 300, 1.6), GestureOutputs{});
+    EXPECT_EQ(ended(2, 320, 300, 1.7), GestureOutputs{});
+    EXPECT_EQ(ended(1, 101, 100, 2), GestureOutputs{up(left)});
 }
 
 TEST_F(TouchGestureEngineTest, DirectTouchPointsAndTapsWhereTheFingerIs) {
     direct();
-    EXPECT_EQ(began(1, 250, 125, 0), Outputs{move(0.25f, 0.25f)});
-    EXPECT_EQ(ended(1, 250, 125, 0.25), (Outputs{down(left), up(left)}));
+    EXPECT_EQ(began(1, 250, 125, 0), GestureOutputs{move(0.25f, 0.25f)});
+    EXPECT_EQ(ended(1, 250, 125, 0.25), (GestureOutputs{down(left), up(left)}));
     EXPECT_EQ(engine.pointer(), (Point{0.25, 0.25}));
 
     engine.setHostFindsTapTargets(true);
     began(2, 500, 250, 1);
-    EXPECT_EQ(ended(2, 500, 250, 1.25), Outputs{tap(left, 20)}) << "no radius: the default 20";
+    EXPECT_EQ(ended(2, 500, 250, 1.25), GestureOutputs{tap(left, 20)}) << "no radius: the default 20";
     began(3, 500, 250, 2, 12);
     moved(3, 502, 250, 2.1, 15);
-    EXPECT_EQ(ended(3, 502, 250, 2.25), Outputs{tap(left, 15)}) << "the largest radius seen";
+    EXPECT_EQ(ended(3, 502, 250, 2.25), GestureOutputs{tap(left, 15)}) << "the largest radius seen";
 
     // Half the view: one view point is two remote points.
     engine.setViewport(Viewport({2000, 1000}, {500, 250}, 2, ScalingMode::fit));
     began(4, 100, 100, 3);
-    EXPECT_EQ(ended(4, 100, 100, 3.25), Outputs{tap(left, 40)});
+    EXPECT_EQ(ended(4, 100, 100, 3.25), GestureOutputs{tap(left, 40)});
 }
 
 TEST_F(TouchGestureEngineTest, DirectDragStartsBeyondTheSlopAndACancelReleasesIt) {
     direct();
     began(1, 100, 100, 0);
-    EXPECT_EQ(moved(1, 110, 100, 0.1), Outputs{}) << "10 points is not yet moved";
-    EXPECT_EQ(moved(1, 111, 100, 0.2), (Outputs{down(left), move(0.111f, 0.2f)}));
-    EXPECT_EQ(moved(1, 200, 250, 0.3), Outputs{move(0.2f, 0.5f)});
-    EXPECT_EQ(engine.holdElapsed(5), Outputs{});
-    EXPECT_EQ(ended(1, 200, 250, 0.4), Outputs{up(left)});
+    EXPECT_EQ(moved(1, 110, 100, 0.1), GestureOutputs{}) << "10 points is not yet moved";
+    EXPECT_EQ(moved(1, 111, 100, 0.2), (GestureOutputs{down(left), move(0.111f, 0.2f)}));
+    EXPECT_EQ(moved(1, 200, 250, 0.3), GestureOutputs{move(0.2f, 0.5f)});
+    EXPECT_EQ(engine.holdElapsed(5), GestureOutputs{});
+    EXPECT_EQ(ended(1, 200, 250, 0.4), GestureOutputs{up(left)});
 
     // A cancel releases only a held button.
     began(2, 100, 100, 1);
     moved(2, 150, 100, 1.1);
-    EXPECT_EQ(cancelled(2, 1.2), Outputs{up(left)});
+    EXPECT_EQ(cancelled(2, 1.2), GestureOutputs{up(left)});
     began(3, 100, 100, 2);
-    EXPECT_EQ(cancelled(3, 2.1), Outputs{});
+    EXPECT_EQ(cancelled(3, 2.1), GestureOutputs{});
 }
 
 TEST_F(TouchGestureEngineTest, DirectLongPressIsASecondaryClick) {
     direct();
     began(1, 100, 100, 0);
-    EXPECT_EQ(engine.holdElapsed(0.5), Outputs{});
-    EXPECT_EQ(engine.holdElapsed(0.55), (Outputs{longPress, down(right), up(right)}));
-    EXPECT_EQ(engine.holdElapsed(0.7), Outputs{});
-    EXPECT_EQ(moved(1, 150, 100, 0.8), Outputs{}) << "the long press took the gesture";
-    EXPECT_EQ(ended(1, 150, 100, 0.9), Outputs{});
+    EXPECT_EQ(engine.holdElapsed(0.5), GestureOutputs{});
+    EXPECT_EQ(engine.holdElapsed(0.55), (GestureOutputs{longPress, down(right), up(right)}));
+    EXPECT_EQ(engine.holdElapsed(0.7), GestureOutputs{});
+    EXPECT_EQ(moved(1, 150, 100, 0.8), GestureOutputs{}) << "the long press took the gesture";
+    EXPECT_EQ(ended(1, 150, 100, 0.9), GestureOutputs{});
 
     engine.setHostFindsTapTargets(true);
     began(2, 100, 100, 1, 10);
-    EXPECT_EQ(engine.holdElapsed(1.75), (Outputs{longPress, tap(right, 10)}));
+    EXPECT_EQ(engine.holdElapsed(1.75), (GestureOutputs{longPress, tap(right, 10)}));
 }
 
 TEST_F(TouchGestureEngineTest, OneFingerScrollCoastsOnlyAfterARecentFastMove) {
@@ -149,11 +152,11 @@ TEST_F(TouchGestureEngineTest, OneFingerScrollCoastsOnlyAfterARecentFastMove) {
     engine.setOneFingerScrolls(true);
     constexpr double step = 1.0 / 64;
     began(1, 100, 100, 0);
-    EXPECT_EQ(moved(1, 100, 111, step), Outputs{}) << "the first moved sample only starts the scroll";
-    EXPECT_EQ(moved(1, 100, 121, 2 * step), Outputs{GestureOutput::scroll({0, 10})});
-    EXPECT_EQ(moved(1, 100, 121, 3 * step), Outputs{}) << "no movement, no scroll";
-    EXPECT_EQ(moved(1, 100, 131, 4 * step), Outputs{GestureOutput::scroll({0, 10})});
-    Outputs out = ended(1, 100, 131, 5 * step);
+    EXPECT_EQ(moved(1, 100, 111, step), GestureOutputs{}) << "the first moved sample only starts the scroll";
+    EXPECT_EQ(moved(1, 100, 121, 2 * step), GestureOutputs{GestureOutput::scroll({0, 10})});
+    EXPECT_EQ(moved(1, 100, 121, 3 * step), GestureOutputs{}) << "no movement, no scroll";
+    EXPECT_EQ(moved(1, 100, 131, 4 * step), GestureOutputs{GestureOutput::scroll({0, 10})});
+    GestureOutputs out = ended(1, 100, 131, 5 * step);
     double v1 = 0.6 * 640;
     double v2 = 0.4 * v1;
     double v3 = 0.4 * v2 + 0.6 * 640;
@@ -164,22 +167,22 @@ TEST_F(TouchGestureEngineTest, OneFingerScrollCoastsOnlyAfterARecentFastMove) {
     began(2, 100, 100, 10);
     moved(2, 100, 300, 10.01);
     moved(2, 100, 500, 10.02);
-    EXPECT_EQ(ended(2, 100, 500, 10.12), Outputs{}) << "lifted 0.1 s after the last move";
+    EXPECT_EQ(ended(2, 100, 500, 10.12), GestureOutputs{}) << "lifted 0.1 s after the last move";
 }
 
 TEST_F(TouchGestureEngineTest, ArmedHoldDragsOrClicksSecondary) {
     direct();
     engine.setOneFingerScrolls(true);
     began(1, 100, 100, 0);
-    EXPECT_EQ(engine.holdElapsed(0.4), Outputs{longPress});
-    EXPECT_EQ(engine.holdElapsed(0.6), Outputs{});
-    EXPECT_EQ(moved(1, 103, 100, 0.7), Outputs{});
-    EXPECT_EQ(moved(1, 105, 100, 0.8), (Outputs{down(left), move(0.105f, 0.2f)}));
-    EXPECT_EQ(ended(1, 105, 100, 0.9), Outputs{up(left)});
+    EXPECT_EQ(engine.holdElapsed(0.4), GestureOutputs{longPress});
+    EXPECT_EQ(engine.holdElapsed(0.6), GestureOutputs{});
+    EXPECT_EQ(moved(1, 103, 100, 0.7), GestureOutputs{});
+    EXPECT_EQ(moved(1, 105, 100, 0.8), (GestureOutputs{down(left), move(0.105f, 0.2f)}));
+    EXPECT_EQ(ended(1, 105, 100, 0.9), GestureOutputs{up(left)});
 
     began(2, 100, 100, 1);
     engine.holdElapsed(1.5);
-    EXPECT_EQ(ended(2, 101, 100, 1.6), (Outputs{down(right), up(right)}));
+    EXPECT_EQ(ended(2, 101, 100, 1.6), (GestureOutputs{down(right), up(right)}));
 }
 
 TEST_F(TouchGestureEngineTest, TwoFingerTapIsASecondaryClickInBothModes) {
@@ -187,18 +190,18 @@ TEST_F(TouchGestureEngineTest, TwoFingerTapIsASecondaryClickInBothModes) {
         engine.setMode(mode);
         engine.setHostFindsTapTargets(true);
         began(1, 100, 100, 0);
-        EXPECT_EQ(began(2, 200, 100, 0.25), Outputs{});
-        EXPECT_EQ(ended(1, 100, 100, 0.5), (Outputs{down(right), up(right)}));
-        EXPECT_EQ(ended(2, 200, 100, 0.5), Outputs{});
+        EXPECT_EQ(began(2, 200, 100, 0.25), GestureOutputs{});
+        EXPECT_EQ(ended(1, 100, 100, 0.5), (GestureOutputs{down(right), up(right)}));
+        EXPECT_EQ(ended(2, 200, 100, 0.5), GestureOutputs{});
 
         began(1, 100, 100, 1);
         began(2, 200, 100, 1.25);
-        EXPECT_EQ(ended(1, 100, 100, 1.5625), Outputs{}) << "too slow";
+        EXPECT_EQ(ended(1, 100, 100, 1.5625), GestureOutputs{}) << "too slow";
         ended(2, 200, 100, 1.6);
 
         began(1, 100, 100, 2);
         began(2, 200, 100, 2.1);
-        EXPECT_EQ(cancelled(1, 2.2), Outputs{}) << "a cancel is no tap";
+        EXPECT_EQ(cancelled(1, 2.2), GestureOutputs{}) << "a cancel is no tap";
         cancelled(2, 2.2);
     }
 }
@@ -206,31 +209,31 @@ TEST_F(TouchGestureEngineTest, TwoFingerTapIsASecondaryClickInBothModes) {
 TEST_F(TouchGestureEngineTest, TwoFingerScrollSendsTwiceTheCentroidMovement) {
     began(1, 100, 100, 0);
     began(2, 200, 100, 0.01);
-    EXPECT_EQ(moved(1, 100, 106, 0.02), Outputs{});
-    EXPECT_EQ(moved(2, 200, 116, 0.03), Outputs{}) << "the sample that decides sends nothing";
-    EXPECT_EQ(moved(1, 100, 110, 0.04), Outputs{scroll(0, 4)});
-    EXPECT_EQ(moved(1, 100, 110, 0.05), Outputs{scroll(0, 0)});
-    EXPECT_EQ(moved(2, 190, 116, 0.06), Outputs{scroll(-10, 0)});
-    EXPECT_EQ(ended(1, 100, 110, 0.1), Outputs{}) << "a decided gesture is no tap";
-    EXPECT_EQ(moved(2, 100, 100, 0.2), Outputs{}) << "the remaining finger does nothing";
-    EXPECT_EQ(ended(2, 100, 100, 0.3), Outputs{});
-    EXPECT_EQ(began(3, 100, 100, 1), Outputs{}) << "all fingers up: a new gesture";
-    EXPECT_EQ(ended(3, 100, 100, 1.1), (Outputs{down(left), up(left)}));
+    EXPECT_EQ(moved(1, 100, 106, 0.02), GestureOutputs{});
+    EXPECT_EQ(moved(2, 200, 116, 0.03), GestureOutputs{}) << "the sample that decides sends nothing";
+    EXPECT_EQ(moved(1, 100, 110, 0.04), GestureOutputs{scroll(0, 4)});
+    EXPECT_EQ(moved(1, 100, 110, 0.05), GestureOutputs{scroll(0, 0)});
+    EXPECT_EQ(moved(2, 190, 116, 0.06), GestureOutputs{scroll(-10, 0)});
+    EXPECT_EQ(ended(1, 100, 110, 0.1), GestureOutputs{}) << "a decided gesture is no tap";
+    EXPECT_EQ(moved(2, 100, 100, 0.2), GestureOutputs{}) << "the remaining finger does nothing";
+    EXPECT_EQ(ended(2, 100, 100, 0.3), GestureOutputs{});
+    EXPECT_EQ(began(3, 100, 100, 1), GestureOutputs{}) << "all fingers up: a new gesture";
+    EXPECT_EQ(ended(3, 100, 100, 1.1), (GestureOutputs{down(left), up(left)}));
 }
 
 TEST_F(TouchGestureEngineTest, PinchZoomsAndPansAroundTheCentroid) {
     direct();
     began(1, 100, 100, 0);
     began(2, 200, 100, 0);
-    EXPECT_EQ(moved(2, 229, 115, 0.1), Outputs{})
+    EXPECT_EQ(moved(2, 229, 115, 0.1), GestureOutputs{})
         << "spread by more than 28 while the centroid moved too: a pinch";
-    Outputs out = moved(1, 90, 115, 0.2);
+    GestureOutputs out = moved(1, 90, 115, 0.2);
     ASSERT_EQ(out.size(), 2u);
     ASSERT_NE(out[0].get<GestureOutput::Zoom>(), nullptr);
     EXPECT_DOUBLE_EQ(out[0].get<GestureOutput::Zoom>()->factor, 139.0 / std::hypot(129.0, 15.0));
     EXPECT_EQ(out[0].get<GestureOutput::Zoom>()->anchor, (Point{159.5, 115}));
     EXPECT_EQ(out[1], GestureOutput::pan({-5, 7.5}));
-    EXPECT_EQ(moved(1, 90, 115, 0.3), (Outputs{GestureOutput::zoom(1, {159.5, 115})}))
+    EXPECT_EQ(moved(1, 90, 115, 0.3), (GestureOutputs{GestureOutput::zoom(1, {159.5, 115})}))
         << "still centroid: no pan";
 }
 
@@ -238,18 +241,18 @@ TEST_F(TouchGestureEngineTest, PinchBelowOnePointPansWithoutZooming) {
     began(1, 100, 100, 0);
     began(2, 200, 100, 0);
     moved(2, 100.5, 100, 0.1);
-    EXPECT_EQ(moved(1, 90, 100, 0.2), Outputs{GestureOutput::pan({-5, 0})});
+    EXPECT_EQ(moved(1, 90, 100, 0.2), GestureOutputs{GestureOutput::pan({-5, 0})});
 }
 
 TEST_F(TouchGestureEngineTest, ThreeFingersPanThePicture) {
     began(1, 100, 100, 0);
     began(2, 200, 100, 0);
-    EXPECT_EQ(began(3, 300, 100, 0), Outputs{});
-    EXPECT_EQ(moved(3, 303, 106, 0.1), Outputs{GestureOutput::pan({1, 2})});
-    EXPECT_EQ(moved(3, 303, 106, 0.2), Outputs{GestureOutput::pan({0, 0})});
-    EXPECT_EQ(ended(3, 303, 106, 0.3), Outputs{});
-    EXPECT_EQ(moved(1, 150, 100, 0.4), Outputs{});
-    EXPECT_EQ(began(4, 100, 100, 0.5), Outputs{}) << "nothing starts until every finger is up";
+    EXPECT_EQ(began(3, 300, 100, 0), GestureOutputs{});
+    EXPECT_EQ(moved(3, 303, 106, 0.1), GestureOutputs{GestureOutput::pan({1, 2})});
+    EXPECT_EQ(moved(3, 303, 106, 0.2), GestureOutputs{GestureOutput::pan({0, 0})});
+    EXPECT_EQ(ended(3, 303, 106, 0.3), GestureOutputs{});
+    EXPECT_EQ(moved(1, 150, 100, 0.4), GestureOutputs{});
+    EXPECT_EQ(began(4, 100, 100, 0.5), GestureOutputs{}) << "nothing starts until every finger is up";
 
     // A third finger also turns a two-finger gesture into a pan.
     ended(1, 0, 0, 1);
@@ -258,38 +261,39 @@ TEST_F(TouchGestureEngineTest, ThreeFingersPanThePicture) {
     began(1, 0, 0, 2);
     began(2, 30, 0, 2);
     began(3, 60, 0, 2);
-    EXPECT_EQ(moved(1, 3, 0, 2.1), Outputs{GestureOutput::pan({1, 0})});
+    EXPECT_EQ(moved(1, 3, 0, 2.1), GestureOutputs{GestureOutput::pan({1, 0})});
 }
 
 TEST_F(TouchGestureEngineTest, UnknownOrBrokenSamplesNeverLeaveAButtonHeldOrAValueBroken) {
-    EXPECT_EQ(moved(7, 1, 1, 0), Outputs{});
-    EXPECT_EQ(ended(7, 1, 1, 0), Outputs{});
-    EXPECT_EQ(cancelled(7, 0), Outputs{});
+    EXPECT_EQ(moved(7, 1, 1, 0), GestureOutputs{});
+    EXPECT_EQ(ended(7, 1, 1, 0), GestureOutputs{});
+    EXPECT_EQ(cancelled(7, 0), GestureOutputs{});
     began(8, 100, 100, 0.5);
-    EXPECT_EQ(ended(8, 100, 100, 0.6), (Outputs{down(left), up(left)}));
-    EXPECT_EQ(ended(8, 100, 100, 0.7), Outputs{}) << "a finger that ended is unknown";
+    EXPECT_EQ(ended(8, 100, 100, 0.6), (GestureOutputs{down(left), up(left)}));
+    EXPECT_EQ(ended(8, 100, 100, 0.7), GestureOutputs{}) << "a finger that ended is unknown";
 
     direct();
-    EXPECT_EQ(began(1, nan, 100, 0), Outputs{});
-    EXPECT_EQ(moved(1, 100, 100, 0.1), Outputs{}) << "a touch that could not be placed is not followed";
-    EXPECT_EQ(began(2, 100, 100, inf), Outputs{});
+    EXPECT_EQ(began(1, nan, 100, 0), GestureOutputs{});
+    EXPECT_EQ(moved(1, 100, 100, 0.1), GestureOutputs{})
+        << "a touch that could not be placed is not followed";
+    EXPECT_EQ(began(2, 100, 100, inf), GestureOutputs{});
 
     began(3, 100, 100, 1);
     moved(3, 150, 100, 1.1);
-    EXPECT_EQ(moved(3, inf, 100, 1.2), Outputs{});
-    EXPECT_EQ(moved(3, 1e300, 100, 1.2), Outputs{});
-    EXPECT_EQ(ended(3, 150, 100, nan), Outputs{up(left)}) << "a lift at a broken time still lets go";
+    EXPECT_EQ(moved(3, inf, 100, 1.2), GestureOutputs{});
+    EXPECT_EQ(moved(3, 1e300, 100, 1.2), GestureOutputs{});
+    EXPECT_EQ(ended(3, 150, 100, nan), GestureOutputs{up(left)}) << "a lift at a broken time still lets go";
 
     began(4, 100, 100, 2);
-    EXPECT_EQ(ended(4, 100, 100, -inf), Outputs{}) << "no tap from a broken time";
-    EXPECT_EQ(engine.holdElapsed(nan), Outputs{});
+    EXPECT_EQ(ended(4, 100, 100, -inf), GestureOutputs{}) << "no tap from a broken time";
+    EXPECT_EQ(engine.holdElapsed(nan), GestureOutputs{});
 
     engine.setHostFindsTapTargets(true);
     began(5, 100, 100, 3, nan);
-    EXPECT_EQ(ended(5, 100, 100, 3.1), Outputs{tap(left, 20)});
+    EXPECT_EQ(ended(5, 100, 100, 3.1), GestureOutputs{tap(left, 20)});
     engine.setRemotePointSize({inf, nan});
     began(6, 100, 100, 4, 10);
-    EXPECT_EQ(ended(6, 100, 100, 4.1), Outputs{tap(left, 0)});
+    EXPECT_EQ(ended(6, 100, 100, 4.1), GestureOutputs{tap(left, 0)});
 
     engine.setMode(TouchMode::trackpad);
     began(7, 100, 100, 5);

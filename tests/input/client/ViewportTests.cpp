@@ -1,13 +1,13 @@
 #include "input/client/Viewport.h"
+#include "tests/support/NonFinite.h"
 
 #include <gtest/gtest.h>
-#include <limits>
 
 namespace velm {
 namespace {
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
+using test::inf;
+using test::nan;
 
 Viewport wideInSquare(ScalingMode mode) {
     return Viewport({2000, 1000}, {1000, 1000}, 2, mode);

@@ -8,7 +8,7 @@ namespace {
 
 using Clock = ReconnectPolicy::Clock;
 
-Clock::time_point at(double seconds) {
+Clock::time_point reconnectClockAt(double seconds) {
     return Clock::time_point{} +
            std::chrono::duration_cast<Clock::duration>(ReconnectPolicy::Seconds(seconds));
 }
@@ -30,41 +30,41 @@ void expectGiveUp(const ReconnectPolicy::Step& step) {
 
 TEST(ReconnectPolicy, RetriesQuicklyThenWaitsTenMinutesThenGivesUpUntilReset) {
     ReconnectPolicy policy;
-    expectGiveUp(policy.nextStep(false, at(0)));
+    expectGiveUp(policy.nextStep(false, reconnectClockAt(0)));
     EXPECT_EQ(policy.attempt(), 0);
     EXPECT_FALSE(policy.isWaiting());
 
     const double delays[] = {0.4, 0.64, 1.024, 1.6384, 2.62144, 3.0};
     for (int i = 0; i < 6; ++i) {
         // Once retries have begun, a false flag does not stop them.
-        expectRetry(policy.nextStep(i == 0, at(i)), delays[i], i + 1);
+        expectRetry(policy.nextStep(i == 0, reconnectClockAt(i)), delays[i], i + 1);
         EXPECT_FALSE(policy.isWaiting());
     }
 
-    expectWait(policy.nextStep(false, at(100)));
-    expectWait(policy.nextStep(true, at(100 + 599.9)));
-    expectGiveUp(policy.nextStep(true, at(100 + 600)));
-    expectGiveUp(policy.nextStep(true, at(100 + 601)));
+    expectWait(policy.nextStep(false, reconnectClockAt(100)));
+    expectWait(policy.nextStep(true, reconnectClockAt(100 + 599.9)));
+    expectGiveUp(policy.nextStep(true, reconnectClockAt(100 + 600)));
+    expectGiveUp(policy.nextStep(true, reconnectClockAt(100 + 601)));
     // Giving up changes nothing: the policy stays waiting from the same moment.
-    EXPECT_EQ(policy.waitingSince(), at(100));
+    EXPECT_EQ(policy.waitingSince(), reconnectClockAt(100));
     EXPECT_EQ(policy.attempt(), 6);
 
     policy.reset();
     EXPECT_EQ(policy.attempt(), 0);
     EXPECT_FALSE(policy.isWaiting());
-    expectGiveUp(policy.nextStep(false, at(800)));
-    expectRetry(policy.nextStep(true, at(800)), 0.4, 1);
+    expectGiveUp(policy.nextStep(false, reconnectClockAt(800)));
+    expectRetry(policy.nextStep(true, reconnectClockAt(800)), 0.4, 1);
 }
 
 TEST(ReconnectPolicy, BeginWaitingKeepsTheFirstMoment) {
     ReconnectPolicy policy;
-    policy.beginWaiting(at(10));
-    policy.beginWaiting(at(20));
-    EXPECT_EQ(policy.waitingSince(), at(10));
+    policy.beginWaiting(reconnectClockAt(10));
+    policy.beginWaiting(reconnectClockAt(20));
+    EXPECT_EQ(policy.waitingSince(), reconnectClockAt(10));
 
     // A policy told to wait skips the quick retries, whatever the flag.
-    expectWait(policy.nextStep(false, at(15)));
-    expectGiveUp(policy.nextStep(true, at(610)));
+    expectWait(policy.nextStep(false, reconnectClockAt(15)));
+    expectGiveUp(policy.nextStep(true, reconnectClockAt(610)));
     EXPECT_EQ(policy.attempt(), 0);
 }
 

@@ -30,7 +30,7 @@ using test::TemporaryFolder;
 using Step = FileReceiver::Step;
 const Step cannotWrite = FileReceiver::Failed{FileTransferError::cannotWrite()};
 
-std::set<std::string> namesIn(const std::filesystem::path& folder) {
+std::set<std::string> receivedNamesIn(const std::filesystem::path& folder) {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         names.insert(entry.path().filename().string());
@@ -62,7 +62,7 @@ TEST_F(FileReceiverTest, StoresChunksUnderTheCleanedNameWithTheOrdinaryMode) {
     const auto perms =
         std::filesystem::status(folder / "report.txt").permissions() & std::filesystem::perms::all;
     EXPECT_EQ(static_cast<mode_t>(perms), WritableFile::defaultMode());
-    EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"report.txt"});
+    EXPECT_EQ(receivedNamesIn(folder.path()), std::set<std::string>{"report.txt"});
     EXPECT_EQ(receive(*receiver, "x"), cannotWrite);
     EXPECT_EQ(TemporaryFolder::readFile(folder / "report.txt"), "hello world");
 }
@@ -73,7 +73,7 @@ TEST_F(FileReceiverTest, EmptyFileCompletesOnFinish) {
     EXPECT_EQ(std::filesystem::file_size(folder / "empty.bin"), 0u);
     // A second completion must not touch the stored file.
     EXPECT_EQ(receiver->moveIntoPlace(), cannotWrite);
-    EXPECT_EQ(namesIn(folder.path()), std::set<std::string>{"empty.bin"});
+    EXPECT_EQ(receivedNamesIn(folder.path()), std::set<std::string>{"empty.bin"});
 }
 
 TEST_F(FileReceiverTest, OverrunIsRefusedUnwrittenAndDiscardsThePartialFile) {
@@ -82,7 +82,7 @@ TEST_F(FileReceiverTest, OverrunIsRefusedUnwrittenAndDiscardsThePartialFile) {
     EXPECT_EQ(receive(*receiver, std::string(20, 'b')),
               Step(FileReceiver::Failed{FileTransferError::wrongLength()}));
     EXPECT_EQ(receiver->received(), 20u);
-    EXPECT_TRUE(namesIn(folder.path()).empty());
+    EXPECT_TRUE(receivedNamesIn(folder.path()).empty());
     EXPECT_EQ(receive(*receiver, "c"), cannotWrite);
 }
 
@@ -92,14 +92,14 @@ TEST_F(FileReceiverTest, CancelAndReleaseRemoveThePartialFile) {
     EXPECT_NE(cancelled->partial(), released->partial());
     receive(*cancelled, "12345");
     receive(*released, "12345");
-    EXPECT_EQ(namesIn(folder.path()).size(), 2u);
+    EXPECT_EQ(receivedNamesIn(folder.path()).size(), 2u);
 
     cancelled->cancel();
     cancelled->cancel();
     EXPECT_EQ(receive(*cancelled, "67890"), cannotWrite);
     EXPECT_EQ(cancelled->moveIntoPlace(), cannotWrite);
     released.reset();
-    EXPECT_TRUE(namesIn(folder.path()).empty());
+    EXPECT_TRUE(receivedNamesIn(folder.path()).empty());
 }
 
 TEST_F(FileReceiverTest, NeverReplacesWhatIsThere) {
@@ -138,7 +138,7 @@ TEST_F(FileReceiverTest, ConcurrentReceiversOfOneNameKeepEveryFile) {
         contents.insert(TemporaryFolder::readFile(done->url));
     }
     EXPECT_EQ(contents.size(), static_cast<std::size_t>(count));
-    EXPECT_EQ(namesIn(folder.path()).size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(receivedNamesIn(folder.path()).size(), static_cast<std::size_t>(count));
 }
 
 TEST_F(FileReceiverTest, RefusesWhatCannotBeStored) {
@@ -147,14 +147,14 @@ TEST_F(FileReceiverTest, RefusesWhatCannotBeStored) {
     EXPECT_EQ(std::get<FileReceiver::CreateError>(tooLarge), FileReceiver::CreateError::notEnoughSpace);
     auto noFolder = FileReceiver::create(folder / "missing", "a.txt", 1);
     EXPECT_EQ(std::get<FileReceiver::CreateError>(noFolder), FileReceiver::CreateError::cannotCreate);
-    EXPECT_TRUE(namesIn(folder.path()).empty());
+    EXPECT_TRUE(receivedNamesIn(folder.path()).empty());
 }
 
 TEST_F(FileReceiverTest, FileWhoseFolderSyncFailsIsNoFileReceived) {
     auto receiver = make("report.txt", 5);
     const auto fault = test::SystemCallFaults::failFolderSync();
     EXPECT_EQ(receive(*receiver, "hello"), cannotWrite);
-    EXPECT_TRUE(namesIn(folder.path()).empty());
+    EXPECT_TRUE(receivedNamesIn(folder.path()).empty());
 }
 
 // What killed or cut transfers left behind goes at start-up; nothing else does.
@@ -172,7 +172,7 @@ TEST_F(FileReceiverTest, StartUpRemovesStalePartialFilesOfOurNamingOnly) {
     EXPECT_EQ(FileReceiver::removeStalePartials(folder.path()), 2u);
     std::set<std::string> expected = others;
     expected.insert(".velm-1B4A3C1E-5D6F-4E70-8192-A3B4C5D6E7F8.part"); // a folder is not ours
-    EXPECT_EQ(namesIn(folder.path()), expected);
+    EXPECT_EQ(receivedNamesIn(folder.path()), expected);
     EXPECT_EQ(FileReceiver::removeStalePartials(folder / "missing"), 0u);
 }
 
@@ -186,7 +186,7 @@ TEST_F(FileReceiverTest, WriteFailureDiscardsThePartialFile) {
         auto receiver = make("big.bin", 8192);
         const auto step = receiver->receive(Bytes(8192, 7));
         const bool failed = step == cannotWrite;
-        std::exit(failed && namesIn(folder.path()).empty() ? 0 : 1);
+        std::exit(failed && receivedNamesIn(folder.path()).empty() ? 0 : 1);
     };
     EXPECT_EXIT(writeOverTheLimit(), ::testing::ExitedWithCode(0), "");
 }

@@ -14,8 +14,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::FakeGateway;
 
-const std::string ip2 = "urn:schemas-upnp-org:service:WANIPConnection:2";
-const std::string ppp1 = "urn:schemas-upnp-org:service:WANPPPConnection:1";
+const std::string wanIp2 = "urn:schemas-upnp-org:service:WANIPConnection:2";
+const std::string wanPpp1 = "urn:schemas-upnp-org:service:WANPPPConnection:1";
 
 // Waits for the one result of an operation; the bound guards against a hang.
 template <class T, class Start> PortMapperResult<T> wait(Start start) {
@@ -54,8 +54,8 @@ TEST_F(PortMapperGatewayTest, FindsTheChosenServiceAndTalksToIt) {
         std::string path;
     };
     const std::vector<Case> cases = {
-        {{{ppp1, "/ctl/PPP"}, {ip2, absolute}}, ip2, "/ctl/IP2"},
-        {{{ppp1, "/ctl/PPP"}}, ppp1, "/ctl/PPP"},
+        {{{wanPpp1, "/ctl/PPP"}, {wanIp2, absolute}}, wanIp2, "/ctl/IP2"},
+        {{{wanPpp1, "/ctl/PPP"}}, wanPpp1, "/ctl/PPP"},
     };
     for (const auto& expected : cases) {
         gateway.setServices(expected.services);

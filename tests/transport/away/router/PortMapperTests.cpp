@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 using test::ScriptedRouter;
 
 // Holds the one result of an operation.
-template <class T> struct Outcome {
+template <class T> struct MappingOutcome {
     std::optional<PortMapperResult<T>> result;
     int calls = 0;
 
@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(PortMapperTest, MappingSendsEveryArgumentInOrder) {
-    Outcome<std::monostate> outcome;
+    MappingOutcome<std::monostate> outcome;
     mapper->map(PortMapper::Transport::udp, 40000, 41000, 900s, outcome.callback());
     queue->runUntilIdle();
 
@@ -83,7 +83,7 @@ TEST_F(PortMapperTest, LeasesAreWholeSecondsWithinWhatTheRouterTakes) {
 
 TEST_F(PortMapperTest, OnlyPermanentLeasesSwitchesThisAndEveryLaterMappingToLeaseZero) {
     router->script("AddPortMapping", ScriptedRouter::fault("725"));
-    Outcome<std::monostate> first, later, refused;
+    MappingOutcome<std::monostate> first, later, refused;
     mapper->map(PortMapper::Transport::tcp, 4000, 4000, 0.4s, first.callback());
     queue->runUntilIdle();
     mapper->map(PortMapper::Transport::udp, 5000, 5000, 1500s, later.callback());
@@ -101,7 +101,7 @@ TEST_F(PortMapperTest, OnlyPermanentLeasesSwitchesThisAndEveryLaterMappingToLeas
 }
 
 TEST_F(PortMapperTest, ConflictingPortGivesWayToRandomPortsSixTimesAtMost) {
-    Outcome<std::uint16_t> free, moved, crowded, refused;
+    MappingOutcome<std::uint16_t> free, moved, crowded, refused;
     mapper->map(PortMapper::Transport::udp, 4000, 900s, free.callback());
     queue->runUntilIdle();
     const auto conflicts = [&](int count) {
@@ -141,7 +141,7 @@ TEST_F(PortMapperTest, BusyRouterIsAskedAgainAfterEachPauseUpToSixTimes) {
     for (int i = 0; i < 5; ++i) {
         router->script("GetExternalIPAddress", ScriptedRouter::fault("501"));
     }
-    Outcome<std::string> outcome;
+    MappingOutcome<std::string> outcome;
     mapper->externalAddress(outcome.callback());
     queue->runUntilIdle();
     EXPECT_EQ(router->exchanges.size(), 1u);
@@ -157,7 +157,7 @@ TEST_F(PortMapperTest, BusyRouterIsAskedAgainAfterEachPauseUpToSixTimes) {
     for (int i = 0; i < 7; ++i) {
         router->script("DeletePortMapping", ScriptedRouter::fault("501"));
     }
-    Outcome<std::string> busy;
+    MappingOutcome<std::string> busy;
     mapper->soap("DeletePortMapping", {}, busy.callback());
     queue->advance(1h);
     EXPECT_EQ(busy.failure(), PortMapperFailure::refused(501));
@@ -171,7 +171,7 @@ TEST_F(PortMapperTest, ErrorCodeDecidesBeforeTheStatus) {
     router->script("D", ScriptedRouter::fault("+402", 500));
     router->script("E", ScriptedRouter::fault("7x", 200));
     router->script("F", ScriptedRouter::fault("99999999999999999999", 500));
-    std::map<std::string, Outcome<std::string>> outcomes;
+    std::map<std::string, MappingOutcome<std::string>> outcomes;
     for (const char* action : {"A", "B", "C", "D", "E", "F"}) {
         mapper->soap(action, {}, outcomes[action].callback());
     }
@@ -187,7 +187,7 @@ TEST_F(PortMapperTest, ErrorCodeDecidesBeforeTheStatus) {
 TEST_F(PortMapperTest, ActionsReachTheRouterOneAtATimeInOrder) {
     router->hold();
     router->script("First", PortMapperFailure::network(std::make_error_code(std::errc::connection_reset)));
-    Outcome<std::string> first, second, third;
+    MappingOutcome<std::string> first, second, third;
     for (auto [action, outcome] : {std::pair("First", &first), {"Second", &second}, {"Third", &third}}) {
         mapper->soap(action, {}, outcome->callback());
     }
@@ -205,7 +205,7 @@ TEST_F(PortMapperTest, ActionsReachTheRouterOneAtATimeInOrder) {
 }
 
 TEST_F(PortMapperTest, RouterIsRememberedUntilAnExchangeFails) {
-    Outcome<std::string> one, two;
+    MappingOutcome<std::string> one, two;
     mapper->externalAddress(one.callback());
     mapper->externalAddress(two.callback());
     queue->runUntilIdle();
@@ -213,12 +213,12 @@ TEST_F(PortMapperTest, RouterIsRememberedUntilAnExchangeFails) {
     EXPECT_EQ(router->searches.size(), 1u);
 
     router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
-    Outcome<std::string> timedOut;
+    MappingOutcome<std::string> timedOut;
     mapper->externalAddress(timedOut.callback());
     queue->runUntilIdle();
     EXPECT_EQ(timedOut.failure(), PortMapperFailure::noGateway());
 
-    Outcome<PortMapperGateway> found;
+    MappingOutcome<PortMapperGateway> found;
     mapper->currentGateway(found.callback());
     queue->runUntilIdle();
     EXPECT_EQ(router->searches.size(), 2u);
@@ -233,7 +233,7 @@ TEST_F(PortMapperTest, RouterIsRememberedUntilAnExchangeFails) {
 TEST_F(PortMapperTest, ExternalAddressMustBePresentAndNotEmpty) {
     for (const char* body : {"", "<NewExternalIPAddress> </NewExternalIPAddress>"}) {
         router->script("GetExternalIPAddress", ScriptedRouter::success("GetExternalIPAddress", body));
-        Outcome<std::string> outcome;
+        MappingOutcome<std::string> outcome;
         mapper->externalAddress(outcome.callback());
         queue->runUntilIdle();
         EXPECT_EQ(outcome.failure(), PortMapperFailure::badResponse()) << body;
@@ -258,7 +258,7 @@ TEST_F(PortMapperTest, UnmapLogsFirstAndSwallowsEveryFailure) {
 
 TEST_F(PortMapperTest, NothingIsCalledBackOnceTheMapperIsGone) {
     router->hold();
-    Outcome<std::string> outcome;
+    MappingOutcome<std::string> outcome;
     mapper->externalAddress(outcome.callback());
     queue->runUntilIdle();
     mapper.reset();

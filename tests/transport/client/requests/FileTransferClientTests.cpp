@@ -23,7 +23,7 @@ using UploadResult = std::variant<std::string, FileTransferError>;
 using DownloadResult = std::variant<std::filesystem::path, FileTransferError>;
 
 const std::string deviceID = "device-files";
-const Bytes key(32, 0x61);
+const Bytes transferKey(32, 0x61);
 
 std::set<std::string> namesIn(const std::filesystem::path& folder) {
     std::set<std::string> names;
@@ -99,7 +99,7 @@ std::string randomBytes(std::size_t length) {
 class FileTransferClientTest : public ::testing::Test {
 protected:
     std::shared_ptr<FileTransferClient> client(const ScriptedHost& host) {
-        return FileTransferClient::make(host.endpoint(), deviceID, "Ada's iPad", key);
+        return FileTransferClient::make(host.endpoint(), deviceID, "Ada's iPad", transferKey);
     }
 
     // Runs one transfer to its end and returns its one result.
@@ -126,7 +126,7 @@ protected:
         });
     }
 
-    std::vector<PreSharedKey> keys{*PreSharedKey::forDevice(deviceID, key)};
+    std::vector<PreSharedKey> keys{*PreSharedKey::forDevice(deviceID, transferKey)};
     TemporaryFolder device;
     TemporaryFolder downloads;
     TemporaryFolder inbox;

@@ -19,16 +19,16 @@ using Result = HistoryClient::Result;
 using test::EventLog;
 using test::ScriptedHost;
 
-const std::string deviceID = "device-history";
-const Bytes key(32, 0x17);
-const PreSharedKey psk = *PreSharedKey::forDevice(deviceID, key);
+const std::string historyDeviceID = "device-history";
+const Bytes historyKey(32, 0x17);
+const PreSharedKey psk = *PreSharedKey::forDevice(historyDeviceID, historyKey);
 constexpr auto timeout = std::chrono::seconds(5);
 
 ConnectionRecord record() {
     ConnectionRecord record;
     record.id = Uuid::random();
     record.kind = ConnectionRecord::Kind::file;
-    record.deviceID = deviceID;
+    record.deviceID = historyDeviceID;
     record.deviceName = "Ada's iPad";
     record.started = Date(800'000'000);
     return record;
@@ -37,7 +37,7 @@ ConnectionRecord record() {
 class HistoryClientTest : public ::testing::Test {
 protected:
     Result fetch(const Endpoint& endpoint, AwaySigner signer = {}) {
-        HistoryClient::make(endpoint, deviceID, key, std::move(signer), timeout)
+        HistoryClient::make(endpoint, historyDeviceID, historyKey, std::move(signer), timeout)
             ->start("Ada's iPad", queue, false,
                     [results = results](Result result) { results->push(result); });
         EXPECT_TRUE(results->waitForCount(1));
@@ -69,7 +69,7 @@ TEST_F(HistoryClientTest, ReturnsTheRecordsToAProvenRequest) {
     const auto received = host.received();
     const auto* request = received[0].get<ControlMessage::RequestHistory>();
     ASSERT_TRUE(request && hostBinding && request->hello.proof);
-    EXPECT_TRUE(isValidHelloProof(*request->hello.proof, key, *hostBinding));
+    EXPECT_TRUE(isValidHelloProof(*request->hello.proof, historyKey, *hostBinding));
     EXPECT_EQ(request->hello.awaySignature, signature);
     EXPECT_EQ(signedBinding->values(), std::vector<Bytes>{*hostBinding});
 }
@@ -85,13 +85,13 @@ TEST_F(HistoryClientTest, GoodbyesAndCloses) {
         ScriptedHost::Script script;
         Result expected;
     } cases[] = {
-        {key, answer([](auto& c) { c.send(ControlMessage::bye(ByeReason::notPaired)); }),
+        {historyKey, answer([](auto& c) { c.send(ControlMessage::bye(ByeReason::notPaired)); }),
          Result::Refused{ByeReason::notPaired}},
-        {key, answer([](auto& c) { c.cancel(); }), Result::Unanswered{}},
+        {historyKey, answer([](auto& c) { c.cancel(); }), Result::Unanswered{}},
         {Bytes(32, 0x18), {}, Result::Unreachable{}},
     };
     for (const auto& test : cases) {
-        ScriptedHost host({*PreSharedKey::forDevice(deviceID, test.hostKey)}, test.script);
+        ScriptedHost host({*PreSharedKey::forDevice(historyDeviceID, test.hostKey)}, test.script);
         results = std::make_shared<EventLog<Result>>();
         EXPECT_EQ(fetch(host.endpoint()), test.expected);
     }
@@ -112,7 +112,7 @@ TEST_F(HistoryClientTest, AsksAtOnceOverAReadyChannelAndTimesOutUnanswered) {
     ASSERT_TRUE(test::pumpUntil(*manual, [&] { return ready; }));
 
     std::vector<Result> seen;
-    HistoryClient::make(channel, deviceID, key, {}, timeout)
+    HistoryClient::make(channel, historyDeviceID, historyKey, {}, timeout)
         ->start("Ada's iPad", manual, true, [&](Result result) { seen.push_back(result); });
     ASSERT_TRUE(test::pumpUntil(*manual, [&] { return host.received().size() == 1; }));
     manual->advance(timeout - std::chrono::milliseconds(1));
@@ -132,7 +132,7 @@ TEST_F(HistoryClientTest, ConnectionThatNeverBecomesReadyIsUnreachable) {
     const auto manual = std::make_shared<ManualQueue>();
     std::vector<Result> seen;
     const auto endpoint = Endpoint::hostPort("127.0.0.1", silent.port());
-    HistoryClient::make(endpoint, deviceID, key, {}, std::chrono::seconds(2))
+    HistoryClient::make(endpoint, historyDeviceID, historyKey, {}, std::chrono::seconds(2))
         ->start("Ada's iPad", manual, false, [&](Result result) { seen.push_back(result); });
     manual->runUntilIdle();
     manual->advance(std::chrono::seconds(2));
@@ -142,7 +142,7 @@ TEST_F(HistoryClientTest, ConnectionThatNeverBecomesReadyIsUnreachable) {
 
 std::optional<Bytes> glimpse(const Endpoint& endpoint) {
     auto images = std::make_shared<EventLog<std::optional<Bytes>>>();
-    GlimpseClient::make(endpoint, deviceID, key)
+    GlimpseClient::make(endpoint, historyDeviceID, historyKey)
         ->start("Ada's iPad", Queue::make("glimpse client"),
                 [images](std::optional<Bytes> image) { images->push(std::move(image)); });
     EXPECT_TRUE(images->waitForCount(1));
@@ -156,7 +156,7 @@ ScriptedHost::Script answeringWith(ControlMessage answer) {
             const auto binding = connection.channel->sessionBinding();
             // Only a request that proves the device on this session is answered.
             if (request && request->hello.proof && binding &&
-                isValidHelloProof(*request->hello.proof, key, *binding)) {
+                isValidHelloProof(*request->hello.proof, historyKey, *binding)) {
                 connection.channel->send(answer);
             }
         });
@@ -175,7 +175,7 @@ TEST(GlimpseClientTest, EveryFailureIsNoImage) {
         ScriptedHost host({psk}, answeringWith(answer));
         EXPECT_EQ(glimpse(host.endpoint()), std::nullopt) << answer.caseName();
     }
-    ScriptedHost otherKey({*PreSharedKey::forDevice(deviceID, Bytes(32, 0x30))}, {});
+    ScriptedHost otherKey({*PreSharedKey::forDevice(historyDeviceID, Bytes(32, 0x30))}, {});
     EXPECT_EQ(glimpse(otherKey.endpoint()), std::nullopt);
 }
 
@@ -183,7 +183,7 @@ TEST(GlimpseClientTest, ConnectionThatNeverBecomesReadyEndsAtTheTimeOut) {
     test::RawListener silent; // takes the connection and never says a word
     const auto manual = std::make_shared<ManualQueue>();
     std::vector<std::optional<Bytes>> images;
-    GlimpseClient::make(Endpoint::hostPort("127.0.0.1", silent.port()), deviceID, key)
+    GlimpseClient::make(Endpoint::hostPort("127.0.0.1", silent.port()), historyDeviceID, historyKey)
         ->start("Ada's iPad", manual,
                 [&](std::optional<Bytes> image) { images.push_back(std::move(image)); });
     manual->runUntilIdle();
