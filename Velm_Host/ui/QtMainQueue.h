@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+class QObject;
+
 namespace velm {
 
 class ScheduledCall;
@@ -23,13 +25,15 @@ public:
     const std::string& label() const override { return label_; }
 
 private:
-    explicit QtMainQueue(std::string label) : label_(std::move(label)) {}
+    explicit QtMainQueue(std::string label);
 
     // On the GUI thread: a timer for the call, armed again while its deadline lies beyond the
     // longest single wait a Qt timer takes.
     void arm(std::shared_ptr<ScheduledCall> call, Clock::time_point deadline);
 
     std::string label_;
+    // Receives the posted work on the GUI thread; a child of the application object, which deletes it.
+    QObject* receiver_ = nullptr;
 };
 
 } // namespace velm
