@@ -67,30 +67,45 @@ bool isOn(const std::optional<std::string>& value) {
     return value && (strcasecmp(value->c_str(), "true") == 0 || *value == "1");
 }
 
-std::optional<bool> sddmLogsIn(const RestartReadiness::Sources& sources) {
+// The settings of a display manager that reads drop-in folders before its main file; none when it
+// has no settings there and its program is not installed either.
+std::optional<IniFile> layeredDisplayManager(const fs::path& root,
+                                             std::initializer_list<const char*> dropInFolders,
+                                             std::string_view dropInSuffix, const char* mainFile,
+                                             const char* program) {
     LayeredSettings settings;
-    settings.addFolder(sources.systemRoot / "usr/lib/sddm/sddm.conf.d", "");
-    settings.addFolder(sources.systemRoot / "etc/sddm.conf.d", "");
-    settings.add(sources.systemRoot / "etc/sddm.conf");
-    if (!settings.found && !anyExists(sources.systemRoot, {"usr/bin/sddm"})) {
+    for (const char* folder : dropInFolders) {
+        settings.addFolder(root / folder, dropInSuffix);
+    }
+    settings.add(root / mainFile);
+    if (!settings.found && !anyExists(root, {program})) {
         return std::nullopt;
     }
-    return names(settings.values.value("Autologin", "User"), sources.userName);
+    return std::move(settings.values);
+}
+
+std::optional<bool> sddmLogsIn(const RestartReadiness::Sources& sources) {
+    const auto values =
+        layeredDisplayManager(sources.systemRoot, {"usr/lib/sddm/sddm.conf.d", "etc/sddm.conf.d"}, "",
+                              "etc/sddm.conf", "usr/bin/sddm");
+    if (!values) {
+        return std::nullopt;
+    }
+    return names(values->value("Autologin", "User"), sources.userName);
 }
 
 std::optional<bool> lightdmLogsIn(const RestartReadiness::Sources& sources) {
-    LayeredSettings settings;
-    settings.addFolder(sources.systemRoot / "usr/share/lightdm/lightdm.conf.d", ".conf");
-    settings.addFolder(sources.systemRoot / "etc/lightdm/lightdm.conf.d", ".conf");
-    settings.add(sources.systemRoot / "etc/lightdm/lightdm.conf");
-    if (!settings.found && !anyExists(sources.systemRoot, {"usr/sbin/lightdm"})) {
+    auto values = layeredDisplayManager(sources.systemRoot,
+                                        {"usr/share/lightdm/lightdm.conf.d", "etc/lightdm/lightdm.conf.d"},
+                                        ".conf", "etc/lightdm/lightdm.conf", "usr/sbin/lightdm");
+    if (!values) {
         return std::nullopt;
     }
     // "SeatDefaults" is what "Seat:*" was called before; the first seat's own section wins.
-    settings.values.mergeSection("SeatDefaults", "Seat:*");
-    auto user = settings.values.value("Seat:seat0", "autologin-user");
+    values->mergeSection("SeatDefaults", "Seat:*");
+    auto user = values->value("Seat:seat0", "autologin-user");
     if (!user) {
-        user = settings.values.value("Seat:*", "autologin-user");
+        user = values->value("Seat:*", "autologin-user");
     }
     return names(user, sources.userName);
 }
