@@ -286,6 +286,20 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
     EXPECT_EQ(std::pair(pong->id, pong->clientTime), std::pair(9u, std::uint64_t{1234}));
 }
 
+// What a hello says of the device is kept in the registry, as much of it as a name may take.
+TEST_F(HostSessionTest, KeepsTheHellosModelNoLongerThanAName) {
+    host.listen();
+    auto client = connect(deviceKey());
+    auto hello = client->hello("ipad", key);
+    const std::string huge(300'000, 'x');
+    hello.model = DeviceModel{.identifier = huge, .name = huge};
+    client->send(Message::hello(hello));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::HelloAck>); }));
+    const auto model = host.registry->device("ipad").value().model.value();
+    EXPECT_EQ(model.identifier.size(), DeviceRegistry::maxNameBytes);
+    EXPECT_EQ(model.name.value_or("").size(), DeviceRegistry::maxNameBytes);
+}
+
 // The host's hello of a session from away waits for its forwarded port; a device removed, or paired
 // anew, meanwhile is no longer the one its hello proved.
 TEST_F(HostSessionTest, TurnsAwayADeviceRemovedOrPairedAgainWhileItsVideoPortIsForwarded) {
