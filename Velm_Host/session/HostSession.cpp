@@ -268,7 +268,12 @@ void HostSession::recordVisit(const ClientHello& hello, const HelloAdmission::Ad
         }
         device.name = boundedText(hello.deviceName, DeviceRegistry::maxNameBytes);
         if (hello.model) {
-            device.model = hello.model;
+            // Kept with the device and shown as its name is: bounded as that name is.
+            const auto& name = hello.model->name;
+            device.model =
+                DeviceModel{.identifier = boundedText(hello.model->identifier, DeviceRegistry::maxNameBytes),
+                            .name = name ? std::optional(boundedText(*name, DeviceRegistry::maxNameBytes))
+                                         : std::nullopt};
         }
         if (hello.screenPixelWidth > 0 && hello.screenPixelHeight > 0) {
             device.screenAspect =

@@ -131,15 +131,21 @@ void MainSession::videoPortForwarded(std::optional<std::uint16_t> externalPort) 
 }
 
 void MainSession::sendHostHello(std::uint16_t videoPort) {
-    isRunning_ = true;
     const auto& context = *setup_.context;
     const auto device = context.registry->device(snapshot_.deviceID);
-    setup_.channel->send(Message::helloAck(
-        HostHello(context.hostName, desktop().displays(), videoPort, videoKey_, sessionToken_,
-                  context.hostModel, context.hasDisplay, context.awayAddress, true,
-                  device ? context.registry->awayExpiry(*device) : std::nullopt, idleClock_->timeout(),
-                  context.curtain->raise(device && device->curtain.value_or(false)),
-                  admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt)));
+    // A session from away waits for its port while the user may remove the device or pair it anew;
+    // the host model ends only running sessions, so a key that no longer admits the device ends here.
+    if (!device || device->key != admission_.device.key) {
+        mainSessionLog.info("device removed or paired again before its session started");
+        setup_.end(Ending::endedHere, ByeReason::notPaired);
+        return;
+    }
+    isRunning_ = true;
+    setup_.channel->send(Message::helloAck(HostHello(
+        context.hostName, desktop().displays(), videoPort, videoKey_, sessionToken_, context.hostModel,
+        context.hasDisplay, context.awayAddress, true, context.registry->awayExpiry(*device),
+        idleClock_->timeout(), context.curtain->raise(device->curtain.value_or(false)),
+        admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt)));
     setup_.beginRecord(ConnectionRecord::Kind::session);
     scheduleIdleTick();
     mainSessionLog.info("session started");

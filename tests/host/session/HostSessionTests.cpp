@@ -286,6 +286,55 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
     EXPECT_EQ(std::pair(pong->id, pong->clientTime), std::pair(9u, std::uint64_t{1234}));
 }
 
+// What a hello says of the device is kept in the registry, as much of it as a name may take.
+TEST_F(HostSessionTest, KeepsTheHellosModelNoLongerThanAName) {
+    host.listen();
+    auto client = connect(deviceKey());
+    auto hello = client->hello("ipad", key);
+    const std::string huge(300'000, 'x');
+    hello.model = DeviceModel{.identifier = huge, .name = huge};
+    client->send(Message::hello(hello));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::HelloAck>); }));
+    const auto model = host.registry->device("ipad").value().model.value();
+    EXPECT_EQ(model.identifier.size(), DeviceRegistry::maxNameBytes);
+    EXPECT_EQ(model.name.value_or("").size(), DeviceRegistry::maxNameBytes);
+}
+
+// The host's hello of a session from away waits for its forwarded port; a device removed, or paired
+// anew, meanwhile is no longer the one its hello proved.
+TEST_F(HostSessionTest, TurnsAwayADeviceRemovedOrPairedAgainWhileItsVideoPortIsForwarded) {
+    // Called on the session's queue, which the test runs.
+    using Completion = std::function<void(std::optional<std::uint16_t>)>;
+    auto forwarded = std::make_shared<std::vector<Completion>>();
+    host.configure = [forwarded](HostSession::Context& context) {
+        context.forwardVideoPort = [forwarded](std::uint16_t, Completion completion) {
+            forwarded->push_back(std::move(completion));
+        };
+    };
+    const SecretBytes otherKey = host.pairDevice("ipad-b");
+    host.listen();
+    const std::vector<std::tuple<std::string, SecretBytes, std::function<void()>>> cases{
+        {"ipad", key, [&] { ASSERT_TRUE(host.registry->remove("ipad")); }},
+        {"ipad-b", otherKey, [&] { host.pairDevice("ipad-b"); }}};
+    for (std::size_t index = 0; index < cases.size(); ++index) {
+        SCOPED_TRACE(index);
+        const auto& [id, admitted, change] = cases[index];
+        auto client = connect(*PreSharedKey::forDevice(id, admitted));
+        client->send(Message::hello(client->hello(id, admitted)));
+        ASSERT_TRUE(host.pumpUntil([&] { return forwarded->size() == index + 1; }));
+        change();
+        forwarded->back()(40'000);
+        ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == index + 1; }));
+        host.queue->advance(HostSession::cancelDelay);
+        ASSERT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Closed>(); }));
+        EXPECT_EQ(client->bye(), ByeReason::notPaired);
+        EXPECT_FALSE(client->hostHello());
+    }
+    EXPECT_TRUE(host.authenticated.values().empty());
+    // They hold the session's queue.
+    forwarded->clear();
+}
+
 // A connection costs nothing of the desktop until it is admitted, and then only what it uses: the
 // desktop for a glimpse, the desktop and the text focus for a main session, input from its first stream.
 TEST_F(HostSessionTest, MakesTheDesktopsPartsOnlyOnceAdmittedAndNeeded) {
