@@ -125,7 +125,9 @@ ConnectionLog ConnectionLog::fromStoredForm(ByteView stored) {
         return {};
     }
     ConnectionLog result;
-    result.records.reserve(records->size());
+    // Room for no more than a pruned log keeps: a damaged history can list millions of entries that
+    // read as nothing.
+    result.records.reserve(std::min(records->size(), maximumRecords));
     std::size_t dropped = 0;
     for (std::size_t i = 0; i < records->size(); ++i) {
         const nlohmann::json& record = (*records)[i];

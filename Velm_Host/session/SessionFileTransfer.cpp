@@ -127,10 +127,17 @@ void SessionFileTransfer::stepped(const FileReceiver::Step& step) {
 }
 
 void SessionFileTransfer::sent(const std::optional<FileTransferError>& error) {
-    if (error) {
-        sessionFileTransferLog.error("download failed: %s", std::string(error->describe()).c_str());
+    if (!error) {
+        finish(Outcome::completed);
+        return;
     }
-    finish(error ? Outcome::failed : Outcome::completed);
+    sessionFileTransferLog.error("download failed: %s", std::string(error->describe()).c_str());
+    // A file that shrank or failed to read is no fault of the connection, which can still say why.
+    if (error->kind() == FileTransferError::Kind::cannotRead) {
+        refuse("The file cannot be read.");
+        return;
+    }
+    finish(Outcome::failed);
 }
 
 void SessionFileTransfer::refuse(const std::string& reason) {

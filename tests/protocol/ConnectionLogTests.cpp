@@ -224,6 +224,19 @@ TEST(ConnectionLogStoredForm, TellsReadableRecordsAsTheDecoderDoes) {
     EXPECT_FALSE(JsonCheck<ConnectionRecord>::fits(nlohmann::json::array()));
 }
 
+// A stored history that is mostly damage costs memory for what is kept, not for every entry of it:
+// a settings file of a few megabytes holds millions of entries.
+TEST(ConnectionLogStoredForm, MakesRoomOnlyForWhatItKeeps) {
+    std::string stored = R"({"records":[)";
+    for (int i = 0; i < 100'000; ++i) {
+        stored += "0,";
+    }
+    stored += std::string(openJson) + "]}";
+    const ConnectionLog log = ConnectionLog::fromStoredForm(toBytes(stored));
+    EXPECT_EQ(log.records.size(), 1u);
+    EXPECT_LE(log.records.capacity(), ConnectionLog::maximumRecords);
+}
+
 TEST(ConnectionLogStoredForm, NestedDeeperThanAnyRecordReadsAsEmpty) {
     const std::string deep =
         withRecords({openJson, std::string(Json::maxDepth, '[') + std::string(Json::maxDepth, ']')});

@@ -3,6 +3,7 @@
 #include "Velm_Host/session/SessionDesktop.h"
 #include "platform/dispatch/Queue.h"
 
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -25,6 +26,8 @@ public:
     Area area{.x = 0, .y = 0, .width = 1920, .height = 1080};
     std::optional<Bytes> picture;
     std::map<std::uint32_t, std::filesystem::path> offered;
+    // Runs as a session looks up an offered file, before it reads anything of it.
+    std::function<void()> onOfferedFile;
     std::vector<AppInfo> installed;
 
     bool started = false;
@@ -51,6 +54,9 @@ public:
     }
     void receiveClipboard(const ClipboardMessage&) override {}
     std::optional<std::filesystem::path> offeredFile(std::uint32_t id) override {
+        if (onOfferedFile) {
+            onOfferedFile();
+        }
         return offered.contains(id) ? std::optional(offered.at(id)) : std::nullopt;
     }
     void runningApps(std::function<void(std::vector<AppInfo>)> completion) override {

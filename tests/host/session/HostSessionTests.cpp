@@ -207,6 +207,30 @@ TEST_F(HostSessionTest, MovesFilesBothWaysByteExact) {
     EXPECT_EQ(host.history->log().records.size(), 2u);
 }
 
+// An offered file that shrank after it was announced cannot be sent whole: the client hears why, and the
+// history does not blame the connection.
+TEST_F(HostSessionTest, TellsTheClientWhenAnOfferedFileCannotBeReadToItsEnd) {
+    host.listen();
+    const auto offered = host.folder / "growing.log";
+    TemporaryFolder::writeFile(offered, std::string(1000, 'x'));
+    host.desktop->offered[5] = offered;
+    // The truncation runs on the session's queue after the size was taken, before the first read.
+    host.desktop->onOfferedFile = [&] {
+        host.queue->post([offered] { std::filesystem::resize_file(offered, 10); });
+    };
+    TemporaryFolder device;
+    test::EventLog<std::variant<std::filesystem::path, FileTransferError>> downloads;
+    const auto client = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
+    client->download(5, device.path(), {}, [&](auto result) { downloads.push(result); });
+    const auto download = waitFor(host, downloads);
+    ASSERT_TRUE(download);
+    EXPECT_EQ(*download, (std::variant<std::filesystem::path, FileTransferError>(
+                             FileTransferError::refused("The file cannot be read."))));
+    ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
+    EXPECT_EQ(host.history->log().records.front().ending, Ending::endedHere);
+    EXPECT_TRUE(std::filesystem::is_empty(device.path()));
+}
+
 // A missing download folder is made (see the program's tests); one that cannot be made refuses the file,
 // with the cause in the log.
 TEST_F(HostSessionTest, RefusesAnUploadOnlyWhenTheDownloadFolderCannotBeMade) {
