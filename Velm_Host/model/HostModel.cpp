@@ -400,12 +400,15 @@ void HostModel::setAllowsAwayWithoutDeviceKey(bool allows) {
     publish();
 }
 
+// Every session of the device ends, not only the current one: a file moving or a session still on its
+// way in would otherwise go on for a device that is no longer paired. The registry forgets it first, so
+// that a hello still on its way is turned away.
 void HostModel::removeDevice(const std::string& deviceID) {
-    if (state_.connected && state_.connected->deviceID == deviceID) {
-        closeCurrent(ByeReason::remoteAccessDisabled);
-    }
     if (registry_) {
         registry_->remove(deviceID);
+    }
+    for (const auto& [id, entry] : sessions_) {
+        entry.session->closeForDevice(deviceID, ByeReason::remoteAccessDisabled);
     }
 }
 
@@ -504,6 +507,12 @@ void HostModel::sessionAuthenticated(std::uint64_t id, const HostSession::Snapsh
     }
     if (quitting_) {
         found->second.session->close(ByeReason::hostQuit);
+        return;
+    }
+    // The device may have been removed while this report was on its way: it must not replace the
+    // session of a device that is still paired.
+    if (!registry_->device(snapshot.deviceID)) {
+        found->second.session->close(ByeReason::notPaired);
         return;
     }
     if (current_ && *current_ != id) {

@@ -85,6 +85,14 @@ void HostSession::close(std::optional<ByeReason> reason) {
     }));
 }
 
+void HostSession::closeForDevice(std::string deviceID, ByeReason reason) {
+    queue_->post(whileAlive(shared_from_this(), [deviceID = std::move(deviceID), reason](HostSession& self) {
+        if (self.hello_ && self.hello_->deviceID == deviceID) {
+            self.end(endingOf(reason), reason);
+        }
+    }));
+}
+
 void HostSession::setIdleTimeout(std::optional<double> seconds) {
     queue_->post(whileAlive(shared_from_this(), [seconds](HostSession& self) {
         if (self.main_) {

@@ -93,6 +93,9 @@ public:
     void start();
     // Ends the session, with a goodbye when there is a reason.
     void close(std::optional<ByeReason> reason);
+    // Ends the session, with that goodbye, when it was admitted for this device; a session whose hello
+    // comes later is turned away by the registry, from which the device is gone by then.
+    void closeForDevice(std::string deviceID, ByeReason reason);
     // A changed idle time-out of the device, in seconds; none means no limit.
     void setIdleTimeout(std::optional<double> seconds);
 

@@ -185,6 +185,63 @@ TEST_F(HostModelTest, NewSessionOfADeviceReplacesTheCurrentOne) {
     EXPECT_TRUE(host.model->state().devices.empty());
 }
 
+// Removing a device ends each of its sessions, not only the current one: here an upload it left half way.
+TEST_F(HostModelTest, RemovingADeviceEndsItsUploadToo) {
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    const auto client = host.readyClient("ipad", key);
+    ASSERT_TRUE(client);
+    client->send(ControlMessage::openFileTransfer(client->hello("ipad", key.view()),
+                                                  FileTransferRequest::upload("notes.txt", 10)));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<ControlMessage::FileTransfer>); }));
+
+    host.model->removeDevice("ipad");
+    ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+    EXPECT_EQ(client->bye(), ByeReason::remoteAccessDisabled);
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.model->history()->log().records[0].isOpen(); }));
+    for (const auto& entry : std::filesystem::directory_iterator(host.folder.path())) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".velm-")) << entry.path();
+    }
+}
+
+// A device removed while its admission is reported to the model must not replace the current session.
+TEST_F(HostModelTest, ADeviceRemovedWhileItsSessionIsReportedDoesNotReplaceTheCurrentOne) {
+    host.sessionQueue = std::make_shared<ManualQueue>("sessions");
+    host.start();
+    const auto macKey = host.pairDevice("mac");
+    const auto ipadKey = host.pairDevice("ipad");
+    const auto pumpBoth = [&](const std::function<bool()>& condition) {
+        return Blocking::waitUntil([&] {
+            host.sessionQueue->runUntilIdle();
+            host.queue->runUntilIdle();
+            return condition();
+        });
+    };
+    // The pairings start the listener again: a connection made meanwhile may be dropped.
+    std::unique_ptr<test::TestClient> mac;
+    for (int attempt = 0; attempt < 5 && !mac; ++attempt) {
+        pumpBoth([&] { return host.model->state().listenerState.kind() == Kind::advertising; });
+        mac = test::helloedClient(host.endpoint(), "mac", macKey, pumpBoth);
+    }
+    ASSERT_TRUE(mac && pumpBoth([&] { return host.model->state().connected.has_value(); }));
+
+    // The iPad's session admits it and reports it; the model hears of it only after the removal.
+    const auto ipad = host.readyClient("ipad", ipadKey);
+    ASSERT_TRUE(ipad);
+    ipad->send(ControlMessage::hello(ipad->hello("ipad", ipadKey.view())));
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        host.sessionQueue->runUntilIdle();
+        return ipad->hasReceived(isMessage<ControlMessage::HelloAck>);
+    }));
+    host.model->registry()->remove("ipad");
+
+    ASSERT_TRUE(pumpBoth([&] { return ipad->bye().has_value(); }));
+    EXPECT_EQ(ipad->bye(), ByeReason::notPaired);
+    EXPECT_FALSE(mac->bye());
+    ASSERT_TRUE(host.model->state().connected);
+    EXPECT_EQ(host.model->state().connected->deviceID, "mac");
+}
+
 TEST_F(HostModelTest, QuitsInOrder) {
     host.start();
     const auto key = host.pairDevice("ipad");

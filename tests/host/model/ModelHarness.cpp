@@ -42,7 +42,7 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
     };
     setup.sessionQueue = [this] {
         ++sessionsMade;
-        return queue;
+        return sessionQueue;
     };
     setup.hostName = "Test host";
     return HostModel::make(std::move(setup));
@@ -61,6 +61,22 @@ SecretBytes ModelHarness::pairDevice(const std::string& id) {
     auto key = pairThrough(*model->registry(), id);
     queue->runUntilIdle();
     return key;
+}
+
+// A pairing starts the listener again, which drops a connection on its way in: such a one is tried again.
+std::unique_ptr<TestClient> ModelHarness::readyClient(const std::string& deviceID, const SecretBytes& key) {
+    using Event = ControlChannel::Event;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        pumpUntil(
+            [&] { return model->state().listenerState.kind() == HostListener::State::Kind::advertising; });
+        auto client =
+            std::make_unique<TestClient>(endpoint(), *PreSharedKey::forDevice(deviceID, key.view()));
+        pumpUntil([&] { return client->hasSeen<Event::Ready>() || client->hasSeen<Event::Closed>(); });
+        if (client->hasSeen<Event::Ready>()) {
+            return client;
+        }
+    }
+    return nullptr;
 }
 
 Endpoint ModelHarness::endpoint() const {

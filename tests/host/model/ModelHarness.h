@@ -104,10 +104,14 @@ public:
     SecretBytes pairDevice(const std::string& id);
     // A client whose main session the host admitted.
     std::unique_ptr<TestClient> connect(const std::string& deviceID, const SecretBytes& key);
+    // A client of the device whose connection is up, before its first message.
+    std::unique_ptr<TestClient> readyClient(const std::string& deviceID, const SecretBytes& key);
     Endpoint endpoint() const;
 
     TemporaryFolder folder;
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
+    // The queue of the sessions of models made from now on: the main one unless a test holds them apart.
+    std::shared_ptr<ManualQueue> sessionQueue = queue;
     std::shared_ptr<FakeDiscovery> discovery = std::make_shared<FakeDiscovery>();
     std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
     std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();
