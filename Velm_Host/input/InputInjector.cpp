@@ -136,6 +136,8 @@ void InputInjector::setScreen(std::optional<SessionDesktop::Area> area) {
         return;
     }
     if (!area || area->width <= 0 || area->height <= 0) {
+        // Input without a screen is dropped, the releases of what is held with it.
+        letGo();
         displayBounds_.reset();
         ++reportGeneration_;
         return;
@@ -321,6 +323,11 @@ void InputInjector::releaseAll() {
     }
     released_ = true;
     ++reportGeneration_;
+    letGo();
+    sink_->releaseAll();
+}
+
+void InputInjector::letGo() {
     for (auto button = buttonsDown_.rbegin(); button != buttonsDown_.rend(); ++button) {
         postMouse(upType(*button), *button);
     }
@@ -332,7 +339,6 @@ void InputInjector::releaseAll() {
     for (const Modifier modifier : allModifiers) {
         setModifier(modifier, false);
     }
-    sink_->releaseAll();
 }
 
 double InputInjector::uptime() const {

@@ -74,6 +74,8 @@ private:
     void postMouse(InputEventSink::MouseType type, PointerButton button);
     void postKey(std::uint16_t keyCode, bool down);
     void postReturn();
+    // Releases every held button (last pressed first), key and modifier.
+    void letGo();
 
     double uptime() const;
     SessionDesktop::PointerFraction normalizedPosition() const;

@@ -516,8 +516,13 @@ void X11Clipboard::finishRead(std::uint64_t read, std::optional<ClipboardContent
         }
         return;
     }
-    // What we put there and a clipboard manager took over is no news to the client.
-    if (content && content != lastPut_ && onLocalChange_) {
+    // What we put there and a clipboard manager took over is no news to the client; once something
+    // else was copied here, the same copied again is.
+    if (!content || content == lastPut_) {
+        return;
+    }
+    lastPut_.reset();
+    if (onLocalChange_) {
         onLocalChange_(std::move(*content));
     }
 }

@@ -253,17 +253,20 @@ void X11InputSink::postFlagsChanged(const KeyEvent& event) {
 // Caps lock is a lock, not a held key: its key toggles it, and only when it is not as wanted already
 // (the local keyboard may have toggled it meanwhile).
 void X11InputSink::switchCapsLock(bool on) {
-    Display* display = connection_->display();
-    XkbStateRec state{};
-    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success) {
-        return;
-    }
-    const bool isOn = (state.locked_mods & LockMask) != 0;
+    const auto isOn = capsLockIsOn();
     const auto keycode = keys_->keycode(capsLockKeyCode);
-    if (isOn != on && keycode) {
+    if (isOn && *isOn != on && keycode) {
         pressAndRelease(*keycode);
-        XFlush(display);
+        XFlush(connection_->display());
     }
+}
+
+std::optional<bool> X11InputSink::capsLockIsOn() const {
+    XkbStateRec state{};
+    if (XkbGetState(connection_->display(), XkbUseCoreKbd, &state) != Success) {
+        return std::nullopt;
+    }
+    return (state.locked_mods & LockMask) != 0;
 }
 
 void X11InputSink::postScroll(const ScrollEvent& event) {
@@ -292,12 +295,22 @@ void X11InputSink::postText(std::string_view character) {
     if (!isUsable()) {
         return;
     }
+    // Applications read a locked caps lock as a wish for capitals, but the text is as the client
+    // sent it: the lock is lifted while it is typed.
+    Display* display = connection_->display();
+    const bool lifted = capsLockIsOn().value_or(false);
+    if (lifted) {
+        XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
+    }
     for (const char32_t point : Utf8::codePoints(character)) {
         if (const auto keysym = keysymForCodePoint(point)) {
             typeKeysym(*keysym);
         }
     }
-    XFlush(connection_->display());
+    if (lifted) {
+        XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
+    }
+    XFlush(display);
 }
 
 void X11InputSink::typeKeysym(unsigned long keysym) {

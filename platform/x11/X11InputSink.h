@@ -24,8 +24,8 @@ class X11Connection;
 //   events are not needed: X reads them from the keys held. Held keys repeat by the server's own
 //   auto-repeat, as a real keyboard's do.
 // - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
-// - Text is typed on spare keys given the character's keysym (SpareKeycodes); releaseAll and the
-//   destructor empty them again, and return once the server has done so.
+// - Text is typed on spare keys given the character's keysym (SpareKeycodes), with caps lock lifted
+//   meanwhile; releaseAll and the destructor empty them again, and return once the server has done so.
 //
 // Without a desktop or XTEST every post does nothing and the pointer cannot be read. Not thread-safe:
 // one caller (queue) at a time.
@@ -62,6 +62,8 @@ private:
     void pressAndRelease(std::uint8_t keycode);
     void typeKeysym(unsigned long keysym);
     void switchCapsLock(bool on);
+    // Nothing when the keyboard's state cannot be read.
+    std::optional<bool> capsLockIsOn() const;
     void releaseHeldBy(int device);
     void emptySpareKeys();
 

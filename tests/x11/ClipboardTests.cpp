@@ -143,6 +143,18 @@ TEST_F(ClipboardTest, DoesNotEchoWhatTheClientPutThere) {
     EXPECT_EQ(changes.front(), ClipboardContent::text("typed here"));
 }
 
+TEST_F(ClipboardTest, ReportsALocalCopyOfWhatTheClientOnceSentAfterSomethingElseWasCopied) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    clipboard->put(ClipboardContent::text("from the client"));
+    ASSERT_TRUE(peerReads("UTF8_STRING", toBytes("from the client")));
+    peer->own({{"UTF8_STRING", toBytes("typed here")}});
+    ASSERT_TRUE(reported(1));
+    peer->own({{"UTF8_STRING", toBytes("from the client")}});
+    ASSERT_TRUE(reported(2)) << "the client holds what was typed here by now";
+    EXPECT_EQ(lastChange(), ClipboardContent::text("from the client"));
+}
+
 TEST_F(ClipboardTest, GivesUpOnAnOwnerThatNeverAnswersAndCarriesOn) {
     const auto clipboard = X11Clipboard::make(queue);
     watch(clipboard);

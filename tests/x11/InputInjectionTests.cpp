@@ -154,6 +154,20 @@ TEST_F(InputInjectionTest, TypesAccentsAndEmojiWhateverIsHeldAndEmptiesTheSpareK
     }
 }
 
+TEST_F(InputInjectionTest, TypesTextAsSentWhileCapsLockIsOn) {
+    injector->handle(InputEvent::modifierDown(Modifier::capsLock));
+    injector->handle(InputEvent::textInput("aéB"));
+    injector->handle(InputEvent::keyDown(4));
+    injector->handle(InputEvent::keyUp(4));
+    injector->handle(InputEvent::modifierUp(Modifier::capsLock));
+    injector->handle(InputEvent::keyDown(4));
+    injector->handle(InputEvent::keyUp(4));
+    const auto events = recorder->take(hasPressed(Kind::keyPress, 7));
+    EXPECT_THAT(pressed(events, Kind::keyPress),
+                ElementsAre(XK_Caps_Lock, XK_a, 0xE9, XK_B, XK_A, XK_Caps_Lock, XK_a))
+        << "the lock is back for the keys after the text";
+}
+
 // The injector drops ill-formed text whole; the sink, handed it directly, types what comes before the
 // first ill-formed sequence by the rules of all our UTF-8 (no overlong forms, no surrogates, nothing
 // above U+10FFFF). A "z" typed after each case marks where its keys end.

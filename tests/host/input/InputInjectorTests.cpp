@@ -246,5 +246,21 @@ TEST_F(InputInjectorTest, TakesTheRealPointerWithEachScreenAndDropsInputWithoutO
     EXPECT_EQ(reports.size(), 1u);
 }
 
+TEST_F(InputInjectorTest, LetsGoOfWhatIsHeldWhenTheScreenGoesAway) {
+    send({InputEvent::pointerDown(PointerButton::left()), InputEvent::keyDown(4),
+          InputEvent::modifierDown(Modifier::shift)});
+    take();
+    injector->setScreen(std::nullopt);
+    injector->handle(InputEvent::keyUp(4));
+
+    EXPECT_THAT(take(), ElementsAre("mouse 2 button 0 at 612,306 clicks 1 flags 0x20000",
+                                    "key 0 up flags 0x20000", "flagsChanged 56 up flags 0x0"))
+        << "the releases that follow find no screen to play on: nothing may stay held";
+
+    injector->setScreen(screen);
+    send({InputEvent::pointerUp(PointerButton::left()), InputEvent::modifierUp(Modifier::shift)});
+    EXPECT_THAT(take(), IsEmpty()) << "a new screen starts with nothing held";
+}
+
 } // namespace
 } // namespace velm
