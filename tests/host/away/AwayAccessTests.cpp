@@ -294,6 +294,40 @@ TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItM
     EXPECT_EQ(settings->jsonValue(AwayMappingLedger::settingsKey)->size(), doorMappings().size() + 1);
 }
 
+TEST_F(AwayAccessTest, MappingsTheRouterCouldNotRemoveAreRemovedAtTheNextStart) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    const std::set<ForwardedPort> doors = forwarded();
+    ASSERT_GE(doors.size(), 2u);
+    // Switched off while the router is unreachable, except for one door it says it never held.
+    router->script("DeletePortMapping", ScriptedRouter::fault("714"));
+    for (std::size_t index = 1; index < doors.size(); ++index) {
+        router->script("DeletePortMapping", PortMapperFailure::noGateway());
+    }
+    access->setEnabled(false, {pad});
+    queue->runUntilIdle();
+    ASSERT_EQ(sent("DeletePortMapping"), doors.size());
+
+    std::set<ForwardedPort> kept;
+    for (const auto& mapping :
+         AwayMappingLedger::read(*settings->jsonValue(AwayMappingLedger::settingsKey))) {
+        kept.insert({std::string(PortMapper::rawValue(mapping.transport)), mapping.port});
+    }
+    std::set<ForwardedPort> unreached(std::next(doors.begin()), doors.end());
+    EXPECT_EQ(kept, unreached);
+
+    access.reset();
+    router = std::make_shared<ScriptedRouter>();
+    makeAccess(router);
+    std::set<ForwardedPort> removed;
+    for (const auto& exchange : router->exchanges) {
+        EXPECT_EQ(exchange.action(), "DeletePortMapping");
+        removed.insert(mappingOf(exchange));
+    }
+    EXPECT_EQ(removed, unreached);
+    EXPECT_TRUE(settings->jsonValue(AwayMappingLedger::settingsKey)->empty());
+}
+
 TEST_F(AwayAccessTest, DoorsTakenOnTheRouterNeverMakeItRefused) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     makeAccess(router);
