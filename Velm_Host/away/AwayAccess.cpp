@@ -236,7 +236,10 @@ void AwayAccess::renewSessions(Pass pass) {
         // Ask the router again next time: the refusal may come from a router that changed.
         knownAddress_.reset();
     }
-    if (pass.now.secondsSince(sessionsRenewed_) > sessionRenewalSeconds) {
+    // A clock set back leaves the last renewal in the future; waiting for the clock to catch up
+    // would let the sessions' leases run out meanwhile.
+    const double sinceRenewal = pass.now.secondsSince(sessionsRenewed_);
+    if (sinceRenewal > sessionRenewalSeconds || sinceRenewal < 0) {
         sessionsRenewed_ = pass.now;
         sessions_->renewMappings(
             whileAlive(shared_from_this(), [pass](AwayAccess& self) { self.finishPass(pass); }));

@@ -328,6 +328,46 @@ TEST_F(AwayAccessTest, MappingsTheRouterCouldNotRemoveAreRemovedAtTheNextStart) 
     EXPECT_TRUE(settings->jsonValue(AwayMappingLedger::settingsKey)->empty());
 }
 
+TEST_F(AwayAccessTest, AClockSetBackStillRenewsTheSessionsMappingsBeforeTheirLeasesRunOut) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    auto setBack = std::make_shared<double>(0);
+    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    switchOn();
+    const auto session = admit(pad, peer);
+    ASSERT_TRUE(session && connect(session->controlPort, session->sessionKey));
+    const auto controlMappings = [&] {
+        return std::count_if(router->exchanges.begin(), router->exchanges.end(), [&](const auto& exchange) {
+            return exchange.action() == "AddPortMapping" &&
+                   mappingOf(exchange) == ForwardedPort{"TCP", session->controlPort};
+        });
+    };
+    ASSERT_EQ(controlMappings(), 1);
+
+    *setBack = 3600;
+    queue->advance(AwaySessions::sessionLease);
+    EXPECT_GE(controlMappings(), 2);
+}
+
+TEST_F(AwayAccessTest, AClockSetBackHasTheDoorsItKeepsMappedAgainAtOnce) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    auto setBack = std::make_shared<double>(0);
+    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    switchOn();
+    // Set back into the window before: the current window's door is still wanted then.
+    const ForwardedPort kept{"UDP", doorOf(pad)};
+    const auto keptMappings = [&] {
+        return std::count_if(router->exchanges.begin(), router->exchanges.end(), [&](const auto& exchange) {
+            return exchange.action() == "AddPortMapping" && mappingOf(exchange) == kept;
+        });
+    };
+    ASSERT_EQ(keptMappings(), 1);
+
+    *setBack = 400;
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_TRUE(doorPorts({pad}).contains(kept.second));
+    EXPECT_EQ(keptMappings(), 2);
+}
+
 TEST_F(AwayAccessTest, DoorsTakenOnTheRouterNeverMakeItRefused) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     makeAccess(router);
