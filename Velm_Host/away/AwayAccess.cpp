@@ -263,7 +263,12 @@ void AwayAccess::endPass(const Pass& pass) {
     }
     reconciling_ = false;
     if (std::exchange(reconcileAgain_, false)) {
-        onQueue([](AwayAccess& self) { self.requestPass(); });
+        // A stop that comes before this task runs ends the generation, and with it the pass asked for.
+        onQueue([generation = generation_](AwayAccess& self) {
+            if (self.generation_ == generation) {
+                self.requestPass();
+            }
+        });
         return;
     }
     scheduleTick();

@@ -242,6 +242,29 @@ TEST_F(AwayAccessTest, AStopWhileTheRouterIsAskedForItsAddressReportsNothingAfte
     EXPECT_EQ(sent("AddPortMapping"), 0u);
 }
 
+TEST_F(AwayAccessTest, AStopAsAPassWithAFollowUpEndsLeavesNothingOpenAfterOff) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    router->hold();
+    enable({pad});
+    // Asked for while the first pass waits for the router: one more pass is to follow it.
+    enable({pad});
+    // The quit comes just as the first pass reports.
+    access->setOnStatus([this](const AwayStatus& status) {
+        statuses.push_back(status);
+        if (status == ready && statuses.size() == 2) {
+            access->stop({});
+        }
+    });
+    router->release();
+    queue->runUntilIdle();
+    queue->advance(AwayAccess::passInterval);
+
+    EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), ready, AwayStatus::off()}));
+    // A mapping already asked for when the stop came is removed again.
+    EXPECT_TRUE(forwarded().empty());
+}
+
 TEST_F(AwayAccessTest, OffAndOnAgainQuicklyLeavesTheNewStateAndOneTicker) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     switchOn();
