@@ -199,7 +199,13 @@ void AwayAccess::addressAnswered(Pass pass, const AwayRouter::Result<std::string
         return;
     }
     pass.address = boundedText(result.value(), maxAddressBytes);
-    knownAddress_ = KnownAddress{pass.address, pass.now};
+    // A router whose own line is not up yet answers with no address at all; the next pass asks
+    // again rather than keep that for addressReuseSeconds.
+    if (pass.address == unknownAddress) {
+        knownAddress_.reset();
+    } else {
+        knownAddress_ = KnownAddress{pass.address, pass.now};
+    }
     keepDoors(std::move(pass));
 }
 

@@ -438,6 +438,22 @@ TEST_F(AwayAccessTest, WithoutARouterOrBehindAnotherTranslationNoDoorIsMapped) {
     EXPECT_EQ(sent("AddPortMapping"), mappings);
 }
 
+TEST_F(AwayAccessTest, ARouterWithoutAnAddressYetIsAskedAgainAtTheNextPass) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    router->script("GetExternalIPAddress",
+                   ScriptedRouter::success("GetExternalIPAddress",
+                                           "<NewExternalIPAddress>0.0.0.0</NewExternalIPAddress>"));
+    enable({pad});
+    EXPECT_EQ(statuses.back(), AwayStatus::notReachable("0.0.0.0"));
+    EXPECT_EQ(sent("AddPortMapping"), 0u);
+
+    // Its line came up meanwhile.
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_EQ(forwarded(), doorMappings());
+}
+
 TEST_F(AwayAccessTest, ANewDeviceListIsKnownAtTheNextKnockEvenInTheFirstWindow) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     // 100 s after 1970: window 0.
