@@ -199,7 +199,13 @@ void AwayAccess::addressAnswered(Pass pass, const AwayRouter::Result<std::string
         return;
     }
     pass.address = boundedText(result.value(), maxAddressBytes);
-    knownAddress_ = KnownAddress{pass.address, pass.now};
+    // A router whose own line is not up yet answers with no address at all; the next pass asks
+    // again rather than keep that for addressReuseSeconds.
+    if (pass.address == unknownAddress) {
+        knownAddress_.reset();
+    } else {
+        knownAddress_ = KnownAddress{pass.address, pass.now};
+    }
     keepDoors(std::move(pass));
 }
 
@@ -236,7 +242,10 @@ void AwayAccess::renewSessions(Pass pass) {
         // Ask the router again next time: the refusal may come from a router that changed.
         knownAddress_.reset();
     }
-    if (pass.now.secondsSince(sessionsRenewed_) > sessionRenewalSeconds) {
+    // A clock set back leaves the last renewal in the future; waiting for the clock to catch up
+    // would let the sessions' leases run out meanwhile.
+    const double sinceRenewal = pass.now.secondsSince(sessionsRenewed_);
+    if (sinceRenewal > sessionRenewalSeconds || sinceRenewal < 0) {
         sessionsRenewed_ = pass.now;
         sessions_->renewMappings(
             whileAlive(shared_from_this(), [pass](AwayAccess& self) { self.finishPass(pass); }));
@@ -260,7 +269,12 @@ void AwayAccess::endPass(const Pass& pass) {
     }
     reconciling_ = false;
     if (std::exchange(reconcileAgain_, false)) {
-        onQueue([](AwayAccess& self) { self.requestPass(); });
+        // A stop that comes before this task runs ends the generation, and with it the pass asked for.
+        onQueue([generation = generation_](AwayAccess& self) {
+            if (self.generation_ == generation) {
+                self.requestPass();
+            }
+        });
         return;
     }
     scheduleTick();

@@ -59,6 +59,8 @@ public:
     static constexpr double sessionRenewalSeconds = 300;
     // Longer text from the router is cut before it is shown.
     static constexpr std::size_t maxAddressBytes = 64;
+    // What a router without an external address of its own answers.
+    static constexpr std::string_view unknownAddress = "0.0.0.0";
 
     struct Options {
         // A new serial queue labelled queueLabel when none is given.

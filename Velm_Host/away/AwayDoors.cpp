@@ -116,7 +116,9 @@ void AwayDoors::reported(std::uint16_t port, std::uint64_t serial, std::optional
 void AwayDoors::mapDue(Date now, std::function<void(bool refused)> done) {
     std::vector<std::uint16_t> due;
     for (const auto& [port, door] : doors_) {
-        if (door.isListening && (!door.mappedAt || now.secondsSince(*door.mappedAt) > remapAgeSeconds)) {
+        // A mapping dated in the future was made before the clock was set back: its age is unknown.
+        const double age = door.mappedAt ? now.secondsSince(*door.mappedAt) : 0;
+        if (door.isListening && (!door.mappedAt || age > remapAgeSeconds || age < 0)) {
             due.push_back(port);
         }
     }

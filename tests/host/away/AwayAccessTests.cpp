@@ -242,6 +242,29 @@ TEST_F(AwayAccessTest, AStopWhileTheRouterIsAskedForItsAddressReportsNothingAfte
     EXPECT_EQ(sent("AddPortMapping"), 0u);
 }
 
+TEST_F(AwayAccessTest, AStopAsAPassWithAFollowUpEndsLeavesNothingOpenAfterOff) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    router->hold();
+    enable({pad});
+    // Asked for while the first pass waits for the router: one more pass is to follow it.
+    enable({pad});
+    // The quit comes just as the first pass reports.
+    access->setOnStatus([this](const AwayStatus& status) {
+        statuses.push_back(status);
+        if (status == ready && statuses.size() == 2) {
+            access->stop({});
+        }
+    });
+    router->release();
+    queue->runUntilIdle();
+    queue->advance(AwayAccess::passInterval);
+
+    EXPECT_EQ(statuses, (Statuses{AwayStatus::looking(), ready, AwayStatus::off()}));
+    // A mapping already asked for when the stop came is removed again.
+    EXPECT_TRUE(forwarded().empty());
+}
+
 TEST_F(AwayAccessTest, OffAndOnAgainQuicklyLeavesTheNewStateAndOneTicker) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     switchOn();
@@ -294,6 +317,80 @@ TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItM
     EXPECT_EQ(settings->jsonValue(AwayMappingLedger::settingsKey)->size(), doorMappings().size() + 1);
 }
 
+TEST_F(AwayAccessTest, MappingsTheRouterCouldNotRemoveAreRemovedAtTheNextStart) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    const std::set<ForwardedPort> doors = forwarded();
+    ASSERT_GE(doors.size(), 2u);
+    // Switched off while the router is unreachable, except for one door it says it never held.
+    router->script("DeletePortMapping", ScriptedRouter::fault("714"));
+    for (std::size_t index = 1; index < doors.size(); ++index) {
+        router->script("DeletePortMapping", PortMapperFailure::noGateway());
+    }
+    access->setEnabled(false, {pad});
+    queue->runUntilIdle();
+    ASSERT_EQ(sent("DeletePortMapping"), doors.size());
+
+    std::set<ForwardedPort> kept;
+    for (const auto& mapping :
+         AwayMappingLedger::read(*settings->jsonValue(AwayMappingLedger::settingsKey))) {
+        kept.insert({std::string(PortMapper::rawValue(mapping.transport)), mapping.port});
+    }
+    std::set<ForwardedPort> unreached(std::next(doors.begin()), doors.end());
+    EXPECT_EQ(kept, unreached);
+
+    access.reset();
+    router = std::make_shared<ScriptedRouter>();
+    makeAccess(router);
+    std::set<ForwardedPort> removed;
+    for (const auto& exchange : router->exchanges) {
+        EXPECT_EQ(exchange.action(), "DeletePortMapping");
+        removed.insert(mappingOf(exchange));
+    }
+    EXPECT_EQ(removed, unreached);
+    EXPECT_TRUE(settings->jsonValue(AwayMappingLedger::settingsKey)->empty());
+}
+
+TEST_F(AwayAccessTest, AClockSetBackStillRenewsTheSessionsMappingsBeforeTheirLeasesRunOut) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    auto setBack = std::make_shared<double>(0);
+    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    switchOn();
+    const auto session = admit(pad, peer);
+    ASSERT_TRUE(session && connect(session->controlPort, session->sessionKey));
+    const auto controlMappings = [&] {
+        return std::count_if(router->exchanges.begin(), router->exchanges.end(), [&](const auto& exchange) {
+            return exchange.action() == "AddPortMapping" &&
+                   mappingOf(exchange) == ForwardedPort{"TCP", session->controlPort};
+        });
+    };
+    ASSERT_EQ(controlMappings(), 1);
+
+    *setBack = 3600;
+    queue->advance(AwaySessions::sessionLease);
+    EXPECT_GE(controlMappings(), 2);
+}
+
+TEST_F(AwayAccessTest, AClockSetBackHasTheDoorsItKeepsMappedAgainAtOnce) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    auto setBack = std::make_shared<double>(0);
+    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    switchOn();
+    // Set back into the window before: the current window's door is still wanted then.
+    const ForwardedPort kept{"UDP", doorOf(pad)};
+    const auto keptMappings = [&] {
+        return std::count_if(router->exchanges.begin(), router->exchanges.end(), [&](const auto& exchange) {
+            return exchange.action() == "AddPortMapping" && mappingOf(exchange) == kept;
+        });
+    };
+    ASSERT_EQ(keptMappings(), 1);
+
+    *setBack = 400;
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_TRUE(doorPorts({pad}).contains(kept.second));
+    EXPECT_EQ(keptMappings(), 2);
+}
+
 TEST_F(AwayAccessTest, DoorsTakenOnTheRouterNeverMakeItRefused) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     makeAccess(router);
@@ -339,6 +436,22 @@ TEST_F(AwayAccessTest, WithoutARouterOrBehindAnotherTranslationNoDoorIsMapped) {
     queue->advance(300s);
     EXPECT_EQ(statuses.back(), AwayStatus::notReachable("100.64.1.1"));
     EXPECT_EQ(sent("AddPortMapping"), mappings);
+}
+
+TEST_F(AwayAccessTest, ARouterWithoutAnAddressYetIsAskedAgainAtTheNextPass) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    router->script("GetExternalIPAddress",
+                   ScriptedRouter::success("GetExternalIPAddress",
+                                           "<NewExternalIPAddress>0.0.0.0</NewExternalIPAddress>"));
+    enable({pad});
+    EXPECT_EQ(statuses.back(), AwayStatus::notReachable("0.0.0.0"));
+    EXPECT_EQ(sent("AddPortMapping"), 0u);
+
+    // Its line came up meanwhile.
+    queue->advance(AwayAccess::passInterval);
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_EQ(forwarded(), doorMappings());
 }
 
 TEST_F(AwayAccessTest, ANewDeviceListIsKnownAtTheNextKnockEvenInTheFirstWindow) {

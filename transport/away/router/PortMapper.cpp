@@ -130,18 +130,25 @@ void PortMapper::map(Transport transport, std::uint16_t port, Lease lease,
 }
 
 void PortMapper::unmap(Transport transport, std::uint16_t port, std::function<void()> done) {
-    onQueue([=, done = std::move(done)](PortMapper& self) {
+    unmap(transport, port, std::function<void(bool)>([done = std::move(done)](bool) {
+              if (done) {
+                  done();
+              }
+          }));
+}
+
+void PortMapper::unmap(Transport transport, std::uint16_t port, std::function<void(bool gone)> done) {
+    onQueue([=, done = orNothing(std::move(done))](PortMapper& self) {
         logger.info("router stops forwarding %s %hu", rawValue(transport).data(), port);
         SoapArguments arguments = {
             {"NewRemoteHost", ""},
             {"NewExternalPort", std::to_string(port)},
             {"NewProtocol", std::string(rawValue(transport))},
         };
-        self.enqueueSoap({"DeletePortMapping", std::move(arguments), [done](const Result<std::string>&) {
-                              if (done) {
-                                  done();
-                              }
-                          }});
+        self.enqueueSoap(
+            {"DeletePortMapping", std::move(arguments), [done](const Result<std::string>& answer) {
+                 done(answer.ok() || answer.failure().isRefused(noSuchEntry));
+             }});
     });
 }
 

@@ -53,6 +53,8 @@ public:
     static constexpr std::int64_t actionFailed = 501;
     static constexpr std::int64_t conflict = 718;
     static constexpr std::int64_t onlyPermanentLeases = 725;
+    // The router holds no such mapping.
+    static constexpr std::int64_t noSuchEntry = 714;
     static constexpr int busyRetries = 5;
     static constexpr int conflictRetries = 5;
     static constexpr std::uint16_t randomPortBase = 20000;
@@ -85,6 +87,9 @@ public:
              std::function<void(Result<std::uint16_t>)> done);
     // Removes the mapping of an external port. Failures are dropped.
     void unmap(Transport transport, std::uint16_t port, std::function<void()> done = {});
+    // As above, and tells whether the router holds the mapping no more: it removed it, or had
+    // none. False when the router could not be asked, or kept the mapping.
+    void unmap(Transport transport, std::uint16_t port, std::function<void(bool gone)> done);
     // Queues one SOAP action; gives the answer's text.
     void soap(std::string action, SoapArguments arguments, std::function<void(Result<std::string>)> done);
 
