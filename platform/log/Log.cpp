@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
@@ -55,6 +56,26 @@ void writeToJournal(Log::Level level, std::string_view category, std::string_vie
     sd_journal_send("MESSAGE=%.*s", static_cast<int>(message.size()), message.data(), "PRIORITY=%d",
                     priority(level), "SYSLOG_IDENTIFIER=velm-host", "VELM_SUBSYSTEM=pellam.Velm",
                     "VELM_CATEGORY=%.*s", static_cast<int>(category.size()), category.data(), nullptr);
+}
+
+// Text that came from outside (a device's name, a peer's message) must not start lines of its own in a
+// log read line by line: control characters are written as escapes.
+std::string escapedControls(std::string_view message) {
+    std::string escaped;
+    escaped.reserve(message.size());
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\n') {
+            escaped += "\\n";
+        } else if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            escaped += hex;
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 } // namespace
@@ -109,7 +130,8 @@ void Log::write(Level level, const char* format, va_list args) const {
         errno = savedErrno;
         return;
     }
-    std::string_view message(buffer, std::min<size_t>(static_cast<size_t>(length), sizeof buffer - 1));
+    const std::string message = escapedControls(
+        std::string_view(buffer, std::min<size_t>(static_cast<size_t>(length), sizeof buffer - 1)));
 
     std::lock_guard guard(lock);
     if (sink) {

@@ -33,5 +33,17 @@ TEST(LogTest, FormatsFiltersByThresholdAndCutsLongMessages) {
                                         {Log::Level::error, "host", "failed"}}));
 }
 
+// A name from a device cannot forge a line of its own in a log read line by line.
+TEST(LogTest, WritesControlCharactersAsEscapes) {
+    std::vector<std::string> messages;
+    const Log::Sink previous = Log::setSink(
+        [&](Log::Level, std::string_view, std::string_view message) { messages.emplace_back(message); });
+    Log("host").info("session started: %s", "iPad\nvelm error [host] forged\r\x1b[2J\tok\x7f é");
+    Log::setSink(previous);
+
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "session started: iPad\\nvelm error [host] forged\\x0d\\x1b[2J\tok\\x7f é"});
+}
+
 } // namespace
 } // namespace velm
