@@ -61,6 +61,7 @@ void SessionFileTransfer::start(const FileTransferRequest& request) {
 
 void SessionFileTransfer::receive(ByteView chunk) {
     if (receiver_ && !finished_) {
+        lastChunk_ = queue_->now();
         stepped(receiver_->receive(chunk));
     }
 }
@@ -68,6 +69,7 @@ void SessionFileTransfer::receive(ByteView chunk) {
 void SessionFileTransfer::cancel() {
     finished_ = true;
     onFinished_ = nullptr;
+    stallCheck_.cancel();
     if (sender_) {
         sender_->cancel();
     }
@@ -96,7 +98,30 @@ void SessionFileTransfer::startUpload(const FileTransferRequest::Upload& upload)
     channel_->send(ControlMessage::fileTransfer(FileTransferReply::ready(receiver_->name(), upload.size)));
     if (const auto step = receiver_->finish()) {
         stepped(*step);
+        return;
     }
+    lastChunk_ = queue_->now();
+    watchForStall();
+}
+
+// One check per stall limit rather than a timer per chunk: the check looks back at the last chunk.
+void SessionFileTransfer::watchForStall() {
+    stallCheck_ = queue_->postAfter(lastChunk_ + uploadStallLimit - queue_->now(),
+                                    whileAlive(shared_from_this(), &SessionFileTransfer::checkStall));
+}
+
+void SessionFileTransfer::checkStall() {
+    if (finished_ || !receiver_) {
+        return;
+    }
+    if (queue_->now() - lastChunk_ < uploadStallLimit) {
+        watchForStall();
+        return;
+    }
+    sessionFileTransferLog.error("upload failed: nothing arrived for %lld s",
+                                 static_cast<long long>(uploadStallLimit.count()));
+    receiver_->cancel();
+    finish(Outcome::failed);
 }
 
 void SessionFileTransfer::startDownload(const FileTransferRequest::Download& download) {
@@ -150,6 +175,7 @@ void SessionFileTransfer::finish(Outcome outcome) {
         return;
     }
     finished_ = true;
+    stallCheck_.cancel();
     if (auto handler = std::exchange(onFinished_, nullptr)) {
         handler(outcome);
     }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/core/Bytes.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WorkItem.h"
 #include "protocol/FileTransferRequest.h"
 #include "transport/files/FileReceiver.h"
 #include "transport/files/FileTransferError.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -16,7 +19,6 @@ namespace velm {
 
 class ControlChannel;
 class FileSender;
-class Queue;
 class SessionDesktop;
 
 // The host's end of one file connection: an upload stored in the download folder (made when missing),
@@ -30,6 +32,11 @@ public:
         refused,   // the client was told why not
         failed,    // the connection could not carry the download
     };
+
+    // An upload that receives nothing for this long fails: a device that fell silent half way (an app
+    // suspended with its connection kept open) would otherwise hold the partial file and the connection
+    // for as long as it stays away.
+    static constexpr std::chrono::seconds uploadStallLimit{60};
 
     // An upload as it was stored.
     struct Stored {
@@ -66,6 +73,8 @@ private:
 
     void startUpload(const FileTransferRequest::Upload& upload);
     void startDownload(const FileTransferRequest::Download& download);
+    void watchForStall();
+    void checkStall();
     void stepped(const FileReceiver::Step& step);
     void sent(const std::optional<FileTransferError>& error);
     void refuse(const std::string& reason);
@@ -82,6 +91,8 @@ private:
     std::optional<Stored> stored_;
     std::function<void(Outcome)> onFinished_;
     bool finished_ = false;
+    Queue::Clock::time_point lastChunk_;
+    WorkItem stallCheck_;
 };
 
 } // namespace velm

@@ -1,4 +1,5 @@
 #include "Velm_Host/session/GlimpseFit.h"
+#include "Velm_Host/session/SessionFileTransfer.h"
 #include "platform/crypto/Random.h"
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FileTransferPrint.h"
@@ -205,6 +206,40 @@ TEST_F(HostSessionTest, MovesFilesBothWaysByteExact) {
                   std::pair(ConnectionRecord::Kind::file, std::optional(Ending::disconnected)));
     }
     EXPECT_EQ(host.history->log().records.size(), 2u);
+}
+
+// A device that falls silent half way through an upload does not hold its partial file for good; each
+// chunk that arrives gives it the whole limit again.
+TEST_F(HostSessionTest, AnUploadThatFallsSilentFailsAndLeavesNoPartialFile) {
+    host.listen();
+    // The sizes of the partial files in the download folder.
+    const auto partialFiles = [&] {
+        std::vector<std::uintmax_t> sizes;
+        for (const auto& entry : std::filesystem::directory_iterator(host.folder.path())) {
+            if (entry.path().filename().string().starts_with(".velm-")) {
+                sizes.push_back(entry.file_size());
+            }
+        }
+        return sizes;
+    };
+    const auto client = connect(deviceKey());
+    client->send(
+        Message::openFileTransfer(client->hello("ipad", key), FileTransferRequest::upload("notes.txt", 10)));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::FileTransfer>); }));
+    host.queue->advance(SessionFileTransfer::uploadStallLimit - 1s);
+    const Bytes half{'h', 'e', 'l', 'l', 'o'};
+    client->sendFile(half);
+    ASSERT_TRUE(host.pumpUntil([&] { return partialFiles() == std::vector<std::uintmax_t>{5}; }));
+    host.queue->advance(SessionFileTransfer::uploadStallLimit - 1s);
+    host.queue->runUntilIdle();
+    EXPECT_TRUE(host.ended.values().empty());
+
+    host.queue->advance(1s);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
+    EXPECT_EQ(host.history->log().records[0].ending, Ending::connectionLost);
+    EXPECT_TRUE(partialFiles().empty());
+    host.queue->advance(HostSession::cancelDelay);
+    EXPECT_TRUE(host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Closed>(); }));
 }
 
 // An offered file that shrank after it was announced cannot be sent whole: the client hears why, and the

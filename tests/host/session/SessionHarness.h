@@ -90,6 +90,9 @@ public:
     ClientHello hello(const std::string& deviceID, ByteView deviceKey) const;
     void send(const ControlMessage& message) { channel_->send(message); }
     void send(const InputEvent& event) { channel_->send(event); }
+    void sendFile(ByteView chunk) {
+        channel_->sendFile(chunk, [](const auto&...) {});
+    }
     // Closes without a goodbye.
     void drop() { channel_->cancel(); }
 
