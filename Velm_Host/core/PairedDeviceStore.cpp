@@ -39,9 +39,39 @@ std::size_t characterCount(std::string_view text) {
 
 } // namespace
 
-std::vector<PairedDevice> PairedDeviceStore::load() const {
-    const auto stored = keychain_.read(devicesAccount);
-    return stored ? decode(*stored) : std::vector<PairedDevice>{};
+PairedDeviceStore::Loaded PairedDeviceStore::load() const {
+    auto stored = keychain_.readItem(devicesAccount);
+    switch (stored.status) {
+    case KeychainStore::ReadResult::Status::missing:
+        return {Loaded::Status::read, {}};
+    case KeychainStore::ReadResult::Status::unavailable:
+        pairedDeviceStoreLog.error(
+            "stored paired devices cannot be read now; none for now, the list is kept");
+        return {Loaded::Status::unavailable, {}};
+    case KeychainStore::ReadResult::Status::failed:
+        return setAside("cannot be trusted");
+    case KeychainStore::ReadResult::Status::found:
+        break;
+    }
+    auto devices = decodeList(stored.text);
+    if (!devices) {
+        return setAside("are unreadable");
+    }
+    return {Loaded::Status::read, std::move(*devices)};
+}
+
+// The old list may be all that is left of the pairings: a person may still recover it.
+PairedDeviceStore::Loaded PairedDeviceStore::setAside(const char* why) const {
+    const auto aside = keychain_.moveAside(devicesAccount, unreadableSuffix);
+    if (!aside) {
+        pairedDeviceStoreLog.error("stored paired devices %s and cannot be moved aside; starting with none, "
+                                   "the list is kept",
+                                   why);
+        return {Loaded::Status::notSetAside, {}};
+    }
+    pairedDeviceStoreLog.error("stored paired devices %s; kept as %s, starting with none", why,
+                               aside->c_str());
+    return {Loaded::Status::setAside, {}};
 }
 
 bool PairedDeviceStore::save(const std::vector<PairedDevice>& devices) const {
@@ -78,11 +108,19 @@ std::optional<std::string> PairedDeviceStore::encode(const std::vector<PairedDev
 }
 
 std::vector<PairedDevice> PairedDeviceStore::decode(std::string_view stored) {
+    auto devices = decodeList(stored);
+    if (!devices) {
+        pairedDeviceStoreLog.error("stored paired devices are unreadable; starting with none");
+        return {};
+    }
+    return std::move(*devices);
+}
+
+std::optional<std::vector<PairedDevice>> PairedDeviceStore::decodeList(std::string_view stored) {
     const auto root =
         nlohmann::json::parse(stored.begin(), stored.end(), nullptr, /*allow_exceptions=*/false);
     if (!root.is_array()) {
-        pairedDeviceStoreLog.error("stored paired devices are unreadable; starting with none");
-        return {};
+        return std::nullopt;
     }
     std::vector<PairedDevice> devices;
     for (std::size_t i = 0; i < root.size(); ++i) {

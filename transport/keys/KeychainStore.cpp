@@ -14,15 +14,25 @@ KeychainStore::KeychainStore(std::string service, GenericPasswordStore items)
     : service_(std::move(service)), items_(std::move(items)) {}
 
 std::optional<std::string> KeychainStore::read(std::string_view account) const {
-    auto bytes = items_.read(service_, account);
-    if (!bytes) {
+    auto item = readItem(account);
+    if (item.status != ReadResult::Status::found) {
         return std::nullopt;
     }
-    std::string text = toString(*bytes);
-    if (!Utf8::isValid(text)) {
-        return std::nullopt;
+    return std::move(item.text);
+}
+
+KeychainStore::ReadResult KeychainStore::readItem(std::string_view account) const {
+    auto item = items_.readItem(service_, account);
+    if (item.status != ReadResult::Status::found) {
+        return {item.status, {}};
     }
-    return text;
+    ReadResult result{ReadResult::Status::found, toString(item.contents)};
+    if (!Utf8::isValid(result.text)) {
+        Log("store").error("secret %s of %s is not utf-8; not used", std::string(account).c_str(),
+                           service_.c_str());
+        return {ReadResult::Status::failed, {}};
+    }
+    return result;
 }
 
 bool KeychainStore::write(std::optional<std::string_view> value, std::string_view account) const {
@@ -35,6 +45,10 @@ bool KeychainStore::write(std::optional<std::string_view> value, std::string_vie
     }
     return items_.write(service_, account,
                         ByteView(reinterpret_cast<const std::uint8_t*>(value->data()), value->size()));
+}
+
+std::optional<std::string> KeychainStore::moveAside(std::string_view account, std::string_view suffix) const {
+    return items_.moveAside(service_, account, suffix);
 }
 
 } // namespace velm
