@@ -1,5 +1,6 @@
 #include "Velm_Host/core/PairedDeviceStore.h"
 
+#include "platform/crypto/SecureWipe.h"
 #include "platform/log/Log.h"
 #include "protocol/json/Json.h"
 #include "transport/keys/Pairing.h"
@@ -32,6 +33,11 @@ std::optional<std::string> problemOf(const PairedDevice& device, const std::vect
     return std::nullopt;
 }
 
+// The Base64 of device keys; the parsed tree's own copies are beyond reach.
+void wipe(std::string& text) {
+    secureWipe({reinterpret_cast<std::uint8_t*>(text.data()), text.size()});
+}
+
 std::size_t characterCount(std::string_view text) {
     return static_cast<std::size_t>(std::count_if(
         text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
@@ -54,6 +60,7 @@ PairedDeviceStore::Loaded PairedDeviceStore::load() const {
         break;
     }
     auto devices = decodeList(stored.text);
+    wipe(stored.text);
     if (!devices) {
         return setAside("are unreadable");
     }
@@ -75,12 +82,14 @@ PairedDeviceStore::Loaded PairedDeviceStore::setAside(const char* why) const {
 }
 
 bool PairedDeviceStore::save(const std::vector<PairedDevice>& devices) const {
-    const auto stored = encode(devices);
+    auto stored = encode(devices);
     if (!stored) {
         pairedDeviceStoreLog.error("paired devices not saved: a value cannot be written");
         return false;
     }
-    if (!keychain_.write(*stored, devicesAccount)) {
+    const bool written = keychain_.write(*stored, devicesAccount);
+    wipe(*stored);
+    if (!written) {
         pairedDeviceStoreLog.error("paired devices not saved: the secrets store refused the write");
         return false;
     }
@@ -100,11 +109,13 @@ bool PairedDeviceStore::forgetCarriedOverCode() const {
 }
 
 std::optional<std::string> PairedDeviceStore::encode(const std::vector<PairedDevice>& devices) {
-    const auto bytes = Json::tryEncode(devices);
+    auto bytes = Json::tryEncode(devices);
     if (!bytes) {
         return std::nullopt;
     }
-    return toString(*bytes);
+    std::string text = toString(*bytes);
+    secureWipe(*bytes);
+    return text;
 }
 
 std::vector<PairedDevice> PairedDeviceStore::decode(std::string_view stored) {

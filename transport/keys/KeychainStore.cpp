@@ -1,11 +1,19 @@
 #include "transport/keys/KeychainStore.h"
 
 #include "platform/core/Utf8.h"
+#include "platform/crypto/SecureWipe.h"
 #include "platform/log/Log.h"
 
 #include <utility>
 
 namespace velm {
+namespace {
+
+void wipe(std::string& text) {
+    secureWipe({reinterpret_cast<std::uint8_t*>(text.data()), text.size()});
+}
+
+} // namespace
 
 KeychainStore::KeychainStore(std::string service)
     : KeychainStore(std::move(service), GenericPasswordStore(GenericPasswordStore::standardFolder())) {}
@@ -27,9 +35,12 @@ KeychainStore::ReadResult KeychainStore::readItem(std::string_view account) cons
         return {item.status, {}};
     }
     ReadResult result{ReadResult::Status::found, toString(item.contents)};
+    // Only the text goes on: the secret must not stay behind in freed memory.
+    secureWipe(item.contents);
     if (!Utf8::isValid(result.text)) {
         Log("store").error("secret %s of %s is not utf-8; not used", std::string(account).c_str(),
                            service_.c_str());
+        wipe(result.text);
         return {ReadResult::Status::failed, {}};
     }
     return result;
