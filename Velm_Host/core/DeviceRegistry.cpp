@@ -15,7 +15,11 @@ namespace {
 
 const Log deviceRegistryLog("pairing");
 
+using Loaded = PairedDeviceStore::Loaded;
+
 constexpr std::size_t sessionBindingLength = 32;
+// Reads of the stored list at start before it counts as unreadable for now.
+constexpr int loadAttempts = 3;
 
 Date later(Date date, std::chrono::seconds by) {
     return Date(date.secondsSinceReferenceDate() + static_cast<double>(by.count()));
@@ -69,9 +73,17 @@ void DeviceRegistry::load() {
     {
         std::lock_guard saving(saveLock_);
         auto stored = store_.load();
-        auto code = stored.empty() ? store_.carriedOverCode() : std::nullopt;
+        // A read that failed for a passing reason (no descriptors left, an I/O error) may work at once.
+        for (int attempt = 1; attempt < loadAttempts && stored.status == Loaded::Status::unavailable;
+             ++attempt) {
+            stored = store_.load();
+        }
+        storedListUnread_ = !stored.allowsSaving();
+        // A list that could not be read may hold devices: only one known to be empty lets the code in.
+        const bool nonePaired = stored.status == Loaded::Status::read && stored.devices.empty();
+        auto code = nonePaired ? store_.carriedOverCode() : std::nullopt;
         std::lock_guard guard(lock);
-        devices_ = std::move(stored);
+        devices_ = std::move(stored.devices);
         if (code) {
             deviceRegistryLog.info("pairing open for a code carried over from an earlier version");
             openWindow(PairingWindow{.code = std::move(*code),
@@ -210,6 +222,10 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
     }
 
     std::lock_guard saving(saveLock_);
+    if (!readStoredListIfUnread()) {
+        return refuse(PairFailure::notSaved,
+                      "the stored paired devices cannot be read; they are kept as they are");
+    }
     std::vector<PairedDevice> next;
     std::uint64_t windowGeneration = 0;
     bool carriedOver = false;
@@ -287,6 +303,9 @@ HelloCheck DeviceRegistry::checkHello(std::string_view deviceID, const std::opti
 bool DeviceRegistry::remove(std::optional<std::string_view> id) {
     {
         std::lock_guard saving(saveLock_);
+        if (!readStoredListIfUnread()) {
+            return false;
+        }
         std::vector<PairedDevice> next;
         if (id) {
             next = devices();
@@ -307,6 +326,9 @@ DeviceRegistry::UpdateResult DeviceRegistry::update(std::string_view id,
                                                     const std::function<void(PairedDevice&)>& change) {
     {
         std::lock_guard saving(saveLock_);
+        if (!readStoredListIfUnread()) {
+            return UpdateResult::notSaved;
+        }
         std::vector<PairedDevice> next = devices();
         const auto found = findDevice(next, id);
         if (found == next.end()) {
@@ -384,6 +406,26 @@ void DeviceRegistry::forgetCarriedOverCode() {
     if (!store_.forgetCarriedOverCode()) {
         deviceRegistryLog.error("the carried-over pairing code could not be deleted");
     }
+}
+
+// Until the stored list has been read, saving any list would replace the devices in it for good.
+bool DeviceRegistry::readStoredListIfUnread() {
+    if (!storedListUnread_) {
+        return true;
+    }
+    auto stored = store_.load();
+    if (!stored.allowsSaving()) {
+        deviceRegistryLog.error("paired devices not changed: the stored list still cannot be read");
+        return false;
+    }
+    storedListUnread_ = false;
+    {
+        std::lock_guard guard(lock);
+        devices_ = std::move(stored.devices);
+    }
+    deviceRegistryLog.info("stored paired devices read after all");
+    publish();
+    return true;
 }
 
 bool DeviceRegistry::commit(std::vector<PairedDevice> devices) {

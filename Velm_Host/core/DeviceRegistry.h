@@ -88,7 +88,9 @@ public:
     void setOnWrongCode(std::function<void(int triesLeft)> handler);
 
     // Reads the stored devices. With none paired, a code carried over from an earlier version
-    // opens a window that never expires and allows carriedOverWrongTries.
+    // opens a window that never expires and allows carriedOverWrongTries. A stored list that cannot
+    // be read now is never saved over: it is read again before each change, and until it can be,
+    // the registry holds no devices and refuses every change (notSaved).
     void load();
 
     std::vector<PairedDevice> devices() const;
@@ -157,6 +159,9 @@ private:
     // Runs with `lock` held.
     void openWindow(PairingWindow window, std::optional<std::chrono::seconds> duration, bool carriedOver);
     void forgetCarriedOverCode();
+    // Reads a stored list that load could not read; false while it still cannot be. Runs with
+    // `saveLock_` held.
+    bool readStoredListIfUnread();
     // Saves the list and, once it is stored, puts it in memory; runs with `saveLock_` held.
     bool commit(std::vector<PairedDevice> devices);
 
@@ -175,6 +180,8 @@ private:
     // Held by each change of the list from its copy to its arrival in memory. Taken before `lock`,
     // never while holding it.
     std::mutex saveLock_;
+    // A list is stored that could not be read; under `saveLock_`.
+    bool storedListUnread_ = false;
     mutable std::mutex lock;
     std::vector<PairedDevice> devices_;
     PairingWindowKeeper windowKeeper_;

@@ -1,5 +1,6 @@
 #include "Velm_Host/core/PairedDeviceStore.h"
 
+#include "platform/crypto/SecureWipe.h"
 #include "platform/log/Log.h"
 #include "protocol/json/Json.h"
 #include "transport/keys/Pairing.h"
@@ -32,6 +33,11 @@ std::optional<std::string> problemOf(const PairedDevice& device, const std::vect
     return std::nullopt;
 }
 
+// The Base64 of device keys; the parsed tree's own copies are beyond reach.
+void wipe(std::string& text) {
+    secureWipe({reinterpret_cast<std::uint8_t*>(text.data()), text.size()});
+}
+
 std::size_t characterCount(std::string_view text) {
     return static_cast<std::size_t>(std::count_if(
         text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
@@ -39,18 +45,51 @@ std::size_t characterCount(std::string_view text) {
 
 } // namespace
 
-std::vector<PairedDevice> PairedDeviceStore::load() const {
-    const auto stored = keychain_.read(devicesAccount);
-    return stored ? decode(*stored) : std::vector<PairedDevice>{};
+PairedDeviceStore::Loaded PairedDeviceStore::load() const {
+    auto stored = keychain_.readItem(devicesAccount);
+    switch (stored.status) {
+    case KeychainStore::ReadResult::Status::missing:
+        return {Loaded::Status::read, {}};
+    case KeychainStore::ReadResult::Status::unavailable:
+        pairedDeviceStoreLog.error(
+            "stored paired devices cannot be read now; none for now, the list is kept");
+        return {Loaded::Status::unavailable, {}};
+    case KeychainStore::ReadResult::Status::failed:
+        return setAside("cannot be trusted");
+    case KeychainStore::ReadResult::Status::found:
+        break;
+    }
+    auto devices = decodeList(stored.text);
+    wipe(stored.text);
+    if (!devices) {
+        return setAside("are unreadable");
+    }
+    return {Loaded::Status::read, std::move(*devices)};
+}
+
+// The old list may be all that is left of the pairings: a person may still recover it.
+PairedDeviceStore::Loaded PairedDeviceStore::setAside(const char* why) const {
+    const auto aside = keychain_.moveAside(devicesAccount, unreadableSuffix);
+    if (!aside) {
+        pairedDeviceStoreLog.error("stored paired devices %s and cannot be moved aside; starting with none, "
+                                   "the list is kept",
+                                   why);
+        return {Loaded::Status::notSetAside, {}};
+    }
+    pairedDeviceStoreLog.error("stored paired devices %s; kept as %s, starting with none", why,
+                               aside->c_str());
+    return {Loaded::Status::setAside, {}};
 }
 
 bool PairedDeviceStore::save(const std::vector<PairedDevice>& devices) const {
-    const auto stored = encode(devices);
+    auto stored = encode(devices);
     if (!stored) {
         pairedDeviceStoreLog.error("paired devices not saved: a value cannot be written");
         return false;
     }
-    if (!keychain_.write(*stored, devicesAccount)) {
+    const bool written = keychain_.write(*stored, devicesAccount);
+    wipe(*stored);
+    if (!written) {
         pairedDeviceStoreLog.error("paired devices not saved: the secrets store refused the write");
         return false;
     }
@@ -70,19 +109,29 @@ bool PairedDeviceStore::forgetCarriedOverCode() const {
 }
 
 std::optional<std::string> PairedDeviceStore::encode(const std::vector<PairedDevice>& devices) {
-    const auto bytes = Json::tryEncode(devices);
+    auto bytes = Json::tryEncode(devices);
     if (!bytes) {
         return std::nullopt;
     }
-    return toString(*bytes);
+    std::string text = toString(*bytes);
+    secureWipe(*bytes);
+    return text;
 }
 
 std::vector<PairedDevice> PairedDeviceStore::decode(std::string_view stored) {
+    auto devices = decodeList(stored);
+    if (!devices) {
+        pairedDeviceStoreLog.error("stored paired devices are unreadable; starting with none");
+        return {};
+    }
+    return std::move(*devices);
+}
+
+std::optional<std::vector<PairedDevice>> PairedDeviceStore::decodeList(std::string_view stored) {
     const auto root =
         nlohmann::json::parse(stored.begin(), stored.end(), nullptr, /*allow_exceptions=*/false);
     if (!root.is_array()) {
-        pairedDeviceStoreLog.error("stored paired devices are unreadable; starting with none");
-        return {};
+        return std::nullopt;
     }
     std::vector<PairedDevice> devices;
     for (std::size_t i = 0; i < root.size(); ++i) {

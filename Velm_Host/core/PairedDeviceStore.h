@@ -33,10 +33,28 @@ public:
     // More entries than this are not read: the list is handed whole to the TLS listener.
     static constexpr std::size_t maxDevices = 100;
 
+    // A stored list that cannot be used is kept under the item's name with this after it.
+    static constexpr std::string_view unreadableSuffix = "unreadable";
+
+    struct Loaded {
+        enum class Status {
+            read,        // the stored devices, or none when no list is stored
+            setAside,    // the list cannot be used (untrusted, not a list) and was kept aside: none
+            unavailable, // the list is there but could not be read this time: none for now
+            notSetAside, // the list cannot be used and could not be moved aside either: none
+        };
+        Status status;
+        std::vector<PairedDevice> devices;
+
+        // Whether a save may replace what is stored: not while a list is there unread.
+        bool allowsSaving() const { return status == Status::read || status == Status::setAside; }
+    };
+
     explicit PairedDeviceStore(KeychainStore keychain) : keychain_(std::move(keychain)) {}
 
-    // The stored devices in list order; empty when there are none or the list is unreadable.
-    std::vector<PairedDevice> load() const;
+    // The stored devices in list order. A list that cannot be used is moved aside (and logged) so that a
+    // person can recover it; one that cannot be read this time stays as it is.
+    Loaded load() const;
     // True once the stored list is exactly `devices`.
     bool save(const std::vector<PairedDevice>& devices) const;
 
@@ -47,8 +65,12 @@ public:
     // not finite).
     static std::optional<std::string> encode(const std::vector<PairedDevice>& devices);
     static std::vector<PairedDevice> decode(std::string_view stored);
+    // The same, but absent when the stored form is not a list at all.
+    static std::optional<std::vector<PairedDevice>> decodeList(std::string_view stored);
 
 private:
+    Loaded setAside(const char* why) const;
+
     KeychainStore keychain_;
 };
 

@@ -39,15 +39,20 @@ std::optional<std::string> GenericPasswordStore::itemName(std::string_view servi
 }
 
 std::optional<Bytes> GenericPasswordStore::read(std::string_view service, std::string_view account) const {
-    auto name = itemName(service, account);
-    if (!name) {
-        return std::nullopt;
-    }
-    auto item = folder_.read(*name);
+    auto item = readItem(service, account);
     if (item.status != StoreFolder::ReadResult::Status::found) {
         return std::nullopt;
     }
     return std::move(item.contents);
+}
+
+StoreFolder::ReadResult GenericPasswordStore::readItem(std::string_view service,
+                                                       std::string_view account) const {
+    auto name = itemName(service, account);
+    if (!name) {
+        return {StoreFolder::ReadResult::Status::missing, {}};
+    }
+    return folder_.read(*name);
 }
 
 bool GenericPasswordStore::write(std::string_view service, std::string_view account, ByteView secret) const {
@@ -63,6 +68,16 @@ bool GenericPasswordStore::remove(std::string_view service, std::string_view acc
     // An item that cannot be named cannot exist either.
     auto name = itemName(service, account);
     return !name || folder_.remove(*name);
+}
+
+std::optional<std::string> GenericPasswordStore::moveAside(std::string_view service, std::string_view account,
+                                                           std::string_view suffix) const {
+    // Item names hold only hex digits and "-": a suffix with other letters never names an item.
+    auto name = itemName(service, account);
+    if (!name) {
+        return std::nullopt;
+    }
+    return folder_.moveAside(*name, *name + "-" + std::string(suffix));
 }
 
 } // namespace velm

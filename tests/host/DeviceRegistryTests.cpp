@@ -334,6 +334,105 @@ TEST_F(DeviceRegistryTest, AwayAccessEndsAfterTheLifetimeOrNever) {
     EXPECT_EQ(registry->awayExpiry(device), Date(5000 + 7 * 86'400));
 }
 
+// A stored list of one device that a later start cannot read, or cannot use.
+class DeviceRegistryStoredListTest : public DeviceRegistryTest {
+protected:
+    void SetUp() override {
+        registry->openPairing("123456", std::nullopt, 5, /*reusable=*/true);
+        ASSERT_FALSE(failureOf(pair("ipad-1")));
+        stored = TemporaryFolder::readFile(listFile());
+        ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    }
+
+    static std::string listName() {
+        return *GenericPasswordStore::itemName(PairedDeviceStore::keychainService,
+                                               PairedDeviceStore::devicesAccount);
+    }
+    std::filesystem::path listFile(std::string_view suffix = "") const {
+        return temporary / "keychain" / (listName() + std::string(suffix));
+    }
+
+    // A new start pairs again once its own window is open.
+    std::optional<Failure> pairAfterStart(const std::string& id) {
+        registry->openPairing("123456", std::nullopt, 5, /*reusable=*/true);
+        return failureOf(pair(id));
+    }
+
+    std::vector<std::string> storedIDs() {
+        std::vector<std::string> ids;
+        for (const auto& device : makeRegistry()->devices()) {
+            ids.push_back(device.id);
+        }
+        return ids;
+    }
+
+    std::string stored;
+};
+
+TEST_F(DeviceRegistryStoredListTest, AListThatCannotBeReadNowIsNeverSavedOver) {
+    {
+        const auto fault = SystemCallFaults::failOpening(listName(), EMFILE);
+        LogCapture log;
+        registry = makeRegistry();
+        EXPECT_TRUE(registry->devices().empty());
+        // The list may hold devices: the carried-over code must not open as if none were paired.
+        EXPECT_FALSE(registry->pairingWindow());
+        EXPECT_EQ(pairAfterStart("ipad-2"), Failure::notSaved);
+        EXPECT_FALSE(registry->remove(std::nullopt));
+        EXPECT_EQ(registry->setDevicePolicy("ipad-1", 300s, true), DeviceRegistry::UpdateResult::notSaved);
+        EXPECT_TRUE(log.contains("cannot be read"));
+        EXPECT_EQ(TemporaryFolder::readFile(listFile()), stored);
+    }
+    // Readable again: the next change starts from the stored list.
+    ASSERT_EQ(failureOf(pair("ipad-2")), std::nullopt);
+    EXPECT_EQ(storedIDs(), (std::vector<std::string>{"ipad-1", "ipad-2"}));
+}
+
+TEST_F(DeviceRegistryStoredListTest, AnUnusableListIsKeptAsideAndTheNextStartsEmpty) {
+    const auto unusable = std::vector<std::function<void()>>{
+        [&] { TemporaryFolder::writeFile(listFile(), "[{\"id\":"); },
+        [&] { TemporaryFolder::writeFile(listFile(), "{\"id\":\"ipad-1\"}"); },
+        [&] { TemporaryFolder::writeFile(listFile(), "[\"\xFF\"]"); },
+        [&] { std::filesystem::resize_file(listFile(), StoreFolder::maxFileBytes + 1); },
+        [&] {
+            std::filesystem::remove(listFile());
+            std::filesystem::create_directory(listFile());
+        },
+    };
+    for (std::size_t kind = 0; kind < unusable.size(); ++kind) {
+        SCOPED_TRACE(kind);
+        TemporaryFolder::writeFile(listFile(), stored);
+        unusable[kind]();
+        const auto before = std::filesystem::status(listFile()).type();
+        LogCapture log;
+        registry = makeRegistry();
+        EXPECT_TRUE(registry->devices().empty());
+        EXPECT_FALSE(registry->pairingWindow());
+        EXPECT_TRUE(log.contains("kept as " + listName() + "-unreadable"));
+        EXPECT_EQ(std::filesystem::status(listFile("-unreadable")).type(), before);
+        EXPECT_FALSE(std::filesystem::exists(listFile()));
+
+        EXPECT_EQ(pairAfterStart("ipad-2"), std::nullopt);
+        EXPECT_EQ(storedIDs(), std::vector<std::string>{"ipad-2"});
+        std::filesystem::remove_all(listFile("-unreadable"));
+    }
+}
+
+TEST_F(DeviceRegistryStoredListTest, AnUnusableListThatCannotBeMovedStaysUntilItIs) {
+    TemporaryFolder::writeFile(listFile(), "not a list");
+    {
+        const auto fault = SystemCallFaults::failRenaming(listName(), EPERM);
+        registry = makeRegistry();
+        EXPECT_TRUE(registry->devices().empty());
+        EXPECT_FALSE(registry->pairingWindow());
+        EXPECT_EQ(pairAfterStart("ipad-2"), Failure::notSaved);
+        EXPECT_EQ(TemporaryFolder::readFile(listFile()), "not a list");
+    }
+    EXPECT_EQ(failureOf(pair("ipad-2")), std::nullopt);
+    EXPECT_EQ(TemporaryFolder::readFile(listFile("-unreadable")), "not a list");
+    EXPECT_EQ(storedIDs(), std::vector<std::string>{"ipad-2"});
+}
+
 // The registry called from several threads at once, with the secrets store writing to disk.
 class DeviceRegistryThreadsTest : public DeviceRegistryTest {
 protected:
