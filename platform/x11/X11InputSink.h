@@ -26,6 +26,8 @@ class X11Connection;
 // - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
 // - Text is typed on spare keys given the character's keysym (SpareKeycodes), with caps lock lifted
 //   meanwhile; releaseAll and the destructor empty them again, and return once the server has done so.
+//   The keys lent are recorded on the display (SpareKeycodesRecord) while they are, so that
+//   releaseAll also empties those an earlier host kept when it ended without giving them back.
 //
 // Without a desktop or XTEST every post does nothing and the pointer cannot be read. Not thread-safe:
 // one caller (queue) at a time.
@@ -65,12 +67,16 @@ private:
     // Nothing when the keyboard's state cannot be read.
     std::optional<bool> capsLockIsOn() const;
     void releaseHeldBy(int device);
+    void recordLentKeys();
+    bool emptyRecordedKeys();
     void emptySpareKeys();
 
     double doubleClickInterval_;
     std::unique_ptr<X11Connection> connection_;
     std::optional<X11KeyTable> keys_;
     SpareKeycodes spareKeys_;
+    // The atom of the root window's property that records the keys lent out.
+    unsigned long lentKeysRecord_ = 0;
     int keysymsPerKeycode_ = 0;
     int buttonCount_ = 3;
     int xtestPointer_ = -1;
