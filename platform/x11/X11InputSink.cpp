@@ -376,9 +376,11 @@ void X11InputSink::releaseAll() {
     }
     releaseHeldBy(xtestPointer_);
     releaseHeldBy(xtestKeyboard_);
-    const bool emptiedAny = emptyRecordedKeys();
     emptySpareKeys();
-    if (emptiedAny) {
+}
+
+void X11InputSink::emptyKeysAnEarlierHostKept() {
+    if (isUsable() && emptyRecordedKeys()) {
         // The keys given back belong to the pool again.
         findSpareKeycodes();
     }

@@ -26,8 +26,8 @@ class X11Connection;
 // - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
 // - Text is typed on spare keys given the character's keysym (SpareKeycodes), with caps lock lifted
 //   meanwhile; releaseAll and the destructor empty them again, and return once the server has done so.
-//   The keys lent are recorded on the display (SpareKeycodesRecord) while they are, so that
-//   releaseAll also empties those an earlier host kept when it ended without giving them back.
+//   The keys lent are recorded on the display (SpareKeycodesRecord) while they are, so that a host
+//   that starts can empty those an earlier one kept when it ended without giving them back.
 //
 // Without a desktop or XTEST every post does nothing and the pointer cannot be read. Not thread-safe:
 // one caller (queue) at a time.
@@ -52,6 +52,9 @@ public:
     std::optional<Location> cursorLocation() override;
     double doubleClickInterval() override { return doubleClickInterval_; }
     void releaseAll() override;
+    // At start only: empties the spare keys an earlier host recorded and never gave back. Not at a
+    // session's end, when another sink on the display may have keys of its own in the record.
+    void emptyKeysAnEarlierHostKept();
 
 private:
     // The X button of a button number; nothing for one the XTEST pointer lacks.

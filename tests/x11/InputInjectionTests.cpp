@@ -246,6 +246,8 @@ TEST_F(InputInjectionTest, AStartingHostEmptiesTheSpareKeysACrashedOneLeftAndOnl
     recorder->setKeysymsOf(taken, {XK_F35});
 
     X11InputSink().releaseAll();
+    EXPECT_EQ(recorder->emptyKeyCount(), pool - 3) << "a session's end leaves the record alone";
+    X11InputSink().emptyKeysAnEarlierHostKept();
     EXPECT_EQ(recorder->emptyKeyCount(), pool - 1) << "every key it lent is empty again but the user's";
     EXPECT_EQ(recorder->keysymsOf(taken).front(), static_cast<unsigned long>(XK_F35));
     EXPECT_FALSE(recorder->rootProperty(lentKeysProperty)) << "the record goes with the keys";
@@ -276,6 +278,22 @@ TEST_F(InputInjectionTest, TheRecordOfLentKeysStaysWithinThePoolAndGoesWhenTheyA
     EXPECT_EQ(recorder->emptyKeyCount(), pool);
 }
 
+// A session that ends while a newer one types (a replacement) must not take the newer one's keys.
+TEST_F(InputInjectionTest, ASinkLettingGoLeavesTheKeysAnotherSinkLent) {
+    X11InputSink newer;
+    newer.postText("\u00e9");
+    recorder->take(hasPressed(Kind::keyRelease, 1));
+    const auto record = recorder->rootProperty(lentKeysProperty);
+    ASSERT_TRUE(record && record->size() == 2u);
+    const auto lent = static_cast<unsigned int>((*record)[0]);
+
+    X11InputSink().releaseAll();
+    EXPECT_THAT(recorder->keysymsOf(lent), ::testing::Contains(0xE9ul));
+    newer.postText("\u00e9");
+    const auto events = recorder->take(hasPressed(Kind::keyRelease, 1));
+    EXPECT_THAT(pressed(events, Kind::keyPress), ElementsAre(0xE9ul));
+}
+
 TEST_F(InputInjectionTest, ARecordAnotherProgramWroteIsNeverTakenForKeysToEmpty) {
     const std::size_t pool = recorder->emptyKeyCount();
     const unsigned long a = keys->keycode(0).value();
@@ -289,7 +307,7 @@ TEST_F(InputInjectionTest, ARecordAnotherProgramWroteIsNeverTakenForKeysToEmpty)
     };
     for (const auto& record : records) {
         recorder->setRootProperty(lentKeysProperty, record);
-        X11InputSink().releaseAll();
+        X11InputSink().emptyKeysAnEarlierHostKept();
         EXPECT_THAT(recorder->keysymsOf(static_cast<unsigned int>(a)), ::testing::Contains(XK_a));
         EXPECT_EQ(recorder->emptyKeyCount(), pool);
         EXPECT_FALSE(recorder->rootProperty(lentKeysProperty));
