@@ -15,8 +15,11 @@ std::shared_ptr<X11HostDesktop>
 X11HostDesktop::make(std::shared_ptr<ScreenList> screens, std::shared_ptr<Queue> iconQueue,
                      std::function<SessionDesktop::DeviceImage(std::vector<Monitor>)> deviceImages,
                      std::shared_ptr<Accessibility> accessibility) {
-    // A key held down by a run that ended without letting go keeps repeating until released.
-    X11InputSink().releaseAll();
+    // A key held down by a run that ended without letting go keeps repeating until released, and the
+    // spare keys it gave characters are lost to typing until emptied.
+    X11InputSink leftovers;
+    leftovers.releaseAll();
+    leftovers.emptyKeysAnEarlierHostKept();
     return std::shared_ptr<X11HostDesktop>(new X11HostDesktop(
         std::move(iconQueue), std::move(screens), std::move(deviceImages), std::move(accessibility)));
 }

@@ -21,11 +21,11 @@ std::optional<SpareKeycodes::Choice> SpareKeycodes::keyFor(unsigned long keysym)
     return Choice{keycodes_[index], true};
 }
 
-std::vector<std::uint8_t> SpareKeycodes::lentKeys() const {
-    std::vector<std::uint8_t> lent;
+std::vector<SpareKeycodes::Loan> SpareKeycodes::lentKeys() const {
+    std::vector<Loan> lent;
     for (std::size_t index = 0; index < keycodes_.size(); ++index) {
         if (keysyms_[index] != 0) {
-            lent.push_back(keycodes_[index]);
+            lent.push_back({keycodes_[index], keysyms_[index]});
         }
     }
     return lent;

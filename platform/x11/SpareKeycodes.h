@@ -19,12 +19,19 @@ public:
         bool changesMap;
     };
 
+    // A key lent out, and the keysym it was given.
+    struct Loan {
+        std::uint8_t keycode;
+        unsigned long keysym;
+        bool operator==(const Loan&) const = default;
+    };
+
     explicit SpareKeycodes(std::vector<std::uint8_t> keycodes = {});
 
     // The key that types `keysym`; nothing when there is no spare key at all.
     std::optional<Choice> keyFor(unsigned long keysym);
     // The keys given a keysym since the last reset, to be emptied again.
-    std::vector<std::uint8_t> lentKeys() const;
+    std::vector<Loan> lentKeys() const;
     // Every key counts as empty again.
     void reset();
 

@@ -2,10 +2,13 @@
 
 #include "platform/core/Utf8.h"
 #include "platform/log/Log.h"
+#include "platform/x11/SpareKeycodesRecord.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11PropertyReply.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
@@ -30,6 +33,8 @@ constexpr unsigned int wheelRight = 7;
 // Of a key's keysyms, the first two are the two levels of the first group; a spare key gets the
 // character on both, so shift does not change it.
 constexpr int typedLevels = 2;
+// The root window's property that records the spare keys lent out (SpareKeycodesRecord).
+constexpr const char* lentKeysProperty = "_VELM_SPARE_KEYS";
 
 bool isDown(InputEventSink::MouseType type) {
     using enum InputEventSink::MouseType;
@@ -81,6 +86,7 @@ X11InputSink::X11InputSink(double doubleClickInterval)
         return;
     }
     keys_.emplace(connection_->display());
+    lentKeysRecord_ = connection_->atom(lentKeysProperty);
     findXtestDevices();
     findSpareKeycodes();
 }
@@ -319,11 +325,22 @@ void X11InputSink::typeKeysym(unsigned long keysym) {
         return;
     }
     if (choice->changesMap) {
+        // Recorded first, so that a host that dies any time after the change leaves a record of it.
+        recordLentKeys();
         std::vector<KeySym> syms(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
         std::fill_n(syms.begin(), std::min(typedLevels, keysymsPerKeycode_), keysym);
         XChangeKeyboardMapping(connection_->display(), choice->keycode, keysymsPerKeycode_, syms.data(), 1);
     }
     pressAndRelease(choice->keycode);
+}
+
+void X11InputSink::recordLentKeys() {
+    const auto items = SpareKeycodesRecord::encode(spareKeys_.lentKeys());
+    // Xlib takes 32-bit items in longs.
+    const std::vector<long> longs(items.begin(), items.end());
+    XChangeProperty(connection_->display(), connection_->root(), lentKeysRecord_, XA_INTEGER, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(longs.data()),
+                    static_cast<int>(longs.size()));
 }
 
 void X11InputSink::pressAndRelease(std::uint8_t keycode) {
@@ -360,6 +377,13 @@ void X11InputSink::releaseAll() {
     releaseHeldBy(xtestPointer_);
     releaseHeldBy(xtestKeyboard_);
     emptySpareKeys();
+}
+
+void X11InputSink::emptyKeysAnEarlierHostKept() {
+    if (isUsable() && emptyRecordedKeys()) {
+        // The keys given back belong to the pool again.
+        findSpareKeycodes();
+    }
 }
 
 // Asks the device itself (XInput 1 state), so that keys and buttons pressed by an earlier host that
@@ -399,10 +423,66 @@ void X11InputSink::releaseHeldBy(int device) {
     XCloseDevice(display, opened);
 }
 
+// Empties the keys that a host which ended without giving them back recorded, those that still hold
+// just what it gave them: a key the user mapped since is theirs now. Whatever the record held, it is
+// gone afterwards. True when a key was emptied.
+bool X11InputSink::emptyRecordedKeys() {
+    Display* display = connection_->display();
+    X11PropertyReply reply;
+    const auto longest = static_cast<long>(2 * SpareKeycodesRecord::maxLoans);
+    if (XGetWindowProperty(display, connection_->root(), lentKeysRecord_, 0, longest, False, XA_INTEGER,
+                           &reply.type, &reply.format, &reply.count, &reply.remaining,
+                           &reply.data) != Success ||
+        reply.type == None) {
+        return false;
+    }
+    std::optional<std::vector<SpareKeycodes::Loan>> loans;
+    if (reply.holds(XA_INTEGER, 32) && reply.remaining == 0) {
+        const auto* items = reinterpret_cast<const long*>(reply.data);
+        const std::vector<unsigned long> values(items, items + reply.count);
+        loans = SpareKeycodesRecord::decode(values);
+    }
+    if (!loans) {
+        x11InputSinkLog.info("the record of lent spare keys is not one of ours: ignored");
+    }
+    int lowest = 0;
+    int highest = 0;
+    XDisplayKeycodes(display, &lowest, &highest);
+    bool emptiedAny = false;
+    for (const SpareKeycodes::Loan& loan : loans.value_or(std::vector<SpareKeycodes::Loan>{})) {
+        if (loan.keycode < lowest || loan.keycode > highest) {
+            continue;
+        }
+        int perKey = 0;
+        KeySym* held = XGetKeyboardMapping(display, loan.keycode, 1, &perKey);
+        if (!held) {
+            continue;
+        }
+        // The server may show the keysym in more places than it was given (XKB repeats the first
+        // group's in the second's columns), but nothing else.
+        const bool asLent =
+            perKey > 0 && held[0] == loan.keysym && std::all_of(held, held + perKey, [&loan](KeySym sym) {
+                return sym == loan.keysym || sym == NoSymbol;
+            });
+        XFree(held);
+        if (asLent) {
+            std::vector<KeySym> empty(static_cast<std::size_t>(perKey), NoSymbol);
+            XChangeKeyboardMapping(display, loan.keycode, perKey, empty.data(), 1);
+            emptiedAny = true;
+        }
+    }
+    XDeleteProperty(display, connection_->root(), lentKeysRecord_);
+    return emptiedAny;
+}
+
 void X11InputSink::emptySpareKeys() {
     std::vector<KeySym> empty(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
-    for (const std::uint8_t keycode : spareKeys_.lentKeys()) {
-        XChangeKeyboardMapping(connection_->display(), keycode, keysymsPerKeycode_, empty.data(), 1);
+    const auto lent = spareKeys_.lentKeys();
+    for (const SpareKeycodes::Loan& loan : lent) {
+        XChangeKeyboardMapping(connection_->display(), loan.keycode, keysymsPerKeycode_, empty.data(), 1);
+    }
+    if (!lent.empty()) {
+        XDeleteProperty(connection_->display(), connection_->root(), lentKeysRecord_);
     }
     spareKeys_.reset();
     // Waits until the server has handled everything sent so far: once this returns, nothing is held

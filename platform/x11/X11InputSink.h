@@ -26,6 +26,8 @@ class X11Connection;
 // - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
 // - Text is typed on spare keys given the character's keysym (SpareKeycodes), with caps lock lifted
 //   meanwhile; releaseAll and the destructor empty them again, and return once the server has done so.
+//   The keys lent are recorded on the display (SpareKeycodesRecord) while they are, so that a host
+//   that starts can empty those an earlier one kept when it ended without giving them back.
 //
 // Without a desktop or XTEST every post does nothing and the pointer cannot be read. Not thread-safe:
 // one caller (queue) at a time.
@@ -50,6 +52,9 @@ public:
     std::optional<Location> cursorLocation() override;
     double doubleClickInterval() override { return doubleClickInterval_; }
     void releaseAll() override;
+    // At start only: empties the spare keys an earlier host recorded and never gave back. Not at a
+    // session's end, when another sink on the display may have keys of its own in the record.
+    void emptyKeysAnEarlierHostKept();
 
 private:
     // The X button of a button number; nothing for one the XTEST pointer lacks.
@@ -65,12 +70,16 @@ private:
     // Nothing when the keyboard's state cannot be read.
     std::optional<bool> capsLockIsOn() const;
     void releaseHeldBy(int device);
+    void recordLentKeys();
+    bool emptyRecordedKeys();
     void emptySpareKeys();
 
     double doubleClickInterval_;
     std::unique_ptr<X11Connection> connection_;
     std::optional<X11KeyTable> keys_;
     SpareKeycodes spareKeys_;
+    // The atom of the root window's property that records the keys lent out.
+    unsigned long lentKeysRecord_ = 0;
     int keysymsPerKeycode_ = 0;
     int buttonCount_ = 3;
     int xtestPointer_ = -1;

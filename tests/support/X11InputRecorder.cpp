@@ -2,6 +2,7 @@
 
 #include "tests/support/X11TestDesktop.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <algorithm>
@@ -108,6 +109,56 @@ std::vector<unsigned long> X11InputRecorder::keysymsOf(unsigned int keycode) {
     std::vector<unsigned long> keysyms(map, map + perKey);
     XFree(map);
     return keysyms;
+}
+
+void X11InputRecorder::setKeysymsOf(unsigned int keycode, const std::vector<unsigned long>& keysyms) {
+    int perKey = 0;
+    XFree(XGetKeyboardMapping(display_, static_cast<KeyCode>(keycode), 1, &perKey));
+    std::vector<KeySym> row(static_cast<std::size_t>(perKey), NoSymbol);
+    std::copy_n(keysyms.begin(), std::min(keysyms.size(), row.size()), row.begin());
+    XChangeKeyboardMapping(display_, static_cast<int>(keycode), perKey, row.data(), 1);
+    XSync(display_, False);
+}
+
+std::size_t X11InputRecorder::emptyKeyCount() {
+    int lowest = 0;
+    int highest = 0;
+    XDisplayKeycodes(display_, &lowest, &highest);
+    int perKey = 0;
+    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(lowest), highest - lowest + 1, &perKey);
+    std::size_t count = 0;
+    for (int key = 0; key <= highest - lowest; ++key) {
+        const KeySym* syms = map + key * perKey;
+        count += std::all_of(syms, syms + perKey, [](KeySym sym) { return sym == NoSymbol; }) ? 1 : 0;
+    }
+    XFree(map);
+    return count;
+}
+
+std::optional<std::vector<unsigned long>> X11InputRecorder::rootProperty(const char* name) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display_, DefaultRootWindow(display_), XInternAtom(display_, name, False), 0, 4096,
+                       False, AnyPropertyType, &type, &format, &count, &remaining, &data);
+    std::optional<std::vector<unsigned long>> items;
+    if (type != None && format == 32) {
+        const auto* values = reinterpret_cast<const long*>(data);
+        items.emplace(values, values + count);
+    }
+    if (data) {
+        XFree(data);
+    }
+    return items;
+}
+
+void X11InputRecorder::setRootProperty(const char* name, const std::vector<unsigned long>& items) {
+    XChangeProperty(display_, DefaultRootWindow(display_), XInternAtom(display_, name, False), XA_INTEGER, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(items.data()),
+                    static_cast<int>(items.size()));
+    XSync(display_, False);
 }
 
 bool X11InputRecorder::holdsAnything() {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,14 @@ public:
     std::vector<Received> takeRest();
     // The keysyms the server's keyboard map gives a key now.
     std::vector<unsigned long> keysymsOf(unsigned int keycode);
+    // Gives a key these keysyms and no others, as a program of the user's would.
+    void setKeysymsOf(unsigned int keycode, const std::vector<unsigned long>& keysyms);
+    // How many keys of the server's keyboard map give no keysym at all.
+    std::size_t emptyKeyCount();
+    // A 32-bit property of the root window as another program would write or read it; nothing when
+    // it is not there.
+    std::optional<std::vector<unsigned long>> rootProperty(const char* name);
+    void setRootProperty(const char* name, const std::vector<unsigned long>& items);
     // Whether the server's state holds any key or button down.
     bool holdsAnything();
 

@@ -9,6 +9,8 @@
 #include <X11/keysym.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -28,6 +30,24 @@ std::vector<unsigned int> pressed(const std::vector<Received>& events, Kind kind
         }
     }
     return details;
+}
+
+// Where a host keeps the spare keys it lent, for the next one should it end without giving them back.
+constexpr const char* lentKeysProperty = "_VELM_SPARE_KEYS";
+
+// A host that types `text` and dies before it gives its spare keys back.
+void typeAndCrash(const std::string& text) {
+    const pid_t child = fork();
+    if (child == 0) {
+        X11InputSink typist;
+        typist.postText(text);
+        // A round trip: the server has handled the typing before the process ends.
+        typist.cursorLocation();
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
 }
 
 auto hasPressed(Kind kind, std::size_t count) {
@@ -209,6 +229,89 @@ TEST_F(InputInjectionTest, AFreshSinkReleasesWhatAnEarlierHostLeftHeld) {
     EXPECT_THAT(pressed(events, Kind::keyRelease), ElementsAre(XK_a));
     EXPECT_THAT(pressed(events, Kind::buttonRelease), ElementsAre(3));
     EXPECT_FALSE(recorder->holdsAnything());
+}
+
+TEST_F(InputInjectionTest, AStartingHostEmptiesTheSpareKeysACrashedOneLeftAndOnlyThose) {
+    const std::size_t pool = recorder->emptyKeyCount();
+    typeAndCrash("\u00e9\u00fc\U0001F600");
+    EXPECT_EQ(recorder->emptyKeyCount(), pool - 3) << "the crashed host kept three keys";
+    const auto record = recorder->rootProperty(lentKeysProperty);
+    ASSERT_TRUE(record);
+    ASSERT_EQ(record->size(), 6u);
+    EXPECT_THAT(recorder->keysymsOf(static_cast<unsigned int>((*record)[4])),
+                ::testing::Contains(0x101F600ul));
+
+    // Meanwhile a program of the user's puts a keysym of its own on one of those keys.
+    const auto taken = static_cast<unsigned int>((*record)[0]);
+    recorder->setKeysymsOf(taken, {XK_F35});
+
+    X11InputSink().releaseAll();
+    EXPECT_EQ(recorder->emptyKeyCount(), pool - 3) << "a session's end leaves the record alone";
+    X11InputSink().emptyKeysAnEarlierHostKept();
+    EXPECT_EQ(recorder->emptyKeyCount(), pool - 1) << "every key it lent is empty again but the user's";
+    EXPECT_EQ(recorder->keysymsOf(taken).front(), static_cast<unsigned long>(XK_F35));
+    EXPECT_FALSE(recorder->rootProperty(lentKeysProperty)) << "the record goes with the keys";
+
+    recorder->setKeysymsOf(taken, {});
+    EXPECT_EQ(recorder->emptyKeyCount(), pool);
+}
+
+TEST_F(InputInjectionTest, TheRecordOfLentKeysStaysWithinThePoolAndGoesWhenTheyAreGivenBack) {
+    const std::size_t pool = recorder->emptyKeyCount();
+    ASSERT_GT(pool, 1u);
+    {
+        X11InputSink sink;
+        std::string text;
+        for (std::size_t index = 0; index < pool + 5; ++index) {
+            // CJK ideographs from U+4E00, three bytes each.
+            const auto point = static_cast<unsigned int>(0x4E00 + index);
+            text += {static_cast<char>(0xE0 | (point >> 12)), static_cast<char>(0x80 | ((point >> 6) & 0x3F)),
+                     static_cast<char>(0x80 | (point & 0x3F))};
+        }
+        sink.postText(text);
+        sink.cursorLocation();
+        const auto record = recorder->rootProperty(lentKeysProperty);
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->size(), 2 * pool) << "one keycode and keysym per key, however much was typed";
+    }
+    EXPECT_FALSE(recorder->rootProperty(lentKeysProperty));
+    EXPECT_EQ(recorder->emptyKeyCount(), pool);
+}
+
+// A session that ends while a newer one types (a replacement) must not take the newer one's keys.
+TEST_F(InputInjectionTest, ASinkLettingGoLeavesTheKeysAnotherSinkLent) {
+    X11InputSink newer;
+    newer.postText("\u00e9");
+    recorder->take(hasPressed(Kind::keyRelease, 1));
+    const auto record = recorder->rootProperty(lentKeysProperty);
+    ASSERT_TRUE(record && record->size() == 2u);
+    const auto lent = static_cast<unsigned int>((*record)[0]);
+
+    X11InputSink().releaseAll();
+    EXPECT_THAT(recorder->keysymsOf(lent), ::testing::Contains(0xE9ul));
+    newer.postText("\u00e9");
+    const auto events = recorder->take(hasPressed(Kind::keyRelease, 1));
+    EXPECT_THAT(pressed(events, Kind::keyPress), ElementsAre(0xE9ul));
+}
+
+TEST_F(InputInjectionTest, ARecordAnotherProgramWroteIsNeverTakenForKeysToEmpty) {
+    const std::size_t pool = recorder->emptyKeyCount();
+    const unsigned long a = keys->keycode(0).value();
+    const std::vector<std::vector<unsigned long>> records = {
+        {a},                                // half a pair
+        {a, XK_a, 300, 0xE9},               // a keycode past the map
+        {a, XK_a, a, XK_a},                 // a key named twice
+        {a, 0},                             // no keysym
+        {a, XK_a},                          // a key of the layout: it holds more than that keysym
+        std::vector<unsigned long>(600, a), // far longer than any keyboard
+    };
+    for (const auto& record : records) {
+        recorder->setRootProperty(lentKeysProperty, record);
+        X11InputSink().emptyKeysAnEarlierHostKept();
+        EXPECT_THAT(recorder->keysymsOf(static_cast<unsigned int>(a)), ::testing::Contains(XK_a));
+        EXPECT_EQ(recorder->emptyKeyCount(), pool);
+        EXPECT_FALSE(recorder->rootProperty(lentKeysProperty));
+    }
 }
 
 } // namespace
