@@ -175,7 +175,11 @@ struct X11Clipboard::XSide {
         if (XGetSelectionOwner(connection.display(), clipboard) != window) {
             offer.clear();
             x11ClipboardLog.error("could not take the clipboard");
+            return;
         }
+        // What was copied here before the client's content would reach the client after it, and the
+        // two sides would hold different things.
+        read.reset();
     }
 
     void answer(X11Connection& connection, const XSelectionRequestEvent& request) {
