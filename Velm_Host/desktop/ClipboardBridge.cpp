@@ -46,8 +46,11 @@ std::shared_ptr<ClipboardBridge> ClipboardBridge::make(std::shared_ptr<Clipboard
 ClipboardBridge::ClipboardBridge(std::shared_ptr<Clipboard> clipboard, std::shared_ptr<FileOffers> offers)
     : clipboard_(std::move(clipboard)), offers_(std::move(offers)) {}
 
+ClipboardBridge::~ClipboardBridge() {
+    releaseWatch();
+}
+
 void ClipboardBridge::start() {
-    clipboard_->stopWatching();
     clipboard_->setOnLocalChange(whileAlive(shared_from_this(), &ClipboardBridge::handleLocalChange));
     // Failures are logged where they happen; the client hears nothing of them.
     clipboard_->setOnReadFailure(nullptr);
@@ -55,6 +58,7 @@ void ClipboardBridge::start() {
 
 void ClipboardBridge::stop() {
     stopped_ = true;
+    releaseWatch();
 }
 
 void ClipboardBridge::receive(const ClipboardMessage& message) {
@@ -78,10 +82,29 @@ void ClipboardBridge::receive(const ClipboardMessage& message) {
 void ClipboardBridge::subscribe(bool enabled) {
     subscribed_ = enabled;
     if (enabled) {
-        clipboard_->startWatching();
+        holdWatch();
     } else {
-        clipboard_->stopWatching();
+        releaseWatch();
     }
+}
+
+void ClipboardBridge::holdWatch() {
+    std::lock_guard guard(watchLock_);
+    // A subscription that crosses stop() must not leave a watch behind.
+    if (watching_ || stopped_) {
+        return;
+    }
+    watching_ = true;
+    clipboard_->startWatching();
+}
+
+void ClipboardBridge::releaseWatch() {
+    std::lock_guard guard(watchLock_);
+    if (!watching_) {
+        return;
+    }
+    watching_ = false;
+    clipboard_->stopWatching();
 }
 
 void ClipboardBridge::handleLocalChange(const ClipboardContent& content) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace velm {
@@ -28,10 +29,13 @@ public:
     void setOnMessage(MessageHandler handler) { onMessage_ = std::move(handler); }
     void setOnFiles(FilesHandler handler) { onFiles_ = std::move(handler); }
 
+    // Ends this session's watch of the clipboard, should it not have stopped.
+    ~ClipboardBridge();
+
     // Takes the clipboard's reports over from an earlier session, not yet subscribed.
     void start();
-    // Nothing is reported afterwards. The clipboard is left as it is: what the client sent stays
-    // offered, and the next session's start takes the reports over.
+    // Nothing is reported afterwards, and this session's watch of the clipboard ends. What the
+    // client sent stays offered, and the next session's start takes the reports over.
     void stop();
     void receive(const ClipboardMessage& message);
 
@@ -40,6 +44,8 @@ private:
 
     void handleLocalChange(const ClipboardContent& content);
     void subscribe(bool enabled);
+    void holdWatch();
+    void releaseWatch();
 
     const std::shared_ptr<Clipboard> clipboard_;
     const std::shared_ptr<FileOffers> offers_;
@@ -47,6 +53,9 @@ private:
     FilesHandler onFiles_;
     std::atomic<bool> subscribed_{false};
     std::atomic<bool> stopped_{false};
+    // Whether this session holds a watch of the clipboard; the watch ends with the last holder.
+    std::mutex watchLock_;
+    bool watching_ = false;
 };
 
 } // namespace velm

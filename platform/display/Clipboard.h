@@ -19,6 +19,8 @@ public:
     virtual void setOnLocalChange(ContentHandler handler) = 0;
     // Called on the owner's queue when such a change could not be read.
     virtual void setOnReadFailure(FailureHandler handler) = 0;
+    // Each startWatching holds the watch until a stopWatching of its own: users that overlap (one
+    // session and the next) do not end each other's watch.
     virtual void startWatching() = 0;
     virtual void stopWatching() = 0;
     // Offers text or a PNG to local applications until one of them puts something else there.

@@ -175,7 +175,11 @@ struct X11Clipboard::XSide {
         if (XGetSelectionOwner(connection.display(), clipboard) != window) {
             offer.clear();
             x11ClipboardLog.error("could not take the clipboard");
+            return;
         }
+        // What was copied here before the client's content would reach the client after it, and the
+        // two sides would hold different things.
+        read.reset();
     }
 
     void answer(X11Connection& connection, const XSelectionRequestEvent& request) {
@@ -268,7 +272,7 @@ struct X11Clipboard::XSide {
             return;
         }
         offer.clear();
-        if (watching && event.owner != None) {
+        if (watchers > 0 && event.owner != None) {
             startRead(connection, event.timestamp);
         }
     }
@@ -420,8 +424,9 @@ struct X11Clipboard::XSide {
          png = None, uriList = None, gnomeFiles = None, property = None;
     int fixesEventBase = -1;
     std::size_t chunkBytes = preferredChunk;
-    // Set from any thread, so that a change right after startWatching returns is not missed.
-    std::atomic<bool> watching{false};
+    // The watches held; changed from any thread, so that a change right after startWatching returns
+    // is not missed.
+    std::atomic<int> watchers{0};
     std::map<Atom, std::shared_ptr<const Bytes>> offer;
     Time ownedSince = CurrentTime;
     std::deque<Transfer> transfers;
@@ -469,13 +474,17 @@ void X11Clipboard::setOnReadFailure(FailureHandler handler) {
 
 void X11Clipboard::startWatching() {
     if (xSide_) {
-        xSide_->watching = true;
+        ++xSide_->watchers;
     }
 }
 
 void X11Clipboard::stopWatching() {
-    if (xSide_) {
-        xSide_->watching = false;
+    if (!xSide_) {
+        return;
+    }
+    // A stop with no start of its own ends nobody's watch.
+    int held = xSide_->watchers.load();
+    while (held > 0 && !xSide_->watchers.compare_exchange_weak(held, held - 1)) {
     }
 }
 

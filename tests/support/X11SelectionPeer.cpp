@@ -138,39 +138,88 @@ void X11SelectionPeer::handleEvents() {
         if (!answers_) {
             continue;
         }
-        const XSelectionRequestEvent& request = event.xselectionrequest;
-        XSelectionEvent reply{};
-        reply.type = SelectionNotify;
-        reply.requestor = request.requestor;
-        reply.selection = request.selection;
-        reply.target = request.target;
-        reply.time = request.time;
-        reply.property = request.property;
-        const auto found = offer_.find(request.target);
-        if (request.target == atom(server_, "TARGETS")) {
-            std::vector<unsigned long> targets;
-            for (const auto& entry : offer_) {
-                targets.push_back(entry.first);
-            }
-            XChangeProperty(server_, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(targets.data()),
-                            static_cast<int>(targets.size()));
-        } else if (found == offer_.end()) {
-            reply.property = None;
-        } else if (found->second.size() <= chunkBytes) {
-            XChangeProperty(server_, request.requestor, request.property, request.target, 8, PropModeReplace,
-                            found->second.data(), static_cast<int>(found->second.size()));
-        } else {
-            XSelectInput(server_, request.requestor, PropertyChangeMask);
-            const long size = static_cast<long>(found->second.size());
-            XChangeProperty(server_, request.requestor, request.property, atom(server_, "INCR"), 32,
-                            PropModeReplace, reinterpret_cast<const unsigned char*>(&size), 1);
-            transfers_[request.requestor] =
-                std::make_unique<Transfer>(Transfer{request.property, request.target, found->second, 0});
+        if (holdsData_ && event.xselectionrequest.target != atom(server_, "TARGETS")) {
+            held_.push_back(event);
+            continue;
         }
-        XSendEvent(server_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
-        XFlush(server_);
+        answer(event);
     }
+}
+
+void X11SelectionPeer::answer(const XEvent& event) {
+    const XSelectionRequestEvent& request = event.xselectionrequest;
+    XSelectionEvent reply{};
+    reply.type = SelectionNotify;
+    reply.requestor = request.requestor;
+    reply.selection = request.selection;
+    reply.target = request.target;
+    reply.time = request.time;
+    reply.property = request.property;
+    const auto found = offer_.find(request.target);
+    if (request.target == atom(server_, "TARGETS")) {
+        std::vector<unsigned long> targets;
+        for (const auto& entry : offer_) {
+            targets.push_back(entry.first);
+        }
+        XChangeProperty(server_, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(targets.data()),
+                        static_cast<int>(targets.size()));
+    } else if (found == offer_.end()) {
+        reply.property = None;
+    } else if (found->second.size() <= chunkBytes) {
+        XChangeProperty(server_, request.requestor, request.property, request.target, 8, PropModeReplace,
+                        found->second.data(), static_cast<int>(found->second.size()));
+    } else {
+        XSelectInput(server_, request.requestor, PropertyChangeMask);
+        const long size = static_cast<long>(found->second.size());
+        XChangeProperty(server_, request.requestor, request.property, atom(server_, "INCR"), 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&size), 1);
+        transfers_[request.requestor] =
+            std::make_unique<Transfer>(Transfer{request.property, request.target, found->second, 0});
+    }
+    XSendEvent(server_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+    XFlush(server_);
+}
+
+void X11SelectionPeer::holdData() {
+    std::lock_guard guard(lock);
+    holdsData_ = true;
+}
+
+void X11SelectionPeer::release() {
+    std::lock_guard guard(lock);
+    holdsData_ = false;
+    for (const XEvent& event : held_) {
+        answer(event);
+    }
+    held_.clear();
+}
+
+unsigned long X11SelectionPeer::owner() {
+    return XGetSelectionOwner(reader_, atom(reader_, "CLIPBOARD"));
+}
+
+bool X11SelectionPeer::answeredBy(unsigned long window) {
+    XSelectionRequestEvent request{};
+    request.type = SelectionRequest;
+    request.owner = readerWindow_;
+    request.requestor = readerWindow_;
+    request.selection = atom(reader_, "VELM_PEER_PING");
+    request.target = atom(reader_, "TARGETS");
+    request.property = atom(reader_, "VELM_PEER");
+    request.time = CurrentTime;
+    XSendEvent(reader_, window, False, NoEventMask, reinterpret_cast<XEvent*>(&request));
+    XFlush(reader_);
+    XEvent event;
+    if (!waitFor(reader_, readerWindow_, SelectionNotify, event,
+                 std::chrono::steady_clock::now() + readLimit)) {
+        return false;
+    }
+    // Requests that client made before answering reached this owner before the answer came.
+    std::lock_guard guard(lock);
+    XSync(server_, False);
+    handleEvents();
+    return true;
 }
 
 std::optional<Bytes> X11SelectionPeer::read(const std::string& target) {

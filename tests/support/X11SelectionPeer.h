@@ -9,8 +9,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 struct _XDisplay;
+union _XEvent;
 
 namespace velm::test {
 
@@ -30,6 +32,16 @@ public:
     // replies to a request (it only counts them).
     void own(std::map<std::string, Bytes> targets, bool answers = true);
     std::size_t requestsSeen() const { return requests_.load(); }
+    // Keeps requests for data (not for the list of targets) unanswered until `release`, as an owner
+    // that is slow to send its data would.
+    void holdData();
+    void release();
+
+    // The window that owns the clipboard now, or 0.
+    unsigned long owner();
+    // Sends a request straight to `window`'s client and waits for its answer; by then that client
+    // handled every event it was sent before, and what it asked of this owner has been seen.
+    bool answeredBy(unsigned long window);
 
     // What the clipboard's owner gives for `target`; nothing when it refuses or takes over 5 s.
     std::optional<Bytes> read(const std::string& target);
@@ -41,6 +53,7 @@ private:
 
     void serve();
     void handleEvents();
+    void answer(const _XEvent& event);
 
     _XDisplay* server_;
     _XDisplay* reader_;
@@ -49,6 +62,8 @@ private:
     std::mutex lock;
     std::map<unsigned long, Bytes> offer_;
     bool answers_ = true;
+    bool holdsData_ = false;
+    std::vector<_XEvent> held_;
     std::map<unsigned long, std::unique_ptr<Transfer>> transfers_;
     std::atomic<std::size_t> requests_{0};
     std::atomic<bool> stopping_{false};

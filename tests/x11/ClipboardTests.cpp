@@ -155,6 +155,26 @@ TEST_F(ClipboardTest, ReportsALocalCopyOfWhatTheClientOnceSentAfterSomethingElse
     EXPECT_EQ(lastChange(), ClipboardContent::text("from the client"));
 }
 
+TEST_F(ClipboardTest, DropsALocalReadUnderWayOnceTheClientsTextIsOffered) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    peer->holdData();
+    peer->own({{"UTF8_STRING", toBytes("copied here before")}});
+    ASSERT_TRUE(Blocking::waitUntil([&] { return peer->requestsSeen() >= 2; })) << "asked for the text";
+    clipboard->put(ClipboardContent::text("from the client"));
+    ASSERT_TRUE(peerReads("UTF8_STRING", toBytes("from the client")));
+    // The text copied here before comes in only now, after the client's: the client would end up
+    // holding something else than this computer.
+    peer->release();
+    ASSERT_TRUE(peer->answeredBy(peer->owner()));
+
+    peer->own({{"UTF8_STRING", toBytes("copied here after")}});
+    ASSERT_TRUE(reported(1));
+    queue->runUntilIdle();
+    EXPECT_EQ(changes, std::vector{ClipboardContent::text("copied here after")});
+    EXPECT_TRUE(failures.empty());
+}
+
 TEST_F(ClipboardTest, GivesUpOnAnOwnerThatNeverAnswersAndCarriesOn) {
     const auto clipboard = X11Clipboard::make(queue);
     watch(clipboard);
