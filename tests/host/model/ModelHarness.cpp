@@ -20,6 +20,12 @@ ModelHarness::~ModelHarness() {
     away->stopDone = nullptr;
     curtain.reset();
     notifications.reset();
+    if (sessionQueue != queue) {
+        sessionQueue->advance(HostSession::cancelDelay);
+        sessionQueue->runUntilIdle();
+    }
+    // Held here too while the sessions share the main queue.
+    sessionQueue.reset();
     queue->advance(HostSession::cancelDelay);
     pumpUntilReleased(queue);
 }
