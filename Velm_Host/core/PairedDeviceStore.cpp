@@ -33,11 +33,6 @@ std::optional<std::string> problemOf(const PairedDevice& device, const std::vect
     return std::nullopt;
 }
 
-// The Base64 of device keys; the parsed tree's own copies are beyond reach.
-void wipe(std::string& text) {
-    secureWipe({reinterpret_cast<std::uint8_t*>(text.data()), text.size()});
-}
-
 std::size_t characterCount(std::string_view text) {
     return static_cast<std::size_t>(std::count_if(
         text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
@@ -59,8 +54,8 @@ PairedDeviceStore::Loaded PairedDeviceStore::load() const {
     case KeychainStore::ReadResult::Status::found:
         break;
     }
-    auto devices = decodeList(stored.text);
-    wipe(stored.text);
+    auto devices = decode(stored.text);
+    secureWipe(stored.text);
     if (!devices) {
         return setAside("are unreadable");
     }
@@ -88,7 +83,7 @@ bool PairedDeviceStore::save(const std::vector<PairedDevice>& devices) const {
         return false;
     }
     const bool written = keychain_.write(*stored, devicesAccount);
-    wipe(*stored);
+    secureWipe(*stored);
     if (!written) {
         pairedDeviceStoreLog.error("paired devices not saved: the secrets store refused the write");
         return false;
@@ -118,16 +113,7 @@ std::optional<std::string> PairedDeviceStore::encode(const std::vector<PairedDev
     return text;
 }
 
-std::vector<PairedDevice> PairedDeviceStore::decode(std::string_view stored) {
-    auto devices = decodeList(stored);
-    if (!devices) {
-        pairedDeviceStoreLog.error("stored paired devices are unreadable; starting with none");
-        return {};
-    }
-    return std::move(*devices);
-}
-
-std::optional<std::vector<PairedDevice>> PairedDeviceStore::decodeList(std::string_view stored) {
+std::optional<std::vector<PairedDevice>> PairedDeviceStore::decode(std::string_view stored) {
     const auto root =
         nlohmann::json::parse(stored.begin(), stored.end(), nullptr, /*allow_exceptions=*/false);
     if (!root.is_array()) {

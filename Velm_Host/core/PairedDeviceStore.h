@@ -64,9 +64,9 @@ public:
     // The stored form of a list, or nothing when a value cannot be written (a number that is
     // not finite).
     static std::optional<std::string> encode(const std::vector<PairedDevice>& devices);
-    static std::vector<PairedDevice> decode(std::string_view stored);
-    // The same, but absent when the stored form is not a list at all.
-    static std::optional<std::vector<PairedDevice>> decodeList(std::string_view stored);
+    // The readable entries of a stored list (the others are logged and dropped); absent when the stored
+    // form is not a list at all.
+    static std::optional<std::vector<PairedDevice>> decode(std::string_view stored);
 
 private:
     Loaded setAside(const char* why) const;

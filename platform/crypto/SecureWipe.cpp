@@ -10,4 +10,10 @@ void secureWipe(std::span<std::uint8_t> bytes) {
     }
 }
 
+void secureWipe(std::string& text) {
+    if (!text.empty()) {
+        OPENSSL_cleanse(text.data(), text.size());
+    }
+}
+
 } // namespace velm

@@ -58,7 +58,9 @@ TEST(PairedDeviceStore, ReadsEntryByEntryDroppingDamagedOnes) {
         stored.replace(at, 2, key32);
     }
     LogCapture log;
-    const auto devices = PairedDeviceStore::decode(stored);
+    const auto decoded = PairedDeviceStore::decode(stored);
+    ASSERT_TRUE(decoded);
+    const auto& devices = *decoded;
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0], (PairedDevice{.id = "a", .name = "A", .key = counting(), .pairedAt = Date(10)}));
     EXPECT_EQ(std::pair(devices[1].id, devices[1].lastAtHome),
@@ -66,8 +68,8 @@ TEST(PairedDeviceStore, ReadsEntryByEntryDroppingDamagedOnes) {
     EXPECT_EQ(log.lines().size(), 6u);
     EXPECT_TRUE(log.contains("appears twice"));
 
-    EXPECT_TRUE(PairedDeviceStore::decode("{\"id\":1}").empty());
-    EXPECT_TRUE(PairedDeviceStore::decode("[").empty());
+    EXPECT_EQ(PairedDeviceStore::decode("{\"id\":1}"), std::nullopt);
+    EXPECT_EQ(PairedDeviceStore::decode("["), std::nullopt);
 }
 
 } // namespace

@@ -7,13 +7,6 @@
 #include <utility>
 
 namespace velm {
-namespace {
-
-void wipe(std::string& text) {
-    secureWipe({reinterpret_cast<std::uint8_t*>(text.data()), text.size()});
-}
-
-} // namespace
 
 KeychainStore::KeychainStore(std::string service)
     : KeychainStore(std::move(service), GenericPasswordStore(GenericPasswordStore::standardFolder())) {}
@@ -40,7 +33,7 @@ KeychainStore::ReadResult KeychainStore::readItem(std::string_view account) cons
     if (!Utf8::isValid(result.text)) {
         Log("store").error("secret %s of %s is not utf-8; not used", std::string(account).c_str(),
                            service_.c_str());
-        wipe(result.text);
+        secureWipe(result.text);
         return {ReadResult::Status::failed, {}};
     }
     return result;
