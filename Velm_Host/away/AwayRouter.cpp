@@ -61,16 +61,15 @@ void AwayRouter::map(Transport transport, std::uint16_t external, std::uint16_t 
 void AwayRouter::unmap(Transport transport, std::uint16_t external, std::function<void()> done) {
     // Forgotten only once the router has let it go: one that could not be asked, or kept it, may
     // still forward the port, so the record stays for the next start to remove.
-    const std::function<void(bool)> removed =
-        whileAlive(shared_from_this(), [transport, external, done](AwayRouter& self, bool gone) {
-            if (gone) {
-                self.ledger_.remove(transport, external);
-            }
-            if (done) {
-                done();
-            }
-        });
-    mapper_->unmap(transport, external, removed);
+    mapper_->unmap(transport, external,
+                   whileAlive(shared_from_this(), [transport, external, done](AwayRouter& self, bool gone) {
+                       if (gone) {
+                           self.ledger_.remove(transport, external);
+                       }
+                       if (done) {
+                           done();
+                       }
+                   }));
 }
 
 template <class Done, class Step> void AwayRouter::withGateway(Done done, Step step) {

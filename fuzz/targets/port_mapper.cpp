@@ -101,7 +101,7 @@ void fuzzOne(const std::uint8_t* data, std::size_t size) {
             break;
         case unmap:
             mapper->unmap(PortMapper::Transport::udp, input.integer<std::uint16_t>(),
-                          [done = completes()]() mutable { done(); });
+                          [done = completes()](bool) mutable { done(); });
             break;
         case forget:
             mapper->forgetGateway();

@@ -129,14 +129,6 @@ void PortMapper::map(Transport transport, std::uint16_t port, Lease lease,
     });
 }
 
-void PortMapper::unmap(Transport transport, std::uint16_t port, std::function<void()> done) {
-    unmap(transport, port, std::function<void(bool)>([done = std::move(done)](bool) {
-              if (done) {
-                  done();
-              }
-          }));
-}
-
 void PortMapper::unmap(Transport transport, std::uint16_t port, std::function<void(bool gone)> done) {
     onQueue([=, done = orNothing(std::move(done))](PortMapper& self) {
         logger.info("router stops forwarding %s %hu", rawValue(transport).data(), port);

@@ -85,11 +85,9 @@ public:
     // external port to it; gives the external port actually mapped.
     void map(Transport transport, std::uint16_t port, Lease lease,
              std::function<void(Result<std::uint16_t>)> done);
-    // Removes the mapping of an external port. Failures are dropped.
-    void unmap(Transport transport, std::uint16_t port, std::function<void()> done = {});
-    // As above, and tells whether the router holds the mapping no more: it removed it, or had
-    // none. False when the router could not be asked, or kept the mapping.
-    void unmap(Transport transport, std::uint16_t port, std::function<void(bool gone)> done);
+    // Removes the mapping of an external port, and tells whether the router holds it no more: it
+    // removed it, or had none. False when the router could not be asked, or kept the mapping.
+    void unmap(Transport transport, std::uint16_t port, std::function<void(bool gone)> done = {});
     // Queues one SOAP action; gives the answer's text.
     void soap(std::string action, SoapArguments arguments, std::function<void(Result<std::string>)> done);
 

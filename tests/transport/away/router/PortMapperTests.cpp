@@ -243,7 +243,7 @@ TEST_F(PortMapperTest, ExternalAddressMustBePresentAndNotEmpty) {
 TEST_F(PortMapperTest, UnmapLogsFirstAndSwallowsEveryFailure) {
     router->scriptSearch(PortMapperFailure::noGateway());
     bool done = false;
-    mapper->unmap(PortMapper::Transport::udp, 4000, [&] { done = true; });
+    mapper->unmap(PortMapper::Transport::udp, 4000, [&](bool) { done = true; });
     queue->runUntilIdle();
     EXPECT_TRUE(done);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"portmapper: router stops forwarding UDP 4000"});
