@@ -1,9 +1,6 @@
-#include "platform/dispatch/ManualQueue.h"
 #include "platform/x11/X11Clipboard.h"
-#include "tests/support/Blocking.h"
 #include "tests/support/TemporaryFolder.h"
-#include "tests/support/X11DesktopTest.h"
-#include "tests/support/X11SelectionPeer.h"
+#include "tests/support/X11ClipboardTest.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -30,17 +27,8 @@ Bytes noisePng(int side) {
     return Bytes(encoded.begin(), encoded.end());
 }
 
-class ClipboardTest : public test::X11DesktopTest {
+class ClipboardTest : public test::X11ClipboardTest {
 protected:
-    void SetUp() override {
-        X11DesktopTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        peer = test::X11SelectionPeer::open();
-        ASSERT_TRUE(peer);
-    }
-
     void watch(const std::shared_ptr<X11Clipboard>& clipboard) {
         clipboard->setOnLocalChange(
             [this](ClipboardContent content) { changes.push_back(std::move(content)); });
@@ -60,13 +48,6 @@ protected:
         return changes.empty() ? ClipboardContent::text("(nothing reported)") : changes.back();
     }
 
-    // Waits until another application reads `expected` from the clipboard as `target`.
-    bool peerReads(const std::string& target, const Bytes& expected) {
-        return Blocking::waitUntil([&] { return peer->read(target) == expected; });
-    }
-
-    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
-    std::unique_ptr<test::X11SelectionPeer> peer;
     std::vector<ClipboardContent> changes;
     std::vector<ClipboardReadFailure> failures;
 };

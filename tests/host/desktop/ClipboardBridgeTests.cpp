@@ -1,9 +1,6 @@
 #include "Velm_Host/desktop/ClipboardBridge.h"
-#include "platform/dispatch/ManualQueue.h"
 #include "platform/x11/X11Clipboard.h"
-#include "tests/support/Blocking.h"
-#include "tests/support/X11DesktopTest.h"
-#include "tests/support/X11SelectionPeer.h"
+#include "tests/support/X11ClipboardTest.h"
 
 #include <gtest/gtest.h>
 
@@ -11,19 +8,16 @@ namespace velm {
 namespace {
 
 // Sessions one after another on the process's one clipboard, as a reconnecting client makes them.
-class ClipboardBridgeTest : public test::X11DesktopTest {
+class ClipboardBridgeTest : public test::X11ClipboardTest {
 protected:
     void SetUp() override {
-        X11DesktopTest::SetUp();
+        X11ClipboardTest::SetUp();
         if (IsSkipped()) {
             return;
         }
-        peer = test::X11SelectionPeer::open();
-        ASSERT_TRUE(peer);
         // Owning the clipboard once tells the test which window is the clipboard's.
         clipboard->put(ClipboardContent::text("offered once"));
-        ASSERT_TRUE(
-            Blocking::waitUntil([&] { return peer->read("UTF8_STRING") == toBytes("offered once"); }));
+        ASSERT_TRUE(peerReads("UTF8_STRING", toBytes("offered once")));
         clipboardWindow = peer->owner();
     }
 
@@ -45,10 +39,8 @@ protected:
         return peer->requestsSeen() > before;
     }
 
-    std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
     std::shared_ptr<X11Clipboard> clipboard = X11Clipboard::make(queue);
     std::shared_ptr<FileOffers> offers = std::make_shared<FileOffers>();
-    std::unique_ptr<test::X11SelectionPeer> peer;
     unsigned long clipboardWindow = 0;
 };
 
