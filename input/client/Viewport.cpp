@@ -30,6 +30,21 @@ bool hasPositiveArea(Size size) {
 Viewport::Viewport(Size contentSize, Size viewSize, double viewScale, ScalingMode mode)
     : contentSize_(contentSize), viewSize_(viewSize), viewScale_(viewScale), mode_(mode) {}
 
+void Viewport::setContentSize(Size size) {
+    contentSize_ = size;
+    clampCenter();
+}
+
+void Viewport::setViewSize(Size size) {
+    viewSize_ = size;
+    clampCenter();
+}
+
+void Viewport::setViewScale(double scale) {
+    viewScale_ = scale;
+    clampCenter();
+}
+
 void Viewport::setMode(ScalingMode mode) {
     mode_ = mode;
     resetZoom();

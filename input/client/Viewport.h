@@ -36,9 +36,11 @@ public:
     double obscuredBottom() const { return obscuredBottom_; }
     double lift() const { return lift_; }
 
-    void setContentSize(Size size) { contentSize_ = size; }
-    void setViewSize(Size size) { viewSize_ = size; }
-    void setViewScale(double scale) { viewScale_ = scale; }
+    // New sizes keep the centre where the picture still covers the view (a rotated view, a remote
+    // screen that changed resolution), as a pan would.
+    void setContentSize(Size size);
+    void setViewSize(Size size);
+    void setViewScale(double scale);
     // A new mode starts unzoomed and centred.
     void setMode(ScalingMode mode);
     // Lowers the lift so that it never exceeds the covered height.

@@ -99,6 +99,29 @@ TEST(Viewport, ZoomWithALiftDoesNotMoveThePicture) {
     expectNear(view.normalizedPoint(anchor), under);
 }
 
+// A rotated view or a remote screen of another size must not leave the zoomed picture off its edge.
+TEST(Viewport, NewSizesKeepThePictureOverTheView) {
+    auto zoomedToTheTopLeft = [] {
+        Viewport view = wideInSquare(ScalingMode::fit);
+        view.zoomBy(4, {500, 500});
+        view.panBy({5000, 5000});
+        return view;
+    };
+    Viewport rotated = zoomedToTheTopLeft();
+    ASSERT_EQ(rotated.contentRect().origin, (Point{0, 0}));
+    rotated.setViewSize({700, 1400}); // the picture is now exactly as tall as the view
+    EXPECT_EQ(rotated.contentRect().origin, (Point{0, 0}));
+
+    Viewport flatter = zoomedToTheTopLeft();
+    flatter.setContentSize({2000, 250}); // now shorter than the view: centred
+    EXPECT_EQ(flatter.contentRect().origin, (Point{0, 250}));
+
+    Viewport sharp({2000, 2000}, {1000, 1000}, 1, ScalingMode::pixelPerfect);
+    sharp.panBy({-5000, -5000}); // to the bottom right corner
+    sharp.setViewScale(2);       // the whole picture now fits
+    EXPECT_EQ(sharp.center(), (Point{0.5, 0.5}));
+}
+
 TEST(Viewport, LiftRevealsAPointAboveTheCoveredStrip) {
     Viewport view({1000, 1000}, {1000, 1000}, 1, ScalingMode::fit);
     view.setObscuredBottom(300);
