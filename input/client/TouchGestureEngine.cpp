@@ -40,12 +40,21 @@ std::vector<GestureOutput> TouchGestureEngine::handle(const TouchSample& sample)
         clean.radius = 0;
     bool placed = isUsable(clean.location) && isUsable(clean.time);
     switch (clean.phase) {
-    case Phase::began:
+    case Phase::began: {
+        // A touch that begins under the id of one still down means the view lost the end of that one:
+        // it is ended as cancelled first, so that its gesture neither jumps to the new place nor
+        // turns the new touch into a drag from the old one.
+        Outputs out;
+        if (touches_.erase(clean.id) != 0)
+            out = touchEnded(clean, true);
         // A touch that cannot be placed is never recorded, so its later samples are ignored too.
         if (!placed)
-            return {};
+            return out;
         touches_[clean.id] = clean.location;
-        return touchBegan(clean);
+        for (GestureOutput& output : touchBegan(clean))
+            out.push_back(std::move(output));
+        return out;
+    }
     case Phase::moved: {
         auto touch = touches_.find(clean.id);
         if (touch == touches_.end() || !placed)

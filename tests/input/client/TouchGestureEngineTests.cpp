@@ -264,6 +264,32 @@ TEST_F(TouchGestureEngineTest, ThreeFingersPanThePicture) {
     EXPECT_EQ(moved(1, 3, 0, 2.1), GestureOutputs{GestureOutput::pan({1, 0})});
 }
 
+// The view never reported the end of the first touch under this id: the new one starts afresh.
+TEST_F(TouchGestureEngineTest, ATouchBegunAgainUnderItsIdEndsTheOneBefore) {
+    direct();
+    began(1, 100, 100, 0);
+    EXPECT_EQ(began(1, 600, 300, 5), GestureOutputs{move(0.6f, 0.6f)});
+    EXPECT_EQ(moved(1, 602, 300, 5.05), GestureOutputs{}) << "a still finger drags nothing";
+    EXPECT_EQ(ended(1, 602, 300, 5.1), (GestureOutputs{down(left), up(left)}));
+
+    began(2, 100, 100, 6);
+    moved(2, 150, 100, 6.1);
+    EXPECT_EQ(began(2, 600, 300, 7), (GestureOutputs{up(left), move(0.6f, 0.6f)})) << "the drag is let go";
+    ended(2, 600, 300, 7.5);
+
+    // A two-finger scroll is ended for good, without a jump.
+    engine.setMode(TouchMode::trackpad);
+    began(3, 100, 100, 8);
+    began(4, 200, 100, 8);
+    moved(3, 100, 120, 8.1);
+    EXPECT_EQ(began(4, 900, 450, 8.2), GestureOutputs{});
+    EXPECT_EQ(moved(4, 900, 460, 8.3), GestureOutputs{});
+    ended(3, 100, 120, 8.4);
+    ended(4, 900, 460, 8.4);
+    began(5, 100, 100, 9);
+    EXPECT_EQ(ended(5, 100, 100, 9.1), (GestureOutputs{down(left), up(left)}));
+}
+
 TEST_F(TouchGestureEngineTest, UnknownOrBrokenSamplesNeverLeaveAButtonHeldOrAValueBroken) {
     EXPECT_EQ(moved(7, 1, 1, 0), GestureOutputs{});
     EXPECT_EQ(ended(7, 1, 1, 0), GestureOutputs{});
