@@ -101,6 +101,9 @@ std::vector<GestureOutput> TouchGestureEngine::touchBegan(const TouchSample& sam
     }
     if (std::holds_alternative<TwoFinger>(state_) && count == 3)
         state_ = ThreeFingerPan{centroid()};
+    // A further finger of a pan moves the centroid without moving the hand: measure from there.
+    if (auto* pan = std::get_if<ThreeFingerPan>(&state_))
+        pan->lastCentroid = centroid();
     return {};
 }
 

@@ -264,6 +264,19 @@ TEST_F(TouchGestureEngineTest, ThreeFingersPanThePicture) {
     EXPECT_EQ(moved(1, 3, 0, 2.1), GestureOutputs{GestureOutput::pan({1, 0})});
 }
 
+TEST_F(TouchGestureEngineTest, MoreFingersDuringAPanDoNotJerkThePicture) {
+    began(1, 100, 100, 0);
+    began(2, 200, 100, 0);
+    began(3, 300, 100, 0);
+    for (std::int64_t id = 4; id <= 10; ++id) {
+        double x = 100 * static_cast<double>(id);
+        EXPECT_EQ(began(id, x, 400, 0.1), GestureOutputs{}) << id;
+        EXPECT_EQ(moved(id, x, 400, 0.2), GestureOutputs{GestureOutput::pan({0, 0})})
+            << "finger " << id << " only came down";
+    }
+    EXPECT_EQ(moved(1, 110, 100, 0.3), GestureOutputs{GestureOutput::pan({1, 0})});
+}
+
 // The view never reported the end of the first touch under this id: the new one starts afresh.
 TEST_F(TouchGestureEngineTest, ATouchBegunAgainUnderItsIdEndsTheOneBefore) {
     direct();
