@@ -53,6 +53,11 @@ std::vector<int32_t> characterBoundaries(const icu::UnicodeString& text) {
     return boundaries;
 }
 
+// Canonical ordering sorts the marks of one character in quadratic time. No written character comes
+// near this many UTF-16 units; a longer one (marks stacked by the thousand in pasted text) is compared
+// as spelled, so that at worst it is retyped instead of freezing the field.
+constexpr int32_t longestNormalizedCharacter = 256;
+
 class CharacterComparer {
 public:
     CharacterComparer() {
@@ -65,6 +70,8 @@ public:
     bool equivalent(const icu::UnicodeString& a, const icu::UnicodeString& b) const {
         if (a == b)
             return true;
+        if (a.length() > longestNormalizedCharacter || b.length() > longestNormalizedCharacter)
+            return false;
         UErrorCode status = U_ZERO_ERROR;
         icu::UnicodeString da = nfd_->normalize(a, status);
         icu::UnicodeString db = nfd_->normalize(b, status);

@@ -61,5 +61,15 @@ TEST(TextMirror, CountsCharactersAsTheUserSeesThem) {
     expectEdits("", {{"a\xFF", {0, "a\xEF\xBF\xBD"}}, {"a", {1, ""}}});
 }
 
+// Marks stacked by the hundred thousand on one letter (pasted text) make one very long character.
+TEST(TextMirror, AVeryLongCharacterIsRetypedRatherThanFreezingTheField) {
+    std::string stacked = "a";
+    for (int i = 0; i < 500000; ++i)
+        stacked += i % 2 == 0 ? "\xCC\x81" : "\xCC\x96"; // acute above, grave below, unordered
+    const std::string grown = stacked + "\xCC\x81";
+    const std::string other = "b" + grown.substr(1);
+    expectEdits(stacked, {{grown, {1, grown}}, {other, {1, other}}, {other + "!", {0, "!"}}});
+}
+
 } // namespace
 } // namespace velm
