@@ -294,10 +294,10 @@ TEST_F(TouchGestureEngineTest, ATouchBegunAgainUnderItsIdEndsTheOneBefore) {
     engine.setMode(TouchMode::trackpad);
     began(3, 100, 100, 8);
     began(4, 200, 100, 8);
-    moved(3, 100, 120, 8.1);
+    moved(3, 100, 130, 8.1); // a scroll
     EXPECT_EQ(began(4, 900, 450, 8.2), GestureOutputs{});
     EXPECT_EQ(moved(4, 900, 460, 8.3), GestureOutputs{});
-    ended(3, 100, 120, 8.4);
+    ended(3, 100, 130, 8.4);
     ended(4, 900, 460, 8.4);
     began(5, 100, 100, 9);
     EXPECT_EQ(ended(5, 100, 100, 9.1), (GestureOutputs{down(left), up(left)}));
