@@ -1,5 +1,7 @@
 #include "Velm_Host/ui/DeviceCardLines.h"
 
+#include "Velm_Host/ui/InlineName.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -22,7 +24,7 @@ std::string whole(double value) {
 DeviceCardLines DeviceCardLines::of(const PairedDevice& device, const DeviceCardsState& state, Date now,
                                     const DateTexts& dates) {
     DeviceCardLines lines;
-    lines.name = device.name;
+    lines.name = inlineName(device.name);
     lines.isLive = state.isLive(device.id);
     lines.status = lines.isLive ? liveText(*state.live) : datesText(device, now, dates);
     if (device.model) {
