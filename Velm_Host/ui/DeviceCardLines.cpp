@@ -55,10 +55,13 @@ std::string DeviceCardLines::liveText(const HostSession::Snapshot& live) {
 }
 
 std::string DeviceCardLines::datesText(const PairedDevice& device, Date now, const DateTexts& dates) {
+    // A date ahead of the clock (set back since, or another computer's) has only just happened as far
+    // as this clock can tell; "in 3 hours" cannot follow "Last connected".
+    const auto past = [&](Date date) { return dates.relative(std::min(date, now), now); };
     if (device.lastConnected) {
-        return "Last connected " + dates.relative(*device.lastConnected, now);
+        return "Last connected " + past(*device.lastConnected);
     }
-    return "Paired " + dates.relative(device.pairedAt, now);
+    return "Paired " + past(device.pairedAt);
 }
 
 std::optional<DeviceCardLines::AwayLine> DeviceCardLines::awayText(const PairedDevice& device,
