@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <QWidgetAction>
 
@@ -153,6 +154,8 @@ void DeviceCard::fillPolicyMenu(const PairedDevice& device, bool curtainCovers) 
     }
     menuFor_ = menuFor;
     policyMenu_->clear();
+    idleActions_.clear();
+    curtainAction_ = nullptr;
     menuTitle(policyMenu_, "Disconnect When Idle");
     const auto chosen = DeviceCardLines::idleTimeoutChoice(device.idleTimeout);
     const bool curtain = device.curtain.value_or(false);
@@ -162,17 +165,39 @@ void DeviceCard::fillPolicyMenu(const PairedDevice& device, bool curtainCovers) 
         action->setCheckable(true);
         action->setChecked(chosen == index);
         idleChoices_->addAction(action);
-        connect(action, &QAction::triggered, this,
-                [this, timeout, curtain] { actions_.setPolicy(timeout, curtain); });
+        idleActions_.push_back(action);
+        connect(action, &QAction::triggered, this, [this, timeout, curtain] {
+            actions_.setPolicy(timeout, curtain);
+            checkPolicyInForce();
+        });
     }
     if (curtainCovers) {
         policyMenu_->addSeparator();
         QAction* toggle = policyMenu_->addAction("Privacy Curtain");
         toggle->setCheckable(true);
         toggle->setChecked(curtain);
+        curtainAction_ = toggle;
         const auto timeout = device.idleTimeout;
-        connect(toggle, &QAction::toggled, this,
-                [this, timeout](bool on) { actions_.setPolicy(timeout, on); });
+        connect(toggle, &QAction::toggled, this, [this, timeout](bool on) {
+            actions_.setPolicy(timeout, on);
+            checkPolicyInForce();
+        });
+    }
+}
+
+// A choice shows once the model has taken it and the card is given the device as it then is: the
+// change may not be saved, or the device may be gone.
+void DeviceCard::checkPolicyInForce() {
+    if (!menuFor_) {
+        return;
+    }
+    const auto chosen = DeviceCardLines::idleTimeoutChoice(menuFor_->idleTimeout);
+    for (std::size_t index = 0; index < idleActions_.size(); ++index) {
+        idleActions_[index]->setChecked(chosen == index);
+    }
+    if (curtainAction_ != nullptr) {
+        const QSignalBlocker quiet(curtainAction_);
+        curtainAction_->setChecked(menuFor_->curtain);
     }
 }
 

@@ -6,7 +6,9 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <vector>
 
+class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
@@ -43,6 +45,7 @@ protected:
 
 private:
     void fillPolicyMenu(const PairedDevice& device, bool curtainCovers);
+    void checkPolicyInForce();
     void showName();
 
     const Actions actions_;
@@ -58,6 +61,8 @@ private:
     QPushButton* policyButton_;
     QMenu* policyMenu_;
     QActionGroup* idleChoices_;
+    std::vector<QAction*> idleActions_;
+    QAction* curtainAction_ = nullptr;
     QString fullName_;
     // What the policy menu shows, so that it is rebuilt only when that changes (never under an
     // open menu as time passes).

@@ -1,5 +1,7 @@
 #include "Velm_Host/ui/DeviceCardLines.h"
 
+#include "Velm_Host/ui/InlineName.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -22,7 +24,7 @@ std::string whole(double value) {
 DeviceCardLines DeviceCardLines::of(const PairedDevice& device, const DeviceCardsState& state, Date now,
                                     const DateTexts& dates) {
     DeviceCardLines lines;
-    lines.name = device.name;
+    lines.name = inlineName(device.name);
     lines.isLive = state.isLive(device.id);
     lines.status = lines.isLive ? liveText(*state.live) : datesText(device, now, dates);
     if (device.model) {
@@ -53,10 +55,13 @@ std::string DeviceCardLines::liveText(const HostSession::Snapshot& live) {
 }
 
 std::string DeviceCardLines::datesText(const PairedDevice& device, Date now, const DateTexts& dates) {
+    // A date ahead of the clock (set back since, or another computer's) has only just happened as far
+    // as this clock can tell; "in 3 hours" cannot follow "Last connected".
+    const auto past = [&](Date date) { return dates.relative(std::min(date, now), now); };
     if (device.lastConnected) {
-        return "Last connected " + dates.relative(*device.lastConnected, now);
+        return "Last connected " + past(*device.lastConnected);
     }
-    return "Paired " + dates.relative(device.pairedAt, now);
+    return "Paired " + past(device.pairedAt);
 }
 
 std::optional<DeviceCardLines::AwayLine> DeviceCardLines::awayText(const PairedDevice& device,

@@ -109,6 +109,25 @@ struct HistoryDates::Formatters {
         return nowDay - thenDay;
     }
 
+    // The start of the day after the one `now` falls on, in the zone.
+    std::optional<UDate> nextDayStart(UDate now) const {
+        if (!calendar) {
+            return std::nullopt;
+        }
+        UErrorCode status = U_ZERO_ERROR;
+        calendar->setTime(now, status);
+        calendar->add(UCAL_DATE, 1, status);
+        for (const UCalendarDateFields field :
+             {UCAL_HOUR_OF_DAY, UCAL_MINUTE, UCAL_SECOND, UCAL_MILLISECOND}) {
+            calendar->set(field, 0);
+        }
+        const UDate next = calendar->getTime(status);
+        if (U_FAILURE(status) || !(next > now)) {
+            return std::nullopt;
+        }
+        return next;
+    }
+
     std::string named(const icu::UnicodeString& day, UDate date) const {
         icu::UnicodeString timeText;
         time->format(date, timeText);
@@ -146,6 +165,15 @@ std::string HistoryDates::startText(Date date) const {
     icu::UnicodeString text;
     formatters_->dateAndTime->format(*when, text);
     return utf8(text);
+}
+
+std::optional<double> HistoryDates::secondsUntilTomorrow() const {
+    const auto now = icuDate(now_ ? now_() : Date::now());
+    const auto next = now ? formatters_->nextDayStart(*now) : std::nullopt;
+    if (!next) {
+        return std::nullopt;
+    }
+    return (*next - *now) / 1000.0;
 }
 
 } // namespace velm

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace velm {
@@ -30,6 +31,9 @@ public:
 
     // Empty for a date no calendar can show (not finite, or beyond a quarter of a million years).
     std::string startText(Date date) const;
+    // How long until today ends in the zone, when what reads "Today" reads "Yesterday" instead;
+    // nothing when the calendar cannot tell.
+    std::optional<double> secondsUntilTomorrow() const;
 
 private:
     struct Formatters;

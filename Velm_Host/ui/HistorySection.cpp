@@ -6,9 +6,17 @@
 #include "Velm_Host/ui/PlainLabel.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <utility>
 
 namespace velm {
+namespace {
+
+// A timer does not run while the computer sleeps, so the day's end is looked at again at least this often.
+constexpr double longestWait = 3600;
+
+} // namespace
 
 HistorySection::HistorySection(std::shared_ptr<ConnectionHistory> history,
                                std::shared_ptr<const HistoryDates> dates, QWidget* parent)
@@ -16,6 +24,9 @@ HistorySection::HistorySection(std::shared_ptr<ConnectionHistory> history,
       showAll_(new LinkButton("Show All…", this)) {
     addHeaderControl(showAll_);
     QObject::connect(showAll_, &QPushButton::clicked, this, [this] { showAll(); });
+    tomorrow_.setSingleShot(true);
+    tomorrow_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tomorrow_, &QTimer::timeout, this, [this] { refresh(); });
     refresh();
 }
 
@@ -36,6 +47,12 @@ void HistorySection::refresh() {
     if (sheet_) {
         sheet_->refresh();
     }
+    refreshTomorrow();
+}
+
+void HistorySection::refreshTomorrow() {
+    const double wait = std::min(dates_->secondsUntilTomorrow().value_or(longestWait), longestWait);
+    tomorrow_.start(std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(wait * 1000))));
 }
 
 void HistorySection::showAll() {

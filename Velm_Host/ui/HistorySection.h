@@ -5,6 +5,7 @@
 #include "Velm_Host/ui/HistoryDates.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <memory>
 
 class QPushButton;
@@ -15,7 +16,8 @@ class HistorySheet;
 
 // The last section of the main window: the three newest history records, and "Show All…" for the
 // whole history in a sheet. Its owner calls refresh when the history changes (ConnectionHistory
-// reports that on the main queue); an open sheet follows.
+// reports that on the main queue); an open sheet follows. When the day changes the rows are written
+// again by themselves, so that today's records then read as yesterday's.
 class HistorySection : public FormSection {
 public:
     static constexpr int shownRecords = 3;
@@ -31,10 +33,13 @@ public:
     HistorySheet* sheet() const { return sheet_; }
 
 private:
+    void refreshTomorrow();
+
     const std::shared_ptr<ConnectionHistory> history_;
     const std::shared_ptr<const HistoryDates> dates_;
     QPushButton* showAll_;
     QPointer<HistorySheet> sheet_;
+    QTimer tomorrow_;
 };
 
 } // namespace velm

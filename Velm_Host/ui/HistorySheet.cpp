@@ -1,6 +1,7 @@
 #include "Velm_Host/ui/HistorySheet.h"
 
 #include "Velm_Host/ui/HistoryRow.h"
+#include "Velm_Host/ui/InlineName.h"
 #include "Velm_Host/ui/PlainLabel.h"
 
 #include <QComboBox>
@@ -152,7 +153,7 @@ void HistorySheet::fillDeviceChoices(const ConnectionLog& log) {
     devices_->clear();
     devices_->addItem(QStringLiteral("All Devices"));
     for (const DeviceChoice& choice : choices) {
-        devices_->addItem(fromUtf8(choice.deviceName), fromUtf8(choice.deviceID));
+        devices_->addItem(fromUtf8(inlineName(choice.deviceName)), fromUtf8(choice.deviceID));
         if (deviceID_ == choice.deviceID) {
             devices_->setCurrentIndex(devices_->count() - 1);
         }

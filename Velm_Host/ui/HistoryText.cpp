@@ -1,5 +1,7 @@
 #include "Velm_Host/ui/HistoryText.h"
 
+#include "Velm_Host/ui/InlineName.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -44,11 +46,11 @@ std::string HistoryText::title(const ConnectionRecord& record) {
     case Kind::session:
         break;
     case Kind::file:
-        return record.deviceName + ": a file";
+        return inlineName(record.deviceName) + ": a file";
     case Kind::refused:
-        return record.deviceName + ": turned away";
+        return inlineName(record.deviceName) + ": turned away";
     }
-    return record.deviceName;
+    return inlineName(record.deviceName);
 }
 
 std::string HistoryText::caption(const ConnectionRecord& record, const HistoryDates& dates) {

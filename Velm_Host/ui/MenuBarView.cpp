@@ -1,5 +1,6 @@
 #include "Velm_Host/ui/MenuBarView.h"
 
+#include "Velm_Host/ui/InlineName.h"
 #include "Velm_Host/ui/PlainLabel.h"
 #include "Velm_Host/ui/TextColours.h"
 
@@ -68,7 +69,7 @@ void MenuBarView::refresh() {
 
 std::string MenuBarView::statusText(const HostModel::State& state) {
     if (state.connected) {
-        return state.connected->deviceName + " connected";
+        return inlineName(state.connected->deviceName) + " connected";
     }
     return state.allowRemoteAccess ? "Waiting for a device" : "Remote access is off";
 }

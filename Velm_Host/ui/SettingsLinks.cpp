@@ -1,8 +1,8 @@
 #include "Velm_Host/ui/SettingsLinks.h"
 
 #include "platform/log/Log.h"
+#include "platform/system/DetachedProgram.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 #include <array>
 #include <utility>
@@ -52,11 +52,7 @@ SettingsLinks SettingsLinks::find(std::string_view currentDesktop, const QString
 }
 
 bool SettingsLinks::startDetached(const Command& command) {
-    QStringList arguments;
-    for (const std::string& argument : command.arguments) {
-        arguments << QString::fromStdString(argument);
-    }
-    return QProcess::startDetached(QString::fromStdString(command.program), arguments);
+    return DetachedProgram::start(command.program, command.arguments);
 }
 
 std::optional<SettingsLinks::Command> SettingsLinks::command(SettingsPane pane) const {

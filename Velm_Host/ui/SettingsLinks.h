@@ -45,7 +45,8 @@ public:
     // The settings program found in `searchPaths` (the PATH when empty), the one that belongs to
     // `currentDesktop` (XDG_CURRENT_DESKTOP's form, "ubuntu:GNOME") first.
     static SettingsLinks find(std::string_view currentDesktop, const QStringList& searchPaths, Launch launch);
-    // Starts the command detached from this process, so it outlives neither more nor less than it wants.
+    // Starts the command detached from this process, so it outlives neither more nor less than it wants,
+    // and holds none of the host's connections or files while it runs.
     static bool startDetached(const Command& command);
 
     bool canOpen() const { return program_.has_value(); }

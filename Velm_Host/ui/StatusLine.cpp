@@ -1,5 +1,7 @@
 #include "Velm_Host/ui/StatusLine.h"
 
+#include "Velm_Host/ui/InlineName.h"
+
 namespace velm {
 namespace {
 
@@ -68,7 +70,7 @@ StatusLine StatusLine::base(const HostStatus& status) {
 }
 
 std::string StatusLine::sessionText(const HostSession::Snapshot& session) {
-    std::string text = session.deviceName + " connected";
+    std::string text = inlineName(session.deviceName) + " connected";
     if (session.isAway) {
         text += " from away";
     }

@@ -63,6 +63,14 @@ TEST_F(CardLinesTest, DatesTextTellsThePairingUntilTheFirstConnection) {
     EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Last connected last month");
 }
 
+// The clock was set back since, or the devices came from another computer.
+TEST_F(CardLinesTest, DatesAheadOfTheClockHaveJustHappened) {
+    auto ipad = pairedDevice("ipad", Date(shownAt.secondsSinceReferenceDate() + 2 * dayLength));
+    EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Paired now");
+    ipad.lastConnected = Date(shownAt.secondsSinceReferenceDate() + 3 * 3600);
+    EXPECT_EQ(DeviceCardLines::datesText(ipad, shownAt, dates), "Last connected now");
+}
+
 TEST_F(CardLinesTest, AwayTextNeedsBothAccessesAndWarnsWhatKeepsTheDeviceOut) {
     DeviceCardsState state;
     state.allowRemoteAccess = true;

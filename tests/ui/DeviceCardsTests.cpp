@@ -168,6 +168,23 @@ TEST_F(CardsTest, PolicyAndRemoveGoOutWithTheDeviceAsListed) {
     EXPECT_EQ(cards->card("ipad"), nullptr);
 }
 
+// The policy could not be saved, say, or the device had just gone: the model publishes nothing new.
+TEST_F(CardsTest, AChoiceTheModelDidNotTakeLeavesTheMenuShowingThePolicyInForce) {
+    auto ipad = device("ipad");
+    ipad.idleTimeout = 3600;
+    ipad.curtain = true;
+    const DeviceCardsState state{.devices = {ipad}, .curtainCovers = true};
+    show(state);
+    policyAction("ipad", "15 min")->trigger();
+    policyAction("ipad", "Privacy Curtain")->trigger();
+    show(state);
+    EXPECT_EQ(policies.size(), 2u);
+    EXPECT_TRUE(policyAction("ipad", "1 h")->isChecked());
+    EXPECT_FALSE(policyAction("ipad", "15 min")->isChecked());
+    EXPECT_TRUE(policyAction("ipad", "Privacy Curtain")->isChecked());
+    EXPECT_EQ(line("ipad", "policy-line"), "Disconnects after 1 h idle · curtain");
+}
+
 TEST_F(CardsTest, ACardKeepsItsPictureWhileItsDevicesLooksStayTheSame) {
     auto ipad = device("ipad", DeviceModel{"iPad13,4", std::nullopt});
     show({.devices = {ipad}});

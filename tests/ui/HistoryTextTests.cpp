@@ -37,6 +37,9 @@ TEST(HistoryDates, NamesTodayAndYesterdayAndWritesOlderDatesInFull) {
     // 01:00 UTC on Monday is still Sunday evening in New York.
     EXPECT_EQ(dates.startText(ago(11 * hour)), "Today, 1:00" + nnbsp + "AM");
     EXPECT_EQ(usDates("America/New_York").startText(ago(11 * hour)), "Yesterday, 8:00" + nnbsp + "PM");
+    // Today ends at the zone's midnight.
+    EXPECT_EQ(dates.secondsUntilTomorrow(), 12 * hour);
+    EXPECT_EQ(usDates("America/New_York").secondsUntilTomorrow(), 17 * hour);
 }
 
 TEST(HistoryDates, OtherLocalesAndDatesNoCalendarCanShow) {

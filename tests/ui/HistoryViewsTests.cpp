@@ -4,6 +4,7 @@
 #include "Velm_Host/ui/PlainLabel.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/support/ChildWidgets.h"
+#include "tests/support/QtEvents.h"
 #include "tests/support/WidgetShots.h"
 
 #include <QComboBox>
@@ -153,6 +154,26 @@ TEST_F(HistoryViews, TheSheetFiltersByDeviceAndClearsOnlyWhatHasEndedAfterAsking
     EXPECT_FALSE(clear->isEnabled());
     section.refresh();
     EXPECT_TRUE(section.showAllButton()->isHidden());
+}
+
+TEST_F(HistoryViews, TodaysRecordsReadAsYesterdaysOnceTheDayHasChanged) {
+    const double midnight = now.secondsSinceReferenceDate() + 12 * 3600;
+    now = Date(midnight - 1800);
+    history->end(begin(Kind::session, "d1", "iPad"), Ending::disconnected);
+    now = Date(midnight - 0.05);
+    HistorySection section(history, dates);
+    section.showAll();
+    const auto caption = [](const QWidget& widget) {
+        const auto rows = test::childWidgets<HistoryRow>(widget);
+        return rows.empty() ? std::string() : rows[0]->caption()->fullText().toStdString();
+    };
+    ASSERT_EQ(caption(section).rfind("Today, 11:30", 0), 0u) << caption(section);
+
+    now = Date(midnight + 30);
+    EXPECT_TRUE(test::processEventsUntil([&] {
+        return caption(section).rfind("Yesterday, 11:30", 0) == 0 &&
+               caption(*section.sheet()).rfind("Yesterday, 11:30", 0) == 0;
+    })) << caption(section);
 }
 
 TEST_F(HistoryViews, NamesFromDevicesShowAsTyped) {

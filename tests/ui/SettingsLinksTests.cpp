@@ -4,7 +4,10 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -65,6 +68,28 @@ TEST_F(SettingsPrograms, OpenStartsTheProgramDetachedWithThePane) {
     EXPECT_EQ(test::TemporaryFolder::readFile(written), "notifications\n");
 
     EXPECT_FALSE(SettingsLinks::startDetached({(folder / "missing").string(), {}}));
+}
+
+// The settings program may outlive the host: a session's socket left open in it would keep the
+// connection up after the host closed it, and the listening port taken after the host quit.
+TEST_F(SettingsPrograms, TheProgramTakesNoneOfTheHostsDescriptorsWithIt) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0); // as a library would open it: kept over exec
+    ASSERT_GE(socket, 0);
+    struct stat identity {};
+    ASSERT_EQ(::fstat(socket, &identity), 0);
+    const auto written = folder / "descriptors";
+    const std::string program = install(
+        "gnome-control-center", "#!/bin/sh\nls -l /proc/$$/fd > '" + written.string() + ".part'\nmv '" +
+                                    written.string() + ".part' '" + written.string() + "'\n");
+    ASSERT_TRUE(SettingsLinks::startDetached({program, {"power"}}));
+    for (int i = 0; i < 500 && !std::filesystem::exists(written); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const std::string descriptors = test::TemporaryFolder::readFile(written);
+    ::close(socket);
+    EXPECT_NE(descriptors.find(" 0 -> "), std::string::npos) << descriptors;
+    EXPECT_EQ(descriptors.find("socket:[" + std::to_string(identity.st_ino) + "]"), std::string::npos)
+        << descriptors;
 }
 
 } // namespace
