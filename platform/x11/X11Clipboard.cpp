@@ -143,7 +143,7 @@ struct X11Clipboard::XSide {
             answer(connection, event.xselectionrequest);
             break;
         case SelectionClear:
-            if (event.xselectionclear.selection == clipboard) {
+            if (event.xselectionclear.selection == clipboard && !owns(connection.display())) {
                 offer.clear();
             }
             break;
@@ -271,11 +271,19 @@ struct X11Clipboard::XSide {
             ownedSince = event.selection_timestamp;
             return;
         }
+        // Another client's copy and our taking the clipboard back may cross: its notices then come
+        // after we took it, and what the client offered must still be answered.
+        if (owns(connection.display())) {
+            return;
+        }
         offer.clear();
         if (watchers > 0 && event.owner != None) {
             startRead(connection, event.timestamp);
         }
     }
+
+    // Whether the server says we hold the clipboard now, whatever notices are still to come.
+    bool owns(Display* display) const { return XGetSelectionOwner(display, clipboard) == window; }
 
     void startRead(X11Connection& connection, Time time) {
         if (read) {

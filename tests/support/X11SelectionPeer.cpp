@@ -195,6 +195,18 @@ void X11SelectionPeer::release() {
     held_.clear();
 }
 
+void X11SelectionPeer::holdServer() {
+    std::lock_guard guard(lock);
+    XGrabServer(server_);
+    XSync(server_, False);
+}
+
+void X11SelectionPeer::releaseServer() {
+    std::lock_guard guard(lock);
+    XUngrabServer(server_);
+    XSync(server_, False);
+}
+
 unsigned long X11SelectionPeer::owner() {
     return XGetSelectionOwner(reader_, atom(reader_, "CLIPBOARD"));
 }

@@ -156,6 +156,26 @@ TEST_F(ClipboardTest, DropsALocalReadUnderWayOnceTheClientsTextIsOffered) {
     EXPECT_TRUE(failures.empty());
 }
 
+TEST_F(ClipboardTest, KeepsServingTheClientsTextOverALocalCopyThatCameJustBeforeIt) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    clipboard->put(ClipboardContent::text("from the client before"));
+    ASSERT_TRUE(peerReads("UTF8_STRING", toBytes("from the client before")));
+
+    // The local copy is carried out first, but its notices reach the clipboard only once the
+    // client's text took the clipboard back.
+    peer->holdServer();
+    clipboard->put(ClipboardContent::text("from the client"));
+    peer->own({{"UTF8_STRING", toBytes("copied here")}});
+    peer->releaseServer();
+
+    EXPECT_TRUE(peerReads("UTF8_STRING", toBytes("from the client")));
+    ASSERT_TRUE(peer->answeredBy(peer->owner()));
+    queue->runUntilIdle();
+    EXPECT_TRUE(changes.empty());
+    EXPECT_TRUE(failures.empty());
+}
+
 TEST_F(ClipboardTest, GivesUpOnAnOwnerThatNeverAnswersAndCarriesOn) {
     const auto clipboard = X11Clipboard::make(queue);
     watch(clipboard);
