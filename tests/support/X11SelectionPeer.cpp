@@ -193,6 +193,8 @@ void X11SelectionPeer::release() {
         answer(event);
     }
     held_.clear();
+    // The answers are on their way to the reader before anything asked of the peer afterwards.
+    XSync(server_, False);
 }
 
 void X11SelectionPeer::holdServer() {
