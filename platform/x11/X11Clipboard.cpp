@@ -87,6 +87,8 @@ struct X11Clipboard::XSide {
         Atom target = None;
         Kind kind = Kind::text;
         Bytes data;
+        // The latest of the client's contents offered here when the read began.
+        std::uint64_t offered = 0;
     };
 
     // A large answer going out in chunks, each written once the reader deleted the last.
@@ -143,7 +145,7 @@ struct X11Clipboard::XSide {
             answer(connection, event.xselectionrequest);
             break;
         case SelectionClear:
-            if (event.xselectionclear.selection == clipboard) {
+            if (event.xselectionclear.selection == clipboard && !owns(connection.display())) {
                 offer.clear();
             }
             break;
@@ -160,7 +162,12 @@ struct X11Clipboard::XSide {
 
     // Serving what the client put there.
 
-    void offerContent(X11Connection& connection, const ClipboardContent& content) {
+    void offerContent(X11Connection& connection, const ClipboardContent& content, std::uint64_t generation) {
+        // A later content of the client's is on its way here and would only undo this one.
+        if (generation != recorded.load()) {
+            return;
+        }
+        landed = generation;
         offer.clear();
         if (const auto* text = content.get<ClipboardContent::Text>()) {
             const auto bytes = std::make_shared<const Bytes>(toBytes(text->utf8));
@@ -271,17 +278,25 @@ struct X11Clipboard::XSide {
             ownedSince = event.selection_timestamp;
             return;
         }
+        // Another client's copy and our taking the clipboard back may cross: its notices then come
+        // after we took it, and what the client offered must still be answered.
+        if (owns(connection.display())) {
+            return;
+        }
         offer.clear();
         if (watchers > 0 && event.owner != None) {
             startRead(connection, event.timestamp);
         }
     }
 
+    // Whether the server says we hold the clipboard now, whatever notices are still to come.
+    bool owns(Display* display) const { return XGetSelectionOwner(display, clipboard) == window; }
+
     void startRead(X11Connection& connection, Time time) {
         if (read) {
-            report(read->id, std::nullopt, ClipboardReadFailure::timedOut);
+            report(*read, std::nullopt, ClipboardReadFailure::timedOut);
         }
-        read = Read{++reads, time, Stage::targets, targets, Kind::text, {}};
+        read = Read{++reads, time, Stage::targets, targets, Kind::text, {}, landed};
         post([id = read->id](X11Clipboard& self) { self.armTimeout(id); });
         XConvertSelection(connection.display(), clipboard, targets, property, window, time);
     }
@@ -401,15 +416,14 @@ struct X11Clipboard::XSide {
     }
 
     void finish(std::optional<ClipboardContent> content, std::optional<ClipboardReadFailure> failure) {
-        report(read->id, std::move(content), failure);
+        report(*read, std::move(content), failure);
         read.reset();
     }
 
-    void report(std::uint64_t id, std::optional<ClipboardContent> content,
+    void report(const Read& finished, std::optional<ClipboardContent> content,
                 std::optional<ClipboardReadFailure> failure) {
-        post([id, content = std::move(content), failure](X11Clipboard& self) mutable {
-            self.finishRead(id, std::move(content), failure);
-        });
+        post([id = finished.id, offered = finished.offered, content = std::move(content), failure](
+                 X11Clipboard& self) mutable { self.finishRead(id, offered, std::move(content), failure); });
     }
 
     template <typename Function> void post(Function function) {
@@ -427,6 +441,12 @@ struct X11Clipboard::XSide {
     // The watches held; changed from any thread, so that a change right after startWatching returns
     // is not missed.
     std::atomic<int> watchers{0};
+    // Counts the client's contents from the moment `put` is called, on the caller's thread: a read
+    // that began before the latest of them was offered here is older than it and never reported,
+    // and an offer overtaken by a later one is not made.
+    std::atomic<std::uint64_t> recorded{0};
+    // The latest of them offered here.
+    std::uint64_t landed = 0;
     std::map<Atom, std::shared_ptr<const Bytes>> offer;
     Time ownedSince = CurrentTime;
     std::deque<Transfer> transfers;
@@ -492,9 +512,10 @@ void X11Clipboard::put(ClipboardContent content) {
     if (!loop_ || content.isOneOf<ClipboardContent::Files>()) {
         return;
     }
+    const std::uint64_t generation = ++xSide_->recorded;
     queue_->post(whileAlive(shared_from_this(), [content](X11Clipboard& self) { self.lastPut_ = content; }));
-    loop_->post([side = xSide_, content = std::move(content)](X11Connection& connection) {
-        side->offerContent(connection, content);
+    loop_->post([side = xSide_, content = std::move(content), generation](X11Connection& connection) {
+        side->offerContent(connection, content, generation);
     });
 }
 
@@ -509,7 +530,8 @@ void X11Clipboard::armTimeout(std::uint64_t read) {
         }));
 }
 
-void X11Clipboard::finishRead(std::uint64_t read, std::optional<ClipboardContent> content,
+void X11Clipboard::finishRead(std::uint64_t read, std::uint64_t offered,
+                              std::optional<ClipboardContent> content,
                               std::optional<ClipboardReadFailure> failure) {
     if (read == timedRead_) {
         timeout_.cancel();
@@ -523,6 +545,11 @@ void X11Clipboard::finishRead(std::uint64_t read, std::optional<ClipboardContent
         if (onReadFailure_) {
             onReadFailure_(*failure);
         }
+        return;
+    }
+    // What was copied here before the client's latest content was offered would reach the client
+    // after it, and the two sides would hold different things.
+    if (offered != xSide_->recorded.load()) {
         return;
     }
     // What we put there and a clipboard manager took over is no news to the client; once something

@@ -52,7 +52,7 @@ private:
     explicit X11Clipboard(std::shared_ptr<Queue> queue);
 
     void armTimeout(std::uint64_t read);
-    void finishRead(std::uint64_t read, std::optional<ClipboardContent> content,
+    void finishRead(std::uint64_t read, std::uint64_t offered, std::optional<ClipboardContent> content,
                     std::optional<ClipboardReadFailure> failure);
 
     const std::shared_ptr<Queue> queue_;

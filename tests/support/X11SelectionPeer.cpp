@@ -193,6 +193,20 @@ void X11SelectionPeer::release() {
         answer(event);
     }
     held_.clear();
+    // The answers are on their way to the reader before anything asked of the peer afterwards.
+    XSync(server_, False);
+}
+
+void X11SelectionPeer::holdServer() {
+    std::lock_guard guard(lock);
+    XGrabServer(server_);
+    XSync(server_, False);
+}
+
+void X11SelectionPeer::releaseServer() {
+    std::lock_guard guard(lock);
+    XUngrabServer(server_);
+    XSync(server_, False);
 }
 
 unsigned long X11SelectionPeer::owner() {

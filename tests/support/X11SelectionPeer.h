@@ -36,6 +36,10 @@ public:
     // that is slow to send its data would.
     void holdData();
     void release();
+    // Grabs the server: until `releaseServer` only this owner's requests are carried out, and other
+    // clients (the clipboard under test) wait in the middle of whatever they asked.
+    void holdServer();
+    void releaseServer();
 
     // The window that owns the clipboard now, or 0.
     unsigned long owner();

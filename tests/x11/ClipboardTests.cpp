@@ -156,6 +156,49 @@ TEST_F(ClipboardTest, DropsALocalReadUnderWayOnceTheClientsTextIsOffered) {
     EXPECT_TRUE(failures.empty());
 }
 
+TEST_F(ClipboardTest, KeepsServingTheClientsTextOverALocalCopyThatCameJustBeforeIt) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    clipboard->put(ClipboardContent::text("from the client before"));
+    ASSERT_TRUE(peerReads("UTF8_STRING", toBytes("from the client before")));
+
+    // The local copy is carried out first, but its notices reach the clipboard only once the
+    // client's text took the clipboard back.
+    peer->holdServer();
+    clipboard->put(ClipboardContent::text("from the client"));
+    peer->own({{"UTF8_STRING", toBytes("copied here")}});
+    peer->releaseServer();
+
+    EXPECT_TRUE(peerReads("UTF8_STRING", toBytes("from the client")));
+    ASSERT_TRUE(peer->answeredBy(peer->owner()));
+    queue->runUntilIdle();
+    EXPECT_TRUE(changes.empty());
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(ClipboardTest, NeverReportsALocalCopyReadBeforeTheClientsTextAfterIt) {
+    const auto clipboard = X11Clipboard::make(queue);
+    watch(clipboard);
+    clipboard->put(ClipboardContent::text("offered once"));
+    ASSERT_TRUE(peerReads("UTF8_STRING", toBytes("offered once")));
+    const unsigned long clipboardWindow = peer->owner();
+
+    peer->holdData();
+    peer->own({{"UTF8_STRING", toBytes("copied here")}});
+    ASSERT_TRUE(Blocking::waitUntil([&] { return peer->requestsSeen() >= 2; })) << "asked for the text";
+    peer->release();
+    // The read is over; its report waits on the clipboard's queue while the client's text comes.
+    ASSERT_TRUE(peer->answeredBy(clipboardWindow));
+    clipboard->put(ClipboardContent::text("from the client"));
+    queue->runUntilIdle();
+
+    EXPECT_TRUE(peerReads("UTF8_STRING", toBytes("from the client")));
+    EXPECT_TRUE(changes.empty()) << "the client would hold something else than this computer";
+    peer->own({{"UTF8_STRING", toBytes("copied here after")}});
+    ASSERT_TRUE(reported(1));
+    EXPECT_EQ(changes, std::vector{ClipboardContent::text("copied here after")});
+}
+
 TEST_F(ClipboardTest, GivesUpOnAnOwnerThatNeverAnswersAndCarriesOn) {
     const auto clipboard = X11Clipboard::make(queue);
     watch(clipboard);
