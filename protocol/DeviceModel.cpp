@@ -7,7 +7,8 @@ namespace velm {
 namespace {
 
 // The text of a firmware value: up to the first NUL (device-tree strings end in one), without
-// the surrounding white space sysfs adds, as valid UTF-8; nothing when that leaves no text.
+// the surrounding white space sysfs adds, as valid UTF-8 cut on a character boundary to
+// maxFirmwareTextBytes; nothing when that leaves no text.
 std::optional<std::string> firmwareText(const std::optional<std::string>& raw) {
     if (!raw) {
         return std::nullopt;
@@ -20,7 +21,9 @@ std::optional<std::string> firmwareText(const std::optional<std::string>& raw) {
         return std::nullopt;
     }
     text = text.substr(first, text.find_last_not_of(space) - first + 1);
-    return Utf8::repaired(text);
+    std::string repaired = Utf8::repaired(text);
+    repaired.resize(Utf8::cutLength(repaired, DeviceModel::maxFirmwareTextBytes));
+    return repaired;
 }
 
 // The preferred value's text, else the fallback's.

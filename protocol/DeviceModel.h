@@ -3,6 +3,7 @@
 #include "platform/system/MachineFirmware.h"
 #include "protocol/json/JsonRecord.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,10 @@ namespace velm {
 // What kind of machine a device is: its model identifier ("MacBookPro18,1", "iPad13,4") and,
 // when known, a product name for people.
 struct DeviceModel {
+    // The most bytes kept of a firmware text: the host advertises its model in entries of at most
+    // 255 bytes, key included, and firmware can hold anything up to a page.
+    static constexpr std::size_t maxFirmwareTextBytes = 240;
+
     std::string identifier;
     std::optional<std::string> name;
 

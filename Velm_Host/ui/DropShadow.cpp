@@ -106,7 +106,10 @@ void DropShadow::cast(QPainter& painter, const QRectF& bounds,
         tint.drawImage(0, 0, alpha);
     }
     painter.save();
-    painter.resetTransform();
+    // The shadow is made in device pixels, but the painter scales by the device's pixel ratio under
+    // any transform of its own: only its inverse lays the shadow where its shape is.
+    const qreal pixelRatio = painter.device()->devicePixelRatio();
+    painter.setWorldTransform(QTransform::fromScale(1 / pixelRatio, 1 / pixelRatio));
     painter.drawImage(QPointF(area.left(), area.top() + offsetDown * scale), tinted);
     painter.restore();
 }

@@ -61,7 +61,9 @@ std::optional<Bytes> png(const std::string& icon, int side) {
     if (found.isNull()) {
         return std::nullopt;
     }
-    const QPixmap drawn = found.pixmap(QSize(side, side));
+    // In pixels, one to one: left to itself Qt draws for the screens' pixel ratio, and a pixmap
+    // of twice the pixels would then be painted at half size in the picture's corner.
+    const QPixmap drawn = found.pixmap(QSize(side, side), 1.0);
     if (drawn.isNull()) {
         return std::nullopt;
     }

@@ -1,6 +1,9 @@
+#include "platform/core/Utf8.h"
+#include "platform/discovery/TxtRecord.h"
 #include "protocol/DeviceModel.h"
 #include "protocol/DeviceShape.h"
 #include "protocol/json/Json.h"
+#include "transport/channel/VelmService.h"
 
 #include <gtest/gtest.h>
 
@@ -85,6 +88,25 @@ TEST(DeviceModelFromFirmware, ReadsTheDmiNamesThenTheDeviceTreeElseFallsBackToMa
     EXPECT_EQ(&first, &DeviceModel::current());
     EXPECT_FALSE(first.identifier.empty());
     EXPECT_TRUE(Json::tryEncode(first).has_value());
+}
+
+TEST(DeviceModelFromFirmware, KeepsLongOrJunkTextsShortEnoughToAdvertise) {
+    // The host advertises its model in its Bonjour record, whose entries hold 255 bytes at most;
+    // a firmware file of junk (each byte repaired to three) must not keep the host off the network.
+    const std::string junk = "Board " + std::string(MachineFirmware::fileLimit - 6, '\xFF');
+    const DeviceModel model =
+        DeviceModel::fromFirmware({.productName = junk,
+                                   .productFamily = std::string(MachineFirmware::fileLimit, 'F'),
+                                   .deviceTreeModel = {}});
+    EXPECT_TRUE(model.identifier.starts_with("Board \xEF\xBF\xBD"));
+    EXPECT_TRUE(Utf8::isValid(model.identifier));
+    ASSERT_TRUE(model.name);
+    EXPECT_TRUE(model.name->starts_with("FFF"));
+
+    TxtRecord txt;
+    txt.add(std::string(VelmService::modelKey), model.identifier);
+    txt.add(std::string(VelmService::modelNameKey), *model.name);
+    EXPECT_TRUE(txt.isPublishable());
 }
 
 } // namespace

@@ -222,6 +222,41 @@ TEST(DeviceArt, LetterboxesTheSnapshotOnBlack) {
     EXPECT_LT(band.red() + band.green() + band.blue(), 40) << "black below the picture";
 }
 
+// Everything a drawing covers, its faintest shadows included.
+QRect coveredBounds(const QImage& image) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y).alpha() >= 8) {
+                bounds |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return bounds;
+}
+
+TEST(DeviceArt, CastsItsShadowsWhereTheyFallAtAnyPixelRatio) {
+    // HiDPI screens paint portraits into pictures of two device pixels per point: the drawing,
+    // shadows and all, must cover the same points as at one.
+    std::array<QRect, 2> covered;
+    for (const int ratio : {1, 2}) {
+        QImage image(QSize(300, 300) * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        DeviceArt(DeviceShape::iPad, 4.0 / 3, std::nullopt).paint(painter, QRectF(50, 50, 200, 200));
+        painter.end();
+        test::writeScreenshot(image, "DeviceArt-pixelRatio" + std::to_string(ratio));
+        covered[static_cast<std::size_t>(ratio - 1)] = coveredBounds(image);
+    }
+    const QRect once = covered[0];
+    const QRect twice = covered[1];
+    EXPECT_NEAR(twice.left(), 2 * once.left(), 4);
+    EXPECT_NEAR(twice.top(), 2 * once.top(), 4);
+    EXPECT_NEAR(twice.right(), 2 * once.right(), 4);
+    EXPECT_NEAR(twice.bottom(), 2 * once.bottom(), 4);
+}
+
 TEST(DeviceArt, DrawsNothingForUnusableSizes) {
     QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

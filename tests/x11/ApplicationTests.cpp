@@ -5,13 +5,16 @@
 #include "platform/image/ThemeIcon.h"
 #include "platform/x11/X11WindowList.h"
 #include "tests/support/Blocking.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopEntries.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/X11TestDesktop.h"
 #include "tests/x11/Screenshot.h"
 
+#include <QGuiApplication>
 #include <QImage>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -143,6 +146,39 @@ TEST(ThemeIcon, DrawsAnSvgThemeIconAndAFileAt128Pixels) {
     EXPECT_EQ(decoded(*file).size(), QSize(64, 64));
     EXPECT_FALSE(ThemeIcon::png("velm-no-such-icon"));
     EXPECT_FALSE(ThemeIcon::png(""));
+}
+
+// The child's half of the test below: the theme icon drawn by a program whose screens have two
+// device pixels per point. Skipped unless that test starts this program again.
+TEST(ThemeIconChild, DrawsOnAScaledScreen) {
+    if (std::getenv("VELM_THEME_ICON_CHILD") == nullptr) {
+        GTEST_SKIP() << "runs only as the child of ThemeIcon.FillsItsPictureOnAScaledScreenToo";
+    }
+    test::DesktopEntries::guiApplication();
+    ASSERT_GT(qApp->devicePixelRatio(), 1.0);
+    const auto themed = ThemeIcon::png("velm-test-icon");
+    ASSERT_TRUE(themed);
+    const QImage picture = decoded(*themed);
+    ASSERT_EQ(picture.size(), QSize(128, 128));
+    EXPECT_EQ(picture.pixelColor(20, 64).name(), "#1e90ff");
+    EXPECT_EQ(picture.pixelColor(64, 64).name(), "#ffffff");
+    EXPECT_EQ(picture.pixelColor(100, 100).alpha(), 255) << "the icon covers the whole picture";
+}
+
+TEST(ThemeIcon, FillsItsPictureOnAScaledScreenToo) {
+    // Application icons are pictures in pixels for the device, whatever this computer's screens are.
+    const auto child = test::ChildProcess::start({"/proc/self/exe", "--gtest_filter=ThemeIconChild.*"},
+                                                 {"QT_SCALE_FACTOR=2", "VELM_THEME_ICON_CHILD=1"},
+                                                 test::ChildProcess::Output::piped);
+    ASSERT_TRUE(child);
+    std::string report;
+    while (const auto line = child->readLine(std::chrono::seconds(60))) {
+        report += *line + "\n";
+        if (line->starts_with("[  PASSED  ]") || line->starts_with("[  FAILED  ]")) {
+            break;
+        }
+    }
+    EXPECT_NE(report.find("[       OK ] ThemeIconChild.DrawsOnAScaledScreen"), std::string::npos) << report;
 }
 
 } // namespace
