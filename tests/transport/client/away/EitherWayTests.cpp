@@ -248,6 +248,27 @@ TEST_F(EitherWayTest, CancelClosesEverythingAndNeverCallsBack) {
     EXPECT_EQ(withdrawn, 1);
 }
 
+// An owner that lets go of a race mid-way ends it as a cancel does: the question comes down and
+// both routes close, rather than leaving the user a question whose answer goes nowhere.
+TEST_F(EitherWayTest, ReleasingTheRaceClosesEverythingAndWithdrawsTheQuestion) {
+    auto way = race(true);
+    queue->advance(EitherWay::headStart);
+    ASSERT_EQ(questions, 1);
+    way.reset();
+    queue->advance(10s);
+    EXPECT_EQ(withdrawn, 1);
+    EXPECT_TRUE(dialer->dialed[0].hungUp);
+
+    way = race();
+    queue->advance(EitherWay::headStart);
+    admit();
+    way.reset();
+    EXPECT_TRUE(dialer->knocks[0].calledOff);
+    EXPECT_TRUE(dialer->dialed[0].hungUp);
+    EXPECT_TRUE(dialer->dialed[1].hungUp);
+    EXPECT_TRUE(outcomes.empty());
+}
+
 // True once the peer has closed the connection, reading and dropping what it sent until then.
 bool closesWithinPatience(test::RawSocket& socket) {
     const auto end = std::chrono::steady_clock::now() + test::patience;
