@@ -42,8 +42,10 @@ EitherWay::EitherWay(Target target, std::shared_ptr<Queue> queue, Completion com
     : target_(std::move(target)), queue_(std::move(queue)), askConsent_(std::move(options.askConsent)),
       dialer_(std::move(options.dialer)), completion_(std::move(completion)) {}
 
+// Nothing runs on the race while it is destroyed (its work holds it only weakly), so the state can be
+// settled here: an owner that lets go must not leave the user a question whose answer goes nowhere.
 EitherWay::~EitherWay() {
-    pendingKnock_.cancel();
+    settle(nullptr);
 }
 
 void EitherWay::cancel() {

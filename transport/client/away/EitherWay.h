@@ -58,7 +58,8 @@ public:
 // race while the other is still under way.
 //
 // One race per object. Everything runs on the caller's queue, where the completion is called exactly
-// once, unless cancel() comes first. The race's work holds it weakly: once its owner lets go it stops.
+// once, unless cancel() comes first. The race's work holds it weakly: once its owner lets go it stops as
+// a cancel would, closing both routes and taking the question down.
 class EitherWay : public std::enable_shared_from_this<EitherWay> {
 public:
     using Outcome = EitherWayOutcome;

@@ -248,6 +248,27 @@ TEST_F(EitherWayTest, CancelClosesEverythingAndNeverCallsBack) {
     EXPECT_EQ(withdrawn, 1);
 }
 
+// An owner that lets go of a race mid-way ends it as a cancel does: the question comes down and
+// both routes close, rather than leaving the user a question whose answer goes nowhere.
+TEST_F(EitherWayTest, ReleasingTheRaceClosesEverythingAndWithdrawsTheQuestion) {
+    auto way = race(true);
+    queue->advance(EitherWay::headStart);
+    ASSERT_EQ(questions, 1);
+    way.reset();
+    queue->advance(10s);
+    EXPECT_EQ(withdrawn, 1);
+    EXPECT_TRUE(dialer->dialed[0].hungUp);
+
+    way = race();
+    queue->advance(EitherWay::headStart);
+    admit();
+    way.reset();
+    EXPECT_TRUE(dialer->knocks[0].calledOff);
+    EXPECT_TRUE(dialer->dialed[0].hungUp);
+    EXPECT_TRUE(dialer->dialed[1].hungUp);
+    EXPECT_TRUE(outcomes.empty());
+}
+
 // True once the peer has closed the connection, reading and dropping what it sent until then.
 bool closesWithinPatience(test::RawSocket& socket) {
     const auto end = std::chrono::steady_clock::now() + test::patience;
@@ -273,7 +294,7 @@ TEST(EitherWayLoopbackTest, TheDoorThatAnswersFirstWinsAndTheLateNearbyHostIsLef
     test::LoopbackPeer door;
     std::vector<EitherWay::Outcome> outcomes;
 
-    const auto race =
+    auto race =
         EitherWay::race({Endpoint::hostPort("127.0.0.1", lateNearby.port()),
                          *PreSharedKey::forDevice("pad", deviceKey), "127.0.0.1", door.port()},
                         queue, [&](EitherWay::Outcome outcome) { outcomes.push_back(std::move(outcome)); });
@@ -300,6 +321,11 @@ TEST(EitherWayLoopbackTest, TheDoorThatAnswersFirstWinsAndTheLateNearbyHostIsLef
     EXPECT_EQ(connected->key.identity(), "velm-away");
     EXPECT_EQ(connected->endpoint, session.endpoint());
     EXPECT_TRUE(closesWithinPatience(*nearbyConnection)) << "the nearby attempt is cancelled";
+
+    // The connections' last updates are posted to the queue they hold: run them, or they leak with it.
+    outcomes.clear();
+    race.reset();
+    EXPECT_TRUE(test::pumpUntilReleased(queue));
 }
 
 } // namespace
