@@ -131,6 +131,24 @@ TEST_F(HostModelTest, RefusesWithoutAWordWhatItMayNotAdmit) {
     EXPECT_TRUE(host.model->history()->log().records.empty());
 }
 
+// Switching remote access off ends every connection already let in, also one whose hello comes after
+// the switch: a device must not get a session once the user said no.
+TEST_F(HostModelTest, SwitchingRemoteAccessOffEndsConnectionsOnTheirWayIn) {
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    const auto client = host.readyClient("ipad", key);
+    ASSERT_TRUE(client);
+    host.model->setAllowRemoteAccess(false);
+    client->send(ControlMessage::hello(client->hello("ipad", key.view())));
+
+    ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+    EXPECT_EQ(client->bye(), ByeReason::remoteAccessDisabled);
+    host.queue->runUntilIdle();
+    EXPECT_FALSE(client->hasReceived(isMessage<ControlMessage::HelloAck>));
+    EXPECT_FALSE(host.model->state().connected);
+    EXPECT_EQ(host.model->session(), nullptr);
+}
+
 // Wrong codes are told with the tries left, the last one before the window closes over it.
 TEST_F(HostModelTest, TellsWrongPairingCodesBeforeTheWindowCloses) {
     std::vector<HostNotice> notices;
