@@ -47,11 +47,26 @@ TEST_F(LaunchAtLoginTest, TheEntryPassesTheDesktopEntryValidator) {
         GTEST_SKIP() << "desktop-file-validate is missing (Debian package desktop-file-utils)";
     }
     // A path that needs the Exec key's quoting, and one that does not.
-    for (const std::string program : {"usr/bin/velm-host", "my \"builds\"/$HOME `x` \\y 100%/velm-host"}) {
+    for (const std::string program : {"usr/bin/velm-host", "my \"builds\"/$HOME `x` \\y 100%/velm-host",
+                                      "line\nbreak\tand tab/velm-host"}) {
         written(program);
         const auto said = test::outputOf("desktop-file-validate '" +
                                          (folder / "autostart/velm-host.desktop").string() + "' 2>&1");
         EXPECT_EQ(said, "") << program;
+    }
+}
+
+// A line break in the path would end the Exec line early and leave the rest as a stray line.
+TEST_F(LaunchAtLoginTest, LineBreaksInThePathAreEscapedAndOtherControlsRefused) {
+    const auto entry = written("line\nbreak/velm-host");
+    EXPECT_NE(entry.find("\nExec=\"" + (folder / "line").string() + "\\nbreak/velm-host\"\nTerminal=false\n"),
+              std::string::npos)
+        << entry;
+
+    for (const std::string program : {"escape\x1b[0m/velm-host", "latin1-\xe9t\xe9/velm-host"}) {
+        const LaunchAtLogin launch(folder / "refused", folder / program);
+        EXPECT_NE(launch.set(true), std::nullopt) << program;
+        EXPECT_FALSE(std::filesystem::exists(launch.entryFile())) << program;
     }
 }
 
