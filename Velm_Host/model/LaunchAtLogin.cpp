@@ -61,12 +61,25 @@ bool fitsAnEntry(const std::string& path) {
 } // namespace
 
 LaunchAtLogin LaunchAtLogin::standard() {
-    return LaunchAtLogin(XdgDirs::configHome() / "autostart", RunningProgram::path().value_or("velm-host"));
+    std::vector<std::filesystem::path> systemFolders;
+    for (const auto& folder : XdgDirs::configDirs()) {
+        systemFolders.push_back(folder / "autostart");
+    }
+    return LaunchAtLogin(XdgDirs::configHome() / "autostart", RunningProgram::path().value_or("velm-host"),
+                         std::move(systemFolders));
 }
 
 std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
     const StoreFolder folder(folder_);
     if (!enabled) {
+        if (hasSystemEntry()) {
+            const std::string_view hidden =
+                "[Desktop Entry]\nType=Application\nName=Velm Host\nHidden=true\n";
+            return folder.replace(std::string(entryName), Bytes(hidden.begin(), hidden.end()))
+                       ? std::nullopt
+                       : std::optional<std::string>(
+                             "the entry that hides the system's could not be written to " + folder_.string());
+        }
         return folder.remove(std::string(entryName))
                    ? std::nullopt
                    : std::optional<std::string>("the entry could not be removed");
@@ -83,6 +96,14 @@ std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
         launchAtLoginLog.info("the autostart entry points into a build folder: %s", program_.c_str());
     }
     return std::nullopt;
+}
+
+bool LaunchAtLogin::hasSystemEntry() const {
+    std::error_code error;
+    return std::any_of(systemFolders_.begin(), systemFolders_.end(),
+                       [&](const std::filesystem::path& folder) {
+                           return std::filesystem::exists(folder / entryName, error);
+                       });
 }
 
 bool LaunchAtLogin::runsFromBuildFolder() const {
