@@ -510,8 +510,9 @@ void HostModel::sessionAuthenticated(std::uint64_t id, const HostSession::Snapsh
         found->second.session->close(ByeReason::hostQuit);
         return;
     }
-    // Remote access was switched off while this report was on its way.
-    if (!state_.allowRemoteAccess) {
+    // Remote access, or away access for a session from away, was switched off while this report was on
+    // its way.
+    if (!state_.allowRemoteAccess || (found->second.ticket && !state_.allowAwayAccess)) {
         found->second.session->close(ByeReason::remoteAccessDisabled);
         return;
     }
