@@ -7,6 +7,7 @@
 #include "platform/log/Log.h"
 
 #include <cmath>
+#include <utility>
 
 namespace velm {
 namespace {
@@ -112,11 +113,25 @@ void TextFocusMonitor::tick(std::uint64_t generation) {
         return;
     }
     isReading_ = true;
-    auto report =
-        onQueueWhileAlive(queue_, shared_from_this(), [generation](TextFocusMonitor& self, Reading reading) {
-            self.apply(generation, reading);
-        });
-    accessibility_->visit([report](AccessibleTree& tree) mutable { report(read(tree)); });
+    // Reports once: the reading, or nothing when the tree throws the visit away unrun (its thread is
+    // stuck), so that the polls carry on rather than wait for good on a reading that never comes.
+    struct Pending {
+        std::function<void(std::optional<Reading>)> report;
+        ~Pending() {
+            if (report) {
+                report(std::nullopt);
+            }
+        }
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->report = onQueueWhileAlive(queue_, shared_from_this(),
+                                        [generation](TextFocusMonitor& self, std::optional<Reading> reading) {
+                                            self.apply(generation, reading);
+                                        });
+    accessibility_->visit([pending](AccessibleTree& tree) {
+        auto reading = read(tree);
+        std::exchange(pending->report, nullptr)(std::move(reading));
+    });
 }
 
 TextFocusMonitor::Reading TextFocusMonitor::read(AccessibleTree& tree) {
@@ -138,16 +153,19 @@ TextFocusMonitor::Reading TextFocusMonitor::read(AccessibleTree& tree) {
     return reading;
 }
 
-void TextFocusMonitor::apply(std::uint64_t generation, const Reading& reading) {
+void TextFocusMonitor::apply(std::uint64_t generation, const std::optional<Reading>& reading) {
     if (generation != generation_) {
         return;
     }
     isReading_ = false;
-    if (!reading.isText) {
-        wakeIfBare(reading);
+    if (!reading) {
+        return;
     }
-    reportFocus(reading);
-    reportArea(reading);
+    if (!reading->isText) {
+        wakeIfBare(*reading);
+    }
+    reportFocus(*reading);
+    reportArea(*reading);
 }
 
 void TextFocusMonitor::reportFocus(const Reading& reading) {

@@ -65,7 +65,8 @@ private:
     void halt();
     void schedule(Duration first, Duration interval);
     void tick(std::uint64_t generation);
-    void apply(std::uint64_t generation, const Reading& reading);
+    // Nothing when the tree dropped the visit.
+    void apply(std::uint64_t generation, const std::optional<Reading>& reading);
     void reportFocus(const Reading& reading);
     void reportArea(const Reading& reading);
     void wakeIfBare(const Reading& reading);

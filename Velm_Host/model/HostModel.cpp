@@ -360,7 +360,8 @@ void HostModel::setAllowRemoteAccess(bool allow) {
             startListener();
         } else {
             stopListener();
-            closeCurrent(ByeReason::remoteAccessDisabled);
+            // Also the sessions still on their way in, whose hello would otherwise admit them after this.
+            closeAll(ByeReason::remoteAccessDisabled);
         }
         refreshAway();
     }
@@ -509,6 +510,12 @@ void HostModel::sessionAuthenticated(std::uint64_t id, const HostSession::Snapsh
         found->second.session->close(ByeReason::hostQuit);
         return;
     }
+    // Remote access, or away access for a session from away, was switched off while this report was on
+    // its way.
+    if (!state_.allowRemoteAccess || (found->second.ticket && !state_.allowAwayAccess)) {
+        found->second.session->close(ByeReason::remoteAccessDisabled);
+        return;
+    }
     // The device may have been removed while this report was on its way: it must not replace the
     // session of a device that is still paired.
     if (!registry_->device(snapshot.deviceID)) {
@@ -569,6 +576,12 @@ void HostModel::closeCurrent(ByeReason reason) {
     }
 }
 
+void HostModel::closeAll(ByeReason reason) {
+    for (const auto& entry : sessions_) {
+        entry.second.session->close(reason);
+    }
+}
+
 void HostModel::prepareForPowerOff(std::function<void()> ready) {
     if (!current_) {
         ready();
@@ -590,9 +603,7 @@ void HostModel::quit(std::function<void()> done) {
         stopListener();
     }
     // Every session, also one whose admission has not reached this queue yet.
-    for (const auto& entry : sessions_) {
-        entry.second.session->close(ByeReason::hostQuit);
-    }
+    closeAll(ByeReason::hostQuit);
     const auto self = shared_from_this();
     setup_.curtain->hostQuit(HostCurtain::quitReason,
                              onQueueWhileAlive(setup_.queue, self, [](HostModel& model) {

@@ -189,6 +189,7 @@ private:
     void sessionChanged(std::uint64_t id, const HostSession::Snapshot& snapshot);
     void sessionEnded(std::uint64_t id);
     void closeCurrent(ByeReason reason);
+    void closeAll(ByeReason reason);
     void finishQuitWhenDone();
     void finishQuit();
     void publish();

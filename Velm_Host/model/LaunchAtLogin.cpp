@@ -1,6 +1,7 @@
 #include "Velm_Host/model/LaunchAtLogin.h"
 
 #include "platform/core/Bytes.h"
+#include "platform/core/Utf8.h"
 #include "platform/log/Log.h"
 #include "platform/store/StoreFolder.h"
 #include "platform/store/XdgDirs.h"
@@ -20,7 +21,8 @@ bool isPlain(char c) {
 
 // The program as the Exec key wants it: plain paths as they are, others in double quotes, inside which
 // the quoting rules' characters take a backslash; then the key's string value doubles every backslash
-// (a literal one becomes four), and a percent sign, which would start a field code, is doubled.
+// (a literal one becomes four) and spells a line break, tab or return as its escape; a percent sign, which
+// would start a field code, is doubled.
 std::string execArgument(const std::string& path) {
     if (!path.empty() && std::all_of(path.begin(), path.end(), isPlain)) {
         return path;
@@ -32,6 +34,12 @@ std::string execArgument(const std::string& path) {
         }
         if (c == '\\') {
             quoted += "\\\\";
+        } else if (c == '\n') {
+            quoted += "\\n";
+        } else if (c == '\t') {
+            quoted += "\\t";
+        } else if (c == '\r') {
+            quoted += "\\r";
         } else if (c == '%') {
             quoted += "%%";
         } else {
@@ -41,18 +49,43 @@ std::string execArgument(const std::string& path) {
     return quoted + "\"";
 }
 
+// A desktop entry is UTF-8 text whose values hold no control characters but those with an escape: a
+// path with any other would make an entry that desktops read as broken, or as another command.
+bool fitsAnEntry(const std::string& path) {
+    return Utf8::isValid(path) && std::none_of(path.begin(), path.end(), [](char c) {
+               const auto byte = static_cast<unsigned char>(c);
+               return (byte < 0x20 && c != '\n' && c != '\t' && c != '\r') || byte == 0x7F;
+           });
+}
+
 } // namespace
 
 LaunchAtLogin LaunchAtLogin::standard() {
-    return LaunchAtLogin(XdgDirs::configHome() / "autostart", RunningProgram::path().value_or("velm-host"));
+    std::vector<std::filesystem::path> systemFolders;
+    for (const auto& folder : XdgDirs::configDirs()) {
+        systemFolders.push_back(folder / "autostart");
+    }
+    return LaunchAtLogin(XdgDirs::configHome() / "autostart", RunningProgram::path().value_or("velm-host"),
+                         std::move(systemFolders));
 }
 
 std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
     const StoreFolder folder(folder_);
     if (!enabled) {
+        if (hasSystemEntry()) {
+            const std::string_view hidden =
+                "[Desktop Entry]\nType=Application\nName=Velm Host\nHidden=true\n";
+            return folder.replace(std::string(entryName), Bytes(hidden.begin(), hidden.end()))
+                       ? std::nullopt
+                       : std::optional<std::string>(
+                             "the entry that hides the system's could not be written to " + folder_.string());
+        }
         return folder.remove(std::string(entryName))
                    ? std::nullopt
                    : std::optional<std::string>("the entry could not be removed");
+    }
+    if (!fitsAnEntry(program_.string())) {
+        return "the program's path holds characters an autostart entry cannot carry: " + program_.string();
     }
     const auto text = entry();
     const Bytes contents(text.begin(), text.end());
@@ -63,6 +96,14 @@ std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
         launchAtLoginLog.info("the autostart entry points into a build folder: %s", program_.c_str());
     }
     return std::nullopt;
+}
+
+bool LaunchAtLogin::hasSystemEntry() const {
+    std::error_code error;
+    return std::any_of(systemFolders_.begin(), systemFolders_.end(),
+                       [&](const std::filesystem::path& folder) {
+                           return std::filesystem::exists(folder / entryName, error);
+                       });
 }
 
 bool LaunchAtLogin::runsFromBuildFolder() const {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velm {
 
@@ -14,14 +15,20 @@ class LaunchAtLogin {
 public:
     static constexpr std::string_view entryName = "velm-host.desktop";
 
-    LaunchAtLogin(std::filesystem::path autostartFolder, std::filesystem::path program)
-        : folder_(std::move(autostartFolder)), program_(std::move(program)) {}
+    // `systemFolders` are the system's autostart folders, whose entry of the same name desktops start
+    // unless the user's folder holds one.
+    LaunchAtLogin(std::filesystem::path autostartFolder, std::filesystem::path program,
+                  std::vector<std::filesystem::path> systemFolders = {})
+        : folder_(std::move(autostartFolder)), program_(std::move(program)),
+          systemFolders_(std::move(systemFolders)) {}
 
-    // The user's autostart folder and the program now running.
+    // The user's autostart folder, the system's ($XDG_CONFIG_DIRS/autostart) and the program now
+    // running.
     static LaunchAtLogin standard();
 
     std::filesystem::path entryFile() const { return folder_ / entryName; }
-    // Writes the entry (atomically) or removes it; why it failed, or nothing once it is done.
+    // Writes the entry (atomically) or removes it, leaving in its place one that hides the system's
+    // entry when there is such; why it failed, or nothing once it is done.
     std::optional<std::string> set(bool enabled) const;
     // The entry's text.
     std::string entry() const;
@@ -29,8 +36,11 @@ public:
     bool runsFromBuildFolder() const;
 
 private:
+    bool hasSystemEntry() const;
+
     std::filesystem::path folder_;
     std::filesystem::path program_;
+    std::vector<std::filesystem::path> systemFolders_;
 };
 
 } // namespace velm

@@ -41,6 +41,8 @@ public:
     // Visits wait until released (true), or run at once again (false).
     void holdVisits(bool hold) { isHolding_ = hold; }
     void releaseVisits();
+    // Throws the held visits away unrun, as a tree whose thread is stuck drops what it cannot take.
+    void dropVisits() { held_.clear(); }
 
     Clock::time_point now() const { return now_; }
     int hitTests() const { return hitTests_; }

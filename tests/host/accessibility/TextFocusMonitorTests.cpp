@@ -161,6 +161,19 @@ TEST_F(TextFocusMonitorTest, ASlowReadingIsNotDoubled) {
     EXPECT_EQ(tree->visits(), 2);
 }
 
+// A reading the tree never made (its thread was stuck and dropped the visit) must not end the polling.
+TEST_F(TextFocusMonitorTest, AReadingTheTreeDroppedDoesNotStopThePolls) {
+    tree->focus(&add("AXTextField", {412, 96, 300, 22}));
+    tree->holdVisits(true);
+    start();
+    tree->dropVisits();
+    tree->holdVisits(false);
+    nextPoll();
+
+    EXPECT_EQ(tree->visits(), 2);
+    EXPECT_EQ(changes, std::vector<bool>{true});
+}
+
 TEST_F(TextFocusMonitorTest, QuietPollsSeldomAndWakingPollsSoon) {
     tree->focus(&add("AXButton", {10, 10, 80, 30}));
     monitor->setQuiet(true);

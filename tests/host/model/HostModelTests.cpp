@@ -131,6 +131,24 @@ TEST_F(HostModelTest, RefusesWithoutAWordWhatItMayNotAdmit) {
     EXPECT_TRUE(host.model->history()->log().records.empty());
 }
 
+// Switching remote access off ends every connection already let in, also one whose hello comes after
+// the switch: a device must not get a session once the user said no.
+TEST_F(HostModelTest, SwitchingRemoteAccessOffEndsConnectionsOnTheirWayIn) {
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    const auto client = host.readyClient("ipad", key);
+    ASSERT_TRUE(client);
+    host.model->setAllowRemoteAccess(false);
+    client->send(ControlMessage::hello(client->hello("ipad", key.view())));
+
+    ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+    EXPECT_EQ(client->bye(), ByeReason::remoteAccessDisabled);
+    host.queue->runUntilIdle();
+    EXPECT_FALSE(client->hasReceived(isMessage<ControlMessage::HelloAck>));
+    EXPECT_FALSE(host.model->state().connected);
+    EXPECT_EQ(host.model->session(), nullptr);
+}
+
 // Wrong codes are told with the tries left, the last one before the window closes over it.
 TEST_F(HostModelTest, TellsWrongPairingCodesBeforeTheWindowCloses) {
     std::vector<HostNotice> notices;
@@ -351,6 +369,36 @@ TEST_F(HostModelTest, AChannelFromAwayIsAnAwaySessionWhoseTicketComesBackOnce) {
     host.away->stopDone();
     host.queue->advance(HostModel::quitWaitLimit);
     EXPECT_EQ(host.away->ended, std::vector{ticket});
+    listener->cancel();
+}
+
+// Away access switched off while a session from away waits for the router: that session is not let in.
+TEST_F(HostModelTest, SwitchingAwayAccessOffTurnsAwayASessionFromAwayOnItsWayIn) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto key = host.pairDevice("ipad");
+    const Bytes sessionKey(32, 7);
+    const AwayTicket ticket{.knockID = {9, 9}, .connection = 1};
+    const auto listener =
+        TlsListener::make(VelmService::tlsParameters({PreSharedKey::forAway(sessionKey)}), std::nullopt);
+    auto ready = std::make_shared<test::EventLog<TlsListener::State>>();
+    listener->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
+    listener->setOnConnection([away = host.away, ticket](auto connection) {
+        away->onConnection(ControlChannel::accepted(std::move(connection)), ticket);
+    });
+    listener->start(Queue::make("away session listener"));
+    ready->waitForCount(1);
+    test::TestClient client(Endpoint::hostPort("127.0.0.1", listener->port()),
+                            PreSharedKey::forAway(sessionKey));
+    ASSERT_TRUE(host.pumpUntil([&] { return client.hasSeen<ControlChannel::Event::Ready>(); }));
+    client.send(ControlMessage::hello(client.hello("ipad", key.view())));
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.away->forwarded.empty(); }));
+
+    host.model->setAllowAwayAccess(false);
+    std::thread([&] { host.away->forwardDone(40123); }).join();
+    ASSERT_TRUE(host.pumpUntil([&] { return host.away->ended == std::vector{ticket}; }));
+    EXPECT_FALSE(host.model->state().connected);
+    EXPECT_TRUE(host.model->awayVisits()->visits().empty());
     listener->cancel();
 }
 

@@ -1,8 +1,10 @@
 #include "Velm_Host/model/LaunchAtLogin.h"
+#include "Velm_Host/model/RestartReadiness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -47,12 +49,58 @@ TEST_F(LaunchAtLoginTest, TheEntryPassesTheDesktopEntryValidator) {
         GTEST_SKIP() << "desktop-file-validate is missing (Debian package desktop-file-utils)";
     }
     // A path that needs the Exec key's quoting, and one that does not.
-    for (const std::string program : {"usr/bin/velm-host", "my \"builds\"/$HOME `x` \\y 100%/velm-host"}) {
+    for (const std::string program : {"usr/bin/velm-host", "my \"builds\"/$HOME `x` \\y 100%/velm-host",
+                                      "line\nbreak\tand tab/velm-host"}) {
         written(program);
         const auto said = test::outputOf("desktop-file-validate '" +
                                          (folder / "autostart/velm-host.desktop").string() + "' 2>&1");
         EXPECT_EQ(said, "") << program;
     }
+}
+
+// A line break in the path would end the Exec line early and leave the rest as a stray line.
+TEST_F(LaunchAtLoginTest, LineBreaksInThePathAreEscapedAndOtherControlsRefused) {
+    const auto entry = written("line\nbreak/velm-host");
+    EXPECT_NE(entry.find("\nExec=\"" + (folder / "line").string() + "\\nbreak/velm-host\"\nTerminal=false\n"),
+              std::string::npos)
+        << entry;
+
+    for (const std::string program : {"escape\x1b[0m/velm-host", "latin1-\xe9t\xe9/velm-host"}) {
+        const LaunchAtLogin launch(folder / "refused", folder / program);
+        EXPECT_NE(launch.set(true), std::nullopt) << program;
+        EXPECT_FALSE(std::filesystem::exists(launch.entryFile())) << program;
+    }
+}
+
+// An entry in the system's autostart folder starts the host too: switching off must hide it, not only
+// remove the user's own. The folders are the standard ones, as the program finds them.
+TEST_F(LaunchAtLoginTest, SwitchingOffHidesTheSystemsEntryToo) {
+    const auto variable = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto configHome = variable("XDG_CONFIG_HOME");
+    const auto configDirs = variable("XDG_CONFIG_DIRS");
+    setenv("XDG_CONFIG_HOME", (folder / "home").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (folder / "system").c_str(), 1);
+    std::filesystem::create_directories(folder / "system/autostart");
+    TemporaryFolder::writeFile(folder / "system/autostart/velm-host.desktop",
+                               "[Desktop Entry]\nType=Application\nName=Velm Host\nExec=velm-host\n");
+    auto sources = RestartReadiness::Sources::standard();
+    sources.userName = "ann";
+    const auto launch = LaunchAtLogin::standard();
+
+    EXPECT_TRUE(RestartReadiness::read(sources).opensAtLogin);
+    EXPECT_EQ(launch.set(false), std::nullopt);
+    EXPECT_FALSE(RestartReadiness::read(sources).opensAtLogin);
+    EXPECT_EQ(launch.set(true), std::nullopt);
+    EXPECT_TRUE(RestartReadiness::read(sources).opensAtLogin);
+
+    const auto restore = [](const char* name, const std::optional<std::string>& value) {
+        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+    };
+    restore("XDG_CONFIG_HOME", configHome);
+    restore("XDG_CONFIG_DIRS", configDirs);
 }
 
 } // namespace
