@@ -1,6 +1,7 @@
 #include "Velm_Host/session/MainSession.h"
 
 #include "Velm_Host/core/DeviceRegistry.h"
+#include "Velm_Host/session/AnswerFit.h"
 #include "Velm_Host/session/InputSink.h"
 #include "Velm_Host/session/InstalledAppPages.h"
 #include "Velm_Host/session/SessionTextFocus.h"
@@ -294,7 +295,7 @@ void MainSession::pause(const Message::PauseStream&) {
 
 void MainSession::listApps(const Message::ListApps&) {
     desktop().runningApps(whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
-        session.sendWhileRunning(Message::apps(std::move(apps)));
+        session.sendWhileRunning(AnswerFit::apps(std::move(apps)));
     }));
 }
 
@@ -302,16 +303,16 @@ void MainSession::listInstalledApps(const Message::ListInstalledApps&) {
     desktop().installedApps(
         whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
             for (auto& page : InstalledAppPages::of(std::move(apps))) {
-                session.sendWhileRunning(Message::installedApps(std::move(page)));
+                session.sendWhileRunning(AnswerFit::installedApps(std::move(page)));
             }
         }));
 }
 
 void MainSession::sendDeviceImage(const Message::RequestDeviceImage&) {
-    desktop().deviceImage(
-        whileAlive(shared_from_this(), [](MainSession& session, SessionDesktop::DeviceImage image) {
-            session.sendWhileRunning(Message::deviceImage(std::move(image.image), std::move(image.display)));
-        }));
+    desktop().deviceImage(whileAlive(shared_from_this(), [](MainSession& session,
+                                                            SessionDesktop::DeviceImage image) {
+        session.sendWhileRunning(AnswerFit::deviceImage(std::move(image.image), std::move(image.display)));
+    }));
 }
 
 void MainSession::setCurtain(const Message::SetCurtain& curtain) {
