@@ -6,11 +6,12 @@
 #include "Velm_Host/session/InstalledAppPages.h"
 #include "Velm_Host/session/SessionTextFocus.h"
 #include "Velm_Host/session/SessionVideoSocket.h"
+#include "platform/crypto/Random.h"
+#include "platform/crypto/SecureWipe.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "protocol/MonotonicClock.h"
-#include "transport/channel/VelmService.h"
 
 #include <utility>
 
@@ -21,6 +22,19 @@ namespace {
 const Log mainSessionLog("session");
 
 using Ending = ConnectionRecord::Ending;
+
+Bytes copyOf(const SecretBytes& secret) {
+    return {secret.data(), secret.data() + secret.size()};
+}
+
+// The host's hello is the one message that carries the session's secrets: its copies are wiped once it
+// went out. The message is the caller's own; only its cases are read-only.
+void wipeSecrets(const ControlMessage& hello) {
+    if (const auto* ack = hello.get<ControlMessage::HelloAck>()) {
+        secureWipe(const_cast<Bytes&>(ack->hello.videoKey));
+        secureWipe(const_cast<Bytes&>(ack->hello.sessionToken));
+    }
+}
 
 } // namespace
 
@@ -37,9 +51,9 @@ MainSession::MainSession(Setup setup, ClientHello hello, HelloAdmission::Admitte
 
 void MainSession::start() {
     idleClock_.emplace(admission_.device.idleTimeout, clockSeconds());
-    videoKey_ = VelmService::randomBytes(HostSession::videoKeySize);
-    sessionToken_ = VelmService::randomBytes(HostSession::sessionTokenSize);
-    video_ = SessionVideoSocket::open(SecretBytes(videoKey_), sessionToken_, setup_.queue);
+    videoKey_ = Random::secret(HostSession::videoKeySize);
+    sessionToken_ = Random::secret(HostSession::sessionTokenSize);
+    video_ = SessionVideoSocket::open(videoKey_, sessionToken_, setup_.queue);
     if (!video_) {
         setup_.end(Ending::endedHere, std::nullopt);
         return;
@@ -91,6 +105,7 @@ void MainSession::receive(const ControlChannel::Event& event) {
 void MainSession::stop() {
     isRunning_ = false;
     isStopped_ = true;
+    forgetSecrets();
     idleTimer_.cancel();
     if (video_) {
         video_->close();
@@ -142,17 +157,27 @@ void MainSession::sendHostHello(std::uint16_t videoPort) {
         return;
     }
     isRunning_ = true;
-    setup_.channel->send(Message::helloAck(HostHello(
-        context.hostName, desktop().displays(), videoPort, videoKey_, sessionToken_, context.hostModel,
-        context.hasDisplay, context.awayAddress, true, context.registry->awayExpiry(*device),
-        idleClock_->timeout(), context.curtain->raise(device->curtain.value_or(false)),
-        admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt)));
+    auto hello = Message::helloAck(
+        HostHello(context.hostName, desktop().displays(), videoPort, copyOf(videoKey_), copyOf(sessionToken_),
+                  context.hostModel, context.hasDisplay, context.awayAddress, true,
+                  context.registry->awayExpiry(*device), idleClock_->timeout(),
+                  context.curtain->raise(device->curtain.value_or(false)),
+                  admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt));
+    setup_.channel->send(hello);
+    wipeSecrets(hello);
+    // The video socket keeps its own copies; the client now has them.
+    forgetSecrets();
     setup_.beginRecord(ConnectionRecord::Kind::session);
     scheduleIdleTick();
     mainSessionLog.info("session started");
     if (onRunning_) {
         onRunning_(snapshot_);
     }
+}
+
+void MainSession::forgetSecrets() {
+    videoKey_ = SecretBytes();
+    sessionToken_ = SecretBytes();
 }
 
 // Made at its first use, which comes only once a client is admitted.
