@@ -1,15 +1,17 @@
 #include "Velm_Host/session/MainSession.h"
 
 #include "Velm_Host/core/DeviceRegistry.h"
+#include "Velm_Host/session/AnswerFit.h"
 #include "Velm_Host/session/InputSink.h"
 #include "Velm_Host/session/InstalledAppPages.h"
 #include "Velm_Host/session/SessionTextFocus.h"
 #include "Velm_Host/session/SessionVideoSocket.h"
+#include "platform/crypto/Random.h"
+#include "platform/crypto/SecureWipe.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
 #include "protocol/MonotonicClock.h"
-#include "transport/channel/VelmService.h"
 
 #include <utility>
 
@@ -20,6 +22,19 @@ namespace {
 const Log mainSessionLog("session");
 
 using Ending = ConnectionRecord::Ending;
+
+Bytes copyOf(const SecretBytes& secret) {
+    return {secret.data(), secret.data() + secret.size()};
+}
+
+// The host's hello is the one message that carries the session's secrets: its copies are wiped once it
+// went out. The message is the caller's own; only its cases are read-only.
+void wipeSecrets(const ControlMessage& hello) {
+    if (const auto* ack = hello.get<ControlMessage::HelloAck>()) {
+        secureWipe(const_cast<Bytes&>(ack->hello.videoKey));
+        secureWipe(const_cast<Bytes&>(ack->hello.sessionToken));
+    }
+}
 
 } // namespace
 
@@ -36,9 +51,9 @@ MainSession::MainSession(Setup setup, ClientHello hello, HelloAdmission::Admitte
 
 void MainSession::start() {
     idleClock_.emplace(admission_.device.idleTimeout, clockSeconds());
-    videoKey_ = VelmService::randomBytes(HostSession::videoKeySize);
-    sessionToken_ = VelmService::randomBytes(HostSession::sessionTokenSize);
-    video_ = SessionVideoSocket::open(SecretBytes(videoKey_), sessionToken_, setup_.queue);
+    videoKey_ = Random::secret(HostSession::videoKeySize);
+    sessionToken_ = Random::secret(HostSession::sessionTokenSize);
+    video_ = SessionVideoSocket::open(videoKey_, sessionToken_, setup_.queue);
     if (!video_) {
         setup_.end(Ending::endedHere, std::nullopt);
         return;
@@ -90,6 +105,7 @@ void MainSession::receive(const ControlChannel::Event& event) {
 void MainSession::stop() {
     isRunning_ = false;
     isStopped_ = true;
+    forgetSecrets();
     idleTimer_.cancel();
     if (video_) {
         video_->close();
@@ -141,17 +157,27 @@ void MainSession::sendHostHello(std::uint16_t videoPort) {
         return;
     }
     isRunning_ = true;
-    setup_.channel->send(Message::helloAck(HostHello(
-        context.hostName, desktop().displays(), videoPort, videoKey_, sessionToken_, context.hostModel,
-        context.hasDisplay, context.awayAddress, true, context.registry->awayExpiry(*device),
-        idleClock_->timeout(), context.curtain->raise(device->curtain.value_or(false)),
-        admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt)));
+    auto hello = Message::helloAck(
+        HostHello(context.hostName, desktop().displays(), videoPort, copyOf(videoKey_), copyOf(sessionToken_),
+                  context.hostModel, context.hasDisplay, context.awayAddress, true,
+                  context.registry->awayExpiry(*device), idleClock_->timeout(),
+                  context.curtain->raise(device->curtain.value_or(false)),
+                  admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt));
+    setup_.channel->send(hello);
+    wipeSecrets(hello);
+    // The video socket keeps its own copies; the client now has them.
+    forgetSecrets();
     setup_.beginRecord(ConnectionRecord::Kind::session);
     scheduleIdleTick();
     mainSessionLog.info("session started");
     if (onRunning_) {
         onRunning_(snapshot_);
     }
+}
+
+void MainSession::forgetSecrets() {
+    videoKey_ = SecretBytes();
+    sessionToken_ = SecretBytes();
 }
 
 // Made at its first use, which comes only once a client is admitted.
@@ -294,7 +320,7 @@ void MainSession::pause(const Message::PauseStream&) {
 
 void MainSession::listApps(const Message::ListApps&) {
     desktop().runningApps(whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
-        session.sendWhileRunning(Message::apps(std::move(apps)));
+        session.sendWhileRunning(AnswerFit::apps(std::move(apps)));
     }));
 }
 
@@ -302,16 +328,16 @@ void MainSession::listInstalledApps(const Message::ListInstalledApps&) {
     desktop().installedApps(
         whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
             for (auto& page : InstalledAppPages::of(std::move(apps))) {
-                session.sendWhileRunning(Message::installedApps(std::move(page)));
+                session.sendWhileRunning(AnswerFit::installedApps(std::move(page)));
             }
         }));
 }
 
 void MainSession::sendDeviceImage(const Message::RequestDeviceImage&) {
-    desktop().deviceImage(
-        whileAlive(shared_from_this(), [](MainSession& session, SessionDesktop::DeviceImage image) {
-            session.sendWhileRunning(Message::deviceImage(std::move(image.image), std::move(image.display)));
-        }));
+    desktop().deviceImage(whileAlive(shared_from_this(), [](MainSession& session,
+                                                            SessionDesktop::DeviceImage image) {
+        session.sendWhileRunning(AnswerFit::deviceImage(std::move(image.image), std::move(image.display)));
+    }));
 }
 
 void MainSession::setCurtain(const Message::SetCurtain& curtain) {

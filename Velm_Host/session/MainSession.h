@@ -5,6 +5,7 @@
 #include "Velm_Host/session/MessageTable.h"
 #include "Velm_Host/session/SessionStage.h"
 #include "platform/core/Bytes.h"
+#include "platform/crypto/SecretBytes.h"
 #include "platform/dispatch/WorkItem.h"
 #include "protocol/ClientHello.h"
 #include "transport/channel/IdleClock.h"
@@ -53,6 +54,7 @@ private:
 
     void videoPortForwarded(std::optional<std::uint16_t> externalPort);
     void sendHostHello(std::uint16_t videoPort);
+    void forgetSecrets();
     SessionDesktop& desktop();
     void startDesktop();
     void startInput();
@@ -86,8 +88,9 @@ private:
     // Touched on the queue only.
     Snapshot snapshot_;
     std::optional<IdleClock> idleClock_;
-    Bytes videoKey_;
-    Bytes sessionToken_;
+    // Held until the host's hello carries them.
+    SecretBytes videoKey_;
+    SecretBytes sessionToken_;
     std::shared_ptr<SessionVideoSocket> video_;
     std::shared_ptr<SessionDesktop> desktop_;
     std::shared_ptr<InputSink> input_;

@@ -1,6 +1,7 @@
 #include "Velm_Host/session/SessionVideoSocket.h"
 
 #include "platform/crypto/ConstantTime.h"
+#include "platform/crypto/SecureWipe.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
@@ -16,7 +17,7 @@ const Log sessionVideoSocketLog("session");
 
 } // namespace
 
-std::shared_ptr<SessionVideoSocket> SessionVideoSocket::open(SecretBytes videoKey, Bytes sessionToken,
+std::shared_ptr<SessionVideoSocket> SessionVideoSocket::open(SecretBytes videoKey, SecretBytes sessionToken,
                                                              std::shared_ptr<Queue> queue) {
     auto socket = UdpSocket::bound(VelmService::udpParameters());
     const auto local = socket ? socket->localAddress() : std::nullopt;
@@ -29,7 +30,7 @@ std::shared_ptr<SessionVideoSocket> SessionVideoSocket::open(SecretBytes videoKe
 }
 
 SessionVideoSocket::SessionVideoSocket(UdpSocket socket, std::uint16_t port, SecretBytes videoKey,
-                                       Bytes sessionToken, std::shared_ptr<Queue> queue)
+                                       SecretBytes sessionToken, std::shared_ptr<Queue> queue)
     : queue_(std::move(queue)), port_(port), sessionToken_(std::move(sessionToken)),
       socket_(std::move(socket)), opener_(std::move(videoKey), PacketDirection::clientToHost, true) {}
 
@@ -45,6 +46,9 @@ void SessionVideoSocket::close() {
     closed_ = true;
     onFlowAdopted_ = nullptr;
     socket_.close();
+    // A keyless opener refuses everything; the keyed one wipes its key as it goes.
+    opener_ = PacketOpener(SecretBytes(), PacketDirection::clientToHost, true);
+    sessionToken_ = SecretBytes();
 }
 
 void SessionVideoSocket::receiveNext() {
@@ -68,9 +72,16 @@ void SessionVideoSocket::received(const UdpSocket::Datagram& datagram, const std
 }
 
 bool SessionVideoSocket::opensWithToken(ByteView datagram) {
-    const auto plaintext = opener_.open(datagram);
-    return plaintext && plaintext->size() >= sessionToken_.size() &&
-           constantTimeEqual(ByteView(*plaintext).first(sessionToken_.size()), sessionToken_);
+    auto plaintext = opener_.open(datagram);
+    if (!plaintext) {
+        return false;
+    }
+    const bool carriesToken =
+        plaintext->size() >= sessionToken_.size() &&
+        constantTimeEqual(ByteView(*plaintext).first(sessionToken_.size()), sessionToken_);
+    // The plaintext begins with the token.
+    secureWipe(*plaintext);
+    return carriesToken;
 }
 
 } // namespace velm

@@ -29,7 +29,7 @@ public:
     static constexpr std::size_t maxDatagramSize = 2048;
 
     // Nothing when no port could be bound.
-    static std::shared_ptr<SessionVideoSocket> open(SecretBytes videoKey, Bytes sessionToken,
+    static std::shared_ptr<SessionVideoSocket> open(SecretBytes videoKey, SecretBytes sessionToken,
                                                     std::shared_ptr<Queue> queue);
 
     SessionVideoSocket(const SessionVideoSocket&) = delete;
@@ -39,7 +39,7 @@ public:
     void setOnFlowAdopted(std::function<void(SocketAddress client)> handler);
     // Starts receiving. Call once, on the queue.
     void start();
-    // Closes the port; nothing is reported afterwards. On the queue.
+    // Closes the port and forgets the key and the token; nothing is reported afterwards. On the queue.
     void close();
 
     std::uint16_t port() const { return port_; }
@@ -47,7 +47,7 @@ public:
     const std::optional<SocketAddress>& flow() const { return flow_; }
 
 private:
-    SessionVideoSocket(UdpSocket socket, std::uint16_t port, SecretBytes videoKey, Bytes sessionToken,
+    SessionVideoSocket(UdpSocket socket, std::uint16_t port, SecretBytes videoKey, SecretBytes sessionToken,
                        std::shared_ptr<Queue> queue);
 
     void receiveNext();
@@ -56,9 +56,9 @@ private:
 
     const std::shared_ptr<Queue> queue_;
     const std::uint16_t port_;
-    const Bytes sessionToken_;
 
     // Touched on the queue only.
+    SecretBytes sessionToken_;
     UdpSocket socket_;
     PacketOpener opener_;
     std::optional<SocketAddress> flow_;

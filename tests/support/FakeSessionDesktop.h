@@ -29,6 +29,8 @@ public:
     // Runs as a session looks up an offered file, before it reads anything of it.
     std::function<void()> onOfferedFile;
     std::vector<AppInfo> installed;
+    std::vector<AppInfo> running;
+    DeviceImage images;
 
     bool started = false;
     bool stopped = false;
@@ -60,12 +62,14 @@ public:
         return offered.contains(id) ? std::optional(offered.at(id)) : std::nullopt;
     }
     void runningApps(std::function<void(std::vector<AppInfo>)> completion) override {
-        answer(completion, {});
+        answer(std::move(completion), running);
     }
     void installedApps(std::function<void(std::vector<AppInfo>)> completion) override {
         answer(std::move(completion), installed);
     }
-    void deviceImage(std::function<void(DeviceImage)> completion) override { answer(completion, {}); }
+    void deviceImage(std::function<void(DeviceImage)> completion) override {
+        answer(std::move(completion), images);
+    }
 
 private:
     template <typename Value> void answer(std::function<void(Value)> completion, Value value) {

@@ -18,7 +18,11 @@ namespace velm::test {
 class FakeHostDesktop final : public HostDesktop {
 public:
     std::shared_ptr<SessionDesktop> sessionDesktop() override {
-        return std::make_shared<FakeSessionDesktop>();
+        auto desktop = std::make_shared<FakeSessionDesktop>();
+        desktop->installed = installed;
+        desktop->running = running;
+        desktop->images = images;
+        return desktop;
     }
     std::shared_ptr<InputSink> sessionInput() override { return std::make_shared<RecordingInputSink>(); }
     std::shared_ptr<TextFocusWatch> sessionTextFocus() override { return nullptr; }
@@ -31,6 +35,10 @@ public:
 
     DesktopAccess granted{.screenReading = true, .inputInjection = true};
     int accessReads = 0;
+    // What the sessions' desktops answer.
+    std::vector<AppInfo> installed;
+    std::vector<AppInfo> running;
+    SessionDesktop::DeviceImage images;
 };
 
 // Away access that notes every call in the shared order of events; stop and the forwarding of a video

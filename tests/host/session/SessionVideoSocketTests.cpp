@@ -15,7 +15,7 @@ TEST(SessionVideoSocketTest, AdoptsTheFlowOnlyWithTheRightKeyAndToken) {
     const auto queue = std::make_shared<ManualQueue>("velm.host.session");
     const Bytes videoKey = Random::bytes(32);
     const Bytes token = Random::bytes(16);
-    auto socket = SessionVideoSocket::open(SecretBytes(videoKey), token, queue);
+    auto socket = SessionVideoSocket::open(SecretBytes(videoKey), SecretBytes(token), queue);
     ASSERT_TRUE(socket);
     std::vector<SocketAddress> adopted;
     socket->setOnFlowAdopted([&](SocketAddress client) { adopted.push_back(client); });
