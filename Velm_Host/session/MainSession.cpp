@@ -271,6 +271,22 @@ void MainSession::sendWhileRunning(const ControlMessage& message) {
     }
 }
 
+// Each message goes once the one before is handed to the network: pages of icons sent all at once
+// can overrun the connection's bounded write backlog, which fails the connection and ends the session.
+void MainSession::sendOneAfterAnother(std::shared_ptr<const std::vector<ControlMessage>> messages,
+                                      std::size_t next) {
+    if (!isRunning_ || next >= messages->size()) {
+        return;
+    }
+    const auto& message = (*messages)[next];
+    setup_.channel->send(message,
+                         whileAlive(shared_from_this(), [messages, next](MainSession& session, bool sent) {
+                             if (sent) {
+                                 session.sendOneAfterAnother(messages, next + 1);
+                             }
+                         }));
+}
+
 void MainSession::publishSnapshot() {
     if (onSnapshot_) {
         onSnapshot_(snapshot_);
@@ -327,9 +343,11 @@ void MainSession::listApps(const Message::ListApps&) {
 void MainSession::listInstalledApps(const Message::ListInstalledApps&) {
     desktop().installedApps(
         whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
+            auto pages = std::make_shared<std::vector<ControlMessage>>();
             for (auto& page : InstalledAppPages::of(std::move(apps))) {
-                session.sendWhileRunning(AnswerFit::installedApps(std::move(page)));
+                pages->push_back(AnswerFit::installedApps(std::move(page)));
             }
+            session.sendOneAfterAnother(std::move(pages), 0);
         }));
 }
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace velm {
 
@@ -64,6 +65,7 @@ private:
     void inputArrived(const InputEvent& event);
     void pointerMoved(SessionDesktop::PointerFraction position);
     void sendWhileRunning(const ControlMessage& message);
+    void sendOneAfterAnother(std::shared_ptr<const std::vector<ControlMessage>> messages, std::size_t next);
     void publishSnapshot();
     double clockSeconds() const;
 

@@ -320,13 +320,24 @@ void ControlChannel::send(std::uint8_t channel, ByteView payload) {
     sendFrame(channel, payload, {});
 }
 
+void ControlChannel::send(const ControlMessage& message, SendCompletion completion) {
+    if (const std::optional<Bytes> json = message.jsonEncoded()) {
+        sendReporting(static_cast<std::uint8_t>(Channel::control), *json, std::move(completion));
+    } else if (completion) {
+        completion(false);
+    }
+}
+
 void ControlChannel::sendFile(ByteView chunk, SendCompletion completion) {
-    const bool handedOver = sendFrame(static_cast<std::uint8_t>(Channel::file), chunk,
-                                      [completion](const std::optional<NetError>& error) {
-                                          if (completion) {
-                                              completion(!error);
-                                          }
-                                      });
+    sendReporting(static_cast<std::uint8_t>(Channel::file), chunk, std::move(completion));
+}
+
+void ControlChannel::sendReporting(std::uint8_t channel, ByteView payload, SendCompletion completion) {
+    const bool handedOver = sendFrame(channel, payload, [completion](const std::optional<NetError>& error) {
+        if (completion) {
+            completion(!error);
+        }
+    });
     if (!handedOver && completion) {
         completion(false);
     }

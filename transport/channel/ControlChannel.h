@@ -176,6 +176,9 @@ public:
     // with false when it failed; at once on the calling thread, with false, when the chunk
     // cannot be sent at all.
     void sendFile(ByteView chunk, SendCompletion completion);
+    // A control message with a completion as for sendFile, so that a burst of large messages can go
+    // one after the other instead of piling up in the connection's bounded write backlog.
+    void send(const ControlMessage& message, SendCompletion completion);
 
     // 32 bytes exported from the TLS session; absent until the handshake completed.
     std::optional<Bytes> sessionBinding() const;
@@ -213,6 +216,7 @@ private:
     void close(CloseReason reason);
     void retireResolver();
     bool sendFrame(std::uint8_t channel, ByteView payload, TlsConnection::SendCompletion completion);
+    void sendReporting(std::uint8_t channel, ByteView payload, SendCompletion completion);
 
     const Origin origin_;
     const Options options_;

@@ -89,13 +89,18 @@ TEST_F(PictureAnswersTest, InstalledPagesAndDeviceImagesFitTheirFrames) {
     ASSERT_TRUE(image);
     EXPECT_EQ(*image, Message::deviceImage(std::nullopt, host.desktop->images.display));
 
+    // The pages go one after the other, so the image can come between them.
     std::vector<AppInfo> listed;
-    for (const auto& message : client->received()) {
-        if (const auto* installed = message.get<Message::InstalledApps>()) {
-            EXPECT_LE(message.jsonEncoded()->size(), ChannelFrame::maxPayloadLength);
-            listed.insert(listed.end(), installed->page.apps.begin(), installed->page.apps.end());
+    host.pumpUntil([&] {
+        listed.clear();
+        for (const auto& message : client->received()) {
+            if (const auto* installed = message.get<Message::InstalledApps>()) {
+                EXPECT_LE(message.jsonEncoded()->size(), ChannelFrame::maxPayloadLength);
+                listed.insert(listed.end(), installed->page.apps.begin(), installed->page.apps.end());
+            }
         }
-    }
+        return listed.size() >= host.desktop->installed.size();
+    });
     ASSERT_EQ(listed.size(), host.desktop->installed.size());
     const std::vector first(listed.begin(), listed.begin() + 24);
     expectSameEntriesLargestIconsLeftOut(

@@ -1,5 +1,6 @@
 #include "tests/support/Blocking.h"
 #include "tests/support/ChannelServer.h"
+#include "tests/support/EventLog.h"
 #include "tests/support/FakeDiscovery.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RawTls.h"
@@ -215,6 +216,8 @@ TEST(ControlChannelTrafficTests, FramesArriveAsTheirEventsAndUndecodableOnesAreD
     const Bytes fileData(1000, 0x42);
     client.send(control, toBytes("{\"ping\":")); // not JSON
     client.send(ControlMessage::ping(1, 2));
+    test::EventLog<bool> pingSent;
+    client.send(ControlMessage::ping(3, 4), [&](bool result) { pingSent.push(result); });
     client.send(input, Bytes{0xFF}); // no such event
     client.send(InputEvent::keyDown(4));
     client.send(clipboard, Bytes{0xFF});
@@ -232,12 +235,18 @@ TEST(ControlChannelTrafficTests, FramesArriveAsTheirEventsAndUndecodableOnesAreD
     std::optional<bool> sent;
     client.sendFile(tooLarge, [&](bool result) { sent = result; });
     EXPECT_EQ(sent, false);
+    std::optional<bool> tooLargeSent;
+    client.send(
+        ControlMessage::apps({{.bundleID = "big", .name = std::string(tooLarge.size(), 'a'), .iconPNG = {}}}),
+        [&](bool result) { tooLargeSent = result; });
+    EXPECT_EQ(tooLargeSent, false);
     client.send(99, tooLarge);
     client.send(99, largest);
     EXPECT_TRUE(log.contains("over the frame limit"));
 
     const std::vector<Event> expected{Event::Ready{},
                                       Event::Control{ControlMessage::ping(1, 2)},
+                                      Event::Control{ControlMessage::ping(3, 4)},
                                       Event::Input{InputEvent::keyDown(4)},
                                       Event::Clipboard{ClipboardMessage::text("hi")},
                                       Event::Audio{9, Bytes{0xAA}},
@@ -248,6 +257,8 @@ TEST(ControlChannelTrafficTests, FramesArriveAsTheirEventsAndUndecodableOnesAreD
     ASSERT_TRUE(pair.host->waitForMessages(expected.size() - 1));
     EXPECT_TRUE(pair.host->settle());
     EXPECT_EQ(pair.host->events(), expected);
+    ASSERT_TRUE(pingSent.waitForCount(1));
+    EXPECT_EQ(pingSent.values(), std::vector<bool>{true});
 }
 
 TEST(ControlChannelTrafficTests, TheLastFrameBeforeThePeerClosesIsDelivered) {
