@@ -37,8 +37,14 @@ QLinearGradient neckShade(const QRectF& area) {
 }
 const QColor bezel = grey(0.035);
 
+// The largest radius a corner of the area can take; none for an area that a line stroked inside
+// it has turned inside out (parts drawn only a few points wide).
+double cornerLimit(const QRectF& area) {
+    return std::max(std::min(area.width(), area.height()) / 2, 0.0);
+}
+
 QPainterPath rounded(const QRectF& area, double radius) {
-    const double r = std::clamp(radius, 0.0, std::min(area.width(), area.height()) / 2);
+    const double r = std::clamp(radius, 0.0, cornerLimit(area));
     QPainterPath path;
     path.addRoundedRect(area, r, r);
     return path;
@@ -46,7 +52,7 @@ QPainterPath rounded(const QRectF& area, double radius) {
 
 // A rectangle whose two top corners have one radius and whose two bottom corners another.
 QPainterPath unevenlyRounded(const QRectF& area, double topRadius, double bottomRadius) {
-    const double limit = std::min(area.width(), area.height()) / 2;
+    const double limit = cornerLimit(area);
     const double t = std::clamp(topRadius, 0.0, limit);
     const double b = std::clamp(bottomRadius, 0.0, limit);
     QPainterPath path;

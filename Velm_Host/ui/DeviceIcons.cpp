@@ -2,14 +2,11 @@
 
 #include "Velm_Host/ui/DeviceArt.h"
 #include "Velm_Host/ui/DeviceGeometry.h"
+#include "platform/image/ThemeIcon.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
-#include <QGuiApplication>
-#include <QIcon>
 #include <QPainter>
 #include <cmath>
-#include <mutex>
 
 namespace velm {
 namespace {
@@ -40,22 +37,10 @@ bool isIconName(std::string_view name) {
 }
 
 std::optional<QImage> themeIcon(std::string_view name) {
-    if (!isIconName(name) || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+    if (!isIconName(name)) {
         return std::nullopt;
     }
-    // The theme lookup keeps caches of its own; pictures are loaded from background work, so
-    // these lookups take turns.
-    static std::mutex lock;
-    const std::lock_guard guard(lock);
-    const QIcon icon = QIcon::fromTheme(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-    if (icon.isNull()) {
-        return std::nullopt;
-    }
-    QImage image = icon.pixmap(QSize(iconSide, iconSide), 1.0).toImage();
-    if (image.isNull()) {
-        return std::nullopt;
-    }
-    return image;
+    return ThemeIcon::image(std::string(name), iconSide);
 }
 
 // The device drawn by shape, 1024 pixels wide with room for its shadows, on a clear background.

@@ -18,7 +18,7 @@ namespace velm {
 // rendered for 1024 × 1024 pixels. Looking icons up needs the application object; without one,
 // and for a name that could not be an icon's (empty, too long, or with characters other than
 // letters, digits, ",", ".", "_" and "-", or starting with "."), there is no picture. Callable
-// from any thread: these lookups take turns among themselves.
+// from any thread: these lookups take turns with every other use of the icon theme.
 
 // The theme's picture of the model, or nothing.
 std::optional<QImage> deviceIconImage(std::string_view model);

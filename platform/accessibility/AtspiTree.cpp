@@ -6,6 +6,7 @@
 #include "platform/log/Log.h"
 #include "platform/x11/X11Connection.h"
 
+#include <algorithm>
 #include <atspi/atspi.h>
 #include <cstdlib>
 #include <unistd.h>
@@ -309,22 +310,41 @@ std::optional<AccessibleElement> AtspiTree::searchFocus(long pid) {
 
 std::optional<AccessibleElement> AtspiTree::focusedBelow(const AccessibleElement& window) {
     // Depth first, showing elements only; elements that manage their descendants (long lists, tables)
-    // announce their focused item themselves and are not walked.
-    std::vector<std::pair<AccessibleElement, int>> pending{{window, 0}};
-    for (int visited = 0; !pending.empty() && visited < maxSearchedElements; ++visited) {
-        auto [element, depth] = std::move(pending.back());
-        pending.pop_back();
-        const States states(raw(element));
+    // announce their focused item themselves and are not walked. Each child is asked for only when the
+    // walk reaches it: a wide element then costs no more messages than the elements the walk visits.
+    struct Opened {
+        AccessibleElement element;
+        int childCount;
+        int nextChild = 0;
+    };
+    std::vector<Opened> opened;
+    searchedChildren_ = 0;
+    std::optional<AccessibleElement> next = window;
+    while (next) {
+        const States states(raw(*next));
         if (states.has(ATSPI_STATE_FOCUSED)) {
-            return element;
+            return next;
         }
-        if (depth >= maxDepth || !states.has(ATSPI_STATE_SHOWING) ||
-            states.has(ATSPI_STATE_MANAGES_DESCENDANTS)) {
-            continue;
+        if (std::ssize(opened) < maxDepth && states.has(ATSPI_STATE_SHOWING) &&
+            !states.has(ATSPI_STATE_MANAGES_DESCENDANTS)) {
+            CallError error;
+            const int count = atspi_accessible_get_child_count(raw(*next), &error.error);
+            if (!error.failed() && count > 0) {
+                opened.push_back({std::move(*next), std::min(count, maxChildren)});
+            }
         }
-        auto children = childrenOf(raw(element), maxChildren);
-        for (auto child = children.rbegin(); child != children.rend(); ++child) {
-            pending.emplace_back(std::move(*child), depth + 1);
+        next.reset();
+        // The window itself is the first element visited; every child asked for counts as one more.
+        while (!next && !opened.empty() && searchedChildren_ < maxSearchedElements - 1) {
+            Opened& last = opened.back();
+            if (last.nextChild == last.childCount) {
+                opened.pop_back();
+                continue;
+            }
+            CallError childError;
+            ++searchedChildren_;
+            next = adoptIfAny(
+                atspi_accessible_get_child_at_index(raw(last.element), last.nextChild++, &childError.error));
         }
     }
     return std::nullopt;

@@ -6,7 +6,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
-#include <QPixmap>
+#include <mutex>
 
 namespace velm::ThemeIcon {
 namespace {
@@ -47,24 +47,36 @@ QIcon lookUp(const std::string& icon) {
     return QIcon::fromTheme(name);
 }
 
+// Drawn in pixels, one to one: left to itself Qt draws for the screens' pixel ratio, and a pixmap
+// of twice the pixels would then be painted at half size in the picture's corner.
+QImage themePicture(const std::string& icon, int side) {
+    static std::mutex themeLock;
+    const std::lock_guard guard(themeLock);
+    const QIcon found = lookUp(icon);
+    return found.isNull() ? QImage() : found.pixmap(QSize(side, side), 1.0).toImage();
+}
+
 } // namespace
+
+std::optional<QImage> image(const std::string& icon, int side) {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr || icon.empty() ||
+        side <= 0 || side > maxSide) {
+        return std::nullopt;
+    }
+    QImage picture = themePicture(icon, side);
+    if (picture.isNull()) {
+        return std::nullopt;
+    }
+    return picture;
+}
 
 std::optional<Bytes> png(const std::string& icon, int side) {
     if (!QGuiApplication::instance()) {
         log.error("no icons without a QGuiApplication");
         return std::nullopt;
     }
-    if (icon.empty() || side <= 0 || side > maxSide) {
-        return std::nullopt;
-    }
-    const QIcon found = lookUp(icon);
-    if (found.isNull()) {
-        return std::nullopt;
-    }
-    // In pixels, one to one: left to itself Qt draws for the screens' pixel ratio, and a pixmap
-    // of twice the pixels would then be painted at half size in the picture's corner.
-    const QPixmap drawn = found.pixmap(QSize(side, side), 1.0);
-    if (drawn.isNull()) {
+    const auto found = image(icon, side);
+    if (!found) {
         return std::nullopt;
     }
     // Themes without this size give a smaller picture: it is scaled up and centred.
@@ -73,10 +85,10 @@ std::optional<Bytes> png(const std::string& icon, int side) {
     {
         QPainter painter(&canvas);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QPixmap fitted = drawn.size() == QSize(side, side)
-                                   ? drawn
-                                   : drawn.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        painter.drawPixmap((side - fitted.width()) / 2, (side - fitted.height()) / 2, fitted);
+        const QImage fitted = found->size() == QSize(side, side)
+                                  ? *found
+                                  : found->scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        painter.drawImage((side - fitted.width()) / 2, (side - fitted.height()) / 2, fitted);
     }
     QByteArray encoded;
     QBuffer buffer(&encoded);

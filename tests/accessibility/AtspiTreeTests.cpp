@@ -3,6 +3,7 @@
 #include "platform/accessibility/AccessibilityStatus.h"
 #include "platform/accessibility/AccessibleTree.h"
 #include "platform/accessibility/AtspiAccessibility.h"
+#include "platform/accessibility/AtspiTree.h"
 #include "tests/programs/AccessibleWindowLayout.h"
 #include "tests/support/AccessibilityBus.h"
 #include "tests/support/AccessibleDesktop.h"
@@ -10,9 +11,12 @@
 #include "tests/support/X11TestDesktop.h"
 
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -28,13 +32,23 @@ Rect toRect(const ScreenRect& rect) {
     return {{double(rect.x), double(rect.y)}, {double(rect.width), double(rect.height)}};
 }
 
+// libatspi stays with the bus it first found, and each desktop brings a bus of its own: one desktop
+// per process, as ctest runs the tests.
+std::unique_ptr<test::AccessibleDesktop> startDesktop(std::string& reason,
+                                                      const std::vector<std::string>& arguments = {}) {
+    static bool started = false;
+    if (std::exchange(started, true)) {
+        reason = "another accessible window ran in this process; run this test on its own";
+        return nullptr;
+    }
+    return test::AccessibleDesktop::start(VELM_ACCESSIBLE_WINDOW, reason, arguments);
+}
+
 // A real Qt window under Xvfb, read through the accessibility bus. libatspi stays with the bus it
 // first found, so the bus and the window serve every test of the process.
 class AtspiTreeTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        desktop = test::AccessibleDesktop::start(VELM_ACCESSIBLE_WINDOW, reason).release();
-    }
+    static void SetUpTestSuite() { desktop = startDesktop(reason).release(); }
     static void TearDownTestSuite() {
         delete desktop;
         desktop = nullptr;
@@ -115,6 +129,45 @@ TEST_F(AtspiTreeTest, ALineEditTakesTextWithItsFrameAndAButtonDoesNot) {
     EXPECT_TRUE(shows(true, toRect(Layout::comboBox)));
 
     monitor->stop();
+}
+
+// Asks the shared accessibility thread one question of its tree.
+template <typename Answer> std::optional<Answer> ask(std::function<Answer(AtspiTree&)> question) {
+    auto answer = std::make_shared<std::promise<Answer>>();
+    auto future = answer->get_future();
+    AtspiAccessibility::shared()->visit([answer, question](AccessibleTree& tree) {
+        answer->set_value(question(dynamic_cast<AtspiTree&>(tree)));
+    });
+    return future.wait_for(2s) == std::future_status::ready ? std::optional(future.get()) : std::nullopt;
+}
+
+// A window crowded with hundreds of labels, which holds the focus before this process listens for
+// announcements of it: its focused line edit can only be found by searching the window.
+TEST(AtspiTreeSearchTest, FindsTheFocusInACrowdedWindowAskingOnlyForChildrenItVisits) {
+    std::string reason;
+    const auto desktop = startDesktop(reason, {Layout::crowdedArgument});
+    if (!desktop) {
+        GTEST_SKIP() << reason;
+    }
+    ASSERT_TRUE(Blocking::waitUntil([] {
+        return test::X11TestDesktop::run(
+            "xdotool getwindowfocus getwindowname | grep -q 'velm accessible window'");
+    })) << "the window never took the focus";
+    ASSERT_TRUE(Blocking::waitUntil([] {
+        return ask<std::optional<std::string>>([](AtspiTree& tree) {
+                   const auto field = tree.elementAt(centre(Layout::crowdedField));
+                   return field ? tree.role(*field) : std::nullopt;
+               }) == std::optional<std::string>("AXTextField");
+    })) << "the window never showed on the accessibility bus";
+
+    const auto found = ask<std::pair<std::optional<ScreenRect>, int>>([](AtspiTree& tree) {
+        const auto focused = tree.focusedElement();
+        return std::pair(focused ? tree.frame(*focused) : std::nullopt, tree.searchedChildren());
+    });
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->first, Layout::crowdedField);
+    EXPECT_GT(found->second, Layout::labelsPerPanel) << "found by searching, past the first panel";
+    EXPECT_LT(found->second, AtspiTree::maxSearchedElements) << "children asked for";
 }
 
 // The desktop's switch, on buses of the test's own: it needs no display and no window.

@@ -13,4 +13,10 @@ inline constexpr ScreenRect field{window.x + 140, window.y + 40, 200, 28};
 // Editable: it takes typing as well as choices.
 inline constexpr ScreenRect comboBox{window.x + 140, window.y + 100, 200, 28};
 
+// Run with this argument, the window also holds two panels crowded with labels, below the widgets
+// above, and the second panel's first widget, a line edit, takes the keyboard focus.
+inline constexpr const char* crowdedArgument = "--crowded";
+inline constexpr int labelsPerPanel = 250;
+inline constexpr ScreenRect crowdedField{window.x + 140, window.y + 200, 200, 28};
+
 } // namespace velm::test::AccessibleWindowLayout

@@ -65,7 +65,8 @@ AccessibleDesktop::~AccessibleDesktop() {
     }
 }
 
-std::unique_ptr<AccessibleDesktop> AccessibleDesktop::start(const std::string& program, std::string& reason) {
+std::unique_ptr<AccessibleDesktop> AccessibleDesktop::start(const std::string& program, std::string& reason,
+                                                            const std::vector<std::string>& arguments) {
     if (!std::getenv("VELM_TEST_X11") || !std::getenv("XDG_RUNTIME_DIR")) {
         reason = "no sandboxed X server and session bus; run under scripts/x11-sandbox.sh (VELM_TEST_X11)";
         return nullptr;
@@ -86,8 +87,10 @@ std::unique_ptr<AccessibleDesktop> AccessibleDesktop::start(const std::string& p
         reason = "the accessibility bus did not come up";
         return nullptr;
     }
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
     auto application =
-        ChildProcess::start({program}, {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "QT_QPA_PLATFORM=xcb"});
+        ChildProcess::start(command, {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "QT_QPA_PLATFORM=xcb"});
     if (!application) {
         reason = "could not start " + program;
         return nullptr;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velm::test {
 
@@ -15,8 +16,9 @@ public:
     static constexpr const char* busLauncher = "/usr/libexec/at-spi-bus-launcher";
 
     // Nothing (and `reason` says why) outside the sandbox or when the bus does not come up. The
-    // program starts once the bus is there, with Qt's accessibility on.
-    static std::unique_ptr<AccessibleDesktop> start(const std::string& program, std::string& reason);
+    // program starts once the bus is there, with Qt's accessibility on, and with `arguments`.
+    static std::unique_ptr<AccessibleDesktop> start(const std::string& program, std::string& reason,
+                                                    const std::vector<std::string>& arguments = {});
     ~AccessibleDesktop();
     AccessibleDesktop(const AccessibleDesktop&) = delete;
     AccessibleDesktop& operator=(const AccessibleDesktop&) = delete;

@@ -210,6 +210,28 @@ TEST(DeviceArt, KeepsHairlinesVisibleWhenDrawnSmall) {
     }
 }
 
+TEST(DeviceArt, DrawsEveryShapeWithinTinyFrames) {
+    // Thumbnails and menu icons draw devices a few points wide, narrower than the lines stroked
+    // inside their parts: the drawing must still stay inside its frame.
+    constexpr int margin = 24;
+    for (const DeviceShape shape : test::allDeviceShapes) {
+        for (const int side : {1, 5, 12, 20}) {
+            SCOPED_TRACE(test::deviceShapeName(shape) + " at " + std::to_string(side));
+            QImage image(side + 2 * margin, side + 2 * margin, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            const QRectF frame(margin, margin, side, side);
+            DeviceArt(shape, DeviceGeometry::defaultScreenAspect(shape), std::nullopt).paint(painter, frame);
+            painter.end();
+            const QRect opaque = opaqueBounds(image);
+            if (!opaque.isNull()) {
+                EXPECT_TRUE(frame.toAlignedRect().adjusted(-1, -1, 1, 1).contains(opaque))
+                    << opaque.x() << "," << opaque.width();
+            }
+        }
+    }
+}
+
 TEST(DeviceArt, LetterboxesTheSnapshotOnBlack) {
     QImage snapshot(400, 100, QImage::Format_RGB32);
     snapshot.fill(Qt::red);

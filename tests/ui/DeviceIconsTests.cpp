@@ -1,4 +1,5 @@
 #include "Velm_Host/ui/DeviceIcons.h"
+#include "platform/image/ThemeIcon.h"
 #include "tests/support/Screenshots.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -72,6 +73,29 @@ TEST_F(ThemeIcons, FindsADevicesPictureByItsModelCodeFromBackgroundWork) {
     ASSERT_TRUE(icon);
     EXPECT_EQ(icon->pixelColor(10, 10), QColor(Qt::blue));
     EXPECT_FALSE(unknown);
+}
+
+TEST_F(ThemeIcons, DevicePicturesAndApplicationIconsAreLookedUpTogether) {
+    // Device cards load their pictures in background work while the session's application list
+    // draws icons on the GUI thread, through the same icon loader.
+    addIcon("MacBookPro18,1", Qt::blue);
+    addIcon("velm-editor", Qt::red);
+    constexpr int rounds = 40;
+    int devicePictures = 0;
+    std::thread background([&] {
+        for (int round = 0; round < rounds; ++round) {
+            const auto icon = deviceIconImage("MacBookPro18,1");
+            devicePictures += icon && icon->pixelColor(10, 10) == QColor(Qt::blue) ? 1 : 0;
+        }
+    });
+    int applicationIcons = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const auto png = ThemeIcon::png("velm-editor", 32 + round);
+        applicationIcons += png && decoded(png).pixelColor(16, 16) == QColor(Qt::red) ? 1 : 0;
+    }
+    background.join();
+    EXPECT_EQ(devicePictures, rounds);
+    EXPECT_EQ(applicationIcons, rounds);
 }
 
 TEST_F(ThemeIcons, RefusesNamesThatCouldLeaveTheIconFolders) {
