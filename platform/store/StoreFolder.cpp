@@ -1,5 +1,6 @@
 #include "platform/store/StoreFolder.h"
 
+#include "platform/crypto/SecureWipe.h"
 #include "platform/log/Log.h"
 
 #include <cerrno>
@@ -241,7 +242,9 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
             continue;
         }
         if (got < 0) {
-            storeFolderLog.error("cannot read %s: %s", file.c_str(), std::strerror(errno));
+            const int error = errno;
+            secureWipe(contents);
+            storeFolderLog.error("cannot read %s: %s", file.c_str(), std::strerror(error));
             return {ReadResult::Status::unavailable, {}};
         }
         if (got == 0) {
@@ -250,6 +253,7 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
         filled += static_cast<std::size_t>(got);
     }
     if (filled == contents.size()) {
+        secureWipe(contents);
         storeFolderLog.error("%s changed while being read", file.c_str());
         return {ReadResult::Status::failed, {}};
     }
