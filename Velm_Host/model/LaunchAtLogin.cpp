@@ -70,7 +70,9 @@ LaunchAtLogin LaunchAtLogin::standard() {
 }
 
 std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
-    const StoreFolder folder(folder_);
+    // The autostart folder is the desktop's, shared with other programs: made when missing, else
+    // taken as the user keeps it.
+    const StoreFolder folder(folder_, StoreFolder::Kind::sharedFolder);
     if (!enabled) {
         if (hasSystemEntry()) {
             const std::string_view hidden =
