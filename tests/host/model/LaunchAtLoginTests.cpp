@@ -2,6 +2,7 @@
 #include "Velm_Host/model/RestartReadiness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/RunnableProgram.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <cstdlib>
@@ -116,8 +117,9 @@ TEST_F(LaunchAtLoginTest, SwitchingOffHidesTheSystemsEntryToo) {
     setenv("XDG_CONFIG_HOME", (folder / "home").c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (folder / "system").c_str(), 1);
     std::filesystem::create_directories(folder / "system/autostart");
-    TemporaryFolder::writeFile(folder / "system/autostart/velm-host.desktop",
-                               "[Desktop Entry]\nType=Application\nName=Velm Host\nExec=velm-host\n");
+    TemporaryFolder::writeFile(
+        folder / "system/autostart/velm-host.desktop",
+        "[Desktop Entry]\nType=Application\nName=Velm Host\nExec=" + test::runnableProgram().string() + "\n");
     auto sources = RestartReadiness::Sources::standard();
     sources.userName = "ann";
     const auto launch = LaunchAtLogin::standard();
