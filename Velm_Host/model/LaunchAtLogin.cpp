@@ -58,6 +58,59 @@ bool fitsAnEntry(const std::string& path) {
            });
 }
 
+// The command line a string value spells: its escapes spell the backslashes and line breaks.
+std::optional<std::string> withoutValueEscapes(std::string_view value) {
+    const std::string_view codes = "sntr\\", meanings = " \n\t\r\\";
+    std::string text;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\') {
+            text += value[i];
+            continue;
+        }
+        const auto code = ++i < value.size() ? codes.find(value[i]) : std::string_view::npos;
+        if (code == std::string_view::npos) {
+            return std::nullopt;
+        }
+        text += meanings[code];
+    }
+    return text;
+}
+
+// The first argument of a command line: up to a blank, or a whole double-quoted one, inside which
+// the quoting rules' characters take a backslash.
+std::optional<std::string> firstWord(const std::string& command) {
+    const std::string_view blanks = " \t\n";
+    if (!command.starts_with('"')) {
+        return command.substr(0, command.find_first_of(blanks));
+    }
+    std::string word;
+    std::size_t end = 1;
+    for (; end < command.size() && command[end] != '"'; ++end) {
+        if (command[end] == '\\' && end + 1 < command.size() &&
+            std::string_view("\"`$\\").find(command[end + 1]) != std::string_view::npos) {
+            ++end;
+        }
+        word += command[end];
+    }
+    const bool closed = end < command.size();
+    if (!closed || (end + 1 < command.size() && blanks.find(command[end + 1]) == std::string_view::npos)) {
+        return std::nullopt;
+    }
+    return word;
+}
+
+// A lone percent sign starts a field code, which cannot stand for the program.
+std::optional<std::string> withoutDoubledPercents(const std::string& word) {
+    std::string text;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (word[i] == '%' && (++i == word.size() || word[i] != '%')) {
+            return std::nullopt;
+        }
+        text += word[i];
+    }
+    return text;
+}
+
 } // namespace
 
 LaunchAtLogin LaunchAtLogin::standard() {
@@ -70,7 +123,9 @@ LaunchAtLogin LaunchAtLogin::standard() {
 }
 
 std::optional<std::string> LaunchAtLogin::set(bool enabled) const {
-    const StoreFolder folder(folder_);
+    // The autostart folder is the desktop's, shared with other programs: made when missing, else
+    // taken as the user keeps it.
+    const StoreFolder folder(folder_, StoreFolder::Kind::sharedFolder);
     if (!enabled) {
         if (hasSystemEntry()) {
             const std::string_view hidden =
@@ -104,6 +159,16 @@ bool LaunchAtLogin::hasSystemEntry() const {
                        [&](const std::filesystem::path& folder) {
                            return std::filesystem::exists(folder / entryName, error);
                        });
+}
+
+std::optional<std::string> LaunchAtLogin::programIn(std::string_view exec) {
+    const auto command = withoutValueEscapes(exec);
+    const auto word = command ? firstWord(*command) : std::nullopt;
+    auto program = word ? withoutDoubledPercents(*word) : std::nullopt;
+    if (!program || program->empty()) {
+        return std::nullopt;
+    }
+    return program;
 }
 
 bool LaunchAtLogin::runsFromBuildFolder() const {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velm {
@@ -32,6 +33,10 @@ public:
     std::optional<std::string> set(bool enabled) const;
     // The entry's text.
     std::string entry() const;
+    // The program an entry's Exec value runs, the value as the entry holds it: its first word with the
+    // value's escapes, the quoting and doubled percent signs undone. Nothing when there is none or the
+    // value is malformed (a stray escape or quote, a field code in place of the program).
+    static std::optional<std::string> programIn(std::string_view exec);
     // Whether the program lies in a CMake build tree (a CMakeCache.txt beside it or above it).
     bool runsFromBuildFolder() const;
 

@@ -6,8 +6,10 @@
 #include "platform/store/XdgDirs.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <initializer_list>
 #include <strings.h>
+#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -141,6 +143,27 @@ std::optional<bool> anyDisplayManagerLogsIn(const RestartReadiness::Sources& sou
     return answer;
 }
 
+// Desktops run an entry's program by its path, or by its name found in the PATH.
+bool canRun(const std::string& program) {
+    const auto runnable = [](const fs::path& path) {
+        std::error_code ignored;
+        return fs::is_regular_file(path, ignored) && ::access(path.c_str(), X_OK) == 0;
+    };
+    if (program.find('/') != std::string::npos) {
+        return runnable(program);
+    }
+    const char* path = std::getenv("PATH");
+    const std::string_view folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (std::size_t start = 0; start <= folders.size();) {
+        const auto end = std::min(folders.find(':', start), folders.size());
+        if (end > start && runnable(fs::path(folders.substr(start, end - start)) / program)) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 // Desktop entries spell their Booleans "true" and "false"; GLib, which most desktops read them
 // with, also takes "1" and "0".
 bool autostartEntryEnabled(const RestartReadiness::Sources& sources) {
@@ -155,7 +178,13 @@ bool autostartEntryEnabled(const RestartReadiness::Sources& sources) {
         }
         const auto hidden = entry->value("Desktop Entry", "Hidden");
         const auto enabled = entry->value("Desktop Entry", "X-GNOME-Autostart-enabled");
-        return hidden != "true" && hidden != "1" && enabled != "false" && enabled != "0";
+        if (hidden == "true" || hidden == "1" || enabled == "false" || enabled == "0") {
+            return false;
+        }
+        // An entry whose program has gone (moved, or its build folder cleaned) starts nothing.
+        const auto exec = entry->value("Desktop Entry", "Exec");
+        const auto program = exec ? LaunchAtLogin::programIn(*exec) : std::nullopt;
+        return program && canRun(*program);
     }
     return false;
 }

@@ -25,7 +25,8 @@ struct RestartReadiness {
         static Sources standard();
     };
 
-    // The host's autostart entry exists and is enabled (neither hidden nor switched off).
+    // The host's autostart entry exists, is enabled (neither hidden nor switched off) and names a
+    // program that is there to run.
     bool opensAtLogin = false;
     // Some installed display manager (GDM, LightDM or SDDM) logs this user in by itself; missing
     // keys and values it would not take read as no. Unknown only when none is installed: the

@@ -1,5 +1,6 @@
 #include "platform/store/StoreFolder.h"
 
+#include "platform/crypto/SecureWipe.h"
 #include "platform/log/Log.h"
 
 #include <cerrno>
@@ -17,6 +18,7 @@ namespace {
 const Log storeFolderLog("store");
 
 constexpr mode_t folderMode = 0700;
+constexpr mode_t sharedFolderMode = 0755;
 constexpr mode_t fileMode = 0600;
 constexpr std::string_view temporarySuffix = ".tmp";
 constexpr std::size_t maxNameBytes = 255;
@@ -81,11 +83,11 @@ bool syncFolder(int fd, const std::filesystem::path& path) {
 
 // A folder made here is synced into its parent, or a power cut could take it and everything
 // written into it since. False only when such a sync failed; opening the folder reports the rest.
-bool makeParents(const std::filesystem::path& path) {
+bool makeParents(const std::filesystem::path& path, mode_t mode) {
     std::filesystem::path prefix;
     for (const auto& part : path) {
         prefix /= part;
-        if (::mkdir(prefix.c_str(), folderMode) != 0) {
+        if (::mkdir(prefix.c_str(), mode) != 0) {
             if (errno != EEXIST) {
                 return true;
             }
@@ -108,12 +110,13 @@ StoreFolder::ReadResult::Status openFailure(int error) {
                                                                                    : Status::unavailable;
 }
 
-OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
+OpenedFolder openFolder(const std::filesystem::path& path, StoreFolder::Kind kind, bool create) {
     using Status = StoreFolder::ReadResult::Status;
-    if (create && !makeParents(path)) {
+    const bool shared = kind == StoreFolder::Kind::sharedFolder;
+    if (create && !makeParents(path, shared ? sharedFolderMode : folderMode)) {
         return {Status::failed, Descriptor()};
     }
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (shared ? 0 : O_NOFOLLOW)));
     if (!fd.isOpen()) {
         const int error = errno;
         if (error == ENOENT) {
@@ -124,7 +127,8 @@ OpenedFolder openFolder(const std::filesystem::path& path, bool create) {
         return {openFailure(error), Descriptor()};
     }
     struct stat info {};
-    if (fstat(fd.get(), &info) != 0 || !isTrusted(fd.get(), info, folderMode, "folder", path.string())) {
+    if (!shared &&
+        (fstat(fd.get(), &info) != 0 || !isTrusted(fd.get(), info, folderMode, "folder", path.string()))) {
         return {Status::failed, Descriptor()};
     }
     return {Status::found, std::move(fd)};
@@ -161,15 +165,16 @@ std::optional<std::string> StoreFolder::whyUnusable() const {
     const auto cause = [](int error) {
         return error == ENOTDIR ? std::string("a part of its path is not a folder") : std::strerror(error);
     };
+    const bool shared = kind_ == Kind::sharedFolder;
     struct stat info {};
-    if (::lstat(path_.c_str(), &info) == 0) {
+    if ((shared ? ::stat(path_.c_str(), &info) : ::lstat(path_.c_str(), &info)) == 0) {
         if (S_ISLNK(info.st_mode)) {
             return path_.string() + " is a symbolic link";
         }
         if (!S_ISDIR(info.st_mode)) {
             return path_.string() + " is not a folder";
         }
-        if (info.st_uid != geteuid()) {
+        if (!shared && info.st_uid != geteuid()) {
             return path_.string() + " belongs to another user";
         }
         if (::access(path_.c_str(), W_OK | X_OK) != 0) {
@@ -204,7 +209,7 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
         storeFolderLog.error("refused file name %s", file.c_str());
         return {ReadResult::Status::failed, {}};
     }
-    auto folder = openFolder(path_, false);
+    auto folder = openFolder(path_, kind_, false);
     if (folder.status != ReadResult::Status::found) {
         return {folder.status, {}};
     }
@@ -241,7 +246,9 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
             continue;
         }
         if (got < 0) {
-            storeFolderLog.error("cannot read %s: %s", file.c_str(), std::strerror(errno));
+            const int error = errno;
+            secureWipe(contents);
+            storeFolderLog.error("cannot read %s: %s", file.c_str(), std::strerror(error));
             return {ReadResult::Status::unavailable, {}};
         }
         if (got == 0) {
@@ -250,6 +257,7 @@ StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
         filled += static_cast<std::size_t>(got);
     }
     if (filled == contents.size()) {
+        secureWipe(contents);
         storeFolderLog.error("%s changed while being read", file.c_str());
         return {ReadResult::Status::failed, {}};
     }
@@ -267,7 +275,7 @@ bool StoreFolder::replace(std::string_view name, ByteView contents) const {
         storeFolderLog.error("refused to write %zu bytes to %s", contents.size(), file.c_str());
         return false;
     }
-    auto folder = openFolder(path_, true);
+    auto folder = openFolder(path_, kind_, true);
     if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
         return false;
     }
@@ -302,7 +310,7 @@ bool StoreFolder::remove(std::string_view name) const {
         storeFolderLog.error("refused file name %s", file.c_str());
         return false;
     }
-    auto folder = openFolder(path_, false);
+    auto folder = openFolder(path_, kind_, false);
     if (folder.status == ReadResult::Status::missing) {
         return true;
     }
@@ -329,7 +337,7 @@ std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::st
         storeFolderLog.error("refused file name %s", (path_ / name).c_str());
         return std::nullopt;
     }
-    auto folder = openFolder(path_, false);
+    auto folder = openFolder(path_, kind_, false);
     if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
         return std::nullopt;
     }

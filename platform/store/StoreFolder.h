@@ -12,12 +12,12 @@ namespace velm {
 
 // A private folder of small files that are read whole and replaced atomically.
 //
-// The folder must be a real folder (not a symbolic link) owned by this user; it is kept at 0700 and its
-// files at 0600, and looser permissions are tightened when met. Files are never followed through symbolic
-// links. A replacement goes to "<name>.tmp", is synced and renamed over the old file, and the folder is
-// synced, so a reader (or a crash at any point) sees the old contents or the new, never a mix. A change
-// is reported as done only when every sync succeeded, a folder made for it synced into its parent too.
-// Writers, also those of other processes, take turns on a lock of the folder; readers need none.
+// A private folder (the default kind) must be a real folder (not a symbolic link) owned by this user; it is
+// kept at 0700 and its files at 0600, and looser permissions are tightened when met. Files are never followed
+// through symbolic links. A replacement goes to "<name>.tmp", is synced and renamed over the old file, and
+// the folder is synced, so a reader (or a crash at any point) sees the old contents or the new, never a mix.
+// A change is reported as done only when every sync succeeded, a folder made for it synced into its parent
+// too. Writers, also those of other processes, take turns on a lock of the folder; readers need none.
 //
 // A value type that holds only the path: every call opens the folder afresh. Failures are logged under
 // "store" and reported by the result, never thrown.
@@ -39,7 +39,13 @@ public:
         Bytes contents;
     };
 
-    explicit StoreFolder(std::filesystem::path path) : path_(std::move(path)) {}
+    // A shared folder is an ordinary one that other programs write into too (the desktop's autostart
+    // folder): it is made 0755 less the umask when missing, its owner and permissions are left as they
+    // are, and a symbolic link to a folder is followed. Its files are kept as a private folder's.
+    enum class Kind { privateFolder, sharedFolder };
+
+    explicit StoreFolder(std::filesystem::path path, Kind kind = Kind::privateFolder)
+        : path_(std::move(path)), kind_(kind) {}
 
     const std::filesystem::path& path() const { return path_; }
 
@@ -51,9 +57,9 @@ public:
     // missing when the folder or the file does not exist.
     ReadResult read(std::string_view name) const;
 
-    // Creates the folder (and missing parents, 0700) when needed. True once the new contents are in place
-    // and synced. On false the previous file is untouched, unless only the last sync of the folder failed:
-    // then either contents may be found after a power cut.
+    // Creates the folder (and missing parents, 0700 or for a shared folder 0755) when needed. True once the
+    // new contents are in place and synced. On false the previous file is untouched, unless only the last
+    // sync of the folder failed: then either contents may be found after a power cut.
     bool replace(std::string_view name, ByteView contents) const;
 
     // True when the file and any temporary file of an interrupted replacement are gone afterwards, for good,
@@ -66,6 +72,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    Kind kind_;
 };
 
 } // namespace velm

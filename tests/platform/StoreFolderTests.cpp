@@ -113,6 +113,18 @@ TEST_F(StoreFolderTest, TellsAnOpenThatMayPassFromAnItemThatCannotBeTrusted) {
     EXPECT_EQ(readText("item"), "one");
 }
 
+TEST_F(StoreFolderTest, AReadThatFailsHalfWayGivesNothingAndMayBeTriedAgain) {
+    const std::string secret(64, 's');
+    ASSERT_TRUE(folder.replace("item", toBytes(secret)));
+    {
+        const auto fault = test::SystemCallFaults::failReadingAfter("item", 16, EIO);
+        const auto result = folder.read("item");
+        EXPECT_EQ(result.status, Status::unavailable);
+        EXPECT_TRUE(result.contents.empty());
+    }
+    EXPECT_EQ(readText("item"), secret);
+}
+
 TEST_F(StoreFolderTest, RefusesLinksAndOtherOwners) {
     ASSERT_TRUE(folder.replace("item", toBytes("secret")));
 

@@ -1,5 +1,6 @@
 #include "SystemCallFaults.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -7,6 +8,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
@@ -20,10 +22,13 @@ std::atomic<bool> folderSyncFails{false};
 std::atomic<int> openError{0};
 std::atomic<int> streamSocketError{0};
 std::atomic<int> renameError{0};
+std::atomic<int> readError{0};
+std::atomic<std::size_t> readableBytes{0};
 std::mutex namesLock;
 std::string syncName;
 std::string openName;
 std::string renameName;
+std::string readName;
 
 // The one hold on renaming, if any: a thread that renames onto `name` waits while `holding`.
 std::atomic<bool> renameHeld{false};
@@ -46,18 +51,41 @@ std::string_view lastComponent(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+std::string pathOf(int fd) {
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
 bool syncFails(int fd) {
     struct stat info {};
     if (!folderSyncFails.load() || ::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
         return false;
     }
-    char path[4096];
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+    const auto path = pathOf(fd);
     std::lock_guard guard(namesLock);
-    return syncName.empty() ||
-           (length > 0 &&
-            lastComponent(std::string_view(path, static_cast<std::size_t>(length))) == syncName);
+    return syncName.empty() || (!path.empty() && lastComponent(path) == syncName);
+}
+
+// How many bytes a read of `fd` may ask for (its file position tells how many it has delivered), or
+// nothing when it is to fail with readError.
+std::optional<std::size_t> readAllowance(int fd, std::size_t wanted) {
+    if (readError.load() == 0) {
+        return wanted;
+    }
+    {
+        std::lock_guard guard(namesLock);
+        if (lastComponent(pathOf(fd)) != readName) {
+            return wanted;
+        }
+    }
+    const off_t position = ::lseek(fd, 0, SEEK_CUR);
+    const std::size_t limit = readableBytes.load();
+    if (position < 0 || static_cast<std::size_t>(position) >= limit) {
+        return std::nullopt;
+    }
+    return std::min(wanted, limit - static_cast<std::size_t>(position));
 }
 
 // The error to fail an open of `path` with, or 0.
@@ -147,6 +175,7 @@ SystemCallFaults::Fault::~Fault() {
     openError = 0;
     streamSocketError = 0;
     renameError = 0;
+    readError = 0;
 }
 
 SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
@@ -164,6 +193,16 @@ SystemCallFaults::Fault SystemCallFaults::failOpening(std::string name, int erro
         openName = std::move(name);
     }
     openError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failReadingAfter(std::string name, std::size_t bytes, int error) {
+    {
+        std::lock_guard guard(namesLock);
+        readName = std::move(name);
+    }
+    readableBytes = bytes;
+    readError = error;
     return Fault();
 }
 
@@ -206,6 +245,16 @@ extern "C" int openat(int folder, const char* path, int flags, ...) {
         return -1;
     }
     return next(folder, path, flags, mode);
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+    static const auto next = velm::test::real<ssize_t (*)(int, void*, size_t)>("read");
+    const auto allowance = velm::test::readAllowance(fd, size);
+    if (!allowance) {
+        errno = velm::test::readError.load();
+        return -1;
+    }
+    return next(fd, buffer, *allowance);
 }
 
 extern "C" int socket(int domain, int type, int protocol) {

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
 // a full disk or a process out of descriptors would take, without any of them, or wait, as on a slow
-// disk. This file defines fsync, openat, renameat, renameat2 and socket for the whole executable,
+// disk. This file defines fsync, openat, read, renameat, renameat2 and socket for the whole executable,
 // passing every call on unless a fault is armed, so the code under test runs unchanged. Each test
 // case runs in a process of its own.
 class SystemCallFaults {
@@ -28,6 +29,9 @@ public:
     [[nodiscard]] static Fault failFolderSync(std::string name = {});
     // Opening an item of this name, in any folder, fails with `error` (EMFILE: no descriptors left).
     [[nodiscard]] static Fault failOpening(std::string name, int error);
+    // Reading a file of this name, in any folder, delivers its first `bytes` bytes (in pieces of at most
+    // that many), then fails with `error` (EIO: the disk failed half-way).
+    [[nodiscard]] static Fault failReadingAfter(std::string name, std::size_t bytes, int error);
     // Making a TCP socket fails with `error` (EMFILE: no descriptors left), so no listener can open.
     [[nodiscard]] static Fault failStreamSockets(int error);
     // Renaming an item of this name, in any folder, fails with `error` (EPERM: an immutable file).

@@ -11,6 +11,7 @@
 #include "tests/support/FakeScreenList.h"
 #include "tests/support/PrivateSessionBus.h"
 #include "tests/support/Pump.h"
+#include "tests/support/RunnableProgram.h"
 #include "tests/support/Screenshots.h"
 
 #include <QCoreApplication>
@@ -85,7 +86,7 @@ protected:
         made.secretsFolder = folder / "keychain";
         made.downloadFolder = folder / "downloads";
         made.snapshots = SnapshotWatch::make(SnapshotStore::make(folder / "snapshots", pictures, queue));
-        made.launchAtLogin = LaunchAtLogin(folder / "autostart", "/usr/bin/velm-host");
+        made.launchAtLogin = LaunchAtLogin(folder / "autostart", test::runnableProgram());
         made.readiness = {.autostartFolders = {made.launchAtLogin->entryFile().parent_path()},
                           .systemRoot = folder / "root",
                           .userName = "anna"};

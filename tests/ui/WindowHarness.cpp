@@ -1,6 +1,7 @@
 #include "tests/ui/WindowHarness.h"
 
 #include "tests/support/QueueClock.h"
+#include "tests/support/RunnableProgram.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -17,7 +18,7 @@ std::optional<ByeReason> byeReason(const TestClient& client) {
 }
 
 WindowHarness::WindowHarness() : clock(queueClock(host.queue)) {
-    const LaunchAtLogin launchAtLogin(host.folder / "autostart", "/usr/bin/velm-host");
+    const LaunchAtLogin launchAtLogin(host.folder / "autostart", test::runnableProgram());
     autostartEntry = launchAtLogin.entryFile();
     HostModel::Setup setup;
     setup.queue = host.queue;

@@ -2,10 +2,12 @@
 #include "Velm_Host/model/RestartReadiness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/RunnableProgram.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velm {
@@ -58,6 +60,37 @@ TEST_F(LaunchAtLoginTest, TheEntryPassesTheDesktopEntryValidator) {
     }
 }
 
+// The autostart folder is the desktop's, which other programs write into too: it is made like any
+// folder, kept as the user set it, and followed where a dotfile manager linked it elsewhere.
+TEST_F(LaunchAtLoginTest, TheAutostartFolderIsTakenAsTheUserKeepsIt) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    const auto modeOf = [](const std::filesystem::path& path) {
+        struct stat info {};
+        EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 07777;
+    };
+
+    const LaunchAtLogin made(folder / "config/autostart", "/usr/bin/velm-host");
+    EXPECT_EQ(made.set(true), std::nullopt);
+    EXPECT_EQ(modeOf(folder / "config"), 0755 & ~mask);
+    EXPECT_EQ(modeOf(folder / "config/autostart"), 0755 & ~mask);
+
+    ASSERT_EQ(chmod((folder / "config/autostart").c_str(), 0775), 0);
+    EXPECT_EQ(made.set(true), std::nullopt);
+    EXPECT_EQ(modeOf(folder / "config/autostart"), 0775u);
+
+    std::filesystem::create_directories(folder / "dotfiles/autostart");
+    std::filesystem::create_directory_symlink(folder / "dotfiles/autostart", folder / "linked");
+    const LaunchAtLogin linked(folder / "linked", "/usr/bin/velm-host");
+    EXPECT_EQ(linked.set(true), std::nullopt);
+    EXPECT_EQ(TemporaryFolder::readFile(folder / "dotfiles/autostart/velm-host.desktop"), linked.entry());
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "linked"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "dotfiles/autostart/velm-host.desktop.tmp"));
+    EXPECT_EQ(linked.set(false), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(folder / "dotfiles/autostart/velm-host.desktop"));
+}
+
 // A line break in the path would end the Exec line early and leave the rest as a stray line.
 TEST_F(LaunchAtLoginTest, LineBreaksInThePathAreEscapedAndOtherControlsRefused) {
     const auto entry = written("line\nbreak/velm-host");
@@ -84,8 +117,9 @@ TEST_F(LaunchAtLoginTest, SwitchingOffHidesTheSystemsEntryToo) {
     setenv("XDG_CONFIG_HOME", (folder / "home").c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (folder / "system").c_str(), 1);
     std::filesystem::create_directories(folder / "system/autostart");
-    TemporaryFolder::writeFile(folder / "system/autostart/velm-host.desktop",
-                               "[Desktop Entry]\nType=Application\nName=Velm Host\nExec=velm-host\n");
+    TemporaryFolder::writeFile(
+        folder / "system/autostart/velm-host.desktop",
+        "[Desktop Entry]\nType=Application\nName=Velm Host\nExec=" + test::runnableProgram().string() + "\n");
     auto sources = RestartReadiness::Sources::standard();
     sources.userName = "ann";
     const auto launch = LaunchAtLogin::standard();

@@ -1,5 +1,7 @@
 #include "Velm_Host/model/IniFile.h"
+#include "Velm_Host/model/LaunchAtLogin.h"
 #include "Velm_Host/model/RestartReadiness.h"
+#include "tests/support/RunnableProgram.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -29,29 +31,30 @@ protected:
     std::optional<bool> autologin(const std::string& root) { return read(root).logsInAutomatically; }
 
     TemporaryFolder folder;
+    // An entry's line naming a program that is there.
+    const std::string exec = "Exec=" + test::runnableProgram().string() + "\n";
 };
 
 TEST_F(RestartReadinessTest, UnknownWithoutADisplayManager) {
     EXPECT_EQ(read(), RestartReadiness{});
-    write("user/autostart/velm-host.desktop", "[Desktop Entry]\n");
+    write("user/autostart/velm-host.desktop", "[Desktop Entry]\n" + exec);
     EXPECT_TRUE(read().opensAtLogin);
 }
 
 TEST_F(RestartReadinessTest, OpensAtLoginOnlyWhileTheEntryThatCountsIsEnabled) {
-    write("etc/xdg/autostart/velm-host.desktop", "[Desktop Entry]\nExec=velm-host\n");
+    write("etc/xdg/autostart/velm-host.desktop", "[Desktop Entry]\n" + exec);
     EXPECT_TRUE(read().opensAtLogin) << "a system-wide entry starts it too";
     write("xdg/autostart/velm-host.desktop", "[Desktop Entry]\nHidden=true\n");
     EXPECT_FALSE(read().opensAtLogin) << "a more important system folder hides it";
-    write("user/autostart/velm-host.desktop", "[Desktop Entry]\nExec=velm-host\nHidden=false\n");
+    write("user/autostart/velm-host.desktop", "[Desktop Entry]\n" + exec + "Hidden=false\n");
     EXPECT_TRUE(read().opensAtLogin) << "the user's folder wins";
 
     for (const char* off :
          {"X-GNOME-Autostart-enabled=false", "X-GNOME-Autostart-enabled = 0", "Hidden=true", "Hidden=1"}) {
-        write("user/autostart/velm-host.desktop",
-              std::string("[Desktop Entry]\nExec=velm-host\n") + off + "\n");
+        write("user/autostart/velm-host.desktop", "[Desktop Entry]\n" + exec + off + "\n");
         EXPECT_FALSE(read().opensAtLogin) << off;
     }
-    write("user/autostart/velm-host.desktop", "[Desktop Entry]\n[Other]\nHidden=true\n");
+    write("user/autostart/velm-host.desktop", "[Desktop Entry]\n" + exec + "[Other]\nHidden=true\n");
     EXPECT_TRUE(read().opensAtLogin) << "only the entry's own keys count";
 
     // An entry that cannot be read hides the others all the same, and a pipe never stalls the read.
@@ -61,6 +64,44 @@ TEST_F(RestartReadinessTest, OpensAtLoginOnlyWhileTheEntryThatCountsIsEnabled) {
     remove("user/autostart/velm-host.desktop");
     ASSERT_EQ(mkfifo((folder / "user/autostart/velm-host.desktop").c_str(), 0600), 0);
     EXPECT_FALSE(read().opensAtLogin);
+}
+
+// An entry whose program has moved or whose build folder was cleaned starts nothing: the window must
+// offer the fix.
+TEST_F(RestartReadinessTest, AnEntryOpensAtLoginOnlyWhileItsProgramIsThereToRun) {
+    const auto entryNaming = [&](const std::string& execValue) {
+        write("user/autostart/velm-host.desktop", "[Desktop Entry]\nExec=" + execValue + "\n");
+        return read().opensAtLogin;
+    };
+    const auto program = folder / "build/velm-host";
+    EXPECT_FALSE(entryNaming(program.string())) << "not there";
+    write("build/velm-host", "");
+    EXPECT_FALSE(entryNaming(program.string())) << "not executable";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    EXPECT_TRUE(entryNaming(program.string()));
+    EXPECT_TRUE(entryNaming(program.string() + " --hidden %U"));
+    EXPECT_FALSE(entryNaming((folder / "build").string())) << "a folder";
+    EXPECT_FALSE(entryNaming("velm-no-such-program")) << "a name the PATH does not hold";
+    EXPECT_TRUE(entryNaming("sh -c true")) << "a name the PATH holds";
+    for (const std::string& broken : std::vector<std::string>{"", "%U", "\"" + program.string(),
+                                                              "\"" + program.string() + "\"x", "\\q"}) {
+        EXPECT_FALSE(entryNaming(broken)) << broken;
+    }
+    write("user/autostart/velm-host.desktop", "[Desktop Entry]\nType=Application\n");
+    EXPECT_FALSE(read().opensAtLogin) << "no program at all";
+
+    // Paths that need the Exec key's quoting, as "Open at Login" writes them.
+    for (const std::string relative :
+         {"my \"builds\"/$HOME `x` \\y 100%/velm-host", "line\nbreak\tand tab/velm-host"}) {
+        const auto quoted = folder / relative;
+        std::filesystem::create_directories(quoted.parent_path());
+        TemporaryFolder::writeFile(quoted, "");
+        const LaunchAtLogin launch(folder / "user/autostart", quoted);
+        ASSERT_EQ(launch.set(true), std::nullopt);
+        EXPECT_FALSE(read().opensAtLogin) << relative << ": not executable yet";
+        std::filesystem::permissions(quoted, std::filesystem::perms::owner_all);
+        EXPECT_TRUE(read().opensAtLogin) << relative;
+    }
 }
 
 TEST_F(RestartReadinessTest, ReadsEachDisplayManagersAutologin) {
