@@ -6,7 +6,9 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 namespace velm::ThemeIcon {
 namespace {
@@ -35,7 +37,9 @@ QStringList xdgIconFolders() {
 QIcon lookUp(const std::string& icon) {
     const QString name = QString::fromStdString(icon);
     if (icon.starts_with('/')) {
-        return QIcon(name);
+        // An entry may name any file: reading a pipe or a device would hold this thread for good.
+        std::error_code error;
+        return std::filesystem::is_regular_file(icon, error) ? QIcon(name) : QIcon();
     }
     // Without a desktop's platform theme (the offscreen platform) Qt knows neither a theme nor where
     // themes live: the XDG folders and the fallback theme every system has then serve.

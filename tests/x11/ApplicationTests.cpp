@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,6 +147,18 @@ TEST(ThemeIcon, DrawsAnSvgThemeIconAndAFileAt128Pixels) {
     EXPECT_EQ(decoded(*file).size(), QSize(64, 64));
     EXPECT_FALSE(ThemeIcon::png("velm-no-such-icon"));
     EXPECT_FALSE(ThemeIcon::png(""));
+}
+
+// An application's entry may name any file as its icon: one that is not a plain file (a pipe nobody
+// writes to, a device) would hold the thread that draws icons for good.
+TEST(ThemeIcon, AFileThatIsNotAPlainFileIsNoIcon) {
+    test::DesktopEntries::guiApplication();
+    const test::TemporaryFolder folder;
+    const auto pipe = folder / "icon.png";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(ThemeIcon::png(pipe.string()));
+    EXPECT_FALSE(ThemeIcon::png(folder.path().string()));
+    EXPECT_FALSE(ThemeIcon::png("/dev/zero"));
 }
 
 // The child's half of the test below: the theme icon drawn by a program whose screens have two
