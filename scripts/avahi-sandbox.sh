@@ -58,7 +58,13 @@ EOF
   echo $! >"$state/dbus.pid"
   wait_for "the private bus" "[[ -S '$socket' ]]"
 
-  local namespace=velm-avahi-$$
+  # A sandbox that was killed before its stop leaves its namespace's name behind, and process ids come
+  # round again: a name already taken is passed over.
+  local namespace=velm-avahi-$$ attempt=0
+  while [[ -e "/run/netns/$namespace" ]] && ((attempt < 20)); do
+    attempt=$((attempt + 1))
+    namespace=velm-avahi-$$-$attempt
+  done
   if ! ip netns add "$namespace" 2>"$state/netns.log"; then
     echo "avahi-sandbox: cannot make a network namespace here ($(head -n 1 "$state/netns.log"))" >&2
     return 1
