@@ -130,14 +130,23 @@ QImage decoded(const Bytes& png) {
     return QImage::fromData(png.data(), static_cast<int>(png.size()), "PNG");
 }
 
-TEST(ThemeIcon, DrawsAnSvgThemeIconAndAFileAt128Pixels) {
-    test::DesktopEntries::guiApplication();
+// The test theme's icon as drawn for the device: 128 pixels a side, blue around a white middle.
+QImage drawnTestIcon() {
     const auto themed = ThemeIcon::png("velm-test-icon");
-    ASSERT_TRUE(themed);
-    const QImage picture = decoded(*themed);
-    ASSERT_EQ(picture.size(), QSize(128, 128));
+    if (!themed) {
+        ADD_FAILURE() << "the test theme's icon was not found";
+        return {};
+    }
+    QImage picture = decoded(*themed);
+    EXPECT_EQ(picture.size(), QSize(128, 128));
     EXPECT_EQ(picture.pixelColor(20, 64).name(), "#1e90ff");
     EXPECT_EQ(picture.pixelColor(64, 64).name(), "#ffffff");
+    return picture;
+}
+
+TEST(ThemeIcon, DrawsAnSvgThemeIconAndAFileAt128Pixels) {
+    test::DesktopEntries::guiApplication();
+    const QImage picture = drawnTestIcon();
     EXPECT_EQ(picture.pixelColor(0, 0).alpha(), 0) << "rounded corners stay clear";
     std::filesystem::create_directories(VELM_SCREENSHOT_DIR);
     picture.save(QString(VELM_SCREENSHOT_DIR) + "/theme-icon.png");
@@ -169,12 +178,7 @@ TEST(ThemeIconChild, DrawsOnAScaledScreen) {
     }
     test::DesktopEntries::guiApplication();
     ASSERT_GT(qApp->devicePixelRatio(), 1.0);
-    const auto themed = ThemeIcon::png("velm-test-icon");
-    ASSERT_TRUE(themed);
-    const QImage picture = decoded(*themed);
-    ASSERT_EQ(picture.size(), QSize(128, 128));
-    EXPECT_EQ(picture.pixelColor(20, 64).name(), "#1e90ff");
-    EXPECT_EQ(picture.pixelColor(64, 64).name(), "#ffffff");
+    const QImage picture = drawnTestIcon();
     EXPECT_EQ(picture.pixelColor(100, 100).alpha(), 255) << "the icon covers the whole picture";
 }
 

@@ -21,7 +21,24 @@ using Ending = ConnectionRecord::Ending;
 
 class HostModelTest : public ::testing::Test {
 protected:
+    // A listener standing in for away access's session listener: it hands each channel to the model
+    // with `ticket`, as one that came through the door.
+    std::shared_ptr<TlsListener> awaySessionListener() {
+        const auto listener = TlsListener::make(
+            VelmService::tlsParameters({PreSharedKey::forAway(awaySessionKey)}), std::nullopt);
+        auto ready = std::make_shared<test::EventLog<TlsListener::State>>();
+        listener->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
+        listener->setOnConnection([away = host.away, ticket = awayTicket](auto connection) {
+            away->onConnection(ControlChannel::accepted(std::move(connection)), ticket);
+        });
+        listener->start(Queue::make("away session listener"));
+        ready->waitForCount(1);
+        return listener;
+    }
+
     test::ModelHarness host;
+    const Bytes awaySessionKey = Bytes(32, 7);
+    const AwayTicket awayTicket{.knockID = {9, 9}, .connection = 1};
 };
 
 TEST_F(HostModelTest, StartsFromItsFoldersAndKeepsWhatItLearned) {
@@ -334,24 +351,13 @@ TEST_F(HostModelTest, AChannelFromAwayIsAnAwaySessionWhoseTicketComesBackOnce) {
     host.start();
     host.model->setAllowAwayAccess(true);
     const auto key = host.pairDevice("ipad");
-    const Bytes sessionKey(32, 7);
-    const AwayTicket ticket{.knockID = {9, 9}, .connection = 1};
-    const auto listener =
-        TlsListener::make(VelmService::tlsParameters({PreSharedKey::forAway(sessionKey)}), std::nullopt);
-    auto ready = std::make_shared<test::EventLog<TlsListener::State>>();
-    listener->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
-    listener->setOnConnection([away = host.away, ticket](auto connection) {
-        away->onConnection(ControlChannel::accepted(std::move(connection)), ticket);
-    });
-    listener->start(Queue::make("away session listener"));
-    ready->waitForCount(1);
-
+    const auto listener = awaySessionListener();
     test::TestClient client(Endpoint::hostPort("127.0.0.1", listener->port()),
-                            PreSharedKey::forAway(sessionKey));
+                            PreSharedKey::forAway(awaySessionKey));
     ASSERT_TRUE(host.pumpUntil([&] { return client.hasSeen<ControlChannel::Event::Ready>(); }));
     client.send(ControlMessage::hello(client.hello("ipad", key.view())));
     ASSERT_TRUE(host.pumpUntil([&] { return !host.away->forwarded.empty(); }));
-    EXPECT_EQ(host.away->forwarded[0].second, ticket);
+    EXPECT_EQ(host.away->forwarded[0].second, awayTicket);
     host.queue->runUntilIdle();
     EXPECT_FALSE(client.hostHello()) << "the hello waits for the router";
 
@@ -364,11 +370,11 @@ TEST_F(HostModelTest, AChannelFromAwayIsAnAwaySessionWhoseTicketComesBackOnce) {
 
     client.send(ControlMessage::bye(ByeReason::userDisconnected));
     ASSERT_TRUE(host.pumpUntil([&] { return !host.model->state().connected; }));
-    EXPECT_EQ(host.away->ended, std::vector{ticket});
+    EXPECT_EQ(host.away->ended, std::vector{awayTicket});
     host.model->quit([] {});
     host.away->stopDone();
     host.queue->advance(HostModel::quitWaitLimit);
-    EXPECT_EQ(host.away->ended, std::vector{ticket});
+    EXPECT_EQ(host.away->ended, std::vector{awayTicket});
     listener->cancel();
 }
 
@@ -377,26 +383,16 @@ TEST_F(HostModelTest, SwitchingAwayAccessOffTurnsAwayASessionFromAwayOnItsWayIn)
     host.start();
     host.model->setAllowAwayAccess(true);
     const auto key = host.pairDevice("ipad");
-    const Bytes sessionKey(32, 7);
-    const AwayTicket ticket{.knockID = {9, 9}, .connection = 1};
-    const auto listener =
-        TlsListener::make(VelmService::tlsParameters({PreSharedKey::forAway(sessionKey)}), std::nullopt);
-    auto ready = std::make_shared<test::EventLog<TlsListener::State>>();
-    listener->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
-    listener->setOnConnection([away = host.away, ticket](auto connection) {
-        away->onConnection(ControlChannel::accepted(std::move(connection)), ticket);
-    });
-    listener->start(Queue::make("away session listener"));
-    ready->waitForCount(1);
+    const auto listener = awaySessionListener();
     test::TestClient client(Endpoint::hostPort("127.0.0.1", listener->port()),
-                            PreSharedKey::forAway(sessionKey));
+                            PreSharedKey::forAway(awaySessionKey));
     ASSERT_TRUE(host.pumpUntil([&] { return client.hasSeen<ControlChannel::Event::Ready>(); }));
     client.send(ControlMessage::hello(client.hello("ipad", key.view())));
     ASSERT_TRUE(host.pumpUntil([&] { return !host.away->forwarded.empty(); }));
 
     host.model->setAllowAwayAccess(false);
     std::thread([&] { host.away->forwardDone(40123); }).join();
-    ASSERT_TRUE(host.pumpUntil([&] { return host.away->ended == std::vector{ticket}; }));
+    ASSERT_TRUE(host.pumpUntil([&] { return host.away->ended == std::vector{awayTicket}; }));
     EXPECT_FALSE(host.model->state().connected);
     EXPECT_TRUE(host.model->awayVisits()->visits().empty());
     listener->cancel();
