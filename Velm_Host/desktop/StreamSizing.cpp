@@ -32,11 +32,12 @@ StreamSizing::Size StreamSizing::fit(int screenWidth, int screenHeight, std::int
     }
     const double width = screenWidth;
     const double height = screenHeight;
-    // Clamped first, so that no request is too small to show anything or large enough to matter.
-    const double boxWidth =
-        static_cast<double>(std::clamp<std::int64_t>(maxWidth, smallestSide, screenWidth));
-    const double boxHeight =
-        static_cast<double>(std::clamp<std::int64_t>(maxHeight, smallestSide, screenHeight));
+    // Clamped first, so that no request is too small to show anything or large enough to matter. A
+    // screen narrower than the smallest side still bounds the box from above, never below its floor.
+    const double boxWidth = static_cast<double>(
+        std::clamp<std::int64_t>(maxWidth, smallestSide, std::max<std::int64_t>(screenWidth, smallestSide)));
+    const double boxHeight = static_cast<double>(std::clamp<std::int64_t>(
+        maxHeight, smallestSide, std::max<std::int64_t>(screenHeight, smallestSide)));
     const double scale = std::min({1.0, boxWidth / width, boxHeight / height});
     return {evenFloor(width * scale), evenFloor(height * scale)};
 }

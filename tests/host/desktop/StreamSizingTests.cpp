@@ -25,6 +25,8 @@ TEST(StreamSizing, FitsTheScreenIntoTheRequestKeepingItsAspectInEvenNumbers) {
         {1920, 1080, 0, -5, {2, 2}},            // nonsense asks for the least
         {1920, 1080, huge, huge, {1920, 1080}},
         {0, 1080, 1920, 1080, {0, 0}},
+        {1, 1, 1920, 1080, {2, 2}}, // a one-pixel monitor still streams the smallest frame
+        {1, 1080, 0, 4096, {2, 1080}},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(StreamSizing::fit(row.screenWidth, row.screenHeight, row.maxWidth, row.maxHeight),
