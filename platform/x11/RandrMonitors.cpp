@@ -1,5 +1,6 @@
 #include "platform/x11/RandrMonitors.h"
 
+#include "platform/core/Utf8.h"
 #include "platform/x11/Edid.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ErrorTrap.h"
@@ -31,6 +32,15 @@ struct MonitorsFree {
 
 constexpr std::array<std::string_view, 3> builtInPrefixes = {"eDP", "LVDS", "DSI"};
 constexpr std::size_t maxOutputName = 64;
+// A monitor's name is an atom any X client may make, of up to 64 KiB and in no particular encoding, and it
+// travels to the device with every screen of the host's hello.
+constexpr std::size_t maxMonitorName = 64;
+
+std::string shownName(std::string_view atomName) {
+    std::string name = Utf8::repaired(atomName);
+    name.resize(Utf8::cutLength(name, maxMonitorName));
+    return name;
+}
 
 bool isBuiltInName(std::string_view name) {
     return std::any_of(builtInPrefixes.begin(), builtInPrefixes.end(),
@@ -177,7 +187,7 @@ std::vector<Monitor> read(X11Connection& connection) {
         Monitor monitor;
         const std::string monitorName = connection.atomName(info.name);
         monitor.id = idForName(monitorName);
-        monitor.name = monitorName;
+        monitor.name = shownName(monitorName);
         monitor.frame = {info.x, info.y, info.width, info.height};
         bool hasOutput = false;
         if (resources && info.noutput > 0 && info.outputs) {

@@ -16,10 +16,19 @@ protected:
     void TearDown() override {
         if (desktop) {
             test::X11TestDesktop::run("xrandr --delmonitor velm-test-left");
+            test::X11TestDesktop::run("xrandr --delmonitor " + longName);
         }
     }
 
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
+    // 210 bytes of two-byte letters after the prefix: any X client may name a monitor so.
+    const std::string longName = "velm-test-" + [] {
+        std::string letters;
+        for (int i = 0; i < 100; ++i) {
+            letters += "\u00e9";
+        }
+        return letters;
+    }();
 };
 
 const Monitor* named(const std::vector<Monitor>& monitors, const std::string& name) {
@@ -70,6 +79,17 @@ TEST_F(ScreenListTest, ReportsAMonitorAddedAndRemovedKeepingTheOthersNumbers) {
     ASSERT_TRUE(test::X11TestDesktop::run("xrandr --delmonitor velm-test-left"));
     ASSERT_TRUE(reported(2));
     EXPECT_EQ(changes.back(), before);
+}
+
+// Names travel to the device in the host's hello: a long one is cut, on a character boundary.
+TEST_F(ScreenListTest, CutsALongMonitorNameOnACharacterBoundary) {
+    ASSERT_TRUE(test::X11TestDesktop::run("xrandr --setmonitor " + longName + " 640/100x480/100+0+0 none"));
+    const auto list = X11ScreenList::make(queue);
+    const auto monitors = list->monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    const Monitor& named = monitors[0].name == "screen" ? monitors[1] : monitors[0];
+    EXPECT_EQ(named.name, longName.substr(0, 64));
+    EXPECT_EQ(named.id, RandrMonitors::idForName(longName)) << "the number still tells monitors apart";
 }
 
 TEST_F(ScreenListTest, ReportsNothingOnceWatchingStopped) {
