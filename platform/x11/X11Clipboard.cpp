@@ -459,6 +459,9 @@ std::shared_ptr<X11Clipboard> X11Clipboard::make(std::shared_ptr<Queue> queue, L
     if (clipboard->loop_) {
         auto side = std::make_shared<XSide>(limits, clipboard, clipboard->queue_);
         clipboard->xSide_ = side;
+        // In place before the server is asked for events, so that none is read and dropped.
+        clipboard->loop_->setEventHandler(
+            [side](X11Connection& connection, XEvent& event) { side->handle(connection, event); });
         // Changes are noticed from the moment make returns.
         auto ready = std::make_shared<std::promise<void>>();
         auto done = ready->get_future();
@@ -466,8 +469,6 @@ std::shared_ptr<X11Clipboard> X11Clipboard::make(std::shared_ptr<Queue> queue, L
             side->setUp(connection);
             ready->set_value();
         });
-        clipboard->loop_->setEventHandler(
-            [side](X11Connection& connection, XEvent& event) { side->handle(connection, event); });
         done.wait_for(setUpLimit);
     }
     return clipboard;

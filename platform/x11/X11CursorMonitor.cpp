@@ -49,6 +49,8 @@ std::shared_ptr<X11CursorMonitor> X11CursorMonitor::make(std::shared_ptr<Queue> 
     if (!monitor->loop_) {
         return monitor;
     }
+    // In place before the server is asked for events, so that none is read and dropped.
+    monitor->loop_->setEventHandler(whileAlive(monitor, &X11CursorMonitor::handleEvent));
     // A server that stops answering leaves no picture rather than holding the caller.
     auto read = std::make_shared<std::promise<void>>();
     auto done = read->get_future();
@@ -64,7 +66,6 @@ std::shared_ptr<X11CursorMonitor> X11CursorMonitor::make(std::shared_ptr<Queue> 
         }
         read->set_value();
     }));
-    monitor->loop_->setEventHandler(whileAlive(monitor, &X11CursorMonitor::handleEvent));
     done.wait_for(firstReadLimit);
     return monitor;
 }

@@ -15,6 +15,8 @@ std::shared_ptr<X11ScreenList> X11ScreenList::make(std::shared_ptr<Queue> queue,
     if (!list->loop_) {
         return list;
     }
+    // In place before the server is asked for events, so that none is read and dropped.
+    list->loop_->setEventHandler(whileAlive(list, &X11ScreenList::handleEvent));
     // A server that stops answering leaves the list empty rather than holding the caller.
     auto read = std::make_shared<std::promise<void>>();
     auto done = read->get_future();
@@ -30,7 +32,6 @@ std::shared_ptr<X11ScreenList> X11ScreenList::make(std::shared_ptr<Queue> queue,
         self.monitors_ = monitors;
         read->set_value();
     }));
-    list->loop_->setEventHandler(whileAlive(list, &X11ScreenList::handleEvent));
     done.wait_for(firstReadLimit);
     return list;
 }
