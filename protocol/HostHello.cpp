@@ -8,7 +8,7 @@
 namespace velm {
 
 HostHello::HostHello(std::string hostName, std::vector<DisplayInfo> displays, std::uint16_t videoPort,
-                     Bytes videoKey, Bytes sessionToken, std::optional<DeviceModel> model,
+                     SecretBytes videoKey, SecretBytes sessionToken, std::optional<DeviceModel> model,
                      std::optional<bool> hasDisplay, std::optional<std::string> awayAddress,
                      std::optional<bool> findsTapTargets, std::optional<Date> awayAccessUntil,
                      std::optional<double> idleTimeout, std::optional<CurtainState> curtain,

@@ -2,11 +2,13 @@
 
 #include "platform/core/Bytes.h"
 #include "platform/core/Date.h"
+#include "platform/crypto/SecretBytes.h"
 #include "protocol/CurtainState.h"
 #include "protocol/DeviceModel.h"
 #include "protocol/DisplayInfo.h"
 #include "protocol/VelmProtocolVersion.h"
 #include "protocol/json/JsonRecord.h"
+#include "protocol/json/SecretBytesJson.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,8 +23,9 @@ struct HostHello {
     std::string hostName;
     std::vector<DisplayInfo> displays;
     std::uint16_t videoPort = 0; // the UDP port of this session's video sender
-    Bytes videoKey;              // 32 random bytes per session, the key of the sealed video datagrams
-    Bytes sessionToken;          // 16 random bytes per session; the client's first datagram carries it
+    // The session's secrets: every copy of the message wipes its own as it goes.
+    SecretBytes videoKey;     // 32 random bytes per session, the key of the sealed video datagrams
+    SecretBytes sessionToken; // 16 random bytes per session; the client's first datagram carries it
     std::optional<DeviceModel> model;
     std::optional<bool> hasDisplay; // a recognised external display is attached
     std::optional<std::string> awayAddress;
@@ -35,7 +38,7 @@ struct HostHello {
     HostHello() = default;
     // Stamps the current protocol version.
     HostHello(std::string hostName, std::vector<DisplayInfo> displays, std::uint16_t videoPort,
-              Bytes videoKey, Bytes sessionToken, std::optional<DeviceModel> model,
+              SecretBytes videoKey, SecretBytes sessionToken, std::optional<DeviceModel> model,
               std::optional<bool> hasDisplay, std::optional<std::string> awayAddress,
               std::optional<bool> findsTapTargets, std::optional<Date> awayAccessUntil,
               std::optional<double> idleTimeout, std::optional<CurtainState> curtain,

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "Velm_Host/core/SecretBytesJson.h"
 #include "platform/core/Bytes.h"
 #include "platform/core/Date.h"
 #include "platform/crypto/SecretBytes.h"
 #include "protocol/DeviceModel.h"
 #include "protocol/json/JsonRecord.h"
+#include "protocol/json/SecretBytesJson.h"
 
 #include <optional>
 #include <string>

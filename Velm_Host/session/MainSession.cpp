@@ -7,7 +7,6 @@
 #include "Velm_Host/session/SessionTextFocus.h"
 #include "Velm_Host/session/SessionVideoSocket.h"
 #include "platform/crypto/Random.h"
-#include "platform/crypto/SecureWipe.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
@@ -22,19 +21,6 @@ namespace {
 const Log mainSessionLog("session");
 
 using Ending = ConnectionRecord::Ending;
-
-Bytes copyOf(const SecretBytes& secret) {
-    return {secret.data(), secret.data() + secret.size()};
-}
-
-// The host's hello is the one message that carries the session's secrets: its copies are wiped once it
-// went out. The message is the caller's own; only its cases are read-only.
-void wipeSecrets(const ControlMessage& hello) {
-    if (const auto* ack = hello.get<ControlMessage::HelloAck>()) {
-        secureWipe(const_cast<Bytes&>(ack->hello.videoKey));
-        secureWipe(const_cast<Bytes&>(ack->hello.sessionToken));
-    }
-}
 
 } // namespace
 
@@ -157,14 +143,12 @@ void MainSession::sendHostHello(std::uint16_t videoPort) {
         return;
     }
     isRunning_ = true;
-    auto hello = Message::helloAck(
-        HostHello(context.hostName, desktop().displays(), videoPort, copyOf(videoKey_), copyOf(sessionToken_),
-                  context.hostModel, context.hasDisplay, context.awayAddress, true,
-                  context.registry->awayExpiry(*device), idleClock_->timeout(),
-                  context.curtain->raise(device->curtain.value_or(false)),
-                  admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt));
+    auto hello = Message::helloAck(HostHello(
+        context.hostName, desktop().displays(), videoPort, videoKey_, sessionToken_, context.hostModel,
+        context.hasDisplay, context.awayAddress, true, context.registry->awayExpiry(*device),
+        idleClock_->timeout(), context.curtain->raise(device->curtain.value_or(false)),
+        admission_.holdsAnotherAwayKey ? std::optional(true) : std::nullopt));
     setup_.channel->send(hello);
-    wipeSecrets(hello);
     // The video socket keeps its own copies; the client now has them.
     forgetSecrets();
     setup_.beginRecord(ConnectionRecord::Kind::session);

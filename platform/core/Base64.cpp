@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace velm {
 namespace {
@@ -56,8 +57,14 @@ std::optional<Bytes> Base64::decode(std::string_view text) {
     if (!text.empty() && text.back() == '=') {
         padding = text[text.size() - 2] == '=' ? 2 : 1;
     }
+    // Room for the whole result, so the bytes never move; on a fault what was decoded so far (perhaps
+    // key material) is wiped before it is freed.
     Bytes bytes;
     bytes.reserve(text.size() / 4 * 3);
+    const auto refuse = [&bytes] {
+        explicit_bzero(bytes.data(), bytes.size());
+        return std::nullopt;
+    };
     for (std::size_t at = 0; at < text.size(); at += 4) {
         const bool last = at + 4 == text.size();
         const std::size_t symbols = last ? 4 - padding : 4;
@@ -67,7 +74,7 @@ std::optional<Bytes> Base64::decode(std::string_view text) {
             if (i < symbols) {
                 value = decodeTable[static_cast<std::uint8_t>(text[at + i])];
                 if (value == notInAlphabet) {
-                    return std::nullopt;
+                    return refuse();
                 }
             }
             group = group << 6 | value;
@@ -79,7 +86,7 @@ std::optional<Bytes> Base64::decode(std::string_view text) {
             bytes.push_back(static_cast<std::uint8_t>(group));
         // The bits below the last whole byte must be zero, or two texts would mean the same bytes.
         if ((symbols == 2 && (group & 0xFFFF) != 0) || (symbols == 3 && (group & 0xFF) != 0)) {
-            return std::nullopt;
+            return refuse();
         }
     }
     return bytes;

@@ -1,4 +1,7 @@
 #include "Velm_Host/core/PairedDeviceStore.h"
+#include "platform/core/Base64.h"
+#include "platform/crypto/Random.h"
+#include "tests/support/FreedBlockWatch.h"
 #include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +73,29 @@ TEST(PairedDeviceStore, ReadsEntryByEntryDroppingDamagedOnes) {
 
     EXPECT_EQ(PairedDeviceStore::decode("{\"id\":1}"), std::nullopt);
     EXPECT_EQ(PairedDeviceStore::decode("["), std::nullopt);
+}
+
+// A key whose text is damaged only in its last bits is decoded whole before it is found wrong; the
+// entry goes, and so must every byte of its key.
+TEST(PairedDeviceStore, ADamagedKeyLeavesNothingOfItInFreedMemory) {
+    const Bytes key = Random::bytes(32);
+    std::string text = Base64::encode(key);
+    // The symbol before the padding carries two unused bits; setting one makes the text not Base64.
+    static constexpr std::string_view alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    char& last = text[text.size() - 2];
+    last = alphabet[alphabet.find(last) + 1];
+    const std::string stored = R"([{"id":"a","name":"A","key":")" + text + R"(","pairedAt":10}])";
+
+    LogCapture log;
+    test::FreedBlockWatch::start();
+    const auto decoded = PairedDeviceStore::decode(stored);
+    test::FreedBlockWatch::stop();
+
+    ASSERT_TRUE(decoded);
+    EXPECT_TRUE(decoded->empty());
+    ASSERT_FALSE(test::FreedBlockWatch::overflowed());
+    EXPECT_FALSE(test::FreedBlockWatch::sawFreed(key));
 }
 
 } // namespace

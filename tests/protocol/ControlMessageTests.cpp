@@ -32,9 +32,9 @@ ConnectionRecord record() {
 std::vector<ControlMessage> everyCase() {
     const Bytes png{0x89, 'P', 'N', 'G'};
     const HostHello hostHello("studio", {DisplayInfo{1, "Built-in", 2560, 1600, 1280, 800, true}}, 50000,
-                              Bytes(32, 1), Bytes(16, 2), DeviceModel{"Mac14,3", std::nullopt}, false,
-                              "host.example.net", true, Date(788918400), 900, CurtainState{true, false},
-                              true);
+                              SecretBytes(Bytes(32, 1)), SecretBytes(Bytes(16, 2)),
+                              DeviceModel{"Mac14,3", std::nullopt}, false, "host.example.net", true,
+                              Date(788918400), 900, CurtainState{true, false}, true);
     const StreamRequest request{7,     1,    2,     3,    4,     0.5, true, "org.example.app",
                                 false, true, false, true, false, true};
     const StreamDescription description{3,     VideoCodec::hevc,  1920,   1080, 60,   20000000, false,

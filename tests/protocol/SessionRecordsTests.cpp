@@ -20,9 +20,10 @@ ClientHello fullClientHello() {
 }
 
 HostHello fullHostHello() {
-    return HostHello("studio", {DisplayInfo{1, "Built-in", 2560, 1600, 1280, 800, true}}, 50000, Bytes(32, 1),
-                     Bytes(16, 2), DeviceModel{"Mac14,3", std::nullopt}, false, "host.example.net", true,
-                     Date(788918400), 900, CurtainState{true, false}, true);
+    return HostHello("studio", {DisplayInfo{1, "Built-in", 2560, 1600, 1280, 800, true}}, 50000,
+                     SecretBytes(Bytes(32, 1)), SecretBytes(Bytes(16, 2)),
+                     DeviceModel{"Mac14,3", std::nullopt}, false, "host.example.net", true, Date(788918400),
+                     900, CurtainState{true, false}, true);
 }
 
 constexpr std::string_view minimalHostHello =

@@ -1,3 +1,7 @@
+#include "platform/core/Base64.h"
+#include "platform/crypto/Random.h"
+#include "protocol/HostHello.h"
+#include "protocol/json/Json.h"
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FreedBlockWatch.h"
 
@@ -79,6 +83,29 @@ TEST(SessionSecretsTest, TheVideoKeyAndTokenLeaveNothingInFreedMemory) {
     ASSERT_TRUE(hello);
     EXPECT_FALSE(FreedBlockWatch::sawFreed(hello->videoKey));
     EXPECT_FALSE(FreedBlockWatch::sawFreed(hello->sessionToken));
+}
+
+// The client holds the host's hello for as long as it needs the stream's key and token; every copy it
+// makes of them is wiped as it goes.
+TEST(SessionSecretsTest, AHostHelloLetsItsKeyAndTokenGoWiped) {
+    const Bytes key = Random::bytes(32);
+    const Bytes token = Random::bytes(16);
+    const std::string json =
+        R"({"protocolVersion":1,"hostName":"h","displays":[],"videoPort":1,"videoKey":")" +
+        Base64::encode(key) + R"(","sessionToken":")" + Base64::encode(token) + R"("})";
+
+    FreedBlockWatch::start();
+    {
+        const auto hello = Json::decode<HostHello>(json);
+        HostHello copy = hello;
+        const HostHello moved = std::move(copy);
+        copy = moved;
+    }
+    FreedBlockWatch::stop();
+
+    ASSERT_FALSE(FreedBlockWatch::overflowed());
+    EXPECT_FALSE(FreedBlockWatch::sawFreed(key));
+    EXPECT_FALSE(FreedBlockWatch::sawFreed(token));
 }
 
 } // namespace
