@@ -13,6 +13,9 @@ namespace {
 
 const Log curtainLog("curtain");
 
+// The vendor number of other virtual displays and of displays that do not say who made them.
+constexpr std::uint16_t unknownVendor = 0;
+
 void logLock(std::optional<ScreenLock::Result> result) {
     if (!result) {
         curtainLog.error("the lock is unconfirmed: no answer within %lld s",
@@ -43,7 +46,8 @@ std::shared_ptr<Curtain> Curtain::make(Parts parts, std::shared_ptr<Queue> queue
 std::vector<Monitor> Curtain::screensToCover(const std::vector<Monitor>& monitors) {
     std::vector<Monitor> covered;
     std::copy_if(monitors.begin(), monitors.end(), std::back_inserter(covered), [](const Monitor& monitor) {
-        return monitor.isBuiltIn || !monitor.vendor || *monitor.vendor != VirtualDisplayIdentity::vendor;
+        return monitor.isBuiltIn || !monitor.vendor ||
+               (*monitor.vendor != unknownVendor && *monitor.vendor != VirtualDisplayIdentity::vendor);
     });
     return covered;
 }

@@ -57,8 +57,9 @@ public:
     // it.
     static std::shared_ptr<Curtain> make(Parts parts, std::shared_ptr<Queue> queue);
 
-    // The screens a curtain covers: all but the host's own virtual display (built in, or an EDID vendor
-    // other than the virtual display's, or no EDID at all), in their order.
+    // The screens a curtain covers: all but the host's own virtual display and other virtual or unknown
+    // ones (built in, or an EDID vendor other than 0 and the virtual display's, or no EDID at all), in
+    // their order.
     static std::vector<Monitor> screensToCover(const std::vector<Monitor>& monitors);
 
     ~Curtain();

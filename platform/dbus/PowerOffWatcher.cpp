@@ -27,6 +27,8 @@ struct PowerOffWatcher::BusSide {
     std::string logind;
     FileDescriptor lock;
     bool asking = false;
+    // Between logind's word that the system goes down and its word that it does not after all.
+    bool goingDown = false;
 
     // Inhibit("shutdown", who, why, "delay") answers with a descriptor; the lock lasts while it is open.
     static void takeLock(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
@@ -95,6 +97,7 @@ void PowerOffWatcher::start() {
                                 sd_bus_message_read(signal, "b", &starting) <= 0) {
                                 return;
                             }
+                            side->goingDown = starting != 0;
                             if (!starting) {
                                 BusSide::takeLock(side, bus);
                             } else if (const auto watcher = self.lock()) {
@@ -105,9 +108,16 @@ void PowerOffWatcher::start() {
     });
 }
 
+// A shutdown called off before the release found the lock still held and took none: it is taken
+// again here, for the next one.
 void PowerOffWatcher::release() {
     if (bus_) {
-        bus_->post([side = busSide_](BusConnection&) { side->lock.close(); });
+        bus_->post([side = busSide_](BusConnection& bus) {
+            side->lock.close();
+            if (!side->goingDown) {
+                BusSide::takeLock(side, bus);
+            }
+        });
     }
 }
 

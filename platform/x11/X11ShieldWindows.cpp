@@ -101,13 +101,9 @@ struct X11ShieldWindows::LoopSide {
             }
             break;
         case MapNotify:
-            keepOnTopOf(connection, event.xmap.window);
-            break;
         case ConfigureNotify:
-            keepOnTopOf(connection, event.xconfigure.window);
-            break;
         case CirculateNotify:
-            keepOnTopOf(connection, event.xcirculate.window);
+            keepOnTop(connection);
             break;
         default:
             break;
@@ -119,9 +115,11 @@ struct X11ShieldWindows::LoopSide {
                            [window](const auto& entry) { return entry.second.window == window; });
     }
 
-    // Raises the shields when `changed` (another window) now lies above one of them.
-    void keepOnTopOf(X11Connection& connection, Window changed) {
-        if (shields.empty() || isShield(changed)) {
+    // Raises the shields when another window now lies above one of them: one that came up or moved,
+    // or any window once another client lowered a shield. Our own raises come here too and find the
+    // shields on top.
+    void keepOnTop(X11Connection& connection) {
+        if (shields.empty()) {
             return;
         }
         Display* display = connection.display();

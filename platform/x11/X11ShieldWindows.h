@@ -12,8 +12,8 @@ class X11EventLoop;
 // Shields as X windows on a connection and thread of their own: override-redirect (no window manager
 // moves, decorates or lowers them), black, with a label in the middle, and an empty input shape
 // (XShape), so every click goes to the window below. Whenever another window is mapped, moved or
-// restacked above them they are raised again. They go with the connection, so they never outlive the
-// process. Without a desktop nothing is shown.
+// restacked above them, or another client lowers one of them, they are raised again. They go with the
+// connection, so they never outlive the process. Without a desktop nothing is shown.
 class X11ShieldWindows final : public ShieldWindows {
 public:
     // The label's size in pixels; it is drawn white at 55 % over the black.

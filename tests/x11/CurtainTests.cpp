@@ -94,6 +94,20 @@ std::vector<ScreenRect> shieldsOnTop(Display* display) {
     return frames;
 }
 
+// The window on top of the root window's stack.
+Window topWindow(Display* display) {
+    Window root = None;
+    Window parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    const Window top = count > 0 ? children[count - 1] : None;
+    if (children) {
+        XFree(children);
+    }
+    return top;
+}
+
 // The curtain with its real parts on the sandbox's display; nothing locks it (no bus).
 class CurtainX11Test : public test::X11DesktopTest {
 protected:
@@ -175,6 +189,20 @@ TEST_F(CurtainX11Test, HoldsThePhysicalDevicesWhileUpAndLetsThemGoWhenLowered) {
     EXPECT_EQ(curtain->set(owner, false), (CurtainState{.available = true, .on = false}));
     EXPECT_TRUE(Blocking::waitUntil(
         [&] { return physicalDevicesFree(display()) && shieldsOnTop(display()).empty(); }));
+}
+
+// Another client that lowers a shield, or sends the topmost window to the bottom of the stack, finds
+// the shields back on top.
+TEST_F(CurtainX11Test, ShieldsLoweredByAnotherClientRiseAgain) {
+    raise();
+    XLowerWindow(display(), topWindow(display()));
+    XSync(display(), False);
+    EXPECT_TRUE(Blocking::waitUntil([&] { return shieldsOnTop(display()) == fullScreen; }))
+        << "a lowered shield";
+    XCirculateSubwindowsDown(display(), DefaultRootWindow(display()));
+    XSync(display(), False);
+    EXPECT_TRUE(Blocking::waitUntil([&] { return shieldsOnTop(display()) == fullScreen; }))
+        << "a shield circulated to the bottom";
 }
 
 // Held by another client, a device cannot be stopped: the shields go up all the same and the computer's

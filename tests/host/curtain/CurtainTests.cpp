@@ -173,6 +173,21 @@ TEST_F(CurtainTest, ACurtainThatCannotStopLocalInputStaysUp) {
     EXPECT_THAT(fakes.take(), ElementsAre("lock"));
 }
 
+// A vendor number of 0 marks another virtual or an unknown display; a built-in panel is covered whatever
+// its vendor, and a screen without any EDID is taken for a physical one.
+TEST_F(CurtainTest, CoversBuiltInScreensAndThoseOfAKnownVendorOtherThanTheVirtualDisplays) {
+    const Monitor unknownVendor = FakeCurtainParts::screen(4, false, 0);
+    const Monitor noEdid = FakeCurtainParts::screen(5, false, std::nullopt);
+    const Monitor builtInVirtualVendor = FakeCurtainParts::screen(6, true, VirtualDisplayIdentity::vendor);
+    const auto covered = Curtain::screensToCover(
+        {laptopPanel, unknownVendor, externalScreen, virtualDisplay, noEdid, builtInVirtualVendor});
+    std::vector<std::uint32_t> ids;
+    for (const Monitor& screen : covered) {
+        ids.push_back(screen.id);
+    }
+    EXPECT_THAT(ids, ElementsAre(1, 2, 5, 6));
+}
+
 TEST_F(CurtainTest, WithOnlyTheVirtualDisplayThereIsNothingToCover) {
     fakes.screens->list = {virtualDisplay};
     const auto owner = curtain->newOwner();

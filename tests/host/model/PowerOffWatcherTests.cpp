@@ -5,56 +5,100 @@
 #include "tests/support/PrivateSessionBus.h"
 #include "tests/support/Pump.h"
 
+#include <future>
 #include <gtest/gtest.h>
+#include <systemd/sd-bus.h>
 
 namespace velm {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Against a stand-in for logind on a bus of the test's own.
-TEST(PowerOffWatcherTest, HoldsTheShutdownUntilReleasedAndHearsOnlyLogind) {
-    const auto bus = test::PrivateSessionBus::start();
-    if (!bus) {
-        GTEST_SKIP() << "dbus-daemon cannot be started here";
-    }
-    const auto logind = test::ChildProcess::start(
-        {"/usr/bin/python3", VELM_TEST_SUPPORT_DIR "/fake_logind.py", bus->address()}, {},
-        test::ChildProcess::Output::piped);
-    ASSERT_TRUE(logind);
-    ASSERT_EQ(logind->readLine(), "ready");
+constexpr const char* inhibit =
+    R"({"method": "Inhibit", "what": "shutdown", "who": "Velm Host", "mode": "delay"})";
 
-    const auto queue = std::make_shared<ManualQueue>();
-    const auto watcher = PowerOffWatcher::make(BusConnection::open(bus->address()), queue, "Velm Host");
-    int powerOffs = 0;
-    const auto lockIs = [&](const char* state) {
+// Against a stand-in for logind on a bus of the test's own.
+class PowerOffWatcherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bus = test::PrivateSessionBus::start();
+        if (!bus) {
+            GTEST_SKIP() << "dbus-daemon cannot be started here";
+        }
+        logind = test::ChildProcess::start(
+            {"/usr/bin/python3", VELM_TEST_SUPPORT_DIR "/fake_logind.py", bus->address()}, {},
+            test::ChildProcess::Output::piped);
+        ASSERT_TRUE(logind);
+        ASSERT_EQ(logind->readLine(), "ready");
+        connection = BusConnection::open(bus->address());
+        watcher = PowerOffWatcher::make(connection, queue, "Velm Host");
+        watcher->setOnPowerOff([&] { ++powerOffs; });
+        watcher->start();
+        EXPECT_EQ(logind->readLine(), inhibit);
+        ASSERT_TRUE(lockIs("held"));
+    }
+
+    bool lockIs(const char* state) {
         return Blocking::waitUntil([&] {
             logind->writeLine("lock?");
             return logind->readLine() == state;
         });
-    };
-    watcher->setOnPowerOff([&] { ++powerOffs; });
-    watcher->start();
-    EXPECT_EQ(logind->readLine(),
-              R"({"method": "Inhibit", "what": "shutdown", "who": "Velm Host", "mode": "delay"})");
-    ASSERT_TRUE(lockIs("held"));
+    }
 
-    logind->writeLine("shutdown");
-    EXPECT_EQ(logind->readLine(), "done");
+    void send(const char* command) {
+        logind->writeLine(command);
+        EXPECT_EQ(logind->readLine(), "done");
+    }
+
+    // Waits until the watcher's connection has handled what the bus sent it so far: the answer to a
+    // ping comes after it.
+    void heardAll() {
+        auto pong = std::make_shared<std::promise<void>>();
+        auto answered = pong->get_future();
+        connection->post([pong](BusConnection& served) {
+            sd_bus_message* ping = nullptr;
+            sd_bus_message_new_method_call(served.bus(), &ping, "org.freedesktop.DBus",
+                                           "/org/freedesktop/DBus", "org.freedesktop.DBus.Peer", "Ping");
+            served.call(ping, 5s,
+                        [pong](sd_bus_message*, const std::optional<std::string>&) { pong->set_value(); });
+            sd_bus_message_unref(ping);
+        });
+        ASSERT_EQ(answered.wait_for(10s), std::future_status::ready);
+    }
+
+    std::unique_ptr<test::PrivateSessionBus> bus;
+    std::unique_ptr<test::ChildProcess> logind;
+    const std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
+    std::shared_ptr<BusConnection> connection;
+    std::shared_ptr<PowerOffWatcher> watcher;
+    int powerOffs = 0;
+};
+
+TEST_F(PowerOffWatcherTest, HoldsTheShutdownUntilReleasedAndHearsOnlyLogind) {
+    send("shutdown");
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return powerOffs == 1; }));
     watcher->release();
     EXPECT_TRUE(lockIs("released"));
 
     // A shutdown called off takes the lock again. Signals arrive in order, so by then the stranger's
     // signal before it was passed over.
-    logind->writeLine("spoof");
-    EXPECT_EQ(logind->readLine(), "done");
-    logind->writeLine("resume");
-    EXPECT_EQ(logind->readLine(), "done");
-    EXPECT_EQ(logind->readLine(),
-              R"({"method": "Inhibit", "what": "shutdown", "who": "Velm Host", "mode": "delay"})");
+    send("spoof");
+    send("resume");
+    EXPECT_EQ(logind->readLine(), inhibit);
     queue->runUntilIdle();
     EXPECT_EQ(powerOffs, 1);
+}
+
+// Called off while the devices were still being told: the lock let go then is taken again, so the next
+// shutdown waits for them too.
+TEST_F(PowerOffWatcherTest, AShutdownCalledOffBeforeTheReleaseKeepsALock) {
+    send("shutdown");
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return powerOffs == 1; }));
+    send("resume");
+    heardAll();
+    watcher->release();
+    EXPECT_EQ(logind->readLine(), inhibit);
+    EXPECT_TRUE(lockIs("held"));
 }
 
 } // namespace
