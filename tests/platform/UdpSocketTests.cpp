@@ -168,5 +168,16 @@ TEST(AddressLookupTest, FindsLocalhostAndNothingForAnUnknownName) {
     EXPECT_TRUE(answers[0].empty() || answers[1].empty());
 }
 
+TEST(AddressLookupTest, ANameCutShortByANulOrEmptyFindsNothing) {
+    auto queue = std::make_shared<ManualQueue>("lookup");
+    std::vector<std::vector<IpAddress>> answers;
+    for (const std::string& name : {std::string("localhost\0.example", 18), std::string()}) {
+        AddressLookup::lookup(name, queue, [&](std::vector<IpAddress> found) { answers.push_back(found); });
+    }
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return answers.size() == 2; }));
+    EXPECT_TRUE(answers[0].empty());
+    EXPECT_TRUE(answers[1].empty());
+}
+
 } // namespace
 } // namespace velm
