@@ -11,6 +11,11 @@
 namespace velm {
 
 void AddressLookup::lookup(std::string host, std::shared_ptr<Queue> queue, Completion completion) {
+    // The resolver reads a C string: a NUL would hide what follows it and resolve another name.
+    if (host.empty() || host.find('\0') != std::string::npos) {
+        queue->post([completion = std::move(completion)] { completion({}); });
+        return;
+    }
     // The resolver lives until its answer is in: dropping it would cancel the lookup.
     auto resolver = std::make_shared<asio::ip::udp::resolver>(IoPool::shared().context());
     resolver->async_resolve(

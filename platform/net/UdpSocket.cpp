@@ -108,16 +108,24 @@ std::optional<SocketAddress> UdpSocket::localAddress() const {
     return fromAsio(local);
 }
 
+// The count alone cannot tell: a failed send counts no bytes, as many as an empty datagram has.
 bool UdpSocket::sendTo(ByteView datagram, const SocketAddress& peer) {
+    if (!socket_) {
+        return false;
+    }
     std::error_code error;
-    return socket_ && socket_->send_to(asio::buffer(datagram.data(), datagram.size()), toAsio(peer), 0,
-                                       error) == datagram.size();
+    const std::size_t sent =
+        socket_->send_to(asio::buffer(datagram.data(), datagram.size()), toAsio(peer), 0, error);
+    return !error && sent == datagram.size();
 }
 
 bool UdpSocket::send(ByteView datagram) {
+    if (!socket_) {
+        return false;
+    }
     std::error_code error;
-    return socket_ &&
-           socket_->send(asio::buffer(datagram.data(), datagram.size()), 0, error) == datagram.size();
+    const std::size_t sent = socket_->send(asio::buffer(datagram.data(), datagram.size()), 0, error);
+    return !error && sent == datagram.size();
 }
 
 void UdpSocket::receive(std::size_t maximum, std::shared_ptr<Queue> queue, ReceiveCompletion completion) {

@@ -93,5 +93,14 @@ TEST_F(TcpConnectionTest, RefusedAndUnknownHostsFailWithTheSocketLayersError) {
     EXPECT_EQ(NetError::fromSystem(*outcome).kind, NetError::Kind::unreachable);
 }
 
+TEST_F(TcpConnectionTest, AnEmptyHostOrOneCutShortByANulNamesNoPeer) {
+    // The acceptor listens on loopback, where either name would lead if it were read as this machine's.
+    for (const std::string& host : {std::string(), std::string("127.0.0.1\0.example", 18)}) {
+        const auto outcome = connect({host, port()}, TcpConnection::make(queue).get());
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(NetError::fromSystem(*outcome).kind, NetError::Kind::unreachable);
+    }
+}
+
 } // namespace
 } // namespace velm

@@ -221,6 +221,18 @@ TEST(TlsConnectionTests, APortWhereNothingListensOrAnUnknownHostFailsAtOnce) {
     }
 }
 
+TEST(TlsConnectionTests, AnEmptyHostOrOneCutShortByANulNamesNoPeer) {
+    // The listener takes every local address, so a name read as this machine's would reach it.
+    LoopbackServer server(parametersFor("a", 1));
+    for (const std::string& host : {std::string(), std::string("127.0.0.1\0.example", 18)}) {
+        auto client = connectTo({host, server.port()}, parametersFor("a", 1), 600s);
+        ASSERT_TRUE(client->waitForEnd());
+        EXPECT_EQ(client->failure()->kind, Kind::unreachable);
+        EXPECT_EQ(std::ranges::count(client->states(), State::ready), 0);
+    }
+    EXPECT_EQ(server.acceptedCount(), 0u);
+}
+
 TEST(TlsConnectionTests, APeerThatNeverHandshakesTimesOut) {
     RawListener silent;
     auto client = connectTo({"127.0.0.1", silent.port()}, parametersFor("a", 1), 200ms);

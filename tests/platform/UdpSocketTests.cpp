@@ -145,6 +145,24 @@ TEST_F(UdpSocketTest, ClosingEndsAPendingReceiveAsCancelled) {
     EXPECT_FALSE(socket->sendTo(Bytes{1}, {loopback, 9}));
 }
 
+TEST_F(UdpSocketTest, AnEmptyDatagramGoesAsOneAndAFailedOneIsReported) {
+    auto door = UdpSocket::bound({});
+    auto peer = UdpSocket::bound({});
+    ASSERT_TRUE(door && peer);
+    ASSERT_TRUE(peer->sendTo({}, addressOf(*door)));
+    const auto received = door->receiveWithin(16, 10s);
+    ASSERT_TRUE(received);
+    EXPECT_TRUE(received->bytes.empty());
+    // An IPv4 socket cannot reach an IPv6 peer.
+    EXPECT_FALSE(peer->sendTo({}, {*IpAddress::parse("::1"), addressOf(*door).port}));
+
+    auto connected = UdpSocket::connected(addressOf(*door));
+    ASSERT_TRUE(connected);
+    connected->close();
+    EXPECT_FALSE(connected->send({}));
+    EXPECT_FALSE(connected->sendTo({}, addressOf(*door)));
+}
+
 TEST_F(UdpSocketTest, InteractiveVideoDatagramsCarryTheAf41TrafficClass) {
     TrafficClassReader reader;
     auto video = UdpSocket::bound({.port = {}, .reuseAddress = false, .interactiveVideo = true});
@@ -166,6 +184,17 @@ TEST(AddressLookupTest, FindsLocalhostAndNothingForAnUnknownName) {
     const auto& local = answers[0].size() > answers[1].size() ? answers[0] : answers[1];
     EXPECT_NE(std::find(local.begin(), local.end(), loopback), local.end());
     EXPECT_TRUE(answers[0].empty() || answers[1].empty());
+}
+
+TEST(AddressLookupTest, ANameCutShortByANulOrEmptyFindsNothing) {
+    auto queue = std::make_shared<ManualQueue>("lookup");
+    std::vector<std::vector<IpAddress>> answers;
+    for (const std::string& name : {std::string("localhost\0.example", 18), std::string()}) {
+        AddressLookup::lookup(name, queue, [&](std::vector<IpAddress> found) { answers.push_back(found); });
+    }
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return answers.size() == 2; }));
+    EXPECT_TRUE(answers[0].empty());
+    EXPECT_TRUE(answers[1].empty());
 }
 
 } // namespace
