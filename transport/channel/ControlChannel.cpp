@@ -253,7 +253,7 @@ void ControlChannel::close(CloseReason reason) {
     didClose_ = true;
     connectTimeout_.cancel();
     retireResolver();
-    if (auto connection = currentConnection()) {
+    if (auto connection = connectionToEnd()) {
         connection->setOnState(nullptr);
         // Only the owner's own cancel has something worth flushing: a goodbye sent just before it.
         if (reason == CloseReason::cancelled) {
@@ -267,6 +267,18 @@ void ControlChannel::close(CloseReason reason) {
     if (handler) {
         handler(Event::Closed{reason});
     }
+}
+
+// An accepted connection is the channel's from the start, even while `start`, on another thread, has not
+// installed it yet: a close in that moment still ends it, and `start` then finds it cancelled.
+std::shared_ptr<TlsConnection> ControlChannel::connectionToEnd() const {
+    if (auto connection = currentConnection()) {
+        return connection;
+    }
+    if (const auto* accepted = std::get_if<Origin::Accepted>(&origin_.value)) {
+        return accepted->connection;
+    }
+    return nullptr;
 }
 
 // The resolver may be the caller (its completion led here), so it is released later, on the queue.

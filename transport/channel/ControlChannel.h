@@ -202,6 +202,7 @@ public:
 private:
     ControlChannel(Origin origin, Options options);
 
+    std::shared_ptr<TlsConnection> connectionToEnd() const;
     std::shared_ptr<TlsConnection> currentConnection() const;
     void installConnection(const std::shared_ptr<TlsConnection>& connection);
 
