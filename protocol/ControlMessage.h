@@ -481,10 +481,10 @@ public:
     std::optional<Bytes> jsonEncoded(JsonError* failure = nullptr) const;
 
     // Reads one message. A message that is not exactly as it should be fails as a whole: not a
-    // JSON object, not exactly one key that names a case, a payload that is not an object, a
-    // required value missing, null, of the wrong type or out of its range, bad Base64, an unknown
-    // name. Unknown keys are ignored. Never throws: a failure gives nothing, with the reason in
-    // `failure` when one is given.
+    // JSON object, not exactly one key that names a case, a member name given twice in one object,
+    // a payload that is not an object, a required value missing, null, of the wrong type or out of
+    // its range, bad Base64, an unknown name. Unknown keys are ignored. Never throws: a failure gives
+    // nothing, with the reason in `failure` when one is given.
     static std::optional<ControlMessage> fromJson(ByteView json, JsonError* failure = nullptr);
 };
 

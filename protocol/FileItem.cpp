@@ -146,7 +146,9 @@ std::string shortened(std::string name) {
 } // namespace
 
 std::string FileItem::safeName(std::string_view received) {
-    const std::string text = Utf8::isValid(received) ? std::string(received) : Utf8::repaired(received);
+    // Composed, as names here are: the folder's names are compared byte for byte, so a name that
+    // arrives decomposed would otherwise sit beside the same-looking one it should be numbered after.
+    const std::string text = UnicodeText::composed(Utf8::repaired(received));
     std::string name(visible(withUnsafeCharactersReplaced(lastPathComponent(text))));
     if (!name.empty()) {
         // A first character longer than the limit on its own leaves nothing. A cut can end

@@ -21,8 +21,8 @@ struct FileItem {
     std::string name;     // the last path component only
     std::uint64_t size = 0;
 
-    // A name received from the other end made safe to store under: its last path component,
-    // with path separators, colons and control and format characters each turned into "_",
+    // A name received from the other end made safe to store under: composed (NFC), its last path
+    // component, with path separators, colons and control and format characters each turned into "_",
     // never hidden (no leading dot or white space, nor trailing white space), cut to
     // maxNameBytes at a character boundary keeping its extension where it can, and never empty.
     static std::string safeName(std::string_view received);

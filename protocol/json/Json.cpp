@@ -1,5 +1,10 @@
 #include "protocol/json/Json.h"
 
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
 namespace velm {
 namespace {
 
@@ -41,6 +46,41 @@ bool nestsDeeperThan(ByteView json, std::size_t limit) {
     return false;
 }
 
+// Notes a member name that comes twice in one object. The parser would keep the last value
+// where another reader may keep the first, so such a document means different things to
+// different readers, and no writer of ours makes one.
+class RepeatedNames {
+public:
+    bool operator()(int, nlohmann::json::parse_event_t event, const nlohmann::json& parsed) {
+        switch (event) {
+        case nlohmann::json::parse_event_t::object_start:
+            open_.emplace_back();
+            break;
+        case nlohmann::json::parse_event_t::key:
+            if (!open_.empty() && !open_.back().insert(parsed.get_ref<const std::string&>()).second &&
+                !repeated_) {
+                repeated_ = parsed.get_ref<const std::string&>();
+            }
+            break;
+        case nlohmann::json::parse_event_t::object_end:
+            if (!open_.empty()) {
+                open_.pop_back();
+            }
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+
+    const std::optional<std::string>& repeated() const { return repeated_; }
+
+private:
+    // The names seen so far in each object still open, innermost last.
+    std::vector<std::set<std::string, std::less<>>> open_;
+    std::optional<std::string> repeated_;
+};
+
 } // namespace
 
 nlohmann::json Json::parse(ByteView json) {
@@ -48,10 +88,19 @@ nlohmann::json Json::parse(ByteView json) {
         throw JsonError(JsonError::Kind::dataCorrupted, {},
                         "the data nests deeper than " + std::to_string(maxDepth) + " levels");
     }
-    nlohmann::json root =
-        nlohmann::json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
+    RepeatedNames names;
+    nlohmann::json root = nlohmann::json::parse(
+        json.begin(), json.end(),
+        [&names](int depth, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+            return names(depth, event, parsed);
+        },
+        /*allow_exceptions=*/false);
     if (root.is_discarded()) {
         throw JsonError(JsonError::Kind::dataCorrupted, {}, "the data is not valid JSON");
+    }
+    if (names.repeated()) {
+        throw JsonError(JsonError::Kind::dataCorrupted, {},
+                        "the data repeats the member \"" + *names.repeated() + "\" in one object");
     }
     return root;
 }

@@ -66,8 +66,8 @@ public:
         return tryDecode<T>(asBytes(json), failure);
     }
 
-    // Parses one JSON text; throws JsonError (dataCorrupted) when it is not JSON or nests
-    // arrays and objects deeper than maxDepth.
+    // Parses one JSON text; throws JsonError (dataCorrupted) when it is not JSON, nests arrays
+    // and objects deeper than maxDepth or names one member twice in an object.
     static nlohmann::json parse(ByteView json);
 
 private:

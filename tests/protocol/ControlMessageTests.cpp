@@ -154,6 +154,11 @@ TEST(ControlMessageJson, NeedsExactlyOneKeyThatNamesACase) {
     }
 }
 
+TEST(ControlMessageJson, RefusesACaseKeyGivenTwiceRatherThanPickOne) {
+    EXPECT_FALSE(decoded(R"({"bye":{"_0":"hostQuit"},"bye":{"_0":"userDisconnected"}})"));
+    EXPECT_FALSE(decoded(R"({"ping":{"id":1,"clientTime":2,"id":3}})"));
+}
+
 TEST(ControlMessageJson, FailsAsAWholeOnAnyFaultInThePayload) {
     EXPECT_EQ(failure(R"({"requestKeyframe":null})").kind(), JsonError::Kind::valueNotFound);
     EXPECT_EQ(failure(R"({"requestKeyframe":true})").kind(), JsonError::Kind::typeMismatch);

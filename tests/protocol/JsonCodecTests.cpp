@@ -179,6 +179,19 @@ TEST(JsonDocuments, ThatAreNotJsonFailWithoutThrowingFromTryDecode) {
     EXPECT_THROW(Json::decode<CurtainState>(std::string_view("{")), JsonError);
 }
 
+TEST(JsonDocuments, ThatRepeatAMemberNameInOneObjectFailWhicheverValueWouldWin) {
+    for (const std::string_view text :
+         {R"({"available":true,"on":false,"on":true})", R"({"available":true,"on":false,"available":true})",
+          R"({"available":true,"on":false,"x":[{"a":1,"b":2,"a":1}]})"}) {
+        EXPECT_EQ(decodeFailure(text, CurtainState{}).kind(), JsonError::Kind::dataCorrupted) << text;
+    }
+    // The same name in different objects is no repetition.
+    EXPECT_TRUE(Json::tryDecode<CurtainState>(
+                    std::string_view(
+                        R"({"available":true,"on":false,"x":{"on":1,"y":{"on":2}},"z":[{"on":3},{"on":4}]})"))
+                    .has_value());
+}
+
 std::string nestedUnder(std::string_view key, std::size_t depth, char open, char close) {
     return R"({"available":true,"on":false,")" + std::string(key) + "\":" + std::string(depth, open) +
            std::string(depth, close) + "}";
