@@ -44,6 +44,8 @@ struct PowerOffWatcher::BusSide {
     std::string asked;
     // Between logind's word that the system goes down and its word that it does not after all.
     bool goingDown = false;
+    // The host let the shutdown in hand go on (release()).
+    bool letGo = false;
 
     // A logind that restarted knows nothing of the lock its predecessor granted: a new one is asked.
     static void ownerIs(const std::shared_ptr<BusSide>& side, BusConnection& bus, std::string owner) {
@@ -76,8 +78,9 @@ struct PowerOffWatcher::BusSide {
                          if (side->asked == askedOf) {
                              side->asked.clear();
                          }
-                         // A lock from a logind that has gone since holds nothing back.
-                         if (side->logind != askedOf) {
+                         // A lock from a logind that has gone since holds nothing back, and one granted
+                         // after the host let the shutdown go on would hold it until logind's own limit.
+                         if (side->logind != askedOf || (side->goingDown && side->letGo)) {
                              return;
                          }
                          int fd = -1;
@@ -165,6 +168,7 @@ void PowerOffWatcher::start() {
                                 return;
                             }
                             side->goingDown = starting != 0;
+                            side->letGo = false;
                             if (!starting) {
                                 BusSide::takeLock(side, bus);
                             } else if (const auto watcher = self.lock()) {
@@ -180,6 +184,7 @@ void PowerOffWatcher::release() {
     if (bus_) {
         bus_->post([side = busSide_](BusConnection& bus) {
             side->lock.close();
+            side->letGo = true;
             if (!side->goingDown) {
                 BusSide::takeLock(side, bus);
             }

@@ -137,13 +137,22 @@ TEST_F(PowerOffWatcherTest, FollowsLogindToItsNextRun) {
     EXPECT_EQ(powerOffs, 1);
 }
 
-// The shutdown may be on its way while logind has yet to answer for the lock.
+// The shutdown may be on its way while logind has yet to answer for the lock. A lock granted after the
+// devices were told would hold the shutdown back for nothing; the next one is held again.
 TEST_F(PowerOffWatcherStartTest, HearsAShutdownBeforeTheLockIsGranted) {
     send("hold");
     watcher->start();
     EXPECT_EQ(logind->readLine(), inhibit);
     send("shutdown");
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return powerOffs == 1; }));
+    watcher->release();
+    heardAll();
+    send("answer");
+    EXPECT_TRUE(lockIs("released"));
+
+    send("resume");
+    EXPECT_EQ(logind->readLine(), inhibit);
+    EXPECT_TRUE(lockIs("held"));
 }
 
 } // namespace
