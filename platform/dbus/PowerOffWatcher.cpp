@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <systemd/sd-bus.h>
 #include <utility>
 
@@ -18,34 +19,70 @@ constexpr const char* logindName = "org.freedesktop.login1";
 constexpr const char* logindPath = "/org/freedesktop/login1";
 constexpr const char* managerInterface = "org.freedesktop.login1.Manager";
 constexpr const char* standardSystemBus = "unix:path=/run/dbus/system_bus_socket";
+constexpr const char* busName = "org.freedesktop.DBus";
+constexpr const char* busPath = "/org/freedesktop/DBus";
+
+// Only the changes of logind's name reach this process, not those of every client on the bus.
+const std::string ownerChanges = std::string("type='signal',sender='") + busName + "',path='" + busPath +
+                                 "',interface='" + busName + "',member='NameOwnerChanged',arg0='" +
+                                 logindName + "'";
+
+std::string senderOf(sd_bus_message* message) {
+    const char* sender = sd_bus_message_get_sender(message);
+    return sender != nullptr ? sender : "";
+}
 
 } // namespace
 
-// The lock and the logind that granted it.
+// The logind of the moment and the lock it granted.
 struct PowerOffWatcher::BusSide {
     std::string who;
+    // logind's unique name as the bus last told of it; empty while nobody owns the name.
     std::string logind;
     FileDescriptor lock;
-    bool asking = false;
+    // The logind asked for a lock that has not answered yet; empty when none is waited for.
+    std::string asked;
     // Between logind's word that the system goes down and its word that it does not after all.
     bool goingDown = false;
+    // The host let the shutdown in hand go on (release()).
+    bool letGo = false;
+
+    // A logind that restarted knows nothing of the lock its predecessor granted: a new one is asked.
+    static void ownerIs(const std::shared_ptr<BusSide>& side, BusConnection& bus, std::string owner) {
+        if (owner == side->logind) {
+            return;
+        }
+        side->logind = std::move(owner);
+        side->lock.close();
+        side->goingDown = false;
+        takeLock(side, bus);
+    }
 
     // Inhibit("shutdown", who, why, "delay") answers with a descriptor; the lock lasts while it is open.
+    // It is asked of this logind by its unique name, so that the lock comes from the one that is trusted.
     static void takeLock(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
-        if (side->lock.isOpen() || side->asking) {
+        if (side->lock.isOpen() || side->logind.empty() || side->asked == side->logind) {
             return;
         }
         sd_bus_message* call = nullptr;
-        if (sd_bus_message_new_method_call(bus.bus(), &call, logindName, logindPath, managerInterface,
-                                           "Inhibit") < 0) {
+        if (sd_bus_message_new_method_call(bus.bus(), &call, side->logind.c_str(), logindPath,
+                                           managerInterface, "Inhibit") < 0) {
             return;
         }
-        side->asking =
+        const bool sent =
             sd_bus_message_append(call, "ssss", "shutdown", side->who.c_str(),
                                   "Devices connected to this computer are told first", "delay") >= 0 &&
             bus.call(call, callTimeout,
-                     [side](sd_bus_message* reply, const std::optional<std::string>& error) {
-                         side->asking = false;
+                     [side, askedOf = side->logind](sd_bus_message* reply,
+                                                    const std::optional<std::string>& error) {
+                         if (side->asked == askedOf) {
+                             side->asked.clear();
+                         }
+                         // A lock from a logind that has gone since holds nothing back, and one granted
+                         // after the host let the shutdown go on would hold it until logind's own limit.
+                         if (side->logind != askedOf || (side->goingDown && side->letGo)) {
+                             return;
+                         }
                          int fd = -1;
                          if (error || sd_bus_message_read(reply, "h", &fd) <= 0) {
                              powerOffWatcherLog.info("no power-off lock: %s",
@@ -54,11 +91,41 @@ struct PowerOffWatcher::BusSide {
                          }
                          // The descriptor belongs to the message.
                          side->lock = FileDescriptor(fcntl(fd, F_DUPFD_CLOEXEC, 3));
-                         if (const char* sender = sd_bus_message_get_sender(reply)) {
-                             side->logind = sender;
-                         }
                      });
+        if (sent) {
+            side->asked = side->logind;
+        }
         sd_bus_message_unref(call);
+    }
+
+    static void askForOwner(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
+        sd_bus_message* call = nullptr;
+        if (sd_bus_message_new_method_call(bus.bus(), &call, busName, busPath, busName, "GetNameOwner") < 0) {
+            return;
+        }
+        if (sd_bus_message_append(call, "s", logindName) >= 0) {
+            bus.call(call, callTimeout,
+                     [side, &bus](sd_bus_message* reply, const std::optional<std::string>& error) {
+                         const char* owner = nullptr;
+                         if (error || sd_bus_message_read(reply, "s", &owner) <= 0) {
+                             owner = "";
+                         }
+                         ownerIs(side, bus, owner);
+                     });
+        }
+        sd_bus_message_unref(call);
+    }
+
+    static void followOwner(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
+        bus.watchMatch(ownerChanges, [side, &bus](sd_bus_message* signal) {
+            const char* name = nullptr;
+            const char* before = nullptr;
+            const char* after = nullptr;
+            if (senderOf(signal) == busName &&
+                sd_bus_message_read(signal, "sss", &name, &before, &after) > 0) {
+                ownerIs(side, bus, after);
+            }
+        });
     }
 };
 
@@ -88,23 +155,26 @@ void PowerOffWatcher::start() {
     if (!bus_) {
         return;
     }
+    // The bus handles what one client sends in order: the owner is known before the first shutdown
+    // signal that this watch lets through.
     bus_->post([self = weak_from_this(), side = busSide_](BusConnection& bus) {
+        BusSide::followOwner(side, bus);
+        BusSide::askForOwner(side, bus);
         bus.watchSignal(logindPath, managerInterface, "PrepareForShutdown",
                         [self, side, &bus](sd_bus_message* signal) {
-                            const char* sender = sd_bus_message_get_sender(signal);
                             int starting = 0;
-                            if (sender == nullptr || side->logind.empty() || side->logind != sender ||
+                            if (side->logind.empty() || senderOf(signal) != side->logind ||
                                 sd_bus_message_read(signal, "b", &starting) <= 0) {
                                 return;
                             }
                             side->goingDown = starting != 0;
+                            side->letGo = false;
                             if (!starting) {
                                 BusSide::takeLock(side, bus);
                             } else if (const auto watcher = self.lock()) {
                                 watcher->powerOff();
                             }
                         });
-        BusSide::takeLock(side, bus);
     });
 }
 
@@ -114,6 +184,7 @@ void PowerOffWatcher::release() {
     if (bus_) {
         bus_->post([side = busSide_](BusConnection& bus) {
             side->lock.close();
+            side->letGo = true;
             if (!side->goingDown) {
                 BusSide::takeLock(side, bus);
             }

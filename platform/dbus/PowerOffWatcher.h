@@ -15,7 +15,8 @@ namespace velm {
 // shutdown back until release() (or logind's own delay limit). Without a system bus or logind
 // nothing is reported, and the system goes down without waiting.
 //
-// Signals count only from the logind that granted the lock.
+// Signals count only from the current owner of logind's name; a logind that comes anew (restarted,
+// or back after a crash) is asked for a lock of its own.
 class PowerOffWatcher : public std::enable_shared_from_this<PowerOffWatcher> {
 public:
     static constexpr std::chrono::milliseconds callTimeout{5000};

@@ -17,25 +17,30 @@ using namespace std::chrono_literals;
 constexpr const char* inhibit =
     R"({"method": "Inhibit", "what": "shutdown", "who": "Velm Host", "mode": "delay"})";
 
-// Against a stand-in for logind on a bus of the test's own.
-class PowerOffWatcherTest : public ::testing::Test {
+// Against a stand-in for logind on a bus of the test's own; the test starts the watcher.
+class PowerOffWatcherStartTest : public ::testing::Test {
 protected:
     void SetUp() override {
         bus = test::PrivateSessionBus::start();
         if (!bus) {
             GTEST_SKIP() << "dbus-daemon cannot be started here";
         }
-        logind = test::ChildProcess::start(
-            {"/usr/bin/python3", VELM_TEST_SUPPORT_DIR "/fake_logind.py", bus->address()}, {},
-            test::ChildProcess::Output::piped);
+        logind = startLogind();
         ASSERT_TRUE(logind);
-        ASSERT_EQ(logind->readLine(), "ready");
         connection = BusConnection::open(bus->address());
         watcher = PowerOffWatcher::make(connection, queue, "Velm Host");
         watcher->setOnPowerOff([&] { ++powerOffs; });
-        watcher->start();
-        EXPECT_EQ(logind->readLine(), inhibit);
-        ASSERT_TRUE(lockIs("held"));
+    }
+
+    // Ready once it owns logind's name.
+    std::unique_ptr<test::ChildProcess> startLogind() {
+        auto started = test::ChildProcess::start(
+            {"/usr/bin/python3", VELM_TEST_SUPPORT_DIR "/fake_logind.py", bus->address()}, {},
+            test::ChildProcess::Output::piped);
+        if (!started || started->readLine() != "ready") {
+            return nullptr;
+        }
+        return started;
     }
 
     bool lockIs(const char* state) {
@@ -74,6 +79,20 @@ protected:
     int powerOffs = 0;
 };
 
+// The same, with the watcher started and holding its lock.
+class PowerOffWatcherTest : public PowerOffWatcherStartTest {
+protected:
+    void SetUp() override {
+        PowerOffWatcherStartTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        watcher->start();
+        EXPECT_EQ(logind->readLine(), inhibit);
+        ASSERT_TRUE(lockIs("held"));
+    }
+};
+
 TEST_F(PowerOffWatcherTest, HoldsTheShutdownUntilReleasedAndHearsOnlyLogind) {
     send("shutdown");
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return powerOffs == 1; }));
@@ -97,6 +116,41 @@ TEST_F(PowerOffWatcherTest, AShutdownCalledOffBeforeTheReleaseKeepsALock) {
     send("resume");
     heardAll();
     watcher->release();
+    EXPECT_EQ(logind->readLine(), inhibit);
+    EXPECT_TRUE(lockIs("held"));
+}
+
+// logind restarted (or crashed and came back): the new one is trusted and holds the next shutdown too.
+TEST_F(PowerOffWatcherTest, FollowsLogindToItsNextRun) {
+    logind.reset();
+    logind = startLogind();
+    ASSERT_TRUE(logind);
+    EXPECT_EQ(logind->readLine(), inhibit);
+    EXPECT_TRUE(lockIs("held"));
+
+    send("spoof");
+    send("shutdown");
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return powerOffs == 1; }));
+    watcher->release();
+    EXPECT_TRUE(lockIs("released"));
+    queue->runUntilIdle();
+    EXPECT_EQ(powerOffs, 1);
+}
+
+// The shutdown may be on its way while logind has yet to answer for the lock. A lock granted after the
+// devices were told would hold the shutdown back for nothing; the next one is held again.
+TEST_F(PowerOffWatcherStartTest, HearsAShutdownBeforeTheLockIsGranted) {
+    send("hold");
+    watcher->start();
+    EXPECT_EQ(logind->readLine(), inhibit);
+    send("shutdown");
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return powerOffs == 1; }));
+    watcher->release();
+    heardAll();
+    send("answer");
+    EXPECT_TRUE(lockIs("released"));
+
+    send("resume");
     EXPECT_EQ(logind->readLine(), inhibit);
     EXPECT_TRUE(lockIs("held"));
 }
