@@ -179,12 +179,13 @@ std::optional<TlsKeyLender::Loan> DeviceRegistry::lendPairingKey() {
     if (!loan) {
         return std::nullopt;
     }
-    return TlsKeyLender::Loan(
-        PreSharedKey::fromSecret(loan->code).key(),
+    auto settle =
         whileAlive(weak_from_this(),
                    [generation = loan->generation](DeviceRegistry& self, TlsKeyLender::Outcome outcome) {
                        self.settlePairingTry(generation, outcome);
-                   }));
+                   });
+    return TlsKeyLender::Loan(PreSharedKey::fromSecret(loan->code).key(), std::move(settle),
+                              loan->generation);
 }
 
 void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome) {
@@ -206,7 +207,8 @@ void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLend
 }
 
 std::variant<PairResponse, DeviceRegistry::PairFailure>
-DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_view admittedBy) {
+DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_view admittedBy,
+                     std::optional<std::uint64_t> admittedUnder) {
     const auto refuse = [&](PairFailure failure, const char* why) {
         deviceRegistryLog.error("pairing refused: %s", why);
         return failure;
@@ -233,6 +235,11 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
         std::lock_guard guard(lock);
         if (!windowKeeper_.isOpen(options_.now())) {
             return refuse(PairFailure::noPairingWindow, "no pairing window is open");
+        }
+        // The code that let the connection in may have been closed, and another opened, while it
+        // waited: only the window whose key admitted it may pair on it.
+        if (admittedUnder != windowKeeper_.generation()) {
+            return refuse(PairFailure::noPairingWindow, "the code that admitted the connection was closed");
         }
         if (findDevice(devices_, request.deviceID) == devices_.end() &&
             devices_.size() >= PairedDeviceStore::maxDevices) {

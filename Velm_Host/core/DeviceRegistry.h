@@ -49,7 +49,7 @@ class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
 public:
     enum class PairFailure {
         notPairingConnection, // the connection was not admitted by the code's key
-        noPairingWindow,      // no window is open (or it has just expired)
+        noPairingWindow,      // the window that admitted the connection is no longer open
         noSessionBinding,     // the connection offers no binding to seal the key to
         invalidDeviceID,      // empty, too long, reserved or holding a NUL
         malformedKey,         // the device's public key is not a raw X25519 key
@@ -109,21 +109,25 @@ public:
     void closePairing();
 
     // The code's key for a handshake that offers the code's identity, lent with one of the
-    // window's tries taken for as long as the handshake holds it. A wrong code costs the try, and
-    // the last try closes the window; the try comes back when the handshake completes or ends
-    // before it checked the code. Nothing while no window is open or while every try left is
-    // lent: so no more codes are ever checked than the window allows, however many arrive at once.
+    // window's tries taken for as long as the handshake holds it, and tagged with the window. A
+    // wrong code costs the try, and the last try closes the window; the try comes back when the
+    // handshake completes or ends before it checked the code. Nothing while no window is open or
+    // while every try left is lent: so no more codes are ever checked than the window allows,
+    // however many arrive at once.
     std::optional<TlsKeyLender::Loan> lendPairingKey();
     // The host listener's lender of the code's key (lendPairingKey); it holds the registry weakly.
     std::shared_ptr<TlsKeyLender> pairingKeyLender();
 
     // Pairs the device that asks on a connection admitted by the code's key (`admittedBy`, the
-    // connection's pre-shared-key identity) while a window is open: makes its device key, seals
-    // it to the request's public key bound to the session, and stores the device. A device that
-    // was paired before is replaced, key and all. A window that is not reusable closes. The answer
-    // waits for the device's save; a window that ends while it is saved does not undo the pairing.
+    // connection's pre-shared-key identity) while the window whose key admitted it is still open
+    // (`admittedUnder`, the tag of that loan): a code closed or replaced since pairs nothing. Makes
+    // its device key, seals it to the request's public key bound to the session, and stores the
+    // device. A device that was paired before is replaced, key and all. A window that is not
+    // reusable closes. The answer waits for the device's save; a window that ends while it is
+    // saved does not undo the pairing.
     std::variant<PairResponse, PairFailure> pair(const PairRequest& request, ByteView binding,
-                                                 std::string_view admittedBy);
+                                                 std::string_view admittedBy,
+                                                 std::optional<std::uint64_t> admittedUnder);
 
     // Checks a hello's proof against the key of the device it names.
     HelloCheck checkHello(std::string_view deviceID, const std::optional<Bytes>& proof,

@@ -22,7 +22,8 @@ void OneShotAnswer::pair(const PairRequest& request) {
     const auto& channel = *setup_.channel;
     const auto binding = channel.sessionBinding();
     const auto result =
-        binding ? setup_.context->registry->pair(request, *binding, channel.pskIdentity().value_or(""))
+        binding ? setup_.context->registry->pair(request, *binding, channel.pskIdentity().value_or(""),
+                                                 channel.lentKeyTag())
                 : std::variant<PairResponse, DeviceRegistry::PairFailure>(
                       DeviceRegistry::PairFailure::noSessionBinding);
     if (const auto* response = std::get_if<PairResponse>(&result)) {

@@ -56,6 +56,10 @@ std::optional<std::string> TlsConnection::pskIdentity() const {
     return stream_->engine().pskIdentity();
 }
 
+std::optional<std::uint64_t> TlsConnection::lentKeyTag() const {
+    return stream_->engine().lentKeyTag();
+}
+
 std::vector<std::string> TlsConnection::interfaceNames() const {
     return stream_->interfaceNames();
 }

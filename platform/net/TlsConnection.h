@@ -84,6 +84,9 @@ public:
     std::optional<std::uint16_t> cipherSuite() const;
     // The pre-shared-key identity that admitted this connection.
     std::optional<std::string> pskIdentity() const;
+    // The tag of the loan whose key admitted this connection (see TlsKeyLender); none when the
+    // key was not lent.
+    std::optional<std::uint64_t> lentKeyTag() const;
     // The interfaces whose address is this connection's local address.
     std::vector<std::string> interfaceNames() const;
     // The peer's numeric address.

@@ -190,6 +190,9 @@ bool TlsEngine::keyWasTested() const {
 
 void TlsEngine::settleLoan(TlsKeyLender::Outcome outcome) {
     if (loan_) {
+        if (outcome == TlsKeyLender::Outcome::admitted) {
+            lentKeyTag_ = loan_->tag();
+        }
         loan_->settle(outcome);
         loan_.reset();
     }
@@ -366,6 +369,11 @@ std::optional<std::string> TlsEngine::pskIdentity() const {
         return std::nullopt;
     }
     return std::string(identity);
+}
+
+std::optional<std::uint64_t> TlsEngine::lentKeyTag() const {
+    std::lock_guard guard(lock_);
+    return lentKeyTag_;
 }
 
 std::optional<std::string> TlsEngine::offeredIdentity() const {

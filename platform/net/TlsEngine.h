@@ -64,6 +64,8 @@ public:
     std::optional<Bytes> exportKeyingMaterial(std::string_view label, std::size_t length) const;
     std::optional<std::uint16_t> cipherSuite() const;
     std::optional<std::string> pskIdentity() const;
+    // The tag of the lent key that admitted this session; none when no lent key did.
+    std::optional<std::uint64_t> lentKeyTag() const;
     // The identity a client offered, whether or not it admitted the session: OpenSSL keeps it
     // before it asks for the key.
     std::optional<std::string> offeredIdentity() const;
@@ -98,6 +100,7 @@ private:
     NetError error_;
     KeyChoice keyChoice_ = KeyChoice::none;
     std::optional<TlsKeyLender::Loan> loan_;
+    std::optional<std::uint64_t> lentKeyTag_;
 };
 
 } // namespace velm

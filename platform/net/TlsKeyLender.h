@@ -2,6 +2,7 @@
 
 #include "platform/crypto/SecretBytes.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,10 +23,12 @@ public:
     };
 
     // The key lent to one handshake. It is settled exactly once: by the handshake, or as unused
-    // when it goes unsettled.
+    // when it goes unsettled. Its tag is the lender's own mark of what the key was lent under; a
+    // connection the loan admitted keeps it, so the lender can later tell whether what the key
+    // stood for then still holds.
     class Loan {
     public:
-        Loan(SecretBytes secret, std::function<void(Outcome)> settle);
+        Loan(SecretBytes secret, std::function<void(Outcome)> settle, std::uint64_t tag = 0);
         ~Loan();
         Loan(Loan&& other) noexcept;
         Loan& operator=(Loan&& other) noexcept;
@@ -33,12 +36,14 @@ public:
         Loan& operator=(const Loan&) = delete;
 
         const SecretBytes& secret() const { return secret_; }
+        std::uint64_t tag() const { return tag_; }
         // Only the first call counts.
         void settle(Outcome outcome);
 
     private:
         SecretBytes secret_;
         std::function<void(Outcome)> settle_;
+        std::uint64_t tag_ = 0;
     };
 
     virtual ~TlsKeyLender() = default;

@@ -39,9 +39,25 @@ protected:
         return made;
     }
 
+    // Pairs on a connection the open window's code has just admitted.
     std::variant<PairResponse, Failure> pair(const std::string& id,
                                              std::string_view admittedBy = "velm-psk-v1") {
-        return registry->pair(request(id, offer.publicKey()), binding, admittedBy);
+        return pairUnder(id, admittedTag(), admittedBy);
+    }
+
+    std::variant<PairResponse, Failure> pairUnder(const std::string& id, std::optional<std::uint64_t> tag,
+                                                  std::string_view admittedBy = "velm-psk-v1") {
+        return registry->pair(request(id, offer.publicKey()), binding, admittedBy, tag);
+    }
+
+    // What a connection carries that the code's key has admitted: the tag of its loan.
+    std::optional<std::uint64_t> admittedTag() {
+        auto loan = registry->lendPairingKey();
+        if (!loan) {
+            return std::nullopt;
+        }
+        loan->settle(TryOutcome::admitted);
+        return loan->tag();
     }
 
     static PairRequest request(const std::string& id, ByteView publicKey) {
@@ -123,14 +139,49 @@ TEST_F(DeviceRegistryTest, ServesPairingOnlyOnTheCodesConnectionWhileAWindowIsOp
           std::string("velm-nobody"), std::string("a\0b", 3)}) {
         EXPECT_EQ(failureOf(pair(id)), Failure::invalidDeviceID) << id;
     }
-    EXPECT_EQ(failureOf(registry->pair(request("ipad-1", Bytes(31, 1)), binding, "velm-psk-v1")),
-              Failure::malformedKey);
-    EXPECT_EQ(failureOf(registry->pair(request("ipad-1", Bytes(32, 0)), binding, "velm-psk-v1")),
-              Failure::keyExchangeFailed);
-    EXPECT_EQ(failureOf(registry->pair(request("ipad-1", offer.publicKey()), Bytes(), "velm-psk-v1")),
+    EXPECT_EQ(
+        failureOf(registry->pair(request("ipad-1", Bytes(31, 1)), binding, "velm-psk-v1", admittedTag())),
+        Failure::malformedKey);
+    EXPECT_EQ(
+        failureOf(registry->pair(request("ipad-1", Bytes(32, 0)), binding, "velm-psk-v1", admittedTag())),
+        Failure::keyExchangeFailed);
+    EXPECT_EQ(failureOf(registry->pair(request("ipad-1", offer.publicKey()), Bytes(), "velm-psk-v1",
+                                       admittedTag())),
               Failure::noSessionBinding);
     EXPECT_TRUE(registry->devices().empty());
     EXPECT_EQ(keychain().read("paired-devices-v1"), std::nullopt);
+}
+
+// A connection keeps the window whose code let it in. Once the user has closed that code it pairs
+// nothing, not even while another window is open; the window it came in by pairs it for as long as
+// that window stays open.
+TEST_F(DeviceRegistryTest, OnlyTheWindowThatAdmittedAConnectionPairsOnIt) {
+    registry->openPairing("111111", std::nullopt, 5, /*reusable=*/false);
+    const auto underFirst = admittedTag();
+    registry->closePairing();
+    EXPECT_EQ(failureOf(pairUnder("ipad-1", underFirst)), Failure::noPairingWindow);
+    registry->openPairing("222222", std::nullopt, 5, /*reusable=*/false);
+    const auto underSecond = admittedTag();
+    EXPECT_EQ(failureOf(pairUnder("ipad-1", underFirst)), Failure::noPairingWindow);
+    EXPECT_EQ(failureOf(pairUnder("ipad-1", std::nullopt)), Failure::noPairingWindow) << "no key was lent";
+    EXPECT_TRUE(registry->devices().empty());
+    ASSERT_TRUE(registry->pairingWindow());
+    EXPECT_EQ(registry->pairingWindow()->code, "222222");
+
+    // Wrong codes tried meanwhile leave it the same window.
+    registry->lendPairingKey()->settle(TryOutcome::rejected);
+    ASSERT_FALSE(failureOf(pairUnder("ipad-1", underSecond)));
+    EXPECT_FALSE(registry->pairingWindow());
+
+    // A reusable window pairs every connection it admitted while it stays open.
+    registry->openPairing("333333", 120s, 5, /*reusable=*/true);
+    const auto underThird = admittedTag();
+    queue->advance(60s);
+    ASSERT_FALSE(failureOf(pairUnder("iphone", underThird)));
+    ASSERT_FALSE(failureOf(pairUnder("ipad-2", underThird)));
+    EXPECT_EQ(registry->devices().size(), 3u);
+    queue->advance(60s);
+    EXPECT_EQ(failureOf(pairUnder("ipad-3", underThird)), Failure::noPairingWindow);
 }
 
 TEST_F(DeviceRegistryTest, PairingAgainReplacesTheEntryAndRetiresTheOldKey) {

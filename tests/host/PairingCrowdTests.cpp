@@ -156,6 +156,7 @@ TEST_F(PairingCrowdTest, FourWrongCodesAtOnceWithTheRightOneLetItPair) {
     }
 
     // The window is still open for the device to pair on the connection its code opened.
+    const auto admittedUnder = registry->lendPairingKey()->tag();
     const auto binding = peers[2]->binding();
     ASSERT_TRUE(binding);
     const Pairing::Offer offer;
@@ -163,7 +164,7 @@ TEST_F(PairingCrowdTest, FourWrongCodesAtOnceWithTheRightOneLetItPair) {
                               .deviceName = "iPad",
                               .publicKey = Bytes(offer.publicKey().begin(), offer.publicKey().end())};
     EXPECT_TRUE(std::holds_alternative<PairResponse>(
-        registry->pair(request, *binding, PreSharedKey::pairingIdentity)));
+        registry->pair(request, *binding, PreSharedKey::pairingIdentity, admittedUnder)));
     EXPECT_EQ(registry->devices().size(), 1u);
 }
 

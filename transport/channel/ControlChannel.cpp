@@ -380,6 +380,11 @@ std::optional<std::string> ControlChannel::pskIdentity() const {
     return connection ? connection->pskIdentity() : std::nullopt;
 }
 
+std::optional<std::uint64_t> ControlChannel::lentKeyTag() const {
+    const auto connection = currentConnection();
+    return connection ? connection->lentKeyTag() : std::nullopt;
+}
+
 ControlMessage ControlChannel::hello(std::string deviceID, std::string deviceName,
                                      std::int64_t screenPixelWidth, std::int64_t screenPixelHeight,
                                      std::int64_t maxFPS, ByteView deviceKey) const {

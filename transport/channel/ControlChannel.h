@@ -191,6 +191,9 @@ public:
     // The identity of the pre-shared key that admitted the connection: a device identifier,
     // the pairing identity or the away identity.
     std::optional<std::string> pskIdentity() const;
+    // What the lender of the admitting key lent it under, when the key was lent (the pairing
+    // code's key is).
+    std::optional<std::uint64_t> lentKeyTag() const;
 
     // The client's hello on this channel, with the proof of the device key bound to this TLS
     // session (no proof while there is no session).

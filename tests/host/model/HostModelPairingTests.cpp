@@ -2,6 +2,7 @@
 #include "tests/support/EventLog.h"
 #include "tests/support/HandshakeCrowd.h"
 #include "transport/client/requests/PairingClient.h"
+#include "transport/keys/Pairing.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,60 @@ TEST(HostModelPairingTest, TheListenerGetsTheCodesKeyFromTheRegistry) {
     ASSERT_TRUE(host.pumpUntil([&] { return !outcomes.values().empty(); }));
     EXPECT_TRUE(outcomes.values()[0].get<PairingOutcome::Paired>());
     ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().devices.size() == 1; }));
+    EXPECT_FALSE(host.model->state().pairingWindow);
+}
+
+// A connection the code's key admitted that waits before it asks to pair: once the user has closed
+// that code and opened another, it is sent away and leaves the new window open; a connection the new
+// code admitted pairs, however long it waited.
+TEST(HostModelPairingTest, OnlyTheCodeThatAdmittedAConnectionPairsOnIt) {
+    using Event = ControlChannel::Event;
+    test::ModelHarness host;
+    host.start();
+    const auto registry = host.model->registry();
+    const Pairing::Offer offer;
+    const auto pairRequest = [&](const std::string& id) {
+        return ControlMessage::pairRequest(
+            PairRequest{id, id, Bytes(offer.publicKey().begin(), offer.publicKey().end())});
+    };
+    // The listener starts again with each window's keys: a client may meet the old one on its way out.
+    const auto readyClient = [&](std::string_view code) -> std::unique_ptr<test::TestClient> {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            host.pumpUntil([&] {
+                return host.model->state().listenerState.kind() == HostListener::State::Kind::advertising;
+            });
+            auto client = std::make_unique<test::TestClient>(host.endpoint(), PreSharedKey::fromSecret(code));
+            host.pumpUntil(
+                [&] { return client->hasSeen<Event::Ready>() || client->hasSeen<Event::Closed>(); });
+            if (client->hasSeen<Event::Ready>()) {
+                return client;
+            }
+        }
+        return nullptr;
+    };
+
+    registry->openPairing("111111", std::nullopt, 5, /*reusable=*/false);
+    const auto closedCode = readyClient("111111");
+    ASSERT_TRUE(closedCode);
+    registry->closePairing();
+    registry->openPairing("222222", std::nullopt, 5, /*reusable=*/false);
+    const auto openCode = readyClient("222222");
+    ASSERT_TRUE(openCode);
+
+    closedCode->send(pairRequest("ipad"));
+    ASSERT_TRUE(host.pumpUntil([&] { return closedCode->bye().has_value(); }));
+    EXPECT_EQ(closedCode->bye(), ByeReason::notPaired);
+    EXPECT_TRUE(registry->devices().empty());
+    ASSERT_TRUE(registry->pairingWindow());
+    EXPECT_EQ(registry->pairingWindow()->code, "222222");
+
+    openCode->send(pairRequest("iphone"));
+    ASSERT_TRUE(host.pumpUntil([&] {
+        return openCode->hasReceived(
+            [](const ControlMessage& m) { return m.get<ControlMessage::PairResponse>(); });
+    }));
+    ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().devices.size() == 1; }));
+    EXPECT_EQ(host.model->state().devices[0].id, "iphone");
     EXPECT_FALSE(host.model->state().pairingWindow);
 }
 

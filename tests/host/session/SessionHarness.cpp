@@ -1,8 +1,8 @@
 #include "tests/host/session/SessionHarness.h"
 
 #include "platform/crypto/Random.h"
+#include "platform/net/TlsParameters.h"
 #include "tests/support/Pump.h"
-#include "transport/channel/VelmService.h"
 #include "transport/keys/Pairing.h"
 
 namespace velm::test {
@@ -40,7 +40,7 @@ SecretBytes pairThrough(DeviceRegistry& registry, const std::string& id) {
     const auto publicKey = offer.publicKey();
     const auto response = std::get<PairResponse>(
         registry.pair({.deviceID = id, .deviceName = id, .publicKey = {publicKey.begin(), publicKey.end()}},
-                      binding, PreSharedKey::pairingIdentity));
+                      binding, PreSharedKey::pairingIdentity, registry.lendPairingKey()->tag()));
     return std::get<SecretBytes>(Pairing::openKey(response.sealedKey, response.publicKey, offer, binding));
 }
 
@@ -72,7 +72,13 @@ void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
     if (configure) {
         configure(context);
     }
-    listener_ = TlsListener::make(VelmService::tlsParameters(keys), std::nullopt);
+    // The code's key comes from the registry's lender, as it does for the model's listener.
+    std::vector<TlsKey> tlsKeys;
+    for (const auto& key : keys) {
+        tlsKeys.push_back({key.identity(), key.key()});
+    }
+    listener_ =
+        TlsListener::make(TlsParameters(std::move(tlsKeys), registry->pairingKeyLender()), std::nullopt);
     auto ready = std::make_shared<EventLog<TlsListener::State>>();
     listener_->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
     listener_->setOnConnection([this, context, sessions = sessions_](auto connection) {
