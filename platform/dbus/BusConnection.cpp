@@ -237,4 +237,46 @@ bool BusConnection::watchMatch(const std::string& rule, SignalHandler handler) {
     return true;
 }
 
+void BusConnection::followOwner(const std::string& name, std::chrono::milliseconds timeout,
+                                OwnerHandler handler) {
+    constexpr const char* busName = "org.freedesktop.DBus";
+    constexpr const char* busPath = "/org/freedesktop/DBus";
+    auto shared = std::make_shared<OwnerHandler>(std::move(handler));
+    // Only the changes of this name reach this process, not those of every client on the bus.
+    const std::string changes = std::string("type='signal',sender='") + busName + "',path='" + busPath +
+                                "',interface='" + busName + "',member='NameOwnerChanged',arg0='" + name + "'";
+    watchMatch(changes, [shared](sd_bus_message* signal) {
+        const char* changed = nullptr;
+        const char* before = nullptr;
+        const char* after = nullptr;
+        if (senderOf(signal) == busName &&
+            sd_bus_message_read(signal, "sss", &changed, &before, &after) > 0) {
+            (*shared)(after);
+        }
+    });
+    sd_bus_message* ask = nullptr;
+    if (sd_bus_message_new_method_call(bus(), &ask, busName, busPath, busName, "GetNameOwner") < 0) {
+        (*shared)("");
+        return;
+    }
+    const bool sent =
+        sd_bus_message_append(ask, "s", name.c_str()) >= 0 &&
+        call(ask, timeout, [shared](sd_bus_message* reply, const std::optional<std::string>& error) {
+            const char* owner = nullptr;
+            if (error || sd_bus_message_read(reply, "s", &owner) <= 0) {
+                owner = "";
+            }
+            (*shared)(owner);
+        });
+    sd_bus_message_unref(ask);
+    if (!sent) {
+        (*shared)("");
+    }
+}
+
+std::string BusConnection::senderOf(sd_bus_message* message) {
+    const char* sender = sd_bus_message_get_sender(message);
+    return sender != nullptr ? sender : "";
+}
+
 } // namespace velm

@@ -25,6 +25,8 @@ public:
     // The reply of a method call, or the error that took its place ("name: message").
     using ReplyHandler = std::function<void(sd_bus_message* reply, const std::optional<std::string>& error)>;
     using SignalHandler = std::function<void(sd_bus_message* signal)>;
+    // A name's unique owner, or empty while nobody owns it.
+    using OwnerHandler = std::function<void(const std::string& owner)>;
 
     // Whether a missing bus is a fault worth an error in the log, or the way things are (a session bus
     // where no one logged in to a desktop).
@@ -61,6 +63,13 @@ public:
     // The same for the signals a D-Bus match rule selects ("type='signal',...,arg0='name'"), for a watch
     // the bus should narrow down before anything reaches this process.
     bool watchMatch(const std::string& rule, SignalHandler handler);
+    // Hands the unique owner of a well-known name to `handler` on the bus thread: first as the bus tells it
+    // now (empty when it cannot be asked), then at every change. A service trusts what is said in its name
+    // only from this owner, which changes when the service restarts.
+    void followOwner(const std::string& name, std::chrono::milliseconds timeout, OwnerHandler handler);
+
+    // The unique name that sent a message; empty when it says none.
+    static std::string senderOf(sd_bus_message* message);
 
 private:
     struct Core;

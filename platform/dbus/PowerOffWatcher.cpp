@@ -19,18 +19,6 @@ constexpr const char* logindName = "org.freedesktop.login1";
 constexpr const char* logindPath = "/org/freedesktop/login1";
 constexpr const char* managerInterface = "org.freedesktop.login1.Manager";
 constexpr const char* standardSystemBus = "unix:path=/run/dbus/system_bus_socket";
-constexpr const char* busName = "org.freedesktop.DBus";
-constexpr const char* busPath = "/org/freedesktop/DBus";
-
-// Only the changes of logind's name reach this process, not those of every client on the bus.
-const std::string ownerChanges = std::string("type='signal',sender='") + busName + "',path='" + busPath +
-                                 "',interface='" + busName + "',member='NameOwnerChanged',arg0='" +
-                                 logindName + "'";
-
-std::string senderOf(sd_bus_message* message) {
-    const char* sender = sd_bus_message_get_sender(message);
-    return sender != nullptr ? sender : "";
-}
 
 } // namespace
 
@@ -97,36 +85,6 @@ struct PowerOffWatcher::BusSide {
         }
         sd_bus_message_unref(call);
     }
-
-    static void askForOwner(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
-        sd_bus_message* call = nullptr;
-        if (sd_bus_message_new_method_call(bus.bus(), &call, busName, busPath, busName, "GetNameOwner") < 0) {
-            return;
-        }
-        if (sd_bus_message_append(call, "s", logindName) >= 0) {
-            bus.call(call, callTimeout,
-                     [side, &bus](sd_bus_message* reply, const std::optional<std::string>& error) {
-                         const char* owner = nullptr;
-                         if (error || sd_bus_message_read(reply, "s", &owner) <= 0) {
-                             owner = "";
-                         }
-                         ownerIs(side, bus, owner);
-                     });
-        }
-        sd_bus_message_unref(call);
-    }
-
-    static void followOwner(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
-        bus.watchMatch(ownerChanges, [side, &bus](sd_bus_message* signal) {
-            const char* name = nullptr;
-            const char* before = nullptr;
-            const char* after = nullptr;
-            if (senderOf(signal) == busName &&
-                sd_bus_message_read(signal, "sss", &name, &before, &after) > 0) {
-                ownerIs(side, bus, after);
-            }
-        });
-    }
 };
 
 std::shared_ptr<BusConnection> PowerOffWatcher::systemBus() {
@@ -158,12 +116,12 @@ void PowerOffWatcher::start() {
     // The bus handles what one client sends in order: the owner is known before the first shutdown
     // signal that this watch lets through.
     bus_->post([self = weak_from_this(), side = busSide_](BusConnection& bus) {
-        BusSide::followOwner(side, bus);
-        BusSide::askForOwner(side, bus);
+        bus.followOwner(logindName, callTimeout,
+                        [side, &bus](const std::string& owner) { BusSide::ownerIs(side, bus, owner); });
         bus.watchSignal(logindPath, managerInterface, "PrepareForShutdown",
                         [self, side, &bus](sd_bus_message* signal) {
                             int starting = 0;
-                            if (side->logind.empty() || senderOf(signal) != side->logind ||
+                            if (side->logind.empty() || BusConnection::senderOf(signal) != side->logind ||
                                 sd_bus_message_read(signal, "b", &starting) <= 0) {
                                 return;
                             }

@@ -10,18 +10,6 @@ namespace velm {
 namespace {
 
 constexpr const char* watcherPath = "/StatusNotifierWatcher";
-constexpr const char* busName = "org.freedesktop.DBus";
-constexpr const char* busPath = "/org/freedesktop/DBus";
-
-// Only the changes of the watcher's name reach this process, not those of every client on the bus.
-const std::string ownerChanges = std::string("type='signal',sender='") + busName + "',path='" + busPath +
-                                 "',interface='" + busName + "',member='NameOwnerChanged',arg0='" +
-                                 StatusNotifierWatch::watcherName + "'";
-
-std::string senderOf(sd_bus_message* message) {
-    const char* sender = sd_bus_message_get_sender(message);
-    return sender != nullptr ? sender : "";
-}
 
 } // namespace
 
@@ -76,42 +64,13 @@ struct StatusNotifierWatch::BusSide {
         }
     }
 
-    static void askForOwner(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
-        sd_bus_message* call = nullptr;
-        if (sd_bus_message_new_method_call(bus.bus(), &call, busName, busPath, busName, "GetNameOwner") < 0) {
-            side->tell();
-            return;
-        }
-        const bool sent =
-            sd_bus_message_append(call, "s", watcherName) >= 0 &&
-            bus.call(call, callTimeout,
-                     [side, &bus](sd_bus_message* reply, const std::optional<std::string>& error) {
-                         const char* owner = nullptr;
-                         if (error || sd_bus_message_read(reply, "s", &owner) <= 0) {
-                             owner = "";
-                         }
-                         side->ownerIs(side, bus, owner);
-                     });
-        sd_bus_message_unref(call);
-        if (!sent) {
-            side->tell();
-        }
-    }
-
     static void watchWatcher(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
-        bus.watchMatch(ownerChanges, [side, &bus](sd_bus_message* signal) {
-            const char* name = nullptr;
-            const char* before = nullptr;
-            const char* after = nullptr;
-            if (senderOf(signal) == busName &&
-                sd_bus_message_read(signal, "sss", &name, &before, &after) > 0) {
-                side->ownerIs(side, bus, after);
-            }
-        });
+        bus.followOwner(watcherName, callTimeout,
+                        [side, &bus](const std::string& owner) { side->ownerIs(side, bus, owner); });
         // A host that leaves may leave another behind: the watcher is asked again.
         for (const char* member : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
             bus.watchSignal(watcherPath, watcherName, member, [side, &bus](sd_bus_message* signal) {
-                if (!side->owner.empty() && senderOf(signal) == side->owner) {
+                if (!side->owner.empty() && BusConnection::senderOf(signal) == side->owner) {
                     askForHost(side, bus);
                 }
             });
@@ -139,10 +98,7 @@ void StatusNotifierWatch::start(std::chrono::milliseconds firstAnswer) {
     if (!bus_) {
         return;
     }
-    bus_->post([side = busSide_](BusConnection& bus) {
-        BusSide::watchWatcher(side, bus);
-        BusSide::askForOwner(side, bus);
-    });
+    bus_->post([side = busSide_](BusConnection& bus) { BusSide::watchWatcher(side, bus); });
     std::unique_lock guard(lock);
     answered_.wait_for(guard, firstAnswer, [this] { return hasAnswer_; });
 }
