@@ -57,10 +57,10 @@ std::optional<CursorShape> cursorShape(const CursorImage& cursor) {
     if (!png) {
         return std::nullopt;
     }
-    // X has one scale: a pixel of the pointer is a point.
-    return CursorShape{std::move(*png), static_cast<double>(cursor.image.width),
-                       static_cast<double>(cursor.image.height), static_cast<double>(cursor.hotSpotX),
-                       static_cast<double>(cursor.hotSpotY)};
+    // X has one scale: a pixel of the pointer as shown is a point, however small the picture kept of it.
+    return CursorShape{std::move(*png), static_cast<double>(cursor.shownWidth),
+                       static_cast<double>(cursor.shownHeight), static_cast<double>(cursor.shownHotSpotX),
+                       static_cast<double>(cursor.shownHotSpotY)};
 }
 
 } // namespace

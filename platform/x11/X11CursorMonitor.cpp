@@ -4,6 +4,8 @@
 #include "platform/x11/X11EventLoop.h"
 
 #include <X11/extensions/Xfixes.h>
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <future>
 
@@ -16,28 +18,74 @@ struct CursorFree {
     void operator()(XFixesCursorImage* image) const { XFree(image); }
 };
 
-// XFixes hands out premultiplied ARGB, one pixel in the low 32 bits of each long.
+// A side of the kept picture: the pointer's own, or scaled with the longer side down to `maxSide`.
+int keptSide(int side, int longer) {
+    if (longer <= X11CursorMonitor::maxSide) {
+        return side;
+    }
+    return std::max(
+        1, static_cast<int>((static_cast<long>(side) * X11CursorMonitor::maxSide + longer / 2) / longer));
+}
+
+// The pointer's columns (or rows) [first, last) that the kept picture's column (or row) `index` covers.
+std::pair<int, int> span(int index, int kept, int shown) {
+    const auto first = static_cast<int>(static_cast<long>(index) * shown / kept);
+    const auto last = static_cast<int>(static_cast<long>(index + 1) * shown / kept);
+    return {first, std::max(last, first + 1)};
+}
+
+// XFixes hands out premultiplied ARGB, one pixel in the low 32 bits of each long. A kept pixel is the mean
+// of the pointer's pixels it covers, taken while still premultiplied so that see-through pixels lend no
+// colour to their neighbours, then made straight rgba.
+std::array<std::uint8_t, 4> keptPixel(const XFixesCursorImage& cursor, std::pair<int, int> columns,
+                                      std::pair<int, int> rows) {
+    // Alpha, red, green, blue.
+    std::array<std::uint64_t, 4> sums{};
+    for (int row = rows.first; row < rows.second; ++row) {
+        for (int column = columns.first; column < columns.second; ++column) {
+            const auto argb = static_cast<std::uint32_t>(
+                cursor.pixels[std::size_t(row) * std::size_t(cursor.width) + std::size_t(column)]);
+            for (std::size_t channel = 0; channel < 4; ++channel) {
+                sums[channel] += argb >> (24 - 8 * channel) & 0xFF;
+            }
+        }
+    }
+    const auto count = static_cast<std::uint64_t>(rows.second - rows.first) *
+                       static_cast<std::uint64_t>(columns.second - columns.first);
+    const auto mean = [&](std::size_t channel) {
+        return static_cast<unsigned>((sums[channel] + count / 2) / count);
+    };
+    const unsigned alpha = mean(0);
+    const auto straight = [alpha](unsigned premultiplied) {
+        return static_cast<std::uint8_t>(alpha == 0 ? 0 : std::min(255u, premultiplied * 255 / alpha));
+    };
+    return {straight(mean(1)), straight(mean(2)), straight(mean(3)), static_cast<std::uint8_t>(alpha)};
+}
+
+// The pointer as kept: its own pixels, or one picture pixel for each group of them when it is too large.
 std::optional<CursorImage> converted(const XFixesCursorImage& cursor) {
-    if (cursor.width == 0 || cursor.height == 0 || cursor.width > X11CursorMonitor::maxSide ||
-        cursor.height > X11CursorMonitor::maxSide || !cursor.pixels) {
+    if (cursor.width == 0 || cursor.height == 0 || !cursor.pixels) {
         return std::nullopt;
     }
     CursorImage result;
-    result.image = Image{cursor.width, cursor.height, Image::Format::rgba, {}};
-    result.hotSpotX = std::min<int>(cursor.xhot, cursor.width - 1);
-    result.hotSpotY = std::min<int>(cursor.yhot, cursor.height - 1);
+    result.shownWidth = cursor.width;
+    result.shownHeight = cursor.height;
+    const int longer = std::max(result.shownWidth, result.shownHeight);
+    Image& image = result.image;
+    image = Image{keptSide(cursor.width, longer), keptSide(cursor.height, longer), Image::Format::rgba, {}};
+    result.shownHotSpotX = std::min<int>(cursor.xhot, cursor.width - 1);
+    result.shownHotSpotY = std::min<int>(cursor.yhot, cursor.height - 1);
+    result.hotSpotX = static_cast<int>(static_cast<long>(result.shownHotSpotX) * image.width / cursor.width);
+    result.hotSpotY =
+        static_cast<int>(static_cast<long>(result.shownHotSpotY) * image.height / cursor.height);
     result.serial = cursor.cursor_serial;
-    const std::size_t count = std::size_t(cursor.width) * std::size_t(cursor.height);
-    result.image.pixels.reserve(count * Image::bytesPerPixel);
-    for (std::size_t index = 0; index < count; ++index) {
-        const auto argb = static_cast<std::uint32_t>(cursor.pixels[index]);
-        const unsigned alpha = argb >> 24;
-        const auto straight = [alpha](unsigned premultiplied) {
-            return static_cast<std::uint8_t>(alpha == 0 ? 0 : std::min(255u, premultiplied * 255 / alpha));
-        };
-        result.image.pixels.insert(result.image.pixels.end(),
-                                   {straight(argb >> 16 & 0xFF), straight(argb >> 8 & 0xFF),
-                                    straight(argb & 0xFF), static_cast<std::uint8_t>(alpha)});
+    image.pixels.reserve(std::size_t(image.width) * std::size_t(image.height) * Image::bytesPerPixel);
+    for (int y = 0; y < image.height; ++y) {
+        const auto rows = span(y, image.height, cursor.height);
+        for (int x = 0; x < image.width; ++x) {
+            const auto pixel = keptPixel(cursor, span(x, image.width, cursor.width), rows);
+            image.pixels.insert(image.pixels.end(), pixel.begin(), pixel.end());
+        }
     }
     return result;
 }

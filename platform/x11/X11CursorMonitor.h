@@ -14,7 +14,8 @@ class X11Connection;
 class X11EventLoop;
 
 // The cursor from XFixes (XFixesGetCursorImage, cursor-change events) on a connection and thread
-// of its own. Pictures larger than `maxSide` on either side are not taken.
+// of its own. A pointer larger than `maxSide` on a side is kept scaled down to fit, with its aspect; the
+// picture then remembers the size the pointer is shown at.
 class X11CursorMonitor final : public CursorMonitor, public std::enable_shared_from_this<X11CursorMonitor> {
 public:
     static constexpr int maxSide = 256;

@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrender.h>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -63,6 +64,38 @@ void X11TestDesktop::setRootCursor(unsigned int shape) {
     const Cursor cursor = XCreateFontCursor(display_, shape);
     XDefineCursor(display_, root(), cursor);
     XFreeCursor(display_, cursor);
+    XSync(display_, False);
+}
+
+void X11TestDesktop::setRootCursor(const Image& picture, int hotSpotX, int hotSpotY) {
+    // XRender takes the pointer's pixels premultiplied, one 32-bit ARGB word each in the client's order.
+    std::vector<std::uint32_t> argb;
+    argb.reserve(picture.pixels.size() / Image::bytesPerPixel);
+    for (std::size_t at = 0; at + 3 < picture.pixels.size(); at += Image::bytesPerPixel) {
+        const std::uint32_t alpha = picture.pixels[at + 3];
+        const auto premultiplied = [alpha](std::uint32_t channel) { return channel * alpha / 255; };
+        argb.push_back(alpha << 24 | premultiplied(picture.pixels[at]) << 16 |
+                       premultiplied(picture.pixels[at + 1]) << 8 | premultiplied(picture.pixels[at + 2]));
+    }
+    const auto width = static_cast<unsigned>(picture.width);
+    const auto height = static_cast<unsigned>(picture.height);
+    const Pixmap pixmap = XCreatePixmap(display_, root(), width, height, 32);
+    GC context = XCreateGC(display_, pixmap, 0, nullptr);
+    XImage* image = XCreateImage(display_, nullptr, 32, ZPixmap, 0, reinterpret_cast<char*>(argb.data()),
+                                 width, height, 32, 0);
+    XPutImage(display_, pixmap, context, image, 0, 0, 0, 0, width, height);
+    // The pixels belong to `argb`, not to the image.
+    image->data = nullptr;
+    XDestroyImage(image);
+    XFreeGC(display_, context);
+    const Picture source = XRenderCreatePicture(
+        display_, pixmap, XRenderFindStandardFormat(display_, PictStandardARGB32), 0, nullptr);
+    const Cursor cursor = XRenderCreateCursor(display_, source, static_cast<unsigned>(hotSpotX),
+                                              static_cast<unsigned>(hotSpotY));
+    XDefineCursor(display_, root(), cursor);
+    XFreeCursor(display_, cursor);
+    XRenderFreePicture(display_, source);
+    XFreePixmap(display_, pixmap);
     XSync(display_, False);
 }
 

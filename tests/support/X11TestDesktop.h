@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/display/ScreenRect.h"
+#include "platform/image/Image.h"
 
 #include <cstdint>
 #include <memory>
@@ -35,6 +36,9 @@ public:
     void fill(const ScreenRect& rect, std::uint32_t rgb);
     // Gives the root window one of the X cursor font's shapes (XC_... numbers).
     void setRootCursor(unsigned int shape);
+    // Gives the root window a pointer drawn from a straight rgba picture (XRender), as cursor themes
+    // and large accessibility pointers are.
+    void setRootCursor(const Image& picture, int hotSpotX, int hotSpotY);
     // A mapped window of the given size with WM_CLASS and _NET_WM_PID set.
     Window makeWindow(const std::string& wmClass, long pid);
     // Stands in for a window manager's list of managed windows; an empty list removes it.

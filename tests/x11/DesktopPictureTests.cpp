@@ -97,6 +97,40 @@ TEST_F(DesktopPictureTest, SeesTheCursorChange) {
     test::saveScreenshot(watch.image, "cursor-watch");
 }
 
+// Wider than the monitor keeps: the left half opaque red, the right half a fine checkerboard of opaque blue
+// and nothing, so that every scaled pixel there mixes both.
+Image redAndCheckeredBlue(int width, int height) {
+    Image image{width, height, Image::Format::rgba, {}};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (x < width / 2) {
+                image.pixels.insert(image.pixels.end(), {255, 0, 0, 255});
+            } else if ((x + y) % 2 == 0) {
+                image.pixels.insert(image.pixels.end(), {0, 0, 255, 255});
+            } else {
+                image.pixels.insert(image.pixels.end(), {0, 0, 0, 0});
+            }
+        }
+    }
+    return image;
+}
+
+TEST_F(DesktopPictureTest, ScalesAPointerTooLargeToKeepAndKeepsItsShownSize) {
+    desktop->movePointer(700, 500);
+    desktop->setRootCursor(redAndCheckeredBlue(600, 300), 450, 240);
+    const auto big = X11CursorMonitor::make(queue)->current();
+    ASSERT_TRUE(big && big->image.isValid());
+    EXPECT_EQ(std::tuple(big->image.width, big->image.height, big->shownWidth, big->shownHeight),
+              std::tuple(X11CursorMonitor::maxSide, X11CursorMonitor::maxSide / 2, 600, 300));
+    EXPECT_EQ(std::pair(big->shownHotSpotX, big->shownHotSpotY), std::pair(450, 240));
+    EXPECT_EQ(std::pair(big->hotSpotX, big->hotSpotY), std::pair(192, 102)) << "the same place, scaled";
+    test::saveScreenshot(big->image, "cursor-scaled");
+
+    EXPECT_EQ(rgbAt(big->image, 60, 60), 0xFF0000u);
+    EXPECT_EQ(rgbAt(big->image, 200, 60), 0x0000FFu) << "what is see-through lends no colour";
+    EXPECT_NEAR(big->image.pixels[(60 * 256 + 200) * 4 + 3], 128, 20);
+}
+
 // A picture of noise, which JPEG cannot make small.
 Image noise(int width, int height) {
     Image image{width, height, Image::Format::bgrx, {}};

@@ -170,6 +170,22 @@ TEST_F(SessionDesktopTest, SendsTheCursorWhenReportsGoOnAndWhenItChanges) {
     saveScreenshot(picture, "session-cursor");
 }
 
+TEST_F(SessionDesktopTest, APointerTooLargeToKeepIsSentScaledDownAtItsFullSize) {
+    Image big{300, 900, Image::Format::rgba, {}};
+    for (int pixel = 0; pixel < 300 * 900; ++pixel) {
+        big.pixels.insert(big.pixels.end(), {40, 160, 80, 255});
+    }
+    x11->setRootCursor(big, 299, 30);
+    desktop->setCursorReports(true);
+    ASSERT_TRUE(pumpUntil([&] { return !cursors.empty() && cursors.back().height == 900; }));
+    const CursorShape& shape = cursors.back();
+    EXPECT_EQ((std::tuple<double, double, double>(shape.width, shape.hotSpotX, shape.hotSpotY)),
+              std::tuple(300, 299, 30));
+    const QImage picture = decoded(shape.png, "PNG");
+    EXPECT_EQ(std::pair(picture.width(), picture.height()), std::pair(85, 256));
+    EXPECT_EQ(picture.pixelColor(40, 128), QColor(40, 160, 80));
+}
+
 TEST_F(SessionDesktopTest, GlimpseOfTheMainScreenWithinTheBudget) {
     x11->fill({0, 0, 1920, 1080}, 0x202020);
     x11->fill({480, 270, 960, 540}, 0x20A040);
