@@ -17,6 +17,8 @@ packages=(
   libxft-dev fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev iproute2
+  # the desktop tests draw ARGB pointers with XRender
+  libxrender-dev
   # glib-compile-schemas, for the settings schema the desktop-settings tests compile
   libglib2.0-bin
   # the services tests run: an mDNS daemon and its bus, an X server, the accessibility bus, a tray
