@@ -345,6 +345,35 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
     EXPECT_EQ(std::pair(pong->id, pong->clientTime), std::pair(9u, std::uint64_t{1234}));
 }
 
+// A client reads pages up to the one marked last: lists asked for one after another must not mingle.
+TEST_F(HostSessionTest, SendsEachListOfInstalledApplicationsWholeBeforeTheNext) {
+    host.listen();
+    host.desktop->installed.resize(5 * 24,
+                                   AppInfo{.bundleID = "app", .name = "App", .iconPNG = std::nullopt});
+    auto client = startMain();
+    client->send(Message::listInstalledApps());
+    client->send(Message::listInstalledApps());
+    const auto pages = [&] {
+        std::vector<AppListPage> found;
+        for (const auto& message : client->received()) {
+            if (const auto* installed = message.get<Message::InstalledApps>()) {
+                found.push_back(installed->page);
+            }
+        }
+        return found;
+    };
+    ASSERT_TRUE(host.pumpUntil([&] { return pages().size() == 10; }));
+    std::vector<std::pair<std::int64_t, bool>> order;
+    for (const auto& page : pages()) {
+        order.emplace_back(page.index, page.isLast);
+    }
+    const std::vector<std::pair<std::int64_t, bool>> whole{
+        {0, false}, {1, false}, {2, false}, {3, false}, {4, true}};
+    auto twice = whole;
+    twice.insert(twice.end(), whole.begin(), whole.end());
+    EXPECT_EQ(order, twice);
+}
+
 // What a hello says of the device is kept in the registry, as much of it as a name may take.
 TEST_F(HostSessionTest, KeepsTheHellosModelNoLongerThanAName) {
     host.listen();
