@@ -281,9 +281,8 @@ void MainSession::sendOneAfterAnother(std::shared_ptr<const std::vector<ControlM
     const auto& message = (*messages)[next];
     setup_.channel->send(message,
                          whileAlive(shared_from_this(), [messages, next](MainSession& session, bool sent) {
-                             if (sent) {
-                                 session.sendOneAfterAnother(messages, next + 1);
-                             }
+                             // A page that could not go ends its list; the one waiting still has its turn.
+                             session.sendOneAfterAnother(messages, sent ? next + 1 : messages->size());
                          }));
 }
 

@@ -1,4 +1,5 @@
 #include "Velm_Host/session/GlimpseFit.h"
+#include "Velm_Host/session/InstalledAppPages.h"
 #include "Velm_Host/session/SessionFileTransfer.h"
 #include "platform/crypto/Random.h"
 #include "tests/host/session/SessionHarness.h"
@@ -372,6 +373,26 @@ TEST_F(HostSessionTest, SendsEachListOfInstalledApplicationsWholeBeforeTheNext) 
     auto twice = whole;
     twice.insert(twice.end(), whole.begin(), whole.end());
     EXPECT_EQ(order, twice);
+}
+
+// A page too long for a frame even without its icons cannot go: the lists asked for after it still do.
+TEST_F(HostSessionTest, AListThatCannotGoHoldsUpNoLaterOne) {
+    host.listen();
+    host.desktop->installed.resize(
+        InstalledAppPages::pageSize,
+        AppInfo{.bundleID = "app", .name = std::string(200'000, 'n'), .iconPNG = std::nullopt});
+    auto client = startMain();
+    client->send(Message::listInstalledApps());
+    client->send(Message::ping(1, 0));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::Pong>); }));
+    host.desktop->installed = {AppInfo{.bundleID = "app", .name = "App", .iconPNG = std::nullopt}};
+    client->send(Message::listInstalledApps());
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::InstalledApps>); }));
+    for (const auto& message : client->received()) {
+        if (const auto* installed = message.get<Message::InstalledApps>()) {
+            EXPECT_EQ(std::pair(installed->page.apps.size(), installed->page.isLast), std::pair(1ul, true));
+        }
+    }
 }
 
 // What a hello says of the device is kept in the registry, as much of it as a name may take.
