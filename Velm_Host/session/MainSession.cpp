@@ -255,19 +255,34 @@ void MainSession::sendWhileRunning(const ControlMessage& message) {
     }
 }
 
+void MainSession::sendPages(std::shared_ptr<const std::vector<ControlMessage>> pages) {
+    if (isSendingPages_) {
+        waitingPages_ = std::move(pages);
+        return;
+    }
+    isSendingPages_ = true;
+    sendOneAfterAnother(std::move(pages), 0);
+}
+
 // Each message goes once the one before is handed to the network: pages of icons sent all at once
 // can overrun the connection's bounded write backlog, which fails the connection and ends the session.
 void MainSession::sendOneAfterAnother(std::shared_ptr<const std::vector<ControlMessage>> messages,
                                       std::size_t next) {
-    if (!isRunning_ || next >= messages->size()) {
+    if (!isRunning_) {
+        return;
+    }
+    if (next >= messages->size()) {
+        isSendingPages_ = false;
+        if (auto waiting = std::exchange(waitingPages_, nullptr)) {
+            sendPages(std::move(waiting));
+        }
         return;
     }
     const auto& message = (*messages)[next];
     setup_.channel->send(message,
                          whileAlive(shared_from_this(), [messages, next](MainSession& session, bool sent) {
-                             if (sent) {
-                                 session.sendOneAfterAnother(messages, next + 1);
-                             }
+                             // A page that could not go ends its list; the one waiting still has its turn.
+                             session.sendOneAfterAnother(messages, sent ? next + 1 : messages->size());
                          }));
 }
 
@@ -331,7 +346,7 @@ void MainSession::listInstalledApps(const Message::ListInstalledApps&) {
             for (auto& page : InstalledAppPages::of(std::move(apps))) {
                 pages->push_back(AnswerFit::installedApps(std::move(page)));
             }
-            session.sendOneAfterAnother(std::move(pages), 0);
+            session.sendPages(std::move(pages));
         }));
 }
 

@@ -65,6 +65,7 @@ private:
     void inputArrived(const InputEvent& event);
     void pointerMoved(SessionDesktop::PointerFraction position);
     void sendWhileRunning(const ControlMessage& message);
+    void sendPages(std::shared_ptr<const std::vector<ControlMessage>> pages);
     void sendOneAfterAnother(std::shared_ptr<const std::vector<ControlMessage>> messages, std::size_t next);
     void publishSnapshot();
     double clockSeconds() const;
@@ -98,6 +99,10 @@ private:
     std::shared_ptr<InputSink> input_;
     std::shared_ptr<SessionTextFocus> textFocus_;
     WorkItem idleTimer_;
+    // A list of installed applications asked for while another is on its way waits for it whole: the
+    // client reads pages up to the last. Only the latest such list waits.
+    std::shared_ptr<const std::vector<ControlMessage>> waitingPages_;
+    bool isSendingPages_ = false;
     bool isRunning_ = false;
     bool isStopped_ = false;
     bool desktopStarted_ = false;

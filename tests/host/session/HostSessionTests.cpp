@@ -1,4 +1,5 @@
 #include "Velm_Host/session/GlimpseFit.h"
+#include "Velm_Host/session/InstalledAppPages.h"
 #include "Velm_Host/session/SessionFileTransfer.h"
 #include "platform/crypto/Random.h"
 #include "tests/host/session/SessionHarness.h"
@@ -343,6 +344,55 @@ TEST_F(HostSessionTest, AdmitsAMainSessionAndServesIt) {
                      Message::curtain({.available = true, .on = true})}));
     const auto* pong = answers.back().get<Message::Pong>();
     EXPECT_EQ(std::pair(pong->id, pong->clientTime), std::pair(9u, std::uint64_t{1234}));
+}
+
+// A client reads pages up to the one marked last: lists asked for one after another must not mingle.
+TEST_F(HostSessionTest, SendsEachListOfInstalledApplicationsWholeBeforeTheNext) {
+    host.listen();
+    host.desktop->installed.resize(5 * 24,
+                                   AppInfo{.bundleID = "app", .name = "App", .iconPNG = std::nullopt});
+    auto client = startMain();
+    client->send(Message::listInstalledApps());
+    client->send(Message::listInstalledApps());
+    const auto pages = [&] {
+        std::vector<AppListPage> found;
+        for (const auto& message : client->received()) {
+            if (const auto* installed = message.get<Message::InstalledApps>()) {
+                found.push_back(installed->page);
+            }
+        }
+        return found;
+    };
+    ASSERT_TRUE(host.pumpUntil([&] { return pages().size() == 10; }));
+    std::vector<std::pair<std::int64_t, bool>> order;
+    for (const auto& page : pages()) {
+        order.emplace_back(page.index, page.isLast);
+    }
+    const std::vector<std::pair<std::int64_t, bool>> whole{
+        {0, false}, {1, false}, {2, false}, {3, false}, {4, true}};
+    auto twice = whole;
+    twice.insert(twice.end(), whole.begin(), whole.end());
+    EXPECT_EQ(order, twice);
+}
+
+// A page too long for a frame even without its icons cannot go: the lists asked for after it still do.
+TEST_F(HostSessionTest, AListThatCannotGoHoldsUpNoLaterOne) {
+    host.listen();
+    host.desktop->installed.resize(
+        InstalledAppPages::pageSize,
+        AppInfo{.bundleID = "app", .name = std::string(200'000, 'n'), .iconPNG = std::nullopt});
+    auto client = startMain();
+    client->send(Message::listInstalledApps());
+    client->send(Message::ping(1, 0));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::Pong>); }));
+    host.desktop->installed = {AppInfo{.bundleID = "app", .name = "App", .iconPNG = std::nullopt}};
+    client->send(Message::listInstalledApps());
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::InstalledApps>); }));
+    for (const auto& message : client->received()) {
+        if (const auto* installed = message.get<Message::InstalledApps>()) {
+            EXPECT_EQ(std::pair(installed->page.apps.size(), installed->page.isLast), std::pair(1ul, true));
+        }
+    }
 }
 
 // What a hello says of the device is kept in the registry, as much of it as a name may take.
