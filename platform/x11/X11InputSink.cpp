@@ -335,12 +335,34 @@ void X11InputSink::typeKeysym(unsigned long keysym) {
 }
 
 void X11InputSink::recordLentKeys() {
-    const auto items = SpareKeycodesRecord::encode(spareKeys_.lentKeys());
-    // Xlib takes 32-bit items in longs.
-    const std::vector<long> longs(items.begin(), items.end());
-    XChangeProperty(connection_->display(), connection_->root(), lentKeysRecord_, XA_INTEGER, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(longs.data()),
-                    static_cast<int>(longs.size()));
+    rewriteRecord(spareKeys_.lentKeys(), false);
+}
+
+// Sessions overlap while one replaces another, so the record holds the loans of every sink on the
+// display: a sink rewrites only the items of its own keys, with the server grabbed so that two sinks
+// never interleave their rewrites.
+void X11InputSink::rewriteRecord(const std::vector<SpareKeycodes::Loan>& own, bool givenBack) {
+    Display* display = connection_->display();
+    XGrabServer(display);
+    std::vector<SpareKeycodes::Loan> loans = givenBack ? std::vector<SpareKeycodes::Loan>{} : own;
+    for (const SpareKeycodes::Loan& recorded : recordedLoans().value_or(std::vector<SpareKeycodes::Loan>{})) {
+        const bool isOwn = std::any_of(own.begin(), own.end(), [&recorded](const SpareKeycodes::Loan& loan) {
+            return loan.keycode == recorded.keycode;
+        });
+        if (!isOwn) {
+            loans.push_back(recorded);
+        }
+    }
+    if (loans.empty()) {
+        XDeleteProperty(display, connection_->root(), lentKeysRecord_);
+    } else {
+        const auto items = SpareKeycodesRecord::encode(loans);
+        // Xlib takes 32-bit items in longs.
+        const std::vector<long> longs(items.begin(), items.end());
+        XChangeProperty(display, connection_->root(), lentKeysRecord_, XA_INTEGER, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(longs.data()), static_cast<int>(longs.size()));
+    }
+    XUngrabServer(display);
 }
 
 void X11InputSink::pressAndRelease(std::uint8_t keycode) {
@@ -428,20 +450,7 @@ void X11InputSink::releaseHeldBy(int device) {
 // gone afterwards. True when a key was emptied.
 bool X11InputSink::emptyRecordedKeys() {
     Display* display = connection_->display();
-    X11PropertyReply reply;
-    const auto longest = static_cast<long>(2 * SpareKeycodesRecord::maxLoans);
-    if (XGetWindowProperty(display, connection_->root(), lentKeysRecord_, 0, longest, False, XA_INTEGER,
-                           &reply.type, &reply.format, &reply.count, &reply.remaining,
-                           &reply.data) != Success ||
-        reply.type == None) {
-        return false;
-    }
-    std::optional<std::vector<SpareKeycodes::Loan>> loans;
-    if (reply.holds(XA_INTEGER, 32) && reply.remaining == 0) {
-        const auto* items = reinterpret_cast<const long*>(reply.data);
-        const std::vector<unsigned long> values(items, items + reply.count);
-        loans = SpareKeycodesRecord::decode(values);
-    }
+    const auto loans = recordedLoans();
     if (!loans) {
         x11InputSinkLog.info("the record of lent spare keys is not one of ours: ignored");
     }
@@ -475,6 +484,23 @@ bool X11InputSink::emptyRecordedKeys() {
     return emptiedAny;
 }
 
+std::optional<std::vector<SpareKeycodes::Loan>> X11InputSink::recordedLoans() const {
+    X11PropertyReply reply;
+    const auto longest = static_cast<long>(2 * SpareKeycodesRecord::maxLoans);
+    if (XGetWindowProperty(connection_->display(), connection_->root(), lentKeysRecord_, 0, longest, False,
+                           XA_INTEGER, &reply.type, &reply.format, &reply.count, &reply.remaining,
+                           &reply.data) != Success ||
+        reply.type == None) {
+        return std::vector<SpareKeycodes::Loan>{};
+    }
+    if (!reply.holds(XA_INTEGER, 32) || reply.remaining != 0) {
+        return std::nullopt;
+    }
+    const auto* items = reinterpret_cast<const long*>(reply.data);
+    const std::vector<unsigned long> values(items, items + reply.count);
+    return SpareKeycodesRecord::decode(values);
+}
+
 void X11InputSink::emptySpareKeys() {
     std::vector<KeySym> empty(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
     const auto lent = spareKeys_.lentKeys();
@@ -482,7 +508,7 @@ void X11InputSink::emptySpareKeys() {
         XChangeKeyboardMapping(connection_->display(), loan.keycode, keysymsPerKeycode_, empty.data(), 1);
     }
     if (!lent.empty()) {
-        XDeleteProperty(connection_->display(), connection_->root(), lentKeysRecord_);
+        rewriteRecord(lent, true);
     }
     spareKeys_.reset();
     // Waits until the server has handled everything sent so far: once this returns, nothing is held

@@ -71,6 +71,11 @@ private:
     std::optional<bool> capsLockIsOn() const;
     void releaseHeldBy(int device);
     void recordLentKeys();
+    // Puts `own` on the record in place of what it said of those keys, or takes them off it when
+    // they are `givenBack`; the other sinks' loans stay.
+    void rewriteRecord(const std::vector<SpareKeycodes::Loan>& own, bool givenBack);
+    // The loans on the record, none when there is no record; nothing when it is not one of ours.
+    std::optional<std::vector<SpareKeycodes::Loan>> recordedLoans() const;
     bool emptyRecordedKeys();
     void emptySpareKeys();
 

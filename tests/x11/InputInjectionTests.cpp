@@ -294,6 +294,31 @@ TEST_F(InputInjectionTest, ASinkLettingGoLeavesTheKeysAnotherSinkLent) {
     EXPECT_THAT(pressed(events, Kind::keyPress), ElementsAre(0xE9ul));
 }
 
+// Two sessions overlap while one replaces the other: each keeps the other's loans on the record, so
+// that a host that dies then leaves every key it lent to be emptied at the next start.
+TEST_F(InputInjectionTest, OverlappingSinksKeepEachOthersLoansOnTheRecord) {
+    const auto recordedKeysyms = [this] {
+        const auto record = recorder->rootProperty(lentKeysProperty).value_or(std::vector<unsigned long>{});
+        std::vector<unsigned long> keysyms;
+        for (std::size_t index = 1; index < record.size(); index += 2) {
+            keysyms.push_back(record[index]);
+        }
+        return keysyms;
+    };
+    X11InputSink older;
+    older.postText("\u00e9");
+    older.cursorLocation();
+    X11InputSink newer;
+    newer.postText("\u00fc");
+    newer.cursorLocation();
+    EXPECT_THAT(recordedKeysyms(), ::testing::UnorderedElementsAre(0xE9ul, 0xFCul));
+
+    older.releaseAll();
+    EXPECT_THAT(recordedKeysyms(), ElementsAre(0xFCul)) << "the older one takes only its own loans off";
+    newer.releaseAll();
+    EXPECT_FALSE(recorder->rootProperty(lentKeysProperty));
+}
+
 TEST_F(InputInjectionTest, ARecordAnotherProgramWroteIsNeverTakenForKeysToEmpty) {
     const std::size_t pool = recorder->emptyKeyCount();
     const unsigned long a = keys->keycode(0).value();
