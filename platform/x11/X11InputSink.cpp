@@ -114,6 +114,10 @@ void X11InputSink::findXtestDevices() {
     }
     int count = 0;
     XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+    // A connection lost since the version check answers with no list, which XIFreeDeviceInfo cannot take.
+    if (devices == nullptr) {
+        return;
+    }
     int masterKeyboard = -1;
     for (int index = 0; index < count; ++index) {
         if (devices[index].deviceid == master) {
