@@ -24,6 +24,17 @@ ConnectionHistory::Peer bounded(const ConnectionHistory::Peer& peer) {
     };
 }
 
+// The settings may have been written by any program of the user: stored texts are held to the same
+// bound as new ones, or a history of long names would no longer fit the message that answers a device.
+void keepTextsShort(ConnectionRecord& record) {
+    constexpr std::size_t limit = ConnectionHistory::maxTextBytes;
+    record.deviceID = boundedText(record.deviceID, limit);
+    record.deviceName = boundedText(record.deviceName, limit);
+    if (record.from) {
+        record.from = boundedText(*record.from, limit);
+    }
+}
+
 } // namespace
 
 std::shared_ptr<ConnectionHistory> ConnectionHistory::make(std::shared_ptr<DefaultsStore> defaults,
@@ -110,6 +121,7 @@ void ConnectionHistory::load() {
             log_ = ConnectionLog::fromStoredForm(toBytes(text));
         }
     }
+    std::for_each(log_.records.begin(), log_.records.end(), keepTextsShort);
     log_.closeOpenRecords();
     log_.prune(options_.now());
     saveLocked();

@@ -1,4 +1,6 @@
 #include "Velm_Host/core/ConnectionHistory.h"
+#include "protocol/ChannelFrame.h"
+#include "protocol/ControlMessage.h"
 #include "tests/support/QueueClock.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -115,6 +117,31 @@ TEST_F(ConnectionHistoryTest, KeepsDeviceTextsShort) {
     const auto& record = log.records.at(0);
     EXPECT_EQ(record.deviceName.size(), ConnectionHistory::maxTextBytes);
     EXPECT_EQ(record.from, std::string(256, 'f'));
+}
+
+// Any program of the user can write the settings: stored texts are kept as short as new ones, so that
+// the history still fits the one message that answers a device asking for it.
+TEST_F(ConnectionHistoryTest, KeepsStoredTextsShortToo) {
+    json records = json::array();
+    for (int index = 0; index < 500; ++index) {
+        json stored = record(Uuid::random().string().c_str(), historyNow - 100, historyNow - 50);
+        stored["deviceID"] = std::string(4'000, 'i');
+        stored["deviceName"] = std::string(4'000, 'n');
+        stored["from"] = std::string(4'000, 'f');
+        records.push_back(std::move(stored));
+    }
+    ASSERT_TRUE(defaults->setJson("connectionHistory", {{"records", records}}));
+
+    const auto log = makeHistory()->log();
+    ASSERT_EQ(log.records.size(), 500u);
+    const auto& first = log.records.front();
+    EXPECT_EQ(std::tuple(first.deviceID.size(), first.deviceName.size(), first.from->size()),
+              std::tuple(ConnectionHistory::maxTextBytes, ConnectionHistory::maxTextBytes,
+                         ConnectionHistory::maxTextBytes));
+    const auto answer = ControlMessage::history(log.records).jsonEncoded();
+    ASSERT_TRUE(answer);
+    EXPECT_LE(answer->size(), ChannelFrame::maxPayloadLength);
+    EXPECT_EQ(stored(), log);
 }
 
 } // namespace
