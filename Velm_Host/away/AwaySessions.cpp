@@ -294,8 +294,16 @@ void AwaySessions::closeIdle(Date now, std::function<void()> done) {
             }
             // Looked at again here: a channel may have arrived while the one before was closing.
             const auto entry = self->entries_.find(id);
-            if (entry == self->entries_.end() || !entry->second.connections.empty() ||
-                !(now.secondsSince(entry->second.idleSince) > idleLimitSeconds)) {
+            if (entry == self->entries_.end() || !entry->second.connections.empty()) {
+                next();
+                return;
+            }
+            // A clock set back leaves the idle start in the future: counted from now instead, the
+            // entry is closed after the idle limit rather than once the clock has caught up.
+            if (now.secondsSince(entry->second.idleSince) < 0) {
+                entry->second.idleSince = now;
+            }
+            if (!(now.secondsSince(entry->second.idleSince) > idleLimitSeconds)) {
                 next();
                 return;
             }

@@ -15,6 +15,10 @@ const Log awayVisitsLog("away");
 constexpr StoredAwayVisits stored{.maxVisits = AwayVisits::maxVisits,
                                   .maxTextBytes = AwayVisits::maxTextBytes};
 
+bool isRecent(double secondsSinceEnd) {
+    return secondsSinceEnd >= 0 && secondsSinceEnd < AwayVisits::reopenSeconds;
+}
+
 Notifications::Notice noticeOf(const AwayVisit& visit) {
     const std::string warning = "Not you? Remove the device: its key stops working everywhere.";
     return Notifications::Notice{
@@ -91,8 +95,9 @@ AwayVisits::Session AwayVisits::sessionStarted(const std::string& deviceID, cons
         const auto newest = std::find_if(visits_.begin(), visits_.end(), [&](const AwayVisit& kept) {
             return kept.deviceID == visit.deviceID;
         });
-        if (newest != visits_.end() &&
-            (newest->isOpen() || at.secondsSince(*newest->ended) < reopenSeconds)) {
+        // A visit that ended after `at` (a clock set back, or a date stored by no clock of ours) is
+        // of unknown age: continuing it would let a new session from away in without a notice.
+        if (newest != visits_.end() && (newest->isOpen() || isRecent(at.secondsSince(*newest->ended)))) {
             newest->ended.reset();
             if (visit.from) {
                 newest->from = visit.from;

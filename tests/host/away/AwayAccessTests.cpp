@@ -371,6 +371,22 @@ TEST_F(AwayAccessTest, AClockSetBackStillRenewsTheSessionsMappingsBeforeTheirLea
     EXPECT_GE(controlMappings(), 2);
 }
 
+TEST_F(AwayAccessTest, AClockSetBackStillClosesAnIdleSessionAndRemovesItsMapping) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    auto setBack = std::make_shared<double>(0);
+    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    switchOn();
+    const auto session = admit(pad, peer);
+    ASSERT_TRUE(session.has_value());
+    const ForwardedPort control{"TCP", session->controlPort};
+    ASSERT_TRUE(forwarded().contains(control));
+
+    // Never used: after the idle limit, counted from when the clock was set back, it is gone.
+    *setBack = 3600;
+    queue->advance(AwayAccess::passInterval * 4);
+    EXPECT_FALSE(forwarded().contains(control));
+}
+
 TEST_F(AwayAccessTest, AClockSetBackHasTheDoorsItKeepsMappedAgainAtOnce) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     auto setBack = std::make_shared<double>(0);

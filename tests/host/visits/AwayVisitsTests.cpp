@@ -80,6 +80,27 @@ TEST_F(AwayVisitsTest, TheEndOfAReplacedSessionLeavesTheVisitOpen) {
     EXPECT_EQ(visits->visits()[0].ended, Date(t0 + 9));
 }
 
+TEST_F(AwayVisitsTest, AVisitEndingLaterThanTheNewSessionStartsIsNotContinued) {
+    // A clock set back between the end of a session and the next one.
+    auto session = visits->sessionStarted("pad", "Ada's iPad", "198.51.100.4", Date(t0));
+    visits->sessionEnded(session, Date(t0 + 60));
+    visits->sessionStarted("pad", "Ada's iPad", "203.0.113.9", Date(t0 - 3600));
+    ASSERT_EQ(visits->visits().size(), 2u);
+    EXPECT_EQ(visits->visits()[0].started, Date(t0 - 3600));
+
+    // A stored end far ahead of any clock.
+    ASSERT_TRUE(defaults->setJson("awayVisits", json::array({{{"id", Uuid::random().string()},
+                                                              {"deviceID", "pad"},
+                                                              {"deviceName", "Ada's iPad"},
+                                                              {"started", t0 - 100},
+                                                              {"ended", t0 + 1e9}}})));
+    visits = restart();
+    ASSERT_EQ(visits->visits().size(), 1u);
+    visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0));
+    ASSERT_EQ(visits->visits().size(), 2u);
+    EXPECT_TRUE(visits->visits()[0].isOpen());
+}
+
 TEST_F(AwayVisitsTest, KeepsTheTwentyNewest) {
     for (int device = 0; device < 21; ++device) {
         visits->sessionStarted("device-" + std::to_string(device), "iPad", std::nullopt, Date(t0 + device));
