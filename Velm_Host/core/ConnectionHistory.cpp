@@ -103,6 +103,8 @@ void ConnectionHistory::clear() {
     {
         std::lock_guard guard(lock);
         std::erase_if(log_.records, [](const ConnectionRecord& record) { return !record.isOpen(); });
+        // What is stored and not yet read is cleared with the rest.
+        storedInHand_ = true;
         saveLocked();
     }
     publish();
@@ -115,20 +117,38 @@ void ConnectionHistory::save() {
 
 void ConnectionHistory::load() {
     std::lock_guard guard(lock);
-    if (defaults_) {
-        if (const auto stored = defaults_->jsonValue(defaultsKey)) {
-            const std::string text = stored->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-            log_ = ConnectionLog::fromStoredForm(toBytes(text));
-        }
-    }
-    std::for_each(log_.records.begin(), log_.records.end(), keepTextsShort);
-    log_.closeOpenRecords();
-    log_.prune(options_.now());
+    takeInStored();
     saveLocked();
 }
 
-void ConnectionHistory::saveLocked() const {
+// The stored records go behind those this run made while the settings file could not be read; records
+// the last run left open are closed as interrupted.
+void ConnectionHistory::takeInStored() {
+    if (storedInHand_ || (defaults_ && !defaults_->hasRead())) {
+        return;
+    }
+    ConnectionLog stored;
+    if (defaults_) {
+        if (const auto value = defaults_->jsonValue(defaultsKey)) {
+            const std::string text = value->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            stored = ConnectionLog::fromStoredForm(toBytes(text));
+        }
+    }
+    std::for_each(stored.records.begin(), stored.records.end(), keepTextsShort);
+    stored.closeOpenRecords();
+    log_.records.insert(log_.records.end(), std::make_move_iterator(stored.records.begin()),
+                        std::make_move_iterator(stored.records.end()));
+    log_.prune(options_.now());
+    storedInHand_ = true;
+}
+
+void ConnectionHistory::saveLocked() {
     if (!defaults_) {
+        return;
+    }
+    takeInStored();
+    if (!storedInHand_) {
+        connectionHistoryLog.error("history not saved: the stored history cannot be read yet");
         return;
     }
     const auto stored = log_.storedForm();

@@ -78,7 +78,8 @@ private:
 
     void load();
     // With `lock` held.
-    void saveLocked() const;
+    void takeInStored();
+    void saveLocked();
     void publish();
 
     const std::shared_ptr<DefaultsStore> defaults_;
@@ -89,6 +90,9 @@ private:
 
     mutable std::mutex lock;
     ConnectionLog log_;
+    // False while the settings file could not be read: the stored history is not in the log yet, and
+    // saving the log would write over it.
+    bool storedInHand_ = false;
 };
 
 } // namespace velm

@@ -217,6 +217,14 @@ bool DefaultsStore::remove(std::string_view key) {
     return commit(std::move(next));
 }
 
+bool DefaultsStore::hasRead() {
+    std::lock_guard writer(writeLock_);
+    if (!loaded_) {
+        load();
+    }
+    return loaded_;
+}
+
 // Runs under writeLock_. Writing before the file was read would replace settings never seen.
 bool DefaultsStore::isLoaded() {
     if (!loaded_) {

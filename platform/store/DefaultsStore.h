@@ -85,6 +85,11 @@ public:
     // Back to the registered default; true also when nothing was stored.
     bool remove(std::string_view key);
 
+    // Whether what the settings file holds is in hand, trying to read it again when it could not be read
+    // before. Until it is, keys read as their defaults: a caller that would write back a value built on
+    // what it read waits for this, or it would write over what it never saw.
+    bool hasRead();
+
 private:
     using Entries = DefaultsDocument::Entries;
 

@@ -2,6 +2,7 @@
 #include "protocol/ChannelFrame.h"
 #include "protocol/ControlMessage.h"
 #include "tests/support/QueueClock.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -142,6 +143,34 @@ TEST_F(ConnectionHistoryTest, KeepsStoredTextsShortToo) {
     ASSERT_TRUE(answer);
     EXPECT_LE(answer->size(), ChannelFrame::maxPayloadLength);
     EXPECT_EQ(stored(), log);
+}
+
+// A settings file that cannot be read at start (no descriptors left) reads as no history; the first
+// record saved once it can be read again goes beside what it holds, not over it.
+TEST_F(ConnectionHistoryTest, AHistoryThatCouldNotBeReadAtStartIsKeptWhenItCanBe) {
+    ASSERT_TRUE(defaults->setJson(
+        "connectionHistory",
+        {{"records",
+          {record("00000000-0000-0000-0000-000000000001", historyNow - 100, std::nullopt),
+           record("00000000-0000-0000-0000-000000000003", historyNow - 200, historyNow - 150)}}}));
+    std::shared_ptr<ConnectionHistory> history;
+    Uuid first;
+    {
+        const auto fault = test::SystemCallFaults::failOpening("defaults.json", EMFILE);
+        defaults = std::make_shared<DefaultsStore>(temporary.path());
+        history = makeHistory();
+        EXPECT_TRUE(history->log().records.empty());
+        first = history->begin(Kind::session, peer);
+    }
+    EXPECT_EQ(DefaultsStore(temporary.path()).jsonValue("connectionHistory")->at("records").size(), 2u)
+        << "nothing is written while the stored history is not in hand";
+    history->end(first, Ending::disconnected);
+    const auto records = history->log().records;
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(
+        std::tuple(records[0].id, records[1].id.string(), records[1].ending, records[2].ending),
+        std::tuple(first, "00000000-0000-0000-0000-000000000001", Ending::interrupted, Ending::disconnected));
+    EXPECT_EQ(stored(), history->log());
 }
 
 } // namespace
