@@ -86,21 +86,31 @@ TEST(HostModelPairingTest, OnlyTheCodeThatAdmittedAConnectionPairsOnIt) {
     ASSERT_TRUE(closedCode);
     registry->closePairing();
     registry->openPairing("222222", std::nullopt, 5, /*reusable=*/false);
-    const auto openCode = readyClient("222222");
+    auto openCode = readyClient("222222");
     ASSERT_TRUE(openCode);
 
     closedCode->send(pairRequest("ipad"));
-    ASSERT_TRUE(host.pumpUntil([&] { return closedCode->bye().has_value(); }));
-    EXPECT_EQ(closedCode->bye(), ByeReason::notPaired);
+    // Sent away; or, when the old code's listener let go of the connection before the model took it,
+    // closed without a word. Either way it pairs nothing.
+    ASSERT_TRUE(host.pumpUntil([&] { return closedCode->bye() || closedCode->hasSeen<Event::Closed>(); }));
+    EXPECT_EQ(closedCode->bye().value_or(ByeReason::notPaired), ByeReason::notPaired);
+    EXPECT_FALSE(closedCode->hasReceived(
+        [](const ControlMessage& m) { return m.get<ControlMessage::PairResponse>(); }));
     EXPECT_TRUE(registry->devices().empty());
     ASSERT_TRUE(registry->pairingWindow());
     EXPECT_EQ(registry->pairingWindow()->code, "222222");
 
-    openCode->send(pairRequest("iphone"));
-    ASSERT_TRUE(host.pumpUntil([&] {
-        return openCode->hasReceived(
-            [](const ControlMessage& m) { return m.get<ControlMessage::PairResponse>(); });
-    }));
+    // A connection that the listener let go of as it started again with the new code's key is made anew.
+    const auto answered = [](const ControlMessage& m) { return m.get<ControlMessage::PairResponse>(); };
+    bool paired = false;
+    for (int attempt = 0; attempt < 3 && !paired; ++attempt) {
+        auto client = attempt == 0 ? std::move(openCode) : readyClient("222222");
+        ASSERT_TRUE(client);
+        client->send(pairRequest("iphone"));
+        host.pumpUntil([&] { return client->hasReceived(answered) || client->hasSeen<Event::Closed>(); });
+        paired = client->hasReceived(answered);
+    }
+    ASSERT_TRUE(paired);
     ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().devices.size() == 1; }));
     EXPECT_EQ(host.model->state().devices[0].id, "iphone");
     EXPECT_FALSE(host.model->state().pairingWindow);
