@@ -45,9 +45,30 @@ std::optional<AwayMappingLedger::Mapping> readMapping(const nlohmann::json& entr
 
 AwayMappingLedger::AwayMappingLedger(std::shared_ptr<DefaultsStore> settings)
     : settings_(std::move(settings)) {
-    if (const auto stored = settings_->jsonValue(settingsKey)) {
-        mappings_ = read(*stored);
+    takeInStored();
+}
+
+// The remembered mappings go before those made while the settings file could not be read, unless one of
+// those took their transport and port since.
+void AwayMappingLedger::takeInStored() {
+    if (storedInHand_ || !settings_->hasRead()) {
+        return;
     }
+    std::vector<Mapping> kept;
+    if (const auto stored = settings_->jsonValue(settingsKey)) {
+        kept = read(*stored);
+    }
+    std::erase_if(kept, [&](const Mapping& old) {
+        return std::any_of(mappings_.begin(), mappings_.end(), [&](const Mapping& made) {
+            return made.transport == old.transport && made.port == old.port;
+        });
+    });
+    kept.insert(kept.end(), mappings_.begin(), mappings_.end());
+    if (kept.size() > maxMappings) {
+        kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(maxMappings));
+    }
+    mappings_ = std::move(kept);
+    storedInHand_ = true;
 }
 
 std::vector<AwayMappingLedger::Mapping> AwayMappingLedger::read(const nlohmann::json& stored) {
@@ -108,7 +129,13 @@ std::string AwayMappingLedger::routerOf(const PortMapperGateway& gateway) {
     return gateway.host + ":" + std::to_string(gateway.port) + gateway.controlPath;
 }
 
-void AwayMappingLedger::save() const {
+void AwayMappingLedger::save() {
+    takeInStored();
+    if (!storedInHand_) {
+        awayMappingLedgerLog.error(
+            "the router mappings could not be remembered: the settings cannot be read yet");
+        return;
+    }
     if (!settings_->setJson(settingsKey, storedForm(mappings_))) {
         awayMappingLedgerLog.error("the router mappings could not be remembered");
     }

@@ -59,10 +59,14 @@ public:
     static std::string routerOf(const PortMapperGateway& gateway);
 
 private:
-    void save() const;
+    void takeInStored();
+    void save();
 
     const std::shared_ptr<DefaultsStore> settings_;
     std::vector<Mapping> mappings_;
+    // False while the settings file could not be read: the remembered mappings are not in the list yet,
+    // and saving the list would write over them.
+    bool storedInHand_ = false;
 };
 
 } // namespace velm

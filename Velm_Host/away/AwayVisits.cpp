@@ -154,6 +154,16 @@ void AwayVisits::requestNotices(const Notifications::Check& answer) {
 }
 
 void AwayVisits::load() {
+    std::lock_guard guard(lock);
+    takeInStoredLocked();
+}
+
+// The stored visits go behind those of sessions that started while the settings file could not be read.
+void AwayVisits::takeInStoredLocked() {
+    if (storedInHand_ || (defaults_ && !defaults_->hasRead())) {
+        return;
+    }
+    storedInHand_ = true;
     if (!defaults_) {
         return;
     }
@@ -166,8 +176,9 @@ void AwayVisits::load() {
         awayVisitsLog.error("stored away visits are unreadable; starting with none");
         return;
     }
-    std::lock_guard guard(lock);
-    visits_ = std::move(*loaded);
+    visits_.insert(visits_.end(), std::make_move_iterator(loaded->begin()),
+                   std::make_move_iterator(loaded->end()));
+    dropOldestLocked();
 }
 
 void AwayVisits::listen() {
@@ -239,8 +250,13 @@ void AwayVisits::forgetNoticeLocked(std::uint32_t noticeID) {
     std::erase_if(notices_, [&](const ShownNotice& shown) { return shown.id == noticeID; });
 }
 
-void AwayVisits::saveLocked() const {
+void AwayVisits::saveLocked() {
     if (!defaults_) {
+        return;
+    }
+    takeInStoredLocked();
+    if (!storedInHand_) {
+        awayVisitsLog.error("away visits not saved: the stored visits cannot be read yet");
         return;
     }
     auto value = StoredAwayVisits::form(visits_);

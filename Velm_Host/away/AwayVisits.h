@@ -107,7 +107,8 @@ private:
     void noticeClosed(std::uint32_t noticeID);
     // With `lock` held.
     void forgetNoticeLocked(std::uint32_t noticeID);
-    void saveLocked() const;
+    void takeInStoredLocked();
+    void saveLocked();
     void dropOldestLocked();
     void publish();
 
@@ -119,6 +120,9 @@ private:
 
     mutable std::mutex lock;
     std::vector<AwayVisit> visits_;
+    // False while the settings file could not be read: the stored visits are not in the list yet, and
+    // saving the list would write over them.
+    bool storedInHand_ = false;
     bool noticesAllowed_ = true;
     // The session that holds each open visit.
     std::map<Uuid, std::uint64_t> holders_;

@@ -1,7 +1,9 @@
 #include "Velm_Host/away/AwayMappingLedger.h"
 #include "platform/store/DefaultsStore.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -38,6 +40,25 @@ TEST_F(AwayMappingLedgerTest, RemembersEachMappingUntilItIsRemovedAndOnlyTheNewe
     }
     EXPECT_EQ(remembered().size(), AwayMappingLedger::maxMappings);
     EXPECT_EQ(remembered().front().port, 1);
+}
+
+// A record that could not be read at start (no descriptors left) is not written over by the mappings made
+// meanwhile: both are remembered once the settings can be read, or a mapping of the last run stays on the
+// router for good.
+TEST_F(AwayMappingLedgerTest, KeepsTheRecordsItCouldNotReadAtStart) {
+    AwayMappingLedger(settings).add({Transport::udp, 23456, "r", "c"});
+    std::optional<AwayMappingLedger> ledger;
+    {
+        const auto fault = test::SystemCallFaults::failOpening("defaults.json", EMFILE);
+        settings = std::make_shared<DefaultsStore>(folder.path());
+        ledger.emplace(settings);
+        ledger->add({Transport::tcp, 40001, "r", "c"});
+    }
+    EXPECT_EQ(remembered(), (Mappings{{Transport::udp, 23456, "r", "c"}}));
+    ledger->add({Transport::tcp, 40002, "r", "c"});
+    EXPECT_EQ(remembered(), (Mappings{{Transport::udp, 23456, "r", "c"},
+                                      {Transport::tcp, 40001, "r", "c"},
+                                      {Transport::tcp, 40002, "r", "c"}}));
 }
 
 TEST_F(AwayMappingLedgerTest, ReadsOnlyWellFormedRecords) {

@@ -1,5 +1,6 @@
 #include "Velm_Host/away/AwayVisits.h"
 #include "platform/dispatch/ManualQueue.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,26 @@ protected:
     const std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
     std::shared_ptr<AwayVisits> visits = restart();
 };
+
+// Visits that could not be read at start (no descriptors left) are not written over by the first visit
+// of this run: both are kept once the settings can be read.
+TEST_F(AwayVisitsTest, VisitsThatCouldNotBeReadAtStartAreKeptWhenTheyCanBe) {
+    visits->sessionEnded(visits->sessionStarted("pad", "Ada's iPad", std::nullopt, Date(t0)), Date(t0 + 30));
+    {
+        const auto fault = test::SystemCallFaults::failOpening("defaults.json", EMFILE);
+        visits = restart();
+        EXPECT_TRUE(visits->visits().empty());
+        visits->sessionStarted("phone", "Ada's iPhone", std::nullopt, Date(t0 + 4000));
+    }
+    EXPECT_EQ(DefaultsStore(temporary.path()).jsonValue("awayVisits")->size(), 1u)
+        << "nothing is written while the stored visits are not in hand";
+    visits->sessionStarted("watch", "Ada's Watch", std::nullopt, Date(t0 + 5000));
+    const auto kept = visits->visits();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(std::tuple(kept[0].deviceID, kept[1].deviceID, kept[2].deviceID),
+              std::tuple("watch", "phone", "pad"));
+    EXPECT_EQ(DefaultsStore(temporary.path()).jsonValue("awayVisits")->size(), 3u);
+}
 
 TEST_F(AwayVisitsTest, KeptAcrossRestartsWithOpenVisitsClosedAtTheirStart) {
     const auto pad = visits->sessionStarted("pad", "Ada's iPad", "198.51.100.4", Date(t0));
