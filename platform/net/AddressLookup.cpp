@@ -3,6 +3,7 @@
 #include "platform/dispatch/IoPool.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/AsioAddress.h"
+#include "platform/net/HostPort.h"
 
 #include <algorithm>
 #include <asio/ip/udp.hpp>
@@ -11,8 +12,7 @@
 namespace velm {
 
 void AddressLookup::lookup(std::string host, std::shared_ptr<Queue> queue, Completion completion) {
-    // The resolver reads a C string: a NUL would hide what follows it and resolve another name.
-    if (host.empty() || host.find('\0') != std::string::npos) {
+    if (!namesAPeer(host)) {
         queue->post([completion = std::move(completion)] { completion({}); });
         return;
     }

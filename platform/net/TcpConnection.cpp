@@ -26,9 +26,7 @@ TcpConnection::~TcpConnection() {
 }
 
 void TcpConnection::connect(HostPort target, Completion completion) {
-    // The resolver reads a C string, so a NUL would hide what follows it, and it takes an empty
-    // name for this machine: neither names the peer that was asked for.
-    if (target.host.empty() || target.host.find('\0') != std::string::npos) {
+    if (!namesAPeer(target.host)) {
         deliver([completion = std::move(completion)] { completion(asio::error::host_not_found); });
         return;
     }

@@ -324,9 +324,7 @@ void TlsStream::onDeadline(const std::error_code& error) {
 }
 
 void TlsStream::resolve(const HostPort& target) {
-    // The resolver reads a C string, so a NUL would hide what follows it, and it takes an empty
-    // name for this machine: neither names the peer that was asked for.
-    if (target.host.empty() || target.host.find('\0') != std::string::npos) {
+    if (!namesAPeer(target.host)) {
         fail({NetError::Kind::unreachable, "cannot resolve host: no valid name"});
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Base64.h"
+#include "platform/core/Bytes.h"
 #include "platform/crypto/SecretBytes.h"
 #include "platform/crypto/SecureWipe.h"
 #include "protocol/json/JsonCoding.h"
@@ -17,15 +18,9 @@ template <> struct JsonCoding<SecretBytes> {
     }
 
     static SecretBytes decode(const JsonReader& in) {
-        if (!in.node().is_string()) {
-            in.failType("a Base64 string");
-        }
-        auto bytes = Base64::decode(in.node().get_ref<const std::string&>());
-        if (!bytes) {
-            in.fail(JsonError::Kind::dataCorrupted, "the text is not valid Base64");
-        }
-        SecretBytes secret(*bytes);
-        secureWipe(*bytes);
+        Bytes bytes = JsonCoding<Bytes>::decode(in);
+        SecretBytes secret(bytes);
+        secureWipe(bytes);
         return secret;
     }
 };

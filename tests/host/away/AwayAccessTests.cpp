@@ -24,6 +24,13 @@ using Statuses = std::vector<AwayStatus>;
 // random keys cannot meet another program's ports.
 class AwayAccessTest : public test::AwayHarness {
 protected:
+    // The service's clock from here on reads the seconds the returned value holds behind the queue's.
+    std::shared_ptr<double> clockThatCanBeSetBack() {
+        auto setBack = std::make_shared<double>(0);
+        clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+        return setBack;
+    }
+
     std::size_t sent(const std::string& action) const {
         return static_cast<std::size_t>(
             std::count_if(router->exchanges.begin(), router->exchanges.end(),
@@ -353,8 +360,7 @@ TEST_F(AwayAccessTest, MappingsTheRouterCouldNotRemoveAreRemovedAtTheNextStart) 
 
 TEST_F(AwayAccessTest, AClockSetBackStillRenewsTheSessionsMappingsBeforeTheirLeasesRunOut) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    auto setBack = std::make_shared<double>(0);
-    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    const auto setBack = clockThatCanBeSetBack();
     switchOn();
     const auto session = admit(pad, peer);
     ASSERT_TRUE(session && connect(session->controlPort, session->sessionKey));
@@ -373,8 +379,7 @@ TEST_F(AwayAccessTest, AClockSetBackStillRenewsTheSessionsMappingsBeforeTheirLea
 
 TEST_F(AwayAccessTest, AClockSetBackStillClosesAnIdleSessionAndRemovesItsMapping) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    auto setBack = std::make_shared<double>(0);
-    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    const auto setBack = clockThatCanBeSetBack();
     switchOn();
     const auto session = admit(pad, peer);
     ASSERT_TRUE(session.has_value());
@@ -389,8 +394,7 @@ TEST_F(AwayAccessTest, AClockSetBackStillClosesAnIdleSessionAndRemovesItsMapping
 
 TEST_F(AwayAccessTest, AClockSetBackHasTheDoorsItKeepsMappedAgainAtOnce) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    auto setBack = std::make_shared<double>(0);
-    clock = [ahead = clock, setBack] { return Date(ahead().secondsSinceReferenceDate() - *setBack); };
+    const auto setBack = clockThatCanBeSetBack();
     switchOn();
     // Set back into the window before: the current window's door is still wanted then.
     const ForwardedPort kept{"UDP", doorOf(pad)};
