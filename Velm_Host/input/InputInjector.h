@@ -26,7 +26,7 @@ class TapTargetSearch;
 // after each tap, and on a timer while a screen is set whenever the pointer moved by other means (the
 // local mouse, an application), but never while the client drags or within 0.3 s of its own input.
 //
-// Everything happens on the session's queue: start, setScreen, handle and releaseAll are called
+// Everything happens on the session's queue: start, setScreen, handle, letGo and releaseAll are called
 // there, and the position is reported there. Key repeat is the desktop's own (the X server repeats
 // held keys), so the injector keeps no repeat timer.
 class InputInjector final : public InputSink, public std::enable_shared_from_this<InputInjector> {
@@ -51,6 +51,8 @@ public:
     // set before) and reports it at once.
     void setScreen(std::optional<SessionDesktop::Area> area) override;
     void handle(const InputEvent& event) override;
+    // Releases every held button (last pressed first), key and modifier.
+    void letGo() override;
     void releaseAll() override;
 
 private:
@@ -74,8 +76,6 @@ private:
     void postMouse(InputEventSink::MouseType type, PointerButton button);
     void postKey(std::uint16_t keyCode, bool down);
     void postReturn();
-    // Releases every held button (last pressed first), key and modifier.
-    void letGo();
 
     double uptime() const;
     SessionDesktop::PointerFraction normalizedPosition() const;

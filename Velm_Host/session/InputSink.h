@@ -26,6 +26,9 @@ public:
     // The screen input lands on; events are dropped while there is none.
     virtual void setScreen(std::optional<SessionDesktop::Area> area) = 0;
     virtual void handle(const InputEvent& event) = 0;
+    // Lets go of every key and button held, and plays later input as before: when the client stops
+    // watching, since a key left down would go on repeating on the desktop.
+    virtual void letGo() = 0;
     // Lets go of every key and button held, and stops for good: at the session's end.
     virtual void releaseAll() = 0;
 };

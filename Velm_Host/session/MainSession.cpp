@@ -329,6 +329,9 @@ void MainSession::configureStream(const Message::ConfigureStream& configure) {
 
 void MainSession::pause(const Message::PauseStream&) {
     snapshot_.isPaused = true;
+    if (input_) {
+        input_->letGo();
+    }
     textFocus_->stop();
     publishSnapshot();
 }

@@ -22,6 +22,7 @@ public:
         }
     }
     void handle(const InputEvent& event) override { events.push_back(event); }
+    void letGo() override { ++letGos; }
     void releaseAll() override { ++releases; }
 
     // Plays the injector reporting where the pointer went.
@@ -31,6 +32,7 @@ public:
     bool started = false;
     std::optional<SessionDesktop::Area> screen;
     std::vector<InputEvent> events;
+    int letGos = 0;
     int releases = 0;
 
 private:

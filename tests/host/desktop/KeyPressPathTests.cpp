@@ -64,5 +64,36 @@ TEST_F(KeyPressPathTest, AKeyPressedOnThePairedDeviceReachesTheFocusedWindow) {
     EXPECT_FALSE(recorder->holdsAnything());
 }
 
+// The client pauses when its user leaves it; a key still down then would repeat on the desktop until
+// the session ended.
+TEST_F(KeyPressPathTest, AKeyHeldWhenTheDevicePausesIsLetGoAndLaterKeysStillPlay) {
+    const auto key = host->pairDevice("KEYS");
+    const auto client = host->connect("KEYS", key);
+    ASSERT_TRUE(client);
+    client->send(ControlMessage::configureStream(StreamRequest{}));
+    ASSERT_TRUE(
+        host->pumpUntil([&] { return client->hasReceived(test::isMessage<ControlMessage::StreamStarted>); }));
+    std::vector<Received> received;
+    const auto until = [&](Kind kind, unsigned long keysym) {
+        return host->pumpUntil([&] {
+            const auto arrived = recorder->take([](const auto& events) { return !events.empty(); },
+                                                std::chrono::milliseconds(10));
+            received.insert(received.end(), arrived.begin(), arrived.end());
+            return has(received, kind, keysym);
+        });
+    };
+
+    client->send(InputEvent::keyDown(4));
+    ASSERT_TRUE(until(Kind::keyPress, XK_a));
+    client->send(ControlMessage::pauseStream());
+    EXPECT_TRUE(host->pumpUntil([&] { return !recorder->holdsAnything(); }));
+
+    // HID usage 5 is the B key.
+    client->send(ControlMessage::configureStream(StreamRequest{}));
+    client->send(InputEvent::keyDown(5));
+    client->send(InputEvent::keyUp(5));
+    EXPECT_TRUE(until(Kind::keyRelease, XK_b));
+}
+
 } // namespace
 } // namespace velm
