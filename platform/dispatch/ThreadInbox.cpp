@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <iterator>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@ ThreadInbox::ThreadInbox() : wakeDescriptor_(eventfd(0, EFD_CLOEXEC | EFD_NONBLO
 
 ThreadInbox::~ThreadInbox() {
     if (wakeDescriptor_ >= 0) {
-        close(wakeDescriptor_);
+        ::close(wakeDescriptor_);
     }
 }
 
@@ -59,20 +60,27 @@ bool ThreadInbox::wait(pollfd other, int timeoutMillis) {
     return true;
 }
 
-void ThreadInbox::closeAndJoin(std::thread& servingThread) {
-    // Released outside the lock, after the thread: what they hold may post on its way out.
-    std::deque<Task> dropped;
+void ThreadInbox::close() {
     {
         std::lock_guard guard(lock_);
         isClosed_ = true;
-        dropped.swap(tasks_);
+        std::move(tasks_.begin(), tasks_.end(), std::back_inserter(dropped_));
+        tasks_.clear();
     }
     wake();
+}
+
+void ThreadInbox::closeAndJoin(std::thread& servingThread) {
+    close();
     if (std::this_thread::get_id() == servingThread.get_id()) {
         servingThread.detach();
     } else {
         servingThread.join();
     }
+    // Released outside the lock, after the thread: what they hold may post on its way out.
+    std::deque<Task> dropped;
+    std::lock_guard guard(lock_);
+    dropped.swap(dropped_);
 }
 
 void ThreadInbox::wake() const {

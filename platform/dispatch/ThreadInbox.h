@@ -33,9 +33,12 @@ public:
     // negative) or the end of `timeoutMillis` (-1: none). False, with errno set, when poll() fails.
     bool wait(pollfd other, int timeoutMillis);
 
-    // From the owner on its way out: later posts are dropped, tasks not yet run released, and the
-    // serving thread woken and joined. From the serving thread itself (its last owner let go inside a
-    // task) the thread is left to end by itself once that task returns.
+    // Later posts are dropped, tasks not yet run put aside, and the serving thread woken to end.
+    void close();
+    // From the owner on its way out: closes, joins the serving thread, then releases the tasks never
+    // run. From the serving thread
+    // itself (its last owner let go inside a task) the thread is left to end by itself once that task
+    // returns.
     void closeAndJoin(std::thread& servingThread);
 
 private:
@@ -44,6 +47,8 @@ private:
     const int wakeDescriptor_;
     mutable std::mutex lock_;
     std::deque<Task> tasks_;
+    // What close() took from tasks_, released once the serving thread is gone.
+    std::deque<Task> dropped_;
     bool isClosed_ = false;
 };
 

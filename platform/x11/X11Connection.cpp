@@ -4,8 +4,16 @@
 #include "platform/x11/X11ErrorTrap.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace velm {
 namespace {
@@ -46,12 +54,33 @@ void logOnce(const char* reason) {
 
 } // namespace
 
-X11Connection::X11Connection(Display* display) : display_(display), root_(DefaultRootWindow(display)) {
+X11Connection::X11Connection(Display* display)
+    : display_(display), root_(DefaultRootWindow(display)),
+      breakOffDescriptor_(fcntl(ConnectionNumber(display), F_DUPFD_CLOEXEC, 0)) {
     XSetIOErrorExitHandler(display_, &X11Connection::handleBrokenConnection, this);
 }
 
 X11Connection::~X11Connection() {
-    XCloseDisplay(display_);
+    if (display_ && lost_ && lostOn_.load() != std::this_thread::get_id()) {
+        // Closing would wait for good on the lock Xlib keeps for the thread that met the break: the
+        // display is left behind, its socket closed.
+        x11ConnectionLog.info("a broken x connection is left unclosed: another thread met the break");
+        ::close(ConnectionNumber(display_));
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan_ignore_object(display_);
+#endif
+        display_ = nullptr;
+    }
+    close();
+    if (breakOffDescriptor_ >= 0) {
+        ::close(breakOffDescriptor_);
+    }
+}
+
+void X11Connection::close() {
+    if (display_) {
+        XCloseDisplay(std::exchange(display_, nullptr));
+    }
 }
 
 std::unique_ptr<X11Connection> X11Connection::open() {
@@ -102,8 +131,14 @@ std::optional<ScreenPoint> X11Connection::pointerPosition() const {
     return ScreenPoint{rootX, rootY};
 }
 
+void X11Connection::breakOff() const {
+    shutdown(breakOffDescriptor_, SHUT_RDWR);
+}
+
 void X11Connection::handleBrokenConnection(Display*, void* connection) {
-    static_cast<X11Connection*>(connection)->lost_ = true;
+    auto* self = static_cast<X11Connection*>(connection);
+    self->lostOn_ = std::this_thread::get_id();
+    self->lost_ = true;
 }
 
 } // namespace velm

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace velm {
 
@@ -29,6 +30,11 @@ public:
     int fileDescriptor() const { return ConnectionNumber(display_); }
     // True once the connection to the server broke; nothing more arrives on it.
     bool isLost() const { return lost_.load(); }
+    // From any thread, as long as the connection lives: shuts the socket down, so that a call
+    // waiting on the server fails at once and the connection is lost from then on.
+    void breakOff() const;
+    // Closes the display ahead of the destructor, on the thread that used it last (see there).
+    void close();
 
     // The atom of a name, made when the server does not know it yet.
     Atom atom(const char* name) const { return XInternAtom(display_, name, False); }
@@ -44,7 +50,13 @@ private:
 
     Display* display_;
     Window root_;
+    // A second descriptor of the socket: it stays open until the destructor, so breakOff never
+    // reaches a descriptor number the process has since given to something else.
+    int breakOffDescriptor_;
     std::atomic<bool> lost_{false};
+    // Xlib keeps the display locked by the thread that met the broken connection: any other thread
+    // that calls into it, closing included, waits for good.
+    std::atomic<std::thread::id> lostOn_;
 };
 
 } // namespace velm

@@ -4,6 +4,7 @@
 #include "platform/log/Log.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <mutex>
 #include <pthread.h>
 
@@ -57,10 +58,25 @@ struct X11EventLoop::Core {
         }
     }
 
+    void markEnded() {
+        {
+            std::lock_guard guard(lock);
+            ended = true;
+        }
+        endedSignal.notify_all();
+    }
+
+    bool waitForEnd(std::chrono::milliseconds limit) {
+        std::unique_lock guard(lock);
+        return endedSignal.wait_for(guard, limit, [this] { return ended; });
+    }
+
     const std::unique_ptr<X11Connection> connection;
     const std::string name;
     std::mutex lock;
     EventHandler handler;
+    std::condition_variable endedSignal;
+    bool ended = false;
     ThreadInbox inbox;
 };
 
@@ -78,7 +94,12 @@ std::unique_ptr<X11EventLoop> X11EventLoop::open(std::string name) {
 }
 
 X11EventLoop::X11EventLoop(std::shared_ptr<Core> core)
-    : core_(core), thread_([core = std::move(core)] { core->run(); }) {}
+    : core_(core), thread_([core = std::move(core)] {
+          core->run();
+          // Here, where every call on the connection was made: see X11Connection.
+          core->connection->close();
+          core->markEnded();
+      }) {}
 
 X11EventLoop::~X11EventLoop() {
     // Released after the thread ends, outside the lock: what it holds may post on its way out.
@@ -86,6 +107,13 @@ X11EventLoop::~X11EventLoop() {
     {
         std::lock_guard guard(core_->lock);
         handler.swap(core_->handler);
+    }
+    core_->inbox.close();
+    // A server that stopped answering holds the thread in an Xlib call for good; breaking the
+    // connection off under it makes that call fail, so the owner's way out is bounded.
+    if (!isCurrent() && !core_->waitForEnd(unansweredLimit)) {
+        x11EventLoopLog.error("%s: the x server does not answer: leaving it", core_->name.c_str());
+        core_->connection->breakOff();
     }
     core_->inbox.closeAndJoin(thread_);
 }

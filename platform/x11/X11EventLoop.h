@@ -2,6 +2,7 @@
 
 #include "platform/x11/X11Connection.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,10 @@ public:
 
     // Nothing when there is no X server to connect to.
     static std::unique_ptr<X11EventLoop> open(std::string name);
+
+    // How long the way out waits for a thread held up in a call to the server before it breaks the
+    // connection off.
+    static constexpr std::chrono::seconds unansweredLimit{2};
 
     // Stops the thread and closes the connection; tasks not yet run are dropped. From the loop's
     // own thread (its last owner let go inside a task) the thread ends by itself after that task.

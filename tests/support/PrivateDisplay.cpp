@@ -1,5 +1,7 @@
 #include "tests/support/PrivateDisplay.h"
 
+#include <csignal>
+
 namespace velm::test {
 
 std::unique_ptr<PrivateDisplay> PrivateDisplay::start() {
@@ -14,6 +16,21 @@ std::unique_ptr<PrivateDisplay> PrivateDisplay::start() {
     }
     display->name_ = ":" + *number;
     return display;
+}
+
+PrivateDisplay::~PrivateDisplay() {
+    thaw();
+}
+
+void PrivateDisplay::freeze() {
+    isFrozen_ = kill(server_->pid(), SIGSTOP) == 0;
+}
+
+void PrivateDisplay::thaw() {
+    if (isFrozen_) {
+        kill(server_->pid(), SIGCONT);
+        isFrozen_ = false;
+    }
 }
 
 } // namespace velm::test

@@ -14,12 +14,19 @@ public:
     // Nothing when Xvfb cannot be started here.
     static std::unique_ptr<PrivateDisplay> start();
 
+    ~PrivateDisplay();
+
     // As DISPLAY takes it (":93").
     const std::string& name() const { return name_; }
+
+    // Stops the server where it is, as a hung one: its clients' calls wait for an answer.
+    void freeze();
+    void thaw();
 
 private:
     std::unique_ptr<ChildProcess> server_;
     std::string name_;
+    bool isFrozen_ = false;
 };
 
 } // namespace velm::test
