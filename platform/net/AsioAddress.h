@@ -19,14 +19,15 @@ inline asio::ip::address toAsio(const IpAddress& address) {
     }
     asio::ip::address_v6::bytes_type raw{};
     std::copy(bytes.begin(), bytes.end(), raw.begin());
-    return asio::ip::address_v6(raw);
+    return asio::ip::address_v6(raw, address.scopeId());
 }
 
 inline IpAddress fromAsio(const asio::ip::address& address) {
     if (address.is_v4()) {
         return IpAddress::ipv4(address.to_v4().to_bytes());
     }
-    return IpAddress::ipv6(address.to_v6().to_bytes());
+    const asio::ip::address_v6 ipv6 = address.to_v6();
+    return IpAddress::ipv6(ipv6.to_bytes()).withScope(ipv6.scope_id());
 }
 
 inline asio::ip::udp::endpoint toAsio(const SocketAddress& address) {

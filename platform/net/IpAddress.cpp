@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 
 namespace velm {
@@ -59,12 +60,24 @@ bool IpAddress::isIpv6LinkLocal() const {
     return !isIpv4() && bytes_[0] == 0xfe && (bytes_[1] & 0xc0) == 0x80;
 }
 
+IpAddress IpAddress::withScope(std::uint32_t scopeId) const {
+    IpAddress scoped = *this;
+    scoped.scopeId_ = isIpv4() ? 0 : scopeId;
+    return scoped;
+}
+
 std::string IpAddress::text() const {
     char buffer[INET6_ADDRSTRLEN] = {};
     if (::inet_ntop(isIpv4() ? AF_INET : AF_INET6, bytes_.data(), buffer, sizeof buffer) == nullptr) {
         return {};
     }
-    return buffer;
+    std::string text = buffer;
+    if (scopeId_ != 0) {
+        char name[IF_NAMESIZE] = {};
+        text += '%';
+        text += ::if_indextoname(scopeId_, name) != nullptr ? std::string(name) : std::to_string(scopeId_);
+    }
+    return text;
 }
 
 } // namespace velm

@@ -12,8 +12,11 @@
 
 namespace velm {
 
-// A numeric IPv4 or IPv6 address, its bytes in network order. A plain value: copying it
-// allocates nothing, and it orders by family and then by bytes.
+// A numeric IPv4 or IPv6 address, its bytes in network order, and for IPv6 the interface it is
+// reached through (its scope, an interface index; 0 for none). A link-local address names a host
+// only together with its interface, so the scope counts in comparisons: one address on two
+// interfaces is two addresses. A plain value: copying it allocates nothing, and it orders by
+// family, then by bytes, then by scope.
 class IpAddress {
 public:
     enum class Family : std::uint8_t { ipv4, ipv6 };
@@ -38,7 +41,13 @@ public:
     // The IPv4 address inside an IPv4-mapped IPv6 address (::ffff:a.b.c.d); absent for any other.
     std::optional<IpAddress> mappedIpv4() const;
     bool isIpv6LinkLocal() const;
-    // The canonical text: dotted for IPv4, the system's compressed form for IPv6.
+    // The interface index an IPv6 address is scoped to (the socket address's sin6_scope_id);
+    // 0 when it has none, and always for IPv4.
+    std::uint32_t scopeId() const { return scopeId_; }
+    // This address scoped to the interface of index `scopeId` (0: none); IPv4 stays unscoped.
+    IpAddress withScope(std::uint32_t scopeId) const;
+    // The canonical text: dotted for IPv4, the system's compressed form for IPv6, followed for a
+    // scoped address by "%" and its interface's name, or its index when no interface has it.
     std::string text() const;
 
     auto operator<=>(const IpAddress&) const = default;
@@ -46,6 +55,7 @@ public:
 private:
     Family family_ = Family::ipv4;
     std::array<std::uint8_t, ipv6Length> bytes_{};
+    std::uint32_t scopeId_ = 0;
 };
 
 } // namespace velm

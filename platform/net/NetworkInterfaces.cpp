@@ -23,6 +23,20 @@ IpAddress addressOf(const sockaddr* address, IpAddress::Family family) {
     return *IpAddress::fromBytes(family, ByteView(ipv6->sin6_addr.s6_addr, IpAddress::ipv6Length));
 }
 
+// An interface's own address, with the scope the system gives it (link-local ones have one).
+IpAddress interfaceAddressOf(const sockaddr* address, IpAddress::Family family) {
+    const IpAddress plain = addressOf(address, family);
+    if (family == IpAddress::Family::ipv4) {
+        return plain;
+    }
+    return plain.withScope(reinterpret_cast<const sockaddr_in6*>(address)->sin6_scope_id);
+}
+
+// Whether two addresses name the same one: a side without a scope leaves the interface open.
+bool sameAddress(const IpAddress& a, const IpAddress& b) {
+    return a.scopeId() == 0 || b.scopeId() == 0 ? a.withScope(0) == b.withScope(0) : a == b;
+}
+
 std::optional<IpAddress::Family> familyOf(const sockaddr* address) {
     if (address == nullptr) {
         return std::nullopt;
@@ -51,7 +65,7 @@ std::vector<InterfaceAddress> NetworkInterfaces::addresses() {
             continue;
         }
         InterfaceAddress address{entry->ifa_name, (entry->ifa_flags & IFF_UP) != 0,
-                                 addressOf(entry->ifa_addr, *family), std::nullopt};
+                                 interfaceAddressOf(entry->ifa_addr, *family), std::nullopt};
         if (entry->ifa_netmask != nullptr) {
             address.netmask = addressOf(entry->ifa_netmask, *family);
         }
@@ -65,7 +79,8 @@ std::vector<std::string> NetworkInterfaces::namesOf(const IpAddress& address) {
     const IpAddress wanted = address.mappedIpv4().value_or(address);
     std::vector<std::string> names;
     for (const InterfaceAddress& entry : addresses()) {
-        if (entry.address == wanted && std::find(names.begin(), names.end(), entry.name) == names.end()) {
+        if (sameAddress(entry.address, wanted) &&
+            std::find(names.begin(), names.end(), entry.name) == names.end()) {
             names.push_back(entry.name);
         }
     }

@@ -20,7 +20,8 @@ public:
     static std::vector<InterfaceAddress> addresses();
 
     // The names of the interfaces that carry this address, in the system's order
-    // ("lo" for 127.0.0.1). An IPv4 address mapped into IPv6 is looked up as IPv4.
+    // ("lo" for 127.0.0.1). An IPv4 address mapped into IPv6 is looked up as IPv4; an address
+    // without a scope matches on every interface, a scoped one only on its own.
     static std::vector<std::string> namesOf(const IpAddress& address);
 
     // The name of the interface with this index, if there is one.

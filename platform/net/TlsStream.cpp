@@ -90,6 +90,14 @@ bool wouldBlock(const std::error_code& error) {
     return error == asio::error::would_block || error == asio::error::try_again;
 }
 
+// Now plus `limit`, held at the clock's end: a limit may be as long as its type allows, and one
+// that wrapped round would lie in the past and end the connection at once.
+asio::steady_timer::time_point deadlineAfter(TlsStream::Duration limit) {
+    using TimePoint = asio::steady_timer::time_point;
+    const TimePoint now = asio::steady_timer::clock_type::now();
+    return limit > TimePoint::max() - now ? TimePoint::max() : now + limit;
+}
+
 } // namespace
 
 std::shared_ptr<TlsStream> TlsStream::outgoing(const HostPort& target, const TlsParameters& parameters,
@@ -114,7 +122,7 @@ std::shared_ptr<TlsStream> TlsStream::accepted(Socket socket,
     stream->socket_.non_blocking(true, ignored); // writes from a caller's thread must never wait
     stream->handshakeSlot_ = std::move(handshakeSlot);
     stream->moveTo(Phase::handshaking);
-    stream->armDeadline(asio::steady_timer::clock_type::now() + handshakeTimeout, "handshake timed out");
+    stream->armDeadline(deadlineAfter(handshakeTimeout), "handshake timed out");
     stream->onConnected();
     stream->continueHandshake();
     return stream;
@@ -176,7 +184,7 @@ void TlsStream::begin() {
     }
     report(State::preparing);
     moveTo(Phase::connecting);
-    connectDeadline_ = asio::steady_timer::clock_type::now() + connectTimeout_;
+    connectDeadline_ = deadlineAfter(connectTimeout_);
     resolve(target_);
 }
 

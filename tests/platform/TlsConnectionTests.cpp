@@ -253,6 +253,19 @@ TEST(TlsConnectionTests, TheConnectTimeOutEndsWithTheHandshake) {
     EXPECT_EQ(client->states(), (std::vector<State>{State::preparing, State::ready}));
 }
 
+// Limits as long as the type allows mean none: they must not wrap round to the past.
+TEST(TlsConnectionTests, TheLongestTimeOutsLetBothEndsHandshake) {
+    LoopbackServer server(parametersFor("a", 1),
+                          {.limits = {.handshakeTimeout = TlsListener::Duration::max()}});
+    auto client = connectTo(server.endpoint(), parametersFor("a", 1), TlsConnection::Duration::max());
+    ASSERT_TRUE(client->waitFor(State::ready));
+    ASSERT_TRUE(server.waitForAccepted(1));
+    ASSERT_TRUE(server.accepted(0)->waitFor(State::ready));
+    client->connection().send(Bytes(3, 7));
+    EXPECT_TRUE(server.accepted(0)->waitForBytes(3));
+    EXPECT_EQ(client->states(), (std::vector<State>{State::preparing, State::ready}));
+}
+
 TEST(TlsConnectionTests, SendsBeforeReadyAndBeforeAGracefulCancelArriveInOrder) {
     LoopbackServer server(parametersFor("device", 5));
     auto client = std::make_unique<ConnectionProbe>(

@@ -86,4 +86,15 @@ bool insidePrivateNetwork() {
     return false;
 }
 
+bool shareLinkLocalAddress(const std::string& address) {
+    // Without duplicate address detection the address is usable at once.
+    const std::string command = std::string(searchPath) +
+                                "ip link add velm0 type veth peer name velm1 && ip link set velm0 up && "
+                                "ip link set velm1 up && ip -6 addr add " +
+                                address + "/64 dev lo nodad && ip -6 addr add " + address +
+                                "/64 dev velm0 nodad";
+    EXPECT_EQ(run(command), 0) << "cannot give " << address << " to two interfaces";
+    return !::testing::Test::HasFailure();
+}
+
 } // namespace velm::test

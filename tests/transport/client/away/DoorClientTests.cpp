@@ -1,4 +1,5 @@
 #include "platform/crypto/Random.h"
+#include "tests/support/PrivateNetwork.h"
 #include "tests/transport/away/door/DoorNetwork.h"
 #include "transport/away/door/DoorListener.h"
 #include "transport/client/away/DoorClient.h"
@@ -7,6 +8,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
+#include <net/if.h>
 #include <set>
 #include <vector>
 
@@ -159,6 +161,21 @@ TEST_F(DoorClientTest, WithoutAUsablePortOnlyTheGiveUpAnswers) {
     queue->advance(1ms);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0], DoorClient::Outcome(DoorClient::NoAnswer{}));
+}
+
+// A link-local address names a host only together with its interface: the knock goes out there.
+TEST_F(DoorClientTest, KnocksOnALinkLocalAddressThroughTheInterfaceItNames) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    ASSERT_TRUE(test::shareLinkLocalAddress("fe80::1"));
+    asio::io_context io;
+    asio::ip::udp::socket door(io, asio::ip::udp::endpoint(asio::ip::udp::v6(), 0));
+    const auto client = knock(door.local_endpoint().port(), "fe80::1%lo");
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return door.available() > 0; }));
+    Bytes datagram(Door::knockLength + 1);
+    asio::ip::udp::endpoint sender;
+    datagram.resize(door.receive_from(asio::buffer(datagram), sender));
+    EXPECT_TRUE(keyring.admit(datagram, Date::now()));
+    EXPECT_EQ(sender.address().to_v6().scope_id(), if_nametoindex("lo"));
 }
 
 // A knock end to end on loopback: a door client against a keyring-admitting door listener, on real queues.

@@ -64,6 +64,17 @@ TEST_F(HostBrowserTest, AdvertisedHostIsListedAndFollowedWhileTheDaemonComesAndG
     EXPECT_EQ(hosts.size(), 3u);
 }
 
+// What a replaced browser had queued is dropped, yet nothing is lost: its successor lists afresh.
+TEST_F(HostBrowserTest, AHostThatAReplacedBrowserFoundIsListedByItsSuccessor) {
+    network->addRemote({"Office", velmType, 40100, {}}, TxtRecord{{"id", "HOST-1"}});
+    auto browser = watched();
+    browser->start();
+    browser->start();
+    queue->runUntilIdle();
+    const Hosts listed{{"HOST-1", "Office", office, std::nullopt}};
+    EXPECT_EQ(hosts, std::vector<Hosts>{listed});
+}
+
 TEST_F(HostBrowserTest, FindingNothingIsToldOnceAfterTheDelayOfTheLatestStart) {
     auto browser = watched();
     browser->start();
