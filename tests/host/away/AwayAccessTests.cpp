@@ -333,6 +333,8 @@ TEST_F(AwayAccessTest, MappingsTheRouterCouldNotRemoveAreRemovedAtTheNextStart) 
     router->script("DeletePortMapping", ScriptedRouter::fault("714"));
     for (std::size_t index = 1; index < doors.size(); ++index) {
         router->script("DeletePortMapping", PortMapperFailure::noGateway());
+        // Nor is it found again before the stop is over, to remove what the ledger still holds.
+        router->scriptSearch(PortMapperFailure::noGateway());
     }
     access->setEnabled(false, {pad});
     queue->runUntilIdle();
@@ -456,6 +458,30 @@ TEST_F(AwayAccessTest, WithoutARouterOrBehindAnotherTranslationNoDoorIsMapped) {
     queue->advance(300s);
     EXPECT_EQ(statuses.back(), AwayStatus::notReachable("100.64.1.1"));
     EXPECT_EQ(sent("AddPortMapping"), mappings);
+}
+
+// The router stopped answering for a moment, so the doors count as unmapped, yet their mappings are
+// still on it: switching off removes them from the router that answers then.
+TEST_F(AwayAccessTest, SwitchedOffWhileWithoutARouterItRemovesTheMappingsTheRouterStillHolds) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    ASSERT_EQ(forwarded(), doorMappings());
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    for (int pass = 0; pass < 20 && statuses.back() != AwayStatus::noRouter(); ++pass) {
+        queue->advance(AwayAccess::passInterval);
+    }
+    ASSERT_EQ(statuses.back(), AwayStatus::noRouter());
+
+    access->setEnabled(false, {pad});
+    queue->runUntilIdle();
+    EXPECT_EQ(statuses.back(), AwayStatus::off());
+    EXPECT_TRUE(forwarded().empty());
+    EXPECT_TRUE(settings->jsonValue(AwayMappingLedger::settingsKey)->empty());
+
+    // On again: the doors are mapped afresh once the sweep is over, and not removed after.
+    enable({pad});
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_EQ(forwarded(), doorMappings());
 }
 
 TEST_F(AwayAccessTest, ARouterWithoutAnAddressYetIsAskedAgainAtTheNextPass) {
