@@ -199,6 +199,28 @@ TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsThe
     EXPECT_EQ(forwarded(), expected);
 }
 
+// An entry lives on after its knock, but not the access of the device that knocked.
+TEST_F(AwayAccessTest, AChannelOfADeviceWhoseAccessLapsedSinceItsKnockIsTurnedAway) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    const AwayDevice lapsing = device("lapsing-2", Date(clock().secondsSinceReferenceDate() + 10));
+    enable({pad, lapsing});
+    const auto session = admit(lapsing, peer);
+    ASSERT_TRUE(session);
+    queue->advance(11s);
+
+    auto closed = std::make_shared<bool>(false);
+    const auto channel = ControlChannel::outgoing(Endpoint::hostPort("127.0.0.1", session->controlPort),
+                                                  PreSharedKey::forAway(session->sessionKey));
+    channel->setOnEvent([closed](const ControlChannel::Event& event) {
+        *closed = *closed || event.get<ControlChannel::Event::Closed>() != nullptr;
+    });
+    channel->start(queue);
+    clients.push_back(channel);
+    EXPECT_TRUE(test::pumpUntil(*queue, [&] { return *closed; }));
+    EXPECT_TRUE(arrivals.empty());
+}
+
 TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     switchOn();
