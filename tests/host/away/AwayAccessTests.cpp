@@ -506,6 +506,24 @@ TEST_F(AwayAccessTest, SwitchedOffWhileWithoutARouterItRemovesTheMappingsTheRout
     EXPECT_EQ(forwarded(), doorMappings());
 }
 
+// After the router stopped answering for a moment the doors count as unmapped, yet it still forwards
+// them: a door closed then is removed from it all the same.
+TEST_F(AwayAccessTest, ADoorClosedAfterTheRouterStoppedAnsweringIsRemovedFromIt) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    ASSERT_EQ(forwarded(), doorMappings());
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    for (int pass = 0; pass < 20 && statuses.back() != AwayStatus::noRouter(); ++pass) {
+        queue->advance(AwayAccess::passInterval);
+    }
+    ASSERT_EQ(statuses.back(), AwayStatus::noRouter());
+
+    // The device's access was withdrawn meanwhile.
+    enable({});
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_TRUE(forwarded().empty());
+}
+
 TEST_F(AwayAccessTest, ARouterWithoutAnAddressYetIsAskedAgainAtTheNextPass) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     makeAccess(router);
