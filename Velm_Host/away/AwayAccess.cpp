@@ -47,12 +47,7 @@ void AwayAccess::start() {
             }));
         self.doors_->setOnListening(whileAlive(
             self.shared_from_this(), [](AwayAccess& access, std::uint16_t) { access.requestPass(); }));
-        self.router_->removeLeftovers(whileAlive(self.shared_from_this(), [](AwayAccess& access) {
-            access.leftoversRemoved_ = true;
-            if (std::exchange(access.reconcileAgain_, false)) {
-                access.requestPass();
-            }
-        }));
+        self.sweep({});
     });
 }
 
@@ -115,31 +110,51 @@ void AwayAccess::startGeneration() {
 }
 
 // Entries and doors are all closed at once, before anything is awaited, so that no knock can open
-// a session while their mappings are being removed.
+// a session while their mappings are being removed. A door whose mapping was forgotten when the
+// router stopped answering may still be forwarded there: the ledger, which keeps every mapping
+// until the router let it go, is swept last, on whatever router answers now.
 void AwayAccess::stopNow(std::function<void()> done) {
     startGeneration();
     auto remaining = std::make_shared<int>(2);
-    auto finished = [weak = weak_from_this(), generation = generation_, remaining, done = std::move(done)] {
+    auto closed = [weak = weak_from_this(), generation = generation_, remaining, done = std::move(done)] {
         if (--*remaining > 0) {
             return;
         }
+        const auto self = weak.lock();
+        if (!self) {
+            if (done) {
+                done();
+            }
+            return;
+        }
         // Switched on again meanwhile: the new generation's status stands.
-        if (const auto self = weak.lock(); self && self->generation_ == generation) {
+        if (self->generation_ == generation) {
             self->publish(Status::off());
+        }
+        self->sweep(done);
+    };
+    sessions_->closeAll(closed);
+    doors_->closeAll(closed);
+}
+
+void AwayAccess::sweep(std::function<void()> done) {
+    ++sweepsUnderWay_;
+    router_->removeLeftovers([weak = weak_from_this(), done = std::move(done)] {
+        if (const auto self = weak.lock();
+            self && --self->sweepsUnderWay_ == 0 && std::exchange(self->reconcileAgain_, false)) {
+            self->requestPass();
         }
         if (done) {
             done();
         }
-    };
-    sessions_->closeAll(finished);
-    doors_->closeAll(finished);
+    });
 }
 
 void AwayAccess::requestPass() {
     if (!enabled_) {
         return;
     }
-    if (!leftoversRemoved_ || reconciling_) {
+    if (sweepsUnderWay_ > 0 || reconciling_) {
         reconcileAgain_ = true;
         return;
     }

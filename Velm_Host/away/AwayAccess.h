@@ -42,7 +42,8 @@ namespace velm {
 // pass or tick of an older one goes no further than its next wait, and an older stop removes what
 // it closed but reports nothing, so switching off and on quickly never leaves an old ticker running
 // or lets an old stop close or report over the new state. Mappings are remembered in the settings
-// until removed, and what an earlier run left on the router is removed before the first pass.
+// until removed: what an earlier run left on the router is removed before the first pass, and what
+// a stop's closing could not reach is removed at its end from the router that answers then.
 //
 // Every operation may be called from any thread; the work runs on the service's queue
 // ("velm.host.away"), and the handlers and completions are called there: the host model hops to
@@ -126,6 +127,8 @@ private:
 
     void publish(const Status& status);
     void stopNow(std::function<void()> done);
+    // Removes from the router that answers now every mapping the ledger still holds.
+    void sweep(std::function<void()> done);
     // Starts a generation: what an older one scheduled or awaits goes no further.
     void startGeneration();
     void requestPass();
@@ -156,9 +159,10 @@ private:
     std::uint64_t generation_ = 0;
     bool reconciling_ = false;
     bool reconcileAgain_ = false;
-    // Passes wait until what an earlier run left on the router is gone, so none of it is removed
-    // after being mapped anew.
-    bool leftoversRemoved_ = false;
+    // Sweeps of what the mapping ledger holds (at start, what an earlier run left; at the end of a
+    // stop, what the closing could not reach) under way. Passes wait until none is, so nothing
+    // swept is removed after being mapped anew.
+    int sweepsUnderWay_ = 0;
     WorkItem tick_;
     std::optional<KnownAddress> knownAddress_;
     Date sessionsRenewed_;

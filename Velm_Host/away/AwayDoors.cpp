@@ -48,7 +48,7 @@ void AwayDoors::closeUnwanted(const std::set<std::uint16_t>& wanted, std::functi
             continue;
         }
         door->second.listener->close();
-        if (door->second.mappedAt) {
+        if (door->second.mappedAt || door->second.mayBeMapped) {
             mapped.push_back(door->first);
         }
         door = doors_.erase(door);
@@ -80,7 +80,7 @@ void AwayDoors::open(std::uint16_t port) {
         whileAlive(shared_from_this(), [port, serial](AwayDoors& self, std::optional<std::uint16_t> bound) {
             self.reported(port, serial, bound);
         }));
-    doors_[port] = Entry{listener, false, std::nullopt, serial};
+    doors_[port] = Entry{listener, false, std::nullopt, false, serial};
     listener->open(port);
 }
 
@@ -156,6 +156,7 @@ void AwayDoors::mapped(std::uint16_t port, Date now, const AwayRouter::Result<st
     if (result.ok()) {
         if (door != doors_.end()) {
             door->second.mappedAt = now;
+            door->second.mayBeMapped = true;
         } else {
             // Closed while the router was mapping it (by a stop, or a new window): nothing may be
             // left forwarding to a port nobody listens on.

@@ -56,7 +56,8 @@ public:
     // remapAgeSeconds. `done` learns whether the router refused any for a reason other than the
     // port being taken there.
     void mapDue(Date now, std::function<void(bool refused)> done);
-    // The router has not answered: no door counts as mapped any more. The doors stay open.
+    // The router has not answered: no door counts as mapped any more, so each is mapped again once it
+    // answers. The doors stay open, and a closed one is still removed from the router.
     void forgetMappings();
     bool anyMapped() const;
     // Closes every door, then removes the mappings they held.

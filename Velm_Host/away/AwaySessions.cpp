@@ -231,7 +231,8 @@ void AwaySessions::decide(Entry& entry, std::optional<Bytes> datagram) {
 void AwaySessions::connectionArrived(std::shared_ptr<ControlChannel> channel, const Door::KnockId& id,
                                      std::uint64_t serial) {
     Entry* entry = find(id, serial);
-    if (!enabled_ || !entry || !onConnection_) {
+    // The entry outlives its knock: the device's away access may have lapsed or been withdrawn since.
+    if (!enabled_ || !entry || !onConnection_ || !isActive(entry->admission.deviceID(), options_.now())) {
         channel->cancel();
         return;
     }

@@ -340,6 +340,48 @@ void HostModel::refreshAway() {
     // Also when nothing changed: each call makes away access build its keyring afresh at the next knock
     // and, while it is on, look at its doors and the router at once.
     setup_.away->setEnabled(state_.allowRemoteAccess && state_.allowAwayAccess, std::move(list));
+    endWithdrawnAwaySessions();
+}
+
+// Away access only turning new knocks away would leave a device outside the home network its screen,
+// input and files while the window says away access is off: what came in through the door ends with
+// it. Sessions from the home network go on.
+void HostModel::endWithdrawnAwaySessions() {
+    const bool awayAllowed = state_.allowRemoteAccess && state_.allowAwayAccess;
+    const auto verdict = awayVerdict();
+    for (const auto& [id, entry] : sessions_) {
+        if (!entry.ticket) {
+            continue;
+        }
+        // Also the sessions still on their way in, whose device is not known yet.
+        if (!awayAllowed) {
+            entry.session->close(ByeReason::remoteAccessDisabled);
+        } else {
+            entry.session->closeByDevice(verdict);
+        }
+    }
+}
+
+// A device forgotten, or whose time away ran out, has had its access withdrawn; one without a
+// device-bound key once such keys are required is told what it lacks, as its hello would be.
+std::function<std::optional<ByeReason>(const std::string& deviceID)> HostModel::awayVerdict() const {
+    const Date now = setup_.now();
+    const bool keyRequired = !registry_->allowsAwayWithoutDeviceKey();
+    std::map<std::string, std::optional<ByeReason>> verdicts;
+    for (const PairedDevice& device : registry_->devices()) {
+        const auto until = registry_->awayExpiry(device);
+        if (until && *until <= now) {
+            verdicts[device.id] = ByeReason::remoteAccessDisabled;
+        } else if (keyRequired && !device.awayPublicKey) {
+            verdicts[device.id] = ByeReason::awayKeyRequired;
+        } else {
+            verdicts[device.id] = std::nullopt;
+        }
+    }
+    return [verdicts = std::move(verdicts)](const std::string& deviceID) -> std::optional<ByeReason> {
+        const auto found = verdicts.find(deviceID);
+        return found == verdicts.end() ? std::optional(ByeReason::remoteAccessDisabled) : found->second;
+    };
 }
 
 void HostModel::requestNotices() {
@@ -521,6 +563,12 @@ void HostModel::sessionAuthenticated(std::uint64_t id, const HostSession::Snapsh
     if (!registry_->device(snapshot.deviceID)) {
         found->second.session->close(ByeReason::notPaired);
         return;
+    }
+    if (found->second.ticket) {
+        if (const auto withdrawn = awayVerdict()(snapshot.deviceID)) {
+            found->second.session->close(*withdrawn);
+            return;
+        }
     }
     if (current_ && *current_ != id) {
         closeCurrent(ByeReason::replacedByNewSession);

@@ -181,6 +181,10 @@ private:
     void registryChanged();
     void completeDeviceKeys();
     void refreshAway();
+    void endWithdrawnAwaySessions();
+    // Why a session from away of a device may not go on, judged by the settings and devices as they
+    // stand now; none while it may.
+    std::function<std::optional<ByeReason>(const std::string& deviceID)> awayVerdict() const;
     void requestNotices();
 
     void accept(std::shared_ptr<ControlChannel> channel, std::optional<HostAwayAccess::Ticket> ticket);

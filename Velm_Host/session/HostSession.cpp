@@ -93,6 +93,18 @@ void HostSession::closeForDevice(std::string deviceID, ByeReason reason) {
     }));
 }
 
+void HostSession::closeByDevice(
+    std::function<std::optional<ByeReason>(const std::string& deviceID)> verdict) {
+    queue_->post(whileAlive(shared_from_this(), [verdict = std::move(verdict)](HostSession& self) {
+        if (!self.hello_) {
+            return;
+        }
+        if (const auto reason = verdict(self.hello_->deviceID)) {
+            self.end(endingOf(*reason), *reason);
+        }
+    }));
+}
+
 void HostSession::setIdleTimeout(std::optional<double> seconds) {
     queue_->post(whileAlive(shared_from_this(), [seconds](HostSession& self) {
         if (self.main_) {

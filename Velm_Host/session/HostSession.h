@@ -96,6 +96,8 @@ public:
     // Ends the session, with that goodbye, when it was admitted for this device; a session whose hello
     // comes later is turned away by the registry, from which the device is gone by then.
     void closeForDevice(std::string deviceID, ByeReason reason);
+    // Ends the session, once admitted, with the goodbye `verdict` gives for its device; none lets it go on.
+    void closeByDevice(std::function<std::optional<ByeReason>(const std::string& deviceID)> verdict);
     // A changed idle time-out of the device, in seconds; none means no limit.
     void setIdleTimeout(std::optional<double> seconds);
 

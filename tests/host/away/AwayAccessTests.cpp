@@ -199,6 +199,28 @@ TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsThe
     EXPECT_EQ(forwarded(), expected);
 }
 
+// An entry lives on after its knock, but not the access of the device that knocked.
+TEST_F(AwayAccessTest, AChannelOfADeviceWhoseAccessLapsedSinceItsKnockIsTurnedAway) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    const AwayDevice lapsing = device("lapsing-2", Date(clock().secondsSinceReferenceDate() + 10));
+    enable({pad, lapsing});
+    const auto session = admit(lapsing, peer);
+    ASSERT_TRUE(session);
+    queue->advance(11s);
+
+    auto closed = std::make_shared<bool>(false);
+    const auto channel = ControlChannel::outgoing(Endpoint::hostPort("127.0.0.1", session->controlPort),
+                                                  PreSharedKey::forAway(session->sessionKey));
+    channel->setOnEvent([closed](const ControlChannel::Event& event) {
+        *closed = *closed || event.get<ControlChannel::Event::Closed>() != nullptr;
+    });
+    channel->start(queue);
+    clients.push_back(channel);
+    EXPECT_TRUE(test::pumpUntil(*queue, [&] { return *closed; }));
+    EXPECT_TRUE(arrivals.empty());
+}
+
 TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     switchOn();
@@ -333,6 +355,8 @@ TEST_F(AwayAccessTest, MappingsTheRouterCouldNotRemoveAreRemovedAtTheNextStart) 
     router->script("DeletePortMapping", ScriptedRouter::fault("714"));
     for (std::size_t index = 1; index < doors.size(); ++index) {
         router->script("DeletePortMapping", PortMapperFailure::noGateway());
+        // Nor is it found again before the stop is over, to remove what the ledger still holds.
+        router->scriptSearch(PortMapperFailure::noGateway());
     }
     access->setEnabled(false, {pad});
     queue->runUntilIdle();
@@ -456,6 +480,48 @@ TEST_F(AwayAccessTest, WithoutARouterOrBehindAnotherTranslationNoDoorIsMapped) {
     queue->advance(300s);
     EXPECT_EQ(statuses.back(), AwayStatus::notReachable("100.64.1.1"));
     EXPECT_EQ(sent("AddPortMapping"), mappings);
+}
+
+// The router stopped answering for a moment, so the doors count as unmapped, yet their mappings are
+// still on it: switching off removes them from the router that answers then.
+TEST_F(AwayAccessTest, SwitchedOffWhileWithoutARouterItRemovesTheMappingsTheRouterStillHolds) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    ASSERT_EQ(forwarded(), doorMappings());
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    for (int pass = 0; pass < 20 && statuses.back() != AwayStatus::noRouter(); ++pass) {
+        queue->advance(AwayAccess::passInterval);
+    }
+    ASSERT_EQ(statuses.back(), AwayStatus::noRouter());
+
+    access->setEnabled(false, {pad});
+    queue->runUntilIdle();
+    EXPECT_EQ(statuses.back(), AwayStatus::off());
+    EXPECT_TRUE(forwarded().empty());
+    EXPECT_TRUE(settings->jsonValue(AwayMappingLedger::settingsKey)->empty());
+
+    // On again: the doors are mapped afresh once the sweep is over, and not removed after.
+    enable({pad});
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_EQ(forwarded(), doorMappings());
+}
+
+// After the router stopped answering for a moment the doors count as unmapped, yet it still forwards
+// them: a door closed then is removed from it all the same.
+TEST_F(AwayAccessTest, ADoorClosedAfterTheRouterStoppedAnsweringIsRemovedFromIt) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    ASSERT_EQ(forwarded(), doorMappings());
+    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+    for (int pass = 0; pass < 20 && statuses.back() != AwayStatus::noRouter(); ++pass) {
+        queue->advance(AwayAccess::passInterval);
+    }
+    ASSERT_EQ(statuses.back(), AwayStatus::noRouter());
+
+    // The device's access was withdrawn meanwhile.
+    enable({});
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_TRUE(forwarded().empty());
 }
 
 TEST_F(AwayAccessTest, ARouterWithoutAnAddressYetIsAskedAgainAtTheNextPass) {

@@ -36,6 +36,28 @@ protected:
         return listener;
     }
 
+    // A main session of the device through `listener`, running once the router forwarded its video.
+    std::unique_ptr<test::TestClient> awaySession(const TlsListener& listener, const std::string& deviceID,
+                                                  const SecretBytes& key) {
+        auto client = std::make_unique<test::TestClient>(Endpoint::hostPort("127.0.0.1", listener.port()),
+                                                         PreSharedKey::forAway(awaySessionKey));
+        if (!host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Ready>(); })) {
+            return nullptr;
+        }
+        auto hello = client->hello(deviceID, key.view());
+        hello.understandsPolicy = true;
+        client->send(ControlMessage::hello(hello));
+        if (!host.pumpUntil([&] { return host.away->forwardDone != nullptr; })) {
+            return nullptr;
+        }
+        std::thread([done = std::exchange(host.away->forwardDone, nullptr)] { done(40123); }).join();
+        const bool running = host.pumpUntil([&] {
+            const auto& connected = host.model->state().connected;
+            return connected && connected->isAway && client->hostHello().has_value();
+        });
+        return running ? std::move(client) : nullptr;
+    }
+
     test::ModelHarness host;
     const Bytes awaySessionKey = Bytes(32, 7);
     const AwayTicket awayTicket{.knockID = {9, 9}, .connection = 1};
@@ -398,6 +420,58 @@ TEST_F(HostModelTest, SwitchingAwayAccessOffTurnsAwayASessionFromAwayOnItsWayIn)
     ASSERT_TRUE(host.pumpUntil([&] { return host.away->ended == std::vector{awayTicket}; }));
     EXPECT_FALSE(host.model->state().connected);
     EXPECT_TRUE(host.model->awayVisits()->visits().empty());
+    listener->cancel();
+}
+
+// Switching away access off ends what came in through the door, visit and all; a session from the home
+// network goes on.
+TEST_F(HostModelTest, SwitchingAwayAccessOffEndsTheSessionsFromAwayOnly) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto ipadKey = host.pairDevice("ipad");
+    const auto macKey = host.pairDevice("mac");
+    const auto upload = host.readyClient("mac", macKey);
+    ASSERT_TRUE(upload);
+    upload->send(ControlMessage::openFileTransfer(upload->hello("mac", macKey.view()),
+                                                  FileTransferRequest::upload("notes.txt", 10)));
+    ASSERT_TRUE(host.pumpUntil([&] { return upload->hasReceived(isMessage<ControlMessage::FileTransfer>); }));
+    const auto listener = awaySessionListener();
+    const auto away = awaySession(*listener, "ipad", ipadKey);
+    ASSERT_TRUE(away);
+
+    host.model->setAllowAwayAccess(false);
+    ASSERT_TRUE(host.pumpUntil([&] { return away->bye().has_value() && !host.model->state().connected; }));
+    EXPECT_EQ(away->bye(), ByeReason::remoteAccessDisabled);
+    EXPECT_EQ(host.away->ended, std::vector{awayTicket});
+    ASSERT_EQ(host.model->awayVisits()->visits().size(), 1u);
+    EXPECT_FALSE(host.model->awayVisits()->visits()[0].isOpen());
+    host.queue->runUntilIdle();
+    EXPECT_FALSE(upload->bye());
+    listener->cancel();
+}
+
+// Away access taken from one device, by requiring the device-bound key it lacks or by forgetting it,
+// ends its session from away.
+TEST_F(HostModelTest, WithdrawingADevicesAwayAccessEndsItsSessionFromAway) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto key = host.pairDevice("ipad");
+    const auto listener = awaySessionListener();
+    const auto keyless = awaySession(*listener, "ipad", key);
+    ASSERT_TRUE(keyless);
+    host.model->setAllowsAwayWithoutDeviceKey(false);
+    ASSERT_TRUE(host.pumpUntil([&] { return keyless->bye().has_value(); }));
+    EXPECT_EQ(keyless->bye(), ByeReason::awayKeyRequired);
+
+    host.model->setAllowsAwayWithoutDeviceKey(true);
+    const auto forgotten = awaySession(*listener, "ipad", key);
+    ASSERT_TRUE(forgotten);
+    // As "Remove All Devices" does, past the model.
+    host.model->registry()->remove(std::nullopt);
+    ASSERT_TRUE(host.pumpUntil([&] { return forgotten->bye().has_value(); }));
+    EXPECT_EQ(forgotten->bye(), ByeReason::remoteAccessDisabled);
+    ASSERT_TRUE(host.pumpUntil([&] { return host.away->ended.size() == 2; }));
+    EXPECT_FALSE(host.model->state().connected);
     listener->cancel();
 }
 
