@@ -99,6 +99,18 @@ std::string UnicodeText::composed(std::string_view text) {
     return U_SUCCESS(status) ? result : std::string(text);
 }
 
+bool UnicodeText::isBlank(std::string_view text) {
+    if (!Utf8::isValid(text)) {
+        return false;
+    }
+    const auto points = Utf8::codePoints(text);
+    return std::all_of(points.begin(), points.end(), [](char32_t point) {
+        const auto codePoint = static_cast<UChar32>(point);
+        const auto type = static_cast<UCharCategory>(u_charType(codePoint));
+        return u_isUWhiteSpace(codePoint) || type == U_CONTROL_CHAR || type == U_FORMAT_CHAR;
+    });
+}
+
 bool UnicodeText::isNumeric(char32_t codePoint) {
     return u_getIntPropertyValue(static_cast<UChar32>(codePoint), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }

@@ -21,6 +21,10 @@ public:
     // The text in normalisation form C; ill-formed input comes back unchanged.
     static std::string composed(std::string_view text);
 
+    // Whether the text shows nothing: empty, or only white space, control and invisible formatting
+    // characters. Text that is not valid UTF-8 shows something.
+    static bool isBlank(std::string_view text);
+
     // Whether the code point has a numeric type (digits, numerals, fractions, in any script).
     static bool isNumeric(char32_t codePoint);
 

@@ -3,6 +3,7 @@
 #include "Velm_Host/core/BoundedText.h"
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/log/Log.h"
+#include "protocol/UnicodeText.h"
 #include "transport/channel/VelmService.h"
 #include "transport/keys/HelloProof.h"
 #include "transport/keys/Pairing.h"
@@ -258,7 +259,7 @@ DeviceRegistry::pair(const PairRequest& request, ByteView binding, std::string_v
                    : refuse(PairFailure::keyExchangeFailed, "the key exchange failed");
     }
     PairedDevice device{.id = request.deviceID,
-                        .name = boundedText(request.deviceName, maxNameBytes),
+                        .name = keptName(request.deviceName),
                         .key = std::move(deviceKey),
                         .pairedAt = options_.now()};
     const auto existing = findDevice(next, request.deviceID);
@@ -329,6 +330,13 @@ bool DeviceRegistry::remove(std::optional<std::string_view> id) {
     return true;
 }
 
+// A blank name would leave a blank line wherever the device is named: on its card, in the menu and
+// in notices.
+std::string DeviceRegistry::keptName(std::string_view given) {
+    std::string name = boundedText(given, maxNameBytes);
+    return UnicodeText::isBlank(name) ? std::string(unnamedDeviceName) : name;
+}
+
 DeviceRegistry::UpdateResult DeviceRegistry::update(std::string_view id,
                                                     const std::function<void(PairedDevice&)>& change) {
     {
@@ -343,6 +351,10 @@ DeviceRegistry::UpdateResult DeviceRegistry::update(std::string_view id,
         }
         PairedDevice changed = *found;
         change(changed);
+        if (UnicodeText::isBlank(changed.name)) {
+            changed.name =
+                UnicodeText::isBlank(found->name) ? std::string(unnamedDeviceName) : std::move(found->name);
+        }
         changed.id = std::move(found->id);
         changed.key = std::move(found->key);
         *found = std::move(changed);

@@ -67,6 +67,8 @@ public:
 
     // Names are kept to this many bytes (cut on a character boundary).
     static constexpr std::size_t maxNameBytes = 256;
+    // The name of a device that gave none that shows.
+    static constexpr std::string_view unnamedDeviceName = "Device";
     static constexpr std::chrono::seconds oneDay{86'400};
     static constexpr int defaultAwayAccessDays = 30;
 
@@ -136,7 +138,11 @@ public:
     // Removes one device, or every device when no identifier is given; its key goes with it.
     // False when the new list could not be saved (nothing is removed then).
     bool remove(std::optional<std::string_view> id);
-    // Changes one device and saves. The identifier and the key cannot be changed this way. A
+    // The name a device gave, as it is kept: bounded, and unnamedDeviceName when it shows nothing.
+    static std::string keptName(std::string_view given);
+
+    // Changes one device and saves. The identifier and the key cannot be changed this way, and a
+    // name that shows nothing keeps the one the device had (else becomes unnamedDeviceName). A
     // device removed meanwhile stays removed: the change is dropped as notFound. `change` may read
     // the registry, but not change it.
     UpdateResult update(std::string_view id, const std::function<void(PairedDevice&)>& change);

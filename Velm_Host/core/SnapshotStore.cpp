@@ -74,14 +74,29 @@ SnapshotStore::Revisions SnapshotStore::revisions() const {
 void SnapshotStore::write(std::string key, Bytes jpeg) {
     queue_->post(
         whileAlive(shared_from_this(), [key = std::move(key), jpeg = std::move(jpeg)](SnapshotStore& self) {
-            if (jpeg.size() > maxFileBytes) {
-                snapshotLog.error("snapshot of %zu bytes not kept", jpeg.size());
-            } else if (!self.folder_.replace(self.file(key).filename().string(), jpeg)) {
-                snapshotLog.error("snapshot not written");
+            if (self.keep(key, jpeg)) {
+                self.bump(key);
+                self.publish();
             }
-            self.bump(key);
-            self.publish();
         }));
+}
+
+// A picture that cannot be kept takes the older one with it: that is no longer the device's last
+// screen, and a reader told of a new revision must not find it again.
+bool SnapshotStore::keep(const std::string& key, ByteView jpeg) const {
+    const auto name = file(key).filename().string();
+    if (jpeg.size() > maxFileBytes) {
+        snapshotLog.error("snapshot of %zu bytes not kept", jpeg.size());
+    } else if (folder_.replace(name, jpeg)) {
+        return true;
+    } else {
+        snapshotLog.error("snapshot not written");
+    }
+    if (!folder_.remove(name)) {
+        snapshotLog.error("older snapshot not removed");
+        return false;
+    }
+    return true;
 }
 
 void SnapshotStore::remove(std::string key) {

@@ -24,8 +24,9 @@ namespace velm {
 //
 // Every key that was ever written or removed has a revision, raised by one with each write or
 // removal of that key and for every key by removeAll, so that whoever shows a picture knows
-// when to read it again. Files are written and removed on the queue "velm.snapshots"; the
-// revisions change once that work is done, and `onChange` then runs on the main queue.
+// when to read it again. A picture that cannot be kept removes the key's older one. Files are
+// written and removed on the queue "velm.snapshots"; the revisions change once that work is done,
+// and `onChange` then runs on the main queue.
 class SnapshotStore : public std::enable_shared_from_this<SnapshotStore> {
 public:
     using Revisions = std::map<std::string, std::uint64_t, std::less<>>;
@@ -72,6 +73,8 @@ private:
                   std::shared_ptr<Queue> mainQueue);
 
     // On the queue.
+    // Writes the key's picture, else removes its older one; false when an older one may still be there.
+    bool keep(const std::string& key, ByteView jpeg) const;
     void removeEveryFile() const;
     void bump(const std::string& key);
     void bumpAll();

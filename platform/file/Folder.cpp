@@ -24,6 +24,12 @@ bool isPlainName(const std::string& name) {
     return true;
 }
 
+// How a file system refuses a kind of move it cannot do at all (a rename that must not replace, a
+// hard link), as against a failure of this one move.
+bool cannotDoThere(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
+}
+
 } // namespace
 
 std::optional<Folder> Folder::open(const std::filesystem::path& path) {
@@ -81,14 +87,38 @@ Folder::MoveResult Folder::moveWithoutReplacing(const std::string& from, const s
     if (errno == EEXIST) {
         return MoveResult::taken;
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    if (!cannotDoThere(errno)) {
         return MoveResult::failed;
     }
     // The file system cannot promise not to replace: a hard link fails on an existing name instead.
     if (::linkat(fd_.get(), from.c_str(), fd_.get(), to.c_str(), 0) != 0) {
-        return errno == EEXIST ? MoveResult::taken : MoveResult::failed;
+        if (errno == EEXIST) {
+            return MoveResult::taken;
+        }
+        return cannotDoThere(errno) ? moveOntoClaim(from, to) : MoveResult::failed;
     }
     if (::unlinkat(fd_.get(), from.c_str(), 0) != 0) {
+        const int reason = errno;
+        ::unlinkat(fd_.get(), to.c_str(), 0);
+        errno = reason;
+        return MoveResult::failed;
+    }
+    return MoveResult::moved;
+}
+
+// Without links (FAT, some network mounts) the name is claimed with an exclusive create, which
+// only one mover can win, and the plain rename then replaces nothing but that claim.
+Folder::MoveResult Folder::moveOntoClaim(const std::string& from, const std::string& to) const {
+    auto claim = createExclusive(to);
+    if (!claim) {
+        return errno == EEXIST ? MoveResult::taken : MoveResult::failed;
+    }
+    claim.reset();
+    int result = 0;
+    do {
+        result = ::renameat(fd_.get(), from.c_str(), fd_.get(), to.c_str());
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
         const int reason = errno;
         ::unlinkat(fd_.get(), to.c_str(), 0);
         errno = reason;

@@ -35,7 +35,8 @@ public:
     bool contains(const std::string& name) const;
 
     // Renames `from` to `to` in this folder, never replacing an item at `to`: `taken` when one is
-    // there. Where the file system cannot rename without replacing, a hard link and an unlink do it.
+    // there. Where the file system cannot rename without replacing, a hard link and an unlink do it;
+    // where it has no hard links either, a new empty file claims `to` and a plain rename replaces it.
     MoveResult moveWithoutReplacing(const std::string& from, const std::string& to) const;
 
     // True when the item is gone afterwards.
@@ -51,6 +52,8 @@ public:
     bool sync() const;
 
 private:
+    MoveResult moveOntoClaim(const std::string& from, const std::string& to) const;
+
     Folder(std::filesystem::path path, FileDescriptor fd) : path_(std::move(path)), fd_(std::move(fd)) {}
 
     std::filesystem::path path_;

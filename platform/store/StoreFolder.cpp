@@ -73,6 +73,27 @@ bool isTrusted(int fd, const struct stat& info, mode_t wanted, const char* what,
     return true;
 }
 
+// A home folder on NFS cannot rename without replacing; a hard link fails on a taken name
+// instead. Either way errno is EEXIST when `to` is taken.
+bool moveWithoutReplacing(int folder, const std::string& from, const std::string& to) {
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return false;
+    }
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) {
+        return false;
+    }
+    if (::unlinkat(folder, from.c_str(), 0) != 0) {
+        const int reason = errno;
+        ::unlinkat(folder, to.c_str(), 0);
+        errno = reason;
+        return false;
+    }
+    return true;
+}
+
 bool syncFolder(int fd, const std::filesystem::path& path) {
     if (fsync(fd) != 0) {
         storeFolderLog.error("cannot sync folder %s: %s", path.c_str(), std::strerror(errno));
@@ -350,8 +371,7 @@ std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::st
         if (!isPlainName(candidate)) {
             break;
         }
-        if (::renameat2(folder.fd.get(), std::string(name).c_str(), folder.fd.get(), candidate.c_str(),
-                        RENAME_NOREPLACE) == 0) {
+        if (moveWithoutReplacing(folder.fd.get(), std::string(name), candidate)) {
             if (!syncFolder(folder.fd.get(), path_)) {
                 return std::nullopt;
             }

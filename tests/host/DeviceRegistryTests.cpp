@@ -206,6 +206,30 @@ TEST_F(DeviceRegistryTest, PairingAgainReplacesTheEntryAndRetiresTheOldKey) {
     EXPECT_EQ(listenerIdentities(), (std::vector<std::string>{"ipad-1", "iphone", "velm-psk-v1"}));
 }
 
+// A name that shows nothing would be a blank line on the device's card, in the menu and in notices.
+TEST_F(DeviceRegistryTest, ADeviceWithoutAVisibleNameIsNamedAllTheSame) {
+    registry->openPairing("123456", std::nullopt, 5, /*reusable=*/true);
+    const auto pairNamed = [&](const std::string& id, const std::string& name) {
+        auto named = request(id, offer.publicKey());
+        named.deviceName = name;
+        EXPECT_FALSE(failureOf(registry->pair(named, binding, "velm-psk-v1", admittedTag())));
+        return registry->device(id)->name;
+    };
+    for (const char* blank : {"", "   ", "\t\r\n\x01\x7F", "\u00A0\u200B\u2028\u3000\u202E"}) {
+        EXPECT_EQ(pairNamed("blank", blank), "Device");
+    }
+    EXPECT_EQ(pairNamed("ipad", " Anna\u2019s iPad "), " Anna\u2019s iPad ");
+
+    // A later hello that names the device with nothing visible leaves the name it has.
+    const auto rename = [&](const std::string& id, const std::string& name) {
+        registry->update(id, [&](PairedDevice& device) { device.name = name; });
+        return makeRegistry()->device(id)->name;
+    };
+    EXPECT_EQ(rename("ipad", "\t"), " Anna\u2019s iPad ");
+    EXPECT_EQ(rename("ipad", "Studio"), "Studio");
+    EXPECT_EQ(rename("blank", ""), "Device");
+}
+
 TEST_F(DeviceRegistryTest, WrongTriesDownToZeroCloseTheWindow) {
     EXPECT_FALSE(registry->lendPairingKey()); // no window: no key to try
     registry->openPairing("123456", std::nullopt, 3, false);

@@ -1,8 +1,10 @@
 #include "Velm_Host/core/SnapshotStore.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "platform/image/Jpeg.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 
 namespace velm {
@@ -78,6 +80,28 @@ TEST_F(SnapshotStoreTest, ReadsBackWhatWasWrittenAndNothingElse) {
     store->remove("ipad");
     settle();
     EXPECT_EQ(fileCount(), 0u);
+}
+
+// A reader told of a new revision reads the file again: it must not find the picture it already had.
+TEST_F(SnapshotStoreTest, PictureThatCannotBeKeptLeavesNoOlderOne) {
+    store->write("ipad", picture());
+    store->write("iphone", picture());
+    settle();
+    store->write("ipad", Bytes(SnapshotStore::maxFileBytes + 1, 0xFF));
+    settle();
+    EXPECT_EQ(store->revisions(), (SnapshotStore::Revisions{{"ipad", 2}, {"iphone", 1}}));
+    EXPECT_FALSE(SnapshotStore::image(store->file("ipad")));
+
+    {
+        const auto fault =
+            test::SystemCallFaults::failOpening(store->file("iphone").filename().string() + ".tmp", EDQUOT);
+        store->write("iphone", picture());
+        settle();
+    }
+    EXPECT_EQ(store->revisions(), (SnapshotStore::Revisions{{"ipad", 2}, {"iphone", 2}}));
+    EXPECT_FALSE(SnapshotStore::image(store->file("iphone")));
+    EXPECT_EQ(fileCount(), 0u);
+    EXPECT_EQ(changes, 4);
 }
 
 // At start-up the folder is emptied of everything, whoever left it there.

@@ -172,5 +172,17 @@ TEST_F(StoreFolderTest, MovesAsideWithoutReplacing) {
     EXPECT_EQ(folder.moveAside("item", "item.bad"), std::nullopt);
 }
 
+// A home folder on NFS cannot rename without replacing: a damaged file must still go aside.
+TEST_F(StoreFolderTest, MovesAsideWhereTheFileSystemCannotRenameWithoutReplacing) {
+    const auto fault = test::SystemCallFaults::failMovesWithoutReplacing(EINVAL, 0);
+    ASSERT_TRUE(folder.replace("item", toBytes("first")));
+    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad");
+    ASSERT_TRUE(folder.replace("item", toBytes("second")));
+    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad-2");
+    EXPECT_EQ(readText("item.bad"), "first");
+    EXPECT_EQ(readText("item.bad-2"), "second");
+    EXPECT_EQ(folder.read("item").status, Status::missing);
+}
+
 } // namespace
 } // namespace velm

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdarg>
+#include <cstdio>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
@@ -22,6 +23,8 @@ std::atomic<bool> folderSyncFails{false};
 std::atomic<int> openError{0};
 std::atomic<int> streamSocketError{0};
 std::atomic<int> renameError{0};
+std::atomic<int> noReplaceRenameError{0};
+std::atomic<int> linkError{0};
 std::atomic<int> readError{0};
 std::atomic<std::size_t> readableBytes{0};
 std::mutex namesLock;
@@ -175,6 +178,8 @@ SystemCallFaults::Fault::~Fault() {
     openError = 0;
     streamSocketError = 0;
     renameError = 0;
+    noReplaceRenameError = 0;
+    linkError = 0;
     readError = 0;
 }
 
@@ -217,6 +222,12 @@ SystemCallFaults::Fault SystemCallFaults::failRenaming(std::string name, int err
         renameName = std::move(name);
     }
     renameError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failMovesWithoutReplacing(int renameFailure, int linkFailure) {
+    noReplaceRenameError = renameFailure;
+    linkError = linkFailure;
     return Fault();
 }
 
@@ -270,6 +281,20 @@ extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const c
     static const auto next =
         velm::test::real<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
     if (const int error = velm::test::renameFault(from); error != 0) {
+        errno = error;
+        return -1;
+    }
+    if (const int error = velm::test::noReplaceRenameError.load();
+        error != 0 && (flags & RENAME_NOREPLACE) != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(fromFolder, from, toFolder, to, flags);
+}
+
+extern "C" int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+    static const auto next = velm::test::real<int (*)(int, const char*, int, const char*, int)>("linkat");
+    if (const int error = velm::test::linkError.load(); error != 0) {
         errno = error;
         return -1;
     }

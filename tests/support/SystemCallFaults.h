@@ -8,8 +8,8 @@ namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
 // a full disk or a process out of descriptors would take, without any of them, or wait, as on a slow
-// disk. This file defines fsync, openat, read, renameat, renameat2 and socket for the whole executable,
-// passing every call on unless a fault is armed, so the code under test runs unchanged. Each test
+// disk. This file defines fsync, linkat, openat, read, renameat, renameat2 and socket for the whole
+// executable, passing every call on unless a fault is armed, so the code under test runs unchanged. Each test
 // case runs in a process of its own.
 class SystemCallFaults {
 public:
@@ -36,6 +36,9 @@ public:
     [[nodiscard]] static Fault failStreamSockets(int error);
     // Renaming an item of this name, in any folder, fails with `error` (EPERM: an immutable file).
     [[nodiscard]] static Fault failRenaming(std::string name, int error);
+    // Renaming without replacing fails with `renameFailure` and making a hard link with `linkFailure`, in
+    // any folder, as on a file system that can do neither (EINVAL and EPERM: a FAT disk).
+    [[nodiscard]] static Fault failMovesWithoutReplacing(int renameFailure, int linkFailure);
 
     // Holds the threads that put a file in place as an item of this name (renameat onto it), in any
     // folder: a store that has written the item's new contents waits there until the hold is released,

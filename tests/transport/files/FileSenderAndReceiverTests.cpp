@@ -12,6 +12,7 @@
 #include "transport/files/FileReceiver.h"
 #include "transport/files/FileSender.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -139,6 +140,36 @@ TEST_F(FileReceiverTest, ConcurrentReceiversOfOneNameKeepEveryFile) {
     }
     EXPECT_EQ(contents.size(), static_cast<std::size_t>(count));
     EXPECT_EQ(receivedNamesIn(folder.path()).size(), static_cast<std::size_t>(count));
+}
+
+// A FAT disk or some network mounts can neither rename without replacing nor make hard links: the
+// file still goes to a free name, and racing receivers still keep every file.
+TEST_F(FileReceiverTest, FileSystemWithoutLinksStillNeverReplaces) {
+    TemporaryFolder::writeFile(folder / "Photo.jpg", "first");
+    constexpr std::size_t count = 6;
+    std::vector<std::unique_ptr<FileReceiver>> receivers;
+    for (std::size_t i = 0; i < count; ++i) {
+        receivers.push_back(make("Photo.jpg", 1));
+    }
+    const auto fault = test::SystemCallFaults::failMovesWithoutReplacing(EINVAL, EPERM);
+    EXPECT_EQ(receive(*receivers[0], "a"), Step(FileReceiver::Done{folder / "Photo 2.jpg"}));
+    std::vector<Step> steps(count);
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 1; i < count; ++i) {
+            threads.emplace_back(
+                [&, i] { steps[i] = receive(*receivers[i], std::string(1, static_cast<char>('a' + i))); });
+        }
+    }
+    std::set<std::string> contents{"a"};
+    for (std::size_t i = 1; i < count; ++i) {
+        const auto* done = std::get_if<FileReceiver::Done>(&steps[i]);
+        ASSERT_NE(done, nullptr);
+        contents.insert(TemporaryFolder::readFile(done->url));
+    }
+    EXPECT_EQ(contents.size(), count);
+    EXPECT_EQ(TemporaryFolder::readFile(folder / "Photo.jpg"), "first");
+    EXPECT_EQ(receivedNamesIn(folder.path()).size(), count + 1);
 }
 
 TEST_F(FileReceiverTest, RefusesWhatCannotBeStored) {
