@@ -33,7 +33,7 @@ void AwayRouter::map(Transport transport, std::uint16_t port, Lease lease,
             transport, port, lease,
             whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::uint16_t> result) {
                 if (added && (!result.ok() || result.value() != port)) {
-                    owner.ledger_.remove(transport, port);
+                    owner.ledger_.remove(transport, port, AwayMappingLedger::routerOf(gateway));
                 }
                 if (result.ok() && result.value() != port) {
                     owner.ledger_.add(mappingOn(gateway, transport, result.value()));
@@ -51,7 +51,7 @@ void AwayRouter::map(Transport transport, std::uint16_t external, std::uint16_t 
             transport, external, internal, lease,
             whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::monostate> result) {
                 if (added && !result.ok()) {
-                    owner.ledger_.remove(transport, external);
+                    owner.ledger_.remove(transport, external, AwayMappingLedger::routerOf(gateway));
                 }
                 done(std::move(result));
             }));
@@ -60,16 +60,24 @@ void AwayRouter::map(Transport transport, std::uint16_t external, std::uint16_t 
 
 void AwayRouter::unmap(Transport transport, std::uint16_t external, std::function<void()> done) {
     // Forgotten only once the router has let it go: one that could not be asked, or kept it, may
-    // still forward the port, so the record stays for the next start to remove.
-    mapper_->unmap(transport, external,
-                   whileAlive(shared_from_this(), [transport, external, done](AwayRouter& self, bool gone) {
-                       if (gone) {
-                           self.ledger_.remove(transport, external);
-                       }
-                       if (done) {
-                           done();
-                       }
-                   }));
+    // still forward the port, so the record stays for the next start to remove. The router asked is
+    // the one found now; a mapping of the port on another router keeps its record.
+    const auto finish = [done](const auto&) {
+        if (done) {
+            done();
+        }
+    };
+    withGateway(finish, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
+        self.mapper_->unmap(
+            transport, external,
+            whileAlive(self.shared_from_this(),
+                       [=, router = AwayMappingLedger::routerOf(gateway)](AwayRouter& owner, bool gone) {
+                           if (gone) {
+                               owner.ledger_.remove(transport, external, router);
+                           }
+                           finish(gone);
+                       }));
+    });
 }
 
 template <class Done, class Step> void AwayRouter::withGateway(Done done, Step step) {
