@@ -3,6 +3,9 @@
 #include "Velm_Host/away/InTurn.h"
 #include "platform/dispatch/WhileAlive.h"
 
+#include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -24,22 +27,37 @@ void AwayRouter::externalAddress(std::function<void(Result<std::string>)> done) 
 
 // Each mapping is written to the ledger before the router is asked for it: written afterwards, a
 // crash between the router's answer and the record would leave it on the router unknown. A request
-// that fails takes its record back, unless an earlier mapping of that port made it.
+// that fails takes its record back, unless an earlier mapping of that port made it. So does each port
+// the router refused for a conflict, once the next is asked for: that mapping is someone else's.
 void AwayRouter::map(Transport transport, std::uint16_t port, Lease lease,
                      std::function<void(Result<std::uint16_t>)> done) {
     withGateway(done, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
-        const bool added = self.ledger_.add(mappingOn(gateway, transport, port));
+        const std::string router = AwayMappingLedger::routerOf(gateway);
+        // The port asked for last, when this request recorded it.
+        auto added = std::make_shared<std::optional<std::uint16_t>>();
+        const auto takeBack = [transport, router, added](AwayRouter& owner) {
+            if (*added) {
+                owner.ledger_.remove(transport, **added, router);
+                added->reset();
+            }
+        };
         self.mapper_->map(
             transport, port, lease,
-            whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::uint16_t> result) {
-                if (added && (!result.ok() || result.value() != port)) {
-                    owner.ledger_.remove(transport, port, AwayMappingLedger::routerOf(gateway));
+            whileAlive(self.shared_from_this(),
+                       [=](AwayRouter& owner, Result<std::uint16_t> result) {
+                           if (!result.ok()) {
+                               takeBack(owner);
+                           }
+                           done(std::move(result));
+                       }),
+            [weak = self.weak_from_this(), gateway, transport, added, takeBack](std::uint16_t external) {
+                if (const auto owner = weak.lock()) {
+                    takeBack(*owner);
+                    if (owner->ledger_.add(mappingOn(gateway, transport, external))) {
+                        *added = external;
+                    }
                 }
-                if (result.ok() && result.value() != port) {
-                    owner.ledger_.add(mappingOn(gateway, transport, result.value()));
-                }
-                done(std::move(result));
-            }));
+            });
     });
 }
 

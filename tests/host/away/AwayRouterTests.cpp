@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,33 @@ TEST_F(AwayRouterTest, TheSamePortMappedOnAnotherRouterKeepsTheFirstRoutersRecor
     EXPECT_EQ(client->exchanges.back().host, "192.168.1.1");
     EXPECT_EQ(client->exchanges.back().argument("NewExternalPort"), "30000");
     EXPECT_TRUE(remembered().empty());
+}
+
+// When the router has the port taken, a random port is asked for in its place: recorded before it is
+// asked for, as the first was, and the refused port's record taken back, for that mapping is
+// someone else's.
+TEST_F(AwayRouterTest, ARandomPortInPlaceOfATakenOneIsRecordedBeforeItIsAskedFor) {
+    auto router = start();
+    client->script("AddPortMapping", ScriptedRouter::fault("718"));
+    client->hold();
+    std::optional<AwayRouter::Result<std::uint16_t>> mapped;
+    router->map(Transport::tcp, 40000, 900s,
+                [&](AwayRouter::Result<std::uint16_t> result) { mapped = result; });
+    queue->runUntilIdle();
+    client->answerHeld();
+    queue->runUntilIdle();
+    ASSERT_EQ(sent("AddPortMapping"), 2u);
+    const auto random =
+        static_cast<std::uint16_t>(std::stoi(client->exchanges.back().argument("NewExternalPort")));
+    const Mappings recorded{{Transport::tcp, random, onStandard.router, onStandard.client}};
+    // As a crash now would leave it.
+    EXPECT_EQ(remembered(), recorded);
+
+    client->release();
+    queue->runUntilIdle();
+    ASSERT_TRUE(mapped && mapped->ok());
+    EXPECT_EQ(mapped->value(), random);
+    EXPECT_EQ(remembered(), recorded);
 }
 
 } // namespace
