@@ -43,13 +43,17 @@ std::optional<AwayMappingLedger::Mapping> readMapping(const nlohmann::json& entr
 
 } // namespace
 
+bool AwayMappingLedger::Mapping::isSameAs(const Mapping& other) const {
+    return transport == other.transport && port == other.port && router == other.router;
+}
+
 AwayMappingLedger::AwayMappingLedger(std::shared_ptr<DefaultsStore> settings)
     : settings_(std::move(settings)) {
     takeInStored();
 }
 
 // The remembered mappings go before those made while the settings file could not be read, unless one of
-// those took their transport and port since.
+// those took their transport and port on their router since.
 void AwayMappingLedger::takeInStored() {
     if (storedInHand_ || !settings_->hasRead()) {
         return;
@@ -59,9 +63,8 @@ void AwayMappingLedger::takeInStored() {
         kept = read(*stored);
     }
     std::erase_if(kept, [&](const Mapping& old) {
-        return std::any_of(mappings_.begin(), mappings_.end(), [&](const Mapping& made) {
-            return made.transport == old.transport && made.port == old.port;
-        });
+        return std::any_of(mappings_.begin(), mappings_.end(),
+                           [&](const Mapping& made) { return made.isSameAs(old); });
     });
     kept.insert(kept.end(), mappings_.begin(), mappings_.end());
     if (kept.size() > maxMappings) {
@@ -99,9 +102,8 @@ nlohmann::json AwayMappingLedger::storedForm(const std::vector<Mapping>& mapping
 }
 
 bool AwayMappingLedger::add(Mapping mapping) {
-    const auto same = std::find_if(mappings_.begin(), mappings_.end(), [&](const Mapping& kept) {
-        return kept.transport == mapping.transport && kept.port == mapping.port;
-    });
+    const auto same = std::find_if(mappings_.begin(), mappings_.end(),
+                                   [&](const Mapping& kept) { return kept.isSameAs(mapping); });
     const bool isNew = same == mappings_.end();
     if (!isNew) {
         if (*same == mapping) {
@@ -117,9 +119,10 @@ bool AwayMappingLedger::add(Mapping mapping) {
     return isNew;
 }
 
-void AwayMappingLedger::remove(PortMapper::Transport transport, std::uint16_t port) {
-    const auto removed = std::erase_if(
-        mappings_, [&](const Mapping& kept) { return kept.transport == transport && kept.port == port; });
+void AwayMappingLedger::remove(PortMapper::Transport transport, std::uint16_t port, std::string_view router) {
+    const auto removed = std::erase_if(mappings_, [&](const Mapping& kept) {
+        return kept.transport == transport && kept.port == port && kept.router == router;
+    });
     if (removed > 0) {
         save();
     }

@@ -19,7 +19,9 @@ namespace velm {
 //
 // Each mapping remembers the router it was made on and our address towards it, so that a computer
 // that starts on another network leaves that network's router (and whoever uses the same port
-// there) alone. The stored list is read as hostile input: what does not read is dropped.
+// there) alone. A mapping is one port and transport on one router: the same port mapped on two
+// routers is two mappings, each removed from its own. The stored list is read as hostile input:
+// what does not read is dropped.
 //
 // Not thread-safe; its owner calls it from one serial queue.
 class AwayMappingLedger {
@@ -34,6 +36,8 @@ public:
         std::string client;
 
         bool operator==(const Mapping&) const = default;
+        // Whether both name the same mapping on the router, whatever it forwards to.
+        bool isSameAs(const Mapping& other) const;
     };
 
     static constexpr std::string_view settingsKey = "awayRouterMappings";
@@ -46,10 +50,10 @@ public:
 
     const std::vector<Mapping>& mappings() const { return mappings_; }
 
-    // Remembers a mapping, in place of one with the same transport and port; true when there was
-    // none.
+    // Remembers a mapping, in place of one with the same transport and port on the same router;
+    // true when there was none.
     bool add(Mapping mapping);
-    void remove(PortMapper::Transport transport, std::uint16_t port);
+    void remove(PortMapper::Transport transport, std::uint16_t port, std::string_view router);
 
     // The list as the settings keep it; what does not read is left out.
     static std::vector<Mapping> read(const nlohmann::json& stored);

@@ -3,6 +3,9 @@
 #include "Velm_Host/away/InTurn.h"
 #include "platform/dispatch/WhileAlive.h"
 
+#include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -24,22 +27,37 @@ void AwayRouter::externalAddress(std::function<void(Result<std::string>)> done) 
 
 // Each mapping is written to the ledger before the router is asked for it: written afterwards, a
 // crash between the router's answer and the record would leave it on the router unknown. A request
-// that fails takes its record back, unless an earlier mapping of that port made it.
+// that fails takes its record back, unless an earlier mapping of that port made it. So does each port
+// the router refused for a conflict, once the next is asked for: that mapping is someone else's.
 void AwayRouter::map(Transport transport, std::uint16_t port, Lease lease,
                      std::function<void(Result<std::uint16_t>)> done) {
     withGateway(done, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
-        const bool added = self.ledger_.add(mappingOn(gateway, transport, port));
+        const std::string router = AwayMappingLedger::routerOf(gateway);
+        // The port asked for last, when this request recorded it.
+        auto added = std::make_shared<std::optional<std::uint16_t>>();
+        const auto takeBack = [transport, router, added](AwayRouter& owner) {
+            if (*added) {
+                owner.ledger_.remove(transport, **added, router);
+                added->reset();
+            }
+        };
         self.mapper_->map(
             transport, port, lease,
-            whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::uint16_t> result) {
-                if (added && (!result.ok() || result.value() != port)) {
-                    owner.ledger_.remove(transport, port);
+            whileAlive(self.shared_from_this(),
+                       [=](AwayRouter& owner, Result<std::uint16_t> result) {
+                           if (!result.ok()) {
+                               takeBack(owner);
+                           }
+                           done(std::move(result));
+                       }),
+            [weak = self.weak_from_this(), gateway, transport, added, takeBack](std::uint16_t external) {
+                if (const auto owner = weak.lock()) {
+                    takeBack(*owner);
+                    if (owner->ledger_.add(mappingOn(gateway, transport, external))) {
+                        *added = external;
+                    }
                 }
-                if (result.ok() && result.value() != port) {
-                    owner.ledger_.add(mappingOn(gateway, transport, result.value()));
-                }
-                done(std::move(result));
-            }));
+            });
     });
 }
 
@@ -51,7 +69,7 @@ void AwayRouter::map(Transport transport, std::uint16_t external, std::uint16_t 
             transport, external, internal, lease,
             whileAlive(self.shared_from_this(), [=](AwayRouter& owner, Result<std::monostate> result) {
                 if (added && !result.ok()) {
-                    owner.ledger_.remove(transport, external);
+                    owner.ledger_.remove(transport, external, AwayMappingLedger::routerOf(gateway));
                 }
                 done(std::move(result));
             }));
@@ -60,16 +78,24 @@ void AwayRouter::map(Transport transport, std::uint16_t external, std::uint16_t 
 
 void AwayRouter::unmap(Transport transport, std::uint16_t external, std::function<void()> done) {
     // Forgotten only once the router has let it go: one that could not be asked, or kept it, may
-    // still forward the port, so the record stays for the next start to remove.
-    mapper_->unmap(transport, external,
-                   whileAlive(shared_from_this(), [transport, external, done](AwayRouter& self, bool gone) {
-                       if (gone) {
-                           self.ledger_.remove(transport, external);
-                       }
-                       if (done) {
-                           done();
-                       }
-                   }));
+    // still forward the port, so the record stays for the next start to remove. The router asked is
+    // the one found now; a mapping of the port on another router keeps its record.
+    const auto finish = [done](const auto&) {
+        if (done) {
+            done();
+        }
+    };
+    withGateway(finish, [=](AwayRouter& self, const PortMapper::Gateway& gateway) {
+        self.mapper_->unmap(
+            transport, external,
+            whileAlive(self.shared_from_this(),
+                       [=, router = AwayMappingLedger::routerOf(gateway)](AwayRouter& owner, bool gone) {
+                           if (gone) {
+                               owner.ledger_.remove(transport, external, router);
+                           }
+                           finish(gone);
+                       }));
+    });
 }
 
 template <class Done, class Step> void AwayRouter::withGateway(Done done, Step step) {

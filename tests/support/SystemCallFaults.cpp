@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@ std::atomic<int> renameError{0};
 std::atomic<int> noReplaceRenameError{0};
 std::atomic<int> linkError{0};
 std::atomic<int> readError{0};
+std::atomic<int> receiveError{0};
+std::atomic<std::uint16_t> receivePort{0};
 std::atomic<std::size_t> readableBytes{0};
 std::mutex namesLock;
 std::string syncName;
@@ -107,6 +110,24 @@ int socketFault(int type) {
     return (type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC)) == SOCK_STREAM ? error : 0;
 }
 
+// The error to fail a receive on `fd` with, or 0.
+int receiveFault(int fd) {
+    const int error = receiveError.load();
+    if (error == 0) {
+        return 0;
+    }
+    int type = 0;
+    socklen_t typeLength = sizeof type;
+    sockaddr_in local{};
+    socklen_t localLength = sizeof local;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+        local.sin_family != AF_INET) {
+        return 0;
+    }
+    return ntohs(local.sin_port) == receivePort.load() ? error : 0;
+}
+
 int renameFault(const char* path) {
     const int error = renameError.load();
     if (error == 0 || path == nullptr) {
@@ -181,6 +202,7 @@ SystemCallFaults::Fault::~Fault() {
     noReplaceRenameError = 0;
     linkError = 0;
     readError = 0;
+    receiveError = 0;
 }
 
 SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
@@ -213,6 +235,12 @@ SystemCallFaults::Fault SystemCallFaults::failReadingAfter(std::string name, std
 
 SystemCallFaults::Fault SystemCallFaults::failStreamSockets(int error) {
     streamSocketError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failReceivingOn(std::uint16_t port, int error) {
+    receivePort = port;
+    receiveError = error;
     return Fault();
 }
 
@@ -275,6 +303,26 @@ extern "C" int socket(int domain, int type, int protocol) {
         return -1;
     }
     return next(domain, type, protocol);
+}
+
+extern "C" ssize_t recvfrom(int fd, void* buffer, size_t size, int flags, sockaddr* from,
+                            socklen_t* fromLength) {
+    static const auto next =
+        velm::test::real<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
+    if (const int error = velm::test::receiveFault(fd); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(fd, buffer, size, flags, from, fromLength);
+}
+
+extern "C" ssize_t recvmsg(int fd, msghdr* message, int flags) {
+    static const auto next = velm::test::real<ssize_t (*)(int, msghdr*, int)>("recvmsg");
+    if (const int error = velm::test::receiveFault(fd); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(fd, message, flags);
 }
 
 extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) {

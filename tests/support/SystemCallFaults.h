@@ -2,15 +2,16 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
 // a full disk or a process out of descriptors would take, without any of them, or wait, as on a slow
-// disk. This file defines fsync, linkat, openat, read, renameat, renameat2 and socket for the whole
-// executable, passing every call on unless a fault is armed, so the code under test runs unchanged. Each test
-// case runs in a process of its own.
+// disk. This file defines fsync, linkat, openat, read, recvfrom, recvmsg, renameat, renameat2 and socket
+// for the whole executable, passing every call on unless a fault is armed, so the code under test runs
+// unchanged. Each test case runs in a process of its own.
 class SystemCallFaults {
 public:
     // Armed while it lives.
@@ -34,6 +35,9 @@ public:
     [[nodiscard]] static Fault failReadingAfter(std::string name, std::size_t bytes, int error);
     // Making a TCP socket fails with `error` (EMFILE: no descriptors left), so no listener can open.
     [[nodiscard]] static Fault failStreamSockets(int error);
+    // Receiving on the IPv4 UDP socket bound to this local port fails with `error` (ENOMEM: the system
+    // ran out of memory), as a socket may fail while it waits for datagrams.
+    [[nodiscard]] static Fault failReceivingOn(std::uint16_t port, int error);
     // Renaming an item of this name, in any folder, fails with `error` (EPERM: an immutable file).
     [[nodiscard]] static Fault failRenaming(std::string name, int error);
     // Renaming without replacing fails with `renameFailure` and making a hard link with `linkFailure`, in

@@ -32,8 +32,12 @@ TEST_F(AwayMappingLedgerTest, RemembersEachMappingUntilItIsRemovedAndOnlyTheNewe
     ledger.add({Transport::udp, 23456, "192.168.1.1:5000/ctl", "192.168.1.20"});
     ledger.add({Transport::tcp, 40001, "192.168.1.1:5000/ctl", "192.168.1.20"});
     ledger.add({Transport::tcp, 40001, "10.0.0.1:80/ctl", "10.0.0.2"});
-    ledger.remove(Transport::udp, 23456);
-    EXPECT_EQ(remembered(), (Mappings{{Transport::tcp, 40001, "10.0.0.1:80/ctl", "10.0.0.2"}}));
+    ledger.add({Transport::tcp, 40001, "10.0.0.1:80/ctl", "10.0.0.3"});
+    ledger.remove(Transport::udp, 23456, "192.168.1.1:5000/ctl");
+    EXPECT_EQ(remembered(), (Mappings{{Transport::tcp, 40001, "192.168.1.1:5000/ctl", "192.168.1.20"},
+                                      {Transport::tcp, 40001, "10.0.0.1:80/ctl", "10.0.0.3"}}));
+    ledger.remove(Transport::tcp, 40001, "192.168.1.1:5000/ctl");
+    EXPECT_EQ(remembered(), (Mappings{{Transport::tcp, 40001, "10.0.0.1:80/ctl", "10.0.0.3"}}));
 
     for (std::uint16_t port = 1; port <= AwayMappingLedger::maxMappings; ++port) {
         ledger.add({Transport::udp, port, "r", "c"});

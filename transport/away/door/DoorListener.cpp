@@ -21,6 +21,7 @@ std::shared_ptr<DoorListener> DoorListener::make(std::shared_ptr<Queue> queue) {
 DoorListener::DoorListener(std::shared_ptr<Queue> queue) : queue_(std::move(queue)) {}
 
 DoorListener::~DoorListener() {
+    reopening_.cancel();
     for (auto& [peer, flow] : flows_) {
         flow.expiry.cancel();
     }
@@ -46,12 +47,15 @@ void DoorListener::openNow(std::optional<std::uint16_t> port) {
         return;
     }
     socket_ = std::move(socket);
+    port_ = local->port;
     receive();
     report(local->port);
 }
 
 void DoorListener::closeNow() {
     ++generation_;
+    reopening_.cancel();
+    reopenings_ = 0;
     if (socket_) {
         socket_->close();
         socket_.reset();
@@ -84,16 +88,50 @@ void DoorListener::received(std::uint64_t generation, const UdpSocket::Datagram&
         return;
     }
     if (error) {
-        // The owner decides what becomes of a door that fails; it stays open, unread.
-        doorLog.error("door failed: %s", error->description.c_str());
-        report(std::nullopt);
+        failed(*error);
         return;
     }
+    reopenings_ = 0;
     std::optional<Bytes> knock;
     if (datagram.bytes.size() == Door::knockLength) {
         knock = datagram.bytes;
     }
     take(datagram.sender, std::move(knock));
+    receive();
+}
+
+// The failed socket is let go at once; its flows stay, and are answered through the socket that
+// takes its place.
+void DoorListener::failed(const NetError& error) {
+    doorLog.error("door failed: %s", error.description.c_str());
+    ++generation_;
+    socket_->close();
+    socket_.reset();
+    reopenLater();
+}
+
+void DoorListener::reopenLater() {
+    if (reopenings_ == reopenTries) {
+        // The owner decides what becomes of a door that cannot listen.
+        report(std::nullopt);
+        return;
+    }
+    ++reopenings_;
+    reopening_ = queue_->postAfter(
+        reopenPause, whileAlive(shared_from_this(), [generation = generation_](DoorListener& self) {
+            if (generation == self.generation_) {
+                self.reopen();
+            }
+        }));
+}
+
+void DoorListener::reopen() {
+    std::optional<UdpSocket> socket = UdpSocket::bound({.port = port_});
+    if (!socket) {
+        reopenLater();
+        return;
+    }
+    socket_ = std::move(socket);
     receive();
 }
 

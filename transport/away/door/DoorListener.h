@@ -29,6 +29,10 @@ namespace velm {
 // previous one was answered with bytes; the few that arrive meanwhile wait, and
 // more than that are dropped. So the table is bounded whatever arrives.
 //
+// A socket that fails while it waits is opened again on the same port, a few times
+// with a pause between; only when it keeps failing is the door reported as unable to
+// listen.
+//
 // Everything runs on the owner's queue, and both callbacks are called on it.
 class DoorListener : public std::enable_shared_from_this<DoorListener> {
 public:
@@ -43,6 +47,9 @@ public:
     static constexpr Queue::Clock::duration flowLifetime = std::chrono::seconds(6);
     // Datagrams a flow holds while its owner has not answered the one offered.
     static constexpr std::size_t maxWaitingDatagrams = 4;
+    // Openings of a failed socket before the door is given up; a datagram read starts the count again.
+    static constexpr int reopenTries = 3;
+    static constexpr Queue::Clock::duration reopenPause = std::chrono::seconds(1);
 
     static std::shared_ptr<DoorListener> make(std::shared_ptr<Queue> queue);
     ~DoorListener();
@@ -84,6 +91,9 @@ private:
     void received(std::uint64_t generation, const UdpSocket::Datagram& datagram,
                   const std::optional<NetError>& error);
     void report(std::optional<std::uint16_t> port);
+    void failed(const NetError& error);
+    void reopenLater();
+    void reopen();
     Flow& flowFor(const SocketAddress& peer);
     void take(const SocketAddress& peer, std::optional<Bytes> datagram);
     void offer(const SocketAddress& peer, Flow& flow, std::optional<Bytes> datagram);
@@ -96,6 +106,11 @@ private:
     DatagramHandler onDatagram_;
     PortHandler onPort_;
     std::optional<UdpSocket> socket_;
+    // The port the door listens on, for opening a failed socket again.
+    std::uint16_t port_ = 0;
+    // Openings since the socket last failed, without a datagram read in between.
+    int reopenings_ = 0;
+    WorkItem reopening_;
     // Counts opens and closes, so completions from an older socket are dropped.
     std::uint64_t generation_ = 0;
     std::uint64_t flowSerial_ = 0;

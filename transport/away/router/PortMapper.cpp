@@ -123,9 +123,9 @@ void PortMapper::map(Transport transport, std::uint16_t external, std::uint16_t 
 }
 
 void PortMapper::map(Transport transport, std::uint16_t port, Lease lease,
-                     std::function<void(Result<std::uint16_t>)> done) {
+                     std::function<void(Result<std::uint16_t>)> done, Asking asking) {
     onQueue([=, done = orNothing(std::move(done))](PortMapper& self) {
-        self.mapAnyPort(transport, port, port, 0, lease, done);
+        self.mapAnyPort(transport, port, port, 0, lease, done, asking);
     });
 }
 
@@ -213,7 +213,10 @@ void PortMapper::mapPort(Transport transport, std::uint16_t external, std::uint1
 }
 
 void PortMapper::mapAnyPort(Transport transport, std::uint16_t port, std::uint16_t external, int retries,
-                            Lease lease, std::function<void(Result<std::uint16_t>)> done) {
+                            Lease lease, std::function<void(Result<std::uint16_t>)> done, Asking asking) {
+    if (asking) {
+        asking(external);
+    }
     mapPort(transport, external, port, lease, [=, this](const Result<std::monostate>& mapped) {
         if (mapped.ok()) {
             done(external);
@@ -227,7 +230,7 @@ void PortMapper::mapAnyPort(Transport transport, std::uint16_t port, std::uint16
             done(Failure::refused(conflict));
             return;
         }
-        mapAnyPort(transport, port, randomPort(), retries + 1, lease, done);
+        mapAnyPort(transport, port, randomPort(), retries + 1, lease, done, asking);
     });
 }
 

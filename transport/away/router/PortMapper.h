@@ -81,10 +81,12 @@ public:
     // Maps `external` on the router to `internal` on this computer.
     void map(Transport transport, std::uint16_t external, std::uint16_t internal, Lease lease,
              std::function<void(Result<std::monostate>)> done);
+    // Called on the queue with each external port just before the router is asked to map it.
+    using Asking = std::function<void(std::uint16_t external)>;
     // Maps `port` to itself, or when the router reports a conflict, a random
     // external port to it; gives the external port actually mapped.
     void map(Transport transport, std::uint16_t port, Lease lease,
-             std::function<void(Result<std::uint16_t>)> done);
+             std::function<void(Result<std::uint16_t>)> done, Asking asking = {});
     // Removes the mapping of an external port, and tells whether the router holds it no more: it
     // removed it, or had none. False when the router could not be asked, or kept the mapping.
     void unmap(Transport transport, std::uint16_t port, std::function<void(bool gone)> done = {});
@@ -121,7 +123,7 @@ private:
     void mapPort(Transport transport, std::uint16_t external, std::uint16_t internal, Lease lease,
                  std::function<void(Result<std::monostate>)> done);
     void mapAnyPort(Transport transport, std::uint16_t port, std::uint16_t external, int retries, Lease lease,
-                    std::function<void(Result<std::uint16_t>)> done);
+                    std::function<void(Result<std::uint16_t>)> done, Asking asking);
     void enqueueSoap(SoapCall call);
     void runNextSoap();
     void soapWithRetry(const SoapCall& call, int attempt, Reply done);

@@ -57,6 +57,12 @@ PortMapperResult<HttpUrl> RouterDiscovery::descriptionUrl(std::string_view locat
     if (!url || url->scheme != "http") {
         return PortMapperFailure::badResponse();
     }
+    // A router answers with its address on the home network, which our own address is then found
+    // toward. A name is refused before it is looked up, so an answer can send us nowhere else.
+    const std::optional<IpAddress> host = IpAddress::parse(url->host);
+    if (!host || !host->isIpv4()) {
+        return PortMapperFailure::badResponse();
+    }
     if (!url->port) {
         url->port = defaultPort;
     }

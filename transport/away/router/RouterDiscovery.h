@@ -35,8 +35,9 @@ struct RouterDiscovery {
         bool operator==(const Service&) const = default;
     };
 
-    // Where the description lives: an http URL with a host; port 80 and path
-    // "/" when the URL names none. Anything else is `badResponse`.
+    // Where the description lives: an http URL with a dotted IPv4 address for
+    // its host; port 80 and path "/" when the URL names none. Anything else
+    // (a host name included) is `badResponse`.
     static PortMapperResult<HttpUrl> descriptionUrl(std::string_view location);
 
     // The gateway described by the answer to the description request sent to

@@ -1,7 +1,10 @@
+#include "tests/support/LogCapture.h"
+#include "tests/support/SystemCallFaults.h"
 #include "tests/transport/away/door/DoorNetwork.h"
 #include "transport/away/door/DoorListener.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/socket.h>
@@ -181,6 +184,36 @@ TEST_F(DoorListenerTest, ClosingOrReopeningMakesPendingRepliesDoNothing) {
     listener->close();
     answer(1, Bytes{2});
     EXPECT_FALSE(peer.pending());
+}
+
+// A socket that fails while the door waits is opened again on the door's port; only one that keeps
+// failing is reported, once, as a door that cannot listen.
+TEST_F(DoorListenerTest, ASocketThatFailsIsOpenedAgainAndOnlyAPersistentFailureEndsTheDoor) {
+    LogCapture log;
+    LoopbackPeer peer;
+    {
+        const auto fault = test::SystemCallFaults::failReceivingOn(port, ENOMEM);
+        peer.sendTo(port, knock(1));
+        ASSERT_TRUE(pumpUntil(*queue, [&] { return log.contains("door failed"); }));
+    }
+    ASSERT_TRUE(test::pumpUntilWithTime(*queue, 10s, [&] {
+        peer.sendTo(port, knock(2));
+        return !offers.empty();
+    }));
+    EXPECT_EQ(offers[0].datagram, knock(2));
+    answer(0, Bytes{2});
+    EXPECT_EQ(peer.receive(), (Bytes{2}));
+    EXPECT_EQ(ports, (std::vector<std::optional<std::uint16_t>>{port}));
+
+    const auto fault = test::SystemCallFaults::failReceivingOn(port, ENOMEM);
+    ASSERT_TRUE(test::pumpUntilWithTime(*queue, 30s, [&] {
+        peer.sendTo(port, knock(3));
+        return ports.size() > 1;
+    }));
+    queue->advance(30s);
+    queue->runUntilIdle();
+    EXPECT_EQ(ports, (std::vector<std::optional<std::uint16_t>>{port, std::nullopt}));
+    EXPECT_EQ(queue->pendingCount(), 0u);
 }
 
 TEST_F(DoorListenerTest, TheDoorPortIsNeverShared) {

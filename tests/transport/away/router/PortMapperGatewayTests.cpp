@@ -95,6 +95,17 @@ TEST_F(PortMapperGatewayTest, StalledOrFloodingRouterIsDroppedAndSearchedAgain) 
     EXPECT_EQ(gateway.descriptionFetches(), 3);
 }
 
+// A router answers from the home network with its address: a name would be looked up, and whatever it
+// leads to connected to, before the router could be refused for it.
+TEST_F(PortMapperGatewayTest, ALocationNamingAHostIsRefusedBeforeAnythingIsFetched) {
+    std::string answer = gateway.defaultSsdpAnswer();
+    const std::string address = "127.0.0.1";
+    answer.replace(answer.find(address), address.size(), "localhost");
+    gateway.setSsdpAnswers({answer});
+    EXPECT_EQ(findGateway().failure(), PortMapperFailure::badResponse());
+    EXPECT_EQ(gateway.descriptionFetches(), 0);
+}
+
 // The search as sent to the SSDP group on port 1900, answered by the fake gateway on loopback only.
 TEST(SsdpMulticastTest, SearchReachesTheGroupOnlyInsideAPrivateNamespace) {
     VELM_ONLY_IN_PRIVATE_NETWORK();

@@ -76,7 +76,8 @@ TEST(RouterDiscoveryTest, DescriptionUrlDefaultsPortAndPath) {
     EXPECT_EQ(bare.value().port, 80);
     EXPECT_EQ(bare.value().path, "/");
 
-    for (const char* location : {"", "https://192.168.1.1/d.xml", "http://192.168.1.1/d xml"}) {
+    for (const char* location : {"", "https://192.168.1.1/d.xml", "http://192.168.1.1/d xml",
+                                 "http://router.lan/rootDesc.xml", "http://192.168.1/rootDesc.xml"}) {
         EXPECT_EQ(RouterDiscovery::descriptionUrl(location).failure(), PortMapperFailure::badResponse())
             << location;
     }
@@ -95,7 +96,7 @@ TEST(RouterDiscoveryTest, GatewayNeedsAGoodDescriptionAndARoute) {
     const HttpResponse good{200, toBytes(description({service(ip1, "/ctl/IPConn")}))};
     EXPECT_FALSE(RouterDiscovery::gateway(location, {404, good.body}).ok());
     EXPECT_FALSE(RouterDiscovery::gateway(location, {200, toBytes("<root/>")}).ok());
-    const auto named = RouterDiscovery::descriptionUrl("http://router.lan/rootDesc.xml").value();
+    const HttpUrl named{"http", "router.lan", 80, "/rootDesc.xml"};
     EXPECT_EQ(RouterDiscovery::gateway(named, good).failure(), PortMapperFailure::badResponse());
 }
 
