@@ -177,7 +177,7 @@ void HostSession::openMain(const ControlMessage::Hello& message) {
         return;
     }
     const Snapshot snapshot{.deviceID = hello.deviceID,
-                            .deviceName = boundedText(hello.deviceName, DeviceRegistry::maxNameBytes),
+                            .deviceName = DeviceRegistry::keptName(hello.deviceName),
                             .from = peer_,
                             .stream = std::nullopt,
                             .isPaused = false,
@@ -267,8 +267,7 @@ std::optional<HelloAdmission::Admitted> HostSession::admit(const ClientHello& he
         if (refused->refusal) {
             context_->history->recordRefusal(*refused->refusal, peerOf(hello));
         }
-        notice(HostNotice::SessionRefused{.deviceName =
-                                              boundedText(hello.deviceName, DeviceRegistry::maxNameBytes),
+        notice(HostNotice::SessionRefused{.deviceName = DeviceRegistry::keptName(hello.deviceName),
                                           .reason = refused->why});
         end(Ending::endedHere, refused->reason);
         return std::nullopt;
@@ -308,7 +307,7 @@ void HostSession::recordVisit(const ClientHello& hello, const HelloAdmission::Ad
 
 ConnectionHistory::Peer HostSession::peerOf(const ClientHello& hello) const {
     return {.deviceID = hello.deviceID,
-            .deviceName = hello.deviceName,
+            .deviceName = DeviceRegistry::keptName(hello.deviceName),
             .route = route_,
             .from = peer_,
             .forwardSecret = channel_->forwardSecret()};

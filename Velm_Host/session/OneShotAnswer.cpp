@@ -28,8 +28,7 @@ void OneShotAnswer::pair(const PairRequest& request) {
                       DeviceRegistry::PairFailure::noSessionBinding);
     if (const auto* response = std::get_if<PairResponse>(&result)) {
         setup_.channel->send(Message::pairResponse(*response));
-        setup_.notice(
-            HostNotice::DevicePaired{boundedText(request.deviceName, DeviceRegistry::maxNameBytes)});
+        setup_.notice(HostNotice::DevicePaired{DeviceRegistry::keptName(request.deviceName)});
         answered();
     } else {
         setup_.end(Ending::endedHere, ByeReason::notPaired);

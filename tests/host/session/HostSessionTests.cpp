@@ -409,6 +409,18 @@ TEST_F(HostSessionTest, KeepsTheHellosModelNoLongerThanAName) {
     EXPECT_EQ(model.name.value_or("").size(), DeviceRegistry::maxNameBytes);
 }
 
+// A device whose name shows nothing is named as the registry keeps it wherever the computer shows it.
+TEST_F(HostSessionTest, ShowsADeviceWithoutAVisibleNameAsTheRegistryKeepsIt) {
+    host.listen();
+    auto client = connect(deviceKey());
+    auto hello = client->hello("ipad", key);
+    hello.deviceName = " \t";
+    client->send(Message::hello(hello));
+    ASSERT_TRUE(host.pumpUntil([&] { return !host.authenticated.values().empty(); }));
+    EXPECT_EQ(host.authenticated.values().at(0).deviceName, DeviceRegistry::unnamedDeviceName);
+    EXPECT_EQ(host.history->log().records.front().deviceName, DeviceRegistry::unnamedDeviceName);
+}
+
 // The host's hello of a session from away waits for its forwarded port; a device removed, or paired
 // anew, meanwhile is no longer the one its hello proved.
 TEST_F(HostSessionTest, TurnsAwayADeviceRemovedOrPairedAgainWhileItsVideoPortIsForwarded) {
