@@ -455,6 +455,16 @@ void HostModel::removeDevice(const std::string& deviceID) {
     }
 }
 
+void HostModel::removeAllDevices() {
+    if (registry_) {
+        registry_->remove(std::nullopt);
+    }
+    for (const auto& [id, entry] : sessions_) {
+        entry.session->closeByDevice(
+            [](const std::string&) { return std::optional(ByeReason::remoteAccessDisabled); });
+    }
+}
+
 void HostModel::setDevicePolicy(const std::string& deviceID, std::optional<std::chrono::seconds> idleTimeout,
                                 bool curtain) {
     if (!registry_) {

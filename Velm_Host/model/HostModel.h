@@ -128,8 +128,10 @@ public:
     void setAwayAccessDays(int days);
     void setAllowsAwayWithoutDeviceKey(bool allows);
 
-    // Ends the device's session, if it is the current one, and forgets the device and its key.
+    // Ends each of the device's sessions and forgets the device and its key.
     void removeDevice(const std::string& deviceID);
+    // Every paired device, each with all its sessions.
+    void removeAllDevices();
     // A non-positive idle time-out means none; a change reaches the device's live session.
     void setDevicePolicy(const std::string& deviceID, std::optional<std::chrono::seconds> idleTimeout,
                          bool curtain);

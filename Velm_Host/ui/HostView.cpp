@@ -222,10 +222,7 @@ void HostView::confirmRemoveAll() {
 }
 
 void HostView::removeAll() {
-    if (const auto session = model_->session()) {
-        session->close(ByeReason::remoteAccessDisabled);
-    }
-    model_->registry()->remove(std::nullopt);
+    model_->removeAllDevices();
 }
 
 } // namespace velm

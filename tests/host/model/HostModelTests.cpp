@@ -264,6 +264,26 @@ TEST_F(HostModelTest, RemovingADeviceEndsItsUploadToo) {
     }
 }
 
+// Removing every device ends every session of a device, the current one and an upload beside it.
+TEST_F(HostModelTest, RemovingAllDevicesEndsEachOfTheirSessions) {
+    host.start();
+    const auto ipadKey = host.pairDevice("ipad");
+    const auto macKey = host.pairDevice("mac");
+    const auto current = host.connect("ipad", ipadKey);
+    const auto upload = host.readyClient("mac", macKey);
+    ASSERT_TRUE(current && upload);
+    upload->send(ControlMessage::openFileTransfer(upload->hello("mac", macKey.view()),
+                                                  FileTransferRequest::upload("notes.txt", 10)));
+    ASSERT_TRUE(host.pumpUntil([&] { return upload->hasReceived(isMessage<ControlMessage::FileTransfer>); }));
+
+    host.model->removeAllDevices();
+    ASSERT_TRUE(host.pumpUntil([&] { return current->bye().has_value() && upload->bye().has_value(); }));
+    EXPECT_EQ(std::pair(current->bye(), upload->bye()),
+              std::pair(std::optional(ByeReason::remoteAccessDisabled),
+                        std::optional(ByeReason::remoteAccessDisabled)));
+    EXPECT_TRUE(host.model->state().devices.empty());
+}
+
 // A device removed while its admission is reported to the model must not replace the current session.
 TEST_F(HostModelTest, ADeviceRemovedWhileItsSessionIsReportedDoesNotReplaceTheCurrentOne) {
     host.sessionQueue = std::make_shared<ManualQueue>("sessions");
