@@ -190,19 +190,11 @@ private:
         accept();
     }
 
-    // Whether a connection from `source` may come in: not when the open channels are at their cap.
-    // Unfinished handshakes are cheap to start and cost the peer nothing to hold, so for them a
-    // newcomer is never the one turned away: one of its own address's goes when that address holds
-    // its share, else one of all when every place is taken.
+    // Whether a connection from `source` may come in. Unfinished handshakes are cheap to start and cost
+    // the peer nothing to hold, so for them a newcomer is never the one turned away: one of its own
+    // address's goes when that address holds its share, else one of all when every place is taken or
+    // the open channels are at their cap. Only channels past their handshake keep a newcomer out.
     bool makeRoom(const asio::ip::address& source) {
-        std::erase_if(open_, [](const std::weak_ptr<TlsStream>& weak) {
-            const auto stream = weak.lock();
-            return !stream || stream->state() == TlsStream::State::failed ||
-                   stream->state() == TlsStream::State::cancelled;
-        });
-        if (open_.size() >= limits_.maxOpenChannels) {
-            return false;
-        }
         std::erase_if(unfinished_, [](const Unfinished& entry) {
             if (entry.ended->load()) {
                 entry.helloTimer->cancel();
@@ -211,32 +203,48 @@ private:
             return false;
         });
         const auto fromSource = [&source](const Unfinished& entry) { return entry.source == source; };
+        const auto any = [](const Unfinished&) { return true; };
         if (static_cast<std::size_t>(std::count_if(unfinished_.begin(), unfinished_.end(), fromSource)) >=
             limits_.maxPendingPerSource) {
             freePlace(fromSource);
         }
         if (unfinished_.size() >= maxPendingHandshakes) {
-            freePlace([](const Unfinished&) { return true; });
+            freePlace(any);
         }
-        return true;
+        pruneOpen();
+        if (open_.size() >= limits_.maxOpenChannels && freePlace(any)) {
+            pruneOpen();
+        }
+        return open_.size() < limits_.maxOpenChannels;
+    }
+
+    void pruneOpen() {
+        std::erase_if(open_, [](const std::weak_ptr<TlsStream>& weak) {
+            const auto stream = weak.lock();
+            return !stream || stream->state() == TlsStream::State::failed ||
+                   stream->state() == TlsStream::State::cancelled;
+        });
     }
 
     // Frees one place among the unfinished handshakes that `among` picks. A socket that has not sent
     // its whole hello yet costs its peer nothing, while a client whose hello came is on its way: the
     // oldest of the former goes, and the oldest of the latter only when every place holds one.
-    template <typename Among> void freePlace(Among among) {
+    // False when `among` picks none.
+    template <typename Among> bool freePlace(Among among) {
         for (auto entry = unfinished_.begin(); entry != unfinished_.end(); ++entry) {
             const auto stream = entry->stream.lock();
             if (among(*entry) && (!stream || stream->abandonHandshakeBeforeHello(droppedForNewcomer))) {
                 entry->helloTimer->cancel();
                 unfinished_.erase(entry);
-                return;
+                return true;
             }
         }
-        if (const auto oldest = std::find_if(unfinished_.begin(), unfinished_.end(), among);
-            oldest != unfinished_.end()) {
-            drop(oldest);
+        const auto oldest = std::find_if(unfinished_.begin(), unfinished_.end(), among);
+        if (oldest == unfinished_.end()) {
+            return false;
         }
+        drop(oldest);
+        return true;
     }
 
     std::shared_ptr<HandshakeSlot> makeSlot(std::uint64_t serial, std::shared_ptr<std::atomic<bool>> ended);
