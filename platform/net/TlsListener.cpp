@@ -28,6 +28,7 @@ constexpr std::chrono::milliseconds acceptRetryDelay{100};
 
 const NetError droppedForNewcomer{NetError::Kind::timedOut, "handshake dropped to make room"};
 const NetError noHello{NetError::Kind::timedOut, "no hello in time"};
+const NetError noTlsSetup{NetError::Kind::tls, "tls setup failed"};
 
 asio::ip::address unmappedSource(const asio::ip::address& address) {
     if (address.is_v6() && address.to_v6().is_v4_mapped()) {
@@ -42,7 +43,7 @@ class TlsListener::Core : public std::enable_shared_from_this<Core> {
 public:
     Core(std::shared_ptr<const TlsContext> context, std::optional<std::uint16_t> port, Limits limits)
         : strand_(asio::make_strand(IoPool::shared().context())), acceptor_(strand_), retryTimer_(strand_),
-          context_(std::move(context)), requestedPort_(port), limits_(limits) {}
+          requestedPort_(port), limits_(limits), context_(std::move(context)) {}
 
     void setOnState(StateHandler handler) {
         std::lock_guard guard(handlerLock_);
@@ -71,6 +72,19 @@ public:
 
     void cancel() {
         asio::post(strand_, [self = shared_from_this()] { self->finish(State::cancelled, std::nullopt); });
+    }
+
+    // A listener that cannot make its new context fails rather than go on admitting the old keys.
+    void setContext(std::shared_ptr<const TlsContext> context) {
+        asio::post(strand_, [self = shared_from_this(), context = std::move(context)]() mutable {
+            if (self->isFinished()) {
+                return;
+            }
+            self->context_ = std::move(context);
+            if (!self->context_ && self->queue_) {
+                self->finish(State::failed, noTlsSetup);
+            }
+        });
     }
 
     void release() {
@@ -125,7 +139,7 @@ private:
             acceptor_.listen(asio::socket_base::max_listen_connections, error);
         }
         if (!error && !context_) {
-            finish(State::failed, NetError{NetError::Kind::tls, "tls setup failed"});
+            finish(State::failed, noTlsSetup);
             return;
         }
         if (error) {
@@ -331,7 +345,6 @@ private:
     TlsStream::Strand strand_;
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer retryTimer_;
-    std::shared_ptr<const TlsContext> context_;
     std::optional<std::uint16_t> requestedPort_;
     const Limits limits_;
     std::atomic<std::uint16_t> port_{0};
@@ -342,6 +355,7 @@ private:
     HandshakeFailedHandler onHandshakeFailed_;
 
     // Touched on the strand only.
+    std::shared_ptr<const TlsContext> context_;
     std::shared_ptr<Queue> queue_;
     State state_ = State::setup;
     bool released_ = false;
@@ -415,6 +429,10 @@ void TlsListener::start(std::shared_ptr<Queue> queue) {
 
 void TlsListener::cancel() {
     core_->cancel();
+}
+
+void TlsListener::setParameters(const TlsParameters& parameters) {
+    core_->setContext(parameters.context());
 }
 
 std::uint16_t TlsListener::port() const {
