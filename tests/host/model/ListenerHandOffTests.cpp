@@ -75,6 +75,7 @@ TEST_F(ListenerHandOffTest, ConnectionsOnTheirWayInOutliveAPairingWindowOpening)
     host.queue->runUntilIdle();
     ASSERT_EQ(listening().pendingCount(), 1u) << "the new keys are on their way to the listener";
     const auto way = connectBehindTheQueue();
+    ASSERT_TRUE(way.held && way.admitted);
     const int made = host.sessionsMade;
 
     ASSERT_TRUE(host.pumpUntil([&] { return host.sessionsMade == made + 2; }));
@@ -104,6 +105,7 @@ TEST_F(ListenerHandOffTest, SwitchingRemoteAccessOffLeavesNoneOfThem) {
     host.model->registry()->openNewPairing(false);
     host.queue->runUntilIdle();
     const auto way = connectBehindTheQueue();
+    ASSERT_TRUE(way.held && way.admitted);
 
     host.model->setAllowRemoteAccess(false);
     // The session in place says goodbye, and the connections on their way in are closed without a word.
