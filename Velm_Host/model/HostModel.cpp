@@ -145,8 +145,7 @@ void HostModel::readRestartReadiness() {
 
 void HostModel::prepareListener() {
     const auto self = shared_from_this();
-    listener_ =
-        HostListener::make(Queue::make("velm.host.listener"), setup_.discovery, setup_.listenerOptions);
+    listener_ = HostListener::make(setup_.listenerQueue(), setup_.discovery, setup_.listenerOptions);
     listener_->setPreferredPort(settings_.listenPort());
     listener_->setOnState(onQueueWhileAlive(setup_.queue, self, &HostModel::listenerChanged));
     listener_->setOnAdvertisement(onQueueWhileAlive(setup_.queue, self, &HostModel::advertisementChanged));
@@ -215,13 +214,18 @@ void HostModel::tick() {
     scheduleTick();
 }
 
-// Every sync with the registry comes here. Starting again each time would be simpler, but every start
-// withdraws the advertisement and opens the port anew, so that clients lose sight of the host for a
-// moment: a sync that leaves the keys as they were is let pass. Only new keys, or a failure, are worth
-// a start.
+// Every sync with the registry comes here. A listener that runs takes new keys as they are: a start
+// would close its port, and with it the connections on their way from it to this queue (a device
+// connecting as the user opens or closes a pairing window), and withdraw the advertisement for a
+// moment. Only a listener that failed, or none, is started.
 void HostModel::startListener() {
     auto keys = registry_->listenerKeys();
     if (listenerKeys_ == keys) {
+        return;
+    }
+    if (listenerKeys_ && state_.listenerState.kind() != HostListener::State::Kind::failed) {
+        listenerKeys_ = keys;
+        listener_->setKeys(std::move(keys));
         return;
     }
     listenerRetries_ = 0;
@@ -241,7 +245,7 @@ void HostModel::stopListener() {
     listener_->stop();
 }
 
-// A start with new keys (a pairing window opening) listens again on the same port: that is no news.
+// A start again after a failure listens on the same port: that is no news.
 void HostModel::listenerChanged(const HostListener::State& state) {
     const bool news =
         state.kind() != HostListener::State::Kind::starting && std::exchange(toldListener_, state) != state;

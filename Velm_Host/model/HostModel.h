@@ -87,6 +87,9 @@ public:
         std::function<std::shared_ptr<Queue>()> sessionQueue = [] {
             return Queue::make("velm.host.session");
         };
+        std::function<std::shared_ptr<Queue>()> listenerQueue = [] {
+            return Queue::make("velm.host.listener");
+        };
         std::function<Date()> now = Date::now;
         // How the host presents itself: the advertised name and the host's hello.
         std::string hostName;

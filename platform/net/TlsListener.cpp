@@ -28,6 +28,7 @@ constexpr std::chrono::milliseconds acceptRetryDelay{100};
 
 const NetError droppedForNewcomer{NetError::Kind::timedOut, "handshake dropped to make room"};
 const NetError noHello{NetError::Kind::timedOut, "no hello in time"};
+const NetError noTlsSetup{NetError::Kind::tls, "tls setup failed"};
 
 asio::ip::address unmappedSource(const asio::ip::address& address) {
     if (address.is_v6() && address.to_v6().is_v4_mapped()) {
@@ -42,7 +43,7 @@ class TlsListener::Core : public std::enable_shared_from_this<Core> {
 public:
     Core(std::shared_ptr<const TlsContext> context, std::optional<std::uint16_t> port, Limits limits)
         : strand_(asio::make_strand(IoPool::shared().context())), acceptor_(strand_), retryTimer_(strand_),
-          context_(std::move(context)), requestedPort_(port), limits_(limits) {}
+          requestedPort_(port), limits_(limits), context_(std::move(context)) {}
 
     void setOnState(StateHandler handler) {
         std::lock_guard guard(handlerLock_);
@@ -71,6 +72,19 @@ public:
 
     void cancel() {
         asio::post(strand_, [self = shared_from_this()] { self->finish(State::cancelled, std::nullopt); });
+    }
+
+    // A listener that cannot make its new context fails rather than go on admitting the old keys.
+    void setContext(std::shared_ptr<const TlsContext> context) {
+        asio::post(strand_, [self = shared_from_this(), context = std::move(context)]() mutable {
+            if (self->isFinished()) {
+                return;
+            }
+            self->context_ = std::move(context);
+            if (!self->context_ && self->queue_) {
+                self->finish(State::failed, noTlsSetup);
+            }
+        });
     }
 
     void release() {
@@ -125,7 +139,7 @@ private:
             acceptor_.listen(asio::socket_base::max_listen_connections, error);
         }
         if (!error && !context_) {
-            finish(State::failed, NetError{NetError::Kind::tls, "tls setup failed"});
+            finish(State::failed, noTlsSetup);
             return;
         }
         if (error) {
@@ -190,19 +204,11 @@ private:
         accept();
     }
 
-    // Whether a connection from `source` may come in: not when the open channels are at their cap.
-    // Unfinished handshakes are cheap to start and cost the peer nothing to hold, so for them a
-    // newcomer is never the one turned away: one of its own address's goes when that address holds
-    // its share, else one of all when every place is taken.
+    // Whether a connection from `source` may come in. Unfinished handshakes are cheap to start and cost
+    // the peer nothing to hold, so for them a newcomer is never the one turned away: one of its own
+    // address's goes when that address holds its share, else one of all when every place is taken or
+    // the open channels are at their cap. Only channels past their handshake keep a newcomer out.
     bool makeRoom(const asio::ip::address& source) {
-        std::erase_if(open_, [](const std::weak_ptr<TlsStream>& weak) {
-            const auto stream = weak.lock();
-            return !stream || stream->state() == TlsStream::State::failed ||
-                   stream->state() == TlsStream::State::cancelled;
-        });
-        if (open_.size() >= limits_.maxOpenChannels) {
-            return false;
-        }
         std::erase_if(unfinished_, [](const Unfinished& entry) {
             if (entry.ended->load()) {
                 entry.helloTimer->cancel();
@@ -211,32 +217,48 @@ private:
             return false;
         });
         const auto fromSource = [&source](const Unfinished& entry) { return entry.source == source; };
+        const auto any = [](const Unfinished&) { return true; };
         if (static_cast<std::size_t>(std::count_if(unfinished_.begin(), unfinished_.end(), fromSource)) >=
             limits_.maxPendingPerSource) {
             freePlace(fromSource);
         }
         if (unfinished_.size() >= maxPendingHandshakes) {
-            freePlace([](const Unfinished&) { return true; });
+            freePlace(any);
         }
-        return true;
+        pruneOpen();
+        if (open_.size() >= limits_.maxOpenChannels && freePlace(any)) {
+            pruneOpen();
+        }
+        return open_.size() < limits_.maxOpenChannels;
+    }
+
+    void pruneOpen() {
+        std::erase_if(open_, [](const std::weak_ptr<TlsStream>& weak) {
+            const auto stream = weak.lock();
+            return !stream || stream->state() == TlsStream::State::failed ||
+                   stream->state() == TlsStream::State::cancelled;
+        });
     }
 
     // Frees one place among the unfinished handshakes that `among` picks. A socket that has not sent
     // its whole hello yet costs its peer nothing, while a client whose hello came is on its way: the
     // oldest of the former goes, and the oldest of the latter only when every place holds one.
-    template <typename Among> void freePlace(Among among) {
+    // False when `among` picks none.
+    template <typename Among> bool freePlace(Among among) {
         for (auto entry = unfinished_.begin(); entry != unfinished_.end(); ++entry) {
             const auto stream = entry->stream.lock();
             if (among(*entry) && (!stream || stream->abandonHandshakeBeforeHello(droppedForNewcomer))) {
                 entry->helloTimer->cancel();
                 unfinished_.erase(entry);
-                return;
+                return true;
             }
         }
-        if (const auto oldest = std::find_if(unfinished_.begin(), unfinished_.end(), among);
-            oldest != unfinished_.end()) {
-            drop(oldest);
+        const auto oldest = std::find_if(unfinished_.begin(), unfinished_.end(), among);
+        if (oldest == unfinished_.end()) {
+            return false;
         }
+        drop(oldest);
+        return true;
     }
 
     std::shared_ptr<HandshakeSlot> makeSlot(std::uint64_t serial, std::shared_ptr<std::atomic<bool>> ended);
@@ -323,7 +345,6 @@ private:
     TlsStream::Strand strand_;
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer retryTimer_;
-    std::shared_ptr<const TlsContext> context_;
     std::optional<std::uint16_t> requestedPort_;
     const Limits limits_;
     std::atomic<std::uint16_t> port_{0};
@@ -334,6 +355,7 @@ private:
     HandshakeFailedHandler onHandshakeFailed_;
 
     // Touched on the strand only.
+    std::shared_ptr<const TlsContext> context_;
     std::shared_ptr<Queue> queue_;
     State state_ = State::setup;
     bool released_ = false;
@@ -407,6 +429,10 @@ void TlsListener::start(std::shared_ptr<Queue> queue) {
 
 void TlsListener::cancel() {
     core_->cancel();
+}
+
+void TlsListener::setParameters(const TlsParameters& parameters) {
+    core_->setContext(parameters.context());
 }
 
 std::uint16_t TlsListener::port() const {

@@ -68,6 +68,9 @@ public:
 
     // Call once.
     void start(std::shared_ptr<Queue> queue);
+    // Connections accepted from now on are checked against these parameters' keys. The port stays
+    // open, and connections accepted before keep the keys they came in with.
+    void setParameters(const TlsParameters& parameters);
     // Closes the port; connections already handed over live on.
     void cancel();
 

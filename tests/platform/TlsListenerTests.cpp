@@ -342,6 +342,34 @@ TEST(TlsListenerTests, OpenChannelsAreCappedAtAccept) {
     ASSERT_TRUE(server.waitForAccepted(4));
 }
 
+// Below the limit of unfinished handshakes, the cap must not let idle sockets do what that limit keeps
+// them from: a newcomer takes the place of the oldest, and only channels under way fill the cap for good.
+TEST(TlsListenerTests, AtTheCapOfOpenChannelsAnIdleSocketMakesRoomForANewcomer) {
+    constexpr std::size_t cap = 3;
+    LoopbackServer server(
+        deviceParameters(),
+        {.limits = {.handshakeTimeout = 600s, .helloTimeout = 600s, .maxOpenChannels = cap}});
+    std::vector<std::unique_ptr<RawSocket>> idle;
+    for (std::size_t i = 0; i < cap; ++i) {
+        idle.push_back(RawSocket::connectFrom(peerAddress(i), server.port()));
+        ASSERT_TRUE(idle.back());
+        ASSERT_TRUE(server.waitForAccepted(i + 1)); // so that the oldest is known
+    }
+    std::vector<std::unique_ptr<test::RawTlsPeer>> devices;
+    for (std::size_t i = 0; i < cap; ++i) {
+        devices.push_back(test::RawTlsPeer::connect(server.port(), goodKey));
+        ASSERT_TRUE(devices.back() && devices.back()->handshakeSucceeded()) << "device " << i;
+        EXPECT_TRUE(idle[i]->readToEnd().empty()) << "idle socket " << i;
+    }
+    auto excess = RawSocket::connect(server.port());
+    ASSERT_TRUE(excess);
+    EXPECT_TRUE(excess->readToEnd().empty());
+    ASSERT_TRUE(server.waitForAccepted(2 * cap));
+    for (std::size_t i = cap; i < 2 * cap; ++i) {
+        EXPECT_EQ(server.accepted(i)->connection().pskIdentity(), "device");
+    }
+}
+
 // The scenarios above meet most of these; the generic category and the rarer errors only here.
 TEST(NetErrorTests, SocketErrorsAreClassified) {
     const std::pair<std::error_code, Kind> cases[] = {

@@ -40,6 +40,8 @@ public:
     bool finish();
     // Leaves without sending it.
     void abandon();
+    // The server closed the connection (or reset it).
+    bool peerClosed() const { return socket_->peerClosed(); }
     // The description of the alert the server sent, if it sent one.
     std::optional<std::uint8_t> alert() const { return alert_; }
 

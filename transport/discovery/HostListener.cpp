@@ -88,14 +88,26 @@ void HostListener::setPreferredPort(std::optional<std::uint16_t> port) {
 
 void HostListener::start(std::optional<std::string> name, std::string hostID, std::vector<PreSharedKey> keys,
                          std::optional<std::uint16_t> port) {
-    onQueue([start = Start{std::move(name), std::move(hostID), std::move(keys), port, 0}](
-                HostListener& self) mutable { self.begin(std::move(start)); });
+    onQueue([start = Start{std::move(name), std::move(hostID), port, 0},
+             keys = std::move(keys)](HostListener& self) mutable {
+        self.keys_ = std::move(keys);
+        self.begin(std::move(start));
+    });
 }
 
 void HostListener::start(std::optional<std::string> name, std::string hostID, std::string_view secret,
                          std::optional<std::uint16_t> port) {
     start(std::move(name), std::move(hostID), std::vector<PreSharedKey>{PreSharedKey::fromSecret(secret)},
           port);
+}
+
+void HostListener::setKeys(std::vector<PreSharedKey> keys) {
+    onQueue([keys = std::move(keys)](HostListener& self) mutable {
+        self.keys_ = std::move(keys);
+        if (self.listener_) {
+            self.listener_->setParameters(parametersFor(self.keys_, self.lender_));
+        }
+    });
 }
 
 void HostListener::stop() {
@@ -129,7 +141,7 @@ void HostListener::begin(Start start) {
     } else if (start.attempt < keptPortAttempts) {
         port = chosenPort_;
     }
-    listener_ = TlsListener::make(parametersFor(start.keys, lender_), port,
+    listener_ = TlsListener::make(parametersFor(keys_, lender_), port,
                                   {.handshakeTimeout = options_.handshakeTimeout});
 
     auto weak = weak_from_this();

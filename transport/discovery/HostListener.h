@@ -30,8 +30,8 @@ class TlsConnection;
 //
 // The port it once obtained is kept across later starts, so that clients find the host where they
 // last saw it; a start that finds that port still in use tries it again a few times before it takes
-// any port. Every start builds its TLS parameters from the keys it is given, so an owner changes
-// the accepted keys by starting again.
+// any port. An owner changes the accepted keys with setKeys, which keeps the port and every
+// connection; a start replaces the listener, and with it the connections on their way to the owner.
 //
 // Every operation may be called from any thread; the work runs on the listener's queue, in call
 // order, and every report is made there. Dropping the listener closes its port and takes the
@@ -127,6 +127,10 @@ public:
     // The same with the one key derived from a pairing code.
     void start(std::optional<std::string> name, std::string hostID, std::string_view secret,
                std::optional<std::uint16_t> port = std::nullopt);
+    // The keys that handshakes from now on are checked against, this start's retries included. The
+    // port stays open and the service advertised, and connections accepted before are handed over as
+    // ever: one admitted under a key that is gone since is its owner's to turn away.
+    void setKeys(std::vector<PreSharedKey> keys);
     // Closes the port, takes the service off the network and calls off a pending retry. Reports
     // stopped when a listener was there.
     void stop();
@@ -135,7 +139,6 @@ private:
     struct Start {
         std::optional<std::string> name;
         std::string hostID;
-        std::vector<PreSharedKey> keys;
         std::optional<std::uint16_t> explicitPort;
         int attempt = 0;
     };
@@ -172,6 +175,8 @@ private:
     std::optional<std::string> publishedName_;
     std::optional<std::uint16_t> chosenPort_;
     std::shared_ptr<TlsKeyLender> lender_;
+    // Of the latest start or setKeys.
+    std::vector<PreSharedKey> keys_;
     std::uint64_t generation_ = 0;
     WorkItem restart_;
 };

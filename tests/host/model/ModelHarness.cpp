@@ -1,6 +1,9 @@
 #include "tests/host/model/ModelHarness.h"
 
+#include "tests/support/Blocking.h"
 #include "tests/support/Pump.h"
+
+#include <utility>
 
 namespace velm::test {
 
@@ -27,6 +30,14 @@ ModelHarness::~ModelHarness() {
     // Held here too while the sessions share the main queue.
     sessionQueue.reset();
     queue->advance(HostSession::cancelDelay);
+    if (const auto listening = std::exchange(listenerQueue, nullptr)) {
+        // The listener's last reports go through the main queue, which must run meanwhile.
+        Blocking::waitUntil([&] {
+            listening->runUntilIdle();
+            queue->runUntilIdle();
+            return listening.use_count() == 1;
+        });
+    }
     pumpUntilReleased(queue);
 }
 
@@ -50,6 +61,12 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
         ++sessionsMade;
         return sessionQueue;
     };
+    setup.listenerQueue = [this]() -> std::shared_ptr<Queue> {
+        if (listenerQueue) {
+            return listenerQueue;
+        }
+        return Queue::make("velm.host.listener");
+    };
     setup.hostName = "Test host";
     return HostModel::make(std::move(setup));
 }
@@ -60,7 +77,13 @@ void ModelHarness::start() {
 }
 
 bool ModelHarness::pumpUntil(const std::function<bool()>& condition) {
-    return test::pumpUntil(*queue, condition);
+    return Blocking::waitUntil([&] {
+        if (listenerQueue) {
+            listenerQueue->runUntilIdle();
+        }
+        queue->runUntilIdle();
+        return condition();
+    });
 }
 
 SecretBytes ModelHarness::pairDevice(const std::string& id) {
@@ -69,7 +92,8 @@ SecretBytes ModelHarness::pairDevice(const std::string& id) {
     return key;
 }
 
-// A pairing starts the listener again, which drops a connection on its way in: such a one is tried again.
+// A connection that meets a listener on its way to a start (remote access switched on, a retry) is tried
+// again.
 std::unique_ptr<TestClient> ModelHarness::readyClient(const std::string& deviceID, const SecretBytes& key) {
     using Event = ControlChannel::Event;
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -89,8 +113,8 @@ Endpoint ModelHarness::endpoint() const {
     return Endpoint::hostPort("127.0.0.1", model->state().listenerState.port());
 }
 
-// The listener starts again with every change of its keys, so a connection may meet the moment between
-// two listeners: it is tried again then.
+// A connection may meet the moment between two listeners (remote access switched on, a retry): it is tried
+// again then.
 std::unique_ptr<TestClient> ModelHarness::connect(const std::string& deviceID, const SecretBytes& key) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         pumpUntil(

@@ -120,6 +120,9 @@ public:
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
     // The queue of the sessions of models made from now on: the main one unless a test holds them apart.
     std::shared_ptr<ManualQueue> sessionQueue = queue;
+    // The listener's queue of the models started from now on, run with the main one by pumpUntil; none
+    // gives each listener a queue of its own.
+    std::shared_ptr<ManualQueue> listenerQueue;
     std::shared_ptr<FakeDiscovery> discovery = std::make_shared<FakeDiscovery>();
     std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
     std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();

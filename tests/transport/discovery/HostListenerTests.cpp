@@ -175,6 +175,21 @@ TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
     EXPECT_EQ(count(State::Kind::failed), 0u);
 }
 
+// New keys reach the listener that runs: no new state, no new advertisement, and only the new keys are let
+// in from then on.
+TEST_F(HostListenerTest, NewKeysTakeEffectWithoutAStart) {
+    listener->start("Office", "HOST-1", deviceKeys(1));
+    const auto port = advertisedPort();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(pump([&] { return network->published().size() == 1; }));
+
+    listener->setKeys(deviceKeys(2));
+    ASSERT_TRUE(pump([&] { return RawTlsPeer::connect(port, deviceClient(2))->handshakeSucceeded(); }));
+    EXPECT_FALSE(RawTlsPeer::connect(port, deviceClient(1))->handshakeSucceeded());
+    EXPECT_EQ(states, (std::vector<State>{State::starting(), State::advertising(port)}));
+    EXPECT_EQ(network->published().size(), 1u);
+}
+
 TEST_F(HostListenerTest, BusyKeptPortIsTriedFiveTimesThenAnyPortIsTaken) {
     RawListener holder;
     listener->setPreferredPort(holder.port());
