@@ -211,6 +211,8 @@ void HostModel::tick() {
             publish();
         }
     }
+    // A device's days away run out by the clock alone too.
+    endWithdrawnAwaySessions();
     scheduleTick();
 }
 
@@ -351,6 +353,10 @@ void HostModel::refreshAway() {
 // input and files while the window says away access is off: what came in through the door ends with
 // it. Sessions from the home network go on.
 void HostModel::endWithdrawnAwaySessions() {
+    if (std::none_of(sessions_.begin(), sessions_.end(),
+                     [](const auto& session) { return static_cast<bool>(session.second.ticket); })) {
+        return;
+    }
     const bool awayAllowed = state_.allowRemoteAccess && state_.allowAwayAccess;
     const auto verdict = awayVerdict();
     for (const auto& [id, entry] : sessions_) {

@@ -496,6 +496,24 @@ TEST_F(HostModelTest, WithdrawingADevicesAwayAccessEndsItsSessionFromAway) {
     listener->cancel();
 }
 
+// Days away run out by the clock alone, with nothing on the computer changing.
+TEST_F(HostModelTest, ASessionFromAwayEndsWhenItsDevicesDaysAwayRunOut) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto key = host.pairDevice("ipad");
+    const auto listener = awaySessionListener();
+    const auto away = awaySession(*listener, "ipad", key);
+    ASSERT_TRUE(away);
+    host.now = [] {
+        const auto days = std::chrono::days(HostSettings::defaultAwayAccessDays + 1);
+        return Date(Date::now().secondsSinceReferenceDate() + std::chrono::duration<double>(days).count());
+    };
+    host.queue->advance(HostModel::permissionInterval);
+    ASSERT_TRUE(host.pumpUntil([&] { return away->bye().has_value(); }));
+    EXPECT_EQ(away->bye(), ByeReason::remoteAccessDisabled);
+    listener->cancel();
+}
+
 TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {
     host.start();
     bool ready = false;

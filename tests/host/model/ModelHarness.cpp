@@ -67,6 +67,7 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
         }
         return Queue::make("velm.host.listener");
     };
+    setup.now = [this] { return now(); };
     setup.hostName = "Test host";
     return HostModel::make(std::move(setup));
 }

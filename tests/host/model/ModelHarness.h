@@ -123,6 +123,8 @@ public:
     // The listener's queue of the models started from now on, run with the main one by pumpUntil; none
     // gives each listener a queue of its own.
     std::shared_ptr<ManualQueue> listenerQueue;
+    // The date the models made from now on take for now.
+    std::function<Date()> now = Date::now;
     std::shared_ptr<FakeDiscovery> discovery = std::make_shared<FakeDiscovery>();
     std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
     std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();
