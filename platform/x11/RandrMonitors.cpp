@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -121,6 +122,17 @@ Monitor wholeRoot(X11Connection& connection) {
     return monitor;
 }
 
+std::optional<ScreenRect> visiblePart(const ScreenRect& frame, const ScreenRect& root) {
+    const long left = std::max<long>(frame.x, root.x);
+    const long top = std::max<long>(frame.y, root.y);
+    const long right = std::min<long>(long(frame.x) + frame.width, long(root.x) + root.width);
+    const long bottom = std::min<long>(long(frame.y) + frame.height, long(root.y) + root.height);
+    if (right <= left || bottom <= top) {
+        return std::nullopt;
+    }
+    return ScreenRect{int(left), int(top), int(right - left), int(bottom - top)};
+}
+
 void chooseMain(std::vector<Monitor>& monitors, const std::vector<bool>& primary,
                 const std::vector<bool>& backed) {
     auto pick = std::find(primary.begin(), primary.end(), true);
@@ -176,19 +188,23 @@ std::vector<Monitor> read(X11Connection& connection) {
     if (!infos || count <= 0) {
         return {wholeRoot(connection)};
     }
+    const ScreenRect root = wholeRoot(connection).frame;
     std::vector<Monitor> monitors;
     std::vector<bool> primary;
     std::vector<bool> backed;
     for (int index = 0; index < count && monitors.size() < maxMonitors; ++index) {
         const XRRMonitorInfo& info = infos.get()[index];
-        if (info.width <= 0 || info.height <= 0) {
+        // Any client may place a monitor partly or wholly off the root window, where nothing can be
+        // captured or played: only what lies on it is shown.
+        const auto frame = visiblePart({info.x, info.y, info.width, info.height}, root);
+        if (!frame) {
             continue;
         }
         Monitor monitor;
         const std::string monitorName = connection.atomName(info.name);
         monitor.id = idForName(monitorName);
         monitor.name = shownName(monitorName);
-        monitor.frame = {info.x, info.y, info.width, info.height};
+        monitor.frame = *frame;
         bool hasOutput = false;
         if (resources && info.noutput > 0 && info.outputs) {
             describeOutput(connection, *resources, info.outputs[0], monitor, hasOutput);

@@ -16,6 +16,7 @@ protected:
     void TearDown() override {
         if (desktop) {
             test::X11TestDesktop::run("xrandr --delmonitor velm-test-left");
+            test::X11TestDesktop::run("xrandr --delmonitor velm-test-off");
             test::X11TestDesktop::run("xrandr --delmonitor " + longName);
         }
     }
@@ -90,6 +91,18 @@ TEST_F(ScreenListTest, CutsALongMonitorNameOnACharacterBoundary) {
     const Monitor& named = monitors[0].name == "screen" ? monitors[1] : monitors[0];
     EXPECT_EQ(named.name, longName.substr(0, 64));
     EXPECT_EQ(named.id, RandrMonitors::idForName(longName)) << "the number still tells monitors apart";
+}
+
+// A monitor may be placed past the screen's edge; what lies off the screen cannot be streamed.
+TEST_F(ScreenListTest, ListsOnlyThePartOfAMonitorThatLiesOnTheScreen) {
+    ASSERT_TRUE(
+        test::X11TestDesktop::run("xrandr --setmonitor velm-test-left 640/100x480/100+1600+800 none"));
+    ASSERT_TRUE(test::X11TestDesktop::run("xrandr --setmonitor velm-test-off 640/100x480/100+2000+0 none"));
+    const auto monitors = X11ScreenList::make(queue)->monitors();
+    const Monitor* partly = named(monitors, "velm-test-left");
+    ASSERT_TRUE(partly);
+    EXPECT_EQ(partly->frame, (ScreenRect{1600, 800, 320, 280}));
+    EXPECT_FALSE(named(monitors, "velm-test-off"));
 }
 
 TEST_F(ScreenListTest, ReportsNothingOnceWatchingStopped) {
