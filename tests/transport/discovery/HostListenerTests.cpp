@@ -188,6 +188,8 @@ TEST_F(HostListenerTest, NewKeysTakeEffectWithoutAStart) {
     EXPECT_FALSE(RawTlsPeer::connect(port, deviceClient(1))->handshakeSucceeded());
     EXPECT_EQ(states, (std::vector<State>{State::starting(), State::advertising(port)}));
     EXPECT_EQ(network->published().size(), 1u);
+    listener->stop();
+    EXPECT_TRUE(pump([&] { return states.back() == State::stopped(); }));
 }
 
 TEST_F(HostListenerTest, BusyKeptPortIsTriedFiveTimesThenAnyPortIsTaken) {
