@@ -178,6 +178,8 @@ TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
 // New keys reach the listener that runs: no new state, no new advertisement, and only the new keys are let
 // in from then on.
 TEST_F(HostListenerTest, NewKeysTakeEffectWithoutAStart) {
+    std::size_t failed = 0;
+    listener->setOnHandshakeFailed([&](std::optional<std::string>) { ++failed; });
     listener->start("Office", "HOST-1", deviceKeys(1));
     const auto port = advertisedPort();
     ASSERT_NE(port, 0);
@@ -185,9 +187,13 @@ TEST_F(HostListenerTest, NewKeysTakeEffectWithoutAStart) {
 
     listener->setKeys(deviceKeys(2));
     ASSERT_TRUE(pump([&] { return RawTlsPeer::connect(port, deviceClient(2))->handshakeSucceeded(); }));
+    const std::size_t failedBefore = failed;
     EXPECT_FALSE(RawTlsPeer::connect(port, deviceClient(1))->handshakeSucceeded());
     EXPECT_EQ(states, (std::vector<State>{State::starting(), State::advertising(port)}));
     EXPECT_EQ(network->published().size(), 1u);
+    // The old key's refusal reaches this queue before the test ends, as does the stop: nothing is left
+    // waiting on the queue, which would hold the listener.
+    EXPECT_TRUE(pump([&] { return failed == failedBefore + 1; }));
     listener->stop();
     EXPECT_TRUE(pump([&] { return states.back() == State::stopped(); }));
 }
