@@ -32,6 +32,16 @@ protected:
         EXPECT_EQ(result.status, Status::found);
         return toString(result.contents);
     }
+
+    // A second file moved aside to the same name takes the next free one, and neither is lost.
+    void movesTwoAsideOneAfterTheOther() {
+        ASSERT_TRUE(folder.replace("item", toBytes("first")));
+        EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad");
+        ASSERT_TRUE(folder.replace("item", toBytes("second")));
+        EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad-2");
+        EXPECT_EQ(readText("item.bad"), "first");
+        EXPECT_EQ(readText("item.bad-2"), "second");
+    }
 };
 
 TEST_F(StoreFolderTest, ReplacesReadsAndRemovesPrivateFilesAndKeepsThemPrivate) {
@@ -163,24 +173,14 @@ TEST_F(StoreFolderTest, RefusesOversizedAndSpecialFiles) {
 }
 
 TEST_F(StoreFolderTest, MovesAsideWithoutReplacing) {
-    ASSERT_TRUE(folder.replace("item", toBytes("first")));
-    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad");
-    ASSERT_TRUE(folder.replace("item", toBytes("second")));
-    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad-2");
-    EXPECT_EQ(readText("item.bad"), "first");
-    EXPECT_EQ(readText("item.bad-2"), "second");
+    movesTwoAsideOneAfterTheOther();
     EXPECT_EQ(folder.moveAside("item", "item.bad"), std::nullopt);
 }
 
 // A home folder on NFS cannot rename without replacing: a damaged file must still go aside.
 TEST_F(StoreFolderTest, MovesAsideWhereTheFileSystemCannotRenameWithoutReplacing) {
     const auto fault = test::SystemCallFaults::failMovesWithoutReplacing(EINVAL, 0);
-    ASSERT_TRUE(folder.replace("item", toBytes("first")));
-    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad");
-    ASSERT_TRUE(folder.replace("item", toBytes("second")));
-    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad-2");
-    EXPECT_EQ(readText("item.bad"), "first");
-    EXPECT_EQ(readText("item.bad-2"), "second");
+    movesTwoAsideOneAfterTheOther();
     EXPECT_EQ(folder.read("item").status, Status::missing);
 }
 

@@ -37,29 +37,45 @@ protected:
         recorder->takeRest();
     }
 
+    // A paired device, connected and shown a stream, so that its input plays.
+    std::unique_ptr<test::TestClient> streamingClient() {
+        const auto key = host->pairDevice("KEYS");
+        auto client = host->connect("KEYS", key);
+        if (!client) {
+            return nullptr;
+        }
+        client->send(ControlMessage::configureStream(StreamRequest{}));
+        if (!host->pumpUntil(
+                [&] { return client->hasReceived(test::isMessage<ControlMessage::StreamStarted>); })) {
+            return nullptr;
+        }
+        return client;
+    }
+
+    // Collects what the window receives until it has seen the keysym's event of this kind.
+    bool receivedUntil(Kind kind, unsigned long keysym) {
+        return host->pumpUntil([&] {
+            const auto arrived = recorder->take([](const auto& events) { return !events.empty(); },
+                                                std::chrono::milliseconds(10));
+            received.insert(received.end(), arrived.begin(), arrived.end());
+            return has(received, kind, keysym);
+        });
+    }
+
     std::unique_ptr<test::X11InputRecorder> recorder;
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("desktop");
     std::unique_ptr<test::ModelHarness> host;
+    std::vector<Received> received;
 };
 
 TEST_F(KeyPressPathTest, AKeyPressedOnThePairedDeviceReachesTheFocusedWindow) {
-    const auto key = host->pairDevice("KEYS");
-    const auto client = host->connect("KEYS", key);
+    const auto client = streamingClient();
     ASSERT_TRUE(client);
-    client->send(ControlMessage::configureStream(StreamRequest{}));
-    ASSERT_TRUE(
-        host->pumpUntil([&] { return client->hasReceived(test::isMessage<ControlMessage::StreamStarted>); }));
 
     // HID usage 4 is the A key; without modifiers an application reads it as "a".
     client->send(InputEvent::keyDown(4));
     client->send(InputEvent::keyUp(4));
-    std::vector<Received> received;
-    ASSERT_TRUE(host->pumpUntil([&] {
-        const auto arrived =
-            recorder->take([](const auto& events) { return !events.empty(); }, std::chrono::milliseconds(10));
-        received.insert(received.end(), arrived.begin(), arrived.end());
-        return has(received, Kind::keyRelease, XK_a);
-    }));
+    ASSERT_TRUE(receivedUntil(Kind::keyRelease, XK_a));
     EXPECT_TRUE(has(received, Kind::keyPress, XK_a));
     EXPECT_FALSE(recorder->holdsAnything());
 }
@@ -67,24 +83,11 @@ TEST_F(KeyPressPathTest, AKeyPressedOnThePairedDeviceReachesTheFocusedWindow) {
 // The client pauses when its user leaves it; a key still down then would repeat on the desktop until
 // the session ended.
 TEST_F(KeyPressPathTest, AKeyHeldWhenTheDevicePausesIsLetGoAndLaterKeysStillPlay) {
-    const auto key = host->pairDevice("KEYS");
-    const auto client = host->connect("KEYS", key);
+    const auto client = streamingClient();
     ASSERT_TRUE(client);
-    client->send(ControlMessage::configureStream(StreamRequest{}));
-    ASSERT_TRUE(
-        host->pumpUntil([&] { return client->hasReceived(test::isMessage<ControlMessage::StreamStarted>); }));
-    std::vector<Received> received;
-    const auto until = [&](Kind kind, unsigned long keysym) {
-        return host->pumpUntil([&] {
-            const auto arrived = recorder->take([](const auto& events) { return !events.empty(); },
-                                                std::chrono::milliseconds(10));
-            received.insert(received.end(), arrived.begin(), arrived.end());
-            return has(received, kind, keysym);
-        });
-    };
 
     client->send(InputEvent::keyDown(4));
-    ASSERT_TRUE(until(Kind::keyPress, XK_a));
+    ASSERT_TRUE(receivedUntil(Kind::keyPress, XK_a));
     client->send(ControlMessage::pauseStream());
     EXPECT_TRUE(host->pumpUntil([&] { return !recorder->holdsAnything(); }));
 
@@ -92,7 +95,7 @@ TEST_F(KeyPressPathTest, AKeyHeldWhenTheDevicePausesIsLetGoAndLaterKeysStillPlay
     client->send(ControlMessage::configureStream(StreamRequest{}));
     client->send(InputEvent::keyDown(5));
     client->send(InputEvent::keyUp(5));
-    EXPECT_TRUE(until(Kind::keyRelease, XK_b));
+    EXPECT_TRUE(receivedUntil(Kind::keyRelease, XK_b));
 }
 
 } // namespace

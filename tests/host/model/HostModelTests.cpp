@@ -37,6 +37,21 @@ protected:
     }
 
     // A main session of the device through `listener`, running once the router forwarded its video.
+    struct AwayVisit {
+        SecretBytes key;
+        std::shared_ptr<TlsListener> listener;
+        std::unique_ptr<test::TestClient> session;
+    };
+
+    // The model started with away access on, and "ipad" paired and in a session from away.
+    AwayVisit ipadVisitingFromAway() {
+        host.start();
+        host.model->setAllowAwayAccess(true);
+        AwayVisit visit{host.pairDevice("ipad"), awaySessionListener(), nullptr};
+        visit.session = awaySession(*visit.listener, "ipad", visit.key);
+        return visit;
+    }
+
     std::unique_ptr<test::TestClient> awaySession(const TlsListener& listener, const std::string& deviceID,
                                                   const SecretBytes& key) {
         auto client = std::make_unique<test::TestClient>(Endpoint::hostPort("127.0.0.1", listener.port()),
@@ -474,18 +489,14 @@ TEST_F(HostModelTest, SwitchingAwayAccessOffEndsTheSessionsFromAwayOnly) {
 // Away access taken from one device, by requiring the device-bound key it lacks or by forgetting it,
 // ends its session from away.
 TEST_F(HostModelTest, WithdrawingADevicesAwayAccessEndsItsSessionFromAway) {
-    host.start();
-    host.model->setAllowAwayAccess(true);
-    const auto key = host.pairDevice("ipad");
-    const auto listener = awaySessionListener();
-    const auto keyless = awaySession(*listener, "ipad", key);
-    ASSERT_TRUE(keyless);
+    const auto keyless = ipadVisitingFromAway();
+    ASSERT_TRUE(keyless.session);
     host.model->setAllowsAwayWithoutDeviceKey(false);
-    ASSERT_TRUE(host.pumpUntil([&] { return keyless->bye().has_value(); }));
-    EXPECT_EQ(keyless->bye(), ByeReason::awayKeyRequired);
+    ASSERT_TRUE(host.pumpUntil([&] { return keyless.session->bye().has_value(); }));
+    EXPECT_EQ(keyless.session->bye(), ByeReason::awayKeyRequired);
 
     host.model->setAllowsAwayWithoutDeviceKey(true);
-    const auto forgotten = awaySession(*listener, "ipad", key);
+    const auto forgotten = awaySession(*keyless.listener, "ipad", keyless.key);
     ASSERT_TRUE(forgotten);
     // As "Remove All Devices" does, past the model.
     host.model->registry()->remove(std::nullopt);
@@ -493,25 +504,21 @@ TEST_F(HostModelTest, WithdrawingADevicesAwayAccessEndsItsSessionFromAway) {
     EXPECT_EQ(forgotten->bye(), ByeReason::remoteAccessDisabled);
     ASSERT_TRUE(host.pumpUntil([&] { return host.away->ended.size() == 2; }));
     EXPECT_FALSE(host.model->state().connected);
-    listener->cancel();
+    keyless.listener->cancel();
 }
 
 // Days away run out by the clock alone, with nothing on the computer changing.
 TEST_F(HostModelTest, ASessionFromAwayEndsWhenItsDevicesDaysAwayRunOut) {
-    host.start();
-    host.model->setAllowAwayAccess(true);
-    const auto key = host.pairDevice("ipad");
-    const auto listener = awaySessionListener();
-    const auto away = awaySession(*listener, "ipad", key);
-    ASSERT_TRUE(away);
+    const auto away = ipadVisitingFromAway();
+    ASSERT_TRUE(away.session);
     host.now = [] {
         const auto days = std::chrono::days(HostSettings::defaultAwayAccessDays + 1);
         return Date(Date::now().secondsSinceReferenceDate() + std::chrono::duration<double>(days).count());
     };
     host.queue->advance(HostModel::permissionInterval);
-    ASSERT_TRUE(host.pumpUntil([&] { return away->bye().has_value(); }));
-    EXPECT_EQ(away->bye(), ByeReason::remoteAccessDisabled);
-    listener->cancel();
+    ASSERT_TRUE(host.pumpUntil([&] { return away.session->bye().has_value(); }));
+    EXPECT_EQ(away.session->bye(), ByeReason::remoteAccessDisabled);
+    away.listener->cancel();
 }
 
 TEST_F(HostModelTest, PowerOffLetsTheGoodbyeGoFirst) {
