@@ -101,8 +101,10 @@ bool SnapshotStore::keep(const std::string& key, ByteView jpeg) const {
 
 void SnapshotStore::remove(std::string key) {
     queue_->post(whileAlive(shared_from_this(), [key = std::move(key)](SnapshotStore& self) {
+        // The picture is still there: nothing changed for a reader to look at.
         if (!self.folder_.remove(self.file(key).filename().string())) {
             snapshotLog.error("snapshot not removed");
+            return;
         }
         self.bump(key);
         self.publish();

@@ -24,7 +24,8 @@ namespace velm {
 //
 // Every key that was ever written or removed has a revision, raised by one with each write or
 // removal of that key and for every key by removeAll, so that whoever shows a picture knows
-// when to read it again. A picture that cannot be kept removes the key's older one. Files are
+// when to read it again; a removal that fails leaves the picture and its revision as they were.
+// A picture that cannot be kept removes the key's older one. Files are
 // written and removed on the queue "velm.snapshots"; the revisions change once that work is done,
 // and `onChange` then runs on the main queue.
 class SnapshotStore : public std::enable_shared_from_this<SnapshotStore> {

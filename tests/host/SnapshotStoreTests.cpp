@@ -104,6 +104,22 @@ TEST_F(SnapshotStoreTest, PictureThatCannotBeKeptLeavesNoOlderOne) {
     EXPECT_EQ(changes, 4);
 }
 
+// A picture that could not be removed is still the device's last screen: readers are not sent to
+// look for a change that did not happen.
+TEST_F(SnapshotStoreTest, RemovalThatFailsKeepsTheRevisionAndThePicture) {
+    store->write("ipad", picture());
+    settle();
+    {
+        const auto fault =
+            test::SystemCallFaults::failRemoving(store->file("ipad").filename().string(), EROFS);
+        store->remove("ipad");
+        settle();
+    }
+    EXPECT_EQ(store->revisions(), (SnapshotStore::Revisions{{"ipad", 1}}));
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(SnapshotStore::image(store->file("ipad")));
+}
+
 // At start-up the folder is emptied of everything, whoever left it there.
 TEST_F(SnapshotStoreTest, RemoveAllEmptiesTheFolder) {
     store->removeAll(); // no folder yet

@@ -28,12 +28,14 @@ std::atomic<int> noReplaceRenameError{0};
 std::atomic<int> linkError{0};
 std::atomic<int> readError{0};
 std::atomic<int> receiveError{0};
+std::atomic<int> removeError{0};
 std::atomic<std::uint16_t> receivePort{0};
 std::atomic<std::size_t> readableBytes{0};
 std::mutex namesLock;
 std::string syncName;
 std::string openName;
 std::string renameName;
+std::string removeName;
 std::string readName;
 
 // The one hold on renaming, if any: a thread that renames onto `name` waits while `holding`.
@@ -102,6 +104,15 @@ int openFault(const char* path) {
     }
     std::lock_guard guard(namesLock);
     return openName == lastComponent(path) ? error : 0;
+}
+
+int removeFault(const char* path) {
+    const int error = removeError.load();
+    if (error == 0 || path == nullptr) {
+        return 0;
+    }
+    std::lock_guard guard(namesLock);
+    return removeName == lastComponent(path) ? error : 0;
 }
 
 // The error to fail making a socket of this type with, or 0.
@@ -203,6 +214,7 @@ SystemCallFaults::Fault::~Fault() {
     linkError = 0;
     readError = 0;
     receiveError = 0;
+    removeError = 0;
 }
 
 SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
@@ -220,6 +232,15 @@ SystemCallFaults::Fault SystemCallFaults::failOpening(std::string name, int erro
         openName = std::move(name);
     }
     openError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failRemoving(std::string name, int error) {
+    {
+        std::lock_guard guard(namesLock);
+        removeName = std::move(name);
+    }
+    removeError = error;
     return Fault();
 }
 
@@ -356,4 +377,13 @@ extern "C" int renameat(int fromFolder, const char* from, int toFolder, const ch
         return -1;
     }
     return next(fromFolder, from, toFolder, to);
+}
+
+extern "C" int unlinkat(int folder, const char* path, int flags) {
+    static const auto next = velm::test::real<int (*)(int, const char*, int)>("unlinkat");
+    if (const int error = velm::test::removeFault(path); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(folder, path, flags);
 }

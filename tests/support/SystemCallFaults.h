@@ -38,6 +38,8 @@ public:
     // Receiving on the IPv4 UDP socket bound to this local port fails with `error` (ENOMEM: the system
     // ran out of memory), as a socket may fail while it waits for datagrams.
     [[nodiscard]] static Fault failReceivingOn(std::uint16_t port, int error);
+    // Removing an item of this name, in any folder, fails with `error` (EROFS: a read-only file system).
+    [[nodiscard]] static Fault failRemoving(std::string name, int error);
     // Renaming an item of this name, in any folder, fails with `error` (EPERM: an immutable file).
     [[nodiscard]] static Fault failRenaming(std::string name, int error);
     // Renaming without replacing fails with `renameFailure` and making a hard link with `linkFailure`, in
