@@ -43,6 +43,15 @@ std::optional<AccessibleElement> controlAncestor(AccessibleTree& tree, Accessibl
     }
 }
 
+// The desktop clicks the whole pixel nearest to a point, so a landing on the far edge of a control
+// one or two pixels across would round onto the pixel beyond it: it goes to the control's last pixel.
+Point onControlPixels(const Rect& control, Point target) {
+    const auto axis = [](double value, double low, double high) {
+        return std::round(value) < high ? value : std::max(low, high - 1);
+    };
+    return {axis(target.x, control.minX(), control.maxX()), axis(target.y, control.minY(), control.maxY())};
+}
+
 } // namespace
 
 // A control found around the tap, with its rectangle on the screen.
@@ -115,8 +124,11 @@ std::optional<Point> TapTargetFinder::search(AccessibleTree& tree,
     for (const auto& candidate : probe.candidates) {
         rects.push_back(candidate.rect);
     }
-    const auto target = TapTargeting::bestTarget(kind, rects, point, radius);
+    auto target = TapTargeting::bestTarget(kind, rects, point, radius);
     if (target) {
+        if (const Candidate* chosen = probe.candidateAt(*target, 0.5)) {
+            target = onControlPixels(chosen->rect, *target);
+        }
         const double elapsedMs = std::chrono::duration<double, std::milli>(now() - start).count();
         probe.logChoice(point, *target, *reach, elapsedMs);
     }

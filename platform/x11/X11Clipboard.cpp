@@ -213,6 +213,11 @@ struct X11Clipboard::XSide {
     }
 
     bool write(Display* display, const XSelectionRequestEvent& request, Atom destination) {
+        // A reader that asks again into the same property gave up on what was going there: its
+        // deletions from now on ask for chunks of the new answer.
+        std::erase_if(transfers, [&](const Transfer& transfer) {
+            return transfer.requestor == request.requestor && transfer.property == destination;
+        });
         if (request.target == targets) {
             std::vector<unsigned long> list = {targets, timestamp};
             for (const auto& entry : offer) {

@@ -236,6 +236,23 @@ bool X11SelectionPeer::answeredBy(unsigned long window) {
     return true;
 }
 
+bool X11SelectionPeer::abandonRead(const std::string& target) {
+    const Atom property = atom(reader_, "VELM_PEER");
+    XConvertSelection(reader_, atom(reader_, "CLIPBOARD"), atom(reader_, target.c_str()), property,
+                      readerWindow_, CurrentTime);
+    XFlush(reader_);
+    XEvent event;
+    if (!waitFor(reader_, readerWindow_, SelectionNotify, event,
+                 std::chrono::steady_clock::now() + readLimit) ||
+        event.xselection.property == None) {
+        return false;
+    }
+    // Taking the announcement asks for the first chunk, which is never taken.
+    const auto announcement = take(reader_, readerWindow_, property);
+    XSync(reader_, False);
+    return announcement && announcement->first == atom(reader_, "INCR");
+}
+
 std::optional<Bytes> X11SelectionPeer::read(const std::string& target) {
     const auto deadline = std::chrono::steady_clock::now() + readLimit;
     const Atom property = atom(reader_, "VELM_PEER");

@@ -49,6 +49,9 @@ public:
 
     // What the clipboard's owner gives for `target`; nothing when it refuses or takes over 5 s.
     std::optional<Bytes> read(const std::string& target);
+    // Asks for `target` and gives up once the owner announced a chunked answer, leaving it half
+    // sent, as a reader that timed out would; false when no such announcement came.
+    bool abandonRead(const std::string& target);
 
 private:
     struct Transfer;

@@ -67,6 +67,14 @@ TEST_F(ClipboardTest, OffersTheClientsTextAndLargePictureToOtherApplications) {
     EXPECT_TRUE(peerReads("image/png", picture));
 }
 
+TEST_F(ClipboardTest, AReaderThatAsksAgainAfterGivingUpOnAChunkedAnswerGetsItWhole) {
+    const auto clipboard = X11Clipboard::make(queue);
+    const Bytes picture = noisePng(400);
+    clipboard->put(ClipboardContent::png(picture));
+    ASSERT_TRUE(Blocking::waitUntil([&] { return peer->abandonRead("image/png"); }));
+    EXPECT_EQ(peer->read("image/png"), picture);
+}
+
 TEST_F(ClipboardTest, ReportsTextAndPicturesThatOtherApplicationsCopy) {
     const auto clipboard = X11Clipboard::make(queue);
     watch(clipboard);

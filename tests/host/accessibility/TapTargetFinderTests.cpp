@@ -47,6 +47,17 @@ TEST_F(TapTargetFinderTest, TapsOnAControlOrInsideOneStayWithoutProbing) {
     EXPECT_EQ(tree->hitTests(), 1);
 }
 
+// The desktop clicks the pixel nearest to the point: a tap snapped onto a control of one or two
+// pixels must not round onto the pixel past its far edge.
+TEST_F(TapTargetFinderTest, ATapBelowAndRightOfATinyControlLandsOnItsPixels) {
+    add("AXButton", {500, 300, 1, 1});
+    add("AXCheckBox", {700, 300, 2, 2});
+
+    EXPECT_EQ(find({505, 305}, 20), (Point{500, 300}));
+    EXPECT_EQ(find({706, 306}, 20), (Point{701, 301}));
+    EXPECT_EQ(find({495, 295}, 20), (Point{500, 300})) << "the near edge is the control's own";
+}
+
 TEST_F(TapTargetFinderTest, ContentReachesOnlySmallControlsCloseBy) {
     add("AXStaticText", {100, 100, 400, 200});
     add("AXButton", {505, 150, 20, 80});
