@@ -169,9 +169,16 @@ void InputInjector::play(const InputEvent::PointerMove& event) {
     if (!isUsable(double(event.x)) || !isUsable(double(event.y))) {
         return;
     }
-    // Outside 0...1 is not clamped: the pointer may go to a neighbouring screen.
-    move({displayBounds_->minX() + displayBounds_->width() * double(event.x),
-          displayBounds_->minY() + displayBounds_->height() * double(event.y)});
+    move({alongSide(displayBounds_->minX(), displayBounds_->width(), double(event.x)),
+          alongSide(displayBounds_->minY(), displayBounds_->height(), double(event.y))});
+}
+
+// Outside 0...1 is not clamped: the pointer may go to a neighbouring screen. Inside, the desktop plays a
+// point on its nearest pixel, and the far edge itself is the first pixel of the screen beyond: a point
+// within the last half pixel stays on this screen's last pixel.
+double InputInjector::alongSide(double start, double length, double fraction) {
+    const double point = start + length * fraction;
+    return fraction >= 0 && fraction <= 1 ? std::min(point, start + length - 1) : point;
 }
 
 void InputInjector::play(const InputEvent::PointerDown& event) {

@@ -69,6 +69,7 @@ private:
     void play(const InputEvent::TextInput& event);
     void play(const InputEvent::Tap& event);
 
+    static double alongSide(double start, double length, double fraction);
     void move(Point point);
     void press(PointerButton button);
     void release(PointerButton button);

@@ -87,6 +87,19 @@ TEST_F(InputInjectorTest, MovesOntoTheScreenAndDragsWithTheLastButtonPressed) {
         << "a move beyond the screen is not clamped: it may reach a neighbouring screen";
 }
 
+// The desktop plays a point on its nearest pixel: the screen's far edges (a finger at the edge of the
+// device's picture sends 1.0) are its last pixels, not the first of a screen beyond.
+TEST_F(InputInjectorTest, MovesToTheFarEdgesLandOnTheScreensLastPixels) {
+    injector->handle(InputEvent::pointerMove(1.0f, 1.0f));
+    injector->handle(InputEvent::pointerMove(0.9995f, 0.0f));
+    injector->handle(InputEvent::pointerMove(1.0005f, 1.0f));
+
+    EXPECT_THAT(take(),
+                ElementsAre("warp 1123,561", "mouse 5 button 0 at 1123,561 clicks 0 flags 0x0",
+                            "warp 1123,50", "mouse 5 button 0 at 1123,50 clicks 0 flags 0x0",
+                            "warp 1124.51,561", "mouse 5 button 0 at 1124.51,561 clicks 0 flags 0x0"));
+}
+
 TEST_F(InputInjectorTest, CountsClicksOfOneButtonCloseInPlaceAndTime) {
     moveTo(600, 300);
     click(PointerButton::left());
