@@ -1,6 +1,7 @@
 #include "Velm_Host/StateReport.h"
 
 #include "Velm_Host/model/AdvertisementNews.h"
+#include "platform/core/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -12,14 +13,33 @@ namespace {
 
 using Kind = HostListener::State::Kind;
 
-// Control characters (a line break, an escape sequence) become spaces.
-std::string oneLine(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = ' ';
+// Control characters become spaces: a line break, an escape sequence, and their 8-bit forms (a
+// terminal reads U+009B as an escape sequence's start, and U+0085 as a line break), as do the line
+// and paragraph separators.
+std::string oneLine(std::string_view given) {
+    const std::string text = Utf8::repaired(given);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const auto byte = [&](std::size_t offset) {
+            return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0;
+        };
+        std::size_t control = 0;
+        if (byte(0) < 0x20 || byte(0) == 0x7f) {
+            control = 1;
+        } else if (byte(0) == 0xc2 && byte(1) >= 0x80 && byte(1) <= 0x9f) {
+            control = 2;
+        } else if (byte(0) == 0xe2 && byte(1) == 0x80 && (byte(2) == 0xa8 || byte(2) == 0xa9)) {
+            control = 3;
+        }
+        if (control > 0) {
+            out += ' ';
+            at += control;
+        } else {
+            out += text[at++];
         }
     }
-    return text;
+    return out;
 }
 
 void reportListener(const HostListener::State& before, const HostListener::State& after,

@@ -2,6 +2,7 @@
 
 #include "Velm_Host/ui/PermissionRow.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace velm {
@@ -17,10 +18,16 @@ void NeedsAttentionSection::setOnTurnOnLaunchAtLogin(std::function<void()> handl
 
 void NeedsAttentionSection::setStatus(const HostStatus& status) {
     std::vector<AttentionRow> rows = AttentionRow::rowsFor(status);
-    if (rows == rows_) {
+    // The settings program is looked for again whenever a row would offer it: one installed or removed
+    // since brings its buttons or takes them away.
+    const bool offersSettings = std::any_of(
+        rows.begin(), rows.end(), [](const AttentionRow& row) { return row.settingsPane().has_value(); });
+    const bool canOpenSettings = offersSettings && links_.canOpen();
+    if (rows == rows_ && canOpenSettings == canOpenSettings_) {
         return;
     }
     rows_ = std::move(rows);
+    canOpenSettings_ = canOpenSettings;
     clearRows();
     for (const AttentionRow& row : rows_) {
         addRow(new PermissionRow(row.title, row.detail, /*granted=*/false, row.actionTitle, fixFor(row)));
@@ -37,7 +44,7 @@ std::function<void()> NeedsAttentionSection::fixFor(const AttentionRow& row) {
         };
     }
     const auto pane = row.settingsPane();
-    if (!pane || !links_.canOpen()) {
+    if (!pane || !canOpenSettings_) {
         return {};
     }
     return [this, pane = *pane] { links_.open(pane); };

@@ -29,6 +29,8 @@ private:
     const SettingsLinks links_;
     std::function<void()> onTurnOnLaunchAtLogin_;
     std::vector<AttentionRow> rows_;
+    // Whether the rows shown offer to open the settings program.
+    bool canOpenSettings_ = false;
 };
 
 } // namespace velm

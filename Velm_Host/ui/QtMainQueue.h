@@ -6,6 +6,7 @@
 #include <string>
 
 class QObject;
+class QThread;
 
 namespace velm {
 
@@ -25,15 +26,27 @@ public:
     const std::string& label() const override { return label_; }
 
 private:
+    // The Qt timer that waits for one call; touched on the GUI thread only.
+    struct Alarm {
+        int timerId = 0;
+    };
+
     explicit QtMainQueue(std::string label);
 
     // On the GUI thread: a timer for the call, armed again while its deadline lies beyond the
     // longest single wait a Qt timer takes.
-    void arm(std::shared_ptr<ScheduledCall> call, Clock::time_point deadline);
+    void arm(std::shared_ptr<ScheduledCall> call, std::shared_ptr<Alarm> alarm, Clock::time_point deadline);
+    // On the GUI thread: stops the call's timer, which lets go of what it holds at once rather than
+    // when its time comes.
+    void disarm(Alarm& alarm);
+    // From any thread: disarms on the GUI thread, at once when that is this one.
+    void disarmSoon(const std::shared_ptr<Alarm>& alarm);
 
     std::string label_;
-    // Receives the posted work on the GUI thread; a child of the application object, which deletes it.
+    // Receives the posted work and runs the timers on the GUI thread; a child of the application
+    // object, which deletes it.
     QObject* receiver_ = nullptr;
+    QThread* guiThread_ = nullptr;
 };
 
 } // namespace velm

@@ -36,19 +36,30 @@ bool namesKde(std::string_view currentDesktop) {
 } // namespace
 
 SettingsLinks::SettingsLinks(Program program, std::string path, Launch launch)
-    : program_(program), path_(std::move(path)), launch_(std::move(launch)) {}
+    : fixed_(Found{program, std::move(path)}), launch_(std::move(launch)) {}
 
 SettingsLinks SettingsLinks::find(std::string_view currentDesktop, const QStringList& searchPaths,
                                   Launch launch) {
+    SettingsLinks links;
+    links.search_ = Search{std::string(currentDesktop), searchPaths};
+    links.launch_ = std::move(launch);
+    return links;
+}
+
+std::optional<SettingsLinks::Found> SettingsLinks::found() const {
+    if (!search_) {
+        return fixed_;
+    }
     const std::array<Candidate, 2> order =
-        namesKde(currentDesktop) ? std::array{kde, gnome} : std::array{gnome, kde};
+        namesKde(search_->currentDesktop) ? std::array{kde, gnome} : std::array{gnome, kde};
     for (const Candidate& candidate : order) {
-        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(candidate.name), searchPaths);
+        const QString path =
+            QStandardPaths::findExecutable(QString::fromLatin1(candidate.name), search_->paths);
         if (!path.isEmpty()) {
-            return SettingsLinks(candidate.program, path.toStdString(), std::move(launch));
+            return Found{candidate.program, path.toStdString()};
         }
     }
-    return SettingsLinks();
+    return std::nullopt;
 }
 
 bool SettingsLinks::startDetached(const Command& command) {
@@ -56,10 +67,11 @@ bool SettingsLinks::startDetached(const Command& command) {
 }
 
 std::optional<SettingsLinks::Command> SettingsLinks::command(SettingsPane pane) const {
-    if (!program_) {
+    const auto program = found();
+    if (!program) {
         return std::nullopt;
     }
-    return Command{path_, {std::string(paneArgument(*program_, pane))}};
+    return Command{program->path, {std::string(paneArgument(program->program, pane))}};
 }
 
 bool SettingsLinks::open(SettingsPane pane) const {

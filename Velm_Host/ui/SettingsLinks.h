@@ -19,7 +19,9 @@ enum class SettingsPane {
 
 // Opens a pane of the desktop's own settings program: GNOME's gnome-control-center or KDE's
 // systemsettings, whichever the desktop has (its own first). Without either there is nothing to
-// open, and the views hide the buttons that would.
+// open, and the views hide the buttons that would. The program is looked for each time a link is
+// shown or used (a few lookups in the PATH), so one installed or removed while the host runs counts
+// at once.
 class SettingsLinks {
 public:
     enum class Program {
@@ -39,26 +41,37 @@ public:
 
     // No settings program.
     SettingsLinks() = default;
-    // `path` is where `program` was found.
+    // Always `program`, at `path`.
     SettingsLinks(Program program, std::string path, Launch launch);
 
-    // The settings program found in `searchPaths` (the PATH when empty), the one that belongs to
+    // The settings program in `searchPaths` (the PATH when empty), the one that belongs to
     // `currentDesktop` (XDG_CURRENT_DESKTOP's form, "ubuntu:GNOME") first.
     static SettingsLinks find(std::string_view currentDesktop, const QStringList& searchPaths, Launch launch);
     // Starts the command detached from this process, so it outlives neither more nor less than it wants,
     // and holds none of the host's connections or files while it runs.
     static bool startDetached(const Command& command);
 
-    bool canOpen() const { return program_.has_value(); }
+    bool canOpen() const { return found().has_value(); }
     std::optional<Command> command(SettingsPane pane) const;
     // False when there is no settings program or it could not be started.
     bool open(SettingsPane pane) const;
 
 private:
+    struct Found {
+        Program program;
+        std::string path;
+    };
+    struct Search {
+        std::string currentDesktop;
+        QStringList paths;
+    };
+
+    std::optional<Found> found() const;
     static std::string_view paneArgument(Program program, SettingsPane pane);
 
-    std::optional<Program> program_{};
-    std::string path_{};
+    // One or the other, or neither for no program.
+    std::optional<Found> fixed_{};
+    std::optional<Search> search_{};
     Launch launch_{};
 };
 

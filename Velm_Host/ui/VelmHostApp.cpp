@@ -117,6 +117,9 @@ void VelmHostApp::showStandIn() {
 void VelmHostApp::openMainWindow() {
     if (window_) {
         standsIn_ = false;
+        // What the window shows beyond the model's state (the settings program, installed since or
+        // removed) is looked at again as it opens.
+        window_->view()->refresh();
         window_->bringForward();
     }
 }

@@ -176,6 +176,36 @@ TEST_F(AssembledApplication, SettingsButtonsRunTheDesktopsSettingsProgramFoundOn
     EXPECT_NE(row("Notifications"), nullptr);
 }
 
+// A settings program installed while the host runs is found when the window opens, with no change
+// of the model's state to show it.
+TEST_F(AssembledApplication, ASettingsProgramInstalledAfterStartIsFoundWhenTheWindowOpens) {
+    std::filesystem::create_directories(folder / "root/etc");
+    test::TemporaryFolder::writeFile(folder / "root/etc/sddm.conf", "[Autologin]\nUser=bob\n");
+    const auto program = folder / "bin/gnome-control-center";
+    const auto aside = folder / "gnome-control-center";
+    std::filesystem::rename(program, aside);
+    start();
+    ASSERT_NE(row("Log in automatically"), nullptr);
+    EXPECT_EQ(row("Log in automatically")->button(), nullptr) << "no settings program yet";
+
+    std::filesystem::rename(aside, program);
+    application->app()->openMainWindow();
+    settle();
+    PermissionRow* automaticLogin = row("Log in automatically");
+    ASSERT_NE(automaticLogin, nullptr);
+    ASSERT_NE(automaticLogin->button(), nullptr);
+    automaticLogin->button()->click();
+    EXPECT_EQ(settingsOpened(), "users\n");
+    test::writeScreenshot(application->app()->window()->grab().toImage(), "ui_assembled_settings_installed");
+
+    // Gone again: the button goes at the window's next look rather than offering what cannot start.
+    std::filesystem::remove(program);
+    application->app()->openMainWindow();
+    settle();
+    ASSERT_NE(row("Log in automatically"), nullptr);
+    EXPECT_EQ(row("Log in automatically")->button(), nullptr);
+}
+
 // The cards learn of a monitor change from the same list the model heard it from, so " · curtain"
 // and the "Privacy Curtain" choice follow the very change the model publishes.
 TEST_F(AssembledApplication, TheCardsReadTheScreensTheModelWatches) {

@@ -53,6 +53,23 @@ TEST_F(SettingsPrograms, TheDesktopsOwnProgramComesFirst) {
               (SettingsLinks::Command{kde, {"kcm_notifications"}}));
 }
 
+// A settings program installed or removed while the host runs counts from then on.
+TEST_F(SettingsPrograms, TheProgramIsLookedForEachTimeALinkIsShownOrUsed) {
+    const SettingsLinks links = find("GNOME");
+    EXPECT_FALSE(links.canOpen());
+    const std::string kde = install("systemsettings");
+    EXPECT_TRUE(links.canOpen());
+    EXPECT_EQ(links.command(SettingsPane::power),
+              (SettingsLinks::Command{kde, {"powerdevilprofilesconfig"}}));
+    const std::string gnome = install("gnome-control-center");
+    EXPECT_EQ(links.command(SettingsPane::power), (SettingsLinks::Command{gnome, {"power"}}));
+
+    std::filesystem::remove(gnome);
+    std::filesystem::remove(kde);
+    EXPECT_FALSE(links.canOpen());
+    EXPECT_FALSE(links.open(SettingsPane::power));
+}
+
 TEST_F(SettingsPrograms, OpenStartsTheProgramDetachedWithThePane) {
     const auto written = folder / "arguments";
     const std::string program =

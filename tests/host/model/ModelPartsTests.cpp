@@ -114,6 +114,8 @@ TEST(StateReportTest, TellsEachNoticeOnOneLine) {
         {HostNotice::WrongPairingCode{0}, "wrong pairing code, no tries left"},
         {HostNotice::SessionRefused{"iPad\x1b[2J", "device not paired"},
          "session refused: iPad [2J (device not paired)"},
+        {HostNotice::DevicePaired{"iPad\u009b2J\u0085next\u2028line \u00e9"},
+         "paired: iPad 2J next line \u00e9"},
         {HostNotice::FileReceived{"notes.txt", 1, "/root/Downloads"},
          "file received: notes.txt (1 byte) in /root/Downloads"},
         {HostNotice::FileReceived{"photo.jpg", 2'400'000, "/home/anna/Downloads"},
