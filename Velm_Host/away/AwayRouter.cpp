@@ -2,6 +2,7 @@
 
 #include "Velm_Host/away/InTurn.h"
 #include "platform/dispatch/WhileAlive.h"
+#include "transport/away/router/TagScanner.h"
 
 #include <memory>
 #include <optional>
@@ -14,7 +15,7 @@ namespace velm {
 std::shared_ptr<AwayRouter> AwayRouter::make(std::shared_ptr<Queue> queue,
                                              std::shared_ptr<RouterClient> client, PortMapper::Timing timing,
                                              std::shared_ptr<DefaultsStore> settings) {
-    auto mapper = PortMapper::make("Velm", std::move(queue), std::move(client), timing);
+    auto mapper = PortMapper::make(std::string(label), std::move(queue), std::move(client), timing);
     return std::shared_ptr<AwayRouter>(new AwayRouter(std::move(mapper), std::move(settings)));
 }
 
@@ -128,19 +129,50 @@ void AwayRouter::removeLeftovers(std::function<void()> done) {
             const std::string router = AwayMappingLedger::routerOf(gateway.value());
             std::vector<AwayMappingLedger::Mapping> ours;
             for (const auto& mapping : self.ledger_.mappings()) {
-                if (mapping.router == router && mapping.client == gateway.value().localAddress) {
+                if (mapping.router == router) {
                     ours.push_back(mapping);
                 }
             }
             inTurn<AwayMappingLedger::Mapping>(
                 std::move(ours),
-                [weak = self.weak_from_this()](const AwayMappingLedger::Mapping& mapping,
-                                               std::function<void()> next) {
+                [weak = self.weak_from_this(), localAddress = gateway.value().localAddress](
+                    const AwayMappingLedger::Mapping& mapping, std::function<void()> next) {
                     if (const auto owner = weak.lock()) {
-                        owner->unmap(mapping.transport, mapping.port, std::move(next));
+                        if (mapping.client == localAddress) {
+                            owner->unmap(mapping.transport, mapping.port, std::move(next));
+                        } else {
+                            owner->removeFormer(mapping, std::move(next));
+                        }
                     }
                 },
                 done);
+        }));
+}
+
+// A mapping made for an address this computer had before on this router forwards the port to whoever
+// has that address now, so it goes too; but the router is asked first whether it still forwards there
+// under our name, for the port may since be someone else's mapping, which is left alone. The record is
+// forgotten once the router holds no mapping of ours there; one that could not be asked keeps it.
+void AwayRouter::removeFormer(const AwayMappingLedger::Mapping& mapping, std::function<void()> next) {
+    SoapArguments arguments = {
+        {"NewRemoteHost", ""},
+        {"NewExternalPort", std::to_string(mapping.port)},
+        {"NewProtocol", std::string(PortMapper::rawValue(mapping.transport))},
+    };
+    mapper_->soap(
+        "GetSpecificPortMappingEntry", std::move(arguments),
+        whileAlive(shared_from_this(), [mapping, next](AwayRouter& self, Result<std::string> answer) {
+            if (!answer.ok() && !answer.failure().isRefused(PortMapper::noSuchEntry)) {
+                next();
+                return;
+            }
+            if (answer.ok() && TagScanner::tagValue("NewInternalClient", answer.value()) == mapping.client &&
+                TagScanner::tagValue("NewPortMappingDescription", answer.value()) == label) {
+                self.unmap(mapping.transport, mapping.port, next);
+                return;
+            }
+            self.ledger_.remove(mapping.transport, mapping.port, mapping.router);
+            next();
         }));
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace velm {
@@ -42,13 +43,19 @@ public:
 
     // Removes what the ledger remembers from an earlier run on the router found now. Mappings
     // made on another router are kept for when that one is back; with no router, all are kept.
+    // One made for an address this computer no longer has is removed only while the router
+    // still forwards it there under our name.
     void removeLeftovers(std::function<void()> done);
 
 private:
+    // How our mappings are described on the router.
+    static constexpr std::string_view label = "Velm";
+
     AwayRouter(std::shared_ptr<PortMapper> mapper, std::shared_ptr<DefaultsStore> settings);
 
     // Runs `step` with the router, or fails `done` when there is none.
     template <class Done, class Step> void withGateway(Done done, Step step);
+    void removeFormer(const AwayMappingLedger::Mapping& mapping, std::function<void()> next);
     static AwayMappingLedger::Mapping mappingOn(const PortMapper::Gateway& gateway, Transport transport,
                                                 std::uint16_t port);
 

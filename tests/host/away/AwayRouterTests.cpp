@@ -4,6 +4,7 @@
 #include "tests/support/ScriptedRouter.h"
 #include "tests/support/TemporaryFolder.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -87,6 +88,50 @@ TEST_F(AwayRouterTest, TheSamePortMappedOnAnotherRouterKeepsTheFirstRoutersRecor
     EXPECT_EQ(client->exchanges.back().host, "192.168.1.1");
     EXPECT_EQ(client->exchanges.back().argument("NewExternalPort"), "30000");
     EXPECT_TRUE(remembered().empty());
+}
+
+// A computer given a new address on the same router finds the mappings it made for its former one at the
+// next start: each is removed where the router still forwards it there for us, for that address may be a
+// stranger's now, and forgotten where the router holds none or someone else's.
+TEST_F(AwayRouterTest, MappingsForAFormerAddressOnTheSameRouterAreRemovedOnlyWhereStillOurs) {
+    const std::string former = earlier.localAddress;
+    const std::string router = onEarlier.router;
+    const Mapping unaskable{Transport::udp, 30003, router, former};
+    const Mapping elsewhere{Transport::udp, 30000, "192.168.1.1:80/ctl/IPConn", former};
+    nlohmann::json stored = AwayMappingLedger::storedForm({{Transport::udp, 30000, router, former},
+                                                           {Transport::tcp, 30001, router, former},
+                                                           {Transport::udp, 30002, router, former},
+                                                           unaskable,
+                                                           elsewhere});
+    ASSERT_TRUE(DefaultsStore(folder.path()).setJson(AwayMappingLedger::settingsKey, stored));
+    PortMapperGateway renumbered = earlier;
+    renumbered.localAddress = "192.168.1.33";
+    client->scriptSearch(renumbered);
+    const auto entry = [](const std::string& internal) {
+        return ScriptedRouter::success("GetSpecificPortMappingEntry",
+                                       "<NewInternalClient>" + internal +
+                                           "</NewInternalClient><NewPortMappingDescription>Velm"
+                                           "</NewPortMappingDescription>");
+    };
+    client->script("GetSpecificPortMappingEntry", entry(former));
+    client->script("GetSpecificPortMappingEntry", entry("192.168.1.40"));
+    client->script("GetSpecificPortMappingEntry", ScriptedRouter::fault("714"));
+    client->script("GetSpecificPortMappingEntry", ScriptedRouter::fault("", 500));
+
+    auto away = start();
+    bool done = false;
+    away->removeLeftovers([&] { done = true; });
+    queue->runUntilIdle();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(sent("GetSpecificPortMappingEntry"), 4u);
+    ASSERT_EQ(sent("DeletePortMapping"), 1u);
+    const auto removal =
+        std::find_if(client->exchanges.begin(), client->exchanges.end(),
+                     [](const auto& exchange) { return exchange.action() == "DeletePortMapping"; });
+    EXPECT_EQ(removal->host, "192.168.1.1");
+    EXPECT_EQ(removal->argument("NewExternalPort"), "30000");
+    EXPECT_EQ(removal->argument("NewProtocol"), "UDP");
+    EXPECT_EQ(remembered(), (Mappings{unaskable, elsewhere}));
 }
 
 // When the router has the port taken, a random port is asked for in its place: recorded before it is

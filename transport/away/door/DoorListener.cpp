@@ -60,11 +60,16 @@ void DoorListener::closeNow() {
         socket_->close();
         socket_.reset();
     }
+    forgetFlows();
+}
+
+void DoorListener::forgetFlows() {
     for (auto& [peer, flow] : flows_) {
         flow.expiry.cancel();
     }
     flows_.clear();
     arrivalOrder_.clear();
+    heldReplies_.clear();
 }
 
 void DoorListener::report(std::optional<std::uint16_t> port) {
@@ -112,7 +117,8 @@ void DoorListener::failed(const NetError& error) {
 
 void DoorListener::reopenLater() {
     if (reopenings_ == reopenTries) {
-        // The owner decides what becomes of a door that cannot listen.
+        // No peer can be answered any more. The owner decides what becomes of a door that cannot listen.
+        forgetFlows();
         report(std::nullopt);
         return;
     }
@@ -132,7 +138,32 @@ void DoorListener::reopen() {
         return;
     }
     socket_ = std::move(socket);
+    sendHeldReplies();
     receive();
+}
+
+void DoorListener::send(const SocketAddress& peer, Bytes reply) {
+    if (socket_) {
+        socket_->sendTo(reply, peer);
+        return;
+    }
+    // The socket is being opened again: a peer that waits for this answer would otherwise wait for
+    // its next knock.
+    if (heldReplies_.size() == maxHeldReplies) {
+        heldReplies_.pop_front();
+    }
+    heldReplies_.push_back({peer, std::move(reply)});
+}
+
+// A peer forgotten meanwhile is not answered, as a reply after its flow ended never is.
+void DoorListener::sendHeldReplies() {
+    std::deque<HeldReply> held = std::move(heldReplies_);
+    heldReplies_.clear();
+    for (HeldReply& reply : held) {
+        if (flows_.contains(reply.peer)) {
+            send(reply.peer, std::move(reply.bytes));
+        }
+    }
 }
 
 DoorListener::Flow& DoorListener::flowFor(const SocketAddress& peer) {
@@ -181,15 +212,14 @@ void DoorListener::offer(const SocketAddress& peer, Flow& flow, std::optional<By
 void DoorListener::answer(const SocketAddress& peer, std::uint64_t serial, std::uint64_t number,
                           std::optional<Bytes> reply) {
     const auto found = flows_.find(peer);
-    if (found == flows_.end() || found->second.serial != serial || found->second.offered != number ||
-        !socket_) {
+    if (found == flows_.end() || found->second.serial != serial || found->second.offered != number) {
         return;
     }
     if (!reply) {
         drop(peer);
         return;
     }
-    socket_->sendTo(*reply, peer);
+    send(peer, std::move(*reply));
     Flow& flow = found->second;
     flow.offered.reset();
     if (!flow.waiting.empty()) {

@@ -31,7 +31,8 @@ namespace velm {
 //
 // A socket that fails while it waits is opened again on the same port, a few times
 // with a pause between; only when it keeps failing is the door reported as unable to
-// listen.
+// listen, and its flows are forgotten. Answers given meanwhile are held (the newest
+// few) and sent once the socket is open again.
 //
 // Everything runs on the owner's queue, and both callbacks are called on it.
 class DoorListener : public std::enable_shared_from_this<DoorListener> {
@@ -50,6 +51,8 @@ public:
     // Openings of a failed socket before the door is given up; a datagram read starts the count again.
     static constexpr int reopenTries = 3;
     static constexpr Queue::Clock::duration reopenPause = std::chrono::seconds(1);
+    // Answers held while a failed socket waits to be opened again.
+    static constexpr std::size_t maxHeldReplies = 4;
 
     static std::shared_ptr<DoorListener> make(std::shared_ptr<Queue> queue);
     ~DoorListener();
@@ -83,10 +86,16 @@ private:
         WorkItem expiry;
     };
 
+    struct HeldReply {
+        SocketAddress peer;
+        Bytes bytes;
+    };
+
     explicit DoorListener(std::shared_ptr<Queue> queue);
 
     void openNow(std::optional<std::uint16_t> port);
     void closeNow();
+    void forgetFlows();
     void receive();
     void received(std::uint64_t generation, const UdpSocket::Datagram& datagram,
                   const std::optional<NetError>& error);
@@ -94,6 +103,8 @@ private:
     void failed(const NetError& error);
     void reopenLater();
     void reopen();
+    void send(const SocketAddress& peer, Bytes reply);
+    void sendHeldReplies();
     Flow& flowFor(const SocketAddress& peer);
     void take(const SocketAddress& peer, std::optional<Bytes> datagram);
     void offer(const SocketAddress& peer, Flow& flow, std::optional<Bytes> datagram);
@@ -116,6 +127,7 @@ private:
     std::uint64_t flowSerial_ = 0;
     std::map<SocketAddress, Flow> flows_;
     std::deque<SocketAddress> arrivalOrder_;
+    std::deque<HeldReply> heldReplies_;
 };
 
 } // namespace velm

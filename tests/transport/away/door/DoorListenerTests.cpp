@@ -216,6 +216,37 @@ TEST_F(DoorListenerTest, ASocketThatFailsIsOpenedAgainAndOnlyAPersistentFailureE
     EXPECT_EQ(queue->pendingCount(), 0u);
 }
 
+// Peers waiting for an answer while the failed socket is opened again get it from the new socket; only
+// the newest few answers are kept meanwhile.
+TEST_F(DoorListenerTest, AnswersGivenWhileTheSocketIsOpenedAgainAreSentFromTheNewOne) {
+    LogCapture log;
+    std::vector<std::unique_ptr<LoopbackPeer>> peers;
+    for (std::uint8_t index = 0; index <= DoorListener::maxHeldReplies; ++index) {
+        peers.push_back(std::make_unique<LoopbackPeer>());
+        peers.back()->sendTo(port, knock(index));
+        ASSERT_TRUE(waitForOffers(index + 1u));
+    }
+    {
+        const auto fault = test::SystemCallFaults::failReceivingOn(port, ENOMEM);
+        LoopbackPeer breaker;
+        breaker.sendTo(port, knock(100));
+        ASSERT_TRUE(pumpUntil(*queue, [&] { return log.contains("door failed"); }));
+    }
+    for (std::uint8_t index = 0; index < peers.size(); ++index) {
+        answer(index, Bytes{index});
+    }
+    EXPECT_FALSE(peers.back()->pending());
+
+    queue->advance(DoorListener::reopenPause);
+    queue->runUntilIdle();
+    for (std::uint8_t index = 1; index < peers.size(); ++index) {
+        EXPECT_EQ(peers[index]->receive(), (Bytes{index}));
+        EXPECT_EQ(peers[index]->lastSender().port(), port);
+    }
+    EXPECT_FALSE(peers[0]->pending());
+    EXPECT_EQ(ports, (std::vector<std::optional<std::uint16_t>>{port}));
+}
+
 TEST_F(DoorListenerTest, TheDoorPortIsNeverShared) {
     for (const int option : {SO_REUSEADDR, SO_REUSEPORT}) {
         asio::io_context io;
