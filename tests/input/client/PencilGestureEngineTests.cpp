@@ -132,5 +132,19 @@ TEST(ScrollMomentum, DecaysUntilItStopsAndNeverStartsBroken) {
     EXPECT_EQ(ScrollMomentum({20, 0}).step(0.1), std::nullopt);
 }
 
+// A frame that came late, or a view paused mid-coast, must not throw the picture further than the whole
+// coast would have carried it: about half a second's worth of its starting velocity.
+TEST(ScrollMomentum, ALateStepGoesNoFurtherThanTheWholeCoast) {
+    for (double late : {5.0, 50.0}) {
+        ScrollMomentum momentum({1000, -2000});
+        std::optional<Size> moved = momentum.step(late);
+        ASSERT_TRUE(moved);
+        EXPECT_GT(moved->width, 490) << late;
+        EXPECT_LT(moved->width, 500) << late;
+        EXPECT_DOUBLE_EQ(moved->height, -2 * moved->width) << "the direction is kept";
+        EXPECT_EQ(momentum.step(1.0 / 60), std::nullopt) << "the coast is over";
+    }
+}
+
 } // namespace
 } // namespace velm

@@ -71,5 +71,17 @@ TEST(TextMirror, AVeryLongCharacterIsRetypedRatherThanFreezingTheField) {
     expectEdits(stacked, {{grown, {1, grown}}, {other, {1, other}}, {other + "!", {0, "!"}}});
 }
 
+// Pasted rich text may hold attachments by the million; none of them is typed.
+TEST(TextMirror, ManyAttachmentsAreDroppedWithoutFreezingTheField) {
+    std::string pasted = "ab";
+    for (int i = 0; i < 2000000; ++i)
+        pasted += objectReplacement;
+    TextMirror mirror;
+    EXPECT_EQ(mirror.edit(pasted + "c"), (Edit{0, "abc"}));
+    EXPECT_EQ(mirror.edit(pasted), (Edit{1, ""}));
+    mirror.reset(pasted + pasted);
+    EXPECT_EQ(mirror.typed(), "abab");
+}
+
 } // namespace
 } // namespace velm
