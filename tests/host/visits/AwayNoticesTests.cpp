@@ -118,6 +118,26 @@ TEST_F(AwayNoticesTest, ANoticeWhoseButtonsDisconnectOrRemoveItsDeviceUntilDismi
               (std::vector<std::string>{"disconnect pad", "remove pad", "remove pad", "disconnect phone"}));
 }
 
+// A device names itself: well-formed text that the bus would still refuse is shown mended, not dropped.
+TEST_F(AwayNoticesTest, ADeviceNameTheBusRefusesStillBringsItsNotice) {
+    const auto server = startServer();
+    ASSERT_NE(server, nullptr);
+    const auto visits = makeVisits(BusConnection::open(bus->address()));
+    EXPECT_EQ(noticesAllowedAfterAsking(visits), true);
+    EXPECT_EQ(nextCall(*server).value("method", ""), "GetCapabilities");
+
+    const std::pair<std::string, std::string> names[] = {{"Ada\uFFFF", "Ada\uFFFD"},
+                                                         {"Ada\U0010FFFE", "Ada\uFFFD"},
+                                                         {"Ada\uFDD0 iPad", "Ada\uFFFD iPad"},
+                                                         {std::string("Ada\0s iPad", 10), "Ada\uFFFDs iPad"}};
+    for (const auto& [name, shown] : names) {
+        visits->sessionStarted("pad " + name, name, std::nullopt, Date::now());
+        const json call = nextCall(*server);
+        ASSERT_TRUE(call.is_object()) << "no notice for " << shown;
+        EXPECT_EQ(call["summary"], shown + " connected from away");
+    }
+}
+
 TEST_F(AwayNoticesTest, WithoutAServerOrItsButtonsNoticesAreNotAllowed) {
     LogCapture log;
     {
