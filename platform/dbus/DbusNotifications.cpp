@@ -113,8 +113,13 @@ struct DbusNotifications::BusSide {
     std::string server;
     std::set<std::uint32_t> followed;
 
+    // A server numbers its notices its own way: the numbers of one that has gone name nothing of ours
+    // on the next, and they would push the next one's notices out of a full list.
     void learnServer(sd_bus_message* reply) {
         if (const char* sender = sd_bus_message_get_sender(reply)) {
+            if (server != sender) {
+                followed.clear();
+            }
             server = sender;
         }
     }
