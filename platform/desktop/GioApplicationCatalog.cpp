@@ -35,11 +35,22 @@ std::string iconOf(GAppInfo* info) {
     return {};
 }
 
+// The Exec line's program as the shell would read it: GIO's own answer is the text up to the first
+// space, quotes and all, which names no program when the path is quoted.
+std::string programOf(GAppInfo* info) {
+    const char* commandLine = g_app_info_get_commandline(info);
+    gchar** arguments = nullptr;
+    if (!commandLine || !g_shell_parse_argv(commandLine, nullptr, &arguments, nullptr)) {
+        return text(g_app_info_get_executable(info));
+    }
+    const std::unique_ptr<gchar*, decltype(&g_strfreev)> owned(arguments, g_strfreev);
+    return text(arguments[0]);
+}
+
 std::optional<DesktopApp> describe(GDesktopAppInfo* entry) {
     GAppInfo* info = G_APP_INFO(entry);
     DesktopApp app{text(g_app_info_get_id(info)), text(g_app_info_get_name(info)), iconOf(info),
-                   text(g_app_info_get_executable(info)),
-                   text(g_desktop_app_info_get_startup_wm_class(entry))};
+                   programOf(info), text(g_desktop_app_info_get_startup_wm_class(entry))};
     const bool tooLong = std::max({app.id.size(), app.name.size(), app.icon.size(), app.executable.size(),
                                    app.windowClass.size()}) > GioApplicationCatalog::maxTextBytes;
     if (app.id.empty() || tooLong) {

@@ -35,7 +35,9 @@ std::optional<std::int32_t> GnomeMouseSettings::doubleClickMilliseconds() {
     }
     const std::unique_ptr<GSettingsSchema, SchemaUnref> schema(
         g_settings_schema_source_lookup(source, schemaId, TRUE));
-    if (!schema || !hasIntegerKey(schema.get(), doubleClickKey)) {
+    // A relocatable schema of that name has no place of its own to read from.
+    if (!schema || g_settings_schema_get_path(schema.get()) == nullptr ||
+        !hasIntegerKey(schema.get(), doubleClickKey)) {
         return std::nullopt;
     }
     const std::unique_ptr<GSettings, SettingsUnref> settings(

@@ -30,5 +30,12 @@ TEST(GnomeMouseSettingsTest, AKeyOfAnotherTypeGivesNothing) {
     EXPECT_EQ(GnomeMouseSettings::doubleClickMilliseconds(), std::nullopt);
 }
 
+// A relocatable schema of that name, which GSettings would end the process on too.
+TEST(GnomeMouseSettingsTest, ASchemaWithoutAPathGivesNothing) {
+    std::string reason;
+    ASSERT_TRUE(GnomeMouseSchema::installWithoutPath(reason)) << reason;
+    EXPECT_EQ(GnomeMouseSettings::doubleClickMilliseconds(), std::nullopt);
+}
+
 } // namespace
 } // namespace velm

@@ -12,7 +12,8 @@ namespace velm::test {
 // One XDG data folder for the whole process, made before GIO and Qt first look (they read the
 // folders once): applications to show, to hide in three ways, and an icon in the fallback theme.
 // "velm-editor.desktop" runs a script that writes "started.txt" into the folder and quits;
-// "velm-waiter.desktop" (hidden from menus) runs one that quits once "release" is in the folder.
+// "velm-waiter.desktop" (hidden from menus) runs one that quits once "release" is in the folder;
+// "velm-quoted.desktop" (hidden too) names this test program in quotes.
 class DesktopEntries {
 public:
     static constexpr const char* iconSvg =
@@ -63,6 +64,10 @@ private:
                                  (data / "start.sh").string() + " %f\nStartupWMClass=VelmEditor\n");
         entry("velm-tests", "Name=Velm Tests\nIcon=" + (data / "logo.svg").string() +
                                 "\nExec=" + std::filesystem::read_symlink("/proc/self/exe").string() + "\n");
+        // A quoted program, as paths with spaces need.
+        entry("velm-quoted", "Name=Velm Quoted\nExec=\"" +
+                                 std::filesystem::read_symlink("/proc/self/exe").string() +
+                                 "\" --quiet %U\nNoDisplay=true\n");
         entry("velm-waiter", "Name=Velm Waiter\nExec=" + (data / "wait.sh").string() + "\nNoDisplay=true\n");
         entry("velm-menu-only", "Name=Not In Menus\nExec=true\nNoDisplay=true\n");
         entry("velm-removed", "Name=Removed\nExec=true\nHidden=true\n");

@@ -8,10 +8,12 @@
 namespace velm::test {
 namespace {
 
-std::string mouseSchema(std::string_view doubleClickType) {
+std::string mouseSchema(std::string_view doubleClickType, bool withPath = true) {
     const std::string defaultValue = doubleClickType == "i" ? "400" : "'400'";
+    const std::string path = withPath ? R"( path="/org/gnome/desktop/peripherals/mouse/")" : "";
     return R"(<schemalist>
-  <schema id="org.gnome.desktop.peripherals.mouse" path="/org/gnome/desktop/peripherals/mouse/">
+  <schema id="org.gnome.desktop.peripherals.mouse")" +
+           path + R"(>
     <key name="double-click" type=")" +
            std::string(doubleClickType) + R"("><default>)" + defaultValue + R"(</default></key>
     <key name="left-handed" type="b"><default>false</default></key>
@@ -53,6 +55,10 @@ bool compile(const std::string& schema, std::string& reason) {
 
 bool GnomeMouseSchema::install(std::string& reason, std::string_view doubleClickType) {
     return compile(mouseSchema(doubleClickType), reason);
+}
+
+bool GnomeMouseSchema::installWithoutPath(std::string& reason) {
+    return compile(mouseSchema("i", false), reason);
 }
 
 bool GnomeMouseSchema::hide(std::string& reason) {

@@ -15,6 +15,8 @@ public:
     // of whichever version the system may have; `doubleClickType` is its key's GVariant type. False
     // (and `reason`) when it cannot be compiled.
     static bool install(std::string& reason, std::string_view doubleClickType = "i");
+    // The schema as a relocatable one, which names no place of its own for the settings.
+    static bool installWithoutPath(std::string& reason);
     // Schemas without GNOME's mouse settings, as on a desktop without GNOME.
     static bool hide(std::string& reason);
     // As the user's settings would.

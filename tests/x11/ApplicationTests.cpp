@@ -126,6 +126,17 @@ TEST(Applications, FindsRunningOnesByWindowClassOrProgram) {
               (std::vector<std::string>{"velm-tests.desktop", "velm-editor.desktop"}));
 }
 
+TEST(Applications, KnowsTheProgramOfAQuotedExecLine) {
+    test::DesktopEntries::shared();
+    GioApplicationCatalog catalog;
+    const auto quoted = catalog.find("velm-quoted.desktop");
+    ASSERT_TRUE(quoted);
+    EXPECT_EQ(quoted->executable, std::filesystem::read_symlink("/proc/self/exe").string());
+    const std::vector<WindowOwner> owners{{getpid(), "other", "Other"}};
+    EXPECT_EQ(ids(RunningApplications::match(owners, {*quoted})),
+              std::vector<std::string>{"velm-quoted.desktop"});
+}
+
 QImage decoded(const Bytes& png) {
     return QImage::fromData(png.data(), static_cast<int>(png.size()), "PNG");
 }

@@ -118,6 +118,55 @@ TEST_F(AwayNoticesTest, ANoticeWhoseButtonsDisconnectOrRemoveItsDeviceUntilDismi
               (std::vector<std::string>{"disconnect pad", "remove pad", "remove pad", "disconnect phone"}));
 }
 
+// A device names itself: well-formed text that the bus would still refuse is shown mended, not dropped.
+TEST_F(AwayNoticesTest, ADeviceNameTheBusRefusesStillBringsItsNotice) {
+    const auto server = startServer();
+    ASSERT_NE(server, nullptr);
+    const auto visits = makeVisits(BusConnection::open(bus->address()));
+    EXPECT_EQ(noticesAllowedAfterAsking(visits), true);
+    EXPECT_EQ(nextCall(*server).value("method", ""), "GetCapabilities");
+
+    const std::pair<std::string, std::string> names[] = {{"Ada\uFFFF", "Ada\uFFFD"},
+                                                         {"Ada\U0010FFFE", "Ada\uFFFD"},
+                                                         {"Ada\uFDD0 iPad", "Ada\uFFFD iPad"},
+                                                         {std::string("Ada\0s iPad", 10), "Ada\uFFFDs iPad"}};
+    for (const auto& [name, shown] : names) {
+        visits->sessionStarted("pad " + name, name, std::nullopt, Date::now());
+        const json call = nextCall(*server);
+        ASSERT_TRUE(call.is_object()) << "no notice for " << shown;
+        EXPECT_EQ(call["summary"], shown + " connected from away");
+    }
+}
+
+// A server that never reports closings fills the list of notices followed; the one that takes its place
+// numbers its notices from the start again.
+TEST_F(AwayNoticesTest, TheButtonsOfARestartedServerCountAfterAFullList) {
+    auto server = startServer();
+    ASSERT_NE(server, nullptr);
+    notifications = DbusNotifications::make(BusConnection::open(bus->address()), queue, "Velm Host");
+    const auto actions = std::make_shared<test::EventLog<std::uint32_t>>();
+    notifications->setOnAction([actions](std::uint32_t id, const std::string&) { actions->push(id); });
+    const auto shown = std::make_shared<test::EventLog<std::uint32_t>>();
+    const auto show = [&](test::ChildProcess& to) {
+        notifications->show(
+            {.title = "Ada's iPad connected from away"},
+            [shown](std::optional<std::uint32_t> id, const std::string&) { shown->push(id.value_or(0)); });
+        return nextCall(to).value("id", 0u);
+    };
+    for (int notice = 0; notice < 300; ++notice) {
+        ASSERT_NE(show(*server), 0u);
+    }
+    server.reset();
+    server = startServer();
+    ASSERT_NE(server, nullptr);
+    const std::uint32_t id = show(*server);
+    ASSERT_TRUE(shown->waitForCount(301));
+    EXPECT_EQ(shown->values().back(), id);
+    ASSERT_TRUE(press(*server, "invoke", id, "disconnect"));
+    ASSERT_TRUE(actions->waitForCount(1));
+    EXPECT_EQ(actions->values(), std::vector{id});
+}
+
 TEST_F(AwayNoticesTest, WithoutAServerOrItsButtonsNoticesAreNotAllowed) {
     LogCapture log;
     {
