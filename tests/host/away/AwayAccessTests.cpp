@@ -72,6 +72,18 @@ protected:
         enable({pad});
     }
 
+    // Away access on with its doors mapped, then the router stops answering until the doors count as
+    // unmapped, while it still forwards them.
+    void switchOnThenLoseTheRouter() {
+        switchOn();
+        ASSERT_EQ(forwarded(), doorMappings());
+        router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
+        for (int pass = 0; pass < 20 && statuses.back() != AwayStatus::noRouter(); ++pass) {
+            queue->advance(AwayAccess::passInterval);
+        }
+        ASSERT_EQ(statuses.back(), AwayStatus::noRouter());
+    }
+
     // The reply to a fresh knock of the device, opened.
     std::optional<Door::Answer> knock(const AwayDevice& of, LoopbackPeer& from) {
         const Door::Knocker knocker(of.key);
@@ -486,13 +498,7 @@ TEST_F(AwayAccessTest, WithoutARouterOrBehindAnotherTranslationNoDoorIsMapped) {
 // still on it: switching off removes them from the router that answers then.
 TEST_F(AwayAccessTest, SwitchedOffWhileWithoutARouterItRemovesTheMappingsTheRouterStillHolds) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    switchOn();
-    ASSERT_EQ(forwarded(), doorMappings());
-    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
-    for (int pass = 0; pass < 20 && statuses.back() != AwayStatus::noRouter(); ++pass) {
-        queue->advance(AwayAccess::passInterval);
-    }
-    ASSERT_EQ(statuses.back(), AwayStatus::noRouter());
+    switchOnThenLoseTheRouter();
 
     access->setEnabled(false, {pad});
     queue->runUntilIdle();
@@ -510,13 +516,7 @@ TEST_F(AwayAccessTest, SwitchedOffWhileWithoutARouterItRemovesTheMappingsTheRout
 // them: a door closed then is removed from it all the same.
 TEST_F(AwayAccessTest, ADoorClosedAfterTheRouterStoppedAnsweringIsRemovedFromIt) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    switchOn();
-    ASSERT_EQ(forwarded(), doorMappings());
-    router->script("GetExternalIPAddress", PortMapperFailure::noGateway());
-    for (int pass = 0; pass < 20 && statuses.back() != AwayStatus::noRouter(); ++pass) {
-        queue->advance(AwayAccess::passInterval);
-    }
-    ASSERT_EQ(statuses.back(), AwayStatus::noRouter());
+    switchOnThenLoseTheRouter();
 
     // The device's access was withdrawn meanwhile.
     enable({});

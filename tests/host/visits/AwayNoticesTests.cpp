@@ -149,7 +149,7 @@ TEST_F(AwayNoticesTest, TheButtonsOfARestartedServerCountAfterAFullList) {
     const auto shown = std::make_shared<test::EventLog<std::uint32_t>>();
     const auto show = [&](test::ChildProcess& to) {
         notifications->show(
-            {.title = "Ada's iPad connected from away"},
+            {.title = "Ada's iPad connected from away", .body = {}, .category = {}, .actions = {}},
             [shown](std::optional<std::uint32_t> id, const std::string&) { shown->push(id.value_or(0)); });
         return nextCall(to).value("id", 0u);
     };
