@@ -31,19 +31,26 @@ auto findDevice(auto& devices, std::string_view id) {
                         [&](const PairedDevice& device) { return device.id == id; });
 }
 
-class PairingKeyLender final : public TlsKeyLender {
+// Decides the code's identity and every identity a device could have, paired or not: a key the
+// listener held itself for one of them could be that of a device forgotten since.
+class ListenerKeyLender final : public TlsKeyLender {
 public:
-    explicit PairingKeyLender(std::weak_ptr<DeviceRegistry> registry) : registry_(std::move(registry)) {}
+    explicit ListenerKeyLender(std::weak_ptr<DeviceRegistry> registry) : registry_(std::move(registry)) {}
 
-    const std::string& identity() const override { return identity_; }
+    bool decides(std::string_view identity) const override {
+        return identity == PreSharedKey::pairingIdentity || !PreSharedKey::identityError(identity);
+    }
 
-    std::optional<Loan> lend() override {
+    std::optional<Loan> lend(std::string_view identity) override {
         const auto registry = registry_.lock();
-        return registry ? registry->lendPairingKey() : std::nullopt;
+        if (!registry) {
+            return std::nullopt;
+        }
+        return identity == PreSharedKey::pairingIdentity ? registry->lendPairingKey()
+                                                         : registry->lendDeviceKey(identity);
     }
 
 private:
-    const std::string identity_{PreSharedKey::pairingIdentity};
     std::weak_ptr<DeviceRegistry> registry_;
 };
 
@@ -131,8 +138,8 @@ std::vector<PreSharedKey> DeviceRegistry::listenerKeys() const {
     return keys;
 }
 
-std::shared_ptr<TlsKeyLender> DeviceRegistry::pairingKeyLender() {
-    return std::make_shared<PairingKeyLender>(weak_from_this());
+std::shared_ptr<TlsKeyLender> DeviceRegistry::listenerKeyLender() {
+    return std::make_shared<ListenerKeyLender>(weak_from_this());
 }
 
 PairingWindow DeviceRegistry::openNewPairing(bool reusable) {
@@ -187,6 +194,18 @@ std::optional<TlsKeyLender::Loan> DeviceRegistry::lendPairingKey() {
                    });
     return TlsKeyLender::Loan(PreSharedKey::fromSecret(loan->code).key(), std::move(settle),
                               loan->generation);
+}
+
+std::optional<TlsKeyLender::Loan> DeviceRegistry::lendDeviceKey(std::string_view id) const {
+    if (PreSharedKey::identityError(id)) {
+        return std::nullopt;
+    }
+    std::lock_guard guard(lock);
+    const auto found = findDevice(devices_, id);
+    if (found == devices_.end()) {
+        return std::nullopt;
+    }
+    return TlsKeyLender::Loan(found->key, nullptr);
 }
 
 void DeviceRegistry::settlePairingTry(std::uint64_t windowGeneration, TlsKeyLender::Outcome outcome) {

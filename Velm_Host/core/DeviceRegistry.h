@@ -117,8 +117,14 @@ public:
     // while every try left is lent: so no more codes are ever checked than the window allows,
     // however many arrive at once.
     std::optional<TlsKeyLender::Loan> lendPairingKey();
-    // The host listener's lender of the code's key (lendPairingKey); it holds the registry weakly.
-    std::shared_ptr<TlsKeyLender> pairingKeyLender();
+    // The key of the device with this identifier, as the registry holds it now; nothing for a device
+    // that is not paired. Nothing to settle: it is lent to say what admits a handshake at its moment.
+    std::optional<TlsKeyLender::Loan> lendDeviceKey(std::string_view id) const;
+    // The host listener's lender of every key it admits, looked up as each handshake asks: the code's
+    // (lendPairingKey) and each device's (lendDeviceKey). So a device admitted the moment its pairing
+    // answer arrives, and one forgotten a moment ago refused, whatever the listener was last told. It
+    // holds the registry weakly.
+    std::shared_ptr<TlsKeyLender> listenerKeyLender();
 
     // Pairs the device that asks on a connection admitted by the code's key (`admittedBy`, the
     // connection's pre-shared-key identity) while the window whose key admitted it is still open

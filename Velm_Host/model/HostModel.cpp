@@ -153,8 +153,9 @@ void HostModel::prepareListener() {
         onQueueWhileAlive(setup_.queue, self, [](HostModel& model, std::shared_ptr<ControlChannel> channel) {
             model.accept(std::move(channel), std::nullopt);
         }));
-    // The registry hands the code's key to each handshake itself, so that it can count what is checked.
-    listener_->setKeyLender(registry_->pairingKeyLender());
+    // The registry hands each handshake its key itself: the code's, so that it can count what is checked,
+    // and the devices' as they are at that moment, which the listener's own keys may not be yet.
+    listener_->setKeyLender(registry_->listenerKeyLender());
 }
 
 void HostModel::watchAway() {

@@ -64,7 +64,7 @@ const TlsKey* TlsContext::keyFor(std::string_view identity) const {
 }
 
 TlsKeyLender* TlsContext::lenderFor(std::string_view identity) const {
-    return lender_ && lender_->identity() == identity ? lender_.get() : nullptr;
+    return lender_ && lender_->decides(identity) ? lender_.get() : nullptr;
 }
 
 } // namespace velm

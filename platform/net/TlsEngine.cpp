@@ -161,7 +161,7 @@ unsigned int TlsEngine::serverKey(std::string_view identity, std::span<std::uint
     settleLoan(TlsKeyLender::Outcome::unused); // OpenSSL asks once; a second ask replaces the first
     const SecretBytes* secret = nullptr;
     if (TlsKeyLender* lender = context_->lenderFor(identity)) {
-        loan_ = lender->lend();
+        loan_ = lender->lend(identity);
         keyChoice_ = loan_ ? KeyChoice::lent : KeyChoice::notLent;
         secret = loan_ ? &loan_->secret() : nullptr;
     } else if (const TlsKey* key = context_->keyFor(identity)) {

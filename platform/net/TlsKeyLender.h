@@ -5,15 +5,16 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <string>
+#include <string_view>
 
 namespace velm {
 
-// Hands the key of one identity to each server handshake that offers it, at the moment the
-// handshake needs it, and hears what came of it. A key that may be tried only a few times (one
-// derived from a short code) is guarded this way: its owner takes a try as it lends the key, can
-// refuse to lend it once the tries are taken, and counts a try as spent only when a handshake
-// really tested the key.
+// Hands the key of an identity to each server handshake that offers it, at the moment the
+// handshake needs it, and hears what came of it. Keys that change while the server runs are
+// handed out this way, so a handshake goes by the keys as their owner holds them then. A key that
+// may be tried only a few times (one derived from a short code) is guarded this way too: its owner
+// takes a try as it lends the key, can refuse to lend it once the tries are taken, and counts a
+// try as spent only when a handshake really tested the key.
 class TlsKeyLender {
 public:
     enum class Outcome {
@@ -48,12 +49,12 @@ public:
 
     virtual ~TlsKeyLender() = default;
 
-    // The identity whose key this lends. A server that has a lender asks it, and never its own key
-    // list, for this identity.
-    virtual const std::string& identity() const = 0;
-    // Called on a connection's strand while its handshake runs. Nothing when the key may not be
-    // lent now: that handshake then fails as it would with a wrong key.
-    virtual std::optional<Loan> lend() = 0;
+    // Whether this lender decides the key of `identity`. A server that has a lender asks it, and
+    // never its own key list, for such an identity.
+    virtual bool decides(std::string_view identity) const = 0;
+    // Called on a connection's strand while its handshake runs, for an identity the lender decides.
+    // Nothing when no key may be lent now: that handshake then fails as it would with a wrong key.
+    virtual std::optional<Loan> lend(std::string_view identity) = 0;
 };
 
 } // namespace velm

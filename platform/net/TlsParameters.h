@@ -17,7 +17,7 @@ class TlsContext;
 // What both ends of a control connection agree on: TLS 1.2 only, three pre-shared-key
 // suites in a fixed order, no certificates, no tickets, no renegotiation; TCP without
 // delay and with a short keep-alive. A client presents the first key; a server admits
-// exactly the keys it holds, and the key its lender lends for the lender's identity. A server
+// exactly the keys it holds, and those its lender lends for the identities it decides. A server
 // answers an identity it does not know as it answers a wrong key, so that nobody can learn
 // which identities it holds.
 class TlsParameters {

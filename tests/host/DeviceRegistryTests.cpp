@@ -265,11 +265,11 @@ TEST_F(DeviceRegistryTest, ATryIsTakenAsTheKeyIsLentAndComesBackUnlessTheCodeWas
     lent.clear();
     std::vector<TlsKeyLender::Loan> again;
     for (int i = 0; i < 3; ++i) {
-        auto loan = registry->pairingKeyLender()->lend();
+        auto loan = registry->listenerKeyLender()->lend(PreSharedKey::pairingIdentity);
         ASSERT_TRUE(loan);
         again.push_back(std::move(*loan));
     }
-    EXPECT_EQ(registry->pairingKeyLender()->identity(), PreSharedKey::pairingIdentity);
+    EXPECT_TRUE(registry->listenerKeyLender()->decides(PreSharedKey::pairingIdentity));
     again[0].settle(TryOutcome::rejected);
     again[0].settle(TryOutcome::rejected); // settled once only
     EXPECT_EQ(registry->pairingWindow()->wrongTriesLeft, 2);

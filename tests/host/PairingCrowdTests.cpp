@@ -21,17 +21,17 @@ using LendOutcome = TlsKeyLender::Outcome;
 
 constexpr std::string_view pairingCode = "123456";
 
-// The registry's lender of the code's key, noting every key it lent and how each was settled.
+// The registry's lender, noting every code's key it lent and how each was settled.
 class CountingLender final : public TlsKeyLender {
 public:
     explicit CountingLender(std::shared_ptr<TlsKeyLender> lender) : lender_(std::move(lender)) {}
 
-    const std::string& identity() const override { return lender_->identity(); }
+    bool decides(std::string_view identity) const override { return lender_->decides(identity); }
 
-    std::optional<Loan> lend() override {
-        auto loan = lender_->lend();
-        if (!loan) {
-            return std::nullopt;
+    std::optional<Loan> lend(std::string_view identity) override {
+        auto loan = lender_->lend(identity);
+        if (!loan || identity != PreSharedKey::pairingIdentity) {
+            return loan;
         }
         lent.push(true);
         SecretBytes secret = loan->secret();
@@ -91,7 +91,7 @@ protected:
         DeviceRegistry::make(PairedDeviceStore(KeychainStore(std::string(PairedDeviceStore::keychainService),
                                                              GenericPasswordStore(temporary / "keychain"))),
                              "HOST-ID", queue);
-    std::shared_ptr<CountingLender> lender = std::make_shared<CountingLender>(registry->pairingKeyLender());
+    std::shared_ptr<CountingLender> lender = std::make_shared<CountingLender>(registry->listenerKeyLender());
     // Above the listener, whose handlers write them, so that they outlive it.
     test::EventLog<HostListener::State> states;
     std::mutex channelsLock;

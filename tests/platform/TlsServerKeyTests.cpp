@@ -22,9 +22,9 @@ constexpr std::uint8_t badRecordMac = SSL_AD_BAD_RECORD_MAC;
 // Lends the code's key while it may, and notes how each loan was settled.
 class RecordingLender final : public TlsKeyLender {
 public:
-    const std::string& identity() const override { return identity_; }
+    bool decides(std::string_view identity) const override { return identity == "code"; }
 
-    std::optional<Loan> lend() override {
+    std::optional<Loan> lend(std::string_view /*identity*/) override {
         if (!willLend) {
             return std::nullopt;
         }
@@ -33,9 +33,6 @@ public:
 
     std::atomic<bool> willLend = true;
     std::shared_ptr<test::EventLog<Outcome>> settled = std::make_shared<test::EventLog<Outcome>>();
-
-private:
-    const std::string identity_ = "code";
 };
 
 struct ServerWithLender {

@@ -112,8 +112,8 @@ public:
     // host. Reported on the queue.
     void setOnAdvertisement(AdvertisementHandler handler);
 
-    // From the next start on, handshakes that offer the lender's identity get their key from it
-    // rather than from the key list, at the moment each needs it.
+    // From the next start on, handshakes that offer an identity the lender decides get their key
+    // from it rather than from the key list, at the moment each needs it.
     void setKeyLender(std::shared_ptr<TlsKeyLender> lender);
 
     // The port the owner would like. It counts only until a listener has reported a port: from then

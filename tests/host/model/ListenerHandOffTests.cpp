@@ -64,6 +64,17 @@ protected:
         return acknowledged();
     }
 
+    // A client whose handshake ended one way or the other while the listener's queue stood still.
+    std::unique_ptr<test::TestClient> handshakeAlone(const std::string& deviceID,
+                                                     const SecretBytes& deviceKey) {
+        auto client = std::make_unique<test::TestClient>(
+            host.endpoint(), *PreSharedKey::forDevice(deviceID, deviceKey.view()));
+        EXPECT_TRUE(test::pumpUntil(*host.queue, [&] {
+            return client->hasSeen<Event::Ready>() || client->hasSeen<Event::Closed>();
+        }));
+        return client;
+    }
+
     ManualQueue& listening() { return *host.listenerQueue; }
 
     test::ModelHarness host;
@@ -84,14 +95,28 @@ TEST_F(ListenerHandOffTest, ConnectionsOnTheirWayInOutliveAPairingWindowOpening)
     EXPECT_TRUE(host.model->state().pairingWindow);
 }
 
+// A device connects the moment its pairing answer arrives, and a forgotten one may try again at once: the
+// handshake goes by the devices as they are then, however far behind the listener's own queue is.
+TEST_F(ListenerHandOffTest, AHandshakeGoesByTheDevicesPairedAtThatMoment) {
+    const auto macKey = host.pairDevice("mac");
+    const auto newcomer = handshakeAlone("mac", macKey);
+    EXPECT_TRUE(newcomer->hasSeen<Event::Ready>());
+
+    host.model->removeDevice("ipad");
+    host.queue->runUntilIdle();
+    const auto forgotten = handshakeAlone("ipad", key);
+    EXPECT_FALSE(forgotten->hasSeen<Event::Ready>());
+    EXPECT_TRUE(forgotten->hasSeen<Event::Closed>());
+}
+
 // The device was forgotten between the handshake and the hello: its session is refused as a device that is
 // not paired, with a word, rather than cut off on its way in.
 TEST_F(ListenerHandOffTest, AConnectionAdmittedUnderAKeySinceRemovedIsRefusedAsNotPaired) {
     const auto macKey = host.pairDevice("mac");
     settle();
+    const auto client = readyClient("mac", macKey);
     host.model->removeDevice("mac");
     host.queue->runUntilIdle();
-    const auto client = readyClient("mac", macKey);
     const int made = host.sessionsMade;
 
     ASSERT_TRUE(host.pumpUntil([&] { return host.sessionsMade == made + 1; }));

@@ -72,13 +72,13 @@ void SessionHarness::listen(const std::vector<PreSharedKey>& extra) {
     if (configure) {
         configure(context);
     }
-    // The code's key comes from the registry's lender, as it does for the model's listener.
+    // The registry's lender hands out the code's and the devices' keys, as it does for the model's listener.
     std::vector<TlsKey> tlsKeys;
     for (const auto& key : keys) {
         tlsKeys.push_back({key.identity(), key.key()});
     }
     listener_ =
-        TlsListener::make(TlsParameters(std::move(tlsKeys), registry->pairingKeyLender()), std::nullopt);
+        TlsListener::make(TlsParameters(std::move(tlsKeys), registry->listenerKeyLender()), std::nullopt);
     auto ready = std::make_shared<EventLog<TlsListener::State>>();
     listener_->setOnState([ready](TlsListener::State state, const auto&) { ready->push(state); });
     listener_->setOnConnection([this, context, sessions = sessions_](auto connection) {
