@@ -140,6 +140,13 @@ TEST_F(AvahiDiscoveryTest, OverlongNameIsCutOnACharacterBoundary) {
     EXPECT_EQ(name.compare(0, used.size(), used), 0);
 }
 
+// Avahi takes names as C strings: what follows a NUL never reaches the network, so it is not reported
+// as the name in use either.
+TEST_F(AvahiDiscoveryTest, NameEndsAtItsFirstNul) {
+    const auto name = uniqueName("Velm Nul");
+    EXPECT_EQ(published({name + std::string(1, '\0') + "hidden", serviceType, 40127, {}}), name);
+}
+
 TEST_F(AvahiDiscoveryTest, UnpublishableAdvertsFail) {
     auto publisher = discovery.makePublisher(queue);
     for (const ServiceAdvert& advert :
