@@ -114,6 +114,7 @@ private:
             reportState(State::waiting(connection_->unavailableReason()));
             return;
         }
+        toldFlood_ = false;
         browser_ = avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type_.c_str(),
                                              nullptr, AvahiLookupFlags(0), &onBrowse, this);
         if (browser_ == nullptr) {
@@ -153,8 +154,12 @@ private:
             return;
         }
         if (entries_.size() >= maxInstances) {
-            avahiBrowserLog.error("more than %zu instances of %s, ignoring \"%s\"", maxInstances,
-                                  type_.c_str(), name);
+            // Said once per browsing: a line per instance would let the flood fill the log as well.
+            if (!toldFlood_) {
+                toldFlood_ = true;
+                avahiBrowserLog.error("more than %zu instances of %s, ignoring \"%s\" and any more",
+                                      maxInstances, type_.c_str(), name);
+            }
             return;
         }
         auto& entry = entries_.emplace_back(
@@ -303,6 +308,7 @@ private:
     bool active_ = false;
     AvahiServiceBrowser* browser_ = nullptr;
     std::list<Entry> entries_;
+    bool toldFlood_ = false; // whether the current browser logged ignoring instances over the limit
     std::optional<State> lastState_;
 
     std::mutex lock_;

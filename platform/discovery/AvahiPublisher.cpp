@@ -21,8 +21,9 @@ constexpr Log avahiPublisherLog("discovery");
 // A DNS label holds 63 bytes.
 constexpr std::size_t maxNameSize = 63;
 
+// Avahi takes the name as a C string, so a NUL ends it.
 std::string usableName(const std::string& wanted) {
-    std::string name = Utf8::repaired(wanted);
+    std::string name = Utf8::repaired(std::string_view(wanted).substr(0, wanted.find('\0')));
     name.resize(Utf8::cutLength(name, maxNameSize));
     return name;
 }

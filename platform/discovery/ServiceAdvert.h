@@ -9,8 +9,8 @@ namespace velm {
 
 // What a publisher announces on the local network.
 struct ServiceAdvert {
-    // The instance name wanted. Names longer than the 63 bytes a DNS label holds are cut on a
-    // character boundary; one already taken is replaced by a free one ("Office Mac #2").
+    // The instance name wanted. It ends at a NUL; names longer than the 63 bytes a DNS label holds
+    // are cut on a character boundary; one already taken is replaced by a free one ("Office Mac #2").
     std::string name;
     std::string type; // "_velm._tcp"
     std::uint16_t port = 0;

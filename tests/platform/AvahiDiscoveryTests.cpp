@@ -1,5 +1,6 @@
 #include "platform/discovery/AvahiDiscovery.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/log/Log.h"
 #include "tests/support/EventLog.h"
 
 #include <algorithm>
@@ -140,6 +141,13 @@ TEST_F(AvahiDiscoveryTest, OverlongNameIsCutOnACharacterBoundary) {
     EXPECT_EQ(name.compare(0, used.size(), used), 0);
 }
 
+// Avahi takes names as C strings: what follows a NUL never reaches the network, so it is not reported
+// as the name in use either.
+TEST_F(AvahiDiscoveryTest, NameEndsAtItsFirstNul) {
+    const auto name = uniqueName("Velm Nul");
+    EXPECT_EQ(published({name + std::string(1, '\0') + "hidden", serviceType, 40127, {}}), name);
+}
+
 TEST_F(AvahiDiscoveryTest, UnpublishableAdvertsFail) {
     auto publisher = discovery.makePublisher(queue);
     for (const ServiceAdvert& advert :
@@ -149,6 +157,46 @@ TEST_F(AvahiDiscoveryTest, UnpublishableAdvertsFail) {
         EXPECT_TRUE(state && state->kind() == PublisherState::Kind::failed && !state->message().empty())
             << advert.name;
     }
+}
+
+// A flood of instances past the limit is ignored, and said once rather than once per instance.
+TEST_F(AvahiDiscoveryTest, InstancesPastTheLimitAreIgnoredAndToldOnce) {
+    auto floodLines = std::make_shared<test::EventLog<std::string>>();
+    struct SinkScope {
+        Log::Sink previous;
+        ~SinkScope() { Log::setSink(previous); }
+    } sink{Log::setSink([floodLines](Log::Level, std::string_view, std::string_view message) {
+        if (message.find("more than") != std::string_view::npos) {
+            floodLines->push(std::string(message));
+        }
+    })};
+
+    const std::string type = "_vf" + std::to_string(getpid()) + "._tcp";
+    std::vector<std::unique_ptr<ServicePublisher>> flood;
+    Inbox<PublisherState> states;
+    for (std::size_t i = 0; i < ServiceBrowser::maxInstances + 3; ++i) {
+        flood.push_back(discovery.makePublisher(queue));
+        flood.back()->setOnState(states.handler());
+        flood.back()->publish({"Flood " + std::to_string(i), type, static_cast<std::uint16_t>(1000 + i), {}});
+    }
+    ASSERT_TRUE(states.log->waitFor([&](const std::vector<PublisherState>& seen) {
+        return std::ranges::count_if(seen, [](const auto& s) {
+                   return s.kind() == PublisherState::Kind::registered;
+               }) == static_cast<std::ptrdiff_t>(flood.size());
+    }));
+
+    auto browser = discovery.makeBrowser(queue);
+    Inbox<Results> results;
+    browser->setOnResults(results.handler());
+    browser->start(type);
+    const auto full =
+        results.first([](const Results& r) { return r.size() == ServiceBrowser::maxInstances; });
+    ASSERT_TRUE(full);
+    // The daemon tells of a withdrawal after every instance it knew of, so by then all were seen.
+    const auto leaving = std::stoul(full->front().instance.name.substr(std::string("Flood ").size()));
+    flood.at(leaving).reset();
+    EXPECT_TRUE(results.first([](const Results& r) { return r.size() == ServiceBrowser::maxInstances - 1; }));
+    EXPECT_EQ(floodLines->values().size(), 1u);
 }
 
 TEST_F(AvahiDiscoveryTest, MissingInstanceResolvesToNothingAndCancelledResolutionNeverCompletes) {
