@@ -212,6 +212,9 @@ void HostModel::tick() {
             publish();
         }
     }
+    if (ticks_ % readinessTickDivisor == 0) {
+        followComputerName();
+    }
     // A device's days away run out by the clock alone too.
     endWithdrawnAwaySessions();
     scheduleTick();
@@ -229,6 +232,7 @@ void HostModel::startListener() {
     if (listenerKeys_ && state_.listenerState.kind() != HostListener::State::Kind::failed) {
         listenerKeys_ = keys;
         listener_->setKeys(std::move(keys));
+        followComputerName();
         return;
     }
     listenerRetries_ = 0;
@@ -238,7 +242,19 @@ void HostModel::startListener() {
 void HostModel::launchListener(std::vector<PreSharedKey> keys) {
     listenerRetry_.cancel();
     listenerKeys_ = keys;
-    listener_->start(setup_.hostName, hostID_, std::move(keys));
+    advertisedName_ = setup_.hostName();
+    listener_->start(advertisedName_, hostID_, std::move(keys));
+}
+
+// The advertisement carries the name: a renamed computer is advertised again under its new one (the
+// only start of a running listener, which the rarity of a rename makes worth its cost).
+void HostModel::followComputerName() {
+    if (!listenerKeys_ || state_.listenerState.kind() == HostListener::State::Kind::failed ||
+        setup_.hostName() == advertisedName_) {
+        return;
+    }
+    hostModelLog.info("the computer was renamed: advertising it again");
+    launchListener(*listenerKeys_);
 }
 
 void HostModel::stopListener() {
@@ -548,7 +564,7 @@ HostSession::Context HostModel::sessionContext(const std::optional<HostAwayAcces
     context.makeInput = [desktop = setup_.desktop] { return desktop->sessionInput(); };
     context.makeTextFocus = [desktop = setup_.desktop] { return desktop->sessionTextFocus(); };
     context.curtain = setup_.curtain->sessionCurtain();
-    context.hostName = setup_.hostName;
+    context.hostName = advertisedName_;
     context.hostModel = setup_.hostModel;
     context.hasDisplay = setup_.desktop->hasDisplay();
     if (state_.awayStatus.kind() == HostAwayAccess::Status::Kind::ready) {

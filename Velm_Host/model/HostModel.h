@@ -91,8 +91,10 @@ public:
             return Queue::make("velm.host.listener");
         };
         std::function<Date()> now = Date::now;
-        // How the host presents itself: the advertised name and the host's hello.
-        std::string hostName;
+        // How the host presents itself: the computer's name, advertised and told in the host's hello.
+        // Read again at each start of the listener and while it runs, so a renamed computer is
+        // advertised under its new name.
+        std::function<std::string()> hostName = [] { return std::string("Computer"); };
         std::optional<DeviceModel> hostModel;
     };
 
@@ -178,6 +180,7 @@ private:
 
     void startListener();
     void launchListener(std::vector<PreSharedKey> keys);
+    void followComputerName();
     void stopListener();
     void listenerChanged(const HostListener::State& state);
     void planListenerRetry(const HostListener::State& state);
@@ -221,6 +224,8 @@ private:
     HostListener::State toldListener_ = HostListener::State::stopped();
     // The keys the listener was last started with; none while it is stopped.
     std::optional<std::vector<PreSharedKey>> listenerKeys_;
+    // The name the listener was last started with: the one devices browsing now see.
+    std::string advertisedName_;
     WorkItem listenerRetry_;
     // Retries since the listener last advertised or was started afresh.
     int listenerRetries_ = 0;

@@ -64,7 +64,7 @@ HostMachine HostMachine::ofThisComputer(const DisplaySession& display,
     machine.snapshots = SnapshotWatch::shared();
     machine.launchAtLogin = LaunchAtLogin::standard();
     machine.readiness = RestartReadiness::Sources::standard();
-    machine.hostName = ComputerName::pretty();
+    machine.hostName = [] { return ComputerName::pretty(); };
     machine.hostModel = DeviceModel::current();
     return machine;
 }

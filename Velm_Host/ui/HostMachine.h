@@ -59,8 +59,9 @@ struct HostMachine {
     std::shared_ptr<SnapshotWatch> snapshots;
     std::optional<LaunchAtLogin> launchAtLogin;
     RestartReadiness::Sources readiness;
-    // How the host presents itself: the advertised name and the host's hello.
-    std::string hostName;
+    // How the host presents itself: the computer's name, read as it is needed (advertised and told in
+    // the host's hello).
+    std::function<std::string()> hostName;
     std::optional<DeviceModel> hostModel;
 
     // This computer as its environment tells of it. `mainQueue` runs on the Qt event loop's thread,

@@ -90,7 +90,7 @@ protected:
         made.readiness = {.autostartFolders = {made.launchAtLogin->entryFile().parent_path()},
                           .systemRoot = folder / "root",
                           .userName = "anna"};
-        made.hostName = "Test host";
+        made.hostName = [] { return std::string("Test host"); };
         return made;
     }
 

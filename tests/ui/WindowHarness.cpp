@@ -42,7 +42,7 @@ WindowHarness::WindowHarness() : clock(queueClock(host.queue)) {
     };
     setup.sessionQueue = [queue = host.queue] { return queue; };
     setup.now = clock;
-    setup.hostName = "Test host";
+    setup.hostName = [] { return std::string("Test host"); };
     host.model = HostModel::make(std::move(setup));
 }
 

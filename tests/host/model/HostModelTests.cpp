@@ -407,6 +407,24 @@ TEST_F(HostModelTest, PublishesAwayStatusOnTheMainQueueAndTellsItToNewSessions) 
     EXPECT_EQ(client->hostHello().value().awayAddress, "203.0.113.7");
 }
 
+// Renaming the computer while the host runs: devices browsing see the new name, on the same port.
+TEST_F(HostModelTest, ARenamedComputerIsAdvertisedAndGreetsUnderItsNewName) {
+    host.start();
+    const auto port = host.model->state().listenerState.port();
+    host.hostName = "Study";
+    host.queue->advance(HostModel::permissionInterval * HostModel::readinessTickDivisor);
+    ASSERT_TRUE(host.pumpUntil([&] {
+        const auto published = host.discovery->published();
+        return published.size() == 1 && published[0].name == "Study";
+    }));
+    EXPECT_EQ(host.discovery->published()[0].port, port);
+
+    auto client = host.connect("ipad", host.pairDevice("ipad"));
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hostHello().has_value(); }));
+    EXPECT_EQ(client->hostHello()->hostName, "Study");
+}
+
 // A channel that came through the door, as away access's session listener hands it over.
 TEST_F(HostModelTest, AChannelFromAwayIsAnAwaySessionWhoseTicketComesBackOnce) {
     host.start();

@@ -68,7 +68,7 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
         return Queue::make("velm.host.listener");
     };
     setup.now = [this] { return now(); };
-    setup.hostName = "Test host";
+    setup.hostName = [this] { return hostName; };
     return HostModel::make(std::move(setup));
 }
 

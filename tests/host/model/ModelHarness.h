@@ -125,6 +125,8 @@ public:
     std::shared_ptr<ManualQueue> listenerQueue;
     // The date the models made from now on take for now.
     std::function<Date()> now = Date::now;
+    // The computer's name as the model reads it.
+    std::string hostName = "Test host";
     std::shared_ptr<FakeDiscovery> discovery = std::make_shared<FakeDiscovery>();
     std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
     std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();
