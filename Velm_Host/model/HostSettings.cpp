@@ -1,13 +1,22 @@
 #include "Velm_Host/model/HostSettings.h"
 
 #include "platform/core/Uuid.h"
+#include "platform/discovery/TxtRecord.h"
 
 #include <array>
+#include <string_view>
 
 namespace velm {
 namespace {
 
 constexpr std::array allowedAwayAccessDays{0, 1, 7, 30};
+
+// Fits the advertisement's "id=" entry.
+bool isAdvertisable(std::string_view hostID) {
+    constexpr std::string_view key = "id=";
+    return !hostID.empty() && hostID.size() <= TxtRecord::maxEntrySize - key.size() &&
+           hostID.find('\0') == std::string_view::npos;
+}
 
 } // namespace
 
@@ -47,8 +56,10 @@ std::optional<std::uint16_t> HostSettings::listenPort() const {
     return static_cast<std::uint16_t>(*stored);
 }
 
+// One the advertisement cannot carry (edited by hand, or damaged) would keep the host from being found
+// for good, so it is made afresh too.
 std::string HostSettings::hostID() const {
-    if (auto stored = defaults_->stringValue(hostIDKey); stored && !stored->empty()) {
+    if (auto stored = defaults_->stringValue(hostIDKey); stored && isAdvertisable(*stored)) {
         return *stored;
     }
     auto made = Uuid::random().string();

@@ -36,7 +36,8 @@ public:
     bool allowsAwayWithoutDeviceKey() const;
     bool deviceKeysCompleted() const;
     std::optional<std::uint16_t> listenPort() const;
-    // The stored identifier, or a new UUID string saved under it.
+    // The stored identifier, or a new UUID string saved under it when none is stored or the stored one
+    // cannot be advertised.
     std::string hostID() const;
 
     // Each saves the value; false when it could not be saved.

@@ -98,6 +98,18 @@ TEST_F(HostModelTest, StartsFromItsFoldersAndKeepsWhatItLearned) {
     EXPECT_EQ(DefaultsStore(host.folder / "config").stringValue(HostSettings::hostIDKey), hostID);
 }
 
+// An identifier no advertisement can carry (edited by hand, or damaged) would keep the host from being
+// found for good: it is made afresh.
+TEST_F(HostModelTest, AStoredHostIdentifierThatNoAdvertCanCarryIsMadeAfresh) {
+    ASSERT_TRUE(
+        DefaultsStore(host.folder / "config").setString(HostSettings::hostIDKey, std::string(300, 'x')));
+    host.model = host.makeModel();
+    host.start();
+    const auto hostID = DefaultsStore(host.folder / "config").stringValue(HostSettings::hostIDKey);
+    ASSERT_TRUE(hostID && Uuid::parse(*hostID));
+    EXPECT_EQ(host.model->state().listenerState.kind(), HostListener::State::Kind::advertising);
+}
+
 TEST_F(HostModelTest, SettersPersistAndTakeEffect) {
     host.start();
     const auto key = host.pairDevice("ipad");
