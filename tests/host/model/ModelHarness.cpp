@@ -77,14 +77,16 @@ void ModelHarness::start() {
     pumpUntil([&] { return model->state().listenerState.kind() == HostListener::State::Kind::advertising; });
 }
 
-bool ModelHarness::pumpUntil(const std::function<bool()>& condition) {
-    return Blocking::waitUntil([&] {
-        if (listenerQueue) {
-            listenerQueue->runUntilIdle();
-        }
-        queue->runUntilIdle();
-        return condition();
-    });
+bool ModelHarness::pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    return Blocking::waitUntil(
+        [&] {
+            if (listenerQueue) {
+                listenerQueue->runUntilIdle();
+            }
+            queue->runUntilIdle();
+            return condition();
+        },
+        limit);
 }
 
 SecretBytes ModelHarness::pairDevice(const std::string& id) {

@@ -3,6 +3,7 @@
 #include "Velm_Host/model/HostModel.h"
 #include "platform/dispatch/ManualQueue.h"
 #include "tests/host/session/SessionHarness.h"
+#include "tests/support/Blocking.h"
 #include "tests/support/FakeDiscovery.h"
 #include "tests/support/FakeSessionDesktop.h"
 #include "tests/support/RecordingInputSink.h"
@@ -107,7 +108,8 @@ public:
     std::shared_ptr<HostModel> makeModel();
     // Starts the model and waits for its listener to advertise.
     void start();
-    bool pumpUntil(const std::function<bool()>& condition);
+    bool pumpUntil(const std::function<bool()>& condition,
+                   std::chrono::milliseconds limit = Blocking::defaultLimit);
     // Pairs a device through the model's registry; its key.
     SecretBytes pairDevice(const std::string& id);
     // A client whose main session the host admitted.
