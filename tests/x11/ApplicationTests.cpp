@@ -91,8 +91,9 @@ TEST(Applications, WatchesManyLaunchesWithoutAThreadEachAndReportsEveryEndOnce) 
         launched.push_back(result.number);
     }
     // GIO flushes each launch's notice on the session bus in GLib's task pool, whose threads come and go
-    // (at most ten of them): an exact count would race with them, a thread per child cannot hide among them.
-    EXPECT_LT(threadCount(), threadsBefore + launches / 4) << "every child still runs";
+    // (at most ten of them, all of which a busy machine may start at once): an exact count would race
+    // with them, a thread per child cannot hide among them.
+    EXPECT_LT(threadCount(), threadsBefore + launches / 2) << "every child still runs";
 
     test::TemporaryFolder::writeFile(entries.release(), "");
     ASSERT_TRUE(Blocking::waitUntil([&] {
