@@ -4,6 +4,13 @@
 
 namespace velm {
 
+std::optional<double> IdleClock::usable(std::optional<double> timeout) {
+    if (timeout && std::isfinite(*timeout) && *timeout > 0) {
+        return timeout;
+    }
+    return std::nullopt;
+}
+
 void IdleClock::activity(double at) {
     lastActivity_ = at;
     warned_ = false;

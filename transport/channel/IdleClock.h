@@ -34,12 +34,13 @@ public:
         int secondsLeft_;
     };
 
-    // An absent time-out means the session never ends for idleness.
-    IdleClock(std::optional<double> timeout, double now) : timeout_(timeout), lastActivity_(now) {}
+    // An absent time-out means the session never ends for idleness, and so does one that is no positive,
+    // finite number of seconds: a damaged setting must not end every session at its first tick.
+    IdleClock(std::optional<double> timeout, double now) : timeout_(usable(timeout)), lastActivity_(now) {}
 
     std::optional<double> timeout() const { return timeout_; }
     // Leaves the current stretch and its warning as they are.
-    void setTimeout(std::optional<double> timeout) { timeout_ = timeout; }
+    void setTimeout(std::optional<double> timeout) { timeout_ = usable(timeout); }
 
     double lastActivity() const { return lastActivity_; }
     bool warned() const { return warned_; }
@@ -48,6 +49,8 @@ public:
     Action tick(double now);
 
 private:
+    static std::optional<double> usable(std::optional<double> timeout);
+
     std::optional<double> timeout_;
     double lastActivity_;
     bool warned_ = false;

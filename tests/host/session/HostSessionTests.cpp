@@ -10,7 +10,9 @@
 #include "transport/client/requests/HistoryClient.h"
 #include "transport/client/requests/PairingClient.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace velm {
 namespace {
@@ -569,6 +571,25 @@ TEST_F(HostSessionTest, WatchesTheTextFocusLessOftenWhileNoInputComes) {
     client->send(InputEvent::keyDown(4));
     ASSERT_TRUE(host.pumpUntil([&] { return host.input->events.size() == 1; }));
     EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"awake"});
+}
+
+// The settings may hold a time-out no person could choose: the device's card then says it is never
+// disconnected for being idle, and so must the session and the host's hello.
+TEST_F(HostSessionTest, TakesAStoredTimeoutOfNoPositiveFiniteLengthAsNoLimit) {
+    host.listen();
+    std::size_t ends = 0;
+    for (const double stored : {0.0, -30.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
+        host.registry->update("ipad", [&](PairedDevice& device) { device.idleTimeout = stored; });
+        auto client = startMain();
+        ASSERT_TRUE(client->hostHello());
+        EXPECT_FALSE(client->hostHello()->idleTimeout) << stored;
+        host.queue->advance(300s);
+        EXPECT_EQ(host.ended.values().size(), ends) << stored;
+        EXPECT_FALSE(client->hasReceived(isMessage<Message::IdleWarning>)) << stored;
+        client->send(Message::bye(ByeReason::userDisconnected));
+        ++ends;
+        ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == ends; }));
+    }
 }
 
 // How each end reaches the client, the history, the curtain and the input.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 #include <optional>
 
 namespace velm {
@@ -53,6 +54,23 @@ TEST(IdleClockTest, ShortTimeoutWarnsAtOnceAndOddTimesStayDefined) {
     EXPECT_EQ(clock.tick(std::nan("")), Action::nothing());
     EXPECT_EQ(clock.tick(-1e308), Action::nothing());
     EXPECT_EQ(clock.tick(1e308), Action::end());
+}
+
+// A damaged settings file can hold any number: one that is not a positive, finite count of seconds sets
+// no limit, as the device's card shows it, rather than ending every session at its first tick.
+TEST(IdleClockTest, ATimeoutThatIsNoPositiveFiniteNumberSetsNoLimit) {
+    for (const double timeout : {0.0, -30.0, std::nan(""), std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity()}) {
+        IdleClock clock(timeout, 1000);
+        EXPECT_FALSE(clock.timeout()) << timeout;
+        EXPECT_EQ(clock.tick(1001), Action::nothing()) << timeout;
+        EXPECT_EQ(clock.tick(1e12), Action::nothing()) << timeout;
+        clock.setTimeout(300);
+        clock.setTimeout(timeout);
+        EXPECT_FALSE(clock.timeout()) << timeout;
+        EXPECT_EQ(clock.tick(1e12), Action::nothing()) << timeout;
+    }
+    EXPECT_EQ(IdleClock(1e300, 1000).tick(1e12), Action::nothing());
 }
 
 } // namespace
