@@ -3,6 +3,7 @@
 #include "fuzz/Target.h"
 #include "protocol/ControlMessage.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace velm::fuzz {
@@ -57,6 +58,9 @@ void fuzzOne(const std::uint8_t* data, std::size_t size) {
     const auto message = ControlMessage::fromJson(ByteView(data, size));
     if (!message) {
         return;
+    }
+    if (std::find(data, data + size, std::uint8_t{0}) != data + size) {
+        std::abort(); // JSON has no raw NUL; a reader that stops there has read something else
     }
     const auto once = message->jsonEncoded();
     if (!once) {

@@ -1,5 +1,7 @@
 #include "protocol/json/Json.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -84,6 +86,11 @@ private:
 } // namespace
 
 nlohmann::json Json::parse(ByteView json) {
+    // The parser takes a NUL byte for the end of the input and ignores whatever follows it, where
+    // other readers refuse the document; JSON has no place for a raw NUL, so none is let through.
+    if (std::find(json.begin(), json.end(), std::uint8_t{0}) != json.end()) {
+        throw JsonError(JsonError::Kind::dataCorrupted, {}, "the data is not valid JSON");
+    }
     if (nestsDeeperThan(json, maxDepth)) {
         throw JsonError(JsonError::Kind::dataCorrupted, {},
                         "the data nests deeper than " + std::to_string(maxDepth) + " levels");

@@ -179,6 +179,19 @@ TEST(JsonDocuments, ThatAreNotJsonFailWithoutThrowingFromTryDecode) {
     EXPECT_THROW(Json::decode<CurtainState>(std::string_view("{")), JsonError);
 }
 
+TEST(JsonDocuments, WithANulByteAnywhereFailInsteadOfEndingThere) {
+    using namespace std::string_view_literals;
+    // A reader that stopped at the NUL would take the first document and never see the rest.
+    for (const std::string_view text :
+         {"{\"available\":true,\"on\":false}\0"sv, "{\"available\":true,\"on\":false}\0{\"on\":true}"sv,
+          "{\"available\":true,\"on\":false}\0\xFF\xFE"sv, "{\"available\":true,\0\"on\":false}"sv}) {
+        EXPECT_EQ(decodeFailure(text, CurtainState{}).kind(), JsonError::Kind::dataCorrupted);
+    }
+    // Escaped, it is an ordinary character of a string.
+    EXPECT_TRUE(
+        Json::tryDecode<CurtainState>(R"({"available":true,"on":false,"n":"a\u0000b"})"sv).has_value());
+}
+
 TEST(JsonDocuments, ThatRepeatAMemberNameInOneObjectFailWhicheverValueWouldWin) {
     for (const std::string_view text :
          {R"({"available":true,"on":false,"on":true})", R"({"available":true,"on":false,"available":true})",
