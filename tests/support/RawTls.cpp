@@ -1,13 +1,16 @@
 #include "tests/support/RawTls.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <random>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -107,6 +110,28 @@ RawListener::RawListener() {
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
     boundReads(fd_); // also bounds accept()
+}
+
+std::uint16_t RawListener::portOutsideEphemeralRange() {
+    int low = 32768;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low;
+    const int first = 10000;
+    const int count = std::max(low - first, 1);
+    const int start = static_cast<int>(std::random_device()() % static_cast<unsigned>(count));
+    for (int step = 0; step < count; ++step) {
+        const auto port = static_cast<std::uint16_t>(first + (start + step) % count);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (free) {
+            return port;
+        }
+    }
+    return 0;
 }
 
 RawListener::~RawListener() {

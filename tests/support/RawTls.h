@@ -47,6 +47,10 @@ public:
     std::uint16_t port() const { return port_; }
     std::unique_ptr<RawSocket> accept();
 
+    // A port free now, below the range the system hands out for the local ends of connections and for
+    // port 0: a test that names it as a listener's choice does not race other programs' connections.
+    static std::uint16_t portOutsideEphemeralRange();
+
 private:
     int fd_ = -1;
     std::uint16_t port_ = 0;

@@ -155,10 +155,11 @@ TEST_F(HostListenerTest, PassesOnFailedHandshakesOfTheCurrentStartWithTheOffered
 }
 
 TEST_F(HostListenerTest, PortIsKeptAcrossRestartsAndStops) {
-    const auto preferred = RawListener().port();
+    const auto preferred = RawListener::portOutsideEphemeralRange();
+    ASSERT_NE(preferred, 0);
     listener->setPreferredPort(preferred);
     listener->start("Office", "HOST-1", deviceKeys(1));
-    EXPECT_EQ(settle(), State::advertising(preferred));
+    ASSERT_EQ(settle(), State::advertising(preferred));
 
     // New keys: the same port, and only the new keys are let in.
     listener->start("Office", "HOST-1", deviceKeys(2));
