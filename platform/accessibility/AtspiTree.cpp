@@ -292,11 +292,16 @@ std::optional<AccessibleElement> AtspiTree::searchFocus(long pid) {
     }
     const auto applications = childrenOf(desktop, maxApplications);
     g_object_unref(desktop);
+    // One budget for the whole question: an application may mark many windows active.
+    searchedChildren_ = 0;
     for (const auto& application : applications) {
         if (processOf(raw(application)) != pid) {
             continue;
         }
         for (const auto& window : childrenOf(raw(application), maxWindowsPerApplication)) {
+            if (searchedChildren_ >= maxSearchedElements - 1) {
+                return std::nullopt;
+            }
             if (!States(raw(window)).has(ATSPI_STATE_ACTIVE)) {
                 continue;
             }
@@ -318,7 +323,6 @@ std::optional<AccessibleElement> AtspiTree::focusedBelow(const AccessibleElement
         int nextChild = 0;
     };
     std::vector<Opened> opened;
-    searchedChildren_ = 0;
     std::optional<AccessibleElement> next = window;
     while (next) {
         const States states(raw(*next));

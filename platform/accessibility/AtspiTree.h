@@ -58,8 +58,8 @@ public:
     // Forgets what the visit that just ended learnt: the desktop may change before the next.
     void endVisit();
 
-    // How many children the last search of a window for its focused element asked for; for the tests
-    // of its bounds.
+    // How many children the last search for the focused element asked for, over all its windows; for
+    // the tests of its bounds.
     int searchedChildren() const { return searchedChildren_; }
 
 private:
@@ -88,7 +88,7 @@ private:
     // Within one visit, the accessible window of each X top-level window met: a tap's probes mostly
     // land in the window of the tap.
     std::map<unsigned long, std::optional<AccessibleElement>> visitWindows_;
-    // Children asked for by the last focus search of a window.
+    // Children asked for by the last focus search.
     int searchedChildren_ = 0;
 };
 

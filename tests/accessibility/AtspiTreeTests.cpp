@@ -174,6 +174,44 @@ TEST(AtspiTreeSearchTest, FindsTheFocusInACrowdedWindowAskingOnlyForChildrenItVi
     EXPECT_LT(found->second, AtspiTree::maxSearchedElements) << "children asked for";
 }
 
+// The application's extra windows each claim to be active and hold hundreds of labels, and come before
+// the main window, whose button holds the focus: together, more than one search may walk through.
+class AtspiTreeActiveWindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        desktop = startDesktop(reason, {Layout::activeWindowsArgument});
+        if (!desktop) {
+            GTEST_SKIP() << reason;
+        }
+        ASSERT_TRUE(Blocking::waitUntil([] {
+            return test::X11TestDesktop::run(
+                "xdotool getwindowfocus getwindowname | grep -q 'velm accessible window'");
+        })) << "the window never took the focus";
+        ASSERT_TRUE(Blocking::waitUntil([] {
+            return ask<std::optional<std::string>>([](AtspiTree& tree) {
+                       const auto button = tree.elementAt(centre(Layout::button));
+                       return button ? tree.role(*button) : std::nullopt;
+                   }) == std::optional<std::string>("AXButton");
+        })) << "the window never showed on the accessibility bus";
+    }
+
+    std::unique_ptr<test::AccessibleDesktop> desktop;
+};
+
+TEST_F(AtspiTreeActiveWindowsTest, OneFocusSearchAsksForNoMoreChildrenThanItsBoundOverAllWindows) {
+    const auto found = ask<std::pair<bool, int>>([](AtspiTree& tree) {
+        const bool isFound = tree.focusedElement().has_value();
+        return std::pair(isFound, tree.searchedChildren());
+    });
+    ASSERT_TRUE(found);
+    if (found->second == 0) {
+        GTEST_SKIP() << "the focus was announced, so nothing was searched";
+    }
+    EXPECT_LT(found->second, AtspiTree::maxSearchedElements) << "children asked for";
+    EXPECT_FALSE(found->first) << "the focus lies past the bound, in the last window";
+}
+
 // The desktop's switch, on buses of the test's own: it needs no display and no window.
 TEST(AccessibilitySwitchTest, IsTurnedOnOnce) {
     std::string reason;
