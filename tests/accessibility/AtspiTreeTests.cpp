@@ -10,6 +10,7 @@
 #include "tests/support/Blocking.h"
 #include "tests/support/X11TestDesktop.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <future>
@@ -210,6 +211,21 @@ TEST_F(AtspiTreeActiveWindowsTest, OneFocusSearchAsksForNoMoreChildrenThanItsBou
     }
     EXPECT_LT(found->second, AtspiTree::maxSearchedElements) << "children asked for";
     EXPECT_FALSE(found->first) << "the focus lies past the bound, in the last window";
+}
+
+// A frozen application answers nothing: a question must not wait for each of its windows in turn.
+TEST_F(AtspiTreeActiveWindowsTest, AFrozenApplicationCostsOneTimeOutPerQuestion) {
+    ASSERT_EQ(kill(desktop->applicationPid(), SIGSTOP), 0);
+    const auto answer = ask<std::pair<bool, int>>([](AtspiTree& tree) {
+        // The main window's button, then a point in another window of the same application.
+        const bool isFound = tree.elementAt(centre(Layout::button)).has_value() ||
+                             tree.elementAt(centre(Layout::beside)).has_value();
+        return std::pair(isFound, tree.timedOutCalls());
+    });
+    kill(desktop->applicationPid(), SIGCONT);
+    ASSERT_TRUE(answer);
+    EXPECT_FALSE(answer->first);
+    EXPECT_EQ(answer->second, 1) << "messages that timed out";
 }
 
 // The desktop's switch, on buses of the test's own: it needs no display and no window.
