@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atspi/atspi.h>
+#include <chrono>
 #include <cstdlib>
 #include <unistd.h>
 #include <vector>
@@ -18,6 +19,14 @@ namespace {
 const Log atspiTreeLog("accessibility");
 
 constexpr const char* focusEvent = "object:state-changed:focused";
+
+using Clock = std::chrono::steady_clock;
+
+// libatspi gives up on a message after the time-out, mostly without saying so: a message that took
+// that long got no answer.
+bool tookTimeOut(Clock::time_point sent) {
+    return Clock::now() - sent >= std::chrono::milliseconds(AtspiTree::timeoutMs);
+}
 
 AtspiAccessible* raw(const AccessibleElement& element) {
     return static_cast<AtspiAccessible*>(element.handle());
@@ -90,17 +99,29 @@ std::optional<AtspiRole> roleOf(AtspiAccessible* element) {
     return error.failed() ? std::nullopt : std::optional(role);
 }
 
+// Stops at the first child that got no answer: the others would wait as long.
 std::vector<AccessibleElement> childrenOf(AtspiAccessible* element, int limit) {
     CallError error;
     const int count = atspi_accessible_get_child_count(element, &error.error);
     std::vector<AccessibleElement> children;
     for (int index = 0; !error.failed() && index < count && index < limit; ++index) {
         CallError childError;
+        const auto sent = Clock::now();
         if (auto child = adoptIfAny(atspi_accessible_get_child_at_index(element, index, &childError.error))) {
             children.push_back(std::move(*child));
+        } else if (tookTimeOut(sent)) {
+            break;
         }
     }
     return children;
+}
+
+std::optional<std::string> busNameOf(AtspiAccessible* element) {
+    const AtspiApplication* application = element->parent.app;
+    if (!application || !application->bus_name) {
+        return std::nullopt;
+    }
+    return std::string(application->bus_name);
 }
 
 // Extents come from other processes: computed wide, so that no value can overflow.
@@ -193,15 +214,17 @@ std::optional<AccessibleElement> AtspiTree::elementAt(ScreenPoint point) {
                    .first;
     }
     auto current = seen->second;
-    for (int depth = 0; current && depth < maxDepth; ++depth) {
+    for (int depth = 0; current && depth < maxDepth && mayAsk(raw(*current)); ++depth) {
         AtspiComponent* component = atspi_accessible_get_component_iface(raw(*current));
         if (!component) {
             break;
         }
         CallError error;
+        const auto sent = Clock::now();
         AtspiAccessible* next = atspi_component_get_accessible_at_point(
             component, point.x, point.y, ATSPI_COORD_TYPE_SCREEN, &error.error);
         g_object_unref(component);
+        noteAnswer(raw(*current), sent);
         if (!next || next == raw(*current)) {
             if (next) {
                 g_object_unref(next);
@@ -223,12 +246,26 @@ std::optional<AccessibleElement> AtspiTree::windowAt(long pid, const ScreenRect&
     std::optional<AccessibleElement> best;
     long bestDistance = 0;
     for (const auto& application : applications) {
-        if (processOf(raw(application)) != pid) {
+        if (processOf(raw(application)) != pid || !mayAsk(raw(application))) {
             continue;
         }
-        for (auto& window : childrenOf(raw(application), maxWindowsPerApplication)) {
+        auto sent = Clock::now();
+        auto windows = childrenOf(raw(application), maxWindowsPerApplication);
+        noteAnswer(raw(application), sent);
+        for (auto& window : windows) {
+            if (!mayAsk(raw(window))) {
+                break;
+            }
+            sent = Clock::now();
             const auto frame = extentsOf(raw(window));
-            if (!frame || !contains(*frame, point) || !States(raw(window)).has(ATSPI_STATE_SHOWING)) {
+            noteAnswer(raw(window), sent);
+            if (!frame || !contains(*frame, point)) {
+                continue;
+            }
+            sent = Clock::now();
+            const bool isShowing = States(raw(window)).has(ATSPI_STATE_SHOWING);
+            noteAnswer(raw(window), sent);
+            if (!isShowing) {
                 continue;
             }
             const long d = distance(*frame, xFrame);
@@ -292,12 +329,23 @@ std::optional<AccessibleElement> AtspiTree::searchFocus(long pid) {
     }
     const auto applications = childrenOf(desktop, maxApplications);
     g_object_unref(desktop);
+    // One budget for the whole question: an application may mark many windows active.
+    searchedChildren_ = 0;
     for (const auto& application : applications) {
-        if (processOf(raw(application)) != pid) {
+        if (processOf(raw(application)) != pid || !mayAsk(raw(application))) {
             continue;
         }
-        for (const auto& window : childrenOf(raw(application), maxWindowsPerApplication)) {
-            if (!States(raw(window)).has(ATSPI_STATE_ACTIVE)) {
+        auto sent = Clock::now();
+        const auto windows = childrenOf(raw(application), maxWindowsPerApplication);
+        noteAnswer(raw(application), sent);
+        for (const auto& window : windows) {
+            if (searchedChildren_ >= maxSearchedElements - 1 || !mayAsk(raw(window))) {
+                return std::nullopt;
+            }
+            sent = Clock::now();
+            const bool isActive = States(raw(window)).has(ATSPI_STATE_ACTIVE);
+            noteAnswer(raw(window), sent);
+            if (!isActive) {
                 continue;
             }
             if (auto found = focusedBelow(window)) {
@@ -318,24 +366,28 @@ std::optional<AccessibleElement> AtspiTree::focusedBelow(const AccessibleElement
         int nextChild = 0;
     };
     std::vector<Opened> opened;
-    searchedChildren_ = 0;
     std::optional<AccessibleElement> next = window;
-    while (next) {
+    while (next && mayAsk(raw(window))) {
+        auto sent = Clock::now();
         const States states(raw(*next));
+        noteAnswer(raw(*next), sent);
         if (states.has(ATSPI_STATE_FOCUSED)) {
             return next;
         }
         if (std::ssize(opened) < maxDepth && states.has(ATSPI_STATE_SHOWING) &&
             !states.has(ATSPI_STATE_MANAGES_DESCENDANTS)) {
             CallError error;
+            sent = Clock::now();
             const int count = atspi_accessible_get_child_count(raw(*next), &error.error);
+            noteAnswer(raw(*next), sent);
             if (!error.failed() && count > 0) {
                 opened.push_back({std::move(*next), std::min(count, maxChildren)});
             }
         }
         next.reset();
         // The window itself is the first element visited; every child asked for counts as one more.
-        while (!next && !opened.empty() && searchedChildren_ < maxSearchedElements - 1) {
+        while (!next && !opened.empty() && searchedChildren_ < maxSearchedElements - 1 &&
+               mayAsk(raw(window))) {
             Opened& last = opened.back();
             if (last.nextChild == last.childCount) {
                 opened.pop_back();
@@ -343,8 +395,10 @@ std::optional<AccessibleElement> AtspiTree::focusedBelow(const AccessibleElement
             }
             CallError childError;
             ++searchedChildren_;
+            sent = Clock::now();
             next = adoptIfAny(
                 atspi_accessible_get_child_at_index(raw(last.element), last.nextChild++, &childError.error));
+            noteAnswer(raw(last.element), sent);
         }
     }
     return std::nullopt;
@@ -405,12 +459,11 @@ bool AtspiTree::belongsToThisProcess(const AccessibleElement& element) {
 }
 
 std::optional<long> AtspiTree::processOf(AtspiAccessible* element) {
-    const AtspiApplication* application = element->parent.app;
-    if (!application || !application->bus_name) {
+    const auto busName = busNameOf(element);
+    if (!busName) {
         return std::nullopt;
     }
-    const std::string busName(application->bus_name);
-    if (const auto known = processes_.find(busName); known != processes_.end()) {
+    if (const auto known = processes_.find(*busName); known != processes_.end()) {
         return known->second;
     }
     CallError error;
@@ -421,12 +474,29 @@ std::optional<long> AtspiTree::processOf(AtspiAccessible* element) {
     if (processes_.size() >= maxRememberedProcesses) {
         processes_.clear();
     }
-    processes_.emplace(busName, static_cast<long>(pid));
+    processes_.emplace(*busName, static_cast<long>(pid));
     return static_cast<long>(pid);
+}
+
+bool AtspiTree::mayAsk(AtspiAccessible* element) const {
+    const auto busName = busNameOf(element);
+    return !busName || !silentApplications_.contains(*busName);
+}
+
+void AtspiTree::noteAnswer(AtspiAccessible* element, std::chrono::steady_clock::time_point sent) {
+    if (!tookTimeOut(sent)) {
+        return;
+    }
+    ++timedOutCalls_;
+    if (const auto busName = busNameOf(element)) {
+        silentApplications_.insert(*busName);
+    }
 }
 
 void AtspiTree::endVisit() {
     visitWindows_.clear();
+    silentApplications_.clear();
+    timedOutCalls_ = 0;
 }
 
 AccessibilityWake AtspiTree::wakeAccessibility() {

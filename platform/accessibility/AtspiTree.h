@@ -2,9 +2,11 @@
 
 #include "platform/accessibility/AccessibleTree.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 struct _AtspiAccessible;
@@ -58,9 +60,12 @@ public:
     // Forgets what the visit that just ended learnt: the desktop may change before the next.
     void endVisit();
 
-    // How many children the last search of a window for its focused element asked for; for the tests
-    // of its bounds.
+    // How many children the last search for the focused element asked for, over all its windows; for
+    // the tests of its bounds.
     int searchedChildren() const { return searchedChildren_; }
+    // How many messages of the current visit got no answer in time; for the tests of the bound on
+    // frozen applications.
+    int timedOutCalls() const { return timedOutCalls_; }
 
 private:
     AtspiTree();
@@ -73,6 +78,8 @@ private:
     std::optional<AccessibleElement> focusedBelow(const AccessibleElement& window);
     bool holdsFocus(const AccessibleElement& element);
     std::optional<long> processOf(_AtspiAccessible* element);
+    bool mayAsk(_AtspiAccessible* element) const;
+    void noteAnswer(_AtspiAccessible* element, std::chrono::steady_clock::time_point sent);
 
     // Whether libatspi reached the accessibility bus; without it no call of libatspi may be made.
     bool isAvailable_ = false;
@@ -88,8 +95,13 @@ private:
     // Within one visit, the accessible window of each X top-level window met: a tap's probes mostly
     // land in the window of the tap.
     std::map<unsigned long, std::optional<AccessibleElement>> visitWindows_;
-    // Children asked for by the last focus search of a window.
+    // Children asked for by the last focus search.
     int searchedChildren_ = 0;
+    // Within one visit, the unique bus names of applications that let a message time out: each other
+    // message to a frozen application would wait as long, so it counts as not answering until the
+    // visit ends.
+    std::set<std::string> silentApplications_;
+    int timedOutCalls_ = 0;
 };
 
 } // namespace velm

@@ -10,6 +10,7 @@
 #include "tests/support/Blocking.h"
 #include "tests/support/X11TestDesktop.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <future>
@@ -172,6 +173,59 @@ TEST(AtspiTreeSearchTest, FindsTheFocusInACrowdedWindowAskingOnlyForChildrenItVi
     }
     EXPECT_GT(found->second, Layout::labelsPerPanel) << "found by searching, past the first panel";
     EXPECT_LT(found->second, AtspiTree::maxSearchedElements) << "children asked for";
+}
+
+// The application's extra windows each claim to be active and hold hundreds of labels, and come before
+// the main window, whose button holds the focus: together, more than one search may walk through.
+class AtspiTreeActiveWindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string reason;
+        desktop = startDesktop(reason, {Layout::activeWindowsArgument});
+        if (!desktop) {
+            GTEST_SKIP() << reason;
+        }
+        ASSERT_TRUE(Blocking::waitUntil([] {
+            return test::X11TestDesktop::run(
+                "xdotool getwindowfocus getwindowname | grep -q 'velm accessible window'");
+        })) << "the window never took the focus";
+        ASSERT_TRUE(Blocking::waitUntil([] {
+            return ask<std::optional<std::string>>([](AtspiTree& tree) {
+                       const auto button = tree.elementAt(centre(Layout::button));
+                       return button ? tree.role(*button) : std::nullopt;
+                   }) == std::optional<std::string>("AXButton");
+        })) << "the window never showed on the accessibility bus";
+    }
+
+    std::unique_ptr<test::AccessibleDesktop> desktop;
+};
+
+TEST_F(AtspiTreeActiveWindowsTest, OneFocusSearchAsksForNoMoreChildrenThanItsBoundOverAllWindows) {
+    const auto found = ask<std::pair<bool, int>>([](AtspiTree& tree) {
+        const bool isFound = tree.focusedElement().has_value();
+        return std::pair(isFound, tree.searchedChildren());
+    });
+    ASSERT_TRUE(found);
+    if (found->second == 0) {
+        GTEST_SKIP() << "the focus was announced, so nothing was searched";
+    }
+    EXPECT_LT(found->second, AtspiTree::maxSearchedElements) << "children asked for";
+    EXPECT_FALSE(found->first) << "the focus lies past the bound, in the last window";
+}
+
+// A frozen application answers nothing: a question must not wait for each of its windows in turn.
+TEST_F(AtspiTreeActiveWindowsTest, AFrozenApplicationCostsOneTimeOutPerQuestion) {
+    ASSERT_EQ(kill(desktop->applicationPid(), SIGSTOP), 0);
+    const auto answer = ask<std::pair<bool, int>>([](AtspiTree& tree) {
+        // The main window's button, then a point in another window of the same application.
+        const bool isFound = tree.elementAt(centre(Layout::button)).has_value() ||
+                             tree.elementAt(centre(Layout::beside)).has_value();
+        return std::pair(isFound, tree.timedOutCalls());
+    });
+    kill(desktop->applicationPid(), SIGCONT);
+    ASSERT_TRUE(answer);
+    EXPECT_FALSE(answer->first);
+    EXPECT_EQ(answer->second, 1) << "messages that timed out";
 }
 
 // The desktop's switch, on buses of the test's own: it needs no display and no window.

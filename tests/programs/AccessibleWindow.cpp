@@ -1,9 +1,11 @@
 // A small Qt Widgets window for the accessibility tests: a button with empty space beside it, a line
 // edit and an editable combo box, at fixed places. Run with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 it shows
 // them on the accessibility bus; it takes the keyboard focus itself, since no window manager gives it.
-// Crowded, it is a wide tree for the searches that must stay within their bounds.
+// Crowded, it is a wide tree for the searches that must stay within their bounds; with windows that
+// all claim to be active, it is many such trees at once.
 #include "tests/programs/AccessibleWindowLayout.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -13,6 +15,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -37,10 +41,52 @@ void crowd(QWidget* panel) {
     }
 }
 
+constexpr const char* alwaysActiveName = "always active";
+
+// Toolkits mark only the window that has the keyboard as active; an application may mark more.
+class AlwaysActiveWindow final : public QAccessibleWidget {
+public:
+    explicit AlwaysActiveWindow(QWidget* window) : QAccessibleWidget(window, QAccessible::Window) {}
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.active = true;
+        // The keyboard's window is the main one.
+        state.focused = false;
+        return state;
+    }
+};
+
+QAccessibleInterface* alwaysActive(const QString&, QObject* object) {
+    if (object && object->isWidgetType() && object->objectName() == alwaysActiveName) {
+        return new AlwaysActiveWindow(static_cast<QWidget*>(object));
+    }
+    return nullptr;
+}
+
+// Shown before the main window, so that they come first among the application's windows.
+std::vector<std::unique_ptr<QWidget>> showActiveWindows() {
+    QAccessible::installFactory(alwaysActive);
+    std::vector<std::unique_ptr<QWidget>> windows;
+    for (int index = 0; index < Layout::activeWindows; ++index) {
+        auto window = std::make_unique<QWidget>();
+        window->setObjectName(alwaysActiveName);
+        window->setGeometry(Layout::beside.x + 20 * index, Layout::beside.y, Layout::beside.width,
+                            Layout::beside.height);
+        crowd(panel(*window, 0, Layout::beside.height));
+        window->show();
+        windows.push_back(std::move(window));
+    }
+    return windows;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    std::vector<std::unique_ptr<QWidget>> activeWindows;
+    if (argc > 1 && std::strcmp(argv[1], Layout::activeWindowsArgument) == 0) {
+        activeWindows = showActiveWindows();
+    }
     QWidget window;
     window.setWindowTitle("velm accessible window");
     window.setGeometry(Layout::window.x, Layout::window.y, Layout::window.width, Layout::window.height);

@@ -19,4 +19,11 @@ inline constexpr const char* crowdedArgument = "--crowded";
 inline constexpr int labelsPerPanel = 250;
 inline constexpr ScreenRect crowdedField{window.x + 140, window.y + 200, 200, 28};
 
+// Run with this argument, the application first shows windows beside the main one, each crowded with
+// labels and each claiming to be active, though the main window keeps the keyboard focus. They lie
+// `beside` the main window, each a little right of the one before.
+inline constexpr const char* activeWindowsArgument = "--active-windows";
+inline constexpr int activeWindows = 3;
+inline constexpr ScreenRect beside{window.x + window.width, window.y, 200, 200};
+
 } // namespace velm::test::AccessibleWindowLayout

@@ -23,6 +23,9 @@ public:
     AccessibleDesktop(const AccessibleDesktop&) = delete;
     AccessibleDesktop& operator=(const AccessibleDesktop&) = delete;
 
+    // The program's process, for tests that freeze it.
+    pid_t applicationPid() const { return application_->pid(); }
+
 private:
     AccessibleDesktop(std::unique_ptr<ChildProcess> bus, std::unique_ptr<ChildProcess> application)
         : bus_(std::move(bus)), application_(std::move(application)) {}
