@@ -6,6 +6,8 @@
 
 namespace velm {
 
+static_assert(Curtain::lockWait < HostCurtain::quitLimit, "the host's quit waits for the lock no longer");
+
 DesktopCurtain::DesktopCurtain(std::shared_ptr<Curtain> curtain) : curtain_(std::move(curtain)) {}
 
 std::shared_ptr<SessionCurtain> DesktopCurtain::sessionCurtain() {

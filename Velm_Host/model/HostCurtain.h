@@ -3,6 +3,7 @@
 #include "Velm_Host/session/SessionCurtain.h"
 #include "Velm_Host/session/UnavailableCurtain.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -14,6 +15,8 @@ namespace velm {
 class HostCurtain {
 public:
     static constexpr std::string_view quitReason = "Velm Host quit";
+    // hostQuit's `done` comes within this long, the lock answered or not.
+    static constexpr std::chrono::seconds quitLimit{12};
 
     virtual ~HostCurtain() = default;
 

@@ -699,11 +699,23 @@ void HostModel::quit(std::function<void()> done) {
         model.awayStopped_ = true;
         model.finishQuitWhenDone();
     }));
-    quitLimit_ = setup_.queue->postAfter(quitWaitLimit, whileAlive(self, &HostModel::finishQuit));
+    quitLimit_ = setup_.queue->postAfter(quitWaitLimit, whileAlive(self, &HostModel::quitLimitPassed));
+}
+
+// Away access and the sessions are given up on here, a raised curtain is not: its shields must stay
+// until the lock answered, or the desktop may be shown before it is locked.
+void HostModel::quitLimitPassed() {
+    quitLimitPassed_ = true;
+    if (curtainDown_) {
+        finishQuit();
+        return;
+    }
+    quitLimit_ = setup_.queue->postAfter(HostCurtain::quitLimit - quitWaitLimit,
+                                         whileAlive(shared_from_this(), &HostModel::finishQuit));
 }
 
 void HostModel::finishQuitWhenDone() {
-    if (awayStopped_ && curtainDown_ && sessions_.empty() && quitDone_) {
+    if (curtainDown_ && quitDone_ && (quitLimitPassed_ || (awayStopped_ && sessions_.empty()))) {
         quitLimit_.cancel();
         quitLimit_ =
             setup_.queue->postAfter(goodbyeGrace, whileAlive(shared_from_this(), &HostModel::finishQuit));

@@ -146,8 +146,8 @@ public:
     // The system goes down: the current session says goodbye with poweringOff, then `ready` is called.
     void prepareForPowerOff(std::function<void()> ready);
     // The orderly end: no new connections, the current session's goodbye (hostQuit), a raised curtain
-    // locked and lowered, away access stopped; `done` once those finished or quitWaitLimit passed. Only
-    // the first call counts.
+    // locked and lowered, away access stopped; `done` once those finished or quitWaitLimit passed, but
+    // never before a raised curtain is down (HostCurtain::quitLimit at most). Only the first call counts.
     void quit(std::function<void()> done);
 
     // Read directly by the views; present once started.
@@ -202,6 +202,7 @@ private:
     void sessionEnded(std::uint64_t id);
     void closeCurrent(ByeReason reason);
     void closeAll(ByeReason reason);
+    void quitLimitPassed();
     void finishQuitWhenDone();
     void finishQuit();
     void publish();
@@ -243,6 +244,7 @@ private:
     bool quitting_ = false;
     bool awayStopped_ = false;
     bool curtainDown_ = false;
+    bool quitLimitPassed_ = false;
     std::function<void()> quitDone_;
     WorkItem quitLimit_;
 };

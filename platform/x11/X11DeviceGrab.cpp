@@ -85,11 +85,13 @@ struct X11DeviceGrab::LoopSide {
             const auto* change = static_cast<const XIHierarchyEvent*>(event.xcookie.data);
             for (int index = 0; index < change->num_info; ++index) {
                 const XIHierarchyInfo& info = change->info[index];
-                // A disabled device loses its grab; enabled again, it is a newcomer.
-                if (info.flags & (XISlaveRemoved | XIDeviceDisabled)) {
+                // A disabled device loses its grab. One enabled, or attached to a master by another
+                // client, sends to its master again even while our grab on it lasts: held anew, it
+                // floats once more.
+                if (info.flags & (XISlaveRemoved | XIDeviceDisabled | XIDeviceEnabled | XISlaveAttached)) {
                     held.erase(info.deviceid);
                 }
-                if (info.flags & (XISlaveAdded | XIDeviceEnabled)) {
+                if (info.flags & (XISlaveAdded | XIDeviceEnabled | XISlaveAttached)) {
                     arrived(connection, info.deviceid);
                 }
             }

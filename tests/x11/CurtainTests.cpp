@@ -12,9 +12,11 @@
 #include "tests/support/X11InputRecorder.h"
 #include "tests/x11/Screenshot.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <map>
@@ -223,6 +225,36 @@ TEST_F(CurtainX11Test, ACurtainWhoseDevicesAreHeldElsewhereCoversTheScreenAndLea
     EXPECT_TRUE(physicalDevicesFree(display()));
     EXPECT_EQ(curtain->set(owner, false), (CurtainState{.available = true, .on = false}));
     EXPECT_TRUE(Blocking::waitUntil([&] { return shieldsOnTop(display()).empty(); }));
+}
+
+// A device that comes back to its master while the curtain is up, enabled again or attached by another
+// client, would type into the desktop again whatever grab it had: it is held anew.
+TEST_F(CurtainX11Test, ADeviceThatReturnsToItsMasterWhileUpIsHeldAgain) {
+    const int keyboard = deviceIds(display())["Xvfb keyboard"];
+    const Atom enabled = XInternAtom(display(), "Device Enabled", False);
+    const auto enable = [&](bool on) {
+        unsigned char value = on ? 1 : 0;
+        XIChangeProperty(display(), keyboard, enabled, XA_INTEGER, 8, PropModeReplace, &value, 1);
+        XSync(display(), False);
+    };
+    enable(false);
+    // The display is shared: whatever happens here, the keyboard is left enabled.
+    struct Reenabled {
+        std::function<void(bool)> enable;
+        ~Reenabled() { enable(true); }
+    } reenabled{enable};
+    raise();
+    enable(true);
+    EXPECT_TRUE(Blocking::waitUntil([&] { return physicalDevicesHeld(display()); })) << "enabled while up";
+
+    XIAttachSlaveInfo attach{XIAttachSlave, keyboard, deviceIds(display())["Virtual core keyboard"]};
+    XIChangeHierarchy(display(), reinterpret_cast<XIAnyHierarchyChangeInfo*>(&attach), 1);
+    XSync(display(), False);
+    EXPECT_TRUE(Blocking::waitUntil([&] { return physicalDevicesHeld(display()); }))
+        << "attached by another client while up";
+
+    EXPECT_EQ(curtain->set(owner, false), (CurtainState{.available = true, .on = false}));
+    EXPECT_TRUE(Blocking::waitUntil([&] { return physicalDevicesFree(display()); }));
 }
 
 // The child's half: holds the devices as the curtain does until it is killed. Skipped unless the test

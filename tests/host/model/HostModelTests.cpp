@@ -404,6 +404,32 @@ TEST_F(HostModelTest, QuitLocksARaisedCurtainAndWaitsUntilItIsDown) {
     EXPECT_THAT(curtain.take(), ElementsAre("release", "uncover")) << "the session's own end locks nothing";
 }
 
+// Past the limit the quit gives up on away access, never on a raised curtain: it goes only once the
+// curtain is down, which it is after the lock answered or the curtain stopped waiting for it.
+TEST_F(HostModelTest, QuitOutwaitsItsLimitForALockStillUnderWay) {
+    test::FakeCurtainParts curtain;
+    curtain.screens->list = {test::FakeCurtainParts::screen(1, true, std::nullopt)};
+    host.curtain = std::make_shared<DesktopCurtain>(Curtain::make(curtain.parts(), host.queue));
+    host.model = host.makeModel();
+    host.start();
+    const auto key = host.pairDevice("ipad");
+    host.model->setDevicePolicy("ipad", std::nullopt, true);
+    auto client = host.connect("ipad", key);
+    ASSERT_TRUE(client);
+
+    bool done = false;
+    host.model->quit([&] { done = true; });
+    ASSERT_TRUE(host.pumpUntil([&] { return client->bye().has_value(); }));
+    host.queue->advance(HostModel::quitWaitLimit);
+    EXPECT_FALSE(done) << "the lock has not answered yet";
+    EXPECT_THAT(curtain.take(), ElementsAre("cover 1", "hold Xvfb mouse, Xvfb keyboard", "lock"));
+
+    host.queue->advance(Curtain::lockWait - HostModel::quitWaitLimit);
+    EXPECT_THAT(curtain.take(), ElementsAre("release", "uncover"));
+    host.queue->advance(HostModel::goodbyeGrace);
+    EXPECT_TRUE(done) << "away access, which never stopped, is not waited for any longer";
+}
+
 TEST_F(HostModelTest, PublishesAwayStatusOnTheMainQueueAndTellsItToNewSessions) {
     host.start();
     int changes = 0;
