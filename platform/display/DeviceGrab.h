@@ -25,11 +25,12 @@ public:
 
     virtual ~DeviceGrab() = default;
 
-    // A device added later could not be held (the others still are). Called on the owner's queue;
-    // set before start.
+    // A device, at the start or added later, could not be held (the others still are). Called on the
+    // owner's queue; set before start.
     virtual void setOnFailed(FailureHandler handler) = 0;
     // Lets go of whatever an earlier start held, then holds every device `choice` picks; nothing when
-    // all of them are held, else why not (and then none is).
+    // some are held (one that another client holds is left to it and reported as a later one is), else
+    // why not (and then none is).
     virtual std::optional<Failure> start(Choice choice) = 0;
     // Lets every device go. Nothing is reported afterwards.
     virtual void stop() = 0;

@@ -60,19 +60,28 @@ struct X11DeviceGrab::LoopSide {
         XIEventMask mask{XIAllDevices, static_cast<int>(sizeof bits), bits};
         XISelectEvents(display, connection.root(), &mask, 1);
 
+        // A device another client holds is left to it and the others are held all the same, as for one
+        // that arrives later: holding none would leave every keyboard and pointer working.
         int count = 0;
         XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
-        std::optional<Failure> failure;
-        for (int index = 0; index < count && !failure; ++index) {
+        bool refused = false;
+        for (int index = 0; index < count; ++index) {
             const auto device = describe(connection, devices[index]);
             if (device && choice(*device) && !hold(connection, *device)) {
-                failure = Failure::refused;
+                refused = true;
             }
         }
         if (devices) {
             XIFreeDeviceInfo(devices);
         }
-        return failure;
+        if (!refused) {
+            return std::nullopt;
+        }
+        if (held.empty()) {
+            return Failure::refused;
+        }
+        report(Failure::refused);
+        return std::nullopt;
     }
 
     void handle(X11Connection& connection, XEvent& event) {
