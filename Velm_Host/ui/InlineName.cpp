@@ -37,24 +37,6 @@ bool readsRightToLeft(UCharDirection direction) {
            direction == U_ARABIC_NUMBER;
 }
 
-void append(std::string& out, char32_t point) {
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
-}
-
 } // namespace
 
 std::string inlineName(std::string_view name) {
@@ -74,7 +56,7 @@ std::string inlineName(std::string_view name) {
     std::string out;
     out.reserve(name.size() + 6);
     for (const char32_t point : kept) {
-        append(out, point);
+        Utf8::append(out, point);
     }
     return out;
 }

@@ -84,6 +84,24 @@ std::size_t Utf8::cutLength(std::string_view validText, std::size_t limit) {
     return cut;
 }
 
+void Utf8::append(std::string& text, char32_t point) {
+    if (point < 0x80) {
+        text += static_cast<char>(point);
+    } else if (point < 0x800) {
+        text += static_cast<char>(0xC0 | (point >> 6));
+        text += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        text += static_cast<char>(0xE0 | (point >> 12));
+        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (point >> 18));
+        text += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
 std::u32string Utf8::codePoints(std::string_view text) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     std::u32string points;

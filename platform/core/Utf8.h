@@ -27,6 +27,9 @@ public:
     // The code points of the text up to its first ill-formed sequence, by the rules of isValid.
     static std::u32string codePoints(std::string_view text);
 
+    // Appends the code point's bytes; the caller gives a scalar value (no surrogate, at most U+10FFFF).
+    static void append(std::string& text, char32_t point);
+
     // The text with each maximal ill-formed subsequence replaced by U+FFFD.
     // Valid text comes back unchanged.
     static std::string repaired(std::string_view text);

@@ -19,24 +19,6 @@ constexpr std::size_t maxFollowed = 256;
 constexpr std::int32_t defaultExpiry = -1;
 constexpr std::int32_t neverExpires = 0;
 
-void appendUtf8(std::string& text, char32_t point) {
-    if (point < 0x80) {
-        text += static_cast<char>(point);
-    } else if (point < 0x800) {
-        text += static_cast<char>(0xC0 | (point >> 6));
-        text += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        text += static_cast<char>(0xE0 | (point >> 12));
-        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | (point >> 18));
-        text += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        text += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        text += static_cast<char>(0x80 | (point & 0x3F));
-    }
-}
-
 // D-Bus refuses strings that are not UTF-8, and sd-bus also the noncharacters (U+FDD0..U+FDEF and the
 // last two of every plane), which well-formed text from a peer may hold: one of them would keep the
 // whole notice off the screen. A NUL would cut the text short.
@@ -44,7 +26,7 @@ std::string busText(const std::string& text) {
     std::string sendable;
     for (const char32_t point : Utf8::codePoints(Utf8::repaired(text))) {
         const bool refused = point == 0 || (point >= 0xFDD0 && point <= 0xFDEF) || (point & 0xFFFE) == 0xFFFE;
-        appendUtf8(sendable, refused ? U'\uFFFD' : point);
+        Utf8::append(sendable, refused ? U'\uFFFD' : point);
     }
     return sendable;
 }

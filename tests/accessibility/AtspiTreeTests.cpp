@@ -142,6 +142,27 @@ template <typename Answer> std::optional<Answer> ask(std::function<Answer(AtspiT
     return future.wait_for(2s) == std::future_status::ready ? std::optional(future.get()) : std::nullopt;
 }
 
+// Whether the test window took the focus and shows on the accessibility bus, the element at `where`
+// with its role.
+::testing::AssertionResult windowIsUp(const ScreenRect& where, const std::string& role) {
+    if (!Blocking::waitUntil([] {
+            return test::X11TestDesktop::run(
+                "xdotool getwindowfocus getwindowname | grep -q 'velm accessible window'");
+        })) {
+        return ::testing::AssertionFailure() << "the window never took the focus";
+    }
+    if (!Blocking::waitUntil([&] {
+            // By value: a question that outlives its wait still runs on the accessibility thread.
+            return ask<std::optional<std::string>>([where](AtspiTree& tree) {
+                       const auto element = tree.elementAt(centre(where));
+                       return element ? tree.role(*element) : std::nullopt;
+                   }) == role;
+        })) {
+        return ::testing::AssertionFailure() << "the window never showed on the accessibility bus";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // A window crowded with hundreds of labels, which holds the focus before this process listens for
 // announcements of it: its focused line edit can only be found by searching the window.
 TEST(AtspiTreeSearchTest, FindsTheFocusInACrowdedWindowAskingOnlyForChildrenItVisits) {
@@ -150,16 +171,7 @@ TEST(AtspiTreeSearchTest, FindsTheFocusInACrowdedWindowAskingOnlyForChildrenItVi
     if (!desktop) {
         GTEST_SKIP() << reason;
     }
-    ASSERT_TRUE(Blocking::waitUntil([] {
-        return test::X11TestDesktop::run(
-            "xdotool getwindowfocus getwindowname | grep -q 'velm accessible window'");
-    })) << "the window never took the focus";
-    ASSERT_TRUE(Blocking::waitUntil([] {
-        return ask<std::optional<std::string>>([](AtspiTree& tree) {
-                   const auto field = tree.elementAt(centre(Layout::crowdedField));
-                   return field ? tree.role(*field) : std::nullopt;
-               }) == std::optional<std::string>("AXTextField");
-    })) << "the window never showed on the accessibility bus";
+    ASSERT_TRUE(windowIsUp(Layout::crowdedField, "AXTextField"));
 
     const auto found = ask<std::pair<std::optional<ScreenRect>, int>>([](AtspiTree& tree) {
         const auto focused = tree.focusedElement();
@@ -185,16 +197,7 @@ protected:
         if (!desktop) {
             GTEST_SKIP() << reason;
         }
-        ASSERT_TRUE(Blocking::waitUntil([] {
-            return test::X11TestDesktop::run(
-                "xdotool getwindowfocus getwindowname | grep -q 'velm accessible window'");
-        })) << "the window never took the focus";
-        ASSERT_TRUE(Blocking::waitUntil([] {
-            return ask<std::optional<std::string>>([](AtspiTree& tree) {
-                       const auto button = tree.elementAt(centre(Layout::button));
-                       return button ? tree.role(*button) : std::nullopt;
-                   }) == std::optional<std::string>("AXButton");
-        })) << "the window never showed on the accessibility bus";
+        ASSERT_TRUE(windowIsUp(Layout::button, "AXButton"));
     }
 
     std::unique_ptr<test::AccessibleDesktop> desktop;

@@ -65,6 +65,17 @@ TEST(Utf8, DecodesCodePointsUpToTheFirstIllFormedSequence) {
     }
 }
 
+TEST(Utf8, AppendsEachCodePointInTheShortestFormAtTheEdgesOfEachLength) {
+    const std::u32string points{0, 0x7F, 0x80, 0x7FF, 0x800, 0xFFFD, 0xFFFF, 0x10000, 0x10FFFF};
+    std::string text;
+    for (const char32_t point : points) {
+        Utf8::append(text, point);
+    }
+    EXPECT_EQ(text.size(), 1 + 1 + 2 + 2 + 3 + 3 + 3 + 4 + 4u);
+    EXPECT_TRUE(Utf8::isValid(text));
+    EXPECT_EQ(Utf8::codePoints(text), points);
+}
+
 TEST(Uuid, ParsesEitherCaseWritesUpperCaseAndRejectsOtherForms) {
     const auto uuid = Uuid::parse("e621e1f8-C36C-495a-93fc-0c247a3e6e5f");
     ASSERT_TRUE(uuid.has_value());

@@ -37,6 +37,17 @@ protected:
     }
 
     // A main session of the device through `listener`, running once the router forwarded its video.
+    // The model with a curtain over one screen, and "ipad" in a session that asks for it.
+    std::unique_ptr<test::TestClient> curtainedSession(test::FakeCurtainParts& curtain) {
+        curtain.screens->list = {test::FakeCurtainParts::screen(1, true, std::nullopt)};
+        host.curtain = std::make_shared<DesktopCurtain>(Curtain::make(curtain.parts(), host.queue));
+        host.model = host.makeModel();
+        host.start();
+        const auto key = host.pairDevice("ipad");
+        host.model->setDevicePolicy("ipad", std::nullopt, true);
+        return host.connect("ipad", key);
+    }
+
     struct AwayVisit {
         SecretBytes key;
         std::shared_ptr<TlsListener> listener;
@@ -377,13 +388,7 @@ TEST_F(HostModelTest, QuitsInOrder) {
 // A raised curtain locks the computer once the goodbye is on its way, and the quit waits until it is down.
 TEST_F(HostModelTest, QuitLocksARaisedCurtainAndWaitsUntilItIsDown) {
     test::FakeCurtainParts curtain;
-    curtain.screens->list = {test::FakeCurtainParts::screen(1, true, std::nullopt)};
-    host.curtain = std::make_shared<DesktopCurtain>(Curtain::make(curtain.parts(), host.queue));
-    host.model = host.makeModel();
-    host.start();
-    const auto key = host.pairDevice("ipad");
-    host.model->setDevicePolicy("ipad", std::nullopt, true);
-    auto client = host.connect("ipad", key);
+    auto client = curtainedSession(curtain);
     ASSERT_TRUE(client);
     EXPECT_THAT(curtain.take(), ElementsAre("cover 1", "hold Xvfb mouse, Xvfb keyboard"));
 
@@ -408,13 +413,7 @@ TEST_F(HostModelTest, QuitLocksARaisedCurtainAndWaitsUntilItIsDown) {
 // curtain is down, which it is after the lock answered or the curtain stopped waiting for it.
 TEST_F(HostModelTest, QuitOutwaitsItsLimitForALockStillUnderWay) {
     test::FakeCurtainParts curtain;
-    curtain.screens->list = {test::FakeCurtainParts::screen(1, true, std::nullopt)};
-    host.curtain = std::make_shared<DesktopCurtain>(Curtain::make(curtain.parts(), host.queue));
-    host.model = host.makeModel();
-    host.start();
-    const auto key = host.pairDevice("ipad");
-    host.model->setDevicePolicy("ipad", std::nullopt, true);
-    auto client = host.connect("ipad", key);
+    auto client = curtainedSession(curtain);
     ASSERT_TRUE(client);
 
     bool done = false;
