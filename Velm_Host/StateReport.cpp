@@ -17,27 +17,11 @@ using Kind = HostListener::State::Kind;
 // terminal reads U+009B as an escape sequence's start, and U+0085 as a line break), as do the line
 // and paragraph separators.
 std::string oneLine(std::string_view given) {
-    const std::string text = Utf8::repaired(given);
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const auto byte = [&](std::size_t offset) {
-            return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0;
-        };
-        std::size_t control = 0;
-        if (byte(0) < 0x20 || byte(0) == 0x7f) {
-            control = 1;
-        } else if (byte(0) == 0xc2 && byte(1) >= 0x80 && byte(1) <= 0x9f) {
-            control = 2;
-        } else if (byte(0) == 0xe2 && byte(1) == 0x80 && (byte(2) == 0xa8 || byte(2) == 0xa9)) {
-            control = 3;
-        }
-        if (control > 0) {
-            out += ' ';
-            at += control;
-        } else {
-            out += text[at++];
-        }
+    for (const char32_t point : Utf8::codePoints(Utf8::repaired(given))) {
+        const bool control =
+            point < 0x20 || (point >= 0x7f && point <= 0x9f) || point == 0x2028 || point == 0x2029;
+        Utf8::append(out, control ? U' ' : point);
     }
     return out;
 }
