@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <avahi-client/lookup.h>
+#include <avahi-common/timeval.h>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,10 @@ public:
         stopReports();
         active_ = false;
         dropBrowser();
+        if (rebrowse_ != nullptr) {
+            connection_->pollApi()->timeout_free(rebrowse_);
+            rebrowse_ = nullptr;
+        }
     }
 
     void clientChanged(AvahiClient* client, AvahiClientState state) override {
@@ -104,7 +109,13 @@ private:
         AvahiServiceResolver* resolver = nullptr;
         bool settled = false; // the record was read, or could not be
         std::optional<TxtRecord> txt;
+        bool confirmed = true; // the current browser told of it (see rebrowse())
     };
+
+    // The daemon tells a browser of each instance once: those ignored while the list was full would
+    // never be told again. When room comes free a fresh browser is asked, a little later so that a
+    // flood leaving one by one costs one fresh browsing rather than one each.
+    static constexpr unsigned rebrowseDelayMs = 1000;
 
     void follow(AvahiClient* client, AvahiClientState state) {
         if (!active_ || browser_ != nullptr) {
@@ -141,19 +152,25 @@ private:
         case AVAHI_BROWSER_FAILURE:
             self->browseFailed(avahi_client_errno(avahi_service_browser_get_client(browser)));
             break;
-        case AVAHI_BROWSER_CACHE_EXHAUSTED:
         case AVAHI_BROWSER_ALL_FOR_NOW:
+            self->dropUnconfirmed();
+            break;
+        case AVAHI_BROWSER_CACHE_EXHAUSTED:
             break;
         }
     }
 
     void add(AvahiClient* client, AvahiIfIndex interface, AvahiProtocol protocol, const char* name,
              const char* type, const char* domain) {
-        if (name == nullptr || type == nullptr || domain == nullptr ||
-            find(interface, protocol, name, type, domain)) {
+        if (name == nullptr || type == nullptr || domain == nullptr) {
+            return;
+        }
+        if (Entry* known = find(interface, protocol, name, type, domain)) {
+            known->confirmed = true;
             return;
         }
         if (entries_.size() >= maxInstances) {
+            ignoredSome_ = true;
             // Said once per browsing: a line per instance would let the flood fill the log as well.
             if (!toldFlood_) {
                 toldFlood_ = true;
@@ -189,6 +206,69 @@ private:
         if (wasListed) {
             reportResults();
         }
+        rebrowseIfRoom();
+    }
+
+    void rebrowseIfRoom() {
+        if (!ignoredSome_ || entries_.size() >= maxInstances) {
+            return;
+        }
+        ignoredSome_ = false;
+        timeval when{};
+        avahi_elapse_time(&when, rebrowseDelayMs, 0);
+        const AvahiPoll* api = connection_->pollApi();
+        if (rebrowse_ == nullptr) {
+            rebrowse_ = api->timeout_new(api, &when, &onRebrowse, this);
+        } else {
+            api->timeout_update(rebrowse_, &when);
+        }
+    }
+
+    static void onRebrowse(AvahiTimeout* timeout, void* context) {
+        auto* self = static_cast<Core*>(context);
+        self->connection_->pollApi()->timeout_update(timeout, nullptr);
+        self->rebrowse();
+    }
+
+    // Swaps in a fresh browser and keeps the list: what the fresh one tells again is confirmed, what
+    // it does not (an instance that left while the browsers changed hands) goes once it has told all.
+    void rebrowse() {
+        AvahiClient* client = connection_->client();
+        if (!active_ || browser_ == nullptr || client == nullptr) {
+            return;
+        }
+        AvahiServiceBrowser* fresh =
+            avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type_.c_str(), nullptr,
+                                      AvahiLookupFlags(0), &onBrowse, this);
+        if (fresh == nullptr) {
+            avahiBrowserLog.warning("cannot browse for %s afresh: %s", type_.c_str(),
+                                    AvahiConnection::errorText(avahi_client_errno(client)).c_str());
+            return;
+        }
+        for (auto& entry : entries_) {
+            entry.confirmed = false;
+        }
+        avahi_service_browser_free(browser_);
+        browser_ = fresh;
+    }
+
+    void dropUnconfirmed() {
+        bool wasListed = false;
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            if (it->confirmed) {
+                ++it;
+                continue;
+            }
+            wasListed = wasListed || it->settled;
+            if (it->resolver != nullptr) {
+                avahi_service_resolver_free(it->resolver);
+            }
+            it = entries_.erase(it);
+        }
+        if (wasListed) {
+            reportResults();
+        }
+        rebrowseIfRoom();
     }
 
     // Keeps the browser: this runs inside its own callback. The next start, stop or loss of the
@@ -241,6 +321,10 @@ private:
             }
         }
         entries_.clear();
+        ignoredSome_ = false;
+        if (rebrowse_ != nullptr) {
+            connection_->pollApi()->timeout_update(rebrowse_, nullptr);
+        }
     }
 
     void dropBrowser() {
@@ -308,7 +392,9 @@ private:
     bool active_ = false;
     AvahiServiceBrowser* browser_ = nullptr;
     std::list<Entry> entries_;
-    bool toldFlood_ = false; // whether the current browser logged ignoring instances over the limit
+    bool toldFlood_ = false;   // whether this browsing logged ignoring instances over the limit
+    bool ignoredSome_ = false; // whether instances were ignored since the last fresh browser
+    AvahiTimeout* rebrowse_ = nullptr;
     std::optional<State> lastState_;
 
     std::mutex lock_;

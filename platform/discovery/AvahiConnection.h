@@ -62,6 +62,8 @@ public:
     void add(Member& member);
     void remove(Member& member);
     AvahiClient* client() const { return client_; }
+    // The poll the client runs on, for members' own timeouts, which fire on its thread under the lock.
+    const AvahiPoll* pollApi() const { return avahi_threaded_poll_get(poll_); }
     // Why the client cannot be used now, as a person is told it ("the Avahi daemon is not running");
     // empty when it can.
     std::string unavailableReason() const;

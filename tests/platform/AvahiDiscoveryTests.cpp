@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -159,8 +160,9 @@ TEST_F(AvahiDiscoveryTest, UnpublishableAdvertsFail) {
     }
 }
 
-// A flood of instances past the limit is ignored, and said once rather than once per instance.
-TEST_F(AvahiDiscoveryTest, InstancesPastTheLimitAreIgnoredAndToldOnce) {
+// A flood of instances past the limit is ignored, and said once rather than once per instance; once
+// room comes free, an instance ignored then is found after all.
+TEST_F(AvahiDiscoveryTest, InstancesPastTheLimitAreIgnoredToldOnceAndFoundWhenRoomComesFree) {
     auto floodLines = std::make_shared<test::EventLog<std::string>>();
     struct SinkScope {
         Log::Sink previous;
@@ -196,6 +198,20 @@ TEST_F(AvahiDiscoveryTest, InstancesPastTheLimitAreIgnoredAndToldOnce) {
     const auto leaving = std::stoul(full->front().instance.name.substr(std::string("Flood ").size()));
     flood.at(leaving).reset();
     EXPECT_TRUE(results.first([](const Results& r) { return r.size() == ServiceBrowser::maxInstances - 1; }));
+
+    std::set<std::string> listed;
+    for (const auto& result : *full) {
+        listed.insert(result.instance.name);
+    }
+    const auto refilled = results.first([&](const Results& r) {
+        return r.size() == ServiceBrowser::maxInstances && std::ranges::any_of(r, [&](const auto& result) {
+                   return !listed.contains(result.instance.name);
+               });
+    });
+    ASSERT_TRUE(refilled) << "an instance ignored during the flood is never found";
+    EXPECT_FALSE(std::ranges::any_of(*refilled, [&](const auto& result) {
+        return result.instance.name == "Flood " + std::to_string(leaving);
+    })) << "the instance that left is listed again";
     EXPECT_EQ(floodLines->values().size(), 1u);
 }
 
