@@ -47,7 +47,8 @@ private:
 };
 
 // The answer to a call to the bus itself, or its error.
-std::future<std::optional<std::string>> askForId(BusConnection& connection, std::chrono::milliseconds timeout) {
+std::future<std::optional<std::string>> askForId(BusConnection& connection,
+                                                 std::chrono::milliseconds timeout) {
     auto answer = std::make_shared<std::promise<std::optional<std::string>>>();
     auto future = answer->get_future();
     connection.post([answer, timeout](BusConnection& bus) {
