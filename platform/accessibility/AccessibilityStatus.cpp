@@ -21,13 +21,15 @@ constexpr const char* path = "/org/a11y/bus";
 constexpr const char* properties = "org.freedesktop.DBus.Properties";
 constexpr const char* status = "org.a11y.Status";
 constexpr const char* property = "IsEnabled";
+// A bus on this machine sets a connection up in milliseconds; a busy machine gets more, a frozen bus no more.
+constexpr std::chrono::milliseconds setupLimit{2000};
 
 // What a reply says, or nothing when it says nothing of use.
 using Reading = std::function<std::optional<bool>(sd_bus_message* reply)>;
 using Arguments = std::function<int(sd_bus_message* call)>;
 
 // One call to the launcher's properties, and what `read` makes of its reply: nothing when the call
-// failed or no reply came. The connection's set-up and the call each wait at most `timeout`.
+// failed or no reply came. The call waits at most `timeout` once the connection is set up.
 std::optional<bool> ask(BusConnection& connection, const char* method, Arguments arguments, Reading read,
                         std::chrono::milliseconds timeout) {
     auto answer = std::make_shared<std::promise<std::optional<bool>>>();
@@ -52,8 +54,9 @@ std::optional<bool> ask(BusConnection& connection, const char* method, Arguments
             answer->set_value(std::nullopt);
         }
     });
-    // The bus answers every call in time, or fails it; the slack only keeps this wait bounded whatever.
-    if (answered.wait_for(3 * timeout) != std::future_status::ready) {
+    // The connection answers every call in time, or fails it; the slack only keeps this wait bounded
+    // whatever.
+    if (answered.wait_for(setupLimit + 2 * timeout) != std::future_status::ready) {
         return std::nullopt;
     }
     return answered.get();
@@ -92,7 +95,7 @@ AccessibilityWake turnOn(std::chrono::milliseconds timeout) {
     if (!address || !*address) {
         return AccessibilityWake::unavailable;
     }
-    const auto bus = BusConnection::open(address, timeout);
+    const auto bus = BusConnection::open(address, setupLimit);
     if (!bus) {
         return AccessibilityWake::unavailable;
     }

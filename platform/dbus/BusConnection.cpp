@@ -133,7 +133,10 @@ struct BusConnection::Core {
     // A set-up past its limit is cut off at the socket: sd-bus then meets the end of the connection, as
     // when a bus goes away, and fails the calls held back for it.
     void checkSetUp() {
-        if (isReady || (isReady = sd_bus_is_ready(bus) > 0) || monotonicMicros() < setupDeadline) {
+        if (!isReady) {
+            isReady = sd_bus_is_ready(bus) > 0;
+        }
+        if (isReady || monotonicMicros() < setupDeadline) {
             return;
         }
         busConnectionLog.error("%s: the bus did not finish setting up the connection in time", name.c_str());
