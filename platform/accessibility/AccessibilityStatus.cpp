@@ -1,9 +1,15 @@
 #include "platform/accessibility/AccessibilityStatus.h"
 
+#include "platform/dbus/BusConnection.h"
 #include "platform/log/Log.h"
 
-#include <gio/gio.h>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <memory>
 #include <optional>
+#include <string>
+#include <systemd/sd-bus.h>
 
 namespace velm::AccessibilityStatus {
 namespace {
@@ -13,77 +19,95 @@ const Log accessibilityStatusLog("accessibility");
 constexpr const char* service = "org.a11y.Bus";
 constexpr const char* path = "/org/a11y/bus";
 constexpr const char* properties = "org.freedesktop.DBus.Properties";
+constexpr const char* status = "org.a11y.Status";
+constexpr const char* property = "IsEnabled";
+// A bus on this machine sets a connection up in milliseconds; a busy machine gets more, a frozen bus no more.
+constexpr std::chrono::milliseconds setupLimit{2000};
 
-struct Failure {
-    GError* error = nullptr;
-    ~Failure() { g_clear_error(&error); }
-    const char* message() const { return error ? error->message : "no answer"; }
-};
+// What a reply says, or nothing when it says nothing of use.
+using Reading = std::function<std::optional<bool>(sd_bus_message* reply)>;
+using Arguments = std::function<int(sd_bus_message* call)>;
 
-struct Reply {
-    GVariant* value = nullptr;
-    ~Reply() {
-        if (value) {
-            g_variant_unref(value);
+// One call to the launcher's properties, and what `read` makes of its reply: nothing when the call
+// failed or no reply came. The call waits at most `timeout` once the connection is set up.
+std::optional<bool> ask(BusConnection& connection, const char* method, Arguments arguments, Reading read,
+                        std::chrono::milliseconds timeout) {
+    auto answer = std::make_shared<std::promise<std::optional<bool>>>();
+    auto answered = answer->get_future();
+    connection.post([=](BusConnection& bus) {
+        sd_bus_message* call = nullptr;
+        if (sd_bus_message_new_method_call(bus.bus(), &call, service, path, properties, method) < 0) {
+            answer->set_value(std::nullopt);
+            return;
         }
-    }
-};
-
-// The switch's state, or nothing when it cannot be read.
-std::optional<bool> isEnabled(GDBusConnection* bus, int timeoutMs) {
-    Failure failure;
-    Reply reply{g_dbus_connection_call_sync(
-        bus, service, path, properties, "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
-        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &failure.error)};
-    if (!reply.value) {
-        accessibilityStatusLog.info("accessibility switch unreadable: %s", failure.message());
+        const bool sent =
+            arguments(call) >= 0 &&
+            bus.call(call, timeout, [=](sd_bus_message* reply, const std::optional<std::string>& error) {
+                if (error) {
+                    accessibilityStatusLog.info("accessibility switch: %s failed: %s", method,
+                                                error->c_str());
+                }
+                answer->set_value(error ? std::nullopt : read(reply));
+            });
+        sd_bus_message_unref(call);
+        if (!sent) {
+            answer->set_value(std::nullopt);
+        }
+    });
+    // The connection answers every call in time, or fails it; the slack only keeps this wait bounded
+    // whatever.
+    if (answered.wait_for(setupLimit + 2 * timeout) != std::future_status::ready) {
         return std::nullopt;
     }
-    Reply inner{nullptr};
-    g_variant_get(reply.value, "(v)", &inner.value);
-    if (!inner.value || !g_variant_is_of_type(inner.value, G_VARIANT_TYPE_BOOLEAN)) {
-        return std::nullopt;
-    }
-    return g_variant_get_boolean(inner.value) != FALSE;
+    return answered.get();
 }
 
-bool enable(GDBusConnection* bus, int timeoutMs) {
-    Failure failure;
-    Reply reply{g_dbus_connection_call_sync(
-        bus, service, path, properties, "Set",
-        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &failure.error)};
-    if (!reply.value) {
-        accessibilityStatusLog.info("accessibility switch refused: %s", failure.message());
-    }
-    return reply.value != nullptr;
+// The switch's state, or nothing when it cannot be read.
+std::optional<bool> isEnabled(BusConnection& bus, std::chrono::milliseconds timeout) {
+    return ask(
+        bus, "Get", [](sd_bus_message* call) { return sd_bus_message_append(call, "ss", status, property); },
+        [](sd_bus_message* reply) -> std::optional<bool> {
+            int enabled = 0;
+            if (sd_bus_message_enter_container(reply, 'v', "b") <= 0 ||
+                sd_bus_message_read(reply, "b", &enabled) <= 0) {
+                return std::nullopt;
+            }
+            return enabled != 0;
+        },
+        timeout);
+}
+
+bool enable(BusConnection& bus, std::chrono::milliseconds timeout) {
+    return ask(
+               bus, "Set",
+               [](sd_bus_message* call) {
+                   return sd_bus_message_append(call, "ssv", status, property, "b", 1);
+               },
+               [](sd_bus_message*) -> std::optional<bool> { return true; }, timeout)
+        .has_value();
 }
 
 } // namespace
 
 AccessibilityWake turnOn(std::chrono::milliseconds timeout) {
-    // GIO would launch a bus of its own for a process that has none; we only talk to an existing one.
-    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    // Only a bus this session names is asked: none is launched or guessed at.
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     if (!address || !*address) {
         return AccessibilityWake::unavailable;
     }
-    Failure failure;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &failure.error);
+    const auto bus = BusConnection::open(address, setupLimit);
     if (!bus) {
-        accessibilityStatusLog.info("no session bus: %s", failure.message());
         return AccessibilityWake::unavailable;
     }
-    const int timeoutMs = static_cast<int>(timeout.count());
-    AccessibilityWake result = AccessibilityWake::unavailable;
-    if (const auto enabled = isEnabled(bus, timeoutMs)) {
+    if (const auto enabled = isEnabled(*bus, timeout)) {
         if (*enabled) {
-            result = AccessibilityWake::alreadyOn;
-        } else if (enable(bus, timeoutMs)) {
-            result = AccessibilityWake::turnedOn;
+            return AccessibilityWake::alreadyOn;
+        }
+        if (enable(*bus, timeout)) {
+            return AccessibilityWake::turnedOn;
         }
     }
-    g_object_unref(bus);
-    return result;
+    return AccessibilityWake::unavailable;
 }
 
 } // namespace velm::AccessibilityStatus

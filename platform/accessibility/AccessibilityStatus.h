@@ -10,8 +10,9 @@ namespace velm {
 // on the session bus. Toolkits that expose their elements only while it is on (Qt's) watch it.
 namespace AccessibilityStatus {
 
-// Turns the switch on when it is off. Each message waits at most `timeout` for its answer; without
-// a session bus nothing is tried (and no bus is launched).
+// Turns the switch on when it is off. Each message waits at most `timeout` for its answer, and the
+// connection a few seconds for its set-up (a frozen bus is given up on); without a session bus nothing
+// is tried (and no bus is launched).
 AccessibilityWake turnOn(std::chrono::milliseconds timeout);
 
 } // namespace AccessibilityStatus

@@ -4,27 +4,36 @@
 #include "platform/dispatch/ThreadInbox.h"
 #include "platform/log/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <systemd/sd-bus.h>
 #include <time.h>
+#include <utility>
+#include <vector>
 
 namespace velm {
 namespace {
 
 const Log busConnectionLog("dbus");
 
+// CLOCK_MONOTONIC in microseconds, the clock of sd-bus's deadlines.
+std::uint64_t monotonicMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
 // Milliseconds from now until an absolute CLOCK_MONOTONIC time in microseconds, as poll() takes them.
 int pollTimeout(std::uint64_t deadlineMicros) {
     if (deadlineMicros == UINT64_MAX) {
         return -1;
     }
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const std::uint64_t nowMicros =
-        static_cast<std::uint64_t>(now.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+    const std::uint64_t nowMicros = monotonicMicros();
     if (deadlineMicros <= nowMicros) {
         return 0;
     }
@@ -74,7 +83,10 @@ template <typename Handler> void adopt(sd_bus_slot* slot) {
 
 // Everything the thread touches; the thread holds it, so it outlives a connection dropped from inside.
 struct BusConnection::Core {
-    Core(sd_bus* openBus, std::string threadName) : bus(openBus), name(std::move(threadName)) {}
+    Core(sd_bus* openBus, std::string threadName, std::chrono::milliseconds setupLimit)
+        : bus(openBus), name(std::move(threadName)),
+          setupDeadline(monotonicMicros() +
+                        static_cast<std::uint64_t>(std::chrono::microseconds(setupLimit).count())) {}
 
     // Frees the slots, and with them the handlers, of calls and matches still installed.
     ~Core() { sd_bus_flush_close_unref(bus); }
@@ -92,7 +104,7 @@ struct BusConnection::Core {
                 descriptor.events = static_cast<short>(sd_bus_get_events(bus));
                 std::uint64_t deadline = UINT64_MAX;
                 sd_bus_get_timeout(bus, &deadline);
-                timeout = pollTimeout(deadline);
+                timeout = pollTimeout(isReady ? deadline : std::min(deadline, setupDeadline));
             }
             if (!inbox.wait(descriptor, timeout)) {
                 busConnectionLog.error("%s: poll failed (%d)", name.c_str(), errno);
@@ -106,21 +118,46 @@ struct BusConnection::Core {
         while (!inbox.isClosed()) {
             const int result = sd_bus_process(bus, nullptr);
             if (result == 0) {
+                checkSetUp();
                 return true;
             }
             if (result < 0) {
                 busConnectionLog.error("%s: the bus went away (%s)", name.c_str(), std::strerror(-result));
-                isLost = true;
+                lose();
                 return true;
             }
         }
         return false;
     }
 
+    // A set-up past its limit is cut off at the socket: sd-bus then meets the end of the connection, as
+    // when a bus goes away, and fails the calls held back for it.
+    void checkSetUp() {
+        if (!isReady) {
+            isReady = sd_bus_is_ready(bus) > 0;
+        }
+        if (isReady || monotonicMicros() < setupDeadline) {
+            return;
+        }
+        busConnectionLog.error("%s: the bus did not finish setting up the connection in time", name.c_str());
+        setupDeadline = UINT64_MAX;
+        shutdown(sd_bus_get_fd(bus), SHUT_RDWR);
+    }
+
+    void lose() {
+        isLost = true;
+        for (const auto& handler : std::exchange(lossHandlers, {})) {
+            handler();
+        }
+    }
+
     sd_bus* const bus;
     const std::string name;
     // Touched on the bus thread only.
+    std::uint64_t setupDeadline;
+    bool isReady = false;
     bool isLost = false;
+    std::vector<LossHandler> lossHandlers;
     ThreadInbox inbox;
 };
 
@@ -135,7 +172,7 @@ std::shared_ptr<BusConnection> BusConnection::session(Absence absence) {
         }
         return nullptr;
     }
-    return start(bus, "velm.dbus.session");
+    return start(bus, "velm.dbus.session", defaultSetupLimit);
 }
 
 std::shared_ptr<BusConnection> BusConnection::system() {
@@ -145,10 +182,11 @@ std::shared_ptr<BusConnection> BusConnection::system() {
         busConnectionLog.error("no system bus (%s)", std::strerror(-result));
         return nullptr;
     }
-    return start(bus, "velm.dbus.system");
+    return start(bus, "velm.dbus.system", defaultSetupLimit);
 }
 
-std::shared_ptr<BusConnection> BusConnection::open(const std::string& address) {
+std::shared_ptr<BusConnection> BusConnection::open(const std::string& address,
+                                                   std::chrono::milliseconds setupLimit) {
     sd_bus* bus = nullptr;
     int result = sd_bus_new(&bus);
     if (result >= 0) {
@@ -165,11 +203,12 @@ std::shared_ptr<BusConnection> BusConnection::open(const std::string& address) {
         sd_bus_unref(bus);
         return nullptr;
     }
-    return start(bus, "velm.dbus");
+    return start(bus, "velm.dbus", setupLimit);
 }
 
-std::shared_ptr<BusConnection> BusConnection::start(sd_bus* bus, const std::string& name) {
-    auto core = std::make_shared<Core>(bus, name);
+std::shared_ptr<BusConnection> BusConnection::start(sd_bus* bus, const std::string& name,
+                                                    std::chrono::milliseconds setupLimit) {
+    auto core = std::make_shared<Core>(bus, name, setupLimit);
     if (!core->inbox.isUsable()) {
         busConnectionLog.error("%s: no wake-up descriptor (%d)", name.c_str(), errno);
         return nullptr;
@@ -271,6 +310,14 @@ void BusConnection::followOwner(const std::string& name, std::chrono::millisecon
     sd_bus_message_unref(ask);
     if (!sent) {
         (*shared)("");
+    }
+}
+
+void BusConnection::watchLoss(LossHandler handler) {
+    if (core_->isLost) {
+        handler();
+    } else {
+        core_->lossHandlers.push_back(std::move(handler));
     }
 }
 

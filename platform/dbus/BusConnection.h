@@ -18,7 +18,9 @@ namespace velm {
 // screensaver) keep their bus-side state on this thread and hand results to their owner's queue.
 //
 // A bus that goes away is logged once ("dbus"); calls still waiting then get an error reply, later
-// calls fail at once, and the thread carries on serving tasks until the connection is dropped.
+// calls fail at once, and the thread carries on serving tasks until the connection is dropped. A bus
+// that takes the connection but does not finish setting it up (frozen, or no bus at all behind the
+// socket) counts as gone once its set-up limit has passed.
 class BusConnection {
 public:
     using Task = std::function<void(BusConnection&)>;
@@ -27,6 +29,10 @@ public:
     using SignalHandler = std::function<void(sd_bus_message* signal)>;
     // A name's unique owner, or empty while nobody owns it.
     using OwnerHandler = std::function<void(const std::string& owner)>;
+    using LossHandler = std::function<void()>;
+
+    // sd-bus itself gives the authentication a minute and a half, and holds every call back meanwhile.
+    static constexpr std::chrono::milliseconds defaultSetupLimit{10000};
 
     // Whether a missing bus is a fault worth an error in the log, or the way things are (a session bus
     // where no one logged in to a desktop).
@@ -38,7 +44,8 @@ public:
     // The machine's system bus; nothing when it cannot be reached.
     static std::shared_ptr<BusConnection> system();
     // The bus at a D-Bus address ("unix:path=..."); nothing when it cannot be reached.
-    static std::shared_ptr<BusConnection> open(const std::string& address);
+    static std::shared_ptr<BusConnection> open(const std::string& address,
+                                               std::chrono::milliseconds setupLimit = defaultSetupLimit);
 
     // Stops the thread and closes the connection; tasks not yet run and handlers not yet called are
     // dropped. From the bus thread itself (the last owner let go inside a handler) the thread ends by
@@ -67,6 +74,9 @@ public:
     // now (empty when it cannot be asked), then at every change. A service trusts what is said in its name
     // only from this owner, which changes when the service restarts.
     void followOwner(const std::string& name, std::chrono::milliseconds timeout, OwnerHandler handler);
+    // Calls `handler` on the bus thread once the connection is lost, at once when it is lost already:
+    // nothing said on the bus reaches this process any more, so what was heard is out of date.
+    void watchLoss(LossHandler handler);
 
     // The unique name that sent a message; empty when it says none.
     static std::string senderOf(sd_bus_message* message);
@@ -75,7 +85,8 @@ private:
     struct Core;
 
     explicit BusConnection(std::shared_ptr<Core> core);
-    static std::shared_ptr<BusConnection> start(sd_bus* bus, const std::string& name);
+    static std::shared_ptr<BusConnection> start(sd_bus* bus, const std::string& name,
+                                                std::chrono::milliseconds setupLimit);
 
     std::shared_ptr<Core> core_;
     std::thread thread_;

@@ -118,6 +118,9 @@ void PowerOffWatcher::start() {
     bus_->post([self = weak_from_this(), side = busSide_](BusConnection& bus) {
         bus.followOwner(logindName, callTimeout,
                         [side, &bus](const std::string& owner) { BusSide::ownerIs(side, bus, owner); });
+        // Cut off from the bus, no shutdown can be heard coming: a lock kept would only hold each one back
+        // until logind's own limit.
+        bus.watchLoss([side, &bus] { BusSide::ownerIs(side, bus, ""); });
         bus.watchSignal(logindPath, managerInterface, "PrepareForShutdown",
                         [self, side, &bus](sd_bus_message* signal) {
                             int starting = 0;

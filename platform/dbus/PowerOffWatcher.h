@@ -16,7 +16,7 @@ namespace velm {
 // nothing is reported, and the system goes down without waiting.
 //
 // Signals count only from the current owner of logind's name; a logind that comes anew (restarted,
-// or back after a crash) is asked for a lock of its own.
+// or back after a crash) is asked for a lock of its own. A lost bus connection lets the lock go.
 class PowerOffWatcher : public std::enable_shared_from_this<PowerOffWatcher> {
 public:
     static constexpr std::chrono::milliseconds callTimeout{5000};

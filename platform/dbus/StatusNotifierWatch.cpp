@@ -67,6 +67,8 @@ struct StatusNotifierWatch::BusSide {
     static void watchWatcher(const std::shared_ptr<BusSide>& side, BusConnection& bus) {
         bus.followOwner(watcherName, callTimeout,
                         [side, &bus](const std::string& owner) { side->ownerIs(side, bus, owner); });
+        // Nothing more is heard of a watcher once the connection is gone, and the icon went with it.
+        bus.watchLoss([side, &bus] { side->ownerIs(side, bus, ""); });
         // A host that leaves may leave another behind: the watcher is asked again.
         for (const char* member : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
             bus.watchSignal(watcherPath, watcherName, member, [side, &bus](sd_bus_message* signal) {

@@ -14,7 +14,8 @@ namespace velm {
 // Whether a StatusNotifier tray shows icons on the session bus: the watcher of the freedesktop.org
 // StatusNotifier items ("org.kde.StatusNotifierWatcher", which KDE, GNOME's AppIndicator extension and
 // most panels run) owns its name and says that a host drawing the icons registered with it. A panel
-// started after this program, or started again, is heard of as it comes and goes.
+// started after this program, or started again, is heard of as it comes and goes; a lost bus connection
+// takes the tray with it.
 //
 // Only the watcher that owns the name counts: its signals from anyone else are passed over.
 class StatusNotifierWatch : public std::enable_shared_from_this<StatusNotifierWatch> {

@@ -16,6 +16,8 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -231,6 +233,28 @@ TEST_F(AtspiTreeActiveWindowsTest, AFrozenApplicationCostsOneTimeOutPerQuestion)
     EXPECT_EQ(answer->second, 1) << "messages that timed out";
 }
 
+// The session bus the process finds in its environment, for as long as it lives.
+class SessionBusAddress {
+public:
+    explicit SessionBusAddress(const std::string& address) {
+        if (const char* before = std::getenv(variable)) {
+            caller_ = before;
+        }
+        setenv(variable, address.c_str(), 1);
+    }
+    ~SessionBusAddress() {
+        if (caller_) {
+            setenv(variable, caller_->c_str(), 1);
+        } else {
+            unsetenv(variable);
+        }
+    }
+
+private:
+    static constexpr const char* variable = "DBUS_SESSION_BUS_ADDRESS";
+    std::optional<std::string> caller_;
+};
+
 // The desktop's switch, on buses of the test's own: it needs no display and no window.
 TEST(AccessibilitySwitchTest, IsTurnedOnOnce) {
     std::string reason;
@@ -238,18 +262,25 @@ TEST(AccessibilitySwitchTest, IsTurnedOnOnce) {
     if (!bus) {
         GTEST_SKIP() << reason;
     }
-    const char* before = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    const std::optional<std::string> caller = before ? std::optional<std::string>(before) : std::nullopt;
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus->sessionAddress().c_str(), 1);
+    const SessionBusAddress session(bus->sessionAddress());
 
     EXPECT_EQ(AccessibilityStatus::turnOn(2s), AccessibilityWake::turnedOn);
     EXPECT_EQ(AccessibilityStatus::turnOn(2s), AccessibilityWake::alreadyOn);
+}
 
-    if (caller) {
-        setenv("DBUS_SESSION_BUS_ADDRESS", caller->c_str(), 1);
-    } else {
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+// A session bus that has stopped answering (here a frozen one) is given up on, not waited for.
+TEST(AccessibilitySwitchTest, AFrozenSessionBusIsGivenUpOn) {
+    const auto bus = test::PrivateSessionBus::start();
+    if (!bus) {
+        GTEST_SKIP() << "dbus-daemon cannot be started here";
     }
+    const SessionBusAddress session(bus->address());
+    ASSERT_EQ(kill(bus->pid(), SIGSTOP), 0);
+    auto wake = std::async(std::launch::async, [] { return AccessibilityStatus::turnOn(1s); });
+    const auto status = wake.wait_for(60s);
+    kill(bus->pid(), SIGCONT);
+    ASSERT_EQ(status, std::future_status::ready);
+    EXPECT_EQ(wake.get(), AccessibilityWake::unavailable);
 }
 
 } // namespace

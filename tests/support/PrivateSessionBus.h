@@ -16,6 +16,8 @@ public:
     static std::unique_ptr<PrivateSessionBus> start();
 
     const std::string& address() const { return address_; }
+    // The daemon's, for a test that freezes the bus.
+    pid_t pid() const { return daemon_->pid(); }
 
 private:
     TemporaryFolder folder_;

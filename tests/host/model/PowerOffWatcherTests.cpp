@@ -7,6 +7,7 @@
 
 #include <future>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <systemd/sd-bus.h>
 
 namespace velm {
@@ -135,6 +136,13 @@ TEST_F(PowerOffWatcherTest, FollowsLogindToItsNextRun) {
     EXPECT_TRUE(lockIs("released"));
     queue->runUntilIdle();
     EXPECT_EQ(powerOffs, 1);
+}
+
+// Cut off from the bus, the watcher can no longer hear a shutdown coming: its lock would only hold
+// every shutdown back until logind's own limit, for nothing.
+TEST_F(PowerOffWatcherTest, LetsTheLockGoWhenItsBusConnectionIsLost) {
+    connection->post([](BusConnection& served) { shutdown(sd_bus_get_fd(served.bus()), SHUT_RDWR); });
+    EXPECT_TRUE(lockIs("released"));
 }
 
 // The shutdown may be on its way while logind has yet to answer for the lock. A lock granted after the

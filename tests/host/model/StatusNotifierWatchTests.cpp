@@ -4,6 +4,7 @@
 #include "tests/support/PrivateSessionBus.h"
 #include "tests/support/Pump.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -55,6 +56,24 @@ TEST(StatusNotifierWatchTest, FollowsTheWatcherAndItsHost) {
     const auto later = StatusNotifierWatch::make(BusConnection::open(bus->address()), queue);
     later->start(StatusNotifierWatch::callTimeout);
     EXPECT_TRUE(later->isPresent());
+}
+
+// With the session bus gone (here it crashed, telling nobody) the icon went with it: the tray must not
+// count as there any more.
+TEST(StatusNotifierWatchTest, ALostBusTakesTheTrayWithIt) {
+    const auto bus = test::PrivateSessionBus::start();
+    if (!bus) {
+        GTEST_SKIP() << "dbus-daemon cannot be started here";
+    }
+    const auto watcher = startWatcher(*bus);
+    ASSERT_TRUE(watcher);
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto watch = StatusNotifierWatch::make(BusConnection::open(bus->address()), queue);
+    watch->start(StatusNotifierWatch::callTimeout);
+    ASSERT_TRUE(watch->isPresent());
+
+    ASSERT_EQ(kill(bus->pid(), SIGKILL), 0);
+    EXPECT_TRUE(test::pumpUntil(*queue, [&] { return !watch->isPresent(); }));
 }
 
 TEST(StatusNotifierWatchTest, WithoutABusThereIsNeverATray) {
