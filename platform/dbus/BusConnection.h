@@ -75,7 +75,8 @@ public:
     // only from this owner, which changes when the service restarts.
     void followOwner(const std::string& name, std::chrono::milliseconds timeout, OwnerHandler handler);
     // Calls `handler` on the bus thread once the connection is lost, at once when it is lost already:
-    // nothing said on the bus reaches this process any more, so what was heard is out of date.
+    // nothing said on the bus reaches this process any more, so what was heard is out of date. Call it from
+    // a task, as the handlers it keeps are the bus thread's.
     void watchLoss(LossHandler handler);
 
     // The unique name that sent a message; empty when it says none.
