@@ -64,6 +64,9 @@ void AwaySessions::knock(Bytes datagram, DoorListener::Reply reply) {
     if (!isActive(admission->deviceID(), now)) {
         awaySessionsLog.info("a knock from %s, whose away access has lapsed",
                              shortID(admission->deviceID()).c_str());
+        // Its tags leave the keyring at the next knock: a copy of this knock, which whoever caught it
+        // may send without end, then costs no cryptography and no log line.
+        keyringWindow_.reset();
         reply(std::nullopt);
         return;
     }

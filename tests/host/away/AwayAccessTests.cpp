@@ -189,6 +189,25 @@ TEST_F(AwayAccessTest, TamperedSkewedForeignAndLapsedKnocksGetNoReplyAndLeaveNot
     EXPECT_EQ(sent("AddPortMapping"), doors + 7);
 }
 
+// Anyone who caught a knock of a device whose access has lapsed can send it again and again: that
+// is told once, not once a datagram, and costs nothing after.
+TEST_F(AwayAccessTest, AKnockOfALapsedDeviceSentAgainAndAgainIsLoggedOnce) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    const AwayDevice lapsing = device("lapsing-1", Date(clock().secondsSinceReferenceDate() + 10));
+    enable({pad, lapsing});
+    ASSERT_TRUE(admit(pad, peer).has_value());
+    queue->advance(11s);
+
+    const Door::Knocker knocker(lapsing.key);
+    const Bytes caught = knockOf(knocker);
+    for (int copy = 0; copy < 20; ++copy) {
+        ASSERT_TRUE(noReplyTo(peer, caught));
+    }
+    EXPECT_TRUE(noReplyTo(peer, knockOf(knocker)));
+    EXPECT_EQ(logged("whose away access has lapsed"), 1);
+}
+
 TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsTheIdlestOtherwise) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     switchOn();
