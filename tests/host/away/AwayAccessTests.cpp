@@ -55,6 +55,17 @@ protected:
         return held;
     }
 
+    // What the settings remember to remove after a crash.
+    std::set<ForwardedPort> remembered() const {
+        std::set<ForwardedPort> held;
+        if (const auto stored = settings->jsonValue(AwayMappingLedger::settingsKey)) {
+            for (const auto& mapping : AwayMappingLedger::read(*stored)) {
+                held.insert({std::string(PortMapper::rawValue(mapping.transport)), mapping.port});
+            }
+        }
+        return held;
+    }
+
     std::set<ForwardedPort> doorMappings() const {
         std::set<ForwardedPort> mappings;
         for (const std::uint16_t port : doorPorts({pad})) {
@@ -339,6 +350,28 @@ TEST_F(AwayAccessTest, OffAndOnAgainQuicklyLeavesTheNewStateAndOneTicker) {
     EXPECT_EQ(forwarded(), doorMappings());
     queue->advance(AwayAccess::passInterval);
     EXPECT_EQ(queue->pendingCount(), 1u);
+}
+
+// Switched on again while the stop before still removes its mappings: the doors mapped anew are neither
+// removed by that stop nor forgotten by the settings, whatever order the router answers in.
+TEST_F(AwayAccessTest, OnAgainWhileTheStopBeforeStillRemovesItsMappingsKeepsTheNewOnesRemembered) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    ASSERT_EQ(remembered(), doorMappings());
+    router->hold();
+    access->setEnabled(false, {pad});
+    access->setEnabled(true, {pad});
+    queue->runUntilIdle();
+    for (int answered = 0; answered < 100 && router->heldCount() > 0; ++answered) {
+        router->answerHeld();
+        queue->runUntilIdle();
+    }
+    router->release();
+    queue->runUntilIdle();
+
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_EQ(forwarded(), doorMappings());
+    EXPECT_EQ(remembered(), forwarded());
 }
 
 TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItMapsAnything) {
