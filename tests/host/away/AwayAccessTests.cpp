@@ -111,6 +111,17 @@ protected:
         return *answer->admitted();
     }
 
+    // Switched on, with one admitted session and two channels arrived through it.
+    std::optional<Door::Answer::Admitted> switchOnWithTwoChannels() {
+        switchOn();
+        auto session = admit(pad, peer);
+        if (!session || !connect(session->controlPort, session->sessionKey) ||
+            !connect(session->controlPort, session->sessionKey)) {
+            return std::nullopt;
+        }
+        return session;
+    }
+
     // Whether the bad datagram got no reply: a good knock sent after it from the same peer must be
     // the first thing to come back.
     bool noReplyTo(LoopbackPeer& from, ByteView bad) {
@@ -265,10 +276,8 @@ TEST_F(AwayAccessTest, AChannelOfADeviceWhoseAccessLapsedSinceItsKnockIsTurnedAw
 
 TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    switchOn();
-    const auto session = admit(pad, peer);
-    ASSERT_TRUE(session && connect(session->controlPort, session->sessionKey) &&
-                connect(session->controlPort, session->sessionKey));
+    const auto session = switchOnWithTwoChannels();
+    ASSERT_TRUE(session.has_value());
     EXPECT_EQ(arrivals[0].ticket.knockID, arrivals[1].ticket.knockID);
     EXPECT_NE(arrivals[0].ticket, arrivals[1].ticket);
 
@@ -293,6 +302,31 @@ TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives
     access->connectionEnded(arrivals[1].ticket);
     queue->advance(61s);
     EXPECT_EQ(forwarded(), doorMappings());
+}
+
+// A session's video socket closes with it; the entry may live on for another channel, but nothing may go
+// on forwarding to the closed port, which any other program may take next.
+TEST_F(AwayAccessTest, AVideoPortIsNoLongerForwardedOnceItsChannelEnds) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    const auto session = switchOnWithTwoChannels();
+    ASSERT_TRUE(session.has_value());
+    for (std::size_t index = 0; index < 2; ++index) {
+        access->forwardVideoPort(static_cast<std::uint16_t>(41000 + index), arrivals[index].ticket,
+                                 [](auto) {});
+    }
+    queue->runUntilIdle();
+    ASSERT_TRUE(forwarded().contains({"UDP", 41000}) && forwarded().contains({"UDP", 41001}));
+
+    access->connectionEnded(arrivals[0].ticket);
+    queue->runUntilIdle();
+    EXPECT_FALSE(forwarded().contains({"UDP", 41000}));
+    EXPECT_TRUE(forwarded().contains({"UDP", 41001}) && forwarded().contains({"TCP", session->controlPort}));
+
+    // The renewals that follow leave it removed.
+    queue->advance(std::chrono::seconds(static_cast<int>(AwayAccess::sessionRenewalSeconds)) +
+                   2 * AwayAccess::passInterval);
+    EXPECT_FALSE(forwarded().contains({"UDP", 41000}));
+    EXPECT_TRUE(forwarded().contains({"UDP", 41001}));
 }
 
 TEST_F(AwayAccessTest, AStopWhileTheRouterIsAskedForItsAddressReportsNothingAfterOff) {
