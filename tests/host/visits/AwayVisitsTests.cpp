@@ -178,19 +178,6 @@ TEST_F(AwayVisitsTest, AVisitThatDoesNotReadLeavesTheOthersInPlace) {
     visits->sessionStarted("phone", "iPhone", std::nullopt, Date(t0));
     visits = restart();
     EXPECT_EQ(deviceIDs(), (std::vector<std::string>{"phone", "newest", "oldest"}));
-
-    // Damaged ones do not take the places of readable ones.
-    json many = json::array();
-    for (int i = 0; i < 30; ++i) {
-        many.push_back(json::object({{"id", "not a uuid"}}));
-    }
-    for (int i = 0; i < 30; ++i) {
-        many.push_back(visit("d" + std::to_string(i), t0 - i));
-    }
-    ASSERT_TRUE(defaults->setJson("awayVisits", many));
-    visits = restart();
-    ASSERT_EQ(visits->visits().size(), AwayVisits::maxVisits);
-    EXPECT_EQ(visits->visits().front().deviceID, "d0");
 }
 
 } // namespace
