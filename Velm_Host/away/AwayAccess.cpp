@@ -112,9 +112,12 @@ void AwayAccess::startGeneration() {
 // Entries and doors are all closed at once, before anything is awaited, so that no knock can open
 // a session while their mappings are being removed. A door whose mapping was forgotten when the
 // router stopped answering may still be forwarded there: the ledger, which keeps every mapping
-// until the router let it go, is swept last, on whatever router answers now.
+// until the router let it go, is swept last, on whatever router answers now. The closing counts as
+// a sweep: a pass of a generation switched on meanwhile waits for both, since the door ports it
+// would map anew are the ones being removed, and their records with them.
 void AwayAccess::stopNow(std::function<void()> done) {
     startGeneration();
+    ++sweepsUnderWay_;
     auto remaining = std::make_shared<int>(2);
     auto closed = [weak = weak_from_this(), generation = generation_, remaining, done = std::move(done)] {
         if (--*remaining > 0) {
@@ -132,6 +135,7 @@ void AwayAccess::stopNow(std::function<void()> done) {
             self->publish(Status::off());
         }
         self->sweep(done);
+        self->sweepEnded();
     };
     sessions_->closeAll(closed);
     doors_->closeAll(closed);
@@ -140,14 +144,19 @@ void AwayAccess::stopNow(std::function<void()> done) {
 void AwayAccess::sweep(std::function<void()> done) {
     ++sweepsUnderWay_;
     router_->removeLeftovers([weak = weak_from_this(), done = std::move(done)] {
-        if (const auto self = weak.lock();
-            self && --self->sweepsUnderWay_ == 0 && std::exchange(self->reconcileAgain_, false)) {
-            self->requestPass();
+        if (const auto self = weak.lock()) {
+            self->sweepEnded();
         }
         if (done) {
             done();
         }
     });
+}
+
+void AwayAccess::sweepEnded() {
+    if (--sweepsUnderWay_ == 0 && std::exchange(reconcileAgain_, false)) {
+        requestPass();
+    }
 }
 
 void AwayAccess::requestPass() {

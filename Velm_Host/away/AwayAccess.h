@@ -129,6 +129,8 @@ private:
     void stopNow(std::function<void()> done);
     // Removes from the router that answers now every mapping the ledger still holds.
     void sweep(std::function<void()> done);
+    // Runs the pass asked for while the last sweep was under way.
+    void sweepEnded();
     // Starts a generation: what an older one scheduled or awaits goes no further.
     void startGeneration();
     void requestPass();
@@ -160,8 +162,8 @@ private:
     bool reconciling_ = false;
     bool reconcileAgain_ = false;
     // Sweeps of what the mapping ledger holds (at start, what an earlier run left; at the end of a
-    // stop, what the closing could not reach) under way. Passes wait until none is, so nothing
-    // swept is removed after being mapped anew.
+    // stop, what the closing could not reach) under way, a stop's closing counted as one. Passes
+    // wait until none is, so nothing swept or closed is removed after being mapped anew.
     int sweepsUnderWay_ = 0;
     WorkItem tick_;
     std::optional<KnownAddress> knownAddress_;

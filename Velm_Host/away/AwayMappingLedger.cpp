@@ -1,5 +1,7 @@
 #include "Velm_Host/away/AwayMappingLedger.h"
 
+#include "platform/core/Base64.h"
+#include "platform/crypto/Sha256.h"
 #include "platform/log/Log.h"
 
 #include <algorithm>
@@ -128,8 +130,14 @@ void AwayMappingLedger::remove(PortMapper::Transport transport, std::uint16_t po
     }
 }
 
+// The router chooses its control path, of any length; a name longer than a record may hold is named by
+// its digest, so that the record reads back at the next start and the settings stay small.
 std::string AwayMappingLedger::routerOf(const PortMapperGateway& gateway) {
-    return gateway.host + ":" + std::to_string(gateway.port) + gateway.controlPath;
+    std::string router = gateway.host + ":" + std::to_string(gateway.port) + gateway.controlPath;
+    if (router.size() <= maxTextBytes) {
+        return router;
+    }
+    return "sha256:" + Base64::encode(Sha256::digest({toBytes(router)}));
 }
 
 void AwayMappingLedger::save() {

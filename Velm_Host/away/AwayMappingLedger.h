@@ -59,7 +59,8 @@ public:
     static std::vector<Mapping> read(const nlohmann::json& stored);
     static nlohmann::json storedForm(const std::vector<Mapping>& mappings);
 
-    // How a mapping names the router it was made on.
+    // How a mapping names the router it was made on: by its control service, or by that name's
+    // digest when it is longer than a record holds.
     static std::string routerOf(const PortMapperGateway& gateway);
 
 private:

@@ -32,8 +32,15 @@ struct AwaySessionEntry {
     std::optional<std::uint16_t> controlPort;
     // The router's port forwarded to controlPort; none until mapped, and for good when that failed.
     std::optional<std::uint16_t> externalControlPort;
-    // External UDP port -> internal port, one pair per video port forwarded.
-    std::map<std::uint16_t, std::uint16_t> externalVideoPorts;
+    // A video port forwarded for one of the channels.
+    struct VideoForward {
+        std::uint16_t internal = 0;
+        // The number of the channel whose session it is; it goes when that channel ends.
+        std::uint64_t connection = 0;
+    };
+
+    // External UDP port -> what it forwards, one per video port forwarded.
+    std::map<std::uint16_t, VideoForward> externalVideoPorts;
     // The channels that arrived and have not ended, by their tickets' numbers.
     std::set<std::uint64_t> connections;
     std::uint64_t connectionsArrived = 0;

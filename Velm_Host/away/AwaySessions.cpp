@@ -64,6 +64,9 @@ void AwaySessions::knock(Bytes datagram, DoorListener::Reply reply) {
     if (!isActive(admission->deviceID(), now)) {
         awaySessionsLog.info("a knock from %s, whose away access has lapsed",
                              shortID(admission->deviceID()).c_str());
+        // Its tags leave the keyring at the next knock: a copy of this knock, which whoever caught it
+        // may send without end, then costs no cryptography and no log line.
+        keyringWindow_.reset();
         reply(std::nullopt);
         return;
     }
@@ -241,11 +244,23 @@ void AwaySessions::connectionArrived(std::shared_ptr<ControlChannel> channel, co
     onConnection_(std::move(channel), AwayTicket{id, number});
 }
 
+// The session's video socket closed with it: its forwarded ports go now, not with the entry, which
+// may live on for another channel while the closed port is any program's to take.
 void AwaySessions::connectionEnded(const AwayTicket& ticket) {
     const auto entry = entries_.find(ticket.knockID);
-    if (entry != entries_.end() && entry->second.connections.erase(ticket.connection) > 0) {
-        entry->second.idleSince = options_.now();
+    if (entry == entries_.end() || entry->second.connections.erase(ticket.connection) == 0) {
+        return;
     }
+    entry->second.idleSince = options_.now();
+    std::vector<Forward> forwards;
+    std::erase_if(entry->second.externalVideoPorts, [&](const auto& video) {
+        if (video.second.connection != ticket.connection) {
+            return false;
+        }
+        forwards.push_back({AwayRouter::Transport::udp, video.first, video.second.internal});
+        return true;
+    });
+    unmapInTurn(std::move(forwards), {});
 }
 
 void AwaySessions::forwardVideoPort(std::uint16_t port, const AwayTicket& ticket, VideoPortDone done) {
@@ -258,13 +273,13 @@ void AwaySessions::forwardVideoPort(std::uint16_t port, const AwayTicket& ticket
     const std::uint64_t serial = entry->second.serial;
     router_->map(AwayRouter::Transport::udp, port, sessionLease,
                  whileAlive(shared_from_this(),
-                            [id = ticket.knockID, serial, port,
-                             done](AwaySessions& self, const AwayRouter::Result<std::uint16_t>& result) {
-                                self.videoPortMapped(id, serial, port, result, done);
+                            [serial, ticket, port, done](AwaySessions& self,
+                                                         const AwayRouter::Result<std::uint16_t>& result) {
+                                self.videoPortMapped(serial, ticket, port, result, done);
                             }));
 }
 
-void AwaySessions::videoPortMapped(const Door::KnockId& id, std::uint64_t serial, std::uint16_t internal,
+void AwaySessions::videoPortMapped(std::uint64_t serial, const AwayTicket& ticket, std::uint16_t internal,
                                    const AwayRouter::Result<std::uint16_t>& result,
                                    const VideoPortDone& done) {
     if (!result.ok()) {
@@ -272,12 +287,12 @@ void AwaySessions::videoPortMapped(const Door::KnockId& id, std::uint64_t serial
         done(std::nullopt);
         return;
     }
-    Entry* entry = find(id, serial);
-    if (!entry) {
+    Entry* entry = find(ticket.knockID, serial);
+    if (!entry || !entry->connections.contains(ticket.connection)) {
         router_->unmap(AwayRouter::Transport::udp, result.value(), [done] { done(std::nullopt); });
         return;
     }
-    entry->externalVideoPorts[result.value()] = internal;
+    entry->externalVideoPorts[result.value()] = {internal, ticket.connection};
     done(result.value());
 }
 
@@ -331,8 +346,8 @@ void AwaySessions::renewMappings(std::function<void()> done) {
                  entry.serial,
                  {AwayRouter::Transport::tcp, *entry.externalControlPort, *entry.controlPort}});
         }
-        for (const auto& [external, internal] : entry.externalVideoPorts) {
-            renewals.push_back({id, entry.serial, {AwayRouter::Transport::udp, external, internal}});
+        for (const auto& [external, video] : entry.externalVideoPorts) {
+            renewals.push_back({id, entry.serial, {AwayRouter::Transport::udp, external, video.internal}});
         }
     }
     inTurn<Renewal>(
@@ -347,8 +362,9 @@ void AwaySessions::renewMappings(std::function<void()> done) {
 
 void AwaySessions::renew(const Door::KnockId& id, std::uint64_t serial, const Forward& forward,
                          std::function<void()> next) {
-    // An entry closed meanwhile has had its mappings removed; renewing one would bring it back.
-    if (!find(id, serial)) {
+    // A mapping removed meanwhile, with its entry or its channel, would be brought back.
+    const Entry* entry = find(id, serial);
+    if (!entry || !holds(*entry, forward)) {
         next();
         return;
     }
@@ -356,11 +372,19 @@ void AwaySessions::renew(const Door::KnockId& id, std::uint64_t serial, const Fo
                  whileAlive(shared_from_this(),
                             [id, serial, forward, next = std::move(next)](
                                 AwaySessions& self, const AwayRouter::Result<std::monostate>& result) {
-                                if (result.ok() && !self.find(id, serial)) {
+                                const Entry* renewed = self.find(id, serial);
+                                if (result.ok() && (!renewed || !holds(*renewed, forward))) {
                                     self.router_->unmap(forward.transport, forward.external);
                                 }
                                 next();
                             }));
+}
+
+bool AwaySessions::holds(const Entry& entry, const Forward& forward) {
+    if (forward.transport == AwayRouter::Transport::tcp) {
+        return entry.externalControlPort == forward.external;
+    }
+    return entry.externalVideoPorts.contains(forward.external);
 }
 
 void AwaySessions::closeAll(std::function<void()> done) {
@@ -387,8 +411,8 @@ std::vector<AwaySessions::Forward> AwaySessions::remove(const Door::KnockId& id)
     if (entry.externalControlPort) {
         forwards.push_back({AwayRouter::Transport::tcp, *entry.externalControlPort, 0});
     }
-    for (const auto& [external, internal] : entry.externalVideoPorts) {
-        forwards.push_back({AwayRouter::Transport::udp, external, internal});
+    for (const auto& [external, video] : entry.externalVideoPorts) {
+        forwards.push_back({AwayRouter::Transport::udp, external, video.internal});
     }
     return forwards;
 }

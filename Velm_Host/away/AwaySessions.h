@@ -109,8 +109,10 @@ private:
     void decide(Entry& entry, std::optional<Bytes> datagram);
     void connectionArrived(std::shared_ptr<ControlChannel> channel, const Door::KnockId& id,
                            std::uint64_t serial);
-    void videoPortMapped(const Door::KnockId& id, std::uint64_t serial, std::uint16_t internal,
+    void videoPortMapped(std::uint64_t serial, const AwayTicket& ticket, std::uint16_t internal,
                          const AwayRouter::Result<std::uint16_t>& result, const VideoPortDone& done);
+    // Whether the entry still holds the mapping.
+    static bool holds(const Entry& entry, const Forward& forward);
     void renew(const Door::KnockId& id, std::uint64_t serial, const Forward& forward,
                std::function<void()> next);
     // Takes the entry out and closes its listener; gives the mappings it held.

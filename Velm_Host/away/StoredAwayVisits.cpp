@@ -1,27 +1,47 @@
 #include "Velm_Host/away/StoredAwayVisits.h"
 
 #include "Velm_Host/core/BoundedText.h"
+#include "platform/log/Log.h"
 #include "protocol/json/Json.h"
+#include "protocol/json/JsonCheck.h"
+#include "protocol/json/JsonReader.h"
 
 #include <string>
-#include <string_view>
 
 namespace velm {
+namespace {
+
+constexpr Log storedAwayVisitsLog("away");
+
+} // namespace
 
 std::optional<std::vector<AwayVisit>> StoredAwayVisits::read(const nlohmann::json& stored) const {
+    // Texts that are not UTF-8 are replaced first: a visit holding one could never be saved again.
     const std::string text = stored.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    auto visits = Json::tryDecode<std::vector<AwayVisit>>(std::string_view(text));
-    if (!visits) {
+    const auto repaired = nlohmann::json::parse(text, nullptr, false);
+    if (!repaired.is_array()) {
         return std::nullopt;
     }
-    if (visits->size() > maxVisits) {
-        visits->resize(maxVisits);
-    }
-    for (AwayVisit& visit : *visits) {
-        visit = bounded(std::move(visit));
+    std::vector<AwayVisit> visits;
+    std::size_t dropped = 0;
+    for (const nlohmann::json& entry : repaired) {
+        if (visits.size() == maxVisits) {
+            break;
+        }
+        // A damaged visit costs only itself, told apart without an exception.
+        if (!JsonCheck<AwayVisit>::fits(entry)) {
+            ++dropped;
+            continue;
+        }
+        const JsonPath path;
+        AwayVisit visit = bounded(JsonReader(entry, path).read<AwayVisit>());
         if (visit.isOpen()) {
             visit.ended = visit.started;
         }
+        visits.push_back(std::move(visit));
+    }
+    if (dropped > 0) {
+        storedAwayVisitsLog.error("dropped %zu unreadable stored away visits", dropped);
     }
     return visits;
 }

@@ -16,7 +16,7 @@ struct StoredAwayVisits {
     std::size_t maxVisits = 0;
     std::size_t maxTextBytes = 0;
 
-    // Nothing when the stored value is not a list of visits.
+    // Nothing when the stored value is not a list; a visit in it that does not read is left out.
     std::optional<std::vector<AwayVisit>> read(const nlohmann::json& stored) const;
     // Nothing when a visit holds what JSON cannot (a text that is not UTF-8).
     static std::optional<nlohmann::json> form(const std::vector<AwayVisit>& visits);

@@ -40,6 +40,7 @@ public:
     void hold() { holding_ = true; }
     // Answers the oldest held exchange from the script.
     void answerHeld();
+    std::size_t heldCount() const { return held_.size(); }
     // Stops holding and answers every held exchange, oldest first.
     void release();
 

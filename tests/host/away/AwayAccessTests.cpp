@@ -55,6 +55,17 @@ protected:
         return held;
     }
 
+    // What the settings remember to remove after a crash.
+    std::set<ForwardedPort> remembered() const {
+        std::set<ForwardedPort> held;
+        if (const auto stored = settings->jsonValue(AwayMappingLedger::settingsKey)) {
+            for (const auto& mapping : AwayMappingLedger::read(*stored)) {
+                held.insert({std::string(PortMapper::rawValue(mapping.transport)), mapping.port});
+            }
+        }
+        return held;
+    }
+
     std::set<ForwardedPort> doorMappings() const {
         std::set<ForwardedPort> mappings;
         for (const std::uint16_t port : doorPorts({pad})) {
@@ -98,6 +109,17 @@ protected:
             return std::nullopt;
         }
         return *answer->admitted();
+    }
+
+    // Switched on, with one admitted session and two channels arrived through it.
+    std::optional<Door::Answer::Admitted> switchOnWithTwoChannels() {
+        switchOn();
+        auto session = admit(pad, peer);
+        if (!session || !connect(session->controlPort, session->sessionKey) ||
+            !connect(session->controlPort, session->sessionKey)) {
+            return std::nullopt;
+        }
+        return session;
     }
 
     // Whether the bad datagram got no reply: a good knock sent after it from the same peer must be
@@ -189,6 +211,25 @@ TEST_F(AwayAccessTest, TamperedSkewedForeignAndLapsedKnocksGetNoReplyAndLeaveNot
     EXPECT_EQ(sent("AddPortMapping"), doors + 7);
 }
 
+// Anyone who caught a knock of a device whose access has lapsed can send it again and again: that
+// is told once, not once a datagram, and costs nothing after.
+TEST_F(AwayAccessTest, AKnockOfALapsedDeviceSentAgainAndAgainIsLoggedOnce) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    makeAccess(router);
+    const AwayDevice lapsing = device("lapsing-1", Date(clock().secondsSinceReferenceDate() + 10));
+    enable({pad, lapsing});
+    ASSERT_TRUE(admit(pad, peer).has_value());
+    queue->advance(11s);
+
+    const Door::Knocker knocker(lapsing.key);
+    const Bytes caught = knockOf(knocker);
+    for (int copy = 0; copy < 20; ++copy) {
+        ASSERT_TRUE(noReplyTo(peer, caught));
+    }
+    EXPECT_TRUE(noReplyTo(peer, knockOf(knocker)));
+    EXPECT_EQ(logged("whose away access has lapsed"), 1);
+}
+
 TEST_F(AwayAccessTest, AFifthKnockIsRefusedWhileFourSessionsAreInUseAndEvictsTheIdlestOtherwise) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
     switchOn();
@@ -235,10 +276,8 @@ TEST_F(AwayAccessTest, AChannelOfADeviceWhoseAccessLapsedSinceItsKnockIsTurnedAw
 
 TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives) {
     VELM_ONLY_IN_PRIVATE_NETWORK();
-    switchOn();
-    const auto session = admit(pad, peer);
-    ASSERT_TRUE(session && connect(session->controlPort, session->sessionKey) &&
-                connect(session->controlPort, session->sessionKey));
+    const auto session = switchOnWithTwoChannels();
+    ASSERT_TRUE(session.has_value());
     EXPECT_EQ(arrivals[0].ticket.knockID, arrivals[1].ticket.knockID);
     EXPECT_NE(arrivals[0].ticket, arrivals[1].ticket);
 
@@ -263,6 +302,31 @@ TEST_F(AwayAccessTest, ATicketCountsOnceAndForwardsVideoOnlyWhileItsChannelLives
     access->connectionEnded(arrivals[1].ticket);
     queue->advance(61s);
     EXPECT_EQ(forwarded(), doorMappings());
+}
+
+// A session's video socket closes with it; the entry may live on for another channel, but nothing may go
+// on forwarding to the closed port, which any other program may take next.
+TEST_F(AwayAccessTest, AVideoPortIsNoLongerForwardedOnceItsChannelEnds) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    const auto session = switchOnWithTwoChannels();
+    ASSERT_TRUE(session.has_value());
+    for (std::size_t index = 0; index < 2; ++index) {
+        access->forwardVideoPort(static_cast<std::uint16_t>(41000 + index), arrivals[index].ticket,
+                                 [](auto) {});
+    }
+    queue->runUntilIdle();
+    ASSERT_TRUE(forwarded().contains({"UDP", 41000}) && forwarded().contains({"UDP", 41001}));
+
+    access->connectionEnded(arrivals[0].ticket);
+    queue->runUntilIdle();
+    EXPECT_FALSE(forwarded().contains({"UDP", 41000}));
+    EXPECT_TRUE(forwarded().contains({"UDP", 41001}) && forwarded().contains({"TCP", session->controlPort}));
+
+    // The renewals that follow leave it removed.
+    queue->advance(std::chrono::seconds(static_cast<int>(AwayAccess::sessionRenewalSeconds)) +
+                   2 * AwayAccess::passInterval);
+    EXPECT_FALSE(forwarded().contains({"UDP", 41000}));
+    EXPECT_TRUE(forwarded().contains({"UDP", 41001}));
 }
 
 TEST_F(AwayAccessTest, AStopWhileTheRouterIsAskedForItsAddressReportsNothingAfterOff) {
@@ -320,6 +384,28 @@ TEST_F(AwayAccessTest, OffAndOnAgainQuicklyLeavesTheNewStateAndOneTicker) {
     EXPECT_EQ(forwarded(), doorMappings());
     queue->advance(AwayAccess::passInterval);
     EXPECT_EQ(queue->pendingCount(), 1u);
+}
+
+// Switched on again while the stop before still removes its mappings: the doors mapped anew are neither
+// removed by that stop nor forgotten by the settings, whatever order the router answers in.
+TEST_F(AwayAccessTest, OnAgainWhileTheStopBeforeStillRemovesItsMappingsKeepsTheNewOnesRemembered) {
+    VELM_ONLY_IN_PRIVATE_NETWORK();
+    switchOn();
+    ASSERT_EQ(remembered(), doorMappings());
+    router->hold();
+    access->setEnabled(false, {pad});
+    access->setEnabled(true, {pad});
+    queue->runUntilIdle();
+    for (int answered = 0; answered < 100 && router->heldCount() > 0; ++answered) {
+        router->answerHeld();
+        queue->runUntilIdle();
+    }
+    router->release();
+    queue->runUntilIdle();
+
+    EXPECT_EQ(statuses.back(), ready);
+    EXPECT_EQ(forwarded(), doorMappings());
+    EXPECT_EQ(remembered(), forwarded());
 }
 
 TEST_F(AwayAccessTest, ARestartAfterACrashRemovesWhatItLeftOnThisRouterBeforeItMapsAnything) {

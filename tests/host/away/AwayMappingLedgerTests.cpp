@@ -65,6 +65,25 @@ TEST_F(AwayMappingLedgerTest, KeepsTheRecordsItCouldNotReadAtStart) {
                                       {Transport::tcp, 40002, "r", "c"}}));
 }
 
+// The router's control path is its own to choose, of any length: a mapping made there is still read back
+// at the next start, so that what a crash left is removed, and the settings stay small.
+TEST_F(AwayMappingLedgerTest, AMappingOnARouterWithALongControlPathIsReadBackAtTheNextStart) {
+    const PortMapperGateway shortPath{"192.168.1.1", 5000, "/ctl", "urn:wan", "192.168.1.20"};
+    EXPECT_EQ(AwayMappingLedger::routerOf(shortPath), "192.168.1.1:5000/ctl");
+
+    PortMapperGateway longPath = shortPath;
+    longPath.controlPath = "/" + std::string(100'000, 'c');
+    PortMapperGateway otherLongPath = longPath;
+    otherLongPath.controlPath.back() = 'd';
+    const std::string router = AwayMappingLedger::routerOf(longPath);
+    EXPECT_LE(router.size(), AwayMappingLedger::maxTextBytes);
+    EXPECT_EQ(AwayMappingLedger::routerOf(longPath), router);
+    EXPECT_NE(AwayMappingLedger::routerOf(otherLongPath), router);
+
+    AwayMappingLedger(settings).add({Transport::udp, 23456, router, "192.168.1.20"});
+    EXPECT_EQ(remembered(), (Mappings{{Transport::udp, 23456, router, "192.168.1.20"}}));
+}
+
 TEST_F(AwayMappingLedgerTest, ReadsOnlyWellFormedRecords) {
     const auto record = [](nlohmann::json protocol, nlohmann::json port, std::string router = "r") {
         return nlohmann::json{{"protocol", protocol}, {"port", port}, {"router", router}, {"client", "c"}};

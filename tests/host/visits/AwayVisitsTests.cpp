@@ -150,5 +150,35 @@ TEST_F(AwayVisitsTest, StoredDataIsCheckedBeforeUse) {
     EXPECT_EQ(loaded[0].ended, Date(t0));
 }
 
+// One damaged visit costs only itself: the others load, and the next save keeps them.
+TEST_F(AwayVisitsTest, AVisitThatDoesNotReadLeavesTheOthersInPlace) {
+    const auto visit = [](const std::string& deviceID, double started) {
+        return json{{"id", Uuid::random().string()},
+                    {"deviceID", deviceID},
+                    {"deviceName", "iPad"},
+                    {"started", started},
+                    {"ended", started + 10}};
+    };
+    json damaged = visit("middle", t0 - 200);
+    damaged["ended"] = "yesterday";
+    json noName = visit("nameless", t0 - 300);
+    noName.erase("deviceName");
+    ASSERT_TRUE(defaults->setJson("awayVisits", json::array({visit("newest", t0 - 100), damaged, 7, noName,
+                                                             visit("oldest", t0 - 400)})));
+    visits = restart();
+    auto deviceIDs = [&] {
+        std::vector<std::string> ids;
+        for (const AwayVisit& kept : visits->visits()) {
+            ids.push_back(kept.deviceID);
+        }
+        return ids;
+    };
+    EXPECT_EQ(deviceIDs(), (std::vector<std::string>{"newest", "oldest"}));
+
+    visits->sessionStarted("phone", "iPhone", std::nullopt, Date(t0));
+    visits = restart();
+    EXPECT_EQ(deviceIDs(), (std::vector<std::string>{"phone", "newest", "oldest"}));
+}
+
 } // namespace
 } // namespace velm
