@@ -88,8 +88,13 @@ void DeviceRegistry::load() {
         }
         storedListUnread_ = !stored.allowsSaving();
         // A list that could not be read may hold devices: only one known to be empty lets the code in.
-        const bool nonePaired = stored.status == Loaded::Status::read && stored.devices.empty();
-        auto code = nonePaired ? store_.carriedOverCode() : std::nullopt;
+        // One that holds devices makes the code useless for good; kept, it would come back with fresh
+        // tries once they are all removed.
+        auto code = stored.status == Loaded::Status::read ? store_.carriedOverCode() : std::nullopt;
+        if (code && !stored.devices.empty()) {
+            code.reset();
+            forgetCarriedOverCode();
+        }
         std::lock_guard guard(lock);
         devices_ = std::move(stored.devices);
         if (code) {
@@ -150,8 +155,10 @@ PairingWindow DeviceRegistry::openNewPairing(bool reusable) {
 PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::chrono::seconds> duration,
                                           int wrongTries, bool reusable) {
     PairingWindow window;
+    bool replacesCarriedOver = false;
     {
         std::lock_guard guard(lock);
+        replacesCarriedOver = windowKeeper_.isCarriedOver();
         if (duration) {
             duration = std::max(*duration, std::chrono::seconds::zero());
         }
@@ -163,17 +170,27 @@ PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::c
         openWindow(window, duration, /*carriedOver=*/false);
         deviceRegistryLog.info("pairing open");
     }
+    // A carried-over code has no end of its own: put away, it would come back at the next start with
+    // its tries renewed.
+    if (replacesCarriedOver) {
+        forgetCarriedOverCode();
+    }
     publish();
     return window;
 }
 
 void DeviceRegistry::closePairing() {
+    bool closesCarriedOver = false;
     {
         std::lock_guard guard(lock);
         if (!windowKeeper_.window()) {
             return;
         }
+        closesCarriedOver = windowKeeper_.isCarriedOver();
         windowKeeper_.close("pairing closed");
+    }
+    if (closesCarriedOver) {
+        forgetCarriedOverCode();
     }
     publish();
 }

@@ -90,9 +90,10 @@ public:
     void setOnWrongCode(std::function<void(int triesLeft)> handler);
 
     // Reads the stored devices. With none paired, a code carried over from an earlier version
-    // opens a window that never expires and allows carriedOverWrongTries. A stored list that cannot
-    // be read now is never saved over: it is read again before each change, and until it can be,
-    // the registry holds no devices and refuses every change (notSaved).
+    // opens a window that never expires and allows carriedOverWrongTries; with devices paired, the
+    // code is forgotten. A stored list that cannot be read now is never saved over: it is read again
+    // before each change, and until it can be, the registry holds no devices and refuses every
+    // change (notSaved).
     void load();
 
     std::vector<PairedDevice> devices() const;
@@ -105,7 +106,8 @@ public:
     // The window the main window opens: a new code, standardDuration, standardWrongTries.
     PairingWindow openNewPairing(bool reusable);
     // Replaces any open window. No duration: the window stays until it is closed or used up. A
-    // wrong-try budget below one counts as one.
+    // wrong-try budget below one counts as one. A carried-over code it replaces is forgotten, as it is
+    // when its window is closed.
     PairingWindow openPairing(std::string code, std::optional<std::chrono::seconds> duration, int wrongTries,
                               bool reusable);
     void closePairing();

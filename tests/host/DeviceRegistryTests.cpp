@@ -332,6 +332,29 @@ TEST_F(DeviceRegistryTest, OpensACarriedOverCodeOnlyWhileNoDeviceIsPaired) {
     EXPECT_FALSE(makeRegistry()->pairingWindow());
 }
 
+// A carried-over code put away, by hand or by a new window in its place, is gone for good: it must not
+// come back at the next start with its tries renewed. Nor may one that waited unseen behind paired
+// devices come back once they are all removed.
+TEST_F(DeviceRegistryTest, ACarriedOverCodePutAwayNeverComesBack) {
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    registry = makeRegistry();
+    ASSERT_TRUE(registry->pairingWindow());
+    registry->closePairing();
+    EXPECT_FALSE(makeRegistry()->pairingWindow());
+
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    registry = makeRegistry();
+    registry->openPairing("111111", std::nullopt, 5, false);
+    EXPECT_FALSE(makeRegistry()->pairingWindow());
+
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    registry = makeRegistry();
+    EXPECT_FALSE(registry->pairingWindow());
+    ASSERT_TRUE(registry->remove(std::nullopt));
+    EXPECT_FALSE(makeRegistry()->pairingWindow());
+}
+
 TEST_F(DeviceRegistryTest, RemovesOneDeviceOrAllWithTheirKeys) {
     registry->openPairing("123456", std::nullopt, 5, true);
     for (const char* id : {"a", "b", "c"}) {
