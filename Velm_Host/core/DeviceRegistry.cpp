@@ -67,7 +67,9 @@ DeviceRegistry::DeviceRegistry(PairedDeviceStore store, std::string hostID, std:
     : store_(std::move(store)), hostID_(std::move(hostID)), queue_(std::move(queue)),
       options_(std::move(options)), windowKeeper_(queue_) {}
 
-DeviceRegistry::~DeviceRegistry() = default;
+DeviceRegistry::~DeviceRegistry() {
+    unreadListRetry_.cancel();
+}
 
 void DeviceRegistry::setOnChange(std::function<void()> handler) {
     onChange_.set(std::move(handler));
@@ -87,6 +89,10 @@ void DeviceRegistry::load() {
             stored = store_.load();
         }
         storedListUnread_ = !stored.allowsSaving();
+        // Nothing else reads it again before the list is changed: its devices would stay out till then.
+        if (storedListUnread_) {
+            retryUnreadList(unreadListFirstRetry);
+        }
         // A list that could not be read may hold devices: only one known to be empty lets the code in.
         // One that holds devices makes the code useless for good; kept, it would come back with fresh
         // tries once they are all removed.
@@ -481,6 +487,17 @@ bool DeviceRegistry::readStoredListIfUnread() {
     deviceRegistryLog.info("stored paired devices read after all");
     publish();
     return true;
+}
+
+// Runs with `saveLock_` held.
+void DeviceRegistry::retryUnreadList(std::chrono::seconds after) {
+    unreadListRetry_ =
+        queue_->postAfter(after, whileAlive(weak_from_this(), [after](DeviceRegistry& self) {
+                              std::lock_guard saving(self.saveLock_);
+                              if (!self.readStoredListIfUnread()) {
+                                  self.retryUnreadList(std::min(after * 2, unreadListLongestRetry));
+                              }
+                          }));
 }
 
 bool DeviceRegistry::commit(std::vector<PairedDevice> devices) {

@@ -486,6 +486,24 @@ TEST_F(DeviceRegistryStoredListTest, AListThatCannotBeReadNowIsNeverSavedOver) {
     EXPECT_EQ(storedIDs(), (std::vector<std::string>{"ipad-1", "ipad-2"}));
 }
 
+// Nothing but a change would read such a list again: its devices would be turned away for the whole
+// run. It is read again on its own, more and more seldom, until it can be.
+TEST_F(DeviceRegistryStoredListTest, AListThatCannotBeReadNowIsReadAgainUntilItIs) {
+    {
+        const auto fault = SystemCallFaults::failOpening(listName(), EIO);
+        registry = makeRegistry();
+        queue->advance(DeviceRegistry::unreadListFirstRetry * 3);
+        EXPECT_TRUE(registry->devices().empty());
+        EXPECT_FALSE(registry->lendDeviceKey("ipad-1"));
+    }
+    const int before = publishedChanges();
+    queue->advance(DeviceRegistry::unreadListLongestRetry);
+    ASSERT_EQ(registry->devices().size(), 1u);
+    EXPECT_TRUE(registry->lendDeviceKey("ipad-1"));
+    EXPECT_GT(publishedChanges(), before);
+    EXPECT_EQ(queue->pendingCount(), 0u);
+}
+
 TEST_F(DeviceRegistryStoredListTest, AnUnusableListIsKeptAsideAndTheNextStartsEmpty) {
     const auto unusable = std::vector<std::function<void()>>{
         [&] { TemporaryFolder::writeFile(listFile(), "[{\"id\":"); },
