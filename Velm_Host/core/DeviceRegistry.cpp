@@ -67,7 +67,9 @@ DeviceRegistry::DeviceRegistry(PairedDeviceStore store, std::string hostID, std:
     : store_(std::move(store)), hostID_(std::move(hostID)), queue_(std::move(queue)),
       options_(std::move(options)), windowKeeper_(queue_) {}
 
-DeviceRegistry::~DeviceRegistry() = default;
+DeviceRegistry::~DeviceRegistry() {
+    unreadListRetry_.cancel();
+}
 
 void DeviceRegistry::setOnChange(std::function<void()> handler) {
     onChange_.set(std::move(handler));
@@ -87,9 +89,18 @@ void DeviceRegistry::load() {
             stored = store_.load();
         }
         storedListUnread_ = !stored.allowsSaving();
+        // Nothing else reads it again before the list is changed: its devices would stay out till then.
+        if (storedListUnread_) {
+            retryUnreadList(unreadListFirstRetry);
+        }
         // A list that could not be read may hold devices: only one known to be empty lets the code in.
-        const bool nonePaired = stored.status == Loaded::Status::read && stored.devices.empty();
-        auto code = nonePaired ? store_.carriedOverCode() : std::nullopt;
+        // One that holds devices makes the code useless for good; kept, it would come back with fresh
+        // tries once they are all removed.
+        auto code = stored.status == Loaded::Status::read ? store_.carriedOverCode() : std::nullopt;
+        if (code && !stored.devices.empty()) {
+            code.reset();
+            forgetCarriedOverCode();
+        }
         std::lock_guard guard(lock);
         devices_ = std::move(stored.devices);
         if (code) {
@@ -150,8 +161,10 @@ PairingWindow DeviceRegistry::openNewPairing(bool reusable) {
 PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::chrono::seconds> duration,
                                           int wrongTries, bool reusable) {
     PairingWindow window;
+    bool replacesCarriedOver = false;
     {
         std::lock_guard guard(lock);
+        replacesCarriedOver = windowKeeper_.isCarriedOver();
         if (duration) {
             duration = std::max(*duration, std::chrono::seconds::zero());
         }
@@ -163,17 +176,27 @@ PairingWindow DeviceRegistry::openPairing(std::string code, std::optional<std::c
         openWindow(window, duration, /*carriedOver=*/false);
         deviceRegistryLog.info("pairing open");
     }
+    // A carried-over code has no end of its own: put away, it would come back at the next start with
+    // its tries renewed.
+    if (replacesCarriedOver) {
+        forgetCarriedOverCode();
+    }
     publish();
     return window;
 }
 
 void DeviceRegistry::closePairing() {
+    bool closesCarriedOver = false;
     {
         std::lock_guard guard(lock);
         if (!windowKeeper_.window()) {
             return;
         }
+        closesCarriedOver = windowKeeper_.isCarriedOver();
         windowKeeper_.close("pairing closed");
+    }
+    if (closesCarriedOver) {
+        forgetCarriedOverCode();
     }
     publish();
 }
@@ -464,6 +487,17 @@ bool DeviceRegistry::readStoredListIfUnread() {
     deviceRegistryLog.info("stored paired devices read after all");
     publish();
     return true;
+}
+
+// Runs with `saveLock_` held.
+void DeviceRegistry::retryUnreadList(std::chrono::seconds after) {
+    unreadListRetry_ =
+        queue_->postAfter(after, whileAlive(weak_from_this(), [after](DeviceRegistry& self) {
+                              std::lock_guard saving(self.saveLock_);
+                              if (!self.readStoredListIfUnread()) {
+                                  self.retryUnreadList(std::min(after * 2, unreadListLongestRetry));
+                              }
+                          }));
 }
 
 bool DeviceRegistry::commit(std::vector<PairedDevice> devices) {

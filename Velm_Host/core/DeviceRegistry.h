@@ -9,6 +9,7 @@
 #include "platform/core/Date.h"
 #include "platform/dispatch/GuardedCallback.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/WorkItem.h"
 #include "platform/net/TlsKeyLender.h"
 #include "protocol/PairRequest.h"
 #include "protocol/PairResponse.h"
@@ -71,6 +72,10 @@ public:
     static constexpr std::string_view unnamedDeviceName = "Device";
     static constexpr std::chrono::seconds oneDay{86'400};
     static constexpr int defaultAwayAccessDays = 30;
+    // A stored list that cannot be read is read again after this, then after twice as long each
+    // time, up to the longest wait.
+    static constexpr std::chrono::seconds unreadListFirstRetry{5};
+    static constexpr std::chrono::seconds unreadListLongestRetry{600};
 
     // `queue` is the owner's: the pairing window's expiry and every onChange run there.
     static std::shared_ptr<DeviceRegistry> make(PairedDeviceStore store, std::string hostID,
@@ -90,9 +95,10 @@ public:
     void setOnWrongCode(std::function<void(int triesLeft)> handler);
 
     // Reads the stored devices. With none paired, a code carried over from an earlier version
-    // opens a window that never expires and allows carriedOverWrongTries. A stored list that cannot
-    // be read now is never saved over: it is read again before each change, and until it can be,
-    // the registry holds no devices and refuses every change (notSaved).
+    // opens a window that never expires and allows carriedOverWrongTries; with devices paired, the
+    // code is forgotten. A stored list that cannot be read now is never saved over: it is read again
+    // before each change and on the owner's queue (unreadListFirstRetry), and until it can be, the
+    // registry holds no devices and refuses every change (notSaved).
     void load();
 
     std::vector<PairedDevice> devices() const;
@@ -105,7 +111,8 @@ public:
     // The window the main window opens: a new code, standardDuration, standardWrongTries.
     PairingWindow openNewPairing(bool reusable);
     // Replaces any open window. No duration: the window stays until it is closed or used up. A
-    // wrong-try budget below one counts as one.
+    // wrong-try budget below one counts as one. A carried-over code it replaces is forgotten, as it is
+    // when its window is closed.
     PairingWindow openPairing(std::string code, std::optional<std::chrono::seconds> duration, int wrongTries,
                               bool reusable);
     void closePairing();
@@ -178,6 +185,7 @@ private:
     // Reads a stored list that load could not read; false while it still cannot be. Runs with
     // `saveLock_` held.
     bool readStoredListIfUnread();
+    void retryUnreadList(std::chrono::seconds after);
     // Saves the list and, once it is stored, puts it in memory; runs with `saveLock_` held.
     bool commit(std::vector<PairedDevice> devices);
 
@@ -196,8 +204,9 @@ private:
     // Held by each change of the list from its copy to its arrival in memory. Taken before `lock`,
     // never while holding it.
     std::mutex saveLock_;
-    // A list is stored that could not be read; under `saveLock_`.
+    // A list is stored that could not be read, and its next read; under `saveLock_`.
     bool storedListUnread_ = false;
+    WorkItem unreadListRetry_;
     mutable std::mutex lock;
     std::vector<PairedDevice> devices_;
     PairingWindowKeeper windowKeeper_;

@@ -2,12 +2,12 @@
 
 #include "platform/crypto/SecureWipe.h"
 #include "platform/log/Log.h"
-#include "protocol/json/Json.h"
 #include "transport/keys/Pairing.h"
 #include "transport/keys/PreSharedKey.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -31,6 +31,41 @@ std::optional<std::string> problemOf(const PairedDevice& device, const std::vect
         return "too many devices";
     }
     return std::nullopt;
+}
+
+// Overwrites every string of a tree that held keys, as their Base64 text, before it is freed. Goes
+// without recursion: a damaged list may nest as deep as its file is long.
+template <typename Tree> void wipeStrings(Tree& root) {
+    std::vector<Tree*> pending{&root};
+    while (!pending.empty()) {
+        Tree& node = *pending.back();
+        pending.pop_back();
+        if (node.is_string()) {
+            secureWipe(node.template get_ref<std::string&>());
+        } else if (node.is_structured()) {
+            for (Tree& child : node) {
+                pending.push_back(&child);
+            }
+        }
+    }
+}
+
+std::vector<PairedDevice> readEntries(const nlohmann::json& list) {
+    std::vector<PairedDevice> devices;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        try {
+            const JsonPath path;
+            PairedDevice device = JsonReader(list[i], path).read<PairedDevice>();
+            if (const auto problem = problemOf(device, devices)) {
+                pairedDeviceStoreLog.error("dropped paired device %zu: %s", i, problem->c_str());
+                continue;
+            }
+            devices.push_back(std::move(device));
+        } catch (const JsonError& error) {
+            pairedDeviceStoreLog.error("dropped unreadable paired device %zu: %s", i, error.what());
+        }
+    }
+    return devices;
 }
 
 std::size_t characterCount(std::string_view text) {
@@ -104,35 +139,22 @@ bool PairedDeviceStore::forgetCarriedOverCode() const {
 }
 
 std::optional<std::string> PairedDeviceStore::encode(const std::vector<PairedDevice>& devices) {
-    auto bytes = Json::tryEncode(devices);
-    if (!bytes) {
-        return std::nullopt;
+    nlohmann::ordered_json root;
+    std::optional<std::string> text;
+    try {
+        const JsonPath path;
+        JsonWriter(root, path).write(devices);
+        text = root.dump();
+    } catch (const JsonError&) {
     }
-    std::string text = toString(*bytes);
-    secureWipe(*bytes);
+    wipeStrings(root);
     return text;
 }
 
 std::optional<std::vector<PairedDevice>> PairedDeviceStore::decode(std::string_view stored) {
-    const auto root =
-        nlohmann::json::parse(stored.begin(), stored.end(), nullptr, /*allow_exceptions=*/false);
-    if (!root.is_array()) {
-        return std::nullopt;
-    }
-    std::vector<PairedDevice> devices;
-    for (std::size_t i = 0; i < root.size(); ++i) {
-        try {
-            const JsonPath path;
-            PairedDevice device = JsonReader(root[i], path).read<PairedDevice>();
-            if (const auto problem = problemOf(device, devices)) {
-                pairedDeviceStoreLog.error("dropped paired device %zu: %s", i, problem->c_str());
-                continue;
-            }
-            devices.push_back(std::move(device));
-        } catch (const JsonError& error) {
-            pairedDeviceStoreLog.error("dropped unreadable paired device %zu: %s", i, error.what());
-        }
-    }
+    auto root = nlohmann::json::parse(stored.begin(), stored.end(), nullptr, /*allow_exceptions=*/false);
+    auto devices = root.is_array() ? std::optional(readEntries(root)) : std::nullopt;
+    wipeStrings(root);
     return devices;
 }
 

@@ -326,7 +326,9 @@ void HostModel::advertisementChanged(const ServicePublisher::State& state) {
 }
 
 void HostModel::registryChanged() {
-    state_.devices = registry_->devices();
+    auto devices = registry_->devices();
+    endSessionsOfRetiredKeys(devices);
+    state_.devices = std::move(devices);
     state_.pairingWindow = registry_->pairingWindow();
     if (state_.allowRemoteAccess && !quitting_) {
         startListener();
@@ -334,6 +336,22 @@ void HostModel::registryChanged() {
     completeDeviceKeys();
     refreshAway();
     publish();
+}
+
+// A device paired again holds a new key, and the old one admits nothing from then on: what that key let
+// in ends too, as it would had the device been removed. No session of the new key is among them: its
+// device learns the key only from the answer sent after this change was posted here.
+void HostModel::endSessionsOfRetiredKeys(const std::vector<PairedDevice>& devices) {
+    for (const PairedDevice& before : state_.devices) {
+        const auto now = std::find_if(devices.begin(), devices.end(),
+                                      [&](const PairedDevice& device) { return device.id == before.id; });
+        if (now == devices.end() || now->key == before.key) {
+            continue;
+        }
+        for (const auto& [id, entry] : sessions_) {
+            entry.session->closeForDevice(before.id, ByeReason::notPaired);
+        }
+    }
 }
 
 // Going without a device-bound key is for devices paired before there were such keys: once every

@@ -187,6 +187,7 @@ private:
     void retryListener(std::chrono::seconds waited);
     void advertisementChanged(const ServicePublisher::State& state);
     void registryChanged();
+    void endSessionsOfRetiredKeys(const std::vector<PairedDevice>& devices);
     void completeDeviceKeys();
     void refreshAway();
     void endWithdrawnAwaySessions();

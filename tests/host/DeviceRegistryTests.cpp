@@ -332,6 +332,29 @@ TEST_F(DeviceRegistryTest, OpensACarriedOverCodeOnlyWhileNoDeviceIsPaired) {
     EXPECT_FALSE(makeRegistry()->pairingWindow());
 }
 
+// A carried-over code put away, by hand or by a new window in its place, is gone for good: it must not
+// come back at the next start with its tries renewed. Nor may one that waited unseen behind paired
+// devices come back once they are all removed.
+TEST_F(DeviceRegistryTest, ACarriedOverCodePutAwayNeverComesBack) {
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    registry = makeRegistry();
+    ASSERT_TRUE(registry->pairingWindow());
+    registry->closePairing();
+    EXPECT_FALSE(makeRegistry()->pairingWindow());
+
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    registry = makeRegistry();
+    registry->openPairing("111111", std::nullopt, 5, false);
+    EXPECT_FALSE(makeRegistry()->pairingWindow());
+
+    ASSERT_FALSE(failureOf(pair("ipad-1")));
+    ASSERT_TRUE(keychain().write("654321", "pairing-code"));
+    registry = makeRegistry();
+    EXPECT_FALSE(registry->pairingWindow());
+    ASSERT_TRUE(registry->remove(std::nullopt));
+    EXPECT_FALSE(makeRegistry()->pairingWindow());
+}
+
 TEST_F(DeviceRegistryTest, RemovesOneDeviceOrAllWithTheirKeys) {
     registry->openPairing("123456", std::nullopt, 5, true);
     for (const char* id : {"a", "b", "c"}) {
@@ -461,6 +484,24 @@ TEST_F(DeviceRegistryStoredListTest, AListThatCannotBeReadNowIsNeverSavedOver) {
     // Readable again: the next change starts from the stored list.
     ASSERT_EQ(failureOf(pair("ipad-2")), std::nullopt);
     EXPECT_EQ(storedIDs(), (std::vector<std::string>{"ipad-1", "ipad-2"}));
+}
+
+// Nothing but a change would read such a list again: its devices would be turned away for the whole
+// run. It is read again on its own, more and more seldom, until it can be.
+TEST_F(DeviceRegistryStoredListTest, AListThatCannotBeReadNowIsReadAgainUntilItIs) {
+    {
+        const auto fault = SystemCallFaults::failOpening(listName(), EIO);
+        registry = makeRegistry();
+        queue->advance(DeviceRegistry::unreadListFirstRetry * 3);
+        EXPECT_TRUE(registry->devices().empty());
+        EXPECT_FALSE(registry->lendDeviceKey("ipad-1"));
+    }
+    const int before = publishedChanges();
+    queue->advance(DeviceRegistry::unreadListLongestRetry);
+    ASSERT_EQ(registry->devices().size(), 1u);
+    EXPECT_TRUE(registry->lendDeviceKey("ipad-1"));
+    EXPECT_GT(publishedChanges(), before);
+    EXPECT_EQ(queue->pendingCount(), 0u);
 }
 
 TEST_F(DeviceRegistryStoredListTest, AnUnusableListIsKeptAsideAndTheNextStartsEmpty) {

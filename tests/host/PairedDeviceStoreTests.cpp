@@ -3,6 +3,7 @@
 #include "platform/crypto/Random.h"
 #include "tests/support/FreedBlockWatch.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <numeric>
@@ -96,6 +97,33 @@ TEST(PairedDeviceStore, ADamagedKeyLeavesNothingOfItInFreedMemory) {
     EXPECT_TRUE(decoded->empty());
     ASSERT_FALSE(test::FreedBlockWatch::overflowed());
     EXPECT_FALSE(test::FreedBlockWatch::sawFreed(key));
+}
+
+// Every save and every read of the list passes through its JSON form, where each key stands as Base64
+// text: that text is the key all the same, and none of it may be left in freed memory either.
+TEST(PairedDeviceStore, TheKeysTextLeavesNothingInFreedMemory) {
+    const test::TemporaryFolder folder;
+    const PairedDeviceStore store(KeychainStore("service", GenericPasswordStore(folder / "keychain")));
+    std::vector<PairedDevice> devices;
+    std::vector<std::string> texts;
+    for (const char* id : {"a", "b"}) {
+        devices.push_back(
+            {.id = id, .name = id, .key = SecretBytes(Random::bytes(32)), .pairedAt = Date(10)});
+        texts.push_back(Base64::encode(devices.back().key));
+    }
+
+    test::FreedBlockWatch::start();
+    const bool saved = store.save(devices);
+    auto loaded = store.load();
+    loaded.devices.clear();
+    test::FreedBlockWatch::stop();
+
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(loaded.status, PairedDeviceStore::Loaded::Status::read);
+    ASSERT_FALSE(test::FreedBlockWatch::overflowed());
+    for (const std::string& text : texts) {
+        EXPECT_FALSE(test::FreedBlockWatch::sawFreed(toBytes(text)));
+    }
 }
 
 } // namespace

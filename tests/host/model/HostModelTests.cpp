@@ -323,6 +323,25 @@ TEST_F(HostModelTest, RemovingAllDevicesEndsEachOfTheirSessions) {
     EXPECT_TRUE(host.model->state().devices.empty());
 }
 
+// Pairing a device again retires its old key, and with it what that key let in: a session the old key
+// admitted ends, and the new key gets in.
+TEST_F(HostModelTest, PairingADeviceAgainEndsTheSessionsOfItsOldKey) {
+    host.start();
+    const auto oldKey = host.pairDevice("ipad");
+    const auto session = host.connect("ipad", oldKey);
+    ASSERT_TRUE(session);
+
+    const auto newKey = host.pairDevice("ipad");
+    ASSERT_TRUE(host.pumpUntil([&] { return session->bye().has_value(); }));
+    EXPECT_EQ(session->bye(), ByeReason::notPaired);
+
+    const auto again = host.connect("ipad", newKey);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(host.pumpUntil([&] { return host.model->state().connected.has_value(); }));
+    EXPECT_FALSE(again->bye());
+    EXPECT_EQ(host.model->state().devices.size(), 1u);
+}
+
 // A device removed while its admission is reported to the model must not replace the current session.
 TEST_F(HostModelTest, ADeviceRemovedWhileItsSessionIsReportedDoesNotReplaceTheCurrentOne) {
     host.sessionQueue = std::make_shared<ManualQueue>("sessions");
