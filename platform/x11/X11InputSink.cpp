@@ -390,6 +390,7 @@ void X11InputSink::postKey(const KeyEvent& event) {
         return;
     }
     if (event.down) {
+        noteLock(event.keyCode);
         keysHeld_.emplace(event.keyCode, *keycode);
     } else if (held != keysHeld_.end()) {
         keysHeld_.erase(held);
@@ -573,6 +574,7 @@ void X11InputSink::releaseAll() {
     releaseHeldBy(xtestPointer_);
     releaseHeldBy(xtestKeyboard_);
     keysHeld_.clear();
+    restoreLocks();
     followMapChanges();
     emptySpareKeys();
 }
@@ -619,6 +621,38 @@ void X11InputSink::releaseHeldBy(int device) {
         XFreeDeviceState(state);
     }
     XCloseDevice(display, opened);
+}
+
+std::optional<unsigned int> X11InputSink::lockOf(std::uint16_t keyCode) const {
+    const auto keysym = X11KeyTable::keysym(keyCode);
+    if (keysym == XK_Caps_Lock) {
+        return LockMask;
+    }
+    if (keysym == XK_Num_Lock) {
+        // Num lock is whichever modifier the map binds it to; none, and it switches nothing.
+        if (const unsigned int mask = XkbKeysymToModifiers(connection_->display(), XK_Num_Lock)) {
+            return mask;
+        }
+    }
+    return std::nullopt;
+}
+
+void X11InputSink::noteLock(std::uint16_t keyCode) {
+    const auto mask = lockOf(keyCode);
+    if (!mask || locksFound_.contains(*mask)) {
+        return;
+    }
+    XkbStateRec state{};
+    if (XkbGetState(connection_->display(), XkbUseCoreKbd, &state) == Success) {
+        locksFound_.emplace(*mask, (state.locked_mods & *mask) != 0);
+    }
+}
+
+void X11InputSink::restoreLocks() {
+    for (const auto& [mask, wasOn] : locksFound_) {
+        XkbLockModifiers(connection_->display(), XkbUseCoreKbd, mask, wasOn ? mask : 0);
+    }
+    locksFound_.clear();
 }
 
 // Empties the keys that a host which ended without giving them back recorded, those that still hold

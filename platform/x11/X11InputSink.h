@@ -24,7 +24,9 @@ class X11Connection;
 //   spare key with that keysym while it is held (modifier and lock keys excepted). Command, option, control
 //   and shift hold the left-hand modifier keys, caps lock is switched on and off with its key, the function
 //   modifier has no key. Modifier flags on events are not needed: X reads them from the keys held. Held keys
-//   repeat by the server's own auto-repeat, as a real keyboard's do.
+//   repeat by the server's own auto-repeat, as a real keyboard's do. Caps lock and num lock pressed as keys
+//   stay switched, as on a real keyboard, until releaseAll puts each back as it was before the sink first
+//   switched it.
 // - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
 // - Text is typed on spare keys given the character's keysym (SpareKeycodes), with caps lock lifted
 //   meanwhile; releaseAll and the destructor empty them again, and return once the server has done so.
@@ -93,6 +95,11 @@ private:
     // Nothing when the keyboard's state cannot be read.
     std::optional<bool> capsLockIsOn() const;
     void releaseHeldBy(int device);
+    // The modifier mask a lock key (caps lock, num lock) switches; nothing for any other key.
+    std::optional<unsigned int> lockOf(std::uint16_t keyCode) const;
+    // Before a key first switches a lock: how the lock is now, to be put back.
+    void noteLock(std::uint16_t keyCode);
+    void restoreLocks();
     void recordLentKeys();
     // Puts `own` on the record in place of what it said of those keys, or takes them off it when
     // they are `givenBack`; the other sinks' loans stay.
@@ -121,6 +128,8 @@ private:
     std::optional<Location> warpedTo_;
     // The keys down, by key code, with the keycode each went down on.
     std::map<std::uint16_t, std::uint8_t> keysHeld_;
+    // The locks the sink's keys switched (by modifier mask), each with whether it was on before.
+    std::map<unsigned int, bool> locksFound_;
 };
 
 } // namespace velm

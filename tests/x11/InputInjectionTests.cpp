@@ -408,6 +408,21 @@ TEST_F(InputInjectionTest, TypingKeepsNoBacklogOfKeyboardMapNotices) {
     EXPECT_LT(after > before ? after - before : 0, std::size_t{1} << 20);
 }
 
+// Caps lock and num lock stay switched after their key goes up, as on a real keyboard; but a session
+// that ends leaves them as it found them, or the user's own typing would come out in capitals.
+TEST_F(InputInjectionTest, ASessionThatEndsLeavesTheLocksAsItFoundThem) {
+    const unsigned int before = recorder->lockedModifiers();
+    for (const std::uint16_t usage : {std::uint16_t{57}, std::uint16_t{83}}) {
+        injector->handle(InputEvent::keyDown(usage));
+        injector->handle(InputEvent::keyUp(usage));
+    }
+    recorder->take(hasPressed(Kind::keyRelease, 2));
+    ASSERT_NE(recorder->lockedModifiers() & LockMask, before & LockMask) << "caps lock switched";
+
+    injector->releaseAll();
+    EXPECT_EQ(recorder->lockedModifiers(), before);
+}
+
 // A layout that has a key's symbol only on another level, as a German one has "=" on shift and 0:
 // the key types what it stands for on a spare key, not what the first level of that key says.
 TEST_F(InputInjectionTest, AKeyTheLayoutHasOnlyOnAnotherLevelTypesWhatItStandsFor) {
