@@ -463,15 +463,33 @@ void X11InputSink::postText(std::string_view character) {
     if (lifted) {
         XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
     }
+    const auto letUp = letUpShortcutModifiers();
     for (const char32_t point : Utf8::codePoints(character)) {
         if (const auto keysym = keysymForCodePoint(point)) {
             typeKeysym(*keysym);
         }
     }
+    for (const std::uint8_t keycode : letUp) {
+        XTestFakeKeyEvent(display, keycode, True, CurrentTime);
+    }
     if (lifted) {
         XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
     }
     XFlush(display);
+}
+
+// Control, alt or super held would make a shortcut of a character (control and "w" closes a window).
+// Shift changes no spare key, and the locks are locks.
+std::vector<std::uint8_t> X11InputSink::letUpShortcutModifiers() {
+    std::vector<std::uint8_t> letUp;
+    for (const auto& [keyCode, keycode] : keysHeld_) {
+        const auto keysym = X11KeyTable::keysym(keyCode);
+        if (keysym && IsModifierKey(*keysym) && *keysym != XK_Shift_L && !lockOf(keyCode)) {
+            XTestFakeKeyEvent(connection_->display(), keycode, False, CurrentTime);
+            letUp.push_back(keycode);
+        }
+    }
+    return letUp;
 }
 
 void X11InputSink::typeKeysym(unsigned long keysym) {

@@ -29,9 +29,10 @@ class X11Connection;
 //   switched it.
 // - Scrolling becomes wheel clicks (buttons 4 and 5, 6 and 7) through a WheelAccumulator per axis.
 // - Text is typed on spare keys given the character's keysym (SpareKeycodes), with caps lock lifted
-//   meanwhile; releaseAll and the destructor empty them again, and return once the server has done so.
-//   The keys lent are recorded on the display (SpareKeycodesRecord) while they are, so that a host
-//   that starts can empty those an earlier one kept when it ended without giving them back.
+//   and the held control, alt and super keys let up meanwhile (text is not a shortcut); releaseAll and the
+//   destructor empty them again, and return once the server has done so. The keys lent are recorded on the
+//   display (SpareKeycodesRecord) while they are, so that a host that starts can empty those an earlier one
+//   kept when it ended without giving them back.
 // - The keyboard map may change under a session (another layout selected, a program remapping keys):
 //   the server's notices of it are followed before each key, so keys type what they stand for on the
 //   new map, a key goes up on the key it went down on, and a spare key the change gave symbols of its
@@ -92,6 +93,9 @@ private:
     // The key a key code goes down on: its key in the table, else a spare key given its keysym.
     std::optional<std::uint8_t> keycodeToPress(std::uint16_t keyCode);
     void switchCapsLock(bool on);
+    // Lets up the held modifier keys that would turn typed text into shortcuts; their keycodes, to be
+    // pressed again after it.
+    std::vector<std::uint8_t> letUpShortcutModifiers();
     // Nothing when the keyboard's state cannot be read.
     std::optional<bool> capsLockIsOn() const;
     void releaseHeldBy(int device);

@@ -442,5 +442,27 @@ TEST_F(InputInjectionTest, AKeyTheLayoutHasOnlyOnAnotherLevelTypesWhatItStandsFo
     EXPECT_FALSE(recorder->holdsAnything());
 }
 
+// Text is typed as sent, whatever modifier the session holds: with control or alt held, a "w" would be
+// a shortcut (close the window) rather than a letter. The keys after the text have them again.
+TEST_F(InputInjectionTest, TextIsTypedAsSentWhileTheSessionHoldsModifiers) {
+    injector->handle(InputEvent::modifierDown(Modifier::control));
+    injector->handle(InputEvent::modifierDown(Modifier::option));
+    injector->handle(InputEvent::textInput("w\u00e9"));
+    injector->handle(InputEvent::keyDown(4));
+    injector->handle(InputEvent::keyUp(4));
+    const auto events = recorder->take([](const std::vector<Received>& received) {
+        const auto typed = pressed(received, Kind::keyPress);
+        return std::find(typed.begin(), typed.end(), XK_a) != typed.end();
+    });
+    std::vector<unsigned int> states;
+    for (const Received& event : events) {
+        if (event.kind == Kind::keyPress &&
+            (event.keysym == XK_w || event.keysym == 0xE9 || event.keysym == XK_a)) {
+            states.push_back(event.state & (ControlMask | Mod1Mask));
+        }
+    }
+    EXPECT_THAT(states, ElementsAre(0u, 0u, ControlMask | Mod1Mask));
+}
+
 } // namespace
 } // namespace velm
