@@ -4,8 +4,37 @@
 
 namespace velm {
 
-SpareKeycodes::SpareKeycodes(std::vector<std::uint8_t> keycodes)
-    : keycodes_(std::move(keycodes)), keysyms_(keycodes_.size(), 0) {}
+SpareKeycodes::SpareKeycodes(std::vector<std::uint8_t> keycodes, const std::vector<Loan>& lent,
+                             std::optional<std::uint8_t> nextKey)
+    : keycodes_(std::move(keycodes)), keysyms_(keycodes_.size(), 0) {
+    for (const Loan& loan : lent) {
+        const auto key = std::find(keycodes_.begin(), keycodes_.end(), loan.keycode);
+        if (key != keycodes_.end()) {
+            keysyms_[static_cast<std::size_t>(key - keycodes_.begin())] = loan.keysym;
+        }
+    }
+    // The round goes on at that key, or at the first after it that is still in the pool.
+    if (nextKey) {
+        const auto at = std::find_if(keycodes_.begin(), keycodes_.end(),
+                                     [next = *nextKey](std::uint8_t keycode) { return keycode >= next; });
+        next_ = at == keycodes_.end() ? 0 : static_cast<std::size_t>(at - keycodes_.begin());
+    }
+}
+
+std::optional<std::uint8_t> SpareKeycodes::nextKey() const {
+    if (keycodes_.empty()) {
+        return std::nullopt;
+    }
+    return keycodes_[next_];
+}
+
+std::optional<unsigned long> SpareKeycodes::keysymOf(std::uint8_t keycode) const {
+    const auto key = std::find(keycodes_.begin(), keycodes_.end(), keycode);
+    if (key == keycodes_.end()) {
+        return std::nullopt;
+    }
+    return keysyms_[static_cast<std::size_t>(key - keycodes_.begin())];
+}
 
 std::optional<SpareKeycodes::Choice> SpareKeycodes::keyFor(unsigned long keysym) {
     if (keycodes_.empty()) {

@@ -26,10 +26,20 @@ public:
         bool operator==(const Loan&) const = default;
     };
 
-    explicit SpareKeycodes(std::vector<std::uint8_t> keycodes = {});
+    // `lent`: the loans of keys among `keycodes` that still hold what they were given. `nextKey`: where
+    // an earlier pool's round had come to, so that a pool read again keeps the longest time between
+    // changes of one key.
+    explicit SpareKeycodes(std::vector<std::uint8_t> keycodes = {}, const std::vector<Loan>& lent = {},
+                           std::optional<std::uint8_t> nextKey = std::nullopt);
 
     // The key that types `keysym`; nothing when there is no spare key at all.
     std::optional<Choice> keyFor(unsigned long keysym);
+    const std::vector<std::uint8_t>& keycodes() const { return keycodes_; }
+    // The key the next change goes to; nothing for an empty pool.
+    std::optional<std::uint8_t> nextKey() const;
+    // What a key of the pool is believed to hold: its keysym, or 0 when empty; nothing for a key
+    // outside the pool.
+    std::optional<unsigned long> keysymOf(std::uint8_t keycode) const;
     // The keys given a keysym since the last reset, to be emptied again.
     std::vector<Loan> lentKeys() const;
     // Every key counts as empty again.

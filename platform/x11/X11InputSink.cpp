@@ -9,11 +9,13 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -69,6 +71,19 @@ std::optional<unsigned long> keysymForCodePoint(char32_t point) {
     return 0x1000000UL + point;
 }
 
+bool isEmpty(const KeySym* syms, int perKey) {
+    return std::all_of(syms, syms + perKey, [](KeySym sym) { return sym == NoSymbol; });
+}
+
+// Whether a key's keysyms are just `keysym` as a spare key was given it. The server may show it in
+// more places than it was given (XKB repeats the first group's in the second group's columns), but
+// nothing else.
+bool holdsJust(const KeySym* syms, int perKey, unsigned long keysym) {
+    return perKey > 0 && syms[0] == keysym && std::all_of(syms, syms + perKey, [keysym](KeySym sym) {
+               return sym == keysym || sym == NoSymbol;
+           });
+}
+
 } // namespace
 
 X11InputSink::X11InputSink(double doubleClickInterval)
@@ -85,14 +100,16 @@ X11InputSink::X11InputSink(double doubleClickInterval)
         connection_.reset();
         return;
     }
+    watchMapChanges();
     keys_.emplace(connection_->display());
     lentKeysRecord_ = connection_->atom(lentKeysProperty);
     findXtestDevices();
-    findSpareKeycodes();
+    findSpareKeycodes(false);
 }
 
 X11InputSink::~X11InputSink() {
     if (isUsable()) {
+        followMapChanges();
         emptySpareKeys();
     }
 }
@@ -144,8 +161,9 @@ void X11InputSink::findXtestDevices() {
     XIFreeDeviceInfo(devices);
 }
 
-// Keys with no keysym at all and no modifier: no physical key of this keyboard types them.
-void X11InputSink::findSpareKeycodes() {
+// Keys with no keysym at all and no modifier: no physical key of this keyboard types them. A key
+// that holds just what this sink lent it stays spare, with its loan.
+void X11InputSink::findSpareKeycodes(bool sameTable) {
     Display* display = connection_->display();
     int lowest = 0;
     int highest = 0;
@@ -153,31 +171,52 @@ void X11InputSink::findSpareKeycodes() {
     KeySym* map =
         XGetKeyboardMapping(display, static_cast<KeyCode>(lowest), highest - lowest + 1, &keysymsPerKeycode_);
     XModifierKeymap* modifiers = XGetModifierMapping(display);
+    const auto lent = spareKeys_.lentKeys();
     if (!map || !modifiers) {
         x11InputSinkLog.error("the keyboard map cannot be read: text cannot be typed");
+        spareKeys_ = SpareKeycodes();
     } else {
         const auto perKey = static_cast<std::size_t>(keysymsPerKeycode_);
         const KeyCode* modifierKeys = modifiers->modifiermap;
         const KeyCode* modifierEnd = modifierKeys + 8 * modifiers->max_keypermod;
         std::vector<std::uint8_t> spare;
+        std::vector<SpareKeycodes::Loan> kept;
         for (int keycode = lowest; keycode <= highest; ++keycode) {
             const KeySym* syms = map + static_cast<std::size_t>(keycode - lowest) * perKey;
-            const bool empty = std::all_of(syms, syms + perKey, [](KeySym sym) { return sym == NoSymbol; });
-            if (empty && std::find(modifierKeys, modifierEnd, keycode) == modifierEnd) {
-                spare.push_back(static_cast<std::uint8_t>(keycode));
+            if (std::find(modifierKeys, modifierEnd, keycode) != modifierEnd) {
+                continue;
             }
+            const auto loan =
+                std::find_if(lent.begin(), lent.end(),
+                             [keycode](const SpareKeycodes::Loan& item) { return item.keycode == keycode; });
+            if (loan != lent.end() && holdsJust(syms, keysymsPerKeycode_, loan->keysym)) {
+                kept.push_back(*loan);
+            } else if (!isEmpty(syms, keysymsPerKeycode_)) {
+                continue;
+            }
+            spare.push_back(static_cast<std::uint8_t>(keycode));
         }
-        if (spare.empty()) {
+        const bool samePool = spare == spareKeys_.keycodes();
+        spareKeys_ = SpareKeycodes(std::move(spare), kept, spareKeys_.nextKey());
+        if (kept.size() < lent.size()) {
+            // Keys the change gave symbols of its own are no longer this sink's to empty.
+            std::vector<SpareKeycodes::Loan> lost;
+            std::copy_if(lent.begin(), lent.end(), std::back_inserter(lost),
+                         [&kept](const SpareKeycodes::Loan& loan) {
+                             return std::find(kept.begin(), kept.end(), loan) == kept.end();
+                         });
+            rewriteRecord(lost, true);
+        }
+        const auto pool = spareKeys_.keycodes();
+        if (pool.empty()) {
             x11InputSinkLog.error("the keyboard map has no spare key: text cannot be typed");
-        } else {
+        } else if (!samePool || !sameTable) {
             // An Xlib application misses the first change of the keyboard map after it read the map,
             // and the changes that come before it handled that one. A change that changes nothing,
             // made now, uses that up long before any character depends on it.
-            std::vector<KeySym> empty(perKey, NoSymbol);
-            XChangeKeyboardMapping(display, spare.back(), keysymsPerKeycode_, empty.data(), 1);
+            giveKey(pool.back(), *spareKeys_.keysymOf(pool.back()));
             XFlush(display);
         }
-        spareKeys_ = SpareKeycodes(std::move(spare));
     }
     if (map) {
         XFree(map);
@@ -185,6 +224,106 @@ void X11InputSink::findSpareKeycodes() {
     if (modifiers) {
         XFreeModifiermap(modifiers);
     }
+}
+
+void X11InputSink::watchMapChanges() {
+    Display* display = connection_->display();
+    int opcode = 0;
+    int error = 0;
+    int major = XkbMajorVersion;
+    int minor = XkbMinorVersion;
+    if (!XkbQueryExtension(display, &opcode, &xkbEventBase_, &error, &major, &minor)) {
+        // Without XKB the server sends every client the core notices unasked.
+        xkbEventBase_ = -1;
+        return;
+    }
+    constexpr unsigned long details = XkbKeySymsMask | XkbModifierMapMask;
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbMapNotify, details, details);
+    XkbSelectEvents(display, XkbUseCoreKbd, XkbNewKeyboardNotifyMask, XkbNewKeyboardNotifyMask);
+}
+
+void X11InputSink::followMapChanges() {
+    Display* display = connection_->display();
+    std::bitset<256> named;
+    const auto name = [&named](int first, int count) {
+        for (int keycode = std::max(first, 0); keycode < std::min(first + count, 256); ++keycode) {
+            named.set(static_cast<std::size_t>(keycode));
+        }
+    };
+    // Another keyboard, new modifiers: everything is read again.
+    bool remapped = false;
+    // Only the notices asked for come on this connection, and the core ones that come with them.
+    // Reading does not wait.
+    while (XEventsQueued(display, QueuedAfterReading) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            if (event.xmapping.request == MappingModifier) {
+                remapped = true;
+            } else if (event.xmapping.request == MappingKeyboard) {
+                name(event.xmapping.first_keycode, event.xmapping.count);
+            }
+        } else if (event.type == xkbEventBase_) {
+            const auto& notice = reinterpret_cast<const XkbEvent&>(event);
+            if (notice.any.xkb_type == XkbNewKeyboardNotify) {
+                remapped = true;
+            } else if (notice.any.xkb_type == XkbMapNotify) {
+                remapped = remapped || (notice.map.changed & XkbModifierMapMask) != 0;
+                if ((notice.map.changed & XkbKeySymsMask) != 0) {
+                    name(notice.map.first_key_sym, notice.map.num_key_syms);
+                }
+            }
+        }
+    }
+    std::vector<std::uint8_t> keycodes;
+    for (std::size_t keycode = 0; keycode < named.size(); ++keycode) {
+        if (named.test(keycode)) {
+            keycodes.push_back(static_cast<std::uint8_t>(keycode));
+        }
+    }
+    if (keycodes.empty() && !remapped) {
+        return;
+    }
+    // The sink's own changes leave every spare key as it believes; anything else is someone else's.
+    if (!remapped && spareKeysAsBelieved(keycodes)) {
+        return;
+    }
+    // A change may also be no change at all: the server announces a new keyboard whenever another of
+    // its keyboards (the local one, the XTEST one) types.
+    const X11KeyTable table(display);
+    const bool sameTable = table == *keys_;
+    keys_ = table;
+    findSpareKeycodes(sameTable);
+}
+
+bool X11InputSink::spareKeysAsBelieved(const std::vector<std::uint8_t>& keycodes) const {
+    for (const std::uint8_t keycode : keycodes) {
+        const auto believed = spareKeys_.keysymOf(keycode);
+        if (!believed) {
+            return false;
+        }
+        int perKey = 0;
+        KeySym* held = XGetKeyboardMapping(connection_->display(), keycode, 1, &perKey);
+        if (!held) {
+            return false;
+        }
+        const bool asBelieved =
+            *believed == NoSymbol ? isEmpty(held, perKey) : holdsJust(held, perKey, *believed);
+        XFree(held);
+        if (!asBelieved) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void X11InputSink::giveKey(std::uint8_t keycode, unsigned long keysym) {
+    std::vector<KeySym> syms(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
+    if (keysym != NoSymbol) {
+        std::fill_n(syms.begin(), std::min(typedLevels, keysymsPerKeycode_), keysym);
+    }
+    XChangeKeyboardMapping(connection_->display(), keycode, keysymsPerKeycode_, syms.data(), 1);
 }
 
 std::optional<unsigned int> X11InputSink::xButton(std::uint8_t button) const {
@@ -240,10 +379,21 @@ void X11InputSink::postKey(const KeyEvent& event) {
     if (!isUsable()) {
         return;
     }
-    const auto keycode = keys_->keycode(event.keyCode);
+    followMapChanges();
+    // A key goes up on the key it went down on, whatever the map says now.
+    const auto held = keysHeld_.find(event.keyCode);
+    const auto keycode = held != keysHeld_.end() ? held->second
+                         : event.down            ? keycodeToPress(event.keyCode)
+                                                 : keys_->keycode(event.keyCode);
     if (!keycode) {
         x11InputSinkLog.debug("key %d dropped: not on the keyboard map", int(event.keyCode));
         return;
+    }
+    if (event.down) {
+        noteLock(event.keyCode);
+        keysHeld_.emplace(event.keyCode, *keycode);
+    } else if (held != keysHeld_.end()) {
+        keysHeld_.erase(held);
     }
     XTestFakeKeyEvent(connection_->display(), *keycode, event.down, CurrentTime);
     XFlush(connection_->display());
@@ -263,6 +413,7 @@ void X11InputSink::postFlagsChanged(const KeyEvent& event) {
 // Caps lock is a lock, not a held key: its key toggles it, and only when it is not as wanted already
 // (the local keyboard may have toggled it meanwhile).
 void X11InputSink::switchCapsLock(bool on) {
+    followMapChanges();
     const auto isOn = capsLockIsOn();
     const auto keycode = keys_->keycode(capsLockKeyCode);
     if (isOn && *isOn != on && keycode) {
@@ -312,10 +463,14 @@ void X11InputSink::postText(std::string_view character) {
     if (lifted) {
         XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
     }
+    const auto letUp = letUpShortcutModifiers();
     for (const char32_t point : Utf8::codePoints(character)) {
         if (const auto keysym = keysymForCodePoint(point)) {
             typeKeysym(*keysym);
         }
+    }
+    for (const std::uint8_t keycode : letUp) {
+        XTestFakeKeyEvent(display, keycode, True, CurrentTime);
     }
     if (lifted) {
         XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
@@ -323,19 +478,50 @@ void X11InputSink::postText(std::string_view character) {
     XFlush(display);
 }
 
+// Control, alt or super held would make a shortcut of a character (control and "w" closes a window).
+// Shift changes no spare key, and the locks are locks.
+std::vector<std::uint8_t> X11InputSink::letUpShortcutModifiers() {
+    std::vector<std::uint8_t> letUp;
+    for (const auto& [keyCode, keycode] : keysHeld_) {
+        const auto keysym = X11KeyTable::keysym(keyCode);
+        if (keysym && IsModifierKey(*keysym) && *keysym != XK_Shift_L && !lockOf(keyCode)) {
+            XTestFakeKeyEvent(connection_->display(), keycode, False, CurrentTime);
+            letUp.push_back(keycode);
+        }
+    }
+    return letUp;
+}
+
 void X11InputSink::typeKeysym(unsigned long keysym) {
+    if (const auto keycode = spareKeyFor(keysym)) {
+        pressAndRelease(*keycode);
+    }
+}
+
+std::optional<std::uint8_t> X11InputSink::spareKeyFor(unsigned long keysym) {
+    followMapChanges();
     const auto choice = spareKeys_.keyFor(keysym);
     if (!choice) {
-        return;
+        return std::nullopt;
     }
     if (choice->changesMap) {
         // Recorded first, so that a host that dies any time after the change leaves a record of it.
         recordLentKeys();
-        std::vector<KeySym> syms(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
-        std::fill_n(syms.begin(), std::min(typedLevels, keysymsPerKeycode_), keysym);
-        XChangeKeyboardMapping(connection_->display(), choice->keycode, keysymsPerKeycode_, syms.data(), 1);
+        giveKey(choice->keycode, keysym);
     }
-    pressAndRelease(choice->keycode);
+    return choice->keycode;
+}
+
+std::optional<std::uint8_t> X11InputSink::keycodeToPress(std::uint16_t keyCode) {
+    if (const auto keycode = keys_->keycode(keyCode)) {
+        return keycode;
+    }
+    // A spare key holding a modifier's keysym would modify nothing: the map binds no modifier to it.
+    const auto keysym = X11KeyTable::keysym(keyCode);
+    if (!keysym || IsModifierKey(*keysym)) {
+        return std::nullopt;
+    }
+    return spareKeyFor(*keysym);
 }
 
 void X11InputSink::recordLentKeys() {
@@ -388,6 +574,9 @@ std::optional<InputEventSink::Location> X11InputSink::cursorLocation() {
     if (!isUsable()) {
         return std::nullopt;
     }
+    // Read every few hundred milliseconds while a screen is streamed: the notices of map changes are
+    // taken in here too, also in a session that types nothing.
+    followMapChanges();
     const auto position = connection_->pointerPosition();
     if (!position) {
         return std::nullopt;
@@ -402,13 +591,16 @@ void X11InputSink::releaseAll() {
     }
     releaseHeldBy(xtestPointer_);
     releaseHeldBy(xtestKeyboard_);
+    keysHeld_.clear();
+    restoreLocks();
+    followMapChanges();
     emptySpareKeys();
 }
 
 void X11InputSink::emptyKeysAnEarlierHostKept() {
     if (isUsable() && emptyRecordedKeys()) {
         // The keys given back belong to the pool again.
-        findSpareKeycodes();
+        findSpareKeycodes(true);
     }
 }
 
@@ -449,6 +641,38 @@ void X11InputSink::releaseHeldBy(int device) {
     XCloseDevice(display, opened);
 }
 
+std::optional<unsigned int> X11InputSink::lockOf(std::uint16_t keyCode) const {
+    const auto keysym = X11KeyTable::keysym(keyCode);
+    if (keysym == XK_Caps_Lock) {
+        return LockMask;
+    }
+    if (keysym == XK_Num_Lock) {
+        // Num lock is whichever modifier the map binds it to; none, and it switches nothing.
+        if (const unsigned int mask = XkbKeysymToModifiers(connection_->display(), XK_Num_Lock)) {
+            return mask;
+        }
+    }
+    return std::nullopt;
+}
+
+void X11InputSink::noteLock(std::uint16_t keyCode) {
+    const auto mask = lockOf(keyCode);
+    if (!mask || locksFound_.contains(*mask)) {
+        return;
+    }
+    XkbStateRec state{};
+    if (XkbGetState(connection_->display(), XkbUseCoreKbd, &state) == Success) {
+        locksFound_.emplace(*mask, (state.locked_mods & *mask) != 0);
+    }
+}
+
+void X11InputSink::restoreLocks() {
+    for (const auto& [mask, wasOn] : locksFound_) {
+        XkbLockModifiers(connection_->display(), XkbUseCoreKbd, mask, wasOn ? mask : 0);
+    }
+    locksFound_.clear();
+}
+
 // Empties the keys that a host which ended without giving them back recorded, those that still hold
 // just what it gave them: a key the user mapped since is theirs now. Whatever the record held, it is
 // gone afterwards. True when a key was emptied.
@@ -471,12 +695,7 @@ bool X11InputSink::emptyRecordedKeys() {
         if (!held) {
             continue;
         }
-        // The server may show the keysym in more places than it was given (XKB repeats the first
-        // group's in the second's columns), but nothing else.
-        const bool asLent =
-            perKey > 0 && held[0] == loan.keysym && std::all_of(held, held + perKey, [&loan](KeySym sym) {
-                return sym == loan.keysym || sym == NoSymbol;
-            });
+        const bool asLent = holdsJust(held, perKey, loan.keysym);
         XFree(held);
         if (asLent) {
             std::vector<KeySym> empty(static_cast<std::size_t>(perKey), NoSymbol);
@@ -506,10 +725,9 @@ std::optional<std::vector<SpareKeycodes::Loan>> X11InputSink::recordedLoans() co
 }
 
 void X11InputSink::emptySpareKeys() {
-    std::vector<KeySym> empty(static_cast<std::size_t>(keysymsPerKeycode_), NoSymbol);
     const auto lent = spareKeys_.lentKeys();
     for (const SpareKeycodes::Loan& loan : lent) {
-        XChangeKeyboardMapping(connection_->display(), loan.keycode, keysymsPerKeycode_, empty.data(), 1);
+        giveKey(loan.keycode, NoSymbol);
     }
     if (!lent.empty()) {
         rewriteRecord(lent, true);

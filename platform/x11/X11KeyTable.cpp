@@ -2,6 +2,7 @@
 
 #include <X11/XF86keysym.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 namespace velm {
@@ -138,9 +139,32 @@ std::optional<unsigned long> X11KeyTable::keysym(std::uint16_t keyCode) {
 }
 
 X11KeyTable::X11KeyTable(Display* display) {
-    for (const CodeKeysym& entry : table) {
-        keycodes_[entry.keyCode] = XKeysymToKeycode(display, entry.keysym);
+    int lowest = 0;
+    int highest = 0;
+    XDisplayKeycodes(display, &lowest, &highest);
+    int perKey = 0;
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(lowest), highest - lowest + 1, &perKey);
+    if (!map) {
+        return;
     }
+    // The lowest key with the keysym in the first column; for the keypad's digits, else in the second.
+    const auto keyWith = [&](unsigned long keysym, int column) -> std::uint8_t {
+        for (int keycode = lowest; column < perKey && keycode <= highest; ++keycode) {
+            if (map[static_cast<std::size_t>(keycode - lowest) * static_cast<std::size_t>(perKey) +
+                    static_cast<std::size_t>(column)] == keysym) {
+                return static_cast<std::uint8_t>(keycode);
+            }
+        }
+        return 0;
+    };
+    for (const CodeKeysym& entry : table) {
+        std::uint8_t keycode = keyWith(entry.keysym, 0);
+        if (keycode == 0 && IsKeypadKey(entry.keysym)) {
+            keycode = keyWith(entry.keysym, 1);
+        }
+        keycodes_[entry.keyCode] = keycode;
+    }
+    XFree(map);
 }
 
 std::optional<std::uint8_t> X11KeyTable::keycode(std::uint16_t keyCode) const {

@@ -2,6 +2,7 @@
 
 #include "tests/support/X11TestDesktop.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -172,6 +173,12 @@ bool X11InputRecorder::holdsAnything() {
     XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &x, &y, &x, &y, &mask);
     const bool keyHeld = std::any_of(std::begin(keys), std::end(keys), [](char bits) { return bits != 0; });
     return keyHeld || (mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask)) != 0;
+}
+
+unsigned int X11InputRecorder::lockedModifiers() {
+    XkbStateRec state{};
+    XkbGetState(display_, XkbUseCoreKbd, &state);
+    return state.locked_mods;
 }
 
 } // namespace velm::test

@@ -58,6 +58,8 @@ public:
     void setRootProperty(const char* name, const std::vector<unsigned long>& items);
     // Whether the server's state holds any key or button down.
     bool holdsAnything();
+    // The modifiers locked now (caps lock, num lock, ...) as a mask of X modifier bits.
+    unsigned int lockedModifiers();
 
 private:
     X11InputRecorder(_XDisplay* display, unsigned long window);

@@ -9,6 +9,7 @@
 #include <X11/keysym.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,38 @@ void typeAndCrash(const std::string& text) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
 }
+
+// `count` CJK ideographs from U+4E00, each a character of its own.
+std::string ideographs(std::size_t count) {
+    std::string text;
+    for (std::size_t index = 0; index < count; ++index) {
+        const auto point = static_cast<unsigned int>(0x4E00 + index);
+        text += {static_cast<char>(0xE0 | (point >> 12)), static_cast<char>(0x80 | ((point >> 6) & 0x3F)),
+                 static_cast<char>(0x80 | (point & 0x3F))};
+    }
+    return text;
+}
+
+// Keys a test gives other keysyms, as they were before, put back however the test ends.
+class KeysymsKept {
+public:
+    KeysymsKept(test::X11InputRecorder& recorder, std::vector<unsigned int> keycodes) : recorder_(recorder) {
+        for (const unsigned int keycode : keycodes) {
+            kept_.emplace_back(keycode, recorder_.keysymsOf(keycode));
+        }
+    }
+    ~KeysymsKept() {
+        for (const auto& [keycode, keysyms] : kept_) {
+            recorder_.setKeysymsOf(keycode, keysyms);
+        }
+    }
+    KeysymsKept(const KeysymsKept&) = delete;
+    KeysymsKept& operator=(const KeysymsKept&) = delete;
+
+private:
+    test::X11InputRecorder& recorder_;
+    std::vector<std::pair<unsigned int, std::vector<unsigned long>>> kept_;
+};
 
 auto hasPressed(Kind kind, std::size_t count) {
     return
@@ -261,14 +294,7 @@ TEST_F(InputInjectionTest, TheRecordOfLentKeysStaysWithinThePoolAndGoesWhenTheyA
     ASSERT_GT(pool, 1u);
     {
         X11InputSink sink;
-        std::string text;
-        for (std::size_t index = 0; index < pool + 5; ++index) {
-            // CJK ideographs from U+4E00, three bytes each.
-            const auto point = static_cast<unsigned int>(0x4E00 + index);
-            text += {static_cast<char>(0xE0 | (point >> 12)), static_cast<char>(0x80 | ((point >> 6) & 0x3F)),
-                     static_cast<char>(0x80 | (point & 0x3F))};
-        }
-        sink.postText(text);
+        sink.postText(ideographs(pool + 5));
         sink.cursorLocation();
         const auto record = recorder->rootProperty(lentKeysProperty);
         ASSERT_TRUE(record);
@@ -337,6 +363,105 @@ TEST_F(InputInjectionTest, ARecordAnotherProgramWroteIsNeverTakenForKeysToEmpty)
         EXPECT_EQ(recorder->emptyKeyCount(), pool);
         EXPECT_FALSE(recorder->rootProperty(lentKeysProperty));
     }
+}
+
+// Another layout selected while a session holds a key and has typed on a spare key: the keys follow
+// the new map, the held key goes up where it went down, and the spare key the new map uses is its.
+TEST_F(InputInjectionTest, FollowsAKeyboardMapChangedMidSession) {
+    const unsigned int a = keys->keycode(0).value();
+    const unsigned int s = keys->keycode(1).value();
+    X11InputSink sink;
+    sink.postText("\u00e9");
+    sink.postKey({0, true});
+    const auto before = recorder->take(hasPressed(Kind::keyPress, 2));
+    ASSERT_THAT(pressed(before, Kind::keyPress), ElementsAre(0xE9ul, XK_a));
+    const unsigned int lent = before.front().detail;
+
+    const KeysymsKept kept(*recorder, {a, s});
+    recorder->setKeysymsOf(a, {XK_s, XK_S});
+    recorder->setKeysymsOf(s, {XK_a, XK_A});
+    recorder->setKeysymsOf(lent, {XK_F35});
+    sink.postKey({0, false});
+    sink.postKey({0, true});
+    sink.postKey({0, false});
+    sink.postText("\u00e9");
+    const auto after = recorder->take(hasPressed(Kind::keyRelease, 3));
+    EXPECT_THAT(pressed(after, Kind::keyPress), ElementsAre(XK_a, 0xE9ul));
+    EXPECT_EQ(after.empty() ? 0 : after.front().detail, a)
+        << "the key held goes up on the key that went down";
+
+    sink.releaseAll();
+    EXPECT_FALSE(recorder->holdsAnything());
+    EXPECT_THAT(recorder->keysymsOf(lent), ::testing::Contains(XK_F35)) << "the new map keeps its key";
+    recorder->setKeysymsOf(lent, {});
+}
+
+// Every client hears of every change of the keyboard map, the sink of its own too: unread, those
+// notices would pile up for as long as a session types.
+TEST_F(InputInjectionTest, TypingKeepsNoBacklogOfKeyboardMapNotices) {
+    X11InputSink sink;
+    const std::string text = ideographs(4000);
+    const std::size_t before = mallinfo2().uordblks;
+    sink.postText(text);
+    sink.cursorLocation();
+    const std::size_t after = mallinfo2().uordblks;
+    EXPECT_LT(after > before ? after - before : 0, std::size_t{1} << 20);
+}
+
+// Caps lock and num lock stay switched after their key goes up, as on a real keyboard; but a session
+// that ends leaves them as it found them, or the user's own typing would come out in capitals.
+TEST_F(InputInjectionTest, ASessionThatEndsLeavesTheLocksAsItFoundThem) {
+    const unsigned int before = recorder->lockedModifiers();
+    for (const std::uint16_t usage : {std::uint16_t{57}, std::uint16_t{83}}) {
+        injector->handle(InputEvent::keyDown(usage));
+        injector->handle(InputEvent::keyUp(usage));
+    }
+    recorder->take(hasPressed(Kind::keyRelease, 2));
+    ASSERT_NE(recorder->lockedModifiers() & LockMask, before & LockMask) << "caps lock switched";
+
+    injector->releaseAll();
+    EXPECT_EQ(recorder->lockedModifiers(), before);
+}
+
+// A layout that has a key's symbol only on another level, as a German one has "=" on shift and 0:
+// the key types what it stands for on a spare key, not what the first level of that key says.
+TEST_F(InputInjectionTest, AKeyTheLayoutHasOnlyOnAnotherLevelTypesWhatItStandsFor) {
+    const unsigned int zero = keys->keycode(29).value();
+    const unsigned int equal = keys->keycode(24).value();
+    const KeysymsKept kept(*recorder, {zero, equal});
+    recorder->setKeysymsOf(zero, {XK_0, XK_equal});
+    recorder->setKeysymsOf(equal, {XK_dead_acute, XK_dead_grave});
+    X11InputSink sink;
+    for (const std::uint16_t code : {std::uint16_t{24}, std::uint16_t{29}, std::uint16_t{24}}) {
+        sink.postKey({code, true});
+        sink.postKey({code, false});
+    }
+    const auto events = recorder->take(hasPressed(Kind::keyRelease, 3));
+    EXPECT_THAT(pressed(events, Kind::keyPress), ElementsAre(XK_equal, XK_0, XK_equal));
+    sink.releaseAll();
+    EXPECT_FALSE(recorder->holdsAnything());
+}
+
+// Text is typed as sent, whatever modifier the session holds: with control or alt held, a "w" would be
+// a shortcut (close the window) rather than a letter. The keys after the text have them again.
+TEST_F(InputInjectionTest, TextIsTypedAsSentWhileTheSessionHoldsModifiers) {
+    injector->handle(InputEvent::modifierDown(Modifier::control));
+    injector->handle(InputEvent::modifierDown(Modifier::option));
+    injector->handle(InputEvent::textInput("w\u00e9"));
+    injector->handle(InputEvent::keyDown(4));
+    injector->handle(InputEvent::keyUp(4));
+    const auto events = recorder->take([](const std::vector<Received>& received) {
+        const auto typed = pressed(received, Kind::keyPress);
+        return std::find(typed.begin(), typed.end(), XK_a) != typed.end();
+    });
+    std::vector<unsigned int> states;
+    for (const Received& event : events) {
+        if (event.kind == Kind::keyPress &&
+            (event.keysym == XK_w || event.keysym == 0xE9 || event.keysym == XK_a)) {
+            states.push_back(event.state & (ControlMask | Mod1Mask));
+        }
+    }
+    EXPECT_THAT(states, ElementsAre(0u, 0u, ControlMask | Mod1Mask));
 }
 
 } // namespace
