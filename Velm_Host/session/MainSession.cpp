@@ -179,6 +179,7 @@ void MainSession::startDesktop() {
     desktop.setOnDisplaysChanged(
         whileAlive(self, [](MainSession& session, std::vector<DisplayInfo> displays) {
             session.sendWhileRunning(Message::displaysChanged(std::move(displays)));
+            session.followDescribedScreen();
         }));
     desktop.setOnCursorShape(whileAlive(self, [](MainSession& session, CursorShape shape) {
         session.sendWhileRunning(Message::cursorShape(std::move(shape)));
@@ -205,6 +206,23 @@ void MainSession::startInput() {
     input_ = setup_.context->makeInput();
     input_->setOnPointerPosition(whileAlive(shared_from_this(), &MainSession::pointerMoved));
     input_->start(setup_.queue);
+}
+
+// The described screen moved or changed size (another was added, removed or rearranged), or is gone:
+// input and the text field's frame follow it rather than land where it was.
+void MainSession::followDescribedScreen() {
+    if (!snapshot_.stream) {
+        return;
+    }
+    const auto screen = desktop().describedArea();
+    if (screen == describedArea_) {
+        return;
+    }
+    describedArea_ = screen;
+    input_->setScreen(screen);
+    if (!snapshot_.isPaused) {
+        textFocus_->watch(screen);
+    }
 }
 
 void MainSession::scheduleIdleTick() {
@@ -312,7 +330,7 @@ void MainSession::configureStream(const Message::ConfigureStream& configure) {
     desktop.setCursorReports(snapshot_.stream && request.clientDrawsCursor.value_or(false));
     if (snapshot_.stream) {
         setup_.channel->send(Message::streamStarted(*snapshot_.stream));
-        const auto screen = desktop.describedArea();
+        const auto screen = describedArea_ = desktop.describedArea();
         // The input sink reports the pointer at once, so the client hears it right after the stream.
         startInput();
         input_->setScreen(screen);

@@ -59,6 +59,7 @@ private:
     SessionDesktop& desktop();
     void startDesktop();
     void startInput();
+    void followDescribedScreen();
     void scheduleIdleTick();
     void idleTick();
     void activity();
@@ -98,6 +99,8 @@ private:
     std::shared_ptr<SessionDesktop> desktop_;
     std::shared_ptr<InputSink> input_;
     std::shared_ptr<SessionTextFocus> textFocus_;
+    // Where the described stream's input plays now.
+    std::optional<SessionDesktop::Area> describedArea_;
     WorkItem idleTimer_;
     // A list of installed applications asked for while another is on its way waits for it whole: the
     // client reads pages up to the last. Only the latest such list waits.

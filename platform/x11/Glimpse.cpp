@@ -19,6 +19,36 @@ std::pair<int, int> span(int index, int target, int source) {
     return {first, std::max(last, first + 1)};
 }
 
+// The screen's picture in at most `maxReadPixels`: a larger screen is read a band of whole rows at a
+// time, each band shrunk at once by the least whole factor that brings the picture under the bound.
+std::optional<Image> read(ScreenCapture& capture, const ScreenRect& frame) {
+    const auto pixels = [](std::size_t width, std::size_t height) { return width * height; };
+    if (frame.width <= 0 || frame.height <= 0 || pixels(frame.width, frame.height) <= maxReadPixels) {
+        return capture.capture(frame);
+    }
+    int factor = 2;
+    while (pixels(frame.width / factor, frame.height / factor) > maxReadPixels) {
+        ++factor;
+    }
+    const int bandRows =
+        std::max<int>(1, static_cast<int>(maxReadPixels / std::size_t(frame.width)) / factor) * factor;
+    const int rows = frame.height / factor * factor;
+    Image picture{frame.width / factor, frame.height / factor, Image::Format::bgrx, {}};
+    picture.pixels.reserve(pixels(picture.width, picture.height) * Image::bytesPerPixel);
+    for (int top = 0; top < rows; top += bandRows) {
+        const int height = std::min(bandRows, rows - top);
+        const auto band = capture.capture({frame.x, frame.y + top, frame.width, height});
+        // The screen shrank under the reading: what is left would not make one picture.
+        if (!band || band->width != frame.width || band->height != height) {
+            return std::nullopt;
+        }
+        const Image shrunkBand = shrunk(*band, picture.width, height / factor);
+        picture.format = shrunkBand.format;
+        picture.pixels.insert(picture.pixels.end(), shrunkBand.pixels.begin(), shrunkBand.pixels.end());
+    }
+    return picture;
+}
+
 } // namespace
 
 Image shrunk(const Image& image, int width, int height) {
@@ -80,7 +110,7 @@ std::optional<Bytes> take(const ScreenList& screens, ScreenCapture& capture, std
     if (main == monitors.end()) {
         return std::nullopt;
     }
-    const auto image = capture.capture(main->frame);
+    const auto image = read(capture, main->frame);
     if (!image) {
         return std::nullopt;
     }

@@ -14,6 +14,11 @@ namespace velm {
 // are stepped down until it fits.
 namespace Glimpse {
 
+// The most pixels read from the screen at once (an 8K screen's, and a little more): a larger main
+// screen is read in bands, each shrunk as it comes, so that even the largest X screen (32767 pixels a
+// side, 4 GiB of pixels) costs a glimpse one band and the shrunk picture, each within this bound.
+inline constexpr std::size_t maxReadPixels = std::size_t{1} << 25;
+
 // The first step that fits; nothing when not even the smallest does (or the image is not valid).
 std::optional<Bytes> encode(const Image& image, std::size_t budget);
 

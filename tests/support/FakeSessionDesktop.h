@@ -23,7 +23,8 @@ public:
 
     std::vector<DisplayInfo> screens{{7, "Test screen", 1920, 1080, 1920, 1080, true}};
     std::optional<StreamDescription> description = fullScreen();
-    Area area{.x = 0, .y = 0, .width = 1920, .height = 1080};
+    // Of the described screen; nothing once it is gone.
+    std::optional<Area> area = Area{.x = 0, .y = 0, .width = 1920, .height = 1080};
     std::optional<Bytes> picture;
     std::map<std::uint32_t, std::filesystem::path> offered;
     // Runs as a session looks up an offered file, before it reads anything of it.
@@ -37,7 +38,9 @@ public:
     std::optional<std::int64_t> clientMaxFPS;
     std::optional<std::size_t> glimpseBudget;
 
-    void setOnDisplaysChanged(std::function<void(std::vector<DisplayInfo>)>) override {}
+    void setOnDisplaysChanged(std::function<void(std::vector<DisplayInfo>)> handler) override {
+        onDisplaysChanged_ = std::move(handler);
+    }
     void setOnCursorShape(std::function<void(CursorShape)>) override {}
     void setOnClipboard(std::function<void(ClipboardMessage)>) override {}
     void setOnFilesAvailable(std::function<void(std::vector<FileItem>)>) override {}
@@ -71,12 +74,20 @@ public:
         answer(std::move(completion), images);
     }
 
+    // The screens changed: `now` is the new list and `described` where the described screen lies now.
+    void changeScreens(std::vector<DisplayInfo> now, std::optional<Area> described) {
+        screens = now;
+        area = described;
+        answer(onDisplaysChanged_, std::move(now));
+    }
+
 private:
     template <typename Value> void answer(std::function<void(Value)> completion, Value value) {
         queue_->post([completion = std::move(completion), value = std::move(value)] { completion(value); });
     }
 
     std::shared_ptr<Queue> queue_;
+    std::function<void(std::vector<DisplayInfo>)> onDisplaysChanged_;
 };
 
 } // namespace velm::test

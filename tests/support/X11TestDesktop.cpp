@@ -51,6 +51,17 @@ void X11TestDesktop::movePointer(int x, int y) {
     XSync(display_, False);
 }
 
+ScreenPoint X11TestDesktop::pointerPosition() const {
+    Window rootReturn = None;
+    Window child = None;
+    ScreenPoint point;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int mask = 0;
+    XQueryPointer(display_, root(), &rootReturn, &child, &point.x, &point.y, &windowX, &windowY, &mask);
+    return point;
+}
+
 void X11TestDesktop::fill(const ScreenRect& rect, std::uint32_t rgb) {
     GC context = XCreateGC(display_, root(), 0, nullptr);
     XSetForeground(display_, context, rgb);

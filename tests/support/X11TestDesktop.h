@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/display/ScreenPoint.h"
 #include "platform/display/ScreenRect.h"
 #include "platform/image/Image.h"
 
@@ -32,6 +33,8 @@ public:
 
     // Moves the pointer as the user's mouse would (XTest).
     void movePointer(int x, int y);
+    // Where the pointer is now.
+    ScreenPoint pointerPosition() const;
     // Paints a rectangle straight onto the root window; `rgb` as 0xRRGGBB.
     void fill(const ScreenRect& rect, std::uint32_t rgb);
     // Gives the root window one of the X cursor font's shapes (XC_... numbers).

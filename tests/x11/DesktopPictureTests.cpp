@@ -5,6 +5,7 @@
 #include "platform/x11/X11ScreenCapture.h"
 #include "platform/x11/X11ScreenList.h"
 #include "tests/support/Blocking.h"
+#include "tests/support/FakeScreenList.h"
 #include "tests/support/X11DesktopTest.h"
 #include "tests/x11/Screenshot.h"
 
@@ -159,6 +160,56 @@ TEST(Glimpse, StepsDownUntilThePictureFitsAndGivesNothingWhenNothingDoes) {
 
     EXPECT_FALSE(Glimpse::encode(image, 100));
     EXPECT_FALSE(Glimpse::encode(Image{}, 10'000'000));
+}
+
+// A desktop white on its left half and black on its right, which hands out no more pixels at once than
+// a glimpse may hold, and counts the rows it gave.
+class HalfWhiteScreen final : public ScreenCapture {
+public:
+    explicit HalfWhiteScreen(ScreenRect whole) : whole_(whole) {}
+
+    std::optional<Image> capture(const ScreenRect& rect) override {
+        const std::size_t pixels = std::size_t(rect.width) * std::size_t(rect.height);
+        largestRead = std::max(largestRead, pixels);
+        if (pixels > Glimpse::maxReadPixels) {
+            return std::nullopt;
+        }
+        Bytes row;
+        for (int x = rect.x; x < rect.x + rect.width; ++x) {
+            const std::uint8_t value = x < whole_.x + whole_.width / 2 ? 255 : 0;
+            row.insert(row.end(), {value, value, value, 0});
+        }
+        Image image{rect.width, rect.height, Image::Format::bgrx, {}};
+        image.pixels.reserve(pixels * Image::bytesPerPixel);
+        for (int y = 0; y < rect.height; ++y) {
+            image.pixels.insert(image.pixels.end(), row.begin(), row.end());
+        }
+        rowsRead += rect.height;
+        return image;
+    }
+
+    std::size_t largestRead = 0;
+    int rowsRead = 0;
+
+private:
+    const ScreenRect whole_;
+};
+
+TEST(Glimpse, ReadsAScreenTooLargeToHoldAtOnceInBandsAndShowsItWhole) {
+    const ScreenRect frame{0, 0, 8192, 4352};
+    test::FakeScreenList screens(nullptr);
+    screens.change({Monitor{.id = 1, .name = "wall", .frame = frame, .isMain = true}});
+    HalfWhiteScreen capture(frame);
+
+    const auto jpeg = Glimpse::take(screens, capture, 3'000'000);
+    EXPECT_LE(capture.largestRead, Glimpse::maxReadPixels);
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(capture.rowsRead, frame.height);
+    const auto decoded = Jpeg::decode(*jpeg);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width * frame.height, decoded->height * frame.width) << "the aspect is kept";
+    EXPECT_TRUE(near(rgbAt(*decoded, decoded->width / 4, decoded->height / 2), 0xFFFFFF));
+    EXPECT_TRUE(near(rgbAt(*decoded, decoded->width * 3 / 4, decoded->height / 2), 0x000000));
 }
 
 TEST(Glimpse, ShrinkingAveragesThePixelsCovered) {

@@ -505,7 +505,7 @@ std::vector<ControlMessage> textFocusMessages(const TestClient& client) {
 
 // The field's frame is measured against the described screen, which lies beside another here.
 TEST_F(HostSessionTest, TellsWhereTextGoesOnlyWhileAStreamIsDescribed) {
-    host.desktop->area = {.x = 100, .y = 50, .width = 1024, .height = 512};
+    host.desktop->area = SessionDesktop::Area{.x = 100, .y = 50, .width = 1024, .height = 512};
     host.listen();
     auto client = startMain();
     EXPECT_TRUE(host.textFocus->take().empty()) << "nothing to type into before a stream";
@@ -551,6 +551,36 @@ TEST_F(HostSessionTest, TellsWhereTextGoesOnlyWhileAStreamIsDescribed) {
 
     host.session(0)->close(std::nullopt);
     ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"stop"});
+}
+
+// The streamed screen stood right of another; that one is unplugged, so the streamed one moves to the
+// left edge, and then it is unplugged too. Input and the text field's frame follow it, then stop.
+TEST_F(HostSessionTest, FollowsTheStreamedScreenWhenItMovesAndLetsGoWhenItIsGone) {
+    host.desktop->area = SessionDesktop::Area{.x = 1920, .y = 0, .width = 1280, .height = 720};
+    host.listen();
+    auto client = startMain();
+    const auto changes = [&] {
+        const auto received = client->received();
+        return std::count_if(received.begin(), received.end(), isMessage<Message::DisplaysChanged>);
+    };
+    client->send(Message::configureStream(StreamRequest{}));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::StreamStarted>); }));
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"start"});
+
+    const SessionDesktop::Area moved{.x = 0, .y = 0, .width = 1280, .height = 720};
+    host.desktop->changeScreens({{7, "Test screen", 1280, 720, 1280, 720, true}}, moved);
+    ASSERT_TRUE(host.pumpUntil([&] { return changes() == 1; }));
+    EXPECT_EQ(host.input->screen, moved);
+    EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"start"});
+    host.textFocus->reportArea(Rect{{320, 180}, {640, 90}});
+    ASSERT_TRUE(host.pumpUntil([&] { return !textFocusMessages(*client).empty(); }));
+    EXPECT_EQ(textFocusMessages(*client).back(),
+              Message::textInputArea(TextInputArea{0.25, 0.25, 0.5, 0.125}));
+
+    host.desktop->changeScreens({}, std::nullopt);
+    ASSERT_TRUE(host.pumpUntil([&] { return changes() == 2; }));
+    EXPECT_EQ(host.input->screen, std::nullopt) << "nothing plays where the screen was";
     EXPECT_EQ(host.textFocus->take(), std::vector<std::string>{"stop"});
 }
 
