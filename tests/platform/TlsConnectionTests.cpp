@@ -2,16 +2,14 @@
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsParameters.h"
 #include "tests/support/ConnectionProbe.h"
+#include "tests/support/Ipv6Loopback.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
 
 #include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -78,16 +76,6 @@ void settle(ConnectionProbe& probe) {
     ASSERT_TRUE(answered.waitForCount(1));
 }
 
-bool hasIpv6Loopback() {
-    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return bound;
-}
-
 auto sessionFacts(const TlsConnection& connection) {
     return std::tuple{connection.cipherSuite(), connection.pskIdentity(), connection.remoteHost(),
                       connection.interfaceNames(),
@@ -127,7 +115,7 @@ TEST(TlsConnectionTests, BothEndsShareTheSessionFacts) {
     EXPECT_NE(other->connection().exportKeyingMaterial(bindingLabel, 32), clientBinding);
 
     // The listener serves IPv6 too, where the machine has it.
-    if (hasIpv6Loopback()) {
+    if (test::hasIpv6Loopback()) {
         auto v6 = connectTo(HostPort{"::1", server.port()}, parametersFor("third", 3));
         ASSERT_TRUE(v6->waitFor(State::ready));
         EXPECT_EQ(v6->connection().interfaceNames(), std::vector<std::string>{"lo"});
