@@ -32,25 +32,35 @@ void TcpConnection::connect(HostPort target, Completion completion) {
     }
     asio::dispatch(strand_, [self = shared_from_this(), target = std::move(target),
                              completion = std::move(completion)]() mutable {
-        self->resolver_.async_resolve(
-            target.host, std::to_string(target.port), asio::ip::tcp::resolver::numeric_service,
-            [self, completion = std::move(completion)](
-                const std::error_code& error, const asio::ip::tcp::resolver::results_type& addresses) {
-                const auto report = [self, completion](const std::error_code& outcome) {
-                    self->deliver([completion, outcome] { completion(outcome); });
-                };
-                if (error) {
-                    report(error);
-                    return;
-                }
-                TcpConnector::connect(self->socket_, addresses, report);
-            });
+        const auto report = [self, completion = std::move(completion)](const std::error_code& outcome) {
+            self->deliver([completion, outcome] { completion(outcome); });
+        };
+        if (self->closed_) {
+            report(asio::error::operation_aborted);
+            return;
+        }
+        self->resolver_.async_resolve(target.host, std::to_string(target.port),
+                                      asio::ip::tcp::resolver::numeric_service,
+                                      [self, report](const std::error_code& error,
+                                                     const asio::ip::tcp::resolver::results_type& addresses) {
+                                          // A lookup under way is not stopped by a cancel: it may finish
+                                          // after the close.
+                                          if (error || self->closed_) {
+                                              report(self->closed_ ? asio::error::operation_aborted : error);
+                                              return;
+                                          }
+                                          TcpConnector::connect(self->socket_, addresses, report);
+                                      });
     });
 }
 
 void TcpConnection::send(Bytes data, Completion completion) {
     asio::dispatch(strand_, [self = shared_from_this(), data = std::make_shared<Bytes>(std::move(data)),
                              completion = std::move(completion)] {
+        if (self->closed_) {
+            self->deliver([completion] { completion(asio::error::operation_aborted); });
+            return;
+        }
         asio::async_write(self->socket_, asio::buffer(*data),
                           [self, data, completion](const std::error_code& error, std::size_t) {
                               self->deliver([completion, error] { completion(error); });
@@ -60,6 +70,10 @@ void TcpConnection::send(Bytes data, Completion completion) {
 
 void TcpConnection::receive(std::size_t maximum, ReceiveCompletion completion) {
     asio::dispatch(strand_, [self = shared_from_this(), maximum, completion = std::move(completion)] {
+        if (self->closed_) {
+            self->deliver([completion] { completion({}, asio::error::operation_aborted); });
+            return;
+        }
         auto buffer = std::make_shared<Bytes>(maximum);
         self->socket_.async_read_some(
             asio::buffer(*buffer),
@@ -72,6 +86,7 @@ void TcpConnection::receive(std::size_t maximum, ReceiveCompletion completion) {
 
 void TcpConnection::close() {
     asio::dispatch(strand_, [self = shared_from_this()] {
+        self->closed_ = true;
         self->resolver_.cancel();
         std::error_code ignored;
         self->socket_.close(ignored);

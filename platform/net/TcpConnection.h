@@ -20,7 +20,8 @@ class Queue;
 // the owner's queue, and errors come as the socket layer reports them.
 //
 // An operation in flight holds the connection until it completes; close() ends them all
-// (they complete with operation_aborted), and the owner closes once it is done with it.
+// (they complete with operation_aborted), and every one asked for after it; the owner closes once
+// it is done with it.
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
     using Completion = std::function<void(const std::error_code& error)>;
@@ -52,6 +53,7 @@ private:
     // Touched on the strand only.
     asio::basic_stream_socket<asio::ip::tcp, Strand> socket_;
     asio::ip::tcp::resolver resolver_;
+    bool closed_ = false;
 };
 
 } // namespace velm

@@ -326,6 +326,11 @@ bool TlsEngine::hasOutput() const {
     return !outbound_.empty();
 }
 
+std::size_t TlsEngine::outputSize() const {
+    std::lock_guard guard(lock_);
+    return outbound_.size();
+}
+
 void TlsEngine::takeOutput(Bytes& into) {
     std::lock_guard guard(lock_);
     into.clear();

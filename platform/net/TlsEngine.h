@@ -58,6 +58,7 @@ public:
     void commitEnd();
 
     bool hasOutput() const;
+    std::size_t outputSize() const;
     // Moves the pending ciphertext out, reusing the storage of `into`.
     void takeOutput(Bytes& into);
 

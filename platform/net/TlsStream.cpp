@@ -466,7 +466,7 @@ void TlsStream::becomeReady() {
 }
 
 void TlsStream::maybeRead() {
-    if (readInFlight_ || peerEnd_) {
+    if (readInFlight_ || peerEnd_ || (writeInFlight_ && engine_.outputSize() > maxUnsentReplies)) {
         return;
     }
     // Undecrypted ciphertext waits for the reader to make room; closing only drains the socket.
@@ -670,6 +670,7 @@ void TlsStream::onWrite(const std::error_code& error) {
                 continueClose();
             } else {
                 maybeWrite();
+                maybeRead(); // what waited behind the write may have held the reading
             }
         }
     }

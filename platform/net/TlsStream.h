@@ -53,6 +53,9 @@ public:
     static constexpr std::size_t maxReadAhead = 1024 * 1024;
     // Plaintext encrypted into one socket write.
     static constexpr std::size_t writeBatch = 1024 * 1024;
+    // Bytes that reading made for the peer (a warning refusing each request for a new handshake, say)
+    // and that wait behind a write in flight; past them nothing more is read until the peer takes some.
+    static constexpr std::size_t maxUnsentReplies = 64 * 1024;
 
     static std::shared_ptr<TlsStream> outgoing(const HostPort& target, const TlsParameters& parameters,
                                                Duration connectTimeout);

@@ -7,6 +7,7 @@
 
 #include <asio/buffer.hpp>
 #include <asio/error.hpp>
+#include <asio/ip/v6_only.hpp>
 #include <ctime>
 #include <netinet/in.h>
 #include <poll.h>
@@ -40,21 +41,45 @@ std::unique_ptr<Socket> opened(IpAddress::Family family) {
     return error ? nullptr : std::move(socket);
 }
 
-bool bindAs(Socket& socket, const UdpSocket::Binding& binding) {
+// IPv4 traffic through an IPv6 socket takes the IPv4 marking, so a socket for both families gets both.
+bool markAsInteractiveVideo(Socket& socket, bool bothFamilies) {
+    const int trafficClass = TlsParameters::interactiveVideoTrafficClass;
+    return setOption(socket, IPPROTO_IP, IP_TOS, trafficClass) &&
+           (!bothFamilies || setOption(socket, IPPROTO_IPV6, IPV6_TCLASS, trafficClass)) &&
+           setOption(socket, SOL_SOCKET, SO_PRIORITY, interactiveVideoPriority);
+}
+
+bool bindAs(Socket& socket, const UdpSocket::Binding& binding, bool bothFamilies) {
     std::error_code error;
-    if (binding.reuseAddress) {
-        socket.set_option(asio::socket_base::reuse_address(true), error);
-        if (error) {
-            return false;
-        }
+    if (bothFamilies) {
+        socket.set_option(asio::ip::v6_only(false), error);
     }
-    if (binding.interactiveVideo &&
-        !(setOption(socket, IPPROTO_IP, IP_TOS, TlsParameters::interactiveVideoTrafficClass) &&
-          setOption(socket, SOL_SOCKET, SO_PRIORITY, interactiveVideoPriority))) {
+    if (binding.reuseAddress && !error) {
+        socket.set_option(asio::socket_base::reuse_address(true), error);
+    }
+    if (error || (binding.interactiveVideo && !markAsInteractiveVideo(socket, bothFamilies))) {
         return false;
     }
-    socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), binding.port.value_or(0)), error);
+    const asio::ip::address any =
+        bothFamilies ? asio::ip::address(asio::ip::address_v6::any()) : asio::ip::address_v4::any();
+    socket.bind(asio::ip::udp::endpoint(any, binding.port.value_or(0)), error);
     return !error;
+}
+
+// One socket serving both families names an IPv4 peer by its mapped IPv6 address (::ffff:a.b.c.d),
+// and is sent to through that address.
+SocketAddress senderOf(const asio::ip::udp::endpoint& endpoint) {
+    SocketAddress sender = fromAsio(endpoint);
+    sender.address = sender.address.mappedIpv4().value_or(sender.address);
+    return sender;
+}
+
+asio::ip::udp::endpoint destinationOf(const SocketAddress& peer, IpAddress::Family socketFamily) {
+    asio::ip::udp::endpoint endpoint = toAsio(peer);
+    if (peer.address.isIpv4() && socketFamily == IpAddress::Family::ipv6) {
+        endpoint.address(asio::ip::make_address_v6(asio::ip::v4_mapped, endpoint.address().to_v4()));
+    }
+    return endpoint;
 }
 
 timespec timespecOf(UdpSocket::Clock::duration wait) {
@@ -66,11 +91,18 @@ timespec timespecOf(UdpSocket::Clock::duration wait) {
 } // namespace
 
 std::optional<UdpSocket> UdpSocket::bound(const Binding& binding) {
+    // Only a system without IPv6 falls back to IPv4 alone; a port taken on IPv6 is taken.
+    if (auto socket = binding.bothFamilies ? opened(IpAddress::Family::ipv6) : nullptr) {
+        if (!bindAs(*socket, binding, true)) {
+            return std::nullopt;
+        }
+        return UdpSocket(std::move(socket), IpAddress::Family::ipv6);
+    }
     auto socket = opened(IpAddress::Family::ipv4);
-    if (!socket || !bindAs(*socket, binding)) {
+    if (!socket || !bindAs(*socket, binding, false)) {
         return std::nullopt;
     }
-    return UdpSocket(std::move(socket));
+    return UdpSocket(std::move(socket), IpAddress::Family::ipv4);
 }
 
 std::optional<UdpSocket> UdpSocket::connected(const SocketAddress& peer) {
@@ -83,7 +115,7 @@ std::optional<UdpSocket> UdpSocket::connected(const SocketAddress& peer) {
     if (error) {
         return std::nullopt;
     }
-    return UdpSocket(std::move(socket));
+    return UdpSocket(std::move(socket), peer.address.family());
 }
 
 std::optional<UdpSocket> UdpSocket::plain(IpAddress::Family family) {
@@ -91,10 +123,11 @@ std::optional<UdpSocket> UdpSocket::plain(IpAddress::Family family) {
     if (!socket) {
         return std::nullopt;
     }
-    return UdpSocket(std::move(socket));
+    return UdpSocket(std::move(socket), family);
 }
 
-UdpSocket::UdpSocket(std::unique_ptr<Socket> socket) : socket_(std::move(socket)) {}
+UdpSocket::UdpSocket(std::unique_ptr<Socket> socket, IpAddress::Family family)
+    : socket_(std::move(socket)), family_(family) {}
 UdpSocket::UdpSocket(UdpSocket&&) noexcept = default;
 UdpSocket& UdpSocket::operator=(UdpSocket&&) noexcept = default;
 UdpSocket::~UdpSocket() = default;
@@ -114,8 +147,8 @@ bool UdpSocket::sendTo(ByteView datagram, const SocketAddress& peer) {
         return false;
     }
     std::error_code error;
-    const std::size_t sent =
-        socket_->send_to(asio::buffer(datagram.data(), datagram.size()), toAsio(peer), 0, error);
+    const std::size_t sent = socket_->send_to(asio::buffer(datagram.data(), datagram.size()),
+                                              destinationOf(peer, family_), 0, error);
     return !error && sent == datagram.size();
 }
 
@@ -142,7 +175,7 @@ void UdpSocket::receive(std::size_t maximum, std::shared_ptr<Queue> queue, Recei
             if (error) {
                 failure = NetError::fromSystem(error);
             }
-            completion(Datagram{std::move(read->bytes), fromAsio(read->sender)}, failure);
+            completion(Datagram{std::move(read->bytes), senderOf(read->sender)}, failure);
         });
     };
     if (!socket_) {
@@ -169,7 +202,7 @@ std::optional<UdpSocket::Datagram> UdpSocket::receiveWithin(std::size_t maximum,
         return std::nullopt;
     }
     datagram.bytes.resize(size);
-    datagram.sender = fromAsio(sender);
+    datagram.sender = senderOf(sender);
     return datagram;
 }
 

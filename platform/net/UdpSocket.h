@@ -21,6 +21,8 @@ class Queue;
 // receives at once is non-blocking: a datagram that cannot be handed to the system right
 // away is dropped, as the network may drop it anyway.
 //
+// A peer over IPv4 is named by its IPv4 address, also on a socket that serves IPv6.
+//
 // A socket is made bound (a local port, to receive from anyone and answer each), connected
 // (one peer, whose ICMP reports come back as receive errors) or plain (to send to any
 // address and read the answers). Its asynchronous receives run on the process's I/O pool
@@ -46,9 +48,12 @@ public:
         // Marks what it sends with the interactive-video traffic class (DSCP AF41) and the
         // matching socket priority, so queues on the way and on this machine favour it.
         bool interactiveVideo = false;
+        // Also IPv6, on the same port: a peer that reached this host over IPv6 sends there. Off, or
+        // where the system has no IPv6, IPv4 alone.
+        bool bothFamilies = false;
     };
 
-    // An IPv4 socket bound to every local address.
+    // A socket bound to every local address.
     static std::optional<UdpSocket> bound(const Binding& binding);
     // A socket of the peer's family that exchanges datagrams with that peer alone.
     static std::optional<UdpSocket> connected(const SocketAddress& peer);
@@ -77,9 +82,10 @@ public:
     void close();
 
 private:
-    explicit UdpSocket(std::unique_ptr<asio::ip::udp::socket> socket);
+    UdpSocket(std::unique_ptr<asio::ip::udp::socket> socket, IpAddress::Family family);
 
     std::unique_ptr<asio::ip::udp::socket> socket_;
+    IpAddress::Family family_;
 };
 
 } // namespace velm

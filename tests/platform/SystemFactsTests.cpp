@@ -78,6 +78,16 @@ TEST(ComputerNameTest, PrefersThePrettyName) {
     EXPECT_EQ(ComputerName::pretty("", ""), "Computer");
 }
 
+// The file as systemd reads it, whoever wrote it: the name shows without quotes, blanks or line ends.
+TEST(ComputerNameTest, ReadsTheFileAsTheSystemDoes) {
+    EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME=\"Ann's Desk\"\r\nCHASSIS=laptop\r\n", "box"),
+              "Ann's Desk");
+    EXPECT_EQ(ComputerName::pretty("  PRETTY_HOSTNAME = 'Study'  \n# PRETTY_HOSTNAME=Old\n", "box"), "Study");
+    EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME=Ann\\'s\\ Desk \n", "box"), "Ann's Desk");
+    EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME=\"R\\&D \\\\ \\$5\"\n", "box"), "R\\&D \\ $5");
+    EXPECT_EQ(ComputerName::pretty("PRETTY_HOSTNAME= \t\n", "box"), "box");
+}
+
 TEST(InstanceLockTest, LetsOneHolderAtATime) {
     test::TemporaryFolder folder;
     auto first = InstanceLock::acquire(folder / "lock");

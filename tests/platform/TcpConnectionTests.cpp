@@ -83,6 +83,23 @@ TEST_F(TcpConnectionTest, ClosingEndsAPendingReceive) {
     EXPECT_TRUE(receipt->data.empty());
 }
 
+// A close holds for good: a lookup that finishes after it opens no socket, and nothing that follows
+// it reaches the network or reports success.
+TEST_F(TcpConnectionTest, NothingConnectsOrGoesOutAfterAClose) {
+    connection->close();
+    EXPECT_EQ(connect({"127.0.0.1", port()}), std::error_code(asio::error::operation_aborted));
+    std::optional<std::error_code> sent;
+    connection->send(toBytes("late"), [&](const std::error_code& error) { sent = error; });
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return sent.has_value(); }));
+    EXPECT_EQ(*sent, asio::error::operation_aborted);
+    EXPECT_EQ(receive(16).value_or(Receipt{}).error, asio::error::operation_aborted);
+
+    acceptor.non_blocking(true);
+    std::error_code nobodyCame;
+    acceptor.accept(nobodyCame);
+    EXPECT_EQ(nobodyCame, asio::error::would_block);
+}
+
 TEST_F(TcpConnectionTest, RefusedAndUnknownHostsFailWithTheSocketLayersError) {
     const std::uint16_t vacated = port();
     acceptor.close();

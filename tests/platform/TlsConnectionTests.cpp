@@ -2,16 +2,19 @@
 #include "platform/net/TlsConnection.h"
 #include "platform/net/TlsParameters.h"
 #include "tests/support/ConnectionProbe.h"
+#include "tests/support/Ipv6Loopback.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
+#include <malloc.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -78,16 +81,6 @@ void settle(ConnectionProbe& probe) {
     ASSERT_TRUE(answered.waitForCount(1));
 }
 
-bool hasIpv6Loopback() {
-    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return bound;
-}
-
 auto sessionFacts(const TlsConnection& connection) {
     return std::tuple{connection.cipherSuite(), connection.pskIdentity(), connection.remoteHost(),
                       connection.interfaceNames(),
@@ -127,7 +120,7 @@ TEST(TlsConnectionTests, BothEndsShareTheSessionFacts) {
     EXPECT_NE(other->connection().exportKeyingMaterial(bindingLabel, 32), clientBinding);
 
     // The listener serves IPv6 too, where the machine has it.
-    if (hasIpv6Loopback()) {
+    if (test::hasIpv6Loopback()) {
         auto v6 = connectTo(HostPort{"::1", server.port()}, parametersFor("third", 3));
         ASSERT_TRUE(v6->waitFor(State::ready));
         EXPECT_EQ(v6->connection().interfaceNames(), std::vector<std::string>{"lo"});
@@ -372,6 +365,34 @@ TEST(TlsConnectionTests, APeerThatStopsReadingHitsTheBacklogCap) {
     EXPECT_EQ(failure->kind, Kind::backlogFull);
     ASSERT_EQ(completions.size(), 64u);
     EXPECT_EQ(completions.back()->kind, Kind::backlogFull);
+}
+
+// A peer that asks for a new handshake over and over and reads none of the warnings that refuse
+// them: once they wait unsent, nothing more of it is read, so they cannot pile up in memory until
+// TCP gives up on the peer.
+TEST(TlsConnectionTests, RefusalsAPeerLeavesUnreadDoNotPileUp) {
+    LoopbackServer server(parametersFor("device", 5));
+    auto peer = RawTlsPeer::connect(server.port(), {"device", keyOf(5), "PSK-AES128-GCM-SHA256"});
+    ASSERT_TRUE(peer && peer->handshakeSucceeded());
+    const int fd = peer->socket().fd();
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const Bytes requests = peer->renegotiationRequests(600'000); // about 16 MB
+    const std::size_t heldBefore = ::mallinfo2().uordblks;
+
+    // Until the host stops reading, or drops a peer that takes nothing for so long.
+    std::size_t sent = 0;
+    pollfd writable{fd, POLLOUT, 0};
+    while (sent < requests.size() && ::poll(&writable, 1, 3000) == 1) {
+        const ssize_t result = ::send(fd, requests.data() + sent, requests.size() - sent, MSG_NOSIGNAL);
+        if (result < 0 && errno != EAGAIN) {
+            break;
+        }
+        sent += static_cast<std::size_t>(std::max<ssize_t>(result, 0));
+    }
+    const std::size_t heldAfter = ::mallinfo2().uordblks;
+    EXPECT_LT(heldAfter - std::min(heldAfter, heldBefore), 4u << 20) << sent << " bytes sent";
 }
 
 TEST(TlsConnectionTests, GracefulCancelGivesUpOnAPeerThatNeverReads) {

@@ -1,6 +1,7 @@
 #include "platform/dispatch/ManualQueue.h"
 #include "platform/net/AddressLookup.h"
 #include "platform/net/UdpSocket.h"
+#include "tests/support/Ipv6Loopback.h"
 #include "tests/support/Pump.h"
 
 #include <algorithm>
@@ -163,12 +164,34 @@ TEST_F(UdpSocketTest, AnEmptyDatagramGoesAsOneAndAFailedOneIsReported) {
     EXPECT_FALSE(connected->sendTo({}, addressOf(*door)));
 }
 
+TEST_F(UdpSocketTest, ASocketForBothFamiliesHearsAndAnswersEachAndNamesAnIpv4PeerAsIpv4) {
+    auto both = UdpSocket::bound({.bothFamilies = true});
+    ASSERT_TRUE(both);
+    std::vector<std::string> hosts{"127.0.0.1"};
+    if (test::hasIpv6Loopback()) {
+        hosts.emplace_back("::1");
+    }
+    for (const std::string& host : hosts) {
+        auto peer = UdpSocket::connected({*IpAddress::parse(host), both->localAddress()->port});
+        ASSERT_TRUE(peer && peer->send(Bytes{3}));
+        const auto received = receiveOn(*both, 16);
+        ASSERT_TRUE(received && !received->error) << host;
+        EXPECT_EQ(received->datagram.sender, peer->localAddress());
+        ASSERT_TRUE(both->sendTo(Bytes{4}, received->datagram.sender));
+        EXPECT_EQ(peer->receiveWithin(16, 10s).value_or(UdpSocket::Datagram{}).bytes, Bytes{4});
+    }
+}
+
 TEST_F(UdpSocketTest, InteractiveVideoDatagramsCarryTheAf41TrafficClass) {
     TrafficClassReader reader;
     auto video = UdpSocket::bound({.port = {}, .reuseAddress = false, .interactiveVideo = true});
+    auto both =
+        UdpSocket::bound({.port = {}, .reuseAddress = false, .interactiveVideo = true, .bothFamilies = true});
     auto plain = UdpSocket::bound({});
-    ASSERT_TRUE(video && plain);
+    ASSERT_TRUE(video && both && plain);
     ASSERT_TRUE(video->sendTo(Bytes{1}, reader.address()));
+    EXPECT_EQ(reader.next(), 34 << 2);
+    ASSERT_TRUE(both->sendTo(Bytes{1}, reader.address()));
     EXPECT_EQ(reader.next(), 34 << 2);
     ASSERT_TRUE(plain->sendTo(Bytes{1}, reader.address()));
     EXPECT_EQ(reader.next(), 0);

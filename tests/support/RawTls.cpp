@@ -7,7 +7,10 @@
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <openssl/core_names.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <random>
@@ -333,6 +336,57 @@ Bytes RawTlsPeer::readExactly(std::size_t count) {
         filled += static_cast<std::size_t>(result);
     }
     return all;
+}
+
+Bytes RawTlsPeer::renegotiationRequests(std::size_t count) const {
+    // The client's write key and implicit nonce from the session's key block (RFC 5246, 6.3).
+    std::uint8_t master[SSL_MAX_MASTER_KEY_LENGTH];
+    const std::size_t masterLength = SSL_SESSION_get_master_key(SSL_get_session(ssl_), master, sizeof master);
+    std::uint8_t randoms[2 * SSL3_RANDOM_SIZE];
+    SSL_get_server_random(ssl_, randoms, SSL3_RANDOM_SIZE);
+    SSL_get_client_random(ssl_, randoms + SSL3_RANDOM_SIZE, SSL3_RANDOM_SIZE);
+    char label[] = "key expansion";
+    char digest[] = "SHA256";
+    const OSSL_PARAM parameters[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, master, masterLength),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, label, sizeof label - 1),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, randoms, sizeof randoms),
+        OSSL_PARAM_construct_end()};
+    std::uint8_t keyBlock[40]; // both write keys of 16 bytes, then both implicit nonces of 4
+    EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
+    EVP_KDF_CTX* derivation = EVP_KDF_CTX_new(kdf);
+    EVP_KDF_derive(derivation, keyBlock, sizeof keyBlock, parameters);
+    EVP_KDF_CTX_free(derivation);
+    EVP_KDF_free(kdf);
+
+    // A ClientHello header alone: the server looks at no more before it refuses.
+    const std::uint8_t hello[4] = {1, 0, 0, 0};
+    Bytes records;
+    EVP_CIPHER_CTX* cipher = EVP_CIPHER_CTX_new();
+    for (std::uint64_t sequence = 1; sequence <= count; ++sequence) {
+        std::uint8_t nonce[12];
+        std::memcpy(nonce, keyBlock + 32, 4);
+        std::uint8_t header[13]; // the sequence number, then the record's type, version and length
+        for (int i = 0; i < 8; ++i) {
+            nonce[4 + i] = header[i] = static_cast<std::uint8_t>(sequence >> (56 - 8 * i));
+        }
+        const std::uint8_t rest[5] = {0x16, 3, 3, 0, sizeof hello};
+        std::memcpy(header + 8, rest, sizeof rest);
+        std::uint8_t sealed[sizeof hello + 16];
+        int length = 0;
+        EVP_EncryptInit_ex(cipher, EVP_aes_128_gcm(), nullptr, keyBlock, nonce);
+        EVP_EncryptUpdate(cipher, nullptr, &length, header, sizeof header);
+        EVP_EncryptUpdate(cipher, sealed, &length, hello, sizeof hello);
+        EVP_EncryptFinal_ex(cipher, sealed + length, &length);
+        EVP_CIPHER_CTX_ctrl(cipher, EVP_CTRL_GCM_GET_TAG, 16, sealed + sizeof hello);
+        const std::uint8_t recordHeader[5] = {0x16, 3, 3, 0, 8 + sizeof sealed};
+        records.insert(records.end(), recordHeader, recordHeader + sizeof recordHeader);
+        records.insert(records.end(), nonce + 4, nonce + 12);
+        records.insert(records.end(), sealed, sealed + sizeof sealed);
+    }
+    EVP_CIPHER_CTX_free(cipher);
+    return records;
 }
 
 void RawTlsPeer::closeNotify() {

@@ -94,6 +94,10 @@ public:
     Bytes readToEnd();
     Bytes readExactly(std::size_t count);
     void closeNotify();
+    // `count` records, each holding a request for a new handshake, sealed as this client's next
+    // records of its session, for the socket as they are; only for the suite PSK-AES128-GCM-SHA256
+    // and before any other record of this client's since the handshake.
+    Bytes renegotiationRequests(std::size_t count) const;
     RawSocket& socket() { return *socket_; }
 
 private:

@@ -41,7 +41,7 @@ TlsParameters tlsParameters(std::string_view secret) {
 }
 
 UdpSocket::Binding udpParameters() {
-    return {.port = std::nullopt, .reuseAddress = true, .interactiveVideo = true};
+    return {.port = std::nullopt, .reuseAddress = true, .interactiveVideo = true, .bothFamilies = true};
 }
 
 std::string newCode() {

@@ -30,8 +30,9 @@ TlsParameters tlsParameters(const std::vector<PreSharedKey>& keys);
 // The same for the one key derived from a pairing code.
 TlsParameters tlsParameters(std::string_view secret);
 
-// The video path's UDP socket: any free port, what it sends marked as interactive video,
-// and the port open to sharing with another socket that allows it too.
+// The video path's UDP socket: any free port on IPv4 and IPv6 (the device sends to the address it
+// reached the host at), what it sends marked as interactive video, and the port open to sharing
+// with another socket that allows it too.
 UdpSocket::Binding udpParameters();
 
 // A new six-digit pairing code, leading zeros kept ("000042").

@@ -1,6 +1,7 @@
 #include "Velm_Host/session/SessionVideoSocket.h"
 #include "platform/crypto/Random.h"
 #include "platform/dispatch/ManualQueue.h"
+#include "tests/support/Ipv6Loopback.h"
 #include "tests/support/Pump.h"
 #include "transport/keys/PacketSealer.h"
 
@@ -9,18 +10,33 @@
 namespace velm {
 namespace {
 
-// Datagrams over loopback to a session's video port: only one sealed under the video key whose
-// plaintext carries the session token adopts its sender's flow.
-TEST(SessionVideoSocketTest, AdoptsTheFlowOnlyWithTheRightKeyAndToken) {
-    const auto queue = std::make_shared<ManualQueue>("velm.host.session");
+// A session's video port, started, with the key and token its client seals under.
+class SessionVideoSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(socket);
+        socket->setOnFlowAdopted([this](SocketAddress client) { adopted.push_back(client); });
+        socket->start();
+    }
+
+    // Closes the port; true when it let go of the queue.
+    bool closeAndRelease() {
+        socket->close();
+        socket.reset();
+        return test::pumpUntilReleased(queue);
+    }
+
+    const std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("velm.host.session");
     const Bytes videoKey = Random::bytes(32);
     const Bytes token = Random::bytes(16);
-    auto socket = SessionVideoSocket::open(SecretBytes(videoKey), SecretBytes(token), queue);
-    ASSERT_TRUE(socket);
+    std::shared_ptr<SessionVideoSocket> socket =
+        SessionVideoSocket::open(SecretBytes(videoKey), SecretBytes(token), queue);
     std::vector<SocketAddress> adopted;
-    socket->setOnFlowAdopted([&](SocketAddress client) { adopted.push_back(client); });
-    socket->start();
+};
 
+// Datagrams over loopback to a session's video port: only one sealed under the video key whose
+// plaintext carries the session token adopts its sender's flow.
+TEST_F(SessionVideoSocketTest, AdoptsTheFlowOnlyWithTheRightKeyAndToken) {
     const SocketAddress port{*IpAddress::parse("127.0.0.1"), socket->port()};
     // The client's one sealer of its direction: a datagram refused for its token still spends a counter.
     PacketSealer client(SecretBytes(videoKey), PacketDirection::clientToHost);
@@ -41,10 +57,22 @@ TEST(SessionVideoSocketTest, AdoptsTheFlowOnlyWithTheRightKeyAndToken) {
     ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !adopted.empty(); }));
     EXPECT_EQ(adopted.front().port, right.localAddress()->port);
     EXPECT_EQ(socket->flow(), adopted.front());
-    socket->close();
-    socket.reset();
-    EXPECT_TRUE(test::pumpUntilReleased(queue));
+    EXPECT_TRUE(closeAndRelease());
     EXPECT_EQ(adopted.size(), 1u);
+}
+
+// The device sends its video to the address it reached the host at, which may be an IPv6 one.
+TEST_F(SessionVideoSocketTest, AdoptsAFlowOverIpv6) {
+    if (!test::hasIpv6Loopback()) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    auto client = UdpSocket::connected({*IpAddress::parse("::1"), socket->port()});
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(
+        client->send(*PacketSealer(SecretBytes(videoKey), PacketDirection::clientToHost).seal(token)));
+    ASSERT_TRUE(test::pumpUntil(*queue, [&] { return !adopted.empty(); }));
+    EXPECT_EQ(adopted.front(), client->localAddress());
+    EXPECT_TRUE(closeAndRelease());
 }
 
 } // namespace

@@ -54,6 +54,7 @@ TEST(VelmServiceTest, VideoSocketsTakeAnyPortAndShareIt) {
     const UdpSocket::Binding parameters = VelmService::udpParameters();
     EXPECT_EQ(parameters.port, std::nullopt);
     EXPECT_TRUE(parameters.interactiveVideo);
+    EXPECT_TRUE(parameters.bothFamilies);
     const auto first = UdpSocket::bound(parameters);
     ASSERT_TRUE(first);
     UdpSocket::Binding same = parameters;
