@@ -276,14 +276,14 @@ void X11InputSink::followMapChanges() {
             }
         }
     }
+    if (named.none() && !remapped) {
+        return; // the way of nearly every key: nothing changed
+    }
     std::vector<std::uint8_t> keycodes;
     for (std::size_t keycode = 0; keycode < named.size(); ++keycode) {
         if (named.test(keycode)) {
             keycodes.push_back(static_cast<std::uint8_t>(keycode));
         }
-    }
-    if (keycodes.empty() && !remapped) {
-        return;
     }
     // The sink's own changes leave every spare key as it believes; anything else is someone else's.
     if (!remapped && spareKeysAsBelieved(keycodes)) {
