@@ -5,6 +5,7 @@
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FileTransferPrint.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/SystemCallFaults.h"
 #include "transport/client/requests/FileTransferClient.h"
 #include "transport/client/requests/GlimpseClient.h"
 #include "transport/client/requests/HistoryClient.h"
@@ -267,6 +268,31 @@ TEST_F(HostSessionTest, TellsTheClientWhenAnOfferedFileCannotBeReadToItsEnd) {
     ASSERT_TRUE(host.pumpUntil([&] { return host.ended.values().size() == 1; }));
     EXPECT_EQ(host.history->log().records.front().ending, Ending::endedHere);
     EXPECT_TRUE(std::filesystem::is_empty(device.path()));
+}
+
+// An offered file saved anew (a rename over it) as the session opens it goes out whole, as the file that
+// was opened: its size is that file's, not the one the path named a moment before.
+TEST_F(HostSessionTest, SendsAnOfferedFileReplacedAsItOpensWhole) {
+    host.listen();
+    const auto offered = host.folder / "report.txt";
+    TemporaryFolder::writeFile(offered, std::string(1000, 'a'));
+    host.desktop->offered[6] = offered;
+    for (const auto& replacement : {std::string(3000, 'b'), std::string(10, 'c')}) {
+        SCOPED_TRACE(replacement.size());
+        const auto swap = test::SystemCallFaults::beforeOpening("report.txt", [&] {
+            TemporaryFolder::writeFile(host.folder / "report.new", replacement);
+            std::filesystem::rename(host.folder / "report.new", offered);
+        });
+        TemporaryFolder device;
+        test::EventLog<std::variant<std::filesystem::path, FileTransferError>> downloads;
+        const auto client = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
+        client->download(6, device.path(), {}, [&](auto result) { downloads.push(result); });
+        const auto download = waitFor(host, downloads);
+        ASSERT_TRUE(download && std::holds_alternative<std::filesystem::path>(*download));
+        const auto received = TemporaryFolder::readFile(std::get<std::filesystem::path>(*download));
+        EXPECT_EQ(received.size(), replacement.size());
+        EXPECT_TRUE(received == replacement);
+    }
 }
 
 // A missing download folder is made (see the program's tests); one that cannot be made refuses the file,
