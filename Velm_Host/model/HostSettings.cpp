@@ -57,12 +57,15 @@ std::optional<std::uint16_t> HostSettings::listenPort() const {
 }
 
 // One the advertisement cannot carry (edited by hand, or damaged) would keep the host from being found
-// for good, so it is made afresh too.
+// for good, so it is made afresh too. A new one that cannot be saved (a full disk) still serves the whole
+// run as the default, or each part of the host that asks would name another host.
 std::string HostSettings::hostID() const {
     if (auto stored = defaults_->stringValue(hostIDKey); stored && isAdvertisable(*stored)) {
         return *stored;
     }
     auto made = Uuid::random().string();
+    defaults_->registerDefaults(
+        {{std::string(hostIDKey), DefaultsValue(std::in_place_type<std::string>, made)}});
     defaults_->setString(hostIDKey, made);
     return made;
 }

@@ -37,7 +37,7 @@ public:
     bool deviceKeysCompleted() const;
     std::optional<std::uint16_t> listenPort() const;
     // The stored identifier, or a new UUID string saved under it when none is stored or the stored one
-    // cannot be advertised.
+    // cannot be advertised; one that could not be saved is given again for the rest of the run.
     std::string hostID() const;
 
     // Each saves the value; false when it could not be saved.

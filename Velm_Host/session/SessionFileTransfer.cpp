@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <utility>
 
 namespace velm {
@@ -126,15 +125,14 @@ void SessionFileTransfer::checkStall() {
 
 void SessionFileTransfer::startDownload(const FileTransferRequest::Download& download) {
     const auto file = desktop_->offeredFile(download.id);
-    std::error_code error;
-    const auto size = file ? std::filesystem::file_size(*file, error) : 0;
-    sender_ = file && !error ? FileSender::open(channel_, *file, size, queue_) : nullptr;
+    sender_ = file ? FileSender::open(channel_, *file, queue_) : nullptr;
     if (!sender_) {
         refuse(file ? "The file cannot be read." : "This file is no longer offered.");
         return;
     }
     sender_->setOnFinished(whileAlive(shared_from_this(), &SessionFileTransfer::sent));
-    channel_->send(ControlMessage::fileTransfer(FileTransferReply::ready(file->filename().string(), size)));
+    channel_->send(
+        ControlMessage::fileTransfer(FileTransferReply::ready(file->filename().string(), sender_->size())));
     sender_->start();
 }
 

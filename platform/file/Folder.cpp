@@ -47,7 +47,14 @@ std::optional<Folder> Folder::openOrMake(const std::filesystem::path& path) {
     std::filesystem::path prefix;
     for (const auto& part : path) {
         prefix /= part;
-        if (::mkdir(prefix.c_str(), newFolderMode) != 0 && errno != EEXIST) {
+        if (::mkdir(prefix.c_str(), newFolderMode) == 0) {
+            // Until its parent is synced, a power cut could take the new folder with every file stored in
+            // it since, each reported as stored.
+            const auto parent = open(prefix.parent_path().empty() ? "." : prefix.parent_path());
+            if (!parent || !parent->sync()) {
+                return std::nullopt;
+            }
+        } else if (errno != EEXIST) {
             return std::nullopt;
         }
     }

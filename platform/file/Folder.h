@@ -21,7 +21,8 @@ public:
     // The folder at `path`, which may be reached through symbolic links.
     static std::optional<Folder> open(const std::filesystem::path& path);
     // The same, made first when missing, with its missing parents: each folder made here is 0700 (only
-    // its owner may look in), while folders already there keep their modes.
+    // its owner may look in) and synced into its parent, while folders already there keep their modes.
+    // Nothing when a folder made here could not be synced, as it might not outlast a power cut.
     static std::optional<Folder> openOrMake(const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }

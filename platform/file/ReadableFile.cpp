@@ -50,4 +50,16 @@ std::optional<std::size_t> ReadableFile::read(std::span<std::uint8_t> buffer) {
     return filled;
 }
 
+std::optional<std::uint64_t> ReadableFile::size() const {
+    if (!fd_.isOpen()) {
+        errno = EBADF;
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd_.get(), &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
 } // namespace velm

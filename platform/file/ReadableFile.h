@@ -21,6 +21,9 @@ public:
     // Gives the number of bytes read (fewer than asked only at the end of the file), or nothing on
     // a read error (errno tells which).
     std::optional<std::size_t> read(std::span<std::uint8_t> buffer);
+    // The length of the file this descriptor opened, which a rename over its path since does not
+    // change. Nothing when it cannot be told (errno tells why).
+    std::optional<std::uint64_t> size() const;
 
     void close() { fd_.close(); }
     bool isOpen() const { return fd_.isOpen(); }

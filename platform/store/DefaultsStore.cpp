@@ -46,10 +46,14 @@ std::filesystem::path DefaultsStore::standardFolder() {
 
 void DefaultsStore::load() {
     // A folder we cannot use fails every read and write alike: said once, for what it is.
-    if (auto cause = folder_->whyUnusable()) {
+    if (auto unusable = folder_->whyUnusable()) {
         loaded_ = true;
         inMemoryOnly_ = true;
-        tell("settings cannot be saved: " + *cause + "; they are kept in memory for this run only");
+        tell("settings cannot be saved: " + unusable->why + "; they are kept in memory for this run only");
+        // A home on a read-only file system still holds what was saved before: the run starts from it.
+        if (unusable->readable) {
+            startFromReadOnlyFile();
+        }
         return;
     }
     auto file = folder_->read(fileName);
@@ -76,6 +80,16 @@ void DefaultsStore::load() {
     }
     install(std::move(*entries));
     keepAsLastGood(file.contents);
+}
+
+void DefaultsStore::startFromReadOnlyFile() {
+    const auto file = folder_->read(fileName);
+    auto entries = file.status == StoreFolder::ReadResult::Status::found
+                       ? DefaultsDocument::decode(file.contents)
+                       : std::nullopt;
+    if (entries) {
+        install(std::move(*entries));
+    }
 }
 
 void DefaultsStore::install(Entries entries) {

@@ -32,7 +32,8 @@ namespace velm {
 // copy is missing or damaged too. A file that cannot be opened or read this time (no descriptors left, an
 // I/O error) is left where it is: until a later try reads it, which every write makes first, keys read as
 // their defaults and writes fail. A folder that cannot be used at all (a file in its place, another user's,
-// one that cannot be made) makes the store keep its settings in memory, as if made without a folder.
+// one that cannot be made) makes the store keep its settings in memory, as if made without a folder; one
+// that only cannot be written (a read-only file system) does too, starting from the file it holds.
 // Each of these is logged once and told by notice(). Entries it does not understand read as unset and are
 // written back unchanged.
 class DefaultsStore {
@@ -95,6 +96,8 @@ private:
 
     // Reads the file into stored_; leaves loaded_ false when it could not be opened or read this time.
     void load();
+    // Reads what a folder that cannot be written holds, for a run that keeps its settings in memory.
+    void startFromReadOnlyFile();
     void install(Entries entries);
     // The settings file is damaged: sets it aside and starts from the last good copy.
     void recover(const std::string& why);

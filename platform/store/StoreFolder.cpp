@@ -21,6 +21,7 @@ constexpr mode_t folderMode = 0700;
 constexpr mode_t sharedFolderMode = 0755;
 constexpr mode_t fileMode = 0600;
 constexpr std::string_view temporarySuffix = ".tmp";
+constexpr std::string_view lockFileName = ".velm-writers.lock";
 constexpr std::size_t maxNameBytes = 255;
 
 class Descriptor {
@@ -155,15 +156,33 @@ OpenedFolder openFolder(const std::filesystem::path& path, StoreFolder::Kind kin
     return {Status::found, std::move(fd)};
 }
 
-// Holds the folder's writer lock until it goes out of scope with the descriptor.
-bool lockForWriting(const Descriptor& folder, const std::filesystem::path& path) {
-    while (flock(folder.get(), LOCK_EX) != 0) {
+bool lockExclusively(int fd) {
+    while (flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
-            storeFolderLog.error("cannot lock folder %s: %s", path.c_str(), std::strerror(errno));
             return false;
         }
     }
     return true;
+}
+
+// The writers' lock of the folder, held until the folder's descriptor and the one given back close.
+// It is the folder's own flock; NFS, which takes a writer's flock as a write lock on the server, refuses
+// that on a folder (open only for reading), so there writers take turns on a file of the folder instead:
+// every writer on that file system meets the same refusal and so the same file. Nothing when neither
+// lock can be had.
+std::optional<Descriptor> lockForWriting(const Descriptor& folder, const std::filesystem::path& path) {
+    if (lockExclusively(folder.get())) {
+        return Descriptor();
+    }
+    if (errno == EBADF) {
+        Descriptor lockFile(::openat(folder.get(), std::string(lockFileName).c_str(),
+                                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, fileMode));
+        if (lockFile.isOpen() && lockExclusively(lockFile.get())) {
+            return lockFile;
+        }
+    }
+    storeFolderLog.error("cannot lock folder %s: %s", path.c_str(), std::strerror(errno));
+    return std::nullopt;
 }
 
 bool writeAll(int fd, ByteView contents) {
@@ -182,7 +201,7 @@ bool writeAll(int fd, ByteView contents) {
 
 } // namespace
 
-std::optional<std::string> StoreFolder::whyUnusable() const {
+std::optional<StoreFolder::Unusable> StoreFolder::whyUnusable() const {
     const auto cause = [](int error) {
         return error == ENOTDIR ? std::string("a part of its path is not a folder") : std::strerror(error);
     };
@@ -190,36 +209,37 @@ std::optional<std::string> StoreFolder::whyUnusable() const {
     struct stat info {};
     if ((shared ? ::stat(path_.c_str(), &info) : ::lstat(path_.c_str(), &info)) == 0) {
         if (S_ISLNK(info.st_mode)) {
-            return path_.string() + " is a symbolic link";
+            return Unusable{path_.string() + " is a symbolic link"};
         }
         if (!S_ISDIR(info.st_mode)) {
-            return path_.string() + " is not a folder";
+            return Unusable{path_.string() + " is not a folder"};
         }
         if (!shared && info.st_uid != geteuid()) {
-            return path_.string() + " belongs to another user";
+            return Unusable{path_.string() + " belongs to another user"};
         }
         if (::access(path_.c_str(), W_OK | X_OK) != 0) {
-            return path_.string() + " cannot be written: " + cause(errno);
+            return Unusable{path_.string() + " cannot be written: " + cause(errno),
+                            ::access(path_.c_str(), R_OK | X_OK) == 0};
         }
         return std::nullopt;
     }
     if (errno != ENOENT) {
-        return path_.string() + " cannot be used: " + cause(errno);
+        return Unusable{path_.string() + " cannot be used: " + cause(errno)};
     }
     // Missing: the nearest folder above it must take a new folder.
     for (auto parent = path_.parent_path();; parent = parent.parent_path()) {
         const auto above = parent.empty() ? std::filesystem::path(".") : parent;
         if (::stat(above.c_str(), &info) == 0) {
             if (!S_ISDIR(info.st_mode)) {
-                return path_.string() + " cannot be made: " + above.string() + " is not a folder";
+                return Unusable{path_.string() + " cannot be made: " + above.string() + " is not a folder"};
             }
             if (::access(above.c_str(), W_OK | X_OK) != 0) {
-                return path_.string() + " cannot be made: " + cause(errno);
+                return Unusable{path_.string() + " cannot be made: " + cause(errno)};
             }
             return std::nullopt;
         }
         if (errno != ENOENT || parent.empty() || parent == parent.parent_path()) {
-            return path_.string() + " cannot be made: " + cause(errno);
+            return Unusable{path_.string() + " cannot be made: " + cause(errno)};
         }
     }
 }
@@ -297,7 +317,9 @@ bool StoreFolder::replace(std::string_view name, ByteView contents) const {
         return false;
     }
     auto folder = openFolder(path_, kind_, true);
-    if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
+    const auto lock =
+        folder.status == ReadResult::Status::found ? lockForWriting(folder.fd, path_) : std::nullopt;
+    if (!lock) {
         return false;
     }
 
@@ -335,7 +357,9 @@ bool StoreFolder::remove(std::string_view name) const {
     if (folder.status == ReadResult::Status::missing) {
         return true;
     }
-    if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
+    const auto lock =
+        folder.status == ReadResult::Status::found ? lockForWriting(folder.fd, path_) : std::nullopt;
+    if (!lock) {
         return false;
     }
     // The temporary file of an interrupted replacement may hold the item's newest contents: a
@@ -359,7 +383,9 @@ std::optional<std::string> StoreFolder::moveAside(std::string_view name, std::st
         return std::nullopt;
     }
     auto folder = openFolder(path_, kind_, false);
-    if (folder.status != ReadResult::Status::found || !lockForWriting(folder.fd, path_)) {
+    const auto lock =
+        folder.status == ReadResult::Status::found ? lockForWriting(folder.fd, path_) : std::nullopt;
+    if (!lock) {
         return std::nullopt;
     }
     constexpr int attempts = 100;

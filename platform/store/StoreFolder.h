@@ -17,7 +17,8 @@ namespace velm {
 // through symbolic links. A replacement goes to "<name>.tmp", is synced and renamed over the old file, and
 // the folder is synced, so a reader (or a crash at any point) sees the old contents or the new, never a mix.
 // A change is reported as done only when every sync succeeded, a folder made for it synced into its parent
-// too. Writers, also those of other processes, take turns on a lock of the folder; readers need none.
+// too. Writers, also those of other processes, take turns on a lock of the folder (on NFS, which cannot
+// lock a folder, on its file ".velm-writers.lock"); readers need none.
 //
 // A value type that holds only the path: every call opens the folder afresh. Failures are logged under
 // "store" and reported by the result, never thrown.
@@ -49,10 +50,17 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-    // Why the folder cannot hold our files, as a person is told it: it is not a folder, is a symbolic
-    // link, belongs to another user, cannot be written, or is missing and cannot be made. Nothing when it
-    // can, also when it is only missing. Makes and logs nothing.
-    std::optional<std::string> whyUnusable() const;
+    struct Unusable {
+        // As a person is told it.
+        std::string why;
+        // A folder of ours that only cannot be written (a read-only file system): what it holds can still
+        // be read.
+        bool readable = false;
+    };
+    // Why the folder cannot hold our files: it is not a folder, is a symbolic link, belongs to another
+    // user, cannot be written, or is missing and cannot be made. Nothing when it can, also when it is only
+    // missing. Makes and logs nothing.
+    std::optional<Unusable> whyUnusable() const;
 
     // missing when the folder or the file does not exist.
     ReadResult read(std::string_view name) const;

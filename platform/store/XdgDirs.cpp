@@ -1,6 +1,7 @@
 #include "platform/store/XdgDirs.h"
 
 #include "platform/core/UserAccount.h"
+#include "platform/log/Log.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 
 namespace velm {
 namespace {
+
+const Log xdgDirsLog("store");
 
 std::filesystem::path absoluteVariable(const char* name) {
     const char* value = std::getenv(name);
@@ -108,9 +111,15 @@ std::filesystem::path XdgDirs::downloadFolder() {
     return named.value_or(base / "Downloads");
 }
 
+// The base-directory rules want the runtime folder the user's alone; one that is not (inherited from
+// another user through su, or shared) would let others hold or plant what is kept there.
 std::optional<std::filesystem::path> XdgDirs::runtimeFolder() {
     if (auto configured = absoluteVariable("XDG_RUNTIME_DIR"); !configured.empty()) {
-        return configured;
+        if (isPrivateFolderOfOurs(configured)) {
+            return configured;
+        }
+        xdgDirsLog.warning("XDG_RUNTIME_DIR %s is not a private folder of this user's; not used",
+                           configured.c_str());
     }
     const std::filesystem::path ours = "/tmp/velm-host-" + std::to_string(geteuid());
     mkdir(ours.c_str(), 0700);

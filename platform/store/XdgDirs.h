@@ -21,8 +21,9 @@ struct XdgDirs {
     // Where received files go: what `xdg-user-dir DOWNLOAD` answers from
     // $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Downloads.
     static std::filesystem::path downloadFolder();
-    // $XDG_RUNTIME_DIR, else a private folder of this user's under /tmp (made 0700 when
-    // missing); nothing when that one is not a real folder of ours with no access for others.
+    // $XDG_RUNTIME_DIR when it is a real folder of ours with no access for others, else a private
+    // folder of this user's under /tmp (made 0700 when missing); nothing when that one is not such a
+    // folder either.
     static std::optional<std::filesystem::path> runtimeFolder();
 
     // The folder a user-dirs.dirs file names under `key` ("XDG_DOWNLOAD_DIR"): an absolute

@@ -11,6 +11,8 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -273,6 +275,37 @@ TEST_F(DefaultsStoreTest, UnusableFolderIsToldOnceAndSettingsLastTheRun) {
         EXPECT_EQ(errors, 1);
     }
     EXPECT_TRUE(std::filesystem::is_empty(temporary / "theirs"));
+}
+
+// Makes `folder` read-only for the calling thread, as a home on a read-only file system is: a bind mount in
+// a mount namespace of the thread's own. False where the test may not make one.
+bool mountReadOnly(const std::filesystem::path& folder) {
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+
+// A home on a read-only file system still holds the settings written before: the run starts from them
+// (the host's identifier among them), and what changes lasts the run.
+TEST_F(DefaultsStoreTest, ReadOnlyFolderIsReadAndSettingsLastTheRun) {
+    ASSERT_TRUE(DefaultsStore(temporary.path()).setString("hostID", "kept"));
+    if (!mountReadOnly(temporary.path())) {
+        GTEST_SKIP() << "a read-only mount cannot be made here";
+    }
+    errors = 0;
+    {
+        DefaultsStore store(temporary.path());
+        EXPECT_EQ(store.stringValue("hostID"), "kept");
+        EXPECT_TRUE(store.setString("hostID", "changed"));
+        EXPECT_EQ(store.stringValue("hostID"), "changed");
+        EXPECT_EQ(store.notice(),
+                  "settings cannot be saved: " + temporary.path().string() +
+                      " cannot be written: Read-only file system; they are kept in memory for "
+                      "this run only");
+        EXPECT_EQ(errors, 1);
+    }
+    ASSERT_EQ(umount2(temporary.path().c_str(), MNT_DETACH), 0);
+    EXPECT_EQ(fileContents(), json({{"hostID", "kept"}}));
 }
 
 TEST_F(DefaultsStoreTest, EntriesNotUnderstoodAreKeptAsTheyAre) {

@@ -114,6 +114,21 @@ TEST_F(StoreFolderTest, RemovingAnItemRemovesItsLeftoverTemporaryFile) {
     }
 }
 
+// NFS takes a writer's flock as a write lock on the server, which a folder, open only for reading, cannot
+// hold: writers there still take turns, and their changes are made.
+TEST_F(StoreFolderTest, WritesWhereAFolderCannotBeLocked) {
+    const auto fault = test::SystemCallFaults::failLockingReadOnly(EBADF);
+    ASSERT_TRUE(folder.replace("item", toBytes("one")));
+    ASSERT_TRUE(folder.replace("item", toBytes("two")));
+    EXPECT_EQ(readText("item"), "two");
+    EXPECT_EQ(folder.moveAside("item", "item.bad"), "item.bad");
+    EXPECT_TRUE(folder.remove("item.bad"));
+    EXPECT_EQ(folder.read("item.bad").status, Status::missing);
+
+    StoreFolder shared(temporary / "autostart", StoreFolder::Kind::sharedFolder);
+    EXPECT_TRUE(shared.replace("entry", toBytes("x")));
+}
+
 TEST_F(StoreFolderTest, TellsAnOpenThatMayPassFromAnItemThatCannotBeTrusted) {
     ASSERT_TRUE(folder.replace("item", toBytes("one")));
     {

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velm {
 namespace {
@@ -68,6 +70,27 @@ TEST(XdgDirsTest, ListsTheSystemsConfigFoldersMostImportantFirst) {
     EXPECT_EQ(XdgDirs::configDirs(), (std::vector<std::filesystem::path>{"/etc/xdg/xdg-plasma", "/etc/xdg"}));
     setenv("XDG_CONFIG_DIRS", "only/relative", 1);
     EXPECT_EQ(XdgDirs::configDirs(), std::vector<std::filesystem::path>{"/etc/xdg"});
+}
+
+// A runtime folder others may write in or look into (one inherited through su, a shared one) is not used:
+// another user could hold the instance lock there, or plant its file.
+TEST(XdgDirsTest, TakesOnlyARuntimeFolderOfThisUsersAlone) {
+    test::TemporaryFolder folder;
+    const auto run = folder / "run";
+    ASSERT_EQ(mkdir(run.c_str(), 0700), 0);
+    setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    EXPECT_EQ(XdgDirs::runtimeFolder(), run);
+
+    const std::filesystem::path fallback = "/tmp/velm-host-" + std::to_string(geteuid());
+    ASSERT_EQ(chmod(run.c_str(), 01777), 0);
+    EXPECT_EQ(XdgDirs::runtimeFolder(), fallback);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(run.c_str(), 0700), 0);
+        ASSERT_EQ(chown(run.c_str(), 4242, 4242), 0);
+        EXPECT_EQ(XdgDirs::runtimeFolder(), fallback);
+    }
+    setenv("XDG_RUNTIME_DIR", "relative/run", 1);
+    EXPECT_EQ(XdgDirs::runtimeFolder(), fallback);
 }
 
 TEST(ComputerNameTest, PrefersThePrettyName) {

@@ -13,9 +13,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace velm::test {
 namespace {
@@ -29,6 +31,7 @@ std::atomic<int> linkError{0};
 std::atomic<int> readError{0};
 std::atomic<int> receiveError{0};
 std::atomic<int> removeError{0};
+std::atomic<int> readOnlyLockError{0};
 std::atomic<std::uint16_t> receivePort{0};
 std::atomic<std::size_t> readableBytes{0};
 std::mutex namesLock;
@@ -37,6 +40,9 @@ std::string openName;
 std::string renameName;
 std::string removeName;
 std::string readName;
+// Taken out before it runs, so that what it opens itself passes.
+std::function<void()> openAction;
+std::string openActionName;
 
 // The one hold on renaming, if any: a thread that renames onto `name` waits while `holding`.
 std::atomic<bool> renameHeld{false};
@@ -104,6 +110,27 @@ int openFault(const char* path) {
     }
     std::lock_guard guard(namesLock);
     return openName == lastComponent(path) ? error : 0;
+}
+
+void runOpenAction(const char* path) {
+    std::function<void()> action;
+    {
+        std::lock_guard guard(namesLock);
+        if (!openAction || path == nullptr || openActionName != lastComponent(path)) {
+            return;
+        }
+        action = std::exchange(openAction, nullptr);
+    }
+    action();
+}
+
+int lockFault(int fd, int operation) {
+    const int error = readOnlyLockError.load();
+    if (error == 0 || (operation & LOCK_EX) == 0) {
+        return 0;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) == O_RDONLY ? error : 0;
 }
 
 int removeFault(const char* path) {
@@ -215,6 +242,9 @@ SystemCallFaults::Fault::~Fault() {
     readError = 0;
     receiveError = 0;
     removeError = 0;
+    readOnlyLockError = 0;
+    std::lock_guard guard(namesLock);
+    openAction = nullptr;
 }
 
 SystemCallFaults::Fault SystemCallFaults::failFolderSync(std::string name) {
@@ -235,6 +265,13 @@ SystemCallFaults::Fault SystemCallFaults::failOpening(std::string name, int erro
     return Fault();
 }
 
+SystemCallFaults::Fault SystemCallFaults::beforeOpening(std::string name, std::function<void()> action) {
+    std::lock_guard guard(namesLock);
+    openActionName = std::move(name);
+    openAction = std::move(action);
+    return Fault();
+}
+
 SystemCallFaults::Fault SystemCallFaults::failRemoving(std::string name, int error) {
     {
         std::lock_guard guard(namesLock);
@@ -251,6 +288,11 @@ SystemCallFaults::Fault SystemCallFaults::failReadingAfter(std::string name, std
     }
     readableBytes = bytes;
     readError = error;
+    return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failLockingReadOnly(int error) {
+    readOnlyLockError = error;
     return Fault();
 }
 
@@ -282,6 +324,15 @@ SystemCallFaults::Fault SystemCallFaults::failMovesWithoutReplacing(int renameFa
 
 } // namespace velm::test
 
+extern "C" int flock(int fd, int operation) {
+    static const auto next = velm::test::real<int (*)(int, int)>("flock");
+    if (const int error = velm::test::lockFault(fd, operation); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return next(fd, operation);
+}
+
 extern "C" int fsync(int fd) {
     static const auto next = velm::test::real<int (*)(int)>("fsync");
     if (velm::test::syncFails(fd)) {
@@ -291,20 +342,40 @@ extern "C" int fsync(int fd) {
     return next(fd);
 }
 
-extern "C" int openat(int folder, const char* path, int flags, ...) {
-    static const auto next = velm::test::real<int (*)(int, const char*, int, ...)>("openat");
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    if (const int error = velm::test::openFault(path); error != 0) {
+namespace velm::test {
+namespace {
+
+// The mode comes only with a call that may make a file.
+int openWithFaults(int folder, const char* path, int flags, va_list arguments) {
+    static const auto next = real<int (*)(int, const char*, int, ...)>("openat");
+    const mode_t mode =
+        (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, mode_t) : 0;
+    runOpenAction(path);
+    if (const int error = openFault(path); error != 0) {
         errno = error;
         return -1;
     }
     return next(folder, path, flags, mode);
+}
+
+} // namespace
+} // namespace velm::test
+
+extern "C" int openat(int folder, const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const int fd = velm::test::openWithFaults(folder, path, flags, arguments);
+    va_end(arguments);
+    return fd;
+}
+
+// glibc's open makes the system call itself rather than calling openat.
+extern "C" int open(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const int fd = velm::test::openWithFaults(AT_FDCWD, path, flags, arguments);
+    va_end(arguments);
+    return fd;
 }
 
 extern "C" ssize_t read(int fd, void* buffer, size_t size) {

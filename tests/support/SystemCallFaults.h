@@ -3,15 +3,16 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
 // a full disk or a process out of descriptors would take, without any of them, or wait, as on a slow
-// disk. This file defines fsync, linkat, openat, read, recvfrom, recvmsg, renameat, renameat2 and socket
-// for the whole executable, passing every call on unless a fault is armed, so the code under test runs
-// unchanged. Each test case runs in a process of its own.
+// disk. This file defines flock, fsync, linkat, open, openat, read, recvfrom, recvmsg, renameat, renameat2
+// and socket for the whole executable, passing every call on unless a fault is armed, so the code under test
+// runs unchanged. Each test case runs in a process of its own.
 class SystemCallFaults {
 public:
     // Armed while it lives.
@@ -30,9 +31,15 @@ public:
     [[nodiscard]] static Fault failFolderSync(std::string name = {});
     // Opening an item of this name, in any folder, fails with `error` (EMFILE: no descriptors left).
     [[nodiscard]] static Fault failOpening(std::string name, int error);
+    // Runs `action` once, on the opening thread, just before the next item of this name is opened (a
+    // file replaced between a look at its path and its opening).
+    [[nodiscard]] static Fault beforeOpening(std::string name, std::function<void()> action);
     // Reading a file of this name, in any folder, delivers its first `bytes` bytes (in pieces of at most
     // that many), then fails with `error` (EIO: the disk failed half-way).
     [[nodiscard]] static Fault failReadingAfter(std::string name, std::size_t bytes, int error);
+    // An exclusive flock through a descriptor open only for reading fails with `error`, as on NFS (EBADF),
+    // which takes such a lock as a write lock on the server; a folder can only be opened for reading.
+    [[nodiscard]] static Fault failLockingReadOnly(int error);
     // Making a TCP socket fails with `error` (EMFILE: no descriptors left), so no listener can open.
     [[nodiscard]] static Fault failStreamSockets(int error);
     // Receiving on the IPv4 UDP socket bound to this local port fails with `error` (ENOMEM: the system

@@ -13,11 +13,13 @@
 #include "tests/support/Pump.h"
 #include "tests/support/RunnableProgram.h"
 #include "tests/support/Screenshots.h"
+#include "tests/support/SystemCallFaults.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -78,7 +80,7 @@ protected:
         made.display = {.hasDisplay = true, .isWayland = false};
         made.screens = screens;
         made.sessionBus = BusConnection::open(bus->address());
-        made.discovery = std::make_shared<test::FakeDiscovery>();
+        made.discovery = discovery;
         made.desktop = std::make_shared<DesktopOverScreens>(screens);
         made.programFolders = {QString::fromStdString((folder / "bin").string())};
         made.currentDesktop = "ubuntu:GNOME";
@@ -91,6 +93,7 @@ protected:
                           .systemRoot = folder / "root",
                           .userName = "anna"};
         made.hostName = [] { return std::string("Test host"); };
+        made.makeAway = makeAway;
         return made;
     }
 
@@ -138,6 +141,8 @@ protected:
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>("main");
     std::shared_ptr<ManualQueue> pictures = std::make_shared<ManualQueue>("pictures");
     std::shared_ptr<test::FakeScreenList> screens = std::make_shared<test::FakeScreenList>(queue);
+    std::shared_ptr<test::FakeDiscovery> discovery = std::make_shared<test::FakeDiscovery>();
+    HostMachine::MakeAway makeAway;
     std::vector<std::string> said;
     std::shared_ptr<DesktopApplication> application;
 };
@@ -174,6 +179,22 @@ TEST_F(AssembledApplication, SettingsButtonsRunTheDesktopsSettingsProgramFoundOn
     settle();
     EXPECT_EQ(row("Log in automatically"), nullptr);
     EXPECT_NE(row("Notifications"), nullptr);
+}
+
+// A first run on a full disk cannot save the host's new identifier: away access and the advertisement
+// still name the same host for the run, or devices would find one host and knock for another.
+TEST_F(AssembledApplication, OneHostIdentifierServesTheRunWhenItCannotBeSaved) {
+    std::vector<std::string> awayIDs;
+    makeAway = [&awayIDs](const std::string& hostID, std::shared_ptr<DefaultsStore>) {
+        awayIDs.push_back(hostID);
+        return std::make_shared<test::RecordingAwayAccess>(std::make_shared<std::vector<std::string>>());
+    };
+    const auto full = test::SystemCallFaults::failOpening("defaults.json.tmp", ENOSPC);
+    start();
+    ASSERT_EQ(awayIDs.size(), 1u);
+    ASSERT_EQ(discovery->published().size(), 1u);
+    EXPECT_EQ(discovery->published()[0].txt.value(HostListener::hostIDKey), awayIDs[0]);
+    EXPECT_FALSE(std::filesystem::exists(folder / "config" / "defaults.json"));
 }
 
 // A settings program installed while the host runs is found when the window opens, with no change

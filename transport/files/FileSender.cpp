@@ -14,18 +14,41 @@ namespace {
 
 const Log fileSenderLog("files");
 
+std::optional<ReadableFile> openForSending(const std::filesystem::path& file) {
+    auto readable = ReadableFile::open(file);
+    if (!readable) {
+        fileSenderLog.error("cannot open %s for sending: %s", file.c_str(), std::strerror(errno));
+    }
+    return readable;
+}
+
 } // namespace
 
 std::shared_ptr<FileSender> FileSender::open(std::shared_ptr<ControlChannel> channel,
                                              const std::filesystem::path& file, std::uint64_t size,
                                              std::shared_ptr<Queue> queue) {
-    auto readable = ReadableFile::open(file);
+    auto readable = openForSending(file);
     if (!readable) {
-        fileSenderLog.error("cannot open %s for sending: %s", file.c_str(), std::strerror(errno));
         return nullptr;
     }
     return std::shared_ptr<FileSender>(
         new FileSender(std::move(channel), std::move(*readable), size, std::move(queue)));
+}
+
+std::shared_ptr<FileSender> FileSender::open(std::shared_ptr<ControlChannel> channel,
+                                             const std::filesystem::path& file,
+                                             std::shared_ptr<Queue> queue) {
+    auto readable = openForSending(file);
+    if (!readable) {
+        return nullptr;
+    }
+    const auto size = readable->size();
+    if (!size) {
+        fileSenderLog.error("cannot tell the size of %s: %s", file.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    return std::shared_ptr<FileSender>(
+        new FileSender(std::move(channel), std::move(*readable), *size, std::move(queue)));
 }
 
 FileSender::FileSender(std::shared_ptr<ControlChannel> channel, ReadableFile file, std::uint64_t size,

@@ -35,6 +35,11 @@ public:
     static std::shared_ptr<FileSender> open(std::shared_ptr<ControlChannel> channel,
                                             const std::filesystem::path& file, std::uint64_t size,
                                             std::shared_ptr<Queue> queue);
+    // A sender of the whole file at `file` as it is when opened: its size comes from the opened file,
+    // so a file saved anew (renamed over) since its path was looked at is announced as it will be
+    // sent. Nothing when the file cannot be opened for reading or its size told.
+    static std::shared_ptr<FileSender> open(std::shared_ptr<ControlChannel> channel,
+                                            const std::filesystem::path& file, std::shared_ptr<Queue> queue);
 
     FileSender(const FileSender&) = delete;
     FileSender& operator=(const FileSender&) = delete;

@@ -5,6 +5,7 @@
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FileTransferPrint.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/SystemCallFaults.h"
 #include "transport/client/requests/FileTransferClient.h"
 #include "transport/client/requests/GlimpseClient.h"
 #include "transport/client/requests/HistoryClient.h"
@@ -23,6 +24,7 @@ using test::TemporaryFolder;
 using test::TestClient;
 using Ending = ConnectionRecord::Ending;
 using Message = ControlMessage;
+using Upload = std::variant<std::string, FileTransferError>;
 
 using test::isMessage;
 
@@ -64,6 +66,19 @@ protected:
             ->start("iPad", Queue::make("glimpse"),
                     [&](std::optional<Bytes> image) { glimpses.push(image); });
         return waitFor(host, glimpses);
+    }
+
+    // What an upload of a five-byte file by "ipad" comes to, with the host's download folder at `folder`;
+    // nothing when no answer came.
+    std::optional<Upload> uploadInto(const std::filesystem::path& folder) {
+        TemporaryFolder device;
+        TemporaryFolder::writeFile(device / "notes.txt", "hello");
+        host.configure = [folder](HostSession::Context& context) { context.downloadFolder = folder; };
+        host.listen();
+        test::EventLog<Upload> results;
+        const auto client = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
+        client->upload(device / "notes.txt", "notes.txt", 5, {}, [&](auto result) { results.push(result); });
+        return waitFor(host, results);
     }
 
     SessionHarness host;
@@ -269,25 +284,50 @@ TEST_F(HostSessionTest, TellsTheClientWhenAnOfferedFileCannotBeReadToItsEnd) {
     EXPECT_TRUE(std::filesystem::is_empty(device.path()));
 }
 
+// An offered file saved anew (a rename over it) as the session opens it goes out whole, as the file that
+// was opened: its size is that file's, not the one the path named a moment before.
+TEST_F(HostSessionTest, SendsAnOfferedFileReplacedAsItOpensWhole) {
+    host.listen();
+    const auto offered = host.folder / "report.txt";
+    TemporaryFolder::writeFile(offered, std::string(1000, 'a'));
+    host.desktop->offered[6] = offered;
+    for (const auto& replacement : {std::string(3000, 'b'), std::string(10, 'c')}) {
+        SCOPED_TRACE(replacement.size());
+        const auto swap = test::SystemCallFaults::beforeOpening("report.txt", [&] {
+            TemporaryFolder::writeFile(host.folder / "report.new", replacement);
+            std::filesystem::rename(host.folder / "report.new", offered);
+        });
+        TemporaryFolder device;
+        test::EventLog<std::variant<std::filesystem::path, FileTransferError>> downloads;
+        const auto client = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
+        client->download(6, device.path(), {}, [&](auto result) { downloads.push(result); });
+        const auto download = waitFor(host, downloads);
+        ASSERT_TRUE(download && std::holds_alternative<std::filesystem::path>(*download));
+        const auto received = TemporaryFolder::readFile(std::get<std::filesystem::path>(*download));
+        EXPECT_EQ(received.size(), replacement.size());
+        EXPECT_TRUE(received == replacement);
+    }
+}
+
 // A missing download folder is made (see the program's tests); one that cannot be made refuses the file,
 // with the cause in the log.
 TEST_F(HostSessionTest, RefusesAnUploadOnlyWhenTheDownloadFolderCannotBeMade) {
-    TemporaryFolder device;
-    TemporaryFolder::writeFile(device / "notes.txt", "hello");
     TemporaryFolder::writeFile(host.folder / "a-file", "");
     const auto blocked = host.folder / "a-file" / "Downloads";
-    host.configure = [blocked](HostSession::Context& context) { context.downloadFolder = blocked; };
-    host.listen();
     LogCapture log;
-    test::EventLog<std::variant<std::string, FileTransferError>> results;
-    const auto client = FileTransferClient::make(host.endpoint(), "ipad", "iPad", key);
-    client->upload(device / "notes.txt", "notes.txt", 5, {}, [&](auto result) { results.push(result); });
-    const auto result = waitFor(host, results);
-    ASSERT_TRUE(result && std::holds_alternative<FileTransferError>(*result));
-    EXPECT_EQ(std::get<FileTransferError>(*result),
-              FileTransferError::refused("The file cannot be saved on this computer."));
+    EXPECT_EQ(uploadInto(blocked),
+              Upload(FileTransferError::refused("The file cannot be saved on this computer.")));
     EXPECT_TRUE(log.contains("session: upload refused: the download folder " + blocked.string() +
                              " cannot be made: Not a directory"));
+}
+
+// A download folder made for a file must last as the file does: one whose making cannot be synced into
+// its parent could vanish in a power cut with the file the client was told is stored.
+TEST_F(HostSessionTest, RefusesAnUploadWhoseNewDownloadFolderCannotBeMadeToLast) {
+    std::filesystem::create_directory(host.folder / "home");
+    const auto fault = test::SystemCallFaults::failFolderSync("home");
+    EXPECT_EQ(uploadInto(host.folder / "home" / "Downloads"),
+              Upload(FileTransferError::refused("The file cannot be saved on this computer.")));
 }
 
 TEST_F(HostSessionTest, EndsWithoutAGoodbyeWhenNoHelloComesInTime) {
