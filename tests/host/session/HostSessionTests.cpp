@@ -120,6 +120,12 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
          {},
          "device not paired"},
         {other, [](ClientHello&) {}, ByeReason::notPaired, {}, "another device's key"},
+        // Another device's key says nothing of this one's: the history does not blame it.
+        {other,
+         [](ClientHello& h) { h.proof = Random::bytes(32); },
+         ByeReason::notPaired,
+         {},
+         "another device's key"},
         {away, [](ClientHello&) {}, ByeReason::awayKeyRequired, Refusal::deviceBoundKeyMissing,
          "no device-bound key"},
         {away, [](ClientHello& h) { h.understandsPolicy.reset(); }, ByeReason::remoteAccessDisabled,
