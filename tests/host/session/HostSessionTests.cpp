@@ -4,6 +4,7 @@
 #include "platform/crypto/Random.h"
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FileTransferPrint.h"
+#include "tests/support/HeldRelay.h"
 #include "tests/support/LogCapture.h"
 #include "transport/client/requests/FileTransferClient.h"
 #include "transport/client/requests/GlimpseClient.h"
@@ -179,6 +180,28 @@ TEST_F(HostSessionTest, ServesHistoryAndGlimpsesWithoutBecomingASession) {
     EXPECT_FALSE(host.desktop->glimpseBudget);
     EXPECT_TRUE(host.authenticated.values().empty());
     EXPECT_TRUE(host.registry->device("ipad")->lastConnected);
+}
+
+// An answer that takes long to leave, as a full history does over a slow uplink, goes out whole: the
+// client is let go a grace after its answer was handed to the network, not after it was queued.
+TEST_F(HostSessionTest, LetsTheClientGoOnlyOnceItsAnswerHasLeft) {
+    for (int index = 0; index < 500; ++index) {
+        host.history->recordRefusal(ConnectionRecord::Refusal::keyDidNotMatch,
+                                    {.deviceID = "ipad", .deviceName = std::string(200, 'n'), .from = "h"});
+    }
+    host.listen();
+    test::HeldRelay relay(std::get<HostPort>(host.endpoint().target).port, 2000);
+    test::EventLog<HistoryResult> histories;
+    HistoryClient::make(Endpoint::hostPort("127.0.0.1", relay.port()), "ipad", key, {}, 60s)
+        ->start("iPad", Queue::make("history"), false, [&](HistoryResult result) { histories.push(result); });
+    ASSERT_TRUE(host.pumpUntil([&] { return host.registry->device("ipad")->lastConnected.has_value(); }));
+    host.queue->advance(HostSession::answeredGrace + HostSession::cancelDelay);
+    EXPECT_TRUE(host.ended.values().empty()) << "the client was let go with its answer still on its way";
+
+    relay.release();
+    const auto history = waitFor(host, histories);
+    ASSERT_TRUE(history);
+    EXPECT_EQ(*history, HistoryResult(HistoryResult::Records{host.history->log().records}));
 }
 
 TEST_F(HostSessionTest, MovesFilesBothWaysByteExact) {
