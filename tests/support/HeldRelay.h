@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/RawTls.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -8,10 +10,9 @@
 namespace velm::test {
 
 // A slow link on loopback: one client's TCP connection passed on to a server on 127.0.0.1, where what
-// the server sends stops after its first `passed` bytes until release(). The relay's side of the
-// server connection takes small segments into a small window, so the server's own socket buffer fills
-// after a few kilobytes and the rest of what it sends waits in the server, as behind a slow uplink.
-// It runs on a thread of its own until it is destroyed.
+// the server sends stops after its first `passed` bytes until release(). The relay reaches the server
+// through a small window (RawSocket::connectThroughSmallWindow), so the rest of what the server sends
+// waits in the server, as behind a slow uplink. It runs on a thread of its own until it is destroyed.
 class HeldRelay {
 public:
     HeldRelay(std::uint16_t serverPort, std::size_t passed);
@@ -20,18 +21,18 @@ public:
     HeldRelay& operator=(const HeldRelay&) = delete;
 
     // Where the client connects.
-    std::uint16_t port() const { return port_; }
+    std::uint16_t port() const { return listener_.port(); }
     // Everything the server sent and sends from now on is passed on.
     void release() { released_ = true; }
 
 private:
     void run();
-    bool relay(int client, int server);
+    // One round of passing on; false once either side closed.
+    bool relay(RawSocket& client, RawSocket& server);
 
     const std::uint16_t serverPort_;
     const std::size_t passed_;
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
+    RawListener listener_;
     // On the relay's thread only.
     std::size_t fromServer_ = 0;
     std::atomic<bool> released_{false};

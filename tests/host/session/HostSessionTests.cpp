@@ -183,11 +183,13 @@ TEST_F(HostSessionTest, ServesHistoryAndGlimpsesWithoutBecomingASession) {
 }
 
 // An answer that takes long to leave, as a full history does over a slow uplink, goes out whole: the
-// client is let go a grace after its answer was handed to the network, not after it was queued.
+// client is let go a grace after its answer was handed to the network, not after it was queued. Names
+// of control characters, six bytes each in the answer, make it far larger than the held link buffers.
 TEST_F(HostSessionTest, LetsTheClientGoOnlyOnceItsAnswerHasLeft) {
     for (int index = 0; index < 500; ++index) {
-        host.history->recordRefusal(ConnectionRecord::Refusal::keyDidNotMatch,
-                                    {.deviceID = "ipad", .deviceName = std::string(200, 'n'), .from = "h"});
+        host.history->recordRefusal(
+            ConnectionRecord::Refusal::keyDidNotMatch,
+            {.deviceID = "ipad", .deviceName = std::string(256, '\x01'), .from = "h"});
     }
     host.listen();
     test::HeldRelay relay(std::get<HostPort>(host.endpoint().target).port, 2000);
