@@ -112,8 +112,13 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
          ByeReason::protocolMismatch,
          {},
          "another protocol version"},
-        {deviceKey(), [](ClientHello& h) { h.proof = Random::bytes(32); }, ByeReason::notPaired,
-         Refusal::keyDidNotMatch, "proof did not match"},
+        // A hello whose proof fails does not speak for the device: it is named as it was paired.
+        {deviceKey(),
+         [](ClientHello& h) {
+             h.proof = Random::bytes(32);
+             h.deviceName = "Not the iPad";
+         },
+         ByeReason::notPaired, Refusal::keyDidNotMatch, "proof did not match"},
         {deviceKey(), [](ClientHello& h) { h.proof.reset(); }, ByeReason::notPaired, {}, "no proof"},
         {deviceKey(),
          [](ClientHello& h) { h.deviceID = "stranger"; },
@@ -145,7 +150,8 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
         const auto records = host.history->log().records;
         ASSERT_EQ(records.size(), recordsBefore + (each.refusal ? 1 : 0));
         if (each.refusal) {
-            EXPECT_EQ(records.front().refusal, each.refusal);
+            EXPECT_EQ(std::pair(records.front().refusal, records.front().deviceName),
+                      std::pair(each.refusal, std::string("ipad")));
         }
         EXPECT_EQ(host.notices.values().back(), HostNotice(HostNotice::SessionRefused{"ipad", each.why}));
     }
