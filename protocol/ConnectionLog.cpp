@@ -5,6 +5,7 @@
 #include "protocol/json/JsonCheck.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 
@@ -32,8 +33,10 @@ Uuid ConnectionLog::begin(ConnectionRecord::Kind kind, const std::string& device
         const auto newest = std::find_if(records.begin(), records.end(), [&](const ConnectionRecord& record) {
             return record.kind == ConnectionRecord::Kind::session && record.deviceID == deviceID;
         });
+        // An end after `at` means the clock was set back: by a little, the reconnect was quick; by the
+        // window or more, how long the device was away cannot be told, and joining would misstate both.
         if (newest != records.end() && newest->route == route && !newest->isOpen() &&
-            at.secondsSince(*newest->ended) < reopenWindow &&
+            std::fabs(at.secondsSince(*newest->ended)) < reopenWindow &&
             newest->ending != ConnectionRecord::Ending::idleTimeout) {
             newest->ended.reset();
             newest->ending.reset();

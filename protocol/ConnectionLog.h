@@ -28,7 +28,8 @@ struct ConnectionLog {
 
     // Opens the record that stands for a newly admitted connection and returns its id: the
     // device's newest session record when that one ended on the same route less than
-    // reopenWindow ago and not for idleness, else a new record in front (which prunes the log).
+    // reopenWindow before `at` (or after it, by less than that) and not for idleness, else a new
+    // record in front (which prunes the log).
     Uuid begin(ConnectionRecord::Kind kind, const std::string& deviceID, const std::string& deviceName,
                ConnectionRecord::Route route, const std::optional<std::string>& from, bool forwardSecret,
                Date at);

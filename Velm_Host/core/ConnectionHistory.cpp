@@ -62,63 +62,68 @@ ConnectionLog ConnectionHistory::log() const {
 Uuid ConnectionHistory::begin(ConnectionRecord::Kind kind, const Peer& peer) {
     const Peer kept = bounded(peer);
     Uuid id;
-    {
-        std::lock_guard guard(lock);
-        id = log_.begin(kind, kept.deviceID, kept.deviceName, kept.route, kept.from, kept.forwardSecret,
-                        options_.now());
-        saveLocked();
-    }
-    publish();
+    change([&](ConnectionLog& log) {
+        id = log.begin(kind, kept.deviceID, kept.deviceName, kept.route, kept.from, kept.forwardSecret,
+                       options_.now());
+        return true;
+    });
     return id;
 }
 
 bool ConnectionHistory::end(const Uuid& id, ConnectionRecord::Ending ending) {
-    {
-        std::lock_guard guard(lock);
+    return change([&](ConnectionLog& log) {
         const bool open =
-            std::any_of(log_.records.begin(), log_.records.end(),
+            std::any_of(log.records.begin(), log.records.end(),
                         [&](const ConnectionRecord& record) { return record.id == id && record.isOpen(); });
-        if (!open) {
-            return false;
+        if (open) {
+            log.end(id, ending, options_.now());
         }
-        log_.end(id, ending, options_.now());
-        saveLocked();
+        return open;
+    });
+}
+
+void ConnectionHistory::recordRefusal(ConnectionRecord::Refusal refusal, const Peer& peer) {
+    const Peer kept = bounded(peer);
+    change([&](ConnectionLog& log) {
+        log.recordRefusal(refusal, kept.deviceID, kept.deviceName, kept.route, kept.from, kept.forwardSecret,
+                          options_.now());
+        return true;
+    });
+}
+
+void ConnectionHistory::clear() {
+    change([this](ConnectionLog& log) {
+        std::erase_if(log.records, [](const ConnectionRecord& record) { return !record.isOpen(); });
+        // What is stored and not yet read is cleared with the rest.
+        storedInHand_ = true;
+        return true;
+    });
+}
+
+void ConnectionHistory::save() {
+    std::lock_guard saving(saveLock_);
+    saveHeld();
+}
+
+bool ConnectionHistory::change(const std::function<bool(ConnectionLog&)>& edit) {
+    {
+        std::lock_guard saving(saveLock_);
+        {
+            std::lock_guard guard(lock);
+            if (!edit(log_)) {
+                return false;
+            }
+        }
+        saveHeld();
     }
     publish();
     return true;
 }
 
-void ConnectionHistory::recordRefusal(ConnectionRecord::Refusal refusal, const Peer& peer) {
-    const Peer kept = bounded(peer);
-    {
-        std::lock_guard guard(lock);
-        log_.recordRefusal(refusal, kept.deviceID, kept.deviceName, kept.route, kept.from, kept.forwardSecret,
-                           options_.now());
-        saveLocked();
-    }
-    publish();
-}
-
-void ConnectionHistory::clear() {
-    {
-        std::lock_guard guard(lock);
-        std::erase_if(log_.records, [](const ConnectionRecord& record) { return !record.isOpen(); });
-        // What is stored and not yet read is cleared with the rest.
-        storedInHand_ = true;
-        saveLocked();
-    }
-    publish();
-}
-
-void ConnectionHistory::save() {
-    std::lock_guard guard(lock);
-    saveLocked();
-}
-
 void ConnectionHistory::load() {
-    std::lock_guard guard(lock);
+    std::lock_guard saving(saveLock_);
     takeInStored();
-    saveLocked();
+    saveHeld();
 }
 
 // The stored records go behind those this run made while the settings file could not be read; records
@@ -136,13 +141,16 @@ void ConnectionHistory::takeInStored() {
     }
     std::for_each(stored.records.begin(), stored.records.end(), keepTextsShort);
     stored.closeOpenRecords();
-    log_.records.insert(log_.records.end(), std::make_move_iterator(stored.records.begin()),
-                        std::make_move_iterator(stored.records.end()));
-    log_.prune(options_.now());
+    {
+        std::lock_guard guard(lock);
+        log_.records.insert(log_.records.end(), std::make_move_iterator(stored.records.begin()),
+                            std::make_move_iterator(stored.records.end()));
+        log_.prune(options_.now());
+    }
     storedInHand_ = true;
 }
 
-void ConnectionHistory::saveLocked() {
+void ConnectionHistory::saveHeld() {
     if (!defaults_) {
         return;
     }
@@ -151,7 +159,7 @@ void ConnectionHistory::saveLocked() {
         connectionHistoryLog.error("history not saved: the stored history cannot be read yet");
         return;
     }
-    const auto stored = log_.storedForm();
+    const auto stored = log().storedForm();
     if (!stored) {
         return;
     }

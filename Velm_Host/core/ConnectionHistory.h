@@ -21,8 +21,12 @@ namespace velm {
 // The host's history of sessions, file connections and refused attempts: the one ConnectionLog,
 // kept in the settings under "connectionHistory" and saved after every change.
 //
-// Sessions record from their own queues, so every operation may be called from any thread; the
-// log sits behind `lock`. After every change `onChange` runs on the main queue, where views redraw.
+// Sessions record from their own queues, so every operation may be called from any thread. The log
+// sits behind `lock`, which is held only to read or change it, never while the settings are read or
+// written: the views and a device asking for the history never wait for the disk. Each change holds
+// `saveLock_` from its edit until the settings hold the log, so saves reach the settings one at a
+// time and in the order of the changes, and an older log is never written last. After every change
+// `onChange` runs on the main queue, where views redraw.
 class ConnectionHistory : public std::enable_shared_from_this<ConnectionHistory> {
 public:
     static constexpr std::string_view defaultsKey = "connectionHistory";
@@ -76,10 +80,12 @@ private:
     ConnectionHistory(std::shared_ptr<DefaultsStore> defaults, std::shared_ptr<Queue> mainQueue,
                       Options options);
 
+    // Edits the log under `lock` and saves it, then publishes; nothing when `edit` changed nothing.
+    bool change(const std::function<bool(ConnectionLog&)>& edit);
     void load();
-    // With `lock` held.
+    // With `saveLock_` held.
     void takeInStored();
-    void saveLocked();
+    void saveHeld();
     void publish();
 
     const std::shared_ptr<DefaultsStore> defaults_;
@@ -88,11 +94,13 @@ private:
 
     GuardedCallback<std::function<void()>> onChange_;
 
+    // Taken before `lock`, never while holding it.
+    std::mutex saveLock_;
+    // False while the settings file could not be read: the stored history is not in the log yet, and
+    // saving the log would write over it. Under `saveLock_`.
+    bool storedInHand_ = false;
     mutable std::mutex lock;
     ConnectionLog log_;
-    // False while the settings file could not be read: the stored history is not in the log yet, and
-    // saving the log would write over it.
-    bool storedInHand_ = false;
 };
 
 } // namespace velm

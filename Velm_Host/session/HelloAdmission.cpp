@@ -39,18 +39,22 @@ HelloAdmission::check(const ClientHello& hello, const Connection& connection,
         return refuse(ByeReason::protocolMismatch, std::nullopt, "another protocol version");
     }
     auto check = registry.checkHello(hello.deviceID, hello.proof, connection.binding);
-    switch (check.outcome) {
-    case Outcome::notPaired:
+    if (check.outcome == Outcome::notPaired) {
         return refuse(ByeReason::notPaired, std::nullopt, "device not paired");
+    }
+    // Whoever holds another device's key cannot show anything of this one's: what the proof says is not
+    // held against this device.
+    if (speaksForAnotherDevice(connection.pskIdentity, hello.deviceID)) {
+        return refuse(ByeReason::notPaired, std::nullopt, "another device's key");
+    }
+    switch (check.outcome) {
     case Outcome::noProof:
         return refuse(ByeReason::notPaired, std::nullopt, "no proof");
     case Outcome::keyDidNotMatch:
         return refuse(ByeReason::notPaired, Refusal::keyDidNotMatch, "proof did not match");
+    case Outcome::notPaired:
     case Outcome::admitted:
         break;
-    }
-    if (speaksForAnotherDevice(connection.pskIdentity, hello.deviceID)) {
-        return refuse(ByeReason::notPaired, std::nullopt, "another device's key");
     }
     if (connection.isAway() && !awaySignatureHolds(hello, *check.device, connection, registry)) {
         return refuse(ByeReason::awayKeyRequired, Refusal::deviceBoundKeyMissing, "no device-bound key");

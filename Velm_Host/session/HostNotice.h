@@ -20,7 +20,7 @@ struct HostNoticeCases {
     };
     // A device's hello was turned away.
     struct SessionRefused {
-        std::string deviceName; // as the device named itself
+        std::string deviceName; // as it was paired; a device not paired, as it named itself
         std::string reason;
         friend bool operator==(const SessionRefused&, const SessionRefused&) = default;
     };

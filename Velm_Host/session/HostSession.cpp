@@ -264,11 +264,17 @@ std::optional<HelloAdmission::Admitted> HostSession::admit(const ClientHello& he
         hello, {.binding = channel_->sessionBinding(), .pskIdentity = identity, .route = route_},
         *context_->registry);
     if (const auto* refused = std::get_if<HelloAdmission::Refused>(&result)) {
-        if (refused->refusal) {
-            context_->history->recordRefusal(*refused->refusal, peerOf(hello));
+        // A refused hello has not shown that it speaks for the device it names: a paired device keeps the
+        // name it has, in the history and in the notice.
+        const auto device = context_->registry->device(hello.deviceID);
+        ConnectionHistory::Peer peer = peerOf(hello);
+        if (device) {
+            peer.deviceName = device->name;
         }
-        notice(HostNotice::SessionRefused{.deviceName = DeviceRegistry::keptName(hello.deviceName),
-                                          .reason = refused->why});
+        if (refused->refusal) {
+            context_->history->recordRefusal(*refused->refusal, peer);
+        }
+        notice(HostNotice::SessionRefused{.deviceName = peer.deviceName, .reason = refused->why});
         end(Ending::endedHere, refused->reason);
         return std::nullopt;
     }

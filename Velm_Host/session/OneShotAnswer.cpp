@@ -27,32 +27,27 @@ void OneShotAnswer::pair(const PairRequest& request) {
                 : std::variant<PairResponse, DeviceRegistry::PairFailure>(
                       DeviceRegistry::PairFailure::noSessionBinding);
     if (const auto* response = std::get_if<PairResponse>(&result)) {
-        setup_.channel->send(Message::pairResponse(*response));
+        sendAnswer(Message::pairResponse(*response));
         setup_.notice(HostNotice::DevicePaired{DeviceRegistry::keptName(request.deviceName)});
-        answered();
     } else {
         setup_.end(Ending::endedHere, ByeReason::notPaired);
     }
 }
 
 void OneShotAnswer::sendHistory() {
-    setup_.channel->send(Message::history(setup_.context->history->log().records));
-    answered();
+    sendAnswer(Message::history(setup_.context->history->log().records));
 }
 
 void OneShotAnswer::sendGlimpse() {
     // A picture now would show the shields, not the desktop.
     if (setup_.context->curtain->coversScreens()) {
-        setup_.channel->send(Message::glimpse(std::nullopt));
-        answered();
+        sendAnswer(Message::glimpse(std::nullopt));
         return;
     }
     startDesktop().glimpse(GlimpseFit::maxJpegBytes(),
                            whileAlive(shared_from_this(), [](OneShotAnswer& self, std::optional<Bytes> jpeg) {
                                if (!self.isStopped_) {
-                                   self.setup_.channel->send(
-                                       Message::glimpse(GlimpseFit::fitted(std::move(jpeg))));
-                                   self.answered();
+                                   self.sendAnswer(Message::glimpse(GlimpseFit::fitted(std::move(jpeg))));
                                }
                            }));
 }
@@ -121,6 +116,18 @@ void OneShotAnswer::stop() {
     if (desktop_) {
         desktop_->stop();
     }
+}
+
+// The grace runs from when the answer has been handed to the network, not from when it was queued: a
+// large answer (a full history, a glimpse) over a slow uplink takes longer than the grace to leave, and
+// the end would cut it short.
+void OneShotAnswer::sendAnswer(const ControlMessage& message) {
+    isAnswered_ = true;
+    setup_.channel->send(message, whileAlive(shared_from_this(), [](OneShotAnswer& self, bool) {
+                             if (!self.isStopped_) {
+                                 self.answered();
+                             }
+                         }));
 }
 
 // The client closes once it has its answer; one that lingers is let go shortly after.

@@ -9,7 +9,8 @@
 namespace velm {
 
 // A connection that asks one thing: a pairing, the history, a glimpse of the desktop or one file. It
-// sends its answer and ends `HostSession::answeredGrace` later, unless the client closes first.
+// sends its answer and ends `HostSession::answeredGrace` after the answer has left, unless the client
+// closes first.
 class OneShotAnswer final : public SessionStage, public std::enable_shared_from_this<OneShotAnswer> {
 public:
     static std::shared_ptr<OneShotAnswer> make(Setup setup);
@@ -29,6 +30,7 @@ private:
 
     void channelClosed();
     void fileFinished(SessionFileTransfer::Outcome outcome);
+    void sendAnswer(const ControlMessage& message);
     void answered();
     SessionDesktop& startDesktop();
 

@@ -6,6 +6,7 @@
 #include "tests/support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace velm {
 namespace {
@@ -94,6 +95,24 @@ TEST_F(ConnectionHistoryTest, SavesEveryChangeAndPublishesOnTheMainQueue) {
     EXPECT_EQ(log.records[1].ended, Date(historyNow + 30));
     EXPECT_TRUE(log.records[2].id == session && log.records[2].isOpen());
     EXPECT_EQ(stored(), log);
+}
+
+// The views and a device asking for the history read it while a session's change is on its way to a
+// slow disk: they see the change at once and never wait for the save.
+TEST_F(ConnectionHistoryTest, ReadersGoOnWhileAChangeIsSaved) {
+    const auto history = makeHistory();
+    const Uuid session = history->begin(Kind::session, peer);
+    const auto hold = test::SystemCallFaults::holdRenamingOnto("defaults.json");
+    std::thread ender([&] { history->end(session, Ending::disconnected); });
+    ASSERT_TRUE(hold.waitUntilHeld());
+    const auto seen = history->log();
+    hold.release();
+    ender.join();
+
+    EXPECT_FALSE(hold.outlastedLimit()) << "a reader waited for the save";
+    ASSERT_EQ(seen.records.size(), 1u);
+    EXPECT_EQ(seen.records[0].ending, Ending::disconnected);
+    EXPECT_EQ(stored(), history->log());
 }
 
 // Clearing keeps what still runs, so its end is recorded and whatever waits for that end hears of it.

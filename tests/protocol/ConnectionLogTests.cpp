@@ -74,6 +74,23 @@ TEST(ConnectionLogBegin, ReopensTheDevicesSessionThatEndedWithinTheWindow) {
     EXPECT_FALSE(log.records[0].forwardSecret);
 }
 
+// A clock set back (by hand, or at boot from a saved time before the network corrects it) puts the last
+// end after the new start; by as much as the window, nobody can tell how long the device was away, so
+// the sessions are not joined: the old one keeps its own length and ending.
+TEST(ConnectionLogBegin, DoesNotReopenASessionThatEndsFarAfterTheNewStart) {
+    ConnectionLog log = endedSession();
+    const ConnectionRecord ended = log.records[0];
+    const Uuid id = begin(log, 100 - ConnectionLog::reopenWindow);
+    ASSERT_EQ(log.records.size(), 2u);
+    EXPECT_NE(id, ended.id);
+    EXPECT_EQ(log.records[1], ended);
+    EXPECT_EQ(log.records[0].started, dateAt(100 - ConnectionLog::reopenWindow));
+
+    ConnectionLog dayBehind = endedSession();
+    begin(dayBehind, 100 - 86400);
+    EXPECT_EQ(dayBehind.records.size(), 2u);
+}
+
 TEST(ConnectionLogBegin, OpensANewRecordAtTheWindowsEndAfterIdlenessOrOnAnotherRoute) {
     const struct {
         Ending ending;

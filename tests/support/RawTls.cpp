@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -42,7 +43,19 @@ RawSocket::~RawSocket() {
 }
 
 std::unique_ptr<RawSocket> RawSocket::connect(std::uint16_t port) {
+    return connected(::socket(AF_INET, SOCK_STREAM, 0), port);
+}
+
+std::unique_ptr<RawSocket> RawSocket::connectThroughSmallWindow(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int segment = 536;
+    const int window = 4096;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    return connected(fd, port);
+}
+
+std::unique_ptr<RawSocket> RawSocket::connected(int fd, std::uint16_t port) {
     const sockaddr_in address = loopback(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);

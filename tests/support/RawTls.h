@@ -23,6 +23,9 @@ public:
     static std::unique_ptr<RawSocket> connect(std::uint16_t port);
     // From another loopback address (127.0.0.0/8 is all loopback), as a second peer would.
     static std::unique_ptr<RawSocket> connectFrom(const std::string& source, std::uint16_t port);
+    // As a peer behind a slow link: it takes small segments into a small window, so that what the other
+    // end sends fills that end's own socket buffer after a few kilobytes.
+    static std::unique_ptr<RawSocket> connectThroughSmallWindow(std::uint16_t port);
 
     int fd() const { return fd_; }
     // The peer closed its end (or reset it), whatever it sent before that is still unread.
@@ -33,6 +36,9 @@ public:
     void close();
 
 private:
+    // Connects `fd` to the port on 127.0.0.1; nothing when that fails.
+    static std::unique_ptr<RawSocket> connected(int fd, std::uint16_t port);
+
     int fd_;
 };
 

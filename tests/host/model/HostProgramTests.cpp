@@ -135,7 +135,8 @@ TEST(HostProgramTest, TellsOnItsOutputWhatHappens) {
         }
     }
     ASSERT_TRUE(refused);
-    EXPECT_TRUE(host.awaitLine("session refused: test-ipad (proof did not match)"));
+    // Named as it was paired: a hello whose proof failed does not speak for the device.
+    EXPECT_TRUE(host.awaitLine("session refused: Test iPad (proof did not match)"));
 
     test::TemporaryFolder device;
     test::TemporaryFolder::writeFile(device / "notes.txt", "hello");

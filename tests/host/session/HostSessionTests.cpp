@@ -4,6 +4,7 @@
 #include "platform/crypto/Random.h"
 #include "tests/host/session/SessionHarness.h"
 #include "tests/support/FileTransferPrint.h"
+#include "tests/support/HeldRelay.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/SystemCallFaults.h"
 #include "transport/client/requests/FileTransferClient.h"
@@ -126,8 +127,13 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
          ByeReason::protocolMismatch,
          {},
          "another protocol version"},
-        {deviceKey(), [](ClientHello& h) { h.proof = Random::bytes(32); }, ByeReason::notPaired,
-         Refusal::keyDidNotMatch, "proof did not match"},
+        // A hello whose proof fails does not speak for the device: it is named as it was paired.
+        {deviceKey(),
+         [](ClientHello& h) {
+             h.proof = Random::bytes(32);
+             h.deviceName = "Not the iPad";
+         },
+         ByeReason::notPaired, Refusal::keyDidNotMatch, "proof did not match"},
         {deviceKey(), [](ClientHello& h) { h.proof.reset(); }, ByeReason::notPaired, {}, "no proof"},
         {deviceKey(),
          [](ClientHello& h) { h.deviceID = "stranger"; },
@@ -135,6 +141,12 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
          {},
          "device not paired"},
         {other, [](ClientHello&) {}, ByeReason::notPaired, {}, "another device's key"},
+        // Another device's key says nothing of this one's: the history does not blame it.
+        {other,
+         [](ClientHello& h) { h.proof = Random::bytes(32); },
+         ByeReason::notPaired,
+         {},
+         "another device's key"},
         {away, [](ClientHello&) {}, ByeReason::awayKeyRequired, Refusal::deviceBoundKeyMissing,
          "no device-bound key"},
         {away, [](ClientHello& h) { h.understandsPolicy.reset(); }, ByeReason::remoteAccessDisabled,
@@ -153,7 +165,8 @@ TEST_F(HostSessionTest, RefusesWithTheAdaptedReasonAndRecordsKeyFailures) {
         const auto records = host.history->log().records;
         ASSERT_EQ(records.size(), recordsBefore + (each.refusal ? 1 : 0));
         if (each.refusal) {
-            EXPECT_EQ(records.front().refusal, each.refusal);
+            EXPECT_EQ(std::pair(records.front().refusal, records.front().deviceName),
+                      std::pair(each.refusal, std::string("ipad")));
         }
         EXPECT_EQ(host.notices.values().back(), HostNotice(HostNotice::SessionRefused{"ipad", each.why}));
     }
@@ -188,6 +201,30 @@ TEST_F(HostSessionTest, ServesHistoryAndGlimpsesWithoutBecomingASession) {
     EXPECT_FALSE(host.desktop->glimpseBudget);
     EXPECT_TRUE(host.authenticated.values().empty());
     EXPECT_TRUE(host.registry->device("ipad")->lastConnected);
+}
+
+// An answer that takes long to leave, as a full history does over a slow uplink, goes out whole: the
+// client is let go a grace after its answer was handed to the network, not after it was queued. Names
+// of control characters, six bytes each in the answer, make it far larger than the held link buffers.
+TEST_F(HostSessionTest, LetsTheClientGoOnlyOnceItsAnswerHasLeft) {
+    for (int index = 0; index < 500; ++index) {
+        host.history->recordRefusal(
+            ConnectionRecord::Refusal::keyDidNotMatch,
+            {.deviceID = "ipad", .deviceName = std::string(256, '\x01'), .from = "h"});
+    }
+    host.listen();
+    test::HeldRelay relay(std::get<HostPort>(host.endpoint().target).port, 2000);
+    test::EventLog<HistoryResult> histories;
+    HistoryClient::make(Endpoint::hostPort("127.0.0.1", relay.port()), "ipad", key, {}, 60s)
+        ->start("iPad", Queue::make("history"), false, [&](HistoryResult result) { histories.push(result); });
+    ASSERT_TRUE(host.pumpUntil([&] { return host.registry->device("ipad")->lastConnected.has_value(); }));
+    host.queue->advance(HostSession::answeredGrace + HostSession::cancelDelay);
+    EXPECT_TRUE(host.ended.values().empty()) << "the client was let go with its answer still on its way";
+
+    relay.release();
+    const auto history = waitFor(host, histories);
+    ASSERT_TRUE(history);
+    EXPECT_EQ(*history, HistoryResult(HistoryResult::Records{host.history->log().records}));
 }
 
 TEST_F(HostSessionTest, MovesFilesBothWaysByteExact) {
