@@ -13,8 +13,10 @@
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace velm {
@@ -167,7 +169,11 @@ private:
             return;
         }
         if (error) {
-            tlsListenerLog.error("accept failed: %s", error.message().c_str());
+            // The connection stays waiting and fails each retry alike: a line per retry would fill the log
+            // for as long as descriptors are short.
+            if (failedAccepts_++ == 0) {
+                tlsListenerLog.error("accept failed: %s", error.message().c_str());
+            }
             retryTimer_.expires_after(acceptRetryDelay);
             retryTimer_.async_wait([self = shared_from_this()](const std::error_code& waitError) {
                 if (!waitError) {
@@ -175,6 +181,10 @@ private:
                 }
             });
             return;
+        }
+        if (failedAccepts_ > 0) {
+            tlsListenerLog.info("accepting again after %llu failed accepts",
+                                static_cast<unsigned long long>(std::exchange(failedAccepts_, 0)));
         }
         std::error_code ignored;
         const asio::ip::address source = unmappedSource(socket.remote_endpoint(ignored).address());
@@ -344,6 +354,7 @@ private:
 
     TlsStream::Strand strand_;
     asio::ip::tcp::acceptor acceptor_;
+    std::uint64_t failedAccepts_ = 0; // since the last accept that worked
     asio::steady_timer retryTimer_;
     std::optional<std::uint16_t> requestedPort_;
     const Limits limits_;

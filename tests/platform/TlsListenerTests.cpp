@@ -1,3 +1,4 @@
+#include "platform/log/Log.h"
 #include "platform/net/NetError.h"
 #include "platform/net/TlsListener.h"
 #include "platform/net/TlsParameters.h"
@@ -5,6 +6,7 @@
 #include "tests/support/IdleSocketCrowd.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/RawTls.h"
+#include "tests/support/SystemCallFaults.h"
 
 #include <algorithm>
 #include <asio/error.hpp>
@@ -318,6 +320,33 @@ TEST(TlsListenerTests, AFailedHandshakeIsReportedWithTheIdentityTheClientOffered
     ASSERT_TRUE(server.accepted(2)->waitForEnd());
     EXPECT_EQ(server.handshakeFailures().values(),
               (std::vector<std::optional<std::string>>{"device", "stranger", std::nullopt}));
+}
+
+// Out of descriptors, the waiting connection fails every accept until some are free again: said once, not
+// ten times a second for as long as it lasts, and said again when accepting works.
+TEST(TlsListenerTests, AcceptsThatKeepFailingAreToldOnceAndTheirEndToo) {
+    auto lines = std::make_shared<test::EventLog<std::string>>();
+    struct SinkScope {
+        Log::Sink previous;
+        ~SinkScope() { Log::setSink(previous); }
+    } sink{Log::setSink([lines](Log::Level, std::string_view, std::string_view message) {
+        if (message.find("accept") != std::string_view::npos) {
+            lines->push(std::string(message));
+        }
+    })};
+    ListenerProbe probe(std::nullopt);
+    ASSERT_TRUE(probe.states.waitForCount(1));
+    std::unique_ptr<RawSocket> waiting;
+    {
+        const auto fault = test::SystemCallFaults::failAccepting(EMFILE);
+        waiting = RawSocket::connect(probe.listener->port());
+        ASSERT_TRUE(waiting);
+        ASSERT_TRUE(Blocking::waitUntil([] { return test::SystemCallFaults::acceptsFailed() >= 5; }));
+        EXPECT_EQ(lines->values().size(), 1u) << "each failed accept was logged";
+    }
+    EXPECT_TRUE(waiting->readToEnd().empty()) << "the connection is taken once accepting works";
+    ASSERT_TRUE(lines->waitForCount(2));
+    EXPECT_NE(lines->values()[1].find("again"), std::string::npos) << lines->values()[1];
 }
 
 TEST(TlsListenerTests, OpenChannelsAreCappedAtAccept) {

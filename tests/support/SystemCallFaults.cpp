@@ -25,6 +25,8 @@ namespace {
 std::atomic<bool> folderSyncFails{false};
 std::atomic<int> openError{0};
 std::atomic<int> streamSocketError{0};
+std::atomic<int> acceptError{0};
+std::atomic<int> failedAccepts{0};
 std::atomic<int> renameError{0};
 std::atomic<int> noReplaceRenameError{0};
 std::atomic<int> linkError{0};
@@ -236,6 +238,7 @@ SystemCallFaults::Fault::~Fault() {
     folderSyncFails = false;
     openError = 0;
     streamSocketError = 0;
+    acceptError = 0;
     renameError = 0;
     noReplaceRenameError = 0;
     linkError = 0;
@@ -299,6 +302,16 @@ SystemCallFaults::Fault SystemCallFaults::failLockingReadOnly(int error) {
 SystemCallFaults::Fault SystemCallFaults::failStreamSockets(int error) {
     streamSocketError = error;
     return Fault();
+}
+
+SystemCallFaults::Fault SystemCallFaults::failAccepting(int error) {
+    failedAccepts = 0;
+    acceptError = error;
+    return Fault();
+}
+
+int SystemCallFaults::acceptsFailed() {
+    return failedAccepts.load();
 }
 
 SystemCallFaults::Fault SystemCallFaults::failReceivingOn(std::uint16_t port, int error) {
@@ -395,6 +408,16 @@ extern "C" int socket(int domain, int type, int protocol) {
         return -1;
     }
     return next(domain, type, protocol);
+}
+
+extern "C" int accept(int fd, sockaddr* address, socklen_t* addressLength) {
+    static const auto next = velm::test::real<int (*)(int, sockaddr*, socklen_t*)>("accept");
+    if (const int error = velm::test::acceptError.load(); error != 0) {
+        ++velm::test::failedAccepts;
+        errno = error;
+        return -1;
+    }
+    return next(fd, address, addressLength);
 }
 
 extern "C" ssize_t recvfrom(int fd, void* buffer, size_t size, int flags, sockaddr* from,

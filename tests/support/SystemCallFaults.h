@@ -10,9 +10,9 @@ namespace velm::test {
 
 // Makes chosen system calls of this test process fail, to reach the error paths that a power cut,
 // a full disk or a process out of descriptors would take, without any of them, or wait, as on a slow
-// disk. This file defines flock, fsync, linkat, open, openat, read, recvfrom, recvmsg, renameat, renameat2
-// and socket for the whole executable, passing every call on unless a fault is armed, so the code under test
-// runs unchanged. Each test case runs in a process of its own.
+// disk. This file defines accept, flock, fsync, linkat, open, openat, read, recvfrom, recvmsg, renameat,
+// renameat2 and socket for the whole executable, passing every call on unless a fault is armed, so the code
+// under test runs unchanged. Each test case runs in a process of its own.
 class SystemCallFaults {
 public:
     // Armed while it lives.
@@ -42,6 +42,10 @@ public:
     [[nodiscard]] static Fault failLockingReadOnly(int error);
     // Making a TCP socket fails with `error` (EMFILE: no descriptors left), so no listener can open.
     [[nodiscard]] static Fault failStreamSockets(int error);
+    // Accepting a connection fails with `error` (EMFILE: no descriptors left), the connection staying in
+    // the listening socket's backlog; acceptsFailed() counts the accepts failed so.
+    [[nodiscard]] static Fault failAccepting(int error);
+    static int acceptsFailed();
     // Receiving on the IPv4 UDP socket bound to this local port fails with `error` (ENOMEM: the system
     // ran out of memory), as a socket may fail while it waits for datagrams.
     [[nodiscard]] static Fault failReceivingOn(std::uint16_t port, int error);
