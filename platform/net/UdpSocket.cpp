@@ -178,7 +178,8 @@ void UdpSocket::receive(std::size_t maximum, std::shared_ptr<Queue> queue, Recei
             completion(Datagram{std::move(read->bytes), senderOf(read->sender)}, failure);
         });
     };
-    if (!socket_) {
+    // A closed socket would answer with a bad descriptor: for the caller, it is the same close.
+    if (!socket_ || !socket_->is_open()) {
         deliver(asio::error::operation_aborted, 0);
         return;
     }

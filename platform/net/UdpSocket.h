@@ -78,7 +78,7 @@ public:
     // Waits at most `wait` for the next datagram on the calling thread; nothing when none came.
     std::optional<Datagram> receiveWithin(std::size_t maximum, Clock::duration wait);
 
-    // Ends a pending receive with `cancelled`. Further calls do nothing.
+    // Ends a pending receive, and any asked for later, with `cancelled`. Further calls do nothing.
     void close();
 
 private:

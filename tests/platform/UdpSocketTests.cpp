@@ -144,6 +144,10 @@ TEST_F(UdpSocketTest, ClosingEndsAPendingReceiveAsCancelled) {
     ASSERT_TRUE(received && received->error);
     EXPECT_EQ(received->error->kind, NetError::Kind::cancelled);
     EXPECT_FALSE(socket->sendTo(Bytes{1}, {loopback, 9}));
+
+    const auto afterClose = receiveOn(*socket, 16, [] {});
+    ASSERT_TRUE(afterClose && afterClose->error);
+    EXPECT_EQ(afterClose->error->kind, NetError::Kind::cancelled) << "a receive asked for after the close";
 }
 
 TEST_F(UdpSocketTest, AnEmptyDatagramGoesAsOneAndAFailedOneIsReported) {
