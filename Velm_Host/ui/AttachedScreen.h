@@ -9,10 +9,6 @@ namespace velm {
 // A screen attached to this computer, as far as its picture cares: who made it and what it is
 // called. The host lists them from the display server in its own order.
 struct AttachedScreen {
-    // The vendor number the host gives the virtual display it makes for a device, which is not a
-    // screen standing beside this computer.
-    static constexpr std::uint32_t virtualDisplayVendor = 0x47A2;
-
     // The vendor number from the screen's identification data; absent when the screen tells
     // none (a virtual or unidentified screen).
     std::optional<std::uint32_t> vendor;

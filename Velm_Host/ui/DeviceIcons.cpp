@@ -1,5 +1,6 @@
 #include "Velm_Host/ui/DeviceIcons.h"
 
+#include "Velm_Host/core/VirtualDisplayIdentity.h"
 #include "Velm_Host/ui/DeviceArt.h"
 #include "Velm_Host/ui/DeviceGeometry.h"
 #include "platform/image/ThemeIcon.h"
@@ -76,7 +77,7 @@ std::optional<QImage> deviceIconImage(std::string_view model) {
 
 std::optional<std::string> macDisplayType(std::span<const AttachedScreen> screens, DeviceShape ownShape) {
     for (const AttachedScreen& screen : screens) {
-        if (!screen.vendor || *screen.vendor == AttachedScreen::virtualDisplayVendor) {
+        if (!screen.vendor || *screen.vendor == VirtualDisplayIdentity::vendor) {
             continue;
         }
         if (screen.name.find("XDR") != std::string::npos || ownShape == DeviceShape::macPro) {

@@ -1,3 +1,4 @@
+#include "Velm_Host/core/VirtualDisplayIdentity.h"
 #include "Velm_Host/ui/DeviceIcons.h"
 #include "platform/image/ThemeIcon.h"
 #include "tests/support/Screenshots.h"
@@ -22,7 +23,7 @@ TEST(MacDisplayType, TakesTheFirstScreenThatTellsItsMaker) {
 }
 
 TEST(MacDisplayType, PassesOverTheHostsOwnVirtualDisplay) {
-    const std::vector<AttachedScreen> virtualOnly{{AttachedScreen::virtualDisplayVendor, "Velm"}};
+    const std::vector<AttachedScreen> virtualOnly{{VirtualDisplayIdentity::vendor, "Velm"}};
     EXPECT_FALSE(macDisplayType(virtualOnly, DeviceShape::macStudio));
     EXPECT_FALSE(macDisplayType({}, DeviceShape::macStudio));
     EXPECT_FALSE(hostDisplayIconPNG(virtualOnly, DeviceModel{"Mac14,13", "Mac Studio"}));
