@@ -199,6 +199,7 @@ TEST_F(CardsTest, AModelNameFromTheDeviceKeepsToItsOneLine) {
     const auto* oddLine = cards->card("odd")->findChild<QLabel*>("model");
     const auto* plainLine = cards->card("plain")->findChild<QLabel*>("model");
     EXPECT_EQ(oddLine->heightForWidth(oddLine->width()), plainLine->heightForWidth(plainLine->width()));
+    test::writeScreenshot(cards->grab().toImage(), "DeviceCards-odd-model-name");
 }
 
 TEST_F(CardsTest, ACardKeepsItsPictureWhileItsDevicesLooksStayTheSame) {
