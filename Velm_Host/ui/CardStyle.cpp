@@ -1,5 +1,6 @@
 #include "Velm_Host/ui/CardStyle.h"
 
+#include "Velm_Host/ui/PaletteFollower.h"
 #include "Velm_Host/ui/TextColours.h"
 
 #include <QApplication>
@@ -41,20 +42,21 @@ void CardStyle::apply(QLabel& label, Text text) {
     switch (text) {
     case Text::headline:
         scaleFont(label, 1.0, true);
-        setForeground(label, QApplication::palette().color(QPalette::WindowText));
+        PaletteFollower::setTextColour(
+            label, [](const QPalette& colours) { return colours.color(QPalette::WindowText); });
         break;
     case Text::caption:
     case Text::secondary:
         scaleFont(label, text == Text::caption ? 0.85 : 1.0);
-        setForeground(label, TextColours::secondary(QApplication::palette()));
+        PaletteFollower::setTextColour(label, &TextColours::secondary);
         break;
     case Text::tertiary:
         scaleFont(label, 0.78);
-        setForeground(label, TextColours::tertiary(QApplication::palette()));
+        PaletteFollower::setTextColour(label, &TextColours::tertiary);
         break;
     case Text::warning:
         scaleFont(label, 0.78);
-        setForeground(label, TextColours::warning(QApplication::palette()));
+        PaletteFollower::setTextColour(label, &TextColours::warning);
         break;
     }
 }

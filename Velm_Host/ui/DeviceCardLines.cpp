@@ -28,7 +28,8 @@ DeviceCardLines DeviceCardLines::of(const PairedDevice& device, const DeviceCard
     lines.isLive = state.isLive(device.id);
     lines.status = lines.isLive ? liveText(*state.live) : datesText(device, now, dates);
     if (device.model) {
-        lines.modelName = device.model->displayName();
+        // The device names its own model, as it names itself.
+        lines.modelName = inlineName(device.model->displayName());
     }
     lines.away = awayText(device, state, now, dates);
     lines.policy = policyText(device, state.curtainCovers);

@@ -5,6 +5,7 @@
 #include "Velm_Host/ui/LinkButton.h"
 #include "Velm_Host/ui/PlainLabel.h"
 
+#include <QMetaObject>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -48,6 +49,20 @@ void HistorySection::refresh() {
         sheet_->refresh();
     }
     refreshTomorrow();
+}
+
+// Queued behind the changes posted before it; dropped with the section.
+void HistorySection::refreshSoon() {
+    if (std::exchange(refreshPending_, true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            refreshPending_ = false;
+            refresh();
+        },
+        Qt::QueuedConnection);
 }
 
 void HistorySection::refreshTomorrow() {

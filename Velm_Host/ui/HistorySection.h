@@ -26,6 +26,10 @@ public:
                    QWidget* parent = nullptr);
 
     void refresh();
+    // Refreshes once the changes already waiting on the GUI thread have come in: a burst of records
+    // (a device turned away as fast as it retries) rebuilds the open sheet's rows once, rather than
+    // once for each record, which would fall behind them.
+    void refreshSoon();
     // Opens the sheet of the whole history, or brings the open one forward.
     void showAll();
 
@@ -40,6 +44,7 @@ private:
     QPushButton* showAll_;
     QPointer<HistorySheet> sheet_;
     QTimer tomorrow_;
+    bool refreshPending_ = false;
 };
 
 } // namespace velm

@@ -109,7 +109,7 @@ void HostView::connectSections() {
 
 // Both report on the main queue, where this view lives; the handlers go with the view.
 void HostView::followStores() {
-    model_->history()->setOnChange([this] { history_->refresh(); });
+    model_->history()->setOnChange([this] { history_->refreshSoon(); });
     model_->awayVisits()->setOnChange([this] { refresh(); });
 }
 

@@ -43,6 +43,8 @@ void HostWindow::setOnClosed(std::function<void()> handler) {
 
 void HostWindow::bringForward() {
     fitToForm();
+    // Shown again while minimized, it would stay in the taskbar.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();

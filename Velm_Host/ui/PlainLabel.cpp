@@ -1,5 +1,6 @@
 #include "Velm_Host/ui/PlainLabel.h"
 
+#include "Velm_Host/ui/PaletteFollower.h"
 #include "Velm_Host/ui/Tint.h"
 
 namespace velm {
@@ -72,9 +73,8 @@ void PlainLabel::makeCaption() {
         caption.setPointSizeF(caption.pointSizeF() * 0.85);
         setFont(caption);
     }
-    QPalette colours = palette();
-    colours.setColor(QPalette::WindowText, tintColour(Tint::secondary, colours));
-    setPalette(colours);
+    PaletteFollower::setTextColour(
+        *this, [](const QPalette& colours) { return tintColour(Tint::secondary, colours); });
 }
 
 QString actionTitle(std::string_view title) {

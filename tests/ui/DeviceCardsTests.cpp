@@ -185,6 +185,23 @@ TEST_F(CardsTest, AChoiceTheModelDidNotTakeLeavesTheMenuShowingThePolicyInForce)
     EXPECT_EQ(line("ipad", "policy-line"), "Disconnects after 1 h idle · curtain");
 }
 
+// The model's name comes from the device, as its own name does: line breaks in it would make its card,
+// and the row of cards with it, as tall as they are many; a right-to-left one would reorder the line.
+TEST_F(CardsTest, AModelNameFromTheDeviceKeepsToItsOneLine) {
+    auto plain = device("plain", DeviceModel{"iPad13,4", "iPad Pro"});
+    auto odd = device("odd", DeviceModel{"iPad13,4", "iPad\n\n\n\n\n\n\n\n\r\u2028Pro \u202e\u05d0\u05d1"});
+    show({.devices = {plain, odd}});
+    const QString shown = line("odd", "model");
+    EXPECT_FALSE(shown.contains(QLatin1Char('\n')) || shown.contains(QLatin1Char('\r')) ||
+                 shown.contains(QChar(0x2028)) || shown.contains(QChar(0x202e)))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(QChar(0x2068)) && shown.endsWith(QChar(0x2069))) << "set apart";
+    const auto* oddLine = cards->card("odd")->findChild<QLabel*>("model");
+    const auto* plainLine = cards->card("plain")->findChild<QLabel*>("model");
+    EXPECT_EQ(oddLine->heightForWidth(oddLine->width()), plainLine->heightForWidth(plainLine->width()));
+    test::writeScreenshot(cards->grab().toImage(), "DeviceCards-odd-model-name");
+}
+
 TEST_F(CardsTest, ACardKeepsItsPictureWhileItsDevicesLooksStayTheSame) {
     auto ipad = device("ipad", DeviceModel{"iPad13,4", std::nullopt});
     show({.devices = {ipad}});

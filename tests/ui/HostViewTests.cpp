@@ -1,4 +1,5 @@
 #include "Velm_Host/ui/AwaySection.h"
+#include "Velm_Host/ui/HistoryRow.h"
 #include "Velm_Host/ui/HistorySection.h"
 #include "Velm_Host/ui/HistorySheet.h"
 #include "Velm_Host/ui/HostView.h"
@@ -9,12 +10,14 @@
 #include "Velm_Host/ui/PermissionRow.h"
 #include "Velm_Host/ui/PlainLabel.h"
 #include "Velm_Host/ui/ToggleRow.h"
+#include "tests/support/ChildWidgets.h"
 #include "tests/support/WidgetShots.h"
 #include "tests/ui/WindowHarness.h"
 #include "transport/channel/VelmService.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QChildEvent>
 #include <QComboBox>
 #include <QPushButton>
 #include <filesystem>
@@ -241,6 +244,51 @@ TEST_F(HostViewTest, TwoDevicesWithALiveSessionAndRemovingThemAll) {
     window.settle();
     EXPECT_TRUE(window.host.model->state().devices.empty());
     EXPECT_EQ(view->cards()->card("Studio iPad"), nullptr);
+}
+
+// Counts the history rows put into the widget it watches.
+class RowsMade : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ChildAdded &&
+            dynamic_cast<HistoryRow*>(static_cast<QChildEvent*>(event)->child()) != nullptr) {
+            ++count;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// A device turned away as fast as it retries fills the history as fast. The open sheet shows such a
+// burst once: rebuilding every row for each record would fall behind the records and pile work up on
+// the main queue, the window frozen meanwhile.
+TEST_F(HostViewTest, ABurstOfRecordsIsShownOnceInTheOpenSheet) {
+    const auto history = window.host.model->history();
+    const ConnectionHistory::Peer peer{.deviceID = "Kitchen iPad", .deviceName = "Kitchen iPad"};
+    const auto turnAway = [&](int times) {
+        for (int time = 0; time < times; ++time) {
+            history->recordRefusal(ConnectionRecord::Refusal::keyDidNotMatch, peer);
+        }
+        window.settle();
+    };
+    turnAway(60);
+    view->history()->showAll();
+    window.settle();
+    HistorySheet* sheet = view->history()->sheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_EQ(test::childWidgets<HistoryRow>(*sheet).size(), 60u);
+    RowsMade made;
+    test::childWidget<HistoryRow>(*sheet)->parentWidget()->installEventFilter(&made);
+
+    turnAway(40);
+    EXPECT_EQ(test::childWidgets<HistoryRow>(*sheet).size(), 100u);
+    EXPECT_EQ(test::childWidgets<HistoryRow>(*view->history()).size() -
+                  test::childWidgets<HistoryRow>(*sheet).size(),
+              std::size_t{HistorySection::shownRecords});
+    EXPECT_LE(made.count, 100) << "the sheet's rows made once for the burst";
+    sheet->close();
 }
 
 TEST(HostViewParts, IdleTimeoutsFromTheCardsBecomeWholeSecondsOrNone) {

@@ -9,6 +9,7 @@
 #include "tests/support/Screenshots.h"
 #include "tests/ui/WindowHarness.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -99,6 +100,8 @@ protected:
         ASSERT_NE(client, nullptr);
         settle();
     }
+    // Every quiet text of the form, scrolled through, reads on what it stands on.
+    void expectQuietTextsRead();
     DeviceCard& card(const char* id) const {
         DeviceCard* found = view().cards()->card(id);
         EXPECT_NE(found, nullptr) << id;
@@ -188,12 +191,7 @@ TEST_F(MainWindowTest, TheMarginsAreEvenAndTheCardsStandOnTheSectionsOwnWhite) {
     EXPECT_NEAR(first.left() - cards.left(), cards.right() - second.right(), 1);
 }
 
-TEST_F(MainWindowTest, QuietTextsReadAtLeastFourAndAHalfToOneOnWhatTheyStandOn) {
-    twoDevices();
-    // Devices without an away key say so in orange.
-    window.host.model->setAllowAwayAccess(true);
-    view().moreOptions()->expandButton()->click();
-    settle();
+void MainWindowTest::expectQuietTextsRead() {
     scrollBar().setValue(0);
     const QImage top = hostWindow->grab().toImage();
     scrollBar().setValue(scrollBar().maximum());
@@ -224,6 +222,41 @@ TEST_F(MainWindowTest, QuietTextsReadAtLeastFourAndAHalfToOneOnWhatTheyStandOn) 
     }
     // The cards' status, model, away and policy lines, the history's caption, the subtitles and the footer.
     EXPECT_GE(measured, 11);
+}
+
+TEST_F(MainWindowTest, QuietTextsReadAtLeastFourAndAHalfToOneOnWhatTheyStandOn) {
+    twoDevices();
+    // Devices without an away key say so in orange.
+    window.host.model->setAllowAwayAccess(true);
+    view().moreOptions()->expandButton()->click();
+    settle();
+    expectQuietTextsRead();
+}
+
+// The desktop turned to its dark style while the host runs: the quiet texts are worked out again from
+// the new colours, where those worked out from the light ones would read grey on grey.
+TEST_F(MainWindowTest, QuietTextsStillReadOnceTheDesktopTurnsDark) {
+    twoDevices();
+    window.host.model->setAllowAwayAccess(true);
+    view().moreOptions()->expandButton()->click();
+    settle();
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    for (const auto& [role, colour] : std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{
+             {QPalette::Window, QColor(0x30, 0x30, 0x30)},
+             {QPalette::Base, QColor(0x24, 0x24, 0x24)},
+             {QPalette::AlternateBase, QColor(0x2c, 0x2c, 0x2c)},
+             {QPalette::Button, QColor(0x3a, 0x3a, 0x3a)},
+             {QPalette::WindowText, QColor(0xee, 0xee, 0xee)},
+             {QPalette::Text, QColor(0xee, 0xee, 0xee)},
+             {QPalette::ButtonText, QColor(0xee, 0xee, 0xee)}}) {
+        dark.setColor(QPalette::All, role, colour);
+    }
+    QApplication::setPalette(dark);
+    const std::shared_ptr<void> lightAgain(nullptr, [&](void*) { QApplication::setPalette(light); });
+    settle();
+    shot("ui_main_window_turned_dark");
+    expectQuietTextsRead();
 }
 
 TEST_F(MainWindowTest, ShowAndHideReadAsALink) {

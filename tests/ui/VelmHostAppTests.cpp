@@ -165,6 +165,23 @@ TEST_F(AppTest, AWindowAskedForStaysWhenATrayComes) {
     EXPECT_NE(app->trayIcon(), nullptr);
 }
 
+// The window put away in the taskbar comes back when asked for from the tray: shown again while
+// minimized it would stay down there, and the menu item would seem to do nothing.
+TEST_F(AppTest, AMinimizedWindowComesBackWhenAskedFor) {
+    const auto tray = std::make_shared<test::FakeSystemTray>(true);
+    const auto app = makeApp(tray);
+    startAndListen(*app, false);
+    ASSERT_FALSE(app->window()->isVisible());
+    app->menu()->openWindow()->trigger();
+    ASSERT_TRUE(app->window()->isVisible());
+
+    app->window()->showMinimized();
+    ASSERT_TRUE(app->window()->isMinimized());
+    app->menu()->openWindow()->trigger();
+    EXPECT_TRUE(app->window()->isVisible());
+    EXPECT_FALSE(app->window()->isMinimized());
+}
+
 TEST_F(AppTest, PairAtStartShowsTheCodeInTheWindow) {
     const auto app = makeApp();
     app->start(true);
