@@ -18,13 +18,6 @@ namespace {
 constexpr double dotSide = 7;
 constexpr int smallButtonPadding = 8;
 
-void setForeground(QWidget& widget, const QColor& colour) {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    widget.setPalette(palette);
-}
-
 void scaleFont(QWidget& widget, double factor, bool bold = false) {
     QFont font = QApplication::font();
     font.setPointSizeF(font.pointSizeF() * factor);
@@ -74,7 +67,7 @@ void CardStyle::makeSmall(QPushButton& button) {
 }
 
 void CardStyle::makeDestructive(QWidget& control) {
-    setForeground(control, QColor(215, 0, 21));
+    PaletteFollower::setTextColour(control, &TextColours::destructive);
 }
 
 QPixmap CardStyle::statusDot(bool isLive, double devicePixelRatio) {

@@ -11,6 +11,7 @@ constexpr double secondaryStrength = 0.62;
 constexpr double tertiaryStrength = 0.5;
 constexpr double strengthStep = 0.01;
 const QColor warningOrange(255, 149, 0);
+const QColor destructiveRed(215, 0, 21);
 // Aimed a little above the least, so that rounding to whole 8-bit channels never takes a colour under it.
 constexpr double aimedContrast = TextColours::leastContrast + 0.1;
 
@@ -40,16 +41,18 @@ const QColor& nearerBackground(const QPalette& palette) {
     return TextColours::contrast(text, card) < TextColours::contrast(text, form) ? card : form;
 }
 
-// `colour`, taken toward the text colour until it reads on the nearer background.
-QColor readable(const QColor& colour, const QPalette& palette) {
-    const QColor text = palette.color(QPalette::WindowText);
-    const QColor& background = nearerBackground(palette);
+// `colour`, taken toward the text colour until it reads on `background`.
+QColor readableOn(const QColor& colour, const QColor& text, const QColor& background) {
     QColor shown = colour;
     for (double strength = 0; strength < 1 && TextColours::contrast(shown, background) < aimedContrast;) {
         strength = std::min(1.0, strength + strengthStep);
         shown = mixed(text, colour, strength);
     }
     return shown;
+}
+
+QColor readable(const QColor& colour, const QPalette& palette) {
+    return readableOn(colour, palette.color(QPalette::WindowText), nearerBackground(palette));
 }
 
 QColor quieter(const QPalette& palette, double strength) {
@@ -68,6 +71,10 @@ QColor TextColours::tertiary(const QPalette& palette) {
 
 QColor TextColours::warning(const QPalette& palette) {
     return readable(warningOrange, palette);
+}
+
+QColor TextColours::destructive(const QPalette& palette) {
+    return readableOn(destructiveRed, palette.color(QPalette::ButtonText), palette.color(QPalette::Button));
 }
 
 double TextColours::contrast(const QColor& one, const QColor& other) {

@@ -5,6 +5,7 @@
 #include "Velm_Host/ui/MenuBarView.h"
 #include "Velm_Host/ui/MoreOptionsSection.h"
 #include "Velm_Host/ui/PairingCodeRow.h"
+#include "Velm_Host/ui/TextColours.h"
 #include "tests/support/Contrast.h"
 #include "tests/support/Screenshots.h"
 #include "tests/ui/WindowHarness.h"
@@ -257,6 +258,16 @@ TEST_F(MainWindowTest, QuietTextsStillReadOnceTheDesktopTurnsDark) {
     settle();
     shot("ui_main_window_turned_dark");
     expectQuietTextsRead();
+    // The red of the buttons that remove devices must read on a dark button as it does on a light one.
+    for (QPushButton* button : view().findChildren<QPushButton*>()) {
+        if (button->text().startsWith("Remove")) {
+            const QPalette colours = button->palette();
+            EXPECT_GE(
+                TextColours::contrast(colours.color(QPalette::ButtonText), colours.color(QPalette::Button)),
+                TextColours::leastContrast)
+                << button->text().toStdString();
+        }
+    }
 }
 
 TEST_F(MainWindowTest, ShowAndHideReadAsALink) {
