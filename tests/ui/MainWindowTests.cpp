@@ -114,6 +114,24 @@ protected:
     std::unique_ptr<test::TestClient> client;
 };
 
+// Gives the application a dark palette, as a desktop turning to its dark style does, until the result ends.
+std::shared_ptr<void> turnDark() {
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    for (const auto& [role, colour] : std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{
+             {QPalette::Window, QColor(0x30, 0x30, 0x30)},
+             {QPalette::Base, QColor(0x24, 0x24, 0x24)},
+             {QPalette::AlternateBase, QColor(0x2c, 0x2c, 0x2c)},
+             {QPalette::Button, QColor(0x3a, 0x3a, 0x3a)},
+             {QPalette::WindowText, QColor(0xee, 0xee, 0xee)},
+             {QPalette::Text, QColor(0xee, 0xee, 0xee)},
+             {QPalette::ButtonText, QColor(0xee, 0xee, 0xee)}}) {
+        dark.setColor(QPalette::All, role, colour);
+    }
+    QApplication::setPalette(dark);
+    return std::shared_ptr<void>(nullptr, [light](void*) { QApplication::setPalette(light); });
+}
+
 TEST_F(MainWindowTest, TheWindowIsAsTallAsTheFormUpToTheScreenAndScrollsOnlyPastIt) {
     ASSERT_LT(formHeight(), room()) << "the empty form fits the screen";
     EXPECT_EQ(hostWindow->height(), formHeight());
@@ -241,20 +259,7 @@ TEST_F(MainWindowTest, QuietTextsStillReadOnceTheDesktopTurnsDark) {
     window.host.model->setAllowAwayAccess(true);
     view().moreOptions()->expandButton()->click();
     settle();
-    const QPalette light = QApplication::palette();
-    QPalette dark = light;
-    for (const auto& [role, colour] : std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{
-             {QPalette::Window, QColor(0x30, 0x30, 0x30)},
-             {QPalette::Base, QColor(0x24, 0x24, 0x24)},
-             {QPalette::AlternateBase, QColor(0x2c, 0x2c, 0x2c)},
-             {QPalette::Button, QColor(0x3a, 0x3a, 0x3a)},
-             {QPalette::WindowText, QColor(0xee, 0xee, 0xee)},
-             {QPalette::Text, QColor(0xee, 0xee, 0xee)},
-             {QPalette::ButtonText, QColor(0xee, 0xee, 0xee)}}) {
-        dark.setColor(QPalette::All, role, colour);
-    }
-    QApplication::setPalette(dark);
-    const std::shared_ptr<void> lightAgain(nullptr, [&](void*) { QApplication::setPalette(light); });
+    const auto lightAgain = turnDark();
     settle();
     shot("ui_main_window_turned_dark");
     expectQuietTextsRead();
@@ -343,6 +348,14 @@ TEST_F(MainWindowTest, TheTrayMenusStatusReadsAsWellAsItsItems) {
     const QRect status = menu.actionGeometry(menu.status()).intersected(image.rect().adjusted(2, 2, -2, -2));
     const QColor background = mostCommon(image, status);
     EXPECT_GE(test::wcagContrast(test::strongestInk(image, status, background), background), 4.5);
+
+    // And once the desktop has turned dark while the menu was there.
+    const auto lightAgain = turnDark();
+    settle();
+    const QImage dark = menu.grab().toImage();
+    test::writeScreenshot(dark, "ui_main_window_tray_menu_dark");
+    const QColor darkBackground = mostCommon(dark, status);
+    EXPECT_GE(test::wcagContrast(test::strongestInk(dark, status, darkBackground), darkBackground), 4.5);
     menu.hide();
 }
 
