@@ -518,11 +518,13 @@ void HostModel::setDevicePolicy(const std::string& deviceID, std::optional<std::
     const auto before = registry_->device(deviceID);
     registry_->setDevicePolicy(deviceID, idleTimeout, curtain);
     const auto after = registry_->device(deviceID);
-    if (before && after && before->idleTimeout != after->idleTimeout && state_.connected &&
-        state_.connected->deviceID == deviceID) {
-        if (const auto current = session()) {
-            current->setIdleTimeout(after->idleTimeout);
-        }
+    if (!before || !after || before->idleTimeout == after->idleTimeout) {
+        return;
+    }
+    // Not only the current session: one admitted before this change, whose start has not reached this
+    // queue (a session from away waits for the router), would keep the old time-out for good.
+    for (const auto& [id, entry] : sessions_) {
+        entry.session->setIdleTimeout(deviceID, after->idleTimeout);
     }
 }
 

@@ -137,7 +137,8 @@ public:
     void removeDevice(const std::string& deviceID);
     // Every paired device, each with all its sessions.
     void removeAllDevices();
-    // A non-positive idle time-out means none; a change reaches the device's live session.
+    // A non-positive idle time-out means none; a change reaches the device's sessions, also those on their
+    // way in.
     void setDevicePolicy(const std::string& deviceID, std::optional<std::chrono::seconds> idleTimeout,
                          bool curtain);
     void setLaunchAtLogin(bool enabled);

@@ -63,8 +63,10 @@ protected:
         return visit;
     }
 
+    // `meanwhile` runs while the router is still forwarding the session's video port.
     std::unique_ptr<test::TestClient> awaySession(const TlsListener& listener, const std::string& deviceID,
-                                                  const SecretBytes& key) {
+                                                  const SecretBytes& key,
+                                                  const std::function<void()>& meanwhile = {}) {
         auto client = std::make_unique<test::TestClient>(Endpoint::hostPort("127.0.0.1", listener.port()),
                                                          PreSharedKey::forAway(awaySessionKey));
         if (!host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Ready>(); })) {
@@ -75,6 +77,9 @@ protected:
         client->send(ControlMessage::hello(hello));
         if (!host.pumpUntil([&] { return host.away->forwardDone != nullptr; })) {
             return nullptr;
+        }
+        if (meanwhile) {
+            meanwhile();
         }
         std::thread([done = std::exchange(host.away->forwardDone, nullptr)] { done(40123); }).join();
         const bool running = host.pumpUntil([&] {
@@ -657,6 +662,19 @@ TEST_F(HostModelTest, LaunchAtLoginWritesTheAutostartEntry) {
     EXPECT_EQ(host.readinessReads, 2);
     host.model->setLaunchAtLogin(false);
     EXPECT_FALSE(std::filesystem::exists(host.folder / "autostart" / "velm-host.desktop"));
+}
+
+TEST_F(HostModelTest, AnIdleTimeoutChosenWhileASessionIsOnItsWayInReachesIt) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto key = host.pairDevice("ipad");
+    const auto listener = awaySessionListener();
+    const auto client = awaySession(*listener, "ipad", key, [&] {
+        host.model->setDevicePolicy("ipad", std::chrono::seconds(900), false);
+        host.queue->runUntilIdle();
+    });
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->hostHello()->idleTimeout, 900.0);
 }
 
 } // namespace
