@@ -214,6 +214,7 @@ void HostModel::tick() {
     }
     if (ticks_ % readinessTickDivisor == 0) {
         followComputerName();
+        followLocalAddresses();
     }
     // A device's days away run out by the clock alone too.
     endWithdrawnAwaySessions();
@@ -255,6 +256,16 @@ void HostModel::followComputerName() {
     }
     hostModelLog.info("the computer was renamed: advertising it again");
     launchListener(*listenerKeys_);
+}
+
+// Nothing tells of a network that came or went (a cable plugged in, a VPN connected): the addresses the
+// views show would stay as they were until some other change.
+void HostModel::followLocalAddresses() {
+    auto addresses = localAddresses();
+    if (addresses != localAddresses_) {
+        localAddresses_ = std::move(addresses);
+        publish();
+    }
 }
 
 void HostModel::stopListener() {

@@ -182,6 +182,7 @@ private:
     void startListener();
     void launchListener(std::vector<PreSharedKey> keys);
     void followComputerName();
+    void followLocalAddresses();
     void stopListener();
     void listenerChanged(const HostListener::State& state);
     void planListenerRetry(const HostListener::State& state);
@@ -234,6 +235,8 @@ private:
     int listenerRetries_ = 0;
     WorkItem timer_;
     std::uint64_t ticks_ = 0;
+    // The local addresses as the timer last found them.
+    std::vector<LocalAddress> localAddresses_;
 
     std::map<std::uint64_t, SessionEntry> sessions_;
     std::uint64_t lastSessionID_ = 0;

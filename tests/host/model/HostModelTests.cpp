@@ -677,5 +677,28 @@ TEST_F(HostModelTest, AnIdleTimeoutChosenWhileASessionIsOnItsWayInReachesIt) {
     EXPECT_EQ(client->hostHello()->idleTimeout, 900.0);
 }
 
+TEST_F(HostModelTest, ShowsTheAddressesOfInterfacesThatComeAndGo) {
+    const auto up = [](const char* text) {
+        return InterfaceAddress{
+            .name = "eth0", .isUp = true, .address = *IpAddress::parse(text), .netmask = {}};
+    };
+    host.interfaces = {up("192.168.1.20")};
+    host.start();
+    ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().advertisement.has_value(); }));
+    const auto checked = HostModel::permissionInterval * HostModel::readinessTickDivisor;
+    host.queue->advance(checked);
+    int changes = 0;
+    host.model->setOnChange([&] { ++changes; });
+    const auto port = ":" + std::to_string(host.model->state().listenerState.port());
+
+    host.interfaces.push_back(up("10.0.0.7"));
+    host.queue->advance(checked);
+    EXPECT_EQ(changes, 1) << "a new network";
+    host.interfaces.erase(host.interfaces.begin());
+    host.queue->advance(checked);
+    EXPECT_EQ(changes, 2) << "a network left";
+    EXPECT_EQ(host.model->localAddresses(), (std::vector<LocalAddress>{{"10.0.0.7" + port, false}}));
+}
+
 } // namespace
 } // namespace velm
