@@ -214,6 +214,7 @@ void HostModel::tick() {
     }
     if (ticks_ % readinessTickDivisor == 0) {
         followComputerName();
+        followLocalAddresses();
     }
     // A device's days away run out by the clock alone too.
     endWithdrawnAwaySessions();
@@ -255,6 +256,16 @@ void HostModel::followComputerName() {
     }
     hostModelLog.info("the computer was renamed: advertising it again");
     launchListener(*listenerKeys_);
+}
+
+// Nothing tells of a network that came or went (a cable plugged in, a VPN connected): the addresses the
+// views show would stay as they were until some other change.
+void HostModel::followLocalAddresses() {
+    auto addresses = localAddresses();
+    if (addresses != localAddresses_) {
+        localAddresses_ = std::move(addresses);
+        publish();
+    }
 }
 
 void HostModel::stopListener() {
@@ -518,11 +529,13 @@ void HostModel::setDevicePolicy(const std::string& deviceID, std::optional<std::
     const auto before = registry_->device(deviceID);
     registry_->setDevicePolicy(deviceID, idleTimeout, curtain);
     const auto after = registry_->device(deviceID);
-    if (before && after && before->idleTimeout != after->idleTimeout && state_.connected &&
-        state_.connected->deviceID == deviceID) {
-        if (const auto current = session()) {
-            current->setIdleTimeout(after->idleTimeout);
-        }
+    if (!before || !after || before->idleTimeout == after->idleTimeout) {
+        return;
+    }
+    // Not only the current session: one admitted before this change, whose start has not reached this
+    // queue (a session from away waits for the router), would keep the old time-out for good.
+    for (const auto& [id, entry] : sessions_) {
+        entry.session->setIdleTimeout(deviceID, after->idleTimeout);
     }
 }
 

@@ -137,7 +137,8 @@ public:
     void removeDevice(const std::string& deviceID);
     // Every paired device, each with all its sessions.
     void removeAllDevices();
-    // A non-positive idle time-out means none; a change reaches the device's live session.
+    // A non-positive idle time-out means none; a change reaches the device's sessions, also those on their
+    // way in.
     void setDevicePolicy(const std::string& deviceID, std::optional<std::chrono::seconds> idleTimeout,
                          bool curtain);
     void setLaunchAtLogin(bool enabled);
@@ -181,6 +182,7 @@ private:
     void startListener();
     void launchListener(std::vector<PreSharedKey> keys);
     void followComputerName();
+    void followLocalAddresses();
     void stopListener();
     void listenerChanged(const HostListener::State& state);
     void planListenerRetry(const HostListener::State& state);
@@ -233,6 +235,8 @@ private:
     int listenerRetries_ = 0;
     WorkItem timer_;
     std::uint64_t ticks_ = 0;
+    // The local addresses as the timer last found them.
+    std::vector<LocalAddress> localAddresses_;
 
     std::map<std::uint64_t, SessionEntry> sessions_;
     std::uint64_t lastSessionID_ = 0;

@@ -105,9 +105,9 @@ void HostSession::closeByDevice(
     }));
 }
 
-void HostSession::setIdleTimeout(std::optional<double> seconds) {
-    queue_->post(whileAlive(shared_from_this(), [seconds](HostSession& self) {
-        if (self.main_) {
+void HostSession::setIdleTimeout(std::string deviceID, std::optional<double> seconds) {
+    queue_->post(whileAlive(shared_from_this(), [deviceID = std::move(deviceID), seconds](HostSession& self) {
+        if (self.main_ && self.hello_->deviceID == deviceID) {
             self.main_->setIdleTimeout(seconds);
         }
     }));

@@ -98,8 +98,9 @@ public:
     void closeForDevice(std::string deviceID, ByeReason reason);
     // Ends the session, once admitted, with the goodbye `verdict` gives for its device; none lets it go on.
     void closeByDevice(std::function<std::optional<ByeReason>(const std::string& deviceID)> verdict);
-    // A changed idle time-out of the device, in seconds; none means no limit.
-    void setIdleTimeout(std::optional<double> seconds);
+    // A changed idle time-out of the device, in seconds, for the session once admitted for it; none means
+    // no limit.
+    void setIdleTimeout(std::string deviceID, std::optional<double> seconds);
 
 private:
     HostSession(std::shared_ptr<ControlChannel> channel, Context context, std::shared_ptr<Queue> queue);

@@ -1,5 +1,7 @@
 #include "platform/system/RunningProgram.h"
 
+#include <string_view>
+
 namespace velm {
 
 std::optional<std::filesystem::path> RunningProgram::path() {
@@ -8,7 +10,21 @@ std::optional<std::filesystem::path> RunningProgram::path() {
     if (error) {
         return std::nullopt;
     }
-    return program;
+    return fromLink(program);
+}
+
+std::optional<std::filesystem::path> RunningProgram::fromLink(const std::filesystem::path& link) {
+    constexpr std::string_view gone = " (deleted)";
+    std::error_code error;
+    const std::string& text = link.native();
+    if (std::filesystem::exists(link, error) || !text.ends_with(gone)) {
+        return link;
+    }
+    std::filesystem::path replaced(text.substr(0, text.size() - gone.size()));
+    if (!std::filesystem::exists(replaced, error)) {
+        return std::nullopt;
+    }
+    return replaced;
 }
 
 } // namespace velm

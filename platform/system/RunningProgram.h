@@ -12,6 +12,9 @@ public:
 
     // Absent when the kernel cannot say (no /proc, or the file was removed since it started).
     static std::optional<std::filesystem::path> path();
+    // The program file that the kernel's link to this process's program names. A file replaced since the
+    // program started (an upgrade) is named "<path> (deleted)": the file now at the path is the program.
+    static std::optional<std::filesystem::path> fromLink(const std::filesystem::path& link);
 };
 
 } // namespace velm

@@ -63,8 +63,10 @@ protected:
         return visit;
     }
 
+    // `meanwhile` runs while the router is still forwarding the session's video port.
     std::unique_ptr<test::TestClient> awaySession(const TlsListener& listener, const std::string& deviceID,
-                                                  const SecretBytes& key) {
+                                                  const SecretBytes& key,
+                                                  const std::function<void()>& meanwhile = {}) {
         auto client = std::make_unique<test::TestClient>(Endpoint::hostPort("127.0.0.1", listener.port()),
                                                          PreSharedKey::forAway(awaySessionKey));
         if (!host.pumpUntil([&] { return client->hasSeen<ControlChannel::Event::Ready>(); })) {
@@ -75,6 +77,9 @@ protected:
         client->send(ControlMessage::hello(hello));
         if (!host.pumpUntil([&] { return host.away->forwardDone != nullptr; })) {
             return nullptr;
+        }
+        if (meanwhile) {
+            meanwhile();
         }
         std::thread([done = std::exchange(host.away->forwardDone, nullptr)] { done(40123); }).join();
         const bool running = host.pumpUntil([&] {
@@ -657,6 +662,42 @@ TEST_F(HostModelTest, LaunchAtLoginWritesTheAutostartEntry) {
     EXPECT_EQ(host.readinessReads, 2);
     host.model->setLaunchAtLogin(false);
     EXPECT_FALSE(std::filesystem::exists(host.folder / "autostart" / "velm-host.desktop"));
+}
+
+TEST_F(HostModelTest, AnIdleTimeoutChosenWhileASessionIsOnItsWayInReachesIt) {
+    host.start();
+    host.model->setAllowAwayAccess(true);
+    const auto key = host.pairDevice("ipad");
+    const auto listener = awaySessionListener();
+    const auto client = awaySession(*listener, "ipad", key, [&] {
+        host.model->setDevicePolicy("ipad", std::chrono::seconds(900), false);
+        host.queue->runUntilIdle();
+    });
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->hostHello()->idleTimeout, 900.0);
+}
+
+TEST_F(HostModelTest, ShowsTheAddressesOfInterfacesThatComeAndGo) {
+    const auto up = [](const char* text) {
+        return InterfaceAddress{
+            .name = "eth0", .isUp = true, .address = *IpAddress::parse(text), .netmask = {}};
+    };
+    host.interfaces = {up("192.168.1.20")};
+    host.start();
+    ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().advertisement.has_value(); }));
+    const auto checked = HostModel::permissionInterval * HostModel::readinessTickDivisor;
+    host.queue->advance(checked);
+    int changes = 0;
+    host.model->setOnChange([&] { ++changes; });
+    const auto port = ":" + std::to_string(host.model->state().listenerState.port());
+
+    host.interfaces.push_back(up("10.0.0.7"));
+    host.queue->advance(checked);
+    EXPECT_EQ(changes, 1) << "a new network";
+    host.interfaces.erase(host.interfaces.begin());
+    host.queue->advance(checked);
+    EXPECT_EQ(changes, 2) << "a network left";
+    EXPECT_EQ(host.model->localAddresses(), (std::vector<LocalAddress>{{"10.0.0.7" + port, false}}));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "Velm_Host/model/LaunchAtLogin.h"
 #include "Velm_Host/model/RestartReadiness.h"
+#include "platform/system/RunningProgram.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunnableProgram.h"
@@ -135,6 +136,17 @@ TEST_F(LaunchAtLoginTest, SwitchingOffHidesTheSystemsEntryToo) {
     };
     restore("XDG_CONFIG_HOME", configHome);
     restore("XDG_CONFIG_DIRS", configDirs);
+}
+
+// A package upgrade replaces the program's file while it runs: the kernel then names the old file
+// "<path> (deleted)", and the entry must name the path, where the new program now is.
+TEST(RunningProgramTest, AProgramReplacedWhileItRunsIsNamedByItsPath) {
+    TemporaryFolder folder;
+    TemporaryFolder::writeFile(folder / "velm-host", "");
+    EXPECT_EQ(RunningProgram::fromLink(folder / "velm-host (deleted)"), folder / "velm-host");
+    EXPECT_EQ(RunningProgram::fromLink(folder / "velm-host"), folder / "velm-host");
+    EXPECT_EQ(RunningProgram::fromLink(folder / "gone (deleted)"), std::nullopt) << "removed";
+    EXPECT_TRUE(RunningProgram::path());
 }
 
 } // namespace

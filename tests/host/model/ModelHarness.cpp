@@ -69,6 +69,7 @@ std::shared_ptr<HostModel> ModelHarness::makeModel() {
     };
     setup.now = [this] { return now(); };
     setup.hostName = [this] { return hostName; };
+    setup.interfaces = [this] { return interfaces; };
     return HostModel::make(std::move(setup));
 }
 

@@ -129,6 +129,8 @@ public:
     std::function<Date()> now = Date::now;
     // The computer's name as the model reads it.
     std::string hostName = "Test host";
+    // The network interfaces as the model reads them.
+    std::vector<InterfaceAddress> interfaces;
     std::shared_ptr<FakeDiscovery> discovery = std::make_shared<FakeDiscovery>();
     std::shared_ptr<FakeHostDesktop> desktop = std::make_shared<FakeHostDesktop>();
     std::shared_ptr<std::vector<std::string>> order = std::make_shared<std::vector<std::string>>();
