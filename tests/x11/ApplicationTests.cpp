@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,33 @@ TEST(Applications, LaunchesAnEntryAndNoticesWhenItQuits) {
     EXPECT_EQ(ended, std::vector{result.number});
     EXPECT_EQ(test::TemporaryFolder::readFile(test::DesktopEntries::shared().started()), "started 0\n")
         << "%f without files is dropped";
+}
+
+// Applications a device starts are the person's at the computer, not the host's: a Ctrl+C or a
+// hang-up aimed at the host (its terminal, its process group) must not end them along with it.
+TEST(Applications, StartsEachApplicationInASessionOfItsOwn) {
+    const auto& entries = test::DesktopEntries::shared();
+    std::filesystem::remove(entries.session());
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto launcher = GioApplicationLauncher::make(queue);
+    bool ended = false;
+    launcher->setOnEnded([&](std::uint64_t) { ended = true; });
+    ASSERT_EQ(launcher->launch("velm-session.desktop").outcome, LaunchResult::Outcome::launched);
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        queue->runUntilIdle();
+        return ended;
+    }));
+    std::istringstream stat(test::TemporaryFolder::readFile(entries.session()));
+    long pid = 0;
+    std::string name;
+    char state = 0;
+    long parent = 0;
+    long group = 0;
+    long session = 0;
+    stat >> pid >> name >> state >> parent >> group >> session;
+    ASSERT_GT(pid, 0) << stat.str();
+    EXPECT_EQ(parent, getpid());
+    EXPECT_EQ(std::pair(group, session), std::pair(pid, pid)) << "it leads a session and a group of its own";
 }
 
 std::size_t threadCount() {
