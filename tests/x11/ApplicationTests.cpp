@@ -210,6 +210,19 @@ TEST(ThemeIcon, AFileThatIsNotAPlainFileIsNoIcon) {
     EXPECT_FALSE(ThemeIcon::png("/dev/zero"));
 }
 
+// An entry may name any file as its icon: one far longer than an icon could be is not read whole
+// each time the list is asked for.
+TEST(ThemeIcon, AFileFarLongerThanAnyIconIsNoIcon) {
+    test::DesktopEntries::guiApplication();
+    const test::TemporaryFolder folder;
+    std::string padded = test::DesktopEntries::iconSvg;
+    padded.insert(padded.rfind("</svg>"), "<!--" + std::string(ThemeIcon::maxFileBytes, ' ') + "-->");
+    test::TemporaryFolder::writeFile(folder / "padded.svg", padded);
+    EXPECT_FALSE(ThemeIcon::png((folder / "padded.svg").string()));
+    test::TemporaryFolder::writeFile(folder / "plain.svg", test::DesktopEntries::iconSvg);
+    EXPECT_TRUE(ThemeIcon::png((folder / "plain.svg").string()));
+}
+
 // The child's half of the test below: the theme icon drawn by a program whose screens have two
 // device pixels per point. Skipped unless that test starts this program again.
 TEST(ThemeIconChild, DrawsOnAScaledScreen) {
