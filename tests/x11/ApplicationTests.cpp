@@ -1,3 +1,4 @@
+#include "Velm_Host/desktop/ApplicationLists.h"
 #include "platform/desktop/GioApplicationCatalog.h"
 #include "platform/desktop/GioApplicationLauncher.h"
 #include "platform/desktop/RunningApplications.h"
@@ -221,6 +222,35 @@ TEST(ThemeIcon, AFileFarLongerThanAnyIconIsNoIcon) {
     EXPECT_FALSE(ThemeIcon::png((folder / "padded.svg").string()));
     test::TemporaryFolder::writeFile(folder / "plain.svg", test::DesktopEntries::iconSvg);
     EXPECT_TRUE(ThemeIcon::png((folder / "plain.svg").string()));
+}
+
+// An application installed as the list is asked for may get its icon file a moment after its entry:
+// a later list draws it.
+TEST(ApplicationLists, DrawsAnIconThatWasNotThereAtAnEarlierList) {
+    test::DesktopEntries::guiApplication();
+    const test::TemporaryFolder folder;
+    struct OneApplication final : ApplicationCatalog {
+        DesktopApp app;
+        std::vector<DesktopApp> installed() override { return {app}; }
+        std::optional<DesktopApp> find(const std::string&) override { return app; }
+    };
+    struct NoWindows final : WindowList {
+        std::vector<WindowOwner> owners() override { return {}; }
+    };
+    const auto catalog = std::make_shared<OneApplication>();
+    catalog->app.id = "later.desktop";
+    catalog->app.icon = (folder / "later.svg").string();
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto lists = ApplicationLists::make(queue, queue, catalog, std::make_shared<NoWindows>());
+    const auto icon = [&] {
+        std::optional<Bytes> drawn;
+        lists->installed([&](std::vector<AppInfo> apps) { drawn = apps.at(0).iconPNG; });
+        queue->runUntilIdle();
+        return drawn;
+    };
+    EXPECT_FALSE(icon());
+    test::TemporaryFolder::writeFile(folder / "later.svg", test::DesktopEntries::iconSvg);
+    EXPECT_TRUE(icon());
 }
 
 // The child's half of the test below: the theme icon drawn by a program whose screens have two
