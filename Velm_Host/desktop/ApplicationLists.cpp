@@ -53,12 +53,17 @@ std::optional<Bytes> ApplicationLists::icon(const std::string& name) {
     if (const auto kept = icons_.find(name); kept != icons_.end()) {
         return kept->second;
     }
+    auto drawn = ThemeIcon::png(name);
+    // An icon not found is looked for again next time: its file may come a moment after the entry
+    // (an application being installed).
+    if (!drawn) {
+        return std::nullopt;
+    }
     if (iconOrder_.size() >= maxKeptIcons) {
         icons_.erase(iconOrder_.front());
         iconOrder_.erase(iconOrder_.begin());
     }
-    auto drawn = ThemeIcon::png(name);
-    icons_.emplace(name, drawn);
+    icons_.emplace(name, *drawn);
     iconOrder_.push_back(name);
     return drawn;
 }

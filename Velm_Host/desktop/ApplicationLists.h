@@ -46,7 +46,7 @@ private:
     const std::shared_ptr<ApplicationCatalog> catalog_;
     const std::shared_ptr<WindowList> windows_;
     // Touched only on iconQueue_: drawings by icon name, and the names in the order drawn.
-    std::map<std::string, std::optional<Bytes>> icons_;
+    std::map<std::string, Bytes> icons_;
     std::vector<std::string> iconOrder_;
 };
 

@@ -354,13 +354,32 @@ void MainSession::pause(const Message::PauseStream&) {
     publishSnapshot();
 }
 
+bool MainSession::asksAgain(OneAtATime& question) const {
+    return question.answered() && isRunning_;
+}
+
 void MainSession::listApps(const Message::ListApps&) {
+    if (runningAsked_.ask()) {
+        askRunningApps();
+    }
+}
+
+void MainSession::askRunningApps() {
     desktop().runningApps(whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
         session.sendWhileRunning(AnswerFit::apps(std::move(apps)));
+        if (session.asksAgain(session.runningAsked_)) {
+            session.askRunningApps();
+        }
     }));
 }
 
 void MainSession::listInstalledApps(const Message::ListInstalledApps&) {
+    if (installedAsked_.ask()) {
+        askInstalledApps();
+    }
+}
+
+void MainSession::askInstalledApps() {
     desktop().installedApps(
         whileAlive(shared_from_this(), [](MainSession& session, std::vector<AppInfo> apps) {
             auto pages = std::make_shared<std::vector<ControlMessage>>();
@@ -368,13 +387,25 @@ void MainSession::listInstalledApps(const Message::ListInstalledApps&) {
                 pages->push_back(AnswerFit::installedApps(std::move(page)));
             }
             session.sendPages(std::move(pages));
+            if (session.asksAgain(session.installedAsked_)) {
+                session.askInstalledApps();
+            }
         }));
 }
 
 void MainSession::sendDeviceImage(const Message::RequestDeviceImage&) {
+    if (deviceImageAsked_.ask()) {
+        askDeviceImage();
+    }
+}
+
+void MainSession::askDeviceImage() {
     desktop().deviceImage(whileAlive(shared_from_this(), [](MainSession& session,
                                                             SessionDesktop::DeviceImage image) {
         session.sendWhileRunning(AnswerFit::deviceImage(std::move(image.image), std::move(image.display)));
+        if (session.asksAgain(session.deviceImageAsked_)) {
+            session.askDeviceImage();
+        }
     }));
 }
 

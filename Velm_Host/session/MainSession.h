@@ -3,6 +3,7 @@
 #include "Velm_Host/session/HelloAdmission.h"
 #include "Velm_Host/session/HostSession.h"
 #include "Velm_Host/session/MessageTable.h"
+#include "Velm_Host/session/OneAtATime.h"
 #include "Velm_Host/session/SessionStage.h"
 #include "platform/core/Bytes.h"
 #include "platform/crypto/SecretBytes.h"
@@ -80,6 +81,11 @@ private:
     void listApps(const Message::ListApps&);
     void listInstalledApps(const Message::ListInstalledApps&);
     void sendDeviceImage(const Message::RequestDeviceImage&);
+    // After an answer: true when the client asked again meanwhile and is still served.
+    bool asksAgain(OneAtATime& question) const;
+    void askRunningApps();
+    void askInstalledApps();
+    void askDeviceImage();
     void setCurtain(const Message::SetCurtain& curtain);
 
     const Setup setup_;
@@ -106,6 +112,10 @@ private:
     // client reads pages up to the last. Only the latest such list waits.
     std::shared_ptr<const std::vector<ControlMessage>> waitingPages_;
     bool isSendingPages_ = false;
+    // Each list carries every icon: a client asking faster than they are made has each made once at a time.
+    OneAtATime runningAsked_;
+    OneAtATime installedAsked_;
+    OneAtATime deviceImageAsked_;
     bool isRunning_ = false;
     bool isStopped_ = false;
     bool desktopStarted_ = false;

@@ -188,7 +188,10 @@ void X11SessionDesktop::describeApp(const StreamRequest& request, StreamDescript
         appMode_.reset();
         return;
     }
-    if (request.launchApp.value_or(false)) {
+    // A client asks for its stream again as its screen turns or its window is resized: what it started
+    // and still runs is not started once more each time.
+    const bool stillRunning = appMode_ && appMode_->id == app->id && appMode_->launch;
+    if (request.launchApp.value_or(false) && !stillRunning) {
         const LaunchResult result = launcher_->launch(app->id);
         if (result.outcome != LaunchResult::Outcome::launched &&
             result.outcome != LaunchResult::Outcome::launchedUnwatched) {

@@ -22,6 +22,13 @@ struct LaunchObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
 
+// Runs in the child between fork and exec. What a device starts belongs to the person at the computer:
+// in a session of its own, a Ctrl+C or a hang-up aimed at the host (its terminal, its process group)
+// does not end it along with the host.
+void leaveHostsSession(gpointer) {
+    setsid();
+}
+
 void collectPid(GDesktopAppInfo*, GPid pid, gpointer pids) {
     static_cast<std::vector<int>*>(pids)->push_back(pid);
 }
@@ -57,7 +64,7 @@ LaunchResult GioApplicationLauncher::launch(const std::string& id) {
     // Not reaped by GIO: that would need a GLib main loop, which this process does not run.
     const bool started = g_desktop_app_info_launch_uris_as_manager(
         entry.get(), nullptr, context.get(),
-        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), leaveHostsSession, nullptr,
         collectPid, &pids, &error);
     if (!started) {
         gioApplicationLauncherLog.error("could not start %s: %s", id.c_str(),

@@ -12,7 +12,7 @@ namespace velm {
 // Launches through GIO (g_desktop_app_info_launch_uris_as_manager), so the Exec line's field codes
 // are expanded by freedesktop.org's desktop-entry rules. It reaps the processes it starts itself:
 // each one's pidfd is watched on the shared I/O pool, with no thread of its own, until it ends,
-// also after the launcher is gone.
+// also after the launcher is gone. Each starts in a session of its own, apart from the host's.
 class GioApplicationLauncher final : public ApplicationLauncher,
                                      public std::enable_shared_from_this<GioApplicationLauncher> {
 public:

@@ -37,9 +37,12 @@ QStringList xdgIconFolders() {
 QIcon lookUp(const std::string& icon) {
     const QString name = QString::fromStdString(icon);
     if (icon.starts_with('/')) {
-        // An entry may name any file: reading a pipe or a device would hold this thread for good.
+        // An entry may name any file: reading a pipe or a device would hold this thread for good, and a
+        // file far longer than any icon would be read whole into memory.
         std::error_code error;
-        return std::filesystem::is_regular_file(icon, error) ? QIcon(name) : QIcon();
+        const bool plain = std::filesystem::is_regular_file(icon, error);
+        const std::uintmax_t length = plain ? std::filesystem::file_size(icon, error) : 0;
+        return plain && !error && length <= maxFileBytes ? QIcon(name) : QIcon();
     }
     // Without a desktop's platform theme (the offscreen platform) Qt knows neither a theme nor where
     // themes live: the XDG folders and the fallback theme every system has then serve.

@@ -2,6 +2,7 @@
 
 #include "platform/core/Bytes.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,8 @@ namespace velm {
 namespace ThemeIcon {
 
 inline constexpr int defaultSide = 128;
+// An icon named by its path is read only when its file is at most this long: far more than any icon.
+inline constexpr std::uintmax_t maxFileBytes = 8 * 1024 * 1024;
 
 // `icon` is a theme icon name or an absolute file path. The icon as the theme draws it for
 // `side` × `side` pixels (a theme without that size may give a smaller picture); nothing when

@@ -13,7 +13,8 @@ namespace velm::test {
 // folders once): applications to show, to hide in three ways, and an icon in the fallback theme.
 // "velm-editor.desktop" runs a script that writes "started.txt" into the folder and quits;
 // "velm-waiter.desktop" (hidden from menus) runs one that quits once "release" is in the folder;
-// "velm-quoted.desktop" (hidden too) names this test program in quotes.
+// "velm-quoted.desktop" (hidden too) names this test program in quotes; "velm-session.desktop" (hidden)
+// copies its /proc/PID/stat, which tells its process group and session, into "session.txt".
 class DesktopEntries {
 public:
     static constexpr const char* iconSvg =
@@ -39,6 +40,7 @@ public:
     const std::filesystem::path& path() const { return folder.path(); }
     std::filesystem::path started() const { return folder / "started.txt"; }
     std::filesystem::path release() const { return folder / "release"; }
+    std::filesystem::path session() const { return folder / "session.txt"; }
 
 private:
     DesktopEntries() {
@@ -57,7 +59,9 @@ private:
         TemporaryFolder::writeFile(data / "wait.sh", "#!/bin/sh\nwhile [ ! -e '" + release().string() +
                                                          "' ] && [ -d '" + data.string() +
                                                          "' ]; do sleep 0.1; done\n");
-        for (const char* script : {"start.sh", "wait.sh"}) {
+        TemporaryFolder::writeFile(data / "session.sh",
+                                   "#!/bin/sh\ncat /proc/$$/stat > '" + session().string() + "'\n");
+        for (const char* script : {"start.sh", "wait.sh", "session.sh"}) {
             std::filesystem::permissions(data / script, std::filesystem::perms::owner_all);
         }
         entry("velm-editor", "Name=Velm Editor\nName[de]=Velm Bearbeiter\nIcon=velm-test-icon\nExec=" +
@@ -69,6 +73,8 @@ private:
                                  std::filesystem::read_symlink("/proc/self/exe").string() +
                                  "\" --quiet %U\nNoDisplay=true\n");
         entry("velm-waiter", "Name=Velm Waiter\nExec=" + (data / "wait.sh").string() + "\nNoDisplay=true\n");
+        entry("velm-session",
+              "Name=Velm Session\nExec=" + (data / "session.sh").string() + "\nNoDisplay=true\n");
         entry("velm-menu-only", "Name=Not In Menus\nExec=true\nNoDisplay=true\n");
         entry("velm-removed", "Name=Removed\nExec=true\nHidden=true\n");
         entry("velm-kde", "Name=KDE Only\nExec=true\nOnlyShowIn=KDE;\n");

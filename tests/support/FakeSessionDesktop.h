@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <utility>
+#include <vector>
 
 namespace velm::test {
 
@@ -37,6 +38,15 @@ public:
     bool stopped = false;
     std::optional<std::int64_t> clientMaxFPS;
     std::optional<std::size_t> glimpseBudget;
+    // How often the running and installed lists and the device images were asked for.
+    struct Asks {
+        int running = 0;
+        int installed = 0;
+        int images = 0;
+        friend bool operator==(const Asks&, const Asks&) = default;
+    } asks;
+    // While set, the lists and device images asked for are held back until releaseAnswers().
+    bool holdsAnswers = false;
 
     void setOnDisplaysChanged(std::function<void(std::vector<DisplayInfo>)> handler) override {
         onDisplaysChanged_ = std::move(handler);
@@ -65,13 +75,24 @@ public:
         return offered.contains(id) ? std::optional(offered.at(id)) : std::nullopt;
     }
     void runningApps(std::function<void(std::vector<AppInfo>)> completion) override {
-        answer(std::move(completion), running);
+        ++asks.running;
+        answerOrHold(std::move(completion), running);
     }
     void installedApps(std::function<void(std::vector<AppInfo>)> completion) override {
-        answer(std::move(completion), installed);
+        ++asks.installed;
+        answerOrHold(std::move(completion), installed);
     }
     void deviceImage(std::function<void(DeviceImage)> completion) override {
-        answer(std::move(completion), images);
+        ++asks.images;
+        answerOrHold(std::move(completion), images);
+    }
+
+    // Gives the answers held back, and every later one at once.
+    void releaseAnswers() {
+        holdsAnswers = false;
+        for (auto& give : std::exchange(held_, {})) {
+            give();
+        }
     }
 
     // The screens changed: `now` is the new list and `described` where the described screen lies now.
@@ -82,12 +103,23 @@ public:
     }
 
 private:
+    template <typename Value> void answerOrHold(std::function<void(Value)> completion, Value value) {
+        if (holdsAnswers) {
+            held_.push_back([this, completion = std::move(completion), value = std::move(value)] {
+                answer(completion, value);
+            });
+        } else {
+            answer(std::move(completion), std::move(value));
+        }
+    }
+
     template <typename Value> void answer(std::function<void(Value)> completion, Value value) {
         queue_->post([completion = std::move(completion), value = std::move(value)] { completion(value); });
     }
 
     std::shared_ptr<Queue> queue_;
     std::function<void(std::vector<DisplayInfo>)> onDisplaysChanged_;
+    std::vector<std::function<void()>> held_;
 };
 
 } // namespace velm::test

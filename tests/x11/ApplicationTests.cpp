@@ -1,3 +1,4 @@
+#include "Velm_Host/desktop/ApplicationLists.h"
 #include "platform/desktop/GioApplicationCatalog.h"
 #include "platform/desktop/GioApplicationLauncher.h"
 #include "platform/desktop/RunningApplications.h"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +62,33 @@ TEST(Applications, LaunchesAnEntryAndNoticesWhenItQuits) {
     EXPECT_EQ(ended, std::vector{result.number});
     EXPECT_EQ(test::TemporaryFolder::readFile(test::DesktopEntries::shared().started()), "started 0\n")
         << "%f without files is dropped";
+}
+
+// Applications a device starts are the person's at the computer, not the host's: a Ctrl+C or a
+// hang-up aimed at the host (its terminal, its process group) must not end them along with it.
+TEST(Applications, StartsEachApplicationInASessionOfItsOwn) {
+    const auto& entries = test::DesktopEntries::shared();
+    std::filesystem::remove(entries.session());
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto launcher = GioApplicationLauncher::make(queue);
+    bool ended = false;
+    launcher->setOnEnded([&](std::uint64_t) { ended = true; });
+    ASSERT_EQ(launcher->launch("velm-session.desktop").outcome, LaunchResult::Outcome::launched);
+    ASSERT_TRUE(Blocking::waitUntil([&] {
+        queue->runUntilIdle();
+        return ended;
+    }));
+    std::istringstream stat(test::TemporaryFolder::readFile(entries.session()));
+    long pid = 0;
+    std::string name;
+    char state = 0;
+    long parent = 0;
+    long group = 0;
+    long session = 0;
+    stat >> pid >> name >> state >> parent >> group >> session;
+    ASSERT_GT(pid, 0) << stat.str();
+    EXPECT_EQ(parent, getpid());
+    EXPECT_EQ(std::pair(group, session), std::pair(pid, pid)) << "it leads a session and a group of its own";
 }
 
 std::size_t threadCount() {
@@ -180,6 +209,48 @@ TEST(ThemeIcon, AFileThatIsNotAPlainFileIsNoIcon) {
     EXPECT_FALSE(ThemeIcon::png(pipe.string()));
     EXPECT_FALSE(ThemeIcon::png(folder.path().string()));
     EXPECT_FALSE(ThemeIcon::png("/dev/zero"));
+}
+
+// An entry may name any file as its icon: one far longer than an icon could be is not read whole
+// each time the list is asked for.
+TEST(ThemeIcon, AFileFarLongerThanAnyIconIsNoIcon) {
+    test::DesktopEntries::guiApplication();
+    const test::TemporaryFolder folder;
+    std::string padded = test::DesktopEntries::iconSvg;
+    padded.insert(padded.rfind("</svg>"), "<!--" + std::string(ThemeIcon::maxFileBytes, ' ') + "-->");
+    test::TemporaryFolder::writeFile(folder / "padded.svg", padded);
+    EXPECT_FALSE(ThemeIcon::png((folder / "padded.svg").string()));
+    test::TemporaryFolder::writeFile(folder / "plain.svg", test::DesktopEntries::iconSvg);
+    EXPECT_TRUE(ThemeIcon::png((folder / "plain.svg").string()));
+}
+
+// An application installed as the list is asked for may get its icon file a moment after its entry:
+// a later list draws it.
+TEST(ApplicationLists, DrawsAnIconThatWasNotThereAtAnEarlierList) {
+    test::DesktopEntries::guiApplication();
+    const test::TemporaryFolder folder;
+    struct OneApplication final : ApplicationCatalog {
+        DesktopApp app;
+        std::vector<DesktopApp> installed() override { return {app}; }
+        std::optional<DesktopApp> find(const std::string&) override { return app; }
+    };
+    struct NoWindows final : WindowList {
+        std::vector<WindowOwner> owners() override { return {}; }
+    };
+    const auto catalog = std::make_shared<OneApplication>();
+    catalog->app.id = "later.desktop";
+    catalog->app.icon = (folder / "later.svg").string();
+    const auto queue = std::make_shared<ManualQueue>();
+    const auto lists = ApplicationLists::make(queue, queue, catalog, std::make_shared<NoWindows>());
+    const auto icon = [&] {
+        std::optional<Bytes> drawn;
+        lists->installed([&](std::vector<AppInfo> apps) { drawn = apps.at(0).iconPNG; });
+        queue->runUntilIdle();
+        return drawn;
+    };
+    EXPECT_FALSE(icon());
+    test::TemporaryFolder::writeFile(folder / "later.svg", test::DesktopEntries::iconSvg);
+    EXPECT_TRUE(icon());
 }
 
 // The child's half of the test below: the theme icon drawn by a program whose screens have two

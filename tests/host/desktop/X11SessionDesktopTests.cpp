@@ -10,6 +10,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -44,6 +45,23 @@ std::shared_ptr<X11SessionDesktop> makeDesktop(const std::shared_ptr<ManualQueue
     return X11SessionDesktop::make({queue, queue, X11Clipboard::make(queue), std::move(offers), [] {
                                         return SessionDesktop::DeviceImage{Bytes{1, 2, 3}, std::nullopt};
                                     }});
+}
+
+// The processes this one started that still run. GIO starts an application through a helper that then
+// runs its program in the same process, so they are counted by parent, not by name.
+std::size_t childrenRunning() {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        long pid = 0;
+        std::string name;
+        char state = 0;
+        long parent = 0;
+        if (stat >> pid >> name >> state >> parent && parent == getpid() && state != 'Z') {
+            ++count;
+        }
+    }
+    return count;
 }
 
 // The desktop a session gets, on the sandbox's display, with everything reported on one queue that
@@ -283,6 +301,26 @@ TEST_F(SessionDesktopTest, AppModeLaunchesTheApplicationAndSaysWhenItQuits) {
     ASSERT_TRUE(pumpUntil([&] { return !appModeEnds.empty(); }));
     EXPECT_EQ(appModeEnds, std::vector<std::string>{"Velm Bearbeiter quit."});
     EXPECT_TRUE(std::filesystem::exists(started));
+}
+
+// A client asks for its stream again as its screen turns or its window is resized: the application it
+// had started, still running, is not started once more each time.
+TEST_F(SessionDesktopTest, AppModeStartsTheApplicationOnlyOnceWhileItRuns) {
+    const auto& entries = test::DesktopEntries::shared();
+    std::filesystem::remove(entries.release());
+    StreamRequest request = requestFor(std::nullopt);
+    request.appBundleID = "velm-waiter.desktop";
+    request.launchApp = true;
+    for (int asked = 0; asked < 3; ++asked) {
+        ASSERT_EQ(desktop->describe(request)->appName, "Velm Waiter");
+    }
+    EXPECT_EQ(childrenRunning(), 1u);
+
+    test::TemporaryFolder::writeFile(entries.release(), "");
+    ASSERT_TRUE(pumpUntil([&] { return !appModeEnds.empty(); }));
+    EXPECT_EQ(appModeEnds, std::vector<std::string>{"Velm Waiter quit."});
+    EXPECT_EQ(desktop->describe(request)->appName, "Velm Waiter");
+    EXPECT_TRUE(pumpUntil([&] { return appModeEnds.size() == 2; })) << "started again once it had quit";
 }
 
 TEST(SessionDesktopWithoutDisplay, AnswersEmptyButStillGivesTheComputersPictures) {

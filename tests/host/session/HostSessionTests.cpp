@@ -454,6 +454,46 @@ TEST_F(HostSessionTest, SendsEachListOfInstalledApplicationsWholeBeforeTheNext) 
     EXPECT_EQ(order, twice);
 }
 
+// Every list is made with all its icons: a device asking again and again faster than they are made
+// has each kind asked of the desktop once at a time, and once more after its last question.
+TEST_F(HostSessionTest, AsksTheDesktopForEachListOnlyOnceAtATime) {
+    host.listen();
+    host.desktop->installed.resize(30, AppInfo{.bundleID = "app", .name = "App", .iconPNG = std::nullopt});
+    host.desktop->holdsAnswers = true;
+    auto client = startMain();
+    for (int round = 0; round < 50; ++round) {
+        client->send(Message::listApps());
+        client->send(Message::listInstalledApps());
+        client->send(Message::requestDeviceImage());
+    }
+    client->send(Message::ping(1, 0));
+    ASSERT_TRUE(host.pumpUntil([&] { return client->hasReceived(isMessage<Message::Pong>); }));
+    EXPECT_EQ(host.desktop->asks, (test::FakeSessionDesktop::Asks{1, 1, 1}));
+
+    host.desktop->releaseAnswers();
+    const auto answers = [&] {
+        test::FakeSessionDesktop::Asks seen;
+        for (const auto& message : client->received()) {
+            const auto* page = message.get<Message::InstalledApps>();
+            seen.running += isMessage<Message::Apps>(message);
+            seen.installed += page && page->page.isLast;
+            seen.images += isMessage<Message::DeviceImage>(message);
+        }
+        return seen;
+    };
+    const test::FakeSessionDesktop::Asks twice{2, 2, 2};
+    ASSERT_TRUE(host.pumpUntil([&] { return answers() == twice; }));
+    client->send(Message::ping(2, 0));
+    ASSERT_TRUE(host.pumpUntil([&] {
+        return client->hasReceived([](const ControlMessage& message) {
+            const auto* pong = message.get<Message::Pong>();
+            return pong && pong->id == 2;
+        });
+    }));
+    EXPECT_EQ(answers(), twice);
+    EXPECT_EQ(host.desktop->asks, twice);
+}
+
 // A page too long for a frame even without its icons cannot go: the lists asked for after it still do.
 TEST_F(HostSessionTest, AListThatCannotGoHoldsUpNoLaterOne) {
     host.listen();
