@@ -65,7 +65,8 @@ const unsigned char* dataOrEmpty(ByteView bytes) {
 
 void fatal(const char* operation) {
     char reason[256] = "unknown";
-    ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+    // The newest error is the failed call's: older ones may be left over from an unrelated refusal.
+    ERR_error_string_n(ERR_peek_last_error(), reason, sizeof reason);
     Log("crypto").error("crypto library failed in %s: %s", operation, reason);
     std::abort();
 }
