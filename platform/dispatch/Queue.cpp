@@ -60,7 +60,7 @@ void Queue::setMain(std::shared_ptr<Queue> queue) {
 
 void Queue::runWork(const std::function<void()>& work) const {
     const Queue* outer = std::exchange(runningQueue, this);
-    runLogged(work, label());
+    runLogged(work, label().c_str());
     runningQueue = outer;
 }
 

@@ -6,15 +6,15 @@
 
 namespace velm {
 
-void runLogged(const std::function<void()>& work, const std::string& where) {
+void runLogged(const std::function<void()>& work, const char* where) {
     try {
         if (work) {
             work();
         }
     } catch (const std::exception& error) {
-        Log("dispatch").error("work on %s threw: %s", where.c_str(), error.what());
+        Log("dispatch").error("work on %s threw: %s", where, error.what());
     } catch (...) {
-        Log("dispatch").error("work on %s threw a non-standard exception", where.c_str());
+        Log("dispatch").error("work on %s threw a non-standard exception", where);
     }
 }
 
