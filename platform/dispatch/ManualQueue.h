@@ -19,8 +19,9 @@ namespace velm {
 // its own work. Work still pending when the queue is destroyed is cancelled.
 class ManualQueue final : public Queue {
 public:
-    // A run that keeps finding new work due after this many pieces is taken
-    // to be work that reposts itself forever, and is stopped with an error.
+    // A run that keeps finding new work due after this many pieces without
+    // virtual time moving on is taken to be work that reposts itself forever,
+    // and is stopped with an error.
     static constexpr std::size_t runawayLimit = 1'000'000;
 
     explicit ManualQueue(std::string label = "manual");

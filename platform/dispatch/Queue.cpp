@@ -1,10 +1,9 @@
 #include "platform/dispatch/Queue.h"
 
 #include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/dispatch/RunLogged.h"
 #include "platform/dispatch/StrandQueue.h"
-#include "platform/log/Log.h"
 
-#include <exception>
 #include <mutex>
 #include <utility>
 
@@ -61,15 +60,7 @@ void Queue::setMain(std::shared_ptr<Queue> queue) {
 
 void Queue::runWork(const std::function<void()>& work) const {
     const Queue* outer = std::exchange(runningQueue, this);
-    try {
-        if (work) {
-            work();
-        }
-    } catch (const std::exception& error) {
-        Log("dispatch").error("work on %s threw: %s", label().c_str(), error.what());
-    } catch (...) {
-        Log("dispatch").error("work on %s threw a non-standard exception", label().c_str());
-    }
+    runLogged(work, label().c_str());
     runningQueue = outer;
 }
 

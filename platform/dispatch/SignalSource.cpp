@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/IoPool.h"
 #include "platform/dispatch/WhileAlive.h"
+#include "platform/log/Log.h"
 
 #include <asio/post.hpp>
 #include <asio/strand.hpp>
@@ -26,13 +27,16 @@ void SignalSource::setOnSignal(std::function<void(int)> handler) {
 }
 
 void SignalSource::start() {
-    asio::post(signals_.get_executor(), whileAlive(shared_from_this(), [](SignalSource& self) {
-                   for (const int number : self.numbers_) {
-                       std::error_code ignored;
-                       self.signals_.add(number, ignored);
-                   }
-                   self.wait();
-               }));
+    // Taken over here rather than on the strand: a signal in the moment before a busy pool got to it would
+    // still end the process. Nothing else touches the set yet; one that comes before the wait is kept.
+    for (const int number : numbers_) {
+        std::error_code error;
+        signals_.add(number, error);
+        if (error) {
+            Log("dispatch").error("signal %d stays unhandled: %s", number, error.message().c_str());
+        }
+    }
+    asio::post(signals_.get_executor(), whileAlive(shared_from_this(), &SignalSource::wait));
 }
 
 void SignalSource::wait() {

@@ -22,7 +22,7 @@ public:
 
     // Set before start.
     void setOnSignal(std::function<void(int number)> handler);
-    // From here on the signals no longer end the process: they are reported.
+    // Once it returns, the signals no longer end the process: they are reported.
     void start();
 
 private:
@@ -33,7 +33,7 @@ private:
     const std::vector<int> numbers_;
     const std::shared_ptr<Queue> queue_;
     std::function<void(int)> onSignal_;
-    // Touched only on its strand.
+    // Touched only on its strand once start() has taken the signals.
     asio::signal_set signals_;
 };
 

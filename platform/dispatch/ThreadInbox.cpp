@@ -1,5 +1,7 @@
 #include "platform/dispatch/ThreadInbox.h"
 
+#include "platform/dispatch/RunLogged.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <iterator>
@@ -41,7 +43,7 @@ bool ThreadInbox::runTasks() {
             task = std::move(tasks_.front());
             tasks_.pop_front();
         }
-        task();
+        runLogged(task, "a thread inbox");
     }
 }
 

@@ -26,7 +26,8 @@ public:
     // Queues `task` behind the tasks posted before it; dropped once the inbox is closed.
     void post(Task task);
 
-    // On the serving thread: runs the tasks posted so far; false once the inbox is closed.
+    // On the serving thread: runs the tasks posted so far; false once the inbox is closed. What a task
+    // throws is logged and goes no further.
     bool runTasks();
     bool isClosed() const;
     // On the serving thread: sleeps until a post, an event of `other` (ignored when its descriptor is

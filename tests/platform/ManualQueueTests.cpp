@@ -3,6 +3,8 @@
 #include "tests/support/LogCapture.h"
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
@@ -115,6 +117,21 @@ TEST_F(ManualQueueTest, WorkThatRepostsItselfForeverIsStopped) {
     std::function<void()> again = [&] { queue.post(again); };
     queue.post(again);
     EXPECT_THROW(queue.runUntilIdle(), std::runtime_error);
+}
+
+// Only work that keeps coming due without time moving on is endless: a ticker advanced through a long
+// stretch of virtual time runs more often than the limit and still ends.
+TEST_F(ManualQueueTest, ATickerAdvancedThroughALongStretchIsNotTakenForRunawayWork) {
+    std::size_t ticks = 0;
+    std::function<void()> tick = [&] {
+        ++ticks;
+        queue.postAfter(1ms, tick);
+    };
+    queue.postAfter(1ms, tick);
+    const auto stretch = std::chrono::milliseconds(ManualQueue::runawayLimit + 10);
+    EXPECT_NO_THROW(queue.advance(stretch));
+    EXPECT_EQ(ticks, ManualQueue::runawayLimit + 10);
+    EXPECT_EQ(elapsed(), stretch);
 }
 
 TEST_F(ManualQueueTest, HugeDelaysSaturateInsteadOfOverflowing) {

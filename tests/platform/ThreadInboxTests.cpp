@@ -1,8 +1,10 @@
 #include "platform/dispatch/ThreadInbox.h"
+#include "tests/support/LogCapture.h"
 
 #include <future>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -32,6 +34,21 @@ TEST(ThreadInbox, WakesTheServingThreadAndRunsTasksThereInPostOrder) {
     for (int i = 0; i < 100; ++i) {
         EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
     }
+}
+
+// A task that throws must not take the whole process down with its thread.
+TEST(ThreadInbox, ATaskThatThrowsIsLoggedAndTheThreadServesTheNextOnes) {
+    LogCapture log;
+    ThreadInbox inbox;
+    std::thread serving([&] { serve(inbox); });
+    std::promise<void> servedAfter;
+    inbox.post([] { throw std::runtime_error("no more room"); });
+    inbox.post([] { throw 7; });
+    inbox.post([&servedAfter] { servedAfter.set_value(); });
+    servedAfter.get_future().get();
+    inbox.closeAndJoin(serving);
+    EXPECT_TRUE(log.contains("no more room"));
+    EXPECT_TRUE(log.contains("non-standard exception"));
 }
 
 TEST(ThreadInbox, ClosingReleasesTasksNotYetRunAndDropsLaterOnes) {
