@@ -125,8 +125,8 @@ TEST_F(StoreFolderTest, WritesWhereAFolderCannotBeLocked) {
     EXPECT_TRUE(folder.remove("item.bad"));
     EXPECT_EQ(folder.read("item.bad").status, Status::missing);
 
-    StoreFolder shared(temporary / "autostart", StoreFolder::Kind::sharedFolder);
-    EXPECT_TRUE(shared.replace("entry", toBytes("x")));
+    StoreFolder autostart(temporary / "autostart", StoreFolder::Kind::sharedFolder);
+    EXPECT_TRUE(autostart.replace("entry", toBytes("x")));
 }
 
 TEST_F(StoreFolderTest, TellsAnOpenThatMayPassFromAnItemThatCannotBeTrusted) {

@@ -169,7 +169,7 @@ TEST_F(UdpSocketTest, AnEmptyDatagramGoesAsOneAndAFailedOneIsReported) {
 }
 
 TEST_F(UdpSocketTest, ASocketForBothFamiliesHearsAndAnswersEachAndNamesAnIpv4PeerAsIpv4) {
-    auto both = UdpSocket::bound({.bothFamilies = true});
+    auto both = UdpSocket::bound({.port = std::nullopt, .bothFamilies = true});
     ASSERT_TRUE(both);
     std::vector<std::string> hosts{"127.0.0.1"};
     if (test::hasIpv6Loopback()) {

@@ -198,7 +198,8 @@ private:
 TEST(Glimpse, ReadsAScreenTooLargeToHoldAtOnceInBandsAndShowsItWhole) {
     const ScreenRect frame{0, 0, 8192, 4352};
     test::FakeScreenList screens(nullptr);
-    screens.change({Monitor{.id = 1, .name = "wall", .frame = frame, .isMain = true}});
+    screens.change(
+        {Monitor{.id = 1, .name = "wall", .frame = frame, .isMain = true, .vendor = {}, .refreshRate = {}}});
     HalfWhiteScreen capture(frame);
 
     const auto jpeg = Glimpse::take(screens, capture, 3'000'000);
