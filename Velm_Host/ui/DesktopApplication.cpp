@@ -37,10 +37,11 @@ int fail(const std::string& line) {
 }
 
 // Taken before anything else runs, so that a stop during start-up is orderly too: the signal is handled
-// once the event loop runs, by then with the host there.
+// once the event loop runs, by then with the host there. SIGHUP is the terminal it was started from
+// closing.
 std::shared_ptr<SignalSource> quitOnSignals(const std::shared_ptr<Queue>& mainQueue,
                                             std::function<void()> quit) {
-    auto source = SignalSource::make({SIGTERM, SIGINT}, mainQueue);
+    auto source = SignalSource::make({SIGTERM, SIGINT, SIGHUP}, mainQueue);
     source->setOnSignal([quit = std::move(quit)](int) { quit(); });
     source->start();
     return source;
@@ -158,7 +159,9 @@ void DesktopApplication::finish() {
 }
 
 int DesktopApplication::run(int& argc, char** argv, const Flags& flags) {
-    const auto display = DisplaySession::fromEnvironment(std::getenv);
+    // What it prints may go into a pipe whose reader has left: the write fails, and the host runs on.
+    std::signal(SIGPIPE, SIG_IGN);
+    const auto display = HostMachine::displayOfThisComputer();
     // Icons are drawn with Qt even without a screen to show them on.
     if (!display.hasDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -181,7 +184,10 @@ int DesktopApplication::run(int& argc, char** argv, const Flags& flags) {
     Queue::setMain(mainQueue);
     std::shared_ptr<DesktopApplication> host;
     const auto stopSignals = quitOnSignals(mainQueue, [&host] { host->quit(); });
-    if (!display.hasDisplay) {
+    if (display.isGone) {
+        sayOnStandardOutput("the display " + std::string(std::getenv("DISPLAY")) +
+                            " cannot be reached: running without desktop services");
+    } else if (!display.hasDisplay) {
         sayOnStandardOutput("no display: running without desktop services");
     } else if (display.isWayland) {
         sayOnStandardOutput(std::string(DisplaySession::waylandNotice));
