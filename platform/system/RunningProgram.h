@@ -10,7 +10,8 @@ class RunningProgram {
 public:
     RunningProgram() = delete;
 
-    // Absent when the kernel cannot say (no /proc, or the file was removed since it started).
+    // The path it was started from, where the program's file may since have been replaced by another;
+    // absent when the kernel cannot say (no /proc) or nothing is there any more.
     static std::optional<std::filesystem::path> path();
 };
 
