@@ -11,6 +11,8 @@
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/file/InstanceLock.h"
 #include "platform/log/Log.h"
+#include "platform/store/DefaultsStore.h"
+#include "platform/store/StoreFolder.h"
 #include "platform/store/XdgDirs.h"
 
 #include <QApplication>
@@ -19,6 +21,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <variant>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -34,6 +38,39 @@ void sayOnStandardOutput(const std::string& line) {
 int fail(const std::string& line) {
     std::fprintf(stderr, "velm-host: %s\n", line.c_str());
     return 1;
+}
+
+constexpr const char* lockName = "velm-host.lock";
+constexpr const char* anotherHost = "another Velm Host is already running for this user";
+
+// One host runs per user. It holds a lock in the runtime folder, and one in its settings folder, the
+// same for a host whose runtime folder is another (a `su` shell or a cron job sets no XDG_RUNTIME_DIR)
+// and which would write over the first one's settings, keys and history. A settings folder that cannot
+// be used holds nothing to keep. The locks, or why the host cannot run.
+std::variant<std::vector<InstanceLock>, std::string> lockAsTheOnlyHost() {
+    const auto runtime = XdgDirs::runtimeFolder();
+    if (!runtime) {
+        return std::string("no private runtime folder (set XDG_RUNTIME_DIR)");
+    }
+    auto runtimeLock = InstanceLock::acquire(*runtime / lockName);
+    if (const auto* failure = std::get_if<InstanceLock::Failure>(&runtimeLock)) {
+        return *failure == InstanceLock::Failure::heldElsewhere
+                   ? anotherHost
+                   : "cannot lock " + (*runtime / lockName).string();
+    }
+    std::vector<InstanceLock> locks;
+    locks.push_back(std::move(std::get<InstanceLock>(runtimeLock)));
+    const StoreFolder settings(DefaultsStore::standardFolder());
+    if (settings.whyUnusable() || !settings.make()) {
+        return locks;
+    }
+    auto settingsLock = InstanceLock::acquire(settings.path() / lockName);
+    if (auto* lock = std::get_if<InstanceLock>(&settingsLock)) {
+        locks.push_back(std::move(*lock));
+    } else if (std::get<InstanceLock::Failure>(settingsLock) == InstanceLock::Failure::heldElsewhere) {
+        return anotherHost;
+    }
+    return locks;
 }
 
 // Taken before anything else runs, so that a stop during start-up is orderly too: the signal is handled
@@ -166,15 +203,9 @@ int DesktopApplication::run(int& argc, char** argv, const Flags& flags) {
     if (!display.hasDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    const auto runtime = XdgDirs::runtimeFolder();
-    if (!runtime) {
-        return fail("no private runtime folder (set XDG_RUNTIME_DIR)");
-    }
-    auto lock = InstanceLock::acquire(*runtime / "velm-host.lock");
-    if (const auto* failure = std::get_if<InstanceLock::Failure>(&lock)) {
-        return fail(*failure == InstanceLock::Failure::heldElsewhere
-                        ? "another Velm Host is already running for this user"
-                        : "cannot lock " + (*runtime / "velm-host.lock").string());
+    const auto locks = lockAsTheOnlyHost();
+    if (const auto* failure = std::get_if<std::string>(&locks)) {
+        return fail(*failure);
     }
 
     const std::unique_ptr<QGuiApplication> application = display.hasDisplay

@@ -149,19 +149,27 @@ std::optional<int> ChildProcess::endWith(int signal, std::chrono::milliseconds w
         return std::nullopt;
     }
     kill(pid_, signal);
+    const auto status = waitForExit(wait);
+    if (!hasEnded_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        hasEnded_ = true;
+    }
+    return status;
+}
+
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds wait) {
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (waitpid(pid_, &status, WNOHANG) != pid_) {
+    while (!hasEnded_ && waitpid(pid_, &status, WNOHANG) != pid_) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            hasEnded_ = true;
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    const bool endedHere = !hasEnded_;
     hasEnded_ = true;
-    return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
+    return endedHere && WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
 }
 
 void ChildProcess::stopReading() {

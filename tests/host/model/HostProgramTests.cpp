@@ -271,6 +271,26 @@ TEST(HostProgramTest, RunsWithoutDesktopServicesWhenItsDisplayIsGone) {
     EXPECT_EQ(host.child->terminate(5s), 0);
 }
 
+// Started again with another runtime folder (a `su` shell or a cron job sets no XDG_RUNTIME_DIR): the
+// second finds the first by the settings they would share, and leaves them as they are.
+TEST(HostProgramTest, ASecondHostOnTheSameSettingsDoesNotStart) {
+    HostProgram first(std::vector<std::string>{});
+    ASSERT_TRUE(first.child && first.awaitListening());
+    test::TemporaryFolder other;
+    ASSERT_EQ(mkdir((other / "run").c_str(), 0700), 0);
+
+    HostProgram second(std::vector<std::string>{}, {"HOME=" + first.folder.path().string(),
+                                                    "XDG_CONFIG_HOME=" + (first.folder / "config").string(),
+                                                    "XDG_DATA_HOME=" + (first.folder / "data").string(),
+                                                    "XDG_RUNTIME_DIR=" + (other / "run").string()});
+    ASSERT_TRUE(second.child);
+    EXPECT_TRUE(second.awaitLine("velm-host: another Velm Host is already running for this user"));
+    EXPECT_EQ(second.child->waitForExit(20s), 1);
+    EXPECT_TRUE(second.said("listening").empty());
+    EXPECT_TRUE(first.child->isRunning());
+    EXPECT_EQ(first.child->terminate(5s), 0);
+}
+
 TEST(HostProgramTest, ShortHelpOptionPrintsTheUsage) {
     HostProgram host({"-h"});
     ASSERT_TRUE(host.child);
