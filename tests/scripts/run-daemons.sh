@@ -76,20 +76,21 @@ inside_by_hand() {
   kill -TERM "$avahi" "$bus"
 }
 
-inside_systemd() {
+# A machine with systemd, whose systemctl (a stand-in on $scratch/bin, noting each call in
+# $scratch/systemctl.calls) answers with the case lines given.
+with_systemd() {
   # What sd_booted() looks at.
-  mkdir -p /run/systemd/system
-  mkdir -p "$scratch/bin"
-  local calls=$scratch/systemctl.calls
-  cat >"$scratch/bin/systemctl" <<EOF
-#!/usr/bin/env bash
-echo "\$*" >>'$calls'
-case "\$1" in
-  is-active) [[ -e '$scratch/active' ]] ;;
-  enable) touch '$scratch/active' ;;
-esac
-EOF
+  mkdir -p /run/systemd/system "$scratch/bin"
+  # shellcheck disable=SC2016 # the stand-in expands them as it runs
+  printf '#!/usr/bin/env bash\necho "$*" >>%q\ncase "$1" in\n%s\nesac\n' \
+    "$scratch/systemctl.calls" "$1" >"$scratch/bin/systemctl"
   chmod +x "$scratch/bin/systemctl"
+}
+
+inside_systemd() {
+  local calls=$scratch/systemctl.calls
+  with_systemd "  is-active) [[ -e '$scratch/active' ]] ;;
+  enable) touch '$scratch/active' ;;"
   local output=$scratch/run.out again=$scratch/again.out
   PATH=$scratch/bin:$PATH "$run" --daemons true >"$output" 2>&1
   check "it says it enables and starts avahi-daemon" contains "$output" \
@@ -104,20 +105,11 @@ EOF
 }
 
 inside_systemd_masked() {
-  mkdir -p /run/systemd/system
-  mkdir -p "$scratch/bin"
   local calls=$scratch/systemctl.calls
   # As systemctl answers for a masked unit.
-  cat >"$scratch/bin/systemctl" <<EOF
-#!/usr/bin/env bash
-echo "\$*" >>'$calls'
-case "\$1" in
-  is-active) echo inactive; exit 3 ;;
+  with_systemd "  is-active) echo inactive; exit 3 ;;
   is-enabled) echo masked; exit 1 ;;
-  enable) echo "Failed to enable unit: Unit file /etc/systemd/system/avahi-daemon.service is masked." >&2; exit 1 ;;
-esac
-EOF
-  chmod +x "$scratch/bin/systemctl"
+  enable) echo 'Failed to enable unit: Unit file avahi-daemon.service is masked.' >&2; exit 1 ;;"
   local output=$scratch/run.out status=0
   PATH=$scratch/bin:$PATH "$run" --daemons echo "the host runs" >"$output" 2>&1 || status=$?
   check "it ends as the command it runs ends" test "$status" -eq 0
