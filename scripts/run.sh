@@ -27,15 +27,23 @@ avahi_runs() {
 
 start_with_systemd() {
   systemctl is-active --quiet avahi-daemon.service && return 0
+  # A masked daemon is the administrator's choice, left as it is: devices still reach the host by its
+  # address and port.
+  if [[ "$(systemctl is-enabled avahi-daemon.service 2>/dev/null || true)" == masked* ]]; then
+    say "avahi-daemon is masked, so nearby devices cannot find this computer;" \
+      "to let them: systemctl unmask avahi-daemon && systemctl enable --now avahi-daemon" >&2
+    return 0
+  fi
   if [[ $(id -u) -ne 0 ]]; then
     say "avahi-daemon is not running, so nearby devices cannot find this computer;" \
       "start it as root: systemctl enable --now avahi-daemon" >&2
     return 0
   fi
   say "starting avahi-daemon and enabling it at boot (systemctl enable --now avahi-daemon)"
+  # The host runs without it all the same, found by address only.
   if ! systemctl enable --now avahi-daemon.service; then
-    say "systemctl could not start avahi-daemon (see: systemctl status avahi-daemon)" >&2
-    exit 1
+    say "systemctl could not start avahi-daemon, so nearby devices cannot find this computer" \
+      "(see: systemctl status avahi-daemon)" >&2
   fi
 }
 

@@ -15,6 +15,7 @@ struct DisplaySession {
         "take its input, and the curtain is unavailable (it cannot cover Wayland's own windows)";
 
     bool hasDisplay = false; // DISPLAY names an X server
+    bool isGone = false;     // DISPLAY names one that cannot be reached: then there is no display
     bool isWayland = false;  // XDG_SESSION_TYPE is "wayland", or WAYLAND_DISPLAY is set
 
     // `variable` reads the environment (null for an unset variable).

@@ -11,6 +11,8 @@
 #include "platform/dispatch/WhileAlive.h"
 #include "platform/file/InstanceLock.h"
 #include "platform/log/Log.h"
+#include "platform/store/DefaultsStore.h"
+#include "platform/store/StoreFolder.h"
 #include "platform/store/XdgDirs.h"
 
 #include <QApplication>
@@ -19,6 +21,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <variant>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -36,11 +40,45 @@ int fail(const std::string& line) {
     return 1;
 }
 
+constexpr const char* lockName = "velm-host.lock";
+constexpr const char* anotherHost = "another Velm Host is already running for this user";
+
+// One host runs per user. It holds a lock in the runtime folder, and one in its settings folder, the
+// same for a host whose runtime folder is another (a `su` shell or a cron job sets no XDG_RUNTIME_DIR)
+// and which would write over the first one's settings, keys and history. A settings folder that cannot
+// be used holds nothing to keep. The locks, or why the host cannot run.
+std::variant<std::vector<InstanceLock>, std::string> lockAsTheOnlyHost() {
+    const auto runtime = XdgDirs::runtimeFolder();
+    if (!runtime) {
+        return std::string("no private runtime folder (set XDG_RUNTIME_DIR)");
+    }
+    auto runtimeLock = InstanceLock::acquire(*runtime / lockName);
+    if (const auto* failure = std::get_if<InstanceLock::Failure>(&runtimeLock)) {
+        return *failure == InstanceLock::Failure::heldElsewhere
+                   ? anotherHost
+                   : "cannot lock " + (*runtime / lockName).string();
+    }
+    std::vector<InstanceLock> locks;
+    locks.push_back(std::move(std::get<InstanceLock>(runtimeLock)));
+    const StoreFolder settings(DefaultsStore::standardFolder());
+    if (settings.whyUnusable() || !settings.make()) {
+        return locks;
+    }
+    auto settingsLock = InstanceLock::acquire(settings.path() / lockName);
+    if (auto* lock = std::get_if<InstanceLock>(&settingsLock)) {
+        locks.push_back(std::move(*lock));
+    } else if (std::get<InstanceLock::Failure>(settingsLock) == InstanceLock::Failure::heldElsewhere) {
+        return anotherHost;
+    }
+    return locks;
+}
+
 // Taken before anything else runs, so that a stop during start-up is orderly too: the signal is handled
-// once the event loop runs, by then with the host there.
+// once the event loop runs, by then with the host there. SIGHUP is the terminal it was started from
+// closing.
 std::shared_ptr<SignalSource> quitOnSignals(const std::shared_ptr<Queue>& mainQueue,
                                             std::function<void()> quit) {
-    auto source = SignalSource::make({SIGTERM, SIGINT}, mainQueue);
+    auto source = SignalSource::make({SIGTERM, SIGINT, SIGHUP}, mainQueue);
     source->setOnSignal([quit = std::move(quit)](int) { quit(); });
     source->start();
     return source;
@@ -158,20 +196,16 @@ void DesktopApplication::finish() {
 }
 
 int DesktopApplication::run(int& argc, char** argv, const Flags& flags) {
-    const auto display = DisplaySession::fromEnvironment(std::getenv);
+    // What it prints may go into a pipe whose reader has left: the write fails, and the host runs on.
+    std::signal(SIGPIPE, SIG_IGN);
+    const auto display = HostMachine::displayOfThisComputer();
     // Icons are drawn with Qt even without a screen to show them on.
     if (!display.hasDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    const auto runtime = XdgDirs::runtimeFolder();
-    if (!runtime) {
-        return fail("no private runtime folder (set XDG_RUNTIME_DIR)");
-    }
-    auto lock = InstanceLock::acquire(*runtime / "velm-host.lock");
-    if (const auto* failure = std::get_if<InstanceLock::Failure>(&lock)) {
-        return fail(*failure == InstanceLock::Failure::heldElsewhere
-                        ? "another Velm Host is already running for this user"
-                        : "cannot lock " + (*runtime / "velm-host.lock").string());
+    const auto locks = lockAsTheOnlyHost();
+    if (const auto* failure = std::get_if<std::string>(&locks)) {
+        return fail(*failure);
     }
 
     const std::unique_ptr<QGuiApplication> application = display.hasDisplay
@@ -181,7 +215,10 @@ int DesktopApplication::run(int& argc, char** argv, const Flags& flags) {
     Queue::setMain(mainQueue);
     std::shared_ptr<DesktopApplication> host;
     const auto stopSignals = quitOnSignals(mainQueue, [&host] { host->quit(); });
-    if (!display.hasDisplay) {
+    if (display.isGone) {
+        sayOnStandardOutput("the display " + std::string(std::getenv("DISPLAY")) +
+                            " cannot be reached: running without desktop services");
+    } else if (!display.hasDisplay) {
         sayOnStandardOutput("no display: running without desktop services");
     } else if (display.isWayland) {
         sayOnStandardOutput(std::string(DisplaySession::waylandNotice));

@@ -14,6 +14,7 @@
 #include "platform/net/ComputerName.h"
 #include "platform/store/GenericPasswordStore.h"
 #include "platform/store/XdgDirs.h"
+#include "platform/x11/X11Connection.h"
 #include "platform/x11/X11ScreenList.h"
 
 #include <cstdlib>
@@ -32,6 +33,15 @@ SessionDesktop::DeviceImage deviceImages(const std::vector<Monitor>& monitors) {
 }
 
 } // namespace
+
+DisplaySession HostMachine::displayOfThisComputer() {
+    auto display = DisplaySession::fromEnvironment(std::getenv);
+    if (display.hasDisplay && !X11Connection::open()) {
+        display.hasDisplay = false;
+        display.isGone = true;
+    }
+    return display;
+}
 
 HostMachine HostMachine::ofThisComputer(const DisplaySession& display,
                                         const std::shared_ptr<Queue>& mainQueue) {

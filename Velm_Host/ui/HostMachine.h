@@ -64,6 +64,10 @@ struct HostMachine {
     std::function<std::string()> hostName;
     std::optional<DeviceModel> hostModel;
 
+    // The display session as the environment names it, but a display that cannot be reached (a stale
+    // DISPLAY, an X server that ended) is none: Qt would end the program starting on it.
+    static DisplaySession displayOfThisComputer();
+
     // This computer as its environment tells of it. `mainQueue` runs on the Qt event loop's thread,
     // whose application object must exist by now.
     static HostMachine ofThisComputer(const DisplaySession& display, const std::shared_ptr<Queue>& mainQueue);

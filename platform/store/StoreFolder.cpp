@@ -244,6 +244,10 @@ std::optional<StoreFolder::Unusable> StoreFolder::whyUnusable() const {
     }
 }
 
+bool StoreFolder::make() const {
+    return openFolder(path_, kind_, true).status == ReadResult::Status::found;
+}
+
 StoreFolder::ReadResult StoreFolder::read(std::string_view name) const {
     const std::string file = (path_ / name).string();
     if (!isPlainName(name)) {

@@ -62,6 +62,10 @@ public:
     // missing. Makes and logs nothing.
     std::optional<Unusable> whyUnusable() const;
 
+    // Makes the folder (and missing parents) when needed, as a replacement would; true when it is there
+    // to hold files.
+    bool make() const;
+
     // missing when the folder or the file does not exist.
     ReadResult read(std::string_view name) const;
 

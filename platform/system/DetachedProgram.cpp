@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +25,14 @@ void closeAllOnExec(int upTo) {
             ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
         }
     }
+}
+
+// This process ignores broken pipes, and a program would inherit that: it ends by them as any program
+// started from a desktop does.
+void defaultBrokenPipes() {
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &standard, nullptr);
 }
 
 // Tells the waiting parent why the program did not start, and ends this copy of the process.
@@ -71,6 +80,7 @@ bool DetachedProgram::start(const std::string& program, const std::vector<std::s
             ::_exit(0);
         }
         closeAllOnExec(limit);
+        defaultBrokenPipes();
         ::execv(argv[0], argv.data());
         fail(failure[1]);
     }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # scripts/run.sh starts the daemons the host needs before the host, and never a second of one.
 #
-#   tests/scripts/run-daemons.sh by-hand|systemd SOURCE_DIR VELM_HOST
+#   tests/scripts/run-daemons.sh by-hand|systemd|systemd-masked SOURCE_DIR VELM_HOST
 #
 # by-hand: without systemd it starts the system bus and avahi-daemon, and the host it then runs is
 # found by avahi-browse. systemd: it asks systemctl (a stand-in on PATH) to enable and start
-# avahi-daemon. Each runs in a private namespace, where no real daemon, bus or network is reached.
+# avahi-daemon. systemd-masked: an avahi-daemon the administrator masked is said, left masked, and the
+# host runs all the same (devices reach it by address). Each runs in a private namespace, where no real
+# daemon, bus or network is reached.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=../support/script-test.sh
 . "$(dirname "$0")/../support/script-test.sh"
@@ -74,20 +76,21 @@ inside_by_hand() {
   kill -TERM "$avahi" "$bus"
 }
 
-inside_systemd() {
+# A machine with systemd, whose systemctl (a stand-in on $scratch/bin, noting each call in
+# $scratch/systemctl.calls) answers with the case lines given.
+with_systemd() {
   # What sd_booted() looks at.
-  mkdir -p /run/systemd/system
-  mkdir -p "$scratch/bin"
-  local calls=$scratch/systemctl.calls
-  cat >"$scratch/bin/systemctl" <<EOF
-#!/usr/bin/env bash
-echo "\$*" >>'$calls'
-case "\$1" in
-  is-active) [[ -e '$scratch/active' ]] ;;
-  enable) touch '$scratch/active' ;;
-esac
-EOF
+  mkdir -p /run/systemd/system "$scratch/bin"
+  # shellcheck disable=SC2016 # the stand-in expands them as it runs
+  printf '#!/usr/bin/env bash\necho "$*" >>%q\ncase "$1" in\n%s\nesac\n' \
+    "$scratch/systemctl.calls" "$1" >"$scratch/bin/systemctl"
   chmod +x "$scratch/bin/systemctl"
+}
+
+inside_systemd() {
+  local calls=$scratch/systemctl.calls
+  with_systemd "  is-active) [[ -e '$scratch/active' ]] ;;
+  enable) touch '$scratch/active' ;;"
   local output=$scratch/run.out again=$scratch/again.out
   PATH=$scratch/bin:$PATH "$run" --daemons true >"$output" 2>&1
   check "it says it enables and starts avahi-daemon" contains "$output" \
@@ -101,6 +104,21 @@ EOF
   check "nor asked of systemctl" test "$(grep -c '^enable' "$calls")" -eq 1
 }
 
+inside_systemd_masked() {
+  local calls=$scratch/systemctl.calls
+  # As systemctl answers for a masked unit.
+  with_systemd "  is-active) echo inactive; exit 3 ;;
+  is-enabled) echo masked; exit 1 ;;
+  enable) echo 'Failed to enable unit: Unit file avahi-daemon.service is masked.' >&2; exit 1 ;;"
+  local output=$scratch/run.out status=0
+  PATH=$scratch/bin:$PATH "$run" --daemons echo "the host runs" >"$output" 2>&1 || status=$?
+  check "it ends as the command it runs ends" test "$status" -eq 0
+  check "the command runs after it" contains "$output" "the host runs"
+  check "it says avahi-daemon is masked" contains "$output" \
+    "avahi-daemon is masked, so nearby devices cannot find this computer"
+  check "it leaves the mask in place" lacks "$calls" "enable --now"
+}
+
 if [[ "${VELM_INSIDE_NAMESPACE:-}" == "1" ]]; then
   "inside_${case_name//-/_}"
   exit 0
@@ -111,7 +129,7 @@ for tool in dbus-daemon dbus-send avahi-daemon avahi-browse; do
   command -v "$tool" >/dev/null || skip "$tool is missing (scripts/install-deps.sh installs it)"
 done
 case "$case_name" in
-  by-hand | systemd) ;;
+  by-hand | systemd | systemd-masked) ;;
   *) fail "unknown case $case_name" ;;
 esac
 export VELM_INSIDE_NAMESPACE=1

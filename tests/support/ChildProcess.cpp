@@ -84,9 +84,20 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
             posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDERR_FILENO);
         }
     }
+    // As a shell starts a program: a broken pipe or a closed terminal ends it unless it sees to them,
+    // whatever the test ignores.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGHUP);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int failure =
-        posix_spawnp(&pid, argv.front().c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+    const int failure = posix_spawnp(&pid, argv.front().c_str(), &actions, &attributes, argPointers.data(),
+                                     envPointers.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (piped) {
         close(toChild[0]);
@@ -130,23 +141,42 @@ bool ChildProcess::isRunning() {
 }
 
 std::optional<int> ChildProcess::terminate(std::chrono::milliseconds wait) {
+    return endWith(SIGTERM, wait);
+}
+
+std::optional<int> ChildProcess::endWith(int signal, std::chrono::milliseconds wait) {
     if (!isRunning()) {
         return std::nullopt;
     }
-    kill(pid_, SIGTERM);
+    kill(pid_, signal);
+    const auto status = waitForExit(wait);
+    if (!hasEnded_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        hasEnded_ = true;
+    }
+    return status;
+}
+
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds wait) {
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (waitpid(pid_, &status, WNOHANG) != pid_) {
+    while (!hasEnded_ && waitpid(pid_, &status, WNOHANG) != pid_) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            hasEnded_ = true;
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    const bool endedHere = !hasEnded_;
     hasEnded_ = true;
-    return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
+    return endedHere && WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
+}
+
+void ChildProcess::stopReading() {
+    if (output_ >= 0) {
+        close(output_);
+        output_ = -1;
+    }
 }
 
 bool ChildProcess::writeLine(const std::string& line) {

@@ -39,6 +39,13 @@ public:
     // Sends SIGTERM and waits for the end: the exit status, or nothing when it did not exit by itself
     // within `wait` (it is killed then) or died of a signal.
     std::optional<int> terminate(std::chrono::milliseconds wait);
+    // Waits for it to end by itself: its exit status, or nothing when it did not within `wait` or died
+    // of a signal.
+    std::optional<int> waitForExit(std::chrono::milliseconds wait);
+    // The same with another signal (SIGHUP, as from a terminal that closed).
+    std::optional<int> endWith(int signal, std::chrono::milliseconds wait);
+    // Closes this end of its output, as a reader that went away: what it prints next meets a broken pipe.
+    void stopReading();
 
     // For a piped program: a line to its input, and the next line it printed (nothing when none came
     // within `wait`).
@@ -50,7 +57,7 @@ private:
 
     const pid_t pid_;
     const int input_;
-    const int output_;
+    int output_;
     bool hasEnded_ = false;
 };
 

@@ -13,6 +13,7 @@
 #include "transport/client/requests/PairingClient.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -222,6 +223,73 @@ TEST(HostProgramTest, StartsFromTheLastGoodSettingsWhenTheFileIsDamaged) {
     if (test::HostProgram::logsToStandardError()) {
         EXPECT_EQ(host.said("velm error [store]").size(), 1u);
     }
+}
+
+// Pairs over loopback with the code it printed and opens a session of the new device.
+std::unique_ptr<test::TestClient> pairedSession(HostProgram& host) {
+    const auto key = host.pair(host.code);
+    return key ? host.openSession("test-ipad", *key) : nullptr;
+}
+
+// The terminal it was started from closes: it quits as it does on SIGTERM, telling the device.
+TEST(HostProgramTest, QuitsInOrderWhenItsTerminalCloses) {
+    HostProgram host;
+    ASSERT_TRUE(host.child && host.awaitPairing());
+    const auto session = pairedSession(host);
+    ASSERT_TRUE(session);
+
+    EXPECT_EQ(host.child->endWith(SIGHUP, 5s), 0);
+    EXPECT_TRUE(Blocking::waitUntil([&] { return session->bye().has_value(); }));
+    EXPECT_EQ(session->bye(), ByeReason::hostQuit);
+    const auto records = host.history().records;
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.front().ending, Ending::hostQuit);
+}
+
+// What reads its output goes away (a pipe into a pager, a log reader that stopped): it runs on.
+TEST(HostProgramTest, RunsOnWhenNobodyReadsItsOutput) {
+    HostProgram host;
+    ASSERT_TRUE(host.child && host.awaitPairing());
+    host.child->stopReading();
+
+    const auto session = pairedSession(host);
+    ASSERT_TRUE(session);
+    session->send(ControlMessage::ping(1, 42));
+    EXPECT_TRUE(Blocking::waitUntil([&] { return session->hasReceived(isMessage<ControlMessage::Pong>); }));
+    EXPECT_EQ(host.child->terminate(5s), 0);
+    const auto records = host.history().records;
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.front().ending, Ending::hostQuit);
+}
+
+// A display named but gone (a stale DISPLAY in a remote shell, an X server that ended): said, and it
+// runs as without one.
+TEST(HostProgramTest, RunsWithoutDesktopServicesWhenItsDisplayIsGone) {
+    HostProgram host(std::vector<std::string>{}, {"DISPLAY=:4711", "QT_QPA_PLATFORM="});
+    ASSERT_TRUE(host.child);
+    EXPECT_TRUE(host.awaitLine("the display :4711 cannot be reached: running without desktop services"));
+    EXPECT_TRUE(host.awaitListening());
+    EXPECT_EQ(host.child->terminate(5s), 0);
+}
+
+// Started again with another runtime folder (a `su` shell or a cron job sets no XDG_RUNTIME_DIR): the
+// second finds the first by the settings they would share, and leaves them as they are.
+TEST(HostProgramTest, ASecondHostOnTheSameSettingsDoesNotStart) {
+    HostProgram first(std::vector<std::string>{});
+    ASSERT_TRUE(first.child && first.awaitListening());
+    test::TemporaryFolder other;
+    ASSERT_EQ(mkdir((other / "run").c_str(), 0700), 0);
+
+    HostProgram second(std::vector<std::string>{}, {"HOME=" + first.folder.path().string(),
+                                                    "XDG_CONFIG_HOME=" + (first.folder / "config").string(),
+                                                    "XDG_DATA_HOME=" + (first.folder / "data").string(),
+                                                    "XDG_RUNTIME_DIR=" + (other / "run").string()});
+    ASSERT_TRUE(second.child);
+    EXPECT_TRUE(second.awaitLine("velm-host: another Velm Host is already running for this user"));
+    EXPECT_EQ(second.child->waitForExit(20s), 1);
+    EXPECT_TRUE(second.said("listening").empty());
+    EXPECT_TRUE(first.child->isRunning());
+    EXPECT_EQ(first.child->terminate(5s), 0);
 }
 
 TEST(HostProgramTest, ShortHelpOptionPrintsTheUsage) {

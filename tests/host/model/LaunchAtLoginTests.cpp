@@ -149,5 +149,30 @@ TEST(RunningProgramTest, AProgramReplacedWhileItRunsIsNamedByItsPath) {
     EXPECT_TRUE(RunningProgram::path());
 }
 
+// The program's file replaced while it runs (a package upgrade, a rebuild) or removed: the entry
+// names the path it was started from, never the kernel's name for the gone file.
+TEST(LaunchAtLoginProgramTest, TheEntryNamesTheProgramsPathAfterItsFileIsReplaced) {
+    TemporaryFolder folder;
+    const auto program = folder / "velm-host";
+    const auto install = [&] {
+        std::filesystem::remove(program);
+        std::filesystem::copy_file(VELM_LAUNCH_ENTRY_PROGRAM, program);
+    };
+    install();
+    const auto child = test::ChildProcess::start({program.string()}, {}, test::ChildProcess::Output::piped);
+    ASSERT_TRUE(child);
+    const auto named = [&]() -> std::optional<std::string> {
+        const auto exec = child->writeLine("?") ? child->readLine() : std::nullopt;
+        return exec ? LaunchAtLogin::programIn(*exec) : std::nullopt;
+    };
+    EXPECT_EQ(named(), program.string());
+
+    install();
+    EXPECT_EQ(named(), program.string());
+    // Gone for good: the program by its name, where the desktop looks for it.
+    std::filesystem::remove(program);
+    EXPECT_EQ(named(), "velm-host");
+}
+
 } // namespace
 } // namespace velm
