@@ -14,7 +14,7 @@
 #include "platform/net/ComputerName.h"
 #include "platform/store/GenericPasswordStore.h"
 #include "platform/store/XdgDirs.h"
-#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11DesktopAccess.h"
 #include "platform/x11/X11ScreenList.h"
 
 #include <cstdlib>
@@ -36,7 +36,7 @@ SessionDesktop::DeviceImage deviceImages(const std::vector<Monitor>& monitors) {
 
 DisplaySession HostMachine::displayOfThisComputer() {
     auto display = DisplaySession::fromEnvironment(std::getenv);
-    if (display.hasDisplay && !X11Connection::open()) {
+    if (display.hasDisplay && !X11DesktopAccess::isReachable()) {
         display.hasDisplay = false;
         display.isGone = true;
     }

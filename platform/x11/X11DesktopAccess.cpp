@@ -29,4 +29,8 @@ DesktopAccess X11DesktopAccess::check() {
     return access;
 }
 
+bool X11DesktopAccess::isReachable() {
+    return X11Connection::open() != nullptr;
+}
+
 } // namespace velm
