@@ -1,9 +1,10 @@
 #include "platform/dispatch/Queue.h"
 
 #include "platform/dispatch/ConcurrentQueue.h"
-#include "platform/dispatch/RunLogged.h"
 #include "platform/dispatch/StrandQueue.h"
+#include "platform/log/Log.h"
 
+#include <exception>
 #include <mutex>
 #include <utility>
 
@@ -62,6 +63,18 @@ void Queue::runWork(const std::function<void()>& work) const {
     const Queue* outer = std::exchange(runningQueue, this);
     runLogged(work, label().c_str());
     runningQueue = outer;
+}
+
+void Queue::runLogged(const std::function<void()>& work, const char* where) {
+    try {
+        if (work) {
+            work();
+        }
+    } catch (const std::exception& error) {
+        Log("dispatch").error("work on %s threw: %s", where, error.what());
+    } catch (...) {
+        Log("dispatch").error("work on %s threw a non-standard exception", where);
+    }
 }
 
 bool Queue::isMarkedCurrent() const {

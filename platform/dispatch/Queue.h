@@ -51,6 +51,11 @@ public:
     // Installs the main queue; an empty pointer brings back a plain one.
     static void setMain(std::shared_ptr<Queue> queue);
 
+    // Runs `work` (nothing when empty). What it throws goes no further than a log line (category
+    // "dispatch") naming `where`: one piece of work that fails must not end the thread that serves
+    // others. Queues run their work so, and so do threads that serve tasks of their own.
+    static void runLogged(const std::function<void()>& work, const char* where);
+
 protected:
     // Runs one piece of this queue's work: marks the thread as running this
     // queue (see isMarkedCurrent) and logs what the work throws.

@@ -1,6 +1,6 @@
 #include "platform/dispatch/ThreadInbox.h"
 
-#include "platform/dispatch/RunLogged.h"
+#include "platform/dispatch/Queue.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -43,7 +43,7 @@ bool ThreadInbox::runTasks() {
             task = std::move(tasks_.front());
             tasks_.pop_front();
         }
-        runLogged(task, "a thread inbox");
+        Queue::runLogged(task, "a thread inbox");
     }
 }
 
