@@ -330,6 +330,9 @@ private:
         } else {
             state_ = state;
         }
+        // Nothing more is told: the last report, which holds this listener, must not keep the owner's queue
+        // alive through it when the owner never runs that queue again.
+        queue_.reset();
     }
 
     void setState(State state, std::optional<NetError> error) {
