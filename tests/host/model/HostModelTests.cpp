@@ -455,6 +455,9 @@ TEST_F(HostModelTest, QuitOutwaitsItsLimitForALockStillUnderWay) {
 
 TEST_F(HostModelTest, PublishesAwayStatusOnTheMainQueueAndTellsItToNewSessions) {
     host.start();
+    // The listener and its advertisement report from other threads: counted, they would be changes too.
+    ASSERT_TRUE(host.pumpUntil([&] { return host.model->state().advertisement.has_value(); }));
+    host.queue->runUntilIdle();
     int changes = 0;
     host.model->setOnChange([&] { ++changes; });
     std::thread([&] { host.away->onStatus(AwayStatus::ready("203.0.113.7")); }).join();
