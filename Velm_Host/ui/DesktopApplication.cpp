@@ -197,7 +197,7 @@ void DesktopApplication::finish() {
 
 int DesktopApplication::run(int& argc, char** argv, const Flags& flags) {
     // What it prints may go into a pipe whose reader has left: the write fails, and the host runs on.
-    std::signal(SIGPIPE, SIG_IGN);
+    SignalSource::ignoreBrokenPipes();
     const auto display = HostMachine::displayOfThisComputer();
     // Icons are drawn with Qt even without a screen to show them on.
     if (!display.hasDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -6,6 +6,7 @@
 
 #include <asio/post.hpp>
 #include <asio/strand.hpp>
+#include <csignal>
 
 namespace velm {
 
@@ -52,6 +53,10 @@ void SignalSource::wait() {
         }));
         self->wait();
     });
+}
+
+void SignalSource::ignoreBrokenPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace velm

@@ -15,6 +15,8 @@ namespace velm {
 class SignalSource : public std::enable_shared_from_this<SignalSource> {
 public:
     static std::shared_ptr<SignalSource> make(std::vector<int> numbers, std::shared_ptr<Queue> queue);
+    // A write to a pipe whose reader has left then fails with EPIPE instead of ending the process.
+    static void ignoreBrokenPipes();
 
     ~SignalSource();
     SignalSource(const SignalSource&) = delete;
